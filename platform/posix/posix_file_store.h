@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/file_store.h"
+
+namespace platform {
+
+// Temporary file in the same folder, write, fsync, rename over the target,
+// fsync the folder.
+class PosixFileStore final : public FileStore {
+ public:
+  Status ReplaceFile(const std::string& path, std::string_view bytes) override;
+};
+
+}  // namespace platform

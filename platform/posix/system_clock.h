@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/clock.h"
+
+namespace platform {
+
+class SystemClock final : public Clock {
+ public:
+  int SecondsOfDay() override;
+  void Sleep100ms() override;
+};
+
+}  // namespace platform

@@ -1,0 +1,1 @@
+// Replaced by the Qt user interface.

@@ -1,0 +1,1 @@
+// Replaced by the SDL2 audio player.

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// What the program needs from the window toolkit besides its own window:
+// message boxes, the open-file dialog, yielding to pending window events and
+// the hourglass pointer. Texts are byte strings as the program holds them.
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // Modal message box, OK button only, title "Glimmerfield". Line breaks
+  // ("\r\n") are shown as given. Returns when the user has closed it.
+  virtual void ShowMessage(const std::string& text) = 0;
+
+  // Modal open-file dialog. `filter` is in the form
+  // "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3" (description and
+  // pattern pairs separated by "|"). Returns the chosen full path, or nothing
+  // when the user cancelled.
+  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter,
+                                                    const std::string& title,
+                                                    const std::string& initialFolder,
+                                                    const std::string& fileName) = 0;
+
+  // Lets pending window events run (repaint, clicks) and returns.
+  virtual void DoEvents() = 0;
+
+  // Shows the hourglass pointer over the main window (true) or the normal one.
+  virtual void SetHourglass(bool busy) = 0;
+};
+
+}  // namespace platform

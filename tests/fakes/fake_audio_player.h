@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/audio_player.h"
+
+namespace fakes {
+
+// An audio player whose position and state the test moves. `onPoll` runs at
+// every PositionSeconds() call, so a test can script the position pass by
+// pass (for example: advance 1 ms per poll, stop at 10 s).
+class FakeAudioPlayer : public platform::AudioPlayer {
+ public:
+  platform::Status Open(const std::string& path) override {
+    opened.push_back(path);
+    if (!openError.empty()) return platform::Status::Error(openError);
+    state = stateAfterOpen;
+    position = 0.0;
+    return platform::Status::Ok();
+  }
+  int PlayState() override { return state; }
+  double PositionSeconds() override {
+    ++polls;
+    if (onPoll) onPoll(*this);
+    return position;
+  }
+  void Stop() override {
+    ++stops;
+    state = platform::kPlayStateStopped;
+  }
+  void Close() override {
+    ++closes;
+    state = platform::kPlayStateStopped;
+  }
+  bool IsSilent() const override { return silent; }
+
+  int state = platform::kPlayStateStopped;
+  int stateAfterOpen = platform::kPlayStatePlaying;
+  double position = 0.0;
+  std::string openError;
+  bool silent = false;
+  std::vector<std::string> opened;
+  int polls = 0, stops = 0, closes = 0;
+  std::function<void(FakeAudioPlayer&)> onPoll;
+};
+
+}  // namespace fakes

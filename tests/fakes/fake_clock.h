@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+
+#include "platform/clock.h"
+
+namespace fakes {
+
+// A clock the test sets. Time is kept in milliseconds so the 100 ms waits add
+// up; it is not bound to one day (SecondsOfDay wraps at midnight).
+class FakeClock : public platform::Clock {
+ public:
+  explicit FakeClock(long long startMs = 0) : ms(startMs) {}
+
+  int SecondsOfDay() override {
+    ++reads;
+    return static_cast<int>((ms / 1000) % platform::kSecondsPerDay);
+  }
+  void Sleep100ms() override {
+    ++sleeps;
+    ms += 100;
+    if (onSleep) onSleep(sleeps);
+  }
+
+  void SetTimeOfDay(int hours, int minutes, int seconds) {
+    const long long day = ms / (1000LL * platform::kSecondsPerDay);
+    ms = day * 1000LL * platform::kSecondsPerDay + (hours * 3600LL + minutes * 60 + seconds) * 1000;
+  }
+  void Advance(long long deltaMs) { ms += deltaMs; }
+
+  long long ms;
+  int reads = 0;
+  int sleeps = 0;
+  std::function<void(int)> onSleep;
+};
+
+}  // namespace fakes

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/user_interface.h"
+
+namespace fakes {
+
+// Records every message and dialog; dialogs answer from a script (cancel when
+// the script is empty); DoEvents can run a scripted action, such as clicking
+// Stop at the n-th yield.
+class FakeUserInterface : public platform::UserInterface {
+ public:
+  struct DialogCall {
+    std::string filter, title, initialFolder, fileName;
+  };
+
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+
+  std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title,
+                                            const std::string& initialFolder,
+                                            const std::string& fileName) override {
+    dialogs.push_back({filter, title, initialFolder, fileName});
+    if (dialogAnswers.empty()) return std::nullopt;
+    auto answer = dialogAnswers.front();
+    dialogAnswers.pop_front();
+    return answer;
+  }
+
+  void DoEvents() override {
+    ++doEventsCount;
+    if (onDoEvents) onDoEvents(doEventsCount);
+  }
+
+  void SetHourglass(bool busy) override {
+    hourglass = busy;
+    hourglassChanges.push_back(busy);
+  }
+
+  std::vector<std::string> messages;
+  std::vector<DialogCall> dialogs;
+  std::deque<std::optional<std::string>> dialogAnswers;
+  int doEventsCount = 0;
+  std::function<void(int)> onDoEvents;  // gets the 1-based count of this yield
+  bool hourglass = false;
+  std::vector<bool> hourglassChanges;
+};
+
+}  // namespace fakes

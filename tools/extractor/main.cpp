@@ -1,0 +1,2 @@
+// Replaced by the extractor.
+int main() { return 1; }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace glimmer {
+
+// Each sub-command gets its own arguments (without the program and
+// sub-command names) and returns the exit status.
+int RunDump(const std::vector<std::string>& args);
+int RunCompile(const std::vector<std::string>& args);
+int RunPlay(const std::vector<std::string>& args);
+int RunMonitor(const std::vector<std::string>& args);
+
+}  // namespace glimmer

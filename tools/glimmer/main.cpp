@@ -1,0 +1,51 @@
+// glimmer: the command-line companion of the Glimmerfield player.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/glimmer/commands.h"
+
+namespace {
+
+struct SubCommand {
+  const char* name;
+  const char* summary;
+  int (*run)(const std::vector<std::string>&);
+};
+
+const SubCommand kCommands[] = {
+    {"dump", "print a compiled sequence (.csq) as CSV", glimmer::RunDump},
+    {"compile", "compile a sequence document or archive into a .csq file", glimmer::RunCompile},
+    {"play", "play one compiled sequence with its audio into a serial device", glimmer::RunPlay},
+    {"monitor", "decode and print what arrives on a serial line", glimmer::RunMonitor},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: glimmer COMMAND [OPTIONS] ARGS...\n"
+               "The command-line companion of the Glimmerfield light-show player.\n\n"
+               "Commands:\n");
+  for (const auto& c : kCommands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+  std::fprintf(out, "\nRun 'glimmer COMMAND --help' for the options of one command.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 1;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const auto& c : kCommands) {
+    if (name == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+  }
+  std::fprintf(stderr, "glimmer: unknown command '%s'\n\n", name.c_str());
+  PrintUsage(stderr);
+  return 1;
+}
