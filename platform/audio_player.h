@@ -27,6 +27,8 @@ class AudioPlayer {
   // Position in seconds since the start of the file; never goes backwards
   // while playing.
   virtual double PositionSeconds() = 0;
+  // Length of the open file in seconds (0 when nothing is open).
+  virtual double DurationSeconds() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;
   // True when no audio device could be used and the file plays silently, its

@@ -26,6 +26,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
     if (onPoll) onPoll(*this);
     return position;
   }
+  double DurationSeconds() override { return duration; }
   void Stop() override {
     ++stops;
     state = platform::kPlayStateStopped;
@@ -39,6 +40,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   int state = platform::kPlayStateStopped;
   int stateAfterOpen = platform::kPlayStatePlaying;
   double position = 0.0;
+  double duration = 0.0;
   std::string openError;
   bool silent = false;
   std::vector<std::string> opened;
