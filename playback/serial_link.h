@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+#include "platform/status.h"
+#include "platform/user_interface.h"
+#include "playback/show_window.h"
+
+namespace playback {
+
+// The one serial line to the controllers: opens it with the window's port
+// number and data rate, announces the show with the port-open burst, sends
+// keep-alives and the player's batches of event messages.
+//
+// A write that fails closes the port (the platform port does so itself); the
+// link then puts the reason in the status line and skips every write until the
+// port is opened again, so a lost line never stops the show.
+class SerialLink {
+ public:
+  SerialLink(platform::SerialPort& port, ShowWindow& window, platform::UserInterface& ui,
+             platform::Clock& clock);
+
+  bool IsPortOpen() const;
+  void ClosePort();
+  // Configures, opens and announces. Call only while the port is closed. An
+  // error names the port and the reason it could not be opened or announced.
+  platform::Status OpenPort();
+  // Writes the keep-alive message and shows the gap since the previous one.
+  void SendKeepAlive();
+  // Writes `bytes` in one write; skipped while the port is closed.
+  void Write(std::string_view bytes);
+
+  // Time of day (seconds) of the last keep-alive or port open.
+  int LastKeepAliveTime() const { return lastKeepAliveTime_; }
+
+ private:
+  bool WriteOrReport(std::string_view bytes);
+
+  platform::SerialPort& port_;
+  ShowWindow& window_;
+  platform::UserInterface& ui_;
+  platform::Clock& clock_;
+  int lastKeepAliveTime_ = 0;
+};
+
+}  // namespace playback

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/audio_player.h"
+#include "platform/user_interface.h"
+#include "playback/serial_link.h"
+#include "playback/show_window.h"
+
+namespace playback {
+
+enum class PlayOutcome {
+  Finished,  // the audio ended or was stopped
+  Stopped,   // ShowRunning was found cleared
+  Skipped,   // the entry's cache or audio file could not be used; the status line says why
+};
+
+// Plays playlist entries for one show: one object per show, because the output
+// buffer and the idle pass counter carry over from entry to entry.
+class ShowPlayer {
+ public:
+  ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
+             platform::UserInterface& ui);
+
+  // Plays list row `row`: starts its audio and sends every row of its cache
+  // file when the audio position reaches it. Leaves the port open and the
+  // audio closed.
+  PlayOutcome PlayEntry(int row);
+
+  // Rows of the last entry that were not sent because a field was missing or
+  // outside 0..255.
+  int RejectedRowCount() const { return rejectedRows_; }
+
+ private:
+  PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
+  std::int64_t SamplePosition();
+
+  ShowWindow& window_;
+  SerialLink& link_;
+  platform::AudioPlayer& audio_;
+  platform::UserInterface& ui_;
+  std::string output_;
+  int idlePasses_ = 0;
+  int rejectedRows_ = 0;
+};
+
+}  // namespace playback
