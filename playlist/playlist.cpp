@@ -1,1 +1,237 @@
-// Replaced by the playlist.
+#include "playlist/playlist.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace playlist {
+namespace {
+
+constexpr char kDegreeSign = '\xB0';
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr int kLinesPerEntry = 5;
+
+// Splits the file into lines the way it was written: CR LF ends a line, a
+// bare LF is accepted too (a file edited elsewhere), and a last line without
+// a line end still counts.
+std::vector<std::string> SplitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    const bool terminated = end != std::string::npos;
+    if (!terminated) end = bytes.size();
+    std::size_t stop = end;
+    if (terminated && stop > start && bytes[stop - 1] == '\r') --stop;
+    lines.emplace_back(bytes, start, stop - start);
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+std::string OldPlaylistMessage() {
+  return std::string("Your playlist was created before version ") + kProgramVersion +
+         ".  Please re-add your .msq files to your playlist. (this is not an error message)";
+}
+
+std::string OldEntryMessage(const std::string& listText) {
+  return "The sequence " + listText +
+         " has been removed from your playlist because it was created with a version of this "
+         "software before version " +
+         kProgramVersion + ".  You will need to re-import this sequence into your playlist.";
+}
+
+std::string PlaylistHeader() {
+  return std::string(1, kDegreeSign) + kProgramVersion;
+}
+
+std::string FormatPlaylistFile(const std::vector<const PlaylistEntry*>& entries) {
+  std::string out = PlaylistHeader();
+  out += kLineEnd;
+  for (const PlaylistEntry* entry : entries) {
+    // The file order differs from the record order: Version comes last.
+    for (const std::string* field : {&entry->AudioPath, &entry->CachePath, &entry->ListText,
+                                     &entry->SourcePath, &entry->Version}) {
+      out += *field;
+      out += kLineEnd;
+    }
+  }
+  return out;
+}
+
+std::optional<double> ParseVersionNumber(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  // from_chars alone would also take "inf", "nan" and exponents; a version
+  // is only ever digits with an optional point.
+  bool digit = false;
+  bool point = false;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digit) return std::nullopt;
+  double value = 0.0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool IsCurrentVersion(std::string_view text) {
+  const auto value = ParseVersionNumber(text);
+  const auto current = ParseVersionNumber(kProgramVersion);
+  return value && current && *value >= *current;
+}
+
+Playlist::Playlist(ListBox& list, platform::UserInterface& ui, platform::FileStore& files,
+                   std::string playlistFilePath)
+    : list_(list), ui_(ui), files_(files), path_(std::move(playlistFilePath)) {
+  ResetEntries();
+}
+
+void Playlist::ResetEntries() {
+  entries_.assign(1, PlaylistEntry{});
+  element0Filled_ = false;
+}
+
+void Playlist::AddPlaylistEntry(const PlaylistEntry& entry) {
+  // Element 0 waits for the first entry. Its CachePath is empty exactly until
+  // then for every entry an import makes; a flag keeps a damaged file (an
+  // entry with an empty CachePath) from making two list items share element 0.
+  if (element0Filled_) entries_.emplace_back();
+  element0Filled_ = true;
+  entries_.back() = entry;
+  const int item = list_.Count();
+  list_.InsertItem(item, entry.ListText);
+  list_.SetItemData(item, static_cast<std::int32_t>(entries_.size() - 1));
+}
+
+platform::Status Playlist::SavePlaylist() {
+  std::vector<const PlaylistEntry*> ordered;
+  ordered.reserve(static_cast<std::size_t>(list_.Count()));
+  for (int row = 0; row < list_.Count(); ++row) ordered.push_back(&EntryAtRow(row));
+  const platform::Status written = files_.ReplaceFile(path_, FormatPlaylistFile(ordered));
+  if (written.ok()) return written;
+  const std::string message = "The playlist could not be saved to the file " + path_ + ".\r\n\r\n" +
+                              written.message() +
+                              "\r\n\r\nThe playlist shown is unchanged; the file keeps its "
+                              "previous content.";
+  ui_.ShowMessage(message);
+  return platform::Status::Error(message);
+}
+
+void Playlist::LoadPlaylist() {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path_, ec);
+  if (!std::filesystem::exists(status)) return;
+  if (!std::filesystem::is_regular_file(status)) {
+    ui_.ShowMessage("The playlist file " + path_ + " could not be read: it is not a file.");
+    return;
+  }
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    ui_.ShowMessage("The playlist file " + path_ + " could not be read: " + std::strerror(errno) +
+                    ".");
+    return;
+  }
+  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) {
+    ui_.ShowMessage("The playlist file " + path_ + " could not be read to its end.");
+    return;
+  }
+  in.close();
+
+  const std::vector<std::string> lines = SplitLines(bytes);
+  if (lines.empty()) {
+    // An empty file has no header at all: older than any version we know.
+    ui_.ShowMessage(OldPlaylistMessage());
+    return;
+  }
+  const std::string& header = lines.front();
+  if (header.empty() || header.front() != kDegreeSign ||
+      !IsCurrentVersion(std::string_view(header).substr(1))) {
+    ui_.ShowMessage(OldPlaylistMessage());
+    return;
+  }
+
+  // A file that ends inside an entry keeps its complete entries; the rest is
+  // not an entry at all.
+  for (std::size_t first = 1; first + kLinesPerEntry <= lines.size(); first += kLinesPerEntry) {
+    PlaylistEntry entry;
+    entry.AudioPath = lines[first];
+    entry.CachePath = lines[first + 1];
+    entry.ListText = lines[first + 2];
+    entry.SourcePath = lines[first + 3];
+    entry.Version = lines[first + 4];
+    if (IsCurrentVersion(entry.Version)) {
+      AddPlaylistEntry(entry);
+    } else {
+      ui_.ShowMessage(OldEntryMessage(entry.ListText));
+    }
+  }
+}
+
+void Playlist::MovePlaylistItem(int from, int to) {
+  const int last = list_.Count() - 1;
+  if (to < 0 || to > last || from < 0 || from > last) return;
+  const std::string text = list_.Text(from);
+  const std::int32_t data = list_.ItemData(from);
+  list_.RemoveItem(from);
+  list_.InsertItem(to, text);
+  list_.SetItemData(to, data);
+  list_.Select(to);
+  list_.SetFocus();
+}
+
+void Playlist::cmdPlayListMoveUp_Click() {
+  const int selected = list_.SelectedIndex();
+  if (selected >= 0) MovePlaylistItem(selected, selected - 1);
+  // A failed save has already been shown to the user.
+  static_cast<void>(SavePlaylist());
+}
+
+void Playlist::cmdPlaylistMoveDown_Click() {
+  const int selected = list_.SelectedIndex();
+  if (selected >= 0) MovePlaylistItem(selected, selected + 1);
+  static_cast<void>(SavePlaylist());
+}
+
+void Playlist::cmdPlaylistRemove_Click() {
+  const int selected = list_.SelectedIndex();
+  if (list_.Count() == 0 || selected < 0 || selected >= list_.Count()) return;
+  // The record stays: other items' item data still point past it.
+  list_.RemoveItem(selected);
+  static_cast<void>(SavePlaylist());
+}
+
+int Playlist::RowCount() const {
+  return list_.Count();
+}
+
+const PlaylistEntry& Playlist::EntryAtRow(int row) const {
+  if (row < 0 || row >= list_.Count()) return noEntry_;
+  const std::int32_t index = list_.ItemData(row);
+  if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return noEntry_;
+  return entries_[static_cast<std::size_t>(index)];
+}
+
+void Playlist::SelectRow(int row) {
+  if (row >= 0 && row < list_.Count()) list_.Select(row);
+}
+
+}  // namespace playlist
