@@ -42,9 +42,14 @@ std::optional<Column> ColumnByName(std::string_view name);
 // gone for every object over the storage.
 //
 // Sort texts: comma-separated column names, each optionally followed by a
-// blank and "asc" or "desc" ("Device, Channel, SampleNumber desc"). Nulls sort
-// before every number. The sort is stable: rows equal in every key keep their
-// previous relative order.
+// blank and "asc" or "desc" ("Device, Channel, SampleNumber desc"); names and
+// directions are matched without regard to case. Nulls sort before every
+// number, whichever the direction. The sort is stable: rows equal in every key
+// keep their previous relative order. A blank sort text restores the order in
+// which the rows were added.
+//
+// Rows added through one object join another object's walk at its next
+// MoveFirst or Sort.
 class EventTable {
  public:
   EventTable();  // empty, eight columns
@@ -57,7 +62,8 @@ class EventTable {
   // Appends a row with every column null and makes it the current row.
   void AddRow();
 
-  // Current row's columns. Must not be called at the end.
+  // Current row's columns. Must not be called at the end (Get then gives null
+  // and Set does nothing).
   Value Get(Column column) const;
   void Set(Column column, Value value);
 
@@ -76,7 +82,8 @@ class EventTable {
   // Rows not deleted.
   std::size_t RowCount() const;
   // 1-based position of the current row among the rows not deleted, in the
-  // current order.
+  // current order; RowCount() + 1 at the end. Right after DeleteCurrent it is
+  // the position the following row will have.
   std::size_t Position() const;
 
   // A second table object over the same rows, with its own order (a copy of
@@ -101,11 +108,20 @@ class EventTable {
  private:
   struct Storage;
   explicit EventTable(std::shared_ptr<Storage> storage);
+  void SkipDeleted();
+  // Appends to order_ the rows another object over the storage has added.
+  void TakeNewRows();
+  bool CursorOnLiveRow() const;
+
   std::shared_ptr<Storage> storage_;
   std::vector<std::uint32_t> order_;  // row indices in walking order
   std::size_t cursor_ = 0;            // index into order_
-  std::size_t liveBefore_ = 0;        // rows not deleted before the cursor
-  void SkipDeleted();
+  std::size_t rowsSeen_ = 0;          // storage rows already in order_
+  // Rows not deleted before the cursor, valid while deletionsSeen_ equals the
+  // storage's deletion count. Another object deleting rows makes it stale; it is
+  // then counted again on the next Position().
+  mutable std::size_t liveBefore_ = 0;
+  mutable std::uint64_t deletionsSeen_ = 0;
 };
 
 }  // namespace importer
