@@ -43,6 +43,7 @@ class SerialLink {
   platform::UserInterface& ui_;
   platform::Clock& clock_;
   int lastKeepAliveTime_ = 0;
+  int portNumber_ = 0;  // as opened, for the messages
 };
 
 }  // namespace playback

@@ -31,8 +31,11 @@ class ShowPlayer {
   // Rows of the last entry that were not sent because a field was missing or
   // outside 0..255.
   int RejectedRowCount() const { return rejectedRows_; }
+  // Why the last skipped entry was skipped, as shown in the status line.
+  const std::string& LastSkipReason() const { return lastSkipReason_; }
 
  private:
+  PlayOutcome Play(int row);
   PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
   std::int64_t SamplePosition();
 
@@ -43,6 +46,7 @@ class ShowPlayer {
   std::string output_;
   int idlePasses_ = 0;
   int rejectedRows_ = 0;
+  std::string lastSkipReason_;
 };
 
 }  // namespace playback

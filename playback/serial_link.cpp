@@ -1,0 +1,71 @@
+#include "playback/serial_link.h"
+
+#include <string>
+
+#include "playback/wire_protocol.h"
+
+namespace playback {
+namespace {
+
+constexpr int kBurstCount = 8;
+
+std::string PortName(int number) { return "COM" + std::to_string(number); }
+
+}  // namespace
+
+SerialLink::SerialLink(platform::SerialPort& port, ShowWindow& window, platform::UserInterface& ui,
+                       platform::Clock& clock)
+    : port_(port), window_(window), ui_(ui), clock_(clock) {}
+
+bool SerialLink::IsPortOpen() const { return port_.IsOpen(); }
+
+void SerialLink::ClosePort() { port_.Close(); }
+
+platform::Status SerialLink::OpenPort() {
+  const int number = window_.PortNumber();
+  portNumber_ = number;
+  port_.SetPortNumber(number);
+  port_.SetSettings(window_.DataRateText() + ",N,8,1");
+  if (platform::Status opened = port_.Open(); !opened) {
+    return platform::Status::Error("Serial port " + PortName(number) +
+                                   " could not be opened: " + opened.message());
+  }
+  for (int i = 0; i < kBurstCount; ++i) {
+    Write(kPortOpenBurst);
+    ui_.DoEvents();
+  }
+  lastKeepAliveTime_ = clock_.SecondsOfDay();
+  SendKeepAlive();
+  if (!port_.IsOpen()) {
+    // Write has already put the reason in the status line.
+    return platform::Status::Error("Serial port " + PortName(number) +
+                                   " was lost right after it was opened");
+  }
+  return platform::Status::Ok();
+}
+
+void SerialLink::SendKeepAlive() {
+  // The gap shown is between keep-alives that reached the port; one that
+  // could not be written leaves the gap growing, as a stalled line should.
+  if (!WriteOrReport(kKeepAliveMessage)) return;
+  const int now = clock_.SecondsOfDay();
+  window_.SetKeepAliveGap(now - lastKeepAliveTime_);
+  lastKeepAliveTime_ = now;
+}
+
+void SerialLink::Write(std::string_view bytes) { WriteOrReport(bytes); }
+
+bool SerialLink::WriteOrReport(std::string_view bytes) {
+  if (!port_.IsOpen()) return false;
+  platform::Status written = port_.Write(bytes);
+  if (written) return true;
+  // Closing also covers a port that reported the failure but stayed open, so
+  // the next entry opens it afresh and the controllers get the burst again.
+  port_.Close();
+  window_.SetStatus("Serial port " + PortName(portNumber_) +
+                    " lost: " + written.message() +
+                    " - the show goes on and the port is opened again at the next entry");
+  return false;
+}
+
+}  // namespace playback

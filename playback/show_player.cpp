@@ -1,0 +1,170 @@
+#include "playback/show_player.h"
+
+#include <cmath>
+#include <cstddef>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "import/sequence_cache.h"
+#include "playback/wire_protocol.h"
+
+namespace playback {
+namespace {
+
+using Record = importer::EventTable::Record;
+
+constexpr std::int64_t kKeepAliveStep = 38000;
+constexpr std::int64_t kFlushStep = 512;
+constexpr std::int64_t kFrameTimingStep = 512;
+constexpr int kIdlePassesPerYield = 50000;
+
+std::int64_t DuePosition(const Record& row) {
+  // A row without a moment is as early as a row can be.
+  return row.Get(importer::Column::SampleNumber).value_or(0);
+}
+
+// Whole sample positions in `seconds` of audio, rounded down. A back end that
+// reports nonsense (not a number, negative) counts as the start of the audio.
+std::int64_t ToSamples(double seconds) {
+  if (!(seconds > 0.0)) return 0;
+  constexpr double kLimit = 1e15;
+  const double samples = seconds * static_cast<double>(kSamplesPerSecond);
+  return static_cast<std::int64_t>(std::floor(samples < kLimit ? samples : kLimit));
+}
+
+}  // namespace
+
+ShowPlayer::ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
+                       platform::UserInterface& ui)
+    : window_(window), link_(link), audio_(audio), ui_(ui) {}
+
+std::int64_t ShowPlayer::SamplePosition() {
+  // Frame timing is read on every pass so a change made during the show
+  // takes effect at once.
+  return ToSamples(audio_.PositionSeconds()) +
+         static_cast<std::int64_t>(window_.FrameTiming()) * kFrameTimingStep;
+}
+
+PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason) {
+  const std::string listText = window_.PlaylistEntryAt(row).ListText;
+  lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + " (" + listText +
+                    "): " + what + ": " + reason;
+  window_.SetStatus(lastSkipReason_);
+  return PlayOutcome::Skipped;
+}
+
+PlayOutcome ShowPlayer::PlayEntry(int row) {
+  try {
+    return Play(row);
+  } catch (const std::exception& error) {
+    // Whatever went wrong belongs to this entry; the show goes on with the next.
+    audio_.Stop();
+    audio_.Close();
+    return Skip(row, "playlist entry", error.what());
+  }
+}
+
+PlayOutcome ShowPlayer::Play(int row) {
+  rejectedRows_ = 0;
+  const playlist::PlaylistEntry entry = window_.PlaylistEntryAt(row);
+  window_.SelectPlaylistRow(row);
+  if (!link_.IsPortOpen()) {
+    // The music still plays without the lights; the next entry tries again.
+    if (platform::Status opened = link_.OpenPort(); !opened) {
+      window_.SetStatus(opened.message() + " - playing without lights");
+    }
+  }
+  link_.SendKeepAlive();
+
+  std::vector<Record> rows;
+  {
+    platform::Result<importer::EventTable> table = importer::LoadSequenceCache(entry.CachePath);
+    if (!table) return Skip(row, "sequence file " + entry.CachePath, table.message());
+    rows = table.value().Records();
+  }
+  if (rows.empty()) return Skip(row, "sequence file " + entry.CachePath, "it holds no events");
+  std::size_t next = 0;
+  std::int64_t due = DuePosition(rows[0]);
+  std::int64_t nextKeepAlive = kKeepAliveStep;
+  std::int64_t nextFlush = kFlushStep;
+  link_.SendKeepAlive();
+
+  if (platform::Status opened = audio_.Open(entry.AudioPath); !opened) {
+    audio_.Close();
+    return Skip(row, "audio file " + entry.AudioPath, opened.message());
+  }
+  ui_.DoEvents();
+  link_.SendKeepAlive();
+  if (audio_.IsSilent()) {
+    window_.SetStatus("Show Running... No audio device could be used - " + entry.AudioPath +
+                      " plays silently");
+  }
+  const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
+
+  const auto stop = [this] {
+    audio_.Stop();
+    audio_.Close();
+    return PlayOutcome::Stopped;
+  };
+  const auto flushRest = [this] {
+    if (output_.empty()) return;
+    link_.Write(output_);
+    output_.clear();
+  };
+
+  for (;;) {
+    if (audio_.PlayState() != platform::kPlayStatePlaying) ui_.DoEvents();
+    const std::int64_t position = SamplePosition();
+    if (++idlePasses_ >= kIdlePassesPerYield) {
+      ui_.DoEvents();
+      idlePasses_ = 0;
+    }
+    if (position >= due) {
+      idlePasses_ = 0;
+      if (EncodeEvent(rows[next], audioEnd, output_) == EncodeResult::Rejected) ++rejectedRows_;
+      ++next;
+      if (next < rows.size()) due = DuePosition(rows[next]);
+    }
+    if (position >= nextKeepAlive) {
+      link_.SendKeepAlive();
+      nextKeepAlive += kKeepAliveStep;
+      ui_.DoEvents();
+    }
+    if (position >= nextFlush) {
+      if (!output_.empty()) {
+        link_.Write(output_);
+        output_.clear();
+      }
+      nextFlush += kFlushStep;
+    }
+    if (!window_.ShowRunning()) {
+      flushRest();
+      return stop();
+    }
+    if (next >= rows.size() || audio_.PlayState() == platform::kPlayStateStopped) break;
+  }
+  // Rows already due go out now rather than waiting for the next entry.
+  flushRest();
+
+  if (!window_.ShowRunning()) return stop();
+  while (audio_.PlayState() != platform::kPlayStateStopped) {
+    if (SamplePosition() >= nextKeepAlive) {
+      link_.SendKeepAlive();
+      nextKeepAlive += kKeepAliveStep;
+      ui_.DoEvents();
+    }
+    ui_.DoEvents();
+    if (!window_.ShowRunning()) return stop();
+  }
+  audio_.Close();
+
+  if (rejectedRows_ > 0) {
+    window_.SetStatus("Show Running... " + std::to_string(rejectedRows_) + " event(s) of " +
+                      entry.CachePath +
+                      " were not sent: a value was missing or outside 0..255");
+  }
+  return PlayOutcome::Finished;
+}
+
+}  // namespace playback
