@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/unique_fd.h"
+#include "platform/serial_port.h"
+#include "platform/status.h"
+
+namespace platform {
+
+// The baud rate of a line settings text "<rate>,N,8,1" (no parity, 8 data bits,
+// 1 stop bit: the only framing the controllers speak). Anything else is an
+// error that quotes the text.
+Result<int> ParseSerialSettings(std::string_view settings);
+
+// Puts the open terminal `fd` into raw 8N1 at `baud`: no flow control of any
+// kind, no character translation, reads return at once. Classic rates go
+// through cfsetospeed, others (56000) through termios2.
+Status ConfigureSerialLine(int fd, int baud);
+
+// The serial port on a POSIX terminal device.
+//
+// Writes never block the show for long: the device is non-blocking and a write
+// waits in poll() for room, giving up when the device has taken nothing for
+// `stallTimeout`. A device that fails or stalls is closed and the write says
+// why; Open may be called again later (an adapter plugged back in).
+class TermiosSerialPort final : public SerialPort {
+ public:
+  struct Options {
+    // Where dosdevices/comN links are looked for (the program's directory).
+    std::string applicationDirectory;
+    // When set, this device is used whatever the port number.
+    std::string devicePath;
+    std::chrono::milliseconds stallTimeout{1000};
+  };
+
+  explicit TermiosSerialPort(Options options);
+  ~TermiosSerialPort() override;
+  TermiosSerialPort(const TermiosSerialPort&) = delete;
+  TermiosSerialPort& operator=(const TermiosSerialPort&) = delete;
+
+  void SetPortNumber(int number) override { portNumber_ = number; }
+  void SetSettings(const std::string& settings) override { settings_ = settings; }
+
+  Status Open() override;
+  bool IsOpen() const override { return fd_.valid(); }
+  void Close() override;
+  Status Write(std::string_view bytes) override;
+
+  // The device the last Open used or tried.
+  const std::string& DevicePath() const { return device_; }
+
+ private:
+  Status Fail(const std::string& message);
+  // Lets bytes already queued in the driver reach the line before the
+  // descriptor goes, but never waits longer than stallTimeout for them.
+  void DrainBriefly();
+
+  Options options_;
+  int portNumber_ = 1;
+  std::string settings_ = "115200,N,8,1";
+  std::string device_;
+  UniqueFd fd_;
+};
+
+}  // namespace platform
