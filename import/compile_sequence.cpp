@@ -1,0 +1,116 @@
+#include "import/compile_sequence.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "import/sequence_reader.h"
+
+namespace importer {
+namespace {
+
+// PLACEHOLDER until the compiler's second half lands: sorts into playback
+// order and saves, without fade timings, redundant removal or the bitmask
+// step. Replace by the real FinishCompile.
+platform::Status FinishCompile(EventTable& table, const std::string& cacheFile,
+                               CompileWindow& window, platform::UserInterface& ui,
+                               platform::FileStore& files) {
+  window.SetStatus("Sorting data into playback order");
+  ui.DoEvents();
+  if (auto sorted = table.Sort("SampleNumber asc, Device asc, Channel asc"); !sorted) {
+    return sorted;
+  }
+  table.MoveFirst();
+  window.SetStatus("Writing File");
+  ui.DoEvents();
+  return SaveSequenceCache(table, cacheFile, files);
+}
+
+// A directory at the audio path is no audio file; anything else that exists
+// is left for the player to judge.
+bool AudioFileExists(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  return std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+void AddRows(EventTable& table, const SequenceDocument& document, const CompileServices& services) {
+  for (const SequenceChannel& channel : document.channels) {
+    services.window.SetStatus("Parsing XML Device:" + std::to_string(channel.device) +
+                              " Channel:" + std::to_string(channel.channelNumber));
+    services.ui.DoEvents();
+    for (std::size_t i = 0; i < channel.rowCount; ++i) {
+      const SequenceRow& row = document.rows[channel.firstRow + i];
+      table.AddRow();
+      table.Set(Column::SampleNumber, row.sampleNumber);
+      table.Set(Column::Device, row.device);
+      table.Set(Column::Channel, row.channel);
+      table.Set(Column::Command, row.command);
+      table.Set(Column::StartIntensity, row.startIntensity);
+      table.Set(Column::EndIntensity, row.endIntensity);
+    }
+  }
+}
+
+}  // namespace
+
+std::string MissingAudioMessage(const std::string& displayTitle) {
+  return "The audio file for your sequence could not be located.  Please select the location of "
+         "the audio file \"" +
+         displayTitle + "\".";
+}
+
+std::string NoAudioChosenMessage() {
+  return "You did not specify an audio file location; this sequence has not been added to your "
+         "playlist.";
+}
+
+void CompileSequence(const std::string& documentFile, const std::string& cacheFile,
+                     std::string& audioFile, std::string& displayTitle,
+                     const CompileServices& services) {
+  audioFile.clear();
+  displayTitle.clear();
+
+  // The whole document is read and checked before the user is asked for
+  // anything: locating an audio file only to hear that the sequence is
+  // damaged would waste the operator's time.
+  auto read = ReadSequenceDocument(documentFile);
+  if (!read) {
+    services.ui.ShowMessage(read.message());
+    return;
+  }
+  SequenceDocument document = std::move(read).value();
+  displayTitle = document.DisplayTitle();
+  std::string audio = document.filePath;
+
+  if (!AudioFileExists(audio)) {
+    services.ui.ShowMessage(MissingAudioMessage(displayTitle));
+    auto chosen = services.ui.ShowOpenDialog(kAudioFileFilter, kLocateAudioTitle,
+                                             services.lastImportFolder, "");
+    if (!chosen || chosen->empty()) {
+      services.ui.ShowMessage(NoAudioChosenMessage());
+      return;
+    }
+    audio = *chosen;
+  }
+
+  EventTable table;
+  AddRows(table, document, services);
+  // The rows now live in the table; the reader's copy is not needed during
+  // the passes, which are the import's other memory peak.
+  document = SequenceDocument{};
+
+  const platform::Status saved =
+      FinishCompile(table, cacheFile, services.window, services.ui, services.files);
+  if (!saved) {
+    services.ui.ShowMessage("The compiled sequence \"" + displayTitle + "\" could not be saved: " +
+                            saved.message() + ".  It has not been added to your playlist.");
+    return;
+  }
+  audioFile = std::move(audio);
+}
+
+}  // namespace importer
