@@ -1,0 +1,249 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "playback/show_window.h"
+#include "playback/wire_protocol.h"
+#include "playlist/playlist_entry.h"
+#include "tests/fakes/fake_audio_player.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_serial_port.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
+
+namespace playback_test {
+
+using Record = importer::EventTable::Record;
+
+// "00 FF 41" -> bytes.
+inline std::string Hex(std::string_view text) {
+  std::string bytes;
+  int digits = 0;
+  int value = 0;
+  for (char c : text) {
+    if (c == ' ') continue;
+    value = value * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    if (++digits == 2) {
+      bytes.push_back(static_cast<char>(value));
+      digits = value = 0;
+    }
+  }
+  return bytes;
+}
+
+inline std::string ToHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (!text.empty()) text.push_back(' ');
+    text.push_back(kDigits[c >> 4]);
+    text.push_back(kDigits[c & 15]);
+  }
+  return text;
+}
+
+// Seconds that the player turns back into exactly `samples` positions.
+inline double Seconds(std::int64_t samples) {
+  return (static_cast<double>(samples) + 0.5) / static_cast<double>(playback::kSamplesPerSecond);
+}
+
+// A row; nulls where std::nullopt is given.
+inline Record Row(importer::Value sample, importer::Value device, importer::Value channel,
+                  importer::Value command, importer::Value start = 0, importer::Value end = 0,
+                  importer::Value shortCode = std::nullopt,
+                  importer::Value longCode = std::nullopt) {
+  const importer::Value values[] = {sample, device, channel, command,
+                                    start,  end,    shortCode, longCode};
+  Record record;
+  for (int i = 0; i < importer::kColumnCount; ++i) {
+    if (values[i]) {
+      record.values[static_cast<std::size_t>(i)] = *values[i];
+    } else {
+      record.nullMask = static_cast<std::uint8_t>(record.nullMask | (1u << i));
+    }
+  }
+  return record;
+}
+
+// One-intensity row for device 1 whose intensity byte tells rows apart.
+inline Record Level(std::int32_t sample, std::int32_t intensity) {
+  return Row(sample, 1, 1, 33, intensity);
+}
+inline std::string LevelBytes(std::int32_t intensity) {
+  return std::string("\x00\x01\x33", 3) + static_cast<char>(intensity) + std::string("\x01\x00", 2);
+}
+
+// What happened, in order, across the fakes.
+struct Trace {
+  enum class Kind { Poll, Write, Yield, Status, Select };
+  struct Event {
+    Kind kind;
+    std::string text;
+  };
+  std::vector<Event> events;
+
+  void Add(Kind kind, std::string text = {}) { events.push_back({kind, std::move(text)}); }
+
+  // Writes that are not the fixed four-byte messages, i.e. batches of events.
+  std::vector<std::string> EventWrites() const {
+    std::vector<std::string> writes;
+    for (const auto& e : events) {
+      if (e.kind == Kind::Write && e.text.size() != 4) writes.push_back(e.text);
+    }
+    return writes;
+  }
+  int Count(Kind kind, std::string_view text = {}) const {
+    int n = 0;
+    for (const auto& e : events) n += e.kind == kind && (text.empty() || e.text == text);
+    return n;
+  }
+  // Events after the n-th poll (1-based) and before the next one.
+  std::vector<Event> Pass(int n) const {
+    std::vector<Event> pass;
+    int polls = 0;
+    for (const auto& e : events) {
+      if (e.kind == Kind::Poll) {
+        ++polls;
+        continue;
+      }
+      if (polls == n) pass.push_back(e);
+    }
+    return pass;
+  }
+};
+
+class TracingSerialPort : public fakes::FakeSerialPort {
+ public:
+  explicit TracingSerialPort(Trace& trace) : trace_(trace) {}
+  platform::Status Write(std::string_view bytes) override {
+    platform::Status written = FakeSerialPort::Write(bytes);
+    if (written) trace_.Add(Trace::Kind::Write, std::string(bytes));
+    return written;
+  }
+
+ private:
+  Trace& trace_;
+};
+
+class FakeShowWindow : public playback::ShowWindow {
+ public:
+  explicit FakeShowWindow(Trace& trace) : trace_(trace) {}
+
+  bool ShowRunning() const override { return showRunning; }
+  void SetShowRunning(bool running) override { showRunning = running; }
+  int FrameTiming() const override { return frameTiming; }
+  int PortNumber() const override { return portNumber; }
+  std::string DataRateText() const override { return dataRate; }
+  std::string StartTimeText() const override { return startTime; }
+  std::string EndTimeText() const override { return endTime; }
+  void SetStatus(const std::string& text) override {
+    ++statusCount;
+    // Pause passes repeat their text ten times a second; keep changes only.
+    if (statuses.empty() || statuses.back() != text) {
+      statuses.push_back(text);
+      trace_.Add(Trace::Kind::Status, text);
+    }
+  }
+  void SetKeepAliveGap(int seconds) override { gaps.push_back(seconds); }
+  void SetRunningState() override { states.push_back("running"); }
+  void SetStoppedState() override { states.push_back("stopped"); }
+  void SavePreferences() override { savedWhileRunning.push_back(showRunning); }
+  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+    return entries.at(static_cast<std::size_t>(row));
+  }
+  void SelectPlaylistRow(int row) override {
+    selected.push_back(row);
+    trace_.Add(Trace::Kind::Select, std::to_string(row));
+    if (onSelect) onSelect(row);
+  }
+
+  const std::string& Status() const {
+    static const std::string kNone;
+    return statuses.empty() ? kNone : statuses.back();
+  }
+
+  bool showRunning = true;
+  int frameTiming = 1;
+  int portNumber = 3;
+  std::string dataRate = "115200";
+  std::string startTime = "12:00:00 AM";
+  std::string endTime = "11:59:59 PM";
+  std::vector<std::string> statuses;
+  int statusCount = 0;
+  std::vector<int> gaps;
+  std::vector<std::string> states;
+  std::vector<bool> savedWhileRunning;
+  std::vector<playlist::PlaylistEntry> entries;
+  std::vector<int> selected;
+  std::function<void(int)> onSelect;
+
+ private:
+  Trace& trace_;
+};
+
+// The fakes wired together, with cache files in a temporary folder.
+struct Rig {
+  Rig() {
+    ui.onDoEvents = [this](int count) {
+      trace.Add(Trace::Kind::Yield);
+      if (onYield) onYield(count);
+    };
+  }
+
+  // Adds a playlist entry whose cache file holds `rows`; returns its row.
+  int AddEntry(const std::string& name, const std::vector<Record>& rows) {
+    const std::string cachePath = dir.File(name + ".csq");
+    WriteCache(cachePath, rows);
+    return AddEntryFiles(name, cachePath);
+  }
+  int AddEntryFiles(const std::string& name, const std::string& cachePath) {
+    window.entries.push_back({dir.File(name + ".wav"), cachePath, name, "0.94", name + ".msq"});
+    return static_cast<int>(window.entries.size()) - 1;
+  }
+  void WriteCache(const std::string& path, const std::vector<Record>& rows) {
+    fakes::FakeFileStore files;
+    const platform::Status saved =
+        importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), path, files);
+    if (!saved) throw std::runtime_error(saved.message());
+  }
+
+  // Plays the audio along `positions` (sample positions, one per poll) and
+  // stops it after the last one.
+  void ScriptAudio(std::vector<std::int64_t> positions) {
+    audio.onPoll = [this, positions = std::move(positions)](fakes::FakeAudioPlayer& player) {
+      trace.Add(Trace::Kind::Poll);
+      const auto index = static_cast<std::size_t>(player.polls - 1);
+      if (index < positions.size()) player.position = Seconds(positions[index]);
+      if (index + 1 >= positions.size()) player.state = platform::kPlayStateStopped;
+    };
+  }
+  // Audio moving `step` positions per poll from 0 and stopping at `end`.
+  void SteadyAudio(std::int64_t step, std::int64_t end) {
+    audio.onPoll = [this, step, end](fakes::FakeAudioPlayer& player) {
+      trace.Add(Trace::Kind::Poll);
+      const std::int64_t position = step * (player.polls - 1);
+      player.position = Seconds(position < end ? position : end);
+      if (position >= end) player.state = platform::kPlayStateStopped;
+    };
+  }
+
+  fakes::TempDir dir;
+  Trace trace;
+  FakeShowWindow window{trace};
+  TracingSerialPort port{trace};
+  fakes::FakeUserInterface ui;
+  fakes::FakeClock clock{10LL * 3600 * 1000};
+  fakes::FakeAudioPlayer audio;
+  std::function<void(int)> onYield;
+};
+
+}  // namespace playback_test
