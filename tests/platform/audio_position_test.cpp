@@ -1,0 +1,107 @@
+#include <chrono>
+#include <cstdint>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "platform/sdl/position_estimator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::HandOverMailbox;
+using platform::PositionEstimator;
+using platform::SteadyTime;
+
+constexpr double kRate = 44100;
+
+class PositionEstimatorTest : public ::testing::Test {
+ protected:
+  double At(std::chrono::microseconds t) { return estimator.FramesAt(mailbox.Latest(), t0 + t); }
+  void Callback(std::int64_t frames, std::chrono::microseconds t) {
+    mailbox.Publish(frames, t0 + t);
+  }
+  SteadyTime t0 = SteadyTime(1000s);
+  HandOverMailbox mailbox;
+  PositionEstimator estimator{kRate};
+};
+
+TEST_F(PositionEstimatorTest, ZeroBeforeTheFirstCallback) {
+  EXPECT_EQ(At(0us), 0.0);
+  EXPECT_EQ(At(500ms), 0.0);
+}
+
+TEST_F(PositionEstimatorTest, RunsOnBetweenCallbacksUpToWhatWasHandedOver) {
+  Callback(1024, 0us);
+  EXPECT_DOUBLE_EQ(At(0us), 0.0);
+  EXPECT_NEAR(At(10ms), 441.0, 1e-6);
+  EXPECT_DOUBLE_EQ(At(1s), 1024.0) << "ran past the frames handed over";
+  Callback(1024, 30ms);
+  EXPECT_NEAR(At(31ms), 1024.0 + 44.1, 1e-6);
+}
+
+TEST_F(PositionEstimatorTest, LateCallbackHoldsThePositionInsteadOfJumpingBack) {
+  Callback(1024, 0us);
+  EXPECT_DOUBLE_EQ(At(40ms), 1024.0);
+  Callback(1024, 40ms);
+  EXPECT_DOUBLE_EQ(At(40ms), 1024.0);
+  EXPECT_GT(At(41ms), 1024.0);
+}
+
+TEST_F(PositionEstimatorTest, TimeReadJustBeforeACallbackStampsALaterOneNeverGoesBack) {
+  Callback(1024, 0us);
+  const double before = At(20ms);
+  Callback(1024, 23ms);
+  // The asking thread read its clock at 21 ms, then the callback ran.
+  EXPECT_GE(At(21ms), before);
+}
+
+TEST_F(PositionEstimatorTest, UnderrunHoldsThePosition) {
+  Callback(1024, 0us);
+  EXPECT_DOUBLE_EQ(At(30ms), 1024.0);
+  Callback(0, 30ms);
+  EXPECT_DOUBLE_EQ(At(60ms), 1024.0);
+  Callback(512, 60ms);
+  EXPECT_NEAR(At(65ms), 1024.0 + 220.5, 1e-6);
+}
+
+TEST_F(PositionEstimatorTest, JitteryCallbacksGiveASmoothNeverFallingNeverAheadPosition) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> jitter(-8000, 8000);  // µs around 23.2 ms
+  std::uniform_int_distribution<int> burst(0, 9);          // sometimes two back to back
+  std::int64_t handed = 0;
+  std::chrono::microseconds t{0};
+  double last = 0;
+  double largestStep = 0;
+  for (int k = 0; k < 2000; ++k) {
+    Callback(1024, t);
+    handed += 1024;
+    const auto next =
+        burst(random) == 0 ? 1ms : 23220us + std::chrono::microseconds(jitter(random));
+    for (int q = 0; q < 8; ++q) {
+      const double p = At(t + next * q / 8);
+      ASSERT_GE(p, last) << "went backwards at callback " << k;
+      ASSERT_LE(p, static_cast<double>(handed)) << "ahead of the audio at callback " << k;
+      largestStep = std::max(largestStep, p - last);
+      last = p;
+    }
+    t += next;
+  }
+  // Steps stay a fraction of a callback: the position moves smoothly.
+  EXPECT_LT(largestStep, 1024.0);
+  // And it keeps up with the audio over the long run.
+  EXPECT_GT(last, static_cast<double>(handed) - 3 * 1024);
+}
+
+TEST_F(PositionEstimatorTest, ResetStartsANewFileFromZero) {
+  Callback(1024, 0us);
+  EXPECT_GT(At(10ms), 0.0);
+  mailbox.Reset();
+  estimator.Reset();
+  EXPECT_EQ(At(20ms), 0.0);
+  Callback(100, 30ms);
+  EXPECT_DOUBLE_EQ(At(30ms), 0.0);
+  EXPECT_DOUBLE_EQ(At(1s), 100.0);
+}
+
+}  // namespace
