@@ -216,6 +216,9 @@ void Playlist::cmdPlaylistRemove_Click() {
   if (list_.Count() == 0 || selected < 0 || selected >= list_.Count()) return;
   // The record stays: other items' item data still point past it.
   list_.RemoveItem(selected);
+  // Some list widgets move the selection to a neighbour; a removal leaves
+  // none, so a second click cannot remove another entry by surprise.
+  list_.Select(-1);
   static_cast<void>(SavePlaylist());
 }
 
