@@ -1,0 +1,86 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "import/compile_window.h"
+#include "platform/file_store.h"
+#include "platform/process_launcher.h"
+#include "platform/user_interface.h"
+#include "playlist/playlist.h"
+
+namespace importer {
+
+// The narrow view of the main window that an import needs, on top of the
+// compiler's view (status line, bitmask box).
+class ImportWindow : public CompileWindow {
+ public:
+  // Shows or hides the frmImporting panel ("Please wait while the sequence
+  // is being imported...").
+  virtual void ShowImportingPanel(bool visible) = 0;
+  virtual void SetBusyState() = 0;
+  virtual void SetStoppedState() = 0;
+  virtual std::string LastImportFolder() const = 0;
+  virtual void SetLastImportFolder(const std::string& folder) = 0;
+  // Rewrites preferences.txt; called right after LastImportFolder changed.
+  virtual void SavePreferences() = 0;
+  // The window's playlist, which receives the new entry and is saved.
+  virtual playlist::Playlist& Playlist() = 0;
+};
+
+// The names an import derives from the chosen archive path. Both "/" and "\"
+// separate folders, so a Windows path typed or stored elsewhere still splits.
+struct ArchiveNames {
+  std::string archivePath;  // as chosen
+  std::string folder;       // up to and including the last separator
+  std::string fileName;     // the rest
+  std::string baseName;     // fileName up to, not including, its last "."
+};
+// Nothing when the file name has no "." or nothing before it: no base name
+// can be cut, so there is no document to look for.
+std::optional<ArchiveNames> DeriveArchiveNames(const std::string& archivePath);
+
+// WinRarPath X -o+ "archive" "destinationFolder": "X" extracts with the
+// stored paths, "-o+" overwrites without asking. `destinationFolder` ends with
+// a separator.
+std::string ArchiverCommandLine(const std::string& winRarPath, const std::string& archivePath,
+                                const std::string& destinationFolder);
+
+// Display title, nine blanks, the archive path in parentheses.
+std::string PlaylistListText(const std::string& displayTitle, const std::string& archivePath);
+
+inline constexpr const char* kSequenceFilter = "Spectrum Sequences (*.msq) | *.msq";
+inline constexpr const char* kAddSequenceTitle = "Add Sequence To Playlist";
+inline constexpr const char* kImportingStatus =
+    "Importing Spectrum Sequence Into The Playlist... Please Wait";
+inline constexpr const char* kReadyStatus = "Ready";
+
+// The Add button's import: archive dialog, extraction into Temp, the
+// compiler, the playlist entry. Holds no state between clicks; the window
+// may make one per click or keep one.
+class ImportDriver {
+ public:
+  // `applicationDirectory` without a trailing separator; `winRarPath` the
+  // archiver found at start-up, without quotation marks.
+  ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
+               platform::ProcessLauncher& launcher, platform::UserInterface& ui,
+               platform::FileStore& files);
+
+  // Runs one whole import. Every failure reaches the user as one message and
+  // leaves the window in its stopped state with the status "Ready".
+  void cmdPlayListAdd_Click();
+
+ private:
+  // Steps after the window went busy.
+  void ImportArchive(const ArchiveNames& names);
+  std::string TempFolder() const;
+
+  ImportWindow& window_;
+  std::string applicationDirectory_;
+  std::string winRarPath_;
+  platform::ProcessLauncher& launcher_;
+  platform::UserInterface& ui_;
+  platform::FileStore& files_;
+};
+
+}  // namespace importer
