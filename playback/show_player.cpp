@@ -42,8 +42,8 @@ ShowPlayer::ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlay
 std::int64_t ShowPlayer::SamplePosition() {
   // Frame timing is read on every pass so a change made during the show
   // takes effect at once.
-  return ToSamples(audio_.PositionSeconds()) +
-         static_cast<std::int64_t>(window_.FrameTiming()) * kFrameTimingStep;
+  const std::int64_t audioPosition = ToSamples(audio_.PositionSeconds());
+  return audioPosition + static_cast<std::int64_t>(window_.FrameTiming()) * kFrameTimingStep;
 }
 
 PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason) {

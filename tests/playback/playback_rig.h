@@ -105,6 +105,19 @@ struct Trace {
     for (const auto& e : events) n += e.kind == kind && (text.empty() || e.text == text);
     return n;
   }
+  // For every event of `kind` (and `text`, if given), the number of polls
+  // before it: the pass it belongs to.
+  std::vector<int> PassesOf(Kind kind, std::string_view text = {}) const {
+    std::vector<int> passes;
+    int polls = 0;
+    for (const auto& e : events) {
+      if (e.kind == Kind::Poll) ++polls;
+      if (e.kind == kind && kind != Kind::Poll && (text.empty() || e.text == text)) {
+        passes.push_back(polls);
+      }
+    }
+    return passes;
+  }
   // Events after the n-th poll (1-based) and before the next one.
   std::vector<Event> Pass(int n) const {
     std::vector<Event> pass;
@@ -227,9 +240,11 @@ struct Rig {
     };
   }
   // Audio moving `step` positions per poll from 0 and stopping at `end`.
-  void SteadyAudio(std::int64_t step, std::int64_t end) {
-    audio.onPoll = [this, step, end](fakes::FakeAudioPlayer& player) {
+  // `also` runs at every poll with its 1-based number.
+  void SteadyAudio(std::int64_t step, std::int64_t end, std::function<void(int)> also = {}) {
+    audio.onPoll = [this, step, end, also](fakes::FakeAudioPlayer& player) {
       trace.Add(Trace::Kind::Poll);
+      if (also) also(player.polls);
       const std::int64_t position = step * (player.polls - 1);
       player.position = Seconds(position < end ? position : end);
       if (position >= end) player.state = platform::kPlayStateStopped;
