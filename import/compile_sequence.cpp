@@ -4,29 +4,12 @@
 #include <system_error>
 #include <utility>
 
+#include "import/compiler_passes.h"
 #include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "import/sequence_reader.h"
 
 namespace importer {
 namespace {
-
-// PLACEHOLDER until the compiler's second half lands: sorts into playback
-// order and saves, without fade timings, redundant removal or the bitmask
-// step. Replace by the real FinishCompile.
-platform::Status FinishCompile(EventTable& table, const std::string& cacheFile,
-                               CompileWindow& window, platform::UserInterface& ui,
-                               platform::FileStore& files) {
-  window.SetStatus("Sorting data into playback order");
-  ui.DoEvents();
-  if (auto sorted = table.Sort("SampleNumber asc, Device asc, Channel asc"); !sorted) {
-    return sorted;
-  }
-  table.MoveFirst();
-  window.SetStatus("Writing File");
-  ui.DoEvents();
-  return SaveSequenceCache(table, cacheFile, files);
-}
 
 // A directory at the audio path is no audio file; anything else that exists
 // is left for the player to judge.
