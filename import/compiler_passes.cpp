@@ -1,7 +1,9 @@
 #include "import/compiler_passes.h"
 
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "import/merge_identical_commands.h"
 #include "import/progress_percent.h"
@@ -43,33 +45,66 @@ platform::Status GenerateEventDurations(EventTable& events, const FadeTimingTabl
                                         CompileWindow& window, platform::UserInterface& ui) {
   ShowPhase("Generating event durations", window, ui);
   if (auto sorted = events.Sort(kDurationsSort); !sorted) return sorted;
-  events.MoveFirst();
 
   // The sort keeps each controller's Channel value together, but the rows of
-  // its two banks interleave there; each bank therefore remembers its own
-  // latest event, so a fade on channel 1 lasts until the next event of
-  // channel 1, not of channel 9.
-  struct Later {
+  // its two banks interleave there; each bank therefore keeps its own state,
+  // so a fade on channel 1 lasts until the next event of channel 1, not of
+  // channel 9.
+  //
+  // Rows at the same moment on one channel stay in the order they were added,
+  // which is also the order the player sends them in. Of such rows only the
+  // last one sent lasts until the channel's next moment; the ones before it
+  // are followed at once (a span of 0). Knowing which row is the last of its
+  // moment takes a look ahead, hence the snapshot of the walk.
+  const std::vector<EventTable::Record> rows = events.Records();
+  const auto bankOf = [](const EventTable::Record& row) {
+    return static_cast<std::size_t>(BankIndex(row.Get(Column::Command)));
+  };
+  struct Moment {
     bool seen = false;
     Value device, channel, sample;
+    bool operator==(const Moment&) const = default;
   };
-  std::array<Later, 2> later;
-  for (; !events.AtEnd(); events.MoveNext()) {
-    const Value device = events.Get(Column::Device);
-    const Value channel = events.Get(Column::Channel);
-    const Value command = events.Get(Column::Command);
-    const Value sample = events.Get(Column::SampleNumber);
-    Later& next = later[static_cast<std::size_t>(BankIndex(command))];
-    if (next.seen && next.device == device && next.channel == channel) {
-      if (IsFade(command) && sample && next.sample) {
-        const auto [shortCode, longCode] =
-            LookupFadeTiming(fadeTimings, std::int64_t{*next.sample} - *sample);
-        events.Set(Column::ShortInterval, shortCode);
-        events.Set(Column::LongInterval, longCode);
-      }
-      next.sample = sample;
-    } else {
-      next = {true, device, channel, sample};
+  std::vector<std::uint8_t> lastOfMoment(rows.size(), 1);
+  std::array<Moment, 2> following;
+  for (std::size_t i = rows.size(); i-- > 0;) {
+    const Moment moment{true, rows[i].Get(Column::Device), rows[i].Get(Column::Channel),
+                        rows[i].Get(Column::SampleNumber)};
+    Moment& next = following[bankOf(rows[i])];
+    lastOfMoment[i] = next == moment ? 0 : 1;
+    next = moment;
+  }
+
+  struct ChannelState {
+    bool seen = false;
+    Value device, channel, moment, laterMoment;
+  };
+  std::array<ChannelState, 2> state;
+  events.MoveFirst();
+  for (std::size_t i = 0; i < rows.size() && !events.AtEnd(); ++i, events.MoveNext()) {
+    const EventTable::Record& row = rows[i];
+    const Value device = row.Get(Column::Device);
+    const Value channel = row.Get(Column::Channel);
+    const Value sample = row.Get(Column::SampleNumber);
+    ChannelState& current = state[bankOf(row)];
+    if (!current.seen || current.device != device || current.channel != channel) {
+      current = {true, device, channel, sample, std::nullopt};  // the channel's latest moment
+    } else if (current.moment != sample) {
+      current.laterMoment = current.moment;
+      current.moment = sample;
+    }
+    if (!IsFade(row.Get(Column::Command)) || !sample) continue;
+
+    std::optional<std::int64_t> span;
+    if (!lastOfMoment[i]) {
+      span = 0;
+    } else if (current.laterMoment) {
+      span = std::int64_t{*current.laterMoment} - *sample;
+    }
+    if (span) {
+      const auto [shortCode, longCode] = LookupFadeTiming(fadeTimings, *span);
+      events.Set(Column::ShortInterval, shortCode);
+      events.Set(Column::LongInterval, longCode);
     }
   }
   return platform::Status::Ok();

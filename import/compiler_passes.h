@@ -42,7 +42,10 @@ int BankOfCommand(std::int32_t command);
 // "Generating event durations": gives every fade (Command 34 or 24) that has a
 // later event on the same controller, bank and channel the codes for the span
 // up to that event. The last event of a channel keeps null codes; other
-// commands are left as they are. Leaves the table sorted kDurationsSort.
+// commands are left as they are. Rows at the same moment on one channel count
+// in the order they were added (the order the player sends them): each but
+// the last is followed after a span of 0. Leaves the table sorted
+// kDurationsSort.
 platform::Status GenerateEventDurations(EventTable& events, const FadeTimingTable& fadeTimings,
                                         CompileWindow& window, platform::UserInterface& ui);
 
