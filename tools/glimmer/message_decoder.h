@@ -1,0 +1,169 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Turns the byte stream of the controller line back into messages, for
+// `glimmer monitor`. Kept to this header so the tests can use it without a
+// library of the tool's own.
+namespace glimmer {
+
+// One line of monitor output: when the message's first byte arrived
+// (milliseconds since the first byte of the session) and what it was.
+struct MonitorLine {
+  std::int64_t ms = 0;
+  std::string text;
+  std::string Format() const { return std::to_string(ms) + " " + text; }
+};
+
+// The length of a message from its device and command bytes, 0 when no
+// message starts that way. Only the two fixed messages use device 255 with
+// 0x41 and 0x81; any other command after 255 is an event for device 255.
+inline int MessageLength(std::uint8_t device, std::uint8_t command) {
+  if (device == 0xFF && (command == 0x41 || command == 0x81)) return 4;
+  switch (command) {
+    case 0x33:
+    case 0x23:
+      return 6;
+    case 0x34:
+    case 0x24:
+      return 9;
+    case 0x36:
+    case 0x26:
+    case 0x37:
+    case 0x27:
+      return 5;
+    default:
+      return 0;
+  }
+}
+
+// The text of one complete, well-framed message of MessageLength bytes.
+inline std::string DescribeMessage(const std::vector<std::uint8_t>& m) {
+  const auto hex = [](unsigned v) {
+    char b[8];
+    std::snprintf(b, sizeof b, "0x%02x", v);
+    return std::string(b);
+  };
+  if (m[1] == 0xFF && m[2] == 0x41) return "port-open";
+  if (m[1] == 0xFF && m[2] == 0x81) return "keep-alive";
+  const unsigned command = m[2];
+  std::string text = "device " + std::to_string(m[1]) + " ";
+  const std::string bank = (command >> 4) == 3 ? "bank 1" : "bank 2";
+  const auto mask = [&](std::size_t at) { return " mask " + hex(m[at]); };
+  switch (command & 0x0F) {
+    case 3:
+      return text + "set " + bank + " intensity " + std::to_string(m[3]) + mask(4);
+    case 4:
+      return text + "fade " + bank + " start " + std::to_string(m[3]) + " end " +
+             std::to_string(m[4]) + " short " + std::to_string(m[5]) + " long " +
+             std::to_string(m[6]) + mask(7);
+    default:
+      return text + "op" + std::to_string(command & 0x0F) + " " + bank + mask(3);
+  }
+}
+
+// Frames the stream by the command byte of each message. Bytes that cannot be
+// a message are reported together as "unknown bytes: ..." and decoding picks
+// up again at the next 0 byte, where a message may start.
+class MessageDecoder {
+ public:
+  // `bytes` arrived `ms` milliseconds after the first byte. Returns the lines
+  // they complete, in stream order.
+  std::vector<MonitorLine> Feed(std::string_view bytes, std::int64_t ms) {
+    for (char c : bytes) pending_.push_back({static_cast<std::uint8_t>(c), ms});
+    std::vector<MonitorLine> lines;
+    Decode(lines, false);
+    return lines;
+  }
+
+  // The line went quiet or closed: what is left forms no message.
+  std::vector<MonitorLine> Flush() {
+    std::vector<MonitorLine> lines;
+    Decode(lines, true);
+    EmitUnknown(lines);
+    return lines;
+  }
+
+  bool HasPending() const { return !pending_.empty() || !unknown_.empty(); }
+
+ private:
+  struct Byte {
+    std::uint8_t value;
+    std::int64_t ms;
+  };
+
+  // Index of the first 0 at or after `from`, or the size when there is none.
+  std::size_t NextZero(std::size_t from) const {
+    while (from < pending_.size() && pending_[from].value != 0) ++from;
+    return from;
+  }
+
+  void MoveToUnknown(std::size_t count) {
+    unknown_.insert(unknown_.end(), pending_.begin(),
+                    pending_.begin() + static_cast<std::ptrdiff_t>(count));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+
+  void EmitUnknown(std::vector<MonitorLine>& lines) {
+    if (unknown_.empty()) return;
+    std::string text = "unknown bytes:";
+    for (const auto& b : unknown_) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02x", b.value);
+      text += hex;
+    }
+    lines.push_back({unknown_.front().ms, text});
+    unknown_.clear();
+  }
+
+  void Decode(std::vector<MonitorLine>& lines, bool flushing) {
+    while (!pending_.empty()) {
+      // Not a message start, or a start that turned out wrong: skip to the
+      // next 0 (or, while more may come, wait for one).
+      const auto skipToNextZero = [&](std::size_t from) {
+        const std::size_t zero = NextZero(from);
+        if (zero == pending_.size() && !flushing) return false;
+        MoveToUnknown(zero);
+        return true;
+      };
+      if (pending_[0].value != 0) {
+        if (!skipToNextZero(0)) return;
+        continue;
+      }
+      if (pending_.size() < 3) {
+        if (!flushing) return;
+        MoveToUnknown(pending_.size());
+        continue;
+      }
+      const int length = MessageLength(pending_[1].value, pending_[2].value);
+      if (length == 0) {
+        if (!skipToNextZero(1)) return;
+        continue;
+      }
+      const auto n = static_cast<std::size_t>(length);
+      if (pending_.size() < n) {
+        if (!flushing) return;
+        MoveToUnknown(pending_.size());
+        continue;
+      }
+      if (pending_[n - 1].value != 0) {
+        if (!skipToNextZero(1)) return;
+        continue;
+      }
+      EmitUnknown(lines);
+      std::vector<std::uint8_t> message;
+      for (std::size_t i = 0; i < n; ++i) message.push_back(pending_[i].value);
+      lines.push_back({pending_[0].ms, DescribeMessage(message)});
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  }
+
+  std::vector<Byte> pending_;
+  std::vector<Byte> unknown_;
+};
+
+}  // namespace glimmer
