@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kBurstCount = 8;
 
-std::string PortName(int number) { return "COM" + std::to_string(number); }
+std::string PortName(int number) {
+  return "COM" + std::to_string(number);
+}
 
 }  // namespace
 
@@ -17,9 +19,13 @@ SerialLink::SerialLink(platform::SerialPort& port, ShowWindow& window, platform:
                        platform::Clock& clock)
     : port_(port), window_(window), ui_(ui), clock_(clock) {}
 
-bool SerialLink::IsPortOpen() const { return port_.IsOpen(); }
+bool SerialLink::IsPortOpen() const {
+  return port_.IsOpen();
+}
 
-void SerialLink::ClosePort() { port_.Close(); }
+void SerialLink::ClosePort() {
+  port_.Close();
+}
 
 platform::Status SerialLink::OpenPort() {
   const int number = window_.PortNumber();
@@ -53,7 +59,9 @@ void SerialLink::SendKeepAlive() {
   lastKeepAliveTime_ = now;
 }
 
-void SerialLink::Write(std::string_view bytes) { WriteOrReport(bytes); }
+void SerialLink::Write(std::string_view bytes) {
+  WriteOrReport(bytes);
+}
 
 bool SerialLink::WriteOrReport(std::string_view bytes) {
   if (!port_.IsOpen()) return false;
@@ -62,8 +70,7 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   // Closing also covers a port that reported the failure but stayed open, so
   // the next entry opens it afresh and the controllers get the burst again.
   port_.Close();
-  window_.SetStatus("Serial port " + PortName(portNumber_) +
-                    " lost: " + written.message() +
+  window_.SetStatus("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
                     " - the show goes on and the port is opened again at the next entry");
   return false;
 }

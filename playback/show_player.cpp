@@ -161,8 +161,7 @@ PlayOutcome ShowPlayer::Play(int row) {
 
   if (rejectedRows_ > 0) {
     window_.SetStatus("Show Running... " + std::to_string(rejectedRows_) + " event(s) of " +
-                      entry.CachePath +
-                      " were not sent: a value was missing or outside 0..255");
+                      entry.CachePath + " were not sent: a value was missing or outside 0..255");
   }
   return PlayOutcome::Finished;
 }

@@ -14,8 +14,7 @@ constexpr int kRetrySteps = 100;
 bool ReadNumber(std::string_view text, std::size_t& at, int& value) {
   const std::size_t begin = at;
   value = 0;
-  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) &&
-         at - begin < 2) {
+  while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && at - begin < 2) {
     value = value * 10 + (text[at] - '0');
     ++at;
   }
@@ -146,8 +145,8 @@ void ShowScheduler::cmdShowStart_Click() {
       // Every entry was skipped: wait rather than spin, then try again so the
       // show recovers by itself once the files are back.
       if (link_.IsPortOpen()) link_.ClosePort();
-      window_.SetStatus(std::string(kNothingPlayableText) + ". Last problem: " +
-                        player.LastSkipReason());
+      window_.SetStatus(std::string(kNothingPlayableText) +
+                        ". Last problem: " + player.LastSkipReason());
       resumeShowsRunning = true;
       for (int step = 0; step < kRetrySteps && window_.ShowRunning(); ++step) {
         ui_.DoEvents();

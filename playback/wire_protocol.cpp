@@ -4,22 +4,27 @@
 #include <cstddef>
 #include <utility>
 
-
 namespace playback {
 namespace {
 
 using importer::Column;
 using importer::Value;
 
-bool IsByte(const Value& value) { return value && *value >= 0 && *value <= 255; }
+bool IsByte(const Value& value) {
+  return value && *value >= 0 && *value <= 255;
+}
 
 // The command code's two decimal digits read as hexadecimal: 34 becomes 0x34.
-std::int32_t CommandByte(std::int32_t command) { return (command / 10) * 16 + command % 10; }
+std::int32_t CommandByte(std::int32_t command) {
+  return (command / 10) * 16 + command % 10;
+}
 
 // TODO(fade-timing): call importer::LookupFadeTiming(span) from
 // import/fade_timing.h once it is in the tree; until then every open fade
 // gets the pair for a span no row covers.
-std::pair<std::int32_t, std::int32_t> OpenFadeTiming(std::int64_t /*span*/) { return {128, 20}; }
+std::pair<std::int32_t, std::int32_t> OpenFadeTiming(std::int64_t /*span*/) {
+  return {128, 20};
+}
 
 }  // namespace
 

@@ -60,7 +60,7 @@ inline Record Row(importer::Value sample, importer::Value device, importer::Valu
                   importer::Value command, importer::Value start = 0, importer::Value end = 0,
                   importer::Value shortCode = std::nullopt,
                   importer::Value longCode = std::nullopt) {
-  const importer::Value values[] = {sample, device, channel, command,
+  const importer::Value values[] = {sample, device, channel,   command,
                                     start,  end,    shortCode, longCode};
   Record record;
   for (int i = 0; i < importer::kColumnCount; ++i) {

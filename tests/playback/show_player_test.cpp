@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
 
 TEST_F(ShowPlayerTest, RowsWithinTheFrameTimingLeadGoOutBeforeTheAudioPlays) {
   OpenPortAhead();
-  rig.window.frameTiming = 2;  // lead of 1,024 positions
+  rig.window.frameTiming = 2;    // lead of 1,024 positions
   rig.audio.stateAfterOpen = 9;  // still opening
   const int row = rig.AddEntry(
       "song", {Level(0, 1), Level(512, 2), Level(1024, 3), Level(1025, 4), Level(kFar, 5)});
@@ -88,8 +89,8 @@ TEST_F(ShowPlayerTest, RowsWithinTheFrameTimingLeadGoOutBeforeTheAudioPlays) {
 }
 
 TEST_F(ShowPlayerTest, LateRowsGoOutOnePerPassInOrder) {
-  const int row = rig.AddEntry(
-      "song", {Level(1000, 1), Level(2000, 2), Level(3000, 3), Level(kFar, 4)});
+  const int row =
+      rig.AddEntry("song", {Level(1000, 1), Level(2000, 2), Level(3000, 3), Level(kFar, 4)});
   rig.ScriptAudio({0, 100000, 100000, 100000, 100000});
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   // The flush position is far behind, so every pass flushes its one row.
@@ -104,9 +105,11 @@ struct BatchCase {
   std::int32_t sample;
   std::vector<std::vector<int>> writes;  // intensities per write
 };
+std::ostream& operator<<(std::ostream& os, const BatchCase& c) {
+  return os << c.name;
+}
 
-class ShowPlayerBatching : public ShowPlayerTest,
-                           public testing::WithParamInterface<BatchCase> {};
+class ShowPlayerBatching : public ShowPlayerTest, public testing::WithParamInterface<BatchCase> {};
 
 TEST_P(ShowPlayerBatching, RowsDueTogetherShareAWriteUnlessAFlushFallsBetween) {
   const auto& c = GetParam();
@@ -144,8 +147,8 @@ TEST_F(ShowPlayerTest, FrameTimingChangedDuringTheEntryCountsFromTheNextPass) {
 }
 
 TEST_F(ShowPlayerTest, JumpsForwardSendEverySkippedRowAndBackwardSendNothingTwice) {
-  const int row = rig.AddEntry("song", {Level(1000, 1), Level(2000, 2), Level(3000, 3),
-                                        Level(4000, 4), Level(kFar, 5)});
+  const int row = rig.AddEntry(
+      "song", {Level(1000, 1), Level(2000, 2), Level(3000, 3), Level(4000, 4), Level(kFar, 5)});
   // P = audio + 512.
   rig.ScriptAudio({0, 1000, 3000, 3000, 3000, 0, 500, 3600, 3600, 5000});
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
@@ -346,8 +349,7 @@ TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {
 
 TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   const int row = rig.AddEntry(
-      "song", {Level(1000, 1), Row(1500, 300, 1, 33, 5), Row(1600, 1, 1, 33, 999),
-               Level(2000, 2)});
+      "song", {Level(1000, 1), Row(1500, 300, 1, 33, 5), Row(1600, 1, 1, 33, 999), Level(2000, 2)});
   rig.SteadyAudio(100, 10000);
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(Joined(rig.trace.EventWrites()), LevelBytes(1) + LevelBytes(2));
@@ -358,8 +360,8 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
 
 TEST_F(ShowPlayerTest, LastFadeOfAChannelRunsToTheEndOfTheAudio) {
   rig.audio.duration = 10.0;
-  const int row = rig.AddEntry(
-      "song", {Row(9 * 88200, 2, 1, 34, 10, 0, std::nullopt, std::nullopt)});
+  const int row =
+      rig.AddEntry("song", {Row(9 * 88200, 2, 1, 34, 10, 0, std::nullopt, std::nullopt)});
   rig.ScriptAudio({9 * 88200});
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   // One second left: the codes of a one-second fade.
@@ -375,8 +377,8 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
     std::string mentions;
   };
   const std::vector<Case> cases = {
-      {"missing cache",
-       [](Rig& r) { return r.AddEntryFiles("ghost", r.dir.File("ghost.csq")); }, "ghost.csq"},
+      {"missing cache", [](Rig& r) { return r.AddEntryFiles("ghost", r.dir.File("ghost.csq")); },
+       "ghost.csq"},
       {"damaged cache",
        [](Rig& r) {
          fakes::WriteBytes(r.dir.File("junk.csq"), "this is not a sequence cache");

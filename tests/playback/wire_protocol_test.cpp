@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "tests/playback/playback_rig.h"
@@ -24,6 +25,9 @@ struct GoldenCase {
   Record row;
   const char* bytes;
 };
+std::ostream& operator<<(std::ostream& os, const GoldenCase& c) {
+  return os << c.name;
+}
 
 class EncodeGolden : public testing::TestWithParam<GoldenCase> {};
 
@@ -74,6 +78,9 @@ struct RejectCase {
   const char* name;
   Record row;
 };
+std::ostream& operator<<(std::ostream& os, const RejectCase& c) {
+  return os << c.name;
+}
 
 class EncodeRejects : public testing::TestWithParam<RejectCase> {};
 
@@ -106,6 +113,9 @@ struct OpenFadeCase {
   int shortCode;
   int longCode;
 };
+std::ostream& operator<<(std::ostream& os, const OpenFadeCase& c) {
+  return os << c.name;
+}
 
 class EncodeOpenFade : public testing::TestWithParam<OpenFadeCase> {};
 
