@@ -385,13 +385,6 @@ TEST_F(FinishCompileTest, MergesIdenticalCommandsWhenTheBoxIsTicked) {
   EXPECT_EQ(window.statuses.size(), 5u);
 }
 
-TEST_F(FinishCompileTest, EmptyTableGivesAnEmptyFile) {
-  RecordingCompileWindow window(ui_, true);
-  EventTable events;
-  ASSERT_TRUE(FinishCompile(events, cacheFile_, window, ui_, files_).ok());
-  EXPECT_TRUE(Stored().empty());
-}
-
 TEST_F(FinishCompileTest, AFileThatCannotBeWrittenIsAnErrorThatSaysWhy) {
   RecordingCompileWindow window(ui_);
   files_.failWith = "Cannot write " + cacheFile_ + ": No space left on device";
@@ -400,11 +393,6 @@ TEST_F(FinishCompileTest, AFileThatCannotBeWrittenIsAnErrorThatSaysWhy) {
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.message(), files_.failWith);
   EXPECT_FALSE(std::filesystem::exists(cacheFile_));
-}
-
-TEST(BankOfCommand, BankTwoCodesAreTheBankOneCodesLessTen) {
-  for (std::int32_t command : {23, 24, 26, 27, -10}) EXPECT_EQ(BankOfCommand(command), 2);
-  for (std::int32_t command : {33, 34, 36, 37, 0, 25, 13, -1}) EXPECT_EQ(BankOfCommand(command), 1);
 }
 
 }  // namespace

@@ -70,16 +70,6 @@ TEST(EventTable, AddedRowIsAllNullAndCurrent) {
   EXPECT_EQ(table.Get(Column::Device), 7);
 }
 
-TEST(EventTable, SetNullClearsAValue) {
-  EventTable table;
-  table.AddRow();
-  table.Set(Column::ShortInterval, 19);
-  table.Set(Column::ShortInterval, std::nullopt);
-  EXPECT_EQ(table.Get(Column::ShortInterval), std::nullopt);
-  table.Set(Column::LongInterval, -5);
-  EXPECT_EQ(table.Get(Column::LongInterval), -5);
-}
-
 TEST(EventTable, EmptyTableIsAtEnd) {
   EventTable table;
   table.MoveFirst();
