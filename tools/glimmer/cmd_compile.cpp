@@ -1,12 +1,239 @@
-#include <cstdio>
+// glimmer compile: the window's import without the window. Compiles a
+// sequence document, or the document inside a sequence archive, into a
+// SequenceCache file through the same compiler the Add button runs.
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "import/compile_sequence.h"
+#include "import/exec_cmd.h"
+#include "import/import_driver.h"
+#include "platform/paths.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/posix_process_launcher.h"
 #include "tools/glimmer/commands.h"
 
 namespace glimmer {
+namespace {
 
-int RunCompile(const std::vector<std::string>&) {
-  std::fprintf(stderr, "glimmer compile: not available in this build\n");
-  return 1;
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: glimmer compile [--bitmask] [--audio FILE] SOURCE CACHE\n"
+    "Compiles a Spectrum sequence into the compiled file CACHE (.csq), as the player's Add\n"
+    "button does. SOURCE is a sequence document, or a sequence archive (.msq, RAR or ZIP),\n"
+    "which is extracted with glimmer-extract into a temporary folder; the document inside\n"
+    "is the one named after the archive without its extension.\n"
+    "\n"
+    "Options:\n"
+    "  --bitmask     merge identical commands of several channels (the player's\n"
+    "                \"Perform bitmask\" box)\n"
+    "  --audio FILE  the audio file to use when the one the document names does not exist\n"
+    "                (the answer to the player's \"Locate Audio File\" dialog)\n"
+    "  --help        show this text\n"
+    "\n"
+    "Progress and messages go to standard error. On success prints \"audio: PATH\" and\n"
+    "\"title: TITLE\" to standard output and exits 0; a refused sequence exits 1 and\n"
+    "writes nothing.\n";
+
+std::string WithPlainLineBreaks(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+// Messages go to standard error; the audio dialog is answered by --audio,
+// or cancelled.
+class ConsoleUserInterface final : public platform::UserInterface {
+ public:
+  explicit ConsoleUserInterface(std::optional<std::string> audio) : audio_(std::move(audio)) {}
+
+  void ShowMessage(const std::string& text) override {
+    std::fprintf(stderr, "%s\n", WithPlainLineBreaks(text).c_str());
+  }
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string& title,
+                                            const std::string&, const std::string&) override {
+    if (!audio_) {
+      std::fprintf(stderr, "glimmer compile: \"%s\": no file given (use --audio FILE)\n",
+                   title.c_str());
+    }
+    return audio_;
+  }
+  void DoEvents() override {}
+  void SetHourglass(bool) override {}
+
+ private:
+  std::optional<std::string> audio_;
+};
+
+class ConsoleWindow final : public importer::CompileWindow {
+ public:
+  explicit ConsoleWindow(bool bitmask) : bitmask_(bitmask) {}
+  void SetStatus(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  bool PerformBitmask() const override { return bitmask_; }
+
+ private:
+  bool bitmask_;
+};
+
+bool IsArchive(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[7] = {};
+  in.read(head, sizeof head);
+  const std::string_view magic(head, static_cast<std::size_t>(in.gcount()));
+  return magic.starts_with(std::string_view("Rar!\x1A\x07", 6)) ||
+         magic.starts_with("PK\x03\x04") || magic.starts_with("PK\x05\x06");
+}
+
+// A fresh folder for one extraction, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / ("glimmer-compile-" + std::to_string(random()));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The extractor reports on standard output, which belongs to our result
+// lines; while it runs, its output goes to standard error.
+class ChildOutputToStderr {
+ public:
+  ChildOutputToStderr() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
+  ~ChildOutputToStderr() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  ChildOutputToStderr(const ChildOutputToStderr&) = delete;
+  ChildOutputToStderr& operator=(const ChildOutputToStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+struct Options {
+  bool bitmask = false;
+  std::optional<std::string> audio;
+  std::vector<std::string> paths;
+};
+
+}  // namespace
+
+int RunCompile(const std::vector<std::string>& args) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--bitmask") {
+      options.bitmask = true;
+    } else if (a == "--audio") {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "glimmer compile: --audio needs a file\n\n%s", kUsage);
+        return 1;
+      }
+      options.audio = args[++i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "glimmer compile: unknown option %s\n\n%s", a.c_str(), kUsage);
+      return 1;
+    } else {
+      options.paths.push_back(a);
+    }
+  }
+  if (options.paths.size() != 2) {
+    std::fprintf(stderr, "glimmer compile: expected SOURCE and CACHE\n\n%s", kUsage);
+    return 1;
+  }
+  const std::string& source = options.paths[0];
+  const std::string& cache = options.paths[1];
+  if (options.audio) {
+    std::error_code ec;
+    if (!fs::exists(*options.audio, ec) || fs::is_directory(*options.audio, ec)) {
+      std::fprintf(stderr, "glimmer compile: the audio file %s does not exist\n",
+                   options.audio->c_str());
+      return 1;
+    }
+  }
+
+  std::string document = source;
+  std::optional<ScratchFolder> scratch;
+  if (IsArchive(source)) {
+    scratch.emplace();
+    if (scratch->path().empty()) {
+      std::fprintf(stderr, "glimmer compile: cannot create a temporary folder in %s\n",
+                   fs::temp_directory_path().c_str());
+      return 1;
+    }
+    // The player refuses an archive name without an extension; here the
+    // whole file name serves as the document's name.
+    const auto names = importer::DeriveArchiveNames(source);
+    const std::string baseName = names ? names->baseName : fs::path(source).filename().string();
+    const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+    const std::string commandLine =
+        importer::ArchiverCommandLine(extractor, source, scratch->path() + "/");
+    platform::PosixProcessLauncher launcher;
+    platform::Result<int> ran = [&] {
+      const ChildOutputToStderr redirect;
+      return importer::ExecCmd(commandLine, launcher);
+    }();
+    if (!ran) {
+      std::fprintf(stderr, "glimmer compile: %s\n", ran.message().c_str());
+      return 1;
+    }
+    document = scratch->path() + "/" + baseName;
+    std::error_code ec;
+    if (!fs::is_regular_file(document, ec)) {
+      std::fprintf(stderr,
+                   "glimmer compile: the archive %s holds no sequence document named \"%s\" at "
+                   "its top level (the extractor ended with code %d)\n",
+                   source.c_str(), baseName.c_str(), ran.value());
+      return 1;
+    }
+  }
+
+  ConsoleWindow window(options.bitmask);
+  ConsoleUserInterface ui(options.audio);
+  platform::PosixFileStore files;
+  std::string audioFile;
+  std::string displayTitle;
+  importer::CompileSequence(document, cache, audioFile, displayTitle,
+                            importer::CompileServices{window, ui, files, ""});
+  if (audioFile.empty()) return 1;
+  std::printf("audio: %s\ntitle: %s\n", audioFile.c_str(), displayTitle.c_str());
+  return 0;
 }
 
 }  // namespace glimmer
