@@ -2,7 +2,8 @@
 
 #include <array>
 #include <cstddef>
-#include <utility>
+
+#include "import/fade_timing.h"
 
 namespace playback {
 namespace {
@@ -17,13 +18,6 @@ bool IsByte(const Value& value) {
 // The command code's two decimal digits read as hexadecimal: 34 becomes 0x34.
 std::int32_t CommandByte(std::int32_t command) {
   return (command / 10) * 16 + command % 10;
-}
-
-// TODO(fade-timing): call importer::LookupFadeTiming(span) from
-// import/fade_timing.h once it is in the tree; until then every open fade
-// gets the pair for a span no row covers.
-std::pair<std::int32_t, std::int32_t> OpenFadeTiming(std::int64_t /*span*/) {
-  return {128, 20};
 }
 
 }  // namespace
@@ -53,9 +47,9 @@ EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t a
         // The last fade of its channel: nothing later ends it, so it lasts
         // until the audio ends.
         const std::int64_t start = row.Get(Column::SampleNumber).value_or(0);
-        const auto [shortTiming, longTiming] = OpenFadeTiming(audioEnd - start);
-        shortCode = static_cast<std::int32_t>(shortTiming);
-        longCode = static_cast<std::int32_t>(longTiming);
+        const importer::FadeTiming timing = importer::LookupFadeTiming(audioEnd - start);
+        shortCode = timing.shortCode;
+        longCode = timing.longCode;
       }
       fields[count++] = shortCode;
       fields[count++] = longCode;
