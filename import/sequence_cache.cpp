@@ -217,8 +217,10 @@ platform::Status CheckColumns(const unsigned char* header, std::size_t headerSiz
 }
 
 std::vector<EventTable::Record> DecodeRows(const unsigned char* p, std::size_t rowCount) {
-  std::vector<EventTable::Record> records(rowCount);
-  for (EventTable::Record& record : records) {
+  std::vector<EventTable::Record> records;
+  records.reserve(rowCount);
+  for (std::size_t row = 0; row < rowCount; ++row, p += kRowSize) {
+    EventTable::Record& record = records.emplace_back();
     record.nullMask = p[0];
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(record.values.data(), p + 1, 4 * kColumnCount);
@@ -227,7 +229,6 @@ std::vector<EventTable::Record> DecodeRows(const unsigned char* p, std::size_t r
         record.values[c] = static_cast<std::int32_t>(ReadLittle<std::uint32_t>(p + 1 + 4 * c));
       }
     }
-    p += kRowSize;
   }
   return records;
 }
