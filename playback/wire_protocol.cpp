@@ -31,7 +31,7 @@ EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t a
   std::array<Value, 7> fields{};
   std::size_t count = 0;
   fields[count++] = row.Get(Column::Device);
-  fields[count++] = CommandByte(*command);
+  ++count;  // the command byte, once the code is known to have a message
   switch (*command) {
     case 33:
     case 23:
@@ -63,6 +63,7 @@ EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t a
     default:
       return EncodeResult::NoMessage;
   }
+  fields[1] = CommandByte(*command);
   fields[count++] = row.Get(Column::Channel);
 
   for (std::size_t i = 0; i < count; ++i) {

@@ -64,8 +64,10 @@ TEST(EncodeEvent, AppendsBehindWhatTheBufferHolds) {
 }
 
 TEST(EncodeEvent, CommandsWithoutMessageAppendNothing) {
-  for (importer::Value command : {importer::Value(0), importer::Value(-10), importer::Value(35),
-                                  importer::Value(43), importer::Value(99), importer::Value()}) {
+  for (importer::Value command :
+       {importer::Value(0), importer::Value(-10), importer::Value(35), importer::Value(43),
+        importer::Value(99), importer::Value(INT32_MIN), importer::Value(INT32_MAX),
+        importer::Value()}) {
     std::string out = "x";
     EXPECT_EQ(EncodeEvent(Row(0, 1, 1, command, 1, 1, 1, 1), kAudioEnd, out),
               EncodeResult::NoMessage)
