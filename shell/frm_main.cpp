@@ -1,1 +1,603 @@
-// Replaced by the main window.
+#include "shell/frm_main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <exception>
+#include <utility>
+
+#include "platform/paths.h"
+#include "platform/qt/qt_text.h"
+#include "playback/show_scheduler.h"
+#include "playlist/playlist_entry.h"
+#include "shell/colour_code.h"
+#include "shell/list_box_widget.h"
+#include "shell/registry_value.h"
+#include "shell/time_texts.h"
+
+namespace shell {
+namespace {
+
+using platform::qt::FromQString;
+using platform::qt::ToQString;
+
+constexpr const char* kSpectrumKey =
+    "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell";
+constexpr const char* kSpectrumValue = "FriendlyCache";
+
+constexpr const char* kWinRarMissing =
+    "WinRAR could not be found on this machine.  You must install WinRAR with shell integration "
+    "before using this application.";
+constexpr const char* kSpectrumMissing =
+    "Could not find Spectrum: Spectrum Suite must be installed on the machine prior to running "
+    "this application.";
+constexpr const char* kAutostartFailed =
+    "The show couldn't autostart because the specified port is invalid.  This could be because of "
+    "one of the following reasons:\r\n"
+    "A) The port is in use by another application\r\n"
+    "B) The port number is incorrect";
+
+constexpr const char* kColourProperty = "BackColor";
+
+// Default entries of the five lists, selected when the saved value matches none.
+constexpr int kDefaultPortIndex = 0;
+constexpr int kDefaultDataRateIndex = 1;
+constexpr int kDefaultFrameTimingIndex = 4;
+constexpr int kDefaultStartTimeIndex = 70;
+constexpr int kDefaultEndTimeIndex = 92;
+
+// Geometry in pixels (twips / 15).
+constexpr int kClientWidth = 845;
+constexpr int kClientHeight = 508;
+constexpr int kLeftColumnX = 8;
+constexpr int kLeftColumnWidth = 449;
+constexpr int kStatusWidth = 721;
+
+std::string SelectedText(const QComboBox& list) {
+  return list.currentIndex() < 0 ? std::string() : FromQString(list.currentText());
+}
+
+// Adds entries without the selection changes Qt would make on its own: it
+// selects the first entry added to an empty list, which the design's lists
+// never do (an unmatched value must fall to the list's own default).
+void FillList(QComboBox& list, const std::vector<std::string>& entries) {
+  const QSignalBlocker quiet(list);
+  list.clear();
+  for (const std::string& entry : entries) list.addItem(ToQString(entry));
+  list.setCurrentIndex(-1);
+}
+
+// A user-visible selection change: writes the preferences through the
+// list's handler.
+void SelectMatching(QComboBox& list, const std::string& saved) {
+  const int index = list.findText(ToQString(saved), Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (index >= 0) list.setCurrentIndex(index);
+}
+
+std::vector<std::string> Numbers(int from, int to) {
+  std::vector<std::string> numbers;
+  for (int n = from; n <= to; ++n) numbers.push_back(std::to_string(n));
+  return numbers;
+}
+
+QLabel* MakeLabel(const char* text, QWidget* parent, const QRect& where) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setGeometry(where);
+  label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return label;
+}
+
+QComboBox* MakeList(const char* name, QWidget* parent, const QRect& where) {
+  auto* list = new QComboBox(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setEditable(false);
+  list->setMaxVisibleItems(16);
+  list->setGeometry(where);
+  return list;
+}
+
+QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent,
+                        const QRect& where) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(where);
+  return button;
+}
+
+QGroupBox* MakeFrame(const char* name, const char* caption, QWidget* parent, const QRect& where) {
+  auto* frame = new QGroupBox(QString::fromLatin1(caption), parent);
+  frame->setObjectName(QString::fromLatin1(name));
+  frame->setGeometry(where);
+  return frame;
+}
+
+QLineEdit* MakeCounter(const char* name, QWidget* parent, const QRect& where) {
+  auto* box = new QLineEdit(QStringLiteral("0"), parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(where);
+  box->setAlignment(Qt::AlignCenter);
+  box->setEnabled(false);
+  QFont bold = box->font();
+  bold.setBold(true);
+  box->setFont(bold);
+  return box;
+}
+
+}  // namespace
+
+frmMain::frmMain(Services services, QWidget* parent)
+    : QWidget(parent),
+      services_(std::move(services)),
+      preferences_(services_.applicationDirectory + platform::kPathSeparator + "preferences.txt",
+                   services_.files, services_.ui) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("Glimmerfield Player (version ####)"));
+  setFixedSize(kClientWidth, kClientHeight);
+  QFont font(QStringLiteral("Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(8.25);
+  setFont(font);
+
+  BuildControls();
+  listBox_ = std::make_unique<ListBoxWidget>(*lstPlayList);
+  playlist_ = std::make_unique<playlist::Playlist>(
+      *listBox_, services_.ui, services_.files,
+      services_.applicationDirectory + platform::kPathSeparator + "playlist.txt");
+  ConnectHandlers();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::BuildControls() {
+  // Left column: three frames of the same width, then the audio player.
+  Frame2 = MakeFrame("Frame2", "Communication Preferences", this,
+                     QRect(kLeftColumnX, 8, kLeftColumnWidth, 122));
+  MakeLabel(" COM Port:", Frame2, QRect(12, 24, 110, 22));
+  cboPort = MakeList("cboPort", Frame2, QRect(130, 24, 150, 22));
+  MakeLabel("Baud Rate:", Frame2, QRect(12, 56, 110, 22));
+  cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 56, 150, 22));
+  MakeLabel("Frame Timing:", Frame2, QRect(12, 88, 110, 22));
+  cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 88, 150, 22));
+
+  Frame4 =
+      MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 138, kLeftColumnWidth, 90));
+  MakeLabel("Start Time:", Frame4, QRect(12, 24, 110, 22));
+  cboStartTime = MakeList("cboStartTime", Frame4, QRect(130, 24, 150, 22));
+  MakeLabel("End Time:", Frame4, QRect(12, 56, 110, 22));
+  cboEndTime = MakeList("cboEndTime", Frame4, QRect(130, 56, 150, 22));
+
+  Frame3 =
+      MakeFrame("Frame3", "Show Control", this, QRect(kLeftColumnX, 236, kLeftColumnWidth, 84));
+  cmdShowStart = MakeButton("cmdShowStart", "Start", Frame3, QRect(12, 26, 206, 44));
+  cmdStop = MakeButton("cmdStop", "Stop", Frame3, QRect(231, 26, 206, 44));
+
+  // Audio plays without a visible player here; the area keeps its place.
+  WindowsMedia = new QFrame(this);
+  WindowsMedia->setObjectName(QStringLiteral("WindowsMedia"));
+  WindowsMedia->setFrameShape(QFrame::StyledPanel);
+  WindowsMedia->setFrameShadow(QFrame::Sunken);
+  WindowsMedia->setGeometry(kLeftColumnX, 328, kLeftColumnWidth, 142);
+
+  // Right column: the playlist, full height.
+  Frame1 = MakeFrame("Frame1", "Playlist", this, QRect(465, 8, 372, 462));
+  lstPlayList = new QListWidget(Frame1);
+  lstPlayList->setObjectName(QStringLiteral("lstPlayList"));
+  lstPlayList->setSelectionMode(QAbstractItemView::SingleSelection);
+  lstPlayList->setGeometry(10, 24, 352, 348);
+  cmdPlayListAdd = MakeButton("cmdPlayListAdd", "Add", Frame1, QRect(10, 382, 82, 28));
+  cmdPlaylistRemove = MakeButton("cmdPlaylistRemove", "Remove", Frame1, QRect(100, 382, 82, 28));
+  cmdPlayListMoveUp = MakeButton("cmdPlayListMoveUp", "Move Up", Frame1, QRect(190, 382, 82, 28));
+  cmdPlaylistMoveDown =
+      MakeButton("cmdPlaylistMoveDown", "Move Down", Frame1, QRect(280, 382, 82, 28));
+  chkPerformBitmask = new QCheckBox(Frame1);
+  chkPerformBitmask->setObjectName(QStringLiteral("chkPerformBitmask"));
+  chkPerformBitmask->setGeometry(10, 426, 20, 22);
+  // Ticked from the start: merging identical commands only shortens the
+  // compiled table, and the box is not remembered between runs.
+  chkPerformBitmask->setChecked(true);
+  Label7 = new QLabel(QStringLiteral("Perfrom Bitmask Optimization When Importing "), Frame1);
+  Label7->setObjectName(QStringLiteral("Label7"));
+  Label7->setGeometry(32, 426, 330, 22);
+  Label7->setBuddy(chkPerformBitmask);
+
+  // Status line along the bottom, the two keep-alive counters at its right.
+  lblStatus = new QLabel(this);
+  lblStatus->setObjectName(QStringLiteral("lblStatus"));
+  lblStatus->setGeometry(kLeftColumnX, 478, kStatusWidth, 22);
+  QFont bold = lblStatus->font();
+  bold.setBold(true);
+  lblStatus->setFont(bold);
+  QPalette orange = lblStatus->palette();
+  orange.setColor(QPalette::WindowText, QColor(255, 128, 0));
+  lblStatus->setPalette(orange);
+  Text1 = MakeCounter("Text1", this, QRect(737, 478, 48, 22));
+  Text2 = MakeCounter("Text2", this, QRect(789, 478, 48, 22));
+  SetBackColour(*Text1, kWindowBackground);
+  SetBackColour(*Text2, kWindowBackground);
+
+  SetFace(*cmdStop, kButtonHighlight);
+  SetFace(*cmdShowStart, kButtonFace);
+
+  // Shown over the middle of the window while an import runs.
+  frmImporting = new QFrame(this);
+  frmImporting->setObjectName(QStringLiteral("frmImporting"));
+  frmImporting->setFrameShape(QFrame::Box);
+  frmImporting->setAutoFillBackground(true);
+  QPalette paleYellow = frmImporting->palette();
+  paleYellow.setColor(QPalette::Window, QColor(255, 255, 192));
+  frmImporting->setPalette(paleYellow);
+  frmImporting->setGeometry((kClientWidth - 460) / 2, (kClientHeight - 110) / 2, 460, 110);
+  auto* importingText = new QLabel(
+      QStringLiteral("Please wait while the sequence is being imported..."), frmImporting);
+  importingText->setObjectName(QStringLiteral("lblImporting"));
+  importingText->setAlignment(Qt::AlignCenter);
+  importingText->setWordWrap(true);
+  importingText->setGeometry(10, 10, 440, 90);
+  QFont large = importingText->font();
+  large.setPointSizeF(13.5);
+  large.setBold(true);
+  importingText->setFont(large);
+  QPalette red = importingText->palette();
+  red.setColor(QPalette::WindowText, QColor(255, 0, 0));
+  importingText->setPalette(red);
+  frmImporting->hide();
+}
+
+void frmMain::ConnectHandlers() {
+  const auto onSelection = [this](QComboBox* list, const char* name, void (frmMain::*handler)()) {
+    connect(list, &QComboBox::currentIndexChanged, this,
+            [this, name, handler](int) { Handle(name, [this, handler] { (this->*handler)(); }); });
+  };
+  onSelection(cboPort, "cboPort_Click", &frmMain::cboPort_Click);
+  onSelection(cboDataRate, "cboDataRate_Click", &frmMain::cboDataRate_Click);
+  onSelection(cboFrameComp, "cboFrameComp_Click", &frmMain::cboFrameComp_Click);
+  onSelection(cboStartTime, "cboStartTime_Click", &frmMain::cboStartTime_Click);
+  onSelection(cboEndTime, "cboEndTime_Click", &frmMain::cboEndTime_Click);
+
+  const auto onClick = [this](QPushButton* button, const char* name,
+                              std::function<void()> handler) {
+    connect(button, &QPushButton::clicked, this,
+            [this, name, handler = std::move(handler)] { Handle(name, handler); });
+  };
+  onClick(cmdShowStart, "cmdShowStart_Click", [this] { cmdShowStart_Click(); });
+  onClick(cmdStop, "cmdStop_Click", [this] { cmdStop_Click(); });
+  onClick(cmdPlayListAdd, "cmdPlayListAdd_Click", [this] { cmdPlayListAdd_Click(); });
+  onClick(cmdPlaylistRemove, "cmdPlaylistRemove_Click",
+          [this] { playlist_->cmdPlaylistRemove_Click(); });
+  onClick(cmdPlayListMoveUp, "cmdPlayListMoveUp_Click",
+          [this] { playlist_->cmdPlayListMoveUp_Click(); });
+  onClick(cmdPlaylistMoveDown, "cmdPlaylistMoveDown_Click",
+          [this] { playlist_->cmdPlaylistMoveDown_Click(); });
+}
+
+void frmMain::Handle(const char* name, const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    services_.ui.ShowMessage(std::string("Unexpected error in ") + name + ": " + e.what());
+  } catch (...) {
+    services_.ui.ShowMessage(std::string("Unexpected error in ") + name + ".");
+  }
+}
+
+void frmMain::Form_Load() {
+  QString caption = windowTitle();
+  caption.replace(QStringLiteral("####"), QString::fromLatin1(playlist::kProgramVersion));
+  setWindowTitle(caption);
+  services_.ui.DoEvents();
+  if (ended_) return;
+  show();
+  Handle("Form_Load", [this] { InitializeForm(); });
+}
+
+void frmMain::InitializeForm() {
+  SetBusyState();
+
+  fields_.WinRarPath =
+      services_.locateWinRar([this](const std::string& key, const std::string& value) {
+        return ReadRegistryText(key, value);
+      });
+  if (fields_.WinRarPath.empty()) {
+    services_.ui.ShowMessage(kWinRarMissing);
+    EndProgram(1);
+    return;
+  }
+
+  if (ReadRegistryText(kSpectrumKey, kSpectrumValue).empty()) {
+    services_.ui.ShowMessage(kSpectrumMissing);
+  }
+
+  listBox_->Clear();
+
+  const Preferences saved = preferences_.Read();
+  fields_.LastImportFolder = saved.lastImportFolder;
+
+  playlist_->ResetEntries();
+  services_.ui.DoEvents();
+  if (ended_) return;
+
+  FillFadeTimingTable();
+  SetStatus(playback::kStoppedText);
+  playlist_->LoadPlaylist();
+
+  FillChoiceLists(saved);
+  SelectDefaults();
+
+  if (fields_.LastImportFolder.empty()) {
+    fields_.LastImportFolder = "c:\\";
+    SavePreferences();
+  }
+
+  SetStoppedState();
+
+  if (saved.autostart == "1") Autostart();
+}
+
+// The import module's fade timing table goes here; it must be filled before
+// the first import.
+void frmMain::FillFadeTimingTable() {}
+
+void frmMain::FillChoiceLists(const Preferences& saved) {
+  // Each list is filled, then its saved value selected (one write of the
+  // preferences per match, as when the user picks it).
+  FillList(*cboPort, Numbers(1, 16));
+  SelectMatching(*cboPort, saved.port);
+
+  FillList(*cboDataRate, {"56000", "115200"});
+  SelectMatching(*cboDataRate, saved.dataRate);
+
+  FillList(*cboFrameComp, Numbers(1, 10));
+  SelectMatching(*cboFrameComp, saved.frameTiming);
+
+  std::vector<std::string> times = QuarterHourTimes();
+  FillList(*cboStartTime, times);
+  times.emplace_back(kLastSecondOfDay);
+  FillList(*cboEndTime, times);
+  SelectMatching(*cboStartTime, saved.startTime);
+  SelectMatching(*cboEndTime, saved.endTime);
+}
+
+void frmMain::SelectDefaults() {
+  const std::pair<QComboBox*, int> defaults[] = {{cboPort, kDefaultPortIndex},
+                                                 {cboDataRate, kDefaultDataRateIndex},
+                                                 {cboFrameComp, kDefaultFrameTimingIndex},
+                                                 {cboStartTime, kDefaultStartTimeIndex},
+                                                 {cboEndTime, kDefaultEndTimeIndex}};
+  for (const auto& [list, index] : defaults) {
+    if (list->currentIndex() < 0) list->setCurrentIndex(index);
+  }
+}
+
+void frmMain::Autostart() {
+  platform::SerialPort& port = services_.port;
+  port.SetPortNumber(PortNumber());
+  port.SetSettings(DataRateText() + ",N,8,1");
+  bool failed = false;
+  if (const platform::Status opened = port.Open(); !opened.ok()) {
+    failed = true;
+    services_.ui.ShowMessage(kAutostartFailed);
+  }
+  if (port.IsOpen()) port.Close();
+  if (!failed) cmdShowStart_Click();
+}
+
+std::string frmMain::ReadRegistryText(const std::string& keyName, const std::string& valueName) {
+  try {
+    return RegistryValueText(
+        GetRegistryValue(services_.registry, platform::kHkeyLocalMachine, keyName, valueName));
+  } catch (const RegistryError& e) {
+    // A value of a type we cannot read is reported and then treated as
+    // missing, rather than ending start-up with an unexplained failure.
+    services_.ui.ShowMessage("The registry value \"" + valueName + "\" of HKEY_LOCAL_MACHINE\\" +
+                             keyName + " cannot be read: " + e.Description() + " (error " +
+                             std::to_string(e.Number()) + ").");
+    return {};
+  }
+}
+
+void frmMain::SetBusyState() {
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{cboPort, cboDataRate, cboFrameComp, cboStartTime, cboEndTime,
+                                       cmdPlayListAdd, cmdPlaylistRemove, cmdPlayListMoveUp,
+                                       cmdPlaylistMoveDown, lstPlayList, cmdShowStart, cmdStop}) {
+    control->setEnabled(false);
+  }
+}
+
+void frmMain::SetRunningState() {
+  // cboFrameComp stays as it is: the frame timing may change while a show plays.
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           cboPort, cboDataRate, cboStartTime, cboEndTime, cmdPlayListAdd, cmdPlaylistRemove,
+           cmdPlayListMoveUp, cmdPlaylistMoveDown, lstPlayList, cmdShowStart}) {
+    control->setEnabled(false);
+  }
+  cmdStop->setEnabled(true);
+}
+
+void frmMain::SetStoppedState() {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           cboPort, cboDataRate, cboFrameComp, cboStartTime, cboEndTime, cmdPlayListAdd,
+           cmdPlaylistRemove, cmdPlayListMoveUp, cmdPlaylistMoveDown, lstPlayList, cmdShowStart}) {
+    control->setEnabled(true);
+  }
+  cmdStop->setEnabled(false);
+}
+
+void frmMain::SetStatus(const std::string& text) {
+  fields_.StatusText = text;
+  lblStatus->setText(ToQString(fields_.StatusText));
+  lblStatus_Change();
+}
+
+void frmMain::lblStatus_Change() {
+  const std::string text = FromQString(lblStatus->text());
+  if (text.find("Stopped") != std::string::npos) {
+    SetFace(*cmdStop, kButtonHighlight);
+    SetFace(*cmdShowStart, kButtonFace);
+  }
+  if (text.find("Running") != std::string::npos) {
+    SetFace(*cmdStop, kButtonFace);
+    SetFace(*cmdShowStart, kButtonHighlight);
+  }
+}
+
+void frmMain::SetKeepAliveGap(int seconds) {
+  Text1->setText(QString::number(seconds));
+  Text1_Change();
+}
+
+void frmMain::Text1_Change() {
+  const int gap = Text1->text().toInt();
+  if (gap > 1) {
+    SetBackColour(*Text1, kRed);
+    Text2->setText(QString::number(Text2->text().toLongLong() + 1));
+    SetBackColour(*Text2, kRed);
+  } else {
+    SetBackColour(*Text1, kGreen);
+  }
+}
+
+void frmMain::SavePreferences() {
+  Preferences current;
+  current.port = SelectedText(*cboPort);
+  current.dataRate = SelectedText(*cboDataRate);
+  current.frameTiming = SelectedText(*cboFrameComp);
+  current.startTime = SelectedText(*cboStartTime);
+  current.endTime = SelectedText(*cboEndTime);
+  current.autostart = fields_.ShowRunning ? "1" : "0";
+  current.lastImportFolder = fields_.LastImportFolder;
+  preferences_.Save(current);
+}
+
+void frmMain::cboPort_Click() {
+  SavePreferences();
+}
+void frmMain::cboDataRate_Click() {
+  SavePreferences();
+}
+void frmMain::cboFrameComp_Click() {
+  SavePreferences();
+}
+void frmMain::cboStartTime_Click() {
+  SavePreferences();
+}
+void frmMain::cboEndTime_Click() {
+  SavePreferences();
+}
+
+// Until the show scheduler is wired in this only marks the show as started;
+// the scheduler's loop takes over the body and returns when the show ends.
+void frmMain::cmdShowStart_Click() {
+  SetRunningState();
+  fields_.ShowRunning = true;
+  SetStatus(playback::kRunningText);
+  SavePreferences();
+}
+
+void frmMain::cmdStop_Click() {
+  fields_.ShowRunning = false;
+  SavePreferences();
+}
+
+// The import driver takes over this handler.
+void frmMain::cmdPlayListAdd_Click() {}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  Handle("Form_QueryUnload", [this] { Form_QueryUnload(); });
+  event->accept();
+}
+
+void frmMain::Form_QueryUnload() {
+  fields_.ShowRunning = false;
+  platform::AudioPlayer& audio = services_.audio;
+  if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();
+  audio.Close();
+  if (services_.port.IsOpen()) services_.port.Close();
+  services_.ui.DoEvents();
+  EndProgram(0);
+}
+
+void frmMain::EndProgram(int exitCode) {
+  ended_ = true;
+  if (services_.endProgram) services_.endProgram(exitCode);
+}
+
+int frmMain::PlaylistRowCount() const {
+  return playlist_->RowCount();
+}
+
+playlist::PlaylistEntry frmMain::PlaylistEntryAt(int row) const {
+  return playlist_->EntryAtRow(row);
+}
+
+void frmMain::SelectPlaylistRow(int row) {
+  playlist_->SelectRow(row);
+}
+
+bool frmMain::PerformBitmask() const {
+  return chkPerformBitmask->isChecked();
+}
+
+void frmMain::ShowImportingPanel(bool visible) {
+  frmImporting->setVisible(visible);
+  if (visible) frmImporting->raise();
+}
+
+int frmMain::FrameTiming() const {
+  return cboFrameComp->currentText().toInt();
+}
+int frmMain::PortNumber() const {
+  return cboPort->currentText().toInt();
+}
+std::string frmMain::DataRateText() const {
+  return SelectedText(*cboDataRate);
+}
+std::string frmMain::StartTimeText() const {
+  return SelectedText(*cboStartTime);
+}
+std::string frmMain::EndTimeText() const {
+  return SelectedText(*cboEndTime);
+}
+
+std::uint32_t frmMain::ColourCode(const QWidget& widget) {
+  return widget.property(kColourProperty).toUInt();
+}
+
+void frmMain::SetFace(QPushButton& button, std::uint32_t code) {
+  button.setProperty(kColourProperty, code);
+  const QPalette palette = QApplication::palette();
+  const QColor face = ColourFromCode(code, palette);
+  // Fusion paints a palette colour as a gradient; a style sheet with a
+  // border shows the exact face colour.
+  button.setStyleSheet(
+      QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+                     " border-radius: 3px; padding: 2px 8px; }"
+                     "QPushButton:pressed { background-color: %4; }"
+                     "QPushButton:focus { border: 2px solid %5; }"
+                     "QPushButton:disabled { color: %6; }")
+          .arg(face.name(), palette.color(QPalette::ButtonText).name(),
+               palette.color(QPalette::Dark).name(), face.darker(120).name(),
+               palette.color(QPalette::Highlight).name(),
+               palette.color(QPalette::Disabled, QPalette::ButtonText).name()));
+}
+
+void frmMain::SetBackColour(QLineEdit& box, std::uint32_t code) {
+  box.setProperty(kColourProperty, code);
+  const QPalette palette = QApplication::palette();
+  // The counters are disabled but must stay readable: black on their colour.
+  box.setStyleSheet(
+      QStringLiteral("QLineEdit, QLineEdit:disabled { background-color: %1; color: %2;"
+                     " border: 1px solid %3; }")
+          .arg(ColourFromCode(code, palette).name(), palette.color(QPalette::Text).name(),
+               palette.color(QPalette::Dark).name()));
+}
+
+}  // namespace shell

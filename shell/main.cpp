@@ -1,6 +1,48 @@
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/paths.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/system_clock.h"
+#include "platform/posix/termios_serial_port.h"
+#include "platform/posix/wine_registry.h"
+#include "platform/qt/qt_user_interface.h"
+#include "shell/frm_main.h"
+#include "shell/null_devices.h"
+#include "shell/winrar_locator.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+
+  platform::qt::QtUserInterface ui;
+  platform::SystemClock clock;
+  platform::PosixFileStore files;
+  // Spectrum and WinRAR, when installed under Wine, registered themselves in
+  // Wine's copy of HKEY_LOCAL_MACHINE.
+  platform::WineRegistry registry(
+      platform::WineRegistry::DefaultPath(std::getenv("WINEPREFIX"), std::getenv("HOME")));
+  const std::string applicationDirectory = platform::ApplicationDirectory();
+  platform::TermiosSerialPort::Options portOptions;
+  portOptions.applicationDirectory = applicationDirectory;
+  platform::TermiosSerialPort port(portOptions);
+  // INTEGRATION: replace with platform::SdlAudioPlayer
+  // (platform/sdl/sdl_audio_player.h) once it is built.
+  shell::NullAudioPlayer audio;
+  shell::frmMain window(
+      shell::frmMain::Services{ui, clock, port, audio, registry, files, applicationDirectory,
+                               // On Linux the archives are unpacked by our own extractor, which is
+                               // installed beside the player.
+                               [applicationDirectory](const shell::RegistryTextReader&) {
+                                 return shell::LocateExtractorBeside(applicationDirectory);
+                               },
+                               // Closing ends the program where it stands, also inside a running
+                               // show loop; every file has been written and closed by then.
+                               [](int exitCode) {
+                                 std::fflush(nullptr);
+                                 std::exit(exitCode);
+                               }});
+  ui.SetParent(&window);
+  window.Form_Load();
+  return app.exec();
 }

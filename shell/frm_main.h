@@ -1,0 +1,189 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "import/compile_window.h"
+#include "platform/audio_player.h"
+#include "platform/clock.h"
+#include "platform/file_store.h"
+#include "platform/registry.h"
+#include "platform/serial_port.h"
+#include "platform/user_interface.h"
+#include "playback/show_window.h"
+#include "playlist/playlist.h"
+#include "shell/preferences.h"
+#include "shell/winrar_locator.h"
+
+class QCheckBox;
+class QCloseEvent;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace shell {
+
+class ListBoxWidget;
+
+// The one window of the player. It owns every control and every piece of
+// long-lived state, and reaches the outside only through the platform objects
+// it is given, so tests build it with fakes. The show and the import see it
+// through their narrow views of the window.
+class frmMain : public QWidget, public playback::ShowWindow, public importer::CompileWindow {
+  Q_OBJECT
+
+ public:
+  struct Services {
+    platform::UserInterface& ui;
+    platform::Clock& clock;
+    platform::SerialPort& port;
+    platform::AudioPlayer& audio;
+    platform::Registry& registry;
+    platform::FileStore& files;
+    std::string applicationDirectory;  // no trailing separator
+    WinRarLocator locateWinRar;
+    // Ends the process at once (exit code). Tests record the call instead;
+    // the window then stops whatever it was doing.
+    std::function<void(int)> endProgram;
+  };
+
+  explicit frmMain(Services services, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  // Start-up: version into the caption, show the window, InitializeForm.
+  void Form_Load();
+
+  void SetBusyState();
+  void SetRunningState() override;
+  void SetStoppedState() override;
+
+  // Sets StatusText, shows it in lblStatus and recolours Start and Stop.
+  void SetStatus(const std::string& text) override;
+  const std::string& StatusText() const { return fields_.StatusText; }
+
+  // Rewrites preferences.txt from the current selections.
+  void SavePreferences() override;
+
+  void cmdShowStart_Click();
+  void cmdStop_Click();
+  void cmdPlayListAdd_Click();
+
+  // Shows a keep-alive gap in Text1. Every call counts as a change, also the
+  // same gap twice in a row: each late keep-alive is one more in Text2.
+  void SetKeepAliveGap(int seconds) override;
+
+  // Selections as the show needs them, read afresh at every call.
+  int FrameTiming() const override;
+  int PortNumber() const override;
+  std::string DataRateText() const override;
+  std::string StartTimeText() const override;
+  std::string EndTimeText() const override;
+
+  bool ShowRunning() const override { return fields_.ShowRunning; }
+  void SetShowRunning(bool running) override { fields_.ShowRunning = running; }
+  int LastKeepAliveTime() const { return fields_.LastKeepAliveTime; }
+  void SetLastKeepAliveTime(int secondsOfDay) { fields_.LastKeepAliveTime = secondsOfDay; }
+  const std::string& LastImportFolder() const { return fields_.LastImportFolder; }
+  void SetLastImportFolder(const std::string& folder) { fields_.LastImportFolder = folder; }
+  const std::string& WinRarPath() const { return fields_.WinRarPath; }
+
+  int PlaylistRowCount() const override;
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const override;
+  void SelectPlaylistRow(int row) override;
+
+  bool PerformBitmask() const override;
+  void ShowImportingPanel(bool visible);
+
+  playlist::Playlist& Playlist() { return *playlist_; }
+  platform::UserInterface& UI() { return services_.ui; }
+  platform::Clock& Clock() { return services_.clock; }
+  platform::SerialPort& Port() { return services_.port; }
+  platform::AudioPlayer& Audio() { return services_.audio; }
+  const std::string& ApplicationDirectory() const { return services_.applicationDirectory; }
+
+  // The colour code last given to a button face or text box background
+  // (system colours 0x800000nn, plain colours 0x00BBGGRR).
+  static std::uint32_t ColourCode(const QWidget& widget);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ConnectHandlers();
+
+  void InitializeForm();
+  void FillFadeTimingTable();
+  void FillChoiceLists(const Preferences& saved);
+  void SelectDefaults();
+  void Autostart();
+  std::string ReadRegistryText(const std::string& keyName, const std::string& valueName);
+
+  void lblStatus_Change();
+  void Text1_Change();
+  void Form_QueryUnload();
+  void cboPort_Click();
+  void cboDataRate_Click();
+  void cboFrameComp_Click();
+  void cboStartTime_Click();
+  void cboEndTime_Click();
+
+  void EndProgram(int exitCode);
+  void SetFace(QPushButton& button, std::uint32_t code);
+  void SetBackColour(QLineEdit& box, std::uint32_t code);
+  // Runs an event handler; no exception gets past it into Qt.
+  void Handle(const char* name, const std::function<void()>& handler);
+
+  Services services_;
+  PreferencesFile preferences_;
+
+  // Long-lived state of the window, under the names the design gives it.
+  struct Fields {
+    std::string WinRarPath;
+    std::string LastImportFolder;
+    std::string StatusText;
+    bool ShowRunning = false;
+    int LastKeepAliveTime = 0;  // seconds of the day
+    // Rows of three codes; the import module fills it (see FillFadeTimingTable).
+    std::vector<std::array<std::int32_t, 3>> FadeTimingTable;
+  } fields_;
+  bool ended_ = false;
+
+  QGroupBox* Frame1 = nullptr;
+  QGroupBox* Frame2 = nullptr;
+  QGroupBox* Frame3 = nullptr;
+  QGroupBox* Frame4 = nullptr;
+  QComboBox* cboPort = nullptr;
+  QComboBox* cboDataRate = nullptr;
+  QComboBox* cboFrameComp = nullptr;
+  QComboBox* cboStartTime = nullptr;
+  QComboBox* cboEndTime = nullptr;
+  QPushButton* cmdShowStart = nullptr;
+  QPushButton* cmdStop = nullptr;
+  QFrame* WindowsMedia = nullptr;
+  QListWidget* lstPlayList = nullptr;
+  QPushButton* cmdPlayListAdd = nullptr;
+  QPushButton* cmdPlaylistRemove = nullptr;
+  QPushButton* cmdPlayListMoveUp = nullptr;
+  QPushButton* cmdPlaylistMoveDown = nullptr;
+  QCheckBox* chkPerformBitmask = nullptr;
+  QLabel* Label7 = nullptr;
+  QFrame* frmImporting = nullptr;
+  QLabel* lblStatus = nullptr;
+  QLineEdit* Text1 = nullptr;
+  QLineEdit* Text2 = nullptr;
+
+  std::unique_ptr<ListBoxWidget> listBox_;
+  std::unique_ptr<playlist::Playlist> playlist_;
+};
+
+}  // namespace shell

@@ -1,0 +1,71 @@
+#include "shell/preferences.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+namespace shell {
+
+std::string FormatPreferences(const Preferences& p) {
+  std::string text;
+  for (const std::string* value : {&p.port, &p.dataRate, &p.frameTiming, &p.startTime, &p.endTime,
+                                   &p.autostart, &p.lastImportFolder}) {
+    text += *value;
+    text += "\r\n";
+  }
+  return text;
+}
+
+Preferences ParsePreferences(std::string_view bytes) {
+  Preferences p;
+  const std::array<std::string*, 7> values = {
+      &p.port,    &p.dataRate,  &p.frameTiming,     &p.startTime,
+      &p.endTime, &p.autostart, &p.lastImportFolder};
+  std::size_t pos = 0;
+  for (std::string* value : values) {
+    if (pos >= bytes.size()) break;
+    const std::size_t end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      *value = std::string(bytes.substr(pos));
+      pos = bytes.size();
+      break;
+    }
+    *value = std::string(bytes.substr(pos, end - pos));
+    pos = end + 1;
+    if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
+  }
+  return p;
+}
+
+PreferencesFile::PreferencesFile(std::string path, platform::FileStore& files,
+                                 platform::UserInterface& ui)
+    : path_(std::move(path)), files_(files), ui_(ui) {}
+
+Preferences PreferencesFile::Read() {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path_, error)) return {};
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    ui_.ShowMessage("The settings file " + path_ + " could not be read (" + std::strerror(errno) +
+                    ").\r\nThe default settings are used.");
+    return {};
+  }
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ParsePreferences(bytes);
+}
+
+void PreferencesFile::Save(const Preferences& preferences) {
+  const platform::Status written = files_.ReplaceFile(path_, FormatPreferences(preferences));
+  if (written.ok() || toldWriteFailure_) return;
+  toldWriteFailure_ = true;
+  ui_.ShowMessage("The settings could not be saved to " + path_ + ".\r\n" + written.message() +
+                  "\r\nThe player goes on, but changed settings will not be remembered after it "
+                  "closes. This message is not shown again until the player is restarted.");
+}
+
+}  // namespace shell

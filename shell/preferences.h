@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_store.h"
+#include "platform/user_interface.h"
+
+namespace shell {
+
+// The seven values of preferences.txt, in file order, each taken whole.
+struct Preferences {
+  std::string port;
+  std::string dataRate;
+  std::string frameTiming;
+  std::string startTime;
+  std::string endTime;
+  std::string autostart;  // "1" while a show runs, else "0"
+  std::string lastImportFolder;
+};
+
+// Seven lines, each ended by CR LF, nothing quoted.
+std::string FormatPreferences(const Preferences& preferences);
+
+// Reads up to seven lines; missing lines are empty texts. Lines may end in
+// CR LF, LF or CR, so a file edited on Linux reads the same.
+Preferences ParsePreferences(std::string_view bytes);
+
+// preferences.txt in the program's folder.
+class PreferencesFile {
+ public:
+  PreferencesFile(std::string path, platform::FileStore& files, platform::UserInterface& ui);
+
+  // No file: every value empty. A file that exists but cannot be read is
+  // reported to the user and read as no file.
+  Preferences Read();
+
+  // Replaces the file. When that fails the user hears it once, with the file
+  // and the reason; later failures of this run stay quiet, since every list
+  // change would otherwise raise the same box again.
+  void Save(const Preferences& preferences);
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  platform::FileStore& files_;
+  platform::UserInterface& ui_;
+  bool toldWriteFailure_ = false;
+};
+
+}  // namespace shell

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/frm_main.h"
+#include "shell/winrar_locator.h"
+#include "tests/fakes/fake_audio_player.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_serial_port.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/shell/temp_dir.h"
+
+namespace shelltest {
+
+inline constexpr const char* kSpectrumKey =
+    "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell";
+inline constexpr const char* kDefaultPreferences =
+    "1\r\n115200\r\n5\r\n5:30:00 PM\r\n11:00:00 PM\r\n0\r\nc:\\\r\n";
+
+// Widgets need one application object for the whole test program.
+inline QApplication& TestApp() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "shell_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// The window built on fakes in a temporary program folder. By default the
+// archiver is found and Spectrum is registered, so start-up shows nothing.
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
+    TestApp();
+    registry.PutString(kSpectrumKey, "FriendlyCache", "Spectrum");
+  }
+
+  shell::frmMain::Services MakeServices() {
+    return shell::frmMain::Services{
+        ui,
+        clock,
+        port,
+        audio,
+        registry,
+        files,
+        dir.Path(),
+        locateWinRar ? locateWinRar
+                     : [this](const shell::RegistryTextReader&) { return winRarPath; },
+        [this](int code) { endCodes.push_back(code); }};
+  }
+
+  shell::frmMain& Build() {
+    window = std::make_unique<shell::frmMain>(MakeServices());
+    return *window;
+  }
+
+  shell::frmMain& Start() {
+    Build();
+    window->Form_Load();
+    return *window;
+  }
+
+  void WritePreferences(const std::string& bytes) { WriteFile(PreferencesPath(), bytes); }
+  std::string PreferencesPath() const { return dir.File("preferences.txt"); }
+  std::string Preferences() const { return ReadFile(PreferencesPath()); }
+
+  // Line `n` (1-based) of the preferences file as written.
+  std::string PreferencesLine(int n) const {
+    const std::string bytes = Preferences();
+    std::size_t begin = 0;
+    for (int i = 1; i < n; ++i) begin = bytes.find("\r\n", begin) + 2;
+    return bytes.substr(begin, bytes.find("\r\n", begin) - begin);
+  }
+
+  template <typename W>
+  W& Child(const char* name) const {
+    W* widget = window->findChild<W*>(QString::fromLatin1(name));
+    if (widget == nullptr) throw std::runtime_error(std::string("no control ") + name);
+    return *widget;
+  }
+  QComboBox& List(const char* name) const { return Child<QComboBox>(name); }
+  std::string Selected(const char* name) const { return List(name).currentText().toStdString(); }
+  QPushButton& Button(const char* name) const { return Child<QPushButton>(name); }
+
+  TempDir dir;
+  fakes::FakeUserInterface ui;
+  fakes::FakeClock clock;
+  fakes::FakeSerialPort port;
+  fakes::FakeAudioPlayer audio;
+  fakes::FakeRegistry registry;
+  fakes::FakeFileStore files;
+  std::string winRarPath = "/opt/glimmerfield/glimmer-extract";
+  shell::WinRarLocator locateWinRar;  // unset: answers winRarPath
+  std::vector<int> endCodes;
+  std::unique_ptr<shell::frmMain> window;
+};
+
+}  // namespace shelltest
