@@ -113,24 +113,23 @@ TermiosSerialPort::~TermiosSerialPort() {
 
 Status TermiosSerialPort::Open() {
   Close();
-  std::string portName;
   if (!options_.devicePath.empty()) {
     device_ = options_.devicePath;
-    portName = device_;
   } else {
     auto mapping = MapSerialPort(portNumber_, options_.applicationDirectory);
-    if (!mapping) return Status::Error("cannot open serial port " + mapping.message());
+    if (!mapping) return mapping.status();
     device_ = mapping.value().device;
-    portName = "COM" + std::to_string(portNumber_) + " (" + device_ + ")";
   }
+  // Callers put the port number in front; the device and the reason are ours.
+  const std::string& portName = device_;
 
   auto baud = ParseSerialSettings(settings_);
-  if (!baud) return Status::Error("cannot open serial port " + portName + ": " + baud.message());
+  if (!baud) return Status::Error(portName + ": " + baud.message());
 
   UniqueFd fd(::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
     const int error = errno;
-    std::string message = "cannot open serial port " + portName + ": " + SystemReason(error);
+    std::string message = portName + ": " + SystemReason(error);
     if (error == EACCES) message += " (is the user in the dialout group?)";
     if (error == EBUSY) message += " (in use by another program)";
     return Status::Error(message);
@@ -138,10 +137,10 @@ Status TermiosSerialPort::Open() {
   // Two programs writing the same line would interleave their messages; the
   // lock and TIOCEXCL make a second opener fail instead.
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    return Status::Error("cannot open serial port " + portName + ": in use by another program");
+    return Status::Error(portName + ": in use by another program");
   }
   if (auto s = ConfigureSerialLine(fd.get(), baud.value()); !s) {
-    return Status::Error("cannot open serial port " + portName + ": " + s.message());
+    return Status::Error(portName + ": " + s.message());
   }
   ioctl(fd.get(), TIOCEXCL);
   tcflush(fd.get(), TCIOFLUSH);

@@ -44,6 +44,8 @@ class TermiosSerialPort final : public SerialPort {
   void SetPortNumber(int number) override { portNumber_ = number; }
   void SetSettings(const std::string& settings) override { settings_ = settings; }
 
+  // An error names the device and the system's reason ("/dev/ttyUSB0:
+  // Permission denied ..."), or says why port n has no device.
   Status Open() override;
   bool IsOpen() const override { return fd_.valid(); }
   void Close() override;

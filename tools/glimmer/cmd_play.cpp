@@ -1,11 +1,184 @@
-#include <cstdio>
+// glimmer play: one playlist entry into a serial device, exactly as the show
+// plays it, without the window (for trying a sequence on the bench, or a
+// controller on a laptop).
+#include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/posix/system_clock.h"
+#include "platform/posix/termios_serial_port.h"
+#include "platform/sdl/sdl_audio_player.h"
+#include "playback/serial_link.h"
+#include "playback/show_player.h"
 #include "tools/glimmer/commands.h"
+#include "tools/glimmer/console_show_window.h"
 
 namespace glimmer {
+namespace {
 
-int RunPlay(const std::vector<std::string>&) {
-  std::fprintf(stderr, "glimmer play: not available in this build\n");
+constexpr const char* kUsage =
+    "Usage: glimmer play [--device PATH | --port N] [--baud 56000|115200]\n"
+    "                    [--frame-timing N] [--silent] CACHE AUDIO\n"
+    "Plays the compiled sequence CACHE (.csq) with the song AUDIO (WAV or MP3) exactly as\n"
+    "the show plays one playlist entry: the port-open burst, keep-alives, and every event\n"
+    "sent when the music reaches it. Ends when the song ends; Ctrl+C stops it as the\n"
+    "Stop button does.\n\n"
+    "Options:\n"
+    "  --device PATH      serial device to use (a pseudo-terminal works too)\n"
+    "  --port N           COM port number 1 to 16 (default 1): dosdevices/comN beside the\n"
+    "                     program if present, else the N-th serial device, USB adapters\n"
+    "                     first\n"
+    "  --baud N           56000 or 115200 (default 115200)\n"
+    "  --frame-timing N   send events N x 5.8 ms early, 1 to 10 (default 5)\n"
+    "  --silent           do not use the sound card; the song's clock still runs\n"
+    "  --help             this text\n\n"
+    "Exit status: 0 when the song played to its end, 1 on an error, 130 when stopped.\n";
+
+struct PlayOptions {
+  std::string device;
+  int port = 1;
+  std::string baud = "115200";
+  int frameTiming = 5;
+  bool silent = false;
+  std::string cache;
+  std::string audio;
+};
+
+std::optional<int> WholeNumber(const std::string& text, int low, int high) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Parses the arguments; on a mistake prints why and returns nothing.
+std::optional<PlayOptions> ParseArguments(const std::vector<std::string>& args, bool& help) {
+  PlayOptions o;
+  bool portGiven = false;
+  std::vector<std::string> files;
+  const auto fail = [](const std::string& why) {
+    std::fprintf(stderr, "glimmer play: %s\n\n%s", why.c_str(), kUsage);
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= args.size()) return std::nullopt;
+      return args[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      help = true;
+      return std::nullopt;
+    } else if (a == "--silent") {
+      o.silent = true;
+    } else if (a == "--device") {
+      auto v = value();
+      if (!v || v->empty()) return fail("--device needs a device path");
+      o.device = *v;
+    } else if (a == "--port") {
+      auto v = value();
+      auto n = v ? WholeNumber(*v, 1, 16) : std::nullopt;
+      if (!n) return fail("--port needs a number from 1 to 16");
+      o.port = *n;
+      portGiven = true;
+    } else if (a == "--baud") {
+      auto v = value();
+      if (!v || (*v != "56000" && *v != "115200")) return fail("--baud must be 56000 or 115200");
+      o.baud = *v;
+    } else if (a == "--frame-timing") {
+      auto v = value();
+      auto n = v ? WholeNumber(*v, 1, 10) : std::nullopt;
+      if (!n) return fail("--frame-timing needs a number from 1 to 10");
+      o.frameTiming = *n;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return fail("unknown option '" + a + "'");
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (!o.device.empty() && portGiven) return fail("give --device or --port, not both");
+  if (files.size() != 2) return fail("expected CACHE and AUDIO");
+  o.cache = files[0];
+  o.audio = files[1];
+  return o;
+}
+
+// Reports a file the entry cannot use before the controllers are woken up.
+bool Readable(const std::string& what, const std::string& path) {
+  if (::access(path.c_str(), R_OK) == 0 && !std::filesystem::is_directory(path)) return true;
+  const int error = std::filesystem::is_directory(path) ? EISDIR : errno;
+  std::fprintf(stderr, "glimmer play: cannot read %s %s: %s\n", what.c_str(), path.c_str(),
+               std::strerror(error));
+  return false;
+}
+
+}  // namespace
+
+int RunPlay(const std::vector<std::string>& args) {
+  bool help = false;
+  auto parsed = ParseArguments(args, help);
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!parsed) return 1;
+  const PlayOptions& o = *parsed;
+  if (!Readable("sequence file", o.cache) || !Readable("audio file", o.audio)) return 1;
+
+  playlist::PlaylistEntry entry;
+  entry.AudioPath = o.audio;
+  entry.CachePath = o.cache;
+  entry.ListText = std::filesystem::path(o.cache).stem().string();
+  entry.Version = playlist::kProgramVersion;
+
+  ConsoleShowWindow window(entry, o.frameTiming, o.port, o.baud);
+  ConsoleUserInterface ui(window);
+  platform::SystemClock clock;
+  platform::TermiosSerialPort port({.applicationDirectory = platform::ApplicationDirectory(),
+                                    .devicePath = o.device,
+                                    .stallTimeout = std::chrono::milliseconds(1000)});
+  platform::SdlAudioPlayer audio({.silent = o.silent, .now = {}});
+  playback::SerialLink link(port, window, ui, clock);
+  playback::ShowPlayer player(window, link, audio, ui);
+
+  window.SetShowRunning(true);
+  // Opened here rather than by the player so a port that will not open is an
+  // error of the command, not a show that plays without lights. The bytes on
+  // the line are the same: burst, then the player's keep-alives.
+  if (auto opened = link.OpenPort(); !opened) {
+    std::fprintf(stderr, "glimmer play: %s\n", opened.message().c_str());
+    return 1;
+  }
+  const playback::PlayOutcome outcome = player.PlayEntry(0);
+  link.ClosePort();
+  if (audio.IsSilent() && !o.silent) {
+    std::fprintf(stderr, "glimmer play: played silently (%s)\n", audio.SilentReason().c_str());
+  }
+  if (player.RejectedRowCount() > 0) {
+    std::fprintf(stderr,
+                 "glimmer play: %d event(s) not sent: a value was missing or outside 0..255\n",
+                 player.RejectedRowCount());
+  }
+  switch (outcome) {
+    case playback::PlayOutcome::Finished:
+      return 0;
+    case playback::PlayOutcome::Stopped:
+      std::fprintf(stderr, "glimmer play: stopped\n");
+      return 130;
+    case playback::PlayOutcome::Skipped:
+      std::fprintf(stderr, "glimmer play: %s\n", window.LastStatus().c_str());
+      return 1;
+  }
   return 1;
 }
 

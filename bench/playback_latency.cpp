@@ -1,0 +1,345 @@
+// How close to its moment each controller message reaches the line when a
+// long, dense sequence plays: the show player with the real serial port on a
+// pseudo-terminal and the silent (steady-clock) audio player, exactly as
+// `glimmer play --silent` runs it. A reader thread stamps every message as it
+// arrives; the figures compare each stamp with the moment the message was due.
+//
+// Targets: nothing lost, duplicated or reordered; lateness p99 <= 6 ms,
+// maximum <= 15 ms.
+//
+// Usage: bench_playback_latency [--seconds N] [--frame-timing N] [--keep DIR]
+//   --seconds N   length of the song and sequence (default 600: ten minutes)
+//   --keep DIR    write the sequence (bench.csq) and song (bench.wav) to DIR and
+//                 keep them, e.g. for `glimmer play`
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/system_clock.h"
+#include "platform/posix/termios_serial_port.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/sdl/sdl_audio_player.h"
+#include "playback/serial_link.h"
+#include "playback/show_player.h"
+#include "playback/wire_protocol.h"
+#include "tools/glimmer/console_show_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using importer::Column;
+using Record = importer::EventTable::Record;
+
+constexpr int kCommands[] = {33, 23, 34, 24, 36, 26, 37, 27};
+constexpr int kRowsPerSecond = 200;  // 120,000 rows in ten minutes
+
+// Row i's fields make its message unique, so every arrival names its row.
+Record MakeRow(int i, std::int64_t sample) {
+  const int k = i / 8;
+  Record r;
+  r.values[static_cast<int>(Column::SampleNumber)] = static_cast<std::int32_t>(sample);
+  r.values[static_cast<int>(Column::Command)] = kCommands[i % 8];
+  r.values[static_cast<int>(Column::Device)] = 1 + k / 255;
+  r.values[static_cast<int>(Column::Channel)] = 1 + k % 255;
+  r.values[static_cast<int>(Column::StartIntensity)] = k & 0xFF;
+  r.values[static_cast<int>(Column::EndIntensity)] = 255 - (k & 0xFF);
+  r.values[static_cast<int>(Column::ShortInterval)] = 1 + k % 200;
+  r.values[static_cast<int>(Column::LongInterval)] = 1 + (k / 200) % 250;
+  return r;
+}
+
+// Dense and uneven: most rows a few ms apart, some in bursts of up to eight
+// at the same moment, as a chase over many channels gives.
+std::vector<Record> MakeSequence(int seconds) {
+  const int rows = seconds * kRowsPerSecond;
+  const std::int64_t first = playback::kSamplesPerSecond;  // 1 s in
+  const std::int64_t last = static_cast<std::int64_t>(seconds - 1) * playback::kSamplesPerSecond;
+  std::mt19937 random(42);
+  std::vector<std::int64_t> moments;
+  std::uniform_int_distribution<std::int64_t> at(first, last);
+  std::uniform_int_distribution<int> burst(1, 8);
+  while (static_cast<int>(moments.size()) < rows) {
+    const std::int64_t t = at(random);
+    const int n = random() % 4 == 0 ? burst(random) : 1;
+    for (int j = 0; j < n && static_cast<int>(moments.size()) < rows; ++j) moments.push_back(t);
+  }
+  std::sort(moments.begin(), moments.end());
+  std::vector<Record> records;
+  for (int i = 0; i < rows; ++i) records.push_back(MakeRow(i, moments[i]));
+  return records;
+}
+
+bool WriteSilentWav(const std::string& path, int seconds) {
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (!f) return false;
+  std::vector<short> second(8000, 0);
+  for (int s = 0; s < seconds; ++s) sf_write_short(f, second.data(), 8000);
+  sf_close(f);
+  return true;
+}
+
+struct Arrival {
+  Clock::time_point at;
+  std::string bytes;
+};
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double CpuSeconds(const rusage& u) {
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 600;
+  int frameTiming = 5;
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--seconds" && i + 1 < argc) {
+      seconds = std::max(3, std::atoi(argv[++i]));
+    } else if (a == "--frame-timing" && i + 1 < argc) {
+      frameTiming = std::clamp(std::atoi(argv[++i]), 1, 10);
+    } else if (a == "--keep" && i + 1 < argc) {
+      keep = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--seconds N] [--frame-timing N] [--keep DIR]\n", argv[0]);
+      return 2;
+    }
+  }
+
+  // ---- the entry: a sequence cache file and a song of the same length ----
+  std::string dir = keep;
+  if (dir.empty()) {
+    char tmp[] = "/tmp/glimmer-bench-XXXXXX";
+    if (!mkdtemp(tmp)) return 1;
+    dir = tmp;
+  }
+  std::filesystem::create_directories(dir);
+  const std::vector<Record> records = MakeSequence(seconds);
+  playlist::PlaylistEntry entry;
+  entry.CachePath = dir + "/bench.csq";
+  entry.AudioPath = dir + "/bench.wav";
+  entry.ListText = "bench";
+  platform::PosixFileStore files;
+  if (auto s = importer::SaveSequenceCache(importer::EventTable::FromRecords(records),
+                                           entry.CachePath, files);
+      !s) {
+    std::fprintf(stderr, "cannot write %s: %s\n", entry.CachePath.c_str(), s.message().c_str());
+    return 1;
+  }
+  if (!WriteSilentWav(entry.AudioPath, seconds)) {
+    std::fprintf(stderr, "cannot write %s: %s\n", entry.AudioPath.c_str(), sf_strerror(nullptr));
+    return 1;
+  }
+  const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;
+  std::unordered_map<std::string, std::size_t> rowOfMessage;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    std::string m;
+    playback::EncodeEvent(records[i], audioEnd, m);
+    rowOfMessage.emplace(m, i);
+  }
+  std::printf("sequence: %zu rows over %d s (%zu distinct messages), frame timing %d\n",
+              records.size(), seconds, rowOfMessage.size(), frameTiming);
+
+  // ---- the line: a pseudo-terminal, read by a thread that stamps arrivals ----
+  termios raw{};
+  cfmakeraw(&raw);
+  int masterFd = -1, slaveFd = -1;
+  if (openpty(&masterFd, &slaveFd, nullptr, &raw, nullptr) != 0) {
+    std::perror("openpty");
+    return 1;
+  }
+  platform::UniqueFd master(masterFd), slave(slaveFd);
+  const std::string slaveName = ttyname(slaveFd);
+  std::vector<Arrival> arrivals;
+  std::thread reader([&] {
+    char buffer[65536];
+    for (;;) {
+      pollfd p{master.get(), POLLIN, 0};
+      if (poll(&p, 1, 60000) <= 0) return;
+      const ssize_t n = read(master.get(), buffer, sizeof buffer);
+      const auto at = Clock::now();
+      if (n <= 0) return;  // EIO: the port side has closed
+      arrivals.push_back({at, std::string(buffer, static_cast<std::size_t>(n))});
+    }
+  });
+
+  // ---- the player, as `glimmer play --silent` builds it ----
+  glimmer::ConsoleShowWindow window(entry, frameTiming, 1, "56000", /*quiet=*/true);
+  glimmer::ConsoleUserInterface ui(window);
+  Clock::time_point lastYield{}, audioStart{};
+  Clock::duration longestYieldGap{};
+  long yields = 0;
+  ui.onYield = [&] {
+    const auto now = Clock::now();
+    if (yields++ > 0) longestYieldGap = std::max(longestYieldGap, now - lastYield);
+    lastYield = now;
+  };
+  bool captureStart = false;
+  platform::SdlAudioPlayer audio({.silent = true, .now = [&] {
+                                    const auto t = Clock::now();
+                                    // The silent clock's zero is its first reading after Open.
+                                    if (captureStart) audioStart = t, captureStart = false;
+                                    return t;
+                                  }});
+  platform::TermiosSerialPort port({.applicationDirectory = "",
+                                    .devicePath = slaveName,
+                                    .stallTimeout = std::chrono::milliseconds(1000)});
+  platform::SystemClock clock;
+  playback::SerialLink link(port, window, ui, clock);
+  playback::ShowPlayer player(window, link, audio, ui);
+
+  window.SetShowRunning(true);
+  if (auto s = link.OpenPort(); !s) {
+    std::fprintf(stderr, "%s\n", s.message().c_str());
+    return 1;
+  }
+  slave.Reset();  // the port holds the line now; its close ends the reader
+  rusage threadBefore{}, processBefore{};
+  getrusage(RUSAGE_THREAD, &threadBefore);
+  getrusage(RUSAGE_SELF, &processBefore);
+  const auto wallBefore = Clock::now();
+  captureStart = true;
+  const auto outcome = player.PlayEntry(0);
+  const auto wall = Clock::now() - wallBefore;
+  rusage threadAfter{}, processAfter{};
+  getrusage(RUSAGE_THREAD, &threadAfter);
+  getrusage(RUSAGE_SELF, &processAfter);
+  link.ClosePort();
+  reader.join();
+  if (keep.empty()) std::filesystem::remove_all(dir);
+  if (outcome != playback::PlayOutcome::Finished) {
+    std::fprintf(stderr, "the entry did not finish: %s\n", window.LastStatus().c_str());
+    return 1;
+  }
+
+  // ---- what arrived ----
+  std::vector<int> timesReceived(records.size(), 0);
+  std::vector<double> lateness;
+  std::size_t outOfOrder = 0, unknownBytes = 0, keepAlives = 0, bursts = 0;
+  long previousRow = -1;
+  double earliest = 1e9;
+  std::string pending;
+  for (const auto& a : arrivals) {
+    pending += a.bytes;
+    std::size_t at = 0;
+    while (pending.size() - at >= 3) {
+      const auto b = [&](std::size_t k) { return static_cast<unsigned char>(pending[at + k]); };
+      std::size_t length = 0;
+      if (b(0) != 0) {
+        ++unknownBytes;
+        ++at;
+        continue;
+      }
+      if (b(1) == 0xFF && (b(2) == 0x41 || b(2) == 0x81)) {
+        length = 4;
+      } else {
+        switch (b(2)) {
+          case 0x33:
+          case 0x23:
+            length = 6;
+            break;
+          case 0x34:
+          case 0x24:
+            length = 9;
+            break;
+          case 0x36:
+          case 0x26:
+          case 0x37:
+          case 0x27:
+            length = 5;
+            break;
+          default:
+            ++unknownBytes;
+            ++at;
+            continue;
+        }
+      }
+      if (pending.size() - at < length) break;
+      const std::string message = pending.substr(at, length);
+      at += length;
+      if (length == 4) {
+        (message[2] == 0x41 ? bursts : keepAlives)++;
+        continue;
+      }
+      const auto found = rowOfMessage.find(message);
+      if (found == rowOfMessage.end()) {
+        unknownBytes += length;
+        continue;
+      }
+      const std::size_t row = found->second;
+      ++timesReceived[row];
+      if (static_cast<long>(row) < previousRow) ++outOfOrder;
+      previousRow = std::max(previousRow, static_cast<long>(row));
+      const std::int64_t sample = records[row].Get(Column::SampleNumber).value_or(0);
+      const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
+      const auto due =
+          audioStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                           static_cast<double>(dueAt) / playback::kSamplesPerSecond));
+      const double late = Ms(a.at - due);
+      earliest = std::min(earliest, late);
+      lateness.push_back(late);
+    }
+    pending.erase(0, at);
+  }
+  std::size_t lost = 0, duplicated = 0;
+  for (int n : timesReceived) {
+    if (n == 0) ++lost;
+    if (n > 1) duplicated += static_cast<std::size_t>(n - 1);
+  }
+
+  const double p50 = Percentile(lateness, 0.50), p99 = Percentile(lateness, 0.99);
+  const double worst = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
+  const double wallSeconds = std::chrono::duration<double>(wall).count();
+  std::printf("line: %zu event messages, %zu port-open, %zu keep-alive, %zu stray bytes\n",
+              lateness.size(), bursts, keepAlives, unknownBytes + pending.size());
+  std::printf("lost %zu, duplicated %zu, out of order %zu   [target 0, 0, 0]\n", lost, duplicated,
+              outOfOrder);
+  std::printf(
+      "lateness vs due moment: median %.2f ms, p99 %.2f ms, max %.2f ms, earliest %.2f ms"
+      "   [target p99 <= 6, max <= 15]\n",
+      p50, p99, worst, earliest);
+  std::printf("cpu: player thread %.1f%% of one core, whole process %.1f%% over %.1f s\n",
+              100.0 * (CpuSeconds(threadAfter) - CpuSeconds(threadBefore)) / wallSeconds,
+              100.0 * (CpuSeconds(processAfter) - CpuSeconds(processBefore)) / wallSeconds,
+              wallSeconds);
+  std::printf("yields: %ld, longest gap between two %.2f ms\n", yields, Ms(longestYieldGap));
+  const bool exact = lost == 0 && duplicated == 0 && outOfOrder == 0 && unknownBytes == 0;
+  std::printf("%s\n", exact && p99 <= 6.0 && worst <= 15.0 ? "targets met" : "targets MISSED");
+  return exact ? 0 : 1;
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/posix/unique_fd.h"
+#include "platform/user_interface.h"
+#include "playback/show_window.h"
+
+// The show player's view of a window, for programs without one (`glimmer
+// play`, the playback benchmark): one playlist entry, status texts on stderr,
+// Ctrl+C as the Stop button. Header-only so the benchmark can use it too.
+namespace glimmer {
+
+class ConsoleShowWindow final : public playback::ShowWindow {
+ public:
+  ConsoleShowWindow(playlist::PlaylistEntry entry, int frameTiming, int portNumber,
+                    std::string dataRate, bool quiet = false)
+      : entry_(std::move(entry)),
+        frameTiming_(frameTiming),
+        portNumber_(portNumber),
+        dataRate_(std::move(dataRate)),
+        quiet_(quiet) {}
+
+  bool ShowRunning() const override { return running_; }
+  void SetShowRunning(bool running) override { running_ = running; }
+  int FrameTiming() const override { return frameTiming_; }
+  int PortNumber() const override { return portNumber_; }
+  std::string DataRateText() const override { return dataRate_; }
+  // No daily window on the console: the entry plays now.
+  std::string StartTimeText() const override { return "12:00:00 AM"; }
+  std::string EndTimeText() const override { return "11:59:59 PM"; }
+
+  void SetStatus(const std::string& text) override {
+    lastStatus_ = text;
+    if (!quiet_) std::fprintf(stderr, "status: %s\n", text.c_str());
+  }
+  // A gap of two seconds or more is the one visible sign of a stalled line.
+  void SetKeepAliveGap(int seconds) override {
+    if (seconds >= 2 && !quiet_) std::fprintf(stderr, "keep-alive gap: %d s\n", seconds);
+  }
+  void SetRunningState() override {}
+  void SetStoppedState() override {}
+  void SavePreferences() override {}
+
+  int PlaylistRowCount() const override { return 1; }
+  playlist::PlaylistEntry PlaylistEntryAt(int) const override { return entry_; }
+  void SelectPlaylistRow(int) override {}
+
+  const std::string& LastStatus() const { return lastStatus_; }
+
+ private:
+  playlist::PlaylistEntry entry_;
+  int frameTiming_;
+  int portNumber_;
+  std::string dataRate_;
+  bool quiet_;
+  bool running_ = false;
+  std::string lastStatus_;
+};
+
+// Yielding on the console means looking for Ctrl+C (SIGINT or SIGTERM), which
+// stops the show as the Stop button does. The signals are blocked and read
+// from a descriptor, so threads started later (SDL's audio thread) never take
+// them and no handler state is needed.
+class ConsoleUserInterface final : public platform::UserInterface {
+ public:
+  explicit ConsoleUserInterface(playback::ShowWindow& window) : window_(window) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    signals_.Reset(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
+  }
+
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
+                                            const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  void DoEvents() override {
+    if (onYield) onYield();
+    if (!signals_) return;
+    pollfd p{signals_.get(), POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1) {
+      signalfd_siginfo info{};
+      while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
+      }
+      interrupted_ = true;
+      window_.SetShowRunning(false);
+    }
+  }
+  void SetHourglass(bool) override {}
+
+  bool Interrupted() const { return interrupted_; }
+  // Runs at every yield (the benchmark counts them).
+  std::function<void()> onYield;
+
+ private:
+  playback::ShowWindow& window_;
+  platform::UniqueFd signals_;
+  bool interrupted_ = false;
+};
+
+}  // namespace glimmer
