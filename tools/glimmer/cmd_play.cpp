@@ -176,7 +176,7 @@ int RunPlay(const std::vector<std::string>& args) {
       std::fprintf(stderr, "glimmer play: stopped\n");
       return 130;
     case playback::PlayOutcome::Skipped:
-      std::fprintf(stderr, "glimmer play: %s\n", window.LastStatus().c_str());
+      // The status line above has said why.
       return 1;
   }
   return 1;
