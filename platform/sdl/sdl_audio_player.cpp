@@ -253,7 +253,7 @@ double SdlAudioPlayer::PositionSeconds() {
       return endPosition_;
     case Mode::Silent: {
       const double elapsed = std::chrono::duration<double>(Now() - silentStart_).count();
-      return std::clamp(silentOffset_ + elapsed, silentOffset_, durationSeconds_);
+      return std::min(silentOffset_ + std::max(0.0, elapsed), durationSeconds_);
     }
     case Mode::Device:
       return DeviceFrames() / sampleRate_;

@@ -1,5 +1,7 @@
 #include "platform/sdl/sound_file.h"
 
+#include <vector>
+
 namespace platform {
 
 Result<SoundFile> SoundFile::Open(const std::string& path) {
@@ -15,6 +17,19 @@ Result<SoundFile> SoundFile::Open(const std::string& path) {
   }
   // Decoding to float would clip formats that store values above full scale.
   sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+  if (info.frames <= 0 || info.frames == SF_COUNT_MAX) {
+    // Some MP3s carry no length; the silent clock and the show need one, so
+    // count it once. A file with no frames at all is counted quickly too.
+    std::vector<float> scratch(4096 * static_cast<std::size_t>(info.channels));
+    sf_count_t counted = 0;
+    for (sf_count_t n; (n = sf_readf_float(file, scratch.data(), 4096)) > 0;) counted += n;
+    if (sf_seek(file, 0, SEEK_SET) != 0) {
+      sf_close(file);
+      return Result<SoundFile>::Error("cannot play audio file " + path +
+                                      ": its length is unknown and it cannot be rewound");
+    }
+    info.frames = counted;
+  }
   return SoundFile(file, info);
 }
 

@@ -96,6 +96,12 @@ class ConsoleUserInterface final : public platform::UserInterface {
       }
       interrupted_ = true;
       window_.SetShowRunning(false);
+      // The show ends at the player's next check; should it not, a second
+      // Ctrl+C ends the program at once.
+      sigset_t interrupt;
+      sigemptyset(&interrupt);
+      sigaddset(&interrupt, SIGINT);
+      sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
     }
   }
   void SetHourglass(bool) override {}
