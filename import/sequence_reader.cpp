@@ -1,12 +1,13 @@
 #include "import/sequence_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <pugixml.hpp>
 #include <system_error>
 #include <utility>
@@ -52,6 +53,21 @@ ParsedNumber ParseNumber(std::string_view text, bool roundDown) {
     ++begin;
     if (begin == end || *begin == '-' || *begin == '+') return {0, NumberError::kNotANumber};
   }
+  // Most values are plain whole numbers: read those without the detour
+  // through floating point.
+  {
+    const char* p = begin;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    std::int64_t whole = 0;
+    while (p != end && p - digits < 11 && *p >= '0' && *p <= '9') whole = whole * 10 + (*p++ - '0');
+    if (p == end && p != digits) {
+      if (negative) whole = -whole;
+      if (whole < INT32_MIN || whole > INT32_MAX) return {0, NumberError::kOutOfRange};
+      return {static_cast<std::int32_t>(whole), NumberError::kNone};
+    }
+  }
   double value = 0.0;
   const auto [stop, ec] = std::from_chars(begin, end, value, std::chars_format::general);
   if (ec == std::errc::result_out_of_range && stop == end) {
@@ -86,31 +102,12 @@ std::string Quoted(std::string_view text) {
   return "\"" + shown + "\"";
 }
 
-bool IsElement(pugi::xml_node n, const char* name) {
-  return n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0;
-}
-
 // Next node after `node` in document order without leaving `root`'s subtree.
 pugi::xml_node NextBelow(pugi::xml_node node, pugi::xml_node root) {
   if (pugi::xml_node child = node.first_child()) return child;
   while (node != root) {
     if (pugi::xml_node sibling = node.next_sibling()) return sibling;
     node = node.parent();
-  }
-  return {};
-}
-
-// Every element named `name` below `root`, at any depth, in document order.
-template <typename Visit>
-void ForEachDescendant(pugi::xml_node root, const char* name, Visit&& visit) {
-  for (pugi::xml_node n = root.first_child(); n; n = NextBelow(n, root)) {
-    if (IsElement(n, name)) visit(n);
-  }
-}
-
-pugi::xml_node FirstDescendant(pugi::xml_node root, const char* name) {
-  for (pugi::xml_node n = root.first_child(); n; n = NextBelow(n, root)) {
-    if (IsElement(n, name)) return n;
   }
   return {};
 }
@@ -131,159 +128,294 @@ std::string_view ElementText(pugi::xml_node element, std::string& scratch) {
   return scratch;
 }
 
-class Walker {
+// The element names the compiler reads.
+enum Name : int {
+  kAudioFile,
+  kTitle,
+  kArtist,
+  kFilePath,
+  kController,
+  kControllerID,
+  kChannel,
+  kChannelNumber,
+  kTimeInterval,
+  kPositionInSamples,
+  kEffect,
+  kIntensityIn,
+  kIntensityOut,
+  kNameCount
+};
+constexpr const char* kNames[kNameCount] = {
+    "AudioFile",    "Title",       "Artist",        "FilePath",     "Controller",
+    "ControllerID", "Channel",     "ChannelNumber", "TimeInterval", "PositionInSamples",
+    "Effect",       "IntensityIn", "IntensityOut"};
+
+int Classify(const char* name) {
+  auto is = [name](Name n) { return std::strcmp(name, kNames[n]) == 0; };
+  switch (name[0]) {
+    case 'A':
+      return is(kAudioFile) ? kAudioFile : is(kArtist) ? kArtist : -1;
+    case 'T':
+      return is(kTimeInterval) ? kTimeInterval : is(kTitle) ? kTitle : -1;
+    case 'F':
+      return is(kFilePath) ? kFilePath : -1;
+    case 'C':
+      if (is(kChannel)) return kChannel;
+      if (is(kChannelNumber)) return kChannelNumber;
+      if (is(kController)) return kController;
+      return is(kControllerID) ? kControllerID : -1;
+    case 'P':
+      return is(kPositionInSamples) ? kPositionInSamples : -1;
+    case 'E':
+      return is(kEffect) ? kEffect : -1;
+    case 'I':
+      return is(kIntensityIn) ? kIntensityIn : is(kIntensityOut) ? kIntensityOut : -1;
+    default:
+      return -1;
+  }
+}
+
+// One element the compiler reads, with its place in document order: `pre` is
+// its number in a preorder walk of the whole document, and the elements
+// below it are exactly those numbered pre + 1 .. end - 1.
+struct Mark {
+  pugi::xml_node node;
+  std::uint32_t pre = 0;
+  std::uint32_t end = 0;
+};
+using MarkList = std::vector<Mark>;
+
+// One walk over the document that lists every element of interest by name.
+// "The elements named N at any depth below E" is then a slice of N's list,
+// which keeps the reader's nested searches (controllers, their channels,
+// their intervals, each interval's values) from walking the tree once per
+// level.
+class DocumentIndex final : public pugi::xml_tree_walker {
  public:
-  explicit Walker(SequenceDocument& out) : out_(out) {}
+  explicit DocumentIndex(const pugi::xml_document& doc) {
+    const_cast<pugi::xml_document&>(doc).traverse(*this);
+  }
 
-  std::optional<Failure> Walk(const pugi::xml_document& doc) {
-    const pugi::xml_node audio = FirstDescendant(doc, "AudioFile");
-    if (!audio) return Failure{"it has no AudioFile element", -1, ""};
-    if (auto f = ReadText(audio, "AudioFile", "Title", out_.title)) return f;
-    if (auto f = ReadText(audio, "AudioFile", "Artist", out_.artist)) return f;
-    if (auto f = ReadText(audio, "AudioFile", "FilePath", out_.filePath)) return f;
+  const MarkList& operator[](Name n) const { return lists_[n]; }
 
-    std::optional<Failure> failure;
-    ForEachDescendant(doc, "Controller", [&](pugi::xml_node controller) {
-      if (!failure) failure = WalkController(controller);
-    });
-    return failure;
+  // The index in `list` of the first mark numbered after `after`. `hint` is
+  // where the previous search of this list ended: the walk goes forward
+  // through the document, so the answer is usually at or just after it.
+  static std::size_t FirstAfter(const MarkList& list, std::uint32_t after, std::size_t& hint) {
+    std::size_t lo = std::min(hint, list.size());
+    std::size_t hi = list.size();
+    if (lo > 0 && list[lo - 1].pre > after) {
+      hi = lo;
+      lo = 0;
+    } else {
+      // Gallop forward from the hint, then search the last step.
+      std::size_t step = 1;
+      while (lo + step < hi && list[lo + step - 1].pre <= after) {
+        lo += step;
+        step *= 2;
+      }
+      hi = std::min(hi, lo + step);
+    }
+    const auto it = std::partition_point(list.begin() + static_cast<std::ptrdiff_t>(lo),
+                                         list.begin() + static_cast<std::ptrdiff_t>(hi),
+                                         [after](const Mark& m) { return m.pre <= after; });
+    hint = static_cast<std::size_t>(it - list.begin());
+    return hint;
   }
 
  private:
-  std::optional<Failure> ReadText(pugi::xml_node owner, const char* ownerName, const char* name,
-                                  std::string& out) {
-    const pugi::xml_node element = FirstDescendant(owner, name);
-    if (!element) return Missing(owner, ownerName, name);
-    out = std::string(Trim(ElementText(element, scratch_)));
+  bool for_each(pugi::xml_node& node) override {
+    const std::uint32_t pre = ++count_;
+    const int d = depth();
+    while (!open_.empty() && open_.back().depth >= d) Close(pre);
+    if (node.type() != pugi::node_element) return true;
+    const int name = Classify(node.name());
+    if (name < 0) return true;
+    auto& list = lists_[static_cast<std::size_t>(name)];
+    list.push_back({node, pre, 0});
+    open_.push_back({d, name, list.size() - 1});
+    return true;
+  }
+  bool end(pugi::xml_node&) override {
+    while (!open_.empty()) Close(count_ + 1);
+    return true;
+  }
+  void Close(std::uint32_t end) {
+    const Open& o = open_.back();
+    lists_[static_cast<std::size_t>(o.name)][o.index].end = end;
+    open_.pop_back();
+  }
+
+  struct Open {
+    int depth;
+    int name;
+    std::size_t index;
+  };
+  std::array<MarkList, kNameCount> lists_;
+  std::vector<Open> open_;
+  std::uint32_t count_ = 0;
+};
+
+class Walker {
+ public:
+  Walker(const pugi::xml_document& doc, SequenceDocument& out) : index_(doc), out_(out) {}
+
+  std::optional<Failure> Walk() {
+    const MarkList& audios = index_[kAudioFile];
+    if (audios.empty()) return Failure{"it has no AudioFile element", -1, ""};
+    const Mark& audio = audios.front();
+    if (auto f = ReadText(audio, kTitle, out_.title)) return f;
+    if (auto f = ReadText(audio, kArtist, out_.artist)) return f;
+    if (auto f = ReadText(audio, kFilePath, out_.filePath)) return f;
+
+    for (const Mark& controller : index_[kController]) {
+      if (auto f = WalkController(controller)) return f;
+    }
     return std::nullopt;
   }
 
-  static Failure Missing(pugi::xml_node owner, const char* ownerName, const char* name) {
-    return At(std::string("the ") + ownerName + " element", owner,
-              std::string(" has no ") + name + " element");
+ private:
+  // The first element named `name` below `owner`, or nothing.
+  const Mark* First(const Mark& owner, Name name) {
+    const MarkList& list = index_[name];
+    const std::size_t i = DocumentIndex::FirstAfter(list, owner.pre, hints_[name]);
+    return i < list.size() && list[i].pre < owner.end ? &list[i] : nullptr;
   }
 
-  std::optional<Failure> ReadNumber(pugi::xml_node owner, const char* ownerName,
-                                    pugi::xml_node element, const char* name, bool roundDown,
+  // The elements named `name` below `owner`, in document order.
+  std::pair<const Mark*, const Mark*> All(const Mark& owner, Name name) {
+    const MarkList& list = index_[name];
+    std::size_t i = DocumentIndex::FirstAfter(list, owner.pre, hints_[name]);
+    const Mark* begin = list.data() + i;
+    while (i < list.size() && list[i].pre < owner.end) ++i;
+    return {begin, list.data() + i};
+  }
+
+  std::optional<Failure> ReadText(const Mark& owner, Name name, std::string& out) {
+    const Mark* element = First(owner, name);
+    if (!element) return Missing(owner, name);
+    out = std::string(Trim(ElementText(element->node, scratch_)));
+    return std::nullopt;
+  }
+
+  static Failure Missing(const Mark& owner, Name name) {
+    return At(std::string("the ") + owner.node.name() + " element", owner.node,
+              std::string(" has no ") + kNames[name] + " element");
+  }
+
+  std::optional<Failure> ReadNumber(const Mark& owner, Name name, bool roundDown,
                                     std::int32_t& out) {
-    if (!element) return Missing(owner, ownerName, name);
-    const std::string_view text = ElementText(element, scratch_);
+    const Mark* element = First(owner, name);
+    if (!element) return Missing(owner, name);
+    const std::string_view text = ElementText(element->node, scratch_);
     const ParsedNumber parsed = roundDown ? ParseFlooredNumber(text) : ParseRoundedNumber(text);
-    const std::string subject = std::string("the ") + name + " element";
+    const std::string subject = std::string("the ") + kNames[name] + " element";
     switch (parsed.error) {
       case NumberError::kNone:
         out = parsed.value;
         return std::nullopt;
       case NumberError::kEmpty:
-        return At(subject, element, " has no value");
+        return At(subject, element->node, " has no value");
       case NumberError::kNotANumber:
-        return At(subject, element, " holds " + Quoted(Trim(text)) + ", which is not a number");
+        return At(subject, element->node,
+                  " holds " + Quoted(Trim(text)) + ", which is not a number");
       case NumberError::kOutOfRange:
-        return At(subject, element,
+        return At(subject, element->node,
                   " holds " + Quoted(Trim(text)) + ", which does not fit a 32-bit whole number");
     }
     return std::nullopt;
   }
 
-  std::optional<Failure> WalkController(pugi::xml_node controller) {
+  std::optional<Failure> WalkController(const Mark& controller) {
     std::int32_t device = 0;
-    if (auto f = ReadNumber(controller, "Controller", FirstDescendant(controller, "ControllerID"),
-                            "ControllerID", false, device)) {
-      return f;
-    }
+    if (auto f = ReadNumber(controller, kControllerID, false, device)) return f;
     if (device <= 0) return std::nullopt;
-    std::optional<Failure> failure;
-    ForEachDescendant(controller, "Channel", [&](pugi::xml_node channel) {
-      if (!failure) failure = WalkChannel(channel, device);
-    });
-    return failure;
+    const auto [begin, end] = All(controller, kChannel);
+    for (const Mark* channel = begin; channel != end; ++channel) {
+      if (auto f = WalkChannel(*channel, device)) return f;
+    }
+    return std::nullopt;
   }
 
-  std::optional<Failure> WalkChannel(pugi::xml_node channel, std::int32_t device) {
+  std::optional<Failure> WalkChannel(const Mark& channel, std::int32_t device) {
     std::int32_t number = 0;
-    const pugi::xml_node numberElement = FirstDescendant(channel, "ChannelNumber");
-    if (auto f = ReadNumber(channel, "Channel", numberElement, "ChannelNumber", false, number)) {
-      return f;
-    }
+    if (auto f = ReadNumber(channel, kChannelNumber, false, number)) return f;
     // Only 16 channels have a bank and a bit: a row for any other number
     // would drive the wrong lamp.
     if (number < kLowestChannel || number > kHighestChannel) {
-      return At("the ChannelNumber element", numberElement,
+      return At("the ChannelNumber element", First(channel, kChannelNumber)->node,
                 " holds " + std::to_string(number) + ", but channels are numbered 1 to 16");
     }
     const std::int32_t bankOffset = number > kBankSize ? kBank2Offset : 0;
     const std::int32_t bit = ChannelToBit(number);
 
     out_.channels.push_back({device, number, out_.rows.size(), 0});
-    std::optional<Failure> failure;
-    ForEachDescendant(channel, "TimeInterval", [&](pugi::xml_node interval) {
-      if (!failure) failure = ReadInterval(interval, device, bit, bankOffset);
-    });
+    const auto [begin, end] = All(channel, kTimeInterval);
+    for (const Mark* interval = begin; interval != end; ++interval) {
+      if (auto f = ReadInterval(*interval, device, bit, bankOffset)) return f;
+    }
     out_.channels.back().rowCount = out_.rows.size() - out_.channels.back().firstRow;
-    return failure;
+    return std::nullopt;
   }
 
-  std::optional<Failure> ReadInterval(pugi::xml_node interval, std::int32_t device,
-                                      std::int32_t bit, std::int32_t bankOffset) {
-    // One walk over the interval finds the first of each of its four values.
-    static constexpr const char* kNames[] = {"PositionInSamples", "Effect", "IntensityIn",
-                                             "IntensityOut"};
-    pugi::xml_node found[4];
-    int missing = 4;
-    for (pugi::xml_node n = interval.first_child(); n && missing > 0; n = NextBelow(n, interval)) {
-      if (n.type() != pugi::node_element) continue;
-      for (int i = 0; i < 4; ++i) {
-        if (!found[i] && std::strcmp(n.name(), kNames[i]) == 0) {
-          found[i] = n;
-          --missing;
-          break;
-        }
-      }
-    }
-    std::int32_t values[4] = {};
-    for (int i = 0; i < 4; ++i) {
-      if (auto f = ReadNumber(interval, "TimeInterval", found[i], kNames[i], i == 0, values[i])) {
-        return f;
-      }
-    }
-    const std::int32_t effect = values[1];
+  std::optional<Failure> ReadInterval(const Mark& interval, std::int32_t device, std::int32_t bit,
+                                      std::int32_t bankOffset) {
+    std::int32_t position = 0, effect = 0, in = 0, out = 0;
+    if (auto f = ReadNumber(interval, kPositionInSamples, true, position)) return f;
+    if (auto f = ReadNumber(interval, kEffect, false, effect)) return f;
+    if (auto f = ReadNumber(interval, kIntensityIn, false, in)) return f;
+    if (auto f = ReadNumber(interval, kIntensityOut, false, out)) return f;
     const std::optional<std::int32_t> command = EffectToCommand(effect);
     if (!command) return std::nullopt;
     SequenceRow row;
-    row.sampleNumber = values[0];
+    row.sampleNumber = position;
     row.device = device;
     row.channel = bit;
     row.command = *command + bankOffset;
-    row.startIntensity = effect == 4 ? kIntensityForEffect4 : values[2];
-    row.endIntensity = effect == 4 ? kIntensityForEffect4 : values[3];
+    row.startIntensity = effect == 4 ? kIntensityForEffect4 : in;
+    row.endIntensity = effect == 4 ? kIntensityForEffect4 : out;
     out_.rows.push_back(row);
     return std::nullopt;
   }
 
+  DocumentIndex index_;
+  std::array<std::size_t, kNameCount> hints_{};
   SequenceDocument& out_;
   std::string scratch_;
 };
 
-platform::Result<std::string> ReadFileBytes(const std::string& path) {
-  using R = platform::Result<std::string>;
+// The document as UTF-8. Room for a quarter more is reserved (untouched, so
+// it costs no memory until used) so that an 8-bit document can grow into
+// UTF-8 in place.
+platform::Result<ByteBuffer> ReadDocumentAsUtf8(const std::string& path) {
+  using R = platform::Result<ByteBuffer>;
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (!std::filesystem::exists(status)) return R::Error("the file does not exist");
   if (std::filesystem::is_directory(status)) return R::Error("it is a folder, not a file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return R::Error("the file cannot be opened");
-  std::string bytes;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (!ec) bytes.reserve(static_cast<std::size_t>(size));
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const auto fileSize = std::filesystem::file_size(path, ec);
+  std::size_t expected = ec ? 0 : static_cast<std::size_t>(fileSize);
+  ByteBuffer buffer(expected + expected / 4 + 4096);
+  // Read to the end, whatever the size said: the file may have grown.
+  for (;;) {
+    if (buffer.size() == buffer.capacity()) {
+      ByteBuffer larger(buffer.capacity() * 2);
+      std::memcpy(larger.data(), buffer.data(), buffer.size());
+      larger.SetSize(buffer.size());
+      buffer = std::move(larger);
+    }
+    in.read(buffer.data() + buffer.size(),
+            static_cast<std::streamsize>(buffer.capacity() - buffer.size()));
+    buffer.SetSize(buffer.size() + static_cast<std::size_t>(in.gcount()));
+    if (!in) break;
+  }
   if (in.bad()) return R::Error("the file cannot be read");
-  return R(std::move(bytes));
-}
-
-platform::Result<std::string> ReadDocumentAsUtf8(const std::string& path) {
-  auto bytes = ReadFileBytes(path);
-  if (!bytes) return bytes;
-  return XmlDocumentToUtf8(std::move(bytes).value());
+  if (auto converted = XmlDocumentToUtf8(buffer); !converted) {
+    return R::Error(converted.message());
+  }
+  return R(std::move(buffer));
 }
 
 // 1-based line of a byte offset. The parse wrote into its buffer, so the
@@ -291,7 +423,7 @@ platform::Result<std::string> ReadDocumentAsUtf8(const std::string& path) {
 std::string LineAt(const std::string& path, std::ptrdiff_t offset) {
   auto text = ReadDocumentAsUtf8(path);
   if (!text || offset < 0) return "";
-  const std::string& t = text.value();
+  const std::string_view t = text.value().view();
   const auto end =
       t.begin() + std::min<std::ptrdiff_t>(offset, static_cast<std::ptrdiff_t>(t.size()));
   return std::to_string(1 + std::count(t.begin(), end, '\n'));
@@ -348,7 +480,7 @@ platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path)
   using R = platform::Result<SequenceDocument>;
   auto text = ReadDocumentAsUtf8(path);
   if (!text) return R::Error(Refusal(path, text.message()));
-  std::string buffer = std::move(text).value();
+  ByteBuffer buffer = std::move(text).value();
 
   // Parsed in place: the document is the largest thing an import holds, and
   // a second copy of it would double the import's memory.
@@ -362,7 +494,7 @@ platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path)
   }
 
   SequenceDocument result;
-  if (auto failure = Walker(result).Walk(doc)) return R::Error(Refusal(path, *failure));
+  if (auto failure = Walker(doc, result).Walk()) return R::Error(Refusal(path, *failure));
   return R(std::move(result));
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace importer {
@@ -18,22 +19,33 @@ constexpr std::array<char32_t, 32> kWindows1252High = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
 };
 
-void AppendUtf8(std::string& out, char32_t c) {
+// Writes the UTF-8 form of `c` to `out` (room for 4) and returns its length.
+std::size_t EncodeUtf8(char32_t c, char* out) {
   if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    out[0] = static_cast<char>(c);
+    return 1;
   }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  char bytes[4];
+  out.append(bytes, EncodeUtf8(c, bytes));
 }
 
 char32_t Windows1252Char(unsigned char b) {
@@ -64,29 +76,98 @@ char32_t Latin9Char(unsigned char b) {
   }
 }
 
-template <typename Map>
-std::string EightBitToUtf8(std::string_view bytes, Map map) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
-  for (const char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80) {
-      out += ch;
-    } else {
-      AppendUtf8(out, map(b));
-    }
+std::size_t Utf8Length(char32_t c) {
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// Index of the first byte at or after `from` with its high bit set, or the
+// size. Eight bytes at a time: documents are almost all ASCII.
+std::size_t NextHighByte(std::string_view bytes, std::size_t from) {
+  std::size_t i = from;
+  while (i + 8 <= bytes.size()) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    if (word & kHighBits) break;
+    i += 8;
   }
-  return out;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
+
+// One past the index of the last byte before `end` with its high bit set, or
+// 0 when there is none.
+std::size_t PreviousHighByteEnd(const char* bytes, std::size_t end) {
+  std::size_t i = end;
+  while (i >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i - 8, 8);
+    if (word & kHighBits) break;
+    i -= 8;
+  }
+  while (i > 0 && static_cast<unsigned char>(bytes[i - 1]) < 0x80) --i;
+  return i;
 }
 
 bool IsAscii(std::string_view bytes) {
-  return std::all_of(bytes.begin(), bytes.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return NextHighByte(bytes, 0) == bytes.size();
+}
+
+template <typename Map>
+std::size_t Utf8Size(std::string_view bytes, Map map) {
+  std::size_t size = bytes.size();
+  for (std::size_t i = NextHighByte(bytes, 0); i < bytes.size(); i = NextHighByte(bytes, i + 1)) {
+    size += Utf8Length(map(static_cast<unsigned char>(bytes[i]))) - 1;
+  }
+  return size;
+}
+
+// Rewrites an 8-bit text as UTF-8 within its own buffer, from the back, so
+// nothing is overwritten before it is read (the text only grows). Runs of
+// ASCII move as blocks.
+template <typename Map>
+void ExpandToUtf8(ByteBuffer& buffer, std::size_t utf8Size, Map map) {
+  char* data = buffer.data();
+  std::size_t read = buffer.size();
+  std::size_t write = utf8Size;
+  while (read > 0) {
+    const std::size_t runStart = PreviousHighByteEnd(data, read);
+    const std::size_t run = read - runStart;
+    write -= run;
+    std::memmove(data + write, data + runStart, run);
+    read = runStart;
+    if (read == 0) break;
+    char encoded[4];
+    const std::size_t n = EncodeUtf8(map(static_cast<unsigned char>(data[read - 1])), encoded);
+    write -= n;
+    std::memcpy(data + write, encoded, n);
+    --read;
+  }
+  buffer.SetSize(utf8Size);
+}
+
+template <typename Map>
+void EightBitToUtf8(ByteBuffer& buffer, Map map) {
+  const std::size_t utf8Size = Utf8Size(buffer.view(), map);
+  if (utf8Size > buffer.capacity()) {
+    ByteBuffer larger(utf8Size);
+    std::memcpy(larger.data(), buffer.data(), buffer.size());
+    larger.SetSize(buffer.size());
+    buffer = std::move(larger);
+  }
+  ExpandToUtf8(buffer, utf8Size, map);
+}
+
+void Replace(ByteBuffer& buffer, const std::string& text) {
+  if (text.size() > buffer.capacity()) buffer = ByteBuffer(text.size());
+  std::memcpy(buffer.data(), text.data(), text.size());
+  buffer.SetSize(text.size());
 }
 
 enum class WideForm { kUtf16Le, kUtf16Be, kUtf32Le, kUtf32Be };
 
-char32_t ReadUnit(const std::string& bytes, std::size_t i, int size, bool bigEndian) {
+char32_t ReadUnit(std::string_view bytes, std::size_t i, int size, bool bigEndian) {
   char32_t value = 0;
   for (int k = 0; k < size; ++k) {
     const auto b = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
@@ -98,7 +179,7 @@ char32_t ReadUnit(const std::string& bytes, std::size_t i, int size, bool bigEnd
 
 // Malformed sequences become U+FFFD: a title with one broken character is
 // better than a refused import.
-std::string WideToUtf8(const std::string& bytes, std::size_t start, WideForm form) {
+std::string WideToUtf8(std::string_view bytes, std::size_t start, WideForm form) {
   constexpr char32_t kReplacement = 0xFFFD;
   const bool bigEndian = form == WideForm::kUtf16Be || form == WideForm::kUtf32Be;
   const int unit = (form == WideForm::kUtf16Le || form == WideForm::kUtf16Be) ? 2 : 4;
@@ -130,9 +211,8 @@ std::string WideToUtf8(const std::string& bytes, std::size_t start, WideForm for
   return out;
 }
 
-bool StartsWith(const std::string& bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() &&
-         std::string_view(bytes).substr(0, prefix.size()) == prefix;
+bool StartsWith(std::string_view bytes, std::string_view prefix) {
+  return bytes.substr(0, prefix.size()) == prefix;
 }
 
 std::string Lower(std::string_view text) {
@@ -173,14 +253,6 @@ EightBit ClassifyEncoding(std::string_view declared) {
 
 }  // namespace
 
-std::string Windows1252ToUtf8(std::string_view bytes) {
-  return EightBitToUtf8(bytes, Windows1252Char);
-}
-
-std::string Latin9ToUtf8(std::string_view bytes) {
-  return EightBitToUtf8(bytes, Latin9Char);
-}
-
 std::string DeclaredXmlEncoding(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (bytes.substr(0, 5) != "<?xml" || bytes.size() < 6 || !IsXmlSpace(bytes[5])) return {};
@@ -208,51 +280,52 @@ std::string DeclaredXmlEncoding(std::string_view bytes) {
   return {};
 }
 
-platform::Result<std::string> XmlDocumentToUtf8(std::string bytes) {
-  using R = platform::Result<std::string>;
+platform::Status XmlDocumentToUtf8(ByteBuffer& buffer) {
+  const std::string_view bytes = buffer.view();
   // Byte order marks first; UTF-32 LE must be tested before UTF-16 LE.
+  struct Wide {
+    std::string_view start;
+    std::size_t skip;
+    WideForm form;
+  };
+  static const Wide kWide[] = {
+      {std::string_view("\xFF\xFE\0\0", 4), 4, WideForm::kUtf32Le},
+      {std::string_view("\0\0\xFE\xFF", 4), 4, WideForm::kUtf32Be},
+      {"\xFF\xFE", 2, WideForm::kUtf16Le},
+      {"\xFE\xFF", 2, WideForm::kUtf16Be},
+      // No mark: the shape of "<" tells the width.
+      {std::string_view("<\0\0\0", 4), 0, WideForm::kUtf32Le},
+      {std::string_view("\0\0\0<", 4), 0, WideForm::kUtf32Be},
+      {std::string_view("<\0", 2), 0, WideForm::kUtf16Le},
+      {std::string_view("\0<", 2), 0, WideForm::kUtf16Be},
+  };
   if (StartsWith(bytes, "\xEF\xBB\xBF")) {
-    bytes.erase(0, 3);
-    return R(std::move(bytes));
+    std::memmove(buffer.data(), buffer.data() + 3, bytes.size() - 3);
+    buffer.SetSize(bytes.size() - 3);
+    return platform::Status::Ok();
   }
-  if (StartsWith(bytes, std::string_view("\xFF\xFE\0\0", 4))) {
-    return R(WideToUtf8(bytes, 4, WideForm::kUtf32Le));
-  }
-  if (StartsWith(bytes, std::string_view("\0\0\xFE\xFF", 4))) {
-    return R(WideToUtf8(bytes, 4, WideForm::kUtf32Be));
-  }
-  if (StartsWith(bytes, "\xFF\xFE")) return R(WideToUtf8(bytes, 2, WideForm::kUtf16Le));
-  if (StartsWith(bytes, "\xFE\xFF")) return R(WideToUtf8(bytes, 2, WideForm::kUtf16Be));
-  // No mark: the shape of "<" tells the width.
-  if (StartsWith(bytes, std::string_view("<\0\0\0", 4))) {
-    return R(WideToUtf8(bytes, 0, WideForm::kUtf32Le));
-  }
-  if (StartsWith(bytes, std::string_view("\0\0\0<", 4))) {
-    return R(WideToUtf8(bytes, 0, WideForm::kUtf32Be));
-  }
-  if (StartsWith(bytes, std::string_view("<\0", 2))) {
-    return R(WideToUtf8(bytes, 0, WideForm::kUtf16Le));
-  }
-  if (StartsWith(bytes, std::string_view("\0<", 2))) {
-    return R(WideToUtf8(bytes, 0, WideForm::kUtf16Be));
+  for (const Wide& w : kWide) {
+    if (StartsWith(bytes, w.start)) {
+      Replace(buffer, WideToUtf8(bytes, w.skip, w.form));
+      return platform::Status::Ok();
+    }
   }
 
   const std::string declared = DeclaredXmlEncoding(bytes);
-  switch (ClassifyEncoding(declared)) {
-    case EightBit::kUtf8:
-      return R(std::move(bytes));
+  const EightBit encoding = ClassifyEncoding(declared);
+  if (encoding == EightBit::kUtf8 || IsAscii(bytes)) return platform::Status::Ok();
+  switch (encoding) {
     case EightBit::kWindows1252:
-      if (IsAscii(bytes)) return R(std::move(bytes));
-      return R(Windows1252ToUtf8(bytes));
+      EightBitToUtf8(buffer, Windows1252Char);
+      return platform::Status::Ok();
     case EightBit::kLatin9:
-      if (IsAscii(bytes)) return R(std::move(bytes));
-      return R(Latin9ToUtf8(bytes));
-    case EightBit::kUnknown:
-      if (IsAscii(bytes)) return R(std::move(bytes));
-      break;
+      EightBitToUtf8(buffer, Latin9Char);
+      return platform::Status::Ok();
+    default:
+      return platform::Status::Error(
+          "it declares the text encoding \"" + declared +
+          "\", which this program cannot read (save it as UTF-8 or windows-1252)");
   }
-  return R::Error("it declares the text encoding \"" + declared +
-                  "\", which this program cannot read (save it as UTF-8 or windows-1252)");
 }
 
 }  // namespace importer

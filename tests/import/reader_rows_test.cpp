@@ -190,6 +190,25 @@ TEST_P(ReaderEncoding, ShowsTitleAndArtistAsUtf8) {
 INSTANTIATE_TEST_SUITE_P(Cases, ReaderEncoding, ::testing::ValuesIn(kEncodingCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A document mostly made of 8-bit characters grows by more than the room
+// kept for converting in place.
+TEST(Reader, ConvertsDocumentsThatDoubleInSize) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("Show");
+  const std::string title(20000, '\xE9');
+  fakes::WriteBytes(path, "<?xml version=\"1.0\" encoding=\"windows-1252\"?><S><AudioFile><Title>" +
+                              title +
+                              "</Title><Artist>\x80</Artist><FilePath>x</FilePath>"
+                              "</AudioFile></S>");
+
+  auto read = ReadSequenceDocument(path);
+  ASSERT_TRUE(read.ok()) << read.message();
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) expected += "\xC3\xA9";
+  EXPECT_EQ(read.value().title, expected);
+  EXPECT_EQ(read.value().artist, "\xE2\x82\xAC");
+}
+
 // A UTF-16 document (what some Windows tools save) with a title outside the
 // Basic Multilingual Plane: both byte orders, with and without a mark.
 TEST(Reader, ReadsUtf16Documents) {
