@@ -203,6 +203,14 @@ TEST(Reader, ParsesNumbers) {
       {"++1", false, 0, NumberError::kNotANumber},
       {"1 2", false, 0, NumberError::kNotANumber},
       {"&H10", false, 0, NumberError::kNotANumber},
+      {"2147483647", false, 2147483647, NumberError::kNone},
+      {"2147483648", false, 0, NumberError::kOutOfRange},
+      {"-2147483648", true, -2147483648, NumberError::kNone},
+      {"-2147483649", false, 0, NumberError::kOutOfRange},
+      {"99999999999", false, 0, NumberError::kOutOfRange},
+      {"00000000000000000007", false, 7, NumberError::kNone},
+      {"-", false, 0, NumberError::kNotANumber},
+      {"-0", false, 0, NumberError::kNone},
   };
   for (const auto& c : cases) {
     const ParsedNumber parsed =
