@@ -159,32 +159,32 @@ frmMain::~frmMain() = default;
 void frmMain::BuildControls() {
   // Left column: three frames of the same width, then the audio player.
   Frame2 = MakeFrame("Frame2", "Communication Preferences", this,
-                     QRect(kLeftColumnX, 8, kLeftColumnWidth, 122));
-  MakeLabel(" COM Port:", Frame2, QRect(12, 24, 110, 22));
-  cboPort = MakeList("cboPort", Frame2, QRect(130, 24, 150, 22));
-  MakeLabel("Baud Rate:", Frame2, QRect(12, 56, 110, 22));
-  cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 56, 150, 22));
-  MakeLabel("Frame Timing:", Frame2, QRect(12, 88, 110, 22));
-  cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 88, 150, 22));
+                     QRect(kLeftColumnX, 8, kLeftColumnWidth, 136));
+  MakeLabel(" COM Port:", Frame2, QRect(12, 30, 110, 22));
+  cboPort = MakeList("cboPort", Frame2, QRect(130, 30, 150, 22));
+  MakeLabel("Baud Rate:", Frame2, QRect(12, 64, 110, 22));
+  cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 64, 150, 22));
+  MakeLabel("Frame Timing:", Frame2, QRect(12, 98, 110, 22));
+  cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 98, 150, 22));
 
   Frame4 =
-      MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 138, kLeftColumnWidth, 90));
-  MakeLabel("Start Time:", Frame4, QRect(12, 24, 110, 22));
-  cboStartTime = MakeList("cboStartTime", Frame4, QRect(130, 24, 150, 22));
-  MakeLabel("End Time:", Frame4, QRect(12, 56, 110, 22));
-  cboEndTime = MakeList("cboEndTime", Frame4, QRect(130, 56, 150, 22));
+      MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 152, kLeftColumnWidth, 104));
+  MakeLabel("Start Time:", Frame4, QRect(12, 30, 110, 22));
+  cboStartTime = MakeList("cboStartTime", Frame4, QRect(130, 30, 150, 22));
+  MakeLabel("End Time:", Frame4, QRect(12, 64, 110, 22));
+  cboEndTime = MakeList("cboEndTime", Frame4, QRect(130, 64, 150, 22));
 
   Frame3 =
-      MakeFrame("Frame3", "Show Control", this, QRect(kLeftColumnX, 236, kLeftColumnWidth, 84));
-  cmdShowStart = MakeButton("cmdShowStart", "Start", Frame3, QRect(12, 26, 206, 44));
-  cmdStop = MakeButton("cmdStop", "Stop", Frame3, QRect(231, 26, 206, 44));
+      MakeFrame("Frame3", "Show Control", this, QRect(kLeftColumnX, 264, kLeftColumnWidth, 120));
+  cmdShowStart = MakeButton("cmdShowStart", "Start", Frame3, QRect(12, 30, 206, 70));
+  cmdStop = MakeButton("cmdStop", "Stop", Frame3, QRect(231, 30, 206, 70));
 
   // Audio plays without a visible player here; the area keeps its place.
   WindowsMedia = new QFrame(this);
   WindowsMedia->setObjectName(QStringLiteral("WindowsMedia"));
   WindowsMedia->setFrameShape(QFrame::StyledPanel);
   WindowsMedia->setFrameShadow(QFrame::Sunken);
-  WindowsMedia->setGeometry(kLeftColumnX, 328, kLeftColumnWidth, 142);
+  WindowsMedia->setGeometry(kLeftColumnX, 392, kLeftColumnWidth, 78);
 
   // Right column: the playlist, full height.
   Frame1 = MakeFrame("Frame1", "Playlist", this, QRect(465, 8, 372, 462));

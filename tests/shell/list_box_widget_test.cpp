@@ -37,23 +37,6 @@ TEST_F(ListBoxWidgetTest, ItemDataTravelsWithItsItem) {
   EXPECT_EQ(list.ItemData(1), -3);
 }
 
-TEST_F(ListBoxWidgetTest, SelectionIsSingleAndCanBeCleared) {
-  EXPECT_EQ(list.SelectedIndex(), -1);
-  for (const char* text : {"a", "b", "c"}) list.InsertItem(list.Count(), text);
-  EXPECT_EQ(list.SelectedIndex(), -1);
-  list.Select(2);
-  EXPECT_EQ(list.SelectedIndex(), 2);
-  list.Select(0);
-  EXPECT_EQ(list.SelectedIndex(), 0);
-  EXPECT_EQ(widget.selectedItems().size(), 1);
-  list.Select(-1);
-  EXPECT_EQ(list.SelectedIndex(), -1);
-  list.Select(1);
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
-  EXPECT_EQ(list.SelectedIndex(), -1);
-}
-
 TEST_F(ListBoxWidgetTest, IndexOutsideTheListIsAnErrorNotACrash) {
   list.InsertItem(0, "a");
   EXPECT_THROW(list.Text(1), std::out_of_range);

@@ -101,18 +101,4 @@ TEST(GetRegistryValueTest, MissingKeyOrValueGivesTheDefault) {
   EXPECT_EQ(registry.openHandles, 0);
 }
 
-TEST(GetRegistryValueTest, EmptyNameReadsTheDefaultValue) {
-  fakes::FakeRegistry registry;
-  registry.PutString(kKey, "", "default");
-  EXPECT_EQ(GetRegistryValue(registry, platform::kHkeyLocalMachine, kKey, ""),
-            RegistryValue(std::string("default")));
-}
-
-TEST(RegistryValueTextTest, EveryKindReadsAsText) {
-  EXPECT_EQ(shell::RegistryValueText(RegistryValue()), "");
-  EXPECT_EQ(shell::RegistryValueText(RegistryValue(std::string("a b"))), "a b");
-  EXPECT_EQ(shell::RegistryValueText(RegistryValue(std::int32_t{-7})), "-7");
-  EXPECT_EQ(shell::RegistryValueText(RegistryValue(std::vector<std::uint8_t>{'h', 'i'})), "hi");
-}
-
 }  // namespace

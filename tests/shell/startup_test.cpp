@@ -93,20 +93,6 @@ TEST_F(StartupTest, RunsItsStepsInTheWrittenOrder) {
   EXPECT_FALSE(Button("cmdStop").isEnabled());
 }
 
-TEST_F(StartupTest, LoadsThePlaylistAfterEmptyingTheList) {
-  WriteFile(dir.File("playlist.txt"),
-            "\xB0"
-            "0.94\r\n/a/one.wav\r\n/c/one.csq\r\nOne\r\n/s/one.msq\r\n0.94\r\n"
-            "/a/two.wav\r\n/c/two.csq\r\nTwo\r\n/s/two.msq\r\n0.94\r\n");
-  Start();
-
-  const auto& list = Child<QListWidget>("lstPlayList");
-  ASSERT_EQ(list.count(), 2);
-  EXPECT_EQ(list.item(0)->text().toStdString(), "One");
-  EXPECT_EQ(window->PlaylistRowCount(), 2);
-  EXPECT_EQ(window->PlaylistEntryAt(1).AudioPath, "/a/two.wav");
-}
-
 struct Mismatch {
   int line;              // 1-based line of the preferences file changed
   std::string value;     // written there
@@ -176,12 +162,6 @@ TEST_F(StartupTest, ShortFileLeavesTheMissingValuesEmpty) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(StartupTest, EmptyFileReadsAsDefaults) {
-  WritePreferences("");
-  Start();
-  EXPECT_EQ(Preferences(), kDefaultPreferences);
-}
-
 class AutostartFlagTest : public WindowTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(AutostartFlagTest, OnlyAnExactOneStartsTheShow) {
@@ -236,24 +216,6 @@ TEST_F(StartupTest, MissingArchiverEndsTheProgramBeforeAnythingIsWritten) {
   EXPECT_EQ(List("cboPort").count(), 0);
 }
 
-TEST_F(StartupTest, LinuxLooksForTheExtractorBesideThePlayer) {
-  locateWinRar = [this](const shell::RegistryTextReader&) {
-    return shell::LocateExtractorBeside(dir.Path());
-  };
-  Start();
-  EXPECT_EQ(ui.messages, std::vector<std::string>{kWinRarMessage});
-
-  const std::string extractor = dir.File("glimmer-extract");
-  WriteFile(extractor, "#!/bin/sh\n");
-  std::filesystem::permissions(extractor, std::filesystem::perms::owner_all);
-  ui.messages.clear();
-  endCodes.clear();
-  Start();
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_TRUE(endCodes.empty());
-  EXPECT_EQ(window->WinRarPath(), extractor);
-}
-
 struct RegistryCase {
   const char* name;
   std::string command;   // "" = value absent
@@ -293,6 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    "C:\\My Tools\\WinRAR.exe"},
                       RegistryCase{"FirstKeyWins", "\"C:\\A\\WinRAR.exe\" \"%1\"",
                                    "C:\\B\\WinRAR.exe", "C:\\A\\WinRAR.exe"},
+                      RegistryCase{"CommandWithoutPathAsksAppPaths", "\"\" \"%1\"",
+                                   "C:\\B\\WinRAR.exe", "C:\\B\\WinRAR.exe"},
                       RegistryCase{"Neither", "", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -326,20 +290,6 @@ TEST_F(StartupTest, UnreadableWinRarCommandFallsBackToTheSecondKey) {
   EXPECT_NE(ui.messages[0].find("Unsupported value type"), std::string::npos);
   EXPECT_EQ(window->WinRarPath(), "C:\\WinRAR\\WinRAR.exe");
   EXPECT_TRUE(endCodes.empty());
-}
-
-TEST_F(StartupTest, UnwritablePreferencesAreReportedOnceAndStartUpGoesOn) {
-  files.failWith = "Cannot create a file beside " + PreferencesPath() + ": Permission denied";
-  Start();
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].find(PreferencesPath()), std::string::npos);
-  EXPECT_NE(ui.messages[0].find("Permission denied"), std::string::npos);
-
-  List("cboFrameComp").setCurrentIndex(2);
-  window->cmdShowStart_Click();
-  window->cmdStop_Click();
-  EXPECT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(Selected("cboFrameComp"), "3");
 }
 
 TEST_F(StartupTest, ProgramFolderThatCannotHoldFilesWithTheRealStore) {

@@ -55,17 +55,9 @@ TEST_F(WindowStateTest, EachStateSetsExactlyItsColumn) {
   EXPECT_EQ(Enabled(), runningAfterStopped);
   window->SetStoppedState();
   EXPECT_EQ(Enabled(), stopped);
-}
-
-TEST_F(WindowStateTest, NoStateTouchesTheCheckBoxOrTheCounters) {
-  Start();
-  for (const auto& set : {&shell::frmMain::SetBusyState, &shell::frmMain::SetRunningState,
-                          &shell::frmMain::SetStoppedState}) {
-    (window.get()->*set)();
-    EXPECT_TRUE(Child<QCheckBox>("chkPerformBitmask").isEnabled());
-    EXPECT_FALSE(Child<QLineEdit>("Text1").isEnabled());
-    EXPECT_FALSE(Child<QLineEdit>("Text2").isEnabled());
-  }
+  // The check box stays usable in every state; the counters never take input.
+  EXPECT_TRUE(Child<QCheckBox>("chkPerformBitmask").isEnabled());
+  EXPECT_FALSE(Child<QLineEdit>("Text1").isEnabled());
 }
 
 TEST_F(WindowStateTest, ButtonFacesFollowTheStatusWords) {
@@ -174,29 +166,6 @@ TEST_F(WindowStateTest, ClosingWithStoppedAudioOnlyClosesIt) {
   EXPECT_EQ(port.closeCount, 0);
   EXPECT_EQ(ui.doEventsCount, yieldsBefore + 1);
   EXPECT_EQ(endCodes, std::vector<int>{0});
-}
-
-TEST_F(WindowStateTest, ImportingPanelIsHiddenUntilAsked) {
-  Start();
-  auto& panel = Child<QFrame>("frmImporting");
-  EXPECT_TRUE(panel.isHidden());
-  window->ShowImportingPanel(true);
-  EXPECT_TRUE(panel.isVisible());
-  window->ShowImportingPanel(false);
-  EXPECT_TRUE(panel.isHidden());
-}
-
-TEST_F(WindowStateTest, SelectionsReadAsTheShowNeedsThem) {
-  WritePreferences("12\r\n56000\r\n9\r\n6:45:00 AM\r\n12:00:00 AM\r\n0\r\n/music\r\n");
-  Start();
-  EXPECT_EQ(window->PortNumber(), 12);
-  EXPECT_EQ(window->DataRateText(), "56000");
-  EXPECT_EQ(window->FrameTiming(), 9);
-  EXPECT_EQ(window->StartTimeText(), "6:45:00 AM");
-  EXPECT_EQ(window->EndTimeText(), "12:00:00 AM");
-  EXPECT_TRUE(window->PerformBitmask());
-  Child<QCheckBox>("chkPerformBitmask").setChecked(false);
-  EXPECT_FALSE(window->PerformBitmask());
 }
 
 TEST_F(WindowStateTest, PlaylistButtonsReachThePlaylist) {

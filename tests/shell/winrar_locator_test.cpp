@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 
 #include "shell/winrar_locator.h"
@@ -36,27 +35,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RemoveQuotesTest, KeepsBlanks) {
   EXPECT_EQ(shell::RemoveQuotes("\"C:\\My Tools\\WinRAR.exe\""), "C:\\My Tools\\WinRAR.exe");
   EXPECT_EQ(shell::RemoveQuotes("a\"\"b\""), "ab");
-}
-
-// The registry answers from a map of (key, value name) to text.
-std::string Locate(const std::map<std::string, std::string>& values) {
-  return shell::LocateWinRarInRegistry([&](const std::string& key, const std::string& name) {
-    const auto it = values.find(key + "|" + name);
-    return it == values.end() ? std::string() : it->second;
-  });
-}
-
-TEST(LocateWinRarInRegistryTest, CommandFirstThenAppPaths) {
-  const std::string command = std::string(shell::kWinRarCommandKey) + "|";
-  const std::string appPath = std::string(shell::kWinRarAppPathKey) + "|";
-  EXPECT_EQ(Locate({{command, "\"C:\\A\\WinRAR.exe\" \"%1\""}, {appPath, "C:\\B\\WinRAR.exe"}}),
-            "C:\\A\\WinRAR.exe");
-  EXPECT_EQ(Locate({{appPath, "\"C:\\My B\\WinRAR.exe\""}}), "C:\\My B\\WinRAR.exe");
-  EXPECT_EQ(Locate({}), "");
-  // A command that leaves no path must not pass for a found archiver.
-  EXPECT_EQ(Locate({{command, "\"\" \"%1\""}, {appPath, "C:\\B\\WinRAR.exe"}}),
-            "C:\\B\\WinRAR.exe");
-  EXPECT_EQ(Locate({{command, "\"\" \"%1\""}}), "");
 }
 
 TEST(LocateExtractorBesideTest, NeedsAnExecutableFile) {
