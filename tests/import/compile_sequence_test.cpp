@@ -198,16 +198,5 @@ TEST_F(CompileSequenceTest, CacheThatCannotBeWrittenIsRefusedWithTheReason) {
   EXPECT_FALSE(CacheExists());
 }
 
-TEST_F(CompileSequenceTest, SequenceWithoutRowsStillWritesAnEmptyCache) {
-  sequence_.controllers.clear();
-
-  Compile();
-
-  EXPECT_EQ(audioFile_, audio_);
-  auto cache = LoadSequenceCache(cache_);
-  ASSERT_TRUE(cache.ok()) << cache.message();
-  EXPECT_EQ(cache.value().RowCount(), 0u);
-}
-
 }  // namespace
 }  // namespace importer

@@ -276,18 +276,6 @@ TEST_F(DriverTest, AFolderNamedLikeTheDocumentIsNoDocumentAndStays) {
   EXPECT_EQ(LogTail(4), kStoppedAgain);
 }
 
-TEST_F(DriverTest, OtherExtractedFilesStayInTemp) {
-  launcher_.onRun = [this](const std::vector<std::string>& argv) {
-    fakes::WriteBytes(argv.at(4) + "Xmas", sequence_xml::ToXml(sequence_));
-    fakes::WriteBytes(argv.at(4) + "readme.txt", "hello");
-  };
-
-  Import("/shows/Xmas.msq");
-
-  EXPECT_FALSE(fs::exists(Temp("Xmas")));
-  EXPECT_TRUE(fs::exists(Temp("readme.txt")));
-}
-
 TEST_F(DriverTest, FolderThatCannotBeCreatedIsRefused) {
   fakes::WriteBytes(appDir_ + "/Temp", "a file where the folder belongs");
 
