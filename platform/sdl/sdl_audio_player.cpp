@@ -1,5 +1,7 @@
 #include "platform/sdl/sdl_audio_player.h"
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -170,7 +172,7 @@ void SdlAudioPlayer::DecodeLoop(std::stop_token stop) {
   decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
 }
 
-void SdlAudioPlayer::AudioCallback(void* self, Uint8* stream, int length) {
+void SdlAudioPlayer::AudioCallback(void* self, std::uint8_t* stream, int length) {
   auto* player = static_cast<SdlAudioPlayer*>(self);
   const int frames = length / static_cast<int>(sizeof(float) * player->deviceChannels_);
   player->FillFromRing(reinterpret_cast<float*>(stream), frames);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <SDL.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -61,7 +59,7 @@ class SdlAudioPlayer final : public AudioPlayer {
   class FrameRing;
   enum class Mode { Idle, Device, Silent, Ended };
 
-  static void AudioCallback(void* self, Uint8* stream, int length);
+  static void AudioCallback(void* self, std::uint8_t* stream, int length);
   void FillFromRing(float* out, int frames);
   void DecodeLoop(std::stop_token stop);
   Status StartDevice();
@@ -85,7 +83,9 @@ class SdlAudioPlayer final : public AudioPlayer {
   double endPosition_ = 0.0;
 
   // Device mode.
-  SDL_AudioDeviceID device_ = 0;
+  // An SDL_AudioDeviceID. <SDL.h> stays out of this header: on Windows it
+  // renames the main() of every file that includes it.
+  std::uint32_t device_ = 0;
   std::unique_ptr<FrameRing> ring_;
   std::jthread decoder_;
   std::mutex decoderMutex_;
