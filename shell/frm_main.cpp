@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,7 +18,6 @@
 
 #include "platform/paths.h"
 #include "platform/qt/qt_text.h"
-#include "playback/show_scheduler.h"
 #include "playlist/playlist_entry.h"
 #include "shell/colour_code.h"
 #include "shell/list_box_widget.h"
@@ -137,7 +138,9 @@ frmMain::frmMain(Services services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
       preferences_(services_.applicationDirectory + platform::kPathSeparator + "preferences.txt",
-                   services_.files, services_.ui) {
+                   services_.files, services_.ui),
+      link_(services_.port, *this, services_.ui, services_.clock),
+      scheduler_(*this, link_, services_.audio, services_.ui, services_.clock) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Glimmerfield Player (version ####)"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -185,6 +188,11 @@ void frmMain::BuildControls() {
   WindowsMedia->setFrameShape(QFrame::StyledPanel);
   WindowsMedia->setFrameShadow(QFrame::Sunken);
   WindowsMedia->setGeometry(kLeftColumnX, 392, kLeftColumnWidth, 78);
+  // What the show has under way, where a media player would show its song.
+  lblNowPlaying = new QLabel(WindowsMedia);
+  lblNowPlaying->setObjectName(QStringLiteral("lblNowPlaying"));
+  lblNowPlaying->setGeometry(10, 6, kLeftColumnWidth - 20, 66);
+  lblNowPlaying->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
   // Right column: the playlist, full height.
   Frame1 = MakeFrame("Frame1", "Playlist", this, QRect(465, 8, 372, 462));
@@ -257,6 +265,11 @@ void frmMain::ConnectHandlers() {
             [this, name, handler](int) { Handle(name, [this, handler] { (this->*handler)(); }); });
   };
   onSelection(cboPort, "cboPort_Click", &frmMain::cboPort_Click);
+  connect(cboPort, &QComboBox::currentIndexChanged, this,
+          [this](int) { Handle("UpdatePortToolTip", [this] { UpdatePortToolTip(); }); });
+  // A device plugged in after the choice is shown the next time the
+  // pointer rests on the list.
+  cboPort->installEventFilter(this);
   onSelection(cboDataRate, "cboDataRate_Click", &frmMain::cboDataRate_Click);
   onSelection(cboFrameComp, "cboFrameComp_Click", &frmMain::cboFrameComp_Click);
   onSelection(cboStartTime, "cboStartTime_Click", &frmMain::cboStartTime_Click);
@@ -341,9 +354,9 @@ void frmMain::InitializeForm() {
   if (saved.autostart == "1") Autostart();
 }
 
-// The import module's fade timing table goes here; it must be filled before
-// the first import.
-void frmMain::FillFadeTimingTable() {}
+void frmMain::FillFadeTimingTable() {
+  fields_.FadeTimingTable = importer::FillFadeTimingTable();
+}
 
 void frmMain::FillChoiceLists(const Preferences& saved) {
   // Each list is filled, then its saved value selected (one write of the
@@ -429,12 +442,15 @@ void frmMain::SetStoppedState() {
     control->setEnabled(true);
   }
   cmdStop->setEnabled(false);
+  lblNowPlaying->clear();
 }
 
 void frmMain::SetStatus(const std::string& text) {
   fields_.StatusText = text;
   lblStatus->setText(ToQString(fields_.StatusText));
   lblStatus_Change();
+  // A paused show has nothing under way until its window opens again.
+  if (text.rfind("Show Paused", 0) == 0) lblNowPlaying->clear();
 }
 
 void frmMain::lblStatus_Change() {
@@ -493,13 +509,27 @@ void frmMain::cboEndTime_Click() {
   SavePreferences();
 }
 
-// Until the show scheduler is wired in this only marks the show as started;
-// the scheduler's loop takes over the body and returns when the show ends.
+// COM numbers are a Windows notion; the tooltip says which device this
+// machine opens for the chosen one.
+void frmMain::UpdatePortToolTip() {
+  if (!services_.describePort || cboPort->currentIndex() < 0) {
+    cboPort->setToolTip(QString());
+    return;
+  }
+  cboPort->setToolTip(ToQString(services_.describePort(PortNumber())));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cboPort && event->type() == QEvent::ToolTip) {
+    Handle("UpdatePortToolTip", [this] { UpdatePortToolTip(); });
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// The whole show runs inside this click; the window stays usable through the
+// scheduler's yields, where Stop and closing the window reach it.
 void frmMain::cmdShowStart_Click() {
-  SetRunningState();
-  fields_.ShowRunning = true;
-  SetStatus(playback::kRunningText);
-  SavePreferences();
+  scheduler_.cmdShowStart_Click();
 }
 
 void frmMain::cmdStop_Click() {
@@ -507,8 +537,11 @@ void frmMain::cmdStop_Click() {
   SavePreferences();
 }
 
-// The import driver takes over this handler.
-void frmMain::cmdPlayListAdd_Click() {}
+void frmMain::cmdPlayListAdd_Click() {
+  importer::ImportDriver driver(*this, services_.applicationDirectory, fields_.WinRarPath,
+                                services_.launcher, services_.ui, services_.files);
+  driver.cmdPlayListAdd_Click();
+}
 
 void frmMain::closeEvent(QCloseEvent* event) {
   Handle("Form_QueryUnload", [this] { Form_QueryUnload(); });
@@ -520,7 +553,7 @@ void frmMain::Form_QueryUnload() {
   platform::AudioPlayer& audio = services_.audio;
   if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();
   audio.Close();
-  if (services_.port.IsOpen()) services_.port.Close();
+  if (link_.IsPortOpen()) link_.ClosePort();
   services_.ui.DoEvents();
   EndProgram(0);
 }
@@ -540,6 +573,21 @@ playlist::PlaylistEntry frmMain::PlaylistEntryAt(int row) const {
 
 void frmMain::SelectPlaylistRow(int row) {
   playlist_->SelectRow(row);
+  ShowNowPlaying(row);
+}
+
+void frmMain::ShowNowPlaying(int row) {
+  const playlist::PlaylistEntry& entry = playlist_->EntryAtRow(row);
+  const QFontMetrics metrics(lblNowPlaying->font());
+  const int width = lblNowPlaying->width();
+  // List texts end in the archive's whole path; the middle goes rather than
+  // the end, so title and file name both stay readable.
+  lblNowPlaying->setText(
+      QStringLiteral("Playlist entry %1 of %2\n%3\n%4")
+          .arg(row + 1)
+          .arg(playlist_->RowCount())
+          .arg(metrics.elidedText(ToQString(entry.ListText), Qt::ElideMiddle, width),
+               metrics.elidedText(ToQString(entry.AudioPath), Qt::ElideMiddle, width)));
 }
 
 bool frmMain::PerformBitmask() const {

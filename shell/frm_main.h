@@ -1,20 +1,22 @@
 #pragma once
 
 #include <QWidget>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "import/compile_window.h"
+#include "import/fade_timing.h"
+#include "import/import_driver.h"
 #include "platform/audio_player.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
+#include "platform/process_launcher.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/user_interface.h"
+#include "playback/serial_link.h"
+#include "playback/show_scheduler.h"
 #include "playback/show_window.h"
 #include "playlist/playlist.h"
 #include "shell/preferences.h"
@@ -23,6 +25,7 @@
 class QCheckBox;
 class QCloseEvent;
 class QComboBox;
+class QEvent;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -38,7 +41,7 @@ class ListBoxWidget;
 // long-lived state, and reaches the outside only through the platform objects
 // it is given, so tests build it with fakes. The show and the import see it
 // through their narrow views of the window.
-class frmMain : public QWidget, public playback::ShowWindow, public importer::CompileWindow {
+class frmMain : public QWidget, public playback::ShowWindow, public importer::ImportWindow {
   Q_OBJECT
 
  public:
@@ -49,11 +52,16 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
     platform::AudioPlayer& audio;
     platform::Registry& registry;
     platform::FileStore& files;
-    std::string applicationDirectory;  // no trailing separator
+    platform::ProcessLauncher& launcher;  // runs the archiver of an import
+    std::string applicationDirectory;     // no trailing separator
     WinRarLocator locateWinRar;
-    // Ends the process at once (exit code). Tests record the call instead;
-    // the window then stops whatever it was doing.
+    // Ends the process at once (exit code), also from inside a running show,
+    // which is then never returned to. Tests record the call instead; the show
+    // then ends by itself because closing has cleared ShowRunning.
     std::function<void(int)> endProgram;
+    // One line naming the device that COM port n stands for, for cboPort's
+    // tooltip. Empty: no tooltip.
+    std::function<std::string(int)> describePort;
   };
 
   explicit frmMain(Services services, QWidget* parent = nullptr);
@@ -62,7 +70,7 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
   // Start-up: version into the caption, show the window, InitializeForm.
   void Form_Load();
 
-  void SetBusyState();
+  void SetBusyState() override;
   void SetRunningState() override;
   void SetStoppedState() override;
 
@@ -73,8 +81,10 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
   // Rewrites preferences.txt from the current selections.
   void SavePreferences() override;
 
+  // Runs the show; returns when it has ended.
   void cmdShowStart_Click();
   void cmdStop_Click();
+  // Runs one whole import of a sequence archive.
   void cmdPlayListAdd_Click();
 
   // Shows a keep-alive gap in Text1. Every call counts as a change, also the
@@ -90,10 +100,12 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
 
   bool ShowRunning() const override { return fields_.ShowRunning; }
   void SetShowRunning(bool running) override { fields_.ShowRunning = running; }
-  int LastKeepAliveTime() const { return fields_.LastKeepAliveTime; }
-  void SetLastKeepAliveTime(int secondsOfDay) { fields_.LastKeepAliveTime = secondsOfDay; }
-  const std::string& LastImportFolder() const { return fields_.LastImportFolder; }
-  void SetLastImportFolder(const std::string& folder) { fields_.LastImportFolder = folder; }
+  // Time of day (seconds) of the last keep-alive; the serial link keeps it.
+  int LastKeepAliveTime() const { return link_.LastKeepAliveTime(); }
+  std::string LastImportFolder() const override { return fields_.LastImportFolder; }
+  void SetLastImportFolder(const std::string& folder) override {
+    fields_.LastImportFolder = folder;
+  }
   const std::string& WinRarPath() const { return fields_.WinRarPath; }
 
   int PlaylistRowCount() const override;
@@ -101,9 +113,9 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
   void SelectPlaylistRow(int row) override;
 
   bool PerformBitmask() const override;
-  void ShowImportingPanel(bool visible);
+  void ShowImportingPanel(bool visible) override;
 
-  playlist::Playlist& Playlist() { return *playlist_; }
+  playlist::Playlist& Playlist() override { return *playlist_; }
   platform::UserInterface& UI() { return services_.ui; }
   platform::Clock& Clock() { return services_.clock; }
   platform::SerialPort& Port() { return services_.port; }
@@ -116,6 +128,7 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
@@ -132,6 +145,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
   void Text1_Change();
   void Form_QueryUnload();
   void cboPort_Click();
+  void UpdatePortToolTip();
+  void ShowNowPlaying(int row);
   void cboDataRate_Click();
   void cboFrameComp_Click();
   void cboStartTime_Click();
@@ -152,9 +167,9 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
     std::string LastImportFolder;
     std::string StatusText;
     bool ShowRunning = false;
-    int LastKeepAliveTime = 0;  // seconds of the day
-    // Rows of three codes; the import module fills it (see FillFadeTimingTable).
-    std::vector<std::array<std::int32_t, 3>> FadeTimingTable;
+    // Filled at start-up, before any import can run. The import's compiler
+    // builds the same 108 rows itself: its entry point takes no table.
+    importer::FadeTimingTable FadeTimingTable{};
   } fields_;
   bool ended_ = false;
 
@@ -170,6 +185,7 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
   QPushButton* cmdShowStart = nullptr;
   QPushButton* cmdStop = nullptr;
   QFrame* WindowsMedia = nullptr;
+  QLabel* lblNowPlaying = nullptr;
   QListWidget* lstPlayList = nullptr;
   QPushButton* cmdPlayListAdd = nullptr;
   QPushButton* cmdPlaylistRemove = nullptr;
@@ -184,6 +200,10 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Co
 
   std::unique_ptr<ListBoxWidget> listBox_;
   std::unique_ptr<playlist::Playlist> playlist_;
+  // The one line to the controllers, over services_.port; it holds
+  // LastKeepAliveTime.
+  playback::SerialLink link_;
+  playback::ShowScheduler scheduler_;
 };
 
 }  // namespace shell

@@ -42,6 +42,8 @@ void ListBoxWidget::InsertItem(int index, const std::string& text) {
     throw std::out_of_range("cannot insert at " + std::to_string(index) + " into lstPlayList");
   }
   auto* item = new QListWidgetItem(platform::qt::ToQString(text));
+  // Entries end in their archive's path, usually wider than the list.
+  item->setToolTip(item->text());
   item->setData(kBytesRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   item->setData(Qt::UserRole, 0);
   list_.insertItem(index, item);

@@ -4,12 +4,14 @@
 
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
+#include "platform/posix/posix_process_launcher.h"
+#include "platform/posix/serial_port_map.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/wine_registry.h"
 #include "platform/qt/qt_user_interface.h"
+#include "platform/sdl/sdl_audio_player.h"
 #include "shell/frm_main.h"
-#include "shell/null_devices.h"
 #include "shell/winrar_locator.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,7 @@ int main(int argc, char** argv) {
   platform::qt::QtUserInterface ui;
   platform::SystemClock clock;
   platform::PosixFileStore files;
+  platform::PosixProcessLauncher launcher;
   // Spectrum and WinRAR, when installed under Wine, registered themselves in
   // Wine's copy of HKEY_LOCAL_MACHINE.
   platform::WineRegistry registry(
@@ -26,22 +29,26 @@ int main(int argc, char** argv) {
   platform::TermiosSerialPort::Options portOptions;
   portOptions.applicationDirectory = applicationDirectory;
   platform::TermiosSerialPort port(portOptions);
-  // INTEGRATION: replace with platform::SdlAudioPlayer
-  // (platform/sdl/sdl_audio_player.h) once it is built.
-  shell::NullAudioPlayer audio;
-  shell::frmMain window(
-      shell::frmMain::Services{ui, clock, port, audio, registry, files, applicationDirectory,
-                               // On Linux the archives are unpacked by our own extractor, which is
-                               // installed beside the player.
-                               [applicationDirectory](const shell::RegistryTextReader&) {
-                                 return shell::LocateExtractorBeside(applicationDirectory);
-                               },
-                               // Closing ends the program where it stands, also inside a running
-                               // show loop; every file has been written and closed by then.
-                               [](int exitCode) {
-                                 std::fflush(nullptr);
-                                 std::exit(exitCode);
-                               }});
+  // Without a usable sound device the songs play silently in real time, so
+  // the lights still run on schedule.
+  platform::SdlAudioPlayer audio;
+  shell::frmMain window(shell::frmMain::Services{
+      ui, clock, port, audio, registry, files, launcher, applicationDirectory,
+      // On Linux the archives are unpacked by our own extractor, which is
+      // installed beside the player.
+      [applicationDirectory](const shell::RegistryTextReader&) {
+        return shell::LocateExtractorBeside(applicationDirectory);
+      },
+      // Closing ends the program where it stands, also inside a running show
+      // loop; every file has been written and closed by then, and the audio
+      // and the port have been closed by the window.
+      [](int exitCode) {
+        std::fflush(nullptr);
+        std::exit(exitCode);
+      },
+      [applicationDirectory](int portNumber) {
+        return platform::DescribeSerialPort(portNumber, applicationDirectory);
+      }});
   ui.SetParent(&window);
   window.Form_Load();
   return app.exec();

@@ -179,18 +179,37 @@ INSTANTIATE_TEST_SUITE_P(NotOne, AutostartFlagTest,
 
 TEST_F(StartupTest, FlagOneTriesThePortThenStartsTheShow) {
   WritePreferences("3\r\n56000\r\n5\r\n5:30:00 PM\r\n11:00:00 PM\r\n1\r\nc:\\\r\n");
+  clock.SetTimeOfDay(12, 0, 0);  // before the show's window: the show waits
+  struct Seen {
+    int opens, closes;
+    bool stopEnabled, startEnabled;
+    std::string status, autostartLine;
+  };
+  std::vector<Seen> seen;
+  ui.onDoEvents = [&](int) {
+    if (!window || !window->ShowRunning() || window->StatusText() != playback::kPausedText) return;
+    seen.push_back({port.openCount, port.closeCount, Button("cmdStop").isEnabled(),
+                    Button("cmdShowStart").isEnabled(), window->StatusText(), PreferencesLine(6)});
+    Button("cmdStop").click();
+  };
   Start();
+
+  // The trial open and close, then the show's own open, closed again by its
+  // first pause pass.
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].opens, 2);
+  EXPECT_EQ(seen[0].closes, 2);
+  EXPECT_TRUE(seen[0].stopEnabled);
+  EXPECT_FALSE(seen[0].startEnabled);
+  EXPECT_EQ(seen[0].autostartLine, "1");
   EXPECT_EQ(port.portNumber, 3);
   EXPECT_EQ(port.settings, "56000,N,8,1");
-  EXPECT_EQ(port.openCount, 1);
-  EXPECT_EQ(port.closeCount, 1);
-  EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_TRUE(window->ShowRunning());
-  EXPECT_EQ(window->StatusText(), playback::kRunningText);
-  EXPECT_TRUE(Button("cmdStop").isEnabled());
-  EXPECT_FALSE(Button("cmdShowStart").isEnabled());
-  EXPECT_EQ(PreferencesLine(6), "1");
+  // Stop ended the show the autostart began.
+  EXPECT_FALSE(window->ShowRunning());
+  EXPECT_EQ(window->StatusText(), playback::kStoppedText);
+  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
+  EXPECT_EQ(PreferencesLine(6), "0");
 }
 
 TEST_F(StartupTest, FailedTrialOpenShowsTheMessageAndLeavesZero) {
@@ -296,9 +315,17 @@ TEST_F(StartupTest, ProgramFolderThatCannotHoldFilesWithTheRealStore) {
   // A folder that does not exist cannot be written, whoever runs the test.
   platform::PosixFileStore store;
   window = std::make_unique<shell::frmMain>(
-      shell::frmMain::Services{ui, clock, port, audio, registry, store, dir.File("gone/away"),
+      shell::frmMain::Services{ui,
+                               clock,
+                               port,
+                               audio,
+                               registry,
+                               store,
+                               launcher,
+                               dir.File("gone/away"),
                                [this](const shell::RegistryTextReader&) { return winRarPath; },
-                               [this](int code) { endCodes.push_back(code); }});
+                               [this](int code) { endCodes.push_back(code); },
+                               {}});
   window->Form_Load();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(dir.File("gone/away/preferences.txt")), std::string::npos);

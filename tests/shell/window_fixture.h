@@ -8,16 +8,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "playlist/playlist.h"
+#include "playlist/playlist_entry.h"
 #include "shell/frm_main.h"
 #include "shell/winrar_locator.h"
 #include "tests/fakes/fake_audio_player.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_process_launcher.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_serial_port.h"
 #include "tests/fakes/fake_user_interface.h"
@@ -57,10 +64,18 @@ class WindowTest : public ::testing::Test {
         audio,
         registry,
         files,
+        launcher,
         dir.Path(),
         locateWinRar ? locateWinRar
                      : [this](const shell::RegistryTextReader&) { return winRarPath; },
-        [this](int code) { endCodes.push_back(code); }};
+        [this](int code) {
+          endCodes.push_back(code);
+          if (onEndProgram) onEndProgram();
+        },
+        [this](int number) {
+          describedPorts.push_back(number);
+          return "COM" + std::to_string(number) + " = " + portDevice;
+        }};
   }
 
   shell::frmMain& Build() {
@@ -96,6 +111,31 @@ class WindowTest : public ::testing::Test {
   std::string Selected(const char* name) const { return List(name).currentText().toStdString(); }
   QPushButton& Button(const char* name) const { return Child<QPushButton>(name); }
 
+  // A compiled sequence with an (empty) audio file beside it, as an import
+  // leaves them; not yet in any playlist.
+  playlist::PlaylistEntry MakeSequence(const std::string& name,
+                                       std::vector<importer::EventTable::Record> rows) {
+    std::filesystem::create_directories(dir.File("Cache"));
+    playlist::PlaylistEntry entry;
+    entry.AudioPath = dir.File(name + ".wav");
+    entry.CachePath = dir.File("Cache/" + name + ".csq");
+    entry.ListText = name;
+    entry.Version = playlist::kProgramVersion;
+    entry.SourcePath = "/shows/" + name + ".msq";
+    WriteFile(entry.AudioPath, "RIFF");
+    fakes::FakeFileStore cacheFiles;  // keeps `files` to the window's own writes
+    const platform::Status saved = importer::SaveSequenceCache(
+        importer::EventTable::FromRecords(std::move(rows)), entry.CachePath, cacheFiles);
+    if (!saved) throw std::runtime_error(saved.message());
+    return entry;
+  }
+  // playlist.txt as the player writes it, for the next start-up.
+  void WritePlaylist(const std::vector<playlist::PlaylistEntry>& entries) {
+    std::vector<const playlist::PlaylistEntry*> pointers;
+    for (const auto& entry : entries) pointers.push_back(&entry);
+    WriteFile(dir.File("playlist.txt"), playlist::FormatPlaylistFile(pointers));
+  }
+
   TempDir dir;
   fakes::FakeUserInterface ui;
   fakes::FakeClock clock;
@@ -105,7 +145,11 @@ class WindowTest : public ::testing::Test {
   fakes::FakeFileStore files;
   std::string winRarPath = "/opt/glimmerfield/glimmer-extract";
   shell::WinRarLocator locateWinRar;  // unset: answers winRarPath
+  fakes::FakeProcessLauncher launcher;
   std::vector<int> endCodes;
+  std::function<void()> onEndProgram;       // sees the world as the program ends
+  std::string portDevice = "/dev/ttyUSB0";  // what every COM number maps to
+  std::vector<int> describedPorts;
   std::unique_ptr<shell::frmMain> window;
 };
 

@@ -1,0 +1,248 @@
+#include <QApplication>
+#include <QFrame>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "import/import_driver.h"
+#include "import/sequence_cache.h"
+#include "playback/show_scheduler.h"
+#include "playback/wire_protocol.h"
+#include "shell/colour_code.h"
+#include "tests/shell/window_fixture.h"
+
+namespace shelltest {
+namespace {
+
+using Record = importer::EventTable::Record;
+
+constexpr int kSixPm = 18 * 3600;
+
+// Device 1, channel 1, the intensity command; the intensity tells rows apart.
+Record Level(std::int32_t sample, std::int32_t intensity) {
+  Record row;
+  row.values = {sample, 1, 1, 33, intensity, 0, 0, 0};
+  row.nullMask =
+      static_cast<std::uint8_t>((1u << static_cast<int>(importer::Column::ShortInterval)) |
+                                (1u << static_cast<int>(importer::Column::LongInterval)));
+  return row;
+}
+
+class WindowShowTest : public WindowTest {
+ protected:
+  // One entry of three rows. The song lasts 2 s; every poll of the audio
+  // position moves it and the clock on by 100 ms. With the frame timing of 5
+  // (2,560 positions ahead) the rows fall due at polls 2, 5 and 10.
+  void OneEntryPlaylist() {
+    rows = {Level(20000, 10), Level(40000, 20), Level(90000, 30)};
+    entry = MakeSequence("Carol", rows);
+    WritePlaylist({entry});
+    audio.duration = 2.0;
+    audio.onPoll = [this](fakes::FakeAudioPlayer& a) {
+      a.position += 0.1;
+      clock.Advance(100);
+      // A stalled machine: the keep-alive after it comes late.
+      if (a.polls == 11) clock.Advance(3000);
+      if (a.position >= 2.0 - 1e-9) a.state = platform::kPlayStateStopped;
+    };
+    clock.SetTimeOfDay(18, 0, 0);  // inside the default 5:30 PM to 11:00 PM
+  }
+
+  // Every write to the port, named.
+  std::vector<std::string> WriteNames() const {
+    std::vector<std::string> names;
+    for (const std::string& w : port.writes) {
+      if (w == playback::kPortOpenBurst) {
+        names.emplace_back("burst");
+      } else if (w == playback::kKeepAliveMessage) {
+        names.emplace_back("keep-alive");
+      } else {
+        std::string name = "?";
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+          std::string encoded;
+          playback::EncodeEvent(rows[i], 176400, encoded);
+          if (w == encoded) name = "row " + std::to_string(i + 1);
+        }
+        names.push_back(name);
+      }
+    }
+    return names;
+  }
+
+  std::vector<Record> rows;
+  playlist::PlaylistEntry entry;
+};
+
+TEST_F(WindowShowTest, StartPlaysTheEntryOnThePortUntilStop) {
+  OneEntryPlaylist();
+  Start();
+  ASSERT_EQ(window->PlaylistRowCount(), 1);
+  std::string nowPlaying;
+  ui.onDoEvents = [&](int) {
+    // Once the entry has played through, Stop as the second round begins.
+    if (audio.closes == 1 && window->ShowRunning()) {
+      nowPlaying = Child<QLabel>("lblNowPlaying").text().toStdString();
+      Button("cmdStop").click();
+    }
+  };
+
+  Button("cmdShowStart").click();
+
+  std::vector<std::string> expected(8, "burst");
+  const std::vector<std::string> rest = {
+      "keep-alive",                                            // the port is open
+      "keep-alive", "keep-alive", "keep-alive",                // the entry starts
+      "row 1",      "keep-alive", "row 2",      "keep-alive",  // 38,000 and 76,000
+      "row 3",      "keep-alive", "keep-alive",                // 114,000, 152,000
+      "keep-alive", "keep-alive", "keep-alive"};               // the second round, stopped
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  EXPECT_EQ(WriteNames(), expected);
+  EXPECT_EQ(port.portNumber, 1);
+  EXPECT_EQ(port.settings, "115200,N,8,1");
+  EXPECT_EQ(port.openCount, 1);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(audio.opened, (std::vector<std::string>{entry.AudioPath, entry.AudioPath}));
+  EXPECT_EQ(audio.state, platform::kPlayStateStopped);
+  EXPECT_TRUE(ui.messages.empty());
+
+  // The stall showed in the counters; the link's time is the window's.
+  EXPECT_EQ(Child<QLineEdit>("Text2").text().toStdString(), "1");
+  EXPECT_EQ(shell::frmMain::ColourCode(Child<QLineEdit>("Text2")), shell::kRed);
+  EXPECT_EQ(shell::frmMain::ColourCode(Child<QLineEdit>("Text1")), shell::kGreen);
+  EXPECT_EQ(window->LastKeepAliveTime(), kSixPm + 5);
+
+  // Back to stopped.
+  EXPECT_FALSE(window->ShowRunning());
+  EXPECT_EQ(window->StatusText(), playback::kStoppedText);
+  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
+  EXPECT_FALSE(Button("cmdStop").isEnabled());
+  EXPECT_TRUE(Child<QListWidget>("lstPlayList").isEnabled());
+  EXPECT_EQ(shell::frmMain::ColourCode(Button("cmdStop")), shell::kButtonHighlight);
+  EXPECT_EQ(PreferencesLine(6), "0");
+  EXPECT_EQ(nowPlaying, "Playlist entry 1 of 1\nCarol\n" + entry.AudioPath);
+  EXPECT_EQ(Child<QLabel>("lblNowPlaying").text().toStdString(), "");
+}
+
+TEST_F(WindowShowTest, ClosingDuringTheShowStopsAudioAndPortBeforeTheProgramEnds) {
+  OneEntryPlaylist();
+  Start();
+  std::size_t writesAtClose = 0;
+  ui.onDoEvents = [&](int) {
+    // Mid-song; closing yields once more, by then ShowRunning is clear.
+    if (audio.polls >= 12 && window->ShowRunning()) {
+      writesAtClose = port.writes.size();
+      window->close();
+    }
+  };
+  struct AtEnd {
+    int audioState;
+    int audioCloses;
+    bool portOpen;
+    bool showRunning;
+  };
+  std::vector<AtEnd> atEnd;
+  onEndProgram = [&] {
+    atEnd.push_back({audio.state, audio.closes, port.IsOpen(), window->ShowRunning()});
+  };
+
+  Button("cmdShowStart").click();
+
+  ASSERT_EQ(endCodes, std::vector<int>{0});
+  ASSERT_EQ(atEnd.size(), 1u);
+  EXPECT_EQ(atEnd[0].audioState, platform::kPlayStateStopped);
+  EXPECT_EQ(atEnd[0].audioCloses, 1);
+  EXPECT_FALSE(atEnd[0].portOpen);
+  EXPECT_FALSE(atEnd[0].showRunning);
+  // The show loop, left running only because a test does not end the
+  // process, sent nothing more and returned.
+  EXPECT_GT(writesAtClose, 9u);
+  EXPECT_EQ(port.writes.size(), writesAtClose);
+  EXPECT_TRUE(ui.messages.empty());
+  // The next start-up starts the show again.
+  EXPECT_EQ(PreferencesLine(6), "1");
+}
+
+TEST_F(WindowShowTest, AddImportsAnArchiveIntoTheListAndThePlaylistFile) {
+  const std::string audioFile = dir.File("carol.wav");
+  WriteFile(audioFile, "RIFF");
+  const std::string document =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Sequence><AudioFile><Title>Carol</Title>"
+      "<Artist>Choir</Artist><FilePath>" +
+      audioFile +
+      "</FilePath></AudioFile><Controllers><Controller><ControllerID>1</ControllerID><Channels>"
+      "<Channel><ChannelNumber>1</ChannelNumber><TimeIntervals><TimeInterval>"
+      "<PositionInSamples>0</PositionInSamples><Effect>1</Effect><IntensityIn>0</IntensityIn>"
+      "<IntensityOut>255</IntensityOut></TimeInterval></TimeIntervals></Channel></Channels>"
+      "</Controller></Controllers></Sequence>\n";
+  struct DuringExtraction {
+    bool addEnabled, startEnabled, panelVisible;
+    std::string status;
+  };
+  std::vector<DuringExtraction> during;
+  launcher.onRun = [&](const std::vector<std::string>& argv) {
+    during.push_back({Button("cmdPlayListAdd").isEnabled(), Button("cmdShowStart").isEnabled(),
+                      Child<QFrame>("frmImporting").isVisible(), window->StatusText()});
+    WriteFile(argv.at(4) + "Carol", document);
+  };
+  Start();
+  ui.dialogAnswers.push_back(std::string("/shows/Carol.msq"));
+
+  Button("cmdPlayListAdd").click();
+
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_EQ(ui.dialogs[0].initialFolder, "c:\\");
+  ASSERT_EQ(launcher.runs.size(), 1u);
+  EXPECT_EQ(launcher.runs[0], (std::vector<std::string>{winRarPath, "X", "-o+", "/shows/Carol.msq",
+                                                        dir.File("Temp/")}));
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_FALSE(during[0].addEnabled);
+  EXPECT_FALSE(during[0].startEnabled);
+  EXPECT_TRUE(during[0].panelVisible);
+  EXPECT_EQ(during[0].status, importer::kImportingStatus);
+  EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+
+  const std::string listText = "Carol - Choir         (/shows/Carol.msq)";
+  auto& list = Child<QListWidget>("lstPlayList");
+  ASSERT_EQ(list.count(), 1);
+  EXPECT_EQ(list.item(0)->text().toStdString(), listText);
+  const std::string cacheFile = dir.File("Cache/Carol.csq");
+  const playlist::PlaylistEntry added = window->PlaylistEntryAt(0);
+  EXPECT_EQ(added.AudioPath, audioFile);
+  EXPECT_EQ(added.CachePath, cacheFile);
+  EXPECT_EQ(ReadFile(dir.File("playlist.txt")), playlist::FormatPlaylistFile({&added}));
+  const auto cache = importer::LoadSequenceCache(cacheFile);
+  ASSERT_TRUE(cache.ok()) << cache.message();
+  EXPECT_GT(cache.value().RowCount(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("Temp/Carol")));
+
+  EXPECT_EQ(window->StatusText(), importer::kReadyStatus);
+  EXPECT_TRUE(Button("cmdPlayListAdd").isEnabled());
+  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
+  EXPECT_FALSE(Button("cmdStop").isEnabled());
+  EXPECT_FALSE(Child<QFrame>("frmImporting").isVisible());
+  EXPECT_FALSE(ui.hourglass);
+  EXPECT_EQ(window->LastImportFolder(), "/shows/");
+  EXPECT_EQ(PreferencesLine(7), "/shows/");
+}
+
+TEST_F(WindowShowTest, PortListSaysWhichDeviceTheNumberOpens) {
+  Start();
+  auto& ports = List("cboPort");
+  EXPECT_EQ(ports.toolTip().toStdString(), "COM1 = /dev/ttyUSB0");
+  ports.setCurrentIndex(2);
+  EXPECT_EQ(ports.toolTip().toStdString(), "COM3 = /dev/ttyUSB0");
+
+  // An adapter plugged in since: the tooltip is asked afresh when it shows.
+  portDevice = "/dev/ttyACM0";
+  QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), ports.mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(&ports, &hover);
+  EXPECT_EQ(ports.toolTip().toStdString(), "COM3 = /dev/ttyACM0");
+  EXPECT_EQ(describedPorts.back(), 3);
+}
+
+}  // namespace
+}  // namespace shelltest
