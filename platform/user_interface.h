@@ -16,6 +16,11 @@ class UserInterface {
   // ("\r\n") are shown as given. Returns when the user has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
 
+  // The same message box, but the caller goes on while it is shown: for
+  // notices that must not hold up an unattended start (a show that starts by
+  // itself after a power cut must not wait for someone to click OK).
+  virtual void ShowNotice(const std::string& text) { ShowMessage(text); }
+
   // Modal open-file dialog. `filter` is in the form
   // "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3" (description and
   // pattern pairs separated by "|"). Returns the chosen full path, or nothing

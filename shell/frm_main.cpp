@@ -325,7 +325,7 @@ void frmMain::InitializeForm() {
   }
 
   if (ReadRegistryText(kSpectrumKey, kSpectrumValue).empty()) {
-    services_.ui.ShowMessage(kSpectrumMissing);
+    services_.ui.ShowNotice(kSpectrumMissing);
   }
 
   listBox_->Clear();

@@ -5,21 +5,38 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <memory>
 
 #include "platform/qt/qt_file_filter.h"
 #include "platform/qt/qt_text.h"
 
 namespace platform::qt {
 
-void QtUserInterface::ShowMessage(const std::string& text) {
+namespace {
+
+QMessageBox* MakeMessageBox(const std::string& text, QWidget* parent) {
   QString shown = ToQString(text);
   // Qt breaks lines at "\n" alone; a "\r" left in would show as a stray glyph.
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Glimmerfield"), shown, QMessageBox::Ok,
-                  parent_);
+  auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Glimmerfield"), shown,
+                              QMessageBox::Ok, parent);
   // Paths may hold "<" or "&": never let the text be taken for markup.
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
+}  // namespace
+
+void QtUserInterface::ShowMessage(const std::string& text) {
+  std::unique_ptr<QMessageBox> box(MakeMessageBox(text, parent_));
+  box->exec();
+}
+
+void QtUserInterface::ShowNotice(const std::string& text) {
+  QMessageBox* box = MakeMessageBox(text, parent_);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
 }
 
 std::optional<std::string> QtUserInterface::ShowOpenDialog(const std::string& filter,

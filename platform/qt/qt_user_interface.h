@@ -16,6 +16,7 @@ class QtUserInterface final : public UserInterface {
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   void ShowMessage(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
   std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title,
                                             const std::string& initialFolder,
                                             const std::string& fileName) override;

@@ -20,6 +20,11 @@ class FakeUserInterface : public platform::UserInterface {
   };
 
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  // Kept with the messages, in order; `notices` tells the two apart.
+  void ShowNotice(const std::string& text) override {
+    messages.push_back(text);
+    notices.push_back(text);
+  }
 
   std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title,
                                             const std::string& initialFolder,
@@ -42,6 +47,7 @@ class FakeUserInterface : public platform::UserInterface {
   }
 
   std::vector<std::string> messages;
+  std::vector<std::string> notices;
   std::vector<DialogCall> dialogs;
   std::deque<std::optional<std::string>> dialogAnswers;
   int doEventsCount = 0;
