@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,162 +10,102 @@
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/temp_dir.h"
-#include "tests/import/sequence_xml.h"
+#include "tests/import/import_support.h"
 
 namespace importer {
 namespace {
 
-using sequence_xml::Sequence;
-
-// Puts messages, dialogs and yields into the window's log, so the order of
-// everything the user sees can be checked.
-class LoggingUserInterface : public fakes::FakeUserInterface {
- public:
-  explicit LoggingUserInterface(std::vector<std::string>& log) : log_(log) {}
-  void ShowMessage(const std::string& text) override {
-    log_.push_back("message:" + text);
-    FakeUserInterface::ShowMessage(text);
-  }
-  std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title,
-                                            const std::string& folder,
-                                            const std::string& name) override {
-    log_.push_back("dialog:" + title);
-    return FakeUserInterface::ShowOpenDialog(filter, title, folder, name);
-  }
-  void DoEvents() override {
-    log_.push_back("yield");
-    FakeUserInterface::DoEvents();
-  }
-
- private:
-  std::vector<std::string>& log_;
-};
-
 class CompileSequenceTest : public ::testing::Test {
  protected:
-  CompileSequenceTest() : ui_(window_.log) {
-    audio_ = dir_.File("song.wav");
+  CompileSequenceTest() {
     fakes::WriteBytes(audio_, "RIFF");
-    document_ = dir_.File("Carol");
-    cache_ = dir_.File("Carol.csq");
     sequence_.filePath = audio_;
+    // Channel 1 has no intervals, and controller 0 is not read.
     sequence_.controllers = {{"3", {{"12", {{"88200", "1", "0", "255"}}}, {"1", {}}}},
                              {"0", {{"2", {{"0", "1", "0", "255"}}}}}};
   }
 
   void Compile() {
-    fakes::WriteBytes(document_, sequence_xml::ToXml(sequence_));
+    fakes::WriteBytes(document_, import_test::ToXml(sequence_));
     CompileSequence(document_, cache_, audioFile_, displayTitle_,
                     CompileServices{window_, ui_, files_, "/shows/"});
   }
-
-  bool CacheExists() const { return std::filesystem::exists(cache_); }
-
-  std::vector<std::string> StatusesAndYields() const {
-    std::vector<std::string> out;
-    for (const auto& entry : window_.log) {
-      if (entry.rfind("status:Parsing", 0) == 0 || entry == "yield") out.push_back(entry);
-    }
-    return out;
+  // The earlier import's file stays as it was.
+  void ExpectOldCacheKept() {
+    EXPECT_EQ(audioFile_, "");
+    EXPECT_EQ(fakes::ReadBytes(cache_), "earlier import");
+    EXPECT_TRUE(files_.written.empty());
+    EXPECT_TRUE(window_.statuses.empty());
   }
 
   fakes::TempDir dir_;
-  sequence_xml::RecordingWindow window_;
-  LoggingUserInterface ui_;
+  fakes::FakeUserInterface ui_;
+  import_test::RecordingWindow window_{ui_};
   fakes::FakeFileStore files_;
-  Sequence sequence_;
-  std::string audio_, document_, cache_;
+  import_test::Sequence sequence_;
+  std::string audio_ = dir_.File("song.wav"), document_ = dir_.File("Carol"),
+              cache_ = dir_.File("Carol.csq");
   std::string audioFile_ = "stale", displayTitle_ = "stale";
 };
 
-TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheWithoutAskingAnything) {
+TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRead) {
   Compile();
 
   EXPECT_EQ(audioFile_, audio_);
   EXPECT_EQ(displayTitle_, "Carol - Choir");
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_TRUE(ui_.dialogs.empty());
+  ASSERT_GE(window_.statuses.size(), 3u);
+  EXPECT_EQ(window_.statuses[0], "Parsing XML Device:3 Channel:12");
+  EXPECT_EQ(window_.statuses[1], "Parsing XML Device:3 Channel:1");
+  EXPECT_EQ(window_.statuses[2], "Generating event durations");
+  EXPECT_TRUE(window_.YieldedAfterEveryText());
   auto cache = LoadSequenceCache(cache_);
   ASSERT_TRUE(cache.ok()) << cache.message();
-  ASSERT_EQ(cache.value().RowCount(), 1u);
-  EXPECT_EQ(cache.value().Get(Column::SampleNumber), 88200);
-  EXPECT_EQ(cache.value().Get(Column::Device), 3);
-  EXPECT_EQ(cache.value().Get(Column::Channel), 8);
-  EXPECT_EQ(cache.value().Get(Column::Command), 24);
+  EXPECT_EQ(import_test::ReadAll(cache.value()),
+            (std::vector<import_test::Values>{{88200, 3, 8, 24, 0, 255}}));
 }
 
-TEST_F(CompileSequenceTest, ShowsEachChannelOfReadControllersFollowedByAYield) {
-  Compile();
-
-  const std::vector<std::string> expected = {"status:Parsing XML Device:3 Channel:12", "yield",
-                                             "status:Parsing XML Device:3 Channel:1", "yield"};
-  const auto seen = StatusesAndYields();
-  ASSERT_GE(seen.size(), expected.size());
-  EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4), expected);
-}
-
+// The title, in windows-1252, reaches the message as UTF-8.
 TEST_F(CompileSequenceTest, MissingAudioAsksForItAndUsesTheChosenFile) {
+  sequence_.encoding = "windows-1252";
+  sequence_.title = "Caf\xE9 \x96 No\xEBl";
   sequence_.filePath = dir_.File("gone.wav");
   ui_.dialogAnswers.push_back(audio_);
 
   Compile();
 
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0],
-            "The audio file for your sequence could not be located.  Please select the location "
-            "of the audio file \"Carol - Choir\".");
+  EXPECT_EQ(displayTitle_, "Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl - Choir");
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{
+                              "The audio file for your sequence could not be located.  Please "
+                              "select the location of the audio file \"" +
+                              displayTitle_ + "\"."});
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].filter, "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3");
   EXPECT_EQ(ui_.dialogs[0].title, "Locate Audio File");
   EXPECT_EQ(ui_.dialogs[0].initialFolder, "/shows/");
   EXPECT_EQ(ui_.dialogs[0].fileName, "");
   EXPECT_EQ(audioFile_, audio_);
-  EXPECT_TRUE(CacheExists());
-  // The document is read before the user is asked, but the channels are
-  // shown after the answer.
-  const auto dialog = std::find(window_.log.begin(), window_.log.end(), "dialog:Locate Audio File");
-  const auto firstStatus =
-      std::find(window_.log.begin(), window_.log.end(), "status:Parsing XML Device:3 Channel:12");
-  EXPECT_LT(dialog, firstStatus);
+  EXPECT_TRUE(std::filesystem::exists(cache_));
 }
 
+// A folder is no audio file; when the dialog is cancelled nothing is compiled.
 TEST_F(CompileSequenceTest, CancelledAudioDialogRefusesAndKeepsTheOldCacheFile) {
-  sequence_.filePath = "";
-  fakes::WriteBytes(cache_, "earlier import");
+  for (const std::string& audio : {std::string(), dir_.path().string()}) {
+    SCOPED_TRACE(audio);
+    sequence_.filePath = audio;
+    fakes::WriteBytes(cache_, "earlier import");
+    ui_.messages.clear();
 
-  Compile();
+    Compile();
 
-  EXPECT_EQ(audioFile_, "");
-  EXPECT_EQ(displayTitle_, "Carol - Choir");
-  ASSERT_EQ(ui_.messages.size(), 2u);
-  EXPECT_EQ(ui_.messages[1],
-            "You did not specify an audio file location; this sequence has not been added to "
-            "your playlist.");
-  EXPECT_EQ(fakes::ReadBytes(cache_), "earlier import");
-  EXPECT_TRUE(files_.written.empty());
-  EXPECT_TRUE(StatusesAndYields().empty());
-}
-
-TEST_F(CompileSequenceTest, AFolderIsNoAudioFile) {
-  sequence_.filePath = dir_.path().string();
-
-  Compile();
-
-  EXPECT_EQ(ui_.dialogs.size(), 1u);
-  EXPECT_EQ(audioFile_, "");
-}
-
-TEST_F(CompileSequenceTest, Windows1252TitleReachesTheMessageAsUtf8) {
-  sequence_.encoding = "windows-1252";
-  sequence_.title = "Caf\xE9 \x96 No\xEBl";
-  sequence_.filePath = dir_.File("gone.wav");
-
-  Compile();
-
-  ASSERT_FALSE(ui_.messages.empty());
-  EXPECT_NE(ui_.messages[0].find("\"Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl - Choir\""),
-            std::string::npos);
-  EXPECT_EQ(displayTitle_, "Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl - Choir");
+    EXPECT_EQ(displayTitle_, "Carol - Choir");
+    ASSERT_EQ(ui_.messages.size(), 2u);
+    EXPECT_EQ(ui_.messages[1],
+              "You did not specify an audio file location; this sequence has not been added to "
+              "your playlist.");
+    ExpectOldCacheKept();
+  }
 }
 
 TEST_F(CompileSequenceTest, BadDocumentIsRefusedBeforeAnyDialogWithOneMessage) {
@@ -181,9 +120,7 @@ TEST_F(CompileSequenceTest, BadDocumentIsRefusedBeforeAnyDialogWithOneMessage) {
             std::string::npos)
       << ui_.messages[0];
   EXPECT_TRUE(ui_.dialogs.empty());
-  EXPECT_EQ(audioFile_, "");
-  EXPECT_EQ(fakes::ReadBytes(cache_), "earlier import");
-  EXPECT_TRUE(StatusesAndYields().empty());
+  ExpectOldCacheKept();
 }
 
 TEST_F(CompileSequenceTest, CacheThatCannotBeWrittenIsRefusedWithTheReason) {
@@ -195,7 +132,7 @@ TEST_F(CompileSequenceTest, CacheThatCannotBeWrittenIsRefusedWithTheReason) {
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_NE(ui_.messages[0].find("No space left on device"), std::string::npos);
   EXPECT_NE(ui_.messages[0].find("Carol - Choir"), std::string::npos);
-  EXPECT_FALSE(CacheExists());
+  EXPECT_FALSE(std::filesystem::exists(cache_));
 }
 
 }  // namespace

@@ -1,0 +1,281 @@
+#include "import/import_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "import/sequence_cache.h"
+#include "platform/paths.h"
+#include "platform/posix/posix_process_launcher.h"
+#include "playlist/playlist.h"
+#include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_list_box.h"
+#include "tests/fakes/fake_process_launcher.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/rar_writer.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/import/import_support.h"
+
+namespace importer {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Logs what the import does to the window; of the status texts, only the
+// driver's own (the compiler's are tested with the compiler).
+class FakeImportWindow : public ImportWindow {
+ public:
+  explicit FakeImportWindow(playlist::Playlist& playlist) : playlist_(playlist) {}
+  void SetStatus(const std::string& text) override {
+    if (text == kImportingStatus || text == kReadyStatus) log.push_back("status:" + text);
+  }
+  bool PerformBitmask() const override { return true; }
+  void ShowImportingPanel(bool visible) override { log.push_back(visible ? "panel" : "no panel"); }
+  void SetBusyState() override { log.push_back("busy"); }
+  void SetStoppedState() override { log.push_back("stopped"); }
+  std::string LastImportFolder() const override { return lastImportFolder; }
+  void SetLastImportFolder(const std::string& folder) override {
+    lastImportFolder = folder;
+    log.push_back("folder:" + folder);
+  }
+  void SavePreferences() override { log.push_back("preferences"); }
+  playlist::Playlist& Playlist() override { return playlist_; }
+
+  std::string lastImportFolder;
+  std::vector<std::string> log;
+
+ private:
+  playlist::Playlist& playlist_;
+};
+
+const std::vector<std::string> kStoppedAgain = {"no panel", "stopped",
+                                                std::string("status:") + kReadyStatus};
+
+// The archiver is a fake that "extracts" the document named after the
+// archive, unless told otherwise.
+class DriverTest : public ::testing::Test {
+ protected:
+  DriverTest() {
+    fs::create_directories(appDir_);
+    fakes::WriteBytes(audio_, "RIFF");
+    sequence_.filePath = audio_;
+    sequence_.controllers = {{"1", {{"1", {{"0", "1", "0", "255"}}}}}};
+    launcher_.onRun = [this](const std::vector<std::string>& argv) {
+      if (extracts_) {
+        fakes::WriteBytes(argv.at(4) + DeriveArchiveNames(argv.at(3))->baseName,
+                          import_test::ToXml(sequence_));
+      }
+    };
+  }
+
+  // Picks `archive` in the dialog, or cancels it when `archive` is empty.
+  void Import(const std::string& archive, platform::ProcessLauncher* launcher = nullptr,
+              const std::string& archiver = "/opt/rar/unrar") {
+    if (!archive.empty()) ui_.dialogAnswers.push_back(archive);
+    ImportDriver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_)
+        .cmdPlayListAdd_Click();
+  }
+  std::string Temp(const std::string& name = "") const { return appDir_ + "/Temp/" + name; }
+  bool PlaylistSaved() const {
+    return std::count(files_.written.begin(), files_.written.end(), playlistFile_) > 0;
+  }
+  std::vector<std::string> LogTail() const {
+    const auto& log = window_.log;
+    return {log.end() - std::min<std::ptrdiff_t>(3, static_cast<std::ptrdiff_t>(log.size())),
+            log.end()};
+  }
+
+  fakes::TempDir dir_;
+  std::string appDir_ = dir_.File("Glimmer Field"),  // a blank, as on many desktops
+      audio_ = dir_.File("song.wav"), playlistFile_ = dir_.File("playlist.txt");
+  fakes::FakeListBox list_;
+  fakes::FakeUserInterface ui_;
+  fakes::FakeFileStore files_;
+  playlist::Playlist playlist_{list_, ui_, files_, playlistFile_};
+  FakeImportWindow window_{playlist_};
+  fakes::FakeProcessLauncher launcher_;
+  import_test::Sequence sequence_;
+  bool extracts_ = true;
+};
+
+TEST_F(DriverTest, CancelledDialogDoesNothing) {
+  window_.lastImportFolder = "/shows/";
+  Import("");
+
+  ASSERT_EQ(ui_.dialogs.size(), 1u);
+  EXPECT_EQ(ui_.dialogs[0].filter, "Spectrum Sequences (*.msq) | *.msq");
+  EXPECT_EQ(ui_.dialogs[0].title, "Add Sequence To Playlist");
+  EXPECT_EQ(ui_.dialogs[0].initialFolder, "/shows/");
+  EXPECT_EQ(ui_.dialogs[0].fileName, "");
+  EXPECT_TRUE(window_.log.empty());
+  EXPECT_TRUE(launcher_.runs.empty());
+  EXPECT_FALSE(fs::exists(Temp()));
+}
+
+TEST_F(DriverTest, ImportsAnArchiveIntoTheFirstPlaylistElementThenTheNext) {
+  Import("/shows/Xmas.2024.msq");
+
+  EXPECT_EQ(launcher_.runs, (std::vector<std::vector<std::string>>{
+                                {"/opt/rar/unrar", "X", "-o+", "/shows/Xmas.2024.msq", Temp()}}));
+  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0];
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(list_.items[0].text, "Carol - Choir         (/shows/Xmas.2024.msq)");
+  EXPECT_EQ(list_.items[0].data, 0);
+  const playlist::PlaylistEntry& entry = playlist_.Entries().at(0);
+  EXPECT_EQ(entry.AudioPath, audio_);
+  EXPECT_EQ(entry.CachePath, appDir_ + "/Cache/Xmas.2024.csq");
+  EXPECT_EQ(entry.Version, "0.94");
+  EXPECT_EQ(entry.SourcePath, "/shows/Xmas.2024.msq");
+  EXPECT_TRUE(fs::exists(entry.CachePath));
+  EXPECT_TRUE(PlaylistSaved());
+  EXPECT_FALSE(fs::exists(Temp("Xmas.2024")));
+  const std::vector<std::string> expected = {"folder:/shows/",
+                                             "preferences",
+                                             "panel",
+                                             "busy",
+                                             std::string("status:") + kImportingStatus,
+                                             "no panel",
+                                             "stopped",
+                                             std::string("status:") + kReadyStatus};
+  EXPECT_EQ(window_.log, expected);
+  EXPECT_EQ(ui_.hourglassChanges, (std::vector<bool>{true, false}));
+
+  // The same folder again: the preferences are not rewritten.
+  window_.log.clear();
+  Import("/shows/b.msq");
+  EXPECT_EQ(std::count(window_.log.begin(), window_.log.end(), "preferences"), 0);
+  ASSERT_EQ(list_.items.size(), 2u);
+  EXPECT_EQ(list_.items[1].data, 1);
+  EXPECT_EQ(playlist_.Entries().at(1).CachePath, appDir_ + "/Cache/b.csq");
+}
+
+TEST_F(DriverTest, NamesComeFromTheLastSeparatorEitherWayAndTheLastDot) {
+  Import("D:\\S.1\\c.final.msq");
+
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(list_.items[0].text, "Carol - Choir         (D:\\S.1\\c.final.msq)");
+  EXPECT_EQ(window_.lastImportFolder, "D:\\S.1\\");
+  EXPECT_EQ(playlist_.Entries()[0].CachePath, appDir_ + "/Cache/c.final.csq");
+}
+
+TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {
+  sequence_.filePath = dir_.File("gone.wav");  // and the audio dialog is cancelled
+
+  Import("/shows/Xmas.msq");
+
+  EXPECT_EQ(ui_.messages.size(), 2u);
+  EXPECT_TRUE(list_.items.empty());
+  EXPECT_TRUE(PlaylistSaved());
+  EXPECT_FALSE(fs::exists(Temp("Xmas")));
+  EXPECT_FALSE(fs::exists(appDir_ + "/Cache/Xmas.csq"));
+  EXPECT_EQ(LogTail(), kStoppedAgain);
+}
+
+TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
+  const std::string noDot =
+      "\" cannot be imported: its name has no extension, so the name of the sequence inside it is "
+      "not known.\r\n\r\nPlease choose a Spectrum sequence archive (.msq).";
+  const std::string noDocument =
+      "The archive \"/shows/Xmas.msq\" holds no sequence document named \"Xmas\" at its top "
+      "level, so nothing was imported.";
+  struct Case {
+    std::string archive, startError;
+    bool extracts;
+    int exitCode;
+    std::string message;
+    bool windowWentBusy = true;
+  };
+  const Case cases[] = {
+      {"/shows/Xmas", "", true, 0, "The file \"/shows/Xmas" + noDot, false},
+      {"/shows/.msq", "", true, 0, "The file \"/shows/.msq" + noDot, false},
+      {"/shows/Xmas.msq", "Cannot start the program /opt/rar/unrar: No such file", true, 0,
+       "The sequence archive \"/shows/Xmas.msq\" could not be extracted, because the archiver "
+       "could not be run.\r\n\r\nCannot start the program /opt/rar/unrar: No such file"},
+      {"/shows/Xmas.msq", "", false, 0, noDocument},
+      {"/shows/Xmas.msq", "", false, 3, noDocument + "\r\n\r\nThe archiver ended with code 3."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    ui_.messages.clear();
+    window_.log.clear();
+    launcher_.runs.clear();
+    launcher_.startError = c.startError;
+    launcher_.exitCode = c.exitCode;
+    extracts_ = c.extracts;
+    // Left by an import that was cut short: never taken for this archive's.
+    fs::create_directories(Temp());
+    fakes::WriteBytes(Temp("Xmas"), import_test::ToXml(sequence_));
+
+    Import(c.archive);
+
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{c.message});
+    EXPECT_TRUE(list_.items.empty());
+    EXPECT_FALSE(PlaylistSaved());
+    if (c.windowWentBusy) {
+      EXPECT_EQ(LogTail(), kStoppedAgain);
+      EXPECT_FALSE(fs::exists(Temp("Xmas")));
+    } else {
+      EXPECT_TRUE(window_.log.empty());
+      EXPECT_TRUE(launcher_.runs.empty());
+    }
+  }
+}
+
+TEST_F(DriverTest, FolderNamedLikeTheDocumentIsNoDocumentAndStays) {
+  launcher_.onRun = [this](const std::vector<std::string>&) {
+    fs::create_directories(Temp("Xmas"));
+  };
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(ui_.messages[0].find("holds no sequence document named \"Xmas\""), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(Temp("Xmas")));
+  EXPECT_EQ(LogTail(), kStoppedAgain);
+}
+
+TEST_F(DriverTest, FolderThatCannotBeCreatedIsRefused) {
+  fakes::WriteBytes(appDir_ + "/Temp", "a file where the folder belongs");
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(ui_.messages[0].find("the folder \"" + Temp() + "\" cannot be created"),
+            std::string::npos)
+      << ui_.messages[0];
+  EXPECT_TRUE(launcher_.runs.empty());
+  EXPECT_EQ(LogTail(), kStoppedAgain);
+}
+
+// The real extractor and process launcher: a RAR archive written by the test
+// goes in, a playlist entry and a cache file come out.
+TEST_F(DriverTest, ImportsARarArchiveEndToEnd) {
+  const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+  ASSERT_TRUE(fs::exists(extractor)) << extractor;
+  // Channels 1 and 3 get the same command at the same moment: the bitmask
+  // step folds them into one row.
+  sequence_.controllers = {
+      {"2",
+       {{"1", {{"0", "3", "9", "9"}}}, {"3", {{"0", "3", "9", "9"}, {"44100", "5", "1", "1"}}}}}};
+  const std::string archive = dir_.File("Xmas 2024.msq");
+  fakes::WriteRar4(archive,
+                   {{"Xmas 2024", import_test::ToXml(sequence_)}, {"notes\\readme.txt", "kept"}});
+  platform::PosixProcessLauncher launcher;
+  Import(archive, &launcher, extractor);
+
+  ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0];
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(list_.items[0].text, "Carol - Choir         (" + archive + ")");
+  EXPECT_EQ(playlist_.Entries()[0].AudioPath, audio_);
+  auto cache = LoadSequenceCache(playlist_.Entries()[0].CachePath);
+  ASSERT_TRUE(cache.ok()) << cache.message();
+  EXPECT_EQ(import_test::ReadAll(cache.value()),
+            (std::vector<import_test::Values>{{0, 2, 1 + 4, 33, 9, 9}, {44100, 2, 4, 36, 1, 1}}));
+  EXPECT_TRUE(PlaylistSaved());
+  EXPECT_FALSE(fs::exists(Temp("Xmas 2024")));
+  EXPECT_TRUE(fs::exists(Temp("notes/readme.txt")));
+  EXPECT_EQ(window_.log.back(), std::string("status:") + kReadyStatus);
+}
+
+}  // namespace
+}  // namespace importer

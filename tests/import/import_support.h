@@ -1,0 +1,145 @@
+#pragma once
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "import/compile_window.h"
+#include "import/event_table.h"
+#include "import/sequence_reader.h"
+#include "tests/fakes/fake_user_interface.h"
+
+// Shared by the import tests: event tables written as rows of values,
+// sequence documents in the shape Spectrum writes them, and a compiler window
+// that records what it is shown.
+namespace import_test {
+
+using importer::Column;
+using importer::EventTable;
+using importer::Value;
+
+// SampleNumber, Device, Channel, Command, StartIntensity, EndIntensity,
+// ShortInterval, LongInterval; columns left out are null.
+using Values = std::array<Value, importer::kColumnCount>;
+constexpr std::nullopt_t null = std::nullopt;
+
+inline EventTable MakeTable(const std::vector<Values>& rows) {
+  EventTable table;
+  for (const Values& row : rows) {
+    table.AddRow();
+    for (int c = 0; c < importer::kColumnCount; ++c) {
+      table.Set(static_cast<Column>(c), row[static_cast<std::size_t>(c)]);
+    }
+  }
+  return table;
+}
+
+// The rows from the first, in the table's current order.
+inline std::vector<Values> ReadAll(EventTable& table) {
+  std::vector<Values> rows;
+  for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
+    Values& row = rows.emplace_back();
+    for (int c = 0; c < importer::kColumnCount; ++c) {
+      row[static_cast<std::size_t>(c)] = table.Get(static_cast<Column>(c));
+    }
+  }
+  return rows;
+}
+
+// --- sequence documents -------------------------------------------------------
+
+struct Interval {
+  std::string position, effect, intensityIn, intensityOut;
+};
+struct Channel {
+  std::string number;
+  std::vector<Interval> intervals;
+};
+struct Controller {
+  std::string id;
+  std::vector<Channel> channels;
+};
+struct Sequence {
+  std::string title = "Carol";
+  std::string artist = "Choir";
+  std::string filePath;
+  std::vector<Controller> controllers;
+  std::string encoding = "UTF-8";
+};
+
+// One element per line: the first interval's IntensityIn is on line 18.
+inline std::string ToXml(const Sequence& s) {
+  const auto element = [](const std::string& indent, const std::string& name,
+                          const std::string& text) {
+    return indent + "<" + name + ">" + text + "</" + name + ">\n";
+  };
+  std::string x = "<?xml version=\"1.0\" encoding=\"" + s.encoding + "\"?>\n<Sequence>\n";
+  x += "  <AudioFile>\n" + element("    ", "Title", s.title) + element("    ", "Artist", s.artist) +
+       element("    ", "FilePath", s.filePath) + "  </AudioFile>\n  <Controllers>\n";
+  for (const auto& c : s.controllers) {
+    x += "    <Controller>\n" + element("      ", "ControllerID", c.id) + "      <Channels>\n";
+    for (const auto& ch : c.channels) {
+      x += "        <Channel>\n" + element("          ", "ChannelNumber", ch.number) +
+           "          <TimeIntervals>\n";
+      for (const auto& i : ch.intervals) {
+        x += "            <TimeInterval>\n" +
+             element("              ", "PositionInSamples", i.position) +
+             element("              ", "Effect", i.effect) +
+             element("              ", "IntensityIn", i.intensityIn) +
+             element("              ", "IntensityOut", i.intensityOut) +
+             "            </TimeInterval>\n";
+      }
+      x += "          </TimeIntervals>\n        </Channel>\n";
+    }
+    x += "      </Channels>\n    </Controller>\n";
+  }
+  return x + "  </Controllers>\n</Sequence>\n";
+}
+
+// --- the compiler's window ------------------------------------------------------
+
+// Records every status text; the bitmask box answers as set. Hooked to the
+// fake user interface, it notes how many texts had been shown at each yield.
+class RecordingWindow : public importer::CompileWindow {
+ public:
+  explicit RecordingWindow(fakes::FakeUserInterface& ui, bool performBitmask = false)
+      : bitmask(performBitmask) {
+    ui.onDoEvents = [this](int) { textsAtYield.push_back(static_cast<int>(statuses.size())); };
+  }
+  void SetStatus(const std::string& text) override { statuses.push_back(text); }
+  bool PerformBitmask() const override {
+    ++bitmaskReads;
+    return bitmask;
+  }
+
+  // The texts that carry a percentage.
+  std::vector<std::string> ProgressTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& s : statuses) {
+      if (s.find("% completed)") != std::string::npos) texts.push_back(s);
+    }
+    return texts;
+  }
+  // True when one yield followed every text, before the next one.
+  bool YieldedAfterEveryText() const {
+    for (std::size_t i = 0; i < textsAtYield.size(); ++i) {
+      if (textsAtYield[i] != static_cast<int>(i) + 1) return false;
+    }
+    return textsAtYield.size() == statuses.size();
+  }
+
+  bool bitmask;
+  std::vector<std::string> statuses;
+  std::vector<int> textsAtYield;
+  mutable int bitmaskReads = 0;
+};
+
+}  // namespace import_test
+
+namespace importer {
+inline void PrintTo(const SequenceRow& r, std::ostream* os) {
+  *os << "{" << r.sampleNumber << ", " << r.device << ", " << r.channel << ", " << r.command << ", "
+      << r.startIntensity << ", " << r.endIntensity << "}";
+}
+}  // namespace importer

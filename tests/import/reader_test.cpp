@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "import/sequence_reader.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/import/import_support.h"
+
+namespace importer {
+namespace {
+
+using import_test::Controller;
+
+class Reader : public ::testing::Test {
+ protected:
+  platform::Result<SequenceDocument> Read(const std::string& bytes) {
+    fakes::WriteBytes(path_, bytes);
+    return ReadSequenceDocument(path_);
+  }
+  platform::Result<SequenceDocument> Read(const std::vector<Controller>& controllers) {
+    import_test::Sequence sequence;
+    sequence.controllers = controllers;
+    return Read(import_test::ToXml(sequence));
+  }
+
+  fakes::TempDir dir_;
+  std::string path_ = dir_.File("Show");
+};
+
+// Rows are {SampleNumber, Device, Channel, Command, StartIntensity, EndIntensity}.
+TEST_F(Reader, GivesOneRowPerInterval) {
+  struct Case {
+    const char* name;
+    std::string controller, channel;
+    std::vector<import_test::Interval> intervals;
+    std::vector<SequenceRow> rows;
+  };
+  const Case cases[] = {
+      {"fade", "3", "1", {{"88200", "1", "0", "255"}}, {{88200, 3, 1, 34, 0, 255}}},
+      {"effect 4 sends 240", "1", "3", {{"0", "4", "10", "20"}}, {{0, 1, 4, 33, 240, 240}}},
+      {"effect 4, bank 2", "1", "11", {{"0", "4", "10", "20"}}, {{0, 1, 4, 23, 240, 240}}},
+      {"effect 7", "1", "1", {{"0", "7", "1", "2"}, {"10", "1", "0", "9"}}, {{10, 1, 1, 34, 0, 9}}},
+      {"unknown effect, bank 2", "1", "16", {{"0", "0", "1", "2"}}, {{0, 1, 128, -10, 1, 2}}},
+      {"channel 9", "2", "9", {{"0", "1", "0", "255"}}, {{0, 2, 1, 24, 0, 255}}},
+      {"channel 16", "2", "16", {{"0", "1", "0", "255"}}, {{0, 2, 128, 24, 0, 255}}},
+      {"position rounded down", "1", "1", {{"1000.9", "1", "0", "1"}}, {{1000, 1, 1, 34, 0, 1}}},
+      {"halves to even", "1", "1", {{"0", "1", "12.5", "13.5"}}, {{0, 1, 1, 34, 12, 14}}},
+      {"effect 2.5 rounded", "1", "1", {{"0", "2.5", "0", "0"}}, {{0, 1, 1, 34, 0, 0}}},
+      {"effect 4.6 rounded", "1", "1", {{"0", "4.6", "0", "0"}}, {{0, 1, 1, 36, 0, 0}}},
+      {"ids rounded", "1.5", "8.5", {{"0", "1", "0", "0"}}, {{0, 2, 128, 34, 0, 0}}},
+      {"blanks and signs", " 5 ", "\n 2\t", {{" +7 ", "1", "-3", "1e2"}}, {{7, 5, 2, 34, -3, 100}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto read = Read({{c.controller, {{c.channel, c.intervals}}}});
+    ASSERT_TRUE(read.ok()) << read.message();
+    EXPECT_EQ(read.value().rows, c.rows);
+  }
+}
+
+// Controllers 0 and below are not read; the others in document order, every
+// channel listed with its rows, even without any.
+TEST_F(Reader, ListsEveryChannelOfReadControllersInDocumentOrder) {
+  auto read = Read({{"3", {{"12", {}}, {"1", {{"50", "1", "0", "1"}, {"5", "7", "0", "1"}}}}},
+                    {"0", {{"4", {{"0", "1", "0", "1"}}}}},
+                    {"-2", {{"4", {{"0", "1", "0", "1"}}}}},
+                    {"1", {{"9", {{"0", "5", "4", "4"}}}}}});
+  ASSERT_TRUE(read.ok()) << read.message();
+  EXPECT_EQ(read.value().rows,
+            (std::vector<SequenceRow>{{50, 3, 1, 34, 0, 1}, {0, 1, 1, 26, 4, 4}}));
+  const auto& channels = read.value().channels;
+  ASSERT_EQ(channels.size(), 3u);
+  EXPECT_EQ(channels[0].device, 3);
+  EXPECT_EQ(channels[0].channelNumber, 12);
+  EXPECT_EQ(channels[0].rowCount, 0u);
+  EXPECT_EQ(channels[1].channelNumber, 1);
+  EXPECT_EQ(channels[1].firstRow, 0u);
+  EXPECT_EQ(channels[1].rowCount, 1u);
+  EXPECT_EQ(channels[2].device, 1);
+  EXPECT_EQ(channels[2].firstRow, 1u);
+}
+
+TEST_F(Reader, FindsElementsAtAnyDepthFirstInDocumentOrderWithEntitiesAndCdata) {
+  auto read = Read(
+      "<Show><Meta><AudioFile Title=\"Attr\"><Info><Title>Rock &amp; Roll</Title><Title>Second"
+      "</Title></Info><Artist><![CDATA[<Band>]]></Artist><Where><FilePath> /music/carol.wav "
+      "</FilePath></Where></AudioFile></Meta><AudioFile><Title>Ignored</Title></AudioFile>"
+      "<Controller><Head><ControllerID>4</ControllerID></Head><Channel><Deep><ChannelNumber>2"
+      "</ChannelNumber></Deep><TimeInterval><A><Effect>3</Effect></A><Effect>1</Effect>"
+      "<IntensityOut>9</IntensityOut><B><IntensityIn>8</IntensityIn></B><PositionInSamples>77"
+      "</PositionInSamples></TimeInterval></Channel></Controller></Show>");
+  ASSERT_TRUE(read.ok()) << read.message();
+  EXPECT_EQ(read.value().DisplayTitle(), "Rock & Roll - <Band>");
+  EXPECT_EQ(read.value().filePath, "/music/carol.wav");
+  EXPECT_EQ(read.value().rows, (std::vector<SequenceRow>{{77, 4, 2, 33, 8, 9}}));
+}
+
+TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
+  struct Case {
+    std::string declaration, bytes, utf8;
+  };
+  const Case cases[] = {
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "Caf\xE9 \x96 No\xEBl \x80",
+       "Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl \xE2\x82\xAC"},
+      {"<?xml version='1.0' encoding='Windows-1252' ?>", "\x93Hi\x94",
+       "\xE2\x80\x9CHi\xE2\x80\x9D"},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "Caf\xE9 \x96",
+       "Caf\xC3\xA9 \xE2\x80\x93"},
+      {"<?xml version=\"1.0\" encoding=\"iso-8859-15\"?>", "5 \xA4 \xBD",
+       "5 \xE2\x82\xAC \xC5\x93"},
+      {"\xEF\xBB\xBF<?xml version=\"1.0\"?>", "No\xC3\xABl", "No\xC3\xABl"},
+      {"", "No\xC3\xABl", "No\xC3\xABl"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1250\"?>", "Carol", "Carol"},
+      // Growing by more than the room kept for converting in place.
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", std::string(20000, '\xE9'),
+       [] {
+         std::string s;
+         for (int i = 0; i < 20000; ++i) s += "\xC3\xA9";
+         return s;
+       }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.declaration);
+    auto read = Read(c.declaration + "<Show><AudioFile><Title>" + c.bytes + "</Title><Artist>" +
+                     c.bytes + "</Artist><FilePath>x.wav</FilePath></AudioFile></Show>");
+    ASSERT_TRUE(read.ok()) << read.message();
+    EXPECT_EQ(read.value().title, c.utf8);
+    EXPECT_EQ(read.value().artist, c.utf8);
+  }
+}
+
+// What some Windows tools save, with a title outside the Basic Multilingual
+// Plane: both byte orders, with and without a mark.
+TEST_F(Reader, ReadsUtf16Documents) {
+  const std::u16string text =
+      u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<S><AudioFile><Title>Caf\u00e9 \U0001F3B5"
+      u"</Title><Artist>A</Artist><FilePath>x</FilePath></AudioFile></S>";
+  for (const bool bigEndian : {false, true}) {
+    for (const bool mark : {false, true}) {
+      std::string bytes;
+      auto put = [&](char16_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        bytes += bigEndian ? hi : lo;
+        bytes += bigEndian ? lo : hi;
+      };
+      if (mark) put(0xFEFF);
+      for (char16_t u : text) put(u);
+      auto read = Read(bytes);
+      ASSERT_TRUE(read.ok()) << read.message();
+      EXPECT_EQ(read.value().title, "Caf\xC3\xA9 \xF0\x9F\x8E\xB5") << bigEndian << mark;
+    }
+  }
+}
+
+// Documents written one element per line, so the lines in the expected
+// messages can be counted by eye.
+std::string Doc(const std::string& audio, const std::string& controllers) {
+  return "<?xml version=\"1.0\"?>\n<Sequence>\n" + audio + controllers + "</Sequence>\n";
+}
+const std::string kAudio =  // lines 3 to 7
+    "<AudioFile>\n<Title>Carol</Title>\n<Artist>Choir</Artist>\n<FilePath>/a.wav</FilePath>\n"
+    "</AudioFile>\n";
+// Leaves out the empty values.
+std::string Interval(const std::string& position, const std::string& effect, const std::string& in,
+                     const std::string& out) {
+  std::string x = "<TimeInterval>\n";
+  if (!position.empty()) x += "<PositionInSamples>" + position + "</PositionInSamples>\n";
+  if (!effect.empty()) x += "<Effect>" + effect + "</Effect>\n";
+  if (!in.empty()) x += "<IntensityIn>" + in + "</IntensityIn>\n";
+  if (!out.empty()) x += "<IntensityOut>" + out + "</IntensityOut>\n";
+  return x + "</TimeInterval>\n";
+}
+// Lines: 8 Controller, 9 ControllerID, 10 Channel, 11 ChannelNumber,
+// 12 TimeInterval, 13.. its values.
+std::string OneController(const std::string& id, const std::string& channel,
+                          const std::string& interval) {
+  return Doc(kAudio, "<Controller>\n<ControllerID>" + id + "</ControllerID>\n<Channel>\n" +
+                         "<ChannelNumber>" + channel + "</ChannelNumber>\n" + interval +
+                         "</Channel>\n</Controller>\n");
+}
+
+TEST_F(Reader, RefusalNamesTheElementAndItsLine) {
+  const std::string good = Interval("0", "1", "0", "255");
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "it is not well-formed XML on line 1 (No document element found)"},
+      {Doc(kAudio, "<Controller>\n<ControllerID>1</Controller>\n"),
+       "it is not well-formed XML on line 9 (Start-end tags mismatch)"},
+      {"<Sequence>\n</Sequence>\n", "it has no AudioFile element"},
+      {Doc("<AudioFile>\n<Artist>A</Artist>\n<FilePath>x</FilePath>\n</AudioFile>\n", ""),
+       "the AudioFile element on line 3 has no Title element"},
+      {Doc(kAudio, "<Controller>\n<Channel/>\n</Controller>\n"),
+       "the Controller element on line 8 has no ControllerID element"},
+      {OneController("  ", "1", good), "the ControllerID element on line 9 has no value"},
+      {OneController("three", "1", good),
+       "the ControllerID element on line 9 holds \"three\", which is not a number"},
+      {OneController("2147483647.5", "1", good),
+       "the ControllerID element on line 9 holds \"2147483647.5\", which does not fit a 32-bit "
+       "whole number"},
+      {Doc(kAudio, "<Controller>\n<ControllerID>1</ControllerID>\n<Channel>\n" + good +
+                       "</Channel>\n</Controller>\n"),
+       "the Channel element on line 10 has no ChannelNumber element"},
+      {OneController("1", "1,5", good),
+       "the ChannelNumber element on line 11 holds \"1,5\", which is not a number"},
+      {OneController("1", "0", good),
+       "the ChannelNumber element on line 11 holds 0, but channels are numbered 1 to 16"},
+      {OneController("1", "17", good),
+       "the ChannelNumber element on line 11 holds 17, but channels are numbered 1 to 16"},
+      {OneController("1", "1", Interval("", "1", "0", "0")),
+       "the TimeInterval element on line 12 has no PositionInSamples element"},
+      {OneController("1", "1", Interval("0", "7", "", "0")),  // even for effect 7
+       "the TimeInterval element on line 12 has no IntensityIn element"},
+      {OneController("1", "1", Interval("3e9", "1", "0", "0")),
+       "the PositionInSamples element on line 13 holds \"3e9\", which does not fit a 32-bit whole "
+       "number"},
+      {OneController("1", "1", Interval("0", std::string(60, 'x'), "0", "0")),
+       "the Effect element on line 14 holds \"" + std::string(40, 'x') +
+           "...\", which is not a number"},
+      {OneController("1", "1", good + Interval("9", "1", "-", "0")),
+       "the IntensityIn element on line 21 holds \"-\", which is not a number"},
+      {"<Sequence>\r\n<AudioFile>\r\n<Title>A</Title>\r\n<Artist>B</Artist>\r\n<FilePath>x"
+       "</FilePath>\r\n</AudioFile>\r\n<Controller>\r\n<ControllerID>?</ControllerID>\r\n"
+       "</Controller>\r\n</Sequence>\r\n",
+       "the ControllerID element on line 8 holds \"?\", which is not a number"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<S>\n<AudioFile>\n<Title>\xE9\xE9\xE9"
+       "</Title>\n<Artist>\x96</Artist>\n<FilePath>x</FilePath>\n</AudioFile>\n<Controller>\n"
+       "<ControllerID>\xE9</ControllerID>\n</Controller>\n</S>\n",
+       "the ControllerID element on line 9 holds \"\xC3\xA9\", which is not a number"},
+      {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<S><Title>\x82\xA0</Title></S>",
+       "it declares the text encoding \"Shift_JIS\", which this program cannot read (save it as "
+       "UTF-8 or windows-1252)"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    auto read = Read(bytes);
+    ASSERT_FALSE(read.ok()) << expected;
+    EXPECT_EQ(read.message(),
+              "The sequence document \"" + path_ + "\" cannot be imported: " + expected + ".");
+  }
+  // A skipped controller is not read, so its content cannot refuse the import.
+  EXPECT_TRUE(Read(OneController("0", "99", Interval("x", "", "", ""))).ok());
+
+  auto missing = ReadSequenceDocument(dir_.File("Nothing"));
+  EXPECT_EQ(missing.message(), "The sequence document \"" + dir_.File("Nothing") +
+                                   "\" cannot be imported: the file does not exist.");
+  EXPECT_NE(ReadSequenceDocument(dir_.path().string()).message().find("it is a folder, not a file"),
+            std::string::npos);
+}
+
+TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {
+  using enum NumberError;
+  using Case = std::pair<const char*, std::int32_t>;
+  const auto got = [](ParsedNumber p) { return std::pair(p.error, p.value); };
+  const Case rounded[] = {{"2.5", 2},  {"3.5", 4},     {"-2.5", -2},  {"-3.5", -4}, {".5", 0},
+                          {"-0.5", 0}, {"0.49999", 0}, {"1e-999", 0}, {"7.", 7},    {"-0", 0}};
+  const Case limits[] = {{"00000000000000000007", 7},
+                         {"-2147483648.4", INT32_MIN},
+                         {"-2147483648.5", INT32_MIN},
+                         {"2147483646.5", 2147483646},
+                         {"2147483647", INT32_MAX}};
+  const Case floored[] = {
+      {"2147483647.9", INT32_MAX}, {"-2147483648", INT32_MIN}, {"-0.1", -1}, {"5.9999", 5}};
+  for (const auto& [text, value] : rounded) {
+    EXPECT_EQ(got(ParseRoundedNumber(text)), std::pair(kNone, value)) << text;
+  }
+  for (const auto& [text, value] : limits) {
+    EXPECT_EQ(got(ParseRoundedNumber(text)), std::pair(kNone, value)) << text;
+  }
+  for (const auto& [text, value] : floored) {
+    EXPECT_EQ(got(ParseFlooredNumber(text)), std::pair(kNone, value)) << text;
+  }
+  for (const auto parse : {ParseRoundedNumber, ParseFlooredNumber}) {
+    for (const char* text : {"", " \r\n"}) EXPECT_EQ(parse(text).error, kEmpty) << text;
+    for (const char* text : {"nan", "+-1", "++1", "1 2", "&H10", "-", "1,5"}) {
+      EXPECT_EQ(parse(text).error, kNotANumber) << text;
+    }
+    for (const char* text : {"1e999", "2147483648", "-2147483649", "-2147483648.6"}) {
+      EXPECT_EQ(parse(text).error, kOutOfRange) << text;
+    }
+  }
+}
+
+TEST(ReaderNumbers, MapEffectsToCommandsAndChannelsToBits) {
+  const std::optional<std::int32_t> commands[] = {0, 34, 34, 33, 33, 36, 37, std::nullopt, 0};
+  for (int effect = 0; effect <= 8; ++effect) EXPECT_EQ(EffectToCommand(effect), commands[effect]);
+  EXPECT_EQ(EffectToCommand(-1), 0);
+  const std::int32_t bits[] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  for (int channel = 0; channel <= 16; ++channel) EXPECT_EQ(ChannelToBit(channel), bits[channel]);
+  EXPECT_EQ(ChannelToBit(-5), 0);
+}
+
+}  // namespace
+}  // namespace importer
