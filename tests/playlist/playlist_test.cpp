@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "platform/posix/posix_file_store.h"
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
@@ -14,12 +15,18 @@
 namespace {
 
 using playlist::PlaylistEntry;
+using Texts = std::vector<std::string>;
 
-const std::string kHeader = "\2600.94\r\n";  // 0xB0 (octal 260), then 0.94
+// The degree sign, byte 0xB0, as an octal escape that stops after three
+// digits: "\2600.94" is B0 30 2E 39 34.
+const std::string kHeader = "\2600.94\r\n";
 
 PlaylistEntry Entry(const std::string& name, const std::string& version = "0.94") {
   return {"/shows/audio/" + name + ".mp3", "/app/Cache/" + name + ".csq",
           name + " - Artist         (/shows/" + name + ".msq)", version, "/shows/" + name + ".msq"};
+}
+auto Fields(const PlaylistEntry& e) {
+  return std::tie(e.AudioPath, e.CachePath, e.ListText, e.Version, e.SourcePath);
 }
 
 // The five lines of one entry as the file holds them: Version last.
@@ -27,9 +34,14 @@ std::string FileLines(const PlaylistEntry& e) {
   return e.AudioPath + "\r\n" + e.CachePath + "\r\n" + e.ListText + "\r\n" + e.SourcePath + "\r\n" +
          e.Version + "\r\n";
 }
+std::string FileOf(std::initializer_list<const char*> names) {
+  std::string bytes = kHeader;
+  for (const char* name : names) bytes += FileLines(Entry(name));
+  return bytes;
+}
 
-class PlaylistTest : public ::testing::Test {
- protected:
+// A playlist over fakes, writing its file into a temporary folder.
+struct Rig {
   fakes::TempDir dir;
   fakes::FakeListBox list;
   fakes::FakeUserInterface ui;
@@ -37,8 +49,8 @@ class PlaylistTest : public ::testing::Test {
   std::string path = dir.File("playlist.txt");
   playlist::Playlist playlist{list, ui, files, path};
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
+  Texts ListTexts() const {
+    Texts texts;
     for (const auto& item : list.items) texts.push_back(item.text);
     return texts;
   }
@@ -51,216 +63,123 @@ class PlaylistTest : public ::testing::Test {
   void AddNamed(std::initializer_list<const char*> names) {
     for (const char* name : names) playlist.AddPlaylistEntry(Entry(name));
   }
+  // Loads `bytes` and checks that loading left the file alone.
   void Load(const std::string& bytes) {
     fakes::WriteBytes(path, bytes);
     playlist.LoadPlaylist();
+    EXPECT_TRUE(files.written.empty());
+    EXPECT_EQ(fakes::ReadBytes(path), bytes);
   }
 };
+class PlaylistTest : public ::testing::Test, public Rig {};
 
-// --- file format -----------------------------------------------------------
+// --- the file ----------------------------------------------------------------
 
-TEST_F(PlaylistTest, EmptyPlaylistIsTheHeaderAloneAndLoadsBackEmpty) {
+// Commas, quotes and blanks at either end come back unchanged.
+TEST_F(PlaylistTest, FileIsTheHeaderThenFiveLinesPerItemAndLoadsBackUnchanged) {
   ASSERT_TRUE(playlist.SavePlaylist().ok());
   EXPECT_EQ(fakes::ReadBytes(path), std::string("\xB0\x30\x2E\x39\x34\r\n"));
-
-  playlist.LoadPlaylist();
-  EXPECT_EQ(list.Count(), 0);
-  EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(PlaylistTest, SavedFileListsFiveLinesPerItemWithVersionLast) {
-  playlist.AddPlaylistEntry({"C:\\Shows\\Audio\\song.mp3", "C:\\Player\\Cache\\song.csq",
-                             "Song Title - Some Artist         (C:\\Shows\\song.msq)", "0.94",
-                             "C:\\Shows\\song.msq"});
-  ASSERT_TRUE(playlist.SavePlaylist().ok());
-  EXPECT_EQ(fakes::ReadBytes(path), kHeader +
-                                        "C:\\Shows\\Audio\\song.mp3\r\n"
-                                        "C:\\Player\\Cache\\song.csq\r\n"
-                                        "Song Title - Some Artist         (C:\\Shows\\song.msq)\r\n"
-                                        "C:\\Shows\\song.msq\r\n"
-                                        "0.94\r\n");
-}
-
-TEST_F(PlaylistTest, AwkwardValuesComeBackUnchanged) {
   const std::vector<PlaylistEntry> entries = {
+      {"C:\\Shows\\Audio\\song.mp3", "C:\\Player\\Cache\\song.csq",
+       "Song - Artist         (C:\\Shows\\song.msq)", "0.94", "C:\\Shows\\song.msq"},
       {"/a, b/song.mp3", "  /lead/blanks.csq", "\"Quoted\", title - \"Artist\"  ", "0.94",
        "C:\\x,y\\\"q\".msq"},
       {"/shows/caf\xE9.wav", "/c/d.csq", " , \" ,", "1.0", "/s/t.msq"},
-      {"/missing/audio.mp3", "/missing/cache.csq", "Gone - Files", "0.94", "/gone.msq"},
   };
   for (const auto& e : entries) playlist.AddPlaylistEntry(e);
   ASSERT_TRUE(playlist.SavePlaylist().ok());
+  EXPECT_EQ(fakes::ReadBytes(path),
+            kHeader + FileLines(entries[0]) + FileLines(entries[1]) + FileLines(entries[2]));
 
-  fakes::FakeListBox list2;
-  playlist::Playlist reloaded(list2, ui, files, path);
-  reloaded.LoadPlaylist();
-
-  EXPECT_TRUE(ui.messages.empty());
-  ASSERT_EQ(reloaded.RowCount(), 3);
+  Rig reloaded;
+  reloaded.Load(fakes::ReadBytes(path));
+  EXPECT_TRUE(reloaded.ui.messages.empty());
+  ASSERT_EQ(reloaded.playlist.RowCount(), 3);
   for (int row = 0; row < 3; ++row) {
-    const auto& want = entries[static_cast<std::size_t>(row)];
-    const auto& got = reloaded.EntryAtRow(row);
-    EXPECT_EQ(got.AudioPath, want.AudioPath);
-    EXPECT_EQ(got.CachePath, want.CachePath);
-    EXPECT_EQ(got.ListText, want.ListText);
-    EXPECT_EQ(got.Version, want.Version);
-    EXPECT_EQ(got.SourcePath, want.SourcePath);
-    EXPECT_EQ(list2.Text(row), want.ListText);
+    EXPECT_EQ(Fields(reloaded.playlist.EntryAtRow(row)), Fields(entries[row]));
+    EXPECT_EQ(reloaded.list.Text(row), entries[row].ListText);
   }
 }
 
-// --- loading: header and version checks -----------------------------------
-
-struct HeaderCase {
-  const char* name;
-  std::string fileHeader;  // the first line with its line end, or the whole file
-  bool loads;
-};
-
-class HeaderCheckTest : public PlaylistTest, public ::testing::WithParamInterface<HeaderCase> {};
-
-TEST_P(HeaderCheckTest, OldOrForeignHeaderGivesMessageAAndAnEmptyList) {
-  const auto& c = GetParam();
-  const std::string bytes = c.fileHeader + FileLines(Entry("a"));
-  Load(bytes);
-
-  if (c.loads) {
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(list.Count(), 1);
-  } else {
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0],
-              "Your playlist was created before version 0.94.  Please re-add your .msq files to "
-              "your playlist. (this is not an error message)");
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(playlist.Entries().size(), 1u);
+TEST_F(PlaylistTest, OldOrForeignHeaderGivesMessageAAndAnEmptyList) {
+  // The first line, and whether the file loads.
+  const std::pair<std::string, bool> cases[] = {
+      {"\2600.94\r\n", true},     {"\2601.0\r\n", true},   {"\260 1.2 \r\n", true},
+      {"0.94\r\n", false},        {"\2600.93\r\n", false}, {"\260abc\r\n", false},
+      {"\2600.94b\r\n", false},   {"\260\r\n", false},     {"\r\n", false},
+      {"\302\2600.94\r\n", false}};  // a UTF-8 degree sign
+  for (const auto& [header, loads] : cases) {
+    SCOPED_TRACE(header);
+    Rig rig;
+    rig.Load(header + FileLines(Entry("a")));
+    EXPECT_EQ(rig.list.Count(), loads ? 1 : 0);
+    EXPECT_EQ(rig.ui.messages, loads ? Texts{} : Texts{playlist::OldPlaylistMessage()});
   }
-  EXPECT_TRUE(files.written.empty());
-  EXPECT_EQ(fakes::ReadBytes(path), bytes);
+  Load("");  // an empty file counts as old
+  EXPECT_EQ(ui.messages, Texts{playlist::OldPlaylistMessage()});
+  EXPECT_EQ(ui.messages[0],
+            "Your playlist was created before version 0.94.  Please re-add your .msq files to "
+            "your playlist. (this is not an error message)");
 }
 
-// "\260" is the degree sign, byte 0xB0, as an octal escape: it stops after
-// three digits, so "\2600.94" is B0 30 2E 39 34.
-INSTANTIATE_TEST_SUITE_P(Headers, HeaderCheckTest,
-                         ::testing::Values(HeaderCase{"Current", "\2600.94\r\n", true},
-                                           HeaderCase{"Newer", "\2601.0\r\n", true},
-                                           HeaderCase{"NewerWithBlanks", "\260 1.2 \r\n", true},
-                                           HeaderCase{"NoDegreeSign", "0.94\r\n", false},
-                                           HeaderCase{"Older", "\2600.93\r\n", false},
-                                           HeaderCase{"NotANumber", "\260abc\r\n", false},
-                                           HeaderCase{"NumberWithTail", "\2600.94b\r\n", false},
-                                           HeaderCase{"DegreeSignAlone", "\260\r\n", false},
-                                           HeaderCase{"EmptyFirstLine", "\r\n", false},
-                                           HeaderCase{"Utf8DegreeSign", "\302\2600.94\r\n", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PlaylistTest, EmptyFileCountsAsOld) {
-  Load("");
-  EXPECT_EQ(ui.messages, std::vector<std::string>{playlist::OldPlaylistMessage()});
-  EXPECT_EQ(list.Count(), 0);
-}
-
-struct VersionCase {
-  const char* version;
-  bool kept;
-};
-
-class EntryVersionTest : public PlaylistTest, public ::testing::WithParamInterface<VersionCase> {};
-
-TEST_P(EntryVersionTest, OlderOrNonNumberVersionDropsTheEntryWithMessageB) {
-  const auto& c = GetParam();
-  const auto entry = Entry("x", c.version);
-  Load(kHeader + FileLines(entry));
-
-  if (c.kept) {
-    EXPECT_TRUE(ui.messages.empty());
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(playlist.EntryAtRow(0).Version, c.version);
-  } else {
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0],
-              "The sequence " + entry.ListText +
-                  " has been removed from your playlist because it was created with a version "
-                  "of this software before version 0.94.  You will need to re-import this "
-                  "sequence into your playlist.");
-    EXPECT_EQ(list.Count(), 0);
+TEST_F(PlaylistTest, OlderOrNonNumberVersionDropsTheEntryWithMessageB) {
+  const std::pair<const char*, bool> cases[] = {
+      {"0.94", true},  {"0.940", true}, {"1", true},      {"1.2", true},   {"0.9", false},
+      {"0.93", false}, {"", false},     {"v0.94", false}, {"0,94", false}, {"1e3", false},
+      {"inf", false},  {"-1", false},   {"1.2.3", false}, {".", false}};
+  for (const auto& [version, kept] : cases) {
+    SCOPED_TRACE(version);
+    Rig rig;
+    rig.Load(kHeader + FileLines(Entry("x", version)));
+    EXPECT_EQ(rig.list.Count(), kept ? 1 : 0);
+    EXPECT_EQ(rig.ui.messages,
+              kept ? Texts{} : Texts{playlist::OldEntryMessage(Entry("x").ListText)});
   }
-}
+  EXPECT_EQ(playlist::OldEntryMessage("T"),
+            "The sequence T has been removed from your playlist because it was created with a "
+            "version of this software before version 0.94.  You will need to re-import this "
+            "sequence into your playlist.");
 
-INSTANTIATE_TEST_SUITE_P(Versions, EntryVersionTest,
-                         ::testing::Values(VersionCase{"0.94", true}, VersionCase{"0.940", true},
-                                           VersionCase{"1", true}, VersionCase{"1.2", true},
-                                           VersionCase{"0.9", false}, VersionCase{"0.93", false},
-                                           VersionCase{"", false}, VersionCase{"v0.94", false},
-                                           VersionCase{"0,94", false}, VersionCase{"1e3", false},
-                                           VersionCase{"inf", false}, VersionCase{"-1", false},
-                                           VersionCase{"1.2.3", false}, VersionCase{".", false}));
-
-TEST_F(PlaylistTest, OldEntryInTheMiddleIsDroppedAndTheOthersLoadInOrder) {
-  const auto a = Entry("a"), b = Entry("b", "0.9"), c = Entry("c");
-  Load(kHeader + FileLines(a) + FileLines(b) + FileLines(c));
-
-  EXPECT_EQ(ui.messages, std::vector<std::string>{playlist::OldEntryMessage(b.ListText)});
-  EXPECT_EQ(Texts(), (std::vector<std::string>{a.ListText, c.ListText}));
+  // One message per dropped entry; the others load in order.
+  const auto a = Entry("a"), b = Entry("b", "0.9"), c = Entry("c"), d = Entry("d", "0.5");
+  Load(kHeader + FileLines(a) + FileLines(b) + FileLines(c) + FileLines(d));
+  EXPECT_EQ(ui.messages,
+            (Texts{playlist::OldEntryMessage(b.ListText), playlist::OldEntryMessage(d.ListText)}));
+  EXPECT_EQ(ListTexts(), (Texts{a.ListText, c.ListText}));
   EXPECT_EQ(Data(), (std::vector<int>{0, 1}));
 }
 
-TEST_F(PlaylistTest, MessageBIsShownOncePerDroppedEntry) {
-  const auto a = Entry("a", "0.5"), b = Entry("b", "0.6");
-  Load(kHeader + FileLines(a) + FileLines(b));
-  EXPECT_EQ(ui.messages, (std::vector<std::string>{playlist::OldEntryMessage(a.ListText),
-                                                   playlist::OldEntryMessage(b.ListText)}));
-}
-
-// --- loading: damaged files ------------------------------------------------
-
-TEST_F(PlaylistTest, MissingFileLeavesTheListEmptyWithoutAMessage) {
+TEST_F(PlaylistTest, MissingFileGivesAnEmptyListAndAFolderIsReported) {
   playlist.LoadPlaylist();
   EXPECT_EQ(list.Count(), 0);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_FALSE(std::filesystem::exists(path));
-}
 
-TEST_F(PlaylistTest, FileEndingInsideAnEntryKeepsTheCompleteEntries) {
-  const auto a = Entry("a");
-  const char* lines[] = {"/b.mp3", "/b.csq", "B", "/b.msq"};
-  std::string partial;  // 0 to 4 lines of a second entry
-  for (int count = 0; count <= 4; ++count) {
-    if (count > 0) partial += std::string(lines[count - 1]) + "\r\n";
-    SCOPED_TRACE(count);
-    list.Clear();
-    playlist.ResetEntries();
-    Load(kHeader + FileLines(a) + partial);
-    EXPECT_EQ(Texts(), std::vector<std::string>{a.ListText});
-  }
-  EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(PlaylistTest, BareLineFeedsAndAMissingLastLineEndAreAccepted) {
-  Load("\2600.94\n/a.mp3\n/a.csq\nA, \"x\"\r\n/a.msq\n0.94");
-  ASSERT_EQ(list.Count(), 1);
-  const auto& e = playlist.EntryAtRow(0);
-  EXPECT_EQ(e.AudioPath, "/a.mp3");
-  EXPECT_EQ(e.CachePath, "/a.csq");
-  EXPECT_EQ(e.ListText, "A, \"x\"");
-  EXPECT_EQ(e.SourcePath, "/a.msq");
-  EXPECT_EQ(e.Version, "0.94");
-}
-
-TEST_F(PlaylistTest, LoadingNeverRewritesTheFile) {
-  const std::string bytes = kHeader + FileLines(Entry("a")) + FileLines(Entry("b", "0.5"));
-  Load(bytes);
-  EXPECT_EQ(list.Count(), 1);
-  EXPECT_TRUE(files.written.empty());
-  EXPECT_EQ(fakes::ReadBytes(path), bytes);
-}
-
-TEST_F(PlaylistTest, FolderInPlaceOfTheFileIsReportedNotLoaded) {
   std::filesystem::create_directory(path);
   playlist.LoadPlaylist();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(path), std::string::npos);
   EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(PlaylistTest, FileEndingInsideAnEntryKeepsTheCompleteEntries) {
+  const char* lines[] = {"/b.mp3", "/b.csq", "B", "/b.msq"};
+  std::string partial;  // 0 to 4 lines of a second entry
+  for (int count = 0; count <= 4; ++count) {
+    if (count > 0) partial += std::string(lines[count - 1]) + "\r\n";
+    SCOPED_TRACE(count);
+    Rig rig;
+    rig.Load(FileOf({"a"}) + partial);
+    EXPECT_EQ(rig.ListTexts(), Texts{Entry("a").ListText});
+    EXPECT_TRUE(rig.ui.messages.empty());
+  }
+}
+
+TEST_F(PlaylistTest, BareLineFeedsAndAMissingLastLineEndAreAccepted) {
+  Load("\2600.94\n/a.mp3\n/a.csq\nA, \"x\"\r\n/a.msq\n0.94");
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(Fields(playlist.EntryAtRow(0)),
+            Fields(PlaylistEntry{"/a.mp3", "/a.csq", "A, \"x\"", "0.94", "/a.msq"}));
 }
 
 // Regression: a hand-edited entry with an empty CachePath used to leave
@@ -269,32 +188,38 @@ TEST_F(PlaylistTest, FolderInPlaceOfTheFileIsReportedNotLoaded) {
 TEST_F(PlaylistTest, EntryWithEmptyCachePathDoesNotShareElementZero) {
   auto a = Entry("a");
   a.CachePath.clear();
-  const auto b = Entry("b");
-  Load(kHeader + FileLines(a) + FileLines(b));
+  Load(kHeader + FileLines(a) + FileLines(Entry("b")));
   EXPECT_EQ(Data(), (std::vector<int>{0, 1}));
   EXPECT_EQ(playlist.EntryAtRow(0).ListText, a.ListText);
-  EXPECT_EQ(playlist.EntryAtRow(1).ListText, b.ListText);
+  EXPECT_EQ(playlist.EntryAtRow(1).ListText, Entry("b").ListText);
 }
 
-// --- adding and indices ----------------------------------------------------
+// --- editing -------------------------------------------------------------------
 
-TEST_F(PlaylistTest, FirstEntryFillsElementZeroThenEntriesAppend) {
+TEST_F(PlaylistTest, FirstEntryFillsElementZeroThenEntriesAppendUntilAReset) {
   AddNamed({"a"});
   EXPECT_EQ(playlist.Entries().size(), 1u);
-  EXPECT_EQ(Data(), std::vector<int>{0});
   AddNamed({"b"});
-  EXPECT_EQ(playlist.Entries().size(), 2u);
   EXPECT_EQ(Data(), (std::vector<int>{0, 1}));
   EXPECT_EQ(playlist.Entries()[1].ListText, Entry("b").ListText);
+
+  list.Clear();
+  playlist.ResetEntries();
+  AddNamed({"c"});
+  EXPECT_EQ(playlist.Entries().size(), 1u);
+  EXPECT_EQ(Data(), std::vector<int>{0});
 }
 
 TEST_F(PlaylistTest, RemovingTheMiddleOfThreeThenAddingAppendsRecordThree) {
+  playlist.cmdPlaylistRemove_Click();  // empty list: nothing happens
   AddNamed({"a", "b", "c"});
+  playlist.cmdPlaylistRemove_Click();  // nothing selected: nothing happens
+  EXPECT_TRUE(files.written.empty());
+
   list.Select(1);
   playlist.cmdPlaylistRemove_Click();
-
   EXPECT_EQ(list.SelectedIndex(), -1);
-  EXPECT_EQ(fakes::ReadBytes(path), kHeader + FileLines(Entry("a")) + FileLines(Entry("c")));
+  EXPECT_EQ(fakes::ReadBytes(path), FileOf({"a", "c"}));
   EXPECT_EQ(playlist.Entries().size(), 3u);  // the removed record stays
 
   AddNamed({"d"});
@@ -303,103 +228,54 @@ TEST_F(PlaylistTest, RemovingTheMiddleOfThreeThenAddingAppendsRecordThree) {
   EXPECT_EQ(playlist.EntryAtRow(2).ListText, Entry("d").ListText);
 }
 
-TEST_F(PlaylistTest, RemoveWithoutSelectionDoesNothing) {
-  playlist.cmdPlaylistRemove_Click();  // empty list
-  AddNamed({"a", "b"});
-  playlist.cmdPlaylistRemove_Click();  // nothing selected
-  EXPECT_EQ(list.Count(), 2);
-  EXPECT_TRUE(files.written.empty());
-}
-
-TEST_F(PlaylistTest, ResetAfterUseStartsOverAtElementZero) {
-  AddNamed({"a", "b"});
-  list.Clear();
-  playlist.ResetEntries();
-  AddNamed({"c"});
-  EXPECT_EQ(playlist.Entries().size(), 1u);
-  EXPECT_EQ(Data(), std::vector<int>{0});
-}
-
-// --- moving ----------------------------------------------------------------
-
-TEST_F(PlaylistTest, MoveDownFromIndexTwoOfFour) {
-  AddNamed({"a", "b", "c", "d"});
-  const auto recordsBefore = playlist.Entries().size();
-  list.Select(2);
-  playlist.cmdPlaylistMoveDown_Click();
-
-  EXPECT_EQ(list.SelectedIndex(), 3);
-  EXPECT_EQ(list.focusCount, 1);
-  EXPECT_EQ(Data(), (std::vector<int>{0, 1, 3, 2}));
-  EXPECT_EQ(playlist.Entries().size(), recordsBefore);
-  EXPECT_EQ(fakes::ReadBytes(path), kHeader + FileLines(Entry("a")) + FileLines(Entry("b")) +
-                                        FileLines(Entry("d")) + FileLines(Entry("c")));
-}
-
-TEST_F(PlaylistTest, MoveUpTakesTheItemOnePlaceUp) {
-  AddNamed({"a", "b", "c"});
-  list.Select(2);
-  playlist.cmdPlayListMoveUp_Click();
-  EXPECT_EQ(Data(), (std::vector<int>{0, 2, 1}));
-  EXPECT_EQ(list.SelectedIndex(), 1);
-  EXPECT_EQ(playlist.EntryAtRow(1).ListText, Entry("c").ListText);
-}
-
-struct StillMoveCase {
-  const char* name;
-  int selected;
-  bool up;
-};
-
-class StillMoveTest : public PlaylistTest, public ::testing::WithParamInterface<StillMoveCase> {};
-
-TEST_P(StillMoveTest, NothingMovesButTheFileIsRewritten) {
-  const auto& c = GetParam();
-  AddNamed({"a", "b", "c"});
-  list.Select(c.selected);
-  if (c.up) {
-    playlist.cmdPlayListMoveUp_Click();
-  } else {
-    playlist.cmdPlaylistMoveDown_Click();
+// Every click rewrites the file, also when nothing can move.
+TEST_F(PlaylistTest, MovesUpAndDownButNotPastEitherEnd) {
+  struct Case {
+    int selected;
+    bool up;
+    std::vector<int> data;
+    int selectedAfter;
+  };
+  const Case cases[] = {{2, false, {0, 1, 3, 2}, 3},  {2, true, {0, 2, 1, 3}, 1},
+                        {0, true, {0, 1, 2, 3}, 0},   {3, false, {0, 1, 2, 3}, 3},
+                        {-1, true, {0, 1, 2, 3}, -1}, {-1, false, {0, 1, 2, 3}, -1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.selected << (c.up ? " up" : " down"));
+    Rig rig;
+    rig.AddNamed({"a", "b", "c", "d"});
+    rig.list.Select(c.selected);
+    if (c.up) {
+      rig.playlist.cmdPlayListMoveUp_Click();
+    } else {
+      rig.playlist.cmdPlaylistMoveDown_Click();
+    }
+    EXPECT_EQ(rig.Data(), c.data);
+    EXPECT_EQ(rig.list.SelectedIndex(), c.selectedAfter);
+    EXPECT_EQ(rig.list.focusCount, c.selectedAfter == c.selected ? 0 : 1);
+    EXPECT_EQ(rig.playlist.Entries().size(), 4u);
+    const char* names[] = {"a", "b", "c", "d"};
+    std::string expected = kHeader;
+    for (int record : c.data) expected += FileLines(Entry(names[record]));
+    EXPECT_EQ(rig.files.written.size(), 1u);
+    EXPECT_EQ(fakes::ReadBytes(rig.path), expected);
   }
-  EXPECT_EQ(Data(), (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(list.SelectedIndex(), c.selected);
-  EXPECT_EQ(list.focusCount, 0);
-  EXPECT_EQ(files.written.size(), 1u);
-  EXPECT_EQ(fakes::ReadBytes(path),
-            kHeader + FileLines(Entry("a")) + FileLines(Entry("b")) + FileLines(Entry("c")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, StillMoveTest,
-                         ::testing::Values(StillMoveCase{"FirstUp", 0, true},
-                                           StillMoveCase{"LastDown", 2, false},
-                                           StillMoveCase{"NoSelectionUp", -1, true},
-                                           StillMoveCase{"NoSelectionDown", -1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PlaylistTest, MoveOutsideTheListIsIgnored) {
-  AddNamed({"a", "b"});
-  playlist.MovePlaylistItem(0, 2);
-  playlist.MovePlaylistItem(5, 0);
-  playlist.MovePlaylistItem(-1, 0);
-  EXPECT_EQ(Data(), (std::vector<int>{0, 1}));
-}
-
-// --- the player's view -----------------------------------------------------
-
+// The player walks the rows in the list's order.
 TEST_F(PlaylistTest, RowsFollowTheListOrderNotTheRecordOrder) {
   AddNamed({"a", "b", "c"});
   playlist.MovePlaylistItem(0, 2);
+  for (const auto& [from, to] : {std::pair(0, 3), {5, 0}, {-1, 0}}) {
+    playlist.MovePlaylistItem(from, to);  // outside the list: ignored
+  }
+  EXPECT_EQ(Data(), (std::vector<int>{1, 2, 0}));
   ASSERT_EQ(playlist.RowCount(), 3);
   EXPECT_EQ(playlist.EntryAtRow(0).CachePath, Entry("b").CachePath);
   EXPECT_EQ(playlist.EntryAtRow(2).AudioPath, Entry("a").AudioPath);
   EXPECT_TRUE(playlist.EntryAtRow(3).CachePath.empty());
-
   playlist.SelectRow(1);
   EXPECT_EQ(list.SelectedIndex(), 1);
 }
-
-// --- save failures ---------------------------------------------------------
 
 TEST_F(PlaylistTest, SaveFailureIsShownNamingTheFileAndReasonAndLosesNothing) {
   AddNamed({"a", "b"});
@@ -411,26 +287,10 @@ TEST_F(PlaylistTest, SaveFailureIsShownNamingTheFileAndReasonAndLosesNothing) {
   EXPECT_NE(ui.messages[0].find(path), std::string::npos);
   EXPECT_NE(ui.messages[0].find("disk full"), std::string::npos);
   EXPECT_EQ(Data(), (std::vector<int>{1, 0}));
-
   const auto status = playlist.SavePlaylist();
   EXPECT_FALSE(status.ok());
   EXPECT_NE(status.message().find(path), std::string::npos);
   EXPECT_EQ(playlist.Entries().size(), 2u);
-}
-
-TEST(PlaylistRealFileStore, SaveIntoAMissingFolderIsReported) {
-  fakes::TempDir dir;
-  fakes::FakeListBox list;
-  fakes::FakeUserInterface ui;
-  platform::PosixFileStore files;
-  const std::string path = dir.File("no-such-folder/playlist.txt");
-  playlist::Playlist playlist(list, ui, files, path);
-  playlist.AddPlaylistEntry(Entry("a"));
-
-  EXPECT_FALSE(playlist.SavePlaylist().ok());
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].find(path), std::string::npos);
-  EXPECT_EQ(list.Count(), 1);
 }
 
 }  // namespace
