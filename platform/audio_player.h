@@ -34,6 +34,8 @@ class AudioPlayer {
   // True when no audio device could be used and the file plays silently, its
   // position following a steady real-time clock.
   virtual bool IsSilent() const = 0;
+  // Why the file plays silently ("no audio device: ..."); empty when it does not.
+  virtual std::string SilentReason() const = 0;
 };
 
 }  // namespace platform

@@ -92,13 +92,14 @@ PlayOutcome ShowPlayer::Play(int row) {
 
   if (platform::Status opened = audio_.Open(entry.AudioPath); !opened) {
     audio_.Close();
-    return Skip(row, "audio file " + entry.AudioPath, opened.message());
+    // The audio player's message already names the file.
+    return Skip(row, "audio", opened.message());
   }
   ui_.DoEvents();
   link_.SendKeepAlive();
   if (audio_.IsSilent()) {
-    window_.SetStatus("Show Running... No audio device could be used - " + entry.AudioPath +
-                      " plays silently");
+    window_.SetStatus("Show Running... " + entry.AudioPath +
+                      " plays silently: " + audio_.SilentReason());
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
 

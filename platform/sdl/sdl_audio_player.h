@@ -53,7 +53,7 @@ class SdlAudioPlayer final : public AudioPlayer {
   bool IsSilent() const override;
 
   // Why the current or last file plays silently ("" when it does not).
-  const std::string& SilentReason() const { return silentReason_; }
+  std::string SilentReason() const override { return silentReason_; }
 
  private:
   class FrameRing;

@@ -36,6 +36,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
     state = platform::kPlayStateStopped;
   }
   bool IsSilent() const override { return silent; }
+  std::string SilentReason() const override { return silent ? silentReason : std::string(); }
 
   int state = platform::kPlayStateStopped;
   int stateAfterOpen = platform::kPlayStatePlaying;
@@ -43,6 +44,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   double duration = 0.0;
   std::string openError;
   bool silent = false;
+  std::string silentReason = "no audio device";
   std::vector<std::string> opened;
   int polls = 0, stops = 0, closes = 0;
   std::function<void(FakeAudioPlayer&)> onPoll;
