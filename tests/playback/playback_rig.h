@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -23,29 +24,20 @@ namespace playback_test {
 
 using Record = importer::EventTable::Record;
 
-// "00 FF 41" -> bytes.
+// "00 FF 41" -> bytes, and back.
 inline std::string Hex(std::string_view text) {
   std::string bytes;
-  int digits = 0;
-  int value = 0;
-  for (char c : text) {
-    if (c == ' ') continue;
-    value = value * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-    if (++digits == 2) {
-      bytes.push_back(static_cast<char>(value));
-      digits = value = 0;
-    }
+  for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
+    bytes += static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
   }
   return bytes;
 }
-
 inline std::string ToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
+  char digits[4];
   for (unsigned char c : bytes) {
-    if (!text.empty()) text.push_back(' ');
-    text.push_back(kDigits[c >> 4]);
-    text.push_back(kDigits[c & 15]);
+    std::snprintf(digits, sizeof digits, text.empty() ? "%02X" : " %02X", c);
+    text += digits;
   }
   return text;
 }
@@ -64,11 +56,8 @@ inline Record Row(importer::Value sample, importer::Value device, importer::Valu
                                     start,  end,    shortCode, longCode};
   Record record;
   for (int i = 0; i < importer::kColumnCount; ++i) {
-    if (values[i]) {
-      record.values[static_cast<std::size_t>(i)] = *values[i];
-    } else {
-      record.nullMask = static_cast<std::uint8_t>(record.nullMask | (1u << i));
-    }
+    record.values[static_cast<std::size_t>(i)] = values[i].value_or(0);
+    if (!values[i]) record.nullMask = static_cast<std::uint8_t>(record.nullMask | (1u << i));
   }
   return record;
 }
@@ -76,9 +65,6 @@ inline Record Row(importer::Value sample, importer::Value device, importer::Valu
 // One-intensity row for device 1 whose intensity byte tells rows apart.
 inline Record Level(std::int32_t sample, std::int32_t intensity) {
   return Row(sample, 1, 1, 33, intensity);
-}
-inline std::string LevelBytes(std::int32_t intensity) {
-  return std::string("\x00\x01\x33", 3) + static_cast<char>(intensity) + std::string("\x01\x00", 2);
 }
 
 // What happened, in order, across the fakes.
@@ -100,6 +86,19 @@ struct Trace {
     }
     return writes;
   }
+  // The batches of Level rows written, as the digits of their intensities:
+  // "12 3" is a write of the rows of intensity 1 and 2, then one of 3. With
+  // `byPass`, every poll adds a "|": "||1" is a write after the second poll.
+  std::string Levels(bool byPass = false) const {
+    std::string text;
+    for (const auto& e : events) {
+      if (e.kind == Kind::Poll && byPass) text += '|';
+      if (e.kind != Kind::Write || e.text.size() == 4) continue;
+      if (!text.empty() && text.back() != '|') text += ' ';
+      for (std::size_t i = 3; i < e.text.size(); i += 6) text += static_cast<char>('0' + e.text[i]);
+    }
+    return text;
+  }
   int Count(Kind kind, std::string_view text = {}) const {
     int n = 0;
     for (const auto& e : events) n += e.kind == kind && (text.empty() || e.text == text);
@@ -111,7 +110,7 @@ struct Trace {
     std::vector<int> passes;
     int polls = 0;
     for (const auto& e : events) {
-      if (e.kind == Kind::Poll) ++polls;
+      polls += e.kind == Kind::Poll;
       if (e.kind == kind && kind != Kind::Poll && (text.empty() || e.text == text)) {
         passes.push_back(polls);
       }
@@ -123,11 +122,8 @@ struct Trace {
     std::vector<Event> pass;
     int polls = 0;
     for (const auto& e : events) {
-      if (e.kind == Kind::Poll) {
-        ++polls;
-        continue;
-      }
-      if (polls == n) pass.push_back(e);
+      polls += e.kind == Kind::Poll;
+      if (e.kind != Kind::Poll && polls == n) pass.push_back(e);
     }
     return pass;
   }
@@ -178,25 +174,15 @@ class FakeShowWindow : public playback::ShowWindow {
     trace_.Add(Trace::Kind::Select, std::to_string(row));
     if (onSelect) onSelect(row);
   }
-
-  const std::string& Status() const {
-    static const std::string kNone;
-    return statuses.empty() ? kNone : statuses.back();
-  }
+  std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
 
   bool showRunning = true;
-  int frameTiming = 1;
-  int portNumber = 3;
-  std::string dataRate = "115200";
-  std::string startTime = "12:00:00 AM";
-  std::string endTime = "11:59:59 PM";
-  std::vector<std::string> statuses;
-  int statusCount = 0;
-  std::vector<int> gaps;
-  std::vector<std::string> states;
+  int frameTiming = 1, portNumber = 3, statusCount = 0;
+  std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
+  std::vector<std::string> statuses, states;
+  std::vector<int> gaps, selected;
   std::vector<bool> savedWhileRunning;
   std::vector<playlist::PlaylistEntry> entries;
-  std::vector<int> selected;
   std::function<void(int)> onSelect;
 
  private:
@@ -206,10 +192,7 @@ class FakeShowWindow : public playback::ShowWindow {
 // The fakes wired together, with cache files in a temporary folder.
 struct Rig {
   Rig() {
-    ui.onDoEvents = [this](int count) {
-      trace.Add(Trace::Kind::Yield);
-      if (onYield) onYield(count);
-    };
+    ui.onDoEvents = [this](int) { trace.Add(Trace::Kind::Yield); };
   }
 
   // Adds a playlist entry whose cache file holds `rows`; returns its row.
@@ -258,7 +241,6 @@ struct Rig {
   fakes::FakeUserInterface ui;
   fakes::FakeClock clock{10LL * 3600 * 1000};
   fakes::FakeAudioPlayer audio;
-  std::function<void(int)> onYield;
 };
 
 }  // namespace playback_test

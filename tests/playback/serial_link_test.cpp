@@ -14,63 +14,49 @@ using playback_test::Rig;
 using playback_test::ToHex;
 using Kind = playback_test::Trace::Kind;
 
-const std::string kBurst = Hex("00 FF 41 00");
-const std::string kKeepAlive = Hex("00 FF 81 00");
-
 class SerialLinkTest : public testing::Test {
  protected:
   Rig rig;
   playback::SerialLink link{rig.port, rig.window, rig.ui, rig.clock};
 };
 
-TEST_F(SerialLinkTest, OpenConfiguresThePortFromTheWindow) {
+TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenAKeepAlive) {
   for (const char* rate : {"115200", "56000"}) {
     rig.window.dataRate = rate;
     rig.window.portNumber = 7;
+    rig.trace.events.clear();
     ASSERT_TRUE(link.OpenPort().ok());
     EXPECT_EQ(rig.port.portNumber, 7);
     EXPECT_EQ(rig.port.settings, std::string(rate) + ",N,8,1");
+    EXPECT_TRUE(link.IsPortOpen());
+    std::vector<std::string> trace;
+    for (const auto& e : rig.trace.events) {
+      if (e.kind == Kind::Write) trace.push_back(ToHex(e.text));
+      if (e.kind == Kind::Yield) trace.push_back("yield");
+    }
+    std::vector<std::string> expected;
+    for (int i = 0; i < 8; ++i) expected.insert(expected.end(), {"00 FF 41 00", "yield"});
+    expected.push_back("00 FF 81 00");
+    EXPECT_EQ(trace, expected);
     link.ClosePort();
     EXPECT_FALSE(link.IsPortOpen());
   }
+  EXPECT_EQ(rig.window.gaps, (std::vector<int>{0, 0}));
 }
 
-TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenAKeepAlive) {
-  ASSERT_TRUE(link.OpenPort().ok());
-  std::vector<std::string> trace;
-  for (const auto& e : rig.trace.events) {
-    if (e.kind == Kind::Write) trace.push_back(ToHex(e.text));
-    if (e.kind == Kind::Yield) trace.push_back("yield");
-  }
-  std::vector<std::string> expected;
-  for (int i = 0; i < 8; ++i) {
-    expected.push_back("00 FF 41 00");
-    expected.push_back("yield");
-  }
-  expected.push_back("00 FF 81 00");
-  EXPECT_EQ(trace, expected);
-  EXPECT_TRUE(link.IsPortOpen());
-  EXPECT_EQ(rig.window.gaps, std::vector<int>{0});
-}
-
+// Whole seconds of the time of day, negative across midnight.
 TEST_F(SerialLinkTest, KeepAliveShowsWholeSecondsSinceThePreviousOne) {
-  rig.clock.SetTimeOfDay(21, 0, 0);
+  rig.clock.SetTimeOfDay(23, 59, 56);
   ASSERT_TRUE(link.OpenPort().ok());
-  rig.clock.Advance(2900);  // 21:00:02.9
+  rig.clock.Advance(2900);  // 23:59:58.9
   link.SendKeepAlive();
-  rig.clock.Advance(200);  // 21:00:03.1
+  rig.clock.Advance(200);  // 23:59:59.1
   link.SendKeepAlive();
-  EXPECT_EQ(rig.window.gaps, (std::vector<int>{0, 2, 1}));
-  EXPECT_EQ(link.LastKeepAliveTime(), 21 * 3600 + 3);
-  EXPECT_EQ(rig.port.writes.back(), kKeepAlive);
-}
-
-TEST_F(SerialLinkTest, KeepAliveGapAcrossMidnightIsNegative) {
-  rig.clock.SetTimeOfDay(23, 59, 59);
-  ASSERT_TRUE(link.OpenPort().ok());
-  rig.clock.Advance(2000);
+  rig.clock.Advance(1000);  // 00:00:00.1
   link.SendKeepAlive();
-  EXPECT_EQ(rig.window.gaps.back(), 1 - (24 * 3600 - 1));
+  EXPECT_EQ(rig.window.gaps, (std::vector<int>{0, 2, 1, -86399}));
+  EXPECT_EQ(link.LastKeepAliveTime(), 0);
+  EXPECT_EQ(rig.port.writes.back(), Hex("00 FF 81 00"));
 }
 
 TEST_F(SerialLinkTest, OpenFailureNamesPortAndReasonAndWritesNothing) {
@@ -81,6 +67,12 @@ TEST_F(SerialLinkTest, OpenFailureNamesPortAndReasonAndWritesNothing) {
   EXPECT_NE(opened.message().find("Device or resource busy"), std::string::npos);
   EXPECT_TRUE(rig.port.writes.empty());
   EXPECT_TRUE(rig.window.gaps.empty());
+
+  rig.port.openError.clear();
+  rig.port.writeError = "Input/output error";  // the burst cannot be written
+  EXPECT_FALSE(link.OpenPort().ok());
+  EXPECT_FALSE(link.IsPortOpen());
+  EXPECT_NE(rig.window.Status().find("Input/output error"), std::string::npos);
 }
 
 TEST_F(SerialLinkTest, LostPortIsReportedOnceAndLaterWritesAreSkipped) {
@@ -122,14 +114,6 @@ TEST_F(SerialLinkTest, PortThatStaysOpenAfterAFailedWriteIsClosedToBeAnnouncedAg
   port.fail = false;
   ASSERT_TRUE(stubborn.OpenPort().ok());
   EXPECT_EQ(port.openCount, 2);
-}
-
-TEST_F(SerialLinkTest, BurstThatCannotBeWrittenMakesOpenFail) {
-  rig.port.writeError = "Input/output error";
-  const platform::Status opened = link.OpenPort();
-  EXPECT_FALSE(opened.ok());
-  EXPECT_FALSE(link.IsPortOpen());
-  EXPECT_NE(rig.window.Status().find("Input/output error"), std::string::npos);
 }
 
 }  // namespace
