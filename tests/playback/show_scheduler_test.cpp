@@ -43,7 +43,8 @@ struct SchedulerRig : playback_test::Rig {
   SchedulerRig() {
     window.showRunning = false;
     window.onSelect = [this](int row) {
-      plays.push_back({row, clock.ms});
+      playRows.push_back(row);
+      playTimes.push_back(clock.ms);
       if (stopWhen && stopWhen()) window.showRunning = false;
     };
     clock.onSleep = [this](int sleeps) {
@@ -70,26 +71,17 @@ struct SchedulerRig : playback_test::Rig {
     };
   }
   void StopAtPlay(std::size_t n) {
-    stopWhen = [this, n] { return plays.size() >= n; };
+    stopWhen = [this, n] { return playRows.size() >= n; };
   }
   void StopAtSleep(int n) {
     stopWhen = [this, n] { return clock.sleeps >= n; };
-  }
-  Times PlayTimes() const {
-    Times times;
-    for (const auto& p : plays) times.push_back(p.second);
-    return times;
-  }
-  std::vector<int> PlayRows() const {
-    std::vector<int> rows;
-    for (const auto& p : plays) rows.push_back(p.first);
-    return rows;
   }
   void Start() { scheduler.cmdShowStart_Click(); }
 
   playback::SerialLink link{port, window, ui, clock};
   playback::ShowScheduler scheduler{window, link, audio, ui, clock};
-  std::vector<std::pair<int, long long>> plays;  // row, time
+  std::vector<int> playRows;  // the rows selected to play, in order
+  Times playTimes;            // and when
   std::function<bool()> stopWhen;
   std::function<void(int)> atSleep;
   bool portOpenWhilePaused = false;
@@ -131,7 +123,7 @@ TEST_F(ShowSchedulerTest, WindowOpensOnItsStartSecondAndRunningTextReturns) {
   StopAtPlay(2);
   Start();
 
-  EXPECT_EQ(PlayTimes(), (Times{Ms(0, 17, 30, 0), Ms(0, 17, 30, 10)}));
+  EXPECT_EQ(playTimes, (Times{Ms(0, 17, 30, 0), Ms(0, 17, 30, 10)}));
   ASSERT_GE(window.statuses.size(), 3u);
   EXPECT_EQ(window.statuses[0], playback::kRunningText);
   EXPECT_EQ(window.statuses[1], playback::kPausedText);
@@ -149,7 +141,7 @@ TEST_F(ShowSchedulerTest, EntryStartedBeforeTheEndPlaysOutThenTheShowWaitsForTom
   Songs({60000});
   StopAtPlay(2);
   Start();
-  EXPECT_EQ(PlayTimes(), (Times{Ms(0, 22, 59, 30), Ms(1, 17, 30, 0)}));
+  EXPECT_EQ(playTimes, (Times{Ms(0, 22, 59, 30), Ms(1, 17, 30, 0)}));
   EXPECT_FALSE(portOpenWhilePaused);
   EXPECT_EQ(port.openCount, 2);
   EXPECT_EQ(audio.opened.size(), 2u);
@@ -164,9 +156,9 @@ TEST_F(ShowSchedulerTest, EqualStartAndEndMakeAOneSecondWindowThatRestartsAtRowZ
   Start();
   // Each entry ends inside the end time's own second: the end-time test
   // closes the port, the window test still passes, and row 0 plays again.
-  EXPECT_EQ(PlayRows(), (std::vector<int>{0, 0, 0, 0}));
-  EXPECT_EQ(PlayTimes(), (Times{Ms(0, 20, 0, 0), Ms(0, 20, 0, 0, 300), Ms(0, 20, 0, 0, 600),
-                                Ms(0, 20, 0, 0, 900)}));
+  EXPECT_EQ(playRows, (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(playTimes, (Times{Ms(0, 20, 0, 0), Ms(0, 20, 0, 0, 300), Ms(0, 20, 0, 0, 600),
+                              Ms(0, 20, 0, 0, 900)}));
   EXPECT_EQ(port.openCount, 5);
   EXPECT_EQ(window.Status(), playback::kStoppedText);
 }
@@ -178,7 +170,7 @@ TEST_F(ShowSchedulerTest, StartLaterThanEndNeverOpensTheWindow) {
   Songs({1000});
   stopWhen = [this] { return clock.ms >= Ms(1, 21, 0, 0); };
   Start();
-  EXPECT_TRUE(plays.empty());
+  EXPECT_TRUE(playRows.empty());
   EXPECT_EQ(clock.sleeps, 24 * 36000);
   EXPECT_EQ(port.openCount, 1);
   EXPECT_EQ(window.Status(), playback::kStoppedText);
@@ -193,7 +185,7 @@ TEST_F(ShowSchedulerTest, WholePlaylistPlaysInOrderAndTheWindowIsTestedBetweenPa
   // One entry a second from 10:00:00. The entry started at :09 ends at :10,
   // the end time: the pass is abandoned, but :10 is still inside the window,
   // so row 0 plays once more; after it the window has closed.
-  EXPECT_EQ(PlayRows(), (std::vector<int>{0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 0}));
+  EXPECT_EQ(playRows, (std::vector<int>{0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 0}));
   EXPECT_EQ(clock.sleeps, 1);
 }
 
@@ -209,7 +201,7 @@ TEST_F(ShowSchedulerTest, StartOutsideTheWindowAnnouncesThenClosesThePortUntilSt
   EXPECT_EQ(port.writes.size(), 9u);  // burst x8, keep-alive
   EXPECT_FALSE(portOpenWhilePaused);
   EXPECT_EQ(clock.sleeps, 5);
-  EXPECT_TRUE(plays.empty());
+  EXPECT_TRUE(playRows.empty());
   EXPECT_EQ(window.states, (States{"running", "stopped"}));
   EXPECT_EQ(window.Status(), playback::kStoppedText);
   EXPECT_EQ(trace.events.back().kind, Kind::Yield);
@@ -242,7 +234,7 @@ TEST_F(ShowSchedulerTest, PortThatWillNotOpenOnStartIsReportedAndEndsTheShow) {
                 "The show couldn't autostart because the specified port is invalid.  This could "
                 "be because of one of the following reasons:\r\nA) The port is in use by another "
                 "application\r\nB) The port number is incorrect"});
-  EXPECT_TRUE(plays.empty());
+  EXPECT_TRUE(playRows.empty());
   EXPECT_TRUE(audio.opened.empty());
   EXPECT_EQ(window.states, (States{"running", "stopped"}));
   EXPECT_EQ(window.Status(), playback::kStoppedText);
@@ -260,7 +252,7 @@ TEST_F(ShowSchedulerTest, NothingPlayableWaitsTenSecondsAndRecoversWhenTheFileRe
   Start();
 
   // Three passes skip it (after 0, 10 and 20 s of waiting); the fourth plays.
-  EXPECT_EQ(PlayTimes(), (Times{start, start + 10000, start + 20000, start + 30000}));
+  EXPECT_EQ(playTimes, (Times{start, start + 10000, start + 20000, start + 30000}));
   EXPECT_EQ(audio.opened.size(), 1u);
   EXPECT_EQ(clock.sleeps, 300);
   EXPECT_FALSE(portOpenWhilePaused);
@@ -287,7 +279,7 @@ TEST_F(ShowSchedulerTest, SkippedEntryAmongPlayableOnesCausesNoWait) {
   Songs({3000});
   StopAtPlay(4);
   Start();
-  EXPECT_EQ(PlayRows(), (std::vector<int>{0, 1, 0, 1}));
+  EXPECT_EQ(playRows, (std::vector<int>{0, 1, 0, 1}));
   EXPECT_EQ(clock.sleeps, 0);
 }
 
@@ -296,7 +288,7 @@ TEST_F(ShowSchedulerTest, TimeTextThatIsNotATimeKeepsTheShowPausedAndSaysWhich) 
   Songs({1000});
   StopAtSleep(3);
   Start();
-  EXPECT_TRUE(plays.empty());
+  EXPECT_TRUE(playRows.empty());
   ASSERT_GE(window.statuses.size(), 2u);
   EXPECT_NE(window.statuses[1].find("\"half past ten\""), std::string::npos) << window.statuses[1];
 }
