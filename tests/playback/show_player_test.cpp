@@ -308,6 +308,17 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
   EXPECT_EQ(audio.state, platform::kPlayStateStopped);
 }
 
+TEST_F(ShowPlayerTest, SilentAudioPlaysOnAndTheStatusLineSaysWhy) {
+  audio.silent = true;
+  audio.silentReason = "no audio device";
+  const int row = AddEntry("song", {Level(0, 1)});
+  ScriptAudio({0});
+  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(trace.Levels(), "1");
+  EXPECT_NE(window.Status().find("song.wav plays silently: no audio device"), std::string::npos)
+      << window.Status();
+}
+
 TEST_F(ShowPlayerTest, PortLostMidEntryLetsTheEntryFinishAndTheNextEntryReopens) {
   const int row = AddEntry("song", {Level(1000, 1), Level(50000, 2), Level(100000, 3)});
   SteadyAudio(1000, 150000, [&](int poll) {
