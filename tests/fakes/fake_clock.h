@@ -12,10 +12,7 @@ class FakeClock : public platform::Clock {
  public:
   explicit FakeClock(long long startMs = 0) : ms(startMs) {}
 
-  int SecondsOfDay() override {
-    ++reads;
-    return static_cast<int>((ms / 1000) % platform::kSecondsPerDay);
-  }
+  int SecondsOfDay() override { return static_cast<int>((ms / 1000) % platform::kSecondsPerDay); }
   void Sleep100ms() override {
     ++sleeps;
     ms += 100;
@@ -29,7 +26,6 @@ class FakeClock : public platform::Clock {
   void Advance(long long deltaMs) { ms += deltaMs; }
 
   long long ms;
-  int reads = 0;
   int sleeps = 0;
   std::function<void(int)> onSleep;
 };

@@ -35,13 +35,6 @@ class FakeSerialPort : public platform::SerialPort {
     return platform::Status::Ok();
   }
 
-  // Every byte written since the last call, concatenated.
-  std::string AllBytes() const {
-    std::string all;
-    for (const auto& w : writes) all += w;
-    return all;
-  }
-
   int portNumber = 0;
   std::string settings;
   bool open = false;

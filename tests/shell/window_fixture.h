@@ -5,18 +5,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_entry.h"
 #include "shell/frm_main.h"
@@ -28,9 +22,12 @@
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_serial_port.h"
 #include "tests/fakes/fake_user_interface.h"
-#include "tests/shell/temp_dir.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace shelltest {
+
+using fakes::ReadBytes;
+using fakes::WriteBytes;
 
 inline constexpr const char* kSpectrumKey =
     "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell";
@@ -63,35 +60,27 @@ class WindowTest : public ::testing::Test {
         port,
         audio,
         registry,
-        files,
+        store ? *store : files,
         launcher,
-        dir.Path(),
-        locateWinRar ? locateWinRar
-                     : [this](const shell::RegistryTextReader&) { return winRarPath; },
+        appDir.empty() ? dir.path().string() : appDir,
+        locateWinRar,
         [this](int code) {
           endCodes.push_back(code);
           if (onEndProgram) onEndProgram();
         },
-        [this](int number) {
-          describedPorts.push_back(number);
-          return "COM" + std::to_string(number) + " = " + portDevice;
-        }};
+        [this](int number) { return "COM" + std::to_string(number) + " = " + portDevice; }};
   }
 
-  shell::frmMain& Build() {
-    window = std::make_unique<shell::frmMain>(MakeServices());
-    return *window;
-  }
-
-  shell::frmMain& Start() {
+  void Build() { window = std::make_unique<shell::frmMain>(MakeServices()); }
+  void Start() {
     Build();
     window->Form_Load();
-    return *window;
   }
 
-  void WritePreferences(const std::string& bytes) { WriteFile(PreferencesPath(), bytes); }
-  std::string PreferencesPath() const { return dir.File("preferences.txt"); }
-  std::string Preferences() const { return ReadFile(PreferencesPath()); }
+  void WritePreferences(const std::string& bytes) {
+    WriteBytes(dir.File("preferences.txt"), bytes);
+  }
+  std::string Preferences() const { return ReadBytes(dir.File("preferences.txt")); }
 
   // Line `n` (1-based) of the preferences file as written.
   std::string PreferencesLine(int n) const {
@@ -110,46 +99,34 @@ class WindowTest : public ::testing::Test {
   QComboBox& List(const char* name) const { return Child<QComboBox>(name); }
   std::string Selected(const char* name) const { return List(name).currentText().toStdString(); }
   QPushButton& Button(const char* name) const { return Child<QPushButton>(name); }
-
-  // A compiled sequence with an (empty) audio file beside it, as an import
-  // leaves them; not yet in any playlist.
-  playlist::PlaylistEntry MakeSequence(const std::string& name,
-                                       std::vector<importer::EventTable::Record> rows) {
-    std::filesystem::create_directories(dir.File("Cache"));
-    playlist::PlaylistEntry entry;
-    entry.AudioPath = dir.File(name + ".wav");
-    entry.CachePath = dir.File("Cache/" + name + ".csq");
-    entry.ListText = name;
-    entry.Version = playlist::kProgramVersion;
-    entry.SourcePath = "/shows/" + name + ".msq";
-    WriteFile(entry.AudioPath, "RIFF");
-    fakes::FakeFileStore cacheFiles;  // keeps `files` to the window's own writes
-    const platform::Status saved = importer::SaveSequenceCache(
-        importer::EventTable::FromRecords(std::move(rows)), entry.CachePath, cacheFiles);
-    if (!saved) throw std::runtime_error(saved.message());
-    return entry;
+  std::uint32_t Colour(const char* name) const {
+    return shell::frmMain::ColourCode(Child<QWidget>(name));
   }
+
   // playlist.txt as the player writes it, for the next start-up.
   void WritePlaylist(const std::vector<playlist::PlaylistEntry>& entries) {
     std::vector<const playlist::PlaylistEntry*> pointers;
     for (const auto& entry : entries) pointers.push_back(&entry);
-    WriteFile(dir.File("playlist.txt"), playlist::FormatPlaylistFile(pointers));
+    WriteBytes(dir.File("playlist.txt"), playlist::FormatPlaylistFile(pointers));
   }
 
-  TempDir dir;
+  fakes::TempDir dir;
   fakes::FakeUserInterface ui;
   fakes::FakeClock clock;
   fakes::FakeSerialPort port;
   fakes::FakeAudioPlayer audio;
   fakes::FakeRegistry registry;
   fakes::FakeFileStore files;
+  platform::FileStore* store = nullptr;  // set: used instead of `files`
+  std::string appDir;                    // set: the program folder instead of `dir`
   std::string winRarPath = "/opt/glimmerfield/glimmer-extract";
-  shell::WinRarLocator locateWinRar;  // unset: answers winRarPath
+  shell::WinRarLocator locateWinRar = [this](const shell::RegistryTextReader&) {
+    return winRarPath;
+  };
   fakes::FakeProcessLauncher launcher;
   std::vector<int> endCodes;
   std::function<void()> onEndProgram;       // sees the world as the program ends
   std::string portDevice = "/dev/ttyUSB0";  // what every COM number maps to
-  std::vector<int> describedPorts;
   std::unique_ptr<shell::frmMain> window;
 };
 

@@ -1,58 +1,71 @@
+#include "shell/winrar_locator.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
-#include "shell/winrar_locator.h"
-#include "tests/shell/temp_dir.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 
-struct CommandCase {
-  std::string command;
-  std::string path;
-};
-
-class CommandTextTest : public ::testing::TestWithParam<CommandCase> {};
-
-TEST_P(CommandTextTest, CutsBeforeTheLastBlankAndDropsQuotes) {
-  EXPECT_EQ(shell::WinRarPathFromCommand(GetParam().command), GetParam().path);
+TEST(WinRarLocatorTest, CommandTextIsCutBeforeTheLastBlankWithoutQuotes) {
+  const struct {
+    std::string command, path;
+  } cases[] = {
+      {"\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "C:\\Program Files\\WinRAR\\WinRAR.exe"},
+      {"C:\\Program Files\\WinRAR\\WinRAR.exe", "C:\\Program"},
+      {"\"C:\\WinRAR\\WinRAR.exe\" x \"%1\"", "C:\\WinRAR\\WinRAR.exe x"},
+      // No blank at all: the whole text is the program, without quotes.
+      {"\"C:\\WinRAR\\WinRAR.exe\"", "C:\\WinRAR\\WinRAR.exe"},
+      {"C:\\WinRAR\\WinRAR.exe", "C:\\WinRAR\\WinRAR.exe"},
+      {"\"C:\\WinRAR\\WinRAR.exe\" ", "C:\\WinRAR\\WinRAR.exe"},
+      {"", ""}};
+  for (const auto& c : cases)
+    EXPECT_EQ(shell::WinRarPathFromCommand(c.command), c.path) << c.command;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, CommandTextTest,
-    ::testing::Values(CommandCase{"\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"",
-                                  "C:\\Program Files\\WinRAR\\WinRAR.exe"},
-                      CommandCase{"C:\\Program Files\\WinRAR\\WinRAR.exe", "C:\\Program"},
-                      CommandCase{"\"C:\\WinRAR\\WinRAR.exe\" x \"%1\"",
-                                  "C:\\WinRAR\\WinRAR.exe x"},
-                      // No blank at all: the whole text is the program, without quotes.
-                      CommandCase{"\"C:\\WinRAR\\WinRAR.exe\"", "C:\\WinRAR\\WinRAR.exe"},
-                      CommandCase{"C:\\WinRAR\\WinRAR.exe", "C:\\WinRAR\\WinRAR.exe"},
-                      CommandCase{"\"C:\\WinRAR\\WinRAR.exe\" ", "C:\\WinRAR\\WinRAR.exe"},
-                      CommandCase{"", ""}));
-
-TEST(RemoveQuotesTest, KeepsBlanks) {
-  EXPECT_EQ(shell::RemoveQuotes("\"C:\\My Tools\\WinRAR.exe\""), "C:\\My Tools\\WinRAR.exe");
-  EXPECT_EQ(shell::RemoveQuotes("a\"\"b\""), "ab");
+TEST(WinRarLocatorTest, OpenCommandFirstThenAppPaths) {
+  const struct {
+    const char* name;
+    std::string command, appPath;  // "" = value absent
+    std::string expected;          // "" = not found
+  } cases[] = {
+      {"Quoted", "\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "",
+       "C:\\Program Files\\WinRAR\\WinRAR.exe"},
+      {"SecondKeyKeepsBlanks", "", "\"C:\\My Tools\\WinRAR.exe\"", "C:\\My Tools\\WinRAR.exe"},
+      {"FirstKeyWins", "\"C:\\A\\WinRAR.exe\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\A\\WinRAR.exe"},
+      {"EmptyPathFallsBack", "\"\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\B\\WinRAR.exe"},
+      {"Neither", "", "", ""}};
+  for (const auto& c : cases) {
+    const std::map<std::string, std::string> values = {{shell::kWinRarCommandKey, c.command},
+                                                       {shell::kWinRarAppPathKey, c.appPath}};
+    const auto read = [&](const std::string& key, const std::string& value) {
+      EXPECT_EQ(value, "") << "only default values are read";
+      return values.at(key);
+    };
+    EXPECT_EQ(shell::LocateWinRarInRegistry(read), c.expected) << c.name;
+  }
 }
 
-TEST(LocateExtractorBesideTest, NeedsAnExecutableFile) {
+TEST(WinRarLocatorTest, ExtractorBesideThePlayerMustBeAnExecutableFile) {
   namespace fs = std::filesystem;
-  shelltest::TempDir dir;
+  fakes::TempDir dir;
+  const std::string folder = dir.path().string();
   const std::string program = dir.File("glimmer-extract");
-  EXPECT_EQ(shell::LocateExtractorBeside(dir.Path()), "");
+  EXPECT_EQ(shell::LocateExtractorBeside(folder), "");
 
   fs::create_directory(program);
-  EXPECT_EQ(shell::LocateExtractorBeside(dir.Path()), "") << "a folder is no program";
+  EXPECT_EQ(shell::LocateExtractorBeside(folder), "") << "a folder is no program";
   fs::remove(program);
 
-  shelltest::WriteFile(program, "#!/bin/sh\n");
+  fakes::WriteBytes(program, "#!/bin/sh\n");
   fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(shell::LocateExtractorBeside(dir.Path()), "") << "not executable";
+  EXPECT_EQ(shell::LocateExtractorBeside(folder), "") << "not executable";
 
   fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
-  EXPECT_EQ(shell::LocateExtractorBeside(dir.Path()), program);
+  EXPECT_EQ(shell::LocateExtractorBeside(folder), program);
 }
 
 }  // namespace
