@@ -1,114 +1,97 @@
-#include <unistd.h>
+#include "platform/posix/serial_port_map.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "platform/posix/serial_port_map.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::DescribeSerialPort;
 using platform::MapSerialPort;
-using platform::SerialDevicesInComOrder;
-
-std::vector<std::string> Order(const std::vector<std::string>& entries,
-                               const std::set<std::string>& uarts) {
-  return SerialDevicesInComOrder(entries,
-                                 [&](const std::string& name) { return uarts.count(name) > 0; });
-}
 
 TEST(SerialDeviceOrder, UsbAdaptersFirstThenBuiltinPortsWithHardwareByNumber) {
-  const std::vector<std::string> dev = {"ttyS1", "ttyUSB10", "console", "ttyUSB2", "ttyACM0",
-                                        "ttyS0", "ttyS10",   "ttyUSBx", "tty",     "tty1",
-                                        "ttyS2", "ttyUSB",   "null",    "ttyACM1"};
-  EXPECT_EQ(Order(dev, {"ttyS0", "ttyS10"}),
+  const std::set<std::string> uarts = {"ttyS0", "ttyS10", "ttyS3"};
+  const auto order = [&](const std::vector<std::string>& entries) {
+    return platform::SerialDevicesInComOrder(
+        entries, [&](const std::string& name) { return uarts.count(name) > 0; });
+  };
+  EXPECT_EQ(order({"ttyS1", "ttyUSB10", "console", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS10",
+                   "ttyUSBx", "tty", "tty1", "ttyS2", "ttyUSB", "null", "ttyACM1"}),
             (std::vector<std::string>{"/dev/ttyUSB2", "/dev/ttyUSB10", "/dev/ttyACM0",
                                       "/dev/ttyACM1", "/dev/ttyS0", "/dev/ttyS10"}));
+  // Built-in ports without hardware behind them are placeholders, not counted.
+  EXPECT_EQ(order({"ttyS1", "ttyS2"}), std::vector<std::string>{});
 }
 
-TEST(SerialDeviceOrder, PlaceholderBuiltinPortsAreNotCounted) {
-  EXPECT_EQ(Order({"ttyS0", "ttyS1", "ttyS2", "ttyS3"}, {}), std::vector<std::string>{});
-  EXPECT_EQ(Order({"ttyS3", "ttyS1"}, {"ttyS3"}), std::vector<std::string>{"/dev/ttyS3"});
-}
-
+// The port numbers map onto devices the test lists, and onto links it puts in
+// the program folder's dosdevices folder.
 class SerialPortMapTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/glimmer-map-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    appDir = dir;
-  }
-  void TearDown() override { fs::remove_all(appDir); }
   void Pin(int n, const std::string& target) {
-    fs::create_directories(fs::path(appDir) / "dosdevices");
-    fs::create_symlink(target, fs::path(appDir) / "dosdevices" / ("com" + std::to_string(n)));
+    fs::create_directories(dir.path() / "dosdevices");
+    fs::create_symlink(target, dir.path() / "dosdevices" / ("com" + std::to_string(n)));
   }
-  std::string appDir;
+  fakes::TempDir dir;
+  const std::string appDir = dir.path().string();
   const std::vector<std::string> present = {"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"};
 };
 
-TEST_F(SerialPortMapTest, PortNIsTheNthPresentDevice) {
-  EXPECT_EQ(MapSerialPort(1, appDir, present).value().device, "/dev/ttyUSB0");
-  EXPECT_EQ(MapSerialPort(3, appDir, present).value().device, "/dev/ttyS0");
-  EXPECT_FALSE(MapSerialPort(3, appDir, present).value().pinned);
-}
-
-TEST_F(SerialPortMapTest, PortBeyondThePresentDevicesSaysWhatWasFound) {
-  auto mapped = MapSerialPort(4, appDir, present);
-  ASSERT_FALSE(mapped.ok());
-  EXPECT_NE(mapped.message().find("COM4: no serial device"), std::string::npos);
-  EXPECT_NE(mapped.message().find("/dev/ttyUSB0 /dev/ttyACM0 /dev/ttyS0"), std::string::npos)
-      << mapped.message();
-  EXPECT_NE(mapped.message().find("dosdevices/com4"), std::string::npos) << mapped.message();
-
-  auto none = MapSerialPort(1, appDir, {});
-  ASSERT_FALSE(none.ok());
-  EXPECT_NE(none.message().find("none found"), std::string::npos) << none.message();
-}
-
-TEST_F(SerialPortMapTest, NumbersOutsideOneToSixteenAreRejected) {
-  EXPECT_FALSE(MapSerialPort(0, appDir, present).ok());
-  EXPECT_FALSE(MapSerialPort(17, appDir, present).ok());
-  EXPECT_NE(MapSerialPort(17, appDir, present).message().find("1 to 16"), std::string::npos);
-}
-
-TEST_F(SerialPortMapTest, DosdevicesLinkWinsOverTheListing) {
-  Pin(1, "/dev/ttyS5");
-  auto mapped = MapSerialPort(1, appDir, present);
-  ASSERT_TRUE(mapped.ok());
-  EXPECT_EQ(mapped.value().device, "/dev/ttyS5");
-  EXPECT_TRUE(mapped.value().pinned);
-  // Other numbers still count the listing.
-  EXPECT_EQ(MapSerialPort(2, appDir, present).value().device, "/dev/ttyACM0");
-  // A link gives a port beyond the present devices, too.
-  Pin(9, "/dev/ttyUSB3");
-  EXPECT_EQ(MapSerialPort(9, appDir, present).value().device, "/dev/ttyUSB3");
-}
-
-TEST_F(SerialPortMapTest, RelativeLinkIsResolvedFromTheDosdevicesFolder) {
-  std::ofstream(fs::path(appDir) / "fake-tty") << "";
-  Pin(2, "../fake-tty");
-  EXPECT_EQ(MapSerialPort(2, appDir, present).value().device, appDir + "/dosdevices/../fake-tty");
-}
-
-TEST_F(SerialPortMapTest, DescriptionsForTheTooltip) {
-  EXPECT_EQ(DescribeSerialPort(1, appDir, present), "COM1 = /dev/ttyUSB0");
-  EXPECT_EQ(DescribeSerialPort(3, appDir, present), "COM3 = /dev/ttyS0");
-  EXPECT_EQ(DescribeSerialPort(4, appDir, present), "COM4: no serial device");
-
-  std::ofstream(fs::path(appDir) / "fake-tty") << "";
+TEST_F(SerialPortMapTest, PortNIsTheNthPresentDeviceUnlessADosdevicesLinkSaysOtherwise) {
+  fakes::WriteBytes(dir.File("fake-tty"), "");
+  Pin(1, appDir + "/fake-tty");
   Pin(5, appDir + "/fake-tty");
-  EXPECT_EQ(DescribeSerialPort(5, appDir, present),
-            "COM5 = " + appDir + "/fake-tty (dosdevices/com5)");
   Pin(6, appDir + "/unplugged");
-  EXPECT_EQ(DescribeSerialPort(6, appDir, present),
-            "COM6 = " + appDir + "/unplugged (dosdevices/com6, missing)");
+  Pin(7, "../fake-tty");  // relative to the dosdevices folder
+  const struct {
+    int number;
+    std::string device;       // "" when there is none
+    std::string description;  // for the tooltip
+  } cases[] = {
+      {1, appDir + "/fake-tty", "COM1 = " + appDir + "/fake-tty (dosdevices/com1)"},
+      {2, "/dev/ttyACM0", "COM2 = /dev/ttyACM0"},  // the listing still counts
+      {3, "/dev/ttyS0", "COM3 = /dev/ttyS0"},
+      {4, "", "COM4: no serial device"},
+      {5, appDir + "/fake-tty", "COM5 = " + appDir + "/fake-tty (dosdevices/com5)"},
+      {6, appDir + "/unplugged", "COM6 = " + appDir + "/unplugged (dosdevices/com6, missing)"},
+      {7, appDir + "/dosdevices/../fake-tty",
+       "COM7 = " + appDir + "/dosdevices/../fake-tty (dosdevices/com7)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    const auto mapped = MapSerialPort(c.number, appDir, present);
+    ASSERT_EQ(mapped.ok(), !c.device.empty()) << mapped.message();
+    if (mapped.ok()) {
+      EXPECT_EQ(mapped.value().device, c.device);
+      EXPECT_EQ(mapped.value().pinned, c.number != 2 && c.number != 3);
+    }
+    EXPECT_EQ(DescribeSerialPort(c.number, appDir, present), c.description);
+  }
+}
+
+TEST_F(SerialPortMapTest, UnmappedNumbersSayWhatWasFoundAndWhy) {
+  const struct {
+    int number;
+    std::vector<std::string> devices;
+    std::vector<std::string> said;
+  } cases[] = {
+      {4,
+       present,
+       {"COM4: no serial device", "/dev/ttyUSB0 /dev/ttyACM0 /dev/ttyS0", "dosdevices/com4"}},
+      {1, {}, {"none found"}},
+      {0, present, {"1 to 16"}},
+      {17, present, {"1 to 16"}}};
+  for (const auto& c : cases) {
+    const auto mapped = MapSerialPort(c.number, appDir, c.devices);
+    ASSERT_FALSE(mapped.ok()) << c.number;
+    for (const std::string& text : c.said) {
+      EXPECT_NE(mapped.message().find(text), std::string::npos) << mapped.message();
+    }
+  }
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
 #include "platform/posix/wine_registry.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 
@@ -16,23 +14,12 @@ using platform::WineRegistry;
 // A system.reg written by the test into its own folder.
 class WineRegistryTest : public ::testing::Test {
  protected:
-  WineRegistryTest() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "glimmer-winereg-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    dir_ = pattern;
-  }
-  ~WineRegistryTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   std::string Write(const std::string& body) {
-    const std::string path = dir_ + "/system.reg";
-    std::ofstream(path, std::ios::binary) << "WINE REGISTRY Version 2\n"
-                                             ";; All keys relative to \\\\Machine\n\n"
-                                             "#arch=win64\n\n"
-                                          << body;
+    const std::string path = dir_.File("system.reg");
+    fakes::WriteBytes(path,
+                      "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                      "#arch=win64\n\n" +
+                          body);
     return path;
   }
 
@@ -64,7 +51,7 @@ class WineRegistryTest : public ::testing::Test {
     return bytes;
   }
 
-  std::string dir_;
+  fakes::TempDir dir_;
 };
 
 constexpr const char* kSample =
@@ -88,62 +75,47 @@ constexpr const char* kSample =
     "\"Octal\"=\"a\\0b\"\n"
     "\"Empty\"=\"\"\n";
 
-TEST_F(WineRegistryTest, ReadsEachNotation) {
+TEST_F(WineRegistryTest, ReadsEachNotationAndFindsNamesWhateverTheirCase) {
   WineRegistry registry(Write(kSample));
-  struct Case {
-    const char* name;
+  const std::string spectrum = "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell";
+  const std::string command = "SOFTWARE\\Classes\\Applications\\WinRAR.exe\\shell\\open\\command";
+  const std::string test = "Software\\Test";
+  const long found = platform::kErrorSuccess, missing = platform::kErrorFileNotFound;
+  const struct {
+    std::string key, name;
+    long result;
     std::uint32_t type;
     std::vector<std::uint8_t> bytes;
-  };
-  const std::vector<Case> cases = {
-      {"Expand", 2, Z("%SystemRoot%\\system32")},
-      {"Count", 4, {10, 0, 0, 0}},
-      {"Minus", 4, {0xfe, 0xff, 0xff, 0xff}},
-      {"Bin", 3, {0x01, 0xff, 0x10, 0x20}},
-      {"Multi", 7, {'a', 0, 'b', 'c', 0, 0}},
-      {"Qword", 11, {1, 0, 0, 0, 0, 0, 0, 0}},
-      {"Escapes", 1, Z("tab\there\nline \"q\" back\\slash")},
-      {"Unicode", 1, Z("Caf\xC3\xA9 \xE2\x82\xAC")},
-      {"Octal", 1, {'a', 0, 'b', 0}},
-      {"Empty", 1, {0}},
-  };
-  for (const Case& c : cases) {
-    const Read read = Query(registry, "Software\\Test", c.name);
-    EXPECT_EQ(read.result, platform::kErrorSuccess) << c.name;
-    EXPECT_EQ(read.type, c.type) << c.name;
-    EXPECT_EQ(read.bytes, c.bytes) << c.name;
+  } cases[] = {{test, "Expand", found, 2, Z("%SystemRoot%\\system32")},
+               {test, "Count", found, 4, {10, 0, 0, 0}},
+               {test, "Minus", found, 4, {0xfe, 0xff, 0xff, 0xff}},
+               {test, "Bin", found, 3, {0x01, 0xff, 0x10, 0x20}},
+               {test, "Multi", found, 7, {'a', 0, 'b', 'c', 0, 0}},
+               {test, "Qword", found, 11, {1, 0, 0, 0, 0, 0, 0, 0}},
+               {test, "Escapes", found, 1, Z("tab\there\nline \"q\" back\\slash")},
+               {test, "Unicode", found, 1, Z("Caf\xC3\xA9 \xE2\x82\xAC")},
+               {test, "Octal", found, 1, {'a', 0, 'b', 0}},
+               {test, "Empty", found, 1, {0}},
+               {spectrum, "friendlycache", found, 1, Z("Spectrum Sequencer")},
+               // "@" is the default value.
+               {command, "", found, 1, Z("\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"")},
+               {"Software\\Nothing", "x", missing, 0, {}},
+               {test, "Nothing", missing, 0, {}},
+               // A parent of a key is not a key unless the file names it.
+               {"Software", "x", missing, 0, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key + " " + c.name);
+    const Read read = Query(registry, c.key, c.name);
+    EXPECT_EQ(read.result, c.result);
+    EXPECT_EQ(read.type, c.type);
+    EXPECT_EQ(read.bytes, c.bytes);
   }
-}
-
-TEST_F(WineRegistryTest, KeyAndValueNamesIgnoreCase) {
-  WineRegistry registry(Write(kSample));
-  const Read read = Query(registry, "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell",
-                          "friendlycache");
-  EXPECT_EQ(read.result, platform::kErrorSuccess);
-  EXPECT_EQ(read.bytes, Z("Spectrum Sequencer"));
-}
-
-TEST_F(WineRegistryTest, AtSignIsTheDefaultValue) {
-  WineRegistry registry(Write(kSample));
-  const Read read =
-      Query(registry, "SOFTWARE\\Classes\\Applications\\WinRAR.exe\\shell\\open\\command", "");
-  EXPECT_EQ(read.type, platform::kRegSz);
-  EXPECT_EQ(read.bytes, Z("\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\""));
-}
-
-TEST_F(WineRegistryTest, MissingThingsAreNotFound) {
-  WineRegistry registry(Write(kSample));
-  EXPECT_EQ(Query(registry, "Software\\Nothing", "x").result, platform::kErrorFileNotFound);
-  EXPECT_EQ(Query(registry, "Software\\Test", "Nothing").result, platform::kErrorFileNotFound);
-  // A parent of a key is not a key unless the file names it.
-  EXPECT_EQ(Query(registry, "Software", "x").result, platform::kErrorFileNotFound);
-
   platform::RegistryHandle handle = 0;
-  EXPECT_EQ(registry.OpenKey(0x80000001u, "Software\\Test", handle), platform::kErrorFileNotFound);
+  EXPECT_EQ(registry.OpenKey(0x80000001u, test, handle), platform::kErrorFileNotFound);
 }
 
 TEST_F(WineRegistryTest, MissingFileIsAnEmptyRegistry) {
-  WineRegistry registry(dir_ + "/no-such/system.reg");
+  WineRegistry registry(dir_.File("no-such/system.reg"));
   EXPECT_EQ(Query(registry, "Software\\Test", "Count").result, platform::kErrorFileNotFound);
   WineRegistry unnamed("");
   EXPECT_EQ(Query(unnamed, "Software\\Test", "Count").result, platform::kErrorFileNotFound);

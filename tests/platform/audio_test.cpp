@@ -1,0 +1,177 @@
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/sdl/sdl_audio_player.h"
+#include "platform/sdl/sound_file.h"
+#include "tests/fakes/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::kPlayStatePlaying;
+using platform::kPlayStateStopped;
+using platform::SdlAudioPlayer;
+using platform::SoundFile;
+
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+constexpr int kMp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+
+// The sample the test files hold at frame f of channel c: a quiet sine, a
+// different pitch per channel so swapped channels show.
+float Sample(long f, int c) {
+  return 0.25f * std::sin(0.01f * (c + 1) * f);
+}
+
+// Sound files the tests make for themselves.
+class AudioTest : public ::testing::Test {
+ protected:
+  static bool CanWrite(int format) {
+    SF_INFO info{.frames = 0, .samplerate = 44100, .channels = 2, .format = format};
+    return sf_format_check(&info) == SF_TRUE;
+  }
+  // Writes `frames` frames of Sample to `name`; returns its path.
+  std::string Write(const std::string& name, int format, int rate, int channels, long frames) {
+    SF_INFO info{.frames = 0, .samplerate = rate, .channels = channels, .format = format};
+    const std::string path = dir.File(name);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (f == nullptr) throw std::runtime_error(sf_strerror(nullptr));
+    std::vector<float> data;
+    for (long i = 0; i < frames; ++i) {
+      for (int c = 0; c < channels; ++c) data.push_back(Sample(i, c));
+    }
+    const sf_count_t written = sf_writef_float(f, data.data(), frames);
+    sf_close(f);
+    if (written != frames) throw std::runtime_error("short write of " + path);
+    return path;
+  }
+  fakes::TempDir dir;
+};
+
+TEST_F(AudioTest, DecodesWavAndMp3) {
+  const struct {
+    const char* name;
+    int format, rate, channels;
+    long frames;
+    double frameSlack;  // MP3: the encoder's delay and padding, if not trimmed
+    bool lossless;
+  } cases[] = {{"song.wav", kWav16, 22050, 2, 30000, 0, true},
+               {"song.mp3", kMp3, 44100, 2, 44100, 1152, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!CanWrite(c.format)) {
+      GTEST_SKIP() << "this libsndfile cannot write " << c.name << " (built without LAME?)";
+    }
+    auto opened = SoundFile::Open(Write(c.name, c.format, c.rate, c.channels, c.frames));
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    SoundFile file = std::move(opened).value();
+    EXPECT_EQ(file.SampleRate(), c.rate);
+    EXPECT_EQ(file.Channels(), c.channels);
+    EXPECT_NEAR(static_cast<double>(file.Frames()), c.frames, c.frameSlack);
+    EXPECT_DOUBLE_EQ(file.DurationSeconds(), static_cast<double>(file.Frames()) / c.rate);
+
+    std::vector<float> samples, chunk(1000 * static_cast<std::size_t>(c.channels));
+    while (const auto n = file.Read(chunk.data(), 1000)) {
+      samples.insert(samples.end(), chunk.begin(), chunk.begin() + n * c.channels);
+    }
+    ASSERT_EQ(static_cast<std::int64_t>(samples.size()), file.Frames() * c.channels);
+    // A sine of amplitude 0.25 has an RMS of about 0.18; silence or noise would not.
+    double sum = 0;
+    for (float s : samples) sum += double(s) * s;
+    EXPECT_NEAR(std::sqrt(sum / samples.size()), 0.25 / std::sqrt(2.0), 0.03);
+    for (long f = 0; c.lossless && f < c.frames; f += 997) {
+      for (int ch = 0; ch < c.channels; ++ch) {
+        EXPECT_NEAR(samples[static_cast<std::size_t>(f * c.channels + ch)], Sample(f, ch),
+                    1.0 / 16384)
+            << "frame " << f << " channel " << ch;
+      }
+    }
+  }
+}
+
+TEST_F(AudioTest, SilentPlaybackFollowsTheClockOverTheFilesLength) {
+  const std::string two = Write("two-seconds.wav", kWav16, 8000, 1, 16000);
+  const std::string one = Write("one-second.wav", kWav16, 8000, 2, 8000);
+  platform::SteadyTime now(5000s);
+  SdlAudioPlayer player{{.silent = true, .now = [&] { return now; }}};
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped) << "playing before anything was opened";
+
+  ASSERT_TRUE(player.Open(two).ok());
+  EXPECT_TRUE(player.IsSilent());
+  EXPECT_EQ(player.DurationSeconds(), 2.0);
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  EXPECT_EQ(player.PositionSeconds(), 0.0);
+  now += 750ms;
+  EXPECT_DOUBLE_EQ(player.PositionSeconds(), 0.75);
+  now += 1249ms;
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  now += 1ms;
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
+  now += 10s;
+  EXPECT_DOUBLE_EQ(player.PositionSeconds(), 2.0) << "ran past the end of the file";
+
+  // Another file starts from zero; Stop ends it for good; Close forgets it.
+  ASSERT_TRUE(player.Open(one).ok());
+  EXPECT_EQ(player.DurationSeconds(), 1.0);
+  EXPECT_EQ(player.PositionSeconds(), 0.0);
+  now += 500ms;
+  player.Stop();
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
+  now += 100ms;
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped) << "a stopped file started again";
+  player.Close();
+  EXPECT_EQ(player.DurationSeconds(), 0.0);
+
+  // Files that cannot be played are an error naming the file and why, and nothing plays.
+  fakes::WriteBytes(dir.File("notes.wav"), "These are not the samples you are looking for.\n");
+  for (const auto& [path, reason] : {std::pair{dir.File("gone.mp3"), "No such file or directory"},
+                                     std::pair{dir.File("notes.wav"), ""}}) {
+    const auto status = player.Open(path);
+    ASSERT_FALSE(status.ok());
+    const std::string prefix = "cannot play audio file " + path + ": ";
+    EXPECT_EQ(status.message().substr(0, prefix.size()), prefix);
+    EXPECT_GT(status.message().size(), prefix.size()) << "no reason given";
+    EXPECT_NE(status.message().find(reason), std::string::npos) << status.message();
+    EXPECT_EQ(player.PlayState(), kPlayStateStopped);
+    EXPECT_EQ(player.DurationSeconds(), 0.0);
+  }
+}
+
+// Through SDL on its dummy driver (no sound card needed).
+TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  SdlAudioPlayer player;
+  ASSERT_TRUE(player.Open(Write("long.wav", kWav16, 44100, 1, 441000)).ok());
+  if (player.IsSilent())
+    GTEST_SKIP() << "SDL's dummy driver is not usable: " << player.SilentReason();
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  player.Stop();
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
+
+  ASSERT_TRUE(player.Open(Write("short.wav", kWav16, 44100, 2, 11025)).ok());
+  EXPECT_NEAR(player.DurationSeconds(), 0.25, 0.03);
+  // The deadline is a safety net for a player that never ends, not a timing check.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  double last = 0.0;
+  while (player.PlayState() == kPlayStatePlaying) {
+    const double p = player.PositionSeconds();
+    ASSERT_GE(p, last) << "position went backwards";
+    ASSERT_LE(p, player.DurationSeconds() + 1e-9);
+    last = p;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the file never ended";
+    std::this_thread::yield();
+  }
+  EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6)
+      << "ended before its last frame";
+  EXPECT_FALSE(player.IsSilent());
+}
+
+}  // namespace
