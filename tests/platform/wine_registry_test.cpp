@@ -55,6 +55,7 @@ class WineRegistryTest : public ::testing::Test {
 };
 
 constexpr const char* kSample =
+    "\"Orphan\"=\"before any key\"\n"
     "[Software\\\\Classes\\\\Applications\\\\SpectrumSequencer.exe\\\\shell] 1614271261\n"
     "#time=1d70b4c1f0e6a2c\n"
     "\"FriendlyCache\"=\"Spectrum Sequencer\"\n"
@@ -73,7 +74,16 @@ constexpr const char* kSample =
     "\"Escapes\"=\"tab\\there\\nline \\\"q\\\" back\\\\slash\"\n"
     "\"Unicode\"=\"Caf\\xe9 \\x20ac\"\n"
     "\"Octal\"=\"a\\0b\"\n"
-    "\"Empty\"=\"\"\n";
+    "\"Empty\"=\"\"\n"
+    // Damaged lines are skipped, not fatal.
+    "[Software\\\\Broken\n"
+    "[Software\\\\Damaged] 1\n"
+    "\"Unclosed\"=\"no end\n"
+    "\"BadHex\"=hex:zz,01\n"
+    "\"BadDword\"=dword:123456789\n"
+    "\"NoEquals\" \"x\"\n"
+    "garbage line\n"
+    "\"Good\"=dword:00000001\r\n";
 
 TEST_F(WineRegistryTest, ReadsEachNotationAndFindsNamesWhateverTheirCase) {
   WineRegistry registry(Write(kSample));
@@ -102,13 +112,17 @@ TEST_F(WineRegistryTest, ReadsEachNotationAndFindsNamesWhateverTheirCase) {
                {"Software\\Nothing", "x", missing, 0, {}},
                {test, "Nothing", missing, 0, {}},
                // A parent of a key is not a key unless the file names it.
-               {"Software", "x", missing, 0, {}}};
+               {"Software", "x", missing, 0, {}},
+               {"Software\\Damaged", "Good", found, 4, {1, 0, 0, 0}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key + " " + c.name);
     const Read read = Query(registry, c.key, c.name);
     EXPECT_EQ(read.result, c.result);
     EXPECT_EQ(read.type, c.type);
     EXPECT_EQ(read.bytes, c.bytes);
+  }
+  for (const char* name : {"Orphan", "Unclosed", "BadHex", "BadDword", "NoEquals"}) {
+    EXPECT_EQ(Query(registry, "Software\\Damaged", name).result, missing) << name;
   }
   platform::RegistryHandle handle = 0;
   EXPECT_EQ(registry.OpenKey(0x80000001u, test, handle), platform::kErrorFileNotFound);
@@ -138,24 +152,6 @@ TEST_F(WineRegistryTest, SmallBufferGetsMoreDataWithTheLength) {
   registry.CloseKey(handle);
   EXPECT_NE(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorSuccess)
       << "a closed handle reads nothing";
-}
-
-TEST_F(WineRegistryTest, DamagedLinesAreSkippedNotFatal) {
-  WineRegistry registry(
-      Write("\"Orphan\"=\"before any key\"\n"
-            "[Software\\\\Broken\n"
-            "[Software\\\\Test] 1\n"
-            "\"Unclosed\"=\"no end\n"
-            "\"BadHex\"=hex:zz,01\n"
-            "\"BadDword\"=dword:123456789\n"
-            "\"NoEquals\" \"x\"\n"
-            "garbage line\n"
-            "\"Good\"=dword:00000001\r\n"));
-  EXPECT_EQ(Query(registry, "Software\\Test", "Good").bytes,
-            (std::vector<std::uint8_t>{1, 0, 0, 0}));
-  for (const char* name : {"Orphan", "Unclosed", "BadHex", "BadDword", "NoEquals"}) {
-    EXPECT_EQ(Query(registry, "Software\\Test", name).result, platform::kErrorFileNotFound) << name;
-  }
 }
 
 TEST(WineRegistryPathTest, PrefixThenHome) {

@@ -10,34 +10,25 @@
 
 namespace {
 
-TEST(WinRarLocatorTest, CommandTextIsCutBeforeTheLastBlankWithoutQuotes) {
-  const struct {
-    std::string command, path;
-  } cases[] = {
-      {"\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "C:\\Program Files\\WinRAR\\WinRAR.exe"},
-      {"C:\\Program Files\\WinRAR\\WinRAR.exe", "C:\\Program"},
-      {"\"C:\\WinRAR\\WinRAR.exe\" x \"%1\"", "C:\\WinRAR\\WinRAR.exe x"},
-      // No blank at all: the whole text is the program, without quotes.
-      {"\"C:\\WinRAR\\WinRAR.exe\"", "C:\\WinRAR\\WinRAR.exe"},
-      {"C:\\WinRAR\\WinRAR.exe", "C:\\WinRAR\\WinRAR.exe"},
-      {"\"C:\\WinRAR\\WinRAR.exe\" ", "C:\\WinRAR\\WinRAR.exe"},
-      {"", ""}};
-  for (const auto& c : cases)
-    EXPECT_EQ(shell::WinRarPathFromCommand(c.command), c.path) << c.command;
-}
-
+// The open command is cut before its last blank, without quotes; the App
+// Paths entry only loses its quotes.
 TEST(WinRarLocatorTest, OpenCommandFirstThenAppPaths) {
   const struct {
-    const char* name;
     std::string command, appPath;  // "" = value absent
     std::string expected;          // "" = not found
-  } cases[] = {
-      {"Quoted", "\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "",
-       "C:\\Program Files\\WinRAR\\WinRAR.exe"},
-      {"SecondKeyKeepsBlanks", "", "\"C:\\My Tools\\WinRAR.exe\"", "C:\\My Tools\\WinRAR.exe"},
-      {"FirstKeyWins", "\"C:\\A\\WinRAR.exe\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\A\\WinRAR.exe"},
-      {"EmptyPathFallsBack", "\"\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\B\\WinRAR.exe"},
-      {"Neither", "", "", ""}};
+  } cases[] = {{"\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "",
+                "C:\\Program Files\\WinRAR\\WinRAR.exe"},
+               {"C:\\Program Files\\WinRAR\\WinRAR.exe", "", "C:\\Program"},
+               {"\"C:\\WinRAR\\WinRAR.exe\" x \"%1\"", "", "C:\\WinRAR\\WinRAR.exe x"},
+               // No blank at all: the whole text is the program, without quotes.
+               {"\"C:\\WinRAR\\WinRAR.exe\"", "", "C:\\WinRAR\\WinRAR.exe"},
+               {"C:\\WinRAR\\WinRAR.exe", "", "C:\\WinRAR\\WinRAR.exe"},
+               {"\"C:\\WinRAR\\WinRAR.exe\" ", "", "C:\\WinRAR\\WinRAR.exe"},
+               {"", "\"C:\\My Tools\\WinRAR.exe\"", "C:\\My Tools\\WinRAR.exe"},
+               {"\"C:\\A\\WinRAR.exe\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\A\\WinRAR.exe"},
+               // A command that leaves no path falls back to App Paths.
+               {"\"\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\B\\WinRAR.exe"},
+               {"", "", ""}};
   for (const auto& c : cases) {
     const std::map<std::string, std::string> values = {{shell::kWinRarCommandKey, c.command},
                                                        {shell::kWinRarAppPathKey, c.appPath}};
@@ -45,7 +36,7 @@ TEST(WinRarLocatorTest, OpenCommandFirstThenAppPaths) {
       EXPECT_EQ(value, "") << "only default values are read";
       return values.at(key);
     };
-    EXPECT_EQ(shell::LocateWinRarInRegistry(read), c.expected) << c.name;
+    EXPECT_EQ(shell::LocateWinRarInRegistry(read), c.expected) << c.command << " / " << c.appPath;
   }
 }
 
