@@ -35,12 +35,18 @@ float Sample(long f, int c) {
 class AudioTest : public ::testing::Test {
  protected:
   static bool CanWrite(int format) {
-    SF_INFO info{.frames = 0, .samplerate = 44100, .channels = 2, .format = format};
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
     return sf_format_check(&info) == SF_TRUE;
   }
   // Writes `frames` frames of Sample to `name`; returns its path.
   std::string Write(const std::string& name, int format, int rate, int channels, long frames) {
-    SF_INFO info{.frames = 0, .samplerate = rate, .channels = channels, .format = format};
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
     const std::string path = dir.File(name);
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     if (f == nullptr) throw std::runtime_error(sf_strerror(nullptr));

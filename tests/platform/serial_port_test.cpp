@@ -24,7 +24,8 @@ using platform::UniqueFd;
 using namespace std::chrono_literals;
 
 TermiosSerialPort PortOn(const std::string& device, std::chrono::milliseconds stall = 1000ms) {
-  return TermiosSerialPort({.devicePath = device, .stallTimeout = stall});
+  return TermiosSerialPort(
+      {.applicationDirectory = {}, .devicePath = device, .stallTimeout = stall});
 }
 
 // A pseudo-terminal stands in for the controllers' line: the port opens the
@@ -167,7 +168,7 @@ TEST_F(SerialPortOnPty, PortNumberReachesDevicePinnedInDosdevicesAndReopensAfter
   fakes::TempDir appDir;
   std::filesystem::create_directories(appDir.path() / "dosdevices");
   std::filesystem::create_symlink(slaveName, appDir.path() / "dosdevices" / "com7");
-  TermiosSerialPort port({.applicationDirectory = appDir.path().string()});
+  TermiosSerialPort port({.applicationDirectory = appDir.path().string(), .devicePath = {}});
   port.SetPortNumber(7);
   port.SetSettings("56000,N,8,1");
   const auto status = port.Open();
