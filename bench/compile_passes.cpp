@@ -13,6 +13,7 @@
 #include "import/compile_window.h"
 #include "import/compiler_passes.h"
 #include "import/event_table.h"
+#include "import/fade_timing.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/user_interface.h"
 
@@ -75,13 +76,14 @@ int main(int argc, char** argv) {
   const std::string path = (dir / "Bench.csq").string();
   platform::PosixFileStore files;
   QuietUi ui;
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
 
   std::printf("rows: %d\n", rows);
   for (const bool bitmask : {false, true}) {
     importer::EventTable table = MakeSequence(rows);
     QuietWindow window(bitmask);
     const auto start = std::chrono::steady_clock::now();
-    const auto done = importer::FinishCompile(table, path, window, ui, files);
+    const auto done = importer::FinishCompile(table, fadeTimings, path, window, ui, files);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!done.ok()) {

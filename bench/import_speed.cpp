@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "import/compile_sequence.h"
+#include "import/fade_timing.h"
 #include "platform/posix/posix_file_store.h"
 
 namespace {
@@ -106,9 +107,10 @@ int Measure(const std::string& what, const std::string& document, const std::str
     SilentWindow window;
     SilentUi ui;
     platform::PosixFileStore files;
+    const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
     std::string audio, title;
     importer::CompileSequence(document, cache, audio, title,
-                              importer::CompileServices{window, ui, files, ""});
+                              importer::CompileServices{window, ui, files, fadeTimings, ""});
     if (audio.empty()) return 1;
   }
   const double seconds =

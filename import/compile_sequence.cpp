@@ -86,8 +86,8 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
   // the passes, which are the import's other memory peak.
   document = SequenceDocument{};
 
-  const platform::Status saved =
-      FinishCompile(table, cacheFile, services.window, services.ui, services.files);
+  const platform::Status saved = FinishCompile(table, services.fadeTimings, cacheFile,
+                                               services.window, services.ui, services.files);
   if (!saved) {
     services.ui.ShowMessage("The compiled sequence \"" + displayTitle + "\" could not be saved: " +
                             saved.message() + ".  It has not been added to your playlist.");

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "import/compile_window.h"
+#include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/user_interface.h"
 
@@ -10,10 +11,13 @@ namespace importer {
 
 // What the sequence compiler reaches outside itself. LastImportFolder is the
 // folder the audio file dialog opens in; the compiler never changes it.
+// FadeTimings is the table its owner (the main window, or a command-line
+// tool) filled once, so every import uses the same one without rebuilding it.
 struct CompileServices {
   CompileWindow& window;
   platform::UserInterface& ui;
   platform::FileStore& files;
+  const FadeTimingTable& fadeTimings;
   std::string lastImportFolder;
 };
 

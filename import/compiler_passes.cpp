@@ -166,10 +166,4 @@ platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTi
   return SaveSequenceCache(result, cacheFile, files);
 }
 
-platform::Status FinishCompile(EventTable& events, const std::string& cacheFile,
-                               CompileWindow& window, platform::UserInterface& ui,
-                               platform::FileStore& files) {
-  return FinishCompile(events, FillFadeTimingTable(), cacheFile, window, ui, files);
-}
-
 }  // namespace importer

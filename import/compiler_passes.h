@@ -13,9 +13,9 @@
 // The second half of the sequence compiler: from the rows the document gave to
 // the SequenceCache file. The import driver calls
 //
-//   platform::Status FinishCompile(EventTable& events, const std::string& cacheFile,
-//                                  CompileWindow& window, platform::UserInterface& ui,
-//                                  platform::FileStore& files);
+//   platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTimings,
+//                                  const std::string& cacheFile, CompileWindow& window,
+//                                  platform::UserInterface& ui, platform::FileStore& files);
 //
 // once the document has been read. It runs fade timings, redundant-command
 // removal, the bitmask phase (MergeIdenticalCommands when
@@ -61,10 +61,5 @@ platform::Status RemoveRedundantCommands(EventTable& events, CompileWindow& wind
 platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTimings,
                                const std::string& cacheFile, CompileWindow& window,
                                platform::UserInterface& ui, platform::FileStore& files);
-
-// The same with the table FillFadeTimingTable() gives.
-platform::Status FinishCompile(EventTable& events, const std::string& cacheFile,
-                               CompileWindow& window, platform::UserInterface& ui,
-                               platform::FileStore& files);
 
 }  // namespace importer

@@ -76,13 +76,15 @@ std::string PlaylistListText(const std::string& displayTitle, const std::string&
 
 ImportDriver::ImportDriver(ImportWindow& window, std::string applicationDirectory,
                            std::string winRarPath, platform::ProcessLauncher& launcher,
-                           platform::UserInterface& ui, platform::FileStore& files)
+                           platform::UserInterface& ui, platform::FileStore& files,
+                           const FadeTimingTable& fadeTimings)
     : window_(window),
       applicationDirectory_(std::move(applicationDirectory)),
       winRarPath_(std::move(winRarPath)),
       launcher_(launcher),
       ui_(ui),
-      files_(files) {}
+      files_(files),
+      fadeTimings_(fadeTimings) {}
 
 void ImportDriver::cmdPlayListAdd_Click() {
   const std::optional<std::string> chosen =
@@ -175,7 +177,7 @@ void ImportDriver::ImportArchive(const ArchiveNames& names) {
   std::string audioFile;
   std::string displayTitle;
   CompileSequence(documentFile, cacheFile, audioFile, displayTitle,
-                  CompileServices{window_, ui_, files_, window_.LastImportFolder()});
+                  CompileServices{window_, ui_, files_, fadeTimings_, window_.LastImportFolder()});
 
   playlist::Playlist& playlist = window_.Playlist();
   if (!audioFile.empty()) {

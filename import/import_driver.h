@@ -4,6 +4,7 @@
 #include <string>
 
 #include "import/compile_window.h"
+#include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
 #include "platform/user_interface.h"
@@ -61,10 +62,11 @@ inline constexpr const char* kReadyStatus = "Ready";
 class ImportDriver {
  public:
   // `applicationDirectory` without a trailing separator; `winRarPath` the
-  // archiver found at start-up, without quotation marks.
+  // archiver found at start-up, without quotation marks; `fadeTimings` the
+  // window's table, which must outlive the driver.
   ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
                platform::ProcessLauncher& launcher, platform::UserInterface& ui,
-               platform::FileStore& files);
+               platform::FileStore& files, const FadeTimingTable& fadeTimings);
 
   // Runs one whole import. Every failure reaches the user as one message and
   // leaves the window in its stopped state with the status "Ready".
@@ -81,6 +83,7 @@ class ImportDriver {
   platform::ProcessLauncher& launcher_;
   platform::UserInterface& ui_;
   platform::FileStore& files_;
+  const FadeTimingTable& fadeTimings_;
 };
 
 }  // namespace importer

@@ -539,7 +539,8 @@ void frmMain::cmdStop_Click() {
 
 void frmMain::cmdPlayListAdd_Click() {
   importer::ImportDriver driver(*this, services_.applicationDirectory, fields_.WinRarPath,
-                                services_.launcher, services_.ui, services_.files);
+                                services_.launcher, services_.ui, services_.files,
+                                fields_.FadeTimingTable);
   driver.cmdPlayListAdd_Click();
 }
 

@@ -28,7 +28,7 @@ class CompileSequenceTest : public ::testing::Test {
   void Compile() {
     fakes::WriteBytes(document_, import_test::ToXml(sequence_));
     CompileSequence(document_, cache_, audioFile_, displayTitle_,
-                    CompileServices{window_, ui_, files_, "/shows/"});
+                    CompileServices{window_, ui_, files_, fadeTimings_, "/shows/"});
   }
   // The earlier import's file stays as it was.
   void ExpectOldCacheKept() {
@@ -42,6 +42,7 @@ class CompileSequenceTest : public ::testing::Test {
   fakes::FakeUserInterface ui_;
   import_test::RecordingWindow window_{ui_};
   fakes::FakeFileStore files_;
+  const FadeTimingTable fadeTimings_ = FillFadeTimingTable();
   import_test::Sequence sequence_;
   std::string audio_ = dir_.File("song.wav"), document_ = dir_.File("Carol"),
               cache_ = dir_.File("Carol.csq");

@@ -234,7 +234,7 @@ TEST(FinishCompile, WritesTheOptimisedTableInPlaybackOrder) {
     RecordingWindow window(ui, bitmask);
     EventTable events = MakeTable(show);
     const std::string cacheFile = dir.File("Show.csq");
-    ASSERT_TRUE(FinishCompile(events, cacheFile, window, ui, files).ok());
+    ASSERT_TRUE(FinishCompile(events, FillFadeTimingTable(), cacheFile, window, ui, files).ok());
 
     auto stored = LoadSequenceCache(cacheFile);
     ASSERT_TRUE(stored.ok()) << stored.message();

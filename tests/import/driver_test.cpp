@@ -76,7 +76,8 @@ class DriverTest : public ::testing::Test {
   void Import(const std::string& archive, platform::ProcessLauncher* launcher = nullptr,
               const std::string& archiver = "/opt/rar/unrar") {
     if (!archive.empty()) ui_.dialogAnswers.push_back(archive);
-    ImportDriver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_)
+    ImportDriver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_,
+                 fadeTimings_)
         .cmdPlayListAdd_Click();
   }
   std::string Temp(const std::string& name = "") const { return appDir_ + "/Temp/" + name; }
@@ -98,6 +99,7 @@ class DriverTest : public ::testing::Test {
   playlist::Playlist playlist_{list_, ui_, files_, playlistFile_};
   FakeImportWindow window_{playlist_};
   fakes::FakeProcessLauncher launcher_;
+  const FadeTimingTable fadeTimings_ = FillFadeTimingTable();
   import_test::Sequence sequence_;
   bool extracts_ = true;
 };

@@ -15,6 +15,7 @@
 
 #include "import/compile_sequence.h"
 #include "import/exec_cmd.h"
+#include "import/fade_timing.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
@@ -227,10 +228,11 @@ int RunCompile(const std::vector<std::string>& args) {
   ConsoleWindow window(options.bitmask);
   ConsoleUserInterface ui(options.audio);
   platform::PosixFileStore files;
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   std::string audioFile;
   std::string displayTitle;
   importer::CompileSequence(document, cache, audioFile, displayTitle,
-                            importer::CompileServices{window, ui, files, ""});
+                            importer::CompileServices{window, ui, files, fadeTimings, ""});
   if (audioFile.empty()) return 1;
   std::printf("audio: %s\ntitle: %s\n", audioFile.c_str(), displayTitle.c_str());
   return 0;
