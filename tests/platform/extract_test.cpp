@@ -119,6 +119,8 @@ TEST_F(ExtractTest, NeitherLinkEntriesNorLinksOnDiskLeadOutside) {
 }
 
 TEST_F(ExtractTest, UnreadableArchivesAreReportedByNameKeepingWhatCameBefore) {
+  fs::create_directories(dest);
+  fakes::WriteBytes((dest / "second").string(), "an earlier good copy");
   std::string badCrc = fakes::MakeRar4({{"doc", "0123456789"}});
   badCrc[7] ^= 0x55;  // main header CRC
   std::string truncated =
@@ -140,6 +142,9 @@ TEST_F(ExtractTest, UnreadableArchivesAreReportedByNameKeepingWhatCameBefore) {
     EXPECT_NE(e.str().find(path), std::string::npos) << e.str();
   }
   EXPECT_EQ(Read("first"), "complete");
+  // The entry cut off neither replaced the earlier copy nor left a partial file beside it.
+  EXPECT_EQ(Read("second"), "an earlier good copy");
+  EXPECT_EQ(Tree(dest), (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(ExtractTest, DestinationBlockedByAFileIsReported) {

@@ -14,6 +14,9 @@ namespace {
 
 constexpr const char* kProgram = "glimmer-extract";
 constexpr std::size_t kBlockSize = 64 * 1024;
+// Short and fixed, so the temporary name fits wherever the entry's own name
+// does, however long that is.
+constexpr const char* kPartialName = ".glimmer-extract-partial";
 
 struct ReaderFree {
   void operator()(archive* a) const { archive_read_free(a); }
@@ -80,6 +83,21 @@ platform::Status CopyData(archive* reader, archive* disk) {
       return platform::Status::Error("writing it failed: " + ErrorText(disk));
     }
   }
+}
+
+// A name in the folder of `target` (relative, "/"-separated) that nothing on
+// disk uses yet. Same folder, so the final rename never crosses file systems;
+// unused, so removing it after a failure cannot take anything but our own.
+std::string PartialPathBeside(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string candidate = folder + kPartialName;
+  for (int n = 1; n < 1000; ++n) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(candidate, ec))) break;
+    candidate = folder + kPartialName + "-" + std::to_string(n);
+  }
+  return candidate;
 }
 
 }  // namespace
@@ -198,7 +216,14 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
       continue;
     }
 
-    archive_entry_set_pathname(entry, safe.value().c_str());
+    // A file is written under a temporary name and only takes its own once
+    // all its data arrived: an archive breaking off inside it must not leave
+    // a partial file where the whole one is expected, nor replace a good
+    // earlier copy. libarchive still writes it, so its checks on the path
+    // (no "..", no absolute path, no link on the way) cover the temporary
+    // name, whose folder is the entry's.
+    const std::string partial = type == AE_IFREG ? PartialPathBeside(safe.value()) : "";
+    archive_entry_set_pathname(entry, (type == AE_IFREG ? partial : safe.value()).c_str());
     if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN) {
       log << kProgram << ": refused entry " << name << ": " << ErrorText(disk.get()) << "\n";
       ++summary.refused;
@@ -207,6 +232,23 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
     platform::Status copied = platform::Status::Ok();
     if (type == AE_IFREG) copied = CopyData(reader.get(), disk.get());
     const int finished = archive_write_finish_entry(disk.get());
+    if (type == AE_IFREG) {
+      std::error_code renamed;
+      if (copied.ok() && finished >= ARCHIVE_WARN) {
+        // rename() replaces a link standing at the target rather than following it.
+        fs::rename(partial, safe.value(), renamed);
+      }
+      if (!copied.ok() || finished < ARCHIVE_WARN || renamed) {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+      }
+      if (renamed) {
+        log << kProgram << ": refused entry " << name << ": it could not replace " << safe.value()
+            << ": " << renamed.message() << "\n";
+        ++summary.refused;
+        continue;
+      }
+    }
     if (!copied.ok()) {
       // A read failure leaves the reader unusable; nothing after it can be trusted.
       return R::Error("Cannot extract " + name + " from the archive " + archivePath + ": " +

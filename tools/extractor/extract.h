@@ -33,7 +33,9 @@ platform::Result<std::string> SafeEntryPath(std::string_view name);
 // and hardlink entries are skipped with a warning: they are never created,
 // so no later entry can be written through one. The error result is for an
 // archive that cannot be read at all, or that breaks off partway (what was
-// extracted before stays).
+// extracted before stays). A file appears at its path only once all its data
+// was read, so the entry an archive breaks off in leaves no file, or the
+// earlier copy of it as it was.
 //
 // Extraction works relative to the destination, as libarchive's secure
 // flags require, so this changes the process's working directory while it
