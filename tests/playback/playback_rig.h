@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -69,7 +70,7 @@ inline Record Level(std::int32_t sample, std::int32_t intensity) {
 
 // What happened, in order, across the fakes.
 struct Trace {
-  enum class Kind { Poll, Write, Yield, Status, Select };
+  enum class Kind { Poll, Write, Yield, Status };
   struct Event {
     Kind kind;
     std::string text;
@@ -78,14 +79,6 @@ struct Trace {
 
   void Add(Kind kind, std::string text = {}) { events.push_back({kind, std::move(text)}); }
 
-  // Writes that are not the fixed four-byte messages, i.e. batches of events.
-  std::vector<std::string> EventWrites() const {
-    std::vector<std::string> writes;
-    for (const auto& e : events) {
-      if (e.kind == Kind::Write && e.text.size() != 4) writes.push_back(e.text);
-    }
-    return writes;
-  }
   // The batches of Level rows written, as the digits of their intensities:
   // "12 3" is a write of the rows of intensity 1 and 2, then one of 3. With
   // `byPass`, every poll adds a "|": "||1" is a write after the second poll.
@@ -98,11 +91,6 @@ struct Trace {
       for (std::size_t i = 3; i < e.text.size(); i += 6) text += static_cast<char>('0' + e.text[i]);
     }
     return text;
-  }
-  int Count(Kind kind, std::string_view text = {}) const {
-    int n = 0;
-    for (const auto& e : events) n += e.kind == kind && (text.empty() || e.text == text);
-    return n;
   }
   // For every event of `kind` (and `text`, if given), the number of polls
   // before it: the pass it belongs to.
@@ -117,15 +105,11 @@ struct Trace {
     }
     return passes;
   }
-  // Events after the n-th poll (1-based) and before the next one.
-  std::vector<Event> Pass(int n) const {
-    std::vector<Event> pass;
-    int polls = 0;
-    for (const auto& e : events) {
-      polls += e.kind == Kind::Poll;
-      if (e.kind != Kind::Poll && polls == n) pass.push_back(e);
-    }
-    return pass;
+  // Events of `kind` (and `text`, if given) in passes `first` to `last`.
+  int Count(Kind kind, std::string_view text = {}, int first = 0, int last = INT_MAX) const {
+    int n = 0;
+    for (int pass : PassesOf(kind, text)) n += pass >= first && pass <= last;
+    return n;
   }
 };
 
@@ -171,7 +155,6 @@ class FakeShowWindow : public playback::ShowWindow {
   }
   void SelectPlaylistRow(int row) override {
     selected.push_back(row);
-    trace_.Add(Trace::Kind::Select, std::to_string(row));
     if (onSelect) onSelect(row);
   }
   std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
@@ -213,17 +196,18 @@ struct Rig {
   }
 
   // Plays the audio along `positions` (sample positions, one per poll) and
-  // stops it after the last one.
-  void ScriptAudio(std::vector<std::int64_t> positions) {
-    audio.onPoll = [this, positions = std::move(positions)](fakes::FakeAudioPlayer& player) {
+  // stops it after the last one. `also` runs at every poll with its 1-based
+  // number.
+  void ScriptAudio(std::vector<std::int64_t> positions, std::function<void(int)> also = {}) {
+    audio.onPoll = [this, positions = std::move(positions), also](fakes::FakeAudioPlayer& player) {
       trace.Add(Trace::Kind::Poll);
+      if (also) also(player.polls);
       const auto index = static_cast<std::size_t>(player.polls - 1);
       if (index < positions.size()) player.position = Seconds(positions[index]);
       if (index + 1 >= positions.size()) player.state = platform::kPlayStateStopped;
     };
   }
   // Audio moving `step` positions per poll from 0 and stopping at `end`.
-  // `also` runs at every poll with its 1-based number.
   void SteadyAudio(std::int64_t step, std::int64_t end, std::function<void(int)> also = {}) {
     audio.onPoll = [this, step, end, also](fakes::FakeAudioPlayer& player) {
       trace.Add(Trace::Kind::Poll);
