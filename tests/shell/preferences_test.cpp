@@ -16,7 +16,6 @@ TEST(PreferencesTest, ReadsSevenLinesWhateverTheLineEnds) {
                {"NoFinalLineEnd", "4\r\n56000\r\n5\r\na\r\nb\r\n1\r\n/x", "4", "1", "/x"},
                {"EmptyLinesStayEmpty", "\r\n\r\n\r\n\r\n\r\n\r\n\r\n", "", "", ""},
                {"Short", "4\r\n", "4", "", ""},
-               {"Empty", "", "", "", ""},
                {"ExtraLinesIgnored", "4\r\n\r\n\r\n\r\n\r\n0\r\n/x\r\nmore\r\n", "4", "0", "/x"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

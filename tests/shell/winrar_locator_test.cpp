@@ -22,7 +22,6 @@ TEST(WinRarLocatorTest, OpenCommandFirstThenAppPaths) {
                {"\"C:\\WinRAR\\WinRAR.exe\" x \"%1\"", "", "C:\\WinRAR\\WinRAR.exe x"},
                // No blank at all: the whole text is the program, without quotes.
                {"\"C:\\WinRAR\\WinRAR.exe\"", "", "C:\\WinRAR\\WinRAR.exe"},
-               {"C:\\WinRAR\\WinRAR.exe", "", "C:\\WinRAR\\WinRAR.exe"},
                {"\"C:\\WinRAR\\WinRAR.exe\" ", "", "C:\\WinRAR\\WinRAR.exe"},
                {"", "\"C:\\My Tools\\WinRAR.exe\"", "C:\\My Tools\\WinRAR.exe"},
                {"\"C:\\A\\WinRAR.exe\" \"%1\"", "C:\\B\\WinRAR.exe", "C:\\A\\WinRAR.exe"},
