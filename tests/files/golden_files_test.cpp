@@ -1,0 +1,169 @@
+// Files as users already have them, written by the first release of each
+// format and committed byte for byte. Each must still load to the values
+// below, and writing those values must give the committed bytes again: a
+// change that breaks either makes the files on users' machines unreadable or
+// different.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "platform/posix/posix_file_store.h"
+#include "playlist/playlist.h"
+#include "shell/preferences.h"
+#include "tests/fakes/fake_list_box.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
+
+namespace {
+
+std::string Golden(const std::string& name) {
+  return std::string(GLIMMER_GOLDEN_DIR) + "/v1/" + name;
+}
+
+// --- SequenceCache -------------------------------------------------------------
+
+using Row = std::array<std::optional<std::int32_t>, importer::kColumnCount>;
+constexpr std::nullopt_t null = std::nullopt;
+
+// Playback order; fades with and without timing codes, both banks, a merged
+// channel mask, equal sample numbers ordered by device and channel, and an
+// entry an hour long.
+const std::vector<Row> kCacheRows = {
+    {0, 1, 1, 34, 0, 255, 19, 195},          {0, 1, 2, 33, 255, 255, null, null},
+    {0, 2, 128, 24, 240, 240, 1, 10},        {44100, 1, 1, 36, 0, 0, null, null},
+    {44100, 1, 6, 37, 100, 0, null, null},   {88200, 3, 255, 23, 255, 255, null, null},
+    {88200, 3, 255, 34, 255, 0, null, null}, {317520000, 1000, 128, 26, 0, 0, null, null},
+};
+
+std::vector<Row> ReadRows(importer::EventTable& table) {
+  std::vector<Row> rows;
+  for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
+    Row& row = rows.emplace_back();
+    for (int c = 0; c < importer::kColumnCount; ++c) {
+      row[static_cast<std::size_t>(c)] = table.Get(static_cast<importer::Column>(c));
+    }
+  }
+  return rows;
+}
+
+std::uint64_t Little(const std::string& bytes, std::size_t at, int size) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < size; ++i) {
+    value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+  }
+  return value;
+}
+
+TEST(GoldenFilesTest, CacheVersion1LoadsToItsRowsAndTheRowsWriteTheSameBytes) {
+  const std::string golden = fakes::ReadBytes(Golden("Jingle Bells.csq"));
+  ASSERT_EQ(golden.size(), 407u);
+
+  auto loaded = importer::LoadSequenceCache(Golden("Jingle Bells.csq"));
+  ASSERT_TRUE(loaded.ok()) << loaded.message();
+  EXPECT_EQ(ReadRows(loaded.value()), kCacheRows);
+
+  importer::EventTable table;
+  for (const Row& row : kCacheRows) {
+    table.AddRow();
+    for (int c = 0; c < importer::kColumnCount; ++c) {
+      table.Set(static_cast<importer::Column>(c), row[static_cast<std::size_t>(c)]);
+    }
+  }
+  fakes::TempDir dir;
+  platform::PosixFileStore files;
+  ASSERT_TRUE(importer::SaveSequenceCache(table, dir.File("Jingle Bells.csq"), files).ok());
+  EXPECT_EQ(fakes::ReadBytes(dir.File("Jingle Bells.csq")), golden);
+}
+
+// The fixed header at the offsets docs/cache_format.md gives, so the page and
+// the files cannot drift apart.
+TEST(GoldenFilesTest, CacheVersion1HeaderIsWhereTheFormatPageSays) {
+  const std::string bytes = fakes::ReadBytes(Golden("Jingle Bells.csq"));
+  ASSERT_EQ(bytes.size(), 407u);
+  EXPECT_EQ(bytes.substr(0, 8), std::string("GLMFCSQ\x1A"));
+  EXPECT_EQ(Little(bytes, 8, 4), 1u);     // format version
+  EXPECT_EQ(Little(bytes, 12, 4), 135u);  // header size: 28 + the column list
+  EXPECT_EQ(Little(bytes, 16, 8), kCacheRows.size());
+  EXPECT_EQ(Little(bytes, 24, 2), 8u);   // columns
+  EXPECT_EQ(Little(bytes, 26, 2), 33u);  // row size
+  // First column: length, name, type 3, index hint.
+  EXPECT_EQ(bytes.substr(28, 15), std::string("\x0CSampleNumber\x03\x01", 15));
+  // The second row (offset 135 + 33): null mask 0xC0 (the two interval
+  // columns), then SampleNumber 0, Device 1, Channel 2, Command 33.
+  EXPECT_EQ(bytes.substr(168, 17), std::string("\xC0\0\0\0\0\x01\0\0\0\x02\0\0\0\x21\0\0\0", 17));
+  // XXH64, seed 0, of everything before it (worked out apart from the
+  // program's own code).
+  EXPECT_EQ(Little(bytes, 399, 8), 0xA83FFC1DAEC78803u);
+}
+
+// --- playlist.txt --------------------------------------------------------------
+
+TEST(GoldenFilesTest, PlaylistVersion1LoadsToItsEntriesAndTheEntriesWriteTheSameBytes) {
+  const std::string golden = fakes::ReadBytes(Golden("playlist.txt"));
+  ASSERT_FALSE(golden.empty());
+  // Windows-1252 bytes pass through unchanged: e with diaeresis 0xEB, oe 0x9C.
+  const std::vector<playlist::PlaylistEntry> expected = {
+      {"/home/show/Audio/Jingle Bells.mp3", "/opt/glimmerfield/Cache/Jingle Bells.csq",
+       "Jingle Bells - Winter Band         (/home/show/Shows/Jingle Bells.msq)", "0.94",
+       "/home/show/Shows/Jingle Bells.msq"},
+      {"/home/show/Audio/ No\xEBl, \"live\".wav", "/opt/glimmerfield/Cache/ No\xEBl, \"live\".csq",
+       " No\xEBl, \"live\" - Ch\x9Cur         (/home/show/Shows/ No\xEBl, \"live\".msq)", "1.0",
+       "/home/show/Shows/ No\xEBl, \"live\".msq"},
+  };
+  auto fields = [](const playlist::PlaylistEntry& e) {
+    return std::tie(e.AudioPath, e.CachePath, e.ListText, e.Version, e.SourcePath);
+  };
+
+  fakes::TempDir dir;
+  fakes::WriteBytes(dir.File("playlist.txt"), golden);
+  fakes::FakeListBox list;
+  fakes::FakeUserInterface ui;
+  platform::PosixFileStore files;
+  playlist::Playlist loaded(list, ui, files, dir.File("playlist.txt"));
+  loaded.LoadPlaylist();
+  EXPECT_TRUE(ui.messages.empty());
+  ASSERT_EQ(loaded.RowCount(), 2);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(fields(loaded.EntryAtRow(row)), fields(expected[static_cast<std::size_t>(row)]));
+    EXPECT_EQ(list.Text(row), expected[static_cast<std::size_t>(row)].ListText);
+  }
+
+  fakes::FakeListBox freshList;
+  playlist::Playlist written(freshList, ui, files, dir.File("fresh.txt"));
+  for (const auto& entry : expected) written.AddPlaylistEntry(entry);
+  ASSERT_TRUE(written.SavePlaylist().ok());
+  EXPECT_EQ(fakes::ReadBytes(dir.File("fresh.txt")), golden);
+}
+
+// --- preferences.txt -----------------------------------------------------------
+
+TEST(GoldenFilesTest, PreferencesVersion1LoadsToItsSettingsAndTheSettingsWriteTheSameBytes) {
+  const std::string golden = fakes::ReadBytes(Golden("preferences.txt"));
+  const shell::Preferences expected = {
+      "3", "56000", "7", "5:30:00 PM", "11:59:59 PM", "1", "/home/show/Shows, Summer \"Caf\xE9\""};
+  auto fields = [](const shell::Preferences& p) {
+    return std::tie(p.port, p.dataRate, p.frameTiming, p.startTime, p.endTime, p.autostart,
+                    p.lastImportFolder);
+  };
+
+  fakes::TempDir dir;
+  fakes::FakeUserInterface ui;
+  platform::PosixFileStore files;
+  fakes::WriteBytes(dir.File("preferences.txt"), golden);
+  shell::PreferencesFile file(dir.File("preferences.txt"), files, ui);
+  EXPECT_EQ(fields(file.Read()), fields(expected));
+
+  shell::PreferencesFile fresh(dir.File("fresh.txt"), files, ui);
+  fresh.Save(expected);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(fakes::ReadBytes(dir.File("fresh.txt")), golden);
+}
+
+}  // namespace
