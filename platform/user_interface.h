@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace platform {
 
@@ -32,6 +34,17 @@ class UserInterface {
 
   // Lets pending window events run (repaint, clicks) and returns.
   virtual void DoEvents() = 0;
+
+  // Lets pending window events run; when there are none, waits up to
+  // `timeout` for one to arrive and handles it at once. Returns after events
+  // were handled or when the time is up, whichever comes first. This is how
+  // the show player waits for its next moment without taking a core while
+  // the window stays responsive. Toolkits that cannot wait on their events
+  // get a plain sleep followed by a yield.
+  virtual void WaitForEvents(std::chrono::microseconds timeout) {
+    if (timeout.count() > 0) std::this_thread::sleep_for(timeout);
+    DoEvents();
+  }
 
   // Shows the hourglass pointer over the main window (true) or the normal one.
   virtual void SetHourglass(bool busy) = 0;

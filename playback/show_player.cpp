@@ -1,5 +1,7 @@
 #include "playback/show_player.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <exception>
@@ -18,6 +20,10 @@ constexpr std::int64_t kKeepAliveStep = 38000;
 constexpr std::int64_t kFlushStep = 512;
 constexpr std::int64_t kFrameTimingStep = 512;
 constexpr int kIdlePassesPerYield = 50000;
+// The longest the loop waits before it reads the audio position again: short
+// enough that a position that jumps (or a back end whose position runs a
+// little fast) is seen well within one flush step.
+constexpr std::chrono::microseconds kMaxWait{5000};
 
 std::int64_t DuePosition(const Record& row) {
   // A row without a moment is as early as a row can be.
@@ -44,6 +50,21 @@ std::int64_t ShowPlayer::SamplePosition() {
   // takes effect at once.
   const std::int64_t audioPosition = ToSamples(audio_.PositionSeconds());
   return audioPosition + static_cast<std::int64_t>(window_.FrameTiming()) * kFrameTimingStep;
+}
+
+void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, bool playing) {
+  if (position >= target) return;
+  if (!playing) {
+    // The position stands still (opening, paused): look again shortly.
+    ui_.WaitForEvents(kMaxWait);
+    return;
+  }
+  // Rounded up, so the loop wakes at or just after the position, not just
+  // before it and then once more.
+  const std::int64_t samples = target - position;
+  const std::chrono::microseconds wait{(samples * 1000000 + kSamplesPerSecond - 1) /
+                                       kSamplesPerSecond};
+  ui_.WaitForEvents(std::min(wait, kMaxWait));
 }
 
 PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason) {
@@ -143,20 +164,30 @@ PlayOutcome ShowPlayer::Play(int row) {
       flushRest();
       return stop();
     }
-    if (next >= rows.size() || audio_.PlayState() == platform::kPlayStateStopped) break;
+    if (next >= rows.size()) break;
+    const int state = audio_.PlayState();
+    if (state == platform::kPlayStateStopped) break;
+    // Nothing changes before the position reaches the next row, flush step
+    // or keep-alive. Every flush step gets its own pass, so batches split
+    // exactly where a loop that never paused would split them.
+    WaitForPosition(position, std::min({due, nextFlush, nextKeepAlive}),
+                    state == platform::kPlayStatePlaying);
   }
   // Rows already due go out now rather than waiting for the next entry.
   flushRest();
 
   if (!window_.ShowRunning()) return stop();
-  while (audio_.PlayState() != platform::kPlayStateStopped) {
-    if (SamplePosition() >= nextKeepAlive) {
+  for (int state = audio_.PlayState(); state != platform::kPlayStateStopped;
+       state = audio_.PlayState()) {
+    const std::int64_t position = SamplePosition();
+    if (position >= nextKeepAlive) {
       link_.SendKeepAlive();
       nextKeepAlive += kKeepAliveStep;
       ui_.DoEvents();
     }
     ui_.DoEvents();
     if (!window_.ShowRunning()) return stop();
+    WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);
   }
   audio_.Close();
 

@@ -38,6 +38,9 @@ class ShowPlayer {
   PlayOutcome Play(int row);
   PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
   std::int64_t SamplePosition();
+  // Waits, letting window events run, until the audio should have reached
+  // `target` (at most a few milliseconds at a time).
+  void WaitForPosition(std::int64_t position, std::int64_t target, bool playing);
 
   ShowWindow& window_;
   SerialLink& link_;

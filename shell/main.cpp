@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "platform/audio_factory.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/posix_process_launcher.h"
@@ -10,7 +12,6 @@
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/wine_registry.h"
 #include "platform/qt/qt_user_interface.h"
-#include "platform/sdl/sdl_audio_player.h"
 #include "shell/frm_main.h"
 #include "shell/winrar_locator.h"
 
@@ -31,9 +32,9 @@ int main(int argc, char** argv) {
   platform::TermiosSerialPort port(portOptions);
   // Without a usable sound device the songs play silently in real time, so
   // the lights still run on schedule.
-  platform::SdlAudioPlayer audio;
+  std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer();
   shell::frmMain window(shell::frmMain::Services{
-      ui, clock, port, audio, registry, files, launcher, applicationDirectory,
+      ui, clock, port, *audio, registry, files, launcher, applicationDirectory,
       // On Linux the archives are unpacked by our own extractor, which is
       // installed beside the player.
       [applicationDirectory](const shell::RegistryTextReader&) {

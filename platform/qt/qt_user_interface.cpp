@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTimer>
 #include <memory>
+#include <thread>
 
 #include "platform/qt/qt_file_filter.h"
 #include "platform/qt/qt_text.h"
@@ -55,6 +57,26 @@ std::optional<std::string> QtUserInterface::ShowOpenDialog(const std::string& fi
 
 void QtUserInterface::DoEvents() {
   QCoreApplication::processEvents();
+}
+
+void QtUserInterface::WaitForEvents(std::chrono::microseconds timeout) {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  const milliseconds whole = duration_cast<milliseconds>(timeout);
+  if (whole.count() < 1) {
+    // Qt's timers count whole milliseconds; the rest of a wait is a short
+    // sleep, with the window's events handled right after it.
+    if (timeout.count() > 0) std::this_thread::sleep_for(timeout);
+    QCoreApplication::processEvents();
+    return;
+  }
+  // The timer only ends the wait: blocking for more events returns as soon as
+  // anything (a click, a repaint, the timer) has been handled.
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::PreciseTimer);
+  timer.start(whole);
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void QtUserInterface::SetHourglass(bool busy) {

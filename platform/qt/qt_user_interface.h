@@ -21,6 +21,7 @@ class QtUserInterface final : public UserInterface {
                                             const std::string& initialFolder,
                                             const std::string& fileName) override;
   void DoEvents() override;
+  void WaitForEvents(std::chrono::microseconds timeout) override;
   void SetHourglass(bool busy) override;
 
  private:

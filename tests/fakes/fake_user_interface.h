@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -41,6 +43,14 @@ class FakeUserInterface : public platform::UserInterface {
     if (onDoEvents) onDoEvents(doEventsCount);
   }
 
+  // Never sleeps: `onWait` stands for the time passing (a rig moves its fake
+  // audio position by the timeout, or clicks Stop during the wait).
+  void WaitForEvents(std::chrono::microseconds timeout) override {
+    ++waitCount;
+    longestWait = std::max(longestWait, timeout);
+    if (onWait) onWait(timeout);
+  }
+
   void SetHourglass(bool busy) override {
     hourglass = busy;
     hourglassChanges.push_back(busy);
@@ -52,6 +62,9 @@ class FakeUserInterface : public platform::UserInterface {
   std::deque<std::optional<std::string>> dialogAnswers;
   int doEventsCount = 0;
   std::function<void(int)> onDoEvents;  // gets the 1-based count of this yield
+  int waitCount = 0;
+  std::chrono::microseconds longestWait{0};
+  std::function<void(std::chrono::microseconds)> onWait;
   bool hourglass = false;
   std::vector<bool> hourglassChanges;
 };

@@ -8,14 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/audio_factory.h"
 #include "platform/paths.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
-#include "platform/sdl/sdl_audio_player.h"
 #include "playback/serial_link.h"
 #include "playback/show_player.h"
 #include "tools/glimmer/commands.h"
@@ -147,9 +148,9 @@ int RunPlay(const std::vector<std::string>& args) {
   platform::TermiosSerialPort port({.applicationDirectory = platform::ApplicationDirectory(),
                                     .devicePath = o.device,
                                     .stallTimeout = std::chrono::milliseconds(1000)});
-  platform::SdlAudioPlayer audio({.silent = o.silent, .now = {}});
+  std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   playback::SerialLink link(port, window, ui, clock);
-  playback::ShowPlayer player(window, link, audio, ui);
+  playback::ShowPlayer player(window, link, *audio, ui);
 
   window.SetShowRunning(true);
   // Opened here rather than by the player so a port that will not open is an
@@ -161,8 +162,8 @@ int RunPlay(const std::vector<std::string>& args) {
   }
   const playback::PlayOutcome outcome = player.PlayEntry(0);
   link.ClosePort();
-  if (audio.IsSilent() && !o.silent) {
-    std::fprintf(stderr, "glimmer play: played silently (%s)\n", audio.SilentReason().c_str());
+  if (audio->IsSilent() && !o.silent) {
+    std::fprintf(stderr, "glimmer play: played silently (%s)\n", audio->SilentReason().c_str());
   }
   if (player.RejectedRowCount() > 0) {
     std::fprintf(stderr,

@@ -5,6 +5,9 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -86,11 +89,26 @@ class ConsoleUserInterface final : public platform::UserInterface {
                                             const std::string&, const std::string&) override {
     return std::nullopt;
   }
-  void DoEvents() override {
+  void DoEvents() override { Wait(std::chrono::microseconds(0)); }
+  // Ctrl+C during the wait ends it at once.
+  void WaitForEvents(std::chrono::microseconds timeout) override { Wait(timeout); }
+  void SetHourglass(bool) override {}
+
+  bool Interrupted() const { return interrupted_; }
+  // Runs at every yield and wait (the benchmark counts them).
+  std::function<void()> onYield;
+
+ private:
+  void Wait(std::chrono::microseconds timeout) {
     if (onYield) onYield();
-    if (!signals_) return;
+    const timespec wait{static_cast<time_t>(timeout.count() / 1000000),
+                        static_cast<long>(timeout.count() % 1000000) * 1000};
+    if (!signals_) {
+      if (timeout.count() > 0) ::nanosleep(&wait, nullptr);
+      return;
+    }
     pollfd p{signals_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 0) == 1) {
+    if (::ppoll(&p, 1, &wait, nullptr) == 1) {
       signalfd_siginfo info{};
       while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
       }
@@ -104,13 +122,7 @@ class ConsoleUserInterface final : public platform::UserInterface {
       sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
     }
   }
-  void SetHourglass(bool) override {}
 
-  bool Interrupted() const { return interrupted_; }
-  // Runs at every yield (the benchmark counts them).
-  std::function<void()> onYield;
-
- private:
   playback::ShowWindow& window_;
   platform::UniqueFd signals_;
   bool interrupted_ = false;
