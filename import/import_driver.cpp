@@ -179,19 +179,13 @@ void ImportDriver::ImportArchive(const ArchiveNames& names) {
   CompileSequence(documentFile, cacheFile, audioFile, displayTitle,
                   CompileServices{window_, ui_, files_, fadeTimings_, window_.LastImportFolder()});
 
-  playlist::Playlist& playlist = window_.Playlist();
   if (!audioFile.empty()) {
-    playlist::PlaylistEntry entry;
-    entry.AudioPath = audioFile;
-    entry.CachePath = cacheFile;
-    entry.ListText = PlaylistListText(displayTitle, names.archivePath);
-    entry.Version = playlist::kProgramVersion;
-    entry.SourcePath = names.archivePath;
-    playlist.AddPlaylistEntry(entry);
+    window_.AddImportedSequence(ImportedSequence{audioFile, cacheFile,
+                                                 PlaylistListText(displayTitle, names.archivePath),
+                                                 names.archivePath});
   }
-  // The playlist has told the user itself if the file cannot be written; the
-  // entry stays in the list either way.
-  (void)playlist.SavePlaylist();
+  // Also when the sequence was refused: the file then holds the list as it is.
+  window_.SavePlaylist();
 
   RemoveExtractedDocument(documentFile);
 }

@@ -8,9 +8,17 @@
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
 #include "platform/user_interface.h"
-#include "playlist/playlist.h"
 
 namespace importer {
+
+// What an import hands back for the playlist: the texts of the new entry.
+// The playlist and its file belong to the window, which adds the entry.
+struct ImportedSequence {
+  std::string audioPath;
+  std::string cachePath;
+  std::string listText;
+  std::string archivePath;  // as chosen
+};
 
 // The narrow view of the main window that an import needs, on top of the
 // compiler's view (status line, bitmask box).
@@ -25,8 +33,11 @@ class ImportWindow : public CompileWindow {
   virtual void SetLastImportFolder(const std::string& folder) = 0;
   // Rewrites preferences.txt; called right after LastImportFolder changed.
   virtual void SavePreferences() = 0;
-  // The window's playlist, which receives the new entry and is saved.
-  virtual playlist::Playlist& Playlist() = 0;
+  // Adds the imported sequence to the playlist as its last entry.
+  virtual void AddImportedSequence(const ImportedSequence& sequence) = 0;
+  // Rewrites playlist.txt; a write that fails has told the user itself, and
+  // the list stays as it is.
+  virtual void SavePlaylist() = 0;
 };
 
 // The names an import derives from the chosen archive path. Both "/" and "\"

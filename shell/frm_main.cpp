@@ -544,6 +544,17 @@ void frmMain::cmdPlayListAdd_Click() {
   driver.cmdPlayListAdd_Click();
 }
 
+void frmMain::AddImportedSequence(const importer::ImportedSequence& sequence) {
+  playlist_->AddPlaylistEntry(playlist::PlaylistEntry{sequence.audioPath, sequence.cachePath,
+                                                      sequence.listText, playlist::kProgramVersion,
+                                                      sequence.archivePath});
+}
+
+void frmMain::SavePlaylist() {
+  // A failed write has told the user itself; the list stays as it is.
+  (void)playlist_->SavePlaylist();
+}
+
 void frmMain::closeEvent(QCloseEvent* event) {
   Handle("Form_QueryUnload", [this] { Form_QueryUnload(); });
   event->accept();

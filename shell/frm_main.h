@@ -115,7 +115,9 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   bool PerformBitmask() const override;
   void ShowImportingPanel(bool visible) override;
 
-  playlist::Playlist& Playlist() override { return *playlist_; }
+  void AddImportedSequence(const importer::ImportedSequence& sequence) override;
+  void SavePlaylist() override;
+  playlist::Playlist& Playlist() { return *playlist_; }
   platform::UserInterface& UI() { return services_.ui; }
   platform::Clock& Clock() { return services_.clock; }
   platform::SerialPort& Port() { return services_.port; }
