@@ -70,6 +70,20 @@ std::string ArchiverCommandLine(const std::string& winRarPath, const std::string
   return winRarPath + " X -o+ " + "\"" + archivePath + "\" \"" + destinationFolder + "\"";
 }
 
+platform::Status CheckArchiverPaths(const std::string& archivePath,
+                                    const std::string& destinationFolder) {
+  const auto refuse = [](const std::string& what, const std::string& path) {
+    return platform::Status::Error(what + " \"" + path +
+                                   "\" holds a double quote (\"), which the archiver's command "
+                                   "line cannot carry. Please rename it and try again.");
+  };
+  if (archivePath.find('"') != std::string::npos) return refuse("The archive's path", archivePath);
+  if (destinationFolder.find('"') != std::string::npos) {
+    return refuse("The folder to extract into", destinationFolder);
+  }
+  return platform::Status::Ok();
+}
+
 std::string PlaylistListText(const std::string& displayTitle, const std::string& archivePath) {
   return displayTitle + kListTextGap + archivePath + ")";
 }
@@ -97,6 +111,12 @@ void ImportDriver::cmdPlayListAdd_Click() {
                     "\" cannot be imported: its name has no extension, so the name of the "
                     "sequence inside it is not known." +
                     kParagraph + "Please choose a Spectrum sequence archive (.msq).");
+    return;
+  }
+
+  if (const platform::Status paths = CheckArchiverPaths(names->archivePath, TempFolder()); !paths) {
+    ui_.ShowMessage("The sequence \"" + names->archivePath + "\" cannot be imported." + kParagraph +
+                    paths.message());
     return;
   }
 

@@ -7,6 +7,7 @@
 #include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
+#include "platform/status.h"
 #include "platform/user_interface.h"
 
 namespace importer {
@@ -57,6 +58,14 @@ std::optional<ArchiveNames> DeriveArchiveNames(const std::string& archivePath);
 // a separator.
 std::string ArchiverCommandLine(const std::string& winRarPath, const std::string& archivePath,
                                 const std::string& destinationFolder);
+
+// The command line carries both paths in double quotes and has no way to
+// escape one: a path holding `"` would split there, and the archiver would
+// read another archive or write elsewhere. Such a path is refused, with a
+// message that names it, before anything runs. A Linux file name may hold a
+// quote; a Windows one cannot.
+platform::Status CheckArchiverPaths(const std::string& archivePath,
+                                    const std::string& destinationFolder);
 
 // Display title, nine blanks, the archive path in parentheses.
 std::string PlaylistListText(const std::string& displayTitle, const std::string& archivePath);

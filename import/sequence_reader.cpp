@@ -24,6 +24,9 @@ constexpr std::int32_t kHighestChannel = 16;
 constexpr std::int32_t kBankSize = 8;
 // Long texts in messages are cut so one bad value cannot flood the box.
 constexpr std::size_t kMaxQuotedText = 40;
+// Far above any real sequence (an hour-long show of many controllers is tens
+// of megabytes), low enough that a hostile file cannot take all memory.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{512} * 1024 * 1024;
 
 bool IsXmlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -393,13 +396,27 @@ platform::Result<ByteBuffer> ReadDocumentAsUtf8(const std::string& path) {
   const auto status = std::filesystem::status(path, ec);
   if (!std::filesystem::exists(status)) return R::Error("the file does not exist");
   if (std::filesystem::is_directory(status)) return R::Error("it is a folder, not a file");
+  // A pipe or device may never end (and opening a pipe waits for a writer).
+  if (!std::filesystem::is_regular_file(status)) {
+    return R::Error("it is not a regular file (a device or pipe)");
+  }
+  const auto fileSize = std::filesystem::file_size(path, ec);
+  const std::size_t expected = ec ? 0 : static_cast<std::size_t>(fileSize);
+  if (expected > kMaxDocumentBytes) {
+    return R::Error("the file is " + std::to_string(expected / (1024 * 1024)) +
+                    " MB, more than the " + std::to_string(kMaxDocumentBytes / (1024 * 1024)) +
+                    " MB a sequence document may have");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return R::Error("the file cannot be opened");
-  const auto fileSize = std::filesystem::file_size(path, ec);
-  std::size_t expected = ec ? 0 : static_cast<std::size_t>(fileSize);
   ByteBuffer buffer(expected + expected / 4 + 4096);
   // Read to the end, whatever the size said: the file may have grown.
   for (;;) {
+    if (buffer.size() > kMaxDocumentBytes) {
+      return R::Error("the file grew past the " +
+                      std::to_string(kMaxDocumentBytes / (1024 * 1024)) +
+                      " MB a sequence document may have while it was read");
+    }
     if (buffer.size() == buffer.capacity()) {
       ByteBuffer larger(buffer.capacity() * 2);
       std::memcpy(larger.data(), buffer.data(), buffer.size());

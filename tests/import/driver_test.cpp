@@ -200,6 +200,11 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
       {"/shows/Xmas.msq", "Cannot start the program /opt/rar/unrar: No such file", true, 0,
        "The sequence archive \"/shows/Xmas.msq\" could not be extracted, because the archiver "
        "could not be run.\r\n\r\nCannot start the program /opt/rar/unrar: No such file"},
+      {"/shows/say \"hi\".msq", "", true, 0,
+       "The sequence \"/shows/say \"hi\".msq\" cannot be imported.\r\n\r\nThe archive's path "
+       "\"/shows/say \"hi\".msq\" holds a double quote (\"), which the archiver's command line "
+       "cannot carry. Please rename it and try again.",
+       false},
       {"/shows/Xmas.msq", "", false, 0, noDocument},
       {"/shows/Xmas.msq", "", false, 3, noDocument + "\r\n\r\nThe archiver ended with code 3."},
   };
@@ -280,6 +285,26 @@ TEST_F(DriverTest, ImportsARarArchiveEndToEnd) {
   EXPECT_FALSE(fs::exists(Temp("Xmas 2024")));
   EXPECT_TRUE(fs::exists(Temp("notes/readme.txt")));
   EXPECT_EQ(window_.log.back(), std::string("status:") + kReadyStatus);
+}
+
+// No shell runs the archiver: blanks, quotes, semicolons, "$" and backquotes
+// in the archive's name and in the program's folder reach it exactly.
+TEST_F(DriverTest, ShellCharactersInPathsReachTheRealExtractorExactly) {
+  const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+  appDir_ = dir_.File("it's $HOME; `touch pwned` & co");
+  fs::create_directories(appDir_);
+  const std::string base = "Carol; $(touch pwned) `id` 'x'";
+  const std::string archive = dir_.File(base + ".msq");
+  fakes::WriteRar4(archive, {{base, import_test::ToXml(sequence_)}});
+  platform::PosixProcessLauncher launcher;
+  Import(archive, &launcher, extractor);
+
+  ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0];
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(playlist_.Entries()[0].CachePath, appDir_ + "/Cache/" + base + ".csq");
+  EXPECT_TRUE(fs::exists(playlist_.Entries()[0].CachePath));
+  EXPECT_FALSE(fs::exists("pwned"));
+  EXPECT_FALSE(fs::exists(dir_.File("pwned")));
 }
 
 }  // namespace

@@ -1,45 +1,28 @@
 // The companion command run as a program: compile a document, dump the
 // compiled file, refuse a damaged one.
-#include <sys/wait.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/paths.h"
+#include "tests/fakes/rar_writer.h"
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
 
 namespace {
 
-struct Ran {
-  int exitCode;
-  std::string out, err;
-};
-
-// Runs `glimmer ARGS` (arguments already quoted for the shell).
-Ran Glimmer(const fakes::TempDir& dir, const std::string& args) {
+// Runs `glimmer ARGS`, no shell in between.
+fakes::ProgramRun Glimmer(std::vector<std::string> args) {
   const char* bin = std::getenv("GLIMMER_BIN");
-  const std::string program =
-      (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
-  const std::string errFile = dir.File("stderr.txt");
-  const std::string command = "'" + program + "' " + args + " 2>'" + errFile + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, "", "popen failed"};
-  Ran ran{-1, "", ""};
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    ran.out.append(buffer, n);
-  const int status = pclose(pipe);
-  if (WIFEXITED(status)) ran.exitCode = WEXITSTATUS(status);
-  ran.err = fakes::ReadBytes(errFile);
-  return ran;
-}
-
-std::string Quoted(const std::string& path) {
-  return "'" + path + "'";
+  args.insert(args.begin(),
+              (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer");
+  return fakes::RunProgram(args);
 }
 
 TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
@@ -54,11 +37,11 @@ TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
   const std::string document = dir.File("Carol"), cache = dir.File("Carol.csq");
   fakes::WriteBytes(document, import_test::ToXml(sequence));
 
-  const Ran compiled = Glimmer(dir, "compile " + Quoted(document) + " " + Quoted(cache));
+  const auto compiled = Glimmer({"compile", document, cache});
   ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
   EXPECT_EQ(compiled.out, "audio: " + sequence.filePath + "\ntitle: Carol - Choir\n");
 
-  const Ran dumped = Glimmer(dir, "dump " + Quoted(cache));
+  const auto dumped = Glimmer({"dump", cache});
   ASSERT_EQ(dumped.exitCode, 0) << dumped.err;
   EXPECT_EQ(dumped.out,
             "SampleNumber,Device,Channel,Command,StartIntensity,EndIntensity,ShortInterval,"
@@ -70,11 +53,59 @@ TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
 
   const std::string damaged = dir.File("damaged.csq");
   fakes::WriteBytes(damaged, "this is not a compiled sequence");
-  const Ran refused = Glimmer(dir, "dump " + Quoted(damaged));
+  const auto refused = Glimmer({"dump", damaged});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.out, "");
   EXPECT_NE(refused.err.find(damaged + ": "), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("not a Glimmerfield cache file"), std::string::npos) << refused.err;
+}
+
+// A pipe or device used to be read until memory ran out (or, for a pipe,
+// waited for a writer forever).
+TEST(GlimmerCli, SourcesThatAreNotRegularFilesAreRefusedBeforeAnythingIsRead) {
+  fakes::TempDir dir;
+  const std::string fifo = dir.File("pipe.msq");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string cache = dir.File("out.csq");
+  for (const std::string& source : {std::string("/dev/zero"), fifo, dir.path().string()}) {
+    SCOPED_TRACE(source);
+    const auto ran = Glimmer({"compile", source, cache});
+    EXPECT_EQ(ran.exitCode, 1);
+    EXPECT_NE(ran.err.find("the source " + source + " is not a regular file"), std::string::npos)
+        << ran.err;
+    EXPECT_FALSE(std::filesystem::exists(cache));
+  }
+}
+
+// The archive path goes to the extractor in double quotes: one inside it
+// would split the command line, and the extractor would read another file
+// and write elsewhere. Every other character goes through exactly, and no
+// shell ever sees it.
+TEST(GlimmerCli, ArchivePathsPassExactlyOrAreRefusedWhenTheyHoldAQuote) {
+  fakes::TempDir dir;
+  import_test::Sequence sequence;
+  sequence.filePath = dir.File("song.wav");
+  fakes::WriteBytes(sequence.filePath, "RIFF");
+  sequence.controllers = {{"1", {{"1", {{"0", "3", "0", "255"}}}}}};
+  const std::string cache = dir.File("out.csq");
+
+  const std::string hostile = "it's $HOME; `touch pwned` & (x) | y";
+  const std::string archive = dir.File(hostile + ".msq");
+  fakes::WriteRar4(archive, {{hostile, import_test::ToXml(sequence)}});
+  const auto passed = Glimmer({"compile", archive, cache});
+  EXPECT_EQ(passed.exitCode, 0) << passed.err;
+  EXPECT_EQ(passed.out, "audio: " + sequence.filePath + "\ntitle: Carol - Choir\n");
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
+  std::filesystem::remove(cache);
+
+  const std::string quoted = dir.File("say \"hi\" \"x.msq");
+  fakes::WriteRar4(quoted, {{"say \"hi\" \"x", import_test::ToXml(sequence)}});
+  const auto refused = Glimmer({"compile", quoted, cache});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("The archive's path \"" + quoted + "\" holds a double quote"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(cache));
 }
 
 }  // namespace

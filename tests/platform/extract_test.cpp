@@ -1,9 +1,16 @@
 #include "tools/extractor/extract.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +23,42 @@ namespace {
 
 namespace fs = std::filesystem;
 using fakes::RarEntry;
+
+// Every path below the folder `fd` (relative, sorted), found through
+// descriptors so that paths past PATH_MAX are seen too; `remove` deletes
+// them on the way out.
+void Walk(int fd, const std::string& prefix, std::vector<std::string>& paths, bool remove) {
+  DIR* dir = fdopendir(dup(fd));
+  if (dir == nullptr) return;
+  std::vector<std::pair<std::string, bool>> children;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    children.emplace_back(name, S_ISDIR(st.st_mode));
+  }
+  closedir(dir);
+  for (const auto& [name, isDir] : children) {
+    paths.push_back(prefix + name);
+    if (isDir) {
+      const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+      Walk(child, prefix + name + "/", paths, remove);
+      close(child);
+    }
+    if (remove) unlinkat(fd, name.c_str(), isDir ? AT_REMOVEDIR : 0);
+  }
+  std::sort(paths.begin(), paths.end());
+}
+
+std::vector<std::string> DeepTree(const fs::path& root, bool remove = false) {
+  std::vector<std::string> paths;
+  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return paths;
+  Walk(fd, "", paths, remove);
+  close(fd);
+  return paths;
+}
 
 class ExtractTest : public ::testing::Test {
  protected:
@@ -145,6 +188,48 @@ TEST_F(ExtractTest, UnreadableArchivesAreReportedByNameKeepingWhatCameBefore) {
   // The entry cut off neither replaced the earlier copy nor left a partial file beside it.
   EXPECT_EQ(Read("second"), "an earlier good copy");
   EXPECT_EQ(Tree(dest), (std::vector<std::string>{"first", "second"}));
+}
+
+// libarchive passes stored RAR data through unchecked.
+TEST_F(ExtractTest, StoredEntryFailingItsCrcRefusesTheArchiveNamingTheEntry) {
+  std::string archiveBytes =
+      fakes::MakeRar4({{"Show", "<sequence/>"}, {"media\\song.mp3", "ID3 and the song"}});
+  const std::size_t song = archiveBytes.find("ID3 and the song");
+  ASSERT_NE(song, std::string::npos);
+  archiveBytes[song + 4] ^= 0x20;
+  fakes::WriteBytes(archive, archiveBytes);
+
+  EXPECT_EQ(extractor::RunExtractor({"X", "-o+", archive, dest.string()}, out, err), 1);
+  EXPECT_NE(err.str().find("entry media/song.mp3 does not match its CRC"), std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find(archive), std::string::npos) << err.str();
+  EXPECT_TRUE(DeepTree(dest).empty());
+
+  // The same archive whole passes the check.
+  EXPECT_EQ(Run({{"Show", "<sequence/>"}, {"media\\song.mp3", "ID3 and the song"}}), 0)
+      << err.str();
+}
+
+// A name the file system cannot take used to leave its data behind under the
+// temporary name, deep in the destination, where fs::rename and fs::remove
+// fail past PATH_MAX.
+TEST_F(ExtractTest, EntriesTooLongForTheFileSystemLeaveNothingBehind) {
+  std::string deep;
+  for (int level = 0; level < 20; ++level) deep += std::string(250, 'd') + "/";  // past PATH_MAX
+  const std::string tooLongName(300, 'n');                                       // past NAME_MAX
+  const int code = Run({{tooLongName, "lost"},
+                        {deep + tooLongName, "lost"},
+                        {deep + "fits", "deep data"},
+                        {"doc", "doc"}});
+  const std::vector<std::string> tree = DeepTree(dest);
+  EXPECT_EQ(code, 1) << err.str();
+  for (const std::string& path : tree) {
+    EXPECT_EQ(path.find(".glimmer-extract-partial"), std::string::npos) << path.size();
+    EXPECT_EQ(path.find(tooLongName), std::string::npos) << path.size();
+  }
+  EXPECT_NE(std::find(tree.begin(), tree.end(), "doc"), tree.end());
+  EXPECT_NE(err.str().find("refused entry " + tooLongName), std::string::npos) << err.str();
+  DeepTree(dest, true);  // fs::remove_all cannot reach that deep
 }
 
 TEST_F(ExtractTest, DestinationBlockedByAFileIsReported) {

@@ -98,4 +98,24 @@ TEST(MonitorDecoder, HeldBytesWaitForTheNextMessageOrTheQuiet) {
   EXPECT_FALSE(d.HasPending());
 }
 
+// A line that never carries a 0 was rescanned whole on every read and held
+// without bound. Its bytes now come out in lines of a bounded size as they
+// arrive, and the message after them still decodes.
+TEST(MonitorDecoder, ALineWithoutZerosIsShownInBoundedPiecesAsItArrives) {
+  MessageDecoder d;
+  const std::string noise(4096, '\x5A');
+  std::size_t shown = 0;
+  for (int read = 0; read < 256; ++read) {
+    for (const std::string& line : Texts(d.Feed(noise, read))) {
+      ASSERT_TRUE(line.find(" unknown bytes: 5a") != std::string::npos) << line.substr(0, 40);
+      const std::size_t bytes = (line.size() - line.find(':') - 1) / 3;
+      EXPECT_EQ(bytes, MessageDecoder::kMaxUnknownPerLine);
+      shown += bytes;
+    }
+  }
+  EXPECT_EQ(shown, 256u * 4096u);
+  EXPECT_EQ(Texts(d.Feed(Hex("00 FF 81 00"), 300)), Lines{"300 keep-alive"});
+  EXPECT_FALSE(d.HasPending());
+}
+
 }  // namespace

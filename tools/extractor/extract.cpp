@@ -2,10 +2,19 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 namespace extractor {
 namespace fs = std::filesystem;
@@ -85,22 +94,195 @@ platform::Status CopyData(archive* reader, archive* disk) {
   }
 }
 
-// A name in the folder of `target` (relative, "/"-separated) that nothing on
-// disk uses yet. Same folder, so the final rename never crosses file systems;
-// unused, so removing it after a failure cannot take anything but our own.
-std::string PartialPathBeside(const std::string& target) {
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string candidate = folder + kPartialName;
-  for (int n = 1; n < 1000; ++n) {
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(candidate, ec))) break;
-    candidate = folder + kPartialName + "-" + std::to_string(n);
+// Owns one file descriptor.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&&) = delete;
+  ~Fd() { Reset(-1); }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
   }
-  return candidate;
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// The folder of an entry, opened one part at a time below the working
+// directory without following links. Relative to a descriptor, renaming and
+// removing work however deep the folder lies: a path past PATH_MAX cannot be
+// named whole.
+Fd OpenEntryFolder(const std::string& folder) {
+  Fd current(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::size_t start = 0;
+  while (current && start < folder.size()) {
+    std::size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    const std::string part = folder.substr(start, end - start);
+    current.Reset(
+        ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    start = end + 1;
+  }
+  return current;
+}
+
+// Where a file entry is written until all its data arrived: a name in the
+// entry's own folder (so the final rename never crosses file systems) that
+// nothing uses yet (so removing it after a failure cannot take anything but
+// our own).
+struct PartialFile {
+  std::string folder;  // relative, "/"-separated, empty for the destination
+  std::string name;    // within the folder
+  std::string target;  // the entry's own name within the folder
+  std::string Path() const { return folder.empty() ? name : folder + "/" + name; }
+};
+
+PartialFile PartialBeside(const std::string& entryPath) {
+  PartialFile partial;
+  const std::size_t slash = entryPath.rfind('/');
+  partial.folder = slash == std::string::npos ? "" : entryPath.substr(0, slash);
+  partial.target = slash == std::string::npos ? entryPath : entryPath.substr(slash + 1);
+  partial.name = kPartialName;
+  const Fd folder = OpenEntryFolder(partial.folder);
+  if (!folder) return partial;  // not there yet: libarchive creates it
+  for (int n = 1; n < 1000; ++n) {
+    struct stat st {};
+    if (::fstatat(folder.get(), partial.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+    partial.name = std::string(kPartialName) + "-" + std::to_string(n);
+  }
+  return partial;
+}
+
+// Gives the finished partial file its own name; an error says why not.
+std::error_code MovePartialIntoPlace(const PartialFile& partial) {
+  const Fd folder = OpenEntryFolder(partial.folder);
+  if (!folder) return {errno, std::generic_category()};
+  // rename() replaces a link standing at the target rather than following it.
+  if (::renameat(folder.get(), partial.name.c_str(), folder.get(), partial.target.c_str()) != 0) {
+    return {errno, std::generic_category()};
+  }
+  return {};
+}
+
+void RemovePartial(const PartialFile& partial) {
+  const Fd folder = OpenEntryFolder(partial.folder);
+  if (folder) ::unlinkat(folder.get(), partial.name.c_str(), 0);
+}
+
+// CRC-32 with the zlib polynomial, as RAR stores it for each file's data.
+class Crc32 {
+ public:
+  void Update(const unsigned char* bytes, std::size_t size) {
+    static constexpr auto kTable = [] {
+      std::array<std::uint32_t, 256> table{};
+      for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[i] = c;
+      }
+      return table;
+    }();
+    for (std::size_t i = 0; i < size; ++i) crc_ = kTable[(crc_ ^ bytes[i]) & 0xFF] ^ (crc_ >> 8);
+  }
+  std::uint32_t Value() const { return crc_ ^ 0xFFFFFFFFu; }
+
+ private:
+  std::uint32_t crc_ = 0xFFFFFFFFu;
+};
+
+std::uint32_t Little(const unsigned char* p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
 }
 
 }  // namespace
+
+platform::Status CheckStoredRarEntries(const std::string& archivePath) {
+  // RAR 4.x blocks: HEAD_CRC(2) HEAD_TYPE(1) HEAD_FLAGS(2) HEAD_SIZE(2), then
+  // ADD_SIZE(4) when flag 0x8000 is set; the block's data follows the header.
+  constexpr unsigned char kMarker[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+  constexpr std::uint8_t kFileHeader = 0x74;
+  constexpr std::uint8_t kEndBlock = 0x7B;
+  constexpr std::uint16_t kLongBlock = 0x8000;
+  constexpr std::uint16_t kSplit = 0x01 | 0x02;  // continued from or in another volume
+  constexpr std::uint16_t kEncrypted = 0x04;
+  constexpr std::uint16_t kLargeSizes = 0x100;
+  constexpr std::uint16_t kDirectory = 0xE0;
+  constexpr std::uint8_t kMethodStore = 0x30;
+
+  std::ifstream in(archivePath, std::ios::binary);
+  unsigned char marker[sizeof kMarker] = {};
+  if (!in.read(reinterpret_cast<char*>(marker), sizeof marker) ||
+      std::memcmp(marker, kMarker, sizeof kMarker) != 0) {
+    return platform::Status::Ok();  // not RAR 4: libarchive checks what it reads
+  }
+  std::uint64_t offset = sizeof kMarker;
+  std::vector<unsigned char> header;
+  std::vector<char> data(kBlockSize);
+  for (;;) {
+    unsigned char fixed[7];
+    in.seekg(static_cast<std::streamoff>(offset));
+    if (!in.read(reinterpret_cast<char*>(fixed), sizeof fixed)) break;
+    const std::uint8_t type = fixed[2];
+    const auto flags = static_cast<std::uint16_t>(Little(fixed + 3, 2));
+    const std::uint32_t headSize = Little(fixed + 5, 2);
+    if (type == kEndBlock || headSize < sizeof fixed) break;
+    header.assign(fixed, fixed + sizeof fixed);
+    header.resize(headSize);
+    if (!in.read(reinterpret_cast<char*>(header.data() + sizeof fixed),
+                 static_cast<std::streamsize>(headSize - sizeof fixed))) {
+      break;  // cut short: libarchive reports that
+    }
+    std::uint64_t dataSize = 0;
+    if ((flags & kLongBlock) && headSize >= 11) dataSize = Little(header.data() + 7, 4);
+    if (type == kFileHeader && headSize >= 32) {
+      if ((flags & kLargeSizes) && headSize >= 40) {
+        dataSize |= std::uint64_t{Little(header.data() + 32, 4)} << 32;
+      }
+      const std::uint32_t storedCrc = Little(header.data() + 16, 4);
+      const std::uint8_t method = header[25];
+      const std::uint32_t nameSize = Little(header.data() + 26, 2);
+      const std::size_t nameAt = (flags & kLargeSizes) ? 40 : 32;
+      std::string name;
+      if (nameAt + nameSize <= headSize) {
+        name.assign(reinterpret_cast<const char*>(header.data() + nameAt), nameSize);
+        // A Unicode name follows the 8-bit one after a zero.
+        name = name.substr(0, name.find('\0'));
+        for (char& c : name) {
+          if (c == '\\') c = '/';
+        }
+      }
+      const bool checkable = method == kMethodStore && !(flags & (kSplit | kEncrypted)) &&
+                             (flags & kDirectory) != kDirectory;
+      if (checkable) {
+        Crc32 crc;
+        for (std::uint64_t left = dataSize; left > 0;) {
+          const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, data.size()));
+          if (!in.read(data.data(), static_cast<std::streamsize>(chunk))) {
+            return platform::Status::Ok();  // cut short: libarchive reports that
+          }
+          crc.Update(reinterpret_cast<const unsigned char*>(data.data()), chunk);
+          left -= chunk;
+        }
+        if (crc.Value() != storedCrc) {
+          return platform::Status::Error("the data of entry " + name +
+                                         " does not match its CRC: the archive is damaged");
+        }
+      }
+    }
+    offset += headSize + dataSize;
+  }
+  return platform::Status::Ok();
+}
+
+namespace {}  // namespace
 
 platform::Result<std::string> SafeEntryPath(std::string_view name) {
   std::string path(name);
@@ -143,6 +325,16 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   }
   if (fs::is_directory(archiveStatus)) {
     return R::Error("Cannot read the archive " + archivePath + ": it is a folder");
+  }
+  // A pipe or device may never end, and opening a pipe waits for a writer.
+  if (!fs::is_regular_file(archiveStatus)) {
+    return R::Error("Cannot read the archive " + archivePath +
+                    ": it is not a regular file (a device or pipe)");
+  }
+  // libarchive takes stored RAR entries as they come: a damaged one is
+  // caught here, before anything is written.
+  if (const platform::Status crc = CheckStoredRarEntries(archivePath); !crc) {
+    return R::Error("Cannot extract the archive " + archivePath + ": " + crc.message());
   }
 
   Reader reader(archive_read_new());
@@ -222,10 +414,12 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
     // earlier copy. libarchive still writes it, so its checks on the path
     // (no "..", no absolute path, no link on the way) cover the temporary
     // name, whose folder is the entry's.
-    const std::string partial = type == AE_IFREG ? PartialPathBeside(safe.value()) : "";
-    archive_entry_set_pathname(entry, (type == AE_IFREG ? partial : safe.value()).c_str());
+    const PartialFile partial = type == AE_IFREG ? PartialBeside(safe.value()) : PartialFile{};
+    archive_entry_set_pathname(entry, (type == AE_IFREG ? partial.Path() : safe.value()).c_str());
     if (archive_write_header(disk.get(), entry) < ARCHIVE_WARN) {
       log << kProgram << ": refused entry " << name << ": " << ErrorText(disk.get()) << "\n";
+      // The file may have been created before the refusal.
+      if (type == AE_IFREG) RemovePartial(partial);
       ++summary.refused;
       continue;
     }
@@ -234,14 +428,8 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
     const int finished = archive_write_finish_entry(disk.get());
     if (type == AE_IFREG) {
       std::error_code renamed;
-      if (copied.ok() && finished >= ARCHIVE_WARN) {
-        // rename() replaces a link standing at the target rather than following it.
-        fs::rename(partial, safe.value(), renamed);
-      }
-      if (!copied.ok() || finished < ARCHIVE_WARN || renamed) {
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-      }
+      if (copied.ok() && finished >= ARCHIVE_WARN) renamed = MovePartialIntoPlace(partial);
+      if (!copied.ok() || finished < ARCHIVE_WARN || renamed) RemovePartial(partial);
       if (renamed) {
         log << kProgram << ": refused entry " << name << ": it could not replace " << safe.value()
             << ": " << renamed.message() << "\n";

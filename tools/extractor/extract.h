@@ -24,6 +24,12 @@ struct Summary {
 // gives an empty path.
 platform::Result<std::string> SafeEntryPath(std::string_view name);
 
+// RAR 4 archives only: checks the data of every stored entry against the
+// CRC in its header, which libarchive does not do for stored entries. The
+// error names the first damaged entry. Anything else (another format, an
+// encrypted or split entry, a header it cannot follow) is left to libarchive.
+platform::Status CheckStoredRarEntries(const std::string& archivePath);
+
 // Extracts every regular file and folder of `archive` (any format and
 // filter libarchive reads) under `destination`, creating it when missing.
 //
@@ -33,7 +39,8 @@ platform::Result<std::string> SafeEntryPath(std::string_view name);
 // and hardlink entries are skipped with a warning: they are never created,
 // so no later entry can be written through one. The error result is for an
 // archive that cannot be read at all, or that breaks off partway (what was
-// extracted before stays). A file appears at its path only once all its data
+// extracted before stays), or whose stored RAR data fails its CRC (nothing
+// is extracted then). A file appears at its path only once all its data
 // was read, so the entry an archive breaks off in leaves no file, or the
 // earlier copy of it as it was.
 //

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -149,9 +151,25 @@ struct Options {
   std::vector<std::string> paths;
 };
 
+int Compile(const std::vector<std::string>& args);
+
 }  // namespace
 
+// Whatever goes wrong inside, the user hears it as one line and an exit code.
 int RunCompile(const std::vector<std::string>& args) {
+  try {
+    return Compile(args);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "glimmer compile: out of memory\n");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "glimmer compile: %s\n", e.what());
+  }
+  return 1;
+}
+
+namespace {
+
+int Compile(const std::vector<std::string>& args) {
   Options options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -189,6 +207,22 @@ int RunCompile(const std::vector<std::string>& args) {
     }
   }
 
+  // A pipe or a device may never end, and opening a pipe waits for a writer:
+  // only a regular file is read.
+  std::error_code sourceError;
+  const fs::file_status sourceStatus = fs::status(source, sourceError);
+  if (!fs::exists(sourceStatus)) {
+    std::fprintf(stderr, "glimmer compile: the source %s does not exist\n", source.c_str());
+    return 1;
+  }
+  if (!fs::is_regular_file(sourceStatus)) {
+    std::fprintf(stderr,
+                 "glimmer compile: the source %s is not a regular file (a folder, device or "
+                 "pipe cannot be compiled)\n",
+                 source.c_str());
+    return 1;
+  }
+
   std::string document = source;
   std::optional<ScratchFolder> scratch;
   if (IsArchive(source)) {
@@ -196,6 +230,11 @@ int RunCompile(const std::vector<std::string>& args) {
     if (scratch->path().empty()) {
       std::fprintf(stderr, "glimmer compile: cannot create a temporary folder in %s\n",
                    fs::temp_directory_path().c_str());
+      return 1;
+    }
+    if (const platform::Status paths = importer::CheckArchiverPaths(source, scratch->path() + "/");
+        !paths) {
+      std::fprintf(stderr, "glimmer compile: %s\n", paths.message().c_str());
       return 1;
     }
     // The player refuses an archive name without an extension; here the
@@ -238,4 +277,5 @@ int RunCompile(const std::vector<std::string>& args) {
   return 0;
 }
 
+}  // namespace
 }  // namespace glimmer

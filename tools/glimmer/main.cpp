@@ -1,6 +1,7 @@
 // glimmer: the command-line companion of the Glimmerfield player.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const auto& c : kCommands) {
-    if (name == c.name) return c.run(std::vector<std::string>(argv + 2, argv + argc));
+    if (name != c.name) continue;
+    // No exception ends the program unexplained.
+    try {
+      return c.run(std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "glimmer %s: %s\n", c.name, e.what());
+      return 1;
+    }
   }
   std::fprintf(stderr, "glimmer: unknown command '%s'\n\n", name.c_str());
   PrintUsage(stderr);

@@ -69,14 +69,26 @@ inline std::string DescribeMessage(const std::vector<std::uint8_t>& m) {
 // Frames the stream by the command byte of each message. Bytes that cannot be
 // a message are reported together as "unknown bytes: ..." and decoding picks
 // up again at the next 0 byte, where a message may start.
+//
+// Every byte is looked at a bounded number of times, and what is held is
+// bounded too: at most one unfinished message, and unknown bytes up to
+// kMaxUnknownPerLine before they are shown as a line of their own. A line
+// that never carries a 0 costs time in step with its length and no memory
+// beyond that.
 class MessageDecoder {
  public:
+  static constexpr std::size_t kMaxUnknownPerLine = 1024;
+
   // `bytes` arrived `ms` milliseconds after the first byte. Returns the lines
   // they complete, in stream order.
   std::vector<MonitorLine> Feed(std::string_view bytes, std::int64_t ms) {
-    for (char c : bytes) pending_.push_back({static_cast<std::uint8_t>(c), ms});
     std::vector<MonitorLine> lines;
-    Decode(lines, false);
+    for (char c : bytes) {
+      pending_.push_back({static_cast<std::uint8_t>(c), ms});
+      // A held message start decides itself within a few bytes; only then
+      // is there anything to do.
+      if (pending_.size() == 1 || pending_.size() >= 3) Decode(lines, false);
+    }
     return lines;
   }
 
@@ -96,21 +108,28 @@ class MessageDecoder {
     std::int64_t ms;
   };
 
-  // Index of the first 0 at or after `from`, or the size when there is none.
-  std::size_t NextZero(std::size_t from) const {
-    while (from < pending_.size() && pending_[from].value != 0) ++from;
-    return from;
+  void ToUnknown(const Byte& b, std::vector<MonitorLine>& lines) {
+    unknown_.push_back(b);
+    if (unknown_.size() >= kMaxUnknownPerLine) EmitUnknown(lines);
   }
 
-  void MoveToUnknown(std::size_t count) {
-    unknown_.insert(unknown_.end(), pending_.begin(),
-                    pending_.begin() + static_cast<std::ptrdiff_t>(count));
+  // Moves the first `count` held bytes to the unknown ones.
+  void DropHeld(std::size_t count, std::vector<MonitorLine>& lines) {
+    for (std::size_t i = 0; i < count; ++i) ToUnknown(pending_[i], lines);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+
+  // The held bytes from `from` on up to the next 0 cannot start a message:
+  // they and the `from` bytes before them become unknown.
+  void DropToNextZero(std::size_t from, std::vector<MonitorLine>& lines) {
+    while (from < pending_.size() && pending_[from].value != 0) ++from;
+    DropHeld(from, lines);
   }
 
   void EmitUnknown(std::vector<MonitorLine>& lines) {
     if (unknown_.empty()) return;
     std::string text = "unknown bytes:";
+    text.reserve(text.size() + 3 * unknown_.size());
     for (const auto& b : unknown_) {
       char hex[4];
       std::snprintf(hex, sizeof hex, " %02x", b.value);
@@ -122,36 +141,28 @@ class MessageDecoder {
 
   void Decode(std::vector<MonitorLine>& lines, bool flushing) {
     while (!pending_.empty()) {
-      // Not a message start, or a start that turned out wrong: skip to the
-      // next 0 (or, while more may come, wait for one).
-      const auto skipToNextZero = [&](std::size_t from) {
-        const std::size_t zero = NextZero(from);
-        if (zero == pending_.size() && !flushing) return false;
-        MoveToUnknown(zero);
-        return true;
-      };
       if (pending_[0].value != 0) {
-        if (!skipToNextZero(0)) return;
+        DropToNextZero(0, lines);
         continue;
       }
       if (pending_.size() < 3) {
         if (!flushing) return;
-        MoveToUnknown(pending_.size());
+        DropHeld(pending_.size(), lines);
         continue;
       }
       const int length = MessageLength(pending_[1].value, pending_[2].value);
       if (length == 0) {
-        if (!skipToNextZero(1)) return;
+        DropToNextZero(1, lines);
         continue;
       }
       const auto n = static_cast<std::size_t>(length);
       if (pending_.size() < n) {
         if (!flushing) return;
-        MoveToUnknown(pending_.size());
+        DropHeld(pending_.size(), lines);
         continue;
       }
       if (pending_[n - 1].value != 0) {
-        if (!skipToNextZero(1)) return;
+        DropToNextZero(1, lines);
         continue;
       }
       EmitUnknown(lines);
@@ -162,6 +173,7 @@ class MessageDecoder {
     }
   }
 
+  // At most one message's worth: bytes are decoded as they arrive.
   std::vector<Byte> pending_;
   std::vector<Byte> unknown_;
 };
