@@ -1,12 +1,16 @@
 #include "platform/posix/posix_file_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -22,10 +26,36 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempRandomChars = 6;  // what mkstemp fills in
+
+// A writer killed between creating its temporary file and the rename leaves
+// that file behind. Once a later write of the same file has succeeded, those
+// leftovers are only partial copies: remove them so crashes cannot pile up
+// half-written files (up to a compiled sequence in size each) in the folder.
+void RemoveLeftoverTemporaries(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const auto slash = path.find_last_of('/');
+  const std::string prefix =
+      (slash == std::string::npos ? path : path.substr(slash + 1)) + std::string(kTempSuffix);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandomChars || !name.starts_with(prefix)) continue;
+    const std::string_view random = name.substr(prefix.size());
+    if (std::all_of(random.begin(), random.end(),
+                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)); })) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 Status PosixFileStore::ReplaceFile(const std::string& path, std::string_view bytes) {
-  std::string temp = path + ".tmpXXXXXX";
+  std::string temp = path + std::string(kTempSuffix) + std::string(kTempRandomChars, 'X');
   const int fd = mkstemp(temp.data());
   if (fd < 0) return Status::Error(SystemError("Cannot create a file beside", path));
   fchmod(fd, 0644);
@@ -65,6 +95,7 @@ Status PosixFileStore::ReplaceFile(const std::string& path, std::string_view byt
     fsync(dir);
     close(dir);
   }
+  RemoveLeftoverTemporaries(path);
   return Status::Ok();
 }
 
