@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
   reader.join();
   if (keep.empty()) std::filesystem::remove_all(dir);
   if (outcome != playback::PlayOutcome::Finished) {
-    std::fprintf(stderr, "the entry did not finish: %s\n", window.LastStatus().c_str());
+    std::fprintf(stderr, "the entry did not finish: %s\n", window.LastNotice().c_str());
     return 1;
   }
 

@@ -43,7 +43,7 @@ platform::Status SerialLink::OpenPort() {
   lastKeepAliveTime_ = clock_.SecondsOfDay();
   SendKeepAlive();
   if (!port_.IsOpen()) {
-    // Write has already put the reason in the status line.
+    // Write has already given the reason as a notice.
     return platform::Status::Error("Serial port " + PortName(number) +
                                    " was lost right after it was opened");
   }
@@ -70,8 +70,8 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   // Closing also covers a port that reported the failure but stayed open, so
   // the next entry opens it afresh and the controllers get the burst again.
   port_.Close();
-  window_.SetStatus("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
-                    " - the show goes on and the port is opened again at the next entry");
+  window_.ShowNotice("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
+                     " - the show goes on and the port is opened again at the next entry");
   return false;
 }
 

@@ -15,7 +15,7 @@ namespace playback {
 // keep-alives and the player's batches of event messages.
 //
 // A write that fails closes the port (the platform port does so itself); the
-// link then puts the reason in the status line and skips every write until the
+// link then gives the reason as a notice and skips every write until the
 // port is opened again, so a lost line never stops the show.
 class SerialLink {
  public:

@@ -71,7 +71,7 @@ PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string
   const std::string listText = window_.PlaylistEntryAt(row).ListText;
   lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + " (" + listText +
                     "): " + what + ": " + reason;
-  window_.SetStatus(lastSkipReason_);
+  window_.ShowNotice(lastSkipReason_);
   return PlayOutcome::Skipped;
 }
 
@@ -93,7 +93,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   if (!link_.IsPortOpen()) {
     // The music still plays without the lights; the next entry tries again.
     if (platform::Status opened = link_.OpenPort(); !opened) {
-      window_.SetStatus(opened.message() + " - playing without lights");
+      window_.ShowNotice(opened.message() + " - playing without lights");
     }
   }
   link_.SendKeepAlive();
@@ -119,8 +119,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   ui_.DoEvents();
   link_.SendKeepAlive();
   if (audio_.IsSilent()) {
-    window_.SetStatus("Show Running... " + entry.AudioPath +
-                      " plays silently: " + audio_.SilentReason());
+    window_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
 
@@ -192,8 +191,8 @@ PlayOutcome ShowPlayer::Play(int row) {
   audio_.Close();
 
   if (rejectedRows_ > 0) {
-    window_.SetStatus("Show Running... " + std::to_string(rejectedRows_) + " event(s) of " +
-                      entry.CachePath + " were not sent: a value was missing or outside 0..255");
+    window_.ShowNotice(std::to_string(rejectedRows_) + " event(s) of " + entry.CachePath +
+                       " were not sent: a value was missing or outside 0..255");
   }
   return PlayOutcome::Finished;
 }

@@ -13,7 +13,7 @@ namespace playback {
 enum class PlayOutcome {
   Finished,  // the audio ended or was stopped
   Stopped,   // ShowRunning was found cleared
-  Skipped,   // the entry's cache or audio file could not be used; the status line says why
+  Skipped,   // the entry's cache or audio file could not be used; a notice says why
 };
 
 // Plays playlist entries for one show: one object per show, because the output
@@ -31,7 +31,7 @@ class ShowPlayer {
   // Rows of the last entry that were not sent because a field was missing or
   // outside 0..255.
   int RejectedRowCount() const { return rejectedRows_; }
-  // Why the last skipped entry was skipped, as shown in the status line.
+  // Why the last skipped entry was skipped, as given in its notice.
   const std::string& LastSkipReason() const { return lastSkipReason_; }
 
  private:

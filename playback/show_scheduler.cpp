@@ -27,6 +27,12 @@ void SkipBlanks(std::string_view text, std::size_t& at) {
 
 }  // namespace
 
+std::string StartPortFailedMessage(const std::string& reason) {
+  return "The show could not start.\r\n\r\n" + reason +
+         "\r\n\r\nCheck that the serial adapter is plugged in and that no other program uses "
+         "it, or choose another COM Port (its tooltip names the device each number opens).";
+}
+
 std::optional<int> ParseTimeOfDay(std::string_view text) {
   std::size_t at = 0;
   SkipBlanks(text, at);
@@ -76,15 +82,15 @@ void ShowScheduler::cmdShowStart_Click() {
   };
 
   if (platform::Status opened = link_.OpenPort(); !opened) {
-    ui_.ShowMessage(kInvalidPortMessage);
+    ui_.ShowMessage(StartPortFailedMessage(opened.message()));
     endShow();
     return;
   }
 
   // A time text that is not a time keeps the show paused and says which one.
   const auto badTimeText = [](const char* which, const std::string& text) {
-    return std::string("Show Paused - The ") + which + " time \"" + text +
-           "\" is not a time of day such as 5:30:00 PM";
+    return std::string("The ") + which + " time \"" + text +
+           "\" is not a time of day such as 5:30:00 PM; the show waits";
   };
 
   ShowPlayer player(window_, link_, audio_, ui_);
@@ -98,12 +104,11 @@ void ShowScheduler::cmdShowStart_Click() {
     const bool inside = start && end && *start - now < 1 && *end - now > -1;
     if (!inside) {
       if (link_.IsPortOpen()) link_.ClosePort();
+      window_.SetStatus(kPausedText);
       if (!start) {
-        window_.SetStatus(badTimeText("start", startText));
+        window_.ShowNotice(badTimeText("start", startText));
       } else if (!end) {
-        window_.SetStatus(badTimeText("end", endText));
-      } else {
-        window_.SetStatus(kPausedText);
+        window_.ShowNotice(badTimeText("end", endText));
       }
       resumeShowsRunning = true;
       ui_.DoEvents();
@@ -145,8 +150,8 @@ void ShowScheduler::cmdShowStart_Click() {
       // Every entry was skipped: wait rather than spin, then try again so the
       // show recovers by itself once the files are back.
       if (link_.IsPortOpen()) link_.ClosePort();
-      window_.SetStatus(std::string(kNothingPlayableText) +
-                        ". Last problem: " + player.LastSkipReason());
+      window_.ShowNotice(std::string(kNothingPlayableText) +
+                         ". Last problem: " + player.LastSkipReason());
       resumeShowsRunning = true;
       for (int step = 0; step < kRetrySteps && window_.ShowRunning(); ++step) {
         ui_.DoEvents();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/audio_player.h"
@@ -18,12 +19,12 @@ inline constexpr const char* kPausedText =
 inline constexpr const char* kStoppedText = "Show Scheduler Stopped - Click Start To Resume";
 inline constexpr const char* kEmptyPlaylistMessage =
     "You must add a sequence to the playlist before the show can be started";
-inline constexpr const char* kInvalidPortMessage =
-    "The show couldn't autostart because the specified port is invalid.  This could be because "
-    "of one of the following reasons:\r\nA) The port is in use by another application\r\nB) The "
-    "port number is incorrect";
 inline constexpr const char* kNothingPlayableText =
     "No playlist entry could be played - retrying in 10 seconds";
+
+// The message of a Start whose port will not open; `reason` names the port
+// and the device (as SerialLink::OpenPort words it).
+std::string StartPortFailedMessage(const std::string& reason);
 
 // Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
 // or nothing when the text is not one.

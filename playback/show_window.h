@@ -31,8 +31,17 @@ class ShowWindow {
   virtual std::string StartTimeText() const = 0;
   virtual std::string EndTimeText() const = 0;
 
-  // Sets StatusText and then shows it in lblStatus.
+  // Sets StatusText and then shows it in lblStatus. Only the show's own
+  // status texts go here (running, paused, stopped), at their moments.
   virtual void SetStatus(const std::string& text) = 0;
+  // What the player adds about the entry under way, such as why its song
+  // plays silently. Shown beside the entry, never in place of the status
+  // text; the next entry starts without it.
+  virtual void SetPlayingNote(const std::string& text) = 0;
+  // Something the operator should be able to read later: a skipped entry, a
+  // lost port, events that were not sent. Shown beside the status text,
+  // never in place of it, and kept until a newer notice or the next start.
+  virtual void ShowNotice(const std::string& text) = 0;
   // Shows the gap between the last two keep-alives in Text1, in whole seconds.
   virtual void SetKeepAliveGap(int seconds) = 0;
 

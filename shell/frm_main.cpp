@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +19,7 @@
 #include "platform/qt/qt_text.h"
 #include "playlist/playlist_entry.h"
 #include "shell/colour_code.h"
+#include "shell/elided_label.h"
 #include "shell/list_box_widget.h"
 #include "shell/registry_value.h"
 #include "shell/time_texts.h"
@@ -57,10 +57,12 @@ constexpr int kDefaultEndTimeIndex = 92;
 
 // Geometry in pixels (twips / 15).
 constexpr int kClientWidth = 845;
-constexpr int kClientHeight = 508;
+constexpr int kClientHeight = 530;
 constexpr int kLeftColumnX = 8;
 constexpr int kLeftColumnWidth = 449;
 constexpr int kStatusWidth = 721;
+// Earlier notices of the show that the notice line's tooltip keeps.
+constexpr std::size_t kNoticesKept = 8;
 
 std::string SelectedText(const QComboBox& list) {
   return list.currentIndex() < 0 ? std::string() : FromQString(list.currentText());
@@ -189,10 +191,20 @@ void frmMain::BuildControls() {
   WindowsMedia->setFrameShadow(QFrame::Sunken);
   WindowsMedia->setGeometry(kLeftColumnX, 392, kLeftColumnWidth, 78);
   // What the show has under way, where a media player would show its song.
-  lblNowPlaying = new QLabel(WindowsMedia);
+  // List texts end in the archive's whole path: the middle of a long line
+  // goes, so title and file name both stay readable.
+  lblNowPlaying = new ElidedLabel(Qt::ElideMiddle, WindowsMedia);
   lblNowPlaying->setObjectName(QStringLiteral("lblNowPlaying"));
-  lblNowPlaying->setGeometry(10, 6, kLeftColumnWidth - 20, 66);
-  lblNowPlaying->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  lblNowPlaying->setGeometry(10, 4, kLeftColumnWidth - 20, 50);
+  lblNowPlaying->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Why the song under way plays silently, and the like.
+  lblPlayingNote = new ElidedLabel(Qt::ElideRight, WindowsMedia);
+  lblPlayingNote->setObjectName(QStringLiteral("lblPlayingNote"));
+  lblPlayingNote->setGeometry(10, 54, kLeftColumnWidth - 20, 20);
+  lblPlayingNote->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  QPalette darkRed = lblPlayingNote->palette();
+  darkRed.setColor(QPalette::WindowText, QColor(160, 0, 0));
+  lblPlayingNote->setPalette(darkRed);
 
   // Right column: the playlist, full height.
   Frame1 = MakeFrame("Frame1", "Playlist", this, QRect(465, 8, 372, 462));
@@ -217,7 +229,7 @@ void frmMain::BuildControls() {
   Label7->setBuddy(chkPerformBitmask);
 
   // Status line along the bottom, the two keep-alive counters at its right.
-  lblStatus = new QLabel(this);
+  lblStatus = new ElidedLabel(Qt::ElideRight, this);
   lblStatus->setObjectName(QStringLiteral("lblStatus"));
   lblStatus->setGeometry(kLeftColumnX, 478, kStatusWidth, 22);
   QFont bold = lblStatus->font();
@@ -226,6 +238,11 @@ void frmMain::BuildControls() {
   QPalette orange = lblStatus->palette();
   orange.setColor(QPalette::WindowText, QColor(255, 128, 0));
   lblStatus->setPalette(orange);
+  // The program's own notices, under the status line so it keeps its texts.
+  lblNotice = new ElidedLabel(Qt::ElideRight, this);
+  lblNotice->setObjectName(QStringLiteral("lblNotice"));
+  lblNotice->setGeometry(kLeftColumnX, 502, kClientWidth - 2 * kLeftColumnX, 22);
+  lblNotice->setPalette(darkRed);
   Text1 = MakeCounter("Text1", this, QRect(737, 478, 48, 22));
   Text2 = MakeCounter("Text2", this, QRect(789, 478, 48, 22));
   SetBackColour(*Text1, kWindowBackground);
@@ -433,6 +450,9 @@ void frmMain::SetRunningState() {
     control->setEnabled(false);
   }
   cmdStop->setEnabled(true);
+  // A new show starts with no notices.
+  notices_.clear();
+  lblNotice->SetFullText(QString());
 }
 
 void frmMain::SetStoppedState() {
@@ -442,19 +462,44 @@ void frmMain::SetStoppedState() {
     control->setEnabled(true);
   }
   cmdStop->setEnabled(false);
-  lblNowPlaying->clear();
+  lblNowPlaying->SetFullText(QString());
+  lblPlayingNote->SetFullText(QString());
 }
 
 void frmMain::SetStatus(const std::string& text) {
   fields_.StatusText = text;
-  lblStatus->setText(ToQString(fields_.StatusText));
+  lblStatus->SetFullText(ToQString(fields_.StatusText));
   lblStatus_Change();
   // A paused show has nothing under way until its window opens again.
-  if (text.rfind("Show Paused", 0) == 0) lblNowPlaying->clear();
+  if (text.rfind("Show Paused", 0) == 0) {
+    lblNowPlaying->SetFullText(QString());
+    lblPlayingNote->SetFullText(QString());
+  }
+}
+
+void frmMain::SetPlayingNote(const std::string& text) {
+  lblPlayingNote->SetFullText(ToQString(text));
+}
+
+void frmMain::ShowNotice(const std::string& text) {
+  // A condition that lasts (a paused show's bad time text) is reported on
+  // every pass; it is one notice, with the time it was first seen.
+  const auto textOf = [](const std::string& notice) {
+    return notice.substr(notice.find("  ") + 2);
+  };
+  if (!notices_.empty() && textOf(notices_.back()) == text) return;
+  notices_.push_back(TimeOfDayText(services_.clock.SecondsOfDay()) + "  " + text);
+  if (notices_.size() > kNoticesKept) notices_.erase(notices_.begin());
+  QString history;
+  for (auto it = notices_.rbegin(); it != notices_.rend(); ++it) {
+    if (!history.isEmpty()) history += QLatin1Char('\n');
+    history += ToQString(*it);
+  }
+  lblNotice->SetFullText(ToQString(notices_.back()), history);
 }
 
 void frmMain::lblStatus_Change() {
-  const std::string text = FromQString(lblStatus->text());
+  const std::string text = FromQString(lblStatus->FullText());
   if (text.find("Stopped") != std::string::npos) {
     SetFace(*cmdStop, kButtonHighlight);
     SetFace(*cmdShowStart, kButtonFace);
@@ -590,16 +635,11 @@ void frmMain::SelectPlaylistRow(int row) {
 
 void frmMain::ShowNowPlaying(int row) {
   const playlist::PlaylistEntry& entry = playlist_->EntryAtRow(row);
-  const QFontMetrics metrics(lblNowPlaying->font());
-  const int width = lblNowPlaying->width();
-  // List texts end in the archive's whole path; the middle goes rather than
-  // the end, so title and file name both stay readable.
-  lblNowPlaying->setText(
-      QStringLiteral("Playlist entry %1 of %2\n%3\n%4")
-          .arg(row + 1)
-          .arg(playlist_->RowCount())
-          .arg(metrics.elidedText(ToQString(entry.ListText), Qt::ElideMiddle, width),
-               metrics.elidedText(ToQString(entry.AudioPath), Qt::ElideMiddle, width)));
+  lblNowPlaying->SetFullText(QStringLiteral("Playlist entry %1 of %2\n%3\n%4")
+                                 .arg(row + 1)
+                                 .arg(playlist_->RowCount())
+                                 .arg(ToQString(entry.ListText), ToQString(entry.AudioPath)));
+  lblPlayingNote->SetFullText(QString());
 }
 
 bool frmMain::PerformBitmask() const {

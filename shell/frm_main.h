@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "import/fade_timing.h"
 #include "import/import_driver.h"
@@ -35,6 +36,7 @@ class QPushButton;
 
 namespace shell {
 
+class ElidedLabel;
 class ListBoxWidget;
 
 // The one window of the player. It owns every control and every piece of
@@ -76,6 +78,11 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   // Sets StatusText, shows it in lblStatus and recolours Start and Stop.
   void SetStatus(const std::string& text) override;
+  // The program's own additions, shown where they do not replace the status
+  // text: the playing note in the audio player's area, notices on the line
+  // under the status line (newest last, earlier ones in its tooltip).
+  void SetPlayingNote(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
   const std::string& StatusText() const { return fields_.StatusText; }
 
   // Rewrites preferences.txt from the current selections.
@@ -174,6 +181,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
     importer::FadeTimingTable FadeTimingTable{};
   } fields_;
   bool ended_ = false;
+  // Notices of the current show, oldest first, each with its time of day.
+  std::vector<std::string> notices_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -187,7 +196,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   QPushButton* cmdShowStart = nullptr;
   QPushButton* cmdStop = nullptr;
   QFrame* WindowsMedia = nullptr;
-  QLabel* lblNowPlaying = nullptr;
+  ElidedLabel* lblNowPlaying = nullptr;
+  ElidedLabel* lblPlayingNote = nullptr;
   QListWidget* lstPlayList = nullptr;
   QPushButton* cmdPlayListAdd = nullptr;
   QPushButton* cmdPlaylistRemove = nullptr;
@@ -196,7 +206,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   QCheckBox* chkPerformBitmask = nullptr;
   QLabel* Label7 = nullptr;
   QFrame* frmImporting = nullptr;
-  QLabel* lblStatus = nullptr;
+  ElidedLabel* lblStatus = nullptr;
+  ElidedLabel* lblNotice = nullptr;
   QLineEdit* Text1 = nullptr;
   QLineEdit* Text2 = nullptr;
 

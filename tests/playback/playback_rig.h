@@ -145,6 +145,10 @@ class FakeShowWindow : public playback::ShowWindow {
       trace_.Add(Trace::Kind::Status, text);
     }
   }
+  void SetPlayingNote(const std::string& text) override { playingNote = text; }
+  void ShowNotice(const std::string& text) override {
+    if (notices.empty() || notices.back() != text) notices.push_back(text);
+  }
   void SetKeepAliveGap(int seconds) override { gaps.push_back(seconds); }
   void SetRunningState() override { states.push_back("running"); }
   void SetStoppedState() override { states.push_back("stopped"); }
@@ -158,11 +162,13 @@ class FakeShowWindow : public playback::ShowWindow {
     if (onSelect) onSelect(row);
   }
   std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
+  std::string Notice() const { return notices.empty() ? "" : notices.back(); }
 
   bool showRunning = true;
   int frameTiming = 1, portNumber = 3, statusCount = 0;
   std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
-  std::vector<std::string> statuses, states;
+  std::vector<std::string> statuses, states, notices;
+  std::string playingNote;
   std::vector<int> gaps, selected;
   std::vector<bool> savedWhileRunning;
   std::vector<playlist::PlaylistEntry> entries;

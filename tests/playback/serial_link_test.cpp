@@ -70,14 +70,15 @@ TEST_F(SerialLinkTest, LostPortIsClosedAndReportedOnceAndLaterWritesAreSkipped) 
   stubborn.fail = true;
   link.Write(Hex("00 01 33 06 01 00"));
   EXPECT_FALSE(link.IsPortOpen());
-  EXPECT_NE(window.Status().find("COM3 lost: Input/output error"), std::string::npos)
-      << window.Status();
+  EXPECT_NE(window.Notice().find("COM3 lost: Input/output error"), std::string::npos)
+      << window.Notice();
+  EXPECT_TRUE(window.statuses.empty()) << "the status line keeps its own texts";
 
-  const auto statuses = window.statusCount;
+  const auto notices = window.notices.size();
   const auto gaps = window.gaps.size();
   link.Write(Hex("00 01 33 07 01 00"));
   link.SendKeepAlive();
-  EXPECT_EQ(window.statusCount, statuses);
+  EXPECT_EQ(window.notices.size(), notices);
   EXPECT_EQ(window.gaps.size(), gaps);
 
   stubborn.fail = false;

@@ -213,7 +213,14 @@ TEST_F(ShowSchedulerTest, PortThatWillNotOpenOnStartIsReportedAndEndsTheShow) {
   port.openError = "No such file or directory";
   Songs({1000});
   Start();
-  EXPECT_EQ(ui.messages, std::vector<std::string>{playback::kInvalidPortMessage});
+  ASSERT_EQ(ui.messages.size(), 1u);
+  // Start's own message, not the autostart's: it names the port and why.
+  EXPECT_EQ(ui.messages[0].rfind("The show could not start.\r\n\r\nSerial port COM3 could not be "
+                                 "opened: No such file or directory\r\n",
+                                 0),
+            0u)
+      << ui.messages[0];
+  EXPECT_EQ(window.Status(), playback::kStoppedText);
   EXPECT_TRUE(audio.opened.empty());
 }
 
@@ -233,10 +240,12 @@ TEST_F(ShowSchedulerTest, NothingPlayableWaitsTenSecondsAndRecoversWhenTheFileRe
   EXPECT_EQ(audio.opened.size(), 1u);
   EXPECT_EQ(clock.sleeps, 300);
   EXPECT_FALSE(portOpenWhilePaused);
-  const auto retry = std::find_if(window.statuses.begin(), window.statuses.end(), [](auto& s) {
+  const auto retry = std::find_if(window.notices.begin(), window.notices.end(), [](auto& s) {
     return s.rfind(playback::kNothingPlayableText, 0) == 0;
   });
-  ASSERT_NE(retry, window.statuses.end());
+  ASSERT_NE(retry, window.notices.end());
+  EXPECT_EQ(window.statuses,
+            (std::vector<std::string>{playback::kRunningText, playback::kStoppedText}));
   EXPECT_NE(retry->find("a.csq"), std::string::npos) << *retry;
 }
 
@@ -262,8 +271,11 @@ TEST_F(ShowSchedulerTest, TimeTextThatIsNotATimeKeepsTheShowPausedAndSaysWhich) 
   StopAtSleep(3);
   Start();
   EXPECT_TRUE(playRows.empty());
-  ASSERT_GE(window.statuses.size(), 2u);
-  EXPECT_NE(window.statuses[1].find("\"half past ten\""), std::string::npos) << window.statuses[1];
+  EXPECT_EQ(window.statuses,
+            (std::vector<std::string>{playback::kRunningText, playback::kPausedText,
+                                      playback::kStoppedText}));
+  ASSERT_EQ(window.notices.size(), 1u);
+  EXPECT_NE(window.notices[0].find("\"half past ten\""), std::string::npos) << window.notices[0];
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TEST_F(WindowLookTest, RendersEveryCaptionOnceWithNothingClippedOrOverlapping) {
   const QImage image(QString::fromStdString(file));
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.width(), 845);
-  EXPECT_EQ(image.height(), 508);
+  EXPECT_EQ(image.height(), 530);
   std::set<QRgb> colours;
   for (int y = 0; y < image.height(); y += 3) {
     for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));

@@ -12,6 +12,7 @@
 #include "import/sequence_cache.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
+#include "shell/elided_label.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/shell/window_fixture.h"
 
@@ -137,6 +138,81 @@ TEST_F(WindowShowTest, ClosingDuringTheShowStopsAudioAndPortBeforeTheProgramEnds
   EXPECT_EQ(port.writes.size(), writesAtClose);
   // The next start-up starts the show again.
   EXPECT_EQ(PreferencesLine(6), "1");
+}
+
+// What the program adds (why a song is silent, a lost port) goes beside the
+// status line; the line itself shows the written running text all along, and
+// a text too long for its place ends in "…" with the whole text in a tooltip.
+TEST_F(WindowShowTest, AddedTextsLeaveTheStatusLineAloneAndAreReadableWhole) {
+  OneEntryPlaylist();
+  const std::string reason =
+      "no audio device: ALSA: Couldn't open audio device: No such file or directory "
+      "(the machine has no sound card, or another program holds it)";
+  audio.silent = true;
+  audio.silentReason = reason;
+  const std::string lost =
+      "Input/output error while writing to /dev/ttyUSB0, which went away "
+      "in the middle of the song; check the cable and the adapter";
+  struct Seen {
+    std::string status, note, noteTip, notice, noticeTip;
+  };
+  std::vector<Seen> seen;
+  const auto look = [&] {
+    const auto& note = Child<shell::ElidedLabel>("lblPlayingNote");
+    const auto& notice = Child<shell::ElidedLabel>("lblNotice");
+    seen.push_back({Child<QLabel>("lblStatus").text().toStdString(), note.text().toStdString(),
+                    note.toolTip().toStdString(), notice.text().toStdString(),
+                    notice.toolTip().toStdString()});
+  };
+  ui.onDoEvents = [&](int) {
+    if (!window->ShowRunning()) return;
+    if (audio.closes > 0) Button("cmdStop").click();  // the song is over
+    if (audio.polls >= 3 && seen.empty()) {
+      look();
+      port.writeError = lost;
+    } else if (audio.polls >= 12 && seen.size() == 1) {
+      look();
+      Button("cmdStop").click();
+    }
+  };
+  Start();
+  Button("cmdShowStart").click();
+
+  ASSERT_EQ(seen.size(), 2u);
+  const std::string silentNote = "Plays silently: " + reason;
+  const std::string lostNotice = "6:00:00 PM  Serial port COM1 lost: " + lost +
+                                 " - the show goes on and the port is opened again at the next "
+                                 "entry";
+  for (const Seen& s : seen) {
+    EXPECT_EQ(s.status, playback::kRunningText);
+    EXPECT_TRUE(s.note.ends_with("…")) << s.note;
+    EXPECT_TRUE(silentNote.starts_with(s.note.substr(0, s.note.size() - 3))) << s.note;
+    EXPECT_EQ(s.noteTip, silentNote);
+  }
+  EXPECT_EQ(seen[0].notice, "");
+  EXPECT_TRUE(seen[1].notice.ends_with("…")) << seen[1].notice;
+  EXPECT_EQ(seen[1].noticeTip.rfind(lostNotice.substr(0, 11), 0), 0u) << seen[1].noticeTip;
+  EXPECT_NE(seen[1].noticeTip.find(lostNotice.substr(11)), std::string::npos) << seen[1].noticeTip;
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+// Start names the port and the device it could not open; the autostart's
+// three lines are for the autostart only.
+TEST_F(WindowShowTest, StartWithAPortThatWillNotOpenSaysTheShowCouldNotStartAndWhy) {
+  OneEntryPlaylist();
+  port.openError = "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)";
+  Start();
+  Button("cmdShowStart").click();
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind("The show could not start.\r\n\r\nSerial port COM1 could not be "
+                                 "opened: /dev/ttyUSB0: Permission denied (is the user in the "
+                                 "dialout group?)\r\n\r\n",
+                                 0),
+            0u)
+      << ui.messages[0];
+  EXPECT_EQ(window->StatusText(), playback::kStoppedText);
+  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
+  EXPECT_TRUE(audio.opened.empty());
 }
 
 TEST_F(WindowShowTest, AddImportsAnArchiveIntoTheListAndThePlaylistFile) {

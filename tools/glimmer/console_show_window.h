@@ -45,6 +45,13 @@ class ConsoleShowWindow final : public playback::ShowWindow {
     lastStatus_ = text;
     if (!quiet_) std::fprintf(stderr, "status: %s\n", text.c_str());
   }
+  void SetPlayingNote(const std::string& text) override {
+    if (!text.empty() && !quiet_) std::fprintf(stderr, "note: %s\n", text.c_str());
+  }
+  void ShowNotice(const std::string& text) override {
+    lastNotice_ = text;
+    if (!quiet_) std::fprintf(stderr, "notice: %s\n", text.c_str());
+  }
   // A gap of two seconds or more is the one visible sign of a stalled line.
   void SetKeepAliveGap(int seconds) override {
     if (seconds >= 2 && !quiet_) std::fprintf(stderr, "keep-alive gap: %d s\n", seconds);
@@ -58,6 +65,7 @@ class ConsoleShowWindow final : public playback::ShowWindow {
   void SelectPlaylistRow(int) override {}
 
   const std::string& LastStatus() const { return lastStatus_; }
+  const std::string& LastNotice() const { return lastNotice_; }
 
  private:
   playlist::PlaylistEntry entry_;
@@ -67,6 +75,7 @@ class ConsoleShowWindow final : public playback::ShowWindow {
   bool quiet_;
   bool running_ = false;
   std::string lastStatus_;
+  std::string lastNotice_;
 };
 
 // Yielding on the console means looking for Ctrl+C (SIGINT or SIGTERM), which
