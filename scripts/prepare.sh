@@ -10,7 +10,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libsdl2-dev libsndfile1-dev libpugixml-dev libarchive-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libcli11-dev
   xvfb xauth fonts-dejavu-core
 )
 

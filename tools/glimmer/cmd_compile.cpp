@@ -22,6 +22,7 @@
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/posix_process_launcher.h"
+#include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
 namespace glimmer {
@@ -148,7 +149,8 @@ class ChildOutputToStderr {
 struct Options {
   bool bitmask = false;
   std::optional<std::string> audio;
-  std::vector<std::string> paths;
+  std::string source;
+  std::string cache;
 };
 
 int Compile(const std::vector<std::string>& args);
@@ -171,33 +173,16 @@ namespace {
 
 int Compile(const std::vector<std::string>& args) {
   Options options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (a == "--bitmask") {
-      options.bitmask = true;
-    } else if (a == "--audio") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "glimmer compile: --audio needs a file\n\n%s", kUsage);
-        return 1;
-      }
-      options.audio = args[++i];
-    } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "glimmer compile: unknown option %s\n\n%s", a.c_str(), kUsage);
-      return 1;
-    } else {
-      options.paths.push_back(a);
-    }
-  }
-  if (options.paths.size() != 2) {
-    std::fprintf(stderr, "glimmer compile: expected SOURCE and CACHE\n\n%s", kUsage);
-    return 1;
-  }
-  const std::string& source = options.paths[0];
-  const std::string& cache = options.paths[1];
+  std::string audio;
+  CLI::App app;
+  app.add_flag("--bitmask", options.bitmask);
+  CLI::Option* audioGiven = app.add_option("--audio", audio);
+  app.add_option("SOURCE", options.source)->required();
+  app.add_option("CACHE", options.cache)->required();
+  if (auto ended = ParseArguments(app, "compile", kUsage, args)) return *ended;
+  if (audioGiven->count() > 0) options.audio = audio;
+  const std::string& source = options.source;
+  const std::string& cache = options.cache;
   if (options.audio) {
     std::error_code ec;
     if (!fs::exists(*options.audio, ec) || fs::is_directory(*options.audio, ec)) {

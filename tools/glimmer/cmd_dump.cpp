@@ -4,33 +4,27 @@
 
 #include "import/event_table.h"
 #include "import/sequence_cache.h"
+#include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
 namespace glimmer {
 
 namespace {
 
-void PrintHelp() {
-  std::printf(
-      "Usage: glimmer dump CACHE\n"
-      "Print a compiled sequence (.csq) as CSV, one line per row in stored\n"
-      "(playback) order, after a header line with the column names. Numbers are\n"
-      "plain decimal; an empty field is a null value.\n"
-      "Exit status: 0 when the file was read, 1 when it is missing or damaged.\n");
-}
+constexpr const char* kUsage =
+    "Usage: glimmer dump CACHE\n"
+    "Print a compiled sequence (.csq) as CSV, one line per row in stored\n"
+    "(playback) order, after a header line with the column names. Numbers are\n"
+    "plain decimal; an empty field is a null value.\n"
+    "Exit status: 0 when the file was read, 1 when it is missing or damaged.\n";
 
 }  // namespace
 
 int RunDump(const std::vector<std::string>& args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    PrintHelp();
-    return 0;
-  }
-  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-    std::fprintf(stderr, "Usage: glimmer dump CACHE (see 'glimmer dump --help')\n");
-    return 1;
-  }
-  const std::string& path = args[0];
+  std::string path;
+  CLI::App app;
+  app.add_option("CACHE", path)->required();
+  if (auto ended = ParseArguments(app, "dump", kUsage, args)) return *ended;
   auto loaded = importer::LoadSequenceCache(path);
   if (!loaded.ok()) {
     std::fprintf(stderr, "%s: %s\n", path.c_str(), loaded.message().c_str());

@@ -16,6 +16,7 @@
 
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
+#include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/message_decoder.h"
 
@@ -49,36 +50,18 @@ void Print(const std::vector<MonitorLine>& lines) {
 int RunMonitor(const std::vector<std::string>& args) {
   int baud = 115200;
   std::optional<std::string> device;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (a == "--baud") {
-      auto parsed = i + 1 < args.size() ? platform::ParseSerialSettings(args[i + 1] + ",N,8,1")
-                                        : platform::Result<int>::Error("");
-      if (!parsed) {
-        std::fprintf(stderr, "glimmer monitor: --baud needs a line speed such as 56000\n");
-        return 1;
-      }
-      baud = parsed.value();
-      ++i;
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      std::fprintf(stderr, "glimmer monitor: unknown option '%s'\n\n%s", a.c_str(), kUsage);
-      return 1;
-    } else if (device) {
-      std::fprintf(stderr, "glimmer monitor: one DEVICE only ('%s' and '%s')\n", device->c_str(),
-                   a.c_str());
-      return 1;
-    } else {
-      device = a;
-    }
-  }
-  if (!device) {
-    std::fprintf(stderr, "glimmer monitor: no DEVICE given\n\n%s", kUsage);
-    return 1;
-  }
+  std::string deviceText;
+  CLI::App app;
+  app.add_option("--baud", baud)
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (platform::ParseSerialSettings(text + ",N,8,1")) return {};
+            return "needs a line speed such as 56000, not '" + text + "'";
+          },
+          "N"));
+  app.add_option("DEVICE", deviceText)->required();
+  if (auto ended = ParseArguments(app, "monitor", kUsage, args)) return *ended;
+  device = deviceText;
 
   platform::UniqueFd ownFd;
   int fd = STDIN_FILENO;

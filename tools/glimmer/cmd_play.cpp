@@ -19,6 +19,7 @@
 #include "platform/posix/termios_serial_port.h"
 #include "playback/serial_link.h"
 #include "playback/show_player.h"
+#include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
 
@@ -53,67 +54,6 @@ struct PlayOptions {
   std::string audio;
 };
 
-std::optional<int> WholeNumber(const std::string& text, int low, int high) {
-  int value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-// Parses the arguments; on a mistake prints why and returns nothing.
-std::optional<PlayOptions> ParseArguments(const std::vector<std::string>& args, bool& help) {
-  PlayOptions o;
-  bool portGiven = false;
-  std::vector<std::string> files;
-  const auto fail = [](const std::string& why) {
-    std::fprintf(stderr, "glimmer play: %s\n\n%s", why.c_str(), kUsage);
-    return std::nullopt;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) return std::nullopt;
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      help = true;
-      return std::nullopt;
-    } else if (a == "--silent") {
-      o.silent = true;
-    } else if (a == "--device") {
-      auto v = value();
-      if (!v || v->empty()) return fail("--device needs a device path");
-      o.device = *v;
-    } else if (a == "--port") {
-      auto v = value();
-      auto n = v ? WholeNumber(*v, 1, 16) : std::nullopt;
-      if (!n) return fail("--port needs a number from 1 to 16");
-      o.port = *n;
-      portGiven = true;
-    } else if (a == "--baud") {
-      auto v = value();
-      if (!v || (*v != "56000" && *v != "115200")) return fail("--baud must be 56000 or 115200");
-      o.baud = *v;
-    } else if (a == "--frame-timing") {
-      auto v = value();
-      auto n = v ? WholeNumber(*v, 1, 10) : std::nullopt;
-      if (!n) return fail("--frame-timing needs a number from 1 to 10");
-      o.frameTiming = *n;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return fail("unknown option '" + a + "'");
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (!o.device.empty() && portGiven) return fail("give --device or --port, not both");
-  if (files.size() != 2) return fail("expected CACHE and AUDIO");
-  o.cache = files[0];
-  o.audio = files[1];
-  return o;
-}
-
 // Reports a file the entry cannot use before the controllers are woken up.
 bool Readable(const std::string& what, const std::string& path) {
   if (::access(path.c_str(), R_OK) == 0 && !std::filesystem::is_directory(path)) return true;
@@ -126,14 +66,21 @@ bool Readable(const std::string& what, const std::string& path) {
 }  // namespace
 
 int RunPlay(const std::vector<std::string>& args) {
-  bool help = false;
-  auto parsed = ParseArguments(args, help);
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!parsed) return 1;
-  const PlayOptions& o = *parsed;
+  PlayOptions o;
+  CLI::App app;
+  CLI::Option* device = app.add_option("--device", o.device)
+                            ->check(CLI::Validator(
+                                [](std::string& path) -> std::string {
+                                  return path.empty() ? "needs a device path" : "";
+                                },
+                                "PATH"));
+  app.add_option("--port", o.port)->check(WholeNumberIn(1, 16))->excludes(device);
+  app.add_option("--baud", o.baud)->check(CLI::IsMember({"56000", "115200"}));
+  app.add_option("--frame-timing", o.frameTiming)->check(WholeNumberIn(1, 10));
+  app.add_flag("--silent", o.silent);
+  app.add_option("CACHE", o.cache)->required();
+  app.add_option("AUDIO", o.audio)->required();
+  if (auto ended = ParseArguments(app, "play", kUsage, args)) return *ended;
   if (!Readable("sequence file", o.cache) || !Readable("audio file", o.audio)) return 1;
 
   playlist::PlaylistEntry entry;

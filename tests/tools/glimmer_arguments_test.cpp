@@ -1,0 +1,49 @@
+// Mistakes on glimmer's command line end it with status 1 and say what is
+// wrong; --help prints the command's own text and ends it with status 0.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/tools/glimmer_process.h"
+
+namespace {
+
+struct Case {
+  std::vector<std::string> args;
+  int exitCode;
+  std::string inOut;  // a piece of standard output
+  std::string inErr;  // a piece of standard error
+};
+
+TEST(GlimmerArguments, MistakesExitOneAndHelpExitsZero) {
+  const std::vector<Case> cases = {
+      {{}, 1, "", "Usage: glimmer COMMAND"},
+      {{"fly"}, 1, "", "unknown command 'fly'"},
+      {{"--help"}, 0, "Commands:", ""},
+      {{"play"}, 1, "", "glimmer play: CACHE is required"},
+      {{"play", "--port", "17", "a.csq", "a.wav"}, 1, "", "--port: needs a whole number from 1"},
+      {{"play", "--port", "2", "--device", "/dev/null", "a", "b"}, 1, "", "excludes"},
+      {{"play", "--baud", "9600", "a", "b"}, 1, "", "--baud"},
+      {{"play", "a", "b", "c"}, 1, "", "not expected: c"},
+      {{"play", "--help", "--port", "99"}, 0, "Usage: glimmer play", ""},
+      {{"compile", "--bogus", "a", "b"}, 1, "", "--bogus"},
+      {{"compile", "--audio"}, 1, "", "--audio"},
+      {{"dump"}, 1, "", "Run 'glimmer dump --help'"},
+      {{"dump", "-h"}, 0, "Usage: glimmer dump CACHE", ""},
+      {{"monitor", "--baud", "fast", "/dev/null"}, 1, "", "--baud"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE("glimmer " + line);
+    fakes::TempDir dir;
+    tools_test::GlimmerProcess glimmer(dir, c.args);
+    ASSERT_TRUE(glimmer.Started());
+    EXPECT_EQ(glimmer.Wait(), c.exitCode) << glimmer.Err();
+    EXPECT_NE(glimmer.Out().find(c.inOut), std::string::npos) << glimmer.Out();
+    EXPECT_NE(glimmer.Err().find(c.inErr), std::string::npos) << glimmer.Err();
+  }
+}
+
+}  // namespace
