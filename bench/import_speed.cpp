@@ -1,11 +1,22 @@
-// How long an import takes and how much memory it needs, against pugixml
-// loading the same document. Each measurement runs in a fresh process (this
-// program started again with --measure) so peak memory belongs to that one
-// measurement alone.
+// What an operator waits for when a sequence is imported: the whole
+// `glimmer compile --bitmask` command, started as a fresh process, against
+// pugixml's bare load of the same document in a fresh process
+// (bench_pugixml_load). Each is run five times, interleaved so a busy moment
+// of the machine hurts both alike; the best time counts. Peak memory is the
+// child's own maximum resident size (getrusage of the child), shown as a
+// multiple of the document, in total and above what the same program holds
+// when it starts and does nothing.
 //
-// Targets: import <= 3 x pugixml load; peak memory <= 5 x document size;
-// time growing linearly with the document.
+// Targets: import <= 2 x pugixml's load; peak memory <= 3 x the document;
+// time and memory linear in the size, from 20,000 to 2,000,000 intervals.
+//
+// Usage: bench_import_speed [--sizes N,N,...] [--glimmer PATH]...
+// Several --glimmer programs (an older build, say) are measured in the same
+// run, side by side. `--write N DOCUMENT AUDIO` only writes a document.
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,59 +27,57 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <pugixml.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "import/compile_sequence.h"
-#include "import/fade_timing.h"
-#include "platform/posix/posix_file_store.h"
+extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kControllers = 10;
+constexpr int kControllers = 8;
 constexpr int kChannels = 16;
 constexpr int kRuns = 5;
+constexpr double kTimeTarget = 2.0;
+constexpr double kMemoryTarget = 3.0;
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
-// A sequence as Spectrum writes it: indented, one element per line. Many
-// channels share commands at the same moments (chases, full-stage flashes),
-// which is what the bitmask step exists for.
-void WriteDocument(const std::string& path, int intervals, const std::string& audio) {
+// A sequence as Spectrum writes it: indented, one element per line, in the
+// windows-1252 code page. Many channels share commands at the same moments
+// (chases, full-stage flashes), which is what the bitmask step exists for.
+void WriteDocument(const std::string& path, long intervals, const std::string& audio) {
   std::mt19937 random(42);
   std::ofstream out(path, std::ios::binary);
   out << "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<Sequence>\n  <AudioFile>\n"
          "    <Title>Caf\xE9 Medley</Title>\n    <Artist>Benchmark</Artist>\n"
       << "    <FilePath>" << audio << "</FilePath>\n  </AudioFile>\n  <Controllers>\n";
-  const int perChannel = intervals / (kControllers * kChannels);
+  const long perChannel = intervals / (kControllers * kChannels);
+  std::string block;
   for (int c = 1; c <= kControllers; ++c) {
     out << "    <Controller>\n      <ControllerID>" << c << "</ControllerID>\n      <Channels>\n";
     for (int ch = 1; ch <= kChannels; ++ch) {
       out << "        <Channel>\n          <ChannelNumber>" << ch
           << "</ChannelNumber>\n          <TimeIntervals>\n";
       std::mt19937 shared(static_cast<unsigned>(c));  // same pattern on every channel
-      for (int i = 0; i < perChannel; ++i) {
+      for (long i = 0; i < perChannel; ++i) {
         std::mt19937& r = (ch % 4 == 0) ? random : shared;
         const int effect = 1 + static_cast<int>(r() % 7);
         // Whole sample positions, with now and then a fraction as some
         // exports write them.
-        const long whole = i * 22050L + static_cast<long>(r() % 1000);
-        const std::string position =
-            std::to_string(whole) + (i % 10 == 0 ? std::string(".5") : std::string());
-        out << "            <TimeInterval>\n"
-            << "              <PositionInSamples>" << position << "</PositionInSamples>\n"
-            << "              <Effect>" << effect << "</Effect>\n"
-            << "              <IntensityIn>" << r() % 256 << "</IntensityIn>\n"
-            << "              <IntensityOut>" << r() % 256 << "</IntensityOut>\n"
-            << "            </TimeInterval>\n";
+        const long whole = i * 2205L + static_cast<long>(r() % 1000);
+        block.clear();
+        block += "            <TimeInterval>\n              <PositionInSamples>";
+        block += std::to_string(whole);
+        if (i % 10 == 0) block += ".5";
+        block += "</PositionInSamples>\n              <Effect>";
+        block += std::to_string(effect);
+        block += "</Effect>\n              <IntensityIn>";
+        block += std::to_string(r() % 256);
+        block += "</IntensityIn>\n              <IntensityOut>";
+        block += std::to_string(r() % 256);
+        block += "</IntensityOut>\n            </TimeInterval>\n";
+        out << block;
       }
       out << "          </TimeIntervals>\n        </Channel>\n";
     }
@@ -77,126 +86,191 @@ void WriteDocument(const std::string& path, int intervals, const std::string& au
   out << "  </Controllers>\n</Sequence>\n";
 }
 
-class SilentWindow final : public importer::CompileWindow {
- public:
-  void SetStatus(const std::string&) override {}
-  bool PerformBitmask() const override { return true; }
+struct Run {
+  double seconds = 0;
+  long peakKilobytes = 0;
+  bool ok = false;
 };
 
-class SilentUi final : public platform::UserInterface {
- public:
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "message: %s\n", text.c_str());
-  }
-  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
-                                            const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  void DoEvents() override {}
-  void SetHourglass(bool) override {}
-};
-
-// Child side: one measurement, printed as "seconds baselineKB peakKB".
-int Measure(const std::string& what, const std::string& document, const std::string& cache) {
-  const long baseline = PeakKilobytes();
+// Runs `args` as a fresh process, its output thrown away; wall time from
+// start to end, peak memory from the kernel's account of the child.
+Run Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  Run run;
   const auto start = std::chrono::steady_clock::now();
-  if (what == "load") {
-    pugi::xml_document doc;
-    if (!doc.load_file(document.c_str())) return 1;
-  } else {
-    SilentWindow window;
-    SilentUi ui;
-    platform::PosixFileStore files;
-    const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
-    std::string audio, title;
-    importer::CompileSequence(document, cache, audio, title,
-                              importer::CompileServices{window, ui, files, fadeTimings, ""});
-    if (audio.empty()) return 1;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%.6f %ld %ld\n", seconds, baseline, PeakKilobytes());
-  return 0;
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  run.peakKilobytes = usage.ru_maxrss;
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return run;
 }
 
 struct Figures {
-  double seconds = 1e30;  // best of the runs
-  long netKilobytes = 0;  // peak above the process's own start-up
+  double seconds = 1e30;   // best of the runs
+  long peakKilobytes = 0;  // highest of the runs
+  void Add(const Run& run) {
+    seconds = std::min(seconds, run.seconds);
+    peakKilobytes = std::max(peakKilobytes, run.peakKilobytes);
+  }
 };
 
-std::string SelfPath() {
+std::string BinDirectory() {
   char buffer[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "bench_import_speed";
+  if (n <= 0) return ".";
+  return fs::path(std::string(buffer, static_cast<std::size_t>(n))).parent_path().string();
 }
 
-// One more run of a measurement, folded into its figures.
-void RunOnce(Figures& f, const std::string& what, const std::string& document,
-             const std::string& cache) {
-  const std::string command =
-      "'" + SelfPath() + "' --measure " + what + " '" + document + "' '" + cache + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  double seconds = 0;
-  long baseline = 0, peak = 0;
-  const bool read = pipe && std::fscanf(pipe, "%lf %ld %ld", &seconds, &baseline, &peak) == 3;
-  if (pipe) pclose(pipe);
-  if (!read) {
-    std::fprintf(stderr, "measurement '%s' of %s failed\n", what.c_str(), document.c_str());
-    std::exit(1);
+std::vector<long> ParseSizes(const std::string& text) {
+  std::vector<long> sizes;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t comma = text.find(',', at);
+    if (comma == std::string::npos) comma = text.size();
+    sizes.push_back(std::atol(text.substr(at, comma - at).c_str()));
+    at = comma + 1;
   }
-  f.seconds = std::min(f.seconds, seconds);
-  f.netKilobytes = std::max(f.netKilobytes, peak - baseline);
+  return sizes;
+}
+
+double Mb(long kilobytes) {
+  return static_cast<double>(kilobytes) / 1024.0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--measure") return Measure(argv[2], argv[3], argv[4]);
-  // For profiling: bench_import_speed --write N DOCUMENT AUDIO, then
-  // bench_import_speed --measure import DOCUMENT CACHE under a profiler.
   if (argc == 5 && std::string(argv[1]) == "--write") {
-    WriteDocument(argv[3], std::atoi(argv[2]), argv[4]);
+    WriteDocument(argv[3], std::atol(argv[2]), argv[4]);
     return 0;
   }
-  const int intervals = argc > 1 ? std::atoi(argv[1]) : 200000;
+  std::vector<long> sizes = {20000, 200000, 2000000};
+  std::vector<std::string> programs;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--sizes" && i + 1 < argc) {
+      sizes = ParseSizes(argv[++i]);
+    } else if (a == "--glimmer" && i + 1 < argc) {
+      programs.push_back(fs::absolute(argv[++i]).string());
+    } else {
+      std::fprintf(stderr, "Usage: bench_import_speed [--sizes N,N,...] [--glimmer PATH]...\n");
+      return 2;
+    }
+  }
+  const std::string bin = BinDirectory();
+  if (programs.empty()) programs.push_back(bin + "/glimmer");
+  const std::string loader = bin + "/bench_pugixml_load";
 
   const fs::path dir = fs::temp_directory_path() / ("glimmer-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string audio = (dir / "song.wav").string();
   std::ofstream(audio) << "RIFF";
-  const std::string big = (dir / "Big").string();
-  const std::string small = (dir / "Small").string();
-  WriteDocument(big, intervals, audio);
-  WriteDocument(small, intervals / 10, audio);
-  const double bigMb = static_cast<double>(fs::file_size(big)) / 1e6;
-  const double smallMb = static_cast<double>(fs::file_size(small)) / 1e6;
+  const std::string cache = (dir / "Show.csq").string();
 
-  // Interleaved, so a busy moment of the machine hurts every figure alike;
-  // the best run of each counts.
-  Figures load, import, smallImport;
+  // What each program holds having started and done nothing.
+  std::vector<long> idle(programs.size(), 0);
+  long loaderIdle = 0;
   for (int run = 0; run < kRuns; ++run) {
-    RunOnce(load, "load", big, (dir / "unused.csq").string());
-    RunOnce(import, "import", big, (dir / "Big.csq").string());
-    RunOnce(smallImport, "import", small, (dir / "Small.csq").string());
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+      const Run r = Spawn({programs[p], "compile", "--help"});
+      idle[p] = std::max(idle[p], r.peakKilobytes);
+    }
+    loaderIdle = std::max(loaderIdle, Spawn({loader, "/dev/null"}).peakKilobytes);
   }
-  const double docKb = bigMb * 1e6 / 1024.0;
 
-  std::printf("document: %d time intervals, %d controllers x %d channels, %.1f MB\n", intervals,
-              kControllers, kChannels, bigMb);
-  std::printf("pugixml load_file alone:   %8.1f ms   peak +%6.1f MB (%.2f x document)\n",
-              load.seconds * 1e3, static_cast<double>(load.netKilobytes) / 1024.0,
-              static_cast<double>(load.netKilobytes) / docKb);
-  std::printf("import (bitmask on):       %8.1f ms   peak +%6.1f MB (%.2f x document)\n",
-              import.seconds * 1e3, static_cast<double>(import.netKilobytes) / 1024.0,
-              static_cast<double>(import.netKilobytes) / docKb);
-  std::printf("import / pugixml load:     %8.2f x   (target <= 3)\n",
-              import.seconds / load.seconds);
   std::printf(
-      "import of %d intervals (%.1f MB): %.1f ms; %.1f x faster for 10 x less (linear: 10)\n",
-      intervals / 10, smallMb, smallImport.seconds * 1e3, import.seconds / smallImport.seconds);
-  std::printf("best of %d runs each, every run in a fresh process\n", kRuns);
+      "%d controllers x %d channels; best time of %d fresh processes each, highest "
+      "peak memory\n",
+      kControllers, kChannels, kRuns);
+  std::printf(
+      "memory: the child's peak resident size / document size; in brackets the peak\n"
+      "above the program's own start-up (%s: %.1f MB; pugixml loader: %.1f MB)\n\n",
+      programs.size() == 1 ? "glimmer" : "each glimmer", Mb(idle[0]), Mb(loaderIdle));
+
+  struct Row {
+    long intervals;
+    double documentMb;
+    Figures load;
+    std::vector<Figures> imports;
+  };
+  std::vector<Row> rows;
+  bool failed = false;
+  for (const long intervals : sizes) {
+    const std::string document = (dir / "Show").string();
+    WriteDocument(document, intervals, audio);
+    Row row{intervals, static_cast<double>(fs::file_size(document)) / (1024.0 * 1024.0), {}, {}};
+    row.imports.resize(programs.size());
+    for (int run = 0; run < kRuns; ++run) {
+      const Run load = Spawn({loader, document});
+      failed |= !load.ok;
+      row.load.Add(load);
+      for (std::size_t p = 0; p < programs.size(); ++p) {
+        const Run import = Spawn({programs[p], "compile", "--bitmask", document, cache});
+        failed |= !import.ok;
+        row.imports[p].Add(import);
+      }
+    }
+    rows.push_back(row);
+
+    std::printf("%ld intervals, document %.1f MB\n", intervals, row.documentMb);
+    std::printf("  pugixml load_file        %8.1f ms  peak %7.1f MB = %5.2f x document\n",
+                row.load.seconds * 1e3, Mb(row.load.peakKilobytes),
+                Mb(row.load.peakKilobytes) / row.documentMb);
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+      const Figures& f = row.imports[p];
+      std::printf(
+          "  glimmer compile --bitmask %8.1f ms  peak %7.1f MB = %5.2f x document "
+          "(%5.2f x above start-up)   %5.2f x pugixml's time   [%s]\n",
+          f.seconds * 1e3, Mb(f.peakKilobytes), Mb(f.peakKilobytes) / row.documentMb,
+          Mb(f.peakKilobytes - idle[p]) / row.documentMb, f.seconds / row.load.seconds,
+          programs[p].c_str());
+    }
+    std::fflush(stdout);
+  }
+
+  if (rows.size() > 1) {
+    std::printf("\nlinearity: per 100,000 intervals, against the smallest size\n");
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+      std::printf("  [%s]\n", programs[p].c_str());
+      for (const Row& row : rows) {
+        const double per = 1e5 / static_cast<double>(row.intervals);
+        const double base = 1e5 / static_cast<double>(rows.front().intervals);
+        const Figures& f = row.imports[p];
+        const Figures& first = rows.front().imports[p];
+        std::printf(
+            "    %8ld intervals: %7.1f ms (%.2f x the smallest's)   %6.1f MB above "
+            "start-up (%.2f x)\n",
+            row.intervals, f.seconds * 1e3 * per, (f.seconds * per) / (first.seconds * base),
+            Mb(f.peakKilobytes - idle[p]) * per,
+            (Mb(f.peakKilobytes - idle[p]) * per) / (Mb(first.peakKilobytes - idle[p]) * base));
+      }
+    }
+  }
+  std::printf(
+      "\ntargets: time <= %.1f x pugixml's load; peak memory <= %.1f x the document; "
+      "per-interval time and memory flat across sizes\n",
+      kTimeTarget, kMemoryTarget);
 
   std::error_code ec;
   fs::remove_all(dir, ec);
+  if (failed) {
+    std::fprintf(stderr, "some runs failed\n");
+    return 1;
+  }
   return 0;
 }

@@ -1,26 +1,17 @@
 #include "import/event_table.h"
 
 #include <algorithm>
-#include <cctype>
 #include <numeric>
 #include <string>
 #include <utility>
+
+#include "text/text.h"
 
 namespace importer {
 
 namespace {
 
 constexpr std::uint8_t kAllNull = 0xFF;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (std::tolower(ca) != std::tolower(cb)) return false;
-  }
-  return true;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -61,9 +52,9 @@ platform::Result<std::vector<SortKey>> ParseSortText(std::string_view text) {
     const auto column = ColumnByName(name);
     if (!column) return fail("unknown column \"" + std::string(name) + "\"");
     bool descending = false;
-    if (direction.empty() || EqualsIgnoringCase(direction, "asc")) {
+    if (direction.empty() || text::EqualsIgnoringAsciiCase(direction, "asc")) {
       descending = false;
-    } else if (EqualsIgnoringCase(direction, "desc")) {
+    } else if (text::EqualsIgnoringAsciiCase(direction, "desc")) {
       descending = true;
     } else {
       return fail("unknown direction \"" + std::string(direction) + "\" after " +
@@ -88,7 +79,7 @@ std::uint64_t OrderKey(const EventTable::Record& record, const SortKey& key) {
 
 std::optional<Column> ColumnByName(std::string_view name) {
   for (int i = 0; i < kColumnCount; ++i) {
-    if (EqualsIgnoringCase(name, kColumnNames[static_cast<std::size_t>(i)])) {
+    if (text::EqualsIgnoringAsciiCase(name, kColumnNames[static_cast<std::size_t>(i)])) {
       return static_cast<Column>(i);
     }
   }

@@ -6,78 +6,17 @@
 #include <cstring>
 #include <utility>
 
+#include "text/text.h"
+
 namespace importer {
 namespace {
 
-// windows-1252 differs from ISO-8859-1 only in 0x80..0x9F. The five bytes the
-// code page leaves undefined map to the C1 controls of the same value, as
-// Windows itself converts them.
-constexpr std::array<char32_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
-};
-
-// Writes the UTF-8 form of `c` to `out` (room for 4) and returns its length.
-std::size_t EncodeUtf8(char32_t c, char* out) {
-  if (c < 0x80) {
-    out[0] = static_cast<char>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (c >> 6));
-    out[1] = static_cast<char>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (c >> 12));
-    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (c >> 18));
-  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (c & 0x3F));
-  return 4;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  char bytes[4];
-  out.append(bytes, EncodeUtf8(c, bytes));
-}
-
 char32_t Windows1252Char(unsigned char b) {
-  if (b >= 0x80 && b < 0xA0) return kWindows1252High[b - 0x80];
-  return b;
+  return text::FromWindows1252(b);
 }
 
 char32_t Latin9Char(unsigned char b) {
-  switch (b) {
-    case 0xA4:
-      return 0x20AC;
-    case 0xA6:
-      return 0x0160;
-    case 0xA8:
-      return 0x0161;
-    case 0xB4:
-      return 0x017D;
-    case 0xB8:
-      return 0x017E;
-    case 0xBC:
-      return 0x0152;
-    case 0xBD:
-      return 0x0153;
-    case 0xBE:
-      return 0x0178;
-    default:
-      return b;
-  }
-}
-
-std::size_t Utf8Length(char32_t c) {
-  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  return text::FromLatin9(b);
 }
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
@@ -118,7 +57,7 @@ template <typename Map>
 std::size_t Utf8Size(std::string_view bytes, Map map) {
   std::size_t size = bytes.size();
   for (std::size_t i = NextHighByte(bytes, 0); i < bytes.size(); i = NextHighByte(bytes, i + 1)) {
-    size += Utf8Length(map(static_cast<unsigned char>(bytes[i]))) - 1;
+    size += text::Utf8Length(map(static_cast<unsigned char>(bytes[i]))) - 1;
   }
   return size;
 }
@@ -139,7 +78,8 @@ void ExpandToUtf8(ByteBuffer& buffer, std::size_t utf8Size, Map map) {
     read = runStart;
     if (read == 0) break;
     char encoded[4];
-    const std::size_t n = EncodeUtf8(map(static_cast<unsigned char>(data[read - 1])), encoded);
+    const std::size_t n =
+        text::EncodeUtf8(map(static_cast<unsigned char>(data[read - 1])), encoded);
     write -= n;
     std::memcpy(data + write, encoded, n);
     --read;
@@ -165,62 +105,8 @@ void Replace(ByteBuffer& buffer, const std::string& text) {
   buffer.SetSize(text.size());
 }
 
-enum class WideForm { kUtf16Le, kUtf16Be, kUtf32Le, kUtf32Be };
-
-char32_t ReadUnit(std::string_view bytes, std::size_t i, int size, bool bigEndian) {
-  char32_t value = 0;
-  for (int k = 0; k < size; ++k) {
-    const auto b = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
-    const int shift = bigEndian ? 8 * (size - 1 - k) : 8 * k;
-    value |= static_cast<char32_t>(b) << shift;
-  }
-  return value;
-}
-
-// Malformed sequences become U+FFFD: a title with one broken character is
-// better than a refused import.
-std::string WideToUtf8(std::string_view bytes, std::size_t start, WideForm form) {
-  constexpr char32_t kReplacement = 0xFFFD;
-  const bool bigEndian = form == WideForm::kUtf16Be || form == WideForm::kUtf32Be;
-  const int unit = (form == WideForm::kUtf16Le || form == WideForm::kUtf16Be) ? 2 : 4;
-  std::string out;
-  out.reserve((bytes.size() - start) / static_cast<std::size_t>(unit));
-  std::size_t i = start;
-  const auto u = static_cast<std::size_t>(unit);
-  while (i + u <= bytes.size()) {
-    char32_t c = ReadUnit(bytes, i, unit, bigEndian);
-    i += u;
-    if (unit == 2 && c >= 0xD800 && c < 0xDC00) {
-      if (i + 2 <= bytes.size()) {
-        const char32_t low = ReadUnit(bytes, i, 2, bigEndian);
-        if (low >= 0xDC00 && low < 0xE000) {
-          i += 2;
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        } else {
-          c = kReplacement;
-        }
-      } else {
-        c = kReplacement;
-      }
-    } else if ((c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
-      c = kReplacement;
-    }
-    AppendUtf8(out, c);
-  }
-  if (i < bytes.size()) AppendUtf8(out, kReplacement);
-  return out;
-}
-
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
   return bytes.substr(0, prefix.size()) == prefix;
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 bool IsXmlSpace(char c) {
@@ -230,7 +116,7 @@ bool IsXmlSpace(char c) {
 enum class EightBit { kUtf8, kWindows1252, kLatin9, kUnknown };
 
 EightBit ClassifyEncoding(std::string_view declared) {
-  const std::string name = Lower(declared);
+  const std::string name = text::AsciiLower(declared);
   constexpr std::string_view kUtf8Names[] = {"", "utf-8", "utf8",
                                              // A document that says UTF-16 but is 8-bit
                                              // shaped was saved by a tool that lied; its
@@ -286,18 +172,19 @@ platform::Status XmlDocumentToUtf8(ByteBuffer& buffer) {
   struct Wide {
     std::string_view start;
     std::size_t skip;
-    WideForm form;
+    int unitSize;
+    bool bigEndian;
   };
   static const Wide kWide[] = {
-      {std::string_view("\xFF\xFE\0\0", 4), 4, WideForm::kUtf32Le},
-      {std::string_view("\0\0\xFE\xFF", 4), 4, WideForm::kUtf32Be},
-      {"\xFF\xFE", 2, WideForm::kUtf16Le},
-      {"\xFE\xFF", 2, WideForm::kUtf16Be},
+      {std::string_view("\xFF\xFE\0\0", 4), 4, 4, false},
+      {std::string_view("\0\0\xFE\xFF", 4), 4, 4, true},
+      {"\xFF\xFE", 2, 2, false},
+      {"\xFE\xFF", 2, 2, true},
       // No mark: the shape of "<" tells the width.
-      {std::string_view("<\0\0\0", 4), 0, WideForm::kUtf32Le},
-      {std::string_view("\0\0\0<", 4), 0, WideForm::kUtf32Be},
-      {std::string_view("<\0", 2), 0, WideForm::kUtf16Le},
-      {std::string_view("\0<", 2), 0, WideForm::kUtf16Be},
+      {std::string_view("<\0\0\0", 4), 0, 4, false},
+      {std::string_view("\0\0\0<", 4), 0, 4, true},
+      {std::string_view("<\0", 2), 0, 2, false},
+      {std::string_view("\0<", 2), 0, 2, true},
   };
   if (StartsWith(bytes, "\xEF\xBB\xBF")) {
     std::memmove(buffer.data(), buffer.data() + 3, bytes.size() - 3);
@@ -306,7 +193,7 @@ platform::Status XmlDocumentToUtf8(ByteBuffer& buffer) {
   }
   for (const Wide& w : kWide) {
     if (StartsWith(bytes, w.start)) {
-      Replace(buffer, WideToUtf8(bytes, w.skip, w.form));
+      Replace(buffer, text::WideBytesToUtf8(bytes.substr(w.skip), w.unitSize, w.bigEndian));
       return platform::Status::Ok();
     }
   }

@@ -1,24 +1,18 @@
 #include "platform/posix/wine_registry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
 #include <string_view>
 
+#include "text/text.h"
+
 namespace platform {
 namespace {
 
 constexpr long kErrorInvalidHandle = 6;
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 // "Software\\Classes\" and "software\classes" name the same key.
 std::string KeyPath(std::string_view path) {
@@ -28,43 +22,7 @@ std::string KeyPath(std::string_view path) {
     normal += c;
   }
   if (!normal.empty() && normal.back() == '\\') normal.pop_back();
-  return Lower(normal);
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    const char32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  return out;
+  return text::AsciiLower(normal);
 }
 
 int HexDigit(char c) {
@@ -85,7 +43,7 @@ std::optional<std::string> ReadEscaped(std::string_view line, std::size_t& pos, 
   // becomes one character.
   std::u16string units;
   auto flushUnits = [&] {
-    out += Utf16ToUtf8(units);
+    out += text::Utf16ToUtf8(units);
     units.clear();
   };
   while (pos < line.size()) {
@@ -194,11 +152,8 @@ bool IsStringType(std::uint32_t type) {
 // 8-bit character set, one zero byte for each zero unit.
 std::vector<std::uint8_t> NarrowUtf16(const std::vector<std::uint8_t>& wide) {
   if (wide.size() % 2 != 0) return wide;
-  std::u16string units;
-  for (std::size_t i = 0; i < wide.size(); i += 2) {
-    units += static_cast<char16_t>(wide[i] | (wide[i + 1] << 8));
-  }
-  const std::string narrow = Utf16ToUtf8(units);
+  const std::string narrow = text::WideBytesToUtf8(
+      std::string_view(reinterpret_cast<const char*>(wide.data()), wide.size()), 2, false);
   return std::vector<std::uint8_t>(narrow.begin(), narrow.end());
 }
 
@@ -320,7 +275,7 @@ void WineRegistry::Parse(const std::string& text) {
     if (!rest.starts_with('=')) continue;
     auto value = ParseData(TrimLeft(rest.substr(1)));
     if (!value) continue;
-    (*current)[Lower(name)] = Value{value->type, std::move(value->bytes)};
+    (*current)[text::AsciiLower(name)] = Value{value->type, std::move(value->bytes)};
   }
 }
 
@@ -337,7 +292,7 @@ long WineRegistry::QueryValue(RegistryHandle key, const std::string& valueName, 
                               std::vector<std::uint8_t>& buffer, std::uint32_t& length) {
   const auto handle = open_.find(key);
   if (handle == open_.end()) return kErrorInvalidHandle;
-  const auto it = handle->second->find(Lower(valueName));
+  const auto it = handle->second->find(text::AsciiLower(valueName));
   if (it == handle->second->end()) return kErrorFileNotFound;
   type = it->second.type;
   length = static_cast<std::uint32_t>(it->second.bytes.size());

@@ -2,30 +2,20 @@
 
 #include <QByteArray>
 #include <QStringDecoder>
-#include <array>
+
+#include "text/text.h"
 
 namespace platform::qt {
 namespace {
 
-// Code points of bytes 0x80..0x9F in Windows-1252. The five bytes Windows
-// leaves unassigned map to the C1 control of the same value, as Windows does.
-constexpr std::array<char16_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 QString FromWindows1252(std::string_view bytes) {
-  QString text;
-  text.reserve(static_cast<qsizetype>(bytes.size()));
+  QString decoded;
+  decoded.reserve(static_cast<qsizetype>(bytes.size()));
   for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x80 && b <= 0x9F) {
-      text.append(QChar(kWindows1252High[b - 0x80]));
-    } else {
-      text.append(QChar(static_cast<char16_t>(b)));
-    }
+    decoded.append(
+        QChar(static_cast<char16_t>(text::FromWindows1252(static_cast<unsigned char>(c)))));
   }
-  return text;
+  return decoded;
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <system_error>
 #include <utility>
 
+#include "text/text.h"
+
 namespace extractor {
 namespace fs = std::filesystem;
 
@@ -61,15 +63,6 @@ class WorkingDirectory {
   fs::path previous_;
   bool entered_ = false;
 };
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 void Usage(std::ostream& err, const std::string& problem) {
   err << kProgram << ": " << problem << "\n"
@@ -462,11 +455,11 @@ int RunExtractor(const std::vector<std::string>& args, std::ostream& out, std::o
     Usage(err, "expected 4 arguments, got " + std::to_string(args.size()));
     return 2;
   }
-  if (!EqualsIgnoringCase(args[0], "X")) {
+  if (!text::EqualsIgnoringAsciiCase(args[0], "X")) {
     Usage(err, "unknown command \"" + args[0] + "\"");
     return 2;
   }
-  if (!EqualsIgnoringCase(args[1], "-o+")) {
+  if (!text::EqualsIgnoringAsciiCase(args[1], "-o+")) {
     Usage(err, "unknown switch \"" + args[1] + "\"");
     return 2;
   }
