@@ -7,8 +7,10 @@
 // Targets: nothing lost, duplicated or reordered; lateness p99 <= 6 ms,
 // maximum <= 15 ms.
 //
-// Usage: bench_playback_latency [--seconds N] [--frame-timing N] [--keep DIR]
+// Usage: bench_playback_latency [--seconds N] [--frame-timing N] [--busy] [--keep DIR]
 //   --seconds N   length of the song and sequence (default 600: ten minutes)
+//   --busy        keep every core busy meanwhile with busy loops of its own
+//                 (one process per core, ended with the run)
 //   --keep DIR    write the sequence (bench.csq) and song (bench.wav) to DIR and
 //                 keep them, e.g. for `glimmer play`
 #include <fcntl.h>
@@ -16,8 +18,11 @@
 #include <pthread.h>
 #include <pty.h>
 #include <sched.h>
+#include <signal.h>
 #include <sndfile.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,11 +41,11 @@
 
 #include "import/event_table.h"
 #include "import/sequence_cache.h"
+#include "platform/audio/portaudio_audio_player.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
-#include "platform/sdl/sdl_audio_player.h"
 #include "playback/serial_link.h"
 #include "playback/show_player.h"
 #include "playback/wire_protocol.h"
@@ -124,6 +129,48 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
+// Counts the player's passes: each reads the position once.
+class CountingAudio final : public platform::AudioPlayer {
+ public:
+  explicit CountingAudio(platform::AudioPlayer& inner) : inner_(inner) {}
+  platform::Status Open(const std::string& path) override { return inner_.Open(path); }
+  int PlayState() override { return inner_.PlayState(); }
+  double PositionSeconds() override {
+    ++reads;
+    return inner_.PositionSeconds();
+  }
+  double DurationSeconds() override { return inner_.DurationSeconds(); }
+  void Stop() override { inner_.Stop(); }
+  void Close() override { inner_.Close(); }
+  bool IsSilent() const override { return inner_.IsSilent(); }
+  std::string SilentReason() const override { return inner_.SilentReason(); }
+  long reads = 0;
+
+ private:
+  platform::AudioPlayer& inner_;
+};
+
+// One spinning process per core, each ending by itself after `seconds` (or
+// with this program).
+std::vector<pid_t> StartBusyLoops(int seconds) {
+  std::vector<pid_t> children;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  for (long i = 0; i < cores; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      const auto end = Clock::now() + std::chrono::seconds(seconds);
+      volatile unsigned long spin = 0;
+      while (Clock::now() < end) {
+        for (int k = 0; k < 100000; ++k) spin = spin + 1;
+      }
+      _exit(0);
+    }
+    if (pid > 0) children.push_back(pid);
+  }
+  return children;
+}
+
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : 0.0;
@@ -135,16 +182,20 @@ int main(int argc, char** argv) {
   int seconds = 600;
   int frameTiming = 5;
   std::string keep;
+  bool busy = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) {
       seconds = std::max(3, std::atoi(argv[++i]));
     } else if (a == "--frame-timing" && i + 1 < argc) {
       frameTiming = std::clamp(std::atoi(argv[++i]), 1, 10);
+    } else if (a == "--busy") {
+      busy = true;
     } else if (a == "--keep" && i + 1 < argc) {
       keep = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--seconds N] [--frame-timing N] [--keep DIR]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--seconds N] [--frame-timing N] [--busy] [--keep DIR]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -225,12 +276,14 @@ int main(int argc, char** argv) {
     lastYield = now;
   };
   bool captureStart = false;
-  platform::SdlAudioPlayer audio({.silent = true, .now = [&] {
-                                    const auto t = Clock::now();
-                                    // The silent clock's zero is its first reading after Open.
-                                    if (captureStart) audioStart = t, captureStart = false;
-                                    return t;
-                                  }});
+  platform::PortAudioPlayer silentAudio({.silent = true, .now = [&] {
+                                           const auto t = Clock::now();
+                                           // The silent clock's zero is its first reading
+                                           // after Open.
+                                           if (captureStart) audioStart = t, captureStart = false;
+                                           return t;
+                                         }});
+  CountingAudio audio(silentAudio);
   platform::TermiosSerialPort port({.applicationDirectory = "",
                                     .devicePath = slaveName,
                                     .stallTimeout = std::chrono::milliseconds(1000)});
@@ -244,6 +297,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   slave.Reset();  // the port holds the line now; its close ends the reader
+  std::vector<pid_t> busyLoops;
+  if (busy) busyLoops = StartBusyLoops(seconds + 5);
   rusage threadBefore{}, processBefore{};
   getrusage(RUSAGE_THREAD, &threadBefore);
   getrusage(RUSAGE_SELF, &processBefore);
@@ -254,6 +309,8 @@ int main(int argc, char** argv) {
   rusage threadAfter{}, processAfter{};
   getrusage(RUSAGE_THREAD, &threadAfter);
   getrusage(RUSAGE_SELF, &processAfter);
+  for (pid_t pid : busyLoops) kill(pid, SIGKILL);
+  for (pid_t pid : busyLoops) waitpid(pid, nullptr, 0);
   link.ClosePort();
   reader.join();
   if (keep.empty()) std::filesystem::remove_all(dir);
@@ -352,7 +409,10 @@ int main(int argc, char** argv) {
               100.0 * (CpuSeconds(threadAfter) - CpuSeconds(threadBefore)) / wallSeconds,
               100.0 * (CpuSeconds(processAfter) - CpuSeconds(processBefore)) / wallSeconds,
               wallSeconds);
-  std::printf("yields: %ld, longest gap between two %.2f ms\n", yields, Ms(longestYieldGap));
+  std::printf("passes: %.0f per second; yields and waits: %ld, longest gap between two %.2f ms\n",
+              static_cast<double>(audio.reads) / wallSeconds, yields, Ms(longestYieldGap));
+  std::printf("other load: %s\n",
+              busy ? "a busy loop on every core" : "none of its own (idle machine)");
   std::printf("reader thread %s; load average at the end %.2f\n",
               readerRealtime ? "real-time (SCHED_FIFO)" : "ordinary (no real-time permission)",
               LoadAverage());

@@ -9,7 +9,9 @@ BUILD="${GLIMMER_BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libsdl2-dev libsndfile1-dev libpugixml-dev libarchive-dev
+  portaudio19-dev libasound2-dev libsndfile1-dev libpugixml-dev libarchive-dev
+  # the audio server the sync benchmark plays into, and ALSA's way to reach it
+  pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
   xvfb xauth fonts-dejavu-core
 )

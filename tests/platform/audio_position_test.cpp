@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sdl/position_estimator.h"
+#include "platform/audio/position_estimator.h"
 
 namespace {
 
@@ -83,6 +83,19 @@ TEST_F(PositionEstimatorTest, JitteryCallbacksGiveASmoothNeverFallingNeverAheadP
   EXPECT_LT(largestStep, 1024.0);
   // And it keeps up with the audio over the long run.
   EXPECT_GT(last, static_cast<double>(handed) - 3 * 1024);
+}
+
+// What the device and the audio server still hold is not heard yet: with
+// 50 ms of them, a callback's frames count from 50 ms after it ran.
+TEST_F(PositionEstimatorTest, FramesStillInTheDeviceAreNotCountedAsHeard) {
+  mailbox.Publish(4410, t0 + 50ms);  // ran at 0 ms: heard from 50 ms to 150 ms
+  EXPECT_EQ(At(0us), 0.0);
+  EXPECT_EQ(At(50ms), 0.0);
+  EXPECT_NEAR(At(100ms), 2205.0, 1e-6) << "counted what is still in the device";
+  mailbox.Publish(4410, t0 + 150ms);  // ran at 100 ms
+  EXPECT_NEAR(At(100ms), 2205.0, 1e-6);
+  EXPECT_NEAR(At(160ms), 4410.0 + 441.0, 1e-6);
+  EXPECT_NEAR(At(10s), 8820.0, 1e-6);
 }
 
 TEST_F(PositionEstimatorTest, ResetStartsANewFileFromZero) {

@@ -3,15 +3,18 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/sdl/sdl_audio_player.h"
-#include "platform/sdl/sound_file.h"
+#include "platform/audio/portaudio_audio_player.h"
+#include "platform/audio/sound_file.h"
 #include "tests/fakes/skip_outside_ci.h"
 #include "tests/fakes/temp_dir.h"
 
@@ -20,7 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::kPlayStatePlaying;
 using platform::kPlayStateStopped;
-using platform::SdlAudioPlayer;
+using platform::PortAudioPlayer;
 using platform::SoundFile;
 
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
@@ -108,7 +111,7 @@ TEST_F(AudioTest, SilentPlaybackFollowsTheClockOverTheFilesLength) {
   const std::string two = Write("two-seconds.wav", kWav16, 8000, 1, 16000);
   const std::string one = Write("one-second.wav", kWav16, 8000, 2, 8000);
   platform::SteadyTime now(5000s);
-  SdlAudioPlayer player{{.silent = true, .now = [&] { return now; }}};
+  PortAudioPlayer player{{.silent = true, .now = [&] { return now; }}};
   EXPECT_EQ(player.PlayState(), kPlayStateStopped) << "playing before anything was opened";
 
   ASSERT_TRUE(player.Open(two).ok());
@@ -152,13 +155,50 @@ TEST_F(AudioTest, SilentPlaybackFollowsTheClockOverTheFilesLength) {
   }
 }
 
-// Through SDL on its dummy driver (no sound card needed).
+// A PulseAudio server of the test's own with a null sink, which takes sound
+// in real time as a card does; programs started after it play into it.
+class NullSinkServer {
+ public:
+  explicit NullSinkServer(const std::string& folder) : folder_(folder) {
+    for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_SINK"}) {
+      const char* value = std::getenv(name);
+      saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+    setenv("PULSE_SINK", "glimmer_test", 1);
+    // --start returns once the server takes connections.
+    started_ = std::system(
+                   "pulseaudio --start -n --exit-idle-time=-1 "
+                   "--load=module-native-protocol-unix "
+                   "'--load=module-null-sink sink_name=glimmer_test' >/dev/null 2>&1") == 0;
+  }
+  ~NullSinkServer() {
+    if (started_) std::system("pulseaudio --kill >/dev/null 2>&1");
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+  bool Started() const { return started_; }
+
+ private:
+  std::string folder_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  bool started_ = false;
+};
+
+// Through PortAudio into a PulseAudio null sink.
 TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
-  SdlAudioPlayer player;
+  std::filesystem::create_directories(dir.File("pulse-run"));
+  NullSinkServer server(dir.File("pulse-run"));
+  if (!server.Started()) SKIP_OUTSIDE_CI("no PulseAudio server could be started here");
+  PortAudioPlayer player;
   ASSERT_TRUE(player.Open(Write("long.wav", kWav16, 44100, 1, 441000)).ok());
-  if (player.IsSilent())
-    SKIP_OUTSIDE_CI("SDL's dummy driver is not usable: " << player.SilentReason());
+  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
   EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
   player.Stop();
   EXPECT_EQ(player.PlayState(), kPlayStateStopped);

@@ -80,7 +80,7 @@ class ConsoleShowWindow final : public playback::ShowWindow {
 
 // Yielding on the console means looking for Ctrl+C (SIGINT or SIGTERM), which
 // stops the show as the Stop button does. The signals are blocked and read
-// from a descriptor, so threads started later (SDL's audio thread) never take
+// from a descriptor, so threads started later (the audio thread) never take
 // them and no handler state is needed.
 class ConsoleUserInterface final : public platform::UserInterface {
  public:

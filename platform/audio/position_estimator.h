@@ -6,10 +6,12 @@
 
 namespace platform {
 
-// SDL takes audio in callback-sized steps (about 23 ms at 44.1 kHz). Counting
-// the frames handed over gives an exact but stepped position; the show player
-// needs a smooth one, so between callbacks the position runs on with the
-// steady clock, never past what has been handed over and never backwards.
+// The sound card takes audio in callback-sized steps (about 10 to 25 ms).
+// Counting the frames handed over gives an exact but stepped position, and one
+// that runs ahead of the speaker by whatever the device and the audio server
+// still hold. Each callback therefore says when its first frame will be heard;
+// between callbacks the position runs on with the steady clock from there,
+// never past what has been handed over and never backwards.
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 
@@ -17,8 +19,8 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 struct HandOver {
   std::int64_t framesBefore = 0;  // handed over before this callback
   std::int64_t framesAfter = 0;   // handed over including this callback
-  SteadyTime at{};
-  bool any = false;  // false until the first callback
+  SteadyTime at{};                // when frame `framesBefore` leaves the speaker
+  bool any = false;               // false until the first callback
 };
 
 // Carries the latest hand-over from the audio thread to the thread that asks
@@ -26,7 +28,8 @@ struct HandOver {
 // never wait for the user-interface thread).
 class HandOverMailbox {
  public:
-  // Audio thread only: `frames` more frames handed over at `at`.
+  // Audio thread only: `frames` more frames handed over, the first of them
+  // heard at `at` (in the future by the device's and server's latency).
   void Publish(std::int64_t frames, SteadyTime at);
   // Any thread.
   HandOver Latest() const;
@@ -47,8 +50,9 @@ class PositionEstimator {
  public:
   explicit PositionEstimator(double framesPerSecond) : framesPerSecond_(framesPerSecond) {}
 
-  // The frames played by `now`: the start of the latest hand-over plus the
-  // time since it, capped at its end, and never less than an earlier answer.
+  // The frames heard by `now`: the start of the latest hand-over plus the
+  // time since it is heard (less while it is still on its way), capped at its
+  // end, never below 0 and never less than an earlier answer.
   double FramesAt(const HandOver& latest, SteadyTime now);
   void Reset() { last_ = 0.0; }
 

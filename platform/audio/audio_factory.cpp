@@ -1,11 +1,11 @@
 #include "platform/audio_factory.h"
 
-#include "platform/sdl/sdl_audio_player.h"
+#include "platform/audio/portaudio_audio_player.h"
 
 namespace platform {
 
 std::unique_ptr<AudioPlayer> MakeAudioPlayer(const AudioOptions& options) {
-  return std::make_unique<SdlAudioPlayer>(SdlAudioPlayer::Options{.silent = options.silent});
+  return std::make_unique<PortAudioPlayer>(PortAudioPlayer::Options{.silent = options.silent});
 }
 
 }  // namespace platform

@@ -1,14 +1,18 @@
-#include "platform/sdl/sdl_audio_player.h"
+#include "platform/audio/portaudio_audio_player.h"
 
-#include <SDL.h>
+#include <alsa/asoundlib.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <portaudio.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
 // Single producer (decoder thread), single consumer (audio callback).
-class SdlAudioPlayer::FrameRing {
+class PortAudioPlayer::FrameRing {
  public:
   FrameRing(std::size_t frames, int channels)
       : frames_(frames),
@@ -18,9 +22,6 @@ class SdlAudioPlayer::FrameRing {
   std::size_t FreeFrames() const {
     return frames_ -
            (head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire));
-  }
-  std::size_t AvailableFrames() const {
-    return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
   }
 
   void Write(const float* in, std::size_t frames) {
@@ -55,35 +56,66 @@ namespace {
 
 constexpr int kDecodeChunkFrames = 4096;
 constexpr double kRingSeconds = 1.0;
-constexpr int kMaxDeviceChannels = 8;
+// A device whose callback has not run for this long is gone.
+constexpr std::chrono::seconds kDeviceSilence{1};
+
+// ALSA reports every card and plug-in it probes on stderr while PortAudio
+// looks for devices; none of it concerns the user.
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+int AudioCallback(const void*, void* output, unsigned long frames,
+                  const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* self) {
+  auto* player = static_cast<PortAudioPlayer*>(self);
+  // How long until this buffer's first frame is heard. Taken as a difference
+  // of PortAudio's two times, so its clock never has to match ours.
+  double untilHeard = 0.0;
+  if (time != nullptr && time->outputBufferDacTime > 0.0 && time->currentTime > 0.0) {
+    untilHeard = std::clamp(time->outputBufferDacTime - time->currentTime, 0.0, 2.0);
+  }
+  player->FillFromRing(static_cast<float*>(output), frames, untilHeard);
+  return paContinue;
+}
+
+std::string ErrorText(int error) {
+  return Pa_GetErrorText(static_cast<PaError>(error));
+}
 
 }  // namespace
 
-SdlAudioPlayer::SdlAudioPlayer() : SdlAudioPlayer(Options{}) {}
+PortAudioPlayer::PortAudioPlayer() : PortAudioPlayer(Options{}) {}
 
-SdlAudioPlayer::SdlAudioPlayer(Options options) : options_(std::move(options)) {
+PortAudioPlayer::PortAudioPlayer(Options options) : options_(std::move(options)) {
   if (options_.silent) return;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-    sdlReady_ = true;
+  snd_lib_error_set_handler(&IgnoreAlsaMessage);
+  // The JACK client library inside PortAudio writes to stderr while it looks
+  // for a JACK server that is not there; the user has nothing to do about it.
+  const int savedStderr = ::dup(STDERR_FILENO);
+  if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+    ::dup2(null, STDERR_FILENO);
+    ::close(null);
+  }
+  const PaError e = Pa_Initialize();
+  if (savedStderr >= 0) {
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+  }
+  if (e == paNoError) {
+    portAudioReady_ = true;
   } else {
-    sdlError_ = std::string("no audio output: ") + SDL_GetError();
+    portAudioError_ = "no audio output: " + ErrorText(e);
   }
 }
 
-SdlAudioPlayer::~SdlAudioPlayer() {
+PortAudioPlayer::~PortAudioPlayer() {
   Close();
-  if (sdlReady_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (portAudioReady_) Pa_Terminate();
 }
 
-SteadyTime SdlAudioPlayer::Now() const {
+SteadyTime PortAudioPlayer::Now() const {
   return options_.now ? options_.now() : std::chrono::steady_clock::now();
 }
 
-bool SdlAudioPlayer::IsSilent() const {
-  return silent_;
-}
-
-Status SdlAudioPlayer::Open(const std::string& path) {
+Status PortAudioPlayer::Open(const std::string& path) {
   Close();
   auto opened = SoundFile::Open(path);
   if (!opened) return opened.status();
@@ -95,18 +127,22 @@ Status SdlAudioPlayer::Open(const std::string& path) {
 
   if (options_.silent) {
     PlaySilentlyFrom(0.0, "silent playback asked for");
-    return Status::Ok();
+  } else if (!portAudioReady_) {
+    PlaySilentlyFrom(0.0, portAudioError_);
+  } else if (Status started = StartDevice(); !started) {
+    PlaySilentlyFrom(0.0, started.message());
   }
-  if (!sdlReady_) {
-    PlaySilentlyFrom(0.0, sdlError_);
-    return Status::Ok();
-  }
-  if (auto s = StartDevice(); !s) PlaySilentlyFrom(0.0, s.message());
   return Status::Ok();
 }
 
-Status SdlAudioPlayer::StartDevice() {
-  deviceChannels_ = fileChannels_ <= kMaxDeviceChannels ? fileChannels_ : 2;
+Status PortAudioPlayer::StartDevice() {
+  const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+  const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+  if (info == nullptr || info->maxOutputChannels < 1) {
+    return Status::Error("no audio device: none found");
+  }
+  // A file with more channels than the device plays its first ones.
+  deviceChannels_ = std::min(fileChannels_, info->maxOutputChannels);
   ring_ = std::make_unique<FrameRing>(
       static_cast<std::size_t>(
           std::max(kDecodeChunkFrames * 2, static_cast<int>(sampleRate_ * kRingSeconds))),
@@ -115,32 +151,39 @@ Status SdlAudioPlayer::StartDevice() {
   framesDecoded_ = 0;
   handOver_.Reset();
   estimator_.emplace(static_cast<double>(sampleRate_));
-  SDL_AudioSpec want{};
-  want.freq = sampleRate_;
-  want.format = AUDIO_F32SYS;
-  want.channels = static_cast<Uint8>(deviceChannels_);
-  want.samples = 1024;
-  want.callback = &SdlAudioPlayer::AudioCallback;
-  want.userdata = this;
-  SDL_AudioSpec have{};
-  // No allowed changes: SDL converts rate, format and channels itself, so
-  // every frame the callback hands over is a frame of the file and the
-  // position stays in the file's own time.
-  device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  if (device_ == 0) {
-    ring_.reset();
-    return Status::Error(std::string("no audio device: ") + SDL_GetError());
-  }
 
+  PaStreamParameters out{};
+  out.device = device;
+  out.channelCount = deviceChannels_;
+  out.sampleFormat = paFloat32;
+  // The position allows for whatever the device holds, so a roomy buffer
+  // costs no timing and keeps the music whole on a busy machine.
+  out.suggestedLatency = info->defaultHighOutputLatency;
+  PaStream* stream = nullptr;
+  // At the file's own rate: every frame handed over is a frame of the file,
+  // so the position stays in the file's time (ALSA's default device
+  // converts for cards that want another rate).
+  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
+                            paNoFlag, &AudioCallback, this);
+  if (e != paNoError) {
+    ring_.reset();
+    return Status::Error("no audio device: " + ErrorText(e));
+  }
+  stream_ = stream;
   decoder_ = std::jthread([this](std::stop_token stop) { DecodeLoop(stop); });
+  deviceStart_ = Now();
+  lastCallback_.store(deviceStart_.time_since_epoch().count(), std::memory_order_release);
+  if (e = Pa_StartStream(stream); e != paNoError) {
+    StopDevice();
+    return Status::Error("no audio device: " + ErrorText(e));
+  }
   mode_ = Mode::Device;
   silent_ = false;
   silentReason_.clear();
-  SDL_PauseAudioDevice(device_, 0);
   return Status::Ok();
 }
 
-void SdlAudioPlayer::DecodeLoop(std::stop_token stop) {
+void PortAudioPlayer::DecodeLoop(std::stop_token stop) {
   std::vector<float> chunk(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels_));
   std::vector<float> narrowed;
   std::int64_t decoded = 0;
@@ -172,30 +215,38 @@ void SdlAudioPlayer::DecodeLoop(std::stop_token stop) {
   decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
 }
 
-void SdlAudioPlayer::AudioCallback(void* self, std::uint8_t* stream, int length) {
-  auto* player = static_cast<SdlAudioPlayer*>(self);
-  const int frames = length / static_cast<int>(sizeof(float) * player->deviceChannels_);
-  player->FillFromRing(reinterpret_cast<float*>(stream), frames);
-}
-
-void SdlAudioPlayer::FillFromRing(float* out, int frames) {
-  const std::size_t got = ring_->Read(out, static_cast<std::size_t>(frames));
+void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double secondsUntilHeard) {
+  const SteadyTime now = Now();
+  lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
+  const std::size_t got = ring_->Read(out, frames);
   // An empty ring (end of file, or the decoder fell behind) plays silence
   // that is not counted: the position stays with the music.
   std::fill(out + got * static_cast<std::size_t>(deviceChannels_),
-            out + static_cast<std::size_t>(frames * deviceChannels_), 0.0f);
-  handOver_.Publish(static_cast<std::int64_t>(got), Now());
+            out + frames * static_cast<std::size_t>(deviceChannels_), 0.0f);
+  const auto untilHeard = std::chrono::duration_cast<SteadyTime::duration>(
+      std::chrono::duration<double>(secondsUntilHeard));
+  // A callback that hands over nothing (the end of the file) leaves the
+  // previous one to run on to its end: its own moment lies ahead by the
+  // device's latency and would hold the position short of the end for good.
+  if (got > 0) handOver_.Publish(static_cast<std::int64_t>(got), now + untilHeard);
 }
 
-double SdlAudioPlayer::DeviceFrames() {
+double PortAudioPlayer::DeviceFrames() {
   return estimator_->FramesAt(handOver_.Latest(), Now());
 }
 
-void SdlAudioPlayer::StopDevice() {
-  if (device_ != 0) {
+bool PortAudioPlayer::DeviceLost() {
+  if (Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1) return true;
+  const SteadyTime last(SteadyTime::duration(lastCallback_.load(std::memory_order_acquire)));
+  return Now() - last > kDeviceSilence;
+}
+
+void PortAudioPlayer::StopDevice() {
+  if (stream_ != nullptr) {
     // Returns once the callback has finished for good.
-    SDL_CloseAudioDevice(device_);
-    device_ = 0;
+    Pa_AbortStream(static_cast<PaStream*>(stream_));
+    Pa_CloseStream(static_cast<PaStream*>(stream_));
+    stream_ = nullptr;
   }
   if (decoder_.joinable()) {
     decoder_.request_stop();
@@ -204,7 +255,7 @@ void SdlAudioPlayer::StopDevice() {
   ring_.reset();
 }
 
-void SdlAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {
+void PortAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {
   silent_ = true;
   silentReason_ = std::move(reason);
   silentOffset_ = seconds;
@@ -212,7 +263,7 @@ void SdlAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {
   mode_ = Mode::Silent;
 }
 
-int SdlAudioPlayer::PlayState() {
+int PortAudioPlayer::PlayState() {
   switch (mode_) {
     case Mode::Idle:
     case Mode::Ended:
@@ -225,9 +276,8 @@ int SdlAudioPlayer::PlayState() {
       }
       return kPlayStatePlaying;
     case Mode::Device: {
-      if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
-        // The device went away (unplugged headset, audio server restart):
-        // the show goes on in silence from where the music was.
+      if (DeviceLost()) {
+        // The show goes on in silence from where the music was.
         const double at = DeviceFrames() / sampleRate_;
         StopDevice();
         PlaySilentlyFrom(at, "audio device lost");
@@ -247,7 +297,7 @@ int SdlAudioPlayer::PlayState() {
   return kPlayStateStopped;
 }
 
-double SdlAudioPlayer::PositionSeconds() {
+double PortAudioPlayer::PositionSeconds() {
   switch (mode_) {
     case Mode::Idle:
       return 0.0;
@@ -263,18 +313,18 @@ double SdlAudioPlayer::PositionSeconds() {
   return 0.0;
 }
 
-double SdlAudioPlayer::DurationSeconds() {
+double PortAudioPlayer::DurationSeconds() {
   return file_ ? durationSeconds_ : 0.0;
 }
 
-void SdlAudioPlayer::Stop() {
+void PortAudioPlayer::Stop() {
   StopDevice();
   // As the media player control does, a stopped file is back at its start.
   endPosition_ = 0.0;
   if (mode_ != Mode::Idle) mode_ = Mode::Ended;
 }
 
-void SdlAudioPlayer::Close() {
+void PortAudioPlayer::Close() {
   Stop();
   file_.reset();
   durationSeconds_ = 0.0;

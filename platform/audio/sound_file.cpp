@@ -1,4 +1,4 @@
-#include "platform/sdl/sound_file.h"
+#include "platform/audio/sound_file.h"
 
 #include <vector>
 

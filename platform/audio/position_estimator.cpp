@@ -1,4 +1,4 @@
-#include "platform/sdl/position_estimator.h"
+#include "platform/audio/position_estimator.h"
 
 #include <algorithm>
 
@@ -45,8 +45,8 @@ void HandOverMailbox::Reset() {
 
 double PositionEstimator::FramesAt(const HandOver& latest, SteadyTime now) {
   if (!latest.any) return last_;
-  // `now` may have been read just before a callback stamped a later time.
-  const double elapsed = std::max(0.0, std::chrono::duration<double>(now - latest.at).count());
+  // Negative while the hand-over is still in the device's buffers.
+  const double elapsed = std::chrono::duration<double>(now - latest.at).count();
   const double estimate =
       std::min(static_cast<double>(latest.framesBefore) + elapsed * framesPerSecond_,
                static_cast<double>(latest.framesAfter));

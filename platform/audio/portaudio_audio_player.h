@@ -10,39 +10,45 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "platform/audio/position_estimator.h"
+#include "platform/audio/sound_file.h"
 #include "platform/audio_player.h"
-#include "platform/sdl/position_estimator.h"
-#include "platform/sdl/sound_file.h"
 
 namespace platform {
 
-// Plays WAV and MP3 files through SDL2, decoding as it plays.
+// Plays WAV and MP3 files through PortAudio (ALSA: straight to the card, or
+// through the desktop's audio server where one runs), decoding as it plays.
 //
-// Threads: a decoder thread fills a ring of float frames from the file; SDL's
-// audio thread empties it in its callback and publishes how many frames it has
-// handed over; the caller's thread reads the position from that. The three
-// share only atomics.
+// The position is the sound being heard: every callback says when its first
+// frame reaches the speaker (PortAudio's outputBufferDacTime), so what the
+// card and the audio server still hold is not counted as played.
 //
-// Without an audio device (none present, SDL cannot open one, or silence asked
-// for) the file plays silently: the position follows the steady clock over
-// the file's length, so a show runs on time without speakers.
-class SdlAudioPlayer final : public AudioPlayer {
+// Threads: a decoder thread fills a ring of float frames from the file; the
+// audio callback empties it and publishes how many frames it handed over and
+// when they will be heard; the caller's thread reads the position from that.
+// The three share only atomics.
+//
+// Without an audio device (none present, none opens, or silence asked for)
+// the file plays silently: the position follows the steady clock over the
+// file's length, so a show runs on time without speakers. A device that
+// goes away during a song (unplugged, audio server restarted) leaves the rest
+// of the song playing silently from where it was.
+class PortAudioPlayer final : public AudioPlayer {
  public:
   struct Options {
     // Never touch the audio device.
     bool silent = false;
     // The time source of the silent position and of the interpolation between
     // callbacks; steady_clock::now when empty. Called from the audio thread too.
-    std::function<SteadyTime()> now;
+    std::function<SteadyTime()> now = {};
   };
 
-  SdlAudioPlayer();
-  explicit SdlAudioPlayer(Options options);
-  ~SdlAudioPlayer() override;
-  SdlAudioPlayer(const SdlAudioPlayer&) = delete;
-  SdlAudioPlayer& operator=(const SdlAudioPlayer&) = delete;
+  PortAudioPlayer();
+  explicit PortAudioPlayer(Options options);
+  ~PortAudioPlayer() override;
+  PortAudioPlayer(const PortAudioPlayer&) = delete;
+  PortAudioPlayer& operator=(const PortAudioPlayer&) = delete;
 
   Status Open(const std::string& path) override;
   int PlayState() override;
@@ -50,27 +56,27 @@ class SdlAudioPlayer final : public AudioPlayer {
   double DurationSeconds() override;
   void Stop() override;
   void Close() override;
-  bool IsSilent() const override;
-
-  // Why the current or last file plays silently ("" when it does not).
+  bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
+
+  // Called by PortAudio's audio thread.
+  void FillFromRing(float* out, unsigned long frames, double secondsUntilHeard);
 
  private:
   class FrameRing;
   enum class Mode { Idle, Device, Silent, Ended };
 
-  static void AudioCallback(void* self, std::uint8_t* stream, int length);
-  void FillFromRing(float* out, int frames);
   void DecodeLoop(std::stop_token stop);
   Status StartDevice();
   void StopDevice();
   void PlaySilentlyFrom(double seconds, std::string reason);
   double DeviceFrames();
+  bool DeviceLost();
   SteadyTime Now() const;
 
   Options options_;
-  bool sdlReady_ = false;
-  std::string sdlError_;
+  bool portAudioReady_ = false;
+  std::string portAudioError_;
 
   std::optional<SoundFile> file_;
   double durationSeconds_ = 0.0;
@@ -82,10 +88,10 @@ class SdlAudioPlayer final : public AudioPlayer {
   std::string silentReason_;
   double endPosition_ = 0.0;
 
-  // Device mode.
-  // An SDL_AudioDeviceID. <SDL.h> stays out of this header: on Windows it
-  // renames the main() of every file that includes it.
-  std::uint32_t device_ = 0;
+  // Device mode. A PaStream; <portaudio.h> stays out of this header.
+  void* stream_ = nullptr;
+  SteadyTime deviceStart_{};
+  std::atomic<SteadyTime::rep> lastCallback_{0};
   std::unique_ptr<FrameRing> ring_;
   std::jthread decoder_;
   std::mutex decoderMutex_;
