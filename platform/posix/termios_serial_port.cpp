@@ -148,20 +148,29 @@ Status TermiosSerialPort::Open() {
   return Status::Ok();
 }
 
-void TermiosSerialPort::DrainBriefly() {
-  const auto deadline = SteadyClock::now() + options_.stallTimeout;
-  int queued = 0;
-  while (ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 && queued > 0 && SteadyClock::now() < deadline) {
+bool TermiosSerialPort::Drain() {
+  int queued = 0, lastQueued = -1;
+  auto lastProgress = SteadyClock::now();
+  while (ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+    const auto now = SteadyClock::now();
+    if (queued != lastQueued) {
+      lastQueued = queued;
+      lastProgress = now;
+    } else if (now - lastProgress >= options_.stallTimeout) {
+      return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  return true;
 }
 
 void TermiosSerialPort::Close() {
   if (!fd_) return;
-  DrainBriefly();
-  // The serial core waits up to 30 s in close() for queued output; what is
-  // still queued now is not going anywhere.
-  tcflush(fd_.get(), TCOFLUSH);
+  // Never flushed on a line that still takes data: on a pseudo-terminal a
+  // flush would even discard what the other side has not read yet. Only a
+  // line that took nothing for stallTimeout is cut off, since the serial
+  // core would otherwise hold close() for up to 30 s over its queue.
+  if (!Drain()) tcflush(fd_.get(), TCOFLUSH);
   fd_.Reset();
 }
 

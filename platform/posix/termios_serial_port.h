@@ -56,9 +56,10 @@ class TermiosSerialPort final : public SerialPort {
 
  private:
   Status Fail(const std::string& message);
-  // Lets bytes already queued in the driver reach the line before the
-  // descriptor goes, but never waits longer than stallTimeout for them.
-  void DrainBriefly();
+  // Waits until the bytes queued in the driver have reached the line, as
+  // long as the line keeps taking them; false once it took nothing for
+  // stallTimeout.
+  bool Drain();
 
   Options options_;
   int portNumber_ = 1;

@@ -135,6 +135,26 @@ TEST_F(SerialPortOnPty, EveryByteArrivesUnchangedAndInOrderAlsoPastTheDriverBuff
   EXPECT_TRUE(received == burst + big) << "bytes lost, changed or reordered";
 }
 
+// Closing the port must not throw away what was written: a controller line
+// that is slow to take the last batch (an "all off" at the end of a song),
+// or a reader that only starts reading later, still gets every byte.
+TEST_F(SerialPortOnPty, ReaderThatStartsAfterTheCloseStillGetsEveryByte) {
+  auto port = PortOn(slaveName);
+  ASSERT_TRUE(port.Open().ok());
+  std::string written;
+  for (int i = 0; i < 8; ++i) written += std::string("\x00\xFF\x41\x00", 4);
+  written += std::string("\x00\xFF\x81\x00", 4);
+  for (int i = 0; i < 300; ++i) written += std::string("\x00\x01\x33", 3) + char(i) + "\x01" + '\0';
+  for (std::size_t at = 0; at < written.size(); at += 4) {
+    ASSERT_TRUE(port.Write(written.substr(at, 4)).ok());
+  }
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
+  const std::string received = Read(written.size());
+  EXPECT_EQ(received.size(), written.size());
+  EXPECT_TRUE(received == written) << "bytes lost at the close";
+}
+
 TEST_F(SerialPortOnPty, OtherSideGoneClosesThePortAndSaysSo) {
   auto port = PortOn(slaveName);
   ASSERT_TRUE(port.Open().ok());
