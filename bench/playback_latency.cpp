@@ -225,10 +225,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   std::unordered_map<std::string, std::size_t> rowOfMessage;
   for (std::size_t i = 0; i < records.size(); ++i) {
     std::string m;
-    playback::EncodeEvent(records[i], audioEnd, m);
+    playback::EncodeEvent(records[i], audioEnd, fadeTimings, m);
     rowOfMessage.emplace(m, i);
   }
   std::printf("sequence: %zu rows over %d s (%zu distinct messages), frame timing %d\n",

@@ -143,7 +143,9 @@ PlayOutcome ShowPlayer::Play(int row) {
     }
     if (position >= due) {
       idlePasses_ = 0;
-      if (EncodeEvent(rows[next], audioEnd, output_) == EncodeResult::Rejected) ++rejectedRows_;
+      if (EncodeEvent(rows[next], audioEnd, window_.FadeTimings(), output_) ==
+          EncodeResult::Rejected)
+        ++rejectedRows_;
       ++next;
       if (next < rows.size()) due = DuePosition(rows[next]);
     }

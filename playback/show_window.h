@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "import/fade_timing.h"
 #include "playlist/playlist_entry.h"
 
 namespace playback {
@@ -21,6 +22,9 @@ class ShowWindow {
   virtual bool ShowRunning() const = 0;
   virtual void SetShowRunning(bool running) = 0;
 
+  // The FadeTimingTable the window filled at start-up: the codes for a fade
+  // whose row carries none.
+  virtual const importer::FadeTimingTable& FadeTimings() const = 0;
   // The whole number in cboFrameComp (1 to 10).
   virtual int FrameTiming() const = 0;
   // The whole number in cboPort (1 to 16).

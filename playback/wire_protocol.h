@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "import/event_table.h"
+#include "import/fade_timing.h"
 
 namespace playback {
 
@@ -12,10 +14,71 @@ namespace playback {
 // player's audio position.
 inline constexpr std::int64_t kSamplesPerSecond = 88200;
 
+// The two messages that carry no event, written by the serial link on their
+// own. Their device byte is 255 and they have no parameters and no mask.
+inline constexpr std::uint8_t kFixedMessageDevice = 0xFF;
+inline constexpr std::uint8_t kPortOpenCommand = 0x41;
+inline constexpr std::uint8_t kKeepAliveCommand = 0x81;
 // Written eight times, each as its own write, right after the port opens.
 inline constexpr std::string_view kPortOpenBurst{"\x00\xFF\x41\x00", 4};
 // Tells the controllers the show is still there.
 inline constexpr std::string_view kKeepAliveMessage{"\x00\xFF\x81\x00", 4};
+
+// One event command of the controller line: its code in the event table, its
+// command byte, and the row's columns it carries between the command byte
+// and the channel mask, in order. The message is the start byte 0, the
+// device, the command byte, the parameters, the channel mask and the end
+// byte 0. EncodeEvent builds messages from this table and the monitor's
+// decoder reads them back with it.
+struct WireCommand {
+  std::int32_t code;
+  std::uint8_t commandByte;
+  int parameterCount;
+  std::array<importer::Column, 4> parameters;
+
+  constexpr int Length() const { return 5 + parameterCount; }
+  // 1 for channels 1 to 8, 2 for channels 9 to 16: the command byte's high digit.
+  constexpr int Bank() const { return (commandByte >> 4) == 3 ? 1 : 2; }
+  // What the controller does: 3 one intensity, 4 fade, 6 and 7 no parameters.
+  constexpr int Operation() const { return commandByte & 0x0F; }
+};
+
+namespace wire_detail {
+using C = importer::Column;
+inline constexpr std::array<C, 4> kOneIntensity{C::StartIntensity, C::StartIntensity,
+                                                C::StartIntensity, C::StartIntensity};
+inline constexpr std::array<C, 4> kFade{C::StartIntensity, C::EndIntensity, C::ShortInterval,
+                                        C::LongInterval};
+}  // namespace wire_detail
+
+// Every event message the controllers understand. The command byte is the
+// code's two decimal digits read as hexadecimal (34 becomes 0x34).
+inline constexpr std::array<WireCommand, 8> kWireCommands{{
+    {33, 0x33, 1, wire_detail::kOneIntensity},
+    {23, 0x23, 1, wire_detail::kOneIntensity},
+    {34, 0x34, 4, wire_detail::kFade},
+    {24, 0x24, 4, wire_detail::kFade},
+    {36, 0x36, 0, {}},
+    {26, 0x26, 0, {}},
+    {37, 0x37, 0, {}},
+    {27, 0x27, 0, {}},
+}};
+
+// The command of an event table code; nullptr for codes without a message.
+constexpr const WireCommand* FindCommandByCode(std::int32_t code) {
+  for (const WireCommand& c : kWireCommands) {
+    if (c.code == code) return &c;
+  }
+  return nullptr;
+}
+
+// The command a command byte stands for; nullptr when none.
+constexpr const WireCommand* FindCommandByByte(std::uint8_t commandByte) {
+  for (const WireCommand& c : kWireCommands) {
+    if (c.commandByte == commandByte) return &c;
+  }
+  return nullptr;
+}
 
 enum class EncodeResult {
   Appended,   // the row's message was appended
@@ -27,10 +90,11 @@ enum class EncodeResult {
 //
 // `audioEnd` is the sample position at which the entry's audio ends. The last
 // fade of a device and channel has no timing codes of its own, because no
-// later row says how long it lasts; it is sent with the codes for a fade that
-// runs from its SampleNumber to the end of the audio, which is when the show
-// stops driving that channel.
+// later row says how long it lasts; it is sent with the codes that
+// `fadeTimings` (the table the main window filled) gives for a fade that runs
+// from its SampleNumber to the end of the audio, which is when the show stops
+// driving that channel.
 EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t audioEnd,
-                         std::string& out);
+                         const importer::FadeTimingTable& fadeTimings, std::string& out);
 
 }  // namespace playback

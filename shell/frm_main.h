@@ -117,6 +117,7 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   int PlaylistRowCount() const override;
   playlist::PlaylistEntry PlaylistEntryAt(int row) const override;
+  const importer::FadeTimingTable& FadeTimings() const override { return fields_.FadeTimingTable; }
   void SelectPlaylistRow(int row) override;
 
   bool PerformBitmask() const override;

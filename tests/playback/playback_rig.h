@@ -132,6 +132,7 @@ class FakeShowWindow : public playback::ShowWindow {
 
   bool ShowRunning() const override { return showRunning; }
   void SetShowRunning(bool running) override { showRunning = running; }
+  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
   int FrameTiming() const override { return frameTiming; }
   int PortNumber() const override { return portNumber; }
   std::string DataRateText() const override { return dataRate; }
@@ -165,6 +166,7 @@ class FakeShowWindow : public playback::ShowWindow {
   std::string Notice() const { return notices.empty() ? "" : notices.back(); }
 
   bool showRunning = true;
+  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   int frameTiming = 1, portNumber = 3, statusCount = 0;
   std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
   std::vector<std::string> statuses, states, notices;

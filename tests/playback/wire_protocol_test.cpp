@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/playback/playback_rig.h"
+#include "tools/glimmer/message_decoder.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using playback_test::ToHex;
 
 constexpr std::int64_t kAudioEnd = 100 * playback::kSamplesPerSecond;
 constexpr auto kNull = std::nullopt;
+const importer::FadeTimingTable kFadeTimings = importer::FillFadeTimingTable();
 
 // Each row is encoded behind what the buffer already holds; a row without a
 // message or with a field outside a byte leaves the buffer as it was.
@@ -50,19 +52,69 @@ TEST(EncodeEvent, AppendsTheMessageOfEachCommand) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string out = Hex("00 01 33 05 01 00");
-    const EncodeResult result = EncodeEvent(c.row, kAudioEnd, out);
+    const EncodeResult result = EncodeEvent(c.row, kAudioEnd, kFadeTimings, out);
     EXPECT_EQ(result, c.bytes ? EncodeResult::Appended : EncodeResult::Rejected);
     EXPECT_EQ(ToHex(out), "00 01 33 05 01 00" + (c.bytes ? " " + std::string(c.bytes) : ""));
   }
   for (const importer::Value command : {0, -10, 35, 43, INT32_MIN, INT32_MAX}) {
     std::string out = "x";
-    EXPECT_EQ(EncodeEvent(Row(0, 1, 1, command, 1, 1, 1, 1), kAudioEnd, out),
+    EXPECT_EQ(EncodeEvent(Row(0, 1, 1, command, 1, 1, 1, 1), kAudioEnd, kFadeTimings, out),
               EncodeResult::NoMessage)
         << *command;
     EXPECT_EQ(out, "x");
   }
   std::string out;
-  EXPECT_EQ(EncodeEvent(Row(0, 1, 1, kNull), kAudioEnd, out), EncodeResult::NoMessage);
+  EXPECT_EQ(EncodeEvent(Row(0, 1, 1, kNull), kAudioEnd, kFadeTimings, out),
+            EncodeResult::NoMessage);
+}
+
+// A fade without timing codes takes them from the table it is given (the one
+// the window filled), for the time left until the audio ends.
+TEST(EncodeEvent, FadeWithoutTimingCodesUsesTheTableItIsGiven) {
+  importer::FadeTimingTable table = kFadeTimings;
+  for (auto& row : table) row = {row.threshold, 7, 9};
+  std::string out;
+  ASSERT_EQ(
+      EncodeEvent(Row(kAudioEnd - 88200, 2, 1, 34, 10, 0, kNull, kNull), kAudioEnd, table, out),
+      EncodeResult::Appended);
+  EXPECT_EQ(ToHex(out), "00 02 34 0A 00 07 09 01 00");
+}
+
+// Everything the encoder writes, the monitor's decoder reads back as the same
+// messages: one line per message, none unknown, lengths from the one table.
+TEST(EncodeEvent, MonitorDecoderReadsBackEveryCommandAndTheFixedMessages) {
+  std::string stream(playback::kPortOpenBurst);
+  std::vector<std::string> expected = {"port-open"};
+  for (const playback::WireCommand& c : playback::kWireCommands) {
+    std::string one;
+    // Device 255 too: only the fixed messages' own command bytes mark them.
+    ASSERT_EQ(EncodeEvent(Row(0, 255, 0x81, c.code, 0x41, 0, 3, 4), kAudioEnd, kFadeTimings, one),
+              EncodeResult::Appended)
+        << c.code;
+    EXPECT_EQ(static_cast<int>(one.size()), c.Length()) << c.code;
+    EXPECT_EQ(glimmer::MessageLength(0xFF, c.commandByte), c.Length()) << c.code;
+    stream += one;
+    const std::string bank = c.Bank() == 1 ? "bank 1" : "bank 2";
+    switch (c.Operation()) {
+      case 3:
+        expected.push_back("device 255 set " + bank + " intensity 65 mask 0x81");
+        break;
+      case 4:
+        expected.push_back("device 255 fade " + bank + " start 65 end 0 short 3 long 4 mask 0x81");
+        break;
+      default:
+        expected.push_back("device 255 op" + std::to_string(c.Operation()) + " " + bank +
+                           " mask 0x81");
+    }
+  }
+  stream += playback::kKeepAliveMessage;
+  expected.push_back("keep-alive");
+
+  glimmer::MessageDecoder decoder;
+  std::vector<std::string> decoded;
+  for (const auto& line : decoder.Feed(stream, 0)) decoded.push_back(line.text);
+  for (const auto& line : decoder.Flush()) decoded.push_back(line.text);
+  EXPECT_EQ(decoded, expected);
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ class ConsoleShowWindow final : public playback::ShowWindow {
 
   bool ShowRunning() const override { return running_; }
   void SetShowRunning(bool running) override { running_ = running; }
+  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings_; }
   int FrameTiming() const override { return frameTiming_; }
   int PortNumber() const override { return portNumber_; }
   std::string DataRateText() const override { return dataRate_; }
@@ -69,6 +70,7 @@ class ConsoleShowWindow final : public playback::ShowWindow {
 
  private:
   playlist::PlaylistEntry entry_;
+  importer::FadeTimingTable fadeTimings_ = importer::FillFadeTimingTable();
   int frameTiming_;
   int portNumber_;
   std::string dataRate_;

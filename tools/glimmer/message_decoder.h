@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "playback/wire_protocol.h"
+
 // Turns the byte stream of the controller line back into messages, for
 // `glimmer monitor`. Kept to this header so the tests can use it without a
 // library of the tool's own.
@@ -21,24 +23,14 @@ struct MonitorLine {
 
 // The length of a message from its device and command bytes, 0 when no
 // message starts that way. Only the two fixed messages use device 255 with
-// 0x41 and 0x81; any other command after 255 is an event for device 255.
+// their command bytes; any other command after 255 is an event for device 255.
 inline int MessageLength(std::uint8_t device, std::uint8_t command) {
-  if (device == 0xFF && (command == 0x41 || command == 0x81)) return 4;
-  switch (command) {
-    case 0x33:
-    case 0x23:
-      return 6;
-    case 0x34:
-    case 0x24:
-      return 9;
-    case 0x36:
-    case 0x26:
-    case 0x37:
-    case 0x27:
-      return 5;
-    default:
-      return 0;
+  if (device == playback::kFixedMessageDevice &&
+      (command == playback::kPortOpenCommand || command == playback::kKeepAliveCommand)) {
+    return static_cast<int>(playback::kKeepAliveMessage.size());
   }
+  const playback::WireCommand* c = playback::FindCommandByByte(command);
+  return c ? c->Length() : 0;
 }
 
 // The text of one complete, well-framed message of MessageLength bytes.
@@ -48,21 +40,25 @@ inline std::string DescribeMessage(const std::vector<std::uint8_t>& m) {
     std::snprintf(b, sizeof b, "0x%02x", v);
     return std::string(b);
   };
-  if (m[1] == 0xFF && m[2] == 0x41) return "port-open";
-  if (m[1] == 0xFF && m[2] == 0x81) return "keep-alive";
-  const unsigned command = m[2];
+  if (m[1] == playback::kFixedMessageDevice && m[2] == playback::kPortOpenCommand) {
+    return "port-open";
+  }
+  if (m[1] == playback::kFixedMessageDevice && m[2] == playback::kKeepAliveCommand) {
+    return "keep-alive";
+  }
+  const playback::WireCommand& c = *playback::FindCommandByByte(m[2]);
   std::string text = "device " + std::to_string(m[1]) + " ";
-  const std::string bank = (command >> 4) == 3 ? "bank 1" : "bank 2";
-  const auto mask = [&](std::size_t at) { return " mask " + hex(m[at]); };
-  switch (command & 0x0F) {
+  const std::string bank = "bank " + std::to_string(c.Bank());
+  const std::string mask = " mask " + hex(m[static_cast<std::size_t>(3 + c.parameterCount)]);
+  switch (c.Operation()) {
     case 3:
-      return text + "set " + bank + " intensity " + std::to_string(m[3]) + mask(4);
+      return text + "set " + bank + " intensity " + std::to_string(m[3]) + mask;
     case 4:
       return text + "fade " + bank + " start " + std::to_string(m[3]) + " end " +
              std::to_string(m[4]) + " short " + std::to_string(m[5]) + " long " +
-             std::to_string(m[6]) + mask(7);
+             std::to_string(m[6]) + mask;
     default:
-      return text + "op" + std::to_string(command & 0x0F) + " " + bank + mask(3);
+      return text + "op" + std::to_string(c.Operation()) + " " + bank + mask;
   }
 }
 
