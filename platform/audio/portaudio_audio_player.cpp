@@ -2,8 +2,8 @@
 
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
-#include <unistd.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -56,8 +56,9 @@ namespace {
 
 constexpr int kDecodeChunkFrames = 4096;
 constexpr double kRingSeconds = 1.0;
-// A device whose callback has not run for this long is gone.
-constexpr std::chrono::seconds kDeviceSilence{1};
+// A device whose callback has not run for this long is gone. Through an
+// audio server the first callbacks after the start can be a second apart.
+constexpr std::chrono::seconds kDeviceSilence{3};
 
 // ALSA reports every card and plug-in it probes on stderr while PortAudio
 // looks for devices; none of it concerns the user.

@@ -1,0 +1,315 @@
+// How close the controller messages come to the sound that is heard: plays a
+// song of short clicks and a sequence with one row at every click through
+// `glimmer play` into a pseudo-terminal, with the audio going to a PulseAudio
+// null sink (which renders in real time, as a sound card does) started here
+// for the run. The sink's monitor is recorded; for every click it prints when
+// its message reached the line minus the moment it should have (the moment
+// the click was heard less the Frame Timing lead of 512 positions per step).
+//
+// Target: every message within -3 ms .. +8.8 ms (one flush step of 5.8 ms
+// plus 3 ms).
+//
+// Usage: bench_sync_to_sound [--glimmer PATH] [--clicks N] [--frame-timing N]...
+//   --glimmer PATH     the glimmer program to measure (default: beside this one)
+//   --clicks N         clicks per run (default 40, two a second)
+//   --frame-timing N   may be given more than once (default 1 and 5)
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <pty.h>
+#include <sched.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/wire_protocol.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using importer::Column;
+using Record = importer::EventTable::Record;
+
+constexpr int kRate = 44100;
+constexpr char kSink[] = "glimmer_sync";
+
+double Seconds(Clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+void TryRealtime() {
+  sched_param p{};
+  p.sched_priority = 20;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
+}
+
+// Runs `args` with `env` added to ours; returns its pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            int stdoutFd = -1) {
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+  envText.insert(envText.end(), env.begin(), env.end());
+  std::vector<char*> argv, envp;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+struct Chunk {
+  Clock::time_point at;
+  std::int64_t framesAfter;
+};
+
+struct RunResult {
+  std::vector<double> errorsMs;  // per click found on both sides
+  int clicksHeard = 0, messages = 0;
+};
+
+RunResult RunOnce(const std::string& glimmer, const std::string& cache, const std::string& wav,
+                  const std::vector<std::string>& env, int frameTiming, int clicks) {
+  RunResult result;
+  // The line.
+  termios raw{};
+  cfmakeraw(&raw);
+  int masterFd = -1, slaveFd = -1;
+  if (openpty(&masterFd, &slaveFd, nullptr, &raw, nullptr) != 0) return result;
+  platform::UniqueFd master(masterFd), slave(slaveFd);
+  const std::string slaveName = ttyname(slaveFd);
+  std::vector<std::pair<Clock::time_point, std::string>> arrivals;
+  std::thread lineReader([&] {
+    TryRealtime();
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master.get(), POLLIN, 0};
+      if (poll(&p, 1, 3000) <= 0) return;
+      const ssize_t n = read(master.get(), buffer, sizeof buffer);
+      const auto at = Clock::now();
+      if (n <= 0) return;
+      arrivals.emplace_back(at, std::string(buffer, static_cast<std::size_t>(n)));
+    }
+  });
+
+  // The sound.
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return result;
+  platform::UniqueFd soundOut(pipeFds[0]);
+  const pid_t recorder =
+      Spawn({"parec", "-d", std::string(kSink) + ".monitor", "--raw", "--format=s16le",
+             "--channels=1", "--rate=" + std::to_string(kRate), "--latency-msec=2"},
+            env, pipeFds[1]);
+  close(pipeFds[1]);
+  std::vector<std::int16_t> samples;
+  std::vector<Chunk> chunks;
+  std::thread soundReader([&] {
+    TryRealtime();
+    std::vector<char> buffer(65536);
+    std::string carry;
+    for (;;) {
+      const ssize_t n = read(soundOut.get(), buffer.data(), buffer.size());
+      const auto at = Clock::now();
+      if (n <= 0) return;
+      carry.append(buffer.data(), static_cast<std::size_t>(n));
+      const std::size_t whole = carry.size() / 2;
+      for (std::size_t i = 0; i < whole; ++i) {
+        samples.push_back(
+            static_cast<std::int16_t>(static_cast<unsigned char>(carry[2 * i]) |
+                                      (static_cast<unsigned char>(carry[2 * i + 1]) << 8)));
+      }
+      carry.erase(0, whole * 2);
+      chunks.push_back({at, static_cast<std::int64_t>(samples.size())});
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // recorder running
+
+  const pid_t player = Spawn({glimmer, "play", "--device", slaveName, "--frame-timing",
+                              std::to_string(frameTiming), cache, wav},
+                             env);
+  slave.Reset();
+  int status = 0;
+  if (player > 0) waitpid(player, &status, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  if (recorder > 0) kill(recorder, SIGTERM), waitpid(recorder, nullptr, 0);
+  soundReader.join();
+  lineReader.join();
+  if (player <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "glimmer play failed (status %d)\n", status);
+    return result;
+  }
+
+  // When sample 0 of the recording was rendered: data arrives no earlier than
+  // it was rendered, so the earliest arrival over all chunks is the best guess.
+  double zero = 1e300;
+  for (const auto& c : chunks) {
+    zero = std::min(zero, Seconds(c.at) - static_cast<double>(c.framesAfter) / kRate);
+  }
+  std::vector<double> heard;
+  for (std::size_t i = 0; i < samples.size();) {
+    if (std::abs(samples[i]) > 8000) {
+      heard.push_back(zero + static_cast<double>(i) / kRate);
+      i += kRate / 5;
+    } else {
+      ++i;
+    }
+  }
+  result.clicksHeard = static_cast<int>(heard.size());
+  // Row k's message is 00 01 33 k 01 00.
+  std::vector<double> sent(static_cast<std::size_t>(clicks), -1);
+  std::string line;
+  std::vector<Clock::time_point> byteTimes;
+  for (const auto& [at, bytes] : arrivals) {
+    line += bytes;
+    byteTimes.insert(byteTimes.end(), bytes.size(), at);
+  }
+  for (std::size_t i = 0; i + 6 <= line.size(); ++i) {
+    if (line[i] == 0 && line[i + 1] == 1 && line[i + 2] == 0x33 && line[i + 4] == 1 &&
+        line[i + 5] == 0) {
+      const int k = static_cast<unsigned char>(line[i + 3]);
+      if (k < clicks && sent[static_cast<std::size_t>(k)] < 0) {
+        sent[static_cast<std::size_t>(k)] = Seconds(byteTimes[i + 5]);
+        ++result.messages;
+      }
+    }
+  }
+  const double lead = frameTiming * 512.0 / playback::kSamplesPerSecond;
+  for (int k = 0; k < clicks && k < static_cast<int>(heard.size()); ++k) {
+    if (sent[static_cast<std::size_t>(k)] < 0) continue;
+    result.errorsMs.push_back(
+        1000.0 * (sent[static_cast<std::size_t>(k)] - (heard[static_cast<std::size_t>(k)] - lead)));
+  }
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string glimmer = (std::filesystem::path(argv[0]).parent_path() / "glimmer").string();
+  int clicks = 40;
+  std::vector<int> frameTimings;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--glimmer" && i + 1 < argc) {
+      glimmer = argv[++i];
+    } else if (a == "--clicks" && i + 1 < argc) {
+      clicks = std::clamp(std::atoi(argv[++i]), 1, 200);
+    } else if (a == "--frame-timing" && i + 1 < argc) {
+      frameTimings.push_back(std::clamp(std::atoi(argv[++i]), 1, 10));
+    } else {
+      std::fprintf(stderr, "usage: %s [--glimmer PATH] [--clicks N] [--frame-timing N]...\n",
+                   argv[0]);
+      return 2;
+    }
+  }
+  if (frameTimings.empty()) frameTimings = {1, 5};
+
+  char tmp[] = "/tmp/glimmer-sync-XXXXXX";
+  if (!mkdtemp(tmp)) return 1;
+  const std::string dir = tmp;
+  const std::vector<std::string> env = {
+      "XDG_RUNTIME_DIR=" + dir, std::string("PULSE_SINK=") + kSink, "SDL_AUDIODRIVER=pulseaudio"};
+
+  // The audio server, for this run only.
+  const pid_t server = Spawn({"pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
+                              "--load=module-native-protocol-unix",
+                              std::string("--load=module-null-sink sink_name=") + kSink},
+                             env);
+  if (server <= 0) {
+    std::fprintf(stderr, "cannot start pulseaudio (is it installed?)\n");
+    return 1;
+  }
+  const auto give = Clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(dir + "/pulse/native") && Clock::now() < give) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  // Clicks two a second from 1 s in, each 1 ms long, at uneven frames.
+  std::mt19937 random(11);
+  std::vector<std::int64_t> clickFrames;
+  for (int k = 0; k < clicks; ++k) {
+    clickFrames.push_back(kRate + k * kRate / 2 + static_cast<int>(random() % 2000));
+  }
+  const std::int64_t totalFrames = clickFrames.back() + kRate;
+  std::vector<std::int16_t> song(static_cast<std::size_t>(totalFrames), 0);
+  for (std::int64_t f : clickFrames) {
+    for (int i = 0; i < kRate / 1000; ++i) song[static_cast<std::size_t>(f + i)] = 28000;
+  }
+  const std::string wav = dir + "/clicks.wav", cache = dir + "/clicks.csq";
+  SF_INFO info{};
+  info.samplerate = kRate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+  if (!f) return 1;
+  sf_write_short(f, song.data(), totalFrames);
+  sf_close(f);
+  std::vector<Record> rows;
+  for (int k = 0; k < clicks; ++k) {
+    Record r;
+    r.values[static_cast<int>(Column::SampleNumber)] =
+        static_cast<std::int32_t>(clickFrames[static_cast<std::size_t>(k)] * 2);
+    r.values[static_cast<int>(Column::Device)] = 1;
+    r.values[static_cast<int>(Column::Channel)] = 1;
+    r.values[static_cast<int>(Column::Command)] = 33;
+    r.values[static_cast<int>(Column::StartIntensity)] = k;
+    rows.push_back(r);
+  }
+  platform::PosixFileStore files;
+  if (!importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files)) return 1;
+
+  std::printf("%s: %d clicks into a PulseAudio null sink, recorded from its monitor\n",
+              glimmer.c_str(), clicks);
+  bool met = true;
+  for (int frameTiming : frameTimings) {
+    RunResult r = RunOnce(glimmer, cache, wav, env, frameTiming, clicks);
+    std::sort(r.errorsMs.begin(), r.errorsMs.end());
+    if (r.errorsMs.empty()) {
+      std::printf("frame timing %d: nothing to compare (%d clicks heard, %d messages)\n",
+                  frameTiming, r.clicksHeard, r.messages);
+      met = false;
+      continue;
+    }
+    const auto at = [&](double p) {
+      return r.errorsMs[static_cast<std::size_t>(p * static_cast<double>(r.errorsMs.size() - 1))];
+    };
+    const bool ok = r.errorsMs.front() >= -3.0 && r.errorsMs.back() <= 8.8;
+    met = met && ok && static_cast<int>(r.errorsMs.size()) == clicks;
+    std::printf(
+        "frame timing %d: %zu of %d clicks; message minus intended moment: min %.2f, median "
+        "%.2f, max %.2f ms, spread %.2f ms   [target -3 .. +8.8] %s\n",
+        frameTiming, r.errorsMs.size(), clicks, r.errorsMs.front(), at(0.5), r.errorsMs.back(),
+        r.errorsMs.back() - r.errorsMs.front(), ok ? "met" : "MISSED");
+  }
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  std::filesystem::remove_all(dir);
+  return met ? 0 : 1;
+}
