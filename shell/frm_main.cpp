@@ -320,7 +320,7 @@ void frmMain::Handle(const char* name, const std::function<void()>& handler) {
 
 void frmMain::Form_Load() {
   QString caption = windowTitle();
-  caption.replace(QStringLiteral("####"), QString::fromLatin1(playlist::kProgramVersion));
+  caption.replace(QStringLiteral("####"), QStringLiteral(GLIMMER_VERSION));
   setWindowTitle(caption);
   services_.ui.DoEvents();
   if (ended_) return;

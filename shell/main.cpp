@@ -26,7 +26,13 @@ int main(int argc, char** argv) {
   // Wine's copy of HKEY_LOCAL_MACHINE.
   platform::WineRegistry registry(
       platform::WineRegistry::DefaultPath(std::getenv("WINEPREFIX"), std::getenv("HOME")));
-  const std::string applicationDirectory = platform::ApplicationDirectory();
+  // A copy run from a build tree or a USB stick keeps its files beside
+  // itself; the installed one in the user's data folder.
+  const platform::ProgramFolders folders = platform::CurrentProgramFolders();
+  const std::string applicationDirectory = folders.data;
+  if (const platform::Status made = platform::MakeDataFolder(folders.data); !made) {
+    ui.ShowMessage(made.message());
+  }
   platform::TermiosSerialPort::Options portOptions;
   portOptions.applicationDirectory = applicationDirectory;
   platform::TermiosSerialPort port(portOptions);
@@ -35,10 +41,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer();
   shell::frmMain window(shell::frmMain::Services{
       ui, clock, port, *audio, registry, files, launcher, applicationDirectory,
-      // On Linux the archives are unpacked by our own extractor, which is
-      // installed beside the player.
-      [applicationDirectory](const shell::RegistryTextReader&) {
-        return shell::LocateExtractorBeside(applicationDirectory);
+      // On Linux the archives are unpacked by our own extractor: beside the
+      // player, or in the package's libexec folder.
+      [programs = folders.programs](const shell::RegistryTextReader&) {
+        return shell::LocateExtractorBeside(programs);
       },
       // Closing ends the program where it stands, also inside a running show
       // loop; every file has been written and closed by then, and the audio

@@ -20,7 +20,11 @@ TEST(GlimmerArguments, MistakesExitOneAndHelpExitsZero) {
   const std::vector<Case> cases = {
       {{}, 1, "", "Usage: glimmer COMMAND"},
       {{"fly"}, 1, "", "unknown command 'fly'"},
-      {{"--help"}, 0, "Commands:", ""},
+      {{"--help"},
+       0,
+       "The player's files (preferences.txt, playlist.txt, Cache, show.log) are in",
+       ""},
+      {{"--version"}, 0, "glimmer " GLIMMER_VERSION "\n", ""},
       {{"play"}, 1, "", "glimmer play: CACHE is required"},
       {{"play", "--port", "17", "a.csq", "a.wav"}, 1, "", "--port: needs a whole number from 1"},
       {{"play", "--port", "2", "--device", "/dev/null", "a", "b"}, 1, "", "excludes"},

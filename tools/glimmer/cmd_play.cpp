@@ -35,9 +35,9 @@ constexpr const char* kUsage =
     "Stop button does.\n\n"
     "Options:\n"
     "  --device PATH      serial device to use (a pseudo-terminal works too)\n"
-    "  --port N           COM port number 1 to 16 (default 1): dosdevices/comN beside the\n"
-    "                     program if present, else the N-th serial device, USB adapters\n"
-    "                     first\n"
+    "  --port N           COM port number 1 to 16 (default 1): dosdevices/comN in the\n"
+    "                     player's folder (see glimmer --help) if present, else the N-th\n"
+    "                     serial device, USB adapters first\n"
     "  --baud N           56000 or 115200 (default 115200)\n"
     "  --frame-timing N   send events N x 5.8 ms early, 1 to 10 (default 5)\n"
     "  --silent           do not use the sound card; the song's clock still runs\n"
@@ -92,7 +92,7 @@ int RunPlay(const std::vector<std::string>& args) {
   ConsoleShowWindow window(entry, o.frameTiming, o.port, o.baud);
   ConsoleUserInterface ui(window);
   platform::SystemClock clock;
-  platform::TermiosSerialPort port({.applicationDirectory = platform::ApplicationDirectory(),
+  platform::TermiosSerialPort port({.applicationDirectory = platform::CurrentProgramFolders().data,
                                     .devicePath = o.device,
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "tools/glimmer/commands.h"
 
 namespace {
@@ -28,7 +29,18 @@ void PrintUsage(std::FILE* out) {
                "The command-line companion of the Glimmerfield light-show player.\n\n"
                "Commands:\n");
   for (const auto& c : kCommands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
-  std::fprintf(out, "\nRun 'glimmer COMMAND --help' for the options of one command.\n");
+  const platform::ProgramFolders folders = platform::CurrentProgramFolders();
+  std::fprintf(out,
+               "\nRun 'glimmer COMMAND --help' for the options of one command.\n\n"
+               "The player's files (preferences.txt, playlist.txt, Cache, show.log) are in\n"
+               "  %s\n"
+               "%s",
+               folders.data.c_str(),
+               folders.installed
+                   ? "the installed player's data folder ($XDG_DATA_HOME/glimmerfield, else\n"
+                     "~/.local/share/glimmerfield); 'glimmer show --dir DIR' uses another one.\n"
+                   : "beside the programs, as this copy is not the installed one;\n"
+                     "'glimmer show --dir DIR' uses another folder.\n");
 }
 
 }  // namespace
@@ -41,6 +53,10 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (name == "--version") {
+    std::printf("glimmer %s\n", GLIMMER_VERSION);
     return 0;
   }
   for (const auto& c : kCommands) {
