@@ -13,6 +13,7 @@ PACKAGES=(
   # the audio server the sync benchmark plays into, and ALSA's way to reach it
   pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
+  dpkg-dev
   xvfb xauth fonts-dejavu-core
 )
 
