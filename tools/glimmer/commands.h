@@ -11,5 +11,6 @@ int RunDump(const std::vector<std::string>& args);
 int RunCompile(const std::vector<std::string>& args);
 int RunPlay(const std::vector<std::string>& args);
 int RunMonitor(const std::vector<std::string>& args);
+int RunDemo(const std::vector<std::string>& args);
 
 }  // namespace glimmer

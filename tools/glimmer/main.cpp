@@ -21,6 +21,8 @@ const SubCommand kCommands[] = {
     {"compile", "compile a sequence document or archive into a .csq file", glimmer::RunCompile},
     {"play", "play one compiled sequence with its audio into a serial device", glimmer::RunPlay},
     {"monitor", "decode and print what arrives on a serial line", glimmer::RunMonitor},
+    {"demo", "a whole show on any machine: generated song, import, playback, live view",
+     glimmer::RunDemo},
 };
 
 void PrintUsage(std::FILE* out) {

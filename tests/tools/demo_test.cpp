@@ -1,0 +1,181 @@
+// The demo: its board reads the line as the controllers do, its meter pairs
+// each arrival with its row, and the whole command runs a show end to end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "import/sequence_cache.h"
+#include "platform/paths.h"
+#include "playlist/playlist_entry.h"
+#include "tests/fakes/run_program.h"
+#include "tests/fakes/temp_dir.h"
+#include "tools/glimmer/demo_show.h"
+
+namespace {
+
+using glimmer::demo::ChannelState;
+using glimmer::demo::ControllerBoard;
+using Kind = ChannelState::Kind;
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out += static_cast<char>(v);
+  return out;
+}
+
+TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int device, channel;
+    ChannelState want;
+    long events, unknown;
+  };
+  const Case cases[] = {
+      {"set, bank 1, mask picks channels 1 and 3",
+       Bytes({0, 1, 0x33, 200, 0x05, 0}),
+       1,
+       3,
+       {Kind::Set, 200, 200, 0},
+       1,
+       0},
+      {"fade, bank 2, mask 0x03 is channels 9 and 10",
+       Bytes({0, 3, 0x24, 10, 250, 2, 244, 0x03, 0}),
+       3,
+       10,
+       {Kind::Fade, 10, 250, 0},
+       1,
+       0},
+      {"bank 2 does not touch the same bit of bank 1",
+       Bytes({0, 3, 0x23, 9, 0x01, 0}),
+       3,
+       1,
+       {},
+       1,
+       0},
+      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), 2, 16, {Kind::Operation, 0, 0, 7}, 1, 0},
+      {"keep-alive and port-open are no events",
+       Bytes({0, 255, 0x81, 0, 0, 255, 0x41, 0}),
+       255,
+       1,
+       {},
+       0,
+       0},
+      {"junk before a message is skipped up to it",
+       Bytes({7, 7, 0, 4, 0x33, 9, 0x80, 0}),
+       4,
+       8,
+       {Kind::Set, 9, 9, 0},
+       1,
+       2},
+      {"a zero intensity is data, not a frame",
+       Bytes({0, 5, 0x33, 0, 0x02, 0}),
+       5,
+       2,
+       {Kind::Set, 0, 0, 0},
+       1,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Byte by byte, as a slow line delivers them, and all at once.
+    for (const bool split : {false, true}) {
+      ControllerBoard board;
+      if (split) {
+        for (char b : c.bytes) board.Feed(std::string(1, b));
+      } else {
+        board.Feed(c.bytes);
+      }
+      const ChannelState& s = board.State(c.device, c.channel);
+      EXPECT_EQ(s.kind, c.want.kind);
+      EXPECT_EQ(s.start, c.want.start);
+      EXPECT_EQ(s.end, c.want.end);
+      EXPECT_EQ(s.operation, c.want.operation);
+      EXPECT_EQ(board.events(), c.events);
+      EXPECT_EQ(board.unknownBytes(), c.unknown);
+    }
+  }
+}
+
+TEST(DemoBoard, RendersEveryExpectedChannelFromTheStart) {
+  ControllerBoard board;
+  board.Expect(1, 1);
+  board.Expect(1, 2);
+  board.Expect(3, 9);
+  board.Feed(Bytes({0, 1, 0x34, 0, 255, 1, 250, 0x02, 0, 0, 3, 0x23, 0, 0x01, 0}));
+  EXPECT_EQ(board.Render(), (std::vector<std::string>{
+                                "controller   ch1   ch2   ch9",
+                                "         1     ·  ↑255     -",
+                                "         3     -     -     0",
+                            }));
+}
+
+TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
+  using glimmer::demo::ExpectedMessage;
+  const std::string a = Bytes({0, 1, 0x33, 1, 1, 0}), b = Bytes({0, 1, 0x33, 2, 1, 0}),
+                    c = Bytes({0, 1, 0x33, 1, 1, 0});
+  // Rows due at 0.5 s, 1 s and 1.5 s; the second never arrives.
+  glimmer::demo::LatenessMeter meter(
+      {{a, 44100}, {b, 88200}, {c, 132300}, {Bytes({0, 9, 0x33, 0, 1, 0}), 176400}});
+  EXPECT_TRUE(meter.Arrived(a, 1000.0 + 500 - 29.0 + 2));
+  EXPECT_FALSE(meter.Arrived(Bytes({0, 8, 0x33, 0, 1, 0}), 1600));  // nobody's
+  EXPECT_TRUE(meter.Arrived(c, 1000.0 + 1500 - 29.0 + 5));
+  EXPECT_EQ(meter.Matched(), 2u);
+  // Audio at 0 when the clock read 1000 ms; frame timing 5 sends 2,560
+  // positions (29.02 ms) early, which is when a row is due.
+  const std::vector<double> lateness = meter.Lateness(1000.0, 5);
+  ASSERT_EQ(lateness.size(), 2u);
+  EXPECT_NEAR(lateness[0], 2 + 0.0249, 0.001);
+  EXPECT_NEAR(lateness[1], 5 + 0.0249, 0.001);
+  EXPECT_DOUBLE_EQ(glimmer::demo::Median({3, 1, 2}), 2);
+  EXPECT_DOUBLE_EQ(glimmer::demo::Median({4, 1, 3, 2}), 2.5);
+}
+
+// The real command: generated song and archive, the Add button's import
+// through the extractor program, playback into a pseudo-terminal read back.
+TEST(DemoCommand, RunsAWholeShowAndSummarisesIt) {
+  fakes::TempDir dir;
+  const char* bin = std::getenv("GLIMMER_BIN");
+  const std::string glimmer =
+      (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
+  const auto run = fakes::RunProgram(
+      {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+  const std::regex summary(
+      R"(\nDemo finished: (\d+) messages sent \((\d+) events, 8 port-open, (\d+) keep-alive\), )"
+      R"(lateness median -?[0-9.]+ ms, max -?[0-9.]+ ms, silent\n)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(run.out, m, summary)) << run.out;
+  const long messages = std::stol(m[1]), events = std::stol(m[2]), keepAlives = std::stol(m[3]);
+  EXPECT_EQ(messages, events + 8 + keepAlives);
+  EXPECT_GE(keepAlives, 4 + 4 * 2);  // the entry's own, then every 0.43 s
+
+  // What the import left: the compiled sequence of three controllers with
+  // fades, bank 2 channels and merged channels, and the playlist entry.
+  const std::string cache = dir.File("Cache/glimmerfield-demo.csq");
+  auto table = importer::LoadSequenceCache(cache);
+  ASSERT_TRUE(table) << table.message();
+  std::set<std::int64_t> devices, commands, masks;
+  for (const auto& row : table.value().Records()) {
+    devices.insert(row.Get(importer::Column::Device).value_or(-1));
+    commands.insert(row.Get(importer::Column::Command).value_or(-1));
+    masks.insert(row.Get(importer::Column::Channel).value_or(-1));
+  }
+  EXPECT_EQ(devices, (std::set<std::int64_t>{1, 2, 3}));
+  EXPECT_EQ(commands, (std::set<std::int64_t>{23, 24, 33, 34}));
+  EXPECT_TRUE(masks.count(0xFF)) << "the eight fading channels were not merged";
+  EXPECT_EQ(events, static_cast<long>(table.value().Records().size()));
+  const std::string playlist = fakes::ReadBytes(dir.File("playlist.txt"));
+  EXPECT_NE(playlist.find("Demo Beat - Glimmerfield         (" + dir.File("glimmerfield-demo.msq") +
+                          ")\r\n"),
+            std::string::npos)
+      << playlist;
+}
+
+}  // namespace

@@ -1,0 +1,524 @@
+// glimmer demo: a whole show on any machine with nothing but this project.
+// Writes a short song and its sequence archive, imports the archive through
+// the Add button's own import, and plays it into a pseudo-terminal (or a
+// serial device) while the terminal shows what the controllers receive.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "import/fade_timing.h"
+#include "import/import_driver.h"
+#include "import/sequence_cache.h"
+#include "platform/audio_factory.h"
+#include "platform/paths.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/posix_process_launcher.h"
+#include "platform/posix/system_clock.h"
+#include "platform/posix/termios_serial_port.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/serial_link.h"
+#include "playback/show_player.h"
+#include "playback/wire_protocol.h"
+#include "playlist/list_box.h"
+#include "playlist/playlist.h"
+#include "tools/glimmer/commands.h"
+#include "tools/glimmer/console_show_window.h"
+#include "tools/glimmer/demo_show.h"
+
+namespace glimmer {
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr const char* kUsage =
+    "Usage: glimmer demo [--device PATH] [--silent] [--folder DIR] [--seconds N]\n"
+    "Runs a complete show with nothing but this program: writes a short song with a clear\n"
+    "beat and its sequence archive (three controllers, fades, channels of both banks),\n"
+    "imports the archive exactly as the player's Add button does, and plays it into a\n"
+    "pseudo-terminal, showing live what each controller and channel receives. The song\n"
+    "plays on the sound card when there is one, silently (in real time) when there is not.\n"
+    "Ends with the song and one line: messages sent, and how late they were.\n\n"
+    "Options:\n"
+    "  --device PATH   play into this serial device instead of a pseudo-terminal\n"
+    "  --silent        do not use the sound card\n"
+    "  --folder DIR    write the demo files there and keep them (the archive can then be\n"
+    "                  added in the player's window); default: a temporary folder\n"
+    "  --seconds N     length of the song, 4 to 120 (default 12)\n"
+    "  --help          this text\n";
+
+constexpr int kFrameTiming = 5;
+
+struct DemoOptions {
+  std::string device;
+  bool silent = false;
+  std::string folder;
+  int seconds = 12;
+};
+
+std::optional<DemoOptions> ParseArguments(const std::vector<std::string>& args, bool& help) {
+  DemoOptions o;
+  const auto fail = [](const std::string& why) {
+    std::fprintf(stderr, "glimmer demo: %s\n\n%s", why.c_str(), kUsage);
+    return std::nullopt;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--help" || a == "-h") {
+      help = true;
+      return std::nullopt;
+    } else if (a == "--silent") {
+      o.silent = true;
+    } else if (a == "--device" || a == "--folder") {
+      if (!hasValue || args[i + 1].empty()) return fail(a + " needs a path");
+      (a == "--device" ? o.device : o.folder) = args[++i];
+    } else if (a == "--seconds") {
+      const std::string v = hasValue ? args[++i] : "";
+      int n = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec != std::errc() || end != v.data() + v.size() || n < 4 || n > 120) {
+        return fail("--seconds needs a number from 4 to 120");
+      }
+      o.seconds = n;
+    } else {
+      return fail("unknown argument '" + a + "'");
+    }
+  }
+  return o;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (out) return true;
+  std::fprintf(stderr, "glimmer demo: cannot write %s\n", path.c_str());
+  return false;
+}
+
+// The demo's own folder: a fresh temporary one unless the user named one.
+class DemoFolder {
+ public:
+  explicit DemoFolder(const std::string& chosen) {
+    std::error_code ec;
+    if (!chosen.empty()) {
+      fs::create_directories(chosen, ec);
+      if (!ec) path_ = fs::absolute(chosen).lexically_normal().string();
+      while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+      return;
+    }
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / ("glimmer-demo-" + std::to_string(random()));
+      if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+    temporary_ = true;
+  }
+  ~DemoFolder() {
+    std::error_code ec;
+    if (temporary_ && !path_.empty()) fs::remove_all(path_, ec);
+  }
+  DemoFolder(const DemoFolder&) = delete;
+  DemoFolder& operator=(const DemoFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool temporary_ = false;
+};
+
+// The import's view of a window: the demo's playlist, no panel or states.
+class ImportConsole final : public importer::ImportWindow, public platform::UserInterface {
+ public:
+  ImportConsole(playlist::ListBox& list, platform::FileStore& files, const std::string& folder,
+                std::string archive)
+      : playlist_(list, *this, files, folder + platform::kPathSeparator + "playlist.txt"),
+        archive_(std::move(archive)) {
+    playlist_.ResetEntries();
+  }
+
+  void SetStatus(const std::string& text) override { status_ = text; }
+  bool PerformBitmask() const override { return true; }
+  void ShowImportingPanel(bool) override {}
+  void SetBusyState() override {}
+  void SetStoppedState() override {}
+  std::string LastImportFolder() const override { return folder_; }
+  void SetLastImportFolder(const std::string& folder) override { folder_ = folder; }
+  void SavePreferences() override {}
+  void AddImportedSequence(const importer::ImportedSequence& sequence) override {
+    playlist_.AddPlaylistEntry(playlist::PlaylistEntry{sequence.audioPath, sequence.cachePath,
+                                                       sequence.listText, playlist::kProgramVersion,
+                                                       sequence.archivePath});
+  }
+  void SavePlaylist() override { (void)playlist_.SavePlaylist(); }
+  playlist::Playlist& Playlist() { return playlist_; }
+
+  void ShowMessage(const std::string& text) override { messages_ += text + "\n"; }
+  // The Add button's dialog, answered with the demo's archive.
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
+                                            const std::string&, const std::string&) override {
+    return archive_;
+  }
+  void DoEvents() override {}
+  void SetHourglass(bool) override {}
+
+  const std::string& status() const { return status_; }
+  const std::string& messages() const { return messages_; }
+
+ private:
+  playlist::Playlist playlist_;
+  std::string archive_;
+  std::string folder_;
+  std::string status_;
+  std::string messages_;
+};
+
+class MemoryListBox final : public playlist::ListBox {
+ public:
+  int Count() const override { return static_cast<int>(items_.size()); }
+  std::string Text(int i) const override { return items_.at(static_cast<std::size_t>(i)).first; }
+  std::int32_t ItemData(int i) const override {
+    return items_.at(static_cast<std::size_t>(i)).second;
+  }
+  void SetItemData(int i, std::int32_t d) override {
+    items_.at(static_cast<std::size_t>(i)).second = d;
+  }
+  void InsertItem(int i, const std::string& text) override {
+    items_.insert(items_.begin() + i, {text, 0});
+  }
+  void RemoveItem(int i) override { items_.erase(items_.begin() + i); }
+  void Clear() override { items_.clear(); }
+  int SelectedIndex() const override { return selected_; }
+  void Select(int i) override { selected_ = i; }
+  void SetFocus() override {}
+
+ private:
+  std::vector<std::pair<std::string, std::int32_t>> items_;
+  int selected_ = -1;
+};
+
+// What the terminal shows: the board and the player's notes, drawn in place
+// on a terminal, as a frame every few seconds otherwise.
+class Display {
+ public:
+  Display(std::string title, double seconds) : title_(std::move(title)), seconds_(seconds) {
+    live_ = ::isatty(STDOUT_FILENO) == 1;
+  }
+
+  std::mutex& mutex() { return mutex_; }
+  demo::ControllerBoard& board() { return board_; }
+  void SetNote(const std::string& text) { note_ = text; }
+  void SetNotice(const std::string& text) { notice_ = text; }
+
+  // Called often; draws when a frame is due. The caller holds no lock.
+  void Tick(double songSeconds, bool force = false) {
+    const auto now = SteadyClock::now();
+    const auto every = live_ ? std::chrono::milliseconds(80) : std::chrono::milliseconds(3000);
+    if (!force && drawn_ && now - lastDraw_ < every) return;
+    lastDraw_ = now;
+    std::vector<std::string> lines;
+    {
+      const std::lock_guard lock(mutex_);
+      char head[160];
+      std::snprintf(head, sizeof head, "%s  %5.1f s / %.1f s   messages %ld  (events %ld)",
+                    title_.c_str(), songSeconds, seconds_, board_.messages(), board_.events());
+      lines.push_back(head);
+      for (std::string& line : board_.Render()) lines.push_back(std::move(line));
+      if (!note_.empty()) lines.push_back("note: " + note_);
+      if (!notice_.empty()) lines.push_back("notice: " + notice_);
+    }
+    std::string out;
+    if (live_ && drawn_) out += "\x1b[" + std::to_string(height_) + "F";  // back to the top
+    for (const std::string& line : lines) out += (live_ ? "\x1b[2K" : "") + line + "\n";
+    if (!live_) out += "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    height_ = static_cast<int>(lines.size());
+    drawn_ = true;
+  }
+
+ private:
+  std::string title_;
+  double seconds_;
+  bool live_ = false;
+  bool drawn_ = false;
+  int height_ = 0;
+  SteadyClock::time_point lastDraw_{};
+  std::mutex mutex_;
+  demo::ControllerBoard board_;
+  std::string note_;
+  std::string notice_;
+};
+
+// The show player's view of a window: one entry, notes to the display.
+class DemoShowWindow final : public playback::ShowWindow {
+ public:
+  DemoShowWindow(playlist::PlaylistEntry entry, Display& display)
+      : entry_(std::move(entry)), display_(display) {}
+  bool ShowRunning() const override { return running_; }
+  void SetShowRunning(bool running) override { running_ = running; }
+  int FrameTiming() const override { return kFrameTiming; }
+  int PortNumber() const override { return 1; }
+  std::string DataRateText() const override { return "115200"; }
+  std::string StartTimeText() const override { return "12:00:00 AM"; }
+  std::string EndTimeText() const override { return "11:59:59 PM"; }
+  void SetStatus(const std::string&) override {}
+  void SetPlayingNote(const std::string& text) override {
+    const std::lock_guard lock(display_.mutex());
+    display_.SetNote(text);
+  }
+  void ShowNotice(const std::string& text) override {
+    lastNotice_ = text;
+    const std::lock_guard lock(display_.mutex());
+    display_.SetNotice(text);
+  }
+  void SetKeepAliveGap(int) override {}
+  void SetRunningState() override {}
+  void SetStoppedState() override {}
+  void SavePreferences() override {}
+  int PlaylistRowCount() const override { return 1; }
+  playlist::PlaylistEntry PlaylistEntryAt(int) const override { return entry_; }
+  void SelectPlaylistRow(int) override {}
+  const std::string& LastNotice() const { return lastNotice_; }
+
+ private:
+  playlist::PlaylistEntry entry_;
+  Display& display_;
+  bool running_ = false;
+  std::string lastNotice_;
+};
+
+double MsSince(SteadyClock::time_point origin, SteadyClock::time_point t) {
+  return std::chrono::duration<double, std::milli>(t - origin).count();
+}
+
+// Hands every batch written to a serial device to the board too, stamped
+// as it is written: what a device receives cannot be read back.
+class TappedPort final : public platform::SerialPort {
+ public:
+  using Tap = std::function<void(std::string_view)>;
+  TappedPort(platform::SerialPort& port, Tap tap) : port_(port), tap_(std::move(tap)) {}
+  void SetPortNumber(int number) override { port_.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { port_.SetSettings(settings); }
+  platform::Status Open() override { return port_.Open(); }
+  bool IsOpen() const override { return port_.IsOpen(); }
+  void Close() override { port_.Close(); }
+  platform::Status Write(std::string_view bytes) override {
+    platform::Status written = port_.Write(bytes);
+    if (written) tap_(bytes);
+    return written;
+  }
+
+ private:
+  platform::SerialPort& port_;
+  Tap tap_;
+};
+
+}  // namespace
+
+int RunDemo(const std::vector<std::string>& args) {
+  bool help = false;
+  const auto parsed = ParseArguments(args, help);
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!parsed) return 1;
+  const DemoOptions& o = *parsed;
+
+  // ---- the demo's files: a song and its sequence archive ----
+  const DemoFolder folder(o.folder);
+  if (folder.path().empty()) {
+    std::fprintf(stderr, "glimmer demo: cannot create a folder for the demo files\n");
+    return 1;
+  }
+  const std::string base = folder.path() + "/" + demo::kBaseName;
+  const std::string audioPath = base + ".wav";
+  const std::string archivePath = base + ".msq";
+  if (!WriteFile(audioPath, demo::MakeDemoSong(o.seconds)) ||
+      !WriteFile(archivePath, demo::MakeStoredRar(demo::kBaseName,
+                                                  demo::MakeDemoSequence(audioPath, o.seconds)))) {
+    return 1;
+  }
+
+  // ---- the import, as the Add button runs it ----
+  const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+  if (::access(extractor.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "glimmer demo: the archive extractor %s is missing\n", extractor.c_str());
+    return 1;
+  }
+  platform::PosixFileStore files;
+  platform::PosixProcessLauncher launcher;
+  MemoryListBox list;
+  ImportConsole import(list, files, folder.path(), archivePath);
+  importer::ImportDriver driver(import, folder.path(), extractor, launcher, import, files,
+                                importer::FillFadeTimingTable());
+  driver.cmdPlayListAdd_Click();
+  if (import.Playlist().RowCount() != 1 || import.status() != importer::kReadyStatus) {
+    std::fprintf(stderr, "glimmer demo: the import failed (status \"%s\")\n%s",
+                 import.status().c_str(), import.messages().c_str());
+    return 1;
+  }
+  const playlist::PlaylistEntry entry = import.Playlist().EntryAtRow(0);
+  auto table = importer::LoadSequenceCache(entry.CachePath);
+  if (!table) {
+    std::fprintf(stderr, "glimmer demo: %s\n", table.message().c_str());
+    return 1;
+  }
+  const auto rows = table.value().Records();
+  std::printf("Imported %s\n  -> %s (%zu rows), listed as \"%s\"\n", archivePath.c_str(),
+              entry.CachePath.c_str(), rows.size(), entry.ListText.c_str());
+
+  Display display(std::string(demo::kTitle) + " - " + demo::kArtist, o.seconds);
+  for (const auto& row : rows) {
+    const int device = static_cast<int>(row.Get(importer::Column::Device).value_or(0));
+    const int command = static_cast<int>(row.Get(importer::Column::Command).value_or(0));
+    const int mask = static_cast<int>(row.Get(importer::Column::Channel).value_or(0));
+    const int first = command / 10 == 2 ? 9 : 1;
+    for (int bit = 0; bit < 8; ++bit) {
+      if (mask & (1 << bit)) display.board().Expect(device, first + bit);
+    }
+  }
+  demo::LatenessMeter meter(demo::ExpectedMessages(
+      rows, static_cast<std::int64_t>(o.seconds) * playback::kSamplesPerSecond));
+  const auto origin = SteadyClock::now();
+  const auto received = [&](std::string_view bytes, SteadyClock::time_point at) {
+    const std::lock_guard lock(display.mutex());
+    for (const std::string& message : display.board().Feed(bytes)) {
+      meter.Arrived(message, MsSince(origin, at));
+    }
+  };
+
+  // ---- the line: a pseudo-terminal read back here, or a device ----
+  platform::UniqueFd master, slave;
+  std::string device = o.device;
+  if (device.empty()) {
+    int m = -1, s = -1;
+    char name[256] = {};
+    if (::openpty(&m, &s, name, nullptr, nullptr) != 0) {
+      std::perror("glimmer demo: openpty");
+      return 1;
+    }
+    master.Reset(m);
+    slave.Reset(s);
+    termios raw{};
+    ::tcgetattr(s, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(s, TCSANOW, &raw);
+    device = name;
+  }
+  std::printf("Playing into %s%s\n\n", device.c_str(),
+              o.device.empty() ? " (a pseudo-terminal; what arrives there is shown below)" : "");
+  std::fflush(stdout);
+
+  std::atomic<bool> done{false};
+  std::thread reader;
+  if (master) {
+    reader = std::thread([&] {
+      char buffer[4096];
+      while (!done) {
+        pollfd p{master.get(), POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const ssize_t n = ::read(master.get(), buffer, sizeof buffer);
+        if (n <= 0) continue;  // EIO while no one holds the port side
+        received(std::string_view(buffer, static_cast<std::size_t>(n)), SteadyClock::now());
+      }
+    });
+  }
+
+  platform::TermiosSerialPort realPort({.applicationDirectory = platform::ApplicationDirectory(),
+                                        .devicePath = device,
+                                        .stallTimeout = std::chrono::milliseconds(1000)});
+  TappedPort tapped(realPort, [&](std::string_view bytes) { received(bytes, SteadyClock::now()); });
+  platform::SerialPort& port = master ? static_cast<platform::SerialPort&>(realPort) : tapped;
+
+  std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
+  DemoShowWindow window(entry, display);
+  ConsoleUserInterface ui(window);
+  platform::SystemClock clock;
+  playback::SerialLink link(port, window, ui, clock);
+  playback::ShowPlayer player(window, link, *audio, ui);
+
+  // When the song was at 0 on the steady clock, from the player's own view
+  // of the position at every yield; the median is robust to a late reading.
+  std::vector<double> audioStarts;
+  double songSeconds = 0;
+  ui.onYield = [&] {
+    if (audio->PlayState() == platform::kPlayStatePlaying) {
+      songSeconds = audio->PositionSeconds();
+      if (songSeconds > 0.05)
+        audioStarts.push_back(MsSince(origin, SteadyClock::now()) - 1000.0 * songSeconds);
+    }
+    display.Tick(songSeconds);
+  };
+
+  window.SetShowRunning(true);
+  if (auto opened = link.OpenPort(); !opened) {
+    done = true;
+    if (reader.joinable()) reader.join();
+    std::fprintf(stderr, "glimmer demo: %s\n", opened.message().c_str());
+    return 1;
+  }
+  const playback::PlayOutcome outcome = player.PlayEntry(0);
+  link.ClosePort();
+  // Whatever the line still held reaches the reader before it stops.
+  if (master) {
+    for (int i = 0; i < 20; ++i) {
+      int queued = 0;
+      if (::ioctl(master.get(), FIONREAD, &queued) != 0 || queued == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  done = true;
+  if (reader.joinable()) reader.join();
+  display.Tick(o.seconds, /*force=*/true);
+
+  const std::vector<double> lateness = meter.Lateness(demo::Median(audioStarts), kFrameTiming);
+  const double worst = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
+  const bool silent = audio->IsSilent();
+  std::printf(
+      "\nDemo %s: %ld messages sent (%ld events, %ld port-open, %ld keep-alive), "
+      "lateness median %.1f ms, max %.1f ms%s\n",
+      outcome == playback::PlayOutcome::Finished ? "finished" : "ended early",
+      display.board().messages(), display.board().events(), display.board().portOpens(),
+      display.board().keepAlives(), demo::Median(lateness), worst,
+      silent ? (o.silent ? ", silent" : ", silent (no sound device)") : "");
+  if (!o.folder.empty()) {
+    std::printf("The demo files are in %s: add %s in the player's window to play it there.\n",
+                folder.path().c_str(), archivePath.c_str());
+  }
+  if (outcome != playback::PlayOutcome::Finished) {
+    if (!window.LastNotice().empty()) std::fprintf(stderr, "%s\n", window.LastNotice().c_str());
+    return outcome == playback::PlayOutcome::Stopped ? 130 : 1;
+  }
+  if (meter.Matched() != meter.Expected()) {
+    std::fprintf(stderr, "glimmer demo: %zu of %zu event messages arrived as expected\n",
+                 meter.Matched(), meter.Expected());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace glimmer
