@@ -279,6 +279,7 @@ class DemoShowWindow final : public playback::ShowWindow {
       : entry_(std::move(entry)), display_(display) {}
   bool ShowRunning() const override { return running_; }
   void SetShowRunning(bool running) override { running_ = running; }
+  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings_; }
   int FrameTiming() const override { return kFrameTiming; }
   int PortNumber() const override { return 1; }
   std::string DataRateText() const override { return "115200"; }
@@ -306,6 +307,7 @@ class DemoShowWindow final : public playback::ShowWindow {
  private:
   playlist::PlaylistEntry entry_;
   Display& display_;
+  importer::FadeTimingTable fadeTimings_ = importer::FillFadeTimingTable();
   bool running_ = false;
   std::string lastNotice_;
 };
@@ -401,8 +403,10 @@ int RunDemo(const std::vector<std::string>& args) {
       if (mask & (1 << bit)) display.board().Expect(device, first + bit);
     }
   }
+  DemoShowWindow window(entry, display);
   demo::LatenessMeter meter(demo::ExpectedMessages(
-      rows, static_cast<std::int64_t>(o.seconds) * playback::kSamplesPerSecond));
+      rows, static_cast<std::int64_t>(o.seconds) * playback::kSamplesPerSecond,
+      window.FadeTimings()));
   const auto origin = SteadyClock::now();
   const auto received = [&](std::string_view bytes, SteadyClock::time_point at) {
     const std::lock_guard lock(display.mutex());
@@ -455,7 +459,6 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::SerialPort& port = master ? static_cast<platform::SerialPort&>(realPort) : tapped;
 
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
-  DemoShowWindow window(entry, display);
   ConsoleUserInterface ui(window);
   platform::SystemClock clock;
   playback::SerialLink link(port, window, ui, clock);

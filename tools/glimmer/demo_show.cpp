@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "playback/wire_protocol.h"
-#include "tools/glimmer/message_decoder.h"
 
 namespace glimmer::demo {
 namespace {
@@ -238,7 +237,15 @@ std::vector<std::string> ControllerBoard::Feed(std::string_view bytes) {
   std::size_t at = 0;
   while (pending_.size() - at >= 3) {
     const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(pending_[at + k]); };
-    const int length = byte(0) == 0 ? MessageLength(byte(1), byte(2)) : 0;
+    int length = 0;
+    if (byte(0) == 0) {
+      if (byte(1) == 0xFF &&
+          (byte(2) == playback::kPortOpenCommand || byte(2) == playback::kKeepAliveCommand)) {
+        length = static_cast<int>(playback::kKeepAliveMessage.size());
+      } else if (const playback::WireCommand* command = playback::FindCommandByByte(byte(2))) {
+        length = command->Length();
+      }
+    }
     if (length == 0) {
       ++unknownBytes_;
       ++at;
@@ -265,11 +272,12 @@ std::vector<std::string> ControllerBoard::Feed(std::string_view bytes) {
 void ControllerBoard::Apply(const std::string& m) {
   const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(m[k]); };
   const int device = byte(1);
-  const int command = byte(2);
-  const int firstChannel = (command >> 4) == 3 ? 1 : 9;
+  const playback::WireCommand* command = playback::FindCommandByByte(byte(2));
+  if (command == nullptr) return;
+  const int firstChannel = command->Bank() == 1 ? 1 : 9;
   const int mask = byte(m.size() - 2);
   ChannelState state;
-  switch (command & 0x0F) {
+  switch (command->Operation()) {
     case 3:
       state = {ChannelState::Kind::Set, byte(3), byte(3), 0};
       break;
@@ -277,7 +285,7 @@ void ControllerBoard::Apply(const std::string& m) {
       state = {ChannelState::Kind::Fade, byte(3), byte(4), 0};
       break;
     default:
-      state = {ChannelState::Kind::Operation, 0, 0, command & 0x0F};
+      state = {ChannelState::Kind::Operation, 0, 0, command->Operation()};
   }
   for (int bit = 0; bit < 8; ++bit) {
     if (mask & (1 << bit)) devices_[device][firstChannel + bit] = state;
@@ -335,11 +343,14 @@ std::vector<std::string> ControllerBoard::Render() const {
 }
 
 std::vector<ExpectedMessage> ExpectedMessages(const std::vector<importer::EventTable::Record>& rows,
-                                              std::int64_t audioEnd) {
+                                              std::int64_t audioEnd,
+                                              const importer::FadeTimingTable& fadeTimings) {
   std::vector<ExpectedMessage> expected;
   for (const auto& row : rows) {
     std::string bytes;
-    if (playback::EncodeEvent(row, audioEnd, bytes) != playback::EncodeResult::Appended) continue;
+    if (playback::EncodeEvent(row, audioEnd, fadeTimings, bytes) !=
+        playback::EncodeResult::Appended)
+      continue;
     expected.push_back({bytes, row.Get(importer::Column::SampleNumber).value_or(0)});
   }
   return expected;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import/event_table.h"
+#include "import/fade_timing.h"
 
 // The pieces of `glimmer demo` that do not touch a device: the generated song,
 // its sequence and archive, and the board that shows what the controllers
@@ -79,7 +80,8 @@ struct ExpectedMessage {
 };
 // The event messages of `rows` in the order the player sends them.
 std::vector<ExpectedMessage> ExpectedMessages(const std::vector<importer::EventTable::Record>& rows,
-                                              std::int64_t audioEnd);
+                                              std::int64_t audioEnd,
+                                              const importer::FadeTimingTable& fadeTimings);
 
 // Matches arrived event messages to the expected ones in order (a message
 // that is not the next expected one is looked for a little further on) and
