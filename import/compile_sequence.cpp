@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "import/compiler_passes.h"
 #include "import/event_table.h"
@@ -20,22 +21,26 @@ bool AudioFileExists(const std::string& path) {
   return std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
-void AddRows(EventTable& table, const SequenceDocument& document, const CompileServices& services) {
+// One row per interval, channel by channel, each channel announced in the
+// status line; the intervals stay null.
+EventTable MakeTable(const SequenceDocument& document, const CompileServices& services) {
+  constexpr std::uint8_t kIntervalsNull = (1u << static_cast<int>(Column::ShortInterval)) |
+                                          (1u << static_cast<int>(Column::LongInterval));
+  std::vector<EventTable::Record> records;
+  records.reserve(document.rows.size());
   for (const SequenceChannel& channel : document.channels) {
     services.window.SetStatus("Parsing XML Device:" + std::to_string(channel.device) +
                               " Channel:" + std::to_string(channel.channelNumber));
     services.ui.DoEvents();
     for (std::size_t i = 0; i < channel.rowCount; ++i) {
       const SequenceRow& row = document.rows[channel.firstRow + i];
-      table.AddRow();
-      table.Set(Column::SampleNumber, row.sampleNumber);
-      table.Set(Column::Device, row.device);
-      table.Set(Column::Channel, row.channel);
-      table.Set(Column::Command, row.command);
-      table.Set(Column::StartIntensity, row.startIntensity);
-      table.Set(Column::EndIntensity, row.endIntensity);
+      EventTable::Record& record = records.emplace_back();
+      record.values = {row.sampleNumber,   row.device,       row.channel, row.command,
+                       row.startIntensity, row.endIntensity, 0,           0};
+      record.nullMask = kIntervalsNull;
     }
   }
+  return EventTable::FromRecords(std::move(records));
 }
 
 }  // namespace
@@ -80,8 +85,7 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
     audio = *chosen;
   }
 
-  EventTable table;
-  AddRows(table, document, services);
+  EventTable table = MakeTable(document, services);
   // The rows now live in the table; the reader's copy is not needed during
   // the passes, which are the import's other memory peak.
   document = SequenceDocument{};

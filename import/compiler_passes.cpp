@@ -136,9 +136,10 @@ platform::Status RemoveRedundantCommands(EventTable& events, CompileWindow& wind
                        "% completed) Optimization Level: " + std::to_string(level) + "%");
       ui.DoEvents();
     }
-    const Sent row{events.Get(Column::Device), events.Get(Column::Channel),
-                   events.Get(Column::Command), events.Get(Column::StartIntensity),
-                   events.Get(Column::EndIntensity)};
+    const EventTable::Record& current = *events.Current();
+    const Sent row{current.Get(Column::Device), current.Get(Column::Channel),
+                   current.Get(Column::Command), current.Get(Column::StartIntensity),
+                   current.Get(Column::EndIntensity)};
     Sent& last = previous[static_cast<std::size_t>(BankIndex(row.command))];
     if (!IsFade(row.command) && row == last) events.DeleteCurrent();
     last = row;

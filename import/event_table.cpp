@@ -66,6 +66,10 @@ platform::Result<std::vector<SortKey>> ParseSortText(std::string_view text) {
   return keys;
 }
 
+// OrderKey values take 33 bits; three of them fit one 128-bit number.
+constexpr int kKeyBits = 33;
+constexpr std::size_t kPackedKeys = 3;
+
 // Maps a value onto an unsigned key that orders as the sort wants: null
 // first in either direction, then the numbers up or down.
 std::uint64_t OrderKey(const EventTable::Record& record, const SortKey& key) {
@@ -130,6 +134,10 @@ void EventTable::AddRow() {
   deletionsSeen_ = storage_->deletions;
 }
 
+const EventTable::Record* EventTable::Current() const {
+  return cursor_ < order_.size() ? &storage_->rows[order_[cursor_]] : nullptr;
+}
+
 Value EventTable::Get(Column column) const {
   const int c = static_cast<int>(column);
   if (cursor_ >= order_.size() || c < 0 || c >= kColumnCount) return std::nullopt;
@@ -161,6 +169,33 @@ platform::Status EventTable::Sort(std::string_view sortText) {
 
   if (keys.empty()) {
     std::sort(order_.begin(), order_.end());
+  } else if (keys.size() <= kPackedKeys) {
+    // Up to three keys of 33 bits each pack into one 128-bit number per row,
+    // sorted directly rather than through the rows; the position breaks
+    // ties, which makes std::sort stable.
+    struct Entry {
+      std::uint64_t high, low;
+      std::uint32_t position;
+    };
+    std::vector<Entry> entries(order_.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+      const Record& record = storage_->rows[order_[i]];
+      std::uint64_t high = 0, low = 0;
+      for (const SortKey& key : keys) {
+        const std::uint64_t k = OrderKey(record, key);
+        high = (high << kKeyBits) | (low >> (64 - kKeyBits));
+        low = (low << kKeyBits) | k;
+      }
+      entries[i] = {high, low, static_cast<std::uint32_t>(i)};
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low) return a.low < b.low;
+      return a.position < b.position;
+    });
+    std::vector<std::uint32_t> sorted(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) sorted[i] = order_[entries[i].position];
+    order_ = std::move(sorted);
   } else {
     // Keys are laid out once so the comparisons stay within one flat array
     // instead of chasing rows across the storage. The position breaks ties,

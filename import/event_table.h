@@ -67,6 +67,11 @@ class EventTable {
   Value Get(Column column) const;
   void Set(Column column, Value value);
 
+  // The current row as a whole, or null at the end: for passes that read
+  // every column of every row.
+  struct Record;
+  const Record* Current() const;
+
   // Reorders the rows this object walks. Rejects unknown column names and
   // directions. After sorting, the caller moves to the first row itself.
   platform::Status Sort(std::string_view sortText);

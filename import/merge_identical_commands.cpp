@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -49,9 +50,21 @@ EventTable MergeIdenticalCommands(EventTable& events, CompileWindow& window,
   const std::size_t inputCount = events.RowCount();
 
   std::vector<EventTable::Record> output;
-  std::unordered_map<GroupKey, std::size_t, GroupKeyHash> groups;
-  groups.reserve(inputCount);
   constexpr auto kChannel = static_cast<std::size_t>(Column::Channel);
+
+  // The walk is in playback order, so every row of a group lies in one run
+  // of rows with the same SampleNumber and Device: a group is looked for
+  // among the groups of the current run only. A run holds a handful of
+  // groups (one per command of a controller at one moment), searched in
+  // place; a run of very many goes through a hash map instead, so no input
+  // can make the search quadratic.
+  constexpr std::size_t kLinearGroups = 32;
+  std::vector<std::pair<GroupKey, std::size_t>> run;
+  std::unordered_map<GroupKey, std::size_t, GroupKeyHash> largeRun;
+  const auto sameRun = [](const GroupKey& a, const GroupKey& b) {
+    return a.values[0] == b.values[0] && a.values[1] == b.values[1] &&
+           (a.nulls & 3u) == (b.nulls & 3u);
+  };
 
   for (; !events.AtEnd(); events.MoveNext()) {
     const std::size_t position = events.Position();
@@ -63,9 +76,10 @@ EventTable MergeIdenticalCommands(EventTable& events, CompileWindow& window,
       ui.DoEvents();
     }
 
+    const EventTable::Record& current = *events.Current();
     GroupKey key;
     for (std::size_t i = 0; i < kKeyColumns.size(); ++i) {
-      if (const Value v = events.Get(kKeyColumns[i])) {
+      if (const Value v = current.Get(kKeyColumns[i])) {
         key.values[i] = *v;
       } else {
         key.nulls = static_cast<std::uint8_t>(key.nulls | (1u << i));
@@ -73,10 +87,24 @@ EventTable MergeIdenticalCommands(EventTable& events, CompileWindow& window,
     }
     // The mask is a 32-bit sum; unsigned arithmetic keeps an absurd input
     // from overflowing into undefined behaviour.
-    const auto bits = static_cast<std::uint32_t>(events.Get(Column::Channel).value_or(0));
+    const auto bits = static_cast<std::uint32_t>(current.Get(Column::Channel).value_or(0));
 
-    const auto [group, isNew] = groups.try_emplace(key, output.size());
-    if (isNew) {
+    if (!run.empty() && !sameRun(run.front().first, key)) {
+      run.clear();
+      largeRun.clear();
+    }
+    std::optional<std::size_t> group;
+    if (!largeRun.empty()) {
+      if (const auto found = largeRun.find(key); found != largeRun.end()) group = found->second;
+    } else {
+      for (const auto& [k, index] : run) {
+        if (k == key) {
+          group = index;
+          break;
+        }
+      }
+    }
+    if (!group) {
       EventTable::Record record;
       for (std::size_t i = 0; i < kKeyColumns.size(); ++i) {
         const auto column = static_cast<std::size_t>(kKeyColumns[i]);
@@ -86,9 +114,15 @@ EventTable MergeIdenticalCommands(EventTable& events, CompileWindow& window,
         }
       }
       record.values[kChannel] = static_cast<std::int32_t>(bits);
+      if (run.size() < kLinearGroups) {
+        run.emplace_back(key, output.size());
+      } else {
+        if (largeRun.empty()) largeRun.insert(run.begin(), run.end());
+        largeRun.emplace(key, output.size());
+      }
       output.push_back(record);
     } else {
-      std::int32_t& mask = output[group->second].values[kChannel];
+      std::int32_t& mask = output[*group].values[kChannel];
       mask = static_cast<std::int32_t>(static_cast<std::uint32_t>(mask) + bits);
     }
   }

@@ -1,5 +1,6 @@
 #include "import/sequence_cache.h"
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -52,6 +53,12 @@ T ReadLittle(const unsigned char* p) {
   T value = 0;
   for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(T{p[i]} << (8 * i));
   return value;
+}
+
+// A number whose bytes in memory are its little-endian form.
+std::uint32_t ToLittle(std::uint32_t value) {
+  if constexpr (std::endian::native == std::endian::little) return value;
+  return ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) | (value >> 24);
 }
 
 template <typename T>
@@ -147,17 +154,21 @@ std::string Encode(const std::vector<EventTable::Record>& records) {
     header[12 + i] = static_cast<char>(static_cast<unsigned char>(headerSize >> (8 * i)));
   }
 
-  std::string out;
-  out.reserve(header.size() + records.size() * kRowSize + kChecksumSize);
-  out += header;
+  // Rows are written in place, one block of kRowSize bytes each.
+  std::string out(header.size() + records.size() * kRowSize, '\0');
+  std::memcpy(out.data(), header.data(), header.size());
+  char* row = out.data() + header.size();
   for (const EventTable::Record& record : records) {
-    out.push_back(static_cast<char>(record.nullMask));
-    for (int c = 0; c < kColumnCount; ++c) {
+    std::array<std::uint32_t, kColumnCount> values;
+    for (std::size_t c = 0; c < kColumnCount; ++c) {
       const bool isNull = record.nullMask & (1u << c);
-      const auto value = isNull ? 0 : record.values[static_cast<std::size_t>(c)];
-      AppendLittle<std::uint32_t>(out, static_cast<std::uint32_t>(value));
+      values[c] = isNull ? 0 : ToLittle(static_cast<std::uint32_t>(record.values[c]));
     }
+    row[0] = static_cast<char>(record.nullMask);
+    std::memcpy(row + 1, values.data(), sizeof values);
+    row += kRowSize;
   }
+  out.reserve(out.size() + kChecksumSize);
   AppendLittle<std::uint64_t>(
       out, Checksum(reinterpret_cast<const unsigned char*>(out.data()), out.size()));
   return out;

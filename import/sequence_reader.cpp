@@ -12,6 +12,7 @@
 #include <system_error>
 #include <utility>
 
+#include "import/sequence_scanner.h"
 #include "import/text_encoding.h"
 
 namespace importer {
@@ -200,6 +201,8 @@ class DocumentIndex final : public pugi::xml_tree_walker {
   }
 
   const MarkList& operator[](Name n) const { return lists_[n]; }
+  // The first element that lies inside another of its kind, if any.
+  const std::optional<Failure>& nested() const { return nested_; }
 
   // The index in `list` of the first mark numbered after `after`. `hint` is
   // where the previous search of this list ended: the walk goes forward
@@ -234,9 +237,19 @@ class DocumentIndex final : public pugi::xml_tree_walker {
     if (node.type() != pugi::node_element) return true;
     const int name = Classify(node.name());
     if (name < 0) return true;
+    // Elements are found at any depth, so a controller, channel or interval
+    // inside another of its kind would be read once for each: rows
+    // multiplied. No sequencer writes that; such a document is refused.
+    if ((name == kController || name == kChannel || name == kTimeInterval) &&
+        openCount_[static_cast<std::size_t>(name)] > 0 && !nested_) {
+      nested_ = At(std::string("the ") + kNames[name] + " element", node,
+                   std::string(" lies inside another ") + kNames[name] +
+                       " element, which no sequencer writes");
+    }
     auto& list = lists_[static_cast<std::size_t>(name)];
     list.push_back({node, pre, 0});
     open_.push_back({d, name, list.size() - 1});
+    ++openCount_[static_cast<std::size_t>(name)];
     return true;
   }
   bool end(pugi::xml_node&) override {
@@ -246,6 +259,7 @@ class DocumentIndex final : public pugi::xml_tree_walker {
   void Close(std::uint32_t end) {
     const Open& o = open_.back();
     lists_[static_cast<std::size_t>(o.name)][o.index].end = end;
+    --openCount_[static_cast<std::size_t>(o.name)];
     open_.pop_back();
   }
 
@@ -256,6 +270,8 @@ class DocumentIndex final : public pugi::xml_tree_walker {
   };
   std::array<MarkList, kNameCount> lists_;
   std::vector<Open> open_;
+  std::array<int, kNameCount> openCount_{};
+  std::optional<Failure> nested_;
   std::uint32_t count_ = 0;
 };
 
@@ -264,6 +280,7 @@ class Walker {
   Walker(const pugi::xml_document& doc, SequenceDocument& out) : index_(doc), out_(out) {}
 
   std::optional<Failure> Walk() {
+    if (index_.nested()) return index_.nested();
     const MarkList& audios = index_[kAudioFile];
     if (audios.empty()) return Failure{"it has no AudioFile element", -1, ""};
     const Mark& audio = audios.front();
@@ -387,10 +404,8 @@ class Walker {
   std::string scratch_;
 };
 
-// The document as UTF-8. Room for a quarter more is reserved (untouched, so
-// it costs no memory until used) so that an 8-bit document can grow into
-// UTF-8 in place.
-platform::Result<ByteBuffer> ReadDocumentAsUtf8(const std::string& path) {
+// The document's bytes as they are on disk.
+platform::Result<ByteBuffer> ReadDocumentBytes(const std::string& path) {
   using R = platform::Result<ByteBuffer>;
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
@@ -409,7 +424,7 @@ platform::Result<ByteBuffer> ReadDocumentAsUtf8(const std::string& path) {
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) return R::Error("the file cannot be opened");
-  ByteBuffer buffer(expected + expected / 4 + 4096);
+  ByteBuffer buffer(expected + 4096);
   // Read to the end, whatever the size said: the file may have grown.
   for (;;) {
     if (buffer.size() > kMaxDocumentBytes) {
@@ -429,34 +444,49 @@ platform::Result<ByteBuffer> ReadDocumentAsUtf8(const std::string& path) {
     if (!in) break;
   }
   if (in.bad()) return R::Error("the file cannot be read");
-  if (auto converted = XmlDocumentToUtf8(buffer); !converted) {
-    return R::Error(converted.message());
-  }
   return R(std::move(buffer));
 }
 
-// 1-based line of a byte offset. The parse wrote into its buffer, so the
-// document is read again for this; it only happens once an import has failed.
-std::string LineAt(const std::string& path, std::ptrdiff_t offset) {
-  auto text = ReadDocumentAsUtf8(path);
-  if (!text || offset < 0) return "";
-  const std::string_view t = text.value().view();
+// 1-based line of a byte offset in `text`.
+std::string LineAt(std::string_view text, std::ptrdiff_t offset) {
+  if (offset < 0) return "";
   const auto end =
-      t.begin() + std::min<std::ptrdiff_t>(offset, static_cast<std::ptrdiff_t>(t.size()));
-  return std::to_string(1 + std::count(t.begin(), end, '\n'));
+      text.begin() + std::min<std::ptrdiff_t>(offset, static_cast<std::ptrdiff_t>(text.size()));
+  return std::to_string(1 + std::count(text.begin(), end, '\n'));
 }
 
 std::string Refusal(const std::string& path, const std::string& detail) {
   return "The sequence document \"" + path + "\" cannot be imported: " + detail + ".";
 }
 
-std::string Refusal(const std::string& path, const Failure& failure) {
+std::string Refusal(const std::string& path, std::string_view text, const Failure& failure) {
   std::string where;
-  if (failure.offset >= 0) {
-    const std::string line = LineAt(path, failure.offset);
-    if (!line.empty()) where = " on line " + line;
-  }
+  if (failure.offset >= 0) where = " on line " + LineAt(text, failure.offset);
   return Refusal(path, failure.subject + where + failure.predicate);
+}
+
+// The whole document through pugixml's tree: the reader of every document
+// the scanner declines, and the one that says what is wrong with it.
+platform::Result<SequenceDocument> ReadThroughTree(const std::string& path, ByteBuffer buffer) {
+  using R = platform::Result<SequenceDocument>;
+  if (auto converted = XmlDocumentToUtf8(buffer); !converted) {
+    return R::Error(Refusal(path, converted.message()));
+  }
+  // pugixml parses a copy, so the text stays whole for counting lines.
+  pugi::xml_document doc;
+  const unsigned options = pugi::parse_cdata | pugi::parse_escapes;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(buffer.data(), buffer.size(), options, pugi::encoding_utf8);
+  if (!parsed) {
+    return R::Error(Refusal(path, buffer.view(),
+                            Failure{"it is not well-formed XML", parsed.offset,
+                                    std::string(" (") + parsed.description() + ")"}));
+  }
+  SequenceDocument result;
+  if (auto failure = Walker(doc, result).Walk()) {
+    return R::Error(Refusal(path, buffer.view(), *failure));
+  }
+  return R(std::move(result));
 }
 
 }  // namespace
@@ -495,24 +525,15 @@ ParsedNumber ParseFlooredNumber(std::string_view text) {
 
 platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path) {
   using R = platform::Result<SequenceDocument>;
-  auto text = ReadDocumentAsUtf8(path);
-  if (!text) return R::Error(Refusal(path, text.message()));
-  ByteBuffer buffer = std::move(text).value();
-
-  // Parsed in place: the document is the largest thing an import holds, and
-  // a second copy of it would double the import's memory.
-  pugi::xml_document doc;
-  const unsigned options = pugi::parse_cdata | pugi::parse_escapes;
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer_inplace(buffer.data(), buffer.size(), options, pugi::encoding_utf8);
-  if (!parsed) {
-    return R::Error(Refusal(path, Failure{"it is not well-formed XML", parsed.offset,
-                                          std::string(" (") + parsed.description() + ")"}));
+  auto read = ReadDocumentBytes(path);
+  if (!read) return R::Error(Refusal(path, read.message()));
+  ByteBuffer bytes = std::move(read).value();
+  if (const auto direct = DirectlyReadableForm(bytes.view())) {
+    if (auto scanned = ScanSequenceDocument(bytes.view().substr(direct->markSize), direct->form)) {
+      return R(std::move(*scanned));
+    }
   }
-
-  SequenceDocument result;
-  if (auto failure = Walker(doc, result).Walk()) return R::Error(Refusal(path, *failure));
-  return R(std::move(result));
+  return ReadThroughTree(path, std::move(bytes));
 }
 
 }  // namespace importer

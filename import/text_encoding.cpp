@@ -215,4 +215,33 @@ platform::Status XmlDocumentToUtf8(ByteBuffer& buffer) {
   }
 }
 
+std::optional<DirectForm> DirectlyReadableForm(std::string_view bytes) {
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) return DirectForm{ByteForm::kUtf8, 3};
+  // The shapes of "<" in UTF-16 and UTF-32, with or without a mark.
+  if (StartsWith(bytes, "\xFF\xFE") || StartsWith(bytes, "\xFE\xFF") ||
+      StartsWith(bytes, std::string_view("\0", 1)) ||
+      StartsWith(bytes, std::string_view("<\0", 2))) {
+    return std::nullopt;
+  }
+  switch (ClassifyEncoding(DeclaredXmlEncoding(bytes))) {
+    case EightBit::kUtf8:
+      return DirectForm{ByteForm::kUtf8, 0};
+    case EightBit::kWindows1252:
+      return DirectForm{ByteForm::kWindows1252, 0};
+    case EightBit::kLatin9:
+      return DirectForm{ByteForm::kLatin9, 0};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string ToUtf8(std::string_view raw, ByteForm form) {
+  if (form == ByteForm::kUtf8 || IsAscii(raw)) return std::string(raw);
+  const auto map = form == ByteForm::kLatin9 ? text::FromLatin9 : text::FromWindows1252;
+  std::string out;
+  out.reserve(raw.size() + raw.size() / 2);
+  for (const char c : raw) text::AppendUtf8(out, map(static_cast<unsigned char>(c)));
+  return out;
+}
+
 }  // namespace importer

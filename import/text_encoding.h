@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,5 +53,20 @@ std::string DeclaredXmlEncoding(std::string_view bytes);
 // encoding is accepted only when it is plain ASCII; otherwise the error names
 // the encoding.
 platform::Status XmlDocumentToUtf8(ByteBuffer& buffer);
+
+// The forms in which a document can be read byte by byte as it stands: the
+// markup is ASCII, and only the text taken from it needs converting.
+enum class ByteForm { kUtf8, kWindows1252, kLatin9 };
+struct DirectForm {
+  ByteForm form;
+  std::size_t markSize;  // bytes of a UTF-8 byte order mark to skip
+};
+// How `bytes` can be read without converting the whole document first;
+// nothing for UTF-16 and UTF-32 documents and for declared encodings this
+// program does not know (XmlDocumentToUtf8 handles or refuses those).
+std::optional<DirectForm> DirectlyReadableForm(std::string_view bytes);
+
+// `raw`, text of a document in `form`, as UTF-8.
+std::string ToUtf8(std::string_view raw, ByteForm form);
 
 }  // namespace importer
