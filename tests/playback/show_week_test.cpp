@@ -1,0 +1,272 @@
+// A week of evening shows on a simulated clock, with the real serial port on
+// a pseudo-terminal: the daily window opens and closes exactly where the
+// settings say, every day, and nothing piles up from one day to the next.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_file_store.h"
+#include "platform/posix/termios_serial_port.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/serial_link.h"
+#include "playback/show_scheduler.h"
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+constexpr long long kSecond = 1000000;  // microseconds
+constexpr long long kDay = 86400 * kSecond;
+
+long long At(int day, int hours, int minutes, int seconds) {
+  return day * kDay + ((hours * 60LL + minutes) * 60 + seconds) * kSecond;
+}
+
+long long Second(long long us) {
+  return us / kSecond;
+}
+
+std::string Clock(long long us) {
+  char text[48];
+  const long long s = us / kSecond;
+  std::snprintf(text, sizeof text, "day %lld %02lld:%02lld:%02lld.%06lld", s / 86400,
+                s % 86400 / 3600, s % 3600 / 60, s % 60, us % kSecond);
+  return text;
+}
+
+// Time in microseconds since midnight of day 0. Only the rig moves it.
+class WeekClock : public platform::Clock {
+ public:
+  int SecondsOfDay() override { return static_cast<int>(us / kSecond % 86400); }
+  void Sleep100ms() override {
+    us += kSecond / 10;
+    if (onSleep) onSleep();
+  }
+  long long us = 0;
+  std::function<void()> onSleep;
+};
+
+// Audio that plays in step with the clock, for `seconds` per file.
+class ClockAudio : public platform::AudioPlayer {
+ public:
+  ClockAudio(WeekClock& clock, double seconds) : clock_(clock), seconds_(seconds) {}
+  platform::Status Open(const std::string&) override {
+    openedAt_ = clock_.us;
+    return platform::Status::Ok();
+  }
+  int PlayState() override {
+    return openedAt_ >= 0 && Elapsed() < seconds_ ? platform::kPlayStatePlaying
+                                                  : platform::kPlayStateStopped;
+  }
+  double PositionSeconds() override { return openedAt_ < 0 ? 0.0 : std::min(Elapsed(), seconds_); }
+  double DurationSeconds() override { return seconds_; }
+  void Stop() override { openedAt_ = -1; }
+  void Close() override { openedAt_ = -1; }
+  bool IsSilent() const override { return false; }
+  std::string SilentReason() const override { return {}; }
+
+ private:
+  double Elapsed() const { return static_cast<double>(clock_.us - openedAt_) / kSecond; }
+  WeekClock& clock_;
+  double seconds_;
+  long long openedAt_ = -1;
+};
+
+// Waiting lets the clock run; yields do not.
+class WeekUi : public fakes::FakeUserInterface {
+ public:
+  explicit WeekUi(WeekClock& clock) : clock_(clock) {}
+  void WaitForEvents(std::chrono::microseconds timeout) override {
+    clock_.us += std::max<long long>(timeout.count(), 1);
+  }
+  void DoEvents() override {}
+
+ private:
+  WeekClock& clock_;
+};
+
+// The real port on the slave side of a pseudo-terminal; what reaches the
+// master side is read at once, as controllers would take it.
+class PtyPort : public platform::SerialPort {
+ public:
+  PtyPort(const std::string& device, int master, WeekClock& clock)
+      : port_({.applicationDirectory = {}, .devicePath = device}), master_(master), clock_(clock) {}
+  void SetPortNumber(int number) override { port_.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { port_.SetSettings(settings); }
+  platform::Status Open() override {
+    platform::Status opened = port_.Open();
+    if (opened && onOpen) onOpen(clock_.us);
+    return opened;
+  }
+  bool IsOpen() const override { return port_.IsOpen(); }
+  void Close() override {
+    if (port_.IsOpen() && onClose) onClose(clock_.us);
+    port_.Close();
+  }
+  platform::Status Write(std::string_view bytes) override {
+    platform::Status written = port_.Write(bytes);
+    char buffer[4096];
+    for (ssize_t n; (n = read(master_, buffer, sizeof buffer)) > 0;) received += n;
+    return written;
+  }
+  long long received = 0;
+  std::function<void(long long)> onOpen, onClose;
+
+ private:
+  platform::TermiosSerialPort port_;
+  int master_;
+  WeekClock& clock_;
+};
+
+// Keeps the last status and nothing else, so a week of keep-alive gaps and
+// status changes takes no memory of its own.
+class WeekWindow : public playback::ShowWindow {
+ public:
+  bool ShowRunning() const override { return running; }
+  void SetShowRunning(bool value) override { running = value; }
+  int FrameTiming() const override { return 5; }
+  int PortNumber() const override { return 1; }
+  std::string DataRateText() const override { return "115200"; }
+  std::string StartTimeText() const override { return "5:30:00 PM"; }
+  std::string EndTimeText() const override { return "7:00:00 PM"; }
+  void SetStatus(const std::string& text) override { status = text; }
+  void SetKeepAliveGap(int) override {}
+  void SetRunningState() override {}
+  void SetStoppedState() override {}
+  void SavePreferences() override {}
+  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+    return entries.at(static_cast<std::size_t>(row));
+  }
+  void SelectPlaylistRow(int row) override { onSelect(row); }
+
+  bool running = false;
+  std::string status;
+  std::vector<playlist::PlaylistEntry> entries;
+  std::function<void(int)> onSelect;
+};
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (const dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
+}
+
+TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
+  constexpr int kDays = 7;
+  constexpr double kSongSeconds = 170.25;  // three songs: 8.5 minutes a pass
+  WeekWindow window;
+  window.status.reserve(256);
+  fakes::TempDir dir;
+  for (const char* name : {"a", "b", "c"}) {
+    std::vector<playback_test::Record> rows;
+    for (int second = 0; second < 170; ++second) {
+      rows.push_back(playback_test::Level(second * 88200, second % 10));
+    }
+    platform::PosixFileStore files;
+    const std::string cache = dir.File(std::string(name) + ".csq");
+    ASSERT_TRUE(
+        importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files).ok());
+    window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
+  }
+
+  int master = -1, slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  platform::UniqueFd masterFd(master), slaveFd(slave);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  WeekClock clock;
+  clock.us = At(0, 12, 0, 0);
+  ClockAudio audio(clock, kSongSeconds);
+  WeekUi ui(clock);
+  PtyPort port(ttyname(slave), master, clock);
+  playback::SerialLink link(port, window, ui, clock);
+
+  // What happened when; reserved up front so that recording it does not
+  // count as growth.
+  std::vector<long long> starts, opens, closes;
+  std::vector<int> rows;
+  for (auto* v : {&starts, &opens, &closes}) v->reserve(4096);
+  rows.reserve(4096);
+  std::vector<int> descriptors;
+  std::vector<std::size_t> heap;
+  descriptors.reserve(16);
+  heap.reserve(16);
+  window.onSelect = [&](int row) {
+    starts.push_back(clock.us);
+    rows.push_back(row);
+  };
+  port.onOpen = [&](long long us) { opens.push_back(us); };
+  port.onClose = [&](long long us) { closes.push_back(us); };
+  // Noon, between two shows: take stock, and stop after the last evening.
+  long long nextNoon = At(1, 12, 0, 0);
+  clock.onSleep = [&] {
+    if (clock.us < nextNoon) return;
+    nextNoon += kDay;
+    descriptors.push_back(OpenDescriptors());
+    heap.push_back(mallinfo2().uordblks);
+    if (clock.us >= At(kDays, 12, 0, 0)) window.running = false;
+  };
+
+  playback::ShowScheduler(window, link, audio, ui, clock).cmdShowStart_Click();
+
+  ASSERT_EQ(Second(clock.us), Second(At(kDays, 12, 0, 0)));
+  // The Start button announces the show once, then every evening opens the
+  // port as it begins and closes it after the song that crosses 7:00:00 PM.
+  ASSERT_EQ(opens.size(), kDays + 1u);
+  ASSERT_EQ(closes.size(), kDays + 1u);
+  EXPECT_EQ(opens[0], At(0, 12, 0, 0));
+  std::size_t song = 0;
+  for (int day = 0; day < kDays; ++day) {
+    SCOPED_TRACE("day " + std::to_string(day));
+    // On the second the window opens (the pause looks every 100 ms).
+    EXPECT_EQ(Second(opens[day + 1]), Second(At(day, 17, 30, 0))) << Clock(opens[day + 1]);
+    ASSERT_LT(song, starts.size());
+    EXPECT_EQ(Second(starts[song]), Second(At(day, 17, 30, 0))) << Clock(starts[song]);
+    // The playlist loops from row 0, each song right after the last, while
+    // the window is open.
+    int expectedRow = 0;
+    long long last = 0;
+    for (; song < starts.size() && starts[song] < At(day + 1, 0, 0, 0); ++song) {
+      EXPECT_EQ(rows[song], expectedRow);
+      expectedRow = (expectedRow + 1) % 3;
+      if (last != 0) {
+        EXPECT_LT(starts[song] - last - kSongSeconds * kSecond, kSecond / 100);
+      }
+      last = starts[song];
+      EXPECT_LE(Second(starts[song]), Second(At(day, 19, 0, 0))) << Clock(starts[song]);
+    }
+    // The last song began before 7:00:00 PM and played to its end; the port
+    // closed as it ended, within the second.
+    const long long lastEnd = last + static_cast<long long>(kSongSeconds * kSecond);
+    EXPECT_GE(lastEnd, At(day, 19, 0, 0));
+    EXPECT_GE(closes[day + 1], lastEnd) << Clock(closes[day + 1]);
+    EXPECT_LT(closes[day + 1] - lastEnd, kSecond / 100) << Clock(closes[day + 1]);
+  }
+  EXPECT_EQ(song, starts.size());
+  EXPECT_GT(port.received, 0);
+  EXPECT_TRUE(ui.messages.empty());
+
+  // Taken at noon on days 1 to 7: the first evening may set things up once,
+  // the six after it must leave the process as they found it.
+  ASSERT_EQ(descriptors.size(), static_cast<std::size_t>(kDays));
+  for (int day = 1; day < kDays; ++day) {
+    EXPECT_EQ(descriptors[day], descriptors[0]) << "day " << day + 1;
+    EXPECT_LE(heap[day], heap[0] + 1024) << "day " << day + 1 << ": " << heap[day] << " bytes";
+  }
+}
+
+}  // namespace
