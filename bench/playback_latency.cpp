@@ -43,6 +43,7 @@
 #include "import/sequence_cache.h"
 #include "platform/audio/portaudio_audio_player.h"
 #include "platform/posix/posix_file_store.h"
+#include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
@@ -290,7 +291,14 @@ int main(int argc, char** argv) {
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   platform::SystemClock clock;
   playback::SerialLink link(port, window, ui, clock);
-  playback::ShowPlayer player(window, link, audio, ui);
+  // As glimmer play runs it: real-time where the system allows.
+  struct : platform::DispatchPriority {
+    bool Raise() override { return raised = inner.Raise(); }
+    void Restore() override { inner.Restore(); }
+    platform::RealtimePriority inner;
+    bool raised = false;
+  } dispatchPriority;
+  playback::ShowPlayer player(window, link, audio, ui, &dispatchPriority);
 
   window.SetShowRunning(true);
   if (auto s = link.OpenPort(); !s) {
@@ -414,6 +422,8 @@ int main(int argc, char** argv) {
               static_cast<double>(audio.reads) / wallSeconds, yields, Ms(longestYieldGap));
   std::printf("other load: %s\n",
               busy ? "a busy loop on every core" : "none of its own (idle machine)");
+  std::printf("dispatch %s\n", dispatchPriority.raised ? "real-time (SCHED_FIFO)"
+                                                       : "ordinary (no real-time permission)");
   std::printf("reader thread %s; load average at the end %.2f\n",
               readerRealtime ? "real-time (SCHED_FIFO)" : "ordinary (no real-time permission)",
               LoadAverage());

@@ -42,8 +42,8 @@ std::int64_t ToSamples(double seconds) {
 }  // namespace
 
 ShowPlayer::ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
-                       platform::UserInterface& ui)
-    : window_(window), link_(link), audio_(audio), ui_(ui) {}
+                       platform::UserInterface& ui, platform::DispatchPriority* priority)
+    : window_(window), link_(link), audio_(audio), ui_(ui), priority_(priority) {}
 
 std::int64_t ShowPlayer::SamplePosition() {
   // Frame timing is read on every pass so a change made during the show
@@ -122,6 +122,15 @@ PlayOutcome ShowPlayer::Play(int row) {
     window_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
+
+  // From here until the entry ends, ahead of ordinary programs where allowed.
+  struct PriorityGuard {
+    platform::DispatchPriority* priority;
+    bool raised;
+    ~PriorityGuard() {
+      if (raised) priority->Restore();
+    }
+  } const priorityGuard{priority_, priority_ != nullptr && priority_->Raise()};
 
   const auto stop = [this] {
     audio_.Stop();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/audio_player.h"
+#include "platform/dispatch_priority.h"
 #include "platform/user_interface.h"
 #include "playback/serial_link.h"
 #include "playback/show_window.h"
@@ -20,8 +21,11 @@ enum class PlayOutcome {
 // buffer and the idle pass counter carry over from entry to entry.
 class ShowPlayer {
  public:
+  // With `priority`, each entry's dispatch runs at its raised priority where
+  // the system allows it; the loop waits whenever nothing is due, so it never
+  // spins.
   ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
-             platform::UserInterface& ui);
+             platform::UserInterface& ui, platform::DispatchPriority* priority = nullptr);
 
   // Plays list row `row`: starts its audio and sends every row of its cache
   // file when the audio position reaches it. Leaves the port open and the
@@ -46,6 +50,7 @@ class ShowPlayer {
   SerialLink& link_;
   platform::AudioPlayer& audio_;
   platform::UserInterface& ui_;
+  platform::DispatchPriority* priority_;
   std::string output_;
   int idlePasses_ = 0;
   int rejectedRows_ = 0;

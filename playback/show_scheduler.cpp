@@ -93,7 +93,7 @@ void ShowScheduler::cmdShowStart_Click() {
            "\" is not a time of day such as 5:30:00 PM; the show waits";
   };
 
-  ShowPlayer player(window_, link_, audio_, ui_);
+  ShowPlayer player(window_, link_, audio_, ui_, priority_);
   bool resumeShowsRunning = false;
   for (;;) {
     const int now = clock_.SecondsOfDay();

@@ -6,6 +6,7 @@
 
 #include "platform/audio_player.h"
 #include "platform/clock.h"
+#include "platform/dispatch_priority.h"
 #include "platform/user_interface.h"
 #include "playback/serial_link.h"
 #include "playback/show_window.h"
@@ -41,12 +42,16 @@ class ShowScheduler {
   // that cannot be opened).
   void cmdShowStart_Click();
 
+  // The priority the player's dispatch runs at (none: ordinary).
+  void SetDispatchPriority(platform::DispatchPriority* priority) { priority_ = priority; }
+
  private:
   ShowWindow& window_;
   SerialLink& link_;
   platform::AudioPlayer& audio_;
   platform::UserInterface& ui_;
   platform::Clock& clock_;
+  platform::DispatchPriority* priority_ = nullptr;
 };
 
 }  // namespace playback

@@ -71,6 +71,10 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   // Start-up: version into the caption, show the window, InitializeForm.
   void Form_Load();
+  // The show's dispatch runs at this priority where the system allows it.
+  void SetDispatchPriority(platform::DispatchPriority& priority) {
+    scheduler_.SetDispatchPriority(&priority);
+  }
 
   void SetBusyState() override;
   void SetRunningState() override;

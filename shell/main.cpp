@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/posix_process_launcher.h"
+#include "platform/posix/realtime_priority.h"
 #include "platform/posix/serial_port_map.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
         return platform::DescribeSerialPort(portNumber, applicationDirectory);
       }});
   ui.SetParent(&window);
+  platform::RealtimePriority dispatchPriority;
+  window.SetDispatchPriority(dispatchPriority);
   window.Form_Load();
   return app.exec();
 }

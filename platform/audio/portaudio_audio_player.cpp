@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -67,13 +68,9 @@ void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 int AudioCallback(const void*, void* output, unsigned long frames,
                   const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* self) {
   auto* player = static_cast<PortAudioPlayer*>(self);
-  // How long until this buffer's first frame is heard. Taken as a difference
-  // of PortAudio's two times, so its clock never has to match ours.
-  double untilHeard = 0.0;
-  if (time != nullptr && time->outputBufferDacTime > 0.0 && time->currentTime > 0.0) {
-    untilHeard = std::clamp(time->outputBufferDacTime - time->currentTime, 0.0, 2.0);
-  }
-  player->FillFromRing(static_cast<float*>(output), frames, untilHeard);
+  player->FillFromRing(static_cast<float*>(output), frames,
+                       time != nullptr ? time->outputBufferDacTime : 0.0,
+                       time != nullptr ? time->currentTime : 0.0);
   return paContinue;
 }
 
@@ -216,20 +213,33 @@ void PortAudioPlayer::DecodeLoop(std::stop_token stop) {
   decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
 }
 
-void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double secondsUntilHeard) {
+void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double dacTime,
+                                   double callbackTime) {
+  // How long until this buffer's first frame is heard, on PortAudio's clock
+  // read right beside ours, so the two clocks never have to agree. The time
+  // the callback was given may be older (some ALSA plug-ins stamp their
+  // status when the server last reported), which would count that age as
+  // latency still to come.
   const SteadyTime now = Now();
+  const double streamTime = Pa_GetStreamTime(static_cast<PaStream*>(stream_));
+  double untilHeard = 0.0;
+  if (dacTime > 0.0 && streamTime > 0.0 && std::abs(dacTime - streamTime) < 2.0) {
+    untilHeard = dacTime - streamTime;
+  } else if (dacTime > 0.0 && callbackTime > 0.0) {
+    untilHeard = std::clamp(dacTime - callbackTime, 0.0, 2.0);
+  }
   lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
   const std::size_t got = ring_->Read(out, frames);
   // An empty ring (end of file, or the decoder fell behind) plays silence
   // that is not counted: the position stays with the music.
   std::fill(out + got * static_cast<std::size_t>(deviceChannels_),
             out + frames * static_cast<std::size_t>(deviceChannels_), 0.0f);
-  const auto untilHeard = std::chrono::duration_cast<SteadyTime::duration>(
-      std::chrono::duration<double>(secondsUntilHeard));
+  const auto heardIn =
+      std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double>(untilHeard));
   // A callback that hands over nothing (the end of the file) leaves the
   // previous one to run on to its end: its own moment lies ahead by the
   // device's latency and would hold the position short of the end for good.
-  if (got > 0) handOver_.Publish(static_cast<std::int64_t>(got), now + untilHeard);
+  if (got > 0) handOver_.Publish(static_cast<std::int64_t>(got), now + heardIn);
 }
 
 double PortAudioPlayer::DeviceFrames() {

@@ -59,8 +59,8 @@ class PortAudioPlayer final : public AudioPlayer {
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
 
-  // Called by PortAudio's audio thread.
-  void FillFromRing(float* out, unsigned long frames, double secondsUntilHeard);
+  // Called by PortAudio's audio thread with the callback's times.
+  void FillFromRing(float* out, unsigned long frames, double dacTime, double callbackTime);
 
  private:
   class FrameRing;

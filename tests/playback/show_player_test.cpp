@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -182,6 +184,87 @@ TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {
   // 30,000 idle passes carried over: the next yields come 20,000 and 70,000
   // passes into the second entry.
   EXPECT_EQ(trace.PassesOf(Kind::Yield), (std::vector<int>{0, 20000, 70000}));
+}
+
+// --- waiting instead of spinning ------------------------------------------------
+
+// The audio moves only while the player waits, as real audio does while the
+// player sleeps: `onWait` advances it by the time waited.
+struct WaitingRig : PlayerRig {
+  WaitingRig(double endSeconds, int paused = 0) {
+    audio.duration = endSeconds;
+    ui.onWait = [this, endSeconds, paused](std::chrono::microseconds waited) {
+      waits.push_back(waited);
+      // The first `paused` waits the audio stands still (still opening).
+      if (static_cast<int>(waits.size()) <= paused) return;
+      audio.position += std::chrono::duration<double>(waited).count();
+      if (audio.position >= endSeconds) {
+        audio.position = endSeconds;
+        audio.state = platform::kPlayStateStopped;
+      }
+    };
+    ui.onDoEvents = [this](int) { trace.Add(Kind::Yield); };
+  }
+  std::vector<std::chrono::microseconds> waits;
+};
+
+// A loop that waits for its next moment writes exactly what a loop that looks
+// at every single position writes, in the same batches, and the keep-alives
+// between them; it just looks far less often and never for more than 5 ms.
+TEST_F(ShowPlayerTest, WaitingForTheNextMomentWritesTheSameBatchesAsLookingAtEveryPosition) {
+  // Rows on and next to flush positions, several at one moment, a gap of
+  // seconds, and one right before the end.
+  const std::vector<playback_test::Record> rows = {
+      Level(0, 1),     Level(511, 2),   Level(512, 3),    Level(513, 4),    Level(4000, 5),
+      Level(4000, 6),  Level(4000, 7),  Level(10239, 8),  Level(10240, 9),  Level(10241, 1),
+      Level(90000, 2), Level(90001, 3), Level(176000, 4), Level(200000, 5), Level(264000, 6)};
+  constexpr std::int64_t kEnd = 3 * 88200;
+
+  PlayerRig everyPosition;
+  everyPosition.audio.duration = 3.0;
+  const int row = everyPosition.AddEntry("song", rows);
+  everyPosition.SteadyAudio(1, kEnd);
+  ASSERT_EQ(everyPosition.player.PlayEntry(row), PlayOutcome::Finished);
+
+  WaitingRig waiting(3.0, /*paused=*/3);
+  waiting.AddEntry("song", rows);
+  ASSERT_EQ(waiting.player.PlayEntry(row), PlayOutcome::Finished);
+
+  EXPECT_EQ(waiting.port.writes, everyPosition.port.writes);
+  EXPECT_EQ(waiting.trace.Levels(), "1 234 567 89 1 23 4 5 6");
+  // Two looks per flush step (5.8 ms, in waits of at most 5 ms) plus the
+  // rows: about a thousand over three seconds, where the other loop looked
+  // 264,600 times.
+  EXPECT_LT(waiting.audio.polls, 1200);
+  EXPECT_GT(everyPosition.audio.polls, 264000);
+  ASSERT_FALSE(waiting.waits.empty());
+  EXPECT_LE(*std::max_element(waiting.waits.begin(), waiting.waits.end()),
+            std::chrono::microseconds(5000));
+  EXPECT_EQ(waiting.ui.longestWait, std::chrono::microseconds(5000)) << "paused audio waits too";
+}
+
+// A click on Stop handled during a wait ends the entry at that pass; the
+// drain after the last row waits the same way and stops the same way.
+TEST_F(ShowPlayerTest, StopClickedDuringAWaitEndsTheEntryWithoutAnotherWait) {
+  for (const bool draining : {false, true}) {
+    SCOPED_TRACE(draining ? "draining" : "dispatching");
+    WaitingRig r(10.0);
+    const int row = r.AddEntry("song", {Level(1000, 1), Level(draining ? 2000 : kFar, 2)});
+    const auto previous = r.ui.onWait;
+    int waitsAtStop = 0;
+    r.ui.onWait = [&](std::chrono::microseconds waited) {
+      previous(waited);
+      if (r.audio.position >= 1.0 && r.window.showRunning) {
+        r.window.showRunning = false;
+        waitsAtStop = r.ui.waitCount;
+      }
+    };
+    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Stopped);
+    EXPECT_EQ(r.ui.waitCount, waitsAtStop);
+    EXPECT_NEAR(r.audio.position, 1.0, 0.006);
+    EXPECT_EQ(r.audio.stops, 1);
+    EXPECT_EQ(r.trace.Levels(), draining ? "1 2" : "1");
+  }
 }
 
 // --- how an entry ends -----------------------------------------------------------

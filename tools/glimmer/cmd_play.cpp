@@ -15,6 +15,7 @@
 
 #include "platform/audio_factory.h"
 #include "platform/paths.h"
+#include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "playback/serial_link.h"
@@ -97,7 +98,8 @@ int RunPlay(const std::vector<std::string>& args) {
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   playback::SerialLink link(port, window, ui, clock);
-  playback::ShowPlayer player(window, link, *audio, ui);
+  platform::RealtimePriority dispatchPriority;
+  playback::ShowPlayer player(window, link, *audio, ui, &dispatchPriority);
 
   window.SetShowRunning(true);
   // Opened here rather than by the player so a port that will not open is an
