@@ -139,7 +139,10 @@ class WeekWindow : public playback::ShowWindow {
   std::string DataRateText() const override { return "115200"; }
   std::string StartTimeText() const override { return "5:30:00 PM"; }
   std::string EndTimeText() const override { return "7:00:00 PM"; }
+  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
   void SetStatus(const std::string& text) override { status = text; }
+  void SetPlayingNote(const std::string& text) override { note = text; }
+  void ShowNotice(const std::string& text) override { notice = text; }
   void SetKeepAliveGap(int) override {}
   void SetRunningState() override {}
   void SetStoppedState() override {}
@@ -151,7 +154,8 @@ class WeekWindow : public playback::ShowWindow {
   void SelectPlaylistRow(int row) override { onSelect(row); }
 
   bool running = false;
-  std::string status;
+  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  std::string status, note, notice;
   std::vector<playlist::PlaylistEntry> entries;
   std::function<void(int)> onSelect;
 };
@@ -170,6 +174,8 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
   constexpr double kSongSeconds = 170.25;  // three songs: 8.5 minutes a pass
   WeekWindow window;
   window.status.reserve(256);
+  window.note.reserve(256);
+  window.notice.reserve(256);
   fakes::TempDir dir;
   for (const char* name : {"a", "b", "c"}) {
     std::vector<playback_test::Record> rows;
