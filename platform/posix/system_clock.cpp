@@ -14,6 +14,8 @@ int SystemClock::SecondsOfDay() {
   return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
 }
 
-void SystemClock::Sleep100ms() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
+void SystemClock::Sleep100ms() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 }  // namespace platform

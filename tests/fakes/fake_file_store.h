@@ -14,7 +14,7 @@ class FakeFileStore : public platform::FileStore {
  public:
   platform::Status ReplaceFile(const std::string& path, std::string_view bytes) override;
 
-  std::string failWith;  // non-empty: every write fails with this message
+  std::string failWith;              // non-empty: every write fails with this message
   std::vector<std::string> written;  // paths, in order of the writes
 };
 

@@ -38,9 +38,8 @@ class FakeRegistry : public platform::Registry {
     return platform::kErrorSuccess;
   }
 
-  long QueryValue(platform::RegistryHandle key, const std::string& valueName,
-                  std::uint32_t& type, std::vector<std::uint8_t>& buffer,
-                  std::uint32_t& length) override {
+  long QueryValue(platform::RegistryHandle key, const std::string& valueName, std::uint32_t& type,
+                  std::vector<std::uint8_t>& buffer, std::uint32_t& length) override {
     ++queries;
     const auto& values = keys.at(handles.at(key - 1));
     auto it = values.find(valueName);
