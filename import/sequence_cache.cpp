@@ -4,6 +4,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -252,6 +253,12 @@ platform::Status SaveSequenceCache(const EventTable& table, const std::string& p
 }
 
 platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
+  // Opening a pipe waits for a writer, and a device may never end.
+  std::error_code statusError;
+  const auto status = std::filesystem::status(path, statusError);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return Fail("not a regular file (a folder, device or pipe)");
+  }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {

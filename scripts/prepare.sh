@@ -15,6 +15,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libcli11-dev
   dpkg-dev
   xvfb xauth fonts-dejavu-core
+  # The sanitizer and fuzz builds (clang's runtimes) and the formatting check.
+  clang-14 libclang-rt-14-dev clang-format-14
 )
 
 missing=()
@@ -31,7 +33,13 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# Only the packages: the sanitizer build configures its own folder.
+if [ -n "${GLIMMER_PREPARE_ONLY:-}" ]; then return 0; fi
+
+# In CI a warning fails the build.
+WERROR=OFF
+if [ "${CI:-}" = true ]; then WERROR=ON; fi
 if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_WERROR=$WERROR
 fi
 cmake --build "$BUILD" --parallel "$(nproc)"

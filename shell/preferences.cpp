@@ -48,7 +48,14 @@ PreferencesFile::PreferencesFile(std::string path, platform::FileStore& files,
 
 Preferences PreferencesFile::Read() {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path_, error)) return {};
+  const auto status = std::filesystem::status(path_, error);
+  if (!std::filesystem::exists(status)) return {};
+  // Opening a pipe waits for a writer, and a device may never end.
+  if (!std::filesystem::is_regular_file(status)) {
+    ui_.ShowMessage("The settings file " + path_ +
+                    " could not be read: it is not a file.\r\nThe default settings are used.");
+    return {};
+  }
   std::ifstream in(path_, std::ios::binary);
   if (!in) {
     ui_.ShowMessage("The settings file " + path_ + " could not be read (" + std::strerror(errno) +

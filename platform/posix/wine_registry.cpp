@@ -1,6 +1,7 @@
 #include "platform/posix/wine_registry.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -230,6 +231,10 @@ std::string_view TrimRight(std::string_view s) {
 
 WineRegistry::WineRegistry(const std::string& systemRegPath) {
   if (systemRegPath.empty()) return;
+  // Opening a pipe waits for a writer, and a device may never end: only a
+  // regular file is a registry.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(systemRegPath, ec)) return;
   std::ifstream in(systemRegPath, std::ios::binary);
   if (!in) return;
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

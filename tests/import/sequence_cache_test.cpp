@@ -1,5 +1,7 @@
 #include "import/sequence_cache.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -102,6 +104,17 @@ TEST_F(SequenceCacheTest, DamagedFilesAreRejectedWithTheReason) {
     bytes[byte] = static_cast<char>(bytes[byte] ^ (1 << (byte % 8)));
     fakes::WriteBytes(path_, bytes);
     EXPECT_FALSE(LoadSequenceCache(path_).ok()) << "byte " << byte;
+  }
+}
+
+// A pipe used to hold the reader forever, waiting for a writer.
+TEST_F(SequenceCacheTest, PipesDevicesAndFoldersAreRefusedWithoutReading) {
+  const std::string fifo = dir_.File("pipe.csq");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), dir_.path().string()}) {
+    const auto loaded = LoadSequenceCache(path);
+    ASSERT_FALSE(loaded.ok()) << path;
+    EXPECT_EQ(loaded.message(), "not a regular file (a folder, device or pipe)") << path;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -58,6 +59,49 @@ std::vector<std::string> DeepTree(const fs::path& root, bool remove = false) {
   Walk(fd, "", paths, remove);
   close(fd);
   return paths;
+}
+
+// One entry of a ustar archive: type '0' file, '1' hard link, '2' symlink,
+// '5' folder, '6' pipe.
+struct TarEntry {
+  std::string name;
+  char type = '0';
+  std::string data;  // a file's bytes, a link's target
+};
+
+std::string MakeTar(const std::vector<TarEntry>& entries) {
+  std::string out;
+  for (const TarEntry& e : entries) {
+    std::string header(512, '\0');
+    const auto put = [&](std::size_t at, std::size_t width, const std::string& text) {
+      header.replace(at, std::min(width, text.size()), text.substr(0, width));
+    };
+    const auto octal = [](unsigned long value, int digits) {
+      char b[32];
+      std::snprintf(b, sizeof b, "%0*lo", digits, value);
+      return std::string(b);
+    };
+    const bool file = e.type == '0';
+    put(0, 100, e.name);
+    put(100, 8, octal(e.type == '5' ? 0755 : 0644, 7));
+    put(108, 8, octal(0, 7));
+    put(116, 8, octal(0, 7));
+    put(124, 12, octal(file ? e.data.size() : 0, 11));
+    put(136, 12, octal(1700000000, 11));
+    header[156] = e.type;
+    if (!file) put(157, 100, e.data);
+    put(257, 8,
+        std::string("ustar\0"
+                    "00",
+                    8));
+    put(148, 8, "        ");
+    unsigned long sum = 0;
+    for (unsigned char c : header) sum += c;
+    put(148, 8, octal(sum, 6) + std::string("\0 ", 2));
+    out += header;
+    if (file) out += e.data + std::string((512 - e.data.size() % 512) % 512, '\0');
+  }
+  return out + std::string(1024, '\0');
 }
 
 class ExtractTest : public ::testing::Test {
@@ -159,6 +203,35 @@ TEST_F(ExtractTest, NeitherLinkEntriesNorLinksOnDiskLeadOutside) {
   EXPECT_EQ(Read("doc"), "doc");
   EXPECT_NE(err.str().find("skipped entry link:"), std::string::npos) << err.str();
   EXPECT_NE(err.str().find("refused entry disklink/evil.txt"), std::string::npos) << err.str();
+}
+
+// The classic ways out of an archive: a link to somewhere else, then a file
+// written through it under the link's name; a hard link to a file outside,
+// then data for it; a pipe that would block whoever reads it.
+TEST_F(ExtractTest, LinksAndSpecialFilesInATarNeverReachOutside) {
+  const fs::path outside = dir.path() / "outside";
+  fs::create_directories(outside);
+  fakes::WriteBytes((outside / "victim").string(), "untouched");
+  fakes::WriteBytes(archive, MakeTar({{"sym", '2', outside.string()},
+                                      {"sym/victim", '0', "evil"},
+                                      {"hard", '1', (outside / "victim").string()},
+                                      {"hard", '0', "evil"},
+                                      {"rel", '1', "../outside/victim"},
+                                      {"pipe", '6', ""},
+                                      {"doc", '0', "doc"}}));
+  EXPECT_EQ(extractor::RunExtractor({"X", "-o+", archive, dest.string()}, out, err), 0)
+      << err.str();
+  EXPECT_EQ(fakes::ReadBytes((outside / "victim").string()), "untouched");
+  EXPECT_EQ(Tree(outside), std::vector<std::string>{"victim"});
+  // No link was made: "sym" is a plain folder and "hard" a file of its own.
+  EXPECT_EQ(Tree(dest), (std::vector<std::string>{"doc", "hard", "sym", "sym/victim"}));
+  EXPECT_FALSE(fs::is_symlink(dest / "sym"));
+  EXPECT_EQ(Read("sym/victim"), "evil");
+  EXPECT_EQ(Read("hard"), "evil");
+  EXPECT_EQ(fs::hard_link_count(dest / "hard"), 1u);
+  for (const char* name : {"sym:", "hard:", "rel:", "pipe:"}) {
+    EXPECT_NE(err.str().find(std::string("skipped entry ") + name), std::string::npos) << name;
+  }
 }
 
 TEST_F(ExtractTest, UnreadableArchivesAreReportedByNameKeepingWhatCameBefore) {

@@ -1,8 +1,11 @@
 #include "playlist/playlist.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -147,16 +150,27 @@ TEST_F(PlaylistTest, OlderOrNonNumberVersionDropsTheEntryWithMessageB) {
   EXPECT_EQ(Data(), (std::vector<int>{0, 1}));
 }
 
-TEST_F(PlaylistTest, MissingFileGivesAnEmptyListAndAFolderIsReported) {
+// A pipe would hold the loader forever waiting for a writer, a device may
+// never end: neither is read.
+TEST_F(PlaylistTest, MissingFileGivesAnEmptyListAndAFolderPipeOrDeviceIsReported) {
   playlist.LoadPlaylist();
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_FALSE(std::filesystem::exists(path));
 
-  std::filesystem::create_directory(path);
-  playlist.LoadPlaylist();
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].find(path), std::string::npos);
-  EXPECT_EQ(list.Count(), 0);
+  const std::function<void()> makers[] = {
+      [&] { std::filesystem::create_directory(path); },
+      [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+      [&] { std::filesystem::create_symlink("/dev/zero", path); }};
+  for (const auto& make : makers) {
+    ui.messages.clear();
+    std::filesystem::remove(path);
+    make();
+    playlist.LoadPlaylist();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find(path + " could not be read: it is not a file"), std::string::npos)
+        << ui.messages[0];
+    EXPECT_EQ(list.Count(), 0);
+  }
 }
 
 TEST_F(PlaylistTest, FileEndingInsideAnEntryKeepsTheCompleteEntries) {

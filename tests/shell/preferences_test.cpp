@@ -1,8 +1,16 @@
 #include "shell/preferences.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
+
+#include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 
@@ -23,6 +31,28 @@ TEST(PreferencesTest, ReadsSevenLinesWhateverTheLineEnds) {
     EXPECT_EQ(p.port, c.port);
     EXPECT_EQ(p.autostart, c.autostart);
     EXPECT_EQ(p.lastImportFolder, c.folder);
+  }
+}
+
+// A pipe would hold start-up waiting for a writer, a device may never end:
+// the user hears that the file is not one, and the defaults are used.
+TEST(PreferencesTest, FolderPipeOrDeviceIsReportedAndReadAsNoFile) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("preferences.txt");
+  fakes::FakeFileStore files;
+  const std::function<void()> makers[] = {
+      [&] { std::filesystem::create_directory(path); },
+      [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+      [&] { std::filesystem::create_symlink("/dev/zero", path); }};
+  for (const auto& make : makers) {
+    std::filesystem::remove(path);
+    make();
+    fakes::FakeUserInterface ui;
+    const shell::Preferences read = shell::PreferencesFile(path, files, ui).Read();
+    EXPECT_EQ(read.port, "");
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find(path + " could not be read: it is not a file"), std::string::npos)
+        << ui.messages[0];
   }
 }
 

@@ -1,0 +1,49 @@
+// A sequence document through the whole compiler: reader, passes, bitmask
+// step, writer. What the compiler writes must read back.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "import/compile_sequence.h"
+#include "import/fade_timing.h"
+#include "import/sequence_cache.h"
+
+namespace {
+
+class Window final : public importer::CompileWindow {
+ public:
+  explicit Window(bool bitmask) : bitmask_(bitmask) {}
+  void SetStatus(const std::string&) override {}
+  bool PerformBitmask() const override { return bitmask_; }
+
+ private:
+  bool bitmask_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  static const std::string audio = fuzz::InputFile("song.wav", nullptr, 0);
+  static const std::string cache = (fuzz::ScratchFolder() / "sequence.csq").string();
+
+  const std::string document = fuzz::InputFile("sequence", data, size);
+  // Both ways through the bitmask step, chosen by the input itself.
+  Window window(size % 2 == 1);
+  fuzz::QuietUserInterface ui;
+  ui.answer = audio;  // a missing audio file is "located"
+  fuzz::MemoryFileStore files;
+  std::string audioFile, title;
+  importer::CompileSequence(document, cache, audioFile, title,
+                            importer::CompileServices{window, ui, files, fadeTimings, ""});
+  if (audioFile.empty()) return 0;
+
+  const auto written = files.files.find(cache);
+  if (written == files.files.end()) std::abort();  // accepted, yet nothing saved
+  const std::string& bytes = written->second;
+  const std::string copy = fuzz::InputFile(
+      "written.csq", reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  if (!importer::LoadSequenceCache(copy).ok()) std::abort();  // the writer's file is refused
+  return 0;
+}

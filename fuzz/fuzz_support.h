@@ -1,0 +1,75 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/file_store.h"
+#include "platform/user_interface.h"
+
+// What the fuzz targets share: a scratch folder of their own, input written
+// to a file for the readers that take a path, and quiet stand-ins for the
+// window's services.
+namespace fuzz {
+
+// A folder for this process, in memory where the machine has /dev/shm, so
+// writing every input to a file costs little. Removed at exit.
+inline const std::filesystem::path& ScratchFolder() {
+  static const std::filesystem::path folder = [] {
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::error_code ec;
+    if (std::filesystem::is_directory("/dev/shm", ec)) base = "/dev/shm";
+    auto path = base / ("glimmer-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(ScratchFolder(), ignored);
+    });
+    return path;
+  }();
+  return folder;
+}
+
+// Writes the input to `name` in the scratch folder and returns its path.
+inline std::string InputFile(const std::string& name, const std::uint8_t* data, std::size_t size) {
+  const std::string path = (ScratchFolder() / name).string();
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return path;
+}
+
+// Keeps what would be written in memory.
+class MemoryFileStore final : public platform::FileStore {
+ public:
+  platform::Status ReplaceFile(const std::string& path, std::string_view bytes) override {
+    files[path] = std::string(bytes);
+    return platform::Status::Ok();
+  }
+  std::map<std::string, std::string> files;
+};
+
+// Messages go nowhere; the file dialog answers with `answer`.
+class QuietUserInterface final : public platform::UserInterface {
+ public:
+  void ShowMessage(const std::string&) override { ++messages; }
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
+                                            const std::string&, const std::string&) override {
+    return answer;
+  }
+  void DoEvents() override {}
+  void WaitForEvents(std::chrono::microseconds) override {}
+  void SetHourglass(bool) override {}
+
+  std::optional<std::string> answer;
+  int messages = 0;
+};
+
+}  // namespace fuzz
