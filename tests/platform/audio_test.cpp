@@ -184,6 +184,10 @@ class NullSinkServer {
     }
   }
   bool Started() const { return started_; }
+  void Kill() {
+    if (started_) std::system("pulseaudio --kill >/dev/null 2>&1");
+    started_ = false;
+  }
 
  private:
   std::string folder_;
@@ -219,6 +223,29 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6)
       << "ended before its last frame";
   EXPECT_FALSE(player.IsSilent());
+
+  // The audio server goes away mid-song: the song plays on silently from
+  // where it was, and says why.
+  ASSERT_TRUE(player.Open(Write("ten.wav", kWav16, 44100, 1, 441000)).ok());
+  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
+  while (player.PositionSeconds() <= 0.0 && player.PlayState() == kPlayStatePlaying) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline + 30s) << "the song never started";
+    std::this_thread::yield();
+  }
+  server.Kill();
+  last = 0.0;
+  while (!player.IsSilent()) {
+    ASSERT_EQ(player.PlayState(), kPlayStatePlaying) << "the song ended with its device";
+    const double p = player.PositionSeconds();
+    ASSERT_GE(p, last) << "position went backwards";
+    last = p;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline + 60s) << "the loss was never noticed";
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(player.SilentReason(), "audio device lost");
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  EXPECT_GE(player.PositionSeconds(), last);
+  EXPECT_LT(player.PositionSeconds(), 10.0);
 }
 
 }  // namespace
