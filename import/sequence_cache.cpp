@@ -3,13 +3,15 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string_view>
 #include <vector>
+
+#include <xxhash.h>
 
 // File layout, every number little-endian:
 //
@@ -71,66 +73,11 @@ void AppendLittle(std::string& out, T value) {
 
 // --- checksum ----------------------------------------------------------------
 //
-// A 64-bit hash built like xxHash64: four independent lanes keep the CPU busy,
-// so checking a million-row file costs a few milliseconds, and any flipped bit
-// changes the result.
-
-constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
-constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
-constexpr std::uint64_t kPrime3 = 0x165667B19E3779F9ull;
-constexpr std::uint64_t kPrime4 = 0x85EBCA77C2B2AE63ull;
-constexpr std::uint64_t kPrime5 = 0x27D4EB2F165667C5ull;
-
-std::uint64_t Round(std::uint64_t acc, std::uint64_t lane) {
-  acc += lane * kPrime2;
-  acc = std::rotl(acc, 31);
-  return acc * kPrime1;
-}
-
-std::uint64_t MergeRound(std::uint64_t acc, std::uint64_t lane) {
-  acc ^= Round(0, lane);
-  return acc * kPrime1 + kPrime4;
-}
+// XXH64 with seed 0 of every byte before the checksum itself: any flipped bit
+// changes it, and checking a million-row file costs a few milliseconds.
 
 std::uint64_t Checksum(const unsigned char* p, std::size_t size) {
-  const unsigned char* const end = p + size;
-  std::uint64_t h;
-  if (size >= 32) {
-    std::uint64_t v1 = kPrime1 + kPrime2, v2 = kPrime2, v3 = 0, v4 = 0 - kPrime1;
-    for (; end - p >= 32; p += 32) {
-      v1 = Round(v1, ReadLittle<std::uint64_t>(p));
-      v2 = Round(v2, ReadLittle<std::uint64_t>(p + 8));
-      v3 = Round(v3, ReadLittle<std::uint64_t>(p + 16));
-      v4 = Round(v4, ReadLittle<std::uint64_t>(p + 24));
-    }
-    h = std::rotl(v1, 1) + std::rotl(v2, 7) + std::rotl(v3, 12) + std::rotl(v4, 18);
-    h = MergeRound(h, v1);
-    h = MergeRound(h, v2);
-    h = MergeRound(h, v3);
-    h = MergeRound(h, v4);
-  } else {
-    h = kPrime5;
-  }
-  h += size;
-  for (; end - p >= 8; p += 8) {
-    h ^= Round(0, ReadLittle<std::uint64_t>(p));
-    h = std::rotl(h, 27) * kPrime1 + kPrime4;
-  }
-  if (end - p >= 4) {
-    h ^= std::uint64_t{ReadLittle<std::uint32_t>(p)} * kPrime1;
-    h = std::rotl(h, 23) * kPrime2 + kPrime3;
-    p += 4;
-  }
-  for (; p < end; ++p) {
-    h ^= *p * kPrime5;
-    h = std::rotl(h, 11) * kPrime1;
-  }
-  h ^= h >> 33;
-  h *= kPrime2;
-  h ^= h >> 29;
-  h *= kPrime3;
-  h ^= h >> 32;
-  return h;
+  return XXH64(p, size, 0);
 }
 
 // --- writing -------------------------------------------------------------------
@@ -177,7 +124,7 @@ std::string Encode(const std::vector<EventTable::Record>& records) {
 
 // --- reading -------------------------------------------------------------------
 
-using LoadResult = platform::Result<EventTable>;
+using LoadResult = platform::Result<CacheRows>;
 
 LoadResult Fail(std::string why) {
   return LoadResult::Error(std::move(why));
@@ -185,6 +132,11 @@ LoadResult Fail(std::string why) {
 
 std::string Bytes(std::uint64_t n) {
   return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+std::string Hex(unsigned value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[(value >> 4) & 0xF] + kDigits[value & 0xF];
 }
 
 // Checks the column list against the eight columns this program writes.
@@ -209,6 +161,7 @@ platform::Status CheckColumns(const unsigned char* header, std::size_t headerSiz
     }
     const std::string_view name(reinterpret_cast<const char*>(header + at + 1), length);
     const std::uint8_t type = header[at + 1 + length];
+    const std::uint8_t flags = header[at + 2 + length];
     if (name != expected) {
       return platform::Status::Error("column " + std::to_string(c + 1) + " is \"" +
                                      std::string(name) + "\", expected \"" + std::string(expected) +
@@ -219,6 +172,11 @@ platform::Status CheckColumns(const unsigned char* header, std::size_t headerSiz
                                      std::to_string(type) + ", expected " +
                                      std::to_string(kTypeInt32) + " (32-bit integer)");
     }
+    const std::uint8_t writtenFlags = IndexHinted(static_cast<int>(c)) ? kFlagIndexHint : 0;
+    if (flags != writtenFlags) {
+      return platform::Status::Error("column " + std::string(expected) + " has flags " +
+                                     Hex(flags) + ", expected " + Hex(writtenFlags));
+    }
     at += 1 + length + 2;
   }
   if (at != headerSize) {
@@ -228,31 +186,55 @@ platform::Status CheckColumns(const unsigned char* header, std::size_t headerSiz
   return platform::Status::Ok();
 }
 
-std::vector<EventTable::Record> DecodeRows(const unsigned char* p, std::size_t rowCount) {
-  std::vector<EventTable::Record> records;
-  records.reserve(rowCount);
-  for (std::size_t row = 0; row < rowCount; ++row, p += kRowSize) {
-    EventTable::Record& record = records.emplace_back();
-    record.nullMask = p[0];
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(record.values.data(), p + 1, 4 * kColumnCount);
-    } else {
-      for (std::size_t c = 0; c < kColumnCount; ++c) {
-        record.values[c] = static_cast<std::int32_t>(ReadLittle<std::uint32_t>(p + 1 + 4 * c));
-      }
+constexpr std::uint8_t kIntervalsNull = 0xC0;  // ShortInterval and LongInterval
+
+// What the writer never writes into a row: a null in one of the six columns
+// every row has, one fade timing code without the other. Empty when the
+// row's nulls are sound.
+std::string NullFault(std::uint8_t mask) {
+  if (mask == 0 || mask == kIntervalsNull) return {};
+  for (std::size_t c = 0; c < 6; ++c) {
+    if (mask & (1u << c)) {
+      return "it has no value in " + std::string(kColumnNames[c]) + ", which every row has";
     }
   }
-  return records;
+  return "it has only one of ShortInterval and LongInterval";
 }
 
-}  // namespace
-
-platform::Status SaveSequenceCache(const EventTable& table, const std::string& path,
-                                   platform::FileStore& files) {
-  return files.ReplaceFile(path, Encode(table.Records()));
+// The same, and a value stored under a null (the writer stores 0 there).
+std::string RowFault(const EventTable::Record& row) {
+  if (std::string fault = NullFault(row.nullMask); !fault.empty()) return fault;
+  for (std::size_t c = 6; c < kColumnCount; ++c) {
+    if ((row.nullMask & (1u << c)) && row.values[c] != 0) {
+      return "it holds a value under its null " + std::string(kColumnNames[c]);
+    }
+  }
+  return {};
 }
 
-platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
+// The first row whose nulls the writer never writes, by RowFault's rules on
+// the stored bytes, from row `from` of `count`; `count` when there is none.
+std::size_t FirstFaultyRow(const unsigned char* rows, std::size_t from, std::size_t count) {
+  for (std::size_t i = from; i < count; ++i) {
+    const unsigned char* p = rows + i * kRowSize;
+    if (p[0] == 0) continue;
+    if (p[0] != kIntervalsNull) return i;
+    std::uint64_t intervals;
+    std::memcpy(&intervals, p + 1 + 4 * 6, sizeof intervals);
+    if (intervals != 0) return i;
+  }
+  return count;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// The checksum runs over the file in steps this size, and each step's rows
+// are checked while they are still in the processor's cache.
+constexpr std::size_t kCheckStep = 256 * 1024;
+
+LoadResult LoadRows(const std::string& path) {
   // Opening a pipe waits for a writer, and a device may never end.
   std::error_code statusError;
   const auto status = std::filesystem::status(path, statusError);
@@ -260,23 +242,26 @@ platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
     return Fail("not a regular file (a folder, device or pipe)");
   }
   errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
     return Fail(std::string("cannot open the file") +
                 (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
   }
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (end < 0 || !in) return Fail("cannot read the file");
+  // One read straight into the final buffer; a stdio buffer on the way
+  // would only cost another copy.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  const auto read = [&](void* into, std::size_t size) {
+    return std::fread(into, 1, size, file.get()) == size;
+  };
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return Fail("cannot read the file");
+  const long end = std::ftell(file.get());
+  if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return Fail("cannot read the file");
   const auto fileSize = static_cast<std::uint64_t>(end);
 
   unsigned char fixed[kFixedHeaderSize] = {};
   const std::size_t fixedRead =
       static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kFixedHeaderSize));
-  if (!in.read(reinterpret_cast<char*>(fixed), static_cast<std::streamsize>(fixedRead))) {
-    return Fail("cannot read the file");
-  }
+  if (!read(fixed, fixedRead)) return Fail("cannot read the file");
 
   if (fileSize == 0) return Fail("truncated: the file is empty");
   const std::size_t magicSeen = std::min<std::size_t>(fixedRead, sizeof kMagic);
@@ -324,21 +309,87 @@ platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
   const auto size = static_cast<std::size_t>(fileSize);
   auto bytes = std::make_unique_for_overwrite<unsigned char[]>(size);
   std::memcpy(bytes.get(), fixed, kFixedHeaderSize);
-  if (!in.read(reinterpret_cast<char*>(bytes.get() + kFixedHeaderSize),
-               static_cast<std::streamsize>(size - kFixedHeaderSize))) {
+  if (!read(bytes.get() + kFixedHeaderSize, size - kFixedHeaderSize)) {
     return Fail("truncated: the file ended while being read");
   }
 
-  const std::uint64_t stored = ReadLittle<std::uint64_t>(bytes.get() + size - kChecksumSize);
-  if (Checksum(bytes.get(), size - kChecksumSize) != stored) {
+  // The checksum comes first among the remaining complaints: a damaged file
+  // is called damaged, not described by whatever its damage looks like.
+  const platform::Status columns = CheckColumns(bytes.get(), headerSize, columnCount);
+  const unsigned char* const rows = bytes.get() + headerSize;
+  const auto count = static_cast<std::size_t>(rowCount);
+  XXH64_state_t* const hash = XXH64_createState();
+  if (hash == nullptr) return Fail("cannot read the file: out of memory");
+  const std::unique_ptr<XXH64_state_t, XXH_errorcode (*)(XXH64_state_t*)> hashOwner(
+      hash, XXH64_freeState);
+  XXH64_reset(hash, 0);
+  std::size_t checked = 0;  // rows checked so far
+  std::size_t faulty = count;
+  for (std::size_t at = 0; at < size - kChecksumSize; at += kCheckStep) {
+    const std::size_t step = std::min(kCheckStep, size - kChecksumSize - at);
+    XXH64_update(hash, bytes.get() + at, step);
+    if (!columns.ok() || faulty != count) continue;
+    const std::size_t whole = (std::min<std::size_t>(at + step, headerSize + count * kRowSize) -
+                               std::min<std::size_t>(at + step, headerSize)) /
+                              kRowSize;
+    faulty = FirstFaultyRow(rows, checked, whole);
+    if (faulty == whole) faulty = count;
+    checked = whole;
+  }
+  if (XXH64_digest(hash) != ReadLittle<std::uint64_t>(bytes.get() + size - kChecksumSize)) {
     return Fail("checksum mismatch: the file is damaged");
   }
-  if (const platform::Status columns = CheckColumns(bytes.get(), headerSize, columnCount);
-      !columns.ok()) {
-    return Fail(columns.message());
+  if (!columns.ok()) return Fail(columns.message());
+  if (faulty != count) {
+    return Fail("row " + std::to_string(faulty + 1) +
+                " cannot be: " + RowFault(CacheRows::Decode(rows + faulty * kRowSize)));
   }
-  return EventTable::FromRecords(
-      DecodeRows(bytes.get() + headerSize, static_cast<std::size_t>(rowCount)));
+  return CacheRows(std::move(bytes), headerSize, count);
+}
+
+}  // namespace
+
+platform::Status SaveSequenceCache(const EventTable& table, const std::string& path,
+                                   platform::FileStore& files) {
+  const std::vector<EventTable::Record> records = table.Records();
+  // What the reader would refuse is never written.
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (const std::string fault = NullFault(records[i].nullMask); !fault.empty()) {
+      return platform::Status::Error("row " + std::to_string(i + 1) + " cannot be saved: " + fault);
+    }
+  }
+  return files.ReplaceFile(path, Encode(records));
+}
+
+EventTable::Record CacheRows::Decode(const unsigned char* row) {
+  EventTable::Record record;
+  record.nullMask = row[0];
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(record.values.data(), row + 1, 4 * kColumnCount);
+  } else {
+    for (std::size_t c = 0; c < kColumnCount; ++c) {
+      record.values[c] = static_cast<std::int32_t>(ReadLittle<std::uint32_t>(row + 1 + 4 * c));
+    }
+  }
+  return record;
+}
+
+EventTable::Record CacheRows::operator[](std::size_t i) const {
+  return Decode(bytes_.get() + first_ + i * kRowSize);
+}
+
+platform::Result<CacheRows> LoadSequenceRows(const std::string& path) {
+  return LoadRows(path);
+}
+
+platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
+  auto loaded = LoadRows(path);
+  if (!loaded) return platform::Result<EventTable>::Error(loaded.message());
+  const CacheRows& rows = loaded.value();
+  std::vector<EventTable::Record> records;
+  records.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) records.push_back(rows[i]);
+  return EventTable::FromRecords(std::move(records));
 }
 
 }  // namespace importer

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "import/event_table.h"
 #include "platform/file_store.h"
@@ -21,6 +24,38 @@ platform::Status SaveSequenceCache(const EventTable& table, const std::string& p
 // the path in front of it.
 //
 // The stored name is the archive's base name with ".csq", in the Cache folder.
+//
+// Besides a damaged file, a file with a sound checksum is refused when it
+// holds what the writer never writes: a column list other than the eight
+// columns with their types and index hints, a null in one of the six columns
+// every row has, one fade timing code without the other, or a value under a
+// null ("row 12 cannot be: ...").
 platform::Result<EventTable> LoadSequenceCache(const std::string& path);
+
+// The rows of a SequenceCache file as they were read: checked once, kept in
+// the file's own bytes and taken apart only when a row is asked for, so a
+// reader that walks them once in stored order (the player) holds no second
+// copy and waits for little more than the read.
+class CacheRows {
+ public:
+  CacheRows() = default;
+  CacheRows(std::unique_ptr<unsigned char[]> bytes, std::size_t firstRow, std::size_t count)
+      : bytes_(std::move(bytes)), first_(firstRow), count_(count) {}
+
+  std::size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  EventTable::Record operator[](std::size_t i) const;  // i < size()
+
+  // One stored row.
+  static EventTable::Record Decode(const unsigned char* row);
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t first_ = 0;
+  std::size_t count_ = 0;
+};
+
+// The same file, with the same checks and messages, for playing.
+platform::Result<CacheRows> LoadSequenceRows(const std::string& path);
 
 }  // namespace importer

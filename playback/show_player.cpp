@@ -98,12 +98,10 @@ PlayOutcome ShowPlayer::Play(int row) {
   }
   link_.SendKeepAlive();
 
-  std::vector<Record> rows;
-  {
-    platform::Result<importer::EventTable> table = importer::LoadSequenceCache(entry.CachePath);
-    if (!table) return Skip(row, "sequence file " + entry.CachePath, table.message());
-    rows = table.value().Records();
-  }
+  // The rows are played as they were read, without another copy.
+  auto loaded = importer::LoadSequenceRows(entry.CachePath);
+  if (!loaded) return Skip(row, "sequence file " + entry.CachePath, loaded.message());
+  const importer::CacheRows rows = std::move(loaded).value();
   if (rows.empty()) return Skip(row, "sequence file " + entry.CachePath, "it holds no events");
   std::size_t next = 0;
   std::int64_t due = DuePosition(rows[0]);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <xxhash.h>
 
 #include <cstdint>
 #include <functional>
@@ -40,18 +41,18 @@ TEST_F(SequenceCacheTest, KeepsValuesNullsAndTheLiveRowsInTheirCurrentOrder) {
       {200, 1, 1, 34, 0, 255, 19, 195},
       {INT32_MIN, INT32_MAX, -1, -10, 0, 0},
       {100, 2, 128, 24, 240, 240, 128, 20},
-      {null, null, null, null, null, null, null, null},
-      {50, 9, 9, 33},  // deleted
+      {0, 1, 1, 33, 0, 0, null, null},
+      {50, 9, 9, 33, 0, 0},  // deleted
   };
   EventTable table = MakeTable(rows);
   table.DeleteCurrent();
   ASSERT_TRUE(table.Sort("SampleNumber desc").ok());
   Save(table);
-  EXPECT_EQ(Load(), (std::vector<Values>{rows[3], rows[0], rows[2], rows[1]}));
+  EXPECT_EQ(Load(), (std::vector<Values>{rows[0], rows[2], rows[3], rows[1]}));
 }
 
 TEST_F(SequenceCacheTest, SavingAgainReplacesTheFileAndAnEmptyTableIsValid) {
-  Save(MakeTable(std::vector<Values>(50, Values{1, 1, 1, 33})));
+  Save(MakeTable(std::vector<Values>(50, Values{1, 1, 1, 33, 0, 0})));
   Save(EventTable());
   const std::string bytes = fakes::ReadBytes(path_);
   for (std::string_view name : kColumnNames) EXPECT_NE(bytes.find(name), std::string::npos);
@@ -116,6 +117,57 @@ TEST_F(SequenceCacheTest, PipesDevicesAndFoldersAreRefusedWithoutReading) {
     ASSERT_FALSE(loaded.ok()) << path;
     EXPECT_EQ(loaded.message(), "not a regular file (a folder, device or pipe)") << path;
   }
+}
+
+// A file whose checksum is sound may still hold what no writer of this
+// program writes; the reader refuses it instead of playing it.
+TEST_F(SequenceCacheTest, RowsAndColumnsTheWriterNeverWritesAreRefused) {
+  Save(MakeTable({{88200, 3, 4, 34, 0, 255, 2, 244}, {176400, 3, 4, 33, 255, 255}}));
+  const std::string good = fakes::ReadBytes(path_);
+  constexpr std::size_t kFirstRow = 135;
+  constexpr std::size_t kSecondRow = kFirstRow + 33;
+  // The flags byte of a column follows its name and type.
+  const auto flagsOf = [&](std::string_view name) { return good.find(name) + name.size() + 1; };
+  const std::pair<std::function<void(std::string&)>, std::string> cases[] = {
+      {[&](std::string& b) { b[kFirstRow] = 0x02; },
+       "row 1 cannot be: it has no value in Device, which every row has"},
+      {[&](std::string& b) { b[kSecondRow] = char(0xFF); },
+       "row 2 cannot be: it has no value in SampleNumber, which every row has"},
+      {[&](std::string& b) { b[kSecondRow] = 0x40; },
+       "row 2 cannot be: it has only one of ShortInterval and LongInterval"},
+      {[&](std::string& b) { b[kFirstRow] = char(0xC0); },
+       "row 1 cannot be: it holds a value under its null ShortInterval"},
+      {[&](std::string& b) { b[kSecondRow + 1 + 4 * 7] = 1; },
+       "row 2 cannot be: it holds a value under its null LongInterval"},
+      {[&](std::string& b) { b[flagsOf("Command")] = 1; },
+       "column Command has flags 0x01, expected 0x00"},
+      {[&](std::string& b) { b[flagsOf("SampleNumber")] = 0; },
+       "column SampleNumber has flags 0x00, expected 0x01"},
+      {[&](std::string& b) { b[flagsOf("Device")] = char(0x81); },
+       "column Device has flags 0x81, expected 0x01"},
+  };
+  for (const auto& [change, expected] : cases) {
+    std::string bytes = good;
+    change(bytes);
+    PutLittle(bytes, bytes.size() - 8, XXH64(bytes.data(), bytes.size() - 8, 0), 8);
+    fakes::WriteBytes(path_, bytes);
+    const auto loaded = LoadSequenceCache(path_);
+    ASSERT_FALSE(loaded.ok()) << expected;
+    EXPECT_EQ(loaded.message(), expected);
+    EXPECT_EQ(LoadSequenceRows(path_).message(), expected);
+  }
+
+  // Nor does the writer write such a row when a table holds one; the file
+  // there stays as it was.
+  Save(MakeTable({{1, 1, 1, 33, 0, 0}}));
+  const std::string before = fakes::ReadBytes(path_);
+  for (const Values& row : {Values{0, null, 1, 33, 0, 0}, Values{0, 1, 1, 34, 0, 0, 19, null}}) {
+    const auto saved = SaveSequenceCache(MakeTable({{1, 1, 1, 33, 0, 0}, row}), path_, files_);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_NE(saved.message().find("row 2 cannot be saved: it "), std::string::npos)
+        << saved.message();
+  }
+  EXPECT_EQ(fakes::ReadBytes(path_), before);
 }
 
 }  // namespace
