@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +40,7 @@
 #include "playback/wire_protocol.h"
 #include "playlist/list_box.h"
 #include "playlist/playlist.h"
+#include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
 #include "tools/glimmer/demo_show.h"
@@ -75,38 +75,6 @@ struct DemoOptions {
   std::string folder;
   int seconds = 12;
 };
-
-std::optional<DemoOptions> ParseArguments(const std::vector<std::string>& args, bool& help) {
-  DemoOptions o;
-  const auto fail = [](const std::string& why) {
-    std::fprintf(stderr, "glimmer demo: %s\n\n%s", why.c_str(), kUsage);
-    return std::nullopt;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == "--help" || a == "-h") {
-      help = true;
-      return std::nullopt;
-    } else if (a == "--silent") {
-      o.silent = true;
-    } else if (a == "--device" || a == "--folder") {
-      if (!hasValue || args[i + 1].empty()) return fail(a + " needs a path");
-      (a == "--device" ? o.device : o.folder) = args[++i];
-    } else if (a == "--seconds") {
-      const std::string v = hasValue ? args[++i] : "";
-      int n = 0;
-      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-      if (ec != std::errc() || end != v.data() + v.size() || n < 4 || n > 120) {
-        return fail("--seconds needs a number from 4 to 120");
-      }
-      o.seconds = n;
-    } else {
-      return fail("unknown argument '" + a + "'");
-    }
-  }
-  return o;
-}
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -341,14 +309,17 @@ class TappedPort final : public platform::SerialPort {
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
-  bool help = false;
-  const auto parsed = ParseArguments(args, help);
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!parsed) return 1;
-  const DemoOptions& o = *parsed;
+  DemoOptions o;
+  CLI::App app;
+  app.add_option("--device", o.device)->check([](const std::string& v) {
+    return v.empty() ? std::string("needs a device path") : std::string();
+  });
+  app.add_flag("--silent", o.silent);
+  app.add_option("--folder", o.folder)->check([](const std::string& v) {
+    return v.empty() ? std::string("needs a folder") : std::string();
+  });
+  app.add_option("--seconds", o.seconds)->check(WholeNumberIn(4, 120));
+  if (auto ended = ParseArguments(app, "demo", kUsage, args)) return *ended;
 
   // ---- the demo's files: a song and its sequence archive ----
   const DemoFolder folder(o.folder);
