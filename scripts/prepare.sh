@@ -19,6 +19,9 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core
   # The sanitizer and fuzz builds (clang's runtimes) and the formatting check.
   clang-14 libclang-rt-14-dev clang-format-14
+  # The window's end-to-end test: a window manager, xdotool to drive it,
+  # screenshots (imagemagick) and xprop to see the window manager is up.
+  xdotool openbox imagemagick x11-utils
 )
 
 missing=()

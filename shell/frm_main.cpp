@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <exception>
@@ -26,6 +27,11 @@
 
 namespace shell {
 namespace {
+
+// Every status text and notice, for whoever watches the window from outside
+// (the end-to-end test): off unless QT_LOGGING_RULES turns it on with
+// "glimmerfield.status.debug=true".
+Q_LOGGING_CATEGORY(lcStatus, "glimmerfield.status", QtWarningMsg)
 
 using platform::qt::FromQString;
 using platform::qt::ToQString;
@@ -467,8 +473,11 @@ void frmMain::SetStoppedState() {
 }
 
 void frmMain::SetStatus(const std::string& text) {
+  // The paused text is shown on every pass; the log keeps changes.
+  const bool changed = fields_.StatusText != text;
   fields_.StatusText = text;
   lblStatus->SetFullText(ToQString(fields_.StatusText));
+  if (changed) qCDebug(lcStatus).noquote() << "status:" << ToQString(fields_.StatusText);
   lblStatus_Change();
   // A paused show has nothing under way until its window opens again.
   if (text.rfind("Show Paused", 0) == 0) {
@@ -489,6 +498,7 @@ void frmMain::ShowNotice(const std::string& text) {
   };
   if (!notices_.empty() && textOf(notices_.back()) == text) return;
   notices_.push_back(TimeOfDayText(services_.clock.SecondsOfDay()) + "  " + text);
+  qCDebug(lcStatus).noquote() << "notice:" << ToQString(text);
   if (notices_.size() > kNoticesKept) notices_.erase(notices_.begin());
   QString history;
   for (auto it = notices_.rbegin(); it != notices_.rend(); ++it) {

@@ -1,0 +1,392 @@
+// The real player under a real X server and window manager, driven from
+// outside as a person drives it: xdotool clicks Add, types the archive into
+// the real file dialog, clicks Start and Stop and closes the window; the
+// controller messages are read from the pseudo-terminal that COM1 names.
+// A screenshot of every step is kept in the folder the test prints.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "import/fade_timing.h"
+#include "import/sequence_cache.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/wire_protocol.h"
+#include "playlist/playlist.h"
+#include "playlist/playlist_entry.h"
+#include "tests/fakes/rar_writer.h"
+#include "tests/fakes/run_program.h"
+#include "tests/fakes/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto kPatience = std::chrono::seconds(30);
+constexpr const char* kStopped = "status: Show Scheduler Stopped - Click Start To Resume";
+constexpr const char* kRunning =
+    "status: Show Running... Press Stop To Stop The Show And/Or Change Settings";
+
+// Centres of the controls, relative to the window's client area.
+constexpr int kAddX = 516, kAddY = 404;
+constexpr int kStartX = 123, kStopX = 342, kShowButtonsY = 329;
+
+std::string BinFolder() {
+  const char* bin = std::getenv("GLIMMER_BIN");
+  return bin != nullptr ? bin : GLIMMER_BUILD_BIN;
+}
+
+// A mono 16-bit WAV of `seconds` of quiet.
+std::string QuietWav(double seconds) {
+  const auto frames = static_cast<std::uint32_t>(seconds * 44100);
+  const auto put = [](std::string& s, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  std::string wav = "RIFF";
+  put(wav, 36 + frames * 2, 4);
+  wav += "WAVEfmt ";
+  put(wav, 16, 4);
+  put(wav, 1, 2);
+  put(wav, 1, 2);
+  put(wav, 44100, 4);
+  put(wav, 88200, 4);
+  put(wav, 2, 2);
+  put(wav, 16, 2);
+  wav += "data";
+  put(wav, frames * 2, 4);
+  return wav + std::string(frames * 2, '\0');
+}
+
+// A child process we started, ended by its id when the test is done.
+class Child {
+ public:
+  Child() = default;
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+        const std::string& output, const std::string& workingDir = "", int passFd = -1) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    for (const std::string& e : extraEnv) env.push_back(e);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  Child(Child&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+  Child& operator=(Child&& other) noexcept {
+    std::swap(pid_, other.pid_);
+    return *this;
+  }
+  ~Child() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool started() const { return pid_ > 0; }
+  // Waits up to `patience` for the child to end; its exit status, or -1.
+  int WaitForExit(std::chrono::milliseconds patience) {
+    const auto deadline = SteadyClock::now() + patience;
+    while (pid_ > 0) {
+      int status = 0;
+      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (SteadyClock::now() > deadline) return -1;
+      ::poll(nullptr, 0, 20);
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Runs a command (xdotool, import, xprop) on the test's display.
+fakes::ProgramRun X(std::vector<std::string> argv) {
+  argv.insert(argv.begin(), {"/usr/bin/timeout", "20"});
+  return fakes::RunProgram(argv);
+}
+
+// Repeats `check` every 50 ms until it holds or `patience` runs out.
+template <typename Check>
+bool Eventually(Check check, std::chrono::milliseconds patience = kPatience) {
+  const auto deadline = SteadyClock::now() + patience;
+  for (;;) {
+    if (check()) return true;
+    if (SteadyClock::now() > deadline) return false;
+    ::poll(nullptr, 0, 50);
+  }
+}
+
+class WindowEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shots_ = GLIMMER_E2E_SHOTS;
+    fs::remove_all(shots_);
+    fs::create_directories(shots_);
+    std::printf("Screenshots of each step: %s\n", shots_.c_str());
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "import", "xprop"}) {
+      ASSERT_EQ(fakes::RunProgram({"/bin/sh", "-c", std::string("command -v ") + tool}).exitCode, 0)
+          << tool << " is missing: scripts/prepare.sh installs it";
+    }
+    // The X server picks a free display and says which.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    xserver_ = Child(
+        {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+        dir_.File("xvfb.log"), "", ready[1]);
+    ::close(ready[1]);
+    platform::UniqueFd readyRead(ready[0]);
+    ASSERT_TRUE(xserver_.started());
+    std::string number;
+    ASSERT_TRUE(Eventually([&] {
+      char c = 0;
+      pollfd p{readyRead.get(), POLLIN, 0};
+      while (::poll(&p, 1, 0) == 1 && ::read(readyRead.get(), &c, 1) == 1 && c != '\n') {
+        number += c;
+      }
+      return c == '\n';
+    })) << "Xvfb did not start";
+    display_ = ":" + number;
+    ::setenv("DISPLAY", display_.c_str(), 1);
+    windowManager_ = Child({"/usr/bin/openbox"}, {}, dir_.File("openbox.log"));
+    ASSERT_TRUE(Eventually([] {
+      return X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
+             std::string::npos;
+    })) << "the window manager did not start";
+  }
+
+  void Shot(const std::string& name) {
+    const auto run = X({"import", "-window", "root", shots_ + "/" + name + ".png"});
+    EXPECT_EQ(run.exitCode, 0) << "screenshot " << name << ": " << run.err;
+  }
+
+  std::string Log() const { return fakes::ReadBytes(dir_.File("player.log")); }
+  bool LogHas(const std::string& text) const {
+    return Log().find(text + "\n") != std::string::npos;
+  }
+
+  // Reads what the pseudo-terminal holds now.
+  void ReadLine() {
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master_.get(), POLLIN, 0};
+      if (::poll(&p, 1, 0) != 1) return;
+      const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
+      if (n <= 0) return;
+      line_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+  // The event messages in what the line carried, in order.
+  std::vector<std::string> EventMessages() const {
+    std::vector<std::string> events;
+    std::size_t at = 0;
+    while (line_.size() - at >= 3) {
+      const auto b = [&](std::size_t k) { return static_cast<std::uint8_t>(line_[at + k]); };
+      if (b(1) == 0xFF) {
+        at += 4;
+        continue;
+      }
+      const playback::WireCommand* command = playback::FindCommandByByte(b(2));
+      if (b(0) != 0 || command == nullptr) return events;  // not framed: let the test fail
+      const auto length = static_cast<std::size_t>(command->Length());
+      if (line_.size() - at < length) break;
+      events.push_back(line_.substr(at, length));
+      at += length;
+    }
+    return events;
+  }
+
+  fakes::TempDir dir_;
+  std::string shots_;
+  std::string display_;
+  Child xserver_, windowManager_;
+  platform::UniqueFd master_;
+  std::string line_;
+};
+
+TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
+  // ---- the player's folder, a sequence archive, COM1 on a pseudo-terminal ----
+  const std::string app = dir_.File("player"), shows = dir_.File("shows");
+  fs::create_directories(app + "/dosdevices");
+  fs::create_directories(shows);
+  for (const char* program : {"glimmerfield", "glimmer-extract"}) {
+    fs::copy_file(BinFolder() + "/" + program, app + "/" + program);
+  }
+  const std::string audio = shows + "/carol.wav", archive = shows + "/Carol.msq";
+  fakes::WriteBytes(audio, QuietWav(2.5));
+  const auto interval = [](int at, int effect, int in, int out) {
+    return "<TimeInterval><PositionInSamples>" + std::to_string(at) +
+           "</PositionInSamples><Effect>" + std::to_string(effect) + "</Effect><IntensityIn>" +
+           std::to_string(in) + "</IntensityIn><IntensityOut>" + std::to_string(out) +
+           "</IntensityOut></TimeInterval>";
+  };
+  const auto channel = [](int number, const std::string& intervals) {
+    return "<Channel><ChannelNumber>" + std::to_string(number) + "</ChannelNumber><TimeIntervals>" +
+           intervals + "</TimeIntervals></Channel>";
+  };
+  const std::string document =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Sequence><AudioFile><Title>Carol</Title>"
+      "<Artist>Choir</Artist><FilePath>" +
+      audio +
+      "</FilePath></AudioFile><Controllers><Controller><ControllerID>2</ControllerID><Channels>" +
+      channel(1,
+              interval(17640, 3, 10, 10) + interval(52920, 3, 20, 20) + interval(141120, 3, 0, 0)) +
+      channel(3, interval(35280, 1, 0, 255) + interval(123480, 3, 255, 255)) +
+      channel(10, interval(88200, 3, 30, 30)) +
+      "</Channels></Controller></Controllers></Sequence>\n";
+  fakes::WriteRar4(archive, {{"Carol", document}});
+  // A show window of the whole day, so Start plays at once.
+  const std::string preferences =
+      "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\n" + shows + "/\r\n";
+  fakes::WriteBytes(app + "/preferences.txt", preferences);
+  // Spectrum registered in Wine's registry, so start-up shows no notice.
+  fs::create_directories(dir_.File("wine"));
+  fakes::WriteBytes(dir_.File("wine/system.reg"),
+                    "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                    "[Software\\\\Classes\\\\Applications\\\\SpectrumSequencer.exe\\\\shell] "
+                    "1614271261\n\"FriendlyCache\"=\"Spectrum Sequencer\"\n");
+  int master = -1, slave = -1;
+  char slaveName[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+  master_.Reset(master);
+  const platform::UniqueFd keepSlave(slave);  // the line stays up between opens
+  termios raw{};
+  ::tcgetattr(slave, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(slave, TCSANOW, &raw);
+  fs::create_symlink(slaveName, app + "/dosdevices/com1");
+
+  // ---- start the player ----
+  fs::create_directories(dir_.File("home"));
+  Child player(
+      {app + "/glimmerfield"},
+      {"QT_QPA_PLATFORM=xcb", "HOME=" + dir_.File("home"), "WINEPREFIX=" + dir_.File("wine"),
+       "QT_LOGGING_RULES=glimmerfield.status.debug=true"},
+      dir_.File("player.log"), app);
+  ASSERT_TRUE(player.started());
+  const auto found = X({"xdotool", "search", "--sync", "--onlyvisible", "--name",
+                        "^Glimmerfield Player \\(version 0\\.94\\)$"});
+  ASSERT_EQ(found.exitCode, 0) << "no window: " << Log();
+  const std::string window = found.out.substr(0, found.out.find('\n'));
+  ASSERT_TRUE(Eventually([&] { return LogHas(kStopped); })) << Log();
+  Shot("1-started");
+
+  // ---- Add: the real file dialog, the archive typed in ----
+  X({"xdotool", "mousemove", "--window", window, std::to_string(kAddX), std::to_string(kAddY),
+     "click", "1"});
+  const auto dialogFound =
+      X({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Add Sequence To Playlist$"});
+  ASSERT_EQ(dialogFound.exitCode, 0) << "no file dialog";
+  const std::string dialog = dialogFound.out.substr(0, dialogFound.out.find('\n'));
+  X({"xdotool", "windowactivate", "--sync", dialog, "type", "--delay", "5", archive});
+  Shot("2-file-dialog");
+  // A completer popup may take the first Enter; the dialog closes on the next.
+  ASSERT_TRUE(Eventually(
+      [&] {
+        X({"xdotool", "key", "--window", dialog, "Return"});
+        return Eventually(
+            [&] {
+              return X({"xdotool", "search", "--onlyvisible", "--name",
+                        "^Add Sequence To Playlist$"})
+                         .exitCode != 0;
+            },
+            std::chrono::seconds(2));
+      },
+      std::chrono::seconds(10)))
+      << "the file dialog stayed open";
+  ASSERT_TRUE(Eventually([&] { return LogHas("status: Ready"); })) << Log();
+  Shot("3-imported");
+
+  const playlist::PlaylistEntry entry{audio, app + "/Cache/Carol.csq",
+                                      "Carol - Choir         (" + archive + ")",
+                                      playlist::kProgramVersion, archive};
+  EXPECT_EQ(fakes::ReadBytes(app + "/playlist.txt"), playlist::FormatPlaylistFile({&entry}));
+
+  // ---- Start: the show plays the entry into COM1 ----
+  const std::string expectedCache = dir_.File("expected.csq");
+  const auto compiled =
+      fakes::RunProgram({BinFolder() + "/glimmer", "compile", "--bitmask", archive, expectedCache});
+  ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
+  auto table = importer::LoadSequenceCache(expectedCache);
+  ASSERT_TRUE(table) << table.message();
+  std::vector<std::string> expected;
+  for (const auto& row : table.value().Records()) {
+    std::string bytes;
+    playback::EncodeEvent(row, 2 * playback::kSamplesPerSecond + 44100,
+                          importer::FillFadeTimingTable(), bytes);
+    if (!bytes.empty()) expected.push_back(bytes);
+  }
+  ASSERT_EQ(expected.size(), 6u);
+  EXPECT_EQ(expected[0], std::string("\x00\x02\x33\x0A\x01\x00", 6));
+
+  X({"xdotool", "mousemove", "--window", window, std::to_string(kStartX),
+     std::to_string(kShowButtonsY), "click", "1"});
+  ASSERT_TRUE(Eventually([&] { return LogHas(kRunning); })) << Log();
+  ASSERT_TRUE(Eventually([&] {
+    ReadLine();
+    return EventMessages().size() >= 3;
+  })) << "bytes so far: "
+      << line_.size();
+  Shot("4-running");
+  ASSERT_TRUE(Eventually([&] {
+    ReadLine();
+    return EventMessages().size() >= expected.size();
+  })) << "bytes so far: "
+      << line_.size();
+  const std::vector<std::string> arrived = EventMessages();
+  EXPECT_EQ(std::vector<std::string>(arrived.begin(), arrived.begin() + expected.size()), expected);
+  EXPECT_EQ(line_.substr(0, 33), [] {
+    std::string opening;
+    for (int i = 0; i < 8; ++i) opening += playback::kPortOpenBurst;
+    return opening + std::string(1, '\0');
+  }()) << "the line starts with the port-open burst";
+
+  // ---- Stop, then close the window ----
+  X({"xdotool", "mousemove", "--window", window, std::to_string(kStopX),
+     std::to_string(kShowButtonsY), "click", "1"});
+  ASSERT_TRUE(Eventually([&] {
+    const std::string log = Log();
+    return log.find(kStopped, log.find(kRunning)) != std::string::npos;
+  })) << Log();
+  Shot("5-stopped");
+  X({"xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"});
+  EXPECT_EQ(player.WaitForExit(std::chrono::seconds(15)), 0) << Log();
+  Shot("6-closed");
+
+  // ---- what the player left behind, byte for byte ----
+  EXPECT_EQ(fakes::ReadBytes(app + "/preferences.txt"), preferences);
+  EXPECT_EQ(fakes::ReadBytes(app + "/playlist.txt"), playlist::FormatPlaylistFile({&entry}));
+  EXPECT_EQ(fakes::ReadBytes(entry.CachePath), fakes::ReadBytes(expectedCache));
+  EXPECT_FALSE(fs::exists(app + "/Temp/Carol")) << "the extracted document stays behind";
+}
+
+}  // namespace
