@@ -87,6 +87,10 @@ class ImportDriver {
   ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
                platform::ProcessLauncher& launcher, platform::UserInterface& ui,
                platform::FileStore& files, const FadeTimingTable& fadeTimings);
+  // A temporary table would be gone before the first import uses it.
+  ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
+               platform::ProcessLauncher& launcher, platform::UserInterface& ui,
+               platform::FileStore& files, FadeTimingTable&& fadeTimings) = delete;
 
   // Runs one whole import. Every failure reaches the user as one message and
   // leaves the window in its stopped state with the status "Ready".

@@ -346,8 +346,10 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::PosixProcessLauncher launcher;
   MemoryListBox list;
   ImportConsole import(list, files, folder.path(), archivePath);
+  // The driver keeps a reference to the table: it must outlive the driver.
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   importer::ImportDriver driver(import, folder.path(), extractor, launcher, import, files,
-                                importer::FillFadeTimingTable());
+                                fadeTimings);
   driver.cmdPlayListAdd_Click();
   if (import.Playlist().RowCount() != 1 || import.status() != importer::kReadyStatus) {
     std::fprintf(stderr, "glimmer demo: the import failed (status \"%s\")\n%s",
