@@ -116,8 +116,21 @@ Status TermiosSerialPort::Open() {
   if (!options_.devicePath.empty()) {
     device_ = options_.devicePath;
   } else {
-    auto mapping = MapSerialPort(portNumber_, options_.applicationDirectory);
+    auto mapping =
+        MapSerialPort(portNumber_, options_.applicationDirectory,
+                      options_.presentDevices ? options_.presentDevices() : PresentSerialDevices());
     if (!mapping) return mapping.status();
+    const bool replacesLostDevice = !mapping.value().pinned && !lostDevice_.empty() &&
+                                    lostPortNumber_ == portNumber_ &&
+                                    mapping.value().device != lostDevice_;
+    if (replacesLostDevice) {
+      const std::string com = "COM" + std::to_string(portNumber_);
+      return Status::Error(lostDevice_ + " went away; " + mapping.value().device +
+                           " is now next in line for " + com +
+                           " but is another device and is not used in its place (plug the "
+                           "device back in, or pin " +
+                           com + " in dosdevices)");
+    }
     device_ = mapping.value().device;
   }
   // Callers put the port number in front; the device and the reason are ours.
@@ -145,6 +158,7 @@ Status TermiosSerialPort::Open() {
   ioctl(fd.get(), TIOCEXCL);
   tcflush(fd.get(), TCIOFLUSH);
   fd_ = std::move(fd);
+  if (device_ == lostDevice_) lostDevice_.clear();
   return Status::Ok();
 }
 
@@ -174,7 +188,14 @@ void TermiosSerialPort::Close() {
   fd_.Reset();
 }
 
+void TermiosSerialPort::SetPortNumber(int number) {
+  if (number != portNumber_) lostDevice_.clear();
+  portNumber_ = number;
+}
+
 Status TermiosSerialPort::Fail(const std::string& message) {
+  lostDevice_ = device_;
+  lostPortNumber_ = portNumber_;
   tcflush(fd_.get(), TCOFLUSH);
   fd_.Reset();
   return Status::Error(message);

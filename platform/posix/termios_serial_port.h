@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/unique_fd.h"
 #include "platform/serial_port.h"
@@ -34,6 +36,8 @@ class TermiosSerialPort final : public SerialPort {
     // When set, this device is used whatever the port number.
     std::string devicePath;
     std::chrono::milliseconds stallTimeout{1000};
+    // The serial devices present, in COM order; this machine's when empty.
+    std::function<std::vector<std::string>()> presentDevices = {};
   };
 
   explicit TermiosSerialPort(Options options);
@@ -41,7 +45,7 @@ class TermiosSerialPort final : public SerialPort {
   TermiosSerialPort(const TermiosSerialPort&) = delete;
   TermiosSerialPort& operator=(const TermiosSerialPort&) = delete;
 
-  void SetPortNumber(int number) override { portNumber_ = number; }
+  void SetPortNumber(int number) override;
   void SetSettings(const std::string& settings) override { settings_ = settings; }
 
   // An error names the device and the system's reason ("/dev/ttyUSB0:
@@ -65,6 +69,13 @@ class TermiosSerialPort final : public SerialPort {
   int portNumber_ = 1;
   std::string settings_ = "115200,N,8,1";
   std::string device_;
+  // The device port `lostPortNumber_` was writing to when it failed. COM
+  // numbers count the devices present, so when one goes away the next device
+  // in line takes its number: that device is not the controllers' line and is
+  // never opened in its place. Cleared when the lost device opens again or
+  // another port number is chosen.
+  std::string lostDevice_;
+  int lostPortNumber_ = 0;
   UniqueFd fd_;
 };
 

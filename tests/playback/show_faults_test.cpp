@@ -1,0 +1,142 @@
+// Faults while a show runs, with the real serial port on pseudo-terminals and
+// fakes elsewhere: the show goes on, says what happened, and recovers.
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/termios_serial_port.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/serial_link.h"
+#include "playback/show_scheduler.h"
+#include "playback/wire_protocol.h"
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+using playback_test::Level;
+
+// A pseudo-terminal standing in for a serial adapter, reachable under a fixed
+// name (as /dev/ttyUSB0 is) that the test can unplug and plug back in.
+class Adapter {
+ public:
+  explicit Adapter(std::string name) : name_(std::move(name)) { PlugIn(); }
+  ~Adapter() { Unplug(); }
+
+  void PlugIn() {
+    int m = -1, s = -1;
+    ASSERT_EQ(openpty(&m, &s, nullptr, nullptr, nullptr), 0);
+    master_.Reset(m);
+    fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
+    std::filesystem::create_symlink(ttyname(s), name_);
+    // Only the port under test holds the device open from now on.
+    close(s);
+  }
+  // The device goes: what it took is kept, writes to it fail from now on.
+  void Unplug() {
+    if (!master_) return;
+    Drain();
+    master_.Reset();
+    std::filesystem::remove(name_);
+  }
+  bool Present() const { return static_cast<bool>(master_); }
+  // Everything that has arrived since it was first plugged in.
+  const std::string& Received() {
+    Drain();
+    return received_;
+  }
+  const std::string& Name() const { return name_; }
+
+ private:
+  void Drain() {
+    if (!master_) return;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master_.get(), buffer, sizeof buffer)) > 0;) {
+      received_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  std::string name_;
+  platform::UniqueFd master_;
+  std::string received_;
+};
+
+// Regression: when the adapter behind COM1 went away, the next entry opened
+// whatever device had become first in line (a built-in port, another
+// adapter) and sent the show there.
+TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNeverUsesAnother) {
+  playback_test::Rig rig;
+  rig.window.portNumber = 1;
+  rig.window.showRunning = false;
+  // Adapter first, then a built-in port: COM1 is the adapter, COM2 the
+  // built-in one, until the adapter goes and the built-in port moves up.
+  Adapter adapter(rig.dir.File("ttyUSB0"));
+  Adapter builtin(rig.dir.File("ttyS0"));
+  platform::TermiosSerialPort::Options options;
+  options.applicationDirectory = rig.dir.path().string();
+  options.presentDevices = [&] {
+    std::vector<std::string> present;
+    for (Adapter* a : {&adapter, &builtin}) {
+      if (a->Present()) present.push_back(a->Name());
+    }
+    return present;
+  };
+  platform::TermiosSerialPort port(options);
+  playback::SerialLink link(port, rig.window, rig.ui, rig.clock);
+
+  // Three songs of two seconds, a row every tenth of a second.
+  std::vector<playback_test::Record> rows;
+  for (int i = 0; i < 20; ++i) rows.push_back(Level(i * 8820, 1 + i % 9));
+  for (const char* name : {"a", "b", "c"}) rig.AddEntry(name, rows);
+  rig.audio.onPoll = [&](fakes::FakeAudioPlayer& audio) {
+    audio.position += 0.01;
+    if (audio.position >= 2.0) audio.state = platform::kPlayStateStopped;
+    // The adapter is pulled one second into the first song.
+    if (rig.window.selected.size() == 1 && audio.polls == 100) adapter.Unplug();
+  };
+  std::string sentBeforeReturn;
+  rig.window.onSelect = [&](int) {
+    // Back in before the third song begins; the show ends as it starts again.
+    if (rig.window.selected.size() == 3) {
+      sentBeforeReturn = adapter.Received();
+      adapter.PlugIn();
+    }
+    if (rig.window.selected.size() == 4) rig.window.showRunning = false;
+  };
+
+  playback::ShowScheduler(rig.window, link, rig.audio, rig.ui, rig.clock).cmdShowStart_Click();
+
+  EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0}));
+  EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
+  // The operator can read what happened: the loss, then the refusal to use
+  // the built-in port in its place.
+  const std::vector<std::string>& notices = rig.window.notices;
+  ASSERT_GE(notices.size(), 2u);
+  EXPECT_NE(notices[0].find("Serial port COM1 lost"), std::string::npos) << notices[0];
+  EXPECT_NE(notices[1].find("ttyUSB0 went away"), std::string::npos) << notices[1];
+  EXPECT_NE(notices[1].find("playing without lights"), std::string::npos) << notices[1];
+  // Nothing ever reached the other device.
+  EXPECT_EQ(builtin.Received(), "");
+  // Before the loss the adapter had the Start burst and part of the song;
+  // once back, the third song opened it afresh and its rows went out.
+  EXPECT_NE(sentBeforeReturn.find(playback::kPortOpenBurst), std::string::npos);
+  const std::string afterReturn = adapter.Received().substr(sentBeforeReturn.size());
+  EXPECT_EQ(afterReturn.substr(0, 4), playback::kPortOpenBurst);
+  // Every row of the third song went out after the return, in order.
+  std::size_t at = 4;
+  for (const auto& row : rows) {
+    std::string message;
+    playback::EncodeEvent(row, 0, rig.window.fadeTimings, message);
+    at = afterReturn.find(message, at);
+    ASSERT_NE(at, std::string::npos) << playback_test::ToHex(message);
+    at += message.size();
+  }
+}
+
+}  // namespace
