@@ -25,7 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRuns = 15;
+constexpr int kRuns = 31;
 constexpr double kTarget = 2.0;
 
 double MillisecondsSince(Clock::time_point start) {

@@ -305,36 +305,41 @@ LoadResult LoadRows(const std::string& path) {
                 std::to_string(rowCount) + " rows");
   }
 
-  // The size is now known to be the file's own; read all of it in one go.
+  // The size is now known to be the file's own. It is read in steps, each
+  // checksummed and its rows checked while still in the processor's cache.
+  // The checksum comes first among the remaining complaints: a damaged file
+  // is called damaged, not described by whatever its damage looks like.
   const auto size = static_cast<std::size_t>(fileSize);
   auto bytes = std::make_unique_for_overwrite<unsigned char[]>(size);
   std::memcpy(bytes.get(), fixed, kFixedHeaderSize);
-  if (!read(bytes.get() + kFixedHeaderSize, size - kFixedHeaderSize)) {
+  if (!read(bytes.get() + kFixedHeaderSize, headerSize - kFixedHeaderSize)) {
     return Fail("truncated: the file ended while being read");
   }
-
-  // The checksum comes first among the remaining complaints: a damaged file
-  // is called damaged, not described by whatever its damage looks like.
   const platform::Status columns = CheckColumns(bytes.get(), headerSize, columnCount);
-  const unsigned char* const rows = bytes.get() + headerSize;
-  const auto count = static_cast<std::size_t>(rowCount);
   XXH64_state_t* const hash = XXH64_createState();
   if (hash == nullptr) return Fail("cannot read the file: out of memory");
   const std::unique_ptr<XXH64_state_t, XXH_errorcode (*)(XXH64_state_t*)> hashOwner(
       hash, XXH64_freeState);
   XXH64_reset(hash, 0);
+  XXH64_update(hash, bytes.get(), headerSize);
+
+  const unsigned char* const rows = bytes.get() + headerSize;
+  const auto count = static_cast<std::size_t>(rowCount);
+  const std::size_t rowsEnd = size - kChecksumSize;
   std::size_t checked = 0;  // rows checked so far
   std::size_t faulty = count;
-  for (std::size_t at = 0; at < size - kChecksumSize; at += kCheckStep) {
-    const std::size_t step = std::min(kCheckStep, size - kChecksumSize - at);
+  for (std::size_t at = headerSize; at < rowsEnd; at += kCheckStep) {
+    const std::size_t step = std::min(kCheckStep, rowsEnd - at);
+    if (!read(bytes.get() + at, step)) return Fail("truncated: the file ended while being read");
     XXH64_update(hash, bytes.get() + at, step);
     if (!columns.ok() || faulty != count) continue;
-    const std::size_t whole = (std::min<std::size_t>(at + step, headerSize + count * kRowSize) -
-                               std::min<std::size_t>(at + step, headerSize)) /
-                              kRowSize;
+    const std::size_t whole = (at + step - headerSize) / kRowSize;
     faulty = FirstFaultyRow(rows, checked, whole);
     if (faulty == whole) faulty = count;
     checked = whole;
+  }
+  if (!read(bytes.get() + rowsEnd, kChecksumSize)) {
+    return Fail("truncated: the file ended while being read");
   }
   if (XXH64_digest(hash) != ReadLittle<std::uint64_t>(bytes.get() + size - kChecksumSize)) {
     return Fail("checksum mismatch: the file is damaged");
