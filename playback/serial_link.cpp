@@ -2,12 +2,15 @@
 
 #include <string>
 
+#include "playback/show_log.h"
 #include "playback/wire_protocol.h"
 
 namespace playback {
 namespace {
 
 constexpr int kBurstCount = 8;
+// The gap that turns Text1 red: a stalled line.
+constexpr int kLateKeepAliveSeconds = 2;
 
 std::string PortName(int number) {
   return "COM" + std::to_string(number);
@@ -47,6 +50,8 @@ platform::Status SerialLink::OpenPort() {
     return platform::Status::Error("Serial port " + PortName(number) +
                                    " was lost right after it was opened");
   }
+  window_.LogShowEvent(show_event::PortOpened(PortName(number), lostSinceOpened_));
+  lostSinceOpened_ = false;
   return platform::Status::Ok();
 }
 
@@ -56,6 +61,9 @@ void SerialLink::SendKeepAlive() {
   if (!WriteOrReport(kKeepAliveMessage)) return;
   const int now = clock_.SecondsOfDay();
   window_.SetKeepAliveGap(now - lastKeepAliveTime_);
+  if (now - lastKeepAliveTime_ >= kLateKeepAliveSeconds) {
+    window_.LogShowEvent(show_event::LateKeepAlive(now - lastKeepAliveTime_));
+  }
   lastKeepAliveTime_ = now;
 }
 
@@ -72,6 +80,8 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   port_.Close();
   window_.ShowNotice("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
                      " - the show goes on and the port is opened again at the next entry");
+  window_.LogShowEvent(show_event::PortLost(PortName(portNumber_), written.message()));
+  lostSinceOpened_ = true;
   return false;
 }
 

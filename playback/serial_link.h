@@ -44,6 +44,9 @@ class SerialLink {
   platform::Clock& clock_;
   int lastKeepAliveTime_ = 0;
   int portNumber_ = 0;  // as opened, for the messages
+  // Whether the port was lost since it was last opened: the next opening is
+  // logged as opened again.
+  bool lostSinceOpened_ = false;
 };
 
 }  // namespace playback

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "import/sequence_cache.h"
+#include "playback/show_log.h"
 #include "playback/wire_protocol.h"
 
 namespace playback {
@@ -72,18 +73,24 @@ PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string
   lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + " (" + listText +
                     "): " + what + ": " + reason;
   window_.ShowNotice(lastSkipReason_);
+  window_.LogShowEvent(show_event::EntrySkipped(row, what + ": " + reason));
   return PlayOutcome::Skipped;
 }
 
 PlayOutcome ShowPlayer::PlayEntry(int row) {
+  window_.LogShowEvent(show_event::EntryStarted(row, window_.PlaylistEntryAt(row).ListText));
+  PlayOutcome outcome = PlayOutcome::Skipped;
   try {
-    return Play(row);
+    outcome = Play(row);
   } catch (const std::exception& error) {
     // Whatever went wrong belongs to this entry; the show goes on with the next.
     audio_.Stop();
     audio_.Close();
     return Skip(row, "playlist entry", error.what());
   }
+  if (outcome == PlayOutcome::Finished) window_.LogShowEvent(show_event::EntryFinished(row));
+  if (outcome == PlayOutcome::Stopped) window_.LogShowEvent(show_event::EntryStopped(row));
+  return outcome;
 }
 
 PlayOutcome ShowPlayer::Play(int row) {
@@ -118,6 +125,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   link_.SendKeepAlive();
   if (audio_.IsSilent()) {
     window_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
+    window_.LogShowEvent(show_event::PlaysSilently(row, audio_.SilentReason()));
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <string>
 
+#include "playback/show_log.h"
 #include "playback/show_player.h"
 
 namespace playback {
@@ -83,6 +84,7 @@ void ShowScheduler::cmdShowStart_Click() {
 
   if (platform::Status opened = link_.OpenPort(); !opened) {
     ui_.ShowMessage(StartPortFailedMessage(opened.message()));
+    window_.LogShowEvent(show_event::ShowEnded(opened.message()));
     endShow();
     return;
   }
@@ -95,6 +97,7 @@ void ShowScheduler::cmdShowStart_Click() {
 
   ShowPlayer player(window_, link_, audio_, ui_, priority_);
   bool resumeShowsRunning = false;
+  bool paused = false;  // for the log, which notes the changes only
   for (;;) {
     const int now = clock_.SecondsOfDay();
     const std::string startText = window_.StartTimeText();
@@ -104,6 +107,8 @@ void ShowScheduler::cmdShowStart_Click() {
     const bool inside = start && end && *start - now < 1 && *end - now > -1;
     if (!inside) {
       if (link_.IsPortOpen()) link_.ClosePort();
+      if (!paused) window_.LogShowEvent(show_event::Paused(startText, endText));
+      paused = true;
       window_.SetStatus(kPausedText);
       if (!start) {
         window_.ShowNotice(badTimeText("start", startText));
@@ -117,9 +122,12 @@ void ShowScheduler::cmdShowStart_Click() {
       continue;
     }
 
+    if (paused) window_.LogShowEvent(show_event::Resumed());
+    paused = false;
     const int rowCount = window_.PlaylistRowCount();
     if (rowCount <= 0) {
       ui_.ShowMessage(kEmptyPlaylistMessage);
+      window_.LogShowEvent(show_event::ShowEnded("the playlist is empty"));
       break;
     }
     if (resumeShowsRunning) {

@@ -60,6 +60,11 @@ class ShowWindow {
   virtual playlist::PlaylistEntry PlaylistEntryAt(int row) const = 0;
   // Highlights the row that is playing.
   virtual void SelectPlaylistRow(int row) = 0;
+
+  // Appends one event of the show (texts in playback/show_log.h) to the show
+  // log, for the operator to read the next morning. Never fails: a log that
+  // cannot be written must not stop the show. Without a log, nothing.
+  virtual void LogShowEvent(const std::string& event) { (void)event; }
 };
 
 }  // namespace playback

@@ -127,6 +127,7 @@ platform::Status Playlist::SavePlaylist() {
   for (int row = 0; row < list_.Count(); ++row) ordered.push_back(&EntryAtRow(row));
   const platform::Status written = files_.ReplaceFile(path_, FormatPlaylistFile(ordered));
   if (written.ok()) return written;
+  if (onRefusedWrite_) onRefusedWrite_(written.message());
   const std::string message = "The playlist could not be saved to the file " + path_ + ".\r\n\r\n" +
                               written.message() +
                               "\r\n\r\nThe playlist shown is unchanged; the file keeps its "

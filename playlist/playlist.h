@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file_store.h"
@@ -53,6 +55,12 @@ class Playlist {
   const std::vector<PlaylistEntry>& Entries() const { return entries_; }
   const std::string& FilePath() const { return path_; }
 
+  // Hears every write of playlist.txt that fails, with the reason (the show
+  // log keeps them); the user has been told as well.
+  void OnRefusedWrite(std::function<void(const std::string&)> listener) {
+    onRefusedWrite_ = std::move(listener);
+  }
+
  private:
   ListBox& list_;
   platform::UserInterface& ui_;
@@ -62,6 +70,7 @@ class Playlist {
   // Whether element 0 has received an entry since the last reset.
   bool element0Filled_ = false;
   PlaylistEntry noEntry_;
+  std::function<void(const std::string&)> onRefusedWrite_;
 };
 
 // Message A: the file was written by a version older than this one.

@@ -162,6 +162,19 @@ frmMain::frmMain(Services services, QWidget* parent)
   playlist_ = std::make_unique<playlist::Playlist>(
       *listBox_, services_.ui, services_.files,
       services_.applicationDirectory + platform::kPathSeparator + "playlist.txt");
+  showLogFile_ =
+      platform::MakeLogFile(services_.applicationDirectory + platform::kPathSeparator + "show.log");
+  // A log that cannot be written is said once, beside the status line; the
+  // show goes on without it.
+  showLog_ = std::make_unique<playback::ShowLog>(
+      *showLogFile_, platform::LocalDateTime,
+      [this](const std::string& why) { ShowNotice(why + " - the show goes on without it"); });
+  preferences_.OnRefusedWrite([this](const std::string& why) {
+    LogShowEvent(playback::show_event::SettingsNotSaved(why));
+  });
+  playlist_->OnRefusedWrite([this](const std::string& why) {
+    LogShowEvent(playback::show_event::PlaylistNotSaved(why));
+  });
   ConnectHandlers();
 }
 
@@ -419,10 +432,14 @@ void frmMain::Autostart() {
   bool failed = false;
   if (const platform::Status opened = port.Open(); !opened.ok()) {
     failed = true;
+    LogShowEvent(playback::show_event::ShowEnded("the autostart could not open the port: " +
+                                                 opened.message()));
     services_.ui.ShowMessage(kAutostartFailed);
   }
   if (port.IsOpen()) port.Close();
-  if (!failed) cmdShowStart_Click();
+  if (failed) return;
+  startedBy_ = "autostart";
+  cmdShowStart_Click();
 }
 
 std::string frmMain::ReadRegistryText(const std::string& keyName, const std::string& valueName) {
@@ -584,10 +601,17 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 // The whole show runs inside this click; the window stays usable through the
 // scheduler's yields, where Stop and closing the window reach it.
 void frmMain::cmdShowStart_Click() {
+  LogShowEvent(playback::show_event::ShowStarted(startedBy_));
+  startedBy_ = "Start button";
   scheduler_.cmdShowStart_Click();
 }
 
+void frmMain::LogShowEvent(const std::string& event) {
+  showLog_->Write(event);
+}
+
 void frmMain::cmdStop_Click() {
+  if (fields_.ShowRunning) LogShowEvent(playback::show_event::ShowStopped("Stop button"));
   fields_.ShowRunning = false;
   SavePreferences();
 }
@@ -616,6 +640,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::Form_QueryUnload() {
+  if (fields_.ShowRunning) LogShowEvent(playback::show_event::ShowStopped("window closed"));
   fields_.ShowRunning = false;
   platform::AudioPlayer& audio = services_.audio;
   if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();

@@ -12,11 +12,13 @@
 #include "platform/audio_player.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
+#include "platform/log_file.h"
 #include "platform/process_launcher.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/user_interface.h"
 #include "playback/serial_link.h"
+#include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "playback/show_window.h"
 #include "playlist/playlist.h"
@@ -123,6 +125,7 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   playlist::PlaylistEntry PlaylistEntryAt(int row) const override;
   const importer::FadeTimingTable& FadeTimings() const override { return fields_.FadeTimingTable; }
   void SelectPlaylistRow(int row) override;
+  void LogShowEvent(const std::string& event) override;
 
   bool PerformBitmask() const override;
   void ShowImportingPanel(bool visible) override;
@@ -174,6 +177,12 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   Services services_;
   PreferencesFile preferences_;
+  // show.log beside the other files; written by the show and by the
+  // handlers that start and stop it.
+  std::unique_ptr<platform::LogFile> showLogFile_;
+  std::unique_ptr<playback::ShowLog> showLog_;
+  // Who the next cmdShowStart_Click is for, as the log names it.
+  std::string startedBy_ = "Start button";
 
   // Long-lived state of the window, under the names the design gives it.
   struct Fields {

@@ -1,5 +1,6 @@
 #include "shell/preferences.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -8,8 +9,39 @@
 #include <iterator>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "shell/time_texts.h"
 
 namespace shell {
+
+namespace {
+
+std::string Chosen(const std::string& saved, const std::vector<std::string>& entries,
+                   std::size_t defaultIndex) {
+  return std::find(entries.begin(), entries.end(), saved) != entries.end() ? saved
+                                                                           : entries[defaultIndex];
+}
+
+std::vector<std::string> Numbers(int from, int to) {
+  std::vector<std::string> texts;
+  for (int n = from; n <= to; ++n) texts.push_back(std::to_string(n));
+  return texts;
+}
+
+}  // namespace
+
+Preferences SelectedChoices(const Preferences& saved) {
+  Preferences chosen = saved;
+  std::vector<std::string> times = QuarterHourTimes();
+  chosen.port = Chosen(saved.port, Numbers(1, 16), 0);
+  chosen.dataRate = Chosen(saved.dataRate, {"56000", "115200"}, 1);
+  chosen.frameTiming = Chosen(saved.frameTiming, Numbers(1, 10), 4);
+  chosen.startTime = Chosen(saved.startTime, times, 70);
+  times.emplace_back(kLastSecondOfDay);
+  chosen.endTime = Chosen(saved.endTime, times, 92);
+  return chosen;
+}
 
 std::string FormatPreferences(const Preferences& p) {
   std::string text;
@@ -68,6 +100,7 @@ Preferences PreferencesFile::Read() {
 
 void PreferencesFile::Save(const Preferences& preferences) {
   const platform::Status written = files_.ReplaceFile(path_, FormatPreferences(preferences));
+  if (!written.ok() && onRefusedWrite_) onRefusedWrite_(written.message());
   if (written.ok() || toldWriteFailure_) return;
   toldWriteFailure_ = true;
   ui_.ShowMessage("The settings could not be saved to " + path_ + ".\r\n" + written.message() +

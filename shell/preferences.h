@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_store.h"
 #include "platform/user_interface.h"
@@ -18,6 +20,13 @@ struct Preferences {
   std::string autostart;  // "1" while a show runs, else "0"
   std::string lastImportFolder;
 };
+
+// The values the window's five lists end up with for these saved values: a
+// value that is an entry of its list stays, any other becomes the list's
+// default (port "1", "115200", frame timing "5", "5:30:00 PM",
+// "11:00:00 PM"). The autostart flag and the import folder are kept. The
+// show without a window reads its settings through this.
+Preferences SelectedChoices(const Preferences& saved);
 
 // Seven lines, each ended by CR LF, nothing quoted.
 std::string FormatPreferences(const Preferences& preferences);
@@ -42,11 +51,18 @@ class PreferencesFile {
 
   const std::string& Path() const { return path_; }
 
+  // Hears every write that fails (the user hears only the first), with the
+  // reason; the show log keeps them.
+  void OnRefusedWrite(std::function<void(const std::string&)> listener) {
+    onRefusedWrite_ = std::move(listener);
+  }
+
  private:
   std::string path_;
   platform::FileStore& files_;
   platform::UserInterface& ui_;
   bool toldWriteFailure_ = false;
+  std::function<void(const std::string&)> onRefusedWrite_;
 };
 
 }  // namespace shell

@@ -162,6 +162,7 @@ class FakeShowWindow : public playback::ShowWindow {
     selected.push_back(row);
     if (onSelect) onSelect(row);
   }
+  void LogShowEvent(const std::string& event) override { logged.push_back(event); }
   std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
   std::string Notice() const { return notices.empty() ? "" : notices.back(); }
 
@@ -169,7 +170,7 @@ class FakeShowWindow : public playback::ShowWindow {
   importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   int frameTiming = 1, portNumber = 3, statusCount = 0;
   std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
-  std::vector<std::string> statuses, states, notices;
+  std::vector<std::string> statuses, states, notices, logged;
   std::string playingNote;
   std::vector<int> gaps, selected;
   std::vector<bool> savedWhileRunning;

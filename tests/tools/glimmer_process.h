@@ -61,6 +61,15 @@ class GlimmerProcess {
   GlimmerProcess& operator=(const GlimmerProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  // Whether the program still runs (an ended one is reaped here).
+  bool Running() {
+    if (waited_) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    waited_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+  }
   void Signal(int signal) const { ::kill(pid_, signal); }
   // The exit status; 128 + n for a child killed by signal n.
   int Wait() {

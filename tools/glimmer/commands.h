@@ -12,5 +12,7 @@ int RunCompile(const std::vector<std::string>& args);
 int RunPlay(const std::vector<std::string>& args);
 int RunMonitor(const std::vector<std::string>& args);
 int RunDemo(const std::vector<std::string>& args);
+int RunShow(const std::vector<std::string>& args);
+int RunLog(const std::vector<std::string>& args);
 
 }  // namespace glimmer

@@ -108,6 +108,8 @@ class ConsoleUserInterface final : public platform::UserInterface {
   bool Interrupted() const { return interrupted_; }
   // Runs at every yield and wait (the benchmark counts them).
   std::function<void()> onYield;
+  // Runs for SIGINT or SIGTERM in place of clearing ShowRunning.
+  std::function<void(int)> onSignal;
 
  private:
   void Wait(std::chrono::microseconds timeout) {
@@ -121,10 +123,16 @@ class ConsoleUserInterface final : public platform::UserInterface {
     pollfd p{signals_.get(), POLLIN, 0};
     if (::ppoll(&p, 1, &wait, nullptr) == 1) {
       signalfd_siginfo info{};
+      int signal = 0;
       while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
+        signal = static_cast<int>(info.ssi_signo);
       }
       interrupted_ = true;
-      window_.SetShowRunning(false);
+      if (onSignal) {
+        onSignal(signal);
+      } else {
+        window_.SetShowRunning(false);
+      }
       // The show ends at the player's next check; should it not, a second
       // Ctrl+C ends the program at once.
       sigset_t interrupt;

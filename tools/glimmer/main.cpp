@@ -23,6 +23,8 @@ const SubCommand kCommands[] = {
     {"monitor", "decode and print what arrives on a serial line", glimmer::RunMonitor},
     {"demo", "a whole show on any machine: generated song, import, playback, live view",
      glimmer::RunDemo},
+    {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
+    {"log", "sum up the show log of the last nights", glimmer::RunLog},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,111 @@
+#include "playback/show_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/log_file.h"
+#include "tests/fakes/temp_dir.h"
+
+namespace {
+
+using playback::NightSummary;
+using playback::ShowLog;
+
+class FakeLogFile : public platform::LogFile {
+ public:
+  platform::Status AppendLine(const std::string& line) override {
+    if (!failWith.empty()) return platform::Status::Error(failWith);
+    lines.push_back(line);
+    return platform::Status::Ok();
+  }
+  std::vector<std::string> lines;
+  std::string failWith;
+};
+
+TEST(ShowLog, OneLinePerEventAfterItsDateAndTime) {
+  FakeLogFile file;
+  ShowLog log(file, [] { return std::string("2026-12-24 17:30:00"); });
+  log.Write(playback::show_event::ShowStarted("autostart"));
+  // A reason from the system may hold line breaks; the event stays one line.
+  log.Write(playback::show_event::PortLost("COM1", "gone\r\naway"));
+  EXPECT_EQ(file.lines,
+            (std::vector<std::string>{"2026-12-24 17:30:00 Show started (autostart)",
+                                      "2026-12-24 17:30:00 Port COM1 lost: gone  away"}));
+}
+
+TEST(ShowLog, AFailingLogIsToldOnceAndNeverStopsTheShow) {
+  FakeLogFile file;
+  file.failWith = "disk full";
+  std::vector<std::string> told;
+  ShowLog log(
+      file, [] { return std::string("now"); },
+      [&told](const std::string& why) { told.push_back(why); });
+  log.Write("one");
+  log.Write("two");
+  EXPECT_EQ(told, std::vector<std::string>{"disk full"});
+  file.failWith.clear();
+  log.Write("three");  // the log works again as soon as the file does
+  EXPECT_EQ(file.lines, std::vector<std::string>{"now three"});
+}
+
+TEST(LogFile, PastItsLimitTheFileMovesToDotOneAndANewOneStarts) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("show.log");
+  auto file = platform::MakeLogFile(path, 30);
+  ASSERT_TRUE(file->AppendLine("first line, 20 bytes").ok());  // 21 with its line feed
+  ASSERT_TRUE(file->AppendLine("second").ok());                // 28: still fits
+  ASSERT_TRUE(file->AppendLine("third").ok());                 // 34: moves on
+  EXPECT_EQ(fakes::ReadBytes(path + ".1"), "first line, 20 bytes\nsecond\n");
+  EXPECT_EQ(fakes::ReadBytes(path), "third\n");
+  ASSERT_TRUE(file->AppendLine("fourth line that is longer than the limit").ok());
+  ASSERT_TRUE(file->AppendLine("fifth").ok());
+  // Only one older file is kept.
+  EXPECT_EQ(fakes::ReadBytes(path + ".1"), "fourth line that is longer than the limit\n");
+  EXPECT_EQ(fakes::ReadBytes(path), "fifth\n");
+}
+
+TEST(LogFile, AnUnwritableLogSaysWhichFileAndWhy) {
+  fakes::TempDir dir;
+  // A folder where the file should be: no user can write it, root included.
+  std::filesystem::create_directory(dir.File("show.log"));
+  auto file = platform::MakeLogFile(dir.File("show.log"));
+  const platform::Status written = file->AppendLine("x");
+  ASSERT_FALSE(written.ok());
+  EXPECT_NE(written.message().find(dir.File("show.log")), std::string::npos) << written.message();
+  EXPECT_NE(written.message().find("Is a directory"), std::string::npos) << written.message();
+}
+
+TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
+  namespace e = playback::show_event;
+  const std::string log =
+      "2026-12-23 17:30:00 " + e::ShowStarted("autostart") + "\n" + "2026-12-23 17:30:01 " +
+      e::EntryStarted(0, "The song that finished first") + "\n" + "2026-12-23 17:33:00 " +
+      e::EntryFinished(0) + "\n" + "2026-12-23 23:59:00 " + e::EntrySkipped(1, "audio: gone") +
+      "\n" +
+      // After midnight: still the evening of the 23rd.
+      "2026-12-24 00:10:00 " + e::LateKeepAlive(3) + "\n" + "2026-12-24 00:11:00 " +
+      e::PortLost("COM1", "Input/output error") + "\n" + "2026-12-24 00:12:00 " +
+      e::PortOpened("COM1", true) + "\n" + "a line someone typed into the file\n" +
+      "2026-12-24 17:30:00 " + e::ShowStarted("Start button") + "\n" + "2026-12-24 17:34:00 " +
+      e::EntryFinished(0) + "\n" + "2026-12-24 17:35:00 " + e::ShowStopped("Stop button") + "\n" +
+      // New Year's morning belongs to New Year's Eve.
+      "2027-01-01 01:00:00 " + e::EntryFinished(0) + "\n" + "2027-03-01 06:00:00 " +
+      e::EntryFinished(0);  // the last line without its line feed
+  const std::vector<NightSummary> nights = playback::SummarizeShowLog(log);
+  ASSERT_EQ(nights.size(), 4u);
+  const auto row = [](const NightSummary& n) {
+    return n.date + " " + std::to_string(n.shows) + " " + std::to_string(n.played) + " " +
+           std::to_string(n.skipped) + " " + std::to_string(n.lateKeepAlives) + " " +
+           std::to_string(n.portLosses);
+  };
+  EXPECT_EQ(row(nights[0]), "2026-12-23 1 1 1 1 1");
+  EXPECT_EQ(row(nights[1]), "2026-12-24 1 1 0 0 0");
+  EXPECT_EQ(row(nights[2]), "2026-12-31 0 1 0 0 0");
+  EXPECT_EQ(row(nights[3]), "2027-02-28 0 1 0 0 0");
+}
+
+}  // namespace

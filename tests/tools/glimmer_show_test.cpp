@@ -1,0 +1,199 @@
+// The real `glimmer show` against a pseudo-terminal: the saved playlist plays
+// into the line, Ctrl+C stops it as the Stop button does, and the show log
+// tells what happened.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "import/fade_timing.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/show_scheduler.h"
+#include "playback/wire_protocol.h"
+#include "shell/preferences.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/playback/playback_rig.h"
+#include "tests/tools/glimmer_process.h"
+
+namespace {
+
+using playback_test::Row;
+
+// A mono 16-bit WAV of `seconds` of silence.
+std::string SilentWav(double seconds) {
+  const std::uint32_t rate = 8000;
+  const auto samples = static_cast<std::uint32_t>(seconds * rate);
+  const std::uint32_t dataBytes = samples * 2;
+  std::string wav;
+  const auto put32 = [&wav](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const auto put16 = [&wav](std::uint16_t v) {
+    wav += static_cast<char>(v & 0xFF);
+    wav += static_cast<char>(v >> 8);
+  };
+  wav += "RIFF";
+  put32(36 + dataBytes);
+  wav += "WAVEfmt ";
+  put32(16);
+  put16(1);  // PCM
+  put16(1);  // mono
+  put32(rate);
+  put32(rate * 2);
+  put16(2);
+  put16(16);
+  wav += "data";
+  put32(dataBytes);
+  wav += std::string(dataBytes, '\0');
+  return wav;
+}
+
+std::string Encoded(const importer::EventTable::Record& row) {
+  std::string bytes;
+  playback::EncodeEvent(row, 0, importer::FillFadeTimingTable(), bytes);
+  return bytes;
+}
+
+// Reads what arrives on `master` until `done` says it is enough, the program
+// has ended, or the deadline passes (a hung program fails the test instead
+// of hanging it).
+std::string ReadUntil(int master, tools_test::GlimmerProcess& glimmer,
+                      const std::function<bool(const std::string&)>& done,
+                      std::chrono::seconds deadline) {
+  std::string received;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!done(received) && glimmer.Running() && std::chrono::steady_clock::now() < end) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 100) == 1) {
+      char buffer[4096];
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  return received;
+}
+
+std::vector<std::string> Events(const std::string& log) {
+  // Each line: "YYYY-MM-DD HH:MM:SS event".
+  std::vector<std::string> events;
+  std::size_t at = 0;
+  while (at < log.size()) {
+    const std::size_t end = log.find('\n', at);
+    const std::string line = log.substr(at, end - at);
+    events.push_back(line.size() > 20 ? line.substr(20) : "(short line) " + line);
+    at = end == std::string::npos ? log.size() : end + 1;
+  }
+  return events;
+}
+
+TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnCtrlC) {
+  fakes::TempDir dir;
+  playback_test::Rig rig;  // for its cache writer
+  const auto rowA = Row(0, 1, 2, 33, 7, 7);
+  const auto rowB = Row(0, 2, 4, 33, 9, 9);
+  rig.WriteCache(dir.File("A.csq"), {rowA});
+  rig.WriteCache(dir.File("B.csq"), {rowB});
+  fakes::WriteBytes(dir.File("A.wav"), SilentWav(0.3));
+  fakes::WriteBytes(dir.File("B.wav"), SilentWav(0.3));
+  std::string playlist = "\2600.94\r\n";
+  for (const char* name : {"A", "B"}) {
+    const std::string n = name;
+    playlist += dir.File(n + ".wav") + "\r\n" + dir.File(n + ".csq") + "\r\n" + "Song " + n +
+                "\r\n" + n + ".msq\r\n0.94\r\n";
+  }
+  fakes::WriteBytes(dir.File("playlist.txt"), playlist);
+  // Open all day: the show plays at once, whatever the time.
+  fakes::WriteBytes(dir.File("preferences.txt"),
+                    "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\nc:\\\r\n");
+
+  int master = -1, slave = -1;
+  char slaveName[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+  const platform::UniqueFd masterFd(master), slaveFd(slave);
+  termios raw{};
+  ::tcgetattr(slave, &raw);
+  ::cfmakeraw(&raw);
+  ::tcsetattr(slave, TCSANOW, &raw);
+
+  tools_test::GlimmerProcess glimmer(dir,
+                                     {"show", "--dir", dir.path().string(), "--device", slaveName});
+  ASSERT_TRUE(glimmer.Started());
+
+  const std::string a = Encoded(rowA), b = Encoded(rowB);
+  const std::string line = ReadUntil(
+      master, glimmer,
+      [&](const std::string& got) {
+        const auto atA = got.find(a);
+        return atA != std::string::npos && got.find(b, atA + a.size()) != std::string::npos;
+      },
+      std::chrono::seconds(30));
+  const auto atA = line.find(a);
+  ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
+  ASSERT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
+  // The port-open burst came first.
+  EXPECT_LT(line.find(std::string(playback::kPortOpenBurst)), atA);
+  // While the show runs, it starts again by itself after a power cut.
+  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart, "1");
+
+  glimmer.Signal(SIGINT);
+  EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
+
+  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart, "0");
+  const std::string out = glimmer.Out();
+  EXPECT_EQ(out.substr(0, out.find('\n')), playback::kRunningText);
+  EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
+            std::string(playback::kStoppedText) + "\n");
+
+  // Whether this machine has a sound card is no business of this test.
+  std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));
+  std::erase_if(events, [](const std::string& e) { return e.find("plays silently") != e.npos; });
+  ASSERT_GE(events.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5),
+            (std::vector<std::string>{"Show started (glimmer show)", "Port COM1 opened",
+                                      "Entry 1 started: Song A", "Entry 1 finished",
+                                      "Entry 2 started: Song B"}));
+  EXPECT_NE(std::find(events.begin(), events.end(), "Show stopped (SIGINT, as the Stop button)"),
+            events.end());
+}
+
+// The show ends by itself: exit 1, the reason on standard error, the
+// autostart flag left as the show's start wrote it.
+TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
+  int master = -1, slave = -1;
+  char slaveName[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
+  const platform::UniqueFd masterFd(master), slaveFd(slave);
+  struct Case {
+    const char* name;
+    std::string device;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"empty playlist", slaveName, playback::kEmptyPlaylistMessage},
+      {"no such device", "/dev/glimmer-no-such-device", "could not be opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::TempDir dir;
+    fakes::WriteBytes(dir.File("preferences.txt"),
+                      "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\nc:\\\r\n");
+    tools_test::GlimmerProcess glimmer(
+        dir, {"show", "--dir", dir.path().string(), "--device", c.device});
+    EXPECT_EQ(glimmer.Wait(), 1);
+    EXPECT_NE(glimmer.Err().find(c.error), std::string::npos) << glimmer.Err();
+    EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find("Show ended: "), std::string::npos);
+  }
+}
+
+}  // namespace

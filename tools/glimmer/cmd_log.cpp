@@ -1,0 +1,69 @@
+// glimmer log: what the show log says about the last nights, in short.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "playback/show_log.h"
+#include "tools/glimmer/command_line.h"
+#include "tools/glimmer/commands.h"
+
+namespace glimmer {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: glimmer log [--dir DIR] [--nights N]\n"
+    "Sums up the show log (show.log and the older show.log.1) night by night: shows\n"
+    "started, entries played and skipped, late keep-alives (2 seconds or more) and\n"
+    "serial port losses. A night runs from noon to noon and carries the date of its\n"
+    "evening. The log itself is plain text: 'tail -f show.log' follows a show.\n\n"
+    "Options:\n"
+    "  --dir DIR    the folder with show.log (default: the player's folder, which\n"
+    "               'glimmer --help' names)\n"
+    "  --nights N   how many of the last nights to show (default 7)\n"
+    "  --help       this text\n";
+
+bool ReadFile(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+}  // namespace
+
+int RunLog(const std::vector<std::string>& args) {
+  std::string dir;
+  int nights = 7;
+  CLI::App app;
+  app.add_option("--dir", dir);
+  app.add_option("--nights", nights)->check(WholeNumberIn(1, 10000));
+  if (auto ended = ParseArguments(app, "log", kUsage, args)) return *ended;
+  if (dir.empty()) dir = platform::CurrentProgramFolders().data;
+
+  const std::string path = dir + "/show.log";
+  std::string text;
+  const bool older = ReadFile(path + ".1", text);
+  if (!ReadFile(path, text) && !older) {
+    std::fprintf(stderr, "glimmer log: there is no show log in %s yet (%s)\n", dir.c_str(),
+                 path.c_str());
+    return 1;
+  }
+  std::vector<playback::NightSummary> summary = playback::SummarizeShowLog(text);
+  if (summary.size() > static_cast<std::size_t>(nights)) {
+    summary.erase(summary.begin(), summary.end() - nights);
+  }
+  std::printf("%-12s %6s %7s %8s %11s %11s\n", "night of", "shows", "played", "skipped", "late k-a",
+              "port lost");
+  for (const playback::NightSummary& night : summary) {
+    std::printf("%-12s %6d %7d %8d %11d %11d\n", night.date.c_str(), night.shows, night.played,
+                night.skipped, night.lateKeepAlives, night.portLosses);
+  }
+  if (summary.empty()) std::printf("(no events in %s)\n", path.c_str());
+  return 0;
+}
+
+}  // namespace glimmer
