@@ -199,28 +199,39 @@ void Playlist::MovePlaylistItem(int from, int to) {
   list_.SetFocus();
 }
 
-void Playlist::cmdPlayListMoveUp_Click() {
+void Playlist::MoveAndSave(int offset) {
   const int selected = list_.SelectedIndex();
-  if (selected >= 0) MovePlaylistItem(selected, selected - 1);
-  // A failed save has already been shown to the user.
-  static_cast<void>(SavePlaylist());
+  const int to = selected + offset;
+  const bool moves = selected >= 0 && selected < list_.Count() && to >= 0 && to < list_.Count();
+  if (selected >= 0) MovePlaylistItem(selected, to);
+  // A failed save has been shown to the user; the move is taken back so the
+  // list shows what the file holds and what the next start will load.
+  if (!SavePlaylist().ok() && moves) MovePlaylistItem(to, selected);
+}
+
+void Playlist::cmdPlayListMoveUp_Click() {
+  MoveAndSave(-1);
 }
 
 void Playlist::cmdPlaylistMoveDown_Click() {
-  const int selected = list_.SelectedIndex();
-  if (selected >= 0) MovePlaylistItem(selected, selected + 1);
-  static_cast<void>(SavePlaylist());
+  MoveAndSave(+1);
 }
 
 void Playlist::cmdPlaylistRemove_Click() {
   const int selected = list_.SelectedIndex();
   if (list_.Count() == 0 || selected < 0 || selected >= list_.Count()) return;
+  const std::string text = list_.Text(selected);
+  const std::int32_t data = list_.ItemData(selected);
   // The record stays: other items' item data still point past it.
   list_.RemoveItem(selected);
   // Some list widgets move the selection to a neighbour; a removal leaves
   // none, so a second click cannot remove another entry by surprise.
   list_.Select(-1);
-  static_cast<void>(SavePlaylist());
+  if (SavePlaylist().ok()) return;
+  // Not saved (the user has been told): the entry comes back where it was.
+  list_.InsertItem(selected, text);
+  list_.SetItemData(selected, data);
+  list_.Select(selected);
 }
 
 int Playlist::RowCount() const {

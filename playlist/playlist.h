@@ -41,6 +41,8 @@ class Playlist {
   platform::Status SavePlaylist();
   void MovePlaylistItem(int from, int to);
 
+  // Move Up, Move Down and Remove save the file; when that fails the user is
+  // told and the list goes back to what the file holds.
   void cmdPlayListMoveUp_Click();
   void cmdPlaylistMoveDown_Click();
   void cmdPlaylistRemove_Click();
@@ -66,6 +68,8 @@ class Playlist {
   platform::UserInterface& ui_;
   platform::FileStore& files_;
   std::string path_;
+  void MoveAndSave(int offset);
+
   std::vector<PlaylistEntry> entries_;
   // Whether element 0 has received an entry since the last reset.
   bool element0Filled_ = false;

@@ -270,16 +270,26 @@ TEST_F(PlaylistTest, MovesUpAndDownButNotPastEitherEnd) {
   EXPECT_TRUE(playlist.EntryAtRow(2).CachePath.empty());
 }
 
-TEST_F(PlaylistTest, SaveFailureIsShownNamingTheFileAndReasonAndLosesNothing) {
-  AddNamed({"a", "b"});
+// Regression: a move or removal that could not be saved stayed in the list,
+// so the list showed an order the next start would not load.
+TEST_F(PlaylistTest, SaveFailureIsShownNamingTheFileAndReasonAndTheListGoesBack) {
+  AddNamed({"a", "b", "c"});
   files.failWith = "disk full";
-  list.Select(0);
-  playlist.cmdPlaylistMoveDown_Click();
-
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].find(path), std::string::npos);
-  EXPECT_NE(ui.messages[0].find("disk full"), std::string::npos);
-  EXPECT_EQ(Data(), (std::vector<int>{1, 0}));
+  const std::vector<std::function<void()>> clicks = {[&] { playlist.cmdPlaylistMoveDown_Click(); },
+                                                     [&] { playlist.cmdPlayListMoveUp_Click(); },
+                                                     [&] { playlist.cmdPlaylistRemove_Click(); }};
+  for (std::size_t i = 0; i < clicks.size(); ++i) {
+    SCOPED_TRACE(i);
+    ui.messages.clear();
+    list.Select(1);
+    clicks[i]();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find(path), std::string::npos);
+    EXPECT_NE(ui.messages[0].find("disk full"), std::string::npos);
+    EXPECT_EQ(Data(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(ListTexts(), (Texts{Entry("a").ListText, Entry("b").ListText, Entry("c").ListText}));
+    EXPECT_EQ(list.SelectedIndex(), 1);
+  }
   EXPECT_FALSE(playlist.SavePlaylist().ok());
 }
 

@@ -1,0 +1,143 @@
+// An application folder that cannot be written, read-only or full: changes of
+// the settings and of the playlist are refused with a message that names the
+// file and the reason, and the files already there stay as they were.
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/posix/posix_file_store.h"
+#include "playlist/playlist.h"
+#include "shell/preferences.h"
+#include "tests/fakes/fake_list_box.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
+
+namespace {
+
+// Runs `body` in a child process, so that giving up root (permissions do not
+// bind root) and a file size limit (a full disk) stay out of the test
+// program. The body returns what went wrong, or nothing.
+std::string InChild(const std::function<void()>& restrict,
+                    const std::function<std::string()>& body) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return "cannot make a pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipeEnds[0]);
+    restrict();
+    const std::string problems = body();
+    if (!problems.empty() && write(pipeEnds[1], problems.data(), problems.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(pipeEnds[1]);
+  std::string problems;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) problems.append(buffer, n);
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) problems += "the child failed";
+  return problems;
+}
+
+std::string Check(bool ok, const std::string& what) {
+  return ok ? std::string() : what + "\n";
+}
+
+TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIntact) {
+  const std::string preferences = "3\r\n56000\r\n7\r\n5:30:00 PM\r\n11:00:00 PM\r\n0\r\n/shows\r\n";
+  std::string playlistBytes = playlist::PlaylistHeader() + "\r\n";
+  for (const char* name : {"a", "b", "c"}) {
+    const std::string n = name;
+    playlistBytes += "/audio/" + n + ".mp3\r\n/app/Cache/" + n + ".csq\r\n" + n +
+                     " - Band         (/shows/" + n + ".msq)\r\n/shows/" + n + ".msq\r\n0.94\r\n";
+  }
+
+  const struct {
+    const char* name;
+    const char* reason;  // as the system words it
+    bool readOnly;
+  } cases[] = {{"ReadOnly", "Permission denied", true}, {"Full", "File too large", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::TempDir dir;
+    const std::filesystem::path app = dir.path() / "app";
+    std::filesystem::create_directory(app);
+    const std::string prefsPath = (app / "preferences.txt").string();
+    const std::string listPath = (app / "playlist.txt").string();
+    fakes::WriteBytes(prefsPath, preferences);
+    fakes::WriteBytes(listPath, playlistBytes);
+    chmod(dir.path().c_str(), 0755);
+    if (c.readOnly) chmod(app.c_str(), 0555);
+
+    const auto restrict = [&] {
+      if (c.readOnly) {
+        // Root writes anywhere; the operator's account does not.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+      } else {
+        // Room for nothing bigger than a few bytes, as on a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
+    };
+    const std::string problems = InChild(restrict, [&] {
+      std::string p;
+      platform::PosixFileStore files;
+      fakes::FakeUserInterface ui;
+
+      // Two changes of a setting: told once, with the file and the reason.
+      shell::PreferencesFile settings(prefsPath, files, ui);
+      shell::Preferences changed = shell::ParsePreferences(preferences);
+      changed.port = "4";
+      settings.Save(changed);
+      changed.frameTiming = "2";
+      settings.Save(changed);
+      p += Check(ui.messages.size() == 1, "one message for the settings");
+      if (!ui.messages.empty()) {
+        p += Check(ui.messages[0].find(prefsPath) != std::string::npos, "settings file named");
+        p += Check(ui.messages[0].find(c.reason) != std::string::npos,
+                   "reason given: " + ui.messages[0]);
+      }
+
+      // Moves and a removal: each told, and the list goes back.
+      fakes::FakeListBox list;
+      playlist::Playlist entries(list, ui, files, listPath);
+      entries.LoadPlaylist();
+      ui.messages.clear();
+      list.Select(1);
+      entries.cmdPlaylistMoveDown_Click();
+      entries.cmdPlayListMoveUp_Click();
+      entries.cmdPlaylistRemove_Click();
+      p += Check(ui.messages.size() == 3, "a message for each playlist change");
+      for (const auto& message : ui.messages) {
+        p += Check(message.find(listPath) != std::string::npos, "playlist file named");
+        p += Check(message.find(c.reason) != std::string::npos, "reason given: " + message);
+      }
+      p += Check(list.items.size() == 3 && list.items[0].text.starts_with("a ") &&
+                     list.items[1].text.starts_with("b ") && list.items[2].text.starts_with("c "),
+                 "the list shows what the file holds");
+      return p;
+    });
+    EXPECT_EQ(problems, "");
+
+    // Both files as they were, and no partial copies beside them.
+    chmod(app.c_str(), 0755);
+    EXPECT_EQ(fakes::ReadBytes(prefsPath), preferences);
+    EXPECT_EQ(fakes::ReadBytes(listPath), playlistBytes);
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(app)) ++files;
+    EXPECT_EQ(files, 2);
+  }
+}
+
+}  // namespace
