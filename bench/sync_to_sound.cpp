@@ -93,6 +93,7 @@ struct RunResult {
   // Per click found on both sides, against the monitor's arrival and against
   // the sink's clock.
   std::vector<double> errorsMs, blockErrorsMs;
+  double clockPpm = 0;  // the audio server's clock against ours
   int clicksHeard = 0, messages = 0;
 };
 
@@ -167,26 +168,61 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
     return result;
   }
 
-  // When sample 0 of the recording was heard, two ways.
-  // Monitor arrival: data arrives no earlier than it was rendered, so the
-  // earliest arrival over all reads is the best guess of the rendering.
-  double arrivalZero = 1e300;
-  for (const auto& c : chunks) {
-    arrivalZero = std::min(arrivalZero, Seconds(c.at) - static_cast<double>(c.framesAfter) / kRate);
-  }
+  // When each sample of the recording was heard, on our clock: the time of
+  // sample 0 plus the samples since, corrected for the audio server's clock
+  // running at its own rate (a few hundred parts per million off ours here,
+  // milliseconds over a song). Each second of recording gives one point: the
+  // earliest arrival in it less the samples before it (data arrives no
+  // earlier than it was rendered); a straight line through the points maps
+  // samples to times.
+  const auto fitLine = [](const std::vector<std::pair<double, double>>& points) {
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& [x, y] : points) n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
+    const double slope =
+        n > 1 && n * sxx - sx * sx != 0 ? (n * sxy - sx * sy) / (n * sxx - sx * sx) : 0;
+    return std::pair{(sy - slope * sx) / std::max(n, 1.0), slope};
+  };
+  const auto earliestPerSecond = [&](auto frameOf) {
+    std::vector<std::pair<double, double>> points;
+    double best = 1e300, bestFrame = 0;
+    std::int64_t second = 0;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+      const std::int64_t frame = frameOf(i);
+      if (frame < 0) continue;
+      if (frame / kRate != second && best < 1e299) {
+        points.emplace_back(bestFrame, best);
+        best = 1e300;
+      }
+      second = frame / kRate;
+      const double offset = Seconds(chunks[i].at) - static_cast<double>(frame) / kRate;
+      if (offset < best) best = offset, bestFrame = static_cast<double>(frame);
+    }
+    if (best < 1e299) points.emplace_back(bestFrame, best);
+    // Only points on the lower edge: a point above the first fit by more than
+    // a millisecond was held up on its way.
+    auto line = fitLine(points);
+    std::vector<std::pair<double, double>> low;
+    for (const auto& p : points) {
+      if (p.second <= line.first + line.second * p.first + 0.001) low.push_back(p);
+    }
+    return fitLine(low);
+  };
+  // Monitor arrival: the last frame of each read, when the read arrived.
+  const auto arrival = earliestPerSecond([&](std::size_t i) { return chunks[i].framesAfter; });
   // Sink clock: the null sink renders a block ahead of its clock and the
   // monitor gets the whole block at once, its last frame up to a block before
   // the sink's clock reaches it (as a card's buffer holds what the server
   // wrote ahead). The first frame of each block arriving is the one heard
   // then; reads that arrive together belong to one block.
-  double blockZero = 1e300;
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
+  const auto block = earliestPerSecond([&](std::size_t i) -> std::int64_t {
     const bool startsBlock =
         i == 0 || chunks[i].at - chunks[i - 1].at > std::chrono::microseconds(700);
-    if (!startsBlock) continue;
-    const std::int64_t before = i == 0 ? 0 : chunks[i - 1].framesAfter;
-    blockZero = std::min(blockZero, Seconds(chunks[i].at) - static_cast<double>(before) / kRate);
-  }
+    if (!startsBlock) return -1;
+    return i == 0 ? 0 : chunks[i - 1].framesAfter;
+  });
+  const auto heardAt = [](const std::pair<double, double>& line, double frame) {
+    return line.first + line.second * frame + frame / kRate;
+  };
   std::vector<std::size_t> heard;
   for (std::size_t i = 0; i < samples.size();) {
     if (std::abs(samples[i]) > 8000) {
@@ -197,6 +233,7 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
     }
   }
   result.clicksHeard = static_cast<int>(heard.size());
+  result.clockPpm = arrival.second * kRate * 1e6;
   // Row k's message is 00 01 33 k 01 00.
   std::vector<double> sent(static_cast<std::size_t>(clicks), -1);
   std::string line;
@@ -219,9 +256,9 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
   for (int k = 0; k < clicks && k < static_cast<int>(heard.size()); ++k) {
     const double at = sent[static_cast<std::size_t>(k)];
     if (at < 0) continue;
-    const double offset = static_cast<double>(heard[static_cast<std::size_t>(k)]) / kRate - lead;
-    result.errorsMs.push_back(1000.0 * (at - (arrivalZero + offset)));
-    result.blockErrorsMs.push_back(1000.0 * (at - (blockZero + offset)));
+    const double frame = static_cast<double>(heard[static_cast<std::size_t>(k)]);
+    result.errorsMs.push_back(1000.0 * (at - (heardAt(arrival, frame) - lead)));
+    result.blockErrorsMs.push_back(1000.0 * (at - (heardAt(block, frame) - lead)));
   }
   return result;
 }
@@ -325,6 +362,8 @@ int main(int argc, char** argv) {
           frameTiming, against, e.size(), clicks, e.front(), median, e.back(),
           ok ? "met" : "MISSED");
     };
+    std::printf("frame timing %d: the audio server's clock runs %+.0f ppm against ours\n",
+                frameTiming, -r.clockPpm);
     report("heard = monitor arrival", r.errorsMs, true);
     report("heard = sink clock     ", r.blockErrorsMs, false);
   }
