@@ -74,6 +74,8 @@ PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string
                     "): " + what + ": " + reason;
   window_.ShowNotice(lastSkipReason_);
   window_.LogShowEvent(show_event::EntrySkipped(row, what + ": " + reason));
+  // The entry's place in the window says it is not playing, and why.
+  window_.SetPlayingNote("Skipped - " + what + ": " + reason);
   return PlayOutcome::Skipped;
 }
 

@@ -325,6 +325,8 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
     EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Skipped);
     EXPECT_NE(window.Notice().find(mentions[row]), std::string::npos) << window.Notice();
     EXPECT_EQ(player.LastSkipReason(), window.Notice());
+    EXPECT_EQ(window.playingNote.rfind("Skipped - ", 0), 0u) << window.playingNote;
+    EXPECT_NE(window.playingNote.find(mentions[row]), std::string::npos) << window.playingNote;
   }
   EXPECT_EQ(trace.Levels(), "");
   EXPECT_EQ(audio.polls, 0);
