@@ -140,3 +140,71 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
 }
 
 }  // namespace
+
+// The middle entry of three is unusable in one way or another, found out only
+// when its turn comes: it is skipped with a notice that names the file, and
+// the entries around it play, on every pass of the playlist.
+TEST(ShowFaultsTest, DamagedOrMissingFileMidPlaylistSkipsThatEntryAndTheRestPlays) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string& cache, fakes::FakeAudioPlayer& audio)> damage;
+    const char* named;  // what the notice names
+  } cases[] = {
+      {"CacheDeleted", [](const std::string& cache, auto&) { std::filesystem::remove(cache); },
+       "b.csq"},
+      {"CacheCut",
+       [](const std::string& cache, auto&) { std::filesystem::resize_file(cache, 100); },
+       "truncated"},
+      {"CacheByteFlipped",
+       [](const std::string& cache, auto&) {
+         std::string bytes = fakes::ReadBytes(cache);
+         bytes[bytes.size() / 2] ^= 0x10;
+         fakes::WriteBytes(cache, bytes);
+       },
+       "b.csq"},
+      {"CacheIsAFolder",
+       [](const std::string& cache, auto&) {
+         std::filesystem::remove(cache);
+         std::filesystem::create_directory(cache);
+       },
+       "b.csq"},
+      {"AudioUnplayable", [](const std::string&, auto&) {}, "b.wav: not a sound file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    playback_test::Rig rig;
+    rig.window.showRunning = false;
+    fakes::FakeSerialPort port;
+    playback::SerialLink link(port, rig.window, rig.ui, rig.clock);
+    for (const char* name : {"a", "b", "c"}) rig.AddEntry(name, {Level(0, 1), Level(44100, 2)});
+    rig.audio.onPoll = [](fakes::FakeAudioPlayer& audio) {
+      audio.position += 0.01;
+      if (audio.position >= 1.0) audio.state = platform::kPlayStateStopped;
+    };
+    const bool audioTried = std::string(c.name) == "AudioUnplayable";
+    rig.window.onSelect = [&](int row) {
+      rig.audio.openError = audioTried && row == 1 ? "/music/b.wav: not a sound file" : "";
+      if (rig.window.selected.size() == 7) rig.window.showRunning = false;
+    };
+    c.damage(rig.window.entries[1].CachePath, rig.audio);
+
+    playback::ShowScheduler(rig.window, link, rig.audio, rig.ui, rig.clock).cmdShowStart_Click();
+
+    // Two passes, then Stop, seen as the seventh entry begins.
+    EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));
+    std::vector<std::string> audioPlayed;
+    for (const auto& path : rig.audio.opened) {
+      audioPlayed.push_back(std::filesystem::path(path).filename().string());
+    }
+    EXPECT_EQ(audioPlayed,
+              audioTried ? (std::vector<std::string>{"a.wav", "b.wav", "c.wav", "a.wav", "b.wav",
+                                                     "c.wav", "a.wav"})
+                         : (std::vector<std::string>{"a.wav", "c.wav", "a.wav", "c.wav", "a.wav"}));
+    ASSERT_FALSE(rig.window.notices.empty());
+    EXPECT_NE(rig.window.notices.back().find("Skipped playlist entry 2 (b)"), std::string::npos)
+        << rig.window.notices.back();
+    EXPECT_NE(rig.window.notices.back().find(c.named), std::string::npos)
+        << rig.window.notices.back();
+    EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
+  }
+}
