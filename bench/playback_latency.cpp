@@ -172,6 +172,28 @@ std::vector<pid_t> StartBusyLoops(int seconds) {
   return children;
 }
 
+// The port as the player sees it, noting when each write returned: lateness
+// at the write is the player's own; what is added between the write and the
+// reader is the kernel's pseudo-terminal delivery (and the reader's).
+class TimedPort final : public platform::SerialPort {
+ public:
+  explicit TimedPort(platform::SerialPort& inner) : inner_(inner) {}
+  void SetPortNumber(int number) override { inner_.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { inner_.SetSettings(settings); }
+  platform::Status Open() override { return inner_.Open(); }
+  bool IsOpen() const override { return inner_.IsOpen(); }
+  void Close() override { inner_.Close(); }
+  platform::Status Write(std::string_view bytes) override {
+    platform::Status s = inner_.Write(bytes);
+    writes.push_back({Clock::now(), std::string(bytes)});
+    return s;
+  }
+  std::vector<std::pair<Clock::time_point, std::string>> writes;
+
+ private:
+  platform::SerialPort& inner_;
+};
+
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : 0.0;
@@ -290,7 +312,8 @@ int main(int argc, char** argv) {
                                     .devicePath = slaveName,
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   platform::SystemClock clock;
-  playback::SerialLink link(port, window, ui, clock);
+  TimedPort timedPort(port);
+  playback::SerialLink link(timedPort, window, ui, clock);
   // As glimmer play runs it: real-time where the system allows.
   struct : platform::DispatchPriority {
     bool Raise() override { return raised = inner.Raise(); }
@@ -403,6 +426,25 @@ int main(int argc, char** argv) {
     if (n > 1) duplicated += static_cast<std::size_t>(n - 1);
   }
 
+  // The same at the moment each write returned.
+  std::vector<double> writeLateness;
+  for (const auto& [at, bytes] : timedPort.writes) {
+    for (std::size_t i = 0; i + 3 <= bytes.size();) {
+      const auto* command = playback::FindCommandByByte(static_cast<std::uint8_t>(bytes[i + 2]));
+      const std::size_t length =
+          bytes[i + 1] == '\xFF' && (bytes[i + 2] == '\x41' || bytes[i + 2] == '\x81')
+              ? 4
+              : (command ? static_cast<std::size_t>(command->Length()) : bytes.size());
+      const auto found = rowOfMessage.find(bytes.substr(i, length));
+      i += length;
+      if (found == rowOfMessage.end()) continue;
+      const std::int64_t sample = records[found->second].Get(Column::SampleNumber).value_or(0);
+      const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
+      writeLateness.push_back(Ms(at - audioStart) -
+                              1000.0 * static_cast<double>(dueAt) / playback::kSamplesPerSecond);
+    }
+  }
+
   const double p50 = Percentile(lateness, 0.50), p99 = Percentile(lateness, 0.99);
   const double worst = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
   const double wallSeconds = std::chrono::duration<double>(wall).count();
@@ -414,6 +456,10 @@ int main(int argc, char** argv) {
       "lateness vs due moment: median %.2f ms, p99 %.2f ms, max %.2f ms, earliest %.2f ms"
       "   [target p99 <= 6, max <= 15]\n",
       p50, p99, worst, earliest);
+  std::printf(
+      "lateness at the port write: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
+      Percentile(writeLateness, 0.50), Percentile(writeLateness, 0.99),
+      writeLateness.empty() ? 0.0 : *std::max_element(writeLateness.begin(), writeLateness.end()));
   std::printf("cpu: player thread %.1f%% of one core, whole process %.1f%% over %.1f s\n",
               100.0 * (CpuSeconds(threadAfter) - CpuSeconds(threadBefore)) / wallSeconds,
               100.0 * (CpuSeconds(processAfter) - CpuSeconds(processBefore)) / wallSeconds,
