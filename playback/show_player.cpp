@@ -127,7 +127,11 @@ PlayOutcome ShowPlayer::Play(int row) {
   link_.SendKeepAlive();
   if (audio_.IsSilent()) {
     window_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
-    window_.LogShowEvent(show_event::PlaysSilently(row, audio_.SilentReason()));
+    // Once per show and reason: a machine without sound says so every song.
+    if (audio_.SilentReason() != loggedSilentReason_) {
+      loggedSilentReason_ = audio_.SilentReason();
+      window_.LogShowEvent(show_event::PlaysSilently(row, loggedSilentReason_));
+    }
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
 

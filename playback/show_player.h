@@ -55,6 +55,8 @@ class ShowPlayer {
   int idlePasses_ = 0;
   int rejectedRows_ = 0;
   std::string lastSkipReason_;
+  // The silent playback the show log was last told about.
+  std::string loggedSilentReason_;
 };
 
 }  // namespace playback

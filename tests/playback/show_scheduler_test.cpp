@@ -333,4 +333,23 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
             2);
 }
 
+// A machine without sound plays every song silently: the log says it once
+// per show, and again only when the reason changes.
+TEST_F(ShowSchedulerTest, SilentPlaybackIsLoggedOncePerReason) {
+  Songs({1000, 1000});
+  audio.silent = true;
+  audio.silentReason = "no audio device";
+  stopWhen = [this] {
+    if (playRows.size() == 4) audio.silentReason = "the device went away";
+    return playRows.size() >= 6;
+  };
+  Start();
+  std::vector<std::string> silent;
+  for (const std::string& line : window.logged) {
+    if (line.find("plays silently") != std::string::npos) silent.push_back(line);
+  }
+  EXPECT_EQ(silent, (std::vector<std::string>{"Entry 1 plays silently: no audio device",
+                                              "Entry 2 plays silently: the device went away"}));
+}
+
 }  // namespace
