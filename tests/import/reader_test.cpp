@@ -1,5 +1,8 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -244,6 +247,38 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLine) {
                                    "\" cannot be imported: the file does not exist.");
   EXPECT_NE(ReadSequenceDocument(dir_.path().string()).message().find("it is a folder, not a file"),
             std::string::npos);
+}
+
+// Hostile documents: nesting deep enough to overflow a recursive reader, a
+// file far larger than any sequence (sparse, so the test writes nothing), a
+// pipe that would hold the reader waiting for a writer.
+TEST_F(Reader, HostileDocumentsAreRefusedWithoutReadingThemWhole) {
+  std::string deep = Doc(kAudio, "");
+  const std::size_t end = deep.rfind("</");
+  std::string nest;
+  for (int i = 0; i < 200000; ++i) nest += "<a>";
+  for (int i = 0; i < 200000; ++i) nest += "</a>";
+  deep.insert(end, nest);
+  auto read = Read(deep);
+  ASSERT_TRUE(read.ok()) << read.message();
+  EXPECT_TRUE(read.value().rows.empty());
+
+  const std::string huge = dir_.File("huge");
+  fakes::WriteBytes(huge, "<Sequence>");
+  std::filesystem::resize_file(huge, std::uintmax_t{600} * 1024 * 1024);
+  EXPECT_NE(ReadSequenceDocument(huge).message().find(
+                "the file is 600 MB, more than the 512 MB a sequence document may have"),
+            std::string::npos)
+      << ReadSequenceDocument(huge).message();
+
+  const std::string fifo = dir_.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    EXPECT_NE(
+        ReadSequenceDocument(path).message().find("it is not a regular file (a device or pipe)"),
+        std::string::npos)
+        << ReadSequenceDocument(path).message();
+  }
 }
 
 TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {
