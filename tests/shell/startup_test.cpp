@@ -139,6 +139,9 @@ TEST_F(StartupTest, FlagOneTriesThePortThenStartsTheShow) {
   EXPECT_EQ(seen, "2 opens, 2 closes, Stop on");
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(PreferencesLine(6), "0");
+  const std::string log = fakes::ReadBytes(dir.File("show.log"));
+  EXPECT_NE(log.find(" Show started (autostart)\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" Show stopped (Stop button)\n"), std::string::npos) << log;
 }
 
 TEST_F(StartupTest, FailedTrialOpenShowsTheMessageAndLeavesZero) {
@@ -148,6 +151,10 @@ TEST_F(StartupTest, FailedTrialOpenShowsTheMessageAndLeavesZero) {
   EXPECT_EQ(ui.messages, std::vector<std::string>{kAutostartMessage});
   EXPECT_FALSE(window->ShowRunning());
   EXPECT_EQ(PreferencesLine(6), "0");
+  EXPECT_NE(fakes::ReadBytes(dir.File("show.log"))
+                .find(" Show ended: the autostart could not open the port: /dev/ttyS15: No such "
+                      "file or directory\n"),
+            std::string::npos);
 }
 
 TEST_F(StartupTest, MissingArchiverEndsTheProgramBeforeAnythingIsWritten) {

@@ -109,6 +109,10 @@ TEST_F(WindowShowTest, StartPlaysTheEntryOnThePortUntilStop) {
   EXPECT_EQ(PreferencesLine(6), "0");
   EXPECT_EQ(files.written.size(), writesBeforeStop + 1);
   EXPECT_EQ(Child<QLabel>("lblNowPlaying").text().toStdString(), "");
+  // The show log names who started and who stopped the show.
+  const std::string log = ReadBytes(dir.File("show.log"));
+  EXPECT_NE(log.find(" Show started (Start button)\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" Show stopped (Stop button)\n"), std::string::npos) << log;
 }
 
 TEST_F(WindowShowTest, ClosingDuringTheShowStopsAudioAndPortBeforeTheProgramEnds) {
@@ -132,6 +136,8 @@ TEST_F(WindowShowTest, ClosingDuringTheShowStopsAudioAndPortBeforeTheProgramEnds
 
   ASSERT_EQ(endCodes, std::vector<int>{0});
   EXPECT_TRUE(stoppedAtEnd);
+  EXPECT_NE(ReadBytes(dir.File("show.log")).find(" Show stopped (window closed)\n"),
+            std::string::npos);
   // The show loop, left running only because a test does not end the
   // process, sent nothing more and returned.
   EXPECT_GT(writesAtClose, 9u);
