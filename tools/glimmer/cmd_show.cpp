@@ -13,6 +13,7 @@
 #include "platform/log_file.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
+#include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "playback/serial_link.h"
@@ -180,6 +181,9 @@ int RunShow(const std::vector<std::string>& args) {
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer();
   playback::SerialLink link(port, window, ui, clock);
   playback::ShowScheduler scheduler(window, link, *audio, ui, clock);
+  // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
+  platform::RealtimePriority dispatchPriority;
+  scheduler.SetDispatchPriority(&dispatchPriority);
 
   ui.onSignal = [&](int signal) {
     if (signal == SIGTERM) {
