@@ -1,6 +1,6 @@
 // The real `glimmer show` against a pseudo-terminal: the saved playlist plays
-// into the line, Ctrl+C stops it as the Stop button does, and the show log
-// tells what happened.
+// into the line, Ctrl+C stops it as the Stop button does, SIGTERM as closing
+// the window does, and the show log tells what happened.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -97,7 +98,8 @@ std::vector<std::string> Events(const std::string& log) {
   return events;
 }
 
-TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnCtrlC) {
+void PlayAndStop(int signal, const std::string& autostartAfter, const std::string& logLine,
+                 bool printsStopped) {
   fakes::TempDir dir;
   playback_test::Rig rig;  // for its cache writer
   const auto rowA = Row(0, 1, 2, 33, 7, 7);
@@ -146,14 +148,19 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnCtrlC) {
   // While the show runs, it starts again by itself after a power cut.
   EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart, "1");
 
-  glimmer.Signal(SIGINT);
+  glimmer.Signal(signal);
   EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
 
-  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart, "0");
+  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart,
+            autostartAfter);
   const std::string out = glimmer.Out();
   EXPECT_EQ(out.substr(0, out.find('\n')), playback::kRunningText);
-  EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
-            std::string(playback::kStoppedText) + "\n");
+  if (printsStopped) {
+    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
+              std::string(playback::kStoppedText) + "\n");
+  } else {
+    EXPECT_EQ(out.find(playback::kStoppedText), std::string::npos) << out;
+  }
 
   // Whether this machine has a sound card is no business of this test.
   std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));
@@ -163,8 +170,28 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnCtrlC) {
             (std::vector<std::string>{"Show started (glimmer show)", "Port COM1 opened",
                                       "Entry 1 started: Song A", "Entry 1 finished",
                                       "Entry 2 started: Song B"}));
-  EXPECT_NE(std::find(events.begin(), events.end(), "Show stopped (SIGINT, as the Stop button)"),
-            events.end());
+  EXPECT_NE(std::find(events.begin(), events.end(), logLine), events.end())
+      << fakes::ReadBytes(dir.File("show.log"));
+}
+
+// Ctrl+C is the Stop button: the show will not start by itself next time.
+// SIGTERM (a shutdown, `systemctl stop`) is closing the window: the flag
+// stays, so the show comes back after the next boot.
+TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
+  struct Case {
+    int signal;
+    const char* autostartAfter;
+    const char* logLine;
+    bool printsStopped;  // SIGTERM ends at once, without the Stop button's goodbye
+  };
+  const Case cases[] = {
+      {SIGINT, "0", "Show stopped (SIGINT, as the Stop button)", true},
+      {SIGTERM, "1", "Show stopped (SIGTERM, as closing the window)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::strsignal(c.signal));
+    PlayAndStop(c.signal, c.autostartAfter, c.logLine, c.printsStopped);
+  }
 }
 
 // The show ends by itself: exit 1, the reason on standard error, the
