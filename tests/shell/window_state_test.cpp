@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,54 @@ TEST_F(WindowStateTest, PlaylistButtonsReachThePlaylist) {
   ASSERT_EQ(list.count(), 2);
   EXPECT_EQ(list.item(0)->text().toStdString(), "Two");
   EXPECT_EQ(window->PlaylistEntryAt(0).AudioPath, "/a/2.wav");
+}
+
+// Every refused write of the settings or the playlist lands in the show log
+// with its reason, the second one of a kind too: the operator hears of the
+// settings only the first time, so the log is where the rest can be found.
+TEST_F(WindowStateTest, RefusedWritesOfSettingsAndPlaylistGoToTheShowLog) {
+  WritePlaylist({{"/a/1.wav", "/c/1.csq", "One", "0.94", "/s/1.msq"},
+                 {"/a/2.wav", "/c/2.csq", "Two", "0.94", "/s/2.msq"}});
+  WritePreferences(kDefaultPreferences);
+  Start();
+  struct Case {
+    const char* reason;
+    std::function<void()> act;
+    std::string logLine;
+  };
+  const Case cases[] = {
+      {"disk full", [&] { List("cboFrameComp").setCurrentIndex(7); },
+       "Settings not saved: disk full"},
+      {"read-only", [&] { List("cboDataRate").setCurrentIndex(0); },
+       "Settings not saved: read-only"},
+      {"no space",
+       [&] {
+         window->SelectPlaylistRow(1);
+         Button("cmdPlayListMoveUp").click();
+       },
+       "Playlist not saved: no space"},
+      {"quota",
+       [&] {
+         window->SelectPlaylistRow(0);
+         Button("cmdPlaylistMoveDown").click();
+       },
+       "Playlist not saved: quota"},
+  };
+  std::size_t lines = ReadBytes(dir.File("show.log")).size();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.logLine);
+    files.failWith = c.reason;
+    c.act();
+    const std::string log = ReadBytes(dir.File("show.log"));
+    // Exactly one new line, "date time event".
+    ASSERT_GT(log.size(), lines);
+    const std::string added = log.substr(lines);
+    lines = log.size();
+    ASSERT_EQ(added.find('\n'), added.size() - 1) << added;
+    EXPECT_EQ(added.substr(20), c.logLine + "\n") << added;
+  }
+  // Told of the settings once, of each refused playlist change as it happened.
+  EXPECT_EQ(ui.messages.size(), 3u);
 }
 
 }  // namespace
