@@ -1,13 +1,12 @@
 #include "tools/glimmer/demo_show.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <stdexcept>
 
 #include "playback/wire_protocol.h"
+#include "tools/rar4/rar4_writer.h"
 
 namespace glimmer::demo {
 namespace {
@@ -22,34 +21,6 @@ void Put16(std::string& out, std::uint32_t v) {
 void Put32(std::string& out, std::uint32_t v) {
   Put16(out, v & 0xFFFF);
   Put16(out, v >> 16);
-}
-
-std::uint32_t Crc32(std::string_view bytes) {
-  static constexpr auto kTable = [] {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-    return table;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) crc = kTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-// A RAR 4 block: HEAD_CRC (low half of the CRC-32 of the rest), then the
-// header from HEAD_TYPE on with its HEAD_SIZE filled in.
-std::string Block(std::uint8_t type, std::uint16_t flags, const std::string& rest) {
-  std::string body;
-  body += static_cast<char>(type);
-  Put16(body, flags);
-  Put16(body, static_cast<std::uint32_t>(rest.size() + 7));
-  body += rest;
-  std::string block;
-  Put16(block, Crc32(body) & 0xFFFF);
-  return block + body;
 }
 
 std::string XmlText(const std::string& text) {
@@ -205,26 +176,7 @@ std::string MakeDemoSequence(const std::string& audioPath, double seconds) {
 }
 
 std::string MakeStoredRar(const std::string& name, std::string_view data) {
-  if (data.size() > 0xFFFFFFFFu || name.size() > 0xFFFF) {
-    throw std::length_error("too large for a RAR 4 archive");
-  }
-  std::string out("Rar!\x1A\x07\x00", 7);
-  out += Block(0x73, 0, std::string(6, '\0'));  // main header: two reserved fields
-  std::string file;
-  Put32(file, static_cast<std::uint32_t>(data.size()));  // packed size
-  Put32(file, static_cast<std::uint32_t>(data.size()));  // unpacked size
-  file += static_cast<char>(2);                          // made on Windows
-  Put32(file, Crc32(data));
-  Put32(file, (44u << 25) | (1u << 21) | (1u << 16));  // 2024-01-01, DOS format
-  file += static_cast<char>(29);                       // version needed to extract
-  file += static_cast<char>(0x30);                     // stored
-  Put16(file, static_cast<std::uint32_t>(name.size()));
-  Put32(file, 0x20);  // archive attribute
-  file += name;
-  out += Block(0x74, 0x8000, file);  // 0x8000: the packed size follows the header
-  out += data;
-  out += Block(0x7B, 0x4000, "");
-  return out;
+  return rar4::MakeArchive({rar4::Entry{name, std::string(data)}});
 }
 
 void ControllerBoard::Expect(int device, int channel) {
