@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/unique_fd.h"
+#include "playback/wire_protocol.h"
 
 extern char** environ;
 
@@ -99,6 +100,78 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   child.pid = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_TRUE(output.ends_with(" unknown bytes: 01 02\n")) << "held bytes lost: " << output;
+}
+
+// Bytes queued on a pseudo-terminal before the monitor opened it (the show
+// played while nobody read the line) all arrive at once and show at 0 ms; the
+// monitor says so on standard error, so they are not taken for the show's
+// timing. (Whether a line with nothing queued gets no note cannot be told
+// apart here from the monitor opening the line late.)
+TEST(MonitorCommand, SaysWhenBytesWereWaitingBeforeItStarted) {
+  const char* bin = std::getenv("GLIMMER_BIN");
+  std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
+  const std::string portOpen(playback::kPortOpenBurst), keepAlive(playback::kKeepAliveMessage);
+  int m = -1, s = -1, out[2], err[2];
+  termios raw{};
+  cfmakeraw(&raw);
+  ASSERT_EQ(openpty(&m, &s, nullptr, &raw, nullptr), 0);
+  fcntl(m, F_SETFD, FD_CLOEXEC);
+  fcntl(s, F_SETFD, FD_CLOEXEC);
+  UniqueFd master(m), slave(s);
+  std::string slaveName = ttyname(s);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(err, O_CLOEXEC), 0);
+  UniqueFd outRead(out[0]), errRead(err[0]);
+  const std::string backlog = portOpen + keepAlive;  // the show, played before
+  ASSERT_EQ(write(master.get(), backlog.data(), backlog.size()), ssize_t(backlog.size()));
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  std::string monitor = "monitor";
+  char* argv[] = {program.data(), monitor.data(), slaveName.data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+
+  // Reads `fd` into `text` until `done` or its end; a monitor gone quiet
+  // for five seconds ends the wait (a safety net, not a timing check).
+  const auto readUntil = [](int fd, std::string& text, auto done) {
+    char buffer[4096];
+    while (!done(text)) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 5000) <= 0) break;
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  const auto lines = [](std::size_t count) {
+    return [count](const std::string& t) {
+      return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+    };
+  };
+  // The backlog's lines show the monitor has the line; then one live
+  // message, then the far end goes away, the monitor ends and its standard
+  // error is read to its end.
+  std::string output, errors;
+  readUntil(outRead.get(), output, lines(2));
+  EXPECT_EQ(output, "0 port-open\n0 keep-alive\n");
+  slave.Reset();
+  ASSERT_EQ(write(master.get(), keepAlive.data(), keepAlive.size()), 4);
+  readUntil(outRead.get(), output, lines(3));
+  EXPECT_TRUE(output.ends_with(" keep-alive\n")) << output;
+  master.Reset();
+  readUntil(errRead.get(), errors, [](const std::string&) { return false; });
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << errors;
+  EXPECT_TRUE(errors.starts_with("glimmer monitor: 8 bytes were already waiting on " + slaveName +
+                                 ", written before the monitor started"))
+      << errors;
 }
 
 }  // namespace

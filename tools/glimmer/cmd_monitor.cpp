@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -31,6 +32,9 @@ constexpr const char* kUsage =
     "  0 port-open\n"
     "  1234 device 3 fade bank 1 start 0 end 255 short 1 long 250 mask 0x04\n"
     "Bytes that form no message are printed as \"unknown bytes: ...\".\n"
+    "A pseudo-terminal keeps what was written while nobody read it: such bytes arrive\n"
+    "at once when the monitor starts and show at 0 ms (a note on standard error says\n"
+    "how many); start the monitor before the show to see true times.\n"
     "Ends on Ctrl+C or when the other side closes the line.\n\n"
     "Options:\n"
     "  --baud N   line speed of a serial device (default 115200; 56000 works too)\n"
@@ -79,6 +83,17 @@ int RunMonitor(const std::vector<std::string>& args) {
         return 1;
       }
     }
+  }
+
+  // Bytes already queued on the line were sent while nobody read it (a
+  // pseudo-terminal keeps them): they all arrive in the first read, and when
+  // they were sent is unknown, so their 0 ms would pass for the show's own
+  // timing unless we say so.
+  if (int waiting = 0; isatty(fd) && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+    std::fprintf(stderr,
+                 "glimmer monitor: %d bytes were already waiting on %s, written before the "
+                 "monitor started; they show at 0 ms, as when they were sent is unknown\n",
+                 waiting, device->c_str());
   }
 
   // Ctrl+C arrives as a readable descriptor beside the line, so the loop can
