@@ -189,6 +189,12 @@ void ImportDriver::ImportArchive(const ArchiveNames& names) {
     if (ran.value() != 0) {
       message += kParagraph + std::string("The archiver ended with code ") +
                  std::to_string(ran.value()) + ".";
+      // Its own words name what it refused (a damaged entry, say).
+      std::string said = launcher_.LastErrorOutput();
+      while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) {
+        said.pop_back();
+      }
+      if (!said.empty()) message += std::string(kParagraph) + "The archiver said: " + said;
     }
     ui_.ShowMessage(message);
     return;

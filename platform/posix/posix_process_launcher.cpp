@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -26,13 +28,45 @@ Result<int> PosixProcessLauncher::Run(const std::vector<std::string>& argv) {
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
 
+  lastErrorOutput_.clear();
+  // The program's error output goes through a pipe: passed on to ours as it
+  // comes, its end kept for the caller.
+  int errorPipe[2] = {-1, -1};
+  const bool piped = pipe2(errorPipe, O_CLOEXEC) == 0;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (piped) posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+
   pid_t pid = 0;
   // glibc reports a failed exec through the return value, so a missing or
   // non-executable program is an error here rather than exit code 127.
-  const int spawned = posix_spawnp(&pid, program.c_str(), nullptr, nullptr, args.data(), environ);
+  const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (piped) close(errorPipe[1]);
   if (spawned != 0) {
+    if (piped) close(errorPipe[0]);
     return Result<int>::Error("Cannot start the program " + program + ": " +
                               std::strerror(spawned) + ".");
+  }
+  if (piped) {
+    constexpr std::size_t kKept = 4096;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = read(errorPipe[0], buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t put =
+            write(STDERR_FILENO, buffer + done, static_cast<std::size_t>(got - done));
+        if (put <= 0) break;
+        done += put;
+      }
+      lastErrorOutput_.append(buffer, static_cast<std::size_t>(got));
+      if (lastErrorOutput_.size() > kKept) {
+        lastErrorOutput_.erase(0, lastErrorOutput_.size() - kKept);
+      }
+    }
+    close(errorPipe[0]);
   }
 
   int status = 0;

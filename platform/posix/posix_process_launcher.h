@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/process_launcher.h"
 
 namespace platform {
@@ -15,6 +17,10 @@ namespace platform {
 class PosixProcessLauncher final : public ProcessLauncher {
  public:
   Result<int> Run(const std::vector<std::string>& argv) override;
+  std::string LastErrorOutput() const override { return lastErrorOutput_; }
+
+ private:
+  std::string lastErrorOutput_;
 };
 
 }  // namespace platform

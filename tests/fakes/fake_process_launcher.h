@@ -18,10 +18,12 @@ class FakeProcessLauncher : public platform::ProcessLauncher {
     if (onRun) onRun(argv);
     return exitCode;
   }
+  std::string LastErrorOutput() const override { return errorOutput; }
 
   std::vector<std::vector<std::string>> runs;
   std::string startError;  // non-empty: the program cannot be started
   int exitCode = 0;
+  std::string errorOutput;  // what the program says on its error output
   std::function<void(const std::vector<std::string>&)> onRun;
 };
 

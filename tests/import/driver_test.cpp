@@ -193,6 +193,7 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
     int exitCode;
     std::string message;
     bool windowWentBusy = true;
+    std::string errorOutput = "";
   };
   const Case cases[] = {
       {"/shows/Xmas", "", true, 0, "The file \"/shows/Xmas" + noDot, false},
@@ -207,6 +208,12 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
        false},
       {"/shows/Xmas.msq", "", false, 0, noDocument},
       {"/shows/Xmas.msq", "", false, 3, noDocument + "\r\n\r\nThe archiver ended with code 3."},
+      // The archiver's own words name the entry it refused.
+      {"/shows/Xmas.msq", "", false, 2,
+       noDocument +
+           "\r\n\r\nThe archiver ended with code 2.\r\n\r\nThe archiver said: entry Xmas does not "
+           "match its CRC: the archive is damaged",
+       true, "entry Xmas does not match its CRC: the archive is damaged\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -215,6 +222,7 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
     launcher_.runs.clear();
     launcher_.startError = c.startError;
     launcher_.exitCode = c.exitCode;
+    launcher_.errorOutput = c.errorOutput;
     extracts_ = c.extracts;
     // Left by an import that was cut short: never taken for this archive's.
     fs::create_directories(Temp());

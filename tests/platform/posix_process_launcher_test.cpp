@@ -54,4 +54,23 @@ TEST(PosixProcessLauncher, ProgramThatCannotStartOrDiesBySignalIsAnErrorNamingIt
   EXPECT_FALSE(launcher.Run({}).ok());
 }
 
+TEST(PosixProcessLauncher, KeepsTheEndOfWhatTheProgramSaidOnItsErrorOutput) {
+  fakes::TempDir dir;
+  const std::string talker = dir.File("talker");
+  // More than is kept, then the words that matter last.
+  fakes::WriteScript(talker,
+                     "head -c 10000 /dev/zero | tr '\\0' x >&2; echo >&2; "
+                     "echo 'entry a.wav does not match its CRC' >&2; exit 2");
+  platform::PosixProcessLauncher launcher;
+  const auto result = launcher.Run({talker});
+  ASSERT_TRUE(result.ok()) << result.message();
+  EXPECT_EQ(result.value(), 2);
+  const std::string said = launcher.LastErrorOutput();
+  EXPECT_LE(said.size(), 4096u);
+  EXPECT_NE(said.find("xxxx\nentry a.wav does not match its CRC\n"), std::string::npos) << said;
+
+  ASSERT_TRUE(launcher.Run({"/bin/true"}).ok());
+  EXPECT_EQ(launcher.LastErrorOutput(), "");
+}
+
 }  // namespace
