@@ -15,7 +15,8 @@ PACKAGES=(
   # the audio server the sync benchmark plays into, and ALSA's way to reach it
   pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
-  dpkg-dev
+  # the Debian package: dpkg-shlibdeps, and file, which CPack asks which files are programs
+  dpkg-dev file
   xvfb xauth fonts-dejavu-core
   # The sanitizer and fuzz builds (clang's runtimes) and the formatting check.
   clang-14 libclang-rt-14-dev clang-format-14
