@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "playback/wire_protocol.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_entry.h"
+#include "tests/fakes/pty_line.h"
 #include "tests/fakes/rar_writer.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/skip_outside_ci.h"
@@ -157,13 +159,9 @@ bool Eventually(Check check, std::chrono::milliseconds patience = kPatience, int
     if (SteadyClock::now() > deadline) return false;
     pollfd p{wake, POLLIN, 0};
     if (wake >= 0 && ::poll(&p, 1, 50) == 1) {
-      // An inotify watch is drained here; the pseudo-terminal is read by
-      // the check itself, which leaves nothing for this read.
-      struct stat info {};
-      if (::fstat(wake, &info) == 0 && !S_ISCHR(info.st_mode)) {
-        char events[4096];
-        while (::read(wake, events, sizeof events) > 0) {
-        }
+      // An inotify watch: its events only wake the check.
+      char events[4096];
+      while (::read(wake, events, sizeof events) > 0) {
       }
     } else if (wake < 0) {
       ::poll(nullptr, 0, 50);
@@ -224,17 +222,8 @@ class WindowEndToEnd : public ::testing::Test {
     return Log().find(text + "\n") != std::string::npos;
   }
 
-  // Reads what the pseudo-terminal holds now.
-  void ReadLine() {
-    char buffer[4096];
-    for (;;) {
-      pollfd p{master_.get(), POLLIN, 0};
-      if (::poll(&p, 1, 0) != 1) return;
-      const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
-      if (n <= 0) return;
-      line_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
+  // What the line has carried so far.
+  void ReadLine() { line_ = line_pty_->Received(); }
 
   // The event messages in what the line carried, in order.
   std::vector<std::string> EventMessages() const {
@@ -261,7 +250,7 @@ class WindowEndToEnd : public ::testing::Test {
   std::string shots_;
   std::string display_;
   Child xserver_, windowManager_;
-  platform::UniqueFd master_;
+  std::unique_ptr<fakes::PtyLine> line_pty_;
   std::string line_;
 };
 
@@ -306,16 +295,9 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
                     "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
                     "[Software\\\\Classes\\\\Applications\\\\SpectrumSequencer.exe\\\\shell] "
                     "1614271261\n\"FriendlyCache\"=\"Spectrum Sequencer\"\n");
-  int master = -1, slave = -1;
-  char slaveName[256] = {};
-  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-  master_.Reset(master);
-  const platform::UniqueFd keepSlave(slave);  // the line stays up between opens
-  termios raw{};
-  ::tcgetattr(slave, &raw);
-  ::cfmakeraw(&raw);
-  ::tcsetattr(slave, TCSANOW, &raw);
-  fs::create_symlink(slaveName, app + "/dosdevices/com1");
+  // The line stays up between opens; what arrives is taken at once.
+  line_pty_ = std::make_unique<fakes::PtyLine>();
+  fs::create_symlink(line_pty_->Name(), app + "/dosdevices/com1");
 
   // ---- start the player ----
   fs::create_directories(dir_.File("home"));
@@ -395,7 +377,7 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
         ReadLine();
         return EventMessages().size() >= 3;
       },
-      kPatience, master_.get()))
+      kPatience))
       << "bytes so far: " << line_.size();
   Shot("4-running");
   ASSERT_TRUE(Eventually(
@@ -403,7 +385,7 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
         ReadLine();
         return EventMessages().size() >= expected.size();
       },
-      kPatience, master_.get()))
+      kPatience))
       << "bytes so far: " << line_.size();
   const std::vector<std::string> arrived = EventMessages();
   EXPECT_EQ(std::vector<std::string>(arrived.begin(), arrived.begin() + expected.size()), expected);

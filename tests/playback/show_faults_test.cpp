@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "playback/serial_link.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
+#include "tests/fakes/pty_line.h"
 #include "tests/playback/playback_rig.h"
 
 namespace {
@@ -31,40 +33,29 @@ class Adapter {
   ~Adapter() { Unplug(); }
 
   void PlugIn() {
-    int m = -1, s = -1;
-    ASSERT_EQ(openpty(&m, &s, nullptr, nullptr, nullptr), 0);
-    master_.Reset(m);
-    fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
-    std::filesystem::create_symlink(ttyname(s), name_);
-    // Only the port under test holds the device open from now on.
-    close(s);
+    line_ = std::make_unique<fakes::PtyLine>(/*keep=*/true, fakes::PtyLine::Slave::Close);
+    std::filesystem::create_symlink(line_->Name(), name_);
   }
   // The device goes: what it took is kept, writes to it fail from now on.
   void Unplug() {
-    if (!master_) return;
-    Drain();
-    master_.Reset();
+    if (!line_) return;
+    line_->Unplug();
+    before_ += line_->Received();
+    line_.reset();
     std::filesystem::remove(name_);
   }
-  bool Present() const { return static_cast<bool>(master_); }
-  // Everything that has arrived since it was first plugged in.
-  const std::string& Received() {
-    Drain();
-    return received_;
+  bool Present() const { return line_ != nullptr; }
+  // Everything that has arrived since it was first plugged in, once the port
+  // has let go of it.
+  std::string Received() const {
+    return before_ + (line_ ? line_->ReceivedAfterClose() : std::string());
   }
   const std::string& Name() const { return name_; }
 
  private:
-  void Drain() {
-    if (!master_) return;
-    char buffer[4096];
-    for (ssize_t n; (n = read(master_.get(), buffer, sizeof buffer)) > 0;) {
-      received_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
   std::string name_;
-  platform::UniqueFd master_;
-  std::string received_;
+  std::unique_ptr<fakes::PtyLine> line_;
+  std::string before_;
 };
 
 // Regression: when the adapter behind COM1 went away, the next entry opened

@@ -23,6 +23,7 @@
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
 #include "shell/preferences.h"
+#include "tests/fakes/pty_line.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
@@ -66,23 +67,20 @@ std::string Encoded(const importer::EventTable::Record& row) {
   return bytes;
 }
 
-// Reads what arrives on `master` until `done` says it is enough, the program
-// has ended, or the deadline passes (a hung program fails the test instead
-// of hanging it).
-std::string ReadUntil(int master, tools_test::GlimmerProcess& glimmer,
+// Waits until what the line carried satisfies `done`, the program has
+// ended, or the deadline passes (a hung program fails the test instead of
+// hanging it).
+std::string ReadUntil(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
                       const std::function<bool(const std::string&)>& done,
                       std::chrono::seconds deadline) {
-  std::string received;
   const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done(received) && glimmer.Running() && std::chrono::steady_clock::now() < end) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 100) == 1) {
-      char buffer[4096];
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n > 0) received.append(buffer, static_cast<std::size_t>(n));
+  for (;;) {
+    const std::string received = line.Received();
+    if (done(received) || !glimmer.Running() || std::chrono::steady_clock::now() >= end) {
+      return received;
     }
+    ::poll(nullptr, 0, 20);
   }
-  return received;
 }
 
 std::vector<std::string> Events(const std::string& log) {
@@ -119,22 +117,15 @@ void PlayAndStop(int signal, const std::string& autostartAfter, const std::strin
   fakes::WriteBytes(dir.File("preferences.txt"),
                     "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\nc:\\\r\n");
 
-  int master = -1, slave = -1;
-  char slaveName[256] = {};
-  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-  const platform::UniqueFd masterFd(master), slaveFd(slave);
-  termios raw{};
-  ::tcgetattr(slave, &raw);
-  ::cfmakeraw(&raw);
-  ::tcsetattr(slave, TCSANOW, &raw);
+  const fakes::PtyLine pty;
 
-  tools_test::GlimmerProcess glimmer(dir,
-                                     {"show", "--dir", dir.path().string(), "--device", slaveName});
+  tools_test::GlimmerProcess glimmer(
+      dir, {"show", "--dir", dir.path().string(), "--device", pty.Name()});
   ASSERT_TRUE(glimmer.Started());
 
   const std::string a = Encoded(rowA), b = Encoded(rowB);
   const std::string line = ReadUntil(
-      master, glimmer,
+      pty, glimmer,
       [&](const std::string& got) {
         const auto atA = got.find(a);
         return atA != std::string::npos && got.find(b, atA + a.size()) != std::string::npos;
@@ -197,17 +188,14 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
 // The show ends by itself: exit 1, the reason on standard error, the
 // autostart flag left as the show's start wrote it.
 TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
-  int master = -1, slave = -1;
-  char slaveName[256] = {};
-  ASSERT_EQ(::openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-  const platform::UniqueFd masterFd(master), slaveFd(slave);
+  const fakes::PtyLine pty;
   struct Case {
     const char* name;
     std::string device;
     std::string error;
   };
   const Case cases[] = {
-      {"empty playlist", slaveName, playback::kEmptyPlaylistMessage},
+      {"empty playlist", pty.Name(), playback::kEmptyPlaylistMessage},
       {"no such device", "/dev/glimmer-no-such-device", "could not be opened"},
   };
   for (const Case& c : cases) {

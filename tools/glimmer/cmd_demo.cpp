@@ -4,7 +4,6 @@
 // serial device) while the terminal shows what the controllers receive.
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -306,6 +305,50 @@ class TappedPort final : public platform::SerialPort {
   Tap tap_;
 };
 
+struct DemoPty {
+  platform::UniqueFd master, slave;
+  std::string name;
+};
+
+// A pseudo-terminal of the demo's own, raw, and proven to open as a serial
+// port by name. Its descriptors never reach a child (the extractor, a sound
+// server the audio library starts): an inherited side keeps the line busy
+// for whoever comes next. Should the fresh device still be taken by another
+// process by the time we open it, a new one is made rather than ending the
+// demo over a line that nobody but us was meant to use.
+std::optional<DemoPty> OpenDemoPty(const std::string& settingsText) {
+  std::string lastError;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    DemoPty pty;
+    pty.master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    char name[256] = {};
+    if (!pty.master || ::grantpt(pty.master.get()) != 0 || ::unlockpt(pty.master.get()) != 0 ||
+        ::ptsname_r(pty.master.get(), name, sizeof name) != 0) {
+      std::perror("glimmer demo: cannot create a pseudo-terminal");
+      return std::nullopt;
+    }
+    pty.name = name;
+    pty.slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!pty.slave) {
+      std::perror(("glimmer demo: " + pty.name).c_str());
+      return std::nullopt;
+    }
+    termios raw{};
+    ::tcgetattr(pty.slave.get(), &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(pty.slave.get(), TCSANOW, &raw);
+    platform::TermiosSerialPort trial({.applicationDirectory = {}, .devicePath = pty.name});
+    trial.SetSettings(settingsText);
+    const platform::Status opened = trial.Open();
+    trial.Close();
+    if (opened) return pty;
+    lastError = opened.message();
+  }
+  std::fprintf(stderr, "glimmer demo: no pseudo-terminal of its own would open: %s\n",
+               lastError.c_str());
+  return std::nullopt;
+}
+
 }  // namespace
 
 int RunDemo(const std::vector<std::string>& args) {
@@ -392,19 +435,11 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::UniqueFd master, slave;
   std::string device = o.device;
   if (device.empty()) {
-    int m = -1, s = -1;
-    char name[256] = {};
-    if (::openpty(&m, &s, name, nullptr, nullptr) != 0) {
-      std::perror("glimmer demo: openpty");
-      return 1;
-    }
-    master.Reset(m);
-    slave.Reset(s);
-    termios raw{};
-    ::tcgetattr(s, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(s, TCSANOW, &raw);
-    device = name;
+    auto pty = OpenDemoPty("115200,N,8,1");
+    if (!pty) return 1;
+    master = std::move(pty->master);
+    slave = std::move(pty->slave);
+    device = pty->name;
   }
   std::printf("Playing into %s%s\n\n", device.c_str(),
               o.device.empty() ? " (a pseudo-terminal; what arrives there is shown below)" : "");
