@@ -40,15 +40,17 @@
 #include <vector>
 
 #include "import/event_table.h"
+#include "import/fade_timing.h"
 #include "import/sequence_cache.h"
 #include "platform/audio/portaudio_audio_player.h"
+#include "platform/log_file.h"
+#include "platform/posix/line_output.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
-#include "playback/serial_link.h"
-#include "playback/show_player.h"
+#include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "tools/glimmer/console_show_window.h"
 
@@ -289,8 +291,13 @@ int main(int argc, char** argv) {
   });
 
   // ---- the player, as `glimmer play --silent` builds it ----
-  glimmer::ConsoleShowWindow window(entry, frameTiming, 1, "56000", /*quiet=*/true);
-  glimmer::ConsoleUserInterface ui(window);
+  glimmer::FixedShowSettings settings({1, "56000", frameTiming, "12:00:00 AM", "11:59:59 PM"});
+  glimmer::SingleEntry playlist(entry);
+  platform::LineOutput errors(STDERR_FILENO);
+  glimmer::ConsoleShowView quietView(errors, /*labelled=*/true, /*quiet=*/true);
+  glimmer::NoShowLog noLog;
+  bool running = true;
+  glimmer::ConsoleUserInterface ui;
   Clock::time_point lastYield{}, audioStart{};
   Clock::duration longestYieldGap{};
   long yields = 0;
@@ -313,7 +320,8 @@ int main(int argc, char** argv) {
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   platform::SystemClock clock;
   TimedPort timedPort(port);
-  playback::SerialLink link(timedPort, window, ui, clock);
+  playback::ShowSession session({timedPort, audio, ui, clock, noLog, platform::LocalDateTime},
+                                {running, settings, playlist, quietView}, fadeTimings);
   // As glimmer play runs it: real-time where the system allows.
   struct : platform::DispatchPriority {
     bool Raise() override { return raised = inner.Raise(); }
@@ -321,10 +329,10 @@ int main(int argc, char** argv) {
     platform::RealtimePriority inner;
     bool raised = false;
   } dispatchPriority;
-  playback::ShowPlayer player(window, link, audio, ui, &dispatchPriority);
+  session.SetDispatchPriority(&dispatchPriority);
+  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
 
-  window.SetShowRunning(true);
-  if (auto s = link.OpenPort(); !s) {
+  if (auto s = session.OpenPort(); !s) {
     std::fprintf(stderr, "%s\n", s.message().c_str());
     return 1;
   }
@@ -336,18 +344,18 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &processBefore);
   const auto wallBefore = Clock::now();
   captureStart = true;
-  const auto outcome = player.PlayEntry(0);
+  const auto outcome = session.PlayEntry(0);
   const auto wall = Clock::now() - wallBefore;
   rusage threadAfter{}, processAfter{};
   getrusage(RUSAGE_THREAD, &threadAfter);
   getrusage(RUSAGE_SELF, &processAfter);
   for (pid_t pid : busyLoops) kill(pid, SIGKILL);
   for (pid_t pid : busyLoops) waitpid(pid, nullptr, 0);
-  link.ClosePort();
+  session.ClosePort();
   reader.join();
   if (keep.empty()) std::filesystem::remove_all(dir);
   if (outcome != playback::PlayOutcome::Finished) {
-    std::fprintf(stderr, "the entry did not finish: %s\n", window.LastNotice().c_str());
+    std::fprintf(stderr, "the entry did not finish: %s\n", quietView.LastNotice().c_str());
     return 1;
   }
 

@@ -12,8 +12,6 @@
 namespace importer {
 namespace {
 
-constexpr const char* kTempFolder = "Temp";
-constexpr const char* kCacheFolder = "Cache";
 constexpr const char* kCacheExtension = ".csq";
 constexpr const char* kListTextGap = "         (";
 constexpr const char* kParagraph = "\r\n\r\n";
@@ -141,13 +139,13 @@ void ImportDriver::cmdPlayListAdd_Click() {
 }
 
 std::string ImportDriver::TempFolder() const {
-  return applicationDirectory_ + platform::kPathSeparator + kTempFolder + platform::kPathSeparator;
+  return platform::TempFolder(applicationDirectory_) + platform::kPathSeparator;
 }
 
 void ImportDriver::ImportArchive(const ArchiveNames& names) {
   const char sep = platform::kPathSeparator;
   const std::string tempFolder = TempFolder();
-  const std::string cacheFolder = applicationDirectory_ + sep + kCacheFolder + sep;
+  const std::string cacheFolder = platform::CacheFolder(applicationDirectory_) + sep;
   const std::string documentFile = tempFolder + names.baseName;
   const std::string cacheFile = cacheFolder + names.baseName + kCacheExtension;
 

@@ -13,6 +13,45 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+// The names of the program's own files and programs. Only the functions
+// below join them with a folder.
+inline constexpr const char* kExtractorName = "glimmer-extract";
+inline constexpr const char* kPreferencesName = "preferences.txt";
+inline constexpr const char* kPlaylistName = "playlist.txt";
+inline constexpr const char* kShowLogName = "show.log";
+inline constexpr const char* kCacheName = "Cache";
+inline constexpr const char* kTempName = "Temp";
+inline constexpr const char* kDosDevicesName = "dosdevices";
+
+// `folder` joined with `name` by the program's separator.
+inline std::string InFolder(const std::string& folder, const char* name) {
+  return folder + kPathSeparator + name;
+}
+// The files and folders in the data folder (no trailing separator).
+inline std::string PreferencesPath(const std::string& dataFolder) {
+  return InFolder(dataFolder, kPreferencesName);
+}
+inline std::string PlaylistPath(const std::string& dataFolder) {
+  return InFolder(dataFolder, kPlaylistName);
+}
+inline std::string ShowLogPath(const std::string& dataFolder) {
+  return InFolder(dataFolder, kShowLogName);
+}
+inline std::string CacheFolder(const std::string& dataFolder) {
+  return InFolder(dataFolder, kCacheName);
+}
+inline std::string TempFolder(const std::string& dataFolder) {
+  return InFolder(dataFolder, kTempName);
+}
+// Where the operator pins COM port numbers to devices (dosdevices/comN).
+inline std::string DosDevicesFolder(const std::string& dataFolder) {
+  return InFolder(dataFolder, kDosDevicesName);
+}
+// The archive extractor in the programs folder.
+inline std::string ExtractorPath(const std::string& programsFolder) {
+  return InFolder(programsFolder, kExtractorName);
+}
+
 // The directory of the running executable, without a trailing separator.
 std::string ApplicationDirectory();
 
@@ -23,6 +62,7 @@ struct ProgramFolders {
   std::string data;
   // The folder that holds the archive extractor.
   std::string programs;
+  std::string Extractor() const { return ExtractorPath(programs); }
   // Whether this copy runs from where the package installed it.
   bool installed = false;
 };

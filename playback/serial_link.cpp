@@ -9,8 +9,6 @@ namespace playback {
 namespace {
 
 constexpr int kBurstCount = 8;
-// The gap that turns Text1 red: a stalled line.
-constexpr int kLateKeepAliveSeconds = 2;
 
 std::string PortName(int number) {
   return "COM" + std::to_string(number);
@@ -18,9 +16,7 @@ std::string PortName(int number) {
 
 }  // namespace
 
-SerialLink::SerialLink(platform::SerialPort& port, ShowWindow& window, platform::UserInterface& ui,
-                       platform::Clock& clock)
-    : port_(port), window_(window), ui_(ui), clock_(clock) {}
+SerialLink::SerialLink(platform::SerialPort& port, ShowContext& show) : port_(port), show_(show) {}
 
 bool SerialLink::IsPortOpen() const {
   return port_.IsOpen();
@@ -31,26 +27,27 @@ void SerialLink::ClosePort() {
 }
 
 platform::Status SerialLink::OpenPort() {
-  const int number = window_.PortNumber();
+  const ShowSettings settings = show_.Settings();
+  const int number = settings.portNumber;
   portNumber_ = number;
   port_.SetPortNumber(number);
-  port_.SetSettings(window_.DataRateText() + ",N,8,1");
+  port_.SetSettings(settings.dataRateText + ",N,8,1");
   if (platform::Status opened = port_.Open(); !opened) {
     return platform::Status::Error("Serial port " + PortName(number) +
                                    " could not be opened: " + opened.message());
   }
   for (int i = 0; i < kBurstCount; ++i) {
     Write(kPortOpenBurst);
-    ui_.DoEvents();
+    show_.UI().DoEvents();
   }
-  lastKeepAliveTime_ = clock_.SecondsOfDay();
+  lastKeepAliveTime_ = show_.Clock().SecondsOfDay();
   SendKeepAlive();
   if (!port_.IsOpen()) {
     // Write has already given the reason as a notice.
     return platform::Status::Error("Serial port " + PortName(number) +
                                    " was lost right after it was opened");
   }
-  window_.LogShowEvent(show_event::PortOpened(PortName(number), lostSinceOpened_));
+  show_.Log(show_event::PortOpened(PortName(number), lostSinceOpened_));
   lostSinceOpened_ = false;
   return platform::Status::Ok();
 }
@@ -59,11 +56,11 @@ void SerialLink::SendKeepAlive() {
   // The gap shown is between keep-alives that reached the port; one that
   // could not be written leaves the gap growing, as a stalled line should.
   if (!WriteOrReport(kKeepAliveMessage)) return;
-  const int now = clock_.SecondsOfDay();
-  window_.SetKeepAliveGap(now - lastKeepAliveTime_);
-  if (now - lastKeepAliveTime_ >= kLateKeepAliveSeconds) {
-    window_.LogShowEvent(show_event::LateKeepAlive(now - lastKeepAliveTime_));
-  }
+  const int now = show_.Clock().SecondsOfDay();
+  const int gap = now - lastKeepAliveTime_;
+  const bool late = IsLateKeepAlive(gap);
+  show_.KeepAliveGap(gap, late);
+  if (late) show_.Log(show_event::LateKeepAlive(gap));
   lastKeepAliveTime_ = now;
 }
 
@@ -78,9 +75,9 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   // Closing also covers a port that reported the failure but stayed open, so
   // the next entry opens it afresh and the controllers get the burst again.
   port_.Close();
-  window_.ShowNotice("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
-                     " - the show goes on and the port is opened again at the next entry");
-  window_.LogShowEvent(show_event::PortLost(PortName(portNumber_), written.message()));
+  show_.AddNotice("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
+                  " - the show goes on and the port is opened again at the next entry");
+  show_.Log(show_event::PortLost(PortName(portNumber_), written.message()));
   lostSinceOpened_ = true;
   return false;
 }

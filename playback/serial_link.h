@@ -5,10 +5,15 @@
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "platform/status.h"
-#include "platform/user_interface.h"
-#include "playback/show_window.h"
+#include "playback/show_context.h"
 
 namespace playback {
+
+// Whether a gap between two keep-alives, in whole seconds, means a stalled
+// line: the one rule for Text1's red, the count in Text2 and the show log.
+constexpr bool IsLateKeepAlive(int seconds) {
+  return seconds > 1;
+}
 
 // The one serial line to the controllers: opens it with the window's port
 // number and data rate, announces the show with the port-open burst, sends
@@ -19,8 +24,7 @@ namespace playback {
 // port is opened again, so a lost line never stops the show.
 class SerialLink {
  public:
-  SerialLink(platform::SerialPort& port, ShowWindow& window, platform::UserInterface& ui,
-             platform::Clock& clock);
+  SerialLink(platform::SerialPort& port, ShowContext& show);
 
   bool IsPortOpen() const;
   void ClosePort();
@@ -39,9 +43,7 @@ class SerialLink {
   bool WriteOrReport(std::string_view bytes);
 
   platform::SerialPort& port_;
-  ShowWindow& window_;
-  platform::UserInterface& ui_;
-  platform::Clock& clock_;
+  ShowContext& show_;
   int lastKeepAliveTime_ = 0;
   int portNumber_ = 0;  // as opened, for the messages
   // Whether the port was lost since it was last opened: the next opening is

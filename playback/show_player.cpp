@@ -42,22 +42,26 @@ std::int64_t ToSamples(double seconds) {
 
 }  // namespace
 
-ShowPlayer::ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
-                       platform::UserInterface& ui, platform::DispatchPriority* priority)
-    : window_(window), link_(link), audio_(audio), ui_(ui), priority_(priority) {}
+ShowPlayer::ShowPlayer(ShowContext& show, SerialLink& link, platform::AudioPlayer& audio,
+                       platform::DispatchPriority* priority)
+    : show_(show), link_(link), audio_(audio), priority_(priority) {}
+
+bool ShowPlayer::EntryEnds() const {
+  return !show_.ShowRunning() || show_.SkipRequested();
+}
 
 std::int64_t ShowPlayer::SamplePosition() {
   // Frame timing is read on every pass so a change made during the show
   // takes effect at once.
   const std::int64_t audioPosition = ToSamples(audio_.PositionSeconds());
-  return audioPosition + static_cast<std::int64_t>(window_.FrameTiming()) * kFrameTimingStep;
+  return audioPosition + static_cast<std::int64_t>(show_.Settings().frameTiming) * kFrameTimingStep;
 }
 
 void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, bool playing) {
   if (position >= target) return;
   if (!playing) {
     // The position stands still (opening, paused): look again shortly.
-    ui_.WaitForEvents(kMaxWait);
+    show_.UI().WaitForEvents(kMaxWait);
     return;
   }
   // Rounded up, so the loop wakes at or just after the position, not just
@@ -65,22 +69,22 @@ void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, boo
   const std::int64_t samples = target - position;
   const std::chrono::microseconds wait{(samples * 1000000 + kSamplesPerSecond - 1) /
                                        kSamplesPerSecond};
-  ui_.WaitForEvents(std::min(wait, kMaxWait));
+  show_.UI().WaitForEvents(std::min(wait, kMaxWait));
 }
 
 PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason) {
-  const std::string listText = window_.PlaylistEntryAt(row).ListText;
+  const std::string listText = show_.Playlist().EntryAt(row).ListText;
   lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + " (" + listText +
                     "): " + what + ": " + reason;
-  window_.ShowNotice(lastSkipReason_);
-  window_.LogShowEvent(show_event::EntrySkipped(row, what + ": " + reason));
+  show_.AddNotice(lastSkipReason_);
+  show_.Log(show_event::EntrySkipped(row, what + ": " + reason));
   // The entry's place in the window says it is not playing, and why.
-  window_.SetPlayingNote("Skipped - " + what + ": " + reason);
+  show_.SetPlayingNote("Skipped - " + what + ": " + reason);
   return PlayOutcome::Skipped;
 }
 
 PlayOutcome ShowPlayer::PlayEntry(int row) {
-  window_.LogShowEvent(show_event::EntryStarted(row, window_.PlaylistEntryAt(row).ListText));
+  show_.Log(show_event::EntryStarted(row, show_.Playlist().EntryAt(row).ListText));
   PlayOutcome outcome = PlayOutcome::Skipped;
   try {
     outcome = Play(row);
@@ -90,19 +94,22 @@ PlayOutcome ShowPlayer::PlayEntry(int row) {
     audio_.Close();
     return Skip(row, "playlist entry", error.what());
   }
-  if (outcome == PlayOutcome::Finished) window_.LogShowEvent(show_event::EntryFinished(row));
-  if (outcome == PlayOutcome::Stopped) window_.LogShowEvent(show_event::EntryStopped(row));
+  if (outcome == PlayOutcome::Finished) show_.Log(show_event::EntryFinished(row));
+  if (outcome == PlayOutcome::Stopped) show_.Log(show_event::EntryStopped(row));
+  if (outcome == PlayOutcome::Cut) show_.Log(show_event::EntrySkipped(row, "skipped on request"));
   return outcome;
 }
 
 PlayOutcome ShowPlayer::Play(int row) {
   rejectedRows_ = 0;
-  const playlist::PlaylistEntry entry = window_.PlaylistEntryAt(row);
-  window_.SelectPlaylistRow(row);
+  // A skip asked for between two entries was for the one that had ended.
+  (void)show_.TakeSkip();
+  const playlist::PlaylistEntry entry = show_.Playlist().EntryAt(row);
+  show_.SelectRow(row);
   if (!link_.IsPortOpen()) {
     // The music still plays without the lights; the next entry tries again.
     if (platform::Status opened = link_.OpenPort(); !opened) {
-      window_.ShowNotice(opened.message() + " - playing without lights");
+      show_.AddNotice(opened.message() + " - playing without lights");
     }
   }
   link_.SendKeepAlive();
@@ -123,14 +130,14 @@ PlayOutcome ShowPlayer::Play(int row) {
     // The audio player's message already names the file.
     return Skip(row, "audio", opened.message());
   }
-  ui_.DoEvents();
+  show_.UI().DoEvents();
   link_.SendKeepAlive();
   if (audio_.IsSilent()) {
-    window_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
+    show_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
     // Once per show and reason: a machine without sound says so every song.
     if (audio_.SilentReason() != loggedSilentReason_) {
       loggedSilentReason_ = audio_.SilentReason();
-      window_.LogShowEvent(show_event::PlaysSilently(row, loggedSilentReason_));
+      show_.Log(show_event::PlaysSilently(row, loggedSilentReason_));
     }
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
@@ -147,6 +154,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   const auto stop = [this] {
     audio_.Stop();
     audio_.Close();
+    if (show_.ShowRunning() && show_.TakeSkip()) return PlayOutcome::Cut;
     return PlayOutcome::Stopped;
   };
   const auto flushRest = [this] {
@@ -156,16 +164,15 @@ PlayOutcome ShowPlayer::Play(int row) {
   };
 
   for (;;) {
-    if (audio_.PlayState() != platform::kPlayStatePlaying) ui_.DoEvents();
+    if (audio_.PlayState() != platform::kPlayStatePlaying) show_.UI().DoEvents();
     const std::int64_t position = SamplePosition();
     if (++idlePasses_ >= kIdlePassesPerYield) {
-      ui_.DoEvents();
+      show_.UI().DoEvents();
       idlePasses_ = 0;
     }
     if (position >= due) {
       idlePasses_ = 0;
-      if (EncodeEvent(rows[next], audioEnd, window_.FadeTimings(), output_) ==
-          EncodeResult::Rejected)
+      if (EncodeEvent(rows[next], audioEnd, show_.FadeTimings(), output_) == EncodeResult::Rejected)
         ++rejectedRows_;
       ++next;
       if (next < rows.size()) due = DuePosition(rows[next]);
@@ -173,7 +180,7 @@ PlayOutcome ShowPlayer::Play(int row) {
     if (position >= nextKeepAlive) {
       link_.SendKeepAlive();
       nextKeepAlive += kKeepAliveStep;
-      ui_.DoEvents();
+      show_.UI().DoEvents();
     }
     if (position >= nextFlush) {
       if (!output_.empty()) {
@@ -182,7 +189,7 @@ PlayOutcome ShowPlayer::Play(int row) {
       }
       nextFlush += kFlushStep;
     }
-    if (!window_.ShowRunning()) {
+    if (EntryEnds()) {
       flushRest();
       return stop();
     }
@@ -198,24 +205,24 @@ PlayOutcome ShowPlayer::Play(int row) {
   // Rows already due go out now rather than waiting for the next entry.
   flushRest();
 
-  if (!window_.ShowRunning()) return stop();
+  if (EntryEnds()) return stop();
   for (int state = audio_.PlayState(); state != platform::kPlayStateStopped;
        state = audio_.PlayState()) {
     const std::int64_t position = SamplePosition();
     if (position >= nextKeepAlive) {
       link_.SendKeepAlive();
       nextKeepAlive += kKeepAliveStep;
-      ui_.DoEvents();
+      show_.UI().DoEvents();
     }
-    ui_.DoEvents();
-    if (!window_.ShowRunning()) return stop();
+    show_.UI().DoEvents();
+    if (EntryEnds()) return stop();
     WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);
   }
   audio_.Close();
 
   if (rejectedRows_ > 0) {
-    window_.ShowNotice(std::to_string(rejectedRows_) + " event(s) of " + entry.CachePath +
-                       " were not sent: a value was missing or outside 0..255");
+    show_.AddNotice(std::to_string(rejectedRows_) + " event(s) of " + entry.CachePath +
+                    " were not sent: a value was missing or outside 0..255");
   }
   return PlayOutcome::Finished;
 }

@@ -5,9 +5,8 @@
 
 #include "platform/audio_player.h"
 #include "platform/dispatch_priority.h"
-#include "platform/user_interface.h"
 #include "playback/serial_link.h"
-#include "playback/show_window.h"
+#include "playback/show_context.h"
 
 namespace playback {
 
@@ -15,6 +14,7 @@ enum class PlayOutcome {
   Finished,  // the audio ended or was stopped
   Stopped,   // ShowRunning was found cleared
   Skipped,   // the entry's cache or audio file could not be used; a notice says why
+  Cut,       // a skip was asked for while the entry played; the show goes on
 };
 
 // Plays playlist entries for one show: one object per show, because the output
@@ -24,8 +24,8 @@ class ShowPlayer {
   // With `priority`, each entry's dispatch runs at its raised priority where
   // the system allows it; the loop waits whenever nothing is due, so it never
   // spins.
-  ShowPlayer(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
-             platform::UserInterface& ui, platform::DispatchPriority* priority = nullptr);
+  ShowPlayer(ShowContext& show, SerialLink& link, platform::AudioPlayer& audio,
+             platform::DispatchPriority* priority = nullptr);
 
   // Plays list row `row`: starts its audio and sends every row of its cache
   // file when the audio position reaches it. Leaves the port open and the
@@ -42,14 +42,16 @@ class ShowPlayer {
   PlayOutcome Play(int row);
   PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
   std::int64_t SamplePosition();
+  // Whether the entry under way is to end now: the show was stopped, or the
+  // entry is to be skipped.
+  bool EntryEnds() const;
   // Waits, letting window events run, until the audio should have reached
   // `target` (at most a few milliseconds at a time).
   void WaitForPosition(std::int64_t position, std::int64_t target, bool playing);
 
-  ShowWindow& window_;
+  ShowContext& show_;
   SerialLink& link_;
   platform::AudioPlayer& audio_;
-  platform::UserInterface& ui_;
   platform::DispatchPriority* priority_;
   std::string output_;
   int idlePasses_ = 0;

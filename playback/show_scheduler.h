@@ -1,15 +1,12 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/audio_player.h"
-#include "platform/clock.h"
 #include "platform/dispatch_priority.h"
-#include "platform/user_interface.h"
 #include "playback/serial_link.h"
-#include "playback/show_window.h"
+#include "playback/show_calendar.h"
+#include "playback/show_context.h"
 
 namespace playback {
 
@@ -27,30 +24,26 @@ inline constexpr const char* kNothingPlayableText =
 // and the device (as SerialLink::OpenPort words it).
 std::string StartPortFailedMessage(const std::string& reason);
 
-// Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
-// or nothing when the text is not one.
-std::optional<int> ParseTimeOfDay(std::string_view text);
-
-// The show: plays the playlist again and again inside the daily window between
-// the start and end times, and waits with the port closed outside it.
+// The show: plays the playlist again and again while the calendar says it
+// may, and waits with the port closed while it may not.
 class ShowScheduler {
  public:
-  ShowScheduler(ShowWindow& window, SerialLink& link, platform::AudioPlayer& audio,
-                platform::UserInterface& ui, platform::Clock& clock);
+  ShowScheduler(ShowContext& show, SerialLink& link, platform::AudioPlayer& audio,
+                const ShowCalendar& calendar)
+      : show_(show), link_(link), audio_(audio), calendar_(calendar) {}
 
   // Runs the show; returns when it has ended (Stop, empty playlist, or a port
   // that cannot be opened).
-  void cmdShowStart_Click();
+  void Run();
 
   // The priority the player's dispatch runs at (none: ordinary).
   void SetDispatchPriority(platform::DispatchPriority* priority) { priority_ = priority; }
 
  private:
-  ShowWindow& window_;
+  ShowContext& show_;
   SerialLink& link_;
   platform::AudioPlayer& audio_;
-  platform::UserInterface& ui_;
-  platform::Clock& clock_;
+  const ShowCalendar& calendar_;
   platform::DispatchPriority* priority_ = nullptr;
 };
 

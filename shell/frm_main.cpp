@@ -145,10 +145,8 @@ QLineEdit* MakeCounter(const char* name, QWidget* parent, const QRect& where) {
 frmMain::frmMain(Services services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
-      preferences_(services_.applicationDirectory + platform::kPathSeparator + "preferences.txt",
-                   services_.files, services_.ui),
-      link_(services_.port, *this, services_.ui, services_.clock),
-      scheduler_(*this, link_, services_.audio, services_.ui, services_.clock) {
+      preferences_(platform::PreferencesPath(services_.applicationDirectory), services_.files,
+                   services_.ui) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Glimmerfield Player (version ####)"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -159,16 +157,15 @@ frmMain::frmMain(Services services, QWidget* parent)
 
   BuildControls();
   listBox_ = std::make_unique<ListBoxWidget>(*lstPlayList);
-  playlist_ = std::make_unique<playlist::Playlist>(
-      *listBox_, services_.ui, services_.files,
-      services_.applicationDirectory + platform::kPathSeparator + "playlist.txt");
-  showLogFile_ =
-      platform::MakeLogFile(services_.applicationDirectory + platform::kPathSeparator + "show.log");
-  // A log that cannot be written is said once, beside the status line; the
-  // show goes on without it.
-  showLog_ = std::make_unique<playback::ShowLog>(
-      *showLogFile_, platform::LocalDateTime,
-      [this](const std::string& why) { ShowNotice(why + " - the show goes on without it"); });
+  playlist_ =
+      std::make_unique<playlist::Playlist>(*listBox_, services_.ui, services_.files,
+                                           platform::PlaylistPath(services_.applicationDirectory));
+  showLogFile_ = platform::MakeLogFile(platform::ShowLogPath(services_.applicationDirectory));
+  session_ = std::make_unique<playback::ShowSession>(
+      playback::ShowSession::Devices{services_.port, services_.audio, services_.ui, services_.clock,
+                                     *showLogFile_, platform::LocalDateTime},
+      playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *this},
+      fields_.FadeTimingTable);
   preferences_.OnRefusedWrite([this](const std::string& why) {
     LogShowEvent(playback::show_event::SettingsNotSaved(why));
   });
@@ -438,7 +435,7 @@ void frmMain::Autostart() {
   }
   if (port.IsOpen()) port.Close();
   if (failed) return;
-  startedBy_ = "autostart";
+  startedBy_ = playback::Requester::Autostart;
   cmdShowStart_Click();
 }
 
@@ -544,7 +541,7 @@ void frmMain::SetKeepAliveGap(int seconds) {
 
 void frmMain::Text1_Change() {
   const int gap = Text1->text().toInt();
-  if (gap > 1) {
+  if (playback::IsLateKeepAlive(gap)) {
     SetBackColour(*Text1, kRed);
     Text2->setText(QString::number(Text2->text().toLongLong() + 1));
     SetBackColour(*Text2, kRed);
@@ -601,19 +598,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 // The whole show runs inside this click; the window stays usable through the
 // scheduler's yields, where Stop and closing the window reach it.
 void frmMain::cmdShowStart_Click() {
-  LogShowEvent(playback::show_event::ShowStarted(startedBy_));
-  startedBy_ = "Start button";
-  scheduler_.cmdShowStart_Click();
+  const playback::Requester who = std::exchange(startedBy_, playback::Requester::StartButton);
+  session_->Start(who);
 }
 
 void frmMain::LogShowEvent(const std::string& event) {
-  showLog_->Write(event);
+  session_->Log(event);
 }
 
 void frmMain::cmdStop_Click() {
-  if (fields_.ShowRunning) LogShowEvent(playback::show_event::ShowStopped("Stop button"));
-  fields_.ShowRunning = false;
-  SavePreferences();
+  session_->Stop(playback::Requester::StopButton);
 }
 
 void frmMain::cmdPlayListAdd_Click() {
@@ -640,12 +634,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::Form_QueryUnload() {
-  if (fields_.ShowRunning) LogShowEvent(playback::show_event::ShowStopped("window closed"));
-  fields_.ShowRunning = false;
-  platform::AudioPlayer& audio = services_.audio;
-  if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();
-  audio.Close();
-  if (link_.IsPortOpen()) link_.ClosePort();
+  session_->CloseNow(playback::Requester::WindowClosed);
   services_.ui.DoEvents();
   EndProgram(0);
 }
@@ -700,6 +689,10 @@ std::string frmMain::StartTimeText() const {
 }
 std::string frmMain::EndTimeText() const {
   return SelectedText(*cboEndTime);
+}
+
+playback::ShowSettings frmMain::CurrentSettings() const {
+  return {PortNumber(), DataRateText(), FrameTiming(), StartTimeText(), EndTimeText()};
 }
 
 std::uint32_t frmMain::ColourCode(const QWidget& widget) {

@@ -17,10 +17,9 @@
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/user_interface.h"
-#include "playback/serial_link.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
-#include "playback/show_window.h"
+#include "playback/show_session.h"
 #include "playlist/playlist.h"
 #include "shell/preferences.h"
 #include "shell/winrar_locator.h"
@@ -45,7 +44,11 @@ class ListBoxWidget;
 // long-lived state, and reaches the outside only through the platform objects
 // it is given, so tests build it with fakes. The show and the import see it
 // through their narrow views of the window.
-class frmMain : public QWidget, public playback::ShowWindow, public importer::ImportWindow {
+class frmMain : public QWidget,
+                public playback::ShowSettingsSource,
+                public playback::PlaylistSource,
+                public playback::ShowView,
+                public importer::ImportWindow {
   Q_OBJECT
 
  public:
@@ -75,11 +78,11 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   void Form_Load();
   // The show's dispatch runs at this priority where the system allows it.
   void SetDispatchPriority(platform::DispatchPriority& priority) {
-    scheduler_.SetDispatchPriority(&priority);
+    session_->SetDispatchPriority(&priority);
   }
 
   void SetBusyState() override;
-  void SetRunningState() override;
+  void SetRunningState();
   void SetStoppedState() override;
 
   // Sets StatusText, shows it in lblStatus and recolours Start and Stop.
@@ -87,8 +90,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   // The program's own additions, shown where they do not replace the status
   // text: the playing note in the audio player's area, notices on the line
   // under the status line (newest last, earlier ones in its tooltip).
-  void SetPlayingNote(const std::string& text) override;
-  void ShowNotice(const std::string& text) override;
+  void SetPlayingNote(const std::string& text);
+  void ShowNotice(const std::string& text);
   const std::string& StatusText() const { return fields_.StatusText; }
 
   // Rewrites preferences.txt from the current selections.
@@ -102,30 +105,43 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   // Shows a keep-alive gap in Text1. Every call counts as a change, also the
   // same gap twice in a row: each late keep-alive is one more in Text2.
-  void SetKeepAliveGap(int seconds) override;
+  void SetKeepAliveGap(int seconds);
 
   // Selections as the show needs them, read afresh at every call.
-  int FrameTiming() const override;
-  int PortNumber() const override;
-  std::string DataRateText() const override;
-  std::string StartTimeText() const override;
-  std::string EndTimeText() const override;
+  int FrameTiming() const;
+  int PortNumber() const;
+  std::string DataRateText() const;
+  std::string StartTimeText() const;
+  std::string EndTimeText() const;
 
-  bool ShowRunning() const override { return fields_.ShowRunning; }
-  void SetShowRunning(bool running) override { fields_.ShowRunning = running; }
+  bool ShowRunning() const { return fields_.ShowRunning; }
   // Time of day (seconds) of the last keep-alive; the serial link keeps it.
-  int LastKeepAliveTime() const { return link_.LastKeepAliveTime(); }
+  int LastKeepAliveTime() const { return session_->LastKeepAliveTime(); }
   std::string LastImportFolder() const override { return fields_.LastImportFolder; }
   void SetLastImportFolder(const std::string& folder) override {
     fields_.LastImportFolder = folder;
   }
   const std::string& WinRarPath() const { return fields_.WinRarPath; }
 
-  int PlaylistRowCount() const override;
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const override;
-  const importer::FadeTimingTable& FadeTimings() const override { return fields_.FadeTimingTable; }
-  void SelectPlaylistRow(int row) override;
-  void LogShowEvent(const std::string& event) override;
+  int PlaylistRowCount() const;
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const;
+  const importer::FadeTimingTable& FadeTimings() const { return fields_.FadeTimingTable; }
+  void SelectPlaylistRow(int row);
+  void LogShowEvent(const std::string& event);
+
+  // The show's side of the window: the lists as one value, the playlist,
+  // and what the show tells it.
+  playback::ShowSettings CurrentSettings() const override;
+  void SaveSettings() override { SavePreferences(); }
+  int RowCount() const override { return PlaylistRowCount(); }
+  playlist::PlaylistEntry EntryAt(int row) const override { return PlaylistEntryAt(row); }
+  void SelectRow(int row) override { SelectPlaylistRow(row); }
+  void ShowStarted() override { SetRunningState(); }
+  void ShowEnded() override { SetStoppedState(); }
+  void StatusChanged(const std::string& text) override { SetStatus(text); }
+  void NoticeAdded(const std::string& text) override { ShowNotice(text); }
+  void PlayingNoteChanged(const std::string& text) override { SetPlayingNote(text); }
+  void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
 
   bool PerformBitmask() const override;
   void ShowImportingPanel(bool visible) override;
@@ -180,9 +196,8 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
   // show.log beside the other files; written by the show and by the
   // handlers that start and stop it.
   std::unique_ptr<platform::LogFile> showLogFile_;
-  std::unique_ptr<playback::ShowLog> showLog_;
   // Who the next cmdShowStart_Click is for, as the log names it.
-  std::string startedBy_ = "Start button";
+  playback::Requester startedBy_ = playback::Requester::StartButton;
 
   // Long-lived state of the window, under the names the design gives it.
   struct Fields {
@@ -227,10 +242,9 @@ class frmMain : public QWidget, public playback::ShowWindow, public importer::Im
 
   std::unique_ptr<ListBoxWidget> listBox_;
   std::unique_ptr<playlist::Playlist> playlist_;
-  // The one line to the controllers, over services_.port; it holds
-  // LastKeepAliveTime.
-  playback::SerialLink link_;
-  playback::ShowScheduler scheduler_;
+  // The show: the line to the controllers (it holds LastKeepAliveTime), the
+  // scheduler, the player and show.log. Stop and closing reach it here.
+  std::unique_ptr<playback::ShowSession> session_;
 };
 
 }  // namespace shell

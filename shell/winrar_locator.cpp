@@ -32,7 +32,7 @@ std::string LocateWinRarInRegistry(const RegistryTextReader& read) {
 
 std::string LocateExtractorBeside(const std::string& applicationDirectory) {
   namespace fs = std::filesystem;
-  const std::string path = applicationDirectory + platform::kPathSeparator + kExtractorProgram;
+  const std::string path = platform::ExtractorPath(applicationDirectory);
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   if (error || !fs::is_regular_file(status)) return {};

@@ -10,7 +10,6 @@ inline constexpr const char* kWinRarCommandKey =
     "SOFTWARE\\Classes\\Applications\\WinRAR.exe\\shell\\open\\command";
 inline constexpr const char* kWinRarAppPathKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\AppPaths\\WinRAR.exe";
-inline constexpr const char* kExtractorProgram = "glimmer-extract";
 
 // Reads one registry value of HKEY_LOCAL_MACHINE as text ("" when missing).
 using RegistryTextReader =

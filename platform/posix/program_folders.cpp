@@ -17,7 +17,6 @@ namespace fs = std::filesystem;
 #ifndef GLIMMER_LIBEXEC_SUBDIR
 #define GLIMMER_LIBEXEC_SUBDIR "libexec/glimmerfield"
 #endif
-constexpr const char* kExtractor = "glimmer-extract";
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -42,7 +41,7 @@ ProgramFolders ChooseProgramFolders(const std::string& programDirectory,
   if (program.filename() == "bin") {
     const fs::path libexec = program.parent_path() / GLIMMER_LIBEXEC_SUBDIR;
     std::error_code error;
-    if (fs::is_regular_file(libexec / kExtractor, error)) {
+    if (fs::is_regular_file(ExtractorPath(libexec.string()), error)) {
       const std::string base =
           !xdgDataHome.empty() && xdgDataHome[0] == '/'
               ? WithoutTrailingSlash(xdgDataHome)

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/paths.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform {
@@ -65,13 +66,13 @@ bool BuiltinPortHasHardware(const std::string& name) {
 }
 
 std::string LinkName(int number) {
-  return "dosdevices/com" + std::to_string(number);
+  return std::string(kDosDevicesName) + "/com" + std::to_string(number);
 }
 
 // The pinned device for `number`, if the operator made one: the link's target
 // when it is a link (so messages name the real device), else the file itself.
 std::optional<std::string> PinnedDevice(int number, const std::string& appDir) {
-  const std::string dir = appDir + "/dosdevices";
+  const std::string dir = DosDevicesFolder(appDir);
   const std::string link = appDir + "/" + LinkName(number);
   struct stat st {};
   if (lstat(link.c_str(), &st) != 0) return std::nullopt;

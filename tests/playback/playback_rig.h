@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -11,7 +12,7 @@
 
 #include "import/event_table.h"
 #include "import/sequence_cache.h"
-#include "playback/show_window.h"
+#include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "playlist/playlist_entry.h"
 #include "tests/fakes/fake_audio_player.h"
@@ -126,49 +127,44 @@ class TracingSerialPort : public fakes::FakeSerialPort {
   Trace& trace_;
 };
 
-class FakeShowWindow : public playback::ShowWindow {
+// The front end's side of a session: settings, playlist and view, with what
+// the show told it.
+class FakeShowWindow : public playback::ShowSettingsSource,
+                       public playback::PlaylistSource,
+                       public playback::ShowView {
  public:
   explicit FakeShowWindow(Trace& trace) : trace_(trace) {}
 
-  bool ShowRunning() const override { return showRunning; }
-  void SetShowRunning(bool running) override { showRunning = running; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
-  int FrameTiming() const override { return frameTiming; }
-  int PortNumber() const override { return portNumber; }
-  std::string DataRateText() const override { return dataRate; }
-  std::string StartTimeText() const override { return startTime; }
-  std::string EndTimeText() const override { return endTime; }
-  void SetStatus(const std::string& text) override {
-    ++statusCount;
-    // Pause passes repeat their text ten times a second; keep changes only.
-    if (statuses.empty() || statuses.back() != text) {
-      statuses.push_back(text);
-      trace_.Add(Trace::Kind::Status, text);
-    }
+  playback::ShowSettings CurrentSettings() const override {
+    return {portNumber, dataRate, frameTiming, startTime, endTime};
   }
-  void SetPlayingNote(const std::string& text) override { playingNote = text; }
-  void ShowNotice(const std::string& text) override {
-    if (notices.empty() || notices.back() != text) notices.push_back(text);
-  }
-  void SetKeepAliveGap(int seconds) override { gaps.push_back(seconds); }
-  void SetRunningState() override { states.push_back("running"); }
-  void SetStoppedState() override { states.push_back("stopped"); }
-  void SavePreferences() override { savedWhileRunning.push_back(showRunning); }
-  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+  void SaveSettings() override { savedWhileRunning.push_back(showRunning); }
+  int RowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry EntryAt(int row) const override {
     return entries.at(static_cast<std::size_t>(row));
   }
-  void SelectPlaylistRow(int row) override {
+  void SelectRow(int row) override {
     selected.push_back(row);
     if (onSelect) onSelect(row);
   }
-  void LogShowEvent(const std::string& event) override { logged.push_back(event); }
+  void ShowStarted() override { states.push_back("running"); }
+  void ShowEnded() override { states.push_back("stopped"); }
+  void StatusChanged(const std::string& text) override {
+    statuses.push_back(text);
+    trace_.Add(Trace::Kind::Status, text);
+  }
+  void NoticeAdded(const std::string& text) override { notices.push_back(text); }
+  void PlayingNoteChanged(const std::string& text) override { playingNote = text; }
+  void KeepAliveGap(int seconds, bool late) override {
+    gaps.push_back(seconds);
+    lateGaps += late;
+  }
   std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
   std::string Notice() const { return notices.empty() ? "" : notices.back(); }
 
   bool showRunning = true;
   importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
-  int frameTiming = 1, portNumber = 3, statusCount = 0;
+  int frameTiming = 1, portNumber = 3, lateGaps = 0;
   std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
   std::vector<std::string> statuses, states, notices, logged;
   std::string playingNote;
@@ -180,6 +176,29 @@ class FakeShowWindow : public playback::ShowWindow {
  private:
   Trace& trace_;
 };
+
+// show.log kept in memory, one event a line, without the time.
+class MemoryLog : public platform::LogFile {
+ public:
+  explicit MemoryLog(std::vector<std::string>& lines) : lines_(lines) {}
+  platform::Status AppendLine(const std::string& line) override {
+    lines_.push_back(line.substr(line.find(' ') + 1));
+    return platform::Status::Ok();
+  }
+
+ private:
+  std::vector<std::string>& lines_;
+};
+
+// A session of `window` over the given devices.
+inline std::unique_ptr<playback::ShowSession> MakeSession(
+    FakeShowWindow& window, platform::SerialPort& port, platform::AudioPlayer& audio,
+    platform::UserInterface& ui, platform::Clock& clock, platform::LogFile& log) {
+  return std::make_unique<playback::ShowSession>(
+      playback::ShowSession::Devices{port, audio, ui, clock, log, [] { return std::string("-"); }},
+      playback::ShowSession::FrontEnd{window.showRunning, window, window, window},
+      window.fadeTimings);
+}
 
 // The fakes wired together, with cache files in a temporary folder.
 struct Rig {
@@ -234,6 +253,10 @@ struct Rig {
   fakes::FakeUserInterface ui;
   fakes::FakeClock clock{10LL * 3600 * 1000};
   fakes::FakeAudioPlayer audio;
+  MemoryLog log{window.logged};
+  std::unique_ptr<playback::ShowSession> ownSession =
+      MakeSession(window, port, audio, ui, clock, log);
+  playback::ShowSession& session = *ownSession;
 };
 
 }  // namespace playback_test

@@ -16,7 +16,7 @@ using Kind = playback_test::Trace::Kind;
 
 class SerialLinkTest : public testing::Test, protected Rig {
  protected:
-  playback::SerialLink link{port, window, ui, clock};
+  playback::SerialLink& link = session.Link();
 };
 
 // Gaps are whole seconds of the time of day, negative across midnight.
@@ -65,7 +65,8 @@ TEST_F(SerialLinkTest, LostPortIsClosedAndReportedOnceAndLaterWritesAreSkipped) 
     }
     bool fail = false;
   } stubborn;
-  playback::SerialLink link{stubborn, window, ui, clock};
+  const auto session = playback_test::MakeSession(window, stubborn, audio, ui, clock, log);
+  playback::SerialLink& link = session->Link();
   ASSERT_TRUE(link.OpenPort().ok());
   stubborn.fail = true;
   link.Write(Hex("00 01 33 06 01 00"));

@@ -79,7 +79,8 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
     return present;
   };
   platform::TermiosSerialPort port(options);
-  playback::SerialLink link(port, rig.window, rig.ui, rig.clock);
+  const auto session =
+      playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
 
   // Three songs of two seconds, a row every tenth of a second.
   std::vector<playback_test::Record> rows;
@@ -101,7 +102,7 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
     if (rig.window.selected.size() == 4) rig.window.showRunning = false;
   };
 
-  playback::ShowScheduler(rig.window, link, rig.audio, rig.ui, rig.clock).cmdShowStart_Click();
+  session->Start(playback::Requester::StartButton);
 
   EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0}));
   EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
@@ -166,7 +167,8 @@ TEST(ShowFaultsTest, DamagedOrMissingFileMidPlaylistSkipsThatEntryAndTheRestPlay
     playback_test::Rig rig;
     rig.window.showRunning = false;
     fakes::FakeSerialPort port;
-    playback::SerialLink link(port, rig.window, rig.ui, rig.clock);
+    const auto session =
+        playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
     for (const char* name : {"a", "b", "c"}) rig.AddEntry(name, {Level(0, 1), Level(44100, 2)});
     rig.audio.onPoll = [](fakes::FakeAudioPlayer& audio) {
       audio.position += 0.01;
@@ -179,7 +181,7 @@ TEST(ShowFaultsTest, DamagedOrMissingFileMidPlaylistSkipsThatEntryAndTheRestPlay
     };
     c.damage(rig.window.entries[1].CachePath, rig.audio);
 
-    playback::ShowScheduler(rig.window, link, rig.audio, rig.ui, rig.clock).cmdShowStart_Click();
+    session->Start(playback::Requester::StartButton);
 
     // Two passes, then Stop, seen as the seventh entry begins.
     EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));

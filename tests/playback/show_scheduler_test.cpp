@@ -76,10 +76,9 @@ struct SchedulerRig : playback_test::Rig {
   void StopAtSleep(int n) {
     stopWhen = [this, n] { return clock.sleeps >= n; };
   }
-  void Start() { scheduler.cmdShowStart_Click(); }
+  void Start() { session.Start(playback::Requester::StartButton); }
 
-  playback::SerialLink link{port, window, ui, clock};
-  playback::ShowScheduler scheduler{window, link, audio, ui, clock};
+  playback::SerialLink& link = session.Link();
   std::vector<int> playRows;  // the rows selected to play, in order
   Times playTimes;            // and when
   std::function<bool()> stopWhen;
@@ -295,6 +294,7 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
   Start();
 
   const std::vector<std::string> expected = {
+      "Show started (Start button)",
       "Port COM3 opened",
       "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM",
       "Show resumed: inside its daily window",

@@ -16,8 +16,7 @@
 
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/termios_serial_port.h"
-#include "playback/serial_link.h"
-#include "playback/show_scheduler.h"
+#include "playback/show_session.h"
 #include "tests/fakes/pty_line.h"
 #include "tests/playback/playback_rig.h"
 
@@ -126,34 +125,33 @@ class PtyPort : public platform::SerialPort {
 
 // Keeps the last status and nothing else, so a week of keep-alive gaps and
 // status changes takes no memory of its own.
-class WeekWindow : public playback::ShowWindow {
+class WeekWindow : public playback::ShowSettingsSource,
+                   public playback::PlaylistSource,
+                   public playback::ShowView {
  public:
-  bool ShowRunning() const override { return running; }
-  void SetShowRunning(bool value) override { running = value; }
-  int FrameTiming() const override { return 5; }
-  int PortNumber() const override { return 1; }
-  std::string DataRateText() const override { return "115200"; }
-  std::string StartTimeText() const override { return "5:30:00 PM"; }
-  std::string EndTimeText() const override { return "7:00:00 PM"; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
-  void SetStatus(const std::string& text) override { status = text; }
-  void SetPlayingNote(const std::string& text) override { note = text; }
-  void ShowNotice(const std::string& text) override { notice = text; }
-  void SetKeepAliveGap(int) override {}
-  void SetRunningState() override {}
-  void SetStoppedState() override {}
-  void SavePreferences() override {}
-  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+  playback::ShowSettings CurrentSettings() const override {
+    return {1, "115200", 5, "5:30:00 PM", "7:00:00 PM"};
+  }
+  void StatusChanged(const std::string& text) override { status = text; }
+  void PlayingNoteChanged(const std::string& text) override { note = text; }
+  void NoticeAdded(const std::string& text) override { notice = text; }
+  int RowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry EntryAt(int row) const override {
     return entries.at(static_cast<std::size_t>(row));
   }
-  void SelectPlaylistRow(int row) override { onSelect(row); }
+  void SelectRow(int row) override { onSelect(row); }
 
   bool running = false;
   importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   std::string status, note, notice;
   std::vector<playlist::PlaylistEntry> entries;
   std::function<void(int)> onSelect;
+};
+
+// A week of show.log lines, written nowhere.
+class NoLog : public platform::LogFile {
+ public:
+  platform::Status AppendLine(const std::string&) override { return platform::Status::Ok(); }
 };
 
 int OpenDescriptors() {
@@ -193,7 +191,9 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
   ClockAudio audio(clock, kSongSeconds);
   WeekUi ui(clock);
   PtyPort port(line.Name(), clock);
-  playback::SerialLink link(port, window, ui, clock);
+  NoLog log;
+  playback::ShowSession session({port, audio, ui, clock, log, [] { return std::string(); }},
+                                {window.running, window, window, window}, window.fadeTimings);
 
   // What happened when; reserved up front so that recording it does not
   // count as growth.
@@ -221,7 +221,7 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
     if (clock.us >= At(kDays, 12, 0, 0)) window.running = false;
   };
 
-  playback::ShowScheduler(window, link, audio, ui, clock).cmdShowStart_Click();
+  session.Start(playback::Requester::StartButton);
 
   ASSERT_EQ(Second(clock.us), Second(At(kDays, 12, 0, 0)));
   // The Start button announces the show once, then every evening opens the

@@ -226,7 +226,7 @@ int Compile(const std::vector<std::string>& args) {
     // whole file name serves as the document's name.
     const auto names = importer::DeriveArchiveNames(source);
     const std::string baseName = names ? names->baseName : fs::path(source).filename().string();
-    const std::string extractor = platform::CurrentProgramFolders().programs + "/glimmer-extract";
+    const std::string extractor = platform::CurrentProgramFolders().Extractor();
     const std::string commandLine =
         importer::ArchiverCommandLine(extractor, source, scratch->path() + "/");
     platform::PosixProcessLauncher launcher;

@@ -28,14 +28,14 @@
 #include "import/import_driver.h"
 #include "import/sequence_cache.h"
 #include "platform/audio_factory.h"
+#include "platform/log_file.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/posix_process_launcher.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
-#include "playback/serial_link.h"
-#include "playback/show_player.h"
+#include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "playlist/list_box.h"
 #include "playlist/playlist.h"
@@ -121,7 +121,7 @@ class ImportConsole final : public importer::ImportWindow, public platform::User
  public:
   ImportConsole(playlist::ListBox& list, platform::FileStore& files, const std::string& folder,
                 std::string archive)
-      : playlist_(list, *this, files, folder + platform::kPathSeparator + "playlist.txt"),
+      : playlist_(list, *this, files, platform::PlaylistPath(folder)),
         archive_(std::move(archive)) {
     playlist_.ResetEntries();
   }
@@ -239,43 +239,23 @@ class Display {
   std::string notice_;
 };
 
-// The show player's view of a window: one entry, notes to the display.
-class DemoShowWindow final : public playback::ShowWindow {
+// What the show tells the demo: its notes and notices, on the display.
+class DemoShowView final : public playback::ShowView {
  public:
-  DemoShowWindow(playlist::PlaylistEntry entry, Display& display)
-      : entry_(std::move(entry)), display_(display) {}
-  bool ShowRunning() const override { return running_; }
-  void SetShowRunning(bool running) override { running_ = running; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings_; }
-  int FrameTiming() const override { return kFrameTiming; }
-  int PortNumber() const override { return 1; }
-  std::string DataRateText() const override { return "115200"; }
-  std::string StartTimeText() const override { return "12:00:00 AM"; }
-  std::string EndTimeText() const override { return "11:59:59 PM"; }
-  void SetStatus(const std::string&) override {}
-  void SetPlayingNote(const std::string& text) override {
+  explicit DemoShowView(Display& display) : display_(display) {}
+  void PlayingNoteChanged(const std::string& text) override {
     const std::lock_guard lock(display_.mutex());
     display_.SetNote(text);
   }
-  void ShowNotice(const std::string& text) override {
+  void NoticeAdded(const std::string& text) override {
     lastNotice_ = text;
     const std::lock_guard lock(display_.mutex());
     display_.SetNotice(text);
   }
-  void SetKeepAliveGap(int) override {}
-  void SetRunningState() override {}
-  void SetStoppedState() override {}
-  void SavePreferences() override {}
-  int PlaylistRowCount() const override { return 1; }
-  playlist::PlaylistEntry PlaylistEntryAt(int) const override { return entry_; }
-  void SelectPlaylistRow(int) override {}
   const std::string& LastNotice() const { return lastNotice_; }
 
  private:
-  playlist::PlaylistEntry entry_;
   Display& display_;
-  importer::FadeTimingTable fadeTimings_ = importer::FillFadeTimingTable();
-  bool running_ = false;
   std::string lastNotice_;
 };
 
@@ -380,7 +360,9 @@ int RunDemo(const std::vector<std::string>& args) {
   }
 
   // ---- the import, as the Add button runs it ----
-  const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+  // Where the window and glimmer compile find it: beside the program in a
+  // build tree, in the package's libexec folder once installed.
+  const std::string extractor = platform::CurrentProgramFolders().Extractor();
   if (::access(extractor.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "glimmer demo: the archive extractor %s is missing\n", extractor.c_str());
     return 1;
@@ -419,10 +401,9 @@ int RunDemo(const std::vector<std::string>& args) {
       if (mask & (1 << bit)) display.board().Expect(device, first + bit);
     }
   }
-  DemoShowWindow window(entry, display);
+  DemoShowView view(display);
   demo::LatenessMeter meter(demo::ExpectedMessages(
-      rows, static_cast<std::int64_t>(o.seconds) * playback::kSamplesPerSecond,
-      window.FadeTimings()));
+      rows, static_cast<std::int64_t>(o.seconds) * playback::kSamplesPerSecond, fadeTimings));
   const auto origin = SteadyClock::now();
   const auto received = [&](std::string_view bytes, SteadyClock::time_point at) {
     const std::lock_guard lock(display.mutex());
@@ -467,10 +448,15 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::SerialPort& port = master ? static_cast<platform::SerialPort&>(realPort) : tapped;
 
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
-  ConsoleUserInterface ui(window);
+  ConsoleUserInterface ui;
   platform::SystemClock clock;
-  playback::SerialLink link(port, window, ui, clock);
-  playback::ShowPlayer player(window, link, *audio, ui);
+  FixedShowSettings settings({1, "115200", kFrameTiming, "12:00:00 AM", "11:59:59 PM"});
+  SingleEntry playlist(entry);
+  NoShowLog noLog;
+  bool running = true;
+  playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
+                                {running, settings, playlist, view}, fadeTimings);
+  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
 
   // When the song was at 0 on the steady clock, from the player's own view
   // of the position at every yield; the median is robust to a late reading.
@@ -485,15 +471,14 @@ int RunDemo(const std::vector<std::string>& args) {
     display.Tick(songSeconds);
   };
 
-  window.SetShowRunning(true);
-  if (auto opened = link.OpenPort(); !opened) {
+  if (auto opened = session.OpenPort(); !opened) {
     done = true;
     if (reader.joinable()) reader.join();
     std::fprintf(stderr, "glimmer demo: %s\n", opened.message().c_str());
     return 1;
   }
-  const playback::PlayOutcome outcome = player.PlayEntry(0);
-  link.ClosePort();
+  const playback::PlayOutcome outcome = session.PlayEntry(0);
+  session.ClosePort();
   // Whatever the line still held reaches the reader before it stops.
   if (master) {
     for (int i = 0; i < 20; ++i) {
@@ -521,7 +506,7 @@ int RunDemo(const std::vector<std::string>& args) {
                 folder.path().c_str(), archivePath.c_str());
   }
   if (outcome != playback::PlayOutcome::Finished) {
-    if (!window.LastNotice().empty()) std::fprintf(stderr, "%s\n", window.LastNotice().c_str());
+    if (!view.LastNotice().empty()) std::fprintf(stderr, "%s\n", view.LastNotice().c_str());
     return outcome == playback::PlayOutcome::Stopped ? 130 : 1;
   }
   if (meter.Matched() != meter.Expected()) {

@@ -13,13 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "import/fade_timing.h"
 #include "platform/audio_factory.h"
+#include "platform/log_file.h"
 #include "platform/paths.h"
+#include "platform/posix/line_output.h"
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
-#include "playback/serial_link.h"
-#include "playback/show_player.h"
+#include "playback/show_session.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -90,37 +92,45 @@ int RunPlay(const std::vector<std::string>& args) {
   entry.ListText = std::filesystem::path(o.cache).stem().string();
   entry.Version = playlist::kProgramVersion;
 
-  ConsoleShowWindow window(entry, o.frameTiming, o.port, o.baud);
-  ConsoleUserInterface ui(window);
+  platform::LineOutput errors(STDERR_FILENO);
+  ConsoleShowView view(errors, /*labelled=*/true);
+  FixedShowSettings settings({o.port, o.baud, o.frameTiming, "12:00:00 AM", "11:59:59 PM"});
+  SingleEntry playlist(entry);
+  ConsoleUserInterface ui;
   platform::SystemClock clock;
   platform::TermiosSerialPort port({.applicationDirectory = platform::CurrentProgramFolders().data,
                                     .devicePath = o.device,
                                     .stallTimeout = std::chrono::milliseconds(1000)});
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
-  playback::SerialLink link(port, window, ui, clock);
+  NoShowLog noLog;
+  bool running = true;
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
+                                {running, settings, playlist, view}, fadeTimings);
   platform::RealtimePriority dispatchPriority;
-  playback::ShowPlayer player(window, link, *audio, ui, &dispatchPriority);
+  session.SetDispatchPriority(&dispatchPriority);
+  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
 
-  window.SetShowRunning(true);
   // Opened here rather than by the player so a port that will not open is an
   // error of the command, not a show that plays without lights. The bytes on
   // the line are the same: burst, then the player's keep-alives.
-  if (auto opened = link.OpenPort(); !opened) {
+  if (auto opened = session.OpenPort(); !opened) {
     std::fprintf(stderr, "glimmer play: %s\n", opened.message().c_str());
     return 1;
   }
-  const playback::PlayOutcome outcome = player.PlayEntry(0);
-  link.ClosePort();
+  const playback::PlayOutcome outcome = session.PlayEntry(0);
+  session.ClosePort();
   if (audio->IsSilent() && !o.silent) {
     std::fprintf(stderr, "glimmer play: played silently (%s)\n", audio->SilentReason().c_str());
   }
-  if (player.RejectedRowCount() > 0) {
+  if (session.RejectedRowCount() > 0) {
     std::fprintf(stderr,
                  "glimmer play: %d event(s) not sent: a value was missing or outside 0..255\n",
-                 player.RejectedRowCount());
+                 session.RejectedRowCount());
   }
   switch (outcome) {
     case playback::PlayOutcome::Finished:
+    case playback::PlayOutcome::Cut:
       return 0;
     case playback::PlayOutcome::Stopped:
       std::fprintf(stderr, "glimmer play: stopped\n");

@@ -1,6 +1,9 @@
 // glimmer show: the show of the saved playlist and preferences without a
 // window, through the same scheduler and player as the Start button. For a
 // player in a garage without a screen, started by a service.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +15,13 @@
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
+#include "platform/posix/line_output.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
-#include "playback/serial_link.h"
 #include "playback/show_log.h"
-#include "playback/show_scheduler.h"
-#include "playback/show_window.h"
+#include "playback/show_session.h"
 #include "playlist/list_box.h"
 #include "playlist/playlist.h"
 #include "shell/preferences.h"
@@ -37,8 +39,8 @@ constexpr const char* kUsage =
     "playlist again and again; outside it, it waits with the port closed. The status\n"
     "texts go to standard output, one a line; every event goes to show.log.\n"
     "Ctrl+C (SIGINT) is the Stop button: the show will not start by itself next time.\n"
-    "SIGTERM is closing the window: the autostart flag stays, so the next start of\n"
-    "the player (or of this command) goes on with the show.\n\n"
+    "SIGTERM or SIGHUP is closing the window: the autostart flag stays, so the next\n"
+    "start of the player (or of this command) goes on with the show.\n\n"
     "Options:\n"
     "  --dir DIR      the folder with preferences.txt and playlist.txt (default: the\n"
     "                 player's folder, which 'glimmer --help' names)\n"
@@ -75,12 +77,11 @@ class PlaylistRows final : public playlist::ListBox {
 };
 
 // The window's part in the show, on a console: the saved settings stand in
-// for the lists, status texts go to standard output. The settings and the
+// for the lists, and the playlist is the saved one. The settings and the
 // playlist come once the console (which reports their problems) exists.
-class HeadlessShowWindow final : public playback::ShowWindow {
+class HeadlessShowWindow final : public playback::ShowSettingsSource,
+                                 public playback::PlaylistSource {
  public:
-  explicit HeadlessShowWindow(playback::ShowLog& log) : log_(log) {}
-
   void Attach(shell::PreferencesFile& preferences, playlist::Playlist& playlist,
               shell::Preferences settings, int portOverride) {
     preferences_ = &preferences;
@@ -89,51 +90,30 @@ class HeadlessShowWindow final : public playback::ShowWindow {
     portOverride_ = portOverride;
   }
 
-  bool ShowRunning() const override { return running_; }
-  void SetShowRunning(bool running) override { running_ = running; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings_; }
-  int FrameTiming() const override { return std::atoi(settings_.frameTiming.c_str()); }
-  int PortNumber() const override {
-    return portOverride_ > 0 ? portOverride_ : std::atoi(settings_.port.c_str());
+  playback::ShowSettings CurrentSettings() const override {
+    return {portOverride_ > 0 ? portOverride_ : std::atoi(settings_.port.c_str()),
+            settings_.dataRate, std::atoi(settings_.frameTiming.c_str()), settings_.startTime,
+            settings_.endTime};
   }
-  std::string DataRateText() const override { return settings_.dataRate; }
-  std::string StartTimeText() const override { return settings_.startTime; }
-  std::string EndTimeText() const override { return settings_.endTime; }
-
-  void SetStatus(const std::string& text) override { Print(text); }
-  void SetPlayingNote(const std::string& text) override { Print(text); }
-  void ShowNotice(const std::string& text) override { Print(text); }
-  void SetKeepAliveGap(int) override {}
-  void SetRunningState() override {}
-  void SetStoppedState() override {}
   // As the window writes it: its settings, the autostart flag following
   // ShowRunning. A port given on the command line is not saved.
-  void SavePreferences() override {
+  void SaveSettings() override {
     shell::Preferences current = settings_;
-    current.autostart = running_ ? "1" : "0";
+    current.autostart = running ? "1" : "0";
     preferences_->Save(current);
   }
 
-  int PlaylistRowCount() const override { return playlist_->RowCount(); }
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
-    return playlist_->EntryAtRow(row);
-  }
-  void SelectPlaylistRow(int row) override { playlist_->SelectRow(row); }
-  void LogShowEvent(const std::string& event) override { log_.Write(event); }
+  int RowCount() const override { return playlist_->RowCount(); }
+  playlist::PlaylistEntry EntryAt(int row) const override { return playlist_->EntryAtRow(row); }
+  void SelectRow(int row) override { playlist_->SelectRow(row); }
+
+  bool running = false;
 
  private:
-  static void Print(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-  }
-
-  playback::ShowLog& log_;
   shell::PreferencesFile* preferences_ = nullptr;
   playlist::Playlist* playlist_ = nullptr;
   shell::Preferences settings_;
   int portOverride_ = 0;
-  const importer::FadeTimingTable fadeTimings_ = importer::FillFadeTimingTable();
-  bool running_ = false;
 };
 
 }  // namespace
@@ -154,62 +134,61 @@ int RunShow(const std::vector<std::string>& args) {
     return 1;
   }
 
-  std::unique_ptr<platform::LogFile> logFile = platform::MakeLogFile(dir + "/show.log");
-  playback::ShowLog log(*logFile, platform::LocalDateTime, [](const std::string& why) {
-    std::fprintf(stderr, "glimmer show: %s; the show goes on without it\n", why.c_str());
-  });
-
-  HeadlessShowWindow window(log);
-  // Watches Ctrl+C and SIGTERM from here on; its messages go to standard
-  // error, since nobody is there to press OK.
-  ConsoleUserInterface ui(window);
-  platform::PosixFileStore files;
-  shell::PreferencesFile preferences(dir + "/preferences.txt", files, ui);
-  preferences.OnRefusedWrite(
-      [&log](const std::string& why) { log.Write(playback::show_event::SettingsNotSaved(why)); });
-  PlaylistRows rows;
-  playlist::Playlist playlist(rows, ui, files, dir + "/playlist.txt");
-  playlist.OnRefusedWrite(
-      [&log](const std::string& why) { log.Write(playback::show_event::PlaylistNotSaved(why)); });
-  playlist.ResetEntries();
-  playlist.LoadPlaylist();
-  window.Attach(preferences, playlist, shell::SelectedChoices(preferences.Read()), portOverride);
-
+  std::unique_ptr<platform::LogFile> logFile = platform::MakeLogFile(platform::ShowLogPath(dir));
+  // The status goes to standard output as it changes, and never holds up the
+  // show: a reader that stops reading loses lines, not songs.
+  ::signal(SIGPIPE, SIG_IGN);
+  platform::LineOutput out(STDOUT_FILENO);
+  ConsoleShowView view(out, /*labelled=*/false);
+  HeadlessShowWindow window;
+  // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
+  // standard error, since nobody is there to press OK.
+  ConsoleUserInterface ui;
   platform::SystemClock clock;
   platform::TermiosSerialPort port(
       {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer();
-  playback::SerialLink link(port, window, ui, clock);
-  playback::ShowScheduler scheduler(window, link, *audio, ui, clock);
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  PlaylistRows rows;
+  playback::ShowSession session({port, *audio, ui, clock, *logFile, platform::LocalDateTime},
+                                {window.running, window, window, view}, fadeTimings);
+
+  platform::PosixFileStore files;
+  shell::PreferencesFile preferences(platform::PreferencesPath(dir), files, ui);
+  preferences.OnRefusedWrite([&session](const std::string& why) {
+    session.Log(playback::show_event::SettingsNotSaved(why));
+  });
+  playlist::Playlist playlist(rows, ui, files, platform::PlaylistPath(dir));
+  playlist.OnRefusedWrite([&session](const std::string& why) {
+    session.Log(playback::show_event::PlaylistNotSaved(why));
+  });
+  playlist.ResetEntries();
+  playlist.LoadPlaylist();
+  window.Attach(preferences, playlist, shell::SelectedChoices(preferences.Read()), portOverride);
+
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
-  scheduler.SetDispatchPriority(&dispatchPriority);
+  session.SetDispatchPriority(&dispatchPriority);
 
   ui.onSignal = [&](int signal) {
-    if (signal == SIGTERM) {
+    if (signal == SIGTERM || signal == SIGHUP) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
-      window.SetShowRunning(false);
-      log.Write(playback::show_event::ShowStopped("SIGTERM, as closing the window"));
-      if (audio->PlayState() != platform::kPlayStateStopped) audio->Stop();
-      audio->Close();
-      if (link.IsPortOpen()) link.ClosePort();
+      session.CloseNow(signal == SIGTERM ? playback::Requester::Sigterm
+                                         : playback::Requester::Sighup);
       std::fflush(nullptr);
       std::exit(0);
     }
     // As the Stop button: the show ends at its next check, and the
     // preferences say it no longer runs.
-    window.SetShowRunning(false);
-    window.SavePreferences();
-    log.Write(playback::show_event::ShowStopped("SIGINT, as the Stop button"));
+    session.Stop(playback::Requester::Sigint);
   };
 
-  log.Write(playback::show_event::ShowStarted("glimmer show"));
-  scheduler.cmdShowStart_Click();
+  session.Start(playback::Requester::GlimmerShow);
   // Only Stop clears ShowRunning: a show that ended with it still set ended
   // by itself (an empty playlist, a port that would not open), and the
   // scheduler has said why.
-  return window.ShowRunning() ? 1 : 0;
+  return window.running ? 1 : 0;
 }
 
 }  // namespace glimmer

@@ -13,84 +13,96 @@
 #include <optional>
 #include <string>
 
+#include "platform/log_file.h"
+#include "platform/posix/line_output.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/user_interface.h"
-#include "playback/show_window.h"
+#include "playback/show_front_end.h"
 
-// The show player's view of a window, for programs without one (`glimmer
-// play`, the playback benchmark): one playlist entry, status texts on stderr,
-// Ctrl+C as the Stop button. Header-only so the benchmark can use it too.
+// The show's front ends without a window (`glimmer show`, `glimmer play`,
+// the playback benchmark). Header-only so the benchmark can use them too.
 namespace glimmer {
 
-class ConsoleShowWindow final : public playback::ShowWindow {
+// What every console front end shows: each change the show sends, one line
+// each, never waiting for the reader. `labelled` puts "status: ", "notice: "
+// and "note: " before the texts and adds late keep-alive gaps (glimmer play
+// on a terminal); otherwise the texts stand alone, one a line (glimmer show,
+// whose lines a service journal keeps).
+class ConsoleShowView : public playback::ShowView {
  public:
-  ConsoleShowWindow(playlist::PlaylistEntry entry, int frameTiming, int portNumber,
-                    std::string dataRate, bool quiet = false)
-      : entry_(std::move(entry)),
-        frameTiming_(frameTiming),
-        portNumber_(portNumber),
-        dataRate_(std::move(dataRate)),
-        quiet_(quiet) {}
+  ConsoleShowView(platform::LineOutput& out, bool labelled, bool quiet = false)
+      : out_(out), labelled_(labelled), quiet_(quiet) {}
 
-  bool ShowRunning() const override { return running_; }
-  void SetShowRunning(bool running) override { running_ = running; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings_; }
-  int FrameTiming() const override { return frameTiming_; }
-  int PortNumber() const override { return portNumber_; }
-  std::string DataRateText() const override { return dataRate_; }
-  // No daily window on the console: the entry plays now.
-  std::string StartTimeText() const override { return "12:00:00 AM"; }
-  std::string EndTimeText() const override { return "11:59:59 PM"; }
-
-  void SetStatus(const std::string& text) override {
+  void StatusChanged(const std::string& text) override {
     lastStatus_ = text;
-    if (!quiet_) std::fprintf(stderr, "status: %s\n", text.c_str());
+    Print("status: ", text);
   }
-  void SetPlayingNote(const std::string& text) override {
-    if (!text.empty() && !quiet_) std::fprintf(stderr, "note: %s\n", text.c_str());
-  }
-  void ShowNotice(const std::string& text) override {
+  void NoticeAdded(const std::string& text) override {
     lastNotice_ = text;
-    if (!quiet_) std::fprintf(stderr, "notice: %s\n", text.c_str());
+    Print("notice: ", text);
   }
-  // A gap of two seconds or more is the one visible sign of a stalled line.
-  void SetKeepAliveGap(int seconds) override {
-    if (seconds >= 2 && !quiet_) std::fprintf(stderr, "keep-alive gap: %d s\n", seconds);
+  void PlayingNoteChanged(const std::string& text) override {
+    if (!text.empty()) Print("note: ", text);
   }
-  void SetRunningState() override {}
-  void SetStoppedState() override {}
-  void SavePreferences() override {}
-
-  int PlaylistRowCount() const override { return 1; }
-  playlist::PlaylistEntry PlaylistEntryAt(int) const override { return entry_; }
-  void SelectPlaylistRow(int) override {}
+  // A late gap is the one visible sign of a stalled line.
+  void KeepAliveGap(int seconds, bool late) override {
+    if (late && labelled_) Print("", "keep-alive gap: " + std::to_string(seconds) + " s");
+  }
 
   const std::string& LastStatus() const { return lastStatus_; }
   const std::string& LastNotice() const { return lastNotice_; }
 
  private:
-  playlist::PlaylistEntry entry_;
-  importer::FadeTimingTable fadeTimings_ = importer::FillFadeTimingTable();
-  int frameTiming_;
-  int portNumber_;
-  std::string dataRate_;
+  void Print(const char* label, const std::string& text) {
+    if (!quiet_) out_.Write(labelled_ ? label + text : text);
+  }
+
+  platform::LineOutput& out_;
+  bool labelled_;
   bool quiet_;
-  bool running_ = false;
   std::string lastStatus_;
   std::string lastNotice_;
 };
 
-// Yielding on the console means looking for Ctrl+C (SIGINT or SIGTERM), which
-// stops the show as the Stop button does. The signals are blocked and read
-// from a descriptor, so threads started later (the audio thread) never take
-// them and no handler state is needed.
+// Settings fixed for the run, from the command line.
+class FixedShowSettings final : public playback::ShowSettingsSource {
+ public:
+  explicit FixedShowSettings(playback::ShowSettings settings) : settings_(std::move(settings)) {}
+  playback::ShowSettings CurrentSettings() const override { return settings_; }
+
+ private:
+  playback::ShowSettings settings_;
+};
+
+// A playlist of one entry.
+class SingleEntry final : public playback::PlaylistSource {
+ public:
+  explicit SingleEntry(playlist::PlaylistEntry entry) : entry_(std::move(entry)) {}
+  int RowCount() const override { return 1; }
+  playlist::PlaylistEntry EntryAt(int) const override { return entry_; }
+
+ private:
+  playlist::PlaylistEntry entry_;
+};
+
+// A run that keeps no show.log (glimmer play, the demo).
+class NoShowLog final : public platform::LogFile {
+ public:
+  platform::Status AppendLine(const std::string&) override { return platform::Status::Ok(); }
+};
+
+// Yielding on the console means looking for SIGINT, SIGTERM and SIGHUP, which
+// `onSignal` turns into a Stop or a close of the show. The signals are
+// blocked and read from a descriptor, so threads started later (the audio
+// thread) never take them and no handler state is needed.
 class ConsoleUserInterface final : public platform::UserInterface {
  public:
-  explicit ConsoleUserInterface(playback::ShowWindow& window) : window_(window) {
+  ConsoleUserInterface() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     signals_.Reset(signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
   }
@@ -101,14 +113,14 @@ class ConsoleUserInterface final : public platform::UserInterface {
     return std::nullopt;
   }
   void DoEvents() override { Wait(std::chrono::microseconds(0)); }
-  // Ctrl+C during the wait ends it at once.
+  // A signal during the wait ends it at once.
   void WaitForEvents(std::chrono::microseconds timeout) override { Wait(timeout); }
   void SetHourglass(bool) override {}
 
   bool Interrupted() const { return interrupted_; }
   // Runs at every yield and wait (the benchmark counts them).
   std::function<void()> onYield;
-  // Runs for SIGINT or SIGTERM in place of clearing ShowRunning.
+  // Runs for each signal taken, at a yield point of the show.
   std::function<void(int)> onSignal;
 
  private:
@@ -128,11 +140,7 @@ class ConsoleUserInterface final : public platform::UserInterface {
         signal = static_cast<int>(info.ssi_signo);
       }
       interrupted_ = true;
-      if (onSignal) {
-        onSignal(signal);
-      } else {
-        window_.SetShowRunning(false);
-      }
+      if (onSignal) onSignal(signal);
       // The show ends at the player's next check; should it not, a second
       // Ctrl+C ends the program at once.
       sigset_t interrupt;
@@ -142,7 +150,6 @@ class ConsoleUserInterface final : public platform::UserInterface {
     }
   }
 
-  playback::ShowWindow& window_;
   platform::UniqueFd signals_;
   bool interrupted_ = false;
 };

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "playback/show_front_end.h"
+
+namespace playback {
+
+// Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
+// or nothing when the text is not one.
+std::optional<int> ParseTimeOfDay(std::string_view text);
+
+// When the show may play. The scheduler asks only this, so a calendar of
+// seasons can take the place of the daily window without touching the show.
+class ShowCalendar {
+ public:
+  virtual ~ShowCalendar() = default;
+
+  struct Answer {
+    bool inside = false;
+    // A setting the calendar cannot read; the show waits and says so.
+    std::string problem;
+  };
+  // Whether the show may play now (before an entry starts).
+  virtual Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
+  // Whether the show's time is up, asked between two entries: an entry that
+  // started inside plays to its end.
+  virtual bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
+  // Seconds from now until the show may next play; nothing when it never
+  // will (the settings cannot be read, or the window never opens).
+  virtual std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
+                                                  platform::Clock& clock) const = 0;
+};
+
+// The daily window from the start time to the end time, closed at both
+// ends, on one day: a start later than the end never opens.
+class DailyWindow final : public ShowCalendar {
+ public:
+  Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const override;
+  bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
+  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
+                                          platform::Clock& clock) const override;
+};
+
+}  // namespace playback

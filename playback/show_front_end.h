@@ -1,0 +1,84 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "playlist/playlist_entry.h"
+
+namespace playback {
+
+// Who asked the show to start, stop or close: the show log names them.
+enum class Requester {
+  StartButton,
+  StopButton,
+  Autostart,
+  WindowClosed,
+  GlimmerShow,
+  Sigint,   // glimmer show's Stop button
+  Sigterm,  // glimmer show's closing of the window
+  Sighup,   // likewise: the terminal or the service manager hung up
+  PhonePage,
+};
+
+// "Start button", "SIGINT, as the Stop button", ...
+std::string_view RequesterName(Requester who);
+
+// The settings the show works with, read as one value so that a pass never
+// mixes two states of the choice lists.
+struct ShowSettings {
+  int portNumber = 1;         // cboPort, 1 to 16
+  std::string dataRateText;   // cboDataRate, "56000" or "115200"
+  int frameTiming = 5;        // cboFrameComp, 1 to 10
+  std::string startTimeText;  // cboStartTime, "5:30:00 PM"
+  std::string endTimeText;    // cboEndTime
+};
+
+// Where the settings come from: the window's lists, the saved preferences,
+// a command line. Read afresh on every pass: the frame timing may change
+// while an entry plays and takes effect at once.
+class ShowSettingsSource {
+ public:
+  virtual ~ShowSettingsSource() = default;
+  virtual ShowSettings CurrentSettings() const = 0;
+  // Writes preferences.txt with the autostart flag following ShowRunning;
+  // a front end without a preferences file writes nothing.
+  virtual void SaveSettings() {}
+};
+
+// The playlist as the show walks it: the rows of lstPlayList, row 0 first.
+class PlaylistSource {
+ public:
+  virtual ~PlaylistSource() = default;
+  virtual int RowCount() const = 0;
+  // The entry that list row `row` stands for (PlaylistEntries(ItemData(row))).
+  virtual playlist::PlaylistEntry EntryAt(int row) const = 0;
+  // Highlights the row that is playing.
+  virtual void SelectRow(int row) { (void)row; }
+};
+
+// What the show tells its front ends. Each is sent when it changes, never on
+// every pass; a front end listens to what it shows and leaves the rest.
+class ShowView {
+ public:
+  virtual ~ShowView() = default;
+  // The window's running state (the show has started) and stopped state.
+  virtual void ShowStarted() {}
+  virtual void ShowEnded() {}
+  // StatusText: running, paused, stopped.
+  virtual void StatusChanged(const std::string& text) { (void)text; }
+  // Something the operator should be able to read later: a skipped entry, a
+  // lost port, events that were not sent. Kept beside the status text, never
+  // in place of it, until a newer notice or the next start.
+  virtual void NoticeAdded(const std::string& text) { (void)text; }
+  // What the player adds about the entry under way, such as why its song
+  // plays silently; the next entry starts without it.
+  virtual void PlayingNoteChanged(const std::string& text) { (void)text; }
+  // The whole seconds between the last two keep-alives (Text1), at every
+  // keep-alive; `late` when the gap means a stalled line.
+  virtual void KeepAliveGap(int seconds, bool late) {
+    (void)seconds;
+    (void)late;
+  }
+};
+
+}  // namespace playback

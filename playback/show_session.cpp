@@ -1,0 +1,92 @@
+#include "playback/show_session.h"
+
+#include <utility>
+
+namespace playback {
+
+std::string_view RequesterName(Requester who) {
+  switch (who) {
+    case Requester::StartButton:
+      return "Start button";
+    case Requester::StopButton:
+      return "Stop button";
+    case Requester::Autostart:
+      return "autostart";
+    case Requester::WindowClosed:
+      return "window closed";
+    case Requester::GlimmerShow:
+      return "glimmer show";
+    case Requester::Sigint:
+      return "SIGINT, as the Stop button";
+    case Requester::Sigterm:
+      return "SIGTERM, as closing the window";
+    case Requester::Sighup:
+      return "SIGHUP, as closing the window";
+    case Requester::PhonePage:
+      return "phone page";
+  }
+  return "unknown";
+}
+
+ShowSession::ShowSession(Devices devices, FrontEnd front,
+                         const importer::FadeTimingTable& fadeTimings)
+    : devices_(std::move(devices)),
+      // A log that cannot be written is said once, beside the status line;
+      // the show goes on without it.
+      log_(devices_.logFile, devices_.now,
+           [this](const std::string& why) {
+             context_.AddNotice(why + " - the show goes on without it");
+           }),
+      context_(front.showRunning, fadeTimings, front.settings, front.playlist, front.view, log_,
+               devices_.ui, devices_.clock),
+      link_(devices_.port, context_) {}
+
+void ShowSession::Start(Requester who) {
+  log_.Write(show_event::ShowStarted(RequesterName(who)));
+  ShowScheduler scheduler(context_, link_, devices_.audio, *calendar_);
+  scheduler.SetDispatchPriority(priority_);
+  scheduler.Run();
+}
+
+void ShowSession::Stop(Requester who) {
+  context_.Stop(who);
+}
+
+void ShowSession::CloseNow(Requester who) {
+  context_.ClearRunning(who);
+  platform::AudioPlayer& audio = devices_.audio;
+  if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();
+  audio.Close();
+  if (link_.IsPortOpen()) link_.ClosePort();
+}
+
+void ShowSession::StopAfterSong(Requester who) {
+  context_.RequestStopAfterSong(who);
+}
+
+void ShowSession::Skip(Requester who) {
+  (void)who;
+  context_.RequestSkip();
+}
+
+PlayOutcome ShowSession::PlayEntry(int row) {
+  if (!entryPlayer_) {
+    entryPlayer_ = std::make_unique<ShowPlayer>(context_, link_, devices_.audio, priority_);
+  }
+  return entryPlayer_->PlayEntry(row);
+}
+
+int ShowSession::RejectedRowCount() const {
+  return entryPlayer_ ? entryPlayer_->RejectedRowCount() : 0;
+}
+
+void ShowSession::SetDispatchPriority(platform::DispatchPriority* priority) {
+  priority_ = priority;
+  entryPlayer_.reset();
+}
+
+void ShowSession::SetCalendar(const ShowCalendar& calendar) {
+  calendar_ = &calendar;
+}
+
+}  // namespace playback

@@ -1,0 +1,165 @@
+#include "playback/show_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+using playback::Requester;
+using playback_test::Level;
+using States = std::vector<std::string>;
+
+// The show's front end side: one session of the rig, songs that last a
+// second of fake audio, the clock moved by the polls.
+struct SessionRig : playback_test::Rig {
+  SessionRig() {
+    window.showRunning = false;
+    for (const char* name : {"a", "b", "c"}) AddEntry(name, {Level(0, 1), Level(44100, 2)});
+    audio.onPoll = [this](fakes::FakeAudioPlayer& fake) {
+      fake.position += 0.1;
+      clock.Advance(100);
+      if (onPoll) onPoll(fake);
+      if (fake.position >= 1.0) fake.state = platform::kPlayStateStopped;
+    };
+  }
+  std::function<void(fakes::FakeAudioPlayer&)> onPoll;
+};
+class ShowSessionTest : public testing::Test, protected SessionRig {};
+
+// A show that waits outside its daily window for an hour tells its front end
+// "paused" once, not on each of its 36,000 passes.
+TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
+  clock.SetTimeOfDay(16, 0, 0);
+  window.startTime = "5:00:00 PM";
+  window.endTime = "11:00:00 PM";
+  window.onSelect = [this](int) { window.showRunning = false; };
+  session.Start(Requester::StartButton);
+
+  EXPECT_GE(clock.sleeps, 36000);
+  EXPECT_EQ(window.statuses, (States{playback::kRunningText, playback::kPausedText,
+                                     playback::kRunningText, playback::kStoppedText}));
+  EXPECT_EQ(window.states, (States{"running", "stopped"}));
+}
+
+// A time text the calendar cannot read is one notice while the show waits,
+// and the next show tells it again.
+TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
+  window.startTime = "teatime";
+  clock.onSleep = [this](int sleeps) {
+    if (sleeps % 50 == 0) window.showRunning = false;
+  };
+  session.Start(Requester::StartButton);
+  session.Start(Requester::StartButton);
+  ASSERT_EQ(window.notices.size(), 2u);
+  EXPECT_EQ(window.notices[0], window.notices[1]);
+  EXPECT_NE(window.notices[0].find("\"teatime\""), std::string::npos) << window.notices[0];
+}
+
+// Stop and closing are written once, for every front end: only a show that
+// ran is logged as stopped; Stop saves the settings (autostart "0"), closing
+// does not and stops the song and the port at once.
+TEST_F(ShowSessionTest, StopAndCloseNowAreTheSameForEveryFrontEnd) {
+  session.Stop(Requester::StopButton);
+  EXPECT_EQ(window.logged, States{});
+  EXPECT_EQ(window.savedWhileRunning, std::vector<bool>{false});
+
+  onPoll = [this](fakes::FakeAudioPlayer& fake) {
+    if (fake.polls == 3) session.CloseNow(Requester::Sigterm);
+  };
+  session.Start(Requester::GlimmerShow);
+  EXPECT_FALSE(window.showRunning);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_GE(audio.stops, 1);
+  EXPECT_EQ(window.savedWhileRunning, (std::vector<bool>{false, true}))
+      << "closing keeps the autostart flag the start wrote";
+  ASSERT_GE(window.logged.size(), 2u);
+  EXPECT_EQ(window.logged.front(), "Show started (glimmer show)");
+  EXPECT_NE(std::find(window.logged.begin(), window.logged.end(),
+                      "Show stopped (SIGTERM, as closing the window)"),
+            window.logged.end());
+}
+
+TEST(Requester, NamesAsTheShowLogWritesThem) {
+  const std::pair<Requester, const char*> names[] = {
+      {Requester::StartButton, "Start button"},
+      {Requester::StopButton, "Stop button"},
+      {Requester::Autostart, "autostart"},
+      {Requester::WindowClosed, "window closed"},
+      {Requester::GlimmerShow, "glimmer show"},
+      {Requester::Sigint, "SIGINT, as the Stop button"},
+      {Requester::Sigterm, "SIGTERM, as closing the window"},
+      {Requester::Sighup, "SIGHUP, as closing the window"},
+      {Requester::PhonePage, "phone page"}};
+  for (const auto& [who, name] : names) EXPECT_EQ(playback::RequesterName(who), name);
+}
+
+// The phone page's requests arrive at the show's yield points: a skip ends
+// the song under way and the show goes on; stop-after-song lets it end.
+TEST_F(ShowSessionTest, SkipEndsTheSongAndStopAfterSongEndsTheShowAfterIt) {
+  onPoll = [this](fakes::FakeAudioPlayer& fake) {
+    if (window.selected.size() == 1 && fake.position > 0.25) session.Skip(Requester::PhonePage);
+    if (window.selected.size() == 2 && fake.position > 0.45) {
+      session.StopAfterSong(Requester::PhonePage);
+    }
+  };
+  session.Start(Requester::StartButton);
+
+  EXPECT_EQ(window.selected, (std::vector<int>{0, 1}));
+  EXPECT_FALSE(window.showRunning);
+  EXPECT_EQ(window.savedWhileRunning, (std::vector<bool>{true, false}));
+  EXPECT_EQ(window.Status(), playback::kStoppedText);
+  const States tail(window.logged.end() - 4, window.logged.end());
+  EXPECT_EQ(tail, (States{"Entry 1 skipped: skipped on request", "Entry 2 started: b",
+                          "Entry 2 finished", "Show stopped (phone page)"}));
+}
+
+// Lateness is decided once, by the serial link: more than a second between
+// two keep-alives.
+TEST_F(ShowSessionTest, KeepAliveGapsCarryTheOneLatenessRule) {
+  playback::SerialLink& link = session.Link();
+  clock.SetTimeOfDay(10, 0, 0);
+  ASSERT_TRUE(link.OpenPort().ok());
+  for (int seconds : {1, 2, 0, 5}) {
+    clock.Advance(seconds * 1000LL);
+    link.SendKeepAlive();
+  }
+  EXPECT_EQ(window.gaps, (std::vector<int>{0, 1, 2, 0, 5}));
+  EXPECT_EQ(window.lateGaps, 2);
+  EXPECT_FALSE(playback::IsLateKeepAlive(1));
+  EXPECT_TRUE(playback::IsLateKeepAlive(2));
+}
+
+TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
+  struct Case {
+    const char* start;
+    const char* end;
+    int now;  // seconds of the day
+    bool inside;
+    std::optional<int> next;
+  };
+  const Case cases[] = {
+      {"5:30:00 PM", "11:00:00 PM", 63000 - 1, false, 1},
+      {"5:30:00 PM", "11:00:00 PM", 63000, true, 0},
+      {"5:30:00 PM", "11:00:00 PM", 82800, true, 0},
+      {"5:30:00 PM", "11:00:00 PM", 82801, false, 86400 - 82801 + 63000},
+      {"10:00:00 PM", "2:00:00 AM", 79200, false, std::nullopt},
+      {"noon", "2:00:00 AM", 0, false, std::nullopt},
+  };
+  fakes::FakeClock clock;
+  const playback::DailyWindow window;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.start) + " " + std::to_string(c.now));
+    clock.ms = c.now * 1000LL;
+    const playback::ShowSettings settings{1, "115200", 5, c.start, c.end};
+    EXPECT_EQ(window.InsideNow(settings, clock).inside, c.inside);
+    EXPECT_EQ(window.SecondsToNextOpening(settings, clock), c.next);
+  }
+}
+
+}  // namespace
