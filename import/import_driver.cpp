@@ -12,22 +12,7 @@
 namespace importer {
 namespace {
 
-constexpr const char* kCacheExtension = ".csq";
 constexpr const char* kListTextGap = "         (";
-constexpr const char* kParagraph = "\r\n\r\n";
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
-// Only a plain file is ever removed: if the archive held a folder under the
-// document's name, it stays, like every other file the archive held.
-void RemoveExtractedDocument(const std::string& path) {
-  if (!IsRegularFile(path)) return;
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
 
 // Puts the window back to its stopped state however the import ended.
 class StoppedStateOnExit {
@@ -40,10 +25,12 @@ class StoppedStateOnExit {
     ui_.SetHourglass(false);
     window_.ShowImportingPanel(false);
     window_.SetStoppedState();
-    window_.SetStatus(kReadyStatus);
+    window_.SetStatus(succeeded_ ? kReadyStatus : kImportFailedStatus);
   }
+  void Succeeded() { succeeded_ = true; }
 
  private:
+  bool succeeded_ = false;
   ImportWindow& window_;
   platform::UserInterface& ui_;
 };
@@ -103,115 +90,35 @@ void ImportDriver::cmdPlayListAdd_Click() {
       ui_.ShowOpenDialog(kSequenceFilter, kAddSequenceTitle, window_.LastImportFolder(), "");
   if (!chosen || chosen->empty()) return;
 
+  ImportPlan plan;
+  plan.archivePath = *chosen;
+  plan.archiverPath = winRarPath_;
+  plan.extractFolder = platform::TempFolder(applicationDirectory_);
+  plan.cacheFolder = platform::CacheFolder(applicationDirectory_);
+  if (const platform::Status checked = CheckImportPlan(plan); !checked) {
+    ui_.ShowMessage(checked.message());
+    return;
+  }
+
   const std::optional<ArchiveNames> names = DeriveArchiveNames(*chosen);
-  if (!names) {
-    ui_.ShowMessage("The file \"" + *chosen +
-                    "\" cannot be imported: its name has no extension, so the name of the "
-                    "sequence inside it is not known." +
-                    kParagraph + "Please choose a Spectrum sequence archive (.msq).");
-    return;
-  }
-
-  if (const platform::Status paths = CheckArchiverPaths(names->archivePath, TempFolder()); !paths) {
-    ui_.ShowMessage("The sequence \"" + names->archivePath + "\" cannot be imported." + kParagraph +
-                    paths.message());
-    return;
-  }
-
   if (names->folder != window_.LastImportFolder()) {
     window_.SetLastImportFolder(names->folder);
     window_.SavePreferences();
   }
+  plan.audioFolder = window_.LastImportFolder();
 
   window_.ShowImportingPanel(true);
   window_.SetBusyState();
   ui_.DoEvents();
-  const StoppedStateOnExit restore(window_, ui_);
-  // The window's handler must not see an exception; whatever went wrong, the
-  // user hears about it and the window comes back.
-  try {
-    ImportArchive(*names);
-  } catch (const std::exception& e) {
-    RemoveExtractedDocument(TempFolder() + names->baseName);
-    ui_.ShowMessage("The sequence \"" + names->archivePath + "\" could not be imported." +
-                    kParagraph + e.what());
-  }
-}
-
-std::string ImportDriver::TempFolder() const {
-  return platform::TempFolder(applicationDirectory_) + platform::kPathSeparator;
-}
-
-void ImportDriver::ImportArchive(const ArchiveNames& names) {
-  const char sep = platform::kPathSeparator;
-  const std::string tempFolder = TempFolder();
-  const std::string cacheFolder = platform::CacheFolder(applicationDirectory_) + sep;
-  const std::string documentFile = tempFolder + names.baseName;
-  const std::string cacheFile = cacheFolder + names.baseName + kCacheExtension;
-
-  for (const std::string& folder : {tempFolder, cacheFolder}) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-      ui_.ShowMessage("The sequence \"" + names.archivePath +
-                      "\" cannot be imported: the folder \"" + folder + "\" cannot be created (" +
-                      ec.message() + ").");
-      return;
-    }
-  }
-
-  window_.SetStatus(kImportingStatus);
-  ui_.SetHourglass(true);
-  ui_.DoEvents();
-
-  // A document left behind by an import that was cut short must not pass for
-  // this archive's if the archive turns out not to hold one.
-  RemoveExtractedDocument(documentFile);
-
-  const std::string commandLine = ArchiverCommandLine(winRarPath_, names.archivePath, tempFolder);
-  const platform::Result<int> ran = ExecCmd(commandLine, launcher_);
-  if (!ran) {
-    RemoveExtractedDocument(documentFile);
-    ui_.ShowMessage("The sequence archive \"" + names.archivePath +
-                    "\" could not be extracted, because the archiver could not be run." +
-                    kParagraph + ran.message());
-    return;
-  }
-
-  if (!IsRegularFile(documentFile)) {
-    std::string message = "The archive \"" + names.archivePath +
-                          "\" holds no sequence document named \"" + names.baseName +
-                          "\" at its top level, so nothing was imported.";
-    // The exit code decides nothing, but it tells a broken archive from a
-    // foreign one.
-    if (ran.value() != 0) {
-      message += kParagraph + std::string("The archiver ended with code ") +
-                 std::to_string(ran.value()) + ".";
-      // Its own words name what it refused (a damaged entry, say).
-      std::string said = launcher_.LastErrorOutput();
-      while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) {
-        said.pop_back();
-      }
-      if (!said.empty()) message += std::string(kParagraph) + "The archiver said: " + said;
-    }
-    ui_.ShowMessage(message);
-    return;
-  }
-
-  std::string audioFile;
-  std::string displayTitle;
-  CompileSequence(documentFile, cacheFile, audioFile, displayTitle,
-                  CompileServices{window_, ui_, files_, fadeTimings_, window_.LastImportFolder()});
-
-  if (!audioFile.empty()) {
-    window_.AddImportedSequence(ImportedSequence{audioFile, cacheFile,
-                                                 PlaylistListText(displayTitle, names.archivePath),
-                                                 names.archivePath});
+  StoppedStateOnExit restore(window_, ui_);
+  const ImportOutcome outcome =
+      ImportArchive(plan, ImportServices{window_, ui_, files_, launcher_, fadeTimings_});
+  if (outcome.sequence) {
+    window_.AddImportedSequence(*outcome.sequence);
+    restore.Succeeded();
   }
   // Also when the sequence was refused: the file then holds the list as it is.
-  window_.SavePlaylist();
-
-  RemoveExtractedDocument(documentFile);
+  if (outcome.compiled) window_.SavePlaylist();
 }
 
 }  // namespace importer

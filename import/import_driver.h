@@ -5,21 +5,13 @@
 
 #include "import/compile_window.h"
 #include "import/fade_timing.h"
+#include "import/import_archive.h"
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
 #include "platform/status.h"
 #include "platform/user_interface.h"
 
 namespace importer {
-
-// What an import hands back for the playlist: the texts of the new entry.
-// The playlist and its file belong to the window, which adds the entry.
-struct ImportedSequence {
-  std::string audioPath;
-  std::string cachePath;
-  std::string listText;
-  std::string archivePath;  // as chosen
-};
 
 // The narrow view of the main window that an import needs, on top of the
 // compiler's view (status line, bitmask box).
@@ -75,6 +67,10 @@ inline constexpr const char* kAddSequenceTitle = "Add Sequence To Playlist";
 inline constexpr const char* kImportingStatus =
     "Importing Spectrum Sequence Into The Playlist... Please Wait";
 inline constexpr const char* kReadyStatus = "Ready";
+// After an import that added nothing; neither "Stopped" nor "Running", so
+// the Start and Stop colours stay.
+inline constexpr const char* kImportFailedStatus =
+    "Import Failed - Nothing Was Added To The Playlist";
 
 // The Add button's import: archive dialog, extraction into Temp, the
 // compiler, the playlist entry. Holds no state between clicks; the window
@@ -93,14 +89,10 @@ class ImportDriver {
                platform::FileStore& files, FadeTimingTable&& fadeTimings) = delete;
 
   // Runs one whole import. Every failure reaches the user as one message and
-  // leaves the window in its stopped state with the status "Ready".
+  // leaves the window in its stopped state with kImportFailedStatus.
   void cmdPlayListAdd_Click();
 
  private:
-  // Steps after the window went busy.
-  void ImportArchive(const ArchiveNames& names);
-  std::string TempFolder() const;
-
   ImportWindow& window_;
   std::string applicationDirectory_;
   std::string winRarPath_;

@@ -31,7 +31,9 @@ class FakeImportWindow : public ImportWindow {
  public:
   explicit FakeImportWindow(playlist::Playlist& playlist) : playlist_(playlist) {}
   void SetStatus(const std::string& text) override {
-    if (text == kImportingStatus || text == kReadyStatus) log.push_back("status:" + text);
+    if (text == kImportingStatus || text == kReadyStatus || text == kImportFailedStatus) {
+      log.push_back("status:" + text);
+    }
   }
   bool PerformBitmask() const override { return true; }
   void ShowImportingPanel(bool visible) override { log.push_back(visible ? "panel" : "no panel"); }
@@ -57,7 +59,7 @@ class FakeImportWindow : public ImportWindow {
 };
 
 const std::vector<std::string> kStoppedAgain = {"no panel", "stopped",
-                                                std::string("status:") + kReadyStatus};
+                                                std::string("status:") + kImportFailedStatus};
 
 // The archiver is a fake that "extracts" the document named after the
 // archive, unless told otherwise.
@@ -187,6 +189,9 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
   const std::string noDocument =
       "The archive \"/shows/Xmas.msq\" holds no sequence document named \"Xmas\" at its top "
       "level, so nothing was imported.";
+  const std::string damaged =
+      "The archive \"/shows/Xmas.msq\" is damaged or is not an archive, so nothing was "
+      "imported.\r\n\r\n";
   struct Case {
     std::string archive, startError;
     bool extracts;
@@ -207,12 +212,11 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
        "cannot carry. Please rename it and try again.",
        false},
       {"/shows/Xmas.msq", "", false, 0, noDocument},
-      {"/shows/Xmas.msq", "", false, 3, noDocument + "\r\n\r\nThe archiver ended with code 3."},
-      // The archiver's own words name the entry it refused.
+      // A damaged archive, or no archive: said first, in the archiver's own
+      // words when it had any.
+      {"/shows/Xmas.msq", "", false, 3, damaged + "The archiver ended with code 3."},
       {"/shows/Xmas.msq", "", false, 2,
-       noDocument +
-           "\r\n\r\nThe archiver ended with code 2.\r\n\r\nThe archiver said: entry Xmas does not "
-           "match its CRC: the archive is damaged",
+       damaged + "The archiver said: entry Xmas does not match its CRC: the archive is damaged",
        true, "entry Xmas does not match its CRC: the archive is damaged\n"},
   };
   for (const Case& c : cases) {
@@ -293,6 +297,54 @@ TEST_F(DriverTest, ImportsARarArchiveEndToEnd) {
   EXPECT_FALSE(fs::exists(Temp("Xmas 2024")));
   EXPECT_TRUE(fs::exists(Temp("notes/readme.txt")));
   EXPECT_EQ(window_.log.back(), std::string("status:") + kReadyStatus);
+}
+
+// What the real extractor refuses is said first, in its words; an archive
+// without the document names what it holds instead.
+TEST_F(DriverTest, ArchiveThatIsDamagedOrHoldsOtherNamesIsRefusedAsSuch) {
+  const std::string extractor = platform::ApplicationDirectory() + "/glimmer-extract";
+  platform::PosixProcessLauncher launcher;
+  const std::string xml = import_test::ToXml(sequence_);
+  fakes::WriteRar4(dir_.File("whole.rar"), {{"Xmas", xml}});
+  const std::string whole = fakes::ReadBytes(dir_.File("whole.rar"));
+  std::string damaged = whole;
+  damaged[damaged.size() - 40] ^= 0x55;
+  const std::string isDamaged = "is damaged or is not an archive, so nothing was imported.";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string expected;
+  } cases[] = {
+      {"damaged", damaged, isDamaged},
+      {"truncated", whole.substr(0, whole.size() * 2 / 3), isDamaged},
+      {"not an archive", "Carol, Choir, 44100 Hz", isDamaged},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_.messages.clear();
+    const std::string archive = dir_.File(std::string(c.name) + "/Xmas.msq");
+    fs::create_directories(fs::path(archive).parent_path());
+    fakes::WriteBytes(archive, c.bytes);
+    Import(archive, &launcher, extractor);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].find(isDamaged + "\r\n\r\nThe archiver said: "), std::string::npos)
+        << ui_.messages[0];
+    EXPECT_EQ(ui_.messages[0].find("holds no sequence document"), std::string::npos);
+    EXPECT_EQ(LogTail(), kStoppedAgain);
+  }
+
+  ui_.messages.clear();
+  const std::string other = dir_.File("Xmas.msq");
+  fakes::WriteRar4(other, {{"Carol", xml}, {"notes.txt", "kept"}});
+  Import(other, &launcher, extractor);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(ui_.messages[0].find("holds no sequence document named \"Xmas\" at its top level, so "
+                                 "nothing was imported.\r\n\r\nIt holds \"Carol\", "
+                                 "\"notes.txt\"."),
+            std::string::npos)
+      << ui_.messages[0];
+  EXPECT_TRUE(list_.items.empty());
+  EXPECT_EQ(LogTail(), kStoppedAgain);
 }
 
 // No shell runs the archiver: blanks, quotes, semicolons, "$" and backquotes

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "import/compile_sequence.h"
-#include "import/exec_cmd.h"
 #include "import/fade_timing.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
@@ -208,56 +207,43 @@ int Compile(const std::vector<std::string>& args) {
     return 1;
   }
 
-  std::string document = source;
-  std::optional<ScratchFolder> scratch;
-  if (IsArchive(source)) {
-    scratch.emplace();
-    if (scratch->path().empty()) {
-      std::fprintf(stderr, "glimmer compile: cannot create a temporary folder in %s\n",
-                   fs::temp_directory_path().c_str());
-      return 1;
-    }
-    if (const platform::Status paths = importer::CheckArchiverPaths(source, scratch->path() + "/");
-        !paths) {
-      std::fprintf(stderr, "glimmer compile: %s\n", paths.message().c_str());
-      return 1;
-    }
-    // The player refuses an archive name without an extension; here the
-    // whole file name serves as the document's name.
-    const auto names = importer::DeriveArchiveNames(source);
-    const std::string baseName = names ? names->baseName : fs::path(source).filename().string();
-    const std::string extractor = platform::CurrentProgramFolders().Extractor();
-    const std::string commandLine =
-        importer::ArchiverCommandLine(extractor, source, scratch->path() + "/");
-    platform::PosixProcessLauncher launcher;
-    platform::Result<int> ran = [&] {
-      const ChildOutputToStderr redirect;
-      return importer::ExecCmd(commandLine, launcher);
-    }();
-    if (!ran) {
-      std::fprintf(stderr, "glimmer compile: %s\n", ran.message().c_str());
-      return 1;
-    }
-    document = scratch->path() + "/" + baseName;
-    std::error_code ec;
-    if (!fs::is_regular_file(document, ec)) {
-      std::fprintf(stderr,
-                   "glimmer compile: the archive %s holds no sequence document named \"%s\" at "
-                   "its top level (the extractor ended with code %d)\n",
-                   source.c_str(), baseName.c_str(), ran.value());
-      return 1;
-    }
-  }
-
   ConsoleWindow window(options.bitmask);
   ConsoleUserInterface ui(options.audio);
   platform::PosixFileStore files;
   const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   std::string audioFile;
   std::string displayTitle;
-  importer::CompileSequence(document, cache, audioFile, displayTitle,
-                            importer::CompileServices{window, ui, files, fadeTimings, ""});
-  if (audioFile.empty()) return 1;
+  if (!IsArchive(source)) {
+    importer::CompileSequence(source, cache, audioFile, displayTitle,
+                              importer::CompileServices{window, ui, files, fadeTimings, ""});
+    if (audioFile.empty()) return 1;
+  } else {
+    ScratchFolder scratch;
+    if (scratch.path().empty()) {
+      std::fprintf(stderr, "glimmer compile: cannot create a temporary folder in %s\n",
+                   fs::temp_directory_path().c_str());
+      return 1;
+    }
+    importer::ImportPlan plan;
+    plan.archivePath = source;
+    plan.archiverPath = platform::CurrentProgramFolders().Extractor();
+    plan.extractFolder = scratch.path();
+    plan.cachePath = cache;
+    // The player refuses an archive name without an extension; here the
+    // whole file name serves as the document's name.
+    if (!importer::DeriveArchiveNames(source)) {
+      plan.documentName = fs::path(source).filename().string();
+    }
+    platform::PosixProcessLauncher launcher;
+    const importer::ImportOutcome outcome = [&] {
+      const ChildOutputToStderr redirect;
+      return importer::ImportArchive(
+          plan, importer::ImportServices{window, ui, files, launcher, fadeTimings});
+    }();
+    if (!outcome.sequence) return 1;
+    audioFile = outcome.sequence->audioPath;
+    displayTitle = outcome.sequence->displayTitle;
+  }
   std::printf("audio: %s\ntitle: %s\n", audioFile.c_str(), displayTitle.c_str());
   return 0;
 }

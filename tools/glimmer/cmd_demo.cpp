@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "import/fade_timing.h"
-#include "import/import_driver.h"
+#include "import/import_archive.h"
 #include "import/sequence_cache.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
@@ -116,49 +116,22 @@ class DemoFolder {
   bool temporary_ = false;
 };
 
-// The import's view of a window: the demo's playlist, no panel or states.
-class ImportConsole final : public importer::ImportWindow, public platform::UserInterface {
+// The import's side of the demo: no status line or dialogs, messages kept
+// for the one line that says why an import failed.
+class DemoImport final : public importer::CompileWindow, public platform::UserInterface {
  public:
-  ImportConsole(playlist::ListBox& list, platform::FileStore& files, const std::string& folder,
-                std::string archive)
-      : playlist_(list, *this, files, platform::PlaylistPath(folder)),
-        archive_(std::move(archive)) {
-    playlist_.ResetEntries();
-  }
-
-  void SetStatus(const std::string& text) override { status_ = text; }
+  void SetStatus(const std::string&) override {}
   bool PerformBitmask() const override { return true; }
-  void ShowImportingPanel(bool) override {}
-  void SetBusyState() override {}
-  void SetStoppedState() override {}
-  std::string LastImportFolder() const override { return folder_; }
-  void SetLastImportFolder(const std::string& folder) override { folder_ = folder; }
-  void SavePreferences() override {}
-  void AddImportedSequence(const importer::ImportedSequence& sequence) override {
-    playlist_.AddPlaylistEntry(playlist::PlaylistEntry{sequence.audioPath, sequence.cachePath,
-                                                       sequence.listText, playlist::kProgramVersion,
-                                                       sequence.archivePath});
-  }
-  void SavePlaylist() override { (void)playlist_.SavePlaylist(); }
-  playlist::Playlist& Playlist() { return playlist_; }
-
   void ShowMessage(const std::string& text) override { messages_ += text + "\n"; }
-  // The Add button's dialog, answered with the demo's archive.
   std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
                                             const std::string&, const std::string&) override {
-    return archive_;
+    return std::nullopt;
   }
   void DoEvents() override {}
   void SetHourglass(bool) override {}
-
-  const std::string& status() const { return status_; }
   const std::string& messages() const { return messages_; }
 
  private:
-  playlist::Playlist playlist_;
-  std::string archive_;
-  std::string folder_;
-  std::string status_;
   std::string messages_;
 };
 
@@ -369,19 +342,30 @@ int RunDemo(const std::vector<std::string>& args) {
   }
   platform::PosixFileStore files;
   platform::PosixProcessLauncher launcher;
-  MemoryListBox list;
-  ImportConsole import(list, files, folder.path(), archivePath);
-  // The driver keeps a reference to the table: it must outlive the driver.
+  DemoImport import;
   const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
-  importer::ImportDriver driver(import, folder.path(), extractor, launcher, import, files,
-                                fadeTimings);
-  driver.cmdPlayListAdd_Click();
-  if (import.Playlist().RowCount() != 1 || import.status() != importer::kReadyStatus) {
-    std::fprintf(stderr, "glimmer demo: the import failed (status \"%s\")\n%s",
-                 import.status().c_str(), import.messages().c_str());
+  importer::ImportPlan plan;
+  plan.archivePath = archivePath;
+  plan.archiverPath = extractor;
+  plan.extractFolder = platform::TempFolder(folder.path());
+  plan.cacheFolder = platform::CacheFolder(folder.path());
+  plan.audioFolder = folder.path();
+  const importer::ImportOutcome imported = importer::ImportArchive(
+      plan, importer::ImportServices{import, import, files, launcher, fadeTimings});
+  if (!imported.sequence) {
+    std::fprintf(stderr, "glimmer demo: the import failed\n%s", import.messages().c_str());
     return 1;
   }
-  const playlist::PlaylistEntry entry = import.Playlist().EntryAtRow(0);
+  // The demo's folder holds a playlist the player can open, as after Add.
+  MemoryListBox list;
+  playlist::Playlist saved(list, import, files, platform::PlaylistPath(folder.path()));
+  saved.ResetEntries();
+  const importer::ImportedSequence& sequence = *imported.sequence;
+  saved.AddPlaylistEntry(playlist::PlaylistEntry{sequence.audioPath, sequence.cachePath,
+                                                 sequence.listText, playlist::kProgramVersion,
+                                                 sequence.archivePath});
+  (void)saved.SavePlaylist();
+  const playlist::PlaylistEntry entry = saved.EntryAtRow(0);
   auto table = importer::LoadSequenceCache(entry.CachePath);
   if (!table) {
     std::fprintf(stderr, "glimmer demo: %s\n", table.message().c_str());
