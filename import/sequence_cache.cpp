@@ -1,5 +1,7 @@
 #include "import/sequence_cache.h"
 
+#include "platform/file_store.h"
+
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -236,10 +238,9 @@ constexpr std::size_t kCheckStep = 256 * 1024;
 
 LoadResult LoadRows(const std::string& path) {
   // Opening a pipe waits for a writer, and a device may never end.
-  std::error_code statusError;
-  const auto status = std::filesystem::status(path, statusError);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    return Fail("not a regular file (a folder, device or pipe)");
+  if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
+      !reason.empty()) {
+    return Fail(reason);
   }
   errno = 0;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));

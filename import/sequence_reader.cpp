@@ -1,5 +1,7 @@
 #include "import/sequence_reader.h"
 
+#include "platform/file_store.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -410,10 +412,10 @@ platform::Result<ByteBuffer> ReadDocumentBytes(const std::string& path) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (!std::filesystem::exists(status)) return R::Error("the file does not exist");
-  if (std::filesystem::is_directory(status)) return R::Error("it is a folder, not a file");
   // A pipe or device may never end (and opening a pipe waits for a writer).
-  if (!std::filesystem::is_regular_file(status)) {
-    return R::Error("it is not a regular file (a device or pipe)");
+  if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
+      !reason.empty()) {
+    return R::Error(reason);
   }
   const auto fileSize = std::filesystem::file_size(path, ec);
   const std::size_t expected = ec ? 0 : static_cast<std::size_t>(fileSize);

@@ -1,18 +1,131 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "platform/status.h"
 
 namespace platform {
 
-// Writes the program's own files. Every write replaces the whole file
-// atomically: a crash leaves the old file or the new one, never part of one.
+// What a path names, following links, as the one rule for reading sees it.
+enum class FileKind { Missing, Regular, Folder, Pipe, Device, Socket, Other };
+
+inline FileKind KindOfPath(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  switch (status.type()) {
+    case fs::file_type::not_found:
+    case fs::file_type::none:
+      return FileKind::Missing;
+    case fs::file_type::regular:
+      return FileKind::Regular;
+    case fs::file_type::directory:
+      return FileKind::Folder;
+    case fs::file_type::fifo:
+      return FileKind::Pipe;
+    case fs::file_type::block:
+    case fs::file_type::character:
+      return FileKind::Device;
+    case fs::file_type::socket:
+      return FileKind::Socket;
+    default:
+      return error ? FileKind::Missing : FileKind::Other;
+  }
+}
+
+// The one wording of a path that is not a file to open: "it is a folder, not
+// a file". Empty for a regular or missing file.
+inline std::string NotAFileReason(FileKind kind) {
+  switch (kind) {
+    case FileKind::Missing:
+    case FileKind::Regular:
+      return {};
+    case FileKind::Folder:
+      return "it is a folder, not a file";
+    case FileKind::Pipe:
+      return "it is a pipe, not a file";
+    case FileKind::Device:
+      return "it is a device, not a file";
+    case FileKind::Socket:
+      return "it is a socket, not a file";
+    case FileKind::Other:
+      break;
+  }
+  return "it is not a regular file";
+}
+
+// The rule for every file the program opens to read or to append to (songs,
+// compiled sequences, documents, its own files, show.log): a folder, a pipe
+// or a device is refused before it is opened. A pipe would wait for a
+// writer, a device may never end. Ok for a regular file and a missing one
+// (opening it then says it is missing).
+inline Status CheckOpenableFile(const std::string& path) {
+  const std::string reason = NotAFileReason(KindOfPath(path));
+  if (reason.empty()) return Status::Ok();
+  return Status::Error("\"" + path + "\": " + reason);
+}
+
+inline std::string LargerThanMessage(std::uintmax_t limitBytes) {
+  return "the file is larger than the " + std::to_string(limitBytes) + " bytes it may have";
+}
+
+// The whole of a regular file, at most `limitBytes` of it; the error says
+// why ("it is a pipe, not a file"), for the caller to name the file. Without
+// a POSIX layer underneath (the fakes).
+inline Result<std::string> ReadRegularFile(const std::string& path, std::uintmax_t limitBytes) {
+  using R = Result<std::string>;
+  const FileKind kind = KindOfPath(path);
+  if (kind == FileKind::Missing) return R::Error("the file does not exist");
+  if (const std::string reason = NotAFileReason(kind); !reason.empty()) return R::Error(reason);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return R::Error("the file cannot be opened");
+  std::string bytes;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > limitBytes) {
+      return R::Error(LargerThanMessage(limitBytes));
+    }
+  }
+  if (in.bad()) return R::Error("the file could not be read to its end");
+  return bytes;
+}
+
+// The lines of a text file of one value per line, the way it was written:
+// CR LF ends a line, a bare LF is accepted too (a file edited elsewhere), and
+// a last line without a line end still counts, as it stands.
+inline std::vector<std::string> SplitTextLines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    const bool terminated = end != std::string_view::npos;
+    if (!terminated) end = bytes.size();
+    std::size_t stop = end;
+    if (terminated && stop > start && bytes[stop - 1] == '\r') --stop;
+    lines.emplace_back(bytes.substr(start, stop - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The program's own files. Every write replaces the whole file atomically: a
+// crash leaves the old file or the new one, never part of one. Every read
+// takes the whole file up to a size, by the rule above.
 class FileStore {
  public:
   virtual ~FileStore() = default;
   virtual Status ReplaceFile(const std::string& path, std::string_view bytes) = 0;
+  virtual Result<std::string> ReadWholeFile(const std::string& path, std::uintmax_t limitBytes) {
+    return ReadRegularFile(path, limitBytes);
+  }
 };
 
 }  // namespace platform

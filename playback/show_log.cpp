@@ -89,30 +89,46 @@ bool IsDigits(std::string_view text) {
   return !text.empty();
 }
 
+int DaysIn(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+int Number(std::string_view digits) {
+  int value = 0;
+  for (char c : digits) value = value * 10 + (c - '0');
+  return value;
+}
+
 // The evening a line belongs to: its date, or the day before for a line
-// before noon. Nothing for a line without "YYYY-MM-DD HH:MM:SS ".
+// before noon. Nothing for a line without a real "YYYY-MM-DD HH:MM:SS ".
 std::optional<std::string> Evening(std::string_view line) {
   if (line.size() < 20 || line[4] != '-' || line[7] != '-' || line[10] != ' ' || line[13] != ':' ||
-      line[19] != ' ' || !IsDigits(line.substr(0, 4)) || !IsDigits(line.substr(5, 2)) ||
-      !IsDigits(line.substr(8, 2)) || !IsDigits(line.substr(11, 2))) {
+      line[16] != ':' || line[19] != ' ' || !IsDigits(line.substr(0, 4)) ||
+      !IsDigits(line.substr(5, 2)) || !IsDigits(line.substr(8, 2)) ||
+      !IsDigits(line.substr(11, 2)) || !IsDigits(line.substr(14, 2)) ||
+      !IsDigits(line.substr(17, 2))) {
     return std::nullopt;
   }
-  int year = std::stoi(std::string(line.substr(0, 4)));
-  int month = std::stoi(std::string(line.substr(5, 2)));
-  int day = std::stoi(std::string(line.substr(8, 2)));
-  const int hour = std::stoi(std::string(line.substr(11, 2)));
-  if (hour < 12) {
-    if (--day == 0) {
-      if (--month == 0) {
-        month = 12;
-        --year;
-      }
-      static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-      const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-      day = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-    }
+  int year = Number(line.substr(0, 4));
+  int month = Number(line.substr(5, 2));
+  int day = Number(line.substr(8, 2));
+  const int hour = Number(line.substr(11, 2));
+  // A month or day that does not exist is no date, and must not index the
+  // table of month lengths.
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysIn(year, month) || hour > 23 ||
+      Number(line.substr(14, 2)) > 59 || Number(line.substr(17, 2)) > 60) {
+    return std::nullopt;
   }
-  char text[16];
+  if (hour < 12 && --day == 0) {
+    if (--month == 0) {
+      month = 12;
+      --year;
+    }
+    day = DaysIn(year, month);
+  }
+  char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
   return std::string(text);
 }
@@ -135,8 +151,9 @@ std::string_view EntryEvent(std::string_view event) {
 
 }  // namespace
 
-std::vector<NightSummary> SummarizeShowLog(std::string_view text) {
+std::vector<NightSummary> SummarizeShowLog(std::string_view text, int* notUnderstood) {
   std::vector<NightSummary> nights;
+  if (notUnderstood != nullptr) *notUnderstood = 0;
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t end = text.find('\n', at);
@@ -144,7 +161,10 @@ std::vector<NightSummary> SummarizeShowLog(std::string_view text) {
     const std::string_view line = text.substr(at, end - at);
     at = end + 1;
     const std::optional<std::string> evening = Evening(line);
-    if (!evening) continue;
+    if (!evening) {
+      if (notUnderstood != nullptr && !line.empty() && line != "\r") ++*notUnderstood;
+      continue;
+    }
     const std::string_view event = line.substr(20);
     if (nights.empty() || nights.back().date != *evening) {
       nights.push_back(NightSummary{*evening});

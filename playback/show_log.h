@@ -59,8 +59,8 @@ struct NightSummary {
   int portLosses = 0;
 };
 
-// The nights of a log's text, oldest first; lines it does not know are left
-// out.
-std::vector<NightSummary> SummarizeShowLog(std::string_view text);
+// The nights of a log's text, oldest first. Lines that are not an event with
+// a real date and time are left out and, with `notUnderstood`, counted.
+std::vector<NightSummary> SummarizeShowLog(std::string_view text, int* notUnderstood = nullptr);
 
 }  // namespace playback

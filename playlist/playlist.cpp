@@ -14,24 +14,8 @@ namespace {
 constexpr char kDegreeSign = '\xB0';
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr int kLinesPerEntry = 5;
-
-// Splits the file into lines the way it was written: CR LF ends a line, a
-// bare LF is accepted too (a file edited elsewhere), and a last line without
-// a line end still counts.
-std::vector<std::string> SplitLines(const std::string& bytes) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    const bool terminated = end != std::string::npos;
-    if (!terminated) end = bytes.size();
-    std::size_t stop = end;
-    if (terminated && stop > start && bytes[stop - 1] == '\r') --stop;
-    lines.emplace_back(bytes, start, stop - start);
-    start = end + 1;
-  }
-  return lines;
-}
+// Far more than a playlist of thousands of entries; a larger file is not one.
+constexpr std::uintmax_t kLargestPlaylistFile = 64 * 1024 * 1024;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -137,27 +121,15 @@ platform::Status Playlist::SavePlaylist() {
 }
 
 void Playlist::LoadPlaylist() {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path_, ec);
-  if (!std::filesystem::exists(status)) return;
-  if (!std::filesystem::is_regular_file(status)) {
-    ui_.ShowMessage("The playlist file " + path_ + " could not be read: it is not a file.");
+  if (platform::KindOfPath(path_) == platform::FileKind::Missing) return;
+  platform::Result<std::string> read = files_.ReadWholeFile(path_, kLargestPlaylistFile);
+  if (!read) {
+    ui_.ShowMessage("The playlist file " + path_ + " could not be read: " + read.message() + ".");
     return;
   }
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    ui_.ShowMessage("The playlist file " + path_ + " could not be read: " + std::strerror(errno) +
-                    ".");
-    return;
-  }
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) {
-    ui_.ShowMessage("The playlist file " + path_ + " could not be read to its end.");
-    return;
-  }
-  in.close();
+  const std::string bytes = std::move(read).value();
 
-  const std::vector<std::string> lines = SplitLines(bytes);
+  const std::vector<std::string> lines = platform::SplitTextLines(bytes);
   if (lines.empty()) {
     // An empty file has no header at all: older than any version we know.
     ui_.ShowMessage(OldPlaylistMessage());

@@ -17,6 +17,9 @@ namespace shell {
 
 namespace {
 
+// A settings file is seven short lines; a larger one is not ours.
+constexpr std::uintmax_t kLargestPreferencesFile = 1024 * 1024;
+
 std::string Chosen(const std::string& saved, const std::vector<std::string>& entries,
                    std::size_t defaultIndex) {
   return std::find(entries.begin(), entries.end(), saved) != entries.end() ? saved
@@ -58,19 +61,8 @@ Preferences ParsePreferences(std::string_view bytes) {
   const std::array<std::string*, 7> values = {
       &p.port,    &p.dataRate,  &p.frameTiming,     &p.startTime,
       &p.endTime, &p.autostart, &p.lastImportFolder};
-  std::size_t pos = 0;
-  for (std::string* value : values) {
-    if (pos >= bytes.size()) break;
-    const std::size_t end = bytes.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      *value = std::string(bytes.substr(pos));
-      pos = bytes.size();
-      break;
-    }
-    *value = std::string(bytes.substr(pos, end - pos));
-    pos = end + 1;
-    if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
-  }
+  const std::vector<std::string> lines = platform::SplitTextLines(bytes);
+  for (std::size_t i = 0; i < values.size() && i < lines.size(); ++i) *values[i] = lines[i];
   return p;
 }
 
@@ -79,23 +71,14 @@ PreferencesFile::PreferencesFile(std::string path, platform::FileStore& files,
     : path_(std::move(path)), files_(files), ui_(ui) {}
 
 Preferences PreferencesFile::Read() {
-  std::error_code error;
-  const auto status = std::filesystem::status(path_, error);
-  if (!std::filesystem::exists(status)) return {};
-  // Opening a pipe waits for a writer, and a device may never end.
-  if (!std::filesystem::is_regular_file(status)) {
-    ui_.ShowMessage("The settings file " + path_ +
-                    " could not be read: it is not a file.\r\nThe default settings are used.");
+  if (platform::KindOfPath(path_) == platform::FileKind::Missing) return {};
+  platform::Result<std::string> read = files_.ReadWholeFile(path_, kLargestPreferencesFile);
+  if (!read) {
+    ui_.ShowMessage("The settings file " + path_ + " could not be read: " + read.message() +
+                    ".\r\nThe default settings are used.");
     return {};
   }
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    ui_.ShowMessage("The settings file " + path_ + " could not be read (" + std::strerror(errno) +
-                    ").\r\nThe default settings are used.");
-    return {};
-  }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ParsePreferences(bytes);
+  return ParsePreferences(read.value());
 }
 
 void PreferencesFile::Save(const Preferences& preferences) {

@@ -2,9 +2,15 @@
 
 #include <vector>
 
+#include "platform/file_store.h"
+
 namespace platform {
 
 Result<SoundFile> SoundFile::Open(const std::string& path) {
+  // A pipe would hold the show until someone wrote to it.
+  if (const Status openable = CheckOpenableFile(path); !openable) {
+    return Result<SoundFile>::Error("cannot play audio file " + openable.message());
+  }
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) {

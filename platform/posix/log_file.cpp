@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_store.h"
 #include "platform/posix/unique_fd.h"
 
 namespace platform {
@@ -27,8 +28,19 @@ class PosixLogFile final : public LogFile {
       // A failed move leaves the file growing rather than losing the line.
       (void)std::rename(path_.c_str(), (path_ + ".1").c_str());
     }
-    UniqueFd fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    // A pipe or a device put in the log's place is never opened: writing
+    // to one could hold up the show.
+    if (const Status openable = CheckOpenableFile(path_); !openable) {
+      return Status::Error("The show log cannot be written: " + openable.message());
+    }
+    UniqueFd fd(::open(path_.c_str(),
+                       O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644));
     if (!fd) return Failure(errno);
+    // Swapped in between the look and the open: still never written.
+    if (struct stat opened{}; ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      return Status::Error("The show log cannot be written: \"" + path_ +
+                           "\": it is not a regular file");
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "import/sequence_reader.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
 
@@ -271,12 +272,10 @@ TEST_F(Reader, HostileDocumentsAreRefusedWithoutReadingThemWhole) {
             std::string::npos)
       << ReadSequenceDocument(huge).message();
 
-  const std::string fifo = dir_.File("pipe");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
-    EXPECT_NE(
-        ReadSequenceDocument(path).message().find("it is not a regular file (a device or pipe)"),
-        std::string::npos)
+  for (const fakes::SpecialFile& special : fakes::SpecialFiles()) {
+    const std::string path = dir_.File(special.name);
+    special.make(path);
+    EXPECT_NE(ReadSequenceDocument(path).message().find(special.reason), std::string::npos)
         << ReadSequenceDocument(path).message();
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/posix_file_store.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
 
@@ -110,12 +111,12 @@ TEST_F(SequenceCacheTest, DamagedFilesAreRejectedWithTheReason) {
 
 // A pipe used to hold the reader forever, waiting for a writer.
 TEST_F(SequenceCacheTest, PipesDevicesAndFoldersAreRefusedWithoutReading) {
-  const std::string fifo = dir_.File("pipe.csq");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {fifo, std::string("/dev/zero"), dir_.path().string()}) {
+  for (const fakes::SpecialFile& special : fakes::SpecialFiles()) {
+    const std::string path = dir_.File(std::string(special.name) + ".csq");
+    special.make(path);
     const auto loaded = LoadSequenceCache(path);
     ASSERT_FALSE(loaded.ok()) << path;
-    EXPECT_EQ(loaded.message(), "not a regular file (a folder, device or pipe)") << path;
+    EXPECT_EQ(loaded.message(), special.reason) << path;
   }
 }
 

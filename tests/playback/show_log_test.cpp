@@ -76,7 +76,8 @@ TEST(LogFile, AnUnwritableLogSaysWhichFileAndWhy) {
   const platform::Status written = file->AppendLine("x");
   ASSERT_FALSE(written.ok());
   EXPECT_NE(written.message().find(dir.File("show.log")), std::string::npos) << written.message();
-  EXPECT_NE(written.message().find("Is a directory"), std::string::npos) << written.message();
+  EXPECT_NE(written.message().find("it is a folder, not a file"), std::string::npos)
+      << written.message();
 }
 
 TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
@@ -106,6 +107,32 @@ TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
   EXPECT_EQ(row(nights[1]), "2026-12-24 1 1 0 0 0");
   EXPECT_EQ(row(nights[2]), "2026-12-31 0 1 0 0 0");
   EXPECT_EQ(row(nights[3]), "2027-02-28 0 1 0 0 0");
+}
+
+}  // namespace
+
+namespace {
+
+// A date that does not exist used to index past the table of month lengths
+// ("2026-14-01" before noon); it is no event now, and counted as such.
+TEST(SummarizeShowLog, ImpossibleDatesAndOtherLinesAreCountedNotRead) {
+  const std::string log =
+      "2026-13-01 05:00:00 Show started (Start button)\n"
+      "2026-14-01 05:00:00 Show started (Start button)\n"
+      "2026-00-01 05:00:00 Show started (Start button)\n"
+      "2026-02-30 18:00:00 Show started (Start button)\n"
+      "2026-12-24 25:00:00 Show started (Start button)\n"
+      "not a line of the show log\n"
+      "\n"
+      "2027-01-01 05:00:00 Entry 1 finished\n";
+  int notUnderstood = -1;
+  const std::vector<playback::NightSummary> nights =
+      playback::SummarizeShowLog(log, &notUnderstood);
+  EXPECT_EQ(notUnderstood, 6);
+  ASSERT_EQ(nights.size(), 1u);
+  EXPECT_EQ(nights[0].date, "2026-12-31");
+  EXPECT_EQ(nights[0].played, 1);
+  EXPECT_EQ(nights[0].shows, 0);
 }
 
 }  // namespace

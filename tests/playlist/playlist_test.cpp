@@ -13,6 +13,7 @@
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -157,17 +158,15 @@ TEST_F(PlaylistTest, MissingFileGivesAnEmptyListAndAFolderPipeOrDeviceIsReported
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_FALSE(std::filesystem::exists(path));
 
-  const std::function<void()> makers[] = {
-      [&] { std::filesystem::create_directory(path); },
-      [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
-      [&] { std::filesystem::create_symlink("/dev/zero", path); }};
-  for (const auto& make : makers) {
+  for (const fakes::SpecialFile& special : fakes::SpecialFiles()) {
+    SCOPED_TRACE(special.name);
     ui.messages.clear();
     std::filesystem::remove(path);
-    make();
+    special.make(path);
     playlist.LoadPlaylist();
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].find(path + " could not be read: it is not a file"), std::string::npos)
+    EXPECT_NE(ui.messages[0].find(path + " could not be read: " + special.reason),
+              std::string::npos)
         << ui.messages[0];
     EXPECT_EQ(list.Count(), 0);
   }

@@ -10,6 +10,7 @@
 
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -40,18 +41,16 @@ TEST(PreferencesTest, FolderPipeOrDeviceIsReportedAndReadAsNoFile) {
   fakes::TempDir dir;
   const std::string path = dir.File("preferences.txt");
   fakes::FakeFileStore files;
-  const std::function<void()> makers[] = {
-      [&] { std::filesystem::create_directory(path); },
-      [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
-      [&] { std::filesystem::create_symlink("/dev/zero", path); }};
-  for (const auto& make : makers) {
+  for (const fakes::SpecialFile& special : fakes::SpecialFiles()) {
+    SCOPED_TRACE(special.name);
     std::filesystem::remove(path);
-    make();
+    special.make(path);
     fakes::FakeUserInterface ui;
     const shell::Preferences read = shell::PreferencesFile(path, files, ui).Read();
     EXPECT_EQ(read.port, "");
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].find(path + " could not be read: it is not a file"), std::string::npos)
+    EXPECT_NE(ui.messages[0].find(path + " could not be read: " + special.reason),
+              std::string::npos)
         << ui.messages[0];
   }
 }

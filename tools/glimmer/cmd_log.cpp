@@ -1,12 +1,11 @@
 // glimmer log: what the show log says about the last nights, in short.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/file_store.h"
 #include "platform/paths.h"
+#include "platform/posix/posix_file_store.h"
 #include "playback/show_log.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
@@ -26,11 +25,23 @@ constexpr const char* kUsage =
     "  --nights N   how many of the last nights to show (default 7)\n"
     "  --help       this text\n";
 
-bool ReadFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+// The log rotates at a megabyte; one that could not rotate keeps growing,
+// but a file this large is not a show log.
+constexpr std::uintmax_t kLargestLog = 256 * 1024 * 1024;
+
+enum class Read { Missing, Appended, Refused };
+
+// Appends the file's text, through the one rule for reading: a pipe, a
+// folder or a device is refused at once, without waiting or reading.
+Read Append(platform::FileStore& files, const std::string& path, std::string& text) {
+  if (platform::KindOfPath(path) == platform::FileKind::Missing) return Read::Missing;
+  platform::Result<std::string> read = files.ReadWholeFile(path, kLargestLog);
+  if (!read) {
+    std::fprintf(stderr, "glimmer log: cannot read %s: %s\n", path.c_str(), read.message().c_str());
+    return Read::Refused;
+  }
+  text += read.value();
+  return Read::Appended;
 }
 
 }  // namespace
@@ -44,15 +55,25 @@ int RunLog(const std::vector<std::string>& args) {
   if (auto ended = ParseArguments(app, "log", kUsage, args)) return *ended;
   if (dir.empty()) dir = platform::CurrentProgramFolders().data;
 
-  const std::string path = dir + "/show.log";
+  const std::string path = platform::ShowLogPath(dir);
   std::string text;
-  const bool older = ReadFile(path + ".1", text);
-  if (!ReadFile(path, text) && !older) {
+  platform::PosixFileStore files;
+  const Read older = Append(files, path + ".1", text);
+  const Read current = Append(files, path, text);
+  if (older == Read::Refused || current == Read::Refused) return 1;
+  if (older == Read::Missing && current == Read::Missing) {
     std::fprintf(stderr, "glimmer log: there is no show log in %s yet (%s)\n", dir.c_str(),
                  path.c_str());
     return 1;
   }
-  std::vector<playback::NightSummary> summary = playback::SummarizeShowLog(text);
+  int notUnderstood = 0;
+  std::vector<playback::NightSummary> summary = playback::SummarizeShowLog(text, &notUnderstood);
+  if (notUnderstood > 0) {
+    std::fprintf(stderr,
+                 "glimmer log: %d line(s) of %s are not events with a date and time; they are "
+                 "left out\n",
+                 notUnderstood, path.c_str());
+  }
   if (summary.size() > static_cast<std::size_t>(nights)) {
     summary.erase(summary.begin(), summary.end() - nights);
   }
