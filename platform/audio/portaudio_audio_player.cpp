@@ -58,8 +58,12 @@ namespace {
 constexpr int kDecodeChunkFrames = 4096;
 constexpr double kRingSeconds = 1.0;
 // A device whose callback has not run for this long is gone. Through an
-// audio server the first callbacks after the start can be a second apart.
+// audio server the first callbacks after the start can be two seconds apart
+// (an idle server plays out what it rendered ahead first).
 constexpr std::chrono::seconds kDeviceSilence{3};
+// The output latency asked for: short enough that a song starts about when
+// its entry does, long enough for a busy machine to keep the sound whole.
+constexpr double kWantedOutputLatency = 0.050;
 
 // ALSA reports every card and plug-in it probes on stderr while PortAudio
 // looks for devices; none of it concerns the user.
@@ -79,6 +83,21 @@ std::string ErrorText(int error) {
 }
 
 }  // namespace
+
+// One file on its way through the output: decoded into the ring ahead of the
+// callback, its hand-overs counted from its own first frame.
+struct PortAudioPlayer::Song {
+  Song(std::size_t ringFrames, int channels, double framesPerSecond)
+      : ring(ringFrames, channels), estimator(framesPerSecond) {}
+
+  FrameRing ring;
+  HandOverMailbox handOver;
+  PositionEstimator estimator;  // the caller's thread only
+  std::atomic<bool> decodeDone{false};
+  std::atomic<std::int64_t> framesDecoded{0};
+  // Last, so it is stopped and joined before the rest goes.
+  std::jthread decoder;
+};
 
 PortAudioPlayer::PortAudioPlayer() : PortAudioPlayer(Options{}) {}
 
@@ -106,6 +125,8 @@ PortAudioPlayer::PortAudioPlayer(Options options) : options_(std::move(options))
 
 PortAudioPlayer::~PortAudioPlayer() {
   Close();
+  CancelIdleClose();
+  CloseStream();
   if (portAudioReady_) Pa_Terminate();
 }
 
@@ -127,53 +148,38 @@ Status PortAudioPlayer::Open(const std::string& path) {
     PlaySilentlyFrom(0.0, "silent playback asked for");
   } else if (!portAudioReady_) {
     PlaySilentlyFrom(0.0, portAudioError_);
-  } else if (Status started = StartDevice(); !started) {
+  } else if (Status started = PlayOnDevice(); !started) {
+    CloseStreamWhenIdle();
     PlaySilentlyFrom(0.0, started.message());
   }
   return Status::Ok();
 }
 
-Status PortAudioPlayer::StartDevice() {
+Status PortAudioPlayer::PlayOnDevice() {
+  CancelIdleClose();
   const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
   const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
   if (info == nullptr || info->maxOutputChannels < 1) {
+    CloseStream();
     return Status::Error("no audio device: none found");
   }
   // A file with more channels than the device plays its first ones.
-  deviceChannels_ = std::min(fileChannels_, info->maxOutputChannels);
-  ring_ = std::make_unique<FrameRing>(
+  const int channels = std::min(fileChannels_, info->maxOutputChannels);
+  if (stream_ != nullptr &&
+      (streamRate_ != sampleRate_ || streamChannels_ != channels || DeviceLost())) {
+    CloseStream();
+  }
+  if (stream_ == nullptr) {
+    if (Status opened = OpenStream(channels); !opened) return opened;
+  }
+  auto song = std::make_unique<Song>(
       static_cast<std::size_t>(
           std::max(kDecodeChunkFrames * 2, static_cast<int>(sampleRate_ * kRingSeconds))),
-      deviceChannels_);
-  decodeDone_ = false;
-  framesDecoded_ = 0;
-  handOver_.Reset();
-  estimator_.emplace(static_cast<double>(sampleRate_));
-
-  PaStreamParameters out{};
-  out.device = device;
-  out.channelCount = deviceChannels_;
-  out.sampleFormat = paFloat32;
-  // The position allows for whatever the device holds, so a roomy buffer
-  // costs no timing and keeps the music whole on a busy machine.
-  out.suggestedLatency = info->defaultHighOutputLatency;
-  PaStream* stream = nullptr;
-  // At the file's own rate: every frame handed over is a frame of the file,
-  // so the position stays in the file's time (ALSA's default device
-  // converts for cards that want another rate).
-  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
-                            paNoFlag, &AudioCallback, this);
-  if (e != paNoError) {
-    ring_.reset();
-    return Status::Error("no audio device: " + ErrorText(e));
-  }
-  stream_ = stream;
-  decoder_ = std::jthread([this](std::stop_token stop) { DecodeLoop(stop); });
-  deviceStart_ = Now();
-  lastCallback_.store(deviceStart_.time_since_epoch().count(), std::memory_order_release);
-  if (e = Pa_StartStream(stream); e != paNoError) {
-    StopDevice();
-    return Status::Error("no audio device: " + ErrorText(e));
+      channels, static_cast<double>(sampleRate_));
+  song->decoder = std::jthread([this, &s = *song](std::stop_token stop) { DecodeLoop(stop, s); });
+  {
+    const std::lock_guard lock(songMutex_);
+    song_ = std::move(song);
   }
   mode_ = Mode::Device;
   silent_ = false;
@@ -181,12 +187,47 @@ Status PortAudioPlayer::StartDevice() {
   return Status::Ok();
 }
 
-void PortAudioPlayer::DecodeLoop(std::stop_token stop) {
+Status PortAudioPlayer::OpenStream(int channels) {
+  const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+  PaStreamParameters out{};
+  out.device = device;
+  out.channelCount = channels;
+  out.sampleFormat = paFloat32;
+  // The position allows for whatever the device holds, so the latency costs
+  // no timing; but a song is heard that long after it is handed over, and
+  // every song of a show starts on a stream that already runs.
+  out.suggestedLatency = std::max(kWantedOutputLatency, info->defaultLowOutputLatency);
+  PaStream* stream = nullptr;
+  // At the file's own rate: every frame handed over is a frame of the file,
+  // so the position stays in the file's time (ALSA's default device
+  // converts for cards that want another rate).
+  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
+                            paNoFlag, &AudioCallback, this);
+  if (e != paNoError) return Status::Error("no audio device: " + ErrorText(e));
+  const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
+  outputLatency_ = streamInfo != nullptr ? streamInfo->outputLatency : 0.0;
+  stream_ = stream;
+  streamRate_ = sampleRate_;
+  streamChannels_ = channels;
+  lastCallback_.store(Now().time_since_epoch().count(), std::memory_order_release);
+  // The first callbacks fill the device's buffer before this returns; with no
+  // song yet they fill it with silence, so the song's first hand-over comes
+  // when the output really takes it and its moment is right.
+  if (e = Pa_StartStream(stream); e != paNoError) {
+    CloseStream();
+    return Status::Error("no audio device: " + ErrorText(e));
+  }
+  return Status::Ok();
+}
+
+void PortAudioPlayer::DecodeLoop(std::stop_token stop, Song& song) {
+  const int channels = streamChannels_;
   std::vector<float> chunk(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels_));
   std::vector<float> narrowed;
   std::int64_t decoded = 0;
   while (!stop.stop_requested()) {
-    if (ring_->FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
+    if (song.ring.FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
       // The ring holds a second of audio; looking again every few ms keeps it
       // full without the callback having to signal anything.
       std::unique_lock lock(decoderMutex_);
@@ -196,31 +237,45 @@ void PortAudioPlayer::DecodeLoop(std::stop_token stop) {
     const std::int64_t n = file_->Read(chunk.data(), kDecodeChunkFrames);
     if (n == 0) break;
     const float* frames = chunk.data();
-    if (deviceChannels_ != fileChannels_) {
-      narrowed.resize(static_cast<std::size_t>(n * deviceChannels_));
+    if (channels != fileChannels_) {
+      narrowed.resize(static_cast<std::size_t>(n * channels));
       for (std::int64_t f = 0; f < n; ++f) {
-        for (int c = 0; c < deviceChannels_; ++c) {
-          narrowed[static_cast<std::size_t>(f * deviceChannels_ + c)] =
+        for (int c = 0; c < channels; ++c) {
+          narrowed[static_cast<std::size_t>(f * channels + c)] =
               chunk[static_cast<std::size_t>(f * fileChannels_ + c)];
         }
       }
       frames = narrowed.data();
     }
-    ring_->Write(frames, static_cast<std::size_t>(n));
+    song.ring.Write(frames, static_cast<std::size_t>(n));
     decoded += n;
   }
-  framesDecoded_.store(decoded, std::memory_order_release);
-  decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
+  song.framesDecoded.store(decoded, std::memory_order_release);
+  song.decodeDone.store(!stop.stop_requested(), std::memory_order_release);
 }
 
 void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double dacTime,
                                    double callbackTime) {
+  const SteadyTime now = Now();
+  lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
+  const std::size_t channels = static_cast<std::size_t>(streamChannels_);
+  // Never waits: the caller holds the lock only while it swaps songs, and a
+  // callback of silence then costs nothing that is heard.
+  const std::unique_lock lock(songMutex_, std::try_to_lock);
+  Song* song = lock.owns_lock() ? song_.get() : nullptr;
+  const std::size_t got = song != nullptr ? song->ring.Read(out, frames) : 0;
+  // An empty ring (end of file, or the decoder fell behind) plays silence
+  // that is not counted: the position stays with the music.
+  std::fill(out + got * channels, out + frames * channels, 0.0f);
+  // A callback that hands over nothing (the end of the file) leaves the
+  // previous one to run on to its end: its own moment lies ahead by the
+  // device's latency and would hold the position short of the end for good.
+  if (got == 0) return;
   // How long until this buffer's first frame is heard, on PortAudio's clock
   // read right beside ours, so the two clocks never have to agree. The time
   // the callback was given may be older (some ALSA plug-ins stamp their
   // status when the server last reported), which would count that age as
   // latency still to come.
-  const SteadyTime now = Now();
   const double streamTime = Pa_GetStreamTime(static_cast<PaStream*>(stream_));
   double untilHeard = 0.0;
   if (dacTime > 0.0 && streamTime > 0.0 && std::abs(dacTime - streamTime) < 2.0) {
@@ -228,22 +283,13 @@ void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double dacT
   } else if (dacTime > 0.0 && callbackTime > 0.0) {
     untilHeard = std::clamp(dacTime - callbackTime, 0.0, 2.0);
   }
-  lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
-  const std::size_t got = ring_->Read(out, frames);
-  // An empty ring (end of file, or the decoder fell behind) plays silence
-  // that is not counted: the position stays with the music.
-  std::fill(out + got * static_cast<std::size_t>(deviceChannels_),
-            out + frames * static_cast<std::size_t>(deviceChannels_), 0.0f);
   const auto heardIn =
       std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double>(untilHeard));
-  // A callback that hands over nothing (the end of the file) leaves the
-  // previous one to run on to its end: its own moment lies ahead by the
-  // device's latency and would hold the position short of the end for good.
-  if (got > 0) handOver_.Publish(static_cast<std::int64_t>(got), now + heardIn);
+  song->handOver.Publish(static_cast<std::int64_t>(got), now + heardIn);
 }
 
 double PortAudioPlayer::DeviceFrames() {
-  return estimator_->FramesAt(handOver_.Latest(), Now());
+  return song_->estimator.FramesAt(song_->handOver.Latest(), Now());
 }
 
 bool PortAudioPlayer::DeviceLost() {
@@ -252,18 +298,41 @@ bool PortAudioPlayer::DeviceLost() {
   return Now() - last > kDeviceSilence;
 }
 
-void PortAudioPlayer::StopDevice() {
-  if (stream_ != nullptr) {
-    // Returns once the callback has finished for good.
-    Pa_AbortStream(static_cast<PaStream*>(stream_));
-    Pa_CloseStream(static_cast<PaStream*>(stream_));
-    stream_ = nullptr;
+void PortAudioPlayer::RetireSong() {
+  std::unique_ptr<Song> retired;
+  {
+    const std::lock_guard lock(songMutex_);
+    retired = std::move(song_);
   }
-  if (decoder_.joinable()) {
-    decoder_.request_stop();
-    decoder_.join();
-  }
-  ring_.reset();
+  // Joins its decoder: the file may be closed after this.
+}
+
+void PortAudioPlayer::CloseStream() {
+  if (song_ != nullptr) RetireSong();
+  if (stream_ == nullptr) return;
+  // Returns once the callback has finished for good.
+  Pa_AbortStream(static_cast<PaStream*>(stream_));
+  Pa_CloseStream(static_cast<PaStream*>(stream_));
+  stream_ = nullptr;
+  outputLatency_ = 0.0;
+}
+
+void PortAudioPlayer::CloseStreamWhenIdle() {
+  CancelIdleClose();
+  if (stream_ == nullptr) return;
+  idleCloser_ = std::jthread([this](std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, options_.keepOutputOpen, [] { return false; });
+    if (!stop.stop_requested()) CloseStream();
+  });
+}
+
+void PortAudioPlayer::CancelIdleClose() {
+  if (!idleCloser_.joinable()) return;
+  idleCloser_.request_stop();
+  idleCloser_.join();
 }
 
 void PortAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {
@@ -290,15 +359,17 @@ int PortAudioPlayer::PlayState() {
       if (DeviceLost()) {
         // The show goes on in silence from where the music was.
         const double at = DeviceFrames() / sampleRate_;
-        StopDevice();
+        CloseStream();
         PlaySilentlyFrom(at, "audio device lost");
         return PlayState();
       }
       const double frames = DeviceFrames();
-      if (decodeDone_.load(std::memory_order_acquire) &&
-          frames >= static_cast<double>(framesDecoded_.load(std::memory_order_acquire))) {
+      if (song_->decodeDone.load(std::memory_order_acquire) &&
+          frames >= static_cast<double>(song_->framesDecoded.load(std::memory_order_acquire))) {
         endPosition_ = frames / sampleRate_;
-        StopDevice();
+        // The output plays on in silence, ready for the next song.
+        RetireSong();
+        CloseStreamWhenIdle();
         mode_ = Mode::Ended;
         return kPlayStateStopped;
       }
@@ -329,7 +400,10 @@ double PortAudioPlayer::DurationSeconds() {
 }
 
 void PortAudioPlayer::Stop() {
-  StopDevice();
+  if (song_ != nullptr) {
+    RetireSong();
+    CloseStreamWhenIdle();
+  }
   // As the media player control does, a stopped file is back at its start.
   endPosition_ = 0.0;
   if (mode_ != Mode::Idle) mode_ = Mode::Ended;

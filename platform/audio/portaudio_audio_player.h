@@ -27,7 +27,17 @@ namespace platform {
 // Threads: a decoder thread fills a ring of float frames from the file; the
 // audio callback empties it and publishes how many frames it handed over and
 // when they will be heard; the caller's thread reads the position from that.
-// The three share only atomics.
+// The three share only atomics, and a lock that the callback only tries (on
+// the rare pass where the caller holds it to hand over a song, it plays
+// silence rather than wait).
+//
+// One output stream carries song after song: when a file ends or is closed,
+// the stream plays silence, and the next file of the same rate and channels
+// is handed to it. An output that starts afresh can be heard seconds late
+// (an audio server that was idle has already rendered ahead, up to two
+// seconds with PulseAudio, and plays that first); a running one hears the
+// next song within its output latency. The stream is closed after a few
+// seconds without a song, so the device is not held while no show plays.
 //
 // Without an audio device (none present, none opens, or silence asked for)
 // the file plays silently: the position follows the steady clock over the
@@ -42,6 +52,9 @@ class PortAudioPlayer final : public AudioPlayer {
     // The time source of the silent position and of the interpolation between
     // callbacks; steady_clock::now when empty. Called from the audio thread too.
     std::function<SteadyTime()> now = {};
+    // How long the output stays open, playing silence, after a file ended or
+    // was closed.
+    std::chrono::milliseconds keepOutputOpen{5000};
   };
 
   PortAudioPlayer();
@@ -58,17 +71,23 @@ class PortAudioPlayer final : public AudioPlayer {
   void Close() override;
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
+  double OutputLatencySeconds() const override { return silent_ ? 0.0 : outputLatency_; }
 
   // Called by PortAudio's audio thread with the callback's times.
   void FillFromRing(float* out, unsigned long frames, double dacTime, double callbackTime);
 
  private:
   class FrameRing;
+  struct Song;
   enum class Mode { Idle, Device, Silent, Ended };
 
-  void DecodeLoop(std::stop_token stop);
-  Status StartDevice();
-  void StopDevice();
+  void DecodeLoop(std::stop_token stop, Song& song);
+  Status PlayOnDevice();
+  Status OpenStream(int channels);
+  void CloseStream();
+  void RetireSong();
+  void CloseStreamWhenIdle();
+  void CancelIdleClose();
   void PlaySilentlyFrom(double seconds, std::string reason);
   double DeviceFrames();
   bool DeviceLost();
@@ -82,24 +101,27 @@ class PortAudioPlayer final : public AudioPlayer {
   double durationSeconds_ = 0.0;
   int sampleRate_ = 0;
   int fileChannels_ = 0;
-  int deviceChannels_ = 0;
   Mode mode_ = Mode::Idle;
   bool silent_ = false;
   std::string silentReason_;
   double endPosition_ = 0.0;
 
-  // Device mode. A PaStream; <portaudio.h> stays out of this header.
+  // The output stream (a PaStream; <portaudio.h> stays out of this header),
+  // open from the first song until it has been idle for keepOutputOpen.
+  // While idle it belongs to idleCloser_; the caller's thread touches it
+  // only after CancelIdleClose.
   void* stream_ = nullptr;
-  SteadyTime deviceStart_{};
+  int streamRate_ = 0;
+  int streamChannels_ = 0;
+  double outputLatency_ = 0.0;
   std::atomic<SteadyTime::rep> lastCallback_{0};
-  std::unique_ptr<FrameRing> ring_;
-  std::jthread decoder_;
+  std::jthread idleCloser_;
+
+  // The song the callback plays; null while it plays silence.
+  std::mutex songMutex_;
+  std::unique_ptr<Song> song_;
   std::mutex decoderMutex_;
   std::condition_variable_any decoderWake_;
-  std::atomic<bool> decodeDone_{false};
-  std::atomic<std::int64_t> framesDecoded_{0};
-  HandOverMailbox handOver_;
-  std::optional<PositionEstimator> estimator_;
 
   // Silent mode: the position is silentOffset_ plus the time since silentStart_.
   SteadyTime silentStart_{};
