@@ -31,6 +31,7 @@
 //                   side in one run (default: the one beside this program)
 //   --runs N        runs per program and configuration (default 2)
 //   --seconds S     length of each song (default 3)
+//   --verbose       also prints when each keep-alive arrived
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -75,6 +76,7 @@ constexpr int kFrameTiming = 1;
 constexpr std::int32_t kRowSample = 35 * 512;
 // The output latency the player asks for (50 ms) plus the 20 ms allowed.
 constexpr double kSilenceTargetMs = 70;
+constexpr double kNotSeen = -1e9;
 const double kRowHeardSeconds =
     static_cast<double>(kRowSample - kFrameTiming * 512) / playback::kSamplesPerSecond;
 
@@ -130,6 +132,7 @@ struct RunResult {
   std::vector<double> silenceMs;  // between song k and k+1
   std::vector<double> entryStartsS;
   double longestKeepAliveGapMs = 0;
+  std::string keepAlivesMs;  // when each keep-alive arrived, from the first entry's start
 };
 
 // The audio server of one run, in `dir` (its private XDG_RUNTIME_DIR).
@@ -269,6 +272,9 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
     return result;
   }
   result.entryStartsS = starts;
+  for (double at : kas) {
+    result.keepAlivesMs += std::to_string(std::lround(1000 * (at - starts[0]))) + " ";
+  }
   for (std::size_t i = 1; i < kas.size(); ++i) {
     result.longestKeepAliveGapMs =
         std::max(result.longestKeepAliveGapMs, 1000 * (kas[i] - kas[i - 1]));
@@ -277,7 +283,7 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
   for (int s = 0; s < kSongs; ++s) {
     const char row[] = {0, 1, 0x33, static_cast<char>(10 + s)};
     const std::size_t at = line.find(std::string(row, 4), 0);
-    double ms = -1;
+    double ms = kNotSeen;
     if (at != std::string::npos) {
       // The row of song s after its entry started.
       for (std::size_t i = at; i != std::string::npos; i = line.find(std::string(row, 4), i + 1)) {
@@ -382,7 +388,7 @@ std::string List(const std::vector<double>& values) {
   char one[32];
   for (double v : values) {
     std::snprintf(one, sizeof one, text.empty() ? "%.0f" : " %.0f", v);
-    text += v < 0 ? (text.empty() ? "-" : " -") : one;
+    text += v <= kNotSeen ? (text.empty() ? "?" : " ?") : one;
   }
   return text.empty() ? "n/a" : text;
 }
@@ -397,16 +403,20 @@ int main(int argc, char** argv) {
   std::vector<std::string> programs;
   int runs = 2;
   double songSeconds = 3;
+  bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--glimmer" && i + 1 < argc) {
       programs.push_back(argv[++i]);
     } else if (a == "--runs" && i + 1 < argc) {
       runs = std::clamp(std::atoi(argv[++i]), 1, 20);
+    } else if (a == "--verbose") {
+      verbose = true;
     } else if (a == "--seconds" && i + 1 < argc) {
       songSeconds = std::clamp(std::atof(argv[++i]), 1.0, 30.0);
     } else {
-      std::fprintf(stderr, "usage: %s [--glimmer PATH]... [--runs N] [--seconds S]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--glimmer PATH]... [--runs N] [--seconds S] [--verbose]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -429,7 +439,8 @@ int main(int argc, char** argv) {
   bool met = true;
   // Worst of the runs, per program and configuration.
   struct Worst {
-    double firstHeard = -1, laterHeard = -1, silence = -1, keepAliveGap = -1;
+    double firstHeard = kNotSeen, laterHeard = kNotSeen, silence = kNotSeen,
+           keepAliveGap = kNotSeen;
     int failed = 0;
   };
   std::vector<std::vector<Worst>> worst(programs.size(), std::vector<Worst>(3));
@@ -465,9 +476,10 @@ int main(int argc, char** argv) {
             if (k < v->size()) into = std::max(into, (*v)[k]);
           }
         }
-        w.silence = std::max(w.silence, r.silenceMs.empty() ? -1 : Max(r.silenceMs));
+        w.silence = std::max(w.silence, r.silenceMs.empty() ? kNotSeen : Max(r.silenceMs));
         w.keepAliveGap = std::max(w.keepAliveGap, r.longestKeepAliveGapMs);
         if (!r.ok) ++w.failed;
+        if (verbose) std::printf("  keep-alives at (ms): %s\n", r.keepAlivesMs.c_str());
         const double heard = std::max(Max(r.startToHeardRecordingMs), Max(r.startToHeardLineMs));
         met = met && r.ok && heard <= 100 && Max(r.silenceMs) <= kSilenceTargetMs &&
               r.longestKeepAliveGapMs <= 500;
@@ -484,7 +496,7 @@ int main(int argc, char** argv) {
       const auto ms = [](double v) {
         char text[16];
         std::snprintf(text, sizeof text, "%.0f", v);
-        return v < 0 ? std::string("n/a") : std::string(text);
+        return v <= kNotSeen ? std::string("n/a") : std::string(text);
       };
       std::printf("%-40s %-27s heard %6s | %6s   silence %6s   keep-alive gap %6s%s\n",
                   programs[p].c_str(), ConfigName(config), ms(w.firstHeard).c_str(),

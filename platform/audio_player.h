@@ -16,7 +16,8 @@ inline constexpr int kPlayStatePlaying = 3;
 // PositionSeconds may be polled as fast as the caller likes; Stop ends
 // playback; Close releases the file. Open may be called again after Close.
 // The sound output may stay open for a few seconds after a file ends or is
-// closed, so that the next file follows without the output starting afresh.
+// closed, so that the next file follows without the output starting afresh;
+// Stop releases it at once.
 class AudioPlayer {
  public:
   virtual ~AudioPlayer() = default;

@@ -31,13 +31,18 @@ namespace platform {
 // the rare pass where the caller holds it to hand over a song, it plays
 // silence rather than wait).
 //
-// One output stream carries song after song: when a file ends or is closed,
-// the stream plays silence, and the next file of the same rate and channels
-// is handed to it. An output that starts afresh can be heard seconds late
-// (an audio server that was idle has already rendered ahead, up to two
-// seconds with PulseAudio, and plays that first); a running one hears the
-// next song within its output latency. The stream is closed after a few
-// seconds without a song, so the device is not held while no show plays.
+// Songs follow each other without a gap. An output that starts while the
+// audio server has nothing else to play is heard late (an idle PulseAudio
+// sink has already rendered up to two seconds ahead, and takes a new stream
+// only as far back as that stream's own latency). So when a song ends, its
+// output plays on in silence, which keeps the server ready; the next song
+// gets an output of its own, opened while that one still runs and filled
+// with the song's first frames as it starts, so it is heard at once; then
+// the old output closes. The first output of all (nothing runs yet) starts
+// with silence and takes the song after, so that the song's first hand-over
+// carries the moment it is really heard however late the output starts. An
+// output without a song closes after a few seconds, and at once on Stop, so
+// the device is not held while no show plays.
 //
 // Without an audio device (none present, none opens, or silence asked for)
 // the file plays silently: the position follows the steady clock over the
@@ -73,8 +78,11 @@ class PortAudioPlayer final : public AudioPlayer {
   std::string SilentReason() const override { return silentReason_; }
   double OutputLatencySeconds() const override { return silent_ ? 0.0 : outputLatency_; }
 
+  // One output stream; the audio thread's side of the player.
+  struct Output;
   // Called by PortAudio's audio thread with the callback's times.
-  void FillFromRing(float* out, unsigned long frames, double dacTime, double callbackTime);
+  void FillFromRing(Output& output, float* out, unsigned long frames, double dacTime,
+                    double callbackTime);
 
  private:
   class FrameRing;
@@ -82,11 +90,12 @@ class PortAudioPlayer final : public AudioPlayer {
   enum class Mode { Idle, Device, Silent, Ended };
 
   void DecodeLoop(std::stop_token stop, Song& song);
+  std::int64_t DecodeChunk(Song& song);
   Status PlayOnDevice();
-  Status OpenStream(int channels);
-  void CloseStream();
+  Status OpenOutput(int channels, bool withSong, std::unique_ptr<Output>& opened);
+  void CloseOutput(std::unique_ptr<Output>& output);
   void RetireSong();
-  void CloseStreamWhenIdle();
+  void CloseOutputWhenIdle();
   void CancelIdleClose();
   void PlaySilentlyFrom(double seconds, std::string reason);
   double DeviceFrames();
@@ -105,19 +114,15 @@ class PortAudioPlayer final : public AudioPlayer {
   bool silent_ = false;
   std::string silentReason_;
   double endPosition_ = 0.0;
-
-  // The output stream (a PaStream; <portaudio.h> stays out of this header),
-  // open from the first song until it has been idle for keepOutputOpen.
-  // While idle it belongs to idleCloser_; the caller's thread touches it
-  // only after CancelIdleClose.
-  void* stream_ = nullptr;
-  int streamRate_ = 0;
-  int streamChannels_ = 0;
   double outputLatency_ = 0.0;
-  std::atomic<SteadyTime::rep> lastCallback_{0};
+
+  // The output of the current or the last song, until it has been without a
+  // song for keepOutputOpen. While it has none it belongs to idleCloser_;
+  // the caller's thread touches it only after CancelIdleClose.
+  std::unique_ptr<Output> output_;
   std::jthread idleCloser_;
 
-  // The song the callback plays; null while it plays silence.
+  // The song the output plays.
   std::mutex songMutex_;
   std::unique_ptr<Song> song_;
   std::mutex decoderMutex_;

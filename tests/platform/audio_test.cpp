@@ -224,8 +224,9 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
       << "ended before its last frame";
   EXPECT_FALSE(player.IsSilent());
 
-  // The next song of the same kind goes to the output that still runs: its
-  // position starts again from its own first frame and runs to its last.
+  // The next song starts while the last one's output still runs (in
+  // silence): its position starts again from its own first frame and runs
+  // to its last.
   ASSERT_TRUE(player.Open(Write("next.wav", kWav16, 44100, 2, 22050)).ok());
   ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
   EXPECT_LT(player.PositionSeconds(), 0.25) << "counted on from the song before";
