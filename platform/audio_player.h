@@ -15,6 +15,9 @@ inline constexpr int kPlayStatePlaying = 3;
 // Lifecycle: Open(path) starts playback by itself; PlayState and
 // PositionSeconds may be polled as fast as the caller likes; Stop ends
 // playback; Close releases the file. Open may be called again after Close.
+// The sound output may stay open for a few seconds after a file ends or is
+// closed, so that the next file follows without the output starting afresh;
+// Stop releases it at once.
 class AudioPlayer {
  public:
   virtual ~AudioPlayer() = default;
@@ -24,8 +27,8 @@ class AudioPlayer {
   virtual Status Open(const std::string& path) = 0;
   // 1 stopped, 3 playing; other values are neither (paused, opening).
   virtual int PlayState() = 0;
-  // Position in seconds since the start of the file; never goes backwards
-  // while playing.
+  // Position in seconds since the start of the file, as heard: it stays at 0
+  // until the file's first frame is heard. Never goes backwards while playing.
   virtual double PositionSeconds() = 0;
   // Length of the open file in seconds (0 when nothing is open).
   virtual double DurationSeconds() = 0;
@@ -36,6 +39,9 @@ class AudioPlayer {
   virtual bool IsSilent() const = 0;
   // Why the file plays silently ("no audio device: ..."); empty when it does not.
   virtual std::string SilentReason() const = 0;
+  // How long after it is handed over a frame is heard, as the sound output
+  // reports it for the open file; 0 when unknown or silent.
+  virtual double OutputLatencySeconds() const { return 0.0; }
 };
 
 }  // namespace platform

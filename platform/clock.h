@@ -1,10 +1,13 @@
 #pragma once
 
+#include <chrono>
+
 namespace platform {
 
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
 
-// Time of day, to the whole second, and the scheduler's short wait.
+// Time of day, to the whole second, the scheduler's short wait, and a
+// steady clock for what must keep time while the audio cannot.
 class Clock {
  public:
   virtual ~Clock() = default;
@@ -12,6 +15,10 @@ class Clock {
   virtual int SecondsOfDay() = 0;
   // Waits 100 ms.
   virtual void Sleep100ms() = 0;
+  // Never goes backwards and does not jump when the time of day is set.
+  virtual std::chrono::steady_clock::time_point SteadyNow() {
+    return std::chrono::steady_clock::now();
+  }
 };
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "playback/show_log.h"
 
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -61,6 +62,11 @@ std::string EntrySkipped(int row, std::string_view reason) {
 }
 std::string PlaysSilently(int row, std::string_view reason) {
   return Entry(row) + " plays silently: " + std::string(reason);
+}
+std::string HighOutputLatency(int row, double seconds) {
+  return Entry(row) + ": the audio output reports a latency of " +
+         std::to_string(static_cast<long long>(std::lround(seconds * 1000))) +
+         " ms: the sound is heard that long after it is handed over";
 }
 std::string PortOpened(std::string_view port, bool again) {
   return "Port " + std::string(port) + (again ? " opened again" : " opened");

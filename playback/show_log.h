@@ -41,6 +41,7 @@ std::string EntryFinished(int row);
 std::string EntryStopped(int row);
 std::string EntrySkipped(int row, std::string_view reason);
 std::string PlaysSilently(int row, std::string_view reason);
+std::string HighOutputLatency(int row, double seconds);
 std::string PortOpened(std::string_view port, bool again);
 std::string PortLost(std::string_view port, std::string_view reason);
 std::string LateKeepAlive(int seconds);

@@ -25,6 +25,14 @@ constexpr int kIdlePassesPerYield = 50000;
 // enough that a position that jumps (or a back end whose position runs a
 // little fast) is seen well within one flush step.
 constexpr std::chrono::microseconds kMaxWait{5000};
+// While a song is not yet heard its position stands still, but the
+// controllers still expect a keep-alive every 38,000 positions' worth of time;
+// and never wait longer than half a second for one while an entry starts.
+constexpr std::chrono::nanoseconds kKeepAliveInterval{kKeepAliveStep * 1'000'000'000 /
+                                                      kSamplesPerSecond};
+constexpr std::chrono::milliseconds kLongestKeepAliveWait{500};
+// The output latency past which the show log says the sound comes late.
+constexpr double kHighOutputLatency = 0.250;
 
 std::int64_t DuePosition(const Record& row) {
   // A row without a moment is as early as a row can be.
@@ -50,11 +58,16 @@ bool ShowPlayer::EntryEnds() const {
   return !show_.ShowRunning() || show_.SkipRequested();
 }
 
-std::int64_t ShowPlayer::SamplePosition() {
+std::int64_t ShowPlayer::SamplePosition(bool& heard) {
   // Frame timing is read on every pass so a change made during the show
   // takes effect at once.
   const std::int64_t audioPosition = ToSamples(audio_.PositionSeconds());
+  heard = audioPosition > 0;
   return audioPosition + static_cast<std::int64_t>(show_.Settings().frameTiming) * kFrameTimingStep;
+}
+
+std::chrono::steady_clock::time_point ShowPlayer::SteadyNow() {
+  return show_.Clock().SteadyNow();
 }
 
 void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, bool playing) {
@@ -113,6 +126,8 @@ PlayOutcome ShowPlayer::Play(int row) {
     }
   }
   link_.SendKeepAlive();
+  // When the last keep-alive went out, for the time before the song is heard.
+  auto lastKeepAlive = SteadyNow();
 
   // The rows are played as they were read, without another copy.
   auto loaded = importer::LoadSequenceRows(entry.CachePath);
@@ -124,6 +139,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   std::int64_t nextKeepAlive = kKeepAliveStep;
   std::int64_t nextFlush = kFlushStep;
   link_.SendKeepAlive();
+  lastKeepAlive = SteadyNow();
 
   if (platform::Status opened = audio_.Open(entry.AudioPath); !opened) {
     audio_.Close();
@@ -132,6 +148,12 @@ PlayOutcome ShowPlayer::Play(int row) {
   }
   show_.UI().DoEvents();
   link_.SendKeepAlive();
+  lastKeepAlive = SteadyNow();
+  if (const double latency = audio_.OutputLatencySeconds();
+      latency > kHighOutputLatency && !loggedHighLatency_) {
+    loggedHighLatency_ = true;
+    show_.Log(show_event::HighOutputLatency(row, latency));
+  }
   if (audio_.IsSilent()) {
     show_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
     // Once per show and reason: a machine without sound says so every song.
@@ -162,10 +184,34 @@ PlayOutcome ShowPlayer::Play(int row) {
     link_.Write(output_);
     output_.clear();
   };
+  // Until the song is heard its position stands still: the keep-alives go on
+  // from the steady clock. From its first heard frame they follow the
+  // position, the first of them no later than half a second after the last.
+  bool soundStarted = false;
+  const auto keepAliveDue = [&](std::int64_t position, bool heard) {
+    const auto now = SteadyNow();
+    if (!heard) return now - lastKeepAlive >= kKeepAliveInterval;
+    if (!soundStarted) {
+      soundStarted = true;
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          lastKeepAlive + kLongestKeepAliveWait - now);
+      nextKeepAlive = std::min(
+          nextKeepAlive,
+          position + std::max<std::int64_t>(0, left.count() * kSamplesPerSecond / 1'000'000));
+    }
+    return position >= nextKeepAlive;
+  };
+  const auto sendKeepAlive = [&](bool heard) {
+    link_.SendKeepAlive();
+    lastKeepAlive = SteadyNow();
+    if (heard) nextKeepAlive += kKeepAliveStep;
+    show_.UI().DoEvents();
+  };
 
   for (;;) {
     if (audio_.PlayState() != platform::kPlayStatePlaying) show_.UI().DoEvents();
-    const std::int64_t position = SamplePosition();
+    bool heard = false;
+    const std::int64_t position = SamplePosition(heard);
     if (++idlePasses_ >= kIdlePassesPerYield) {
       show_.UI().DoEvents();
       idlePasses_ = 0;
@@ -177,11 +223,7 @@ PlayOutcome ShowPlayer::Play(int row) {
       ++next;
       if (next < rows.size()) due = DuePosition(rows[next]);
     }
-    if (position >= nextKeepAlive) {
-      link_.SendKeepAlive();
-      nextKeepAlive += kKeepAliveStep;
-      show_.UI().DoEvents();
-    }
+    if (keepAliveDue(position, heard)) sendKeepAlive(heard);
     if (position >= nextFlush) {
       if (!output_.empty()) {
         link_.Write(output_);
@@ -208,12 +250,9 @@ PlayOutcome ShowPlayer::Play(int row) {
   if (EntryEnds()) return stop();
   for (int state = audio_.PlayState(); state != platform::kPlayStateStopped;
        state = audio_.PlayState()) {
-    const std::int64_t position = SamplePosition();
-    if (position >= nextKeepAlive) {
-      link_.SendKeepAlive();
-      nextKeepAlive += kKeepAliveStep;
-      show_.UI().DoEvents();
-    }
+    bool heard = false;
+    const std::int64_t position = SamplePosition(heard);
+    if (keepAliveDue(position, heard)) sendKeepAlive(heard);
     show_.UI().DoEvents();
     if (EntryEnds()) return stop();
     WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);

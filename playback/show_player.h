@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -41,7 +42,9 @@ class ShowPlayer {
  private:
   PlayOutcome Play(int row);
   PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
-  std::int64_t SamplePosition();
+  // Also says whether any of the song has been heard yet.
+  std::int64_t SamplePosition(bool& heard);
+  std::chrono::steady_clock::time_point SteadyNow();
   // Whether the entry under way is to end now: the show was stopped, or the
   // entry is to be skipped.
   bool EntryEnds() const;
@@ -59,6 +62,7 @@ class ShowPlayer {
   std::string lastSkipReason_;
   // The silent playback the show log was last told about.
   std::string loggedSilentReason_;
+  bool loggedHighLatency_ = false;
 };
 
 }  // namespace playback

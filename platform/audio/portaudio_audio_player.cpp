@@ -58,24 +58,63 @@ namespace {
 constexpr int kDecodeChunkFrames = 4096;
 constexpr double kRingSeconds = 1.0;
 // A device whose callback has not run for this long is gone. Through an
-// audio server the first callbacks after the start can be a second apart.
+// audio server the first callbacks after the start can be two seconds apart
+// (an idle server plays out what it rendered ahead first).
 constexpr std::chrono::seconds kDeviceSilence{3};
+// The output latency asked for: short enough that a song starts about when
+// its entry does, long enough for a busy machine to keep the sound whole.
+constexpr double kWantedOutputLatency = 0.050;
+// The longest an output that starts afresh is given to fill its buffer.
+constexpr std::chrono::milliseconds kPrimeWait{60};
 
 // ALSA reports every card and plug-in it probes on stderr while PortAudio
 // looks for devices; none of it concerns the user.
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
-int AudioCallback(const void*, void* output, unsigned long frames,
-                  const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* self) {
-  auto* player = static_cast<PortAudioPlayer*>(self);
-  player->FillFromRing(static_cast<float*>(output), frames,
-                       time != nullptr ? time->outputBufferDacTime : 0.0,
-                       time != nullptr ? time->currentTime : 0.0);
-  return paContinue;
-}
-
 std::string ErrorText(int error) {
   return Pa_GetErrorText(static_cast<PaError>(error));
+}
+
+}  // namespace
+
+// One file on its way through the output: decoded into the ring ahead of the
+// callback, its hand-overs counted from its own first frame.
+struct PortAudioPlayer::Song {
+  Song(std::size_t ringFrames, int channels, double framesPerSecond)
+      : ring(ringFrames, channels), channels(channels), estimator(framesPerSecond) {}
+
+  FrameRing ring;
+  const int channels;
+  HandOverMailbox handOver;
+  PositionEstimator estimator;  // the caller's thread only
+  // The decoding side only: the caller's thread before the decoder starts.
+  std::int64_t decoded = 0;
+  std::vector<float> chunk, narrowed;
+  std::atomic<bool> decodeDone{false};
+  std::atomic<std::int64_t> framesDecoded{0};
+  // Last, so it is stopped and joined before the rest goes.
+  std::jthread decoder;
+};
+
+struct PortAudioPlayer::Output {
+  PortAudioPlayer* player = nullptr;
+  void* stream = nullptr;  // PaStream
+  int channels = 0;
+  // Until it is set the output plays silence and leaves the song alone.
+  std::atomic<bool> playsSong{false};
+  std::atomic<SteadyTime::rep> lastCallback{0};
+  std::atomic<std::int64_t> framesOut{0};
+};
+
+namespace {
+
+int AudioCallback(const void*, void* out, unsigned long frames,
+                  const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* self) {
+  auto* output = static_cast<PortAudioPlayer::Output*>(self);
+  output->player->FillFromRing(*output, static_cast<float*>(out), frames,
+                               time != nullptr ? time->outputBufferDacTime : 0.0,
+                               time != nullptr ? time->currentTime : 0.0);
+  return paContinue;
 }
 
 }  // namespace
@@ -106,6 +145,8 @@ PortAudioPlayer::PortAudioPlayer(Options options) : options_(std::move(options))
 
 PortAudioPlayer::~PortAudioPlayer() {
   Close();
+  CancelIdleClose();
+  CloseOutput(output_);
   if (portAudioReady_) Pa_Terminate();
 }
 
@@ -127,143 +168,222 @@ Status PortAudioPlayer::Open(const std::string& path) {
     PlaySilentlyFrom(0.0, "silent playback asked for");
   } else if (!portAudioReady_) {
     PlaySilentlyFrom(0.0, portAudioError_);
-  } else if (Status started = StartDevice(); !started) {
+  } else if (Status started = PlayOnDevice(); !started) {
     PlaySilentlyFrom(0.0, started.message());
   }
   return Status::Ok();
 }
 
-Status PortAudioPlayer::StartDevice() {
+Status PortAudioPlayer::PlayOnDevice() {
+  CancelIdleClose();
   const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
   const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
   if (info == nullptr || info->maxOutputChannels < 1) {
+    CloseOutput(output_);
     return Status::Error("no audio device: none found");
   }
   // A file with more channels than the device plays its first ones.
-  deviceChannels_ = std::min(fileChannels_, info->maxOutputChannels);
-  ring_ = std::make_unique<FrameRing>(
+  const int channels = std::min(fileChannels_, info->maxOutputChannels);
+  if (output_ != nullptr && DeviceLost()) CloseOutput(output_);
+  // An output that still runs keeps the server ready: the new one is heard
+  // as it starts, so it starts with the song's first frames.
+  const bool warm = output_ != nullptr;
+
+  auto song = std::make_unique<Song>(
       static_cast<std::size_t>(
           std::max(kDecodeChunkFrames * 2, static_cast<int>(sampleRate_ * kRingSeconds))),
-      deviceChannels_);
-  decodeDone_ = false;
-  framesDecoded_ = 0;
-  handOver_.Reset();
-  estimator_.emplace(static_cast<double>(sampleRate_));
-
-  PaStreamParameters out{};
-  out.device = device;
-  out.channelCount = deviceChannels_;
-  out.sampleFormat = paFloat32;
-  // The position allows for whatever the device holds, so a roomy buffer
-  // costs no timing and keeps the music whole on a busy machine.
-  out.suggestedLatency = info->defaultHighOutputLatency;
-  PaStream* stream = nullptr;
-  // At the file's own rate: every frame handed over is a frame of the file,
-  // so the position stays in the file's time (ALSA's default device
-  // converts for cards that want another rate).
-  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
-                            paNoFlag, &AudioCallback, this);
-  if (e != paNoError) {
-    ring_.reset();
-    return Status::Error("no audio device: " + ErrorText(e));
+      channels, static_cast<double>(sampleRate_));
+  song->chunk.resize(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels_));
+  if (warm) DecodeChunk(*song);
+  song->decoder = std::jthread([this, &s = *song](std::stop_token stop) { DecodeLoop(stop, s); });
+  {
+    const std::lock_guard lock(songMutex_);
+    song_ = std::move(song);
   }
-  stream_ = stream;
-  decoder_ = std::jthread([this](std::stop_token stop) { DecodeLoop(stop); });
-  deviceStart_ = Now();
-  lastCallback_.store(deviceStart_.time_since_epoch().count(), std::memory_order_release);
-  if (e = Pa_StartStream(stream); e != paNoError) {
-    StopDevice();
-    return Status::Error("no audio device: " + ErrorText(e));
+  std::unique_ptr<Output> opened;
+  if (Status started = OpenOutput(channels, warm, opened); !started) {
+    RetireSong();
+    CloseOutput(output_);
+    return started;
   }
+  // Returns once the old output's callback has finished for good.
+  CloseOutput(output_);
+  output_ = std::move(opened);
+  if (!warm) {
+    // The first output of all fills the device's buffer with silence (its
+    // audio thread does so right after the start); the song's first
+    // hand-over then comes when the output really takes more, with the
+    // moment it is heard, however long the server holds the output back.
+    const auto buffer = static_cast<std::int64_t>(outputLatency_ * sampleRate_);
+    const SteadyTime giveUp = std::chrono::steady_clock::now() + kPrimeWait;
+    while (output_->framesOut.load(std::memory_order_acquire) < buffer &&
+           std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  output_->playsSong.store(true, std::memory_order_release);
   mode_ = Mode::Device;
   silent_ = false;
   silentReason_.clear();
   return Status::Ok();
 }
 
-void PortAudioPlayer::DecodeLoop(std::stop_token stop) {
-  std::vector<float> chunk(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels_));
-  std::vector<float> narrowed;
-  std::int64_t decoded = 0;
+Status PortAudioPlayer::OpenOutput(int channels, bool withSong, std::unique_ptr<Output>& opened) {
+  const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+  auto output = std::make_unique<Output>();
+  output->player = this;
+  output->channels = channels;
+  output->playsSong.store(withSong, std::memory_order_relaxed);
+  output->lastCallback.store(Now().time_since_epoch().count(), std::memory_order_relaxed);
+  PaStreamParameters out{};
+  out.device = device;
+  out.channelCount = channels;
+  out.sampleFormat = paFloat32;
+  // The position allows for whatever the device holds, so the latency costs
+  // no timing; but a song is heard that long after it is handed over.
+  out.suggestedLatency = std::max(kWantedOutputLatency, info->defaultLowOutputLatency);
+  PaStream* stream = nullptr;
+  // At the file's own rate: every frame handed over is a frame of the file,
+  // so the position stays in the file's time (ALSA's default device
+  // converts for cards that want another rate).
+  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
+                            paNoFlag, &AudioCallback, output.get());
+  if (e != paNoError) return Status::Error("no audio device: " + ErrorText(e));
+  output->stream = stream;
+  const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
+  outputLatency_ = streamInfo != nullptr ? streamInfo->outputLatency : 0.0;
+  if (e = Pa_StartStream(stream); e != paNoError) {
+    CloseOutput(output);
+    return Status::Error("no audio device: " + ErrorText(e));
+  }
+  opened = std::move(output);
+  return Status::Ok();
+}
+
+std::int64_t PortAudioPlayer::DecodeChunk(Song& song) {
+  const std::int64_t n = file_->Read(song.chunk.data(), kDecodeChunkFrames);
+  if (n == 0) return 0;
+  const float* frames = song.chunk.data();
+  if (song.channels != fileChannels_) {
+    song.narrowed.resize(static_cast<std::size_t>(n * song.channels));
+    for (std::int64_t f = 0; f < n; ++f) {
+      for (int c = 0; c < song.channels; ++c) {
+        song.narrowed[static_cast<std::size_t>(f * song.channels + c)] =
+            song.chunk[static_cast<std::size_t>(f * fileChannels_ + c)];
+      }
+    }
+    frames = song.narrowed.data();
+  }
+  song.ring.Write(frames, static_cast<std::size_t>(n));
+  song.decoded += n;
+  return n;
+}
+
+void PortAudioPlayer::DecodeLoop(std::stop_token stop, Song& song) {
   while (!stop.stop_requested()) {
-    if (ring_->FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
+    if (song.ring.FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
       // The ring holds a second of audio; looking again every few ms keeps it
       // full without the callback having to signal anything.
       std::unique_lock lock(decoderMutex_);
       decoderWake_.wait_for(lock, stop, std::chrono::milliseconds(5), [] { return false; });
       continue;
     }
-    const std::int64_t n = file_->Read(chunk.data(), kDecodeChunkFrames);
-    if (n == 0) break;
-    const float* frames = chunk.data();
-    if (deviceChannels_ != fileChannels_) {
-      narrowed.resize(static_cast<std::size_t>(n * deviceChannels_));
-      for (std::int64_t f = 0; f < n; ++f) {
-        for (int c = 0; c < deviceChannels_; ++c) {
-          narrowed[static_cast<std::size_t>(f * deviceChannels_ + c)] =
-              chunk[static_cast<std::size_t>(f * fileChannels_ + c)];
-        }
-      }
-      frames = narrowed.data();
-    }
-    ring_->Write(frames, static_cast<std::size_t>(n));
-    decoded += n;
+    if (DecodeChunk(song) == 0) break;
   }
-  framesDecoded_.store(decoded, std::memory_order_release);
-  decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
+  song.framesDecoded.store(song.decoded, std::memory_order_release);
+  song.decodeDone.store(!stop.stop_requested(), std::memory_order_release);
 }
 
-void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double dacTime,
+void PortAudioPlayer::FillFromRing(Output& output, float* out, unsigned long frames, double dacTime,
                                    double callbackTime) {
+  const SteadyTime now = Now();
+  output.lastCallback.store(now.time_since_epoch().count(), std::memory_order_release);
+  output.framesOut.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_release);
+  const auto channels = static_cast<std::size_t>(output.channels);
+  std::size_t got = 0;
+  Song* song = nullptr;
+  // Never waits: the caller holds the lock only while it swaps songs, and a
+  // callback of silence then costs nothing that is heard.
+  std::unique_lock lock(songMutex_, std::defer_lock);
+  if (output.playsSong.load(std::memory_order_acquire) && lock.try_lock()) {
+    song = song_.get();
+    if (song != nullptr) got = song->ring.Read(out, frames);
+  }
+  // An empty ring (end of file, or the decoder fell behind) plays silence
+  // that is not counted: the position stays with the music.
+  std::fill(out + got * channels, out + frames * channels, 0.0f);
+  // A callback that hands over nothing (the end of the file) leaves the
+  // previous one to run on to its end: its own moment lies ahead by the
+  // device's latency and would hold the position short of the end for good.
+  if (got == 0) return;
   // How long until this buffer's first frame is heard, on PortAudio's clock
   // read right beside ours, so the two clocks never have to agree. The time
   // the callback was given may be older (some ALSA plug-ins stamp their
   // status when the server last reported), which would count that age as
   // latency still to come.
-  const SteadyTime now = Now();
-  const double streamTime = Pa_GetStreamTime(static_cast<PaStream*>(stream_));
+  const double streamTime = Pa_GetStreamTime(static_cast<PaStream*>(output.stream));
   double untilHeard = 0.0;
   if (dacTime > 0.0 && streamTime > 0.0 && std::abs(dacTime - streamTime) < 2.0) {
     untilHeard = dacTime - streamTime;
   } else if (dacTime > 0.0 && callbackTime > 0.0) {
     untilHeard = std::clamp(dacTime - callbackTime, 0.0, 2.0);
   }
-  lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
-  const std::size_t got = ring_->Read(out, frames);
-  // An empty ring (end of file, or the decoder fell behind) plays silence
-  // that is not counted: the position stays with the music.
-  std::fill(out + got * static_cast<std::size_t>(deviceChannels_),
-            out + frames * static_cast<std::size_t>(deviceChannels_), 0.0f);
   const auto heardIn =
       std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double>(untilHeard));
-  // A callback that hands over nothing (the end of the file) leaves the
-  // previous one to run on to its end: its own moment lies ahead by the
-  // device's latency and would hold the position short of the end for good.
-  if (got > 0) handOver_.Publish(static_cast<std::int64_t>(got), now + heardIn);
+  song->handOver.Publish(static_cast<std::int64_t>(got), now + heardIn);
 }
 
 double PortAudioPlayer::DeviceFrames() {
-  return estimator_->FramesAt(handOver_.Latest(), Now());
+  return song_->estimator.FramesAt(song_->handOver.Latest(), Now());
 }
 
 bool PortAudioPlayer::DeviceLost() {
-  if (Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1) return true;
-  const SteadyTime last(SteadyTime::duration(lastCallback_.load(std::memory_order_acquire)));
+  // Only the callbacks tell: asking PortAudio whether the stream is active
+  // waits while its audio thread is still starting the stream, which through
+  // an idle audio server takes as long as the server holds the new stream
+  // back (seconds), and the show must not stand still for that.
+  const SteadyTime last(
+      SteadyTime::duration(output_->lastCallback.load(std::memory_order_acquire)));
   return Now() - last > kDeviceSilence;
 }
 
-void PortAudioPlayer::StopDevice() {
-  if (stream_ != nullptr) {
+void PortAudioPlayer::RetireSong() {
+  if (output_ != nullptr) output_->playsSong.store(false, std::memory_order_release);
+  std::unique_ptr<Song> retired;
+  {
+    const std::lock_guard lock(songMutex_);
+    retired = std::move(song_);
+  }
+  // Joins its decoder: the file may be closed after this.
+}
+
+void PortAudioPlayer::CloseOutput(std::unique_ptr<Output>& output) {
+  if (output == nullptr) return;
+  if (output->stream != nullptr) {
     // Returns once the callback has finished for good.
-    Pa_AbortStream(static_cast<PaStream*>(stream_));
-    Pa_CloseStream(static_cast<PaStream*>(stream_));
-    stream_ = nullptr;
+    Pa_AbortStream(static_cast<PaStream*>(output->stream));
+    Pa_CloseStream(static_cast<PaStream*>(output->stream));
   }
-  if (decoder_.joinable()) {
-    decoder_.request_stop();
-    decoder_.join();
-  }
-  ring_.reset();
+  output.reset();
+}
+
+void PortAudioPlayer::CloseOutputWhenIdle() {
+  CancelIdleClose();
+  if (output_ == nullptr) return;
+  idleCloser_ = std::jthread([this](std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, options_.keepOutputOpen, [] { return false; });
+    if (!stop.stop_requested()) CloseOutput(output_);
+  });
+}
+
+void PortAudioPlayer::CancelIdleClose() {
+  if (!idleCloser_.joinable()) return;
+  idleCloser_.request_stop();
+  idleCloser_.join();
 }
 
 void PortAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {
@@ -290,15 +410,19 @@ int PortAudioPlayer::PlayState() {
       if (DeviceLost()) {
         // The show goes on in silence from where the music was.
         const double at = DeviceFrames() / sampleRate_;
-        StopDevice();
+        RetireSong();
+        CloseOutput(output_);
         PlaySilentlyFrom(at, "audio device lost");
         return PlayState();
       }
       const double frames = DeviceFrames();
-      if (decodeDone_.load(std::memory_order_acquire) &&
-          frames >= static_cast<double>(framesDecoded_.load(std::memory_order_acquire))) {
+      if (song_->decodeDone.load(std::memory_order_acquire) &&
+          frames >= static_cast<double>(song_->framesDecoded.load(std::memory_order_acquire))) {
         endPosition_ = frames / sampleRate_;
-        StopDevice();
+        // The output plays on in silence, keeping the server ready for the
+        // next song.
+        RetireSong();
+        CloseOutputWhenIdle();
         mode_ = Mode::Ended;
         return kPlayStateStopped;
       }
@@ -329,14 +453,23 @@ double PortAudioPlayer::DurationSeconds() {
 }
 
 void PortAudioPlayer::Stop() {
-  StopDevice();
+  // Nothing follows a stop at once (the show ends, or the program does), so
+  // the output is released now rather than left running to the program's end.
+  CancelIdleClose();
+  RetireSong();
+  CloseOutput(output_);
   // As the media player control does, a stopped file is back at its start.
   endPosition_ = 0.0;
   if (mode_ != Mode::Idle) mode_ = Mode::Ended;
 }
 
 void PortAudioPlayer::Close() {
-  Stop();
+  // The output plays on in silence for a while, ready for the next song.
+  if (song_ != nullptr) {
+    RetireSong();
+    CloseOutputWhenIdle();
+  }
+  endPosition_ = 0.0;
   file_.reset();
   durationSeconds_ = 0.0;
   mode_ = Mode::Idle;

@@ -27,7 +27,22 @@ namespace platform {
 // Threads: a decoder thread fills a ring of float frames from the file; the
 // audio callback empties it and publishes how many frames it handed over and
 // when they will be heard; the caller's thread reads the position from that.
-// The three share only atomics.
+// The three share only atomics, and a lock that the callback only tries (on
+// the rare pass where the caller holds it to hand over a song, it plays
+// silence rather than wait).
+//
+// Songs follow each other without a gap. An output that starts while the
+// audio server has nothing else to play is heard late (an idle PulseAudio
+// sink has already rendered up to two seconds ahead, and takes a new stream
+// only as far back as that stream's own latency). So when a song ends, its
+// output plays on in silence, which keeps the server ready; the next song
+// gets an output of its own, opened while that one still runs and filled
+// with the song's first frames as it starts, so it is heard at once; then
+// the old output closes. The first output of all (nothing runs yet) starts
+// with silence and takes the song after, so that the song's first hand-over
+// carries the moment it is really heard however late the output starts. An
+// output without a song closes after a few seconds, and at once on Stop, so
+// the device is not held while no show plays.
 //
 // Without an audio device (none present, none opens, or silence asked for)
 // the file plays silently: the position follows the steady clock over the
@@ -42,6 +57,9 @@ class PortAudioPlayer final : public AudioPlayer {
     // The time source of the silent position and of the interpolation between
     // callbacks; steady_clock::now when empty. Called from the audio thread too.
     std::function<SteadyTime()> now = {};
+    // How long the output stays open, playing silence, after a file ended or
+    // was closed.
+    std::chrono::milliseconds keepOutputOpen{5000};
   };
 
   PortAudioPlayer();
@@ -58,17 +76,27 @@ class PortAudioPlayer final : public AudioPlayer {
   void Close() override;
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
+  double OutputLatencySeconds() const override { return silent_ ? 0.0 : outputLatency_; }
 
+  // One output stream; the audio thread's side of the player.
+  struct Output;
   // Called by PortAudio's audio thread with the callback's times.
-  void FillFromRing(float* out, unsigned long frames, double dacTime, double callbackTime);
+  void FillFromRing(Output& output, float* out, unsigned long frames, double dacTime,
+                    double callbackTime);
 
  private:
   class FrameRing;
+  struct Song;
   enum class Mode { Idle, Device, Silent, Ended };
 
-  void DecodeLoop(std::stop_token stop);
-  Status StartDevice();
-  void StopDevice();
+  void DecodeLoop(std::stop_token stop, Song& song);
+  std::int64_t DecodeChunk(Song& song);
+  Status PlayOnDevice();
+  Status OpenOutput(int channels, bool withSong, std::unique_ptr<Output>& opened);
+  void CloseOutput(std::unique_ptr<Output>& output);
+  void RetireSong();
+  void CloseOutputWhenIdle();
+  void CancelIdleClose();
   void PlaySilentlyFrom(double seconds, std::string reason);
   double DeviceFrames();
   bool DeviceLost();
@@ -82,24 +110,23 @@ class PortAudioPlayer final : public AudioPlayer {
   double durationSeconds_ = 0.0;
   int sampleRate_ = 0;
   int fileChannels_ = 0;
-  int deviceChannels_ = 0;
   Mode mode_ = Mode::Idle;
   bool silent_ = false;
   std::string silentReason_;
   double endPosition_ = 0.0;
+  double outputLatency_ = 0.0;
 
-  // Device mode. A PaStream; <portaudio.h> stays out of this header.
-  void* stream_ = nullptr;
-  SteadyTime deviceStart_{};
-  std::atomic<SteadyTime::rep> lastCallback_{0};
-  std::unique_ptr<FrameRing> ring_;
-  std::jthread decoder_;
+  // The output of the current or the last song, until it has been without a
+  // song for keepOutputOpen. While it has none it belongs to idleCloser_;
+  // the caller's thread touches it only after CancelIdleClose.
+  std::unique_ptr<Output> output_;
+  std::jthread idleCloser_;
+
+  // The song the output plays.
+  std::mutex songMutex_;
+  std::unique_ptr<Song> song_;
   std::mutex decoderMutex_;
   std::condition_variable_any decoderWake_;
-  std::atomic<bool> decodeDone_{false};
-  std::atomic<std::int64_t> framesDecoded_{0};
-  HandOverMailbox handOver_;
-  std::optional<PositionEstimator> estimator_;
 
   // Silent mode: the position is silentOffset_ plus the time since silentStart_.
   SteadyTime silentStart_{};

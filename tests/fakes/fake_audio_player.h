@@ -37,11 +37,13 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   }
   bool IsSilent() const override { return silent; }
   std::string SilentReason() const override { return silent ? silentReason : std::string(); }
+  double OutputLatencySeconds() const override { return outputLatency; }
 
   int state = platform::kPlayStateStopped;
   int stateAfterOpen = platform::kPlayStatePlaying;
   double position = 0.0;
   double duration = 0.0;
+  double outputLatency = 0.0;
   std::string openError;
   bool silent = false;
   std::string silentReason = "no audio device";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "platform/clock.h"
@@ -17,6 +18,11 @@ class FakeClock : public platform::Clock {
     ++sleeps;
     ms += 100;
     if (onSleep) onSleep(sleeps);
+  }
+
+  // The same milliseconds, as a steady clock.
+  std::chrono::steady_clock::time_point SteadyNow() override {
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms));
   }
 
   void SetTimeOfDay(int hours, int minutes, int seconds) {

@@ -224,6 +224,23 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
       << "ended before its last frame";
   EXPECT_FALSE(player.IsSilent());
 
+  // The next song starts while the last one's output still runs (in
+  // silence): its position starts again from its own first frame and runs
+  // to its last.
+  ASSERT_TRUE(player.Open(Write("next.wav", kWav16, 44100, 2, 22050)).ok());
+  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
+  EXPECT_LT(player.PositionSeconds(), 0.25) << "counted on from the song before";
+  last = 0.0;
+  while (player.PlayState() == kPlayStatePlaying) {
+    const double p = player.PositionSeconds();
+    ASSERT_GE(p, last) << "position went backwards";
+    last = p;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the second file never ended";
+    std::this_thread::yield();
+  }
+  EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6);
+  EXPECT_GT(player.OutputLatencySeconds(), 0.0) << "the output's latency is reported";
+
   // The audio server goes away mid-song: the song plays on silently from
   // where it was, and says why.
   ASSERT_TRUE(player.Open(Write("ten.wav", kWav16, 44100, 1, 441000)).ok());

@@ -186,6 +186,67 @@ TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {
   EXPECT_EQ(trace.PassesOf(Kind::Yield), (std::vector<int>{0, 20000, 70000}));
 }
 
+// A song whose first frame is heard late (an audio output that starts
+// slowly): its position stays at 0 meanwhile. Every poll is 10 ms of steady
+// time; from `heardAtMs` the position follows it.
+struct LateSound {
+  const char* name;
+  long long heardAtMs;
+  std::vector<playback_test::Record> rows;
+  std::vector<int> keepAliveMs;  // when each keep-alive went out
+  std::vector<int> levelMs;      // when each row's write went out
+};
+
+TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt) {
+  const long long kPollMs = 10;
+  const LateSound cases[] = {
+      // 0.431 s apart from the start of the entry until the sound; the first
+      // after it half a second after the last (before 38,000 positions are
+      // heard), then every 38,000 positions again. The row at 0.1 s of heard
+      // audio (less the 512 positions of lead) waits for the sound.
+      {"dispatching",
+       1500,
+       {Level(9332, 1), Level(kFar, 2)},
+       {0, 0, 0, 440, 880, 1320, 1820, 2260, 2690},
+       {1600}},
+      // The table runs out on the first pass (a row within the lead): the
+      // drain keeps the keep-alives going just the same.
+      {"draining", 1500, {Level(0, 1)}, {0, 0, 0, 440, 880, 1320, 1820, 2260, 2690}, {10}},
+      // Heard at once: the keep-alives follow the position alone.
+      {"heard at once", 0, {Level(9332, 1), Level(kFar, 2)}, {0, 0, 0, 430, 860}, {100}},
+  };
+  for (const LateSound& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlayerRig r;
+    r.OpenPortAhead();
+    const int row = r.AddEntry("song", c.rows);
+    const long long start = r.clock.ms;
+    r.audio.onPoll = [&](fakes::FakeAudioPlayer& fake) {
+      r.trace.Add(Kind::Poll);
+      r.clock.Advance(kPollMs);
+      const long long heardMs = r.clock.ms - start - c.heardAtMs;
+      fake.position = heardMs > 0 ? static_cast<double>(heardMs) / 1000.0 : 0.0;
+      if (r.clock.ms - start >= c.heardAtMs + 1200) fake.state = platform::kPlayStateStopped;
+    };
+    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
+
+    const auto times = [&](std::vector<int> passes) {
+      for (int& p : passes) p *= static_cast<int>(kPollMs);
+      return passes;
+    };
+    EXPECT_EQ(times(r.trace.PassesOf(Kind::Write, kKeepAlive)), c.keepAliveMs);
+    std::vector<int> levelMs;
+    int polls = 0;
+    for (const auto& e : r.trace.events) {
+      polls += e.kind == Kind::Poll;
+      if (e.kind == Kind::Write && e.text.size() > 4) {
+        levelMs.push_back(polls * static_cast<int>(kPollMs));
+      }
+    }
+    EXPECT_EQ(levelMs, c.levelMs);
+  }
+}
+
 // --- waiting instead of spinning ------------------------------------------------
 
 // The audio moves only while the player waits, as real audio does while the
@@ -341,6 +402,33 @@ TEST_F(ShowPlayerTest, SilentAudioPlaysOnAndTheStatusLineSaysWhy) {
   EXPECT_EQ(trace.Levels(), "1");
   EXPECT_EQ(window.playingNote, "Plays silently: no audio device");
   EXPECT_TRUE(window.statuses.empty()) << "the status line keeps its own texts";
+}
+
+// A device that holds a quarter of a second or more is worth knowing about
+// once, with its figure; an ordinary one is not.
+TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
+  for (const double latency : {0.250, 0.4004}) {
+    SCOPED_TRACE(latency);
+    PlayerRig r;
+    r.audio.outputLatency = latency;
+    const int first = r.AddEntry("first", {Level(0, 1)});
+    const int second = r.AddEntry("second", {Level(0, 1)});
+    for (const int row : {first, second, first}) {
+      r.ScriptAudio({0});
+      EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
+    }
+    std::vector<std::string> said;
+    for (const std::string& e : r.window.logged) {
+      if (e.find("latency") != std::string::npos) said.push_back(e);
+    }
+    if (latency > 0.25) {
+      EXPECT_EQ(said, std::vector<std::string>{"Entry 1: the audio output reports a latency of "
+                                               "400 ms: the sound is heard that long after it "
+                                               "is handed over"});
+    } else {
+      EXPECT_TRUE(said.empty()) << said.front();
+    }
+  }
 }
 
 TEST_F(ShowPlayerTest, PortLostMidEntryLetsTheEntryFinishAndTheNextEntryReopens) {

@@ -49,6 +49,9 @@ class WeekClock : public platform::Clock {
     us += kSecond / 10;
     if (onSleep) onSleep();
   }
+  std::chrono::steady_clock::time_point SteadyNow() override {
+    return std::chrono::steady_clock::time_point(std::chrono::microseconds(us));
+  }
   long long us = 0;
   std::function<void()> onSleep;
 };
