@@ -63,7 +63,7 @@ std::string PlaysSilently(int row, std::string_view reason) {
   return Entry(row) + " plays silently: " + std::string(reason);
 }
 std::string PortOpened(std::string_view port, bool again) {
-  return "Port " + std::string(port) + (again ? " opened again" : " opened");
+  return "Port " + std::string(port) + (again ? " back" : " opened");
 }
 std::string PortLost(std::string_view port, std::string_view reason) {
   return "Port " + std::string(port) + " lost: " + std::string(reason);
