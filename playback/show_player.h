@@ -40,7 +40,10 @@ class ShowPlayer {
 
  private:
   PlayOutcome Play(int row);
-  PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
+  // The notice reads `plainReason` when given, else `what` and `reason`, which
+  // the log and the song area always keep.
+  PlayOutcome Skip(int row, const std::string& what, const std::string& reason,
+                   const std::string& plainReason = {});
   std::int64_t SamplePosition();
   // Whether the entry under way is to end now: the show was stopped, or the
   // entry is to be skipped.
