@@ -45,10 +45,19 @@ EventTable MakeTable(const SequenceDocument& document, const CompileServices& se
 
 }  // namespace
 
-std::string MissingAudioMessage(const std::string& displayTitle) {
-  return "The audio file for your sequence could not be located.  Please select the location of "
-         "the audio file \"" +
-         displayTitle + "\".";
+std::string MissingAudioMessage(const std::string& displayTitle, const std::string& wantedPath) {
+  std::string message =
+      "The audio file for your sequence could not be located.  Please select the location of "
+      "the audio file \"" +
+      displayTitle + "\".";
+  if (!wantedPath.empty()) message += "\r\n\r\nThe sequence asked for " + wantedPath + ".";
+  return message;
+}
+
+std::string WantedFileName(const std::string& wantedPath) {
+  // Sequences made on Windows name their song with backslashes.
+  const auto slash = wantedPath.find_last_of("/\\");
+  return slash == std::string::npos ? wantedPath : wantedPath.substr(slash + 1);
 }
 
 std::string NoAudioChosenMessage() {
@@ -75,9 +84,21 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
   std::string audio = document.filePath;
 
   if (!AudioFileExists(audio)) {
-    services.ui.ShowMessage(MissingAudioMessage(displayTitle));
-    auto chosen = services.ui.ShowOpenDialog(kAudioFileFilter, kLocateAudioTitle,
-                                             services.lastImportFolder, "");
+    services.ui.ShowMessage(MissingAudioMessage(displayTitle, audio));
+    // The dialog starts where the sequence looked, when that folder is here,
+    // with the file it looked for already named.
+    const std::string wantedName = WantedFileName(audio);
+    std::string folder = services.lastImportFolder;
+    std::error_code error;
+    if (const auto wantedFolder = std::filesystem::path(audio).parent_path();
+        !wantedName.empty() && !wantedFolder.empty() &&
+        std::filesystem::is_directory(wantedFolder, error)) {
+      folder = wantedFolder.string();
+    }
+    const std::string title = wantedName.empty()
+                                  ? std::string(kLocateAudioTitle)
+                                  : std::string(kLocateAudioTitle) + " - " + wantedName;
+    auto chosen = services.ui.ShowOpenDialog(kAudioFileFilter, title, folder, wantedName);
     if (!chosen || chosen->empty()) {
       services.ui.ShowMessage(NoAudioChosenMessage());
       return;

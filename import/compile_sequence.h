@@ -21,8 +21,11 @@ struct CompileServices {
   std::string lastImportFolder;
 };
 
-// The audio file message, shown before the user is asked to locate it.
-std::string MissingAudioMessage(const std::string& displayTitle);
+// The audio file message, shown before the user is asked to locate it; it
+// names the file the sequence asked for, `wantedPath`, when there is one.
+std::string MissingAudioMessage(const std::string& displayTitle, const std::string& wantedPath);
+// The file name part of a path written with "/" or "\\".
+std::string WantedFileName(const std::string& wantedPath);
 // Shown when the user does not locate the audio file.
 std::string NoAudioChosenMessage();
 

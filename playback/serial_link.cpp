@@ -1,7 +1,5 @@
 #include "playback/serial_link.h"
 
-#include <string>
-
 #include "playback/show_log.h"
 #include "playback/wire_protocol.h"
 
@@ -33,7 +31,7 @@ platform::Status SerialLink::OpenPort() {
   port_.SetPortNumber(number);
   port_.SetSettings(settings.dataRateText + ",N,8,1");
   if (platform::Status opened = port_.Open(); !opened) {
-    return platform::Status::Error("Serial port " + PortName(number) +
+    return platform::Status::Error("Serial port " + LineName() +
                                    " could not be opened: " + opened.message());
   }
   for (int i = 0; i < kBurstCount; ++i) {
@@ -44,12 +42,25 @@ platform::Status SerialLink::OpenPort() {
   SendKeepAlive();
   if (!port_.IsOpen()) {
     // Write has already given the reason as a notice.
-    return platform::Status::Error("Serial port " + PortName(number) +
+    return platform::Status::Error("Serial port " + LineName() +
                                    " was lost right after it was opened");
   }
-  show_.Log(show_event::PortOpened(PortName(number), lostSinceOpened_));
-  lostSinceOpened_ = false;
+  if (lostSinceOpened_) {
+    ReportBack();
+  } else {
+    show_.Log(show_event::PortOpened(LineName(), false));
+  }
   return platform::Status::Ok();
+}
+
+std::string SerialLink::LineName() const {
+  return lineName_.empty() ? PortName(portNumber_) : lineName_;
+}
+
+void SerialLink::ReportBack() {
+  lostSinceOpened_ = false;
+  show_.AddNotice("Serial port " + LineName() + " back: the lights follow the show again");
+  show_.Log(show_event::PortOpened(LineName(), true));
 }
 
 void SerialLink::SendKeepAlive() {
@@ -75,9 +86,9 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   // Closing also covers a port that reported the failure but stayed open, so
   // the next entry opens it afresh and the controllers get the burst again.
   port_.Close();
-  show_.AddNotice("Serial port " + PortName(portNumber_) + " lost: " + written.message() +
+  show_.AddNotice("Serial port " + LineName() + " lost: " + written.message() +
                   " - the show goes on and the port is opened again at the next entry");
-  show_.Log(show_event::PortLost(PortName(portNumber_), written.message()));
+  show_.Log(show_event::PortLost(LineName(), written.message()));
   lostSinceOpened_ = true;
   return false;
 }

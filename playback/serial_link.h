@@ -1,6 +1,8 @@
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
@@ -36,16 +38,25 @@ class SerialLink {
   // Writes `bytes` in one write; skipped while the port is closed.
   void Write(std::string_view bytes);
 
+  // Names the line in messages by `name` (a device path given on the command
+  // line) instead of its COM number.
+  void NameLine(std::string name) { lineName_ = std::move(name); }
+
   // Time of day (seconds) of the last keep-alive or port open.
   int LastKeepAliveTime() const { return lastKeepAliveTime_; }
 
  private:
   bool WriteOrReport(std::string_view bytes);
+  std::string LineName() const;
+  // Says that a lost line takes the show again, once its first keep-alive
+  // after the new open went out.
+  void ReportBack();
 
   platform::SerialPort& port_;
   ShowContext& show_;
   int lastKeepAliveTime_ = 0;
   int portNumber_ = 0;  // as opened, for the messages
+  std::string lineName_;
   // Whether the port was lost since it was last opened: the next opening is
   // logged as opened again.
   bool lostSinceOpened_ = false;

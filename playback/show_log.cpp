@@ -69,7 +69,7 @@ std::string HighOutputLatency(int row, double seconds) {
          " ms: the sound is heard that long after it is handed over";
 }
 std::string PortOpened(std::string_view port, bool again) {
-  return "Port " + std::string(port) + (again ? " opened again" : " opened");
+  return "Port " + std::string(port) + (again ? " back" : " opened");
 }
 std::string PortLost(std::string_view port, std::string_view reason) {
   return "Port " + std::string(port) + " lost: " + std::string(reason);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,28 @@ constexpr std::chrono::nanoseconds kKeepAliveInterval{kKeepAliveStep * 1'000'000
 constexpr std::chrono::milliseconds kLongestKeepAliveWait{500};
 // The output latency past which the show log says the sound comes late.
 constexpr double kHighOutputLatency = 0.250;
+
+// The title of a playlist entry: its list text without the blanks and the
+// archive in parentheses that the import puts after the title.
+std::string EntryTitle(const std::string& listText) {
+  std::string title = listText.substr(0, listText.find("  ("));
+  while (!title.empty() && title.back() == ' ') title.pop_back();
+  return title;
+}
+
+// Why a file of an entry cannot be used, in plain words: "the song file
+// /music/x.wav does not exist", else what its reader said, without the path
+// it would repeat.
+std::string FileProblem(const std::string& kind, const std::string& path,
+                        const std::string& message) {
+  std::error_code error;
+  if (path.empty() || !std::filesystem::exists(path, error)) {
+    return "the " + kind + " " + path + " does not exist";
+  }
+  std::string reason = message;
+  if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
+  return "the " + kind + " " + path + " cannot be used: " + reason;
+}
 
 std::int64_t DuePosition(const Record& row) {
   // A row without a moment is as early as a row can be.
@@ -85,10 +109,11 @@ void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, boo
   show_.UI().WaitForEvents(std::min(wait, kMaxWait));
 }
 
-PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason) {
-  const std::string listText = show_.Playlist().EntryAt(row).ListText;
-  lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + " (" + listText +
-                    "): " + what + ": " + reason;
+PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason,
+                             const std::string& plainReason) {
+  const std::string title = EntryTitle(show_.Playlist().EntryAt(row).ListText);
+  lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + ", " + title + ": " +
+                    (plainReason.empty() ? what + ": " + reason : plainReason);
   show_.AddNotice(lastSkipReason_);
   show_.Log(show_event::EntrySkipped(row, what + ": " + reason));
   // The entry's place in the window says it is not playing, and why.
@@ -131,7 +156,10 @@ PlayOutcome ShowPlayer::Play(int row) {
 
   // The rows are played as they were read, without another copy.
   auto loaded = importer::LoadSequenceRows(entry.CachePath);
-  if (!loaded) return Skip(row, "sequence file " + entry.CachePath, loaded.message());
+  if (!loaded) {
+    return Skip(row, "sequence file " + entry.CachePath, loaded.message(),
+                FileProblem("sequence file", entry.CachePath, loaded.message()));
+  }
   const importer::CacheRows rows = std::move(loaded).value();
   if (rows.empty()) return Skip(row, "sequence file " + entry.CachePath, "it holds no events");
   std::size_t next = 0;
@@ -144,7 +172,8 @@ PlayOutcome ShowPlayer::Play(int row) {
   if (platform::Status opened = audio_.Open(entry.AudioPath); !opened) {
     audio_.Close();
     // The audio player's message already names the file.
-    return Skip(row, "audio", opened.message());
+    return Skip(row, "audio", opened.message(),
+                FileProblem("song file", entry.AudioPath, opened.message()));
   }
   show_.UI().DoEvents();
   link_.SendKeepAlive();

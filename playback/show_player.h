@@ -41,7 +41,10 @@ class ShowPlayer {
 
  private:
   PlayOutcome Play(int row);
-  PlayOutcome Skip(int row, const std::string& what, const std::string& reason);
+  // The notice reads `plainReason` when given, else `what` and `reason`, which
+  // the log and the song area always keep.
+  PlayOutcome Skip(int row, const std::string& what, const std::string& reason,
+                   const std::string& plainReason = {});
   // Also says whether any of the song has been heard yet.
   std::int64_t SamplePosition(bool& heard);
   std::chrono::steady_clock::time_point SteadyNow();

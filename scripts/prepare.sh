@@ -23,7 +23,21 @@ PACKAGES=(
   # The window's end-to-end test: a window manager, xdotool to drive it,
   # screenshots (imagemagick) and xprop to see the window manager is up.
   xdotool openbox imagemagick x11-utils
+  # The package checks: lintian, the manual pages' help2man, hardening-check
+  # (devscripts), and a fresh Debian root to install the package into.
+  lintian help2man devscripts mmdebstrap
 )
+# The arm64 package and its tests under emulation (GLIMMER_ARM64=1): the
+# cross compiler, the emulator, and the arm64 libraries beside ours.
+if [ -n "${GLIMMER_ARM64:-}" ]; then
+  PACKAGES+=(crossbuild-essential-arm64 qemu-user-static binfmt-support
+             libpugixml-dev:arm64 libxxhash-dev:arm64 libsndfile1-dev:arm64 portaudio19-dev:arm64
+             libasound2-dev:arm64 libarchive-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
+             qt6-base-dev:arm64 libgl-dev:arm64)
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    if [ "$(id -u)" -ne 0 ]; then sudo dpkg --add-architecture arm64; else dpkg --add-architecture arm64; fi
+  fi
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -12,7 +12,9 @@
 #include <QListWidget>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSignalBlocker>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -149,7 +151,8 @@ frmMain::frmMain(Services services, QWidget* parent)
                    services_.ui) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Glimmerfield Player (version ####)"));
-  setFixedSize(kClientWidth, kClientHeight);
+  setMinimumSize(kClientWidth, kClientHeight);
+  resize(kClientWidth, kClientHeight);
   QFont font(QStringLiteral("Sans Serif"));
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);
@@ -187,6 +190,9 @@ void frmMain::BuildControls() {
   cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 64, 150, 22));
   MakeLabel("Frame Timing:", Frame2, QRect(12, 98, 110, 22));
   cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 98, 150, 22));
+  cboFrameComp->setToolTip(
+      QStringLiteral("How early each light command is sent, to make up for the controllers' "
+                     "own delay: each step sends 5.8 ms earlier"));
 
   Frame4 =
       MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 152, kLeftColumnWidth, 104));
@@ -263,6 +269,12 @@ void frmMain::BuildControls() {
   Text2 = MakeCounter("Text2", this, QRect(789, 478, 48, 22));
   SetBackColour(*Text1, kWindowBackground);
   SetBackColour(*Text2, kWindowBackground);
+  Text1->setToolTip(QStringLiteral(
+      "seconds since the last keep-alive: green while the controllers hear from the show at "
+      "least every second, red after a gap of 2 seconds or more"));
+  Text2->setToolTip(QStringLiteral(
+      "keep-alives that came late (a gap of 2 seconds or more) since the player started; red "
+      "once one came late"));
 
   SetFace(*cmdStop, kButtonHighlight);
   SetFace(*cmdShowStart, kButtonFace);
@@ -290,6 +302,29 @@ void frmMain::BuildControls() {
   red.setColor(QPalette::WindowText, QColor(255, 0, 0));
   importingText->setPalette(red);
   frmImporting->hide();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The room beyond the written size; never negative, so a window squeezed
+  // below it (by a tiling window manager) keeps the written layout.
+  const int dx = std::max(0, width() - kClientWidth);
+  const int dy = std::max(0, height() - kClientHeight);
+  Frame1->setGeometry(465, 8, 372 + dx, 462 + dy);
+  lstPlayList->setGeometry(10, 24, 352 + dx, 348 + dy);
+  const std::pair<QWidget*, int> buttons[] = {{cmdPlayListAdd, 10},
+                                              {cmdPlaylistRemove, 100},
+                                              {cmdPlayListMoveUp, 190},
+                                              {cmdPlaylistMoveDown, 280}};
+  for (const auto& [button, x] : buttons) button->setGeometry(x, 382 + dy, 82, 28);
+  chkPerformBitmask->setGeometry(10, 426 + dy, 20, 22);
+  Label7->setGeometry(32, 426 + dy, 330 + dx, 22);
+  lblStatus->setGeometry(kLeftColumnX, 478 + dy, kStatusWidth + dx, 22);
+  Text1->setGeometry(737 + dx, 478 + dy, 48, 22);
+  Text2->setGeometry(789 + dx, 478 + dy, 48, 22);
+  lblNotice->setGeometry(kLeftColumnX, 502 + dy, kClientWidth - 2 * kLeftColumnX + dx, 22);
+  frmImporting->move((width() - frmImporting->width()) / 2,
+                     (height() - frmImporting->height()) / 2);
 }
 
 void frmMain::ConnectHandlers() {

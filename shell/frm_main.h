@@ -161,6 +161,9 @@ class frmMain : public QWidget,
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The window keeps the written layout at its smallest size; made larger,
+  // the playlist, the status line and the notice line take the room.
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

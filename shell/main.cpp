@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "platform/audio_factory.h"
 #include "platform/paths.h"
@@ -14,9 +15,29 @@
 #include "platform/posix/wine_registry.h"
 #include "platform/qt/qt_user_interface.h"
 #include "shell/frm_main.h"
+#include "shell/start_options.h"
 #include "shell/winrar_locator.h"
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so help and version work without a display
+  // (the manual page is made from them at build time).
+  if (argc > 1) {
+    const std::string_view option(argv[1]);
+    if (option == "--help" || option == "-h") {
+      const platform::ProgramFolders folders = platform::CurrentProgramFolders();
+      std::fputs(shell::HelpText(folders.data, folders.installed).c_str(), stdout);
+      return 0;
+    }
+    if (option == "--version") {
+      std::printf("glimmerfield %s\n", GLIMMER_VERSION);
+      return 0;
+    }
+  }
+  if (const auto message = shell::NoDisplayMessage(
+          std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), std::getenv("QT_QPA_PLATFORM"))) {
+    std::fprintf(stderr, "%s\n", message->c_str());
+    return 1;
+  }
   QApplication app(argc, argv);
 
   platform::qt::QtUserInterface ui;

@@ -38,7 +38,9 @@ bool LineOutput::Put(const std::string& bytes) {
     if (n < 0 && errno == EINTR) continue;
     // EAGAIN (no room), EPIPE (no reader), or anything else: the line is
     // lost, the show is not held up. A line cut after its start still ends.
-    if (done > 0 && done < bytes.size()) (void)::write(fd, "\n", 1);
+    // Whether the newline gets through changes nothing: the line is lost.
+    if (done > 0 && done < bytes.size() && ::write(fd, "\n", 1) != 1) {
+    }
     return done == bytes.size();
   }
   return true;

@@ -185,6 +185,16 @@ void TermiosSerialPort::Close() {
   // line that took nothing for stallTimeout is cut off, since the serial
   // core would otherwise hold close() for up to 30 s over its queue.
   if (!Drain()) tcflush(fd_.get(), TCOFLUSH);
+  Release();
+}
+
+void TermiosSerialPort::Release() {
+  // The exclusive mode belongs to the terminal, not to our descriptor: left
+  // set, it outlives the close for as long as anyone else holds the device
+  // (socat's pseudo-terminal, a getty), and every later open by an ordinary
+  // user fails with "Device or resource busy".
+  ioctl(fd_.get(), TIOCNXCL);
+  flock(fd_.get(), LOCK_UN);
   fd_.Reset();
 }
 
@@ -197,7 +207,7 @@ Status TermiosSerialPort::Fail(const std::string& message) {
   lostDevice_ = device_;
   lostPortNumber_ = portNumber_;
   tcflush(fd_.get(), TCOFLUSH);
-  fd_.Reset();
+  Release();
   return Status::Error(message);
 }
 

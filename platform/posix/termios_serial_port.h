@@ -64,6 +64,8 @@ class TermiosSerialPort final : public SerialPort {
   // long as the line keeps taking them; false once it took nothing for
   // stallTimeout.
   bool Drain();
+  // Gives the line back to other openers and closes it.
+  void Release();
 
   Options options_;
   int portNumber_ = 1;

@@ -80,14 +80,43 @@ TEST_F(CompileSequenceTest, MissingAudioAsksForItAndUsesTheChosenFile) {
   EXPECT_EQ(ui_.messages, std::vector<std::string>{
                               "The audio file for your sequence could not be located.  Please "
                               "select the location of the audio file \"" +
-                              displayTitle_ + "\"."});
+                              displayTitle_ + "\".\r\n\r\nThe sequence asked for " +
+                              dir_.File("gone.wav") + "."});
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].filter, "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3");
-  EXPECT_EQ(ui_.dialogs[0].title, "Locate Audio File");
-  EXPECT_EQ(ui_.dialogs[0].initialFolder, "/shows/");
-  EXPECT_EQ(ui_.dialogs[0].fileName, "");
+  EXPECT_EQ(ui_.dialogs[0].title, "Locate Audio File - gone.wav");
+  // The folder the sequence named is here, so the dialog opens in it.
+  EXPECT_EQ(ui_.dialogs[0].initialFolder, dir_.path().string());
+  EXPECT_EQ(ui_.dialogs[0].fileName, "gone.wav");
   EXPECT_EQ(audioFile_, audio_);
   EXPECT_TRUE(std::filesystem::exists(cache_));
+}
+
+// A song named by a folder that is not here (the machine the sequence was
+// made on) still names the file; the dialog opens in the last import folder.
+TEST_F(CompileSequenceTest, MissingAudioDialogNamesTheWantedFileWhereverItsFolderIs) {
+  const struct {
+    std::string wanted, folder, fileName, title;
+  } cases[] = {
+      {"C:\\Music\\Carol.wav", "/shows/", "Carol.wav", "Locate Audio File - Carol.wav"},
+      {"/no/such/folder/Carol.mp3", "/shows/", "Carol.mp3", "Locate Audio File - Carol.mp3"},
+      {"", "/shows/", "", "Locate Audio File"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.wanted);
+    sequence_.filePath = c.wanted;
+    ui_.dialogs.clear();
+    ui_.messages.clear();
+    ui_.dialogAnswers.push_back(audio_);
+    Compile();
+    ASSERT_EQ(ui_.dialogs.size(), 1u);
+    EXPECT_EQ(ui_.dialogs[0].initialFolder, c.folder);
+    EXPECT_EQ(ui_.dialogs[0].fileName, c.fileName);
+    EXPECT_EQ(ui_.dialogs[0].title, c.title);
+    ASSERT_FALSE(ui_.messages.empty());
+    EXPECT_EQ(ui_.messages[0].find("asked for") != std::string::npos, !c.wanted.empty())
+        << ui_.messages[0];
+  }
 }
 
 // A folder is no audio file; when the dialog is cancelled nothing is compiled.

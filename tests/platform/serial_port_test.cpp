@@ -1,6 +1,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,6 +54,31 @@ class SerialPortOnPty : public ::testing::Test {
       got.append(buffer, static_cast<std::size_t>(n));
     }
     return got;
+  }
+  // Whether the terminal is in exclusive mode, as seen from the test's own
+  // descriptor of it.
+  bool Exclusive() const {
+    int exclusive = -1;
+    EXPECT_EQ(ioctl(slave.get(), TIOCGEXCL, &exclusive), 0);
+    return exclusive != 0;
+  }
+  // Whether an ordinary user can open the line now: the exclusive mode only
+  // stops users without CAP_SYS_ADMIN, so a test run as root tries from a
+  // child that has given root up.
+  bool OrdinaryUserCanOpen() const {
+    if (geteuid() != 0) {
+      UniqueFd fd(::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+      return fd.valid();
+    }
+    if (chmod(slaveName.c_str(), 0666) != 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+      _exit(::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
   }
   UniqueFd master, slave;
   std::string slaveName;
@@ -202,6 +230,31 @@ TEST_F(SerialPortOnPty, PortNumberReachesDevicePinnedInDosdevicesAndReopensAfter
   ASSERT_TRUE(port.Open().ok());
   ASSERT_TRUE(port.Write("b").ok());
   EXPECT_EQ(Read(1), "b");
+}
+
+// The line is the player's alone while open, and everybody's again after a
+// close, whether the player closed it or a failed write did.
+TEST_F(SerialPortOnPty, SecondOpenerGetsTheLineAfterClose) {
+  auto port = PortOn(slaveName, 200ms);
+  for (const bool closedByFailure : {false, true}) {
+    SCOPED_TRACE(closedByFailure ? "closed by a stalled write" : "closed by the player");
+    ASSERT_TRUE(port.Open().ok());
+    EXPECT_TRUE(Exclusive());
+    EXPECT_FALSE(OrdinaryUserCanOpen());
+    if (closedByFailure) {
+      platform::Status status = platform::Status::Ok();
+      for (int i = 0; i < 4096 && status.ok(); ++i) status = port.Write(std::string(4096, 'x'));
+      ASSERT_FALSE(status.ok());
+    } else {
+      port.Close();
+    }
+    ASSERT_FALSE(port.IsOpen());
+    EXPECT_FALSE(Exclusive());
+    EXPECT_TRUE(OrdinaryUserCanOpen());
+    auto next = PortOn(slaveName);
+    const auto opened = next.Open();
+    EXPECT_TRUE(opened.ok()) << opened.message();
+  }
 }
 
 }  // namespace

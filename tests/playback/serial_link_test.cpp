@@ -85,6 +85,33 @@ TEST_F(SerialLinkTest, LostPortIsClosedAndReportedOnceAndLaterWritesAreSkipped) 
   stubborn.fail = false;
   ASSERT_TRUE(link.OpenPort().ok());
   EXPECT_EQ(stubborn.openCount, 2);
+  // The "lost" notice must not outlive the line it talks about.
+  EXPECT_EQ(window.Notice(), "Serial port COM3 back: the lights follow the show again");
+  EXPECT_EQ(window.logged,
+            (std::vector<std::string>{"Port COM3 opened", "Port COM3 lost: Input/output error",
+                                      "Port COM3 back"}));
+
+  // Back only once: the next open after a plain close is an ordinary one.
+  link.ClosePort();
+  ASSERT_TRUE(link.OpenPort().ok());
+  EXPECT_EQ(window.logged.back(), "Port COM3 opened");
+}
+
+// A line given by its device path is named by it in every message, not by a
+// COM number it was never chosen by.
+TEST_F(SerialLinkTest, NamedLineIsCalledByItsDevicePath) {
+  link.NameLine("/dev/ttyACM0");
+  port.openError = "Permission denied";
+  EXPECT_EQ(link.OpenPort().message(),
+            "Serial port /dev/ttyACM0 could not be opened: Permission denied");
+  port.openError.clear();
+  ASSERT_TRUE(link.OpenPort().ok());
+  port.writeError = "Input/output error";
+  link.SendKeepAlive();
+  EXPECT_NE(window.Notice().find("Serial port /dev/ttyACM0 lost"), std::string::npos)
+      << window.Notice();
+  EXPECT_EQ(window.Notice().find("COM"), std::string::npos) << window.Notice();
+  EXPECT_EQ(window.logged.back(), "Port /dev/ttyACM0 lost: Input/output error");
 }
 
 }  // namespace

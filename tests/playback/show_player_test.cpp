@@ -372,6 +372,28 @@ TEST_F(ShowPlayerTest, StopWhileDispatchingOrDrainingWritesWhatIsDueAndStopsTheA
 
 // --- entries that cannot be played, and a lost port --------------------------------
 
+// The notice is read by an operator: the entry's title without the list's
+// padding and archive, and what is wrong in plain words.
+TEST_F(ShowPlayerTest, SkipNoticeNamesTitleAndSaysPlainlyWhatIsMissing) {
+  const int missingSong = AddEntry("song", {Level(0, 1)});
+  window.entries[missingSong].ListText = "Demo Beat - Glimmerfield         (/shows/a (1).msq)";
+  const int missingSequence = AddEntryFiles("ghost", dir.File("ghost.csq"));
+  audio.openError = dir.File("song.wav") + ": No such file or directory";
+  const struct {
+    int row;
+    std::string notice;
+  } cases[] = {
+      {missingSong, "Skipped playlist entry 1, Demo Beat - Glimmerfield: the song file " +
+                        dir.File("song.wav") + " does not exist"},
+      {missingSequence, "Skipped playlist entry 2, ghost: the sequence file " +
+                            dir.File("ghost.csq") + " does not exist"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(player.PlayEntry(c.row), PlayOutcome::Skipped);
+    EXPECT_EQ(window.Notice(), c.notice);
+  }
+}
+
 TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
   AddEntryFiles("ghost", dir.File("ghost.csq"));
   fakes::WriteBytes(dir.File("junk.csq"), "this is not a sequence cache");
@@ -380,13 +402,16 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
   AddEntry("noise", {Level(0, 1)});
   // Only the last gets as far as its audio.
   audio.openError = dir.File("noise.wav") + ": cannot decode: unknown format";
+  fakes::WriteBytes(dir.File("noise.wav"), "not a song");
   const char* mentions[] = {"ghost.csq", "junk.csq", "holds no events",
-                            "noise.wav: cannot decode: unknown format"};
+                            "noise.wav cannot be used: cannot decode: unknown format"};
   for (int row = 0; row < 4; ++row) {
     EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Skipped);
     EXPECT_NE(window.Notice().find(mentions[row]), std::string::npos) << window.Notice();
     EXPECT_EQ(window.playingNote.rfind("Skipped - ", 0), 0u) << window.playingNote;
-    EXPECT_NE(window.playingNote.find(mentions[row]), std::string::npos) << window.playingNote;
+    EXPECT_NE(window.playingNote.find(row == 3 ? "cannot decode" : mentions[row]),
+              std::string::npos)
+        << window.playingNote;
   }
   EXPECT_EQ(trace.Levels(), "");
   EXPECT_EQ(audio.polls, 0);

@@ -312,7 +312,7 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
       "Port COM3 lost: Input/output error",  // its burst, as the player opens the port again
       "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
       "Entry 1 started: a",
-      "Port COM3 opened again",
+      "Port COM3 back",
       "Entry 1 finished",
       "Entry 2 started: ghost",
       "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",

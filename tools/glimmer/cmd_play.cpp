@@ -107,6 +107,7 @@ int RunPlay(const std::vector<std::string>& args) {
   const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
   playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
                                 {running, settings, playlist, view}, fadeTimings);
+  if (!o.device.empty()) session.Link().NameLine(o.device);
   platform::RealtimePriority dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
   ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
