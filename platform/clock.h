@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace platform {
 
 inline constexpr int kSecondsPerDay = 24 * 60 * 60;
@@ -10,6 +12,9 @@ class Clock {
   virtual ~Clock() = default;
   // Seconds since midnight, local time: 0 .. 86399.
   virtual int SecondsOfDay() = 0;
+  // Seconds since the epoch, for schedules that carry dates. A clock that
+  // knows only the time of day stays on 1 January 1970.
+  virtual std::int64_t UnixSeconds() { return SecondsOfDay(); }
   // Waits 100 ms.
   virtual void Sleep100ms() = 0;
 };

@@ -230,6 +230,10 @@ void PortAudioPlayer::FillFromRing(float* out, unsigned long frames, double dacT
   }
   lastCallback_.store(now.time_since_epoch().count(), std::memory_order_release);
   const std::size_t got = ring_->Read(out, frames);
+  if (const float gain = gain_.load(std::memory_order_relaxed); gain != 1.0f) {
+    for (std::size_t i = 0; i < got * static_cast<std::size_t>(deviceChannels_); ++i)
+      out[i] *= gain;
+  }
   // An empty ring (end of file, or the decoder fell behind) plays silence
   // that is not counted: the position stays with the music.
   std::fill(out + got * static_cast<std::size_t>(deviceChannels_),

@@ -56,6 +56,9 @@ class PortAudioPlayer final : public AudioPlayer {
   double DurationSeconds() override;
   void Stop() override;
   void Close() override;
+  void SetVolumePercent(int percent) override {
+    gain_.store(static_cast<float>(percent) / 100.0f, std::memory_order_relaxed);
+  }
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
 
@@ -97,6 +100,8 @@ class PortAudioPlayer final : public AudioPlayer {
   std::mutex decoderMutex_;
   std::condition_variable_any decoderWake_;
   std::atomic<bool> decodeDone_{false};
+  // The night's volume, applied to what the callback hands the device.
+  std::atomic<float> gain_{1.0f};
   std::atomic<std::int64_t> framesDecoded_{0};
   HandOverMailbox handOver_;
   std::optional<PositionEstimator> estimator_;
