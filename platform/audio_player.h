@@ -34,6 +34,9 @@ class AudioPlayer {
   virtual double DurationSeconds() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;
+  // Scales the samples handed to the audio device from now on, in percent of
+  // full (100: as the file has them); the position clock is untouched.
+  virtual void SetVolumePercent(int percent) { (void)percent; }
   // True when no audio device could be used and the file plays silently, its
   // position following a steady real-time clock.
   virtual bool IsSilent() const = 0;

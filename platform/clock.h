@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace platform {
 
@@ -13,6 +14,9 @@ class Clock {
   virtual ~Clock() = default;
   // Seconds since midnight, local time: 0 .. 86399.
   virtual int SecondsOfDay() = 0;
+  // Seconds since the epoch, for schedules that carry dates. A clock that
+  // knows only the time of day stays on 1 January 1970.
+  virtual std::int64_t UnixSeconds() { return SecondsOfDay(); }
   // Waits 100 ms.
   virtual void Sleep100ms() = 0;
   // Never goes backwards and does not jump when the time of day is set.

@@ -3,6 +3,9 @@
 #include <cctype>
 #include <string>
 
+#include "calendar/local_time.h"
+#include "playback/show_log.h"
+
 namespace playback {
 namespace {
 
@@ -67,6 +70,8 @@ ShowCalendar::Answer DailyWindow::InsideNow(const ShowSettings& settings,
     answer.problem = BadTimeText("start", settings.startTimeText);
   } else if (!end) {
     answer.problem = BadTimeText("end", settings.endTimeText);
+  } else if (*start > *end) {
+    answer.problem = kStartAfterEndText;
   } else {
     answer.inside = *start - now < 1 && *end - now > -1;
   }
@@ -86,6 +91,28 @@ std::optional<int> DailyWindow::SecondsToNextOpening(const ShowSettings& setting
   const int now = clock.SecondsOfDay();
   if (now >= *start && now <= *end) return 0;
   return now < *start ? *start - now : platform::kSecondsPerDay - now + *start;
+}
+
+std::string DailyWindow::PausedEvent(const ShowSettings& settings, platform::Clock& clock) const {
+  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
+  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
+  if (start && end && *start > *end) return std::string("Show paused: ") + kStartAfterEndText;
+  return ShowCalendar::PausedEvent(settings, clock);
+}
+
+std::string ShowCalendar::NextOpeningText(const ShowSettings& settings,
+                                          platform::Clock& clock) const {
+  const std::optional<int> seconds = SecondsToNextOpening(settings, clock);
+  if (!seconds) return {};
+  return calendar::DayAndClockText(clock.UnixSeconds() + *seconds);
+}
+
+std::string ShowCalendar::PausedEvent(const ShowSettings& settings, platform::Clock&) const {
+  return show_event::Paused(settings.startTimeText, settings.endTimeText);
+}
+
+std::string NextShowText(const std::string& when) {
+  return "Next show: " + when;
 }
 
 }  // namespace playback

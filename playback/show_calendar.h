@@ -33,7 +33,23 @@ class ShowCalendar {
   // will (the settings cannot be read, or the window never opens).
   virtual std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
                                                   platform::Clock& clock) const = 0;
+
+  // A show starts: a calendar kept in a file reads it afresh.
+  virtual void ShowStarts() const {}
+  // The volume of the night InsideNow last found open, in percent of full.
+  virtual int VolumePercent() const { return 100; }
+  // When the show next opens, as the window shows it ("Fri 27 Nov, 5:12 PM"),
+  // from SecondsToNextOpening; empty when it never will.
+  virtual std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
+  // The show log's line as the show begins to wait.
+  virtual std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
 };
+
+inline constexpr const char* kStartAfterEndText =
+    "The start time is later than the end time, so the daily window never opens. For a show "
+    "past midnight, use a calendar.";
+// "Next show: Fri 27 Nov, 5:12 PM (sunset + 15 min)".
+std::string NextShowText(const std::string& when);
 
 // The daily window from the start time to the end time, closed at both
 // ends, on one day: a start later than the end never opens.
@@ -43,6 +59,7 @@ class DailyWindow final : public ShowCalendar {
   bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
   std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
                                           platform::Clock& clock) const override;
+  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
 };
 
 }  // namespace playback

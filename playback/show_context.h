@@ -71,6 +71,7 @@ class ShowContext {
     status_.clear();
     notice_.clear();
     note_.clear();
+    nextShow_.clear();
     view_.ShowStarted();
   }
   void EndShow() { view_.ShowEnded(); }
@@ -83,6 +84,11 @@ class ShowContext {
     if (text == notice_) return;
     notice_ = text;
     view_.NoticeAdded(text);
+  }
+  void SetNextShow(const std::string& text) {
+    if (text == nextShow_) return;
+    nextShow_ = text;
+    view_.NextShowChanged(text);
   }
   void SetPlayingNote(const std::string& text) {
     if (text == note_) return;
@@ -110,6 +116,7 @@ class ShowContext {
   std::string status_;
   std::string notice_;
   std::string note_;
+  std::string nextShow_;
 };
 
 }  // namespace playback

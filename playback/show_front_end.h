@@ -70,6 +70,10 @@ class ShowView {
   // lost port, events that were not sent. Kept beside the status text, never
   // in place of it, until a newer notice or the next start.
   virtual void NoticeAdded(const std::string& text) { (void)text; }
+  // When the show opens next ("Next show: Fri 27 Nov, 5:12 PM (sunset + 15
+  // min)"), for the line under the status while the show waits; empty once
+  // it plays.
+  virtual void NextShowChanged(const std::string& text) { (void)text; }
   // What the player adds about the entry under way, such as why its song
   // plays silently; the next entry starts without it.
   virtual void PlayingNoteChanged(const std::string& text) { (void)text; }

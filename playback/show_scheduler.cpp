@@ -43,6 +43,7 @@ void ShowScheduler::Run() {
     return;
   }
 
+  calendar_.ShowStarts();
   ShowPlayer player(show_, link_, audio_, priority_);
   bool resumeShowsRunning = false;
   bool paused = false;  // for the log, which notes the changes only
@@ -52,7 +53,9 @@ void ShowScheduler::Run() {
     if (!now.inside) {
       if (link_.IsPortOpen()) link_.ClosePort();
       if (!paused) {
-        show_.Log(show_event::Paused(settings.startTimeText, settings.endTimeText));
+        show_.Log(calendar_.PausedEvent(settings, clock));
+        const std::string next = calendar_.NextOpeningText(settings, clock);
+        show_.SetNextShow(next.empty() ? std::string() : NextShowText(next));
       }
       paused = true;
       show_.SetStatus(kPausedText);
@@ -64,7 +67,10 @@ void ShowScheduler::Run() {
       continue;
     }
 
-    if (paused) show_.Log(show_event::Resumed());
+    if (paused) {
+      show_.Log(show_event::Resumed());
+      show_.SetNextShow({});
+    }
     paused = false;
     const int rowCount = show_.Playlist().RowCount();
     if (rowCount <= 0) {
@@ -77,6 +83,7 @@ void ShowScheduler::Run() {
       resumeShowsRunning = false;
     }
 
+    audio_.SetVolumePercent(calendar_.VolumePercent());
     const int lastRow = rowCount - 1;
     bool stopped = false;
     bool anyPlayed = false;

@@ -15,6 +15,10 @@ PACKAGES=(
   # the audio server the sync benchmark plays into, and ALSA's way to reach it
   pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
+  # the season calendar: calendar.toml and the times of dusk and dawn
+  libtomlplusplus-dev libnova-dev
+  # the zones the calendar tests set
+  tzdata
   # the Debian package: dpkg-shlibdeps, and file, which CPack asks which files are programs
   dpkg-dev file
   xvfb xauth fonts-dejavu-core

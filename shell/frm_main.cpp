@@ -169,6 +169,8 @@ frmMain::frmMain(Services services, QWidget* parent)
                                      *showLogFile_, platform::LocalDateTime},
       playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *this},
       fields_.FadeTimingTable);
+  calendarWindow_ = std::make_unique<playback::CalendarFileWindow>(services_.applicationDirectory);
+  session_->SetCalendar(*calendarWindow_);
   preferences_.OnRefusedWrite([this](const std::string& why) {
     LogShowEvent(playback::show_event::SettingsNotSaved(why));
   });
@@ -507,6 +509,7 @@ void frmMain::SetRunningState() {
   cmdStop->setEnabled(true);
   // A new show starts with no notices.
   notices_.clear();
+  nextShow_.clear();
   lblNotice->SetFullText(QString());
 }
 
@@ -519,6 +522,38 @@ void frmMain::SetStoppedState() {
   cmdStop->setEnabled(false);
   lblNowPlaying->SetFullText(QString());
   lblPlayingNote->SetFullText(QString());
+  ShowCalendarState();
+}
+
+// With calendar.toml the calendar decides when the show plays: the two lists
+// step aside and say so. Either way the line under the status tells when the
+// next show opens.
+void frmMain::ShowCalendarState() {
+  if (!calendarWindow_) return;
+  calendarWindow_->Reload();
+  const bool inUse = calendarWindow_->InUse();
+  for (QComboBox* list : {cboStartTime, cboEndTime}) {
+    list->setEnabled(!inUse);
+    list->setToolTip(inUse ? QStringLiteral("calendar.toml decides when the show plays; "
+                                            "'glimmer calendar' lists its nights")
+                           : QString());
+  }
+  Frame4->setTitle(inUse ? QStringLiteral("Show Schedule (calendar.toml in use)")
+                         : QStringLiteral("Show Schedule"));
+  std::string next;
+  if (!calendarWindow_->Problem().empty()) {
+    next = playback::CalendarRefusedText(calendarWindow_->Problem());
+  } else if (const std::string when =
+                 calendarWindow_->NextOpeningText(CurrentSettings(), services_.clock);
+             !when.empty()) {
+    next = playback::NextShowText(when);
+  }
+  SetNextShow(next);
+}
+
+void frmMain::SetNextShow(const std::string& text) {
+  nextShow_ = text;
+  ShowNoticeLine();
 }
 
 void frmMain::SetStatus(const std::string& text) {
@@ -549,12 +584,22 @@ void frmMain::ShowNotice(const std::string& text) {
   notices_.push_back(TimeOfDayText(services_.clock.SecondsOfDay()) + "  " + text);
   qCDebug(lcStatus).noquote() << "notice:" << ToQString(text);
   if (notices_.size() > kNoticesKept) notices_.erase(notices_.begin());
+  ShowNoticeLine();
+}
+
+void frmMain::ShowNoticeLine() {
   QString history;
   for (auto it = notices_.rbegin(); it != notices_.rend(); ++it) {
     if (!history.isEmpty()) history += QLatin1Char('\n');
     history += ToQString(*it);
   }
-  lblNotice->SetFullText(ToQString(notices_.back()), history);
+  std::string line = nextShow_;
+  if (!notices_.empty()) line += (line.empty() ? "" : "    ") + notices_.back();
+  if (!nextShow_.empty()) {
+    history = history.isEmpty() ? ToQString(nextShow_)
+                                : ToQString(nextShow_) + QLatin1Char('\n') + history;
+  }
+  lblNotice->SetFullText(ToQString(line), history);
 }
 
 void frmMain::lblStatus_Change() {

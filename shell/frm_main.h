@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 #include "platform/user_interface.h"
+#include "playback/calendar_file_window.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "playback/show_session.h"
@@ -92,6 +93,8 @@ class frmMain : public QWidget,
   // under the status line (newest last, earlier ones in its tooltip).
   void SetPlayingNote(const std::string& text);
   void ShowNotice(const std::string& text);
+  // "Next show: ..." ahead of the notices on their line; empty: none.
+  void SetNextShow(const std::string& text);
   const std::string& StatusText() const { return fields_.StatusText; }
 
   // Rewrites preferences.txt from the current selections.
@@ -140,6 +143,7 @@ class frmMain : public QWidget,
   void ShowEnded() override { SetStoppedState(); }
   void StatusChanged(const std::string& text) override { SetStatus(text); }
   void NoticeAdded(const std::string& text) override { ShowNotice(text); }
+  void NextShowChanged(const std::string& text) override { SetNextShow(text); }
   void PlayingNoteChanged(const std::string& text) override { SetPlayingNote(text); }
   void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
 
@@ -177,6 +181,8 @@ class frmMain : public QWidget,
   void Autostart();
   std::string ReadRegistryText(const std::string& keyName, const std::string& valueName);
 
+  void ShowCalendarState();
+  void ShowNoticeLine();
   void lblStatus_Change();
   void Text1_Change();
   void Form_QueryUnload();
@@ -215,6 +221,10 @@ class frmMain : public QWidget,
   bool ended_ = false;
   // Notices of the current show, oldest first, each with its time of day.
   std::vector<std::string> notices_;
+  // When the show opens next, shown ahead of the notices on their line.
+  std::string nextShow_;
+  // calendar.toml, or the daily window of the lists without it.
+  std::unique_ptr<playback::CalendarFileWindow> calendarWindow_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;

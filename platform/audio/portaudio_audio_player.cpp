@@ -310,6 +310,9 @@ void PortAudioPlayer::FillFromRing(Output& output, float* out, unsigned long fra
     song = song_.get();
     if (song != nullptr) got = song->ring.Read(out, frames);
   }
+  if (const float gain = gain_.load(std::memory_order_relaxed); gain != 1.0f) {
+    for (std::size_t i = 0; i < got * channels; ++i) out[i] *= gain;
+  }
   // An empty ring (end of file, or the decoder fell behind) plays silence
   // that is not counted: the position stays with the music.
   std::fill(out + got * channels, out + frames * channels, 0.0f);

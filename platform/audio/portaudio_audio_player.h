@@ -74,6 +74,9 @@ class PortAudioPlayer final : public AudioPlayer {
   double DurationSeconds() override;
   void Stop() override;
   void Close() override;
+  void SetVolumePercent(int percent) override {
+    gain_.store(static_cast<float>(percent) / 100.0f, std::memory_order_relaxed);
+  }
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
   double OutputLatencySeconds() const override { return silent_ ? 0.0 : outputLatency_; }
@@ -127,6 +130,8 @@ class PortAudioPlayer final : public AudioPlayer {
   std::unique_ptr<Song> song_;
   std::mutex decoderMutex_;
   std::condition_variable_any decoderWake_;
+  // The night's volume, applied to what the callback hands the device.
+  std::atomic<float> gain_{1.0f};
 
   // Silent mode: the position is silentOffset_ plus the time since silentStart_.
   SteadyTime silentStart_{};

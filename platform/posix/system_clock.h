@@ -7,6 +7,7 @@ namespace platform {
 class SystemClock final : public Clock {
  public:
   int SecondsOfDay() override;
+  std::int64_t UnixSeconds() override;
   void Sleep100ms() override;
 };
 

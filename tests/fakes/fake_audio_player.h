@@ -35,6 +35,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
     ++closes;
     state = platform::kPlayStateStopped;
   }
+  void SetVolumePercent(int percent) override { volumes.push_back(percent); }
   bool IsSilent() const override { return silent; }
   std::string SilentReason() const override { return silent ? silentReason : std::string(); }
   double OutputLatencySeconds() const override { return outputLatency; }
@@ -48,6 +49,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   bool silent = false;
   std::string silentReason = "no audio device";
   std::vector<std::string> opened;
+  std::vector<int> volumes;
   int polls = 0, stops = 0, closes = 0;
   std::function<void(FakeAudioPlayer&)> onPoll;
 };

@@ -14,6 +14,7 @@ class FakeClock : public platform::Clock {
   explicit FakeClock(long long startMs = 0) : ms(startMs) {}
 
   int SecondsOfDay() override { return static_cast<int>((ms / 1000) % platform::kSecondsPerDay); }
+  std::int64_t UnixSeconds() override { return ms / 1000; }
   void Sleep100ms() override {
     ++sleeps;
     ms += 100;

@@ -20,6 +20,7 @@
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
+#include "playback/calendar_file_window.h"
 #include "playback/show_log.h"
 #include "playback/show_session.h"
 #include "playlist/list_box.h"
@@ -36,7 +37,9 @@ constexpr const char* kUsage =
     "Usage: glimmer show [--dir DIR] [--device PATH | --port N]\n"
     "Runs the show of the saved playlist and preferences without a window, exactly as\n"
     "the player's Start button does: every day inside the daily window it plays the\n"
-    "playlist again and again; outside it, it waits with the port closed. The status\n"
+    "playlist again and again; outside it, it waits with the port closed. With\n"
+    "calendar.toml in the folder its nights replace the daily window ('glimmer\n"
+    "calendar' lists them). The status\n"
     "texts go to standard output, one a line; every event goes to show.log.\n"
     "Ctrl+C (SIGINT) is the Stop button: the show will not start by itself next time.\n"
     "SIGTERM or SIGHUP is closing the window: the autostart flag stays, so the next\n"
@@ -169,6 +172,9 @@ int RunShow(const std::vector<std::string>& args) {
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
+  // calendar.toml, read at the start, decides the nights where it is.
+  const playback::CalendarFileWindow calendar(dir);
+  session.SetCalendar(calendar);
 
   ui.onSignal = [&](int signal) {
     if (signal == SIGTERM || signal == SIGHUP) {

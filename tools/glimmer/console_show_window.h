@@ -41,6 +41,9 @@ class ConsoleShowView : public playback::ShowView {
     lastNotice_ = text;
     Print("notice: ", text);
   }
+  void NextShowChanged(const std::string& text) override {
+    if (!text.empty()) Print("", text);
+  }
   void PlayingNoteChanged(const std::string& text) override {
     if (!text.empty()) Print("note: ", text);
   }

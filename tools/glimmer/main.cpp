@@ -25,6 +25,7 @@ const SubCommand kCommands[] = {
      glimmer::RunDemo},
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
+    {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,273 @@
+#include "calendar/season.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "calendar/local_time.h"
+
+namespace calendar {
+namespace {
+
+// Kept nights before the cache starts again; a season asks about a handful.
+constexpr std::size_t kNightsKept = 1024;
+// How far NextOpening looks.
+constexpr int kDaysAhead = 367;
+
+std::string DaysText(unsigned days) {
+  std::string text;
+  for (int day = 0; day < 7; ++day) {
+    if ((days & (1u << day)) == 0) continue;
+    if (!text.empty()) text += ' ';
+    text += WeekdayName(day);
+  }
+  return text;
+}
+
+std::string RuleText(const Rule& rule) {
+  std::string text = "line " + std::to_string(rule.line) + " (" + rule.DatesText();
+  if (rule.NamesDays()) text += ", " + DaysText(rule.days);
+  return text + ")";
+}
+
+// Why `winner` holds the date over `loser`, which also contains it.
+const char* WhyOver(const Rule& winner, const Rule& loser) {
+  if (winner.DateCount() < loser.DateCount()) return "fewer dates";
+  if (winner.NamesDays() && !loser.NamesDays()) return "names days";
+  return "later in the file";
+}
+
+bool Beats(const Rule& challenger, const Rule& holder) {
+  if (challenger.DateCount() != holder.DateCount()) {
+    return challenger.DateCount() < holder.DateCount();
+  }
+  if (challenger.NamesDays() != holder.NamesDays()) return challenger.NamesDays();
+  return true;  // rules are tried in file order: the later one
+}
+
+std::string OffsetText(int seconds) {
+  if (seconds == 0) return {};
+  const int absolute = seconds < 0 ? -seconds : seconds;
+  std::string text = seconds < 0 ? " - " : " + ";
+  const int hours = absolute / 3600, minutes = absolute / 60 % 60;
+  if (hours > 0) text += std::to_string(hours) + " h";
+  if (hours > 0 && minutes > 0) text += ' ';
+  if (minutes > 0 || hours == 0) text += std::to_string(minutes) + " min";
+  return text;
+}
+
+// A show time worked out for one date.
+struct Resolved {
+  std::optional<std::int64_t> at;
+  std::string sun;      // "sunset 4:57 PM", when the sun was used
+  std::string fromSun;  // "sunset + 15 min"
+  std::string problem;  // why there is no time
+};
+
+Resolved Resolve(const TimeSpec& spec, const Date& date, const std::optional<Location>& where) {
+  Resolved resolved;
+  if (spec.kind == TimeSpec::Kind::Clock) {
+    resolved.at = LocalMoment(date, spec.seconds);
+    return resolved;
+  }
+  const bool sunset = spec.kind == TimeSpec::Kind::Sunset;
+  const SunTime sun = SunOn(sunset ? SunEvent::Sunset : SunEvent::Sunrise, date, *where);
+  if (!sun.at) {
+    resolved.problem = sun.reason;
+    return resolved;
+  }
+  // Almanacs give the minute; a whole minute also keeps the preview and the
+  // show on the same second.
+  const std::int64_t minute = (*sun.at + 30) / 60 * 60;
+  const char* word = sunset ? "sunset" : "sunrise";
+  resolved.sun = std::string(word) + " " + ClockText(ToLocal(minute).secondsOfDay);
+  resolved.fromSun = word + OffsetText(spec.seconds);
+  resolved.at = minute + spec.seconds;
+  return resolved;
+}
+
+Night NoShow(const Date& date, int line, std::string reason) {
+  Night night;
+  night.date = date;
+  night.ruleLine = line;
+  night.reason = std::move(reason);
+  return night;
+}
+
+}  // namespace
+
+Season::Season(CalendarFile file) : file_(std::move(file)) {}
+
+Night Season::BaseNight(const Date& date) const {
+  const Rule* winner = nullptr;
+  std::vector<const Rule*> others;
+  for (const Rule& rule : file_.rules) {
+    if (!rule.Covers(date)) continue;
+    if (winner == nullptr) {
+      winner = &rule;
+    } else if (Beats(rule, *winner)) {
+      others.push_back(winner);
+      winner = &rule;
+    } else {
+      others.push_back(&rule);
+    }
+  }
+  if (winner == nullptr) return NoShow(date, 0, "no rule covers this date");
+
+  std::string why = RuleText(*winner);
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    why += (i == 0 ? " over line " : ", line ") + std::to_string(others[i]->line) + " (" +
+           WhyOver(*winner, *others[i]) + ")";
+  }
+  if (winner->off) return NoShow(date, winner->line, "off: " + why);
+
+  const Resolved start = Resolve(*winner->start, date, file_.location);
+  if (!start.at)
+    return NoShow(date, winner->line,
+                  why + ": start " + winner->start->text + ": " + start.problem);
+  if (ToLocal(*start.at).date != date) {
+    return NoShow(date, winner->line,
+                  why + ": start " + winner->start->text + " falls on " +
+                      IsoDate(ToLocal(*start.at).date) + ", not on this date");
+  }
+  Resolved end;
+  if (winner->start->kind == TimeSpec::Kind::Clock && winner->end->kind == TimeSpec::Kind::Clock) {
+    // Earlier on the clock than the start: the night runs past midnight.
+    const bool nextDay = winner->end->seconds < winner->start->seconds;
+    end = Resolve(*winner->end, nextDay ? AddDays(date, 1) : date, file_.location);
+  } else {
+    end = Resolve(*winner->end, date, file_.location);
+    if (end.at && *end.at <= *start.at)
+      end = Resolve(*winner->end, AddDays(date, 1), file_.location);
+  }
+  if (!end.at)
+    return NoShow(date, winner->line, why + ": end " + winner->end->text + ": " + end.problem);
+
+  Night night;
+  night.date = date;
+  night.start = start.at;
+  night.end = end.at;
+  night.volume = winner->volume;
+  night.ruleLine = winner->line;
+  night.startFromSun = start.fromSun;
+  night.reason = why;
+  for (const std::string* sun : std::initializer_list<const std::string*>{&start.sun, &end.sun}) {
+    if (!sun->empty()) night.reason += "; " + *sun;
+  }
+  return night;
+}
+
+const Night& Season::CachedBase(const Date& date) const {
+  const std::int64_t key = DayNumber(date);
+  if (auto found = nights_.find(key); found != nights_.end()) return found->second;
+  if (nights_.size() >= kNightsKept) nights_.clear();
+  return nights_.emplace(key, BaseNight(date)).first->second;
+}
+
+Night Season::NightOf(const Date& date) const {
+  Night night = CachedBase(date);
+  if (!night.HasShow()) return night;
+  const Night& next = CachedBase(AddDays(date, 1));
+  if (next.HasShow() && *next.start < *night.end) {
+    night.end = next.start;
+    night.cutByNext = true;
+    night.reason += "; ends as the next night opens";
+  }
+  return night;
+}
+
+std::optional<Night> Season::InsideNow(std::int64_t now) const {
+  if (now >= answerFrom_ && now < answerUntil_) return inside_;
+  const Date today = ToLocal(now).date;
+  inside_.reset();
+  next_.reset();
+  for (int day = -1; day <= kDaysAhead && !next_; ++day) {
+    const Night night = NightOf(AddDays(today, day));
+    if (!night.HasShow()) continue;
+    if (*night.start <= now && now < *night.end) {
+      inside_ = night;
+    } else if (*night.start > now && *night.end > *night.start) {
+      next_ = night;
+    }
+  }
+  answerFrom_ = now;
+  answerUntil_ = now + 86400;
+  if (inside_) answerUntil_ = *inside_->end;
+  if (next_ && *next_->start < answerUntil_) answerUntil_ = *next_->start;
+  return inside_;
+}
+
+std::optional<Night> Season::NextOpening(std::int64_t now) const {
+  InsideNow(now);
+  return next_;
+}
+
+std::string PreviewLine(const Night& night) {
+  char head[32];
+  std::snprintf(head, sizeof head, "%s %s  ", WeekdayName(Weekday(night.date)),
+                IsoDate(night.date).c_str());
+  std::string line = head;
+  if (!night.HasShow()) return line + "no show: " + night.reason;
+  line += DayAndClockText(*night.start) + " to " + DayAndClockText(*night.end);
+  line += "  volume " + std::to_string(night.volume) + "%  ";
+  return line + night.reason;
+}
+
+namespace {
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string PreviewJson(const std::vector<Night>& nights) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < nights.size(); ++i) {
+    const Night& night = nights[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "  {\"date\": " + JsonText(IsoDate(night.date));
+    out += ", \"start\": " + (night.HasShow() ? JsonText(Iso8601(*night.start)) : "null");
+    out += ", \"end\": " + (night.HasShow() ? JsonText(Iso8601(*night.end)) : "null");
+    out += ", \"volume\": " + (night.HasShow() ? std::to_string(night.volume) : "null");
+    out += ", \"rule_line\": " + (night.ruleLine > 0 ? std::to_string(night.ruleLine) : "null");
+    out += ", \"reason\": " + JsonText(night.reason) + "}";
+  }
+  return out + (nights.empty() ? "]\n" : "\n]\n");
+}
+
+std::string NextShowText(const Night& night) {
+  if (!night.HasShow()) return {};
+  std::string text = DayAndClockText(*night.start);
+  if (!night.startFromSun.empty()) text += " (" + night.startFromSun + ")";
+  return text;
+}
+
+}  // namespace calendar

@@ -1,0 +1,196 @@
+#include "calendar/calendar_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using calendar::ParseCalendar;
+using calendar::TimeSpec;
+
+TEST(CalendarFileTest, ReadsTheExampleCalendar) {
+  const auto parsed = ParseCalendar(R"([location]
+latitude = 52.37
+longitude = 4.89
+
+[[show]]
+dates = "11-27..01-06"
+days = ["Fri", "Sat"]
+start = "sunset+15m"
+end = "11:30 PM"
+volume = 80
+
+[[show]]
+dates = "12-25"
+off = true
+)");
+  ASSERT_TRUE(parsed.calendar) << parsed.error;
+  const calendar::CalendarFile& file = *parsed.calendar;
+  ASSERT_TRUE(file.location);
+  EXPECT_DOUBLE_EQ(file.location->latitude, 52.37);
+  EXPECT_DOUBLE_EQ(file.location->longitude, 4.89);
+  ASSERT_EQ(file.rules.size(), 2u);
+  const calendar::Rule& season = file.rules[0];
+  EXPECT_EQ(season.line, 5);
+  EXPECT_EQ(season.DatesText(), "11-27..01-06");
+  EXPECT_EQ(season.DateCount(), 41);  // 35 in the old year, 6 in the new
+  EXPECT_EQ(season.days, (1u << 4) | (1u << 5));
+  EXPECT_EQ(season.start->kind, TimeSpec::Kind::Sunset);
+  EXPECT_EQ(season.start->seconds, 15 * 60);
+  EXPECT_EQ(season.end->seconds, (23 * 60 + 30) * 60);
+  EXPECT_EQ(season.volume, 80);
+  EXPECT_FALSE(season.off);
+  EXPECT_EQ(file.rules[1].line, 12);
+  EXPECT_TRUE(file.rules[1].off);
+  EXPECT_EQ(file.rules[1].DateCount(), 1);
+}
+
+TEST(CalendarFileTest, ReadsEveryFormOfShowTime) {
+  struct Case {
+    const char* text;
+    TimeSpec::Kind kind;
+    int seconds;
+  };
+  const Case cases[] = {
+      {"5:30 PM", TimeSpec::Kind::Clock, 63000},
+      {"17:30", TimeSpec::Kind::Clock, 63000},
+      {"5:30:00 PM", TimeSpec::Kind::Clock, 63000},
+      {"5:30:15 pm", TimeSpec::Kind::Clock, 63015},
+      {"12:00 AM", TimeSpec::Kind::Clock, 0},
+      {"12:30 PM", TimeSpec::Kind::Clock, 45000},
+      {"0:15", TimeSpec::Kind::Clock, 900},
+      {"sunset", TimeSpec::Kind::Sunset, 0},
+      {"sunset-10m", TimeSpec::Kind::Sunset, -600},
+      {"sunset + 15 min", TimeSpec::Kind::Sunset, 900},
+      {"Sunrise+1h", TimeSpec::Kind::Sunrise, 3600},
+      {"sunrise-1h30m", TimeSpec::Kind::Sunrise, -5400},
+      {"sunset+12h", TimeSpec::Kind::Sunset, 43200},
+  };
+  for (const Case& c : cases) {
+    const auto spec = calendar::ParseTimeSpec(c.text);
+    ASSERT_TRUE(spec) << c.text;
+    EXPECT_EQ(spec->kind, c.kind) << c.text;
+    EXPECT_EQ(spec->seconds, c.seconds) << c.text;
+  }
+  for (const char* text : {"", "noon", "5 PM", "5:3 PM", "13:00 PM", "0:30 AM", "24:00", "5:60",
+                           "sunset+", "sunset+15", "sunset 15m", "sunset+15s", "sunset+12h1m",
+                           "sunset+1m1h", "dusk", "sunsetx"}) {
+    EXPECT_FALSE(calendar::ParseTimeSpec(text)) << text;
+  }
+}
+
+TEST(CalendarFileTest, ReadsDateRangesThatWrapTheYear) {
+  const auto parsed = ParseCalendar(R"([[show]]
+dates = "12-30..01-02"
+start = "6:00 PM"
+end = "9:00 PM"
+[[show]]
+dates = "02-29"
+start = "6:00 PM"
+end = "9:00 PM"
+)");
+  ASSERT_TRUE(parsed.calendar) << parsed.error;
+  const calendar::Rule& wrap = parsed.calendar->rules[0];
+  EXPECT_EQ(wrap.DateCount(), 4);
+  EXPECT_TRUE(wrap.Covers({2026, 12, 30}));
+  EXPECT_TRUE(wrap.Covers({2027, 1, 2}));
+  EXPECT_FALSE(wrap.Covers({2027, 1, 3}));
+  EXPECT_FALSE(wrap.Covers({2026, 12, 29}));
+  const calendar::Rule& leap = parsed.calendar->rules[1];
+  EXPECT_TRUE(leap.Covers({2028, 2, 29}));
+  EXPECT_FALSE(leap.Covers({2027, 3, 1}));
+}
+
+// Every kind of mistake refuses the whole file, naming the line and what is
+// wrong there.
+TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
+  struct Case {
+    const char* text;
+    const char* error;  // the whole message, or its beginning when it ends in "..."
+  };
+  const std::string show = "[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n";
+  const Case cases[] = {
+      {"[location]\nlatitude = 52.37\nlongitude = 4.89\n\n[[show]]\nstart = \"sunset\"\n"
+       "days = [\"Fir\"]\nend = \"11:30 PM\"\n",
+       "line 7: days: \"Fir\" is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
+      {"[[show]\nstart = \"6:00 PM\"\n", "line 1: ..."},
+      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nend = \"10:00 PM\"\n", "line 4: ..."},
+      {"[[show]]\ndates = \"13-01\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: dates: \"13-01\" is not a date; write a month and day as 11-27, or a range as "
+       "11-27..01-06"},
+      {"[[show]]\ndates = \"11-27..02-30\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: dates: \"02-30\" is not a date; ..."},
+      {"[[show]]\ndates = \"11-27..1-6\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: dates: \"1-6\" is not a date; ..."},
+      {"[[show]]\ndates = 1127\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: dates: 1127 is not a text; ..."},
+      {"[[show]]\ndays = \"Fri\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: days: \"Fri\" is not a list of days; write days = [\"Fri\", \"Sat\"]"},
+      {"[[show]]\ndays = []\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 2: days: the list is empty; leave days out for every day"},
+      {"[[show]]\ndays = [\"Fri\",\n  5]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 3: days: 5 is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
+      {"[[show]]\nstart = \"25:00\"\nend = \"9:00 PM\"\n",
+       "line 2: start: \"25:00\" is not a time; write 5:30 PM, 17:30, 5:30:00 PM, sunset, "
+       "sunset-10m or sunrise+1h (an offset of at most 12 hours)"},
+      {"[location]\nlatitude = 1\nlongitude = 2\n[[show]]\nstart = \"6:00 PM\"\nend = "
+       "\"sunrise+13h\"\n",
+       "line 6: end: \"sunrise+13h\" is not a time; ..."},
+      {"[[show]]\nstart = 1730\nend = \"9:00 PM\"\n", "line 2: start: 1730 is not a time; ..."},
+      {"[[show]]\ndates = \"12-24\"\nend = \"9:00 PM\"\n",
+       "line 1: [[show]]: start is missing; a show needs start and end, or off = true"},
+      {"\n[[show]]\nstart = \"9:00 PM\"\n",
+       "line 2: [[show]]: end is missing; a show needs start and end, or off = true"},
+      {"[[show]]\nstart = \"sunset+15m\"\nend = \"11:30 PM\"\n",
+       "line 2: start: \"sunset+15m\" needs the place: add [location] with latitude and "
+       "longitude"},
+      {"[[show]]\nstart = \"9:00 PM\"\nend = \"21:00\"\n",
+       "line 3: end: \"21:00\" is the start time too; a night needs an end other than its start"},
+      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = 120\n",
+       "line 4: volume: 120 is not a whole percent from 0 to 100; leave it out for 100"},
+      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = 80.5\n",
+       "line 4: volume: 80.5 is not a whole percent from 0 to 100; ..."},
+      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = \"80\"\n",
+       "line 4: volume: \"80\" is not a whole percent from 0 to 100; ..."},
+      {"[[show]]\ndates = \"12-25\"\noff = \"yes\"\n",
+       "line 3: off: \"yes\" is neither true nor false"},
+      {"[[show]]\ndates = \"12-25\"\noff = true\nstart = \"6:00 PM\"\n",
+       "line 4: a show that is off has no start or end; leave them out, or write off = false"},
+      {"[[show]]\nstart = \"6:00 PM\"\nstrat = \"7:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 3: \"strat\" is not a setting of a show; use dates, days, start, end, volume, off"},
+      {"title = \"Lights\"\n[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 1: \"title\" is not part of a calendar; use [location] and [[show]]"},
+      {"[show]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 1: show: write [[show]] (two brackets) above each rule"},
+      {"[location]\nlongitude = 4.89\n[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+       "line 1: [location]: latitude is missing"},
+      {"[location]\nlatitude = 95\nlongitude = 4.89\n[[show]]\nstart = \"6:00 PM\"\nend = "
+       "\"9:00 PM\"\n",
+       "line 2: latitude: 95 is not a number of degrees from -90 to 90"},
+      {"[location]\nlatitude = 52\nlongitude = \"east\"\n",
+       "line 3: longitude: \"east\" is not a number of degrees from -180 to 180"},
+      {"[location]\nlatitude = 52\nlongitude = 4\nheight = 3\n",
+       "line 4: \"height\" is not a setting of [location]; use latitude, longitude"},
+      {"location = 5\n", "line 1: location: write [location] with latitude and longitude under it"},
+      {"[location]\nlatitude = 52\nlongitude = 4\n",
+       "line 1: the calendar has no [[show]]; without one there is never a show"},
+      {"", "line 1: the calendar has no [[show]]; ..."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto parsed = ParseCalendar(c.text);
+    EXPECT_FALSE(parsed.calendar);
+    std::string expected = c.error;
+    if (expected.size() > 3 && expected.substr(expected.size() - 3) == "...") {
+      expected.resize(expected.size() - 3);
+      EXPECT_EQ(parsed.error.substr(0, expected.size()), expected) << parsed.error;
+    } else {
+      EXPECT_EQ(parsed.error, expected);
+    }
+  }
+  EXPECT_TRUE(ParseCalendar(show).calendar);
+}
+
+}  // namespace

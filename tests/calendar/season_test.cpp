@@ -1,0 +1,336 @@
+#include "calendar/season.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "calendar/local_time.h"
+#include "tests/calendar/time_zone.h"
+
+namespace {
+
+using calendar::Date;
+using calendar::Iso8601;
+using calendar::LocalMoment;
+using calendar_test::ScopedTimeZone;
+
+calendar::Season SeasonOf(const std::string& text) {
+  auto parsed = calendar::ParseCalendar(text);
+  EXPECT_TRUE(parsed.calendar) << parsed.error;
+  return calendar::Season(parsed.calendar ? *parsed.calendar : calendar::CalendarFile{});
+}
+
+std::string Window(const calendar::Night& night) {
+  if (!night.HasShow()) return "no show";
+  return Iso8601(*night.start) + " " + Iso8601(*night.end);
+}
+
+// Which rule holds: fewest dates, then the one naming days, then the later.
+TEST(SeasonTest, TheRuleWithFewestDatesWinsThenTheOneNamingDaysThenTheLater) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([[show]]
+start = "6:00 PM"
+end = "9:00 PM"
+
+[[show]]
+dates = "11-27..01-06"
+start = "5:00 PM"
+end = "10:00 PM"
+
+[[show]]
+dates = "11-27..01-06"
+days = ["Fri", "Sat"]
+start = "5:00 PM"
+end = "11:00 PM"
+
+[[show]]
+dates = "11-27..01-06"
+days = ["Sat"]
+start = "5:00 PM"
+end = "11:30 PM"
+
+[[show]]
+dates = "12-31"
+start = "8:00 PM"
+end = "12:30 AM"
+volume = 60
+
+[[show]]
+dates = "12-24..12-26"
+start = "7:00 PM"
+end = "10:00 PM"
+
+[[show]]
+dates = "12-25"
+off = true
+)");
+  struct Case {
+    Date date;
+    int line;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{2026, 11, 26}, 1, "line 1 (every date)"},
+      {{2026, 11, 30}, 5, "line 5 (11-27..01-06) over line 1 (fewer dates)"},
+      // Friday: same dates, the one naming days.
+      {{2026, 11, 27},
+       10,
+       "line 10 (11-27..01-06, Fri Sat) over line 1 (fewer dates), line 5 "
+       "(names days)"},
+      // Saturday: both name days; the later one.
+      {{2026, 11, 28},
+       16,
+       "line 16 (11-27..01-06, Sat) over line 1 (fewer dates), line 5 (names "
+       "days), line 10 (later in the file)"},
+      {{2026, 12, 31}, 22, "line 22 (12-31) over line 1 (fewer dates), line 5 (fewer dates)"},
+      {{2026, 12, 24},
+       28,
+       "line 28 (12-24..12-26) over line 1 (fewer dates), line 5 (fewer dates)"},
+      {{2026, 12, 25},
+       33,
+       "off: line 33 (12-25) over line 1 (fewer dates), line 5 (fewer dates), "
+       "line 10 (fewer dates), line 28 (fewer dates)"},
+      {{2027, 1, 7}, 1, "line 1 (every date)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(calendar::IsoDate(c.date));
+    const calendar::Night night = season.NightOf(c.date);
+    EXPECT_EQ(night.ruleLine, c.line);
+    EXPECT_EQ(night.reason, c.reason);
+  }
+  EXPECT_FALSE(season.NightOf({2026, 12, 25}).HasShow());
+  EXPECT_EQ(season.NightOf({2026, 12, 31}).volume, 60);
+  EXPECT_EQ(Window(season.NightOf({2026, 12, 31})),
+            "2026-12-31T20:00:00+01:00 2027-01-01T00:30:00+01:00");
+}
+
+TEST(SeasonTest, ADateNoRuleCoversHasNoShow) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season =
+      SeasonOf("[[show]]\ndates = \"12-01..12-02\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n");
+  const calendar::Night night = season.NightOf({2026, 12, 3});
+  EXPECT_FALSE(night.HasShow());
+  EXPECT_EQ(night.ruleLine, 0);
+  EXPECT_EQ(night.reason, "no rule covers this date");
+}
+
+// A night belongs to its start date: the last night of a season and a
+// Saturday night run past midnight into the next date.
+TEST(SeasonTest, NightsRunPastMidnightIntoTheNextDate) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([[show]]
+dates = "11-27..01-06"
+start = "10:00 PM"
+end = "1:00 AM"
+[[show]]
+dates = "11-27..01-06"
+days = ["Fri", "Sat"]
+start = "10:00 PM"
+end = "2:00 AM"
+)");
+  EXPECT_EQ(Window(season.NightOf({2027, 1, 6})),
+            "2027-01-06T22:00:00+01:00 2027-01-07T01:00:00+01:00");
+  EXPECT_FALSE(season.NightOf({2027, 1, 7}).HasShow());
+  const std::int64_t pastMidnight = LocalMoment({2027, 1, 7}, 30 * 60);
+  ASSERT_TRUE(season.InsideNow(pastMidnight));
+  EXPECT_EQ(season.InsideNow(pastMidnight)->date, (Date{2027, 1, 6}));
+  EXPECT_FALSE(season.InsideNow(LocalMoment({2027, 1, 7}, 3600)));
+  EXPECT_TRUE(season.InsideNow(LocalMoment({2027, 1, 7}, 3599)));
+
+  // Saturday 12 Dec into Sunday 13 Dec; Sunday's own night ends at 1 AM.
+  EXPECT_EQ(Window(season.NightOf({2026, 12, 12})),
+            "2026-12-12T22:00:00+01:00 2026-12-13T02:00:00+01:00");
+  const std::int64_t sunday = LocalMoment({2026, 12, 13}, 2 * 3600);
+  EXPECT_TRUE(season.InsideNow(sunday - 1));
+  EXPECT_FALSE(season.InsideNow(sunday));
+  ASSERT_TRUE(season.NextOpening(sunday));
+  EXPECT_EQ(Iso8601(*season.NextOpening(sunday)->start), "2026-12-13T22:00:00+01:00");
+  EXPECT_EQ(Window(season.NightOf({2026, 12, 13})),
+            "2026-12-13T22:00:00+01:00 2026-12-14T01:00:00+01:00");
+}
+
+TEST(SeasonTest, ANightStillRunningWhenTheNextOpensEndsThere) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([[show]]
+days = ["Fri"]
+start = "9:00 PM"
+end = "3:00 AM"
+[[show]]
+days = ["Sat"]
+start = "1:00 AM"
+end = "4:00 AM"
+volume = 50
+)");
+  const calendar::Night friday = season.NightOf({2026, 12, 11});
+  EXPECT_EQ(Window(friday), "2026-12-11T21:00:00+01:00 2026-12-12T01:00:00+01:00");
+  EXPECT_TRUE(friday.cutByNext);
+  EXPECT_EQ(friday.reason, "line 1 (every date, Fri); ends as the next night opens");
+  const std::int64_t handOver = LocalMoment({2026, 12, 12}, 3600);
+  ASSERT_TRUE(season.InsideNow(handOver - 1));
+  EXPECT_EQ(season.InsideNow(handOver - 1)->volume, 100);
+  ASSERT_TRUE(season.InsideNow(handOver));
+  EXPECT_EQ(season.InsideNow(handOver)->volume, 50);
+  EXPECT_EQ(season.InsideNow(handOver)->date, (Date{2026, 12, 12}));
+}
+
+// Wall-clock times of each date: the day the clocks change included, and
+// never 24 hours added to yesterday's start.
+TEST(SeasonTest, TimesAreWallClockTimesAcrossBothDaylightSavingChanges) {
+  struct Case {
+    const char* zone;
+    Date date;
+    const char* start;
+    const char* end;
+    const char* window;
+  };
+  const Case cases[] = {
+      // New York, autumn (1 Nov 2026): 5:30 PM stays 5:30 PM on both sides.
+      {"America/New_York",
+       {2026, 10, 31},
+       "5:30 PM",
+       "11:00 PM",
+       "2026-10-31T17:30:00-04:00 2026-10-31T23:00:00-04:00"},
+      {"America/New_York",
+       {2026, 11, 1},
+       "5:30 PM",
+       "11:00 PM",
+       "2026-11-01T17:30:00-05:00 2026-11-01T23:00:00-05:00"},
+      // A night across the change is an hour longer; one ending inside the
+      // repeated hour ends at its first occurrence.
+      {"America/New_York",
+       {2026, 10, 31},
+       "10:00 PM",
+       "2:00 AM",
+       "2026-10-31T22:00:00-04:00 2026-11-01T02:00:00-05:00"},
+      {"America/New_York",
+       {2026, 10, 31},
+       "10:00 PM",
+       "1:30 AM",
+       "2026-10-31T22:00:00-04:00 2026-11-01T01:30:00-04:00"},
+      // Spring (14 Mar 2027): 2:30 AM does not exist; the night starts as the
+      // gap ends, at 3:00 AM.
+      {"America/New_York",
+       {2027, 3, 14},
+       "2:30 AM",
+       "4:00 AM",
+       "2027-03-14T03:00:00-04:00 2027-03-14T04:00:00-04:00"},
+      {"America/New_York",
+       {2027, 3, 13},
+       "10:00 PM",
+       "2:30 AM",
+       "2027-03-13T22:00:00-05:00 2027-03-14T03:00:00-04:00"},
+      {"America/New_York",
+       {2027, 3, 14},
+       "5:30 PM",
+       "11:00 PM",
+       "2027-03-14T17:30:00-04:00 2027-03-14T23:00:00-04:00"},
+      // Amsterdam: autumn on 25 Oct 2026 at 3:00 back to 2:00, spring on 28 Mar
+      // 2027 at 2:00 on to 3:00.
+      {"Europe/Amsterdam",
+       {2026, 10, 24},
+       "11:00 PM",
+       "2:30 AM",
+       "2026-10-24T23:00:00+02:00 2026-10-25T02:30:00+02:00"},
+      {"Europe/Amsterdam",
+       {2026, 10, 25},
+       "2:30 AM",
+       "5:00 AM",
+       "2026-10-25T02:30:00+02:00 2026-10-25T05:00:00+01:00"},
+      {"Europe/Amsterdam",
+       {2027, 3, 28},
+       "2:30 AM",
+       "5:00 AM",
+       "2027-03-28T03:00:00+02:00 2027-03-28T05:00:00+02:00"},
+      {"Europe/Amsterdam",
+       {2027, 3, 27},
+       "5:30 PM",
+       "11:00 PM",
+       "2027-03-27T17:30:00+01:00 2027-03-27T23:00:00+01:00"},
+      {"Europe/Amsterdam",
+       {2027, 3, 28},
+       "5:30 PM",
+       "11:00 PM",
+       "2027-03-28T17:30:00+02:00 2027-03-28T23:00:00+02:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " " + calendar::IsoDate(c.date) + " " + c.start + " to " +
+                 c.end);
+    ScopedTimeZone zone(c.zone);
+    const calendar::Season season =
+        SeasonOf(std::string("[[show]]\nstart = \"") + c.start + "\"\nend = \"" + c.end + "\"\n");
+    EXPECT_EQ(Window(season.NightOf(c.date)), c.window);
+  }
+}
+
+TEST(SeasonTest, NoSunsetRefusesTheRuleForThatDateWithTheReason) {
+  ScopedTimeZone zone("Europe/Oslo");
+  const calendar::Season season = SeasonOf(R"([location]
+latitude = 69.65
+longitude = 18.96
+[[show]]
+start = "sunset"
+end = "11:00 PM"
+)");
+  const calendar::Night midsummer = season.NightOf({2026, 6, 21});
+  EXPECT_FALSE(midsummer.HasShow());
+  EXPECT_EQ(midsummer.ruleLine, 4);
+  EXPECT_EQ(midsummer.reason,
+            "line 4 (every date): start sunset: the sun does not set on 2026-06-21 at 69.65, "
+            "18.96: it stays up all day");
+  EXPECT_TRUE(season.NightOf({2026, 9, 21}).HasShow());
+}
+
+TEST(SeasonTest, DuskStartsAreWholeMinutesAndSayWhereTheyCameFrom) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([location]
+latitude = 52.37
+longitude = 4.89
+[[show]]
+start = "sunset+15m"
+end = "11:30 PM"
+volume = 80
+)");
+  const calendar::Night night = season.NightOf({2026, 11, 27});
+  ASSERT_TRUE(night.HasShow());
+  EXPECT_EQ(*night.start % 60, 0);
+  const calendar::SunTime sunset =
+      calendar::SunOn(calendar::SunEvent::Sunset, {2026, 11, 27}, {52.37, 4.89});
+  EXPECT_EQ(*night.start, (*sunset.at + 30) / 60 * 60 + 15 * 60);
+  EXPECT_EQ(night.startFromSun, "sunset + 15 min");
+  EXPECT_EQ(calendar::NextShowText(night),
+            calendar::DayAndClockText(*night.start) + " (sunset + 15 min)");
+  EXPECT_EQ(night.reason,
+            "line 4 (every date); sunset " +
+                calendar::ClockText(calendar::ToLocal(*night.start).secondsOfDay - 900));
+}
+
+TEST(SeasonTest, PreviewLinesAndJson) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([[show]]
+dates = "11-27..01-06"
+start = "5:30 PM"
+end = "1:00 AM"
+volume = 80
+[[show]]
+dates = "12-25"
+off = true
+)");
+  const std::vector<calendar::Night> nights = {season.NightOf({2026, 12, 24}),
+                                               season.NightOf({2026, 12, 25})};
+  EXPECT_EQ(calendar::PreviewLine(nights[0]),
+            "Thu 2026-12-24  Thu 24 Dec, 5:30 PM to Fri 25 Dec, 1:00 AM  volume 80%  line 1 "
+            "(11-27..01-06)");
+  EXPECT_EQ(calendar::PreviewLine(nights[1]),
+            "Fri 2026-12-25  no show: off: line 6 (12-25) over line 1 (fewer dates)");
+  EXPECT_EQ(calendar::PreviewJson(nights),
+            "[\n"
+            "  {\"date\": \"2026-12-24\", \"start\": \"2026-12-24T17:30:00+01:00\", \"end\": "
+            "\"2026-12-25T01:00:00+01:00\", \"volume\": 80, \"rule_line\": 1, \"reason\": \"line 1 "
+            "(11-27..01-06)\"},\n"
+            "  {\"date\": \"2026-12-25\", \"start\": null, \"end\": null, \"volume\": null, "
+            "\"rule_line\": 6, \"reason\": \"off: line 6 (12-25) over line 1 (fewer dates)\"}\n"
+            "]\n");
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+#pragma once
+
+// A show over simulated days and nights with calendar.toml: the clock carries
+// dates (seconds since the epoch, local time from TZ), songs play in step with
+// it, and the rig records when the port opened and closed, when each song
+// started, the volumes set and the show log with local date and time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "calendar/calendar_file.h"
+#include "calendar/local_time.h"
+#include "calendar/season.h"
+#include "platform/posix/posix_file_store.h"
+#include "playback/serial_link.h"
+#include "playback/show_calendar.h"
+#include "playback/show_scheduler.h"
+#include "tests/fakes/fake_serial_port.h"
+#include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/playback/playback_rig.h"
+
+namespace calendar_show {
+
+constexpr long long kSecond = 1000000;  // microseconds
+
+// Microseconds since the epoch; the time of day is the local one.
+class DatedClock : public platform::Clock {
+ public:
+  int SecondsOfDay() override { return calendar::ToLocal(us / kSecond).secondsOfDay; }
+  std::int64_t UnixSeconds() override { return us / kSecond; }
+  void Sleep100ms() override {
+    us += kSecond / 10;
+    if (onSleep) onSleep();
+  }
+  long long us = 0;
+  std::function<void()> onSleep;
+};
+
+// Songs of `seconds` each, in step with the clock; volumes as they are set.
+class DatedAudio : public platform::AudioPlayer {
+ public:
+  DatedAudio(DatedClock& clock, long long seconds) : clock_(clock), length_(seconds * kSecond) {}
+  platform::Status Open(const std::string&) override {
+    openedAt_ = clock_.us;
+    return platform::Status::Ok();
+  }
+  int PlayState() override {
+    return openedAt_ >= 0 && clock_.us - openedAt_ < length_ ? platform::kPlayStatePlaying
+                                                             : platform::kPlayStateStopped;
+  }
+  double PositionSeconds() override {
+    if (openedAt_ < 0) return 0.0;
+    return static_cast<double>(std::min(clock_.us - openedAt_, length_)) / kSecond;
+  }
+  double DurationSeconds() override { return static_cast<double>(length_) / kSecond; }
+  void Stop() override { openedAt_ = -1; }
+  void Close() override { openedAt_ = -1; }
+  void SetVolumePercent(int percent) override { volume = percent; }
+  bool IsSilent() const override { return false; }
+  std::string SilentReason() const override { return {}; }
+  int volume = 100;
+
+ private:
+  DatedClock& clock_;
+  long long length_;
+  long long openedAt_ = -1;
+};
+
+class DatedUi : public fakes::FakeUserInterface {
+ public:
+  explicit DatedUi(DatedClock& clock) : clock_(clock) {}
+  void WaitForEvents(std::chrono::microseconds timeout) override {
+    clock_.us += std::max<long long>(timeout.count(), 1);
+  }
+  void DoEvents() override {}
+
+ private:
+  DatedClock& clock_;
+};
+
+class DatedPort : public fakes::FakeSerialPort {
+ public:
+  explicit DatedPort(DatedClock& clock) : clock_(clock) {}
+  platform::Status Open() override {
+    platform::Status opened = FakeSerialPort::Open();
+    if (opened) opens.push_back(clock_.us);
+    return opened;
+  }
+  void Close() override {
+    if (open) closes.push_back(clock_.us);
+    FakeSerialPort::Close();
+  }
+  platform::Status Write(std::string_view) override {
+    // Nothing kept: a season of writes would fill the memory.
+    return open ? platform::Status::Ok() : platform::Status::Error("write on a closed port");
+  }
+  std::vector<long long> opens, closes;
+
+ private:
+  DatedClock& clock_;
+};
+
+struct Song {
+  long long at;  // microseconds since the epoch
+  int row;
+  int volume;
+};
+
+class DatedWindow : public playback::ShowWindow {
+ public:
+  DatedWindow(DatedClock& clock, DatedAudio& audio) : clock_(clock), audio_(audio) {}
+  bool ShowRunning() const override { return running; }
+  void SetShowRunning(bool value) override { running = value; }
+  int FrameTiming() const override { return 5; }
+  int PortNumber() const override { return 1; }
+  std::string DataRateText() const override { return "115200"; }
+  std::string StartTimeText() const override { return startTime; }
+  std::string EndTimeText() const override { return endTime; }
+  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
+  void SetStatus(const std::string& text) override { status = text; }
+  void SetPlayingNote(const std::string&) override {}
+  void ShowNotice(const std::string& text) override {
+    if (notices.empty() || notices.back() != text) notices.push_back(text);
+  }
+  void SetNextShow(const std::string& text) override {
+    nextShows.push_back(text);
+    if (!text.empty()) Log(text);
+  }
+  void SetKeepAliveGap(int) override {}
+  void SetRunningState() override {}
+  void SetStoppedState() override {}
+  void SavePreferences() override {}
+  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+    return entries.at(static_cast<std::size_t>(row));
+  }
+  void SelectPlaylistRow(int row) override { songs.push_back({clock_.us, row, audio_.volume}); }
+  void LogShowEvent(const std::string& event) override { Log(event); }
+
+  void Log(const std::string& event) {
+    const calendar::LocalTime local = calendar::ToLocal(clock_.us / kSecond);
+    log += calendar::IsoDate(local.date) + " " + Hms(local.secondsOfDay) + " " + event + "\n";
+  }
+  static std::string Hms(int seconds) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+  }
+
+  bool running = false;
+  std::string startTime = "5:30:00 PM", endTime = "7:00:00 PM";
+  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  std::string status, log;
+  std::vector<std::string> notices, nextShows;
+  std::vector<playlist::PlaylistEntry> entries;
+  std::vector<Song> songs;
+
+ private:
+  DatedClock& clock_;
+  DatedAudio& audio_;
+};
+
+// The fakes wired to a real scheduler, with three entries of `songSeconds`
+// and calendar.toml holding `calendarText` (none when empty).
+struct Rig {
+  explicit Rig(const std::string& calendarText, long long songSeconds = 60)
+      : audio(clock, songSeconds) {
+    for (const char* name : {"a", "b", "c"}) {
+      std::vector<playback_test::Record> rows;
+      for (int second = 0; second < 3; ++second) {
+        rows.push_back(playback_test::Level(second * 88200, second + 1));
+      }
+      platform::PosixFileStore files;
+      const std::string cache = dir.File(std::string(name) + ".csq");
+      EXPECT_TRUE(
+          importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files).ok());
+      window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
+    }
+    if (!calendarText.empty()) {
+      std::ofstream(dir.File("calendar.toml"), std::ios::binary) << calendarText;
+    }
+  }
+
+  // Runs the show from `from` until `until` (local wall-clock times).
+  void Run(const calendar::Date& from, int fromSeconds, const calendar::Date& until,
+           int untilSeconds) {
+    clock.us = calendar::LocalMoment(from, fromSeconds) * kSecond;
+    const long long stopAt = calendar::LocalMoment(until, untilSeconds) * kSecond;
+    clock.onSleep = [this, stopAt] {
+      if (clock.us >= stopAt) window.running = false;
+    };
+    playback::ShowScheduler scheduler(window, link, audio, ui, clock);
+    scheduler.SetCalendarSource([this] { return playback::LoadShowCalendar(dir.path().string()); });
+    window.Log("Show started (test)");
+    scheduler.cmdShowStart_Click();
+  }
+
+  fakes::TempDir dir;
+  DatedClock clock;
+  DatedAudio audio;
+  DatedUi ui{clock};
+  DatedPort port{clock};
+  DatedWindow window{clock, audio};
+  playback::SerialLink link{port, window, ui, clock};
+};
+
+inline long long Second(long long us) {
+  return us / kSecond;
+}
+
+inline std::string When(long long us) {
+  return calendar::Iso8601(us / kSecond);
+}
+
+// What the preview says for `from` and the `days` after it.
+inline std::vector<calendar::Night> Preview(const std::string& calendarText,
+                                            const calendar::Date& from, int days) {
+  const calendar::ParsedCalendar parsed = calendar::ParseCalendar(calendarText);
+  EXPECT_TRUE(parsed.calendar) << parsed.error;
+  const calendar::Season season(parsed.calendar ? *parsed.calendar : calendar::CalendarFile{});
+  std::vector<calendar::Night> nights;
+  for (int day = 0; day < days; ++day)
+    nights.push_back(season.NightOf(calendar::AddDays(from, day)));
+  return nights;
+}
+
+// Night for night, what played against what the preview said: the port
+// opens on the second each night opens (or, where the night before was cut
+// short by this one, as that night's last song ends: a song that starts
+// before the end plays to its end); every song starts inside a night, with
+// that night's volume, the playlist from its top; the song that crosses the
+// night's end is the last, and the port closes as it ends; nothing plays on
+// a night without a show.
+inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::Night>& nights,
+                                    long long songSeconds) {
+  const auto& opens = rig.port.opens;
+  const auto& closes = rig.port.closes;
+  const auto& songs = rig.window.songs;
+  // The Start burst opens the port once before the first pause.
+  ASSERT_GE(opens.size(), 1u);
+  std::size_t open = 1, song = 0;
+  long long previousClose = 0;
+  bool previousCut = false;
+  for (const calendar::Night& night : nights) {
+    SCOPED_TRACE(calendar::PreviewLine(night));
+    if (!night.HasShow()) {
+      previousCut = false;
+      continue;
+    }
+    const long long start = *night.start * kSecond, end = *night.end * kSecond;
+    ASSERT_LT(open, opens.size());
+    ASSERT_LT(open, closes.size());
+    if (previousCut && previousClose > start) {
+      EXPECT_EQ(Second(opens[open]), Second(previousClose)) << When(opens[open]);
+      EXPECT_LT(previousClose - start, songSeconds * kSecond);
+    } else {
+      EXPECT_EQ(Second(opens[open]), *night.start) << When(opens[open]);
+    }
+    EXPECT_TRUE(song >= songs.size() || songs[song].at >= start) << When(songs[song].at);
+    int played = 0;
+    long long lastStart = 0;
+    for (; song < songs.size() && songs[song].at < end; ++song, ++played) {
+      EXPECT_GE(songs[song].at, opens[open]) << When(songs[song].at);
+      EXPECT_EQ(songs[song].volume, night.volume) << When(songs[song].at);
+      EXPECT_EQ(songs[song].row, played % 3) << When(songs[song].at);
+      lastStart = songs[song].at;
+    }
+    EXPECT_GT(played, 0);
+    const long long lastEnd = lastStart + songSeconds * kSecond;
+    EXPECT_GE(lastEnd, end);
+    EXPECT_GE(closes[open], lastEnd) << When(closes[open]);
+    EXPECT_LT(closes[open] - lastEnd, kSecond / 100) << When(closes[open]);
+    previousClose = closes[open];
+    previousCut = night.cutByNext;
+    ++open;
+  }
+  EXPECT_EQ(open, opens.size()) << "the port opened on a night the preview has no show";
+  EXPECT_EQ(song, songs.size()) << "a song started outside every night: " << When(songs[song].at);
+}
+
+}  // namespace calendar_show

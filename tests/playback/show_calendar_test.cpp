@@ -1,0 +1,119 @@
+// The show with calendar.toml, over simulated weeks: each night opens and
+// closes where the preview says, with its volume, and nothing plays on a
+// night without a show.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/calendar/time_zone.h"
+#include "tests/playback/calendar_show_rig.h"
+
+namespace {
+
+using calendar::Date;
+using calendar_show::Rig;
+
+constexpr const char* kTwoWeeks = R"([[show]]
+dates = "12-01..12-20"
+start = "6:00 PM"
+end = "9:00 PM"
+
+[[show]]
+dates = "12-01..12-20"
+days = ["Fri", "Sat"]
+start = "7:00 PM"
+end = "1:00 AM"
+volume = 70
+
+[[show]]
+dates = "12-13"
+start = "12:30 AM"
+end = "2:00 AM"
+volume = 40
+
+[[show]]
+dates = "12-09"
+off = true
+)";
+
+TEST(ShowCalendarTest, OverTenNightsEachPlaysAsThePreviewSays) {
+  calendar_test::ScopedTimeZone zone("Europe/Amsterdam");
+  Rig rig(kTwoWeeks);
+  rig.Run({2026, 12, 3}, 12 * 3600, {2026, 12, 14}, 12 * 3600);
+
+  const auto nights = calendar_show::Preview(kTwoWeeks, {2026, 12, 3}, 11);
+  // The Friday and Saturday nights past midnight, the Saturday cut short by
+  // Sunday's early show, and the dark Wednesday.
+  EXPECT_EQ(calendar::PreviewLine(nights[2]),
+            "Sat 2026-12-05  Sat 5 Dec, 7:00 PM to Sun 6 Dec, 1:00 AM  volume 70%  line 6 "
+            "(12-01..12-20, Fri Sat) over line 1 (names days)");
+  EXPECT_FALSE(nights[6].HasShow());
+  EXPECT_TRUE(nights[9].cutByNext);
+  calendar_show::ExpectPlayedAsPreviewed(rig, nights, 60);
+  EXPECT_TRUE(rig.ui.messages.empty());
+
+  // Paused, the show names its next night, and the log says the same.
+  ASSERT_FALSE(rig.window.nextShows.empty());
+  EXPECT_EQ(rig.window.nextShows[0], "Next show: Thu 3 Dec, 6:00 PM");
+  EXPECT_NE(rig.window.log.find("2026-12-03 12:00:00 Show paused: waiting for the calendar's next "
+                                "night, Thu 3 Dec, 6:00 PM\n"),
+            std::string::npos)
+      << rig.window.log.substr(0, 400);
+  EXPECT_NE(rig.window.log.find("2026-12-08 21:00:00 Show paused: waiting for the calendar's next "
+                                "night, Thu 10 Dec, 6:00 PM\n"),
+            std::string::npos);
+}
+
+TEST(ShowCalendarTest, ACalendarWithAMistakeKeepsTheShowWaitingAndSaysWhy) {
+  calendar_test::ScopedTimeZone zone("Europe/Amsterdam");
+  Rig rig("[[show]]\nstart = \"6:00 PM\"\ndays = [\"Fir\"]\nend = \"9:00 PM\"\n");
+  rig.Run({2026, 12, 3}, 12 * 3600, {2026, 12, 5}, 12 * 3600);
+  EXPECT_TRUE(rig.window.songs.empty());
+  EXPECT_EQ(rig.port.opens.size(), 1u);  // the Start burst only
+  EXPECT_EQ(rig.window.status, playback::kStoppedText);
+  const std::string problem =
+      "calendar.toml line 3: days: \"Fir\" is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun";
+  ASSERT_EQ(rig.window.notices.size(), 1u);
+  EXPECT_EQ(
+      rig.window.notices[0],
+      "The calendar cannot be used, so the show waits until it is mended and started again: " +
+          problem);
+  EXPECT_NE(rig.window.log.find(
+                "2026-12-03 12:00:00 Show paused: the calendar cannot be used: " + problem + "\n"),
+            std::string::npos)
+      << rig.window.log;
+}
+
+TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOpens) {
+  calendar_test::ScopedTimeZone zone("Europe/Amsterdam");
+  Rig rig("");
+  rig.window.startTime = "10:00:00 PM";
+  rig.window.endTime = "2:00:00 AM";
+  rig.Run({2026, 12, 3}, 12 * 3600, {2026, 12, 4}, 12 * 3600);
+  EXPECT_TRUE(rig.window.songs.empty());
+  ASSERT_EQ(rig.window.notices.size(), 1u);
+  EXPECT_EQ(rig.window.notices[0],
+            "The start time is later than the end time, so the daily window never opens. For a "
+            "show past midnight, use a calendar.");
+  EXPECT_NE(rig.window.log.find("2026-12-03 12:00:00 Show paused: The start time is later than the "
+                                "end time, so the daily window never opens. For a show past "
+                                "midnight, use a calendar.\n"),
+            std::string::npos)
+      << rig.window.log;
+  EXPECT_TRUE(rig.window.nextShows.empty());
+}
+
+TEST(ShowCalendarTest, WithoutACalendarThePausedShowNamesTheNextDailyWindow) {
+  calendar_test::ScopedTimeZone zone("Europe/Amsterdam");
+  Rig rig("");
+  rig.Run({2026, 12, 3}, 19 * 3600, {2026, 12, 4}, 12 * 3600);
+  // 5:30:00 PM to 7:00:00 PM: Start at 7 PM plays (the window's last
+  // second), then the show waits for the next day.
+  ASSERT_EQ(rig.window.nextShows.size(), 1u);
+  EXPECT_EQ(rig.window.nextShows[0], "Next show: Fri 4 Dec, 5:30 PM");
+  EXPECT_NE(rig.window.log.find("Show paused: waiting for its daily window 5:30:00 PM to 7:00:00 "
+                                "PM\n"),
+            std::string::npos);
+}
+
+}  // namespace
