@@ -18,10 +18,10 @@
 #include "calendar/calendar_file.h"
 #include "calendar/local_time.h"
 #include "calendar/season.h"
+#include "platform/log_file.h"
 #include "platform/posix/posix_file_store.h"
-#include "playback/serial_link.h"
-#include "playback/show_calendar.h"
-#include "playback/show_scheduler.h"
+#include "playback/calendar_file_window.h"
+#include "playback/show_session.h"
 #include "tests/fakes/fake_serial_port.h"
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/temp_dir.h"
@@ -114,52 +114,46 @@ struct Song {
   int volume;
 };
 
-class DatedWindow : public playback::ShowWindow {
+// show.log in memory, its lines as the session dates them.
+class MemoryLog : public platform::LogFile {
+ public:
+  platform::Status AppendLine(const std::string& line) override {
+    text += line + "\n";
+    return platform::Status::Ok();
+  }
+  std::string text;
+};
+
+class DatedWindow : public playback::ShowSettingsSource,
+                    public playback::PlaylistSource,
+                    public playback::ShowView {
  public:
   DatedWindow(DatedClock& clock, DatedAudio& audio) : clock_(clock), audio_(audio) {}
-  bool ShowRunning() const override { return running; }
-  void SetShowRunning(bool value) override { running = value; }
-  int FrameTiming() const override { return 5; }
-  int PortNumber() const override { return 1; }
-  std::string DataRateText() const override { return "115200"; }
-  std::string StartTimeText() const override { return startTime; }
-  std::string EndTimeText() const override { return endTime; }
-  const importer::FadeTimingTable& FadeTimings() const override { return fadeTimings; }
-  void SetStatus(const std::string& text) override { status = text; }
-  void SetPlayingNote(const std::string&) override {}
-  void ShowNotice(const std::string& text) override {
-    if (notices.empty() || notices.back() != text) notices.push_back(text);
+  playback::ShowSettings CurrentSettings() const override {
+    return {1, "115200", 5, startTime, endTime};
   }
-  void SetNextShow(const std::string& text) override {
-    nextShows.push_back(text);
-    if (!text.empty()) Log(text);
-  }
-  void SetKeepAliveGap(int) override {}
-  void SetRunningState() override {}
-  void SetStoppedState() override {}
-  void SavePreferences() override {}
-  int PlaylistRowCount() const override { return static_cast<int>(entries.size()); }
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const override {
+  void StatusChanged(const std::string& text) override { status = text; }
+  void NoticeAdded(const std::string& text) override { notices.push_back(text); }
+  void NextShowChanged(const std::string& text) override { nextShows.push_back(text); }
+  int RowCount() const override { return static_cast<int>(entries.size()); }
+  playlist::PlaylistEntry EntryAt(int row) const override {
     return entries.at(static_cast<std::size_t>(row));
   }
-  void SelectPlaylistRow(int row) override { songs.push_back({clock_.us, row, audio_.volume}); }
-  void LogShowEvent(const std::string& event) override { Log(event); }
+  void SelectRow(int row) override { songs.push_back({clock_.us, row, audio_.volume}); }
 
-  void Log(const std::string& event) {
+  // "2026-12-03 17:12:00", local.
+  std::string Now() const {
     const calendar::LocalTime local = calendar::ToLocal(clock_.us / kSecond);
-    log += calendar::IsoDate(local.date) + " " + Hms(local.secondsOfDay) + " " + event + "\n";
-  }
-  static std::string Hms(int seconds) {
     char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
-    return text;
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.secondsOfDay / 3600,
+                  local.secondsOfDay / 60 % 60, local.secondsOfDay % 60);
+    return calendar::IsoDate(local.date) + " " + text;
   }
 
   bool running = false;
   std::string startTime = "5:30:00 PM", endTime = "7:00:00 PM";
   importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
-  std::string status, log;
+  std::string status;
   std::vector<std::string> notices, nextShows;
   std::vector<playlist::PlaylistEntry> entries;
   std::vector<Song> songs;
@@ -198,10 +192,11 @@ struct Rig {
     clock.onSleep = [this, stopAt] {
       if (clock.us >= stopAt) window.running = false;
     };
-    playback::ShowScheduler scheduler(window, link, audio, ui, clock);
-    scheduler.SetCalendarSource([this] { return playback::LoadShowCalendar(dir.path().string()); });
-    window.Log("Show started (test)");
-    scheduler.cmdShowStart_Click();
+    playback::ShowSession session({port, audio, ui, clock, log, [this] { return window.Now(); }},
+                                  {window.running, window, window, window}, window.fadeTimings);
+    const playback::CalendarFileWindow calendar(dir.path().string());
+    session.SetCalendar(calendar);
+    session.Start(playback::Requester::StartButton);
   }
 
   fakes::TempDir dir;
@@ -210,7 +205,7 @@ struct Rig {
   DatedUi ui{clock};
   DatedPort port{clock};
   DatedWindow window{clock, audio};
-  playback::SerialLink link{port, window, ui, clock};
+  MemoryLog log;
 };
 
 inline long long Second(long long us) {

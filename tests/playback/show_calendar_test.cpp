@@ -55,12 +55,12 @@ TEST(ShowCalendarTest, OverTenNightsEachPlaysAsThePreviewSays) {
   // Paused, the show names its next night, and the log says the same.
   ASSERT_FALSE(rig.window.nextShows.empty());
   EXPECT_EQ(rig.window.nextShows[0], "Next show: Thu 3 Dec, 6:00 PM");
-  EXPECT_NE(rig.window.log.find("2026-12-03 12:00:00 Show paused: waiting for the calendar's next "
-                                "night, Thu 3 Dec, 6:00 PM\n"),
+  EXPECT_NE(rig.log.text.find("2026-12-03 12:00:00 Show paused: waiting for the calendar's next "
+                              "night, Thu 3 Dec, 6:00 PM\n"),
             std::string::npos)
-      << rig.window.log.substr(0, 400);
-  EXPECT_NE(rig.window.log.find("2026-12-08 21:00:00 Show paused: waiting for the calendar's next "
-                                "night, Thu 10 Dec, 6:00 PM\n"),
+      << rig.log.text.substr(0, 400);
+  EXPECT_NE(rig.log.text.find("2026-12-08 21:00:00 Show paused: waiting for the calendar's next "
+                              "night, Thu 10 Dec, 6:00 PM\n"),
             std::string::npos);
 }
 
@@ -78,10 +78,10 @@ TEST(ShowCalendarTest, ACalendarWithAMistakeKeepsTheShowWaitingAndSaysWhy) {
       rig.window.notices[0],
       "The calendar cannot be used, so the show waits until it is mended and started again: " +
           problem);
-  EXPECT_NE(rig.window.log.find(
+  EXPECT_NE(rig.log.text.find(
                 "2026-12-03 12:00:00 Show paused: the calendar cannot be used: " + problem + "\n"),
             std::string::npos)
-      << rig.window.log;
+      << rig.log.text;
 }
 
 TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOpens) {
@@ -95,11 +95,11 @@ TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOp
   EXPECT_EQ(rig.window.notices[0],
             "The start time is later than the end time, so the daily window never opens. For a "
             "show past midnight, use a calendar.");
-  EXPECT_NE(rig.window.log.find("2026-12-03 12:00:00 Show paused: The start time is later than the "
-                                "end time, so the daily window never opens. For a show past "
-                                "midnight, use a calendar.\n"),
+  EXPECT_NE(rig.log.text.find("2026-12-03 12:00:00 Show paused: The start time is later than the "
+                              "end time, so the daily window never opens. For a show past "
+                              "midnight, use a calendar.\n"),
             std::string::npos)
-      << rig.window.log;
+      << rig.log.text;
   EXPECT_TRUE(rig.window.nextShows.empty());
 }
 
@@ -111,8 +111,8 @@ TEST(ShowCalendarTest, WithoutACalendarThePausedShowNamesTheNextDailyWindow) {
   // second), then the show waits for the next day.
   ASSERT_EQ(rig.window.nextShows.size(), 1u);
   EXPECT_EQ(rig.window.nextShows[0], "Next show: Fri 4 Dec, 5:30 PM");
-  EXPECT_NE(rig.window.log.find("Show paused: waiting for its daily window 5:30:00 PM to 7:00:00 "
-                                "PM\n"),
+  EXPECT_NE(rig.log.text.find("Show paused: waiting for its daily window 5:30:00 PM to 7:00:00 "
+                              "PM\n"),
             std::string::npos);
 }
 

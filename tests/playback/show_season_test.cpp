@@ -57,7 +57,7 @@ TEST(ShowSeasonTest, ChristmasSeasonPlaysNightForNightAsPreviewed) {
   const auto nights = calendar_show::Preview(kChristmasSeason, {2026, 11, 26}, 43);
   calendar_show::Rig rig(kChristmasSeason);
   rig.Run({2026, 11, 26}, 12 * 3600, {2027, 1, 8}, 12 * 3600);
-  Report("christmas", nights, rig.window.log);
+  Report("christmas", nights, rig.log.text);
 
   int shows = 0;
   for (const calendar::Night& night : nights) shows += night.HasShow();
@@ -77,7 +77,7 @@ TEST(ShowSeasonTest, AcrossTheAutumnClockChangeInNewYork) {
   const auto nights = calendar_show::Preview(text, {2026, 10, 19}, 24);
   calendar_show::Rig rig(text);
   rig.Run({2026, 10, 19}, 12 * 3600, {2026, 11, 11}, 12 * 3600);
-  Report("new_york", nights, rig.window.log);
+  Report("new_york", nights, rig.log.text);
 
   // Halloween ends in the first 1:30 AM; the next evening opens at 4:52 PM
   // by the clocks, 25 hours after the evening before's 5:43 PM... less the
