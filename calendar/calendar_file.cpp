@@ -2,11 +2,10 @@
 
 #include <toml++/toml.h>
 
+#include "platform/file_store.h"
+
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace calendar {
@@ -415,36 +414,19 @@ ParsedCalendar ParseCalendar(std::string_view text) {
   return parsed;
 }
 
+// Through the program's one rule for reading: a folder, pipe or device in
+// the file's place is refused before it is opened.
 CalendarText ReadCalendarText(const std::string& folder) {
-  namespace fs = std::filesystem;
   CalendarText read;
-  const fs::path path = fs::path(folder) / kCalendarFileName;
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (status.type() == fs::file_type::not_found) return read;
+  const std::string path = (std::filesystem::path(folder) / kCalendarFileName).string();
+  if (platform::KindOfPath(path) == platform::FileKind::Missing) return read;
   read.exists = true;
-  if (error) {
-    read.error = std::string(kCalendarFileName) + " cannot be read: " + error.message();
+  platform::Result<std::string> bytes = platform::ReadRegularFile(path, kLargestFile);
+  if (!bytes) {
+    read.error = std::string(kCalendarFileName) + " cannot be read: " + bytes.message();
     return read;
   }
-  if (status.type() != fs::file_type::regular) {
-    read.error = std::string(kCalendarFileName) + " is not a plain file";
-    return read;
-  }
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (error || size > kLargestFile) {
-    read.error = std::string(kCalendarFileName) +
-                 (error ? " cannot be read: " + error.message()
-                        : " is " + std::to_string(size) + " bytes, far too large for a calendar");
-    return read;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!in || !in.read(text.data(), static_cast<std::streamsize>(text.size()))) {
-    read.error = std::string(kCalendarFileName) + " cannot be read: " + std::strerror(errno);
-    return read;
-  }
-  read.text = std::move(text);
+  read.text = std::move(bytes).value();
   return read;
 }
 

@@ -53,6 +53,14 @@ TEST(CalendarCommandTest, CheckSaysWhetherTheFileIsSound) {
     EXPECT_EQ(glimmer.Wait(), 1);
     EXPECT_NE(glimmer.Err().find("there is no " + dir.File("calendar.toml")), std::string::npos);
   }
+  // A folder in the file's place is refused before it is opened.
+  std::filesystem::create_directory(dir.File("calendar.toml"));
+  {
+    tools_test::GlimmerProcess glimmer(dir, {"calendar", "--dir", dir.path().string(), "--check"});
+    EXPECT_EQ(glimmer.Wait(), 1);
+    EXPECT_EQ(glimmer.Err(),
+              "glimmer calendar: calendar.toml cannot be read: it is a folder, not a file\n");
+  }
 }
 
 TEST(CalendarCommandTest, HelpStatesTheRule) {
