@@ -14,7 +14,8 @@ constexpr const char* kObject = "/org/freedesktop/RealtimeKit1";
 constexpr const char* kInterface = "org.freedesktop.RealtimeKit1";
 
 struct BusError {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  // SD_BUS_ERROR_NULL is a C compound literal; all-zero is the same value.
+  sd_bus_error error{};
   ~BusError() { sd_bus_error_free(&error); }
   std::string Text(int r) const {
     if (error.message != nullptr) return error.message;
