@@ -50,6 +50,7 @@
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
+#include "playback/line_model.h"
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "tools/glimmer/console_show_window.h"
@@ -434,9 +435,15 @@ int main(int argc, char** argv) {
     if (n > 1) duplicated += static_cast<std::size_t>(n - 1);
   }
 
-  // The same at the moment each write returned.
+  // The same at the moment each write returned, and at the controller: those
+  // writes through the model of a real line at the window's rate, which a
+  // pseudo-terminal does not have.
   std::vector<double> writeLateness;
+  std::vector<double> controllerLateness;
+  const int baud = playback::LineRateFromText(settings.CurrentSettings().dataRateText);
+  playback::SerialLineModel line(baud);
   for (const auto& [at, bytes] : timedPort.writes) {
+    const double writtenAt = Ms(at - audioStart) / 1000;
     for (std::size_t i = 0; i + 3 <= bytes.size();) {
       const auto* command = playback::FindCommandByByte(static_cast<std::uint8_t>(bytes[i + 2]));
       const std::size_t length =
@@ -445,11 +452,13 @@ int main(int argc, char** argv) {
               : (command ? static_cast<std::size_t>(command->Length()) : bytes.size());
       const auto found = rowOfMessage.find(bytes.substr(i, length));
       i += length;
+      const double arrives = line.Write(writtenAt, length);
       if (found == rowOfMessage.end()) continue;
       const std::int64_t sample = records[found->second].Get(Column::SampleNumber).value_or(0);
       const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
-      writeLateness.push_back(Ms(at - audioStart) -
-                              1000.0 * static_cast<double>(dueAt) / playback::kSamplesPerSecond);
+      const double dueMs = 1000.0 * static_cast<double>(dueAt) / playback::kSamplesPerSecond;
+      writeLateness.push_back(Ms(at - audioStart) - dueMs);
+      controllerLateness.push_back(1000.0 * arrives - dueMs);
     }
   }
 
@@ -468,6 +477,13 @@ int main(int argc, char** argv) {
       "lateness at the port write: median %.2f ms, p99 %.2f ms, max %.2f ms\n",
       Percentile(writeLateness, 0.50), Percentile(writeLateness, 0.99),
       writeLateness.empty() ? 0.0 : *std::max_element(writeLateness.begin(), writeLateness.end()));
+  std::printf(
+      "lateness at the controller, the writes on a modelled %d baud line: median %.2f ms, "
+      "p99 %.2f ms, max %.2f ms\n",
+      baud, Percentile(controllerLateness, 0.50), Percentile(controllerLateness, 0.99),
+      controllerLateness.empty()
+          ? 0.0
+          : *std::max_element(controllerLateness.begin(), controllerLateness.end()));
   std::printf("cpu: player thread %.1f%% of one core, whole process %.1f%% over %.1f s\n",
               100.0 * (CpuSeconds(threadAfter) - CpuSeconds(threadBefore)) / wallSeconds,
               100.0 * (CpuSeconds(processAfter) - CpuSeconds(processBefore)) / wallSeconds,

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "import/event_table.h"
+
 namespace importer {
 
 // The narrow view of the main window that the sequence compiler needs.
@@ -12,6 +14,10 @@ class CompileWindow {
   virtual void SetStatus(const std::string& text) = 0;
   // True when chkPerformBitmask is ticked (read once per import).
   virtual bool PerformBitmask() const = 0;
+  // The table just saved, in playback order: what the player will send. The
+  // window and `glimmer compile` tell from it how the serial line will keep
+  // up. Its cursor must be left where it is.
+  virtual void SequenceCompiled(const EventTable& table) { (void)table; }
 };
 
 }  // namespace importer

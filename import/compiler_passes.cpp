@@ -164,7 +164,9 @@ platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTi
   // The file store replaces the file atomically, which also covers deleting
   // an older file of that name first: a failed write leaves it whole.
   ShowPhase("Writing File", window, ui);
-  return SaveSequenceCache(result, cacheFile, files);
+  platform::Status saved = SaveSequenceCache(result, cacheFile, files);
+  if (saved) window.SequenceCompiled(result);
+  return saved;
 }
 
 }  // namespace importer

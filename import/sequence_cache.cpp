@@ -236,7 +236,7 @@ struct FileCloser {
 // are checked while they are still in the processor's cache.
 constexpr std::size_t kCheckStep = 256 * 1024;
 
-LoadResult LoadRows(const std::string& path) {
+LoadResult LoadRows(const std::string& path, const std::function<void()>& onStep) {
   // Opening a pipe waits for a writer, and a device may never end.
   if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
       !reason.empty()) {
@@ -333,6 +333,7 @@ LoadResult LoadRows(const std::string& path) {
     const std::size_t step = std::min(kCheckStep, rowsEnd - at);
     if (!read(bytes.get() + at, step)) return Fail("truncated: the file ended while being read");
     XXH64_update(hash, bytes.get() + at, step);
+    if (onStep) onStep();
     if (!columns.ok() || faulty != count) continue;
     const std::size_t whole = (at + step - headerSize) / kRowSize;
     faulty = FirstFaultyRow(rows, checked, whole);
@@ -384,12 +385,13 @@ EventTable::Record CacheRows::operator[](std::size_t i) const {
   return Decode(bytes_.get() + first_ + i * kRowSize);
 }
 
-platform::Result<CacheRows> LoadSequenceRows(const std::string& path) {
-  return LoadRows(path);
+platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
+                                             const std::function<void()>& onStep) {
+  return LoadRows(path, onStep);
 }
 
 platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
-  auto loaded = LoadRows(path);
+  auto loaded = LoadRows(path, {});
   if (!loaded) return platform::Result<EventTable>::Error(loaded.message());
   const CacheRows& rows = loaded.value();
   std::vector<EventTable::Record> records;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,7 +56,10 @@ class CacheRows {
   std::size_t count_ = 0;
 };
 
-// The same file, with the same checks and messages, for playing.
-platform::Result<CacheRows> LoadSequenceRows(const std::string& path);
+// The same file, with the same checks and messages, for playing. `onStep`,
+// when given, runs after every step of the read (a quarter of a megabyte), so
+// a caller can keep the controllers alive while a large file loads.
+platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
+                                             const std::function<void()>& onStep = {});
 
 }  // namespace importer

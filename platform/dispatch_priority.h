@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace platform {
 
 // Lets the show's dispatch run ahead of ordinary programs while a song plays,
@@ -16,6 +18,8 @@ class DispatchPriority {
   virtual bool Raise() = 0;
   // Puts the calling thread back as it was before Raise.
   virtual void Restore() = 0;
+  // After a Raise that returned false: why, for the show log.
+  virtual std::string WhyNotRaised() const { return {}; }
 };
 
 }  // namespace platform

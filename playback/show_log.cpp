@@ -77,6 +77,17 @@ std::string PortLost(std::string_view port, std::string_view reason) {
 std::string LateKeepAlive(int seconds) {
   return "Late keep-alive: " + std::to_string(seconds) + " seconds since the one before";
 }
+std::string NoRealtime(std::string_view why) {
+  return "Timing may suffer when the computer is busy: " +
+         std::string(why.empty() ? "no real-time priority" : why);
+}
+std::string ImportLine(std::string_view text) {
+  return "Import: " + std::string(text);
+}
+std::string LineLate(int row, int ms, std::string_view at, int baud) {
+  return Entry(row) + " line late: up to " + std::to_string(ms) + " ms at " + std::string(at) +
+         " (" + std::to_string(baud) + " baud)";
+}
 std::string SettingsNotSaved(std::string_view reason) {
   return "Settings not saved: " + std::string(reason);
 }
@@ -182,6 +193,8 @@ std::vector<NightSummary> SummarizeShowLog(std::string_view text, int* notUnders
       ++night.played;
     } else if (StartsWith(EntryEvent(event), " skipped: ")) {
       ++night.skipped;
+    } else if (StartsWith(EntryEvent(event), " line late: ")) {
+      ++night.lateLines;
     } else if (StartsWith(event, "Late keep-alive")) {
       ++night.lateKeepAlives;
     } else if (StartsWith(event, "Port ") && Contains(event, " lost: ")) {

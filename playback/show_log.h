@@ -45,6 +45,12 @@ std::string HighOutputLatency(int row, double seconds);
 std::string PortOpened(std::string_view port, bool again);
 std::string PortLost(std::string_view port, std::string_view reason);
 std::string LateKeepAlive(int seconds);
+// The dispatch runs at ordinary priority.
+std::string NoRealtime(std::string_view why);
+// What an import found the serial line will make of the new sequence.
+std::string ImportLine(std::string_view text);
+// The worst lateness at the controllers of an entry's messages on the line model.
+std::string LineLate(int row, int ms, std::string_view at, int baud);
 std::string SettingsNotSaved(std::string_view reason);
 std::string PlaylistNotSaved(std::string_view reason);
 }  // namespace show_event
@@ -57,6 +63,7 @@ struct NightSummary {
   int played = 0;    // entries that played to their end
   int skipped = 0;
   int lateKeepAlives = 0;
+  int lateLines = 0;  // entries whose lights fell visibly behind on the line
   int portLosses = 0;
 };
 

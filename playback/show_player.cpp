@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "import/sequence_cache.h"
+#include "playback/line_model.h"
+#include "playback/line_report.h"
 #include "playback/show_log.h"
 #include "playback/wire_protocol.h"
 
@@ -33,6 +35,9 @@ constexpr std::chrono::microseconds kMaxWait{5000};
 constexpr std::chrono::nanoseconds kKeepAliveInterval{kKeepAliveStep * 1'000'000'000 /
                                                       kSamplesPerSecond};
 constexpr std::chrono::milliseconds kLongestKeepAliveWait{500};
+// While a large sequence file loads and its line is planned: under the
+// 0.43 s between keep-alives while playing, with room for one step of it.
+constexpr std::chrono::milliseconds kLoadKeepAliveEvery{300};
 // The output latency past which the show log says the sound comes late.
 constexpr double kHighOutputLatency = 0.250;
 
@@ -132,6 +137,7 @@ PlayOutcome ShowPlayer::PlayEntry(int row) {
     audio_.Close();
     return Skip(row, "playlist entry", error.what());
   }
+  if (outcome != PlayOutcome::Skipped) ReportLineHealth(row);
   if (outcome == PlayOutcome::Finished) show_.Log(show_event::EntryFinished(row));
   if (outcome == PlayOutcome::Stopped) show_.Log(show_event::EntryStopped(row));
   if (outcome == PlayOutcome::Cut) show_.Log(show_event::EntrySkipped(row, "skipped on request"));
@@ -154,16 +160,36 @@ PlayOutcome ShowPlayer::Play(int row) {
   // When the last keep-alive went out, for the time before the song is heard.
   auto lastKeepAlive = SteadyNow();
 
+  // A large file takes a good part of a second to read and plan; the
+  // controllers hear from the show meanwhile as often as while it plays.
+  const auto keepAliveWhileLoading = [&] {
+    if (SteadyNow() - lastKeepAlive < kLoadKeepAliveEvery) return;
+    link_.SendKeepAlive();
+    lastKeepAlive = SteadyNow();
+  };
   // The rows are played as they were read, without another copy.
-  auto loaded = importer::LoadSequenceRows(entry.CachePath);
+  auto loaded = importer::LoadSequenceRows(entry.CachePath, keepAliveWhileLoading);
   if (!loaded) {
     return Skip(row, "sequence file " + entry.CachePath, loaded.message(),
                 FileProblem("sequence file", entry.CachePath, loaded.message()));
   }
   const importer::CacheRows rows = std::move(loaded).value();
   if (rows.empty()) return Skip(row, "sequence file " + entry.CachePath, "it holds no events");
+  // Bursts the line cannot carry in their own flush step go out early
+  // enough to arrive around their moment rather than after it.
+  const ShowSettings settings = show_.Settings();
+  const int baud = LineRateFromText(settings.dataRateText);
+  const std::vector<EarlyRow> early =
+      PlanEarlySending(LineMessagesOf(rows, keepAliveWhileLoading), baud, keepAliveWhileLoading);
+  std::size_t nextEarly = 0;
+  const auto sendAt = [&](std::size_t i) {
+    while (nextEarly < early.size() && early[nextEarly].index < i) ++nextEarly;
+    if (nextEarly < early.size() && early[nextEarly].index == i) return early[nextEarly].position;
+    return DuePosition(rows[i]);
+  };
+  lineWatch_.Start(baud, static_cast<std::int64_t>(settings.frameTiming) * kFrameTimingStep);
   std::size_t next = 0;
-  std::int64_t due = DuePosition(rows[0]);
+  std::int64_t due = sendAt(0);
   std::int64_t nextKeepAlive = kKeepAliveStep;
   std::int64_t nextFlush = kFlushStep;
   link_.SendKeepAlive();
@@ -201,6 +227,10 @@ PlayOutcome ShowPlayer::Play(int row) {
       if (raised) priority->Restore();
     }
   } const priorityGuard{priority_, priority_ != nullptr && priority_->Raise()};
+  if (priority_ != nullptr && !priorityGuard.raised && !toldNoRealtime_) {
+    toldNoRealtime_ = true;
+    show_.Log(show_event::NoRealtime(priority_->WhyNotRaised()));
+  }
 
   const auto stop = [this] {
     audio_.Stop();
@@ -208,10 +238,12 @@ PlayOutcome ShowPlayer::Play(int row) {
     if (show_.ShowRunning() && show_.TakeSkip()) return PlayOutcome::Cut;
     return PlayOutcome::Stopped;
   };
-  const auto flushRest = [this] {
+  std::int64_t position = 0;
+  const auto flush = [this, &position] {
     if (output_.empty()) return;
     link_.Write(output_);
     output_.clear();
+    lineWatch_.Written(position);
   };
   // Until the song is heard its position stands still: the keep-alives go on
   // from the steady clock. From its first heard frame they follow the
@@ -232,6 +264,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   };
   const auto sendKeepAlive = [&](bool heard) {
     link_.SendKeepAlive();
+    lineWatch_.KeepAlive(position);
     lastKeepAlive = SteadyNow();
     if (heard) nextKeepAlive += kKeepAliveStep;
     show_.UI().DoEvents();
@@ -240,28 +273,28 @@ PlayOutcome ShowPlayer::Play(int row) {
   for (;;) {
     if (audio_.PlayState() != platform::kPlayStatePlaying) show_.UI().DoEvents();
     bool heard = false;
-    const std::int64_t position = SamplePosition(heard);
+    position = SamplePosition(heard);
     if (++idlePasses_ >= kIdlePassesPerYield) {
       show_.UI().DoEvents();
       idlePasses_ = 0;
     }
     if (position >= due) {
       idlePasses_ = 0;
-      if (EncodeEvent(rows[next], audioEnd, show_.FadeTimings(), output_) == EncodeResult::Rejected)
+      const std::size_t before = output_.size();
+      const Record row = rows[next];
+      if (EncodeEvent(row, audioEnd, show_.FadeTimings(), output_) == EncodeResult::Rejected)
         ++rejectedRows_;
+      lineWatch_.Encoded(DuePosition(row), output_.size() - before);
       ++next;
-      if (next < rows.size()) due = DuePosition(rows[next]);
+      if (next < rows.size()) due = sendAt(next);
     }
     if (keepAliveDue(position, heard)) sendKeepAlive(heard);
     if (position >= nextFlush) {
-      if (!output_.empty()) {
-        link_.Write(output_);
-        output_.clear();
-      }
+      flush();
       nextFlush += kFlushStep;
     }
     if (EntryEnds()) {
-      flushRest();
+      flush();
       return stop();
     }
     if (next >= rows.size()) break;
@@ -274,13 +307,13 @@ PlayOutcome ShowPlayer::Play(int row) {
                     state == platform::kPlayStatePlaying);
   }
   // Rows already due go out now rather than waiting for the next entry.
-  flushRest();
+  flush();
 
   if (EntryEnds()) return stop();
   for (int state = audio_.PlayState(); state != platform::kPlayStateStopped;
        state = audio_.PlayState()) {
     bool heard = false;
-    const std::int64_t position = SamplePosition(heard);
+    position = SamplePosition(heard);
     if (keepAliveDue(position, heard)) sendKeepAlive(heard);
     show_.UI().DoEvents();
     if (EntryEnds()) return stop();
@@ -293,6 +326,18 @@ PlayOutcome ShowPlayer::Play(int row) {
                     " were not sent: a value was missing or outside 0..255");
   }
   return PlayOutcome::Finished;
+}
+
+void ShowPlayer::ReportLineHealth(int row) {
+  const double late = lineWatch_.WorstLateness();
+  if (late <= kVisibleSlipSeconds) return;
+  const int ms = static_cast<int>(late * 1000 + 0.5);
+  const std::string at = MinutesSeconds(lineWatch_.WorstAt());
+  show_.Log(show_event::LineLate(row, ms, at, lineWatch_.Baud()));
+  show_.AddNotice("The lights of playlist entry " + std::to_string(row + 1) + " (" +
+                  show_.Playlist().EntryAt(row).ListText + ") fell up to " + std::to_string(ms) +
+                  " ms behind the music at " + at + ": more than the serial line at " +
+                  std::to_string(lineWatch_.Baud()) + " baud carries in time");
 }
 
 }  // namespace playback

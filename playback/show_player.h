@@ -6,6 +6,7 @@
 
 #include "platform/audio_player.h"
 #include "platform/dispatch_priority.h"
+#include "playback/line_model.h"
 #include "playback/serial_link.h"
 #include "playback/show_context.h"
 
@@ -54,12 +55,20 @@ class ShowPlayer {
   // Waits, letting window events run, until the audio should have reached
   // `target` (at most a few milliseconds at a time).
   void WaitForPosition(std::int64_t position, std::int64_t target, bool playing);
+  // Tells the log and the view once per entry when its messages reached the
+  // controllers visibly late.
+  void ReportLineHealth(int row);
 
   ShowContext& show_;
   SerialLink& link_;
   platform::AudioPlayer& audio_;
   platform::DispatchPriority* priority_;
   std::string output_;
+  // What the player's own writes do on the line.
+  LineWatch lineWatch_{56000};
+  // Whether the show log heard that the dispatch runs without real-time
+  // priority: once a show is enough.
+  bool toldNoRealtime_ = false;
   int idlePasses_ = 0;
   int rejectedRows_ = 0;
   std::string lastSkipReason_;

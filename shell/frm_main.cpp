@@ -20,6 +20,7 @@
 
 #include "platform/paths.h"
 #include "platform/qt/qt_text.h"
+#include "playback/line_report.h"
 #include "playlist/playlist_entry.h"
 #include "shell/colour_code.h"
 #include "shell/elided_label.h"
@@ -748,6 +749,24 @@ void frmMain::ShowNowPlaying(int row) {
 
 bool frmMain::PerformBitmask() const {
   return chkPerformBitmask->isChecked();
+}
+
+// The operator hears how the serial line will keep up while the import is
+// still on screen, not when the audience sees a beat slip.
+void frmMain::SequenceCompiled(const importer::EventTable& table) {
+  try {
+    const int baud = playback::LineRateFromText(DataRateText());
+    const playback::ImportLineReport report = playback::PlanLine(table);
+    const auto warning = playback::LineWarning(report, baud, PerformBitmask());
+    const std::string text = warning ? *warning : playback::LineOnTime(report, baud);
+    ShowNotice(text);
+    LogShowEvent(playback::show_event::ImportLine(
+        text + (warning ? " (" + playback::LineFigures(report.At(baud)) + ")" : "")));
+  } catch (const std::exception& error) {
+    // The sequence is saved; only the forecast is missing.
+    LogShowEvent(
+        playback::show_event::ImportLine(std::string("no serial line report: ") + error.what()));
+  }
 }
 
 void frmMain::ShowImportingPanel(bool visible) {

@@ -148,6 +148,7 @@ class frmMain : public QWidget,
   void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
 
   bool PerformBitmask() const override;
+  void SequenceCompiled(const importer::EventTable& table) override;
   void ShowImportingPanel(bool visible) override;
 
   void AddImportedSequence(const importer::ImportedSequence& sequence) override;

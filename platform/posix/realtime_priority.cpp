@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/realtime_kit_bus.h"
 
 namespace platform {
 namespace {
@@ -12,7 +16,26 @@ namespace {
 // the kernel's own threads and audio servers' real-time threads.
 constexpr int kDispatchPriority = 10;
 
+// RealtimeKit grants only to a process whose real-time CPU limit lies within
+// its own: above it (or unlimited, the default) it refuses.
+Status LimitRealtimeCpu(std::int64_t usec) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_RTTIME, &limit) != 0) return Status::Error(std::strerror(errno));
+  const auto most = static_cast<rlim_t>(usec);
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= most) return Status::Ok();
+  limit.rlim_max = most;
+  limit.rlim_cur = std::min(limit.rlim_cur, most);
+  if (setrlimit(RLIMIT_RTTIME, &limit) != 0) {
+    return Status::Error(std::string("cannot limit real-time CPU time: ") + std::strerror(errno));
+  }
+  return Status::Ok();
+}
+
 }  // namespace
+
+RealtimePriority::RealtimePriority() : RealtimePriority(SystemBusRealtimeKit()) {}
+RealtimePriority::RealtimePriority(std::unique_ptr<RealtimeKit> kit) : kit_(std::move(kit)) {}
+RealtimePriority::~RealtimePriority() = default;
 
 bool RealtimePriority::Raise() {
   if (raised_) return true;
@@ -38,7 +61,23 @@ bool RealtimePriority::Raise() {
   }
   sched_param wanted{};
   wanted.sched_priority = priority;
-  if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &wanted) != 0) return false;
+  if (sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &wanted) != 0) {
+    const std::string refused = std::strerror(errno);
+    if (!kit_) {
+      if (whyNot_.empty()) whyNot_ = "real-time priority refused (" + refused + ")";
+      return false;
+    }
+    const Status asked =
+        AskRealtimeKit(*kit_, static_cast<std::uint64_t>(gettid()), priority, LimitRealtimeCpu);
+    const int now = sched_getscheduler(0);
+    if (!asked || now < 0 || (now & ~SCHED_RESET_ON_FORK) != SCHED_FIFO) {
+      whyNot_ = "real-time priority refused (" + refused + "), and by RealtimeKit: " +
+                (asked ? std::string("the thread is still not real-time") : asked.message());
+      // Asking again at every entry would only repeat the answer.
+      kit_.reset();
+      return false;
+    }
+  }
   savedPolicy_ = policy;
   savedParam_ = saved;
   raised_ = true;
@@ -47,7 +86,11 @@ bool RealtimePriority::Raise() {
 
 void RealtimePriority::Restore() {
   if (!raised_) return;
-  sched_setscheduler(0, savedPolicy_, &savedParam_);
+  // An ordinary user may not drop the reset-on-fork flag RealtimeKit set;
+  // back to the old policy with the flag kept, then.
+  if (sched_setscheduler(0, savedPolicy_, &savedParam_) != 0) {
+    sched_setscheduler(0, savedPolicy_ | SCHED_RESET_ON_FORK, &savedParam_);
+  }
   raised_ = false;
 }
 

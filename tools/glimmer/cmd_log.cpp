@@ -16,8 +16,9 @@ namespace {
 constexpr const char* kUsage =
     "Usage: glimmer log [--dir DIR] [--nights N]\n"
     "Sums up the show log (show.log and the older show.log.1) night by night: shows\n"
-    "started, entries played and skipped, late keep-alives (2 seconds or more) and\n"
-    "serial port losses. A night runs from noon to noon and carries the date of its\n"
+    "started, entries played and skipped, late keep-alives (2 seconds or more),\n"
+    "serial port losses and entries whose lights fell more than 50 ms behind on the\n"
+    "serial line ('late line'). A night runs from noon to noon and carries the date of its\n"
     "evening. The log itself is plain text: 'tail -f show.log' follows a show.\n\n"
     "Options:\n"
     "  --dir DIR    the folder with show.log (default: the player's folder, which\n"
@@ -77,11 +78,11 @@ int RunLog(const std::vector<std::string>& args) {
   if (summary.size() > static_cast<std::size_t>(nights)) {
     summary.erase(summary.begin(), summary.end() - nights);
   }
-  std::printf("%-12s %6s %7s %8s %11s %11s\n", "night of", "shows", "played", "skipped", "late k-a",
-              "port lost");
+  std::printf("%-12s %6s %7s %8s %11s %11s %10s\n", "night of", "shows", "played", "skipped",
+              "late k-a", "port lost", "late line");
   for (const playback::NightSummary& night : summary) {
-    std::printf("%-12s %6d %7d %8d %11d %11d\n", night.date.c_str(), night.shows, night.played,
-                night.skipped, night.lateKeepAlives, night.portLosses);
+    std::printf("%-12s %6d %7d %8d %11d %11d %10d\n", night.date.c_str(), night.shows, night.played,
+                night.skipped, night.lateKeepAlives, night.portLosses, night.lateLines);
   }
   if (summary.empty()) std::printf("(no events in %s)\n", path.c_str());
   return 0;

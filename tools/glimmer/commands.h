@@ -15,5 +15,6 @@ int RunDemo(const std::vector<std::string>& args);
 int RunShow(const std::vector<std::string>& args);
 int RunLog(const std::vector<std::string>& args);
 int RunCalendar(const std::vector<std::string>& args);
+int RunCheck(const std::vector<std::string>& args);
 
 }  // namespace glimmer

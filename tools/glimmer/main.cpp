@@ -26,6 +26,8 @@ const SubCommand kCommands[] = {
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
     {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
+    {"check", "how late a compiled sequence will reach the controllers on the serial line",
+     glimmer::RunCheck},
 };
 
 void PrintUsage(std::FILE* out) {

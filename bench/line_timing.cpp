@@ -1,0 +1,314 @@
+// When each controller message reaches its controller on a real serial line:
+// realistic dense shows (120 bpm, a 50 ms sequencer grid, 8 or 16 controllers
+// of 16 channels) are written as sequence documents, compiled by the import
+// with and without the bitmask merge, and the player's batching rule is run
+// over each compiled table through the line model at 56000 and 115200 baud,
+// once as the player sent before it planned the line ("before") and once with
+// its early sending ("after"). For each: lateness at the controller (p50, p99,
+// max), the worst backlog, the physical floor E and max / E.
+//
+// Targets, with the merge on, at both rates: max <= E + 5.8 ms, p99 <= E.
+//
+// It also times the import's line report against the import itself (target:
+// within 2 %).
+//
+// Usage: bench_line_timing [--seconds N] [--keep DIR]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "import/compile_sequence.h"
+#include "import/compile_window.h"
+#include "import/fade_timing.h"
+#include "import/sequence_cache.h"
+#include "platform/posix/posix_file_store.h"
+#include "platform/user_interface.h"
+#include "playback/line_model.h"
+#include "playback/line_report.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr long kGrid = 4410;   // 50 ms
+constexpr long kBeat = 44100;  // 120 bpm
+constexpr double kStepMs = 512.0 / 88200 * 1000;
+
+struct Interval {
+  long position;
+  int effect;  // 1 fade, 3 intensity
+  int in;
+  int out;
+};
+// [controller][channel] -> intervals in time order
+using Show = std::vector<std::vector<std::vector<Interval>>>;
+
+Show EmptyShow(int controllers) {
+  return Show(static_cast<std::size_t>(controllers), std::vector<std::vector<Interval>>(16));
+}
+
+// Every channel of every controller pulses on each beat: full, then a fade
+// out over the beat; the same command on all channels of a bank.
+Show Pulses(int controllers, long length) {
+  Show show = EmptyShow(controllers);
+  for (long t = kBeat; t < length; t += kBeat) {
+    for (auto& controller : show) {
+      for (auto& channel : controller) channel.push_back({t, 1, 255, 0});
+    }
+  }
+  return show;
+}
+
+// A chase runs along each controller's 16 channels, one step on every grid
+// point: the new channel fades up, the one before fades down.
+Show Chases(int controllers, long length) {
+  Show show = EmptyShow(controllers);
+  for (long t = kGrid, step = 0; t < length; t += kGrid, ++step) {
+    for (std::size_t c = 0; c < show.size(); ++c) {
+      auto& controller = show[c];
+      const std::size_t on = static_cast<std::size_t>(step + static_cast<long>(c)) % 16;
+      controller[on].push_back({t, 1, 0, 255});
+      controller[(on + 15) % 16].push_back({t, 1, 255, 0});
+    }
+  }
+  return show;
+}
+
+// A pop song: on every beat a fade pulse on bank 1 of every controller,
+// a chase on bank 2 on the grid, and on the bar a full flash.
+Show Pop(int controllers, long length) {
+  Show show = EmptyShow(controllers);
+  for (long t = kGrid, step = 0; t < length; t += kGrid, ++step) {
+    const bool beat = t % kBeat < kGrid;
+    const bool bar = t % (4 * kBeat) < kGrid;
+    for (std::size_t c = 0; c < show.size(); ++c) {
+      auto& controller = show[c];
+      if (beat) {
+        for (std::size_t ch = 0; ch < 8; ++ch) controller[ch].push_back({t, 1, 255, 40});
+      }
+      if (bar) {
+        for (std::size_t ch = 8; ch < 16; ++ch) controller[ch].push_back({t, 3, 255, 255});
+      } else if (step % 2 == 0) {
+        const std::size_t on = 8 + static_cast<std::size_t>(step / 2 + static_cast<long>(c)) % 8;
+        for (std::size_t ch = 8; ch < 16; ++ch) {
+          controller[ch].push_back({t, 3, ch == on ? 255 : 0, ch == on ? 255 : 0});
+        }
+      }
+    }
+  }
+  return show;
+}
+
+// Sparkle: on each grid point a few random channels flash to a random level.
+Show Sparkle(int controllers, long length) {
+  Show show = EmptyShow(controllers);
+  std::mt19937 random(7);
+  for (long t = kGrid; t < length; t += kGrid) {
+    for (auto& controller : show) {
+      for (int k = 0; k < 3; ++k) {
+        const int level = static_cast<int>(random() % 256);
+        controller[random() % 16].push_back({t, 3, level, level});
+      }
+    }
+  }
+  for (auto& controller : show) {
+    for (auto& channel : controller) {
+      std::stable_sort(channel.begin(), channel.end(), [](const Interval& a, const Interval& b) {
+        return a.position < b.position;
+      });
+    }
+  }
+  return show;
+}
+
+// Calm: long fades, each channel every two seconds, spread over the grid.
+Show Calm(int controllers, long length) {
+  Show show = EmptyShow(controllers);
+  for (std::size_t c = 0; c < show.size(); ++c) {
+    for (std::size_t ch = 0; ch < 16; ++ch) {
+      const long offset = static_cast<long>((c * 16 + ch) % 40) * kGrid;
+      bool up = true;
+      for (long t = kGrid + offset; t < length; t += 4 * kBeat, up = !up) {
+        show[c][ch].push_back({t, 1, up ? 0 : 255, up ? 255 : 0});
+      }
+    }
+  }
+  return show;
+}
+
+void WriteDocument(const std::string& path, const Show& show, const std::string& audio) {
+  std::ofstream out(path, std::ios::binary);
+  out << "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<Sequence>\n  <AudioFile>\n"
+         "    <Title>Bench</Title>\n    <Artist>Line</Artist>\n"
+      << "    <FilePath>" << audio << "</FilePath>\n  </AudioFile>\n  <Controllers>\n";
+  for (std::size_t c = 0; c < show.size(); ++c) {
+    out << "    <Controller>\n      <ControllerID>" << c + 1
+        << "</ControllerID>\n      <Channels>\n";
+    for (std::size_t ch = 0; ch < show[c].size(); ++ch) {
+      out << "        <Channel>\n          <ChannelNumber>" << ch + 1
+          << "</ChannelNumber>\n          <TimeIntervals>\n";
+      for (const Interval& i : show[c][ch]) {
+        out << "            <TimeInterval><PositionInSamples>" << i.position
+            << "</PositionInSamples><Effect>" << i.effect << "</Effect><IntensityIn>" << i.in
+            << "</IntensityIn><IntensityOut>" << i.out << "</IntensityOut></TimeInterval>\n";
+      }
+      out << "          </TimeIntervals>\n        </Channel>\n";
+    }
+    out << "      </Channels>\n    </Controller>\n";
+  }
+  out << "  </Controllers>\n</Sequence>\n";
+}
+
+class QuietWindow : public importer::CompileWindow {
+ public:
+  explicit QuietWindow(bool bitmask) : bitmask_(bitmask) {}
+  void SetStatus(const std::string&) override {}
+  bool PerformBitmask() const override { return bitmask_; }
+
+ private:
+  bool bitmask_;
+};
+
+class QuietUi : public platform::UserInterface {
+ public:
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
+                                            const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  void DoEvents() override {}
+  void SetHourglass(bool) override {}
+};
+
+double Ms(double seconds) {
+  return seconds * 1000;
+}
+
+struct Figures {
+  playback::LineReport report;
+};
+
+void PrintRow(const char* show, bool merge, int baud, const char* which,
+              const playback::LineReport& r) {
+  const double ratio = r.floor > 0 ? r.max / r.floor : 0;
+  std::printf("%-22s %-5s %6d %-6s %8.1f %8.1f %9.1f %9.1f %9.1f %8.1f %7.2f  %s\n", show,
+              merge ? "on" : "off", baud, which, Ms(r.p50), Ms(r.p99), Ms(r.max), Ms(r.earliest),
+              Ms(r.worstBacklogSeconds), Ms(r.floor), ratio,
+              (merge && r.max <= r.floor + kStepMs / 1000 + 1e-9 && r.p99 <= r.floor + 1e-9)
+                  ? "meets"
+                  : (merge ? "MISSES" : ""));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long seconds = 120;
+  std::string keep;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--seconds" && i + 1 < argc) {
+      seconds = std::atol(argv[++i]);
+    } else if (arg == "--keep" && i + 1 < argc) {
+      keep = argv[++i];
+    } else {
+      std::fprintf(stderr, "Usage: bench_line_timing [--seconds N] [--keep DIR]\n");
+      return 2;
+    }
+  }
+  const fs::path dir =
+      keep.empty() ? fs::temp_directory_path() / "glimmer-bench-line-timing" : fs::path(keep);
+  fs::create_directories(dir);
+  const std::string audio = (dir / "song.wav").string();
+  std::ofstream(audio) << "";
+
+  struct Kind {
+    const char* name;
+    std::function<Show(int, long)> make;
+    int controllers;
+  };
+  const Kind kinds[] = {
+      {"8 ctl pop", Pop, 8},
+      {"16 ctl pop", Pop, 16},
+      {"16 ctl beat pulses", Pulses, 16},
+      {"8 ctl 50 ms chases", Chases, 8},
+      {"16 ctl 50 ms chases", Chases, 16},
+      {"16 ctl sparkle", Sparkle, 16},
+      {"16 ctl calm", Calm, 16},
+  };
+  const long length = seconds * 88200;
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  platform::PosixFileStore files;
+  QuietUi ui;
+
+  std::printf(
+      "Lateness at the controller through the line model (ms; negative = early).\n"
+      "before = the batching rule as the player sent until now; after = with early "
+      "sending.\n%ld s songs, 120 bpm, 50 ms grid.\n\n",
+      seconds);
+  std::printf("%-22s %-5s %6s %-6s %8s %8s %9s %9s %9s %8s %7s\n", "show", "merge", "baud", "",
+              "p50", "p99", "max", "earliest", "backlog", "E", "max/E");
+  double compileSeconds = 0;
+  double reportSeconds = 0;
+  double walkSeconds = 0;
+  for (const Kind& kind : kinds) {
+    const Show show = kind.make(kind.controllers, length);
+    const std::string document = (dir / "bench.xml").string();
+    WriteDocument(document, show, audio);
+    for (const bool merge : {true, false}) {
+      QuietWindow window(merge);
+      const std::string cache =
+          (dir / (std::string(merge ? "merged-" : "plain-") + "bench.csq")).string();
+      std::string audioFile;
+      std::string title;
+      const auto compileStart = Clock::now();
+      importer::CompileSequence(document, cache, audioFile, title,
+                                importer::CompileServices{window, ui, files, fadeTimings, ""});
+      const auto compileEnd = Clock::now();
+      if (audioFile.empty()) {
+        std::fprintf(stderr, "compile failed\n");
+        return 1;
+      }
+      auto loaded = importer::LoadSequenceCache(cache);
+      if (!loaded) {
+        std::fprintf(stderr, "%s\n", loaded.message().c_str());
+        return 1;
+      }
+      importer::EventTable table = std::move(loaded).value();
+      // What the import adds: the line report of the compiled table.
+      const auto reportStart = Clock::now();
+      const playback::ImportLineReport importReport = playback::PlanLine(table);
+      const auto reportEnd = Clock::now();
+      const std::vector<playback::LineMessage> walked = playback::LineMessagesOf(table);
+      walkSeconds += std::chrono::duration<double>(Clock::now() - reportEnd).count();
+      compileSeconds += std::chrono::duration<double>(compileEnd - compileStart).count();
+      reportSeconds += std::chrono::duration<double>(reportEnd - reportStart).count();
+      const std::vector<playback::LineMessage> messages = playback::LineMessagesOf(table);
+      for (const int baud : {56000, 115200}) {
+        const playback::LineReport before = playback::SimulatePlayback(messages, baud);
+        const auto early = playback::PlanEarlySending(messages, baud);
+        const playback::LineReport after = playback::SimulatePlayback(messages, baud, early);
+        PrintRow(kind.name, merge, baud, "before", before);
+        PrintRow(kind.name, merge, baud, "after", after);
+      }
+      if (merge) {
+        std::printf("  import report (merge on), as the import gives it:\n%s",
+                    playback::FormatLineReport(importReport, 56000, true).c_str());
+      }
+    }
+  }
+  std::printf(
+      "\nImport report cost: %.3f s of %.3f s compiling (%.2f %%); walking the table "
+      "%.3f s of it\n",
+      reportSeconds, compileSeconds, 100 * reportSeconds / compileSeconds, walkSeconds);
+  if (keep.empty()) fs::remove_all(dir);
+  return 0;
+}

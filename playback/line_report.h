@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "import/event_table.h"
+#include "import/sequence_cache.h"
+#include "playback/line_model.h"
+
+// What the serial line will make of a compiled sequence, told when it is
+// compiled (the window's Add, `glimmer compile`) and on request
+// (`glimmer check`), so that an operator hears of a beat that will slip
+// before the audience sees it.
+namespace playback {
+
+// The rows of a table or a cache file as the line sees them, in their order.
+std::vector<LineMessage> LineMessagesOf(const importer::EventTable& table);
+// `tick` as for PlanEarlySending.
+std::vector<LineMessage> LineMessagesOf(const importer::CacheRows& rows,
+                                        const std::function<void()>& tick = {});
+
+// The player's batching rule, early sending included, run through the line
+// model at both rates the window offers.
+struct ImportLineReport {
+  LineReport at56000;
+  LineReport at115200;
+  const LineReport& At(int baud) const { return baud == 115200 ? at115200 : at56000; }
+};
+ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
+ImportLineReport PlanLine(const importer::EventTable& table);
+
+// Lateness at the controller past which a beat visibly slips.
+inline constexpr double kVisibleSlipSeconds = 0.050;
+
+// One line of figures for one rate.
+std::string LineFigures(const LineReport& report);
+// In an operator's words, when the lights will slip visibly at `chosenBaud`:
+// how far, where in the song and what would help. Nothing otherwise.
+std::optional<std::string> LineWarning(const ImportLineReport& report, int chosenBaud, bool merged);
+// The short line for a show the line carries in time.
+std::string LineOnTime(const ImportLineReport& report, int chosenBaud);
+// Both rates' figures, one a line, then the warning or the short line.
+std::string FormatLineReport(const ImportLineReport& report, int chosenBaud, bool merged);
+
+}  // namespace playback

@@ -1,0 +1,248 @@
+// The player against the serial line's own time: bursts the line cannot carry
+// within a flush step go out early, light tables go out exactly as they
+// always did, and an entry whose lights fall visibly behind is told once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "playback/line_model.h"
+#include "playback/serial_link.h"
+#include "playback/show_context.h"
+#include "playback/show_log.h"
+#include "playback/show_player.h"
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+using playback::PlayOutcome;
+using playback_test::Level;
+using playback_test::Record;
+using Kind = playback_test::Trace::Kind;
+
+constexpr std::int64_t kLead = 512;  // frame timing 1
+
+// With `onLook`, every look at the steady clock finds it 100 ms later.
+struct SteppingClock : fakes::FakeClock {
+  SteppingClock() : FakeClock(10LL * 3600 * 1000) {}
+  std::chrono::steady_clock::time_point SteadyNow() override {
+    if (onLook) {
+      ms += 100;
+      onLook();
+    }
+    return FakeClock::SteadyNow();
+  }
+  std::function<void()> onLook;
+};
+
+struct Rig : playback_test::Rig {
+  // The player on its own, as the session wires it.
+  SteppingClock steppingClock;
+  playback::ShowLog showLog{log, [] { return std::string("-"); }};
+  playback::ShowContext context{
+      window.showRunning, window.fadeTimings, window, window, window, showLog, ui, steppingClock};
+  playback::SerialLink link{port, context};
+  playback::ShowPlayer player{context, link, audio};
+
+  // Plays `rows` with the audio moving one position a pass; returns the
+  // event writes, each with the position (audio plus lead) it was made at.
+  struct Write {
+    std::int64_t position;
+    std::string bytes;
+  };
+  std::vector<Write> Play(const std::vector<Record>& rows, std::int64_t end) {
+    OpenPortAhead();
+    const int row = AddEntry("song", rows);
+    audio.duration = static_cast<double>(end) / 88200;
+    SteadyAudio(1, end);
+    EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+    std::vector<Write> writes;
+    int polls = 0;
+    for (const auto& e : trace.events) {
+      polls += e.kind == Kind::Poll;
+      if (e.kind == Kind::Write && e.text.size() != 4)
+        writes.push_back({polls - 1 + kLead, e.text});
+    }
+    return writes;
+  }
+  void OpenPortAhead() { ASSERT_TRUE(link.OpenPort().ok()); }
+};
+
+// Arrival minus moment of each intensity message (6 bytes) of `writes`.
+std::vector<double> Lateness(const std::vector<Rig::Write>& writes, int baud, std::int64_t due) {
+  playback::SerialLineModel line(baud);
+  std::vector<double> late;
+  for (const Rig::Write& w : writes) {
+    for (std::size_t at = 0; at + 6 <= w.bytes.size(); at += 6) {
+      late.push_back(line.Write(static_cast<double>(w.position) / 88200, 6) -
+                     static_cast<double>(due) / 88200);
+    }
+  }
+  return late;
+}
+
+TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
+  // 30 intensities at one moment: 32 ms of line at 56000, 15.6 ms at 115200.
+  constexpr std::int64_t kDue = 88200;
+  std::vector<Record> rows;
+  for (int i = 0; i < 30; ++i) rows.push_back(Level(kDue, i % 10));
+  for (const char* rate : {"56000", "115200"}) {
+    SCOPED_TRACE(rate);
+    Rig rig;
+    rig.window.dataRate = rate;
+    const std::vector<Rig::Write> writes = rig.Play(rows, 2 * 88200);
+    const int baud = playback::LineRateFromText(rate);
+    const std::vector<double> late = Lateness(writes, baud, kDue);
+    ASSERT_EQ(late.size(), 30U);
+    std::vector<playback::LineMessage> messages(30, playback::LineMessage{kDue, 6});
+    const double floor = playback::PhysicalFloorSeconds(messages, baud);
+    EXPECT_LT(late.front(), -0.002) << "the burst starts arriving before its moment";
+    EXPECT_GT(late.back(), 0.002) << "and ends after it";
+    EXPECT_LE(late.back(), floor + 512.0 / 88200);
+    EXPECT_GE(late.front(), -floor - 512.0 / 88200);
+    // In playback order, every byte once.
+    std::string sent;
+    for (const auto& w : writes) sent += w.bytes;
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(sent[static_cast<std::size_t>(i * 6 + 3)], i % 10);
+  }
+}
+
+TEST(EarlySendingTest, ALightTableIsWrittenOnTheFlushStepOfItsMomentAtEitherRate) {
+  // Three intensities every 50 ms (18 bytes) and single rows on and next to
+  // flush steps: each write is the first flush step at or after its rows.
+  std::vector<Record> rows;
+  for (std::int64_t t = 4410; t < 88200; t += 4410) {
+    for (int i = 1; i <= 3; ++i) rows.push_back(Level(static_cast<std::int32_t>(t), i));
+  }
+  rows.push_back(Level(90111, 4));
+  rows.push_back(Level(90112, 5));
+  rows.push_back(Level(90113, 6));
+  rows.push_back(Level(500000, 7));  // after the audio: the table does not end first
+  std::vector<std::vector<Rig::Write>> runs;
+  for (const char* rate : {"56000", "115200"}) {
+    Rig rig;
+    rig.window.dataRate = rate;
+    runs.push_back(rig.Play(rows, 100000));
+  }
+  ASSERT_EQ(runs[0].size(), runs[1].size());
+  std::size_t row = 0;
+  for (std::size_t w = 0; w < runs[0].size(); ++w) {
+    EXPECT_EQ(runs[0][w].bytes, runs[1][w].bytes);
+    EXPECT_EQ(runs[0][w].position, runs[1][w].position);
+    const std::int64_t due = rows[row].values[0];
+    const std::int64_t flush = (due + 511) / 512 * 512;
+    EXPECT_EQ(runs[0][w].position, flush) << "write " << w;
+    row += runs[0][w].bytes.size() / 6;
+  }
+  EXPECT_EQ(row, rows.size() - 1);
+}
+
+TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment) {
+  // 100 fades at 1 s: 160 ms of line at 56000; even sent early, some arrive
+  // 80 ms late.
+  std::vector<Record> rows;
+  for (int i = 0; i < 100; ++i) {
+    rows.push_back(playback_test::Row(88200, 1 + i % 8, 1, 34, 0, 255, 1, 20));
+  }
+  Rig rig;
+  rig.window.dataRate = "56000";
+  rig.Play(rows, 2 * 88200);
+  std::vector<std::string> late;
+  for (const std::string& e : rig.window.logged) {
+    if (e.find("line late") != std::string::npos) late.push_back(e);
+  }
+  ASSERT_EQ(late.size(), 1U);
+  EXPECT_NE(late[0].find("Entry 1 line late: up to "), std::string::npos) << late[0];
+  EXPECT_NE(late[0].find(" ms at 0:00 (56000 baud)"), std::string::npos) << late[0];
+  EXPECT_NE(rig.window.Notice().find("fell up to"), std::string::npos);
+
+  // The same at 115200 stays under 50 ms: nothing said.
+  Rig fast;
+  fast.window.dataRate = "115200";
+  fast.Play(rows, 2 * 88200);
+  for (const std::string& e : fast.window.logged) {
+    EXPECT_EQ(e.find("line late"), std::string::npos) << e;
+  }
+}
+
+TEST(LineHealthTest, TheNightSummaryCountsEntriesLateOnTheLine) {
+  const std::string log =
+      "2026-12-24 18:00:00 " + playback::show_event::LineLate(0, 81, "1:23", 56000) +
+      "\n2026-12-24 18:04:00 " + playback::show_event::LineLate(2, 60, "0:12", 56000) +
+      "\n2026-12-24 18:05:00 " + playback::show_event::EntryFinished(2) + "\n";
+  const auto nights = playback::SummarizeShowLog(log);
+  ASSERT_EQ(nights.size(), 1U);
+  EXPECT_EQ(nights[0].lateLines, 2);
+  EXPECT_EQ(nights[0].played, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LoadKeepAliveTest, ALargeSequenceFileLoadsWithoutAKeepAliveGapOverTheUsualOne) {
+  // 200,000 rows: some thirty steps of reading, then the plan; every look at
+  // the steady clock finds it 100 ms later.
+  std::vector<Record> rows;
+  for (int i = 0; i < 200000; ++i) rows.push_back(Level(50'000'000 + i, 1));
+  Rig rig;
+  rig.OpenPortAhead();
+  rig.steppingClock.onLook = [&] { rig.trace.Add(Kind::Status, "tick"); };
+  const int row = rig.AddEntry("song", rows);
+  rig.audio.duration = 0.1;
+  rig.SteadyAudio(1, 8820);
+  ASSERT_EQ(rig.player.PlayEntry(row), PlayOutcome::Finished);
+
+  std::vector<std::chrono::steady_clock::time_point> keepAlives;
+  std::chrono::steady_clock::time_point at{};
+  for (const auto& e : rig.trace.events) {
+    if (e.kind == Kind::Poll) break;  // playing: keep-alives follow the audio again
+    if (e.kind == Kind::Status && e.text == "tick") at += std::chrono::milliseconds(100);
+    if (e.kind == Kind::Write && e.text == playback_test::Hex("00 FF 81 00")) {
+      keepAlives.push_back(at);
+    }
+  }
+  ASSERT_GT(keepAlives.size(), 5U) << "the load sent keep-alives of its own";
+  for (std::size_t i = 1; i < keepAlives.size(); ++i) {
+    EXPECT_LE(keepAlives[i] - keepAlives[i - 1], std::chrono::milliseconds(430)) << i;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A system that never grants real-time priority.
+class RefusedPriority : public platform::DispatchPriority {
+ public:
+  bool Raise() override {
+    ++raises;
+    return false;
+  }
+  void Restore() override {}
+  std::string WhyNotRaised() const override { return "no RealtimeKit: no system bus"; }
+  int raises = 0;
+};
+
+TEST(NoRealtimeTest, TheShowLogSaysOnceThatTimingMaySufferUnderLoad) {
+  Rig base;
+  RefusedPriority priority;
+  playback::ShowPlayer player{base.context, base.link, base.audio, &priority};
+  const int row = base.AddEntry("song", {Level(100, 1)});
+  for (int pass = 0; pass < 2; ++pass) {
+    base.audio.duration = 0.1;
+    base.SteadyAudio(100, 8820);
+    ASSERT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  }
+  EXPECT_EQ(priority.raises, 2);
+  int told = 0;
+  for (const std::string& e : base.window.logged) {
+    if (e == "Timing may suffer when the computer is busy: no RealtimeKit: no system bus") ++told;
+  }
+  EXPECT_EQ(told, 1);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "playback/line_model.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using playback::LineMessage;
+using playback::SerialLineModel;
+
+constexpr double kByte56000 = 10.0 / 56000;
+constexpr double kByte115200 = 10.0 / 115200;
+constexpr double kStep = 512.0 / 88200;  // one flush step in seconds
+
+TEST(SerialLineModelTest, OneByteArrivesTenBitTimesAfterItsWrite) {
+  SerialLineModel line(115200);
+  EXPECT_DOUBLE_EQ(line.Write(1.0, 1), 1.0 + kByte115200);
+  EXPECT_NEAR(line.BacklogSeconds(1.0), kByte115200, 1e-12);
+  EXPECT_DOUBLE_EQ(line.BacklogSeconds(2.0), 0.0);
+}
+
+TEST(SerialLineModelTest, ABurstArrivesMessageAfterMessage) {
+  // Five intensity messages written together at 56000: one every 6 bytes.
+  SerialLineModel line(56000);
+  for (int k = 1; k <= 5; ++k) {
+    EXPECT_NEAR(line.Write(0.0, 6), k * 6 * kByte56000, 1e-12) << "message " << k;
+  }
+  EXPECT_NEAR(line.BacklogSeconds(0.0), 30 * kByte56000, 1e-12);
+}
+
+TEST(SerialLineModelTest, ABurstBehindABacklogWaitsForIt) {
+  SerialLineModel line(56000);
+  line.Write(0.0, 100);  // the line is busy until 17.86 ms
+  EXPECT_NEAR(line.BacklogSeconds(0.010), 100 * kByte56000 - 0.010, 1e-12);
+  EXPECT_NEAR(line.Write(0.010, 6), 106 * kByte56000, 1e-12);
+  EXPECT_NEAR(line.Write(0.010, 9), 115 * kByte56000, 1e-12);
+  // Once it has drained, a write starts at once again.
+  EXPECT_NEAR(line.Write(1.0, 6), 1.0 + 6 * kByte56000, 1e-12);
+}
+
+TEST(LineFloorTest, HalfTheLineTimeOfWhatMustWaitForTheFirstMessage) {
+  struct Case {
+    const char* name;
+    std::vector<LineMessage> messages;
+    double floor;
+  };
+  const Case cases[] = {
+      {"nothing", {}, 0.0},
+      {"one message", {{88200, 6}}, 0.0},
+      {"two together", {{88200, 6}, {88200, 6}}, 6 * kByte56000 / 2},
+      {"three together", {{88200, 6}, {88200, 9}, {88200, 5}}, 14 * kByte56000 / 2},
+      {"far apart", {{88200, 9}, {97020, 9}, {105840, 9}}, 0.0},
+      // 1 ms apart, 3.2 ms of line each: the third lands 4.4 ms after the first's moment.
+      {"close", {{88200, 18}, {88288, 18}, {88376, 18}}, (36 * kByte56000 - 176.0 / 88200) / 2},
+      {"rows without messages count nothing", {{88200, 6}, {88200, 0}, {88200, 0}}, 0.0},
+      // Nothing leaves before the entry starts, one flush step into the position.
+      {"due at the start", {{0, 18}}, kStep + 18 * kByte56000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(playback::PhysicalFloorSeconds(c.messages, 56000), c.floor, 1e-9) << c.name;
+  }
+}
+
+TEST(LineSimulationTest, TodaysBatchingWritesOnTheNextFlushStep) {
+  // Due at 1000: encoded there, written at the flush step 1024.
+  const std::vector<LineMessage> one{{1000, 6}};
+  const playback::LineReport report = playback::SimulatePlayback(one, 115200);
+  EXPECT_EQ(report.messages, 1U);
+  EXPECT_NEAR(report.max, 24.0 / 88200 + 6 * kByte115200, 1e-9);
+  EXPECT_NEAR(report.p50, report.max, 1e-7);
+  EXPECT_EQ(report.secondsOverCapacity, 0);
+}
+
+TEST(LineSimulationTest, ABurstOverTheLinesSecondIsCountedAndBacksUp) {
+  // 1,000 fades in the second second of the song at 56000: 9,000 bytes
+  // where the line carries 5,600.
+  std::vector<LineMessage> burst;
+  for (int i = 0; i < 1000; ++i) burst.push_back({512 + 88200 + i * 80, 9});
+  const playback::LineReport report = playback::SimulatePlayback(burst, 56000);
+  EXPECT_EQ(report.secondsOverCapacity, 1);
+  EXPECT_GT(report.max, 0.5);
+  EXPECT_NEAR(report.worstBacklogBytes, report.worstBacklogSeconds * 5600, 1e-6);
+  EXPECT_GE(report.worstBacklogAt, 1.0);
+  EXPECT_LT(report.worstBacklogAt, 3.0);
+}
+
+TEST(EarlySendingPlanTest, ALightTableIsLeftAsItIs) {
+  // Every 50 ms, three intensities: 18 bytes, well inside one flush step.
+  std::vector<LineMessage> light;
+  for (int k = 1; k < 200; ++k) {
+    for (int i = 0; i < 3; ++i) light.push_back({k * 4410, 6});
+  }
+  EXPECT_TRUE(playback::PlanEarlySending(light, 56000).empty());
+  EXPECT_TRUE(playback::PlanEarlySending(light, 115200).empty());
+}
+
+TEST(EarlySendingPlanTest, ABurstOverOneStepArrivesStraddlingItsMoment) {
+  // 20 intensities due together: 21.4 ms of line at 56000, 10.4 ms at 115200.
+  for (const int baud : {56000, 115200}) {
+    std::vector<LineMessage> burst(20, LineMessage{88200, 6});
+    const double floor = playback::PhysicalFloorSeconds(burst, baud);
+    const auto early = playback::PlanEarlySending(burst, baud);
+    ASSERT_FALSE(early.empty()) << baud;
+    for (std::size_t i = 1; i < early.size(); ++i) {
+      EXPECT_LE(early[i - 1].position, early[i].position) << baud;
+    }
+    const playback::LineReport before = playback::SimulatePlayback(burst, baud);
+    const playback::LineReport after = playback::SimulatePlayback(burst, baud, early);
+    EXPECT_GT(before.max, floor + kStep) << baud;
+    EXPECT_LE(after.max, floor + kStep) << baud;
+    EXPECT_GE(after.earliest, -floor - kStep) << baud;
+    // Some arrive before the moment, some after.
+    EXPECT_LT(after.earliest, 0.0) << baud;
+    EXPECT_GT(after.max, 0.0) << baud;
+  }
+}
+
+TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
+  std::vector<LineMessage> rows(20, LineMessage{88200, 6});
+  rows[10].bytes = 0;
+  const auto early = playback::PlanEarlySending(rows, 56000);
+  // The rows before and after it are sent early; so is the row between them.
+  ASSERT_GE(early.size(), 12U);
+  EXPECT_EQ(early[9].index, 9U);
+  EXPECT_EQ(early[10].index, 10U);
+  EXPECT_EQ(early[11].index, 11U);
+  EXPECT_LE(early[10].position, early[11].position);
+  EXPECT_GE(early[10].position, early[9].position);
+}
+
+TEST(LineRateTest, TheWindowsTwoRates) {
+  EXPECT_EQ(playback::LineRateFromText("115200"), 115200);
+  EXPECT_EQ(playback::LineRateFromText("56000"), 56000);
+  EXPECT_EQ(playback::LineRateFromText(""), 56000);
+}
+
+TEST(LineReportTest, MinutesAndSecondsIntoTheSong) {
+  EXPECT_EQ(playback::MinutesSeconds(0.4), "0:00");
+  EXPECT_EQ(playback::MinutesSeconds(83.9), "1:23");
+  EXPECT_EQ(playback::MinutesSeconds(-1), "0:00");
+}
+
+}  // namespace

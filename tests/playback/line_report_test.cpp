@@ -1,0 +1,82 @@
+#include "playback/line_report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "import/event_table.h"
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+using playback::LineMessage;
+
+// Two controllers' worth of fades on every 50 ms grid point for a minute:
+// 288 bytes per 50 ms, just over what 56000 baud carries, far under 115200.
+std::vector<LineMessage> Dense() {
+  std::vector<LineMessage> messages;
+  for (std::int32_t t = 4410; t < 60 * 88200; t += 4410) {
+    for (int i = 0; i < 32; ++i) messages.push_back({t, 9});
+  }
+  return messages;
+}
+
+// A few intensities a second.
+std::vector<LineMessage> Calm() {
+  std::vector<LineMessage> messages;
+  for (std::int32_t t = 4410; t < 60 * 88200; t += 29400) messages.push_back({t, 6});
+  return messages;
+}
+
+TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
+  const playback::ImportLineReport dense = playback::PlanLine(Dense());
+  const auto warning = playback::LineWarning(dense, 56000, true);
+  ASSERT_TRUE(warning.has_value());
+  EXPECT_EQ(playback::LineWarning(dense, 115200, true), std::nullopt);
+  // The worst moment is near the end, where the backlog has grown most.
+  EXPECT_NE(warning->find("worst at 0:5"), std::string::npos) << *warning;
+  // It slips early on and stays behind: where it starts is named too.
+  EXPECT_NE(warning->find(" baud, from 0:0"), std::string::npos) << *warning;
+  EXPECT_NE(warning->find("At 115200 baud"), std::string::npos) << *warning;
+  EXPECT_EQ(warning->find("Perform bitmask"), std::string::npos) << "the merge was on";
+  EXPECT_NE(playback::LineWarning(dense, 56000, false)->find("\"Perform bitmask\""),
+            std::string::npos);
+  EXPECT_GT(dense.at56000.secondsOverCapacity, 50);
+  EXPECT_EQ(dense.at115200.secondsOverCapacity, 0);
+  EXPECT_GT(dense.at56000.worstBacklogBytes, 100);
+
+  const playback::ImportLineReport calm = playback::PlanLine(Calm());
+  for (const int baud : {56000, 115200}) {
+    for (const bool merged : {true, false}) {
+      EXPECT_EQ(playback::LineWarning(calm, baud, merged), std::nullopt) << baud;
+    }
+  }
+  const std::string text = playback::FormatLineReport(calm, 56000, true);
+  EXPECT_NE(text.find("Serial line at 56000 baud: on time (at most "), std::string::npos) << text;
+  EXPECT_EQ(text.find("Warning"), std::string::npos);
+}
+
+TEST(ImportLineReportTest, FiguresNameBothRatesBacklogAndItsMoment) {
+  const std::string text = playback::FormatLineReport(playback::PlanLine(Dense()), 56000, true);
+  EXPECT_NE(text.find("Serial line at 56000 baud: p99 "), std::string::npos) << text;
+  EXPECT_NE(text.find("Serial line at 115200 baud: p99 "), std::string::npos) << text;
+  EXPECT_NE(text.find("worst backlog "), std::string::npos) << text;
+  EXPECT_NE(text.find("second(s) ask more than 5600 bytes"), std::string::npos) << text;
+  EXPECT_NE(text.find("Warning: The lights will fall up to "), std::string::npos) << text;
+}
+
+TEST(ImportLineReportTest, ATableAndItsRowsGiveTheSameMessages) {
+  using playback_test::Row;
+  const std::vector<importer::EventTable::Record> rows = {Row(100, 1, 1, 33, 5),
+                                                          Row(100, 1, 3, 34, 0, 255, 1, 20),
+                                                          Row(200, 2, 1, 36), Row(300, 2, 1, 0)};
+  const importer::EventTable table = importer::EventTable::FromRecords(rows);
+  const auto messages = playback::LineMessagesOf(table);
+  ASSERT_EQ(messages.size(), 4U);
+  const int bytes[] = {6, 9, 5, 0};
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(messages[i].bytes, bytes[i]) << i;
+  EXPECT_EQ(messages[2].due, 200);
+}
+
+}  // namespace
