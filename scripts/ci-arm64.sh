@@ -12,7 +12,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGE_BUILD="${GLIMMER_ARM64_BUILD_DIR:-$ROOT/build-arm64}"
 CORE_BUILD="${GLIMMER_ARM64_CORE_BUILD_DIR:-$ROOT/build-arm64-core}"
 TOOLCHAIN="$ROOT/cmake/aarch64-linux-gnu.cmake"
-GLIMMER_ARM64=1 GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
+GLIMMER_WITH_TESTS=1 GLIMMER_ARM64=1 GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
 WERROR=OFF
 if [ "${CI:-}" = true ]; then WERROR=ON; fi
 

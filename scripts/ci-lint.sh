@@ -6,7 +6,7 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
-GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
+GLIMMER_WITH_TESTS=1 GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
 failed=0
 
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror || {

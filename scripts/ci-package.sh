@@ -38,6 +38,14 @@ echo "$help"
 # Run from the package's layout it is the installed copy: its files go to the
 # data folder, not beside it.
 grep -qF "$unpacked/data/glimmerfield" <<<"$help" || { echo "glimmer did not pick the data folder"; exit 1; }
+# The installed copy finds its extractor in libexec: the demo imports and plays
+# a whole show, and compile extracts and compiles the demo's archive.
+demo="$unpacked/demo"
+XDG_DATA_HOME="$unpacked/data" "$unpacked/usr/bin/glimmer" demo --silent --seconds 3 --folder "$demo" \
+  | tail -n 3
+XDG_DATA_HOME="$unpacked/data" "$unpacked/usr/bin/glimmer" compile --bitmask \
+  "$demo/glimmerfield-demo.msq" "$demo/compiled.csq"
+test -s "$demo/compiled.csq" || { echo "glimmer compile wrote nothing"; exit 1; }
 
 if [ "${GLIMMER_INSTALL_CHECK:-1}" != 0 ]; then
   "$ROOT/scripts/install-check.sh" amd64 "$deb"

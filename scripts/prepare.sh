@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (only those missing),
-# configures the build folder once and builds. Sourced by run.sh and test.sh.
+# configures the build folder once and builds. Sourced by run.sh and test.sh:
+# run.sh needs only what builds and runs the player; with GLIMMER_WITH_TESTS=1
+# (test.sh, the CI scripts) the test, benchmark and packaging tools come too.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${GLIMMER_BUILD_DIR:-$ROOT/build}"
 
+# What building and running the player needs.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
@@ -14,13 +17,19 @@ PACKAGES=(
   libxxhash-dev
   # sd-bus, to ask RealtimeKit for real-time priority as an ordinary user
   libsystemd-dev
-  # the audio server the sync benchmark plays into, and ALSA's way to reach it
-  pulseaudio pulseaudio-utils libasound2-plugins
-  libgtest-dev libgmock-dev libcli11-dev
   # the season calendar: calendar.toml and the times of dusk and dawn
   libtomlplusplus-dev libnova-dev
-  # the zones the calendar tests set
+  # local times of the calendar's zones
   tzdata
+  # ALSA's way to reach the desktop's audio server
+  libasound2-plugins
+  libcli11-dev
+)
+# What the tests, the benchmarks and CI need on top.
+TEST_PACKAGES=(
+  # the audio server the sync benchmark plays into
+  pulseaudio pulseaudio-utils
+  libgtest-dev libgmock-dev
   # the Debian package: dpkg-shlibdeps, and file, which CPack asks which files are programs
   dpkg-dev file
   xvfb xauth fonts-dejavu-core
@@ -33,6 +42,8 @@ PACKAGES=(
   # (devscripts), and a fresh Debian root to install the package into.
   lintian help2man devscripts mmdebstrap
 )
+WITH_TESTS="${GLIMMER_WITH_TESTS:-}"
+if [ -n "$WITH_TESTS" ]; then PACKAGES+=("${TEST_PACKAGES[@]}"); fi
 # The arm64 package and its tests under emulation (GLIMMER_ARM64=1): the
 # cross compiler, the emulator, and the arm64 libraries beside ours.
 if [ -n "${GLIMMER_ARM64:-}" ]; then
@@ -65,7 +76,13 @@ if [ -n "${GLIMMER_PREPARE_ONLY:-}" ]; then return 0; fi
 # In CI a warning fails the build.
 WERROR=OFF
 if [ "${CI:-}" = true ]; then WERROR=ON; fi
-if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_WERROR=$WERROR
+# Without the test tools the tests are not built; a later test.sh turns them
+# on in the same folder.
+if [ -n "$WITH_TESTS" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_WERROR=$WERROR \
+        -DBUILD_TESTING=ON
+elif [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_WERROR=$WERROR \
+        -DBUILD_TESTING=OFF
 fi
 cmake --build "$BUILD" --parallel "$(nproc)"

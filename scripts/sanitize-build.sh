@@ -8,7 +8,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SANITIZE_BUILD="${GLIMMER_SANITIZE_DIR:-$ROOT/build-sanitize}"
 
-GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
+GLIMMER_WITH_TESTS=1 GLIMMER_PREPARE_ONLY=1 source "$ROOT/scripts/prepare.sh"
 
 if [ ! -f "$SANITIZE_BUILD/build.ninja" ]; then
   cmake -S "$ROOT" -B "$SANITIZE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -2,6 +2,8 @@
 // each arrival with its row, and the whole command runs a show end to end.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
@@ -136,13 +138,22 @@ TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
   EXPECT_DOUBLE_EQ(glimmer::demo::Median({4, 1, 3, 2}), 2.5);
 }
 
-// The real command: generated song and archive, the Add button's import
-// through the extractor program, playback into a pseudo-terminal read back.
-TEST(DemoCommand, RunsAWholeShowAndSummarisesIt) {
+// The real command, as the package installs it (the programs in usr/bin,
+// the extractor in usr/libexec/glimmerfield): generated song and archive,
+// the Add button's import through the extractor program, playback into a
+// pseudo-terminal read back. The demo used to look for the extractor beside
+// itself and end at once when installed.
+TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   fakes::TempDir dir;
   const char* bin = std::getenv("GLIMMER_BIN");
-  const std::string glimmer =
-      (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
+  const std::string built = bin != nullptr ? std::string(bin) : platform::ApplicationDirectory();
+  const std::filesystem::path prefix = dir.path() / "usr";
+  std::filesystem::create_directories(prefix / "bin");
+  std::filesystem::create_directories(prefix / "libexec/glimmerfield");
+  std::filesystem::copy_file(built + "/glimmer", prefix / "bin/glimmer");
+  std::filesystem::copy_file(built + "/glimmer-extract",
+                             prefix / "libexec/glimmerfield/glimmer-extract");
+  const std::string glimmer = (prefix / "bin/glimmer").string();
   const auto run = fakes::RunProgram(
       {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -176,6 +187,14 @@ TEST(DemoCommand, RunsAWholeShowAndSummarisesIt) {
                           ")\r\n"),
             std::string::npos)
       << playlist;
+
+  // glimmer compile of the same archive, from the same installed copy, gives
+  // the same compiled sequence.
+  const std::string again = dir.File("again.csq");
+  const auto compiled = fakes::RunProgram(
+      {glimmer, "compile", "--bitmask", dir.File("glimmerfield-demo.msq"), again});
+  ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
+  EXPECT_EQ(fakes::ReadBytes(again), fakes::ReadBytes(cache));
 }
 
 }  // namespace
