@@ -248,11 +248,17 @@ PlayOutcome ShowPlayer::Play(int row) {
   // Until the song is heard its position stands still: the keep-alives go on
   // from the steady clock. From its first heard frame they follow the
   // position, the first of them no later than half a second after the last.
+  // Until that first one has gone out the steady clock still stands by: an
+  // output that starts late can hold back frames it already counted as
+  // heard, and the position stands still again.
+  enum class KeepAlive { None, ByClock, ByPosition };
   bool soundStarted = false;
+  bool positionKeepsTime = false;
   const auto keepAliveDue = [&](std::int64_t position, bool heard) {
+    if (positionKeepsTime)
+      return position >= nextKeepAlive ? KeepAlive::ByPosition : KeepAlive::None;
     const auto now = SteadyNow();
-    if (!heard) return now - lastKeepAlive >= kKeepAliveInterval;
-    if (!soundStarted) {
+    if (heard && !soundStarted) {
       soundStarted = true;
       const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
           lastKeepAlive + kLongestKeepAliveWait - now);
@@ -260,13 +266,20 @@ PlayOutcome ShowPlayer::Play(int row) {
           nextKeepAlive,
           position + std::max<std::int64_t>(0, left.count() * kSamplesPerSecond / 1'000'000));
     }
-    return position >= nextKeepAlive;
+    if (heard && position >= nextKeepAlive) return KeepAlive::ByPosition;
+    return now - lastKeepAlive >= (heard ? kLongestKeepAliveWait : kKeepAliveInterval)
+               ? KeepAlive::ByClock
+               : KeepAlive::None;
   };
-  const auto sendKeepAlive = [&](bool heard) {
+  const auto sendKeepAlive = [&](KeepAlive kind) {
+    if (kind == KeepAlive::None) return;
     link_.SendKeepAlive();
     lineWatch_.KeepAlive(position);
     lastKeepAlive = SteadyNow();
-    if (heard) nextKeepAlive += kKeepAliveStep;
+    if (kind == KeepAlive::ByPosition) {
+      nextKeepAlive += kKeepAliveStep;
+      positionKeepsTime = true;
+    }
     show_.UI().DoEvents();
   };
 
@@ -288,7 +301,7 @@ PlayOutcome ShowPlayer::Play(int row) {
       ++next;
       if (next < rows.size()) due = sendAt(next);
     }
-    if (keepAliveDue(position, heard)) sendKeepAlive(heard);
+    sendKeepAlive(keepAliveDue(position, heard));
     if (position >= nextFlush) {
       flush();
       nextFlush += kFlushStep;
@@ -314,7 +327,7 @@ PlayOutcome ShowPlayer::Play(int row) {
        state = audio_.PlayState()) {
     bool heard = false;
     position = SamplePosition(heard);
-    if (keepAliveDue(position, heard)) sendKeepAlive(heard);
+    sendKeepAlive(keepAliveDue(position, heard));
     show_.UI().DoEvents();
     if (EntryEnds()) return stop();
     WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);

@@ -64,6 +64,8 @@ constexpr std::chrono::seconds kDeviceSilence{3};
 // The output latency asked for: short enough that a song starts about when
 // its entry does, long enough for a busy machine to keep the sound whole.
 constexpr double kWantedOutputLatency = 0.050;
+// How long the last song's output runs on beside the next one's.
+constexpr std::chrono::milliseconds kRetireAfter{200};
 // The longest an output that starts afresh is given to fill its buffer.
 constexpr std::chrono::milliseconds kPrimeWait{60};
 
@@ -206,8 +208,11 @@ Status PortAudioPlayer::PlayOnDevice() {
     CloseOutput(output_);
     return started;
   }
-  // Returns once the old output's callback has finished for good.
-  CloseOutput(output_);
+  // The old output goes a little later: until the server has taken the new
+  // one, it is what keeps the server ready.
+  CloseOutput(retiring_);
+  retiring_ = std::move(output_);
+  retiringSince_ = Now();
   output_ = std::move(opened);
   if (!warm) {
     // The first output of all fills the device's buffer with silence (its
@@ -342,10 +347,7 @@ double PortAudioPlayer::DeviceFrames() {
 }
 
 bool PortAudioPlayer::DeviceLost() {
-  // Only the callbacks tell: asking PortAudio whether the stream is active
-  // waits while its audio thread is still starting the stream, which through
-  // an idle audio server takes as long as the server holds the new stream
-  // back (seconds), and the show must not stand still for that.
+  if (Pa_IsStreamActive(static_cast<PaStream*>(output_->stream)) != 1) return true;
   const SteadyTime last(
       SteadyTime::duration(output_->lastCallback.load(std::memory_order_acquire)));
   return Now() - last > kDeviceSilence;
@@ -410,6 +412,7 @@ int PortAudioPlayer::PlayState() {
       }
       return kPlayStatePlaying;
     case Mode::Device: {
+      if (retiring_ != nullptr && Now() - retiringSince_ > kRetireAfter) CloseOutput(retiring_);
       if (DeviceLost()) {
         // The show goes on in silence from where the music was.
         const double at = DeviceFrames() / sampleRate_;
@@ -460,6 +463,7 @@ void PortAudioPlayer::Stop() {
   // the output is released now rather than left running to the program's end.
   CancelIdleClose();
   RetireSong();
+  CloseOutput(retiring_);
   CloseOutput(output_);
   // As the media player control does, a stopped file is back at its start.
   endPosition_ = 0.0;
@@ -467,6 +471,7 @@ void PortAudioPlayer::Stop() {
 }
 
 void PortAudioPlayer::Close() {
+  CloseOutput(retiring_);
   // The output plays on in silence for a while, ready for the next song.
   if (song_ != nullptr) {
     RetireSong();

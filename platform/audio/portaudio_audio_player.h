@@ -124,6 +124,10 @@ class PortAudioPlayer final : public AudioPlayer {
   // the caller's thread touches it only after CancelIdleClose.
   std::unique_ptr<Output> output_;
   std::jthread idleCloser_;
+  // The last song's output, which runs on in silence for a moment beside the
+  // new one; the caller's thread only.
+  std::unique_ptr<Output> retiring_;
+  SteadyTime retiringSince_{};
 
   // The song the output plays.
   std::mutex songMutex_;

@@ -188,13 +188,16 @@ TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {
 
 // A song whose first frame is heard late (an audio output that starts
 // slowly): its position stays at 0 meanwhile. Every poll is 10 ms of steady
-// time; from `heardAtMs` the position follows it.
+// time; from `heardAtMs` the position follows it, except that it may stand
+// at `holdAtMs` of audio until `holdUntilMs` (an output that counted its
+// first frames as heard and was then held back).
 struct LateSound {
   const char* name;
   long long heardAtMs;
   std::vector<playback_test::Record> rows;
   std::vector<int> keepAliveMs;  // when each keep-alive went out
   std::vector<int> levelMs;      // when each row's write went out
+  long long holdAtMs = -1, holdUntilMs = 0;
 };
 
 TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt) {
@@ -214,6 +217,15 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
       {"draining", 1500, {Level(0, 1)}, {0, 0, 0, 440, 880, 1320, 1820, 2260, 2690}, {10}},
       // Heard at once: the keep-alives follow the position alone.
       {"heard at once", 0, {Level(9332, 1), Level(kFar, 2)}, {0, 0, 0, 430, 860}, {100}},
+      // 40 ms counted as heard at once, then nothing until 1.5 s: half a
+      // second apart until the position gives its first keep-alive.
+      {"held back",
+       0,
+       {Level(9332, 1), Level(kFar, 2)},
+       {0, 0, 0, 500, 1000, 1500, 1890, 2320},
+       {1560},
+       40,
+       1500},
   };
   for (const LateSound& c : cases) {
     SCOPED_TRACE(c.name);
@@ -224,9 +236,15 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
     r.audio.onPoll = [&](fakes::FakeAudioPlayer& fake) {
       r.trace.Add(Kind::Poll);
       r.clock.Advance(kPollMs);
-      const long long heardMs = r.clock.ms - start - c.heardAtMs;
+      const long long now = r.clock.ms - start;
+      long long heardMs = now - c.heardAtMs;
+      if (c.holdAtMs >= 0 && heardMs > c.holdAtMs) {
+        heardMs = c.holdAtMs + std::max(0LL, now - c.holdUntilMs);
+      }
       fake.position = heardMs > 0 ? static_cast<double>(heardMs) / 1000.0 : 0.0;
-      if (r.clock.ms - start >= c.heardAtMs + 1200) fake.state = platform::kPlayStateStopped;
+      if (now >= std::max(c.heardAtMs, c.holdUntilMs) + 1200) {
+        fake.state = platform::kPlayStateStopped;
+      }
     };
     EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
 
