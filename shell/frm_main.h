@@ -148,6 +148,8 @@ class frmMain : public QWidget,
 
   void AddImportedSequence(const importer::ImportedSequence& sequence) override;
   void SavePlaylist() override;
+  // Closing the window ends an import under way.
+  bool ImportCancelled() const override { return ended_; }
   playlist::Playlist& Playlist() { return *playlist_; }
   platform::UserInterface& UI() { return services_.ui; }
   platform::Clock& Clock() { return services_.clock; }
