@@ -155,7 +155,11 @@ PlayOutcome ShowPlayer::Play(int row) {
   auto lastKeepAlive = SteadyNow();
 
   // The rows are played as they were read, without another copy.
-  auto loaded = importer::LoadSequenceRows(entry.CachePath);
+  auto loaded = importer::LoadSequenceRows(entry.CachePath, [this] {
+    show_.UI().DoEvents();
+    return show_.ShowRunning();
+  });
+  if (!loaded && !show_.ShowRunning()) return PlayOutcome::Stopped;
   if (!loaded) {
     return Skip(row, "sequence file " + entry.CachePath, loaded.message(),
                 FileProblem("sequence file", entry.CachePath, loaded.message()));
