@@ -452,5 +452,33 @@ TEST_F(DriverTest, LeftoverUnderTheSequencesNameIsReplacedInsideTempOnly) {
   EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
 }
 
+// A title holding a line break went into playlist.txt as an extra line, and
+// at the next start that entry and the good one after it were dropped.
+TEST_F(DriverTest, ControlCharactersNeverReachThePlaylistFile) {
+  sequence_.title = "Carol&#10;of the&#13;Bells";
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(list_.items[0].text, "Carol of the Bells - Choir         (/shows/Xmas.msq)");
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{
+                "The title of the sequence \"/shows/Xmas.msq\" held line breaks or other control "
+                "characters, which the playlist cannot keep; they were replaced by blanks: Carol "
+                "of the Bells - Choir"});
+  const std::string file = fakes::ReadBytes(playlistFile_);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 6) << file;
+
+  // An archive path with a line break is refused before anything runs.
+  ui_.messages.clear();
+  launcher_.runs.clear();
+  Import("/shows/X\nmas.msq");
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{"The sequence \"/shows/X\\x0Amas.msq\" cannot be imported: "
+                                     "its path holds a line break or another control character, "
+                                     "which the playlist file cannot keep. Please rename it and "
+                                     "try again."});
+  EXPECT_TRUE(launcher_.runs.empty());
+  EXPECT_EQ(list_.items.size(), 1u);
+}
+
 }  // namespace
 }  // namespace importer
