@@ -13,7 +13,9 @@ class FakeClock : public platform::Clock {
  public:
   explicit FakeClock(long long startMs = 0) : ms(startMs) {}
 
-  int SecondsOfDay() override { return static_cast<int>((ms / 1000) % platform::kSecondsPerDay); }
+  int SecondsOfDay() override {
+    return static_cast<int>(((ms + wallOffsetMs) / 1000) % platform::kSecondsPerDay);
+  }
   void Sleep100ms() override {
     ++sleeps;
     ms += 100;
@@ -32,6 +34,9 @@ class FakeClock : public platform::Clock {
   void Advance(long long deltaMs) { ms += deltaMs; }
 
   long long ms;
+  // Moves the time of day only, as a daylight-saving change or a user
+  // setting the clock does.
+  long long wallOffsetMs = 0;
   int sleeps = 0;
   std::function<void(int)> onSleep;
 };
