@@ -16,6 +16,7 @@
 #include "platform/process_launcher.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
+#include "platform/show_lock.h"
 #include "platform/user_interface.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
@@ -201,6 +202,8 @@ class frmMain : public QWidget,
   // show.log beside the other files; written by the show and by the
   // handlers that start and stop it.
   std::unique_ptr<platform::LogFile> showLogFile_;
+  // Held while this window's show runs: one show per folder.
+  std::unique_ptr<platform::ShowLock> showLock_;
   // Who the next cmdShowStart_Click is for, as the log names it.
   playback::Requester startedBy_ = playback::Requester::StartButton;
 
