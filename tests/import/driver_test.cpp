@@ -411,7 +411,7 @@ TEST_F(DriverTest, FullDiskIsNamedAsSuch) {
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_EQ(ui_.messages[0].rfind("The sequence archive \"/shows/Xmas.msq\" could not be "
                                   "extracted: the disk holding \"" +
-                                      Temp() + "\" is full. Please free some space on it",
+                                      appDir_ + "/Temp\" is full. Please free some space on it",
                                   0),
             0u)
       << ui_.messages[0];
