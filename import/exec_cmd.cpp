@@ -78,13 +78,13 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine,
 }
 
 platform::Result<int> ExecCmd(const std::string& commandLine, platform::ProcessLauncher& launcher,
-                              const FileExists& exists) {
+                              const platform::KeepWaiting& keepWaiting, const FileExists& exists) {
   const std::vector<std::string> argv = SplitCommandLine(commandLine, exists);
   if (argv.empty() || argv.front().empty()) {
     return platform::Result<int>::Error("Cannot run the command line \"" + commandLine +
                                         "\": it names no program.");
   }
-  return launcher.Run(argv);
+  return launcher.RunWatched(argv, keepWaiting);
 }
 
 }  // namespace importer

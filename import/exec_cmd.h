@@ -34,9 +34,11 @@ bool FileExistsOnDisk(const std::string& path);
 std::vector<std::string> SplitCommandLine(const std::string& commandLine,
                                           const FileExists& exists = FileExistsOnDisk);
 
-// Runs one command line and waits for it without a time limit. Returns the
-// program's exit code, or an error saying why it could not be run.
+// Runs one command line and waits for it. Returns the program's exit code,
+// or an error saying why it could not be run. With `keepWaiting`, the
+// program is ended as soon as that answers false (ProcessLauncher).
 platform::Result<int> ExecCmd(const std::string& commandLine, platform::ProcessLauncher& launcher,
+                              const platform::KeepWaiting& keepWaiting = nullptr,
                               const FileExists& exists = FileExistsOnDisk);
 
 }  // namespace importer

@@ -1,7 +1,9 @@
 #include "import/import_archive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -10,6 +12,7 @@
 #include "import/exec_cmd.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
+#include "text/text.h"
 
 namespace importer {
 namespace {
@@ -34,11 +37,56 @@ void RemoveExtractedDocument(const std::string& path) {
   fs::remove(path, ec);
 }
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
+// What the archiver wrote, fit to quote: one escaped line per line it wrote,
+// so a name in it cannot forge a line of the message or drive a terminal.
+std::string Trimmed(std::string said) {
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) {
+    said.pop_back();
   }
-  return text;
+  std::string quoted;
+  std::size_t start = 0;
+  while (start < said.size()) {
+    std::size_t end = said.find('\n', start);
+    if (end == std::string::npos) end = said.size();
+    std::string_view line(said.data() + start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!quoted.empty()) quoted += '\n';
+    quoted += text::Escaped(line);
+    start = end + 1;
+  }
+  return quoted;
+}
+
+bool SaysDiskFull(const std::string& said) {
+  return said.find(std::strerror(ENOSPC)) != std::string::npos ||
+         said.find(std::strerror(EDQUOT)) != std::string::npos;
+}
+
+// Whatever stands where the archive's document goes (a folder left by an
+// earlier archive, a link) would make every import of that name fail. It is
+// removed, inside the extraction folder only: a link goes, never what it
+// points to, and a name of "." or ".." would name the folder or its parent.
+void ClearWayForDocument(const std::string& extractFolder, const std::string& documentName) {
+  if (documentName.empty() || documentName == "." || documentName == "..") return;
+  if (documentName.find_first_of("/\\") != std::string::npos) return;
+  std::error_code ec;
+  const fs::path path = fs::path(extractFolder) / documentName;
+  if (fs::symlink_status(path, ec).type() == fs::file_type::not_found) return;
+  fs::remove_all(path, ec);
+}
+
+// The playlist file holds one value per line: a value with a line break
+// would split into two lines and shift every later entry.
+bool HoldsControlCharacters(std::string_view value) {
+  return std::any_of(value.begin(), value.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; });
+}
+
+std::string WithoutControlCharacters(std::string value) {
+  for (char& c : value) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') c = ' ';
+  }
+  return value;
 }
 
 // What this extraction wrote at the top of `folder`: the names written since
@@ -113,14 +161,32 @@ ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const N
 
   // A document left behind by an import that was cut short must not pass for
   // this archive's if the archive turns out not to hold one.
-  RemoveExtractedDocument(names.document);
+  ClearWayForDocument(plan.extractFolder, documentName);
 
   const fs::file_time_type started = fs::file_time_type::clock::now() - std::chrono::seconds(1);
   const std::string commandLine = ArchiverCommandLine(
       plan.archiverPath, archive, plan.extractFolder + platform::kPathSeparator);
-  const platform::Result<int> ran = ExecCmd(commandLine, with.launcher);
+  const MonotonicNow now = with.now ? with.now : [] { return std::chrono::steady_clock::now(); };
+  const auto runStarted = now();
+  bool timedOut = false;
+  bool cancelled = false;
+  const platform::KeepWaiting keepWaiting = [&] {
+    with.ui.DoEvents();
+    cancelled = with.cancelled && with.cancelled();
+    timedOut = now() - runStarted >= kExtractionTimeLimit;
+    return !cancelled && !timedOut;
+  };
+  const platform::Result<int> ran = ExecCmd(commandLine, with.launcher, keepWaiting);
   if (!ran) {
     RemoveExtractedDocument(names.document);
+    if (cancelled) return ImportOutcome{};
+    if (timedOut) {
+      return Refuse(with, "The sequence archive \"" + archive +
+                              "\" could not be extracted: the archiver was still running after " +
+                              std::to_string(kExtractionTimeLimit.count()) +
+                              " seconds, so the import ended it. The archive may be damaged." +
+                              kParagraph + "Nothing was imported.");
+    }
     return Refuse(with, "The sequence archive \"" + archive +
                             "\" could not be extracted, because the archiver could not be run." +
                             kParagraph + ran.message());
@@ -131,6 +197,14 @@ ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const N
       // The archiver refused the file: what it said comes first, not a
       // missing document it never got to.
       const std::string said = Trimmed(with.launcher.LastErrorOutput());
+      if (SaysDiskFull(said)) {
+        return Refuse(with, "The sequence archive \"" + archive +
+                                "\" could not be extracted: the disk holding \"" +
+                                plan.extractFolder +
+                                "\" is full. Please free some space on it and import the "
+                                "sequence again." +
+                                kParagraph + "The archiver said: " + said);
+      }
       return Refuse(
           with,
           "The archive \"" + archive +
@@ -157,8 +231,24 @@ ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const N
     throw;
   }
   RemoveExtractedDocument(names.document);
+  if (HoldsControlCharacters(audioFile)) {
+    return Refuse(with,
+                  "The sequence \"" + archive +
+                      "\" was not added to the playlist: the path of its audio file \"" +
+                      text::Escaped(audioFile) +
+                      "\" holds a line break or another control character, which the playlist "
+                      "file cannot keep. Please rename the file and import the sequence again.",
+                  true);
+  }
   // A refused sequence: the compiler has told the user why.
   if (audioFile.empty()) return ImportOutcome{std::nullopt, true};
+  if (HoldsControlCharacters(displayTitle)) {
+    with.ui.ShowMessage("The title of the sequence \"" + archive +
+                        "\" held line breaks or other control characters, which the playlist "
+                        "cannot keep; they were replaced by blanks: " +
+                        WithoutControlCharacters(displayTitle));
+    displayTitle = WithoutControlCharacters(displayTitle);
+  }
   return ImportOutcome{
       ImportedSequence{audioFile, names.cache, PlaylistListText(displayTitle, archive), archive,
                        displayTitle},
@@ -168,6 +258,12 @@ ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const N
 }  // namespace
 
 platform::Status CheckImportPlan(const ImportPlan& plan) {
+  if (HoldsControlCharacters(plan.archivePath)) {
+    return platform::Status::Error(
+        "The sequence \"" + text::Escaped(plan.archivePath) +
+        "\" cannot be imported: its path holds a line break or another control character, which "
+        "the playlist file cannot keep. Please rename it and try again.");
+  }
   if (plan.documentName.empty() && !DeriveArchiveNames(plan.archivePath)) {
     return platform::Status::Error(
         "The file \"" + plan.archivePath +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,12 +44,24 @@ struct ImportPlan {
   std::string audioFolder;
 };
 
+// How long the archiver may run before the import ends it: a damaged
+// archive must not freeze the window. Extracting the largest document the
+// compiler reads takes seconds.
+inline constexpr std::chrono::seconds kExtractionTimeLimit{300};
+// The monotonic clock the time limit is measured on.
+using MonotonicNow = std::function<std::chrono::steady_clock::time_point()>;
+
 struct ImportServices {
   CompileWindow& window;  // status line, bitmask box
   platform::UserInterface& ui;
   platform::FileStore& files;
   platform::ProcessLauncher& launcher;
   const FadeTimingTable& fadeTimings;
+  // Asked while the archiver runs (after letting window events run): true
+  // ends it without another word. Empty: never.
+  std::function<bool()> cancelled = nullptr;
+  // Empty: the steady clock.
+  MonotonicNow now = nullptr;
 };
 
 // What can be refused before anything runs: an archive name without an

@@ -112,7 +112,8 @@ void ImportDriver::cmdPlayListAdd_Click() {
   ui_.DoEvents();
   StoppedStateOnExit restore(window_, ui_);
   const ImportOutcome outcome =
-      ImportArchive(plan, ImportServices{window_, ui_, files_, launcher_, fadeTimings_});
+      ImportArchive(plan, ImportServices{window_, ui_, files_, launcher_, fadeTimings_,
+                                         [this] { return window_.ImportCancelled(); }, now_});
   if (outcome.sequence) {
     window_.AddImportedSequence(*outcome.sequence);
     restore.Succeeded();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,6 +33,9 @@ class ImportWindow : public CompileWindow {
   // Rewrites playlist.txt; a write that fails has told the user itself, and
   // the list stays as it is.
   virtual void SavePlaylist() = 0;
+  // True once the user asked the import to stop (closing the window): the
+  // archiver is ended and nothing more is said.
+  virtual bool ImportCancelled() const { return false; }
 };
 
 // The names an import derives from the chosen archive path. Both "/" and "\"
@@ -92,6 +97,9 @@ class ImportDriver {
   // leaves the window in its stopped state with kImportFailedStatus.
   void cmdPlayListAdd_Click();
 
+  // For tests: the clock the archiver's time limit is measured on.
+  void SetMonotonicClock(MonotonicNow now) { now_ = std::move(now); }
+
  private:
   ImportWindow& window_;
   std::string applicationDirectory_;
@@ -100,6 +108,7 @@ class ImportDriver {
   platform::UserInterface& ui_;
   platform::FileStore& files_;
   const FadeTimingTable& fadeTimings_;
+  MonotonicNow now_ = [] { return std::chrono::steady_clock::now(); };
 };
 
 }  // namespace importer

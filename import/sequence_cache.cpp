@@ -44,8 +44,12 @@ constexpr std::size_t kChecksumSize = 8;
 constexpr std::uint8_t kTypeInt32 = 3;
 constexpr std::uint8_t kFlagIndexHint = 1;
 constexpr std::size_t kRowSize = 1 + 4 * kColumnCount;
-// The table addresses its rows with 32-bit indices.
-constexpr std::uint64_t kMaxRows = std::numeric_limits<std::uint32_t>::max();
+// The most rows a cache file holds (2 GiB of rows): far more than the
+// largest document the compiler reads can make, few enough that a header
+// cannot ask for a read of tens of gigabytes (a sparse file costs nothing).
+constexpr std::uint64_t kMaxRows = std::uint64_t{64} << 20;
+// How often a long read asks whether to go on: every 4 MB.
+constexpr std::size_t kStepsPerQuestion = 16;
 
 bool IndexHinted(int column) {
   return column <= static_cast<int>(Column::Channel);
@@ -236,7 +240,7 @@ struct FileCloser {
 // are checked while they are still in the processor's cache.
 constexpr std::size_t kCheckStep = 256 * 1024;
 
-LoadResult LoadRows(const std::string& path, const std::function<void()>& onStep) {
+LoadResult LoadRows(const std::string& path, const KeepLoading& keepLoading) {
   // Opening a pipe waits for a writer, and a device may never end.
   if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
       !reason.empty()) {
@@ -289,7 +293,10 @@ LoadResult LoadRows(const std::string& path, const std::function<void()>& onStep
     return Fail("damaged header: rows of " + Bytes(rowSize) + " do not fit " +
                 std::to_string(columnCount) + " columns");
   }
-  if (rowCount > kMaxRows) return Fail("impossible row count " + std::to_string(rowCount));
+  if (rowCount > kMaxRows) {
+    return Fail("impossible row count " + std::to_string(rowCount) +
+                " (a cache file holds at most " + std::to_string(kMaxRows) + ")");
+  }
   if (std::uint64_t{headerSize} + kChecksumSize > fileSize) {
     return Fail("truncated: the header claims " + Bytes(headerSize) + ", the file has only " +
                 Bytes(fileSize));
@@ -329,11 +336,14 @@ LoadResult LoadRows(const std::string& path, const std::function<void()>& onStep
   const std::size_t rowsEnd = size - kChecksumSize;
   std::size_t checked = 0;  // rows checked so far
   std::size_t faulty = count;
+  std::size_t steps = 0;
   for (std::size_t at = headerSize; at < rowsEnd; at += kCheckStep) {
+    if (keepLoading && ++steps % kStepsPerQuestion == 0 && !keepLoading()) {
+      return Fail(kLoadingStopped);
+    }
     const std::size_t step = std::min(kCheckStep, rowsEnd - at);
     if (!read(bytes.get() + at, step)) return Fail("truncated: the file ended while being read");
     XXH64_update(hash, bytes.get() + at, step);
-    if (onStep) onStep();
     if (!columns.ok() || faulty != count) continue;
     const std::size_t whole = (at + step - headerSize) / kRowSize;
     faulty = FirstFaultyRow(rows, checked, whole);
@@ -359,6 +369,11 @@ LoadResult LoadRows(const std::string& path, const std::function<void()>& onStep
 platform::Status SaveSequenceCache(const EventTable& table, const std::string& path,
                                    platform::FileStore& files) {
   const std::vector<EventTable::Record> records = table.Records();
+  if (records.size() > kMaxRows) {
+    return platform::Status::Error("the table has " + std::to_string(records.size()) +
+                                   " rows, more than a cache file holds (" +
+                                   std::to_string(kMaxRows) + ")");
+  }
   // What the reader would refuse is never written.
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (const std::string fault = NullFault(records[i].nullMask); !fault.empty()) {
@@ -386,12 +401,12 @@ EventTable::Record CacheRows::operator[](std::size_t i) const {
 }
 
 platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
-                                             const std::function<void()>& onStep) {
-  return LoadRows(path, onStep);
+                                             const KeepLoading& keepLoading) {
+  return LoadRows(path, keepLoading);
 }
 
 platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
-  auto loaded = LoadRows(path, {});
+  auto loaded = LoadRows(path, nullptr);
   if (!loaded) return platform::Result<EventTable>::Error(loaded.message());
   const CacheRows& rows = loaded.value();
   std::vector<EventTable::Record> records;

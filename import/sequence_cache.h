@@ -56,10 +56,16 @@ class CacheRows {
   std::size_t count_ = 0;
 };
 
-// The same file, with the same checks and messages, for playing. `onStep`,
-// when given, runs after every step of the read (a quarter of a megabyte), so
-// a caller can keep the controllers alive while a large file loads.
+// Asked every few megabytes while a large file is read; false stops it.
+using KeepLoading = std::function<bool()>;
+// The error of a load that `keepLoading` stopped.
+inline constexpr const char* kLoadingStopped = "loading was stopped";
+
+// The same file, with the same checks and messages, for playing. A file is
+// never read past what its header's row count allows (a larger one is
+// refused first), and `keepLoading` lets a show answer Stop while a large
+// one is read.
 platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
-                                             const std::function<void()>& onStep = {});
+                                             const KeepLoading& keepLoading = nullptr);
 
 }  // namespace importer

@@ -30,6 +30,7 @@ constexpr std::size_t kMaxQuotedText = 40;
 // Far above any real sequence (an hour-long show of many controllers is tens
 // of megabytes), low enough that a hostile file cannot take all memory.
 constexpr std::size_t kMaxDocumentBytes = std::size_t{512} * 1024 * 1024;
+constexpr std::size_t kMegaByte = 1024 * 1024;
 
 bool IsXmlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -316,7 +317,26 @@ class Walker {
   std::optional<Failure> ReadText(const Mark& owner, Name name, std::string& out) {
     const Mark* element = First(owner, name);
     if (!element) return Missing(owner, name);
-    out = std::string(Trim(ElementText(element->node, scratch_)));
+    const std::string_view text = Trim(ElementText(element->node, scratch_));
+    const std::string subject = std::string("the ") + kNames[name] + " element";
+    // A title of tens of megabytes froze the window while its message was
+    // built, and would go into the playlist file whole.
+    if (text.size() > kMaxDocumentTextBytes) {
+      return At(subject, element->node,
+                " holds " + std::to_string(text.size()) + " bytes, more than the " +
+                    std::to_string(kMaxDocumentTextBytes) +
+                    " a title, artist or audio file path may have");
+    }
+    // A file path cannot hold a control character, and the playlist file,
+    // one value per line, could not keep one.
+    if (name == kFilePath && std::any_of(text.begin(), text.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
+        })) {
+      return At(subject, element->node,
+                " holds a line break or another control character, which a file path cannot "
+                "have");
+    }
+    out = std::string(text);
     return std::nullopt;
   }
 
@@ -467,6 +487,11 @@ std::string Refusal(const std::string& path, std::string_view text, const Failur
   return Refusal(path, failure.subject + where + failure.predicate);
 }
 
+std::string OutOfMemory(std::size_t documentBytes) {
+  return "there is not enough memory to read it (the document has " +
+         std::to_string((documentBytes + kMegaByte - 1) / kMegaByte) + " MB)";
+}
+
 // The whole document through pugixml's tree: the reader of every document
 // the scanner declines, and the one that says what is wrong with it.
 platform::Result<SequenceDocument> ReadThroughTree(const std::string& path, ByteBuffer buffer) {
@@ -479,6 +504,9 @@ platform::Result<SequenceDocument> ReadThroughTree(const std::string& path, Byte
   const unsigned options = pugi::parse_cdata | pugi::parse_escapes;
   const pugi::xml_parse_result parsed =
       doc.load_buffer(buffer.data(), buffer.size(), options, pugi::encoding_utf8);
+  if (parsed.status == pugi::status_out_of_memory) {
+    return R::Error(Refusal(path, OutOfMemory(buffer.size())));
+  }
   if (!parsed) {
     return R::Error(Refusal(path, buffer.view(),
                             Failure{"it is not well-formed XML", parsed.offset,
@@ -527,15 +555,35 @@ ParsedNumber ParseFlooredNumber(std::string_view text) {
 
 platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path) {
   using R = platform::Result<SequenceDocument>;
-  auto read = ReadDocumentBytes(path);
-  if (!read) return R::Error(Refusal(path, read.message()));
-  ByteBuffer bytes = std::move(read).value();
-  if (const auto direct = DirectlyReadableForm(bytes.view())) {
-    if (auto scanned = ScanSequenceDocument(bytes.view().substr(direct->markSize), direct->form)) {
-      return R(std::move(*scanned));
+  std::size_t size = 0;
+  try {
+    auto read = ReadDocumentBytes(path);
+    if (!read) return R::Error(Refusal(path, read.message()));
+    ByteBuffer bytes = std::move(read).value();
+    size = bytes.size();
+    if (const auto direct = DirectlyReadableForm(bytes.view())) {
+      if (auto scanned =
+              ScanSequenceDocument(bytes.view().substr(direct->markSize), direct->form)) {
+        return R(std::move(*scanned));
+      }
     }
+    // The tree takes many times the document's size: past its bound the
+    // document is refused before it is parsed, rather than taking the
+    // machine's memory and then being called not well-formed.
+    if (bytes.size() > kMaxTreeDocumentBytes) {
+      return R::Error(Refusal(
+          path, "it is " + std::to_string((bytes.size() + kMegaByte - 1) / kMegaByte) +
+                    " MB, and a document that is not plain UTF-8, windows-1252 or ISO-8859-15 "
+                    "text, or that has a fault, is read whole into memory, which is allowed up "
+                    "to " +
+                    std::to_string(kMaxTreeDocumentBytes / kMegaByte) + " MB"));
+    }
+    return ReadThroughTree(path, std::move(bytes));
+  } catch (const std::bad_alloc&) {
+    std::error_code ec;
+    if (size == 0) size = static_cast<std::size_t>(std::filesystem::file_size(path, ec));
+    return R::Error(Refusal(path, OutOfMemory(size)));
   }
-  return ReadThroughTree(path, std::move(bytes));
 }
 
 }  // namespace importer

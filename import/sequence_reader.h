@@ -66,10 +66,19 @@ ParsedNumber ParseRoundedNumber(std::string_view text);
 // Rounded down (1000.9 -> 1000, -0.5 -> -1).
 ParsedNumber ParseFlooredNumber(std::string_view text);
 
+// The longest Title, Artist or FilePath a document may give: they go into
+// messages, the list and the one-line values of the playlist file.
+inline constexpr std::size_t kMaxDocumentTextBytes = 4096;
+// The largest document the tree reader takes (it needs many times the
+// document's size); the direct scanner reads up to 512 MB.
+inline constexpr std::size_t kMaxTreeDocumentBytes = std::size_t{64} << 20;
+
 // Reads and checks the sequence document at `path`. Refuses, with one message
 // that names the document, the element and its line, a file that cannot be
 // read or parsed, a missing element or value, a number that is not a number
-// or does not fit 32 bits, and a channel number outside 1 to 16. Controllers
+// or does not fit 32 bits, a channel number outside 1 to 16, a Title, Artist
+// or FilePath past kMaxDocumentTextBytes, a FilePath holding a control
+// character, and a document it has no memory for (saying so). Controllers
 // whose identifier is 0 or less are skipped unread, as the compiler skips
 // them.
 platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path);

@@ -1,5 +1,6 @@
 #include "import/sequence_scanner.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -379,6 +380,17 @@ class Scanner {
     if (raw.find('&') != std::string_view::npos) {
       if (!DecodeReferences(raw, scratch_)) return false;
       raw = scratch_;
+    }
+    // A text too long, or a path with a control character, is left to the
+    // tree reader, which refuses it naming the element and its line.
+    if (kind == kTitle || kind == kArtist || kind == kFilePath) {
+      const std::string_view text = Trim(raw);
+      if (text.size() > kMaxDocumentTextBytes) return false;
+      if (kind == kFilePath && std::any_of(text.begin(), text.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
+          })) {
+        return false;
+      }
     }
     switch (kind) {
       case kTitle:

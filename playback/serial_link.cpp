@@ -39,6 +39,7 @@ platform::Status SerialLink::OpenPort() {
     show_.UI().DoEvents();
   }
   lastKeepAliveTime_ = show_.Clock().SecondsOfDay();
+  lastKeepAliveSteady_ = show_.Clock().SteadyNow();
   SendKeepAlive();
   if (!port_.IsOpen()) {
     // Write has already given the reason as a notice.
@@ -67,12 +68,19 @@ void SerialLink::SendKeepAlive() {
   // The gap shown is between keep-alives that reached the port; one that
   // could not be written leaves the gap growing, as a stalled line should.
   if (!WriteOrReport(kKeepAliveMessage)) return;
-  const int now = show_.Clock().SecondsOfDay();
-  const int gap = now - lastKeepAliveTime_;
+  // Whole-second ticks of the steady clock, as the time of day would give
+  // them, but neither a daylight-saving change, a clock set by hand nor
+  // midnight makes a gap of an hour or a negative one.
+  const auto nowSteady = show_.Clock().SteadyNow();
+  const auto Seconds = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+  };
+  const auto gap = static_cast<int>(Seconds(nowSteady) - Seconds(lastKeepAliveSteady_));
   const bool late = IsLateKeepAlive(gap);
   show_.KeepAliveGap(gap, late);
   if (late) show_.Log(show_event::LateKeepAlive(gap));
-  lastKeepAliveTime_ = now;
+  lastKeepAliveTime_ = show_.Clock().SecondsOfDay();
+  lastKeepAliveSteady_ = nowSteady;
 }
 
 void SerialLink::Write(std::string_view bytes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,6 +56,7 @@ class SerialLink {
   platform::SerialPort& port_;
   ShowContext& show_;
   int lastKeepAliveTime_ = 0;
+  std::chrono::steady_clock::time_point lastKeepAliveSteady_{};
   int portNumber_ = 0;  // as opened, for the messages
   std::string lineName_;
   // Whether the port was lost since it was last opened: the next opening is

@@ -11,7 +11,31 @@ ShowLog::ShowLog(platform::LogFile& file, std::function<std::string()> now,
                  std::function<void(const std::string&)> onFailure)
     : file_(file), now_(std::move(now)), onFailure_(std::move(onFailure)) {}
 
-void ShowLog::Write(const std::string& event) {
+void ShowLog::Write(const std::string& whole) {
+  std::string event = whole;
+  if (event.size() > kMaxEventBytes) {
+    event.resize(kMaxEventBytes);
+    // Not inside a UTF-8 character.
+    while (!event.empty() && (static_cast<unsigned char>(event.back()) & 0xC0) == 0x80) {
+      event.pop_back();
+    }
+    if (!event.empty() && static_cast<unsigned char>(event.back()) >= 0xC0) event.pop_back();
+    event += "... (" + std::to_string(whole.size() - event.size()) + " more bytes)";
+  }
+  if (event == last_) {
+    if (++repeats_ < kMaxRepeats) return;
+  }
+  if (repeats_ > 0) {
+    Append("(the line before repeated " + std::to_string(repeats_) +
+           (repeats_ == 1 ? " more time)" : " more times)"));
+  }
+  const bool repeated = event == last_;
+  repeats_ = 0;
+  last_ = std::move(event);
+  if (!repeated) Append(last_);
+}
+
+void ShowLog::Append(const std::string& event) {
   // One event, one line: a line break inside a reason would split it.
   std::string line = now_() + " " + event;
   for (char& c : line) {
@@ -182,7 +206,12 @@ std::vector<NightSummary> SummarizeShowLog(std::string_view text, int* notUnders
       if (notUnderstood != nullptr && !line.empty() && line != "\r") ++*notUnderstood;
       continue;
     }
-    const std::string_view event = line.substr(20);
+    std::string_view event = line.substr(20);
+    // Lines since the offset from UTC was added: "+0100 " after the time.
+    if (event.size() >= 6 && (event[0] == '+' || event[0] == '-') && IsDigits(event.substr(1, 4)) &&
+        event[5] == ' ') {
+      event.remove_prefix(6);
+    }
     if (nights.empty() || nights.back().date != *evening) {
       nights.push_back(NightSummary{*evening});
     }

@@ -20,13 +20,24 @@ class ShowLog {
   ShowLog(platform::LogFile& file, std::function<std::string()> now,
           std::function<void(const std::string&)> onFailure = {});
 
+  // Writes "<now> <event>". An event longer than kMaxEventBytes is cut
+  // (a list text of 300 MB went whole into the log at each start of its
+  // entry). The same event again and again is written once; when another
+  // comes, or every kMaxRepeats, one line says how often it repeated.
   void Write(const std::string& event);
 
+  static constexpr std::size_t kMaxEventBytes = 2048;
+  static constexpr int kMaxRepeats = 1000;
+
  private:
+  void Append(const std::string& event);
+
   platform::LogFile& file_;
   std::function<std::string()> now_;
   std::function<void(const std::string&)> onFailure_;
   bool failed_ = false;
+  std::string last_;
+  int repeats_ = 0;  // of last_, not written yet
 };
 
 // The texts of the events, shared by the writers and by the summary.

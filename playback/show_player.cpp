@@ -168,7 +168,12 @@ PlayOutcome ShowPlayer::Play(int row) {
     lastKeepAlive = SteadyNow();
   };
   // The rows are played as they were read, without another copy.
-  auto loaded = importer::LoadSequenceRows(entry.CachePath, keepAliveWhileLoading);
+  auto loaded = importer::LoadSequenceRows(entry.CachePath, [&] {
+    keepAliveWhileLoading();
+    show_.UI().DoEvents();
+    return show_.ShowRunning();
+  });
+  if (!loaded && !show_.ShowRunning()) return PlayOutcome::Stopped;
   if (!loaded) {
     return Skip(row, "sequence file " + entry.CachePath, loaded.message(),
                 FileProblem("sequence file", entry.CachePath, loaded.message()));

@@ -94,6 +94,15 @@ void ShowScheduler::Run() {
         break;
       }
       if (outcome == PlayOutcome::Finished || outcome == PlayOutcome::Cut) anyPlayed = true;
+      if (outcome == PlayOutcome::Skipped) {
+        // A skip takes no time of its own: without a yield, a long list of
+        // entries that cannot play answered Stop only after the whole pass.
+        ui.DoEvents();
+        if (!show_.ShowRunning()) {
+          stopped = true;
+          break;
+        }
+      }
       if (const std::optional<Requester> who = show_.TakeStopAfterSong()) {
         show_.Stop(*who);
         stopped = true;

@@ -21,6 +21,14 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// Whether a ListText ends with this SourcePath in parentheses, as the import
+// writes it.
+bool EndsWithSource(std::string_view listText, std::string_view source) {
+  return listText.size() >= source.size() + 2 && listText.ends_with(')') &&
+         listText.substr(listText.size() - source.size() - 1, source.size()) == source &&
+         listText[listText.size() - source.size() - 2] == '(';
+}
+
 }  // namespace
 
 std::string OldPlaylistMessage() {
@@ -39,6 +47,21 @@ std::string PlaylistHeader() {
   return std::string(1, kDegreeSign) + kProgramVersion;
 }
 
+bool HoldsControlCharacters(std::string_view value) {
+  for (const char c : value) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') return true;
+  }
+  return false;
+}
+
+std::string WithoutControlCharacters(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7F') c = ' ';
+  }
+  return out;
+}
+
 std::string FormatPlaylistFile(const std::vector<const PlaylistEntry*>& entries) {
   std::string out = PlaylistHeader();
   out += kLineEnd;
@@ -46,7 +69,7 @@ std::string FormatPlaylistFile(const std::vector<const PlaylistEntry*>& entries)
     // The file order differs from the record order: Version comes last.
     for (const std::string* field : {&entry->AudioPath, &entry->CachePath, &entry->ListText,
                                      &entry->SourcePath, &entry->Version}) {
-      out += *field;
+      out += HoldsControlCharacters(*field) ? WithoutControlCharacters(*field) : *field;
       out += kLineEnd;
     }
   }
@@ -144,13 +167,35 @@ void Playlist::LoadPlaylist() {
 
   // A file that ends inside an entry keeps its complete entries; the rest is
   // not an entry at all.
-  for (std::size_t first = 1; first + kLinesPerEntry <= lines.size(); first += kLinesPerEntry) {
+  for (std::size_t first = 1; first + kLinesPerEntry <= lines.size();) {
+    std::size_t version = first + kLinesPerEntry - 1;
+    // An entry of more than five lines: a title with a line break, written
+    // by an older version. Its ListText always ends with its SourcePath in
+    // parentheses, which finds where it ends, so the entries after it keep
+    // their own lines.
+    if (!ParseVersionNumber(lines[version]) &&
+        !EndsWithSource(lines[first + 2], lines[first + 3])) {
+      std::string title = lines[first + 2];
+      constexpr std::size_t kMostTitleLines = 1000;
+      for (std::size_t next = version; next + 1 < lines.size() && next < version + kMostTitleLines;
+           ++next) {
+        title += lines[next - 1];
+        if (ParseVersionNumber(lines[next + 1]) && EndsWithSource(title, lines[next])) {
+          version = next + 1;
+          break;
+        }
+      }
+    }
     PlaylistEntry entry;
     entry.AudioPath = lines[first];
     entry.CachePath = lines[first + 1];
-    entry.ListText = lines[first + 2];
-    entry.SourcePath = lines[first + 3];
-    entry.Version = lines[first + 4];
+    for (std::size_t line = first + 2; line + 1 < version; ++line) {
+      if (line > first + 2) entry.ListText += ' ';
+      entry.ListText += lines[line];
+    }
+    entry.SourcePath = lines[version - 1];
+    entry.Version = lines[version];
+    first = version + 1;
     if (IsCurrentVersion(entry.Version)) {
       AddPlaylistEntry(entry);
     } else {

@@ -85,7 +85,14 @@ std::string OldEntryMessage(const std::string& listText);
 // The text of the header line of playlist.txt, without its line end.
 std::string PlaylistHeader();
 
-// The file's content for these records, in this order.
+// The file holds one value per line, without escaping: a line break inside
+// a value would split it into two lines and shift every later entry. These
+// find and replace (by a blank) the control characters a value cannot hold.
+bool HoldsControlCharacters(std::string_view value);
+std::string WithoutControlCharacters(std::string_view value);
+
+// The file's content for these records, in this order. Control characters in
+// a value are written as blanks, so each value stays one line.
 std::string FormatPlaylistFile(const std::vector<const PlaylistEntry*>& entries);
 
 // Reads a version number as the file holds it: decimal digits with an

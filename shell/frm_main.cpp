@@ -461,6 +461,12 @@ void frmMain::SelectDefaults() {
 }
 
 void frmMain::Autostart() {
+  // The show this flag stands for already runs in another process: neither
+  // its port, its log nor its flag are ours to touch.
+  if (const auto other = platform::OtherShowOnFolder(services_.applicationDirectory)) {
+    services_.ui.ShowMessage(*other + "\r\n\r\nThis window does not start the show.");
+    return;
+  }
   platform::SerialPort& port = services_.port;
   port.SetPortNumber(PortNumber());
   port.SetSettings(DataRateText() + ",N,8,1");
@@ -632,6 +638,9 @@ void frmMain::Text1_Change() {
 }
 
 void frmMain::SavePreferences() {
+  // A show running on this folder in another process (glimmer show) owns
+  // the settings, its autostart flag above all.
+  if (!showLock_ && platform::OtherShowOnFolder(services_.applicationDirectory)) return;
   Preferences current;
   current.port = SelectedText(*cboPort);
   current.dataRate = SelectedText(*cboDataRate);
@@ -679,6 +688,17 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 // The whole show runs inside this click; the window stays usable through the
 // scheduler's yields, where Stop and closing the window reach it.
 void frmMain::cmdShowStart_Click() {
+  auto lock = platform::TakeShowLock(services_.applicationDirectory, "the player window");
+  if (!lock) {
+    startedBy_ = playback::Requester::StartButton;
+    services_.ui.ShowMessage(lock.message() + "\r\n\r\nThe show was not started.");
+    return;
+  }
+  showLock_ = std::move(lock).value();
+  struct Release {
+    std::unique_ptr<platform::ShowLock>& lock;
+    ~Release() { lock.reset(); }
+  } const release{showLock_};
   const playback::Requester who = std::exchange(startedBy_, playback::Requester::StartButton);
   session_->Start(who);
 }

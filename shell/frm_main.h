@@ -16,6 +16,7 @@
 #include "platform/process_launcher.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
+#include "platform/show_lock.h"
 #include "platform/user_interface.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_log.h"
@@ -153,6 +154,8 @@ class frmMain : public QWidget,
 
   void AddImportedSequence(const importer::ImportedSequence& sequence) override;
   void SavePlaylist() override;
+  // Closing the window ends an import under way.
+  bool ImportCancelled() const override { return ended_; }
   playlist::Playlist& Playlist() { return *playlist_; }
   platform::UserInterface& UI() { return services_.ui; }
   platform::Clock& Clock() { return services_.clock; }
@@ -206,6 +209,8 @@ class frmMain : public QWidget,
   // show.log beside the other files; written by the show and by the
   // handlers that start and stop it.
   std::unique_ptr<platform::LogFile> showLogFile_;
+  // Held while this window's show runs: one show per folder.
+  std::unique_ptr<platform::ShowLock> showLock_;
   // Who the next cmdShowStart_Click is for, as the log names it.
   playback::Requester startedBy_ = playback::Requester::StartButton;
 

@@ -26,6 +26,10 @@ std::string Chosen(const std::string& saved, const std::vector<std::string>& ent
                                                                            : entries[defaultIndex];
 }
 
+// Seven short values; the longest, a folder, is a path. A line of 500 MB
+// used to be read whole and rewritten on every save.
+constexpr std::size_t kMaxValueBytes = 4096;
+
 std::vector<std::string> Numbers(int from, int to) {
   std::vector<std::string> texts;
   for (int n = from; n <= to; ++n) texts.push_back(std::to_string(n));
@@ -50,7 +54,12 @@ std::string FormatPreferences(const Preferences& p) {
   std::string text;
   for (const std::string* value : {&p.port, &p.dataRate, &p.frameTiming, &p.startTime, &p.endTime,
                                    &p.autostart, &p.lastImportFolder}) {
-    text += *value;
+    // One value per line: a line break in one would shift the rest.
+    std::string line = value->size() > kMaxValueBytes ? std::string() : *value;
+    for (char& c : line) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    text += line;
     text += "\r\n";
   }
   return text;
@@ -62,7 +71,10 @@ Preferences ParsePreferences(std::string_view bytes) {
       &p.port,    &p.dataRate,  &p.frameTiming,     &p.startTime,
       &p.endTime, &p.autostart, &p.lastImportFolder};
   const std::vector<std::string> lines = platform::SplitTextLines(bytes);
-  for (std::size_t i = 0; i < values.size() && i < lines.size(); ++i) *values[i] = lines[i];
+  for (std::size_t i = 0; i < values.size() && i < lines.size(); ++i) {
+    // Longer than any value the program writes: its default stands instead.
+    *values[i] = lines[i].size() > kMaxValueBytes ? std::string() : lines[i];
+  }
   return p;
 }
 

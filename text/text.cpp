@@ -125,6 +125,60 @@ std::string WideBytesToUtf8(std::string_view bytes, int unitSize, bool bigEndian
   return out;
 }
 
+std::string Escaped(std::string_view text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  const auto escape = [&](unsigned char byte) {
+    out += "\\x";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7F) {
+        escape(lead);
+      } else {
+        out += static_cast<char>(lead);
+      }
+      ++i;
+      continue;
+    }
+    // The length and the smallest character a lead byte allows, so that
+    // overlong forms and surrogates count as not UTF-8.
+    std::size_t length = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, c = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, c = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, c = lead & 0x07, least = 0x10000;
+    }
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    valid = valid && c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+    if (!valid) {
+      escape(lead);
+      ++i;
+      continue;
+    }
+    if (c < 0xA0) {  // C1 controls: CSI (U+009B) starts a terminal escape too
+      for (std::size_t k = 0; k < length; ++k) escape(static_cast<unsigned char>(text[i + k]));
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
+}
+
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) c = AsciiLower(c);

@@ -43,6 +43,14 @@ std::string Utf16ToUtf8(std::u16string_view units);
 // units, and odd bytes left over at the end, become U+FFFD.
 std::string WideBytesToUtf8(std::string_view bytes, int unitSize, bool bigEndian);
 
+// --- names from outside ------------------------------------------------------------
+
+// `text` as it may be shown in a message or a line of a report: valid UTF-8
+// stays as it is; control characters (line breaks, terminal escapes, C1
+// controls) and bytes that are not UTF-8 become \xNN, so a name can neither
+// forge a line of its own nor drive the terminal that shows it.
+std::string Escaped(std::string_view text);
+
 // --- letter case ------------------------------------------------------------------
 //
 // Names in files (registry keys, sort texts, command switches) are compared

@@ -26,6 +26,10 @@ class PosixLogFile final : public LogFile {
     if (::stat(path_.c_str(), &info) == 0 && info.st_size > 0 &&
         static_cast<std::uintmax_t>(info.st_size) + bytes.size() > limit_) {
       // A failed move leaves the file growing rather than losing the line.
+      for (int older = kLogGenerations - 1; older >= 1; --older) {
+        (void)std::rename((path_ + "." + std::to_string(older)).c_str(),
+                          (path_ + "." + std::to_string(older + 1)).c_str());
+      }
       (void)std::rename(path_.c_str(), (path_ + ".1").c_str());
     }
     // A pipe or a device put in the log's place is never opened: writing
@@ -71,7 +75,7 @@ std::string LocalDateTime() {
   std::tm local{};
   localtime_r(&now, &local);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %z", &local);
   return text;
 }
 

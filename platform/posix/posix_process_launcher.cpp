@@ -1,5 +1,6 @@
 #include "platform/posix/posix_process_launcher.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -17,7 +18,33 @@ extern char** environ;
 
 namespace platform {
 
+namespace {
+
+constexpr int kWatchMilliseconds = 100;
+// How long a program asked to end may take before it is killed.
+constexpr int kGraceSteps = 20;
+
+// Ends a program the caller no longer waits for, and reaps it.
+void EndProgram(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  for (int step = 0; step < kGraceSteps; ++step) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) return;
+    ::poll(nullptr, 0, kWatchMilliseconds);
+  }
+  ::kill(pid, SIGKILL);
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
 Result<int> PosixProcessLauncher::Run(const std::vector<std::string>& argv) {
+  return RunWatched(argv, nullptr);
+}
+
+Result<int> PosixProcessLauncher::RunWatched(const std::vector<std::string>& argv,
+                                             const KeepWaiting& keepWaiting) {
   if (argv.empty() || argv.front().empty()) {
     return Result<int>::Error("Cannot start a program: no program was named.");
   }
@@ -48,10 +75,23 @@ Result<int> PosixProcessLauncher::Run(const std::vector<std::string>& argv) {
     return Result<int>::Error("Cannot start the program " + program + ": " +
                               std::strerror(spawned) + ".");
   }
+  const auto stopped = [&] {
+    EndProgram(pid);
+    if (piped) close(errorPipe[0]);
+    return Result<int>::Error("The program " + program + " was stopped before it ended.");
+  };
   if (piped) {
     constexpr std::size_t kKept = 4096;
     char buffer[4096];
     for (;;) {
+      if (keepWaiting) {
+        pollfd ready{errorPipe[0], POLLIN, 0};
+        const int polled = ::poll(&ready, 1, kWatchMilliseconds);
+        if (polled == 0 || (polled < 0 && errno == EINTR)) {
+          if (!keepWaiting()) return stopped();
+          continue;
+        }
+      }
       const ssize_t got = read(errorPipe[0], buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
@@ -71,8 +111,17 @@ Result<int> PosixProcessLauncher::Run(const std::vector<std::string>& argv) {
 
   int status = 0;
   for (;;) {
-    const pid_t waited = waitpid(pid, &status, 0);
+    const pid_t waited = waitpid(pid, &status, keepWaiting ? WNOHANG : 0);
     if (waited == pid) break;
+    if (waited == 0) {
+      // Its error output is closed but it still runs.
+      if (!keepWaiting()) {
+        EndProgram(pid);
+        return Result<int>::Error("The program " + program + " was stopped before it ended.");
+      }
+      ::poll(nullptr, 0, kWatchMilliseconds);
+      continue;
+    }
     if (waited < 0 && errno == EINTR) continue;
     return Result<int>::Error("Lost track of the program " + program + ": " + std::strerror(errno) +
                               ".");

@@ -17,6 +17,8 @@ namespace platform {
 class PosixProcessLauncher final : public ProcessLauncher {
  public:
   Result<int> Run(const std::vector<std::string>& argv) override;
+  Result<int> RunWatched(const std::vector<std::string>& argv,
+                         const KeepWaiting& keepWaiting) override;
   std::string LastErrorOutput() const override { return lastErrorOutput_; }
 
  private:

@@ -13,8 +13,10 @@ class FakeClock : public platform::Clock {
  public:
   explicit FakeClock(long long startMs = 0) : ms(startMs) {}
 
-  int SecondsOfDay() override { return static_cast<int>((ms / 1000) % platform::kSecondsPerDay); }
-  std::int64_t UnixSeconds() override { return ms / 1000; }
+  int SecondsOfDay() override {
+    return static_cast<int>(((ms + wallOffsetMs) / 1000) % platform::kSecondsPerDay);
+  }
+  std::int64_t UnixSeconds() override { return (ms + wallOffsetMs) / 1000; }
   void Sleep100ms() override {
     ++sleeps;
     ms += 100;
@@ -33,6 +35,9 @@ class FakeClock : public platform::Clock {
   void Advance(long long deltaMs) { ms += deltaMs; }
 
   long long ms;
+  // Moves the time of day only, as a daylight-saving change or a user
+  // setting the clock does.
+  long long wallOffsetMs = 0;
   int sleeps = 0;
   std::function<void(int)> onSleep;
 };

@@ -18,6 +18,20 @@ class FakeProcessLauncher : public platform::ProcessLauncher {
     if (onRun) onRun(argv);
     return exitCode;
   }
+  // Asks `keepWaiting` up to `watchSteps` times before the program "ends";
+  // a false answer stops it as the real launcher would.
+  platform::Result<int> RunWatched(const std::vector<std::string>& argv,
+                                   const platform::KeepWaiting& keepWaiting) override {
+    for (int step = 0; keepWaiting && step < watchSteps; ++step) {
+      ++watched;
+      if (!keepWaiting()) {
+        runs.push_back(argv);
+        return platform::Result<int>::Error("The program " + argv.front() +
+                                            " was stopped before it ended.");
+      }
+    }
+    return Run(argv);
+  }
   std::string LastErrorOutput() const override { return errorOutput; }
 
   std::vector<std::vector<std::string>> runs;
@@ -25,6 +39,8 @@ class FakeProcessLauncher : public platform::ProcessLauncher {
   int exitCode = 0;
   std::string errorOutput;  // what the program says on its error output
   std::function<void(const std::vector<std::string>&)> onRun;
+  int watchSteps = 0;  // how long a watched program runs, in questions
+  int watched = 0;     // questions asked
 };
 
 }  // namespace fakes

@@ -50,8 +50,10 @@ class FakeImportWindow : public ImportWindow {
     playlist_.AddPlaylistEntry({s.audioPath, s.cachePath, s.listText, "0.94", s.archivePath});
   }
   void SavePlaylist() override { (void)playlist_.SavePlaylist(); }
+  bool ImportCancelled() const override { return cancelled; }
 
   std::string lastImportFolder;
+  bool cancelled = false;
   std::vector<std::string> log;
 
  private:
@@ -82,9 +84,10 @@ class DriverTest : public ::testing::Test {
   void Import(const std::string& archive, platform::ProcessLauncher* launcher = nullptr,
               const std::string& archiver = "/opt/rar/unrar") {
     if (!archive.empty()) ui_.dialogAnswers.push_back(archive);
-    ImportDriver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_,
-                 fadeTimings_)
-        .cmdPlayListAdd_Click();
+    ImportDriver driver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_,
+                        fadeTimings_);
+    driver.SetMonotonicClock([this] { return now_ += secondsPerQuestion_; });
+    driver.cmdPlayListAdd_Click();
   }
   std::string Temp(const std::string& name = "") const { return appDir_ + "/Temp/" + name; }
   bool PlaylistSaved() const {
@@ -108,6 +111,8 @@ class DriverTest : public ::testing::Test {
   const FadeTimingTable fadeTimings_ = FillFadeTimingTable();
   import_test::Sequence sequence_;
   bool extracts_ = true;
+  std::chrono::steady_clock::time_point now_;
+  std::chrono::seconds secondsPerQuestion_{0};
 };
 
 TEST_F(DriverTest, CancelledDialogDoesNothing) {
@@ -365,6 +370,114 @@ TEST_F(DriverTest, ShellCharactersInPathsReachTheRealExtractorExactly) {
   EXPECT_TRUE(fs::exists(playlist_.Entries()[0].CachePath));
   EXPECT_FALSE(fs::exists("pwned"));
   EXPECT_FALSE(fs::exists(dir_.File("pwned")));
+}
+
+// A damaged archive kept the archiver running for ever and the window
+// frozen, deaf to closing.
+TEST_F(DriverTest, ArchiverPastItsTimeLimitIsEndedAndTheImportSaysSo) {
+  launcher_.watchSteps = 1000;  // it would run far longer than allowed
+  secondsPerQuestion_ = std::chrono::seconds(100);
+  const int eventsBefore = ui_.doEventsCount;
+  Import("/shows/Xmas.msq");
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{
+                "The sequence archive \"/shows/Xmas.msq\" could not be extracted: the archiver was "
+                "still running after 300 seconds, so the import ended it. The archive may be "
+                "damaged.\r\n\r\nNothing was imported."});
+  EXPECT_EQ(launcher_.watched, 3);                 // 100, 200, 300 seconds
+  EXPECT_GE(ui_.doEventsCount - eventsBefore, 3);  // the window answered meanwhile
+  EXPECT_EQ(LogTail(), kStoppedAgain);
+
+  // Closing the window ends it at once, and says nothing more.
+  ui_.messages.clear();
+  launcher_.watched = 0;
+  secondsPerQuestion_ = std::chrono::seconds(0);
+  window_.cancelled = true;
+  Import("/shows/Xmas.msq");
+  EXPECT_TRUE(ui_.messages.empty());
+  EXPECT_EQ(launcher_.watched, 1);
+  EXPECT_TRUE(list_.items.empty());
+}
+
+// The extractor used to report success with the file's tail zeros, and the
+// import then called the document "not well-formed XML".
+TEST_F(DriverTest, FullDiskIsNamedAsSuch) {
+  extracts_ = false;
+  launcher_.exitCode = 1;
+  launcher_.errorOutput =
+      "glimmer-extract: Cannot extract Xmas from the archive /shows/Xmas.msq: writing it failed: "
+      "the disk holding /app/Temp is full (No space left on device)\n";
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].rfind("The sequence archive \"/shows/Xmas.msq\" could not be "
+                                  "extracted: the disk holding \"" +
+                                      appDir_ + "/Temp\" is full. Please free some space on it",
+                                  0),
+            0u)
+      << ui_.messages[0];
+  EXPECT_NE(ui_.messages[0].find("The archiver said: glimmer-extract: Cannot extract Xmas"),
+            std::string::npos);
+}
+
+TEST_F(DriverTest, WhatTheArchiverSaidIsQuotedEscaped) {
+  extracts_ = false;
+  launcher_.exitCode = 1;
+  launcher_.errorOutput =
+      "refused entry \x1B[2Jx\r\nrefused entry \xC2\x9B"
+      "y\n";
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(
+      ui_.messages[0].find("The archiver said: refused entry \\x1B[2Jx\nrefused entry \\xC2\\x9By"),
+      std::string::npos)
+      << ui_.messages[0];
+}
+
+// A folder left in Temp under a sequence's name made every later import of
+// that name fail.
+TEST_F(DriverTest, LeftoverUnderTheSequencesNameIsReplacedInsideTempOnly) {
+  fs::create_directories(Temp("Xmas/inner"));
+  fakes::WriteBytes(Temp("Xmas/inner/file"), "left over");
+  fs::create_directories(dir_.File("outside"));
+  fakes::WriteBytes(dir_.File("outside/keep"), "not ours");
+  fs::create_symlink(dir_.File("outside"), Temp("Link"));
+  Import("/shows/Xmas.msq");
+  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0];
+  EXPECT_EQ(list_.items.size(), 1u);
+  Import("/shows/Link.msq");
+  EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
+  // "." and ".." would name Temp itself and the program's folder.
+  for (const std::string dots : {"/shows/..msq", "/shows/...msq"}) Import(dots);
+  EXPECT_TRUE(fs::is_directory(Temp()));
+  EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
+}
+
+// A title holding a line break went into playlist.txt as an extra line, and
+// at the next start that entry and the good one after it were dropped.
+TEST_F(DriverTest, ControlCharactersNeverReachThePlaylistFile) {
+  sequence_.title = "Carol&#10;of the&#13;Bells";
+  Import("/shows/Xmas.msq");
+  ASSERT_EQ(list_.items.size(), 1u);
+  EXPECT_EQ(list_.items[0].text, "Carol of the Bells - Choir         (/shows/Xmas.msq)");
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{
+                "The title of the sequence \"/shows/Xmas.msq\" held line breaks or other control "
+                "characters, which the playlist cannot keep; they were replaced by blanks: Carol "
+                "of the Bells - Choir"});
+  const std::string file = fakes::ReadBytes(playlistFile_);
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 6) << file;
+
+  // An archive path with a line break is refused before anything runs.
+  ui_.messages.clear();
+  launcher_.runs.clear();
+  Import("/shows/X\nmas.msq");
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{"The sequence \"/shows/X\\x0Amas.msq\" cannot be imported: "
+                                     "its path holds a line break or another control character, "
+                                     "which the playlist file cannot keep. Please rename it and "
+                                     "try again."});
+  EXPECT_TRUE(launcher_.runs.empty());
+  EXPECT_EQ(list_.items.size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The companion command run as a program: compile a document, dump the
 // compiled file, refuse a damaged one.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +108,38 @@ TEST(GlimmerCli, ArchivePathsPassExactlyOrAreRefusedWhenTheyHoldAQuote) {
             std::string::npos)
       << refused.err;
   EXPECT_FALSE(std::filesystem::exists(cache));
+}
+
+// A killed compile left its scratch folder behind for good.
+TEST(GlimmerCli, CompileClearsScratchFoldersOfDeadRunsOnly) {
+  fakes::TempDir dir;
+  import_test::Sequence sequence;
+  sequence.filePath = dir.File("song.wav");
+  fakes::WriteBytes(sequence.filePath, "RIFF");
+  sequence.controllers = {{"1", {{"1", {{"0", "3", "0", "255"}}}}}};
+  const std::string archive = dir.File("Carol.msq");
+  fakes::WriteRar4(archive, {{"Carol", import_test::ToXml(sequence)}});
+
+  const std::string scratch = dir.File("tmp");
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = scratch + "/glimmer-compile-" + std::to_string(gone) + "-7";
+  const std::string alive = scratch + "/glimmer-compile-" + std::to_string(getpid()) + "-7";
+  for (const std::string& folder : {dead, alive}) {
+    std::filesystem::create_directories(folder);
+    fakes::WriteBytes(folder + "/.glimmer-extract-partial", "1.3 GB once");
+  }
+  setenv("TMPDIR", scratch.c_str(), 1);
+  const auto run = Glimmer({"compile", archive, dir.File("out.csq")});
+  unsetenv("TMPDIR");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(alive));
+  // Its own scratch folder is gone too.
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(scratch)) left.push_back(e.path());
+  EXPECT_EQ(left, std::vector<std::string>{alive});
 }
 
 }  // namespace

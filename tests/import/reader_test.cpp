@@ -1,8 +1,12 @@
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -116,11 +120,13 @@ TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
       {"\xEF\xBB\xBF<?xml version=\"1.0\"?>", "No\xC3\xABl", "No\xC3\xABl"},
       {"", "No\xC3\xABl", "No\xC3\xABl"},
       {"<?xml version=\"1.0\" encoding=\"windows-1250\"?>", "Carol", "Carol"},
-      // Growing by more than the room kept for converting in place.
-      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", std::string(20000, '\xE9'),
+      // Growing by more than the room kept for converting in place (the
+      // comment), with titles as long as they may be.
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><!--" + std::string(20000, '\xE9') + "-->",
+       std::string(2048, '\xE9'),
        [] {
          std::string s;
-         for (int i = 0; i < 20000; ++i) s += "\xC3\xA9";
+         for (int i = 0; i < 2048; ++i) s += "\xC3\xA9";
          return s;
        }()},
   };
@@ -278,6 +284,101 @@ TEST_F(Reader, HostileDocumentsAreRefusedWithoutReadingThemWhole) {
     EXPECT_NE(ReadSequenceDocument(path).message().find(special.reason), std::string::npos)
         << ReadSequenceDocument(path).message();
   }
+}
+
+// A title of tens of megabytes (with its song missing) froze the window for
+// minutes while its message was built.
+TEST_F(Reader, LongTextsAndControlCharactersInAPathAreRefusedNamingTheElement) {
+  const auto audio = [](const std::string& title, const std::string& path) {
+    return "<AudioFile>\n<Title>" + title + "</Title>\n<Artist>Choir</Artist>\n<FilePath>" + path +
+           "</FilePath>\n</AudioFile>\n";
+  };
+  const std::string limit =
+      " bytes, more than the 4096 a title, artist or audio file path may have";
+  const std::pair<std::string, std::string> cases[] = {
+      {Doc(audio(std::string(5000, 'x'), "/a.wav"), ""),
+       "the Title element on line 4 holds 5000" + limit},
+      {Doc(audio("Carol", "/a" + std::string(40000, 'x') + ".wav"), ""),
+       "the FilePath element on line 6 holds 40006" + limit},
+      {Doc(audio("Carol", "/a&#10;b.wav"), ""),
+       "the FilePath element on line 6 holds a line break or another control character, which a "
+       "file path cannot have"},
+      {Doc(audio("Carol", "/a\x1B.wav"), ""),
+       "the FilePath element on line 6 holds a line break or another control character, which a "
+       "file path cannot have"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    auto read = Read(bytes);
+    ASSERT_FALSE(read.ok()) << expected;
+    EXPECT_EQ(read.message(),
+              "The sequence document \"" + path_ + "\" cannot be imported: " + expected + ".");
+  }
+  // At the limit, and a title's line break, are read: the import makes the
+  // title one line.
+  auto atLimit = Read(Doc(audio(std::string(4096, 'x'), "/a.wav"), ""));
+  ASSERT_TRUE(atLimit.ok()) << atLimit.message();
+  auto broken = Read(Doc(audio("Carol&#10;Bells", "/a.wav"), ""));
+  ASSERT_TRUE(broken.ok()) << broken.message();
+  EXPECT_EQ(broken.value().title, "Carol\nBells");
+}
+
+// The tree took up to 18 times a document's size, and running out of memory
+// was reported as "not well-formed XML".
+TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
+  // Zero bytes keep the direct scanner off it (sparse: nothing is written).
+  const std::string large = dir_.File("large");
+  fakes::WriteBytes(large, "<Sequence>");
+  std::filesystem::resize_file(large, kMaxTreeDocumentBytes + 1);
+  EXPECT_NE(ReadSequenceDocument(large).message().find(
+                "it is 65 MB, and a document that is not plain UTF-8"),
+            std::string::npos)
+      << ReadSequenceDocument(large).message();
+
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "an address space limit means nothing under the address sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "an address space limit means nothing under the address sanitizer";
+#endif
+#endif
+  // A document the tree must read (UTF-16) of five million elements, under
+  // an address space limit far below what its tree needs.
+  std::string utf16 = "\xFF\xFE";
+  std::string elements;
+  for (int i = 0; i < 5000000; ++i) elements += "<a/>";
+  const std::string body =
+      Doc(kAudio, "<Controller><ControllerID>1</ControllerID>" + elements + "</Controller>\n");
+  for (const char c : body) utf16 += std::string{c, '\0'};
+  fakes::WriteBytes(path_, utf16);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    rlimit cap{};
+    getrlimit(RLIMIT_AS, &cap);
+    std::ifstream status("/proc/self/statm");
+    std::size_t pages = 0;
+    status >> pages;
+    cap.rlim_cur = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + (160u << 20);
+    setrlimit(RLIMIT_AS, &cap);
+    const std::string said = ReadSequenceDocument(path_).message();
+    (void)!write(pipeFds[1], said.data(), said.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    said.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_NE(said.find("cannot be imported: there is not enough memory to read it"),
+            std::string::npos)
+      << said << " (status " << status << ")";
 }
 
 TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {

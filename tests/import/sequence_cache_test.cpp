@@ -1,6 +1,7 @@
 #include "import/sequence_cache.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <xxhash.h>
@@ -82,8 +83,10 @@ TEST_F(SequenceCacheTest, DamagedFilesAreRejectedWithTheReason) {
       {[](std::string& b) { PutLittle(b, 8, 7, 4); }, "unknown cache format version 7"},
       {[](std::string& b) { PutLittle(b, 16, 1ull << 40, 8); },
        "impossible row count 1099511627776"},
+      {[](std::string& b) { PutLittle(b, 16, 10000000, 8); },
+       "truncated: the header claims 10000000 rows"},
       {[](std::string& b) { PutLittle(b, 16, 1000000000, 8); },
-       "truncated: the header claims 1000000000 rows"},
+       "impossible row count 1000000000 (a cache file holds at most 67108864)"},
       {[](std::string& b) { PutLittle(b, 12, 0xFFFFFFFF, 4); }, "truncated"},  // header size
       {[](std::string& b) { PutLittle(b, 12, 3, 4); }, "damaged header"},
       {[](std::string& b) { PutLittle(b, 26, 40, 2); }, "damaged header"},  // row size
@@ -107,6 +110,49 @@ TEST_F(SequenceCacheTest, DamagedFilesAreRejectedWithTheReason) {
     fakes::WriteBytes(path_, bytes);
     EXPECT_FALSE(LoadSequenceCache(path_).ok()) << "byte " << byte;
   }
+}
+
+// A 10 GB sparse file was read whole (10.5 GB, 54 s) before "checksum
+// mismatch", and in the show a 3 GB one kept Stop waiting on every retry.
+TEST_F(SequenceCacheTest, LargeFilesAreRefusedBeforeReadingAndLoadingAnswersStop) {
+  Save(MakeTable({{88200, 3, 4, 34, 0, 255, 2, 244}}));
+  const std::string good = fakes::ReadBytes(path_);
+  const std::uint64_t headerSize = good.size() - 33 - 8;
+  const struct {
+    const char* name;
+    std::uint64_t rows;      // the header's claim
+    std::uint64_t fileSize;  // sparse
+    const char* said;
+  } cases[] = {
+      {"MoreThanItsRowsAllow", 1, 10ull << 30, "bytes after the last of 1 rows"},
+      {"RowsPastTheLimit", 100000000, headerSize + 100000000ull * 33 + 8, "impossible row count"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = good;
+    PutLittle(bytes, 16, c.rows, 8);
+    fakes::WriteBytes(path_, bytes);
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(c.fileSize)), 0);
+    int asked = 0;
+    const auto loaded = LoadSequenceRows(path_, [&] { return ++asked > 0; });
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_NE(loaded.message().find(c.said), std::string::npos) << loaded.message();
+    EXPECT_EQ(asked, 0);  // refused before reading
+  }
+
+  // A large sound file is read in steps, and the reader is asked between them.
+  std::vector<Values> rows(300000, Values{88200, 3, 4, 33, 255, 255});
+  Save(MakeTable(rows));
+  int asked = 0;
+  const auto stopped = LoadSequenceRows(path_, [&] { return ++asked < 2; });
+  ASSERT_FALSE(stopped.ok());
+  EXPECT_EQ(stopped.message(), kLoadingStopped);
+  EXPECT_EQ(asked, 2);
+  asked = 0;
+  const auto whole = LoadSequenceRows(path_, [&] { return ++asked > 0; });
+  ASSERT_TRUE(whole.ok()) << whole.message();
+  EXPECT_EQ(whole.value().size(), rows.size());
+  EXPECT_GE(asked, 2);
 }
 
 // A pipe used to hold the reader forever, waiting for a writer.

@@ -2,12 +2,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -371,3 +376,200 @@ TEST(ExtractorProgram, ExtractsAnArchiveEndToEnd) {
 }
 
 }  // namespace
+
+namespace hostile {
+
+// The RAR file header of the first entry: its offset in `bytes`.
+std::size_t FirstFileHeader(const std::string& bytes) {
+  const std::size_t mainHeader = 7;
+  const auto mainSize = static_cast<unsigned char>(bytes[mainHeader + 5]) |
+                        static_cast<unsigned char>(bytes[mainHeader + 6]) << 8;
+  return mainHeader + static_cast<std::size_t>(mainSize);
+}
+
+void PutLittle32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+}
+
+}  // namespace hostile
+
+// A packed size near 2^64 made the offset wrap back onto the same header,
+// and the extractor looped at full CPU for ever.
+TEST_F(ExtractTest, HeaderSizesPastTheFileAreRefusedRatherThanWrapping) {
+  std::string bytes = fakes::MakeRar4({{"abcdefghijkl", "x"}});
+  const std::size_t header = hostile::FirstFileHeader(bytes);
+  ASSERT_EQ(bytes[header + 2], '\x74');
+  const auto headSize =
+      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[header + 5]) |
+                                 static_cast<unsigned char>(bytes[header + 6]) << 8);
+  const struct {
+    const char* name;
+    std::uint32_t low, high;
+  } cases[] = {
+      {"WrapsToTheSameHeader", 0u - headSize, 0xFFFFFFFFu},  // header + data = 2^64
+      {"HighWordOnly", 0, 1},
+      {"LowWordPastTheEnd", 0x7FFFFFFF, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string lying = bytes;
+    lying[header + 4] = static_cast<char>(lying[header + 4] | 0x01);  // large sizes (flag 0x100)
+    hostile::PutLittle32(lying, header + 7, c.low);
+    hostile::PutLittle32(lying, header + 32, c.high);
+    fakes::WriteBytes(archive, lying);
+    std::ostringstream o, e;
+    EXPECT_EQ(extractor::RunExtractor({"X", "-o+", archive, dest.string()}, o, e), 1);
+    EXPECT_NE(e.str().find("Cannot read the archive " + archive), std::string::npos) << e.str();
+  }
+}
+
+TEST_F(ExtractTest, BombsStopAtTheirLimitNamingTheEntryAndRemovingWhatWasWritten) {
+  extractor::Limits limits;
+  limits.documentName = "Show";
+  limits.documentBytes = 1000;
+  limits.entryBytes = 100;
+  limits.archiveBytes = 1500;
+  const std::string doc(1000, 'd'), pic(100, 'p');
+  const struct {
+    const char* name;
+    std::vector<RarEntry> entries;
+    std::string said;  // empty: extracts
+  } cases[] = {
+      {"DocumentMayBeLargerThanOthers", {{"Show", doc}, {"pic", pic}}, ""},
+      {"OneEntryPastItsLimit",
+       {{"pic", pic}, {"big", pic + "!"}},
+       "entry big unpacks to more than the limit of 100 bytes for one entry"},
+      {"DocumentPastItsLimit",
+       {{"Show", doc + "!"}},
+       "entry Show unpacks to more than the limit of 1000 bytes for the sequence document"},
+      {"DocumentNameCountsAtTheTopOnly",
+       {{"media/Show", doc}},
+       "entry media/Show unpacks to more than the limit of 100 bytes for one entry"},
+      {"WholeArchivePastItsLimit",
+       {{"Show", doc}, {"a", pic}, {"b", pic}, {"c", pic}, {"d", pic}, {"e", pic}, {"f", pic}},
+       "entry f unpacks to more than the limit of 1500 bytes for the whole archive"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dest);
+    fakes::WriteRar4(archive, c.entries);
+    std::ostringstream log;
+    const auto result = extractor::ExtractArchive(archive, dest.string(), log, limits);
+    if (c.said.empty()) {
+      EXPECT_TRUE(result.ok()) << result.message();
+      continue;
+    }
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.message().find(c.said), std::string::npos) << result.message();
+    EXPECT_NE(result.message().find("removed what it wrote"), std::string::npos);
+    for (const std::string& path : DeepTree(dest)) {
+      EXPECT_TRUE(fs::is_directory(dest / path)) << path << " was left behind";
+    }
+  }
+  // The program gives the document the compiler's own limit, and others less.
+  EXPECT_EQ(extractor::Limits{}.documentBytes, std::uint64_t{512} << 20);
+  EXPECT_LT(extractor::Limits{}.entryBytes, extractor::Limits{}.documentBytes);
+  EXPECT_EQ(extractor::DocumentNameOf("/a/Xmas.2024.msq"), "Xmas.2024");
+  EXPECT_EQ(extractor::DocumentNameOf("C:\\S\\c.msq"), "c");
+}
+
+// On a full disk libarchive only warned, the file kept a tail of zeros and
+// the extractor said "1 files ... extracted". A file size limit makes the
+// write fail the same way in a child process.
+TEST_F(ExtractTest, AFailedWriteIsAFailureAndLeavesNoFile) {
+  fakes::WriteRar4(archive, {{"small", "fits"}, {"Show", std::string(64 * 1024, 'x')}});
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit cap{16 * 1024, 16 * 1024};
+    setrlimit(RLIMIT_FSIZE, &cap);
+    std::ostringstream o, e;
+    const int code = extractor::RunExtractor({"X", "-o+", archive, dest.string()}, o, e);
+    const std::string said = e.str() + o.str();
+    (void)!write(pipeFds[1], said.data(), said.size());
+    _exit(code);
+  }
+  close(pipeFds[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    said.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+  EXPECT_NE(said.find("Cannot extract Show from the archive " + archive + ": writing it failed"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("extracted"), std::string::npos) << said;
+  EXPECT_EQ(Tree(dest), std::vector<std::string>{"small"});
+}
+
+TEST_F(ExtractTest, LeftoversOfAKilledExtractorAreClearedButNotThoseOfARunningOne) {
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = ".glimmer-extract-partial-" + std::to_string(gone);
+  const std::string running = ".glimmer-extract-partial-" + std::to_string(getppid());
+  fs::create_directories(dest / "media");
+  for (const std::string& name : {dead, dead + "-2", std::string(".glimmer-extract-partial"),
+                                  running, std::string("keep.txt")}) {
+    fakes::WriteBytes((dest / name).string(), "1.3 GB once");
+  }
+  fakes::WriteBytes((dest / "media" / dead).string(), "deeper");
+  EXPECT_EQ(Run({{"doc", "x"}}), 0) << err.str();
+  EXPECT_EQ(Tree(dest), (std::vector<std::string>{running, "doc", "keep.txt", "media"}));
+}
+
+TEST(ExtractorProgram, EndsWithItsParent) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const bool parentThere = extractor::EndWithParent();
+    int signal = 0;
+    prctl(PR_GET_PDEATHSIG, &signal);
+    _exit(parentThere && signal == SIGTERM ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Names with terminal escapes, line breaks or bytes that are not UTF-8
+// could forge lines of the report the import quotes.
+TEST_F(ExtractTest, EntryNamesAreShownEscaped) {
+  const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  const int code = Run({{"..\\\x1B[2J\nglimmer-extract: 9 files", "x"},
+                        fakes::RarSymlink("link\x1B]0;title\x07\r", "target"),
+                        {"doc", "x"}});
+  std::setlocale(LC_CTYPE, previous.c_str());
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(err.str().find("refused entry ../\\x1B[2J\\x0Aglimmer-extract: 9 files"),
+            std::string::npos)
+      << err.str();
+  const std::string said = err.str();
+  EXPECT_NE(said.find("skipped entry link\\x1B]0;title\\x07\\x0D"), std::string::npos) << said;
+  EXPECT_EQ(said.find('\x1B'), std::string::npos);
+  EXPECT_EQ(said.find('\r'), std::string::npos);
+  // One line per refused or skipped entry, nothing forged.
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;
+}
+
+// The sequencing product stores a name without its Unicode form in the
+// Windows code page; the import looks for the archive's own name in UTF-8.
+TEST_F(ExtractTest, WindowsCodePageNamesComeOutAsUtf8) {
+  const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  const int code = Run({{"No\xEBl", "<sequence/>"}});
+  std::setlocale(LC_CTYPE, previous.c_str());
+  EXPECT_EQ(code, 0) << err.str();
+  EXPECT_EQ(Tree(dest), std::vector<std::string>{"No\xC3\xABl"});
+}

@@ -74,3 +74,30 @@ TEST(PosixProcessLauncher, KeepsTheEndOfWhatTheProgramSaidOnItsErrorOutput) {
 }
 
 }  // namespace
+
+// An archiver that never ends used to freeze the import for ever: the
+// caller is asked while it runs, and its answer ends it.
+TEST(PosixProcessLauncher, AWatchedProgramIsEndedWhenTheCallerStopsWaiting) {
+  fakes::TempDir dir;
+  const std::string quiet = dir.File("quiet");
+  fakes::WriteScript(quiet, "exec 2>&-\nexec sleep 1000");
+  const struct {
+    const char* name;
+    std::vector<std::string> argv;
+  } cases[] = {{"ErrorOutputOpen", {"sleep", "1000"}}, {"ErrorOutputClosed", {quiet}}};
+  platform::PosixProcessLauncher launcher;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int asked = 0;
+    const auto result = launcher.RunWatched(c.argv, [&] { return ++asked < 3; });
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.message().find("was stopped before it ended"), std::string::npos)
+        << result.message();
+    EXPECT_EQ(asked, 3);
+  }
+  // A program that ends by itself is not disturbed.
+  int asked = 0;
+  const auto done = launcher.RunWatched({"/bin/false"}, [&] { return ++asked > 0; });
+  ASSERT_TRUE(done.ok()) << done.message();
+  EXPECT_EQ(done.value(), 1);
+}

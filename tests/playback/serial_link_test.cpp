@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@ class SerialLinkTest : public testing::Test, protected Rig {
   playback::SerialLink& link = session.Link();
 };
 
-// Gaps are whole seconds of the time of day, negative across midnight.
+// Gaps are whole-second ticks of the monotonic clock: midnight, a
+// daylight-saving change or a clock set by hand do not make an hour's gap or
+// a negative one.
 TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesShowTheirGaps) {
   window.dataRate = "56000";
   window.portNumber = 7;
@@ -39,7 +42,17 @@ TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesSho
   link.SendKeepAlive();
   clock.Advance(1000);  // 00:00:00.1
   link.SendKeepAlive();
-  EXPECT_EQ(window.gaps, (std::vector<int>{0, 2, 1, -86399}));
+  clock.wallOffsetMs += 3600 * 1000;  // daylight saving ends... or begins
+  clock.Advance(430);
+  link.SendKeepAlive();
+  clock.wallOffsetMs -= 7200 * 1000;
+  clock.Advance(430);
+  link.SendKeepAlive();
+  EXPECT_EQ(window.gaps, (std::vector<int>{0, 2, 1, 1, 0, 0}));
+  // The one late keep-alive is the 2 s gap; no hour-long one.
+  EXPECT_EQ(std::count_if(window.logged.begin(), window.logged.end(),
+                          [](const std::string& e) { return e.starts_with("Late keep-alive"); }),
+            1);
 }
 
 TEST_F(SerialLinkTest, OpenFailureNamesPortAndReason) {

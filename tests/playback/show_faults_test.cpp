@@ -16,6 +16,7 @@
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/serial_link.h"
+#include "playback/show_player.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
 #include "tests/fakes/pty_line.h"
@@ -201,4 +202,37 @@ TEST(ShowFaultsTest, DamagedOrMissingFileMidPlaylistSkipsThatEntryAndTheRestPlay
         << rig.window.notices.back();
     EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
   }
+}
+
+// A 3 GB cache kept Stop waiting for 11 s on every retry: the player now
+// lets window events run while a large file loads, and Stop ends it there.
+TEST(ShowFaultsTest, StopIsAnsweredWhileALargeCacheLoads) {
+  playback_test::Rig rig;
+  fakes::FakeSerialPort port;
+  const auto session =
+      playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
+  rig.AddEntry("big", std::vector<playback_test::Record>(300000, playback_test::Level(0, 1)));
+  rig.ui.onDoEvents = [&](int) {
+    if (!rig.window.selected.empty()) rig.window.showRunning = false;
+  };
+  session->Start(playback::Requester::StartButton);
+  EXPECT_EQ(rig.window.selected, std::vector<int>{0});
+  EXPECT_TRUE(rig.audio.opened.empty());
+}
+
+// A playlist of very many entries that cannot play answered Stop only after
+// 24 s: a skip did not yield.
+TEST(ShowFaultsTest, EachSkippedEntryYieldsSoStopIsAnsweredAtOnce) {
+  playback_test::Rig rig;
+  fakes::FakeSerialPort port;
+  const auto session =
+      playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
+  for (int i = 0; i < 5000; ++i) {
+    rig.AddEntryFiles("gone" + std::to_string(i), rig.dir.File("no.csq"));
+  }
+  rig.ui.onDoEvents = [&](int count) {
+    if (count == 40) rig.window.showRunning = false;
+  };
+  session->Start(playback::Requester::StartButton);
+  EXPECT_LT(rig.window.selected.size(), 40u);
 }

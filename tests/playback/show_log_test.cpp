@@ -63,9 +63,64 @@ TEST(LogFile, PastItsLimitTheFileMovesToDotOneAndANewOneStarts) {
   EXPECT_EQ(fakes::ReadBytes(path), "third\n");
   ASSERT_TRUE(file->AppendLine("fourth line that is longer than the limit").ok());
   ASSERT_TRUE(file->AppendLine("fifth").ok());
-  // Only one older file is kept.
   EXPECT_EQ(fakes::ReadBytes(path + ".1"), "fourth line that is longer than the limit\n");
+  EXPECT_EQ(fakes::ReadBytes(path + ".2"), "third\n");
   EXPECT_EQ(fakes::ReadBytes(path), "fifth\n");
+}
+
+// One older generation of 1 MB let a busy pass push out the earlier nights
+// that glimmer log sums up.
+TEST(LogFile, FiveOlderGenerationsAreKept) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("show.log");
+  auto file = platform::MakeLogFile(path, 10);
+  for (int line = 1; line <= 8; ++line) {
+    ASSERT_TRUE(file->AppendLine("line " + std::to_string(line)).ok());
+  }
+  EXPECT_EQ(fakes::ReadBytes(path), "line 8\n");
+  for (int generation = 1; generation <= platform::kLogGenerations; ++generation) {
+    EXPECT_EQ(fakes::ReadBytes(path + "." + std::to_string(generation)),
+              "line " + std::to_string(8 - generation) + "\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(path + ".6"));
+}
+
+TEST(ShowLog, LongEventsAreCutAndRepeatsAreCounted) {
+  FakeLogFile file;
+  ShowLog log(file, [] { return std::string("t"); });
+  log.Write(playback::show_event::EntryStarted(0, std::string(300000, 'x')));
+  ASSERT_EQ(file.lines.size(), 1u);
+  EXPECT_LE(file.lines[0].size(), ShowLog::kMaxEventBytes + 40);
+  EXPECT_NE(file.lines[0].find("more bytes)"), std::string::npos);
+
+  file.lines.clear();
+  for (int i = 0; i < 5; ++i) log.Write("Late keep-alive: 3 seconds");
+  log.Write("Resumed");
+  for (int i = 0; i < ShowLog::kMaxRepeats + 2; ++i) log.Write("Paused");
+  EXPECT_EQ(file.lines, (std::vector<std::string>{
+                            "t Late keep-alive: 3 seconds",
+                            "t (the line before repeated 4 more times)",
+                            "t Resumed",
+                            "t Paused",
+                            "t (the line before repeated 1000 more times)",
+                        }));
+}
+
+// A daylight-saving change made a night's lines jump an hour back; the
+// offset from UTC puts them in order.
+TEST(ShowLog, LinesCarryTheOffsetFromUtcAndTheSummaryReadsThem) {
+  const std::string now = platform::LocalDateTime();
+  ASSERT_EQ(now.size(), 25u) << now;
+  EXPECT_TRUE(now[20] == '+' || now[20] == '-') << now;
+  const auto nights = playback::SummarizeShowLog(
+      "2026-10-24 18:00:00 +0200 Show started (autostart)\n"
+      "2026-10-25 02:59:00 +0200 Entry 1 finished\n"
+      "2026-10-25 02:01:00 +0100 Entry 2 finished\n"
+      "2026-10-24 19:00:00 Late keep-alive: 3 seconds\n");
+  ASSERT_EQ(nights.size(), 1u);
+  EXPECT_EQ(nights[0].shows, 1);
+  EXPECT_EQ(nights[0].played, 2);
+  EXPECT_EQ(nights[0].lateKeepAlives, 1);
 }
 
 TEST(LogFile, AnUnwritableLogSaysWhichFileAndWhy) {

@@ -260,7 +260,8 @@ TEST_F(ShowSchedulerTest, SkippedEntryAmongPlayableOnesCausesNoWait) {
   AddEntryFiles("ghost", dir.File("ghost.csq"));
   StopAtPlay(4);
   Start();
-  EXPECT_EQ(playRows, (std::vector<int>{0, 1, 0, 1, 0}));  // Stop seen as row 0 plays
+  // Stop is seen at the yield after the skipped entry, before row 0 again.
+  EXPECT_EQ(playRows, (std::vector<int>{0, 1, 0, 1}));
   EXPECT_EQ(clock.sleeps, 0);
 }
 
@@ -325,6 +326,8 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
     if (line.find("skipped: ") != std::string::npos) line.erase(line.find(".csq: ") + 6);
   }
   std::erase(logged, "Late keep-alive: 3 seconds since the one before");
+  // Repeats of the late keep-alive are counted in a line of their own.
+  std::erase(logged, "(the line before repeated 1 more time)");
   std::vector<std::string> withoutLate = expected;
   std::erase(withoutLate, "Late keep-alive: 3 seconds since the one before");
   EXPECT_EQ(logged, withoutLate);

@@ -185,6 +185,40 @@ TEST_F(PlaylistTest, FileEndingInsideAnEntryKeepsTheCompleteEntries) {
   }
 }
 
+// A title holding a line break went into the file as an extra line: at the
+// next start that entry and the good one after it were dropped, and the
+// misaligned file was saved from then on.
+TEST_F(PlaylistTest, LineBreaksInAValueNeverShiftTheEntriesAfterIt) {
+  PlaylistEntry broken = Entry("a");
+  broken.ListText = "Carol\nof the\r\x1B Bells - Choir         (/shows/a.msq)";
+  playlist.AddPlaylistEntry(broken);
+  AddNamed({"b"});
+  ASSERT_TRUE(playlist.SavePlaylist().ok());
+  const std::string saved = fakes::ReadBytes(path);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 11) << saved;
+  EXPECT_NE(saved.find("Carol of the   Bells - Choir"), std::string::npos) << saved;
+
+  // A file an older version wrote with the break in it: the entry ends where
+  // its SourcePath follows its ListText, and the next entry keeps its lines.
+  const PlaylistEntry b = Entry("b"), c = Entry("c");
+  for (const std::string& title :
+       {std::string("Carol\r\nBells - Choir         (/shows/a.msq)"),
+        std::string("Carol\r\nof the\r\nBells - Choir         (/shows/a.msq)")}) {
+    SCOPED_TRACE(title);
+    Rig rig;
+    rig.Load(kHeader + "/shows/audio/a.mp3\r\n/app/Cache/a.csq\r\n" + title +
+             "\r\n/shows/a.msq\r\n0.94\r\n" + FileLines(b) + FileLines(c));
+    EXPECT_TRUE(rig.ui.messages.empty());
+    ASSERT_EQ(rig.list.Count(), 3);
+    EXPECT_EQ(rig.playlist.EntryAtRow(0).SourcePath, "/shows/a.msq");
+    EXPECT_EQ(rig.playlist.EntryAtRow(0).ListText.find('\n'), std::string::npos);
+    EXPECT_EQ(Fields(rig.playlist.EntryAtRow(1)), Fields(b));
+    EXPECT_EQ(Fields(rig.playlist.EntryAtRow(2)), Fields(c));
+  }
+  EXPECT_TRUE(playlist::HoldsControlCharacters("a\tb"));
+  EXPECT_FALSE(playlist::HoldsControlCharacters("Noël, \"x\" (C:\\a.msq)"));
+}
+
 TEST_F(PlaylistTest, BareLineFeedsAndAMissingLastLineEndAreAccepted) {
   Load("\2600.94\n/a.mp3\n/a.csq\nA, \"x\"\r\n/a.msq\n0.94");
   ASSERT_EQ(list.Count(), 1);

@@ -167,12 +167,12 @@ TEST_F(WindowStateTest, RefusedWritesOfSettingsAndPlaylistGoToTheShowLog) {
     files.failWith = c.reason;
     c.act();
     const std::string log = ReadBytes(dir.File("show.log"));
-    // Exactly one new line, "date time event".
+    // Exactly one new line, "date time offset event".
     ASSERT_GT(log.size(), lines);
     const std::string added = log.substr(lines);
     lines = log.size();
     ASSERT_EQ(added.find('\n'), added.size() - 1) << added;
-    EXPECT_EQ(added.substr(20), c.logLine + "\n") << added;
+    EXPECT_EQ(added.substr(26), c.logLine + "\n") << added;  // after "+0100 "
   }
   // Told of the settings once, of each refused playlist change as it happened.
   EXPECT_EQ(ui.messages.size(), 3u);

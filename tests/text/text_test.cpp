@@ -93,3 +93,24 @@ TEST(Text, ComparesAsciiLettersOnlyWithoutRegardToCase) {
 }
 
 }  // namespace
+
+TEST(Text, EscapedNamesCannotForgeLinesOrDriveTheTerminal) {
+  const struct {
+    std::string in;
+    std::string shown;
+  } cases[] = {
+      {"Carol.xml", "Carol.xml"},
+      {"No\xC3\xABl", "No\xC3\xABl"},  // UTF-8 stays
+      {"a\nglimmer-extract: 9 files", "a\\x0Aglimmer-extract: 9 files"},
+      {"\x1B[2Jx", "\\x1B[2Jx"},  // terminal escape
+      {"\xC2\x9B"
+       "31m",
+       "\\xC2\\x9B31m"},                    // C1 CSI
+      {"No\xEBl", "No\\xEBl"},              // windows-1252, not UTF-8
+      {"\xC0\xAF", "\\xC0\\xAF"},           // overlong "/"
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // surrogate
+      {"x\x7F", "x\\x7F"},
+      {"C:\\Shows\\a.msq", "C:\\Shows\\a.msq"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text::Escaped(c.in), c.shown) << c.in;
+}

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
@@ -195,6 +196,25 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
       {glimmer, "compile", "--bitmask", dir.File("glimmerfield-demo.msq"), again});
   ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
   EXPECT_EQ(fakes::ReadBytes(again), fakes::ReadBytes(cache));
+}
+
+// glimmer demo --folder DIR replaced DIR/playlist.txt with the demo's
+// single entry.
+TEST(DemoCommand, NeverWritesOverAPlayersFiles) {
+  fakes::TempDir dir;
+  const char* bin = std::getenv("GLIMMER_BIN");
+  const std::string glimmer =
+      (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
+  fakes::WriteBytes(dir.File("playlist.txt"), "the player's own playlist");
+  const auto run = fakes::RunProgram(
+      {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(fakes::ReadBytes(dir.File("playlist.txt")), "the player's own playlist");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("Cache")));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("glimmerfield-demo/playlist.txt")));
+  EXPECT_NE(run.out.find("holds a player's files, which the demo never writes over"),
+            std::string::npos)
+      << run.out;
 }
 
 }  // namespace

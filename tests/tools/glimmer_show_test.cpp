@@ -14,12 +14,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "import/fade_timing.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/show_lock.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
 #include "shell/preferences.h"
@@ -84,13 +86,13 @@ std::string ReadUntil(const fakes::PtyLine& line, tools_test::GlimmerProcess& gl
 }
 
 std::vector<std::string> Events(const std::string& log) {
-  // Each line: "YYYY-MM-DD HH:MM:SS event".
+  // Each line: "YYYY-MM-DD HH:MM:SS +hhmm event".
   std::vector<std::string> events;
   std::size_t at = 0;
   while (at < log.size()) {
     const std::size_t end = log.find('\n', at);
     const std::string line = log.substr(at, end - at);
-    events.push_back(line.size() > 20 ? line.substr(20) : "(short line) " + line);
+    events.push_back(line.size() > 26 ? line.substr(26) : "(short line) " + line);
     at = end == std::string::npos ? log.size() : end + 1;
   }
   return events;
@@ -178,6 +180,8 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
   const Case cases[] = {
       {SIGINT, "0", "Show stopped (SIGINT, as the Stop button)", true},
       {SIGTERM, "1", "Show stopped (SIGTERM, as closing the window)", false},
+      // A hang-up ended the show without a log line, the flag left "1".
+      {SIGHUP, "1", "Show stopped (SIGHUP, as closing the window)", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::strsignal(c.signal));
@@ -209,6 +213,32 @@ TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
     EXPECT_NE(glimmer.Err().find(c.error), std::string::npos) << glimmer.Err();
     EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find("Show ended: "), std::string::npos);
   }
+}
+
+// Two shows on one folder both ran: both sent the port-open burst, the one
+// without the port played every song without lights, and their log lines
+// mixed.
+TEST(GlimmerShow, ASecondShowOnTheFolderNamesTheFirstAndTouchesNothing) {
+  fakes::TempDir dir;
+  const std::string preferences = "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n1\r\nc:\\\r\n";
+  fakes::WriteBytes(dir.File("preferences.txt"), preferences);
+  auto first = platform::TakeShowLock(dir.path().string(), "the player window");
+  ASSERT_TRUE(first.ok()) << first.message();
+  tools_test::GlimmerProcess glimmer(
+      dir, {"show", "--dir", dir.path().string(), "--device", "/dev/glimmer-no-such-device"});
+  EXPECT_EQ(glimmer.Wait(), 1);
+  EXPECT_NE(
+      glimmer.Err().find("A show already runs on the folder " + dir.path().string() + ": process " +
+                         std::to_string(getpid()) + " (the player window) holds"),
+      std::string::npos)
+      << glimmer.Err();
+  EXPECT_FALSE(std::filesystem::exists(dir.File("show.log")));
+  EXPECT_EQ(fakes::ReadBytes(dir.File("preferences.txt")), preferences);
+  EXPECT_EQ(platform::OtherShowOnFolder(dir.path().string()), std::nullopt);  // ours
+
+  // Once the first is gone, the folder is free again.
+  first = platform::Result<std::unique_ptr<platform::ShowLock>>::Error("released");
+  EXPECT_TRUE(platform::TakeShowLock(dir.path().string(), "glimmer show").ok());
 }
 
 }  // namespace

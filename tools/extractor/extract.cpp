@@ -2,12 +2,15 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -25,9 +28,26 @@ namespace {
 
 constexpr const char* kProgram = "glimmer-extract";
 constexpr std::size_t kBlockSize = 64 * 1024;
-// Short and fixed, so the temporary name fits wherever the entry's own name
-// does, however long that is.
-constexpr const char* kPartialName = ".glimmer-extract-partial";
+// Short, so the temporary name fits wherever the entry's own name does,
+// however long that is. The process id follows it, so that a later run can
+// tell the leftover of a killed extractor from the file of a running one.
+constexpr std::string_view kPartialName = ".glimmer-extract-partial";
+
+volatile std::sig_atomic_t gStopRequested = 0;
+
+extern "C" void RequestStop(int) {
+  gStopRequested = 1;
+}
+
+std::string PartialNameOfThisRun() {
+  return std::string(kPartialName) + "-" + std::to_string(::getpid());
+}
+
+std::string MegaBytes(std::uint64_t bytes) {
+  constexpr std::uint64_t kMega = std::uint64_t{1} << 20;
+  if (bytes % kMega != 0) return std::to_string(bytes) + " bytes";
+  return std::to_string(bytes / kMega) + " MB";
+}
 
 struct ReaderFree {
   void operator()(archive* a) const { archive_read_free(a); }
@@ -71,18 +91,61 @@ void Usage(std::ostream& err, const std::string& problem) {
       << "stored in the archive, overwriting existing files.\n";
 }
 
-// Copies the current entry's data from the reader to the disk writer. An
-// error is the reason, naming the side that failed.
-platform::Status CopyData(archive* reader, archive* disk) {
+// How copying one entry ended.
+enum class CopyEnd { kDone, kReadFailed, kWriteFailed, kEntryLimit, kArchiveLimit, kStopped };
+struct Copied {
+  CopyEnd end = CopyEnd::kDone;
+  std::string why;          // for a failure
+  std::uint64_t bytes = 0;  // the size the file reached, holes included
+};
+
+// What a failed write says: a full disk is named as such, with the folder
+// whose disk it is, because that is what the user can act on.
+std::string WriteFailure(archive* disk, const std::string& destination) {
+  const int error = archive_errno(disk);
+  if (error == ENOSPC) {
+    return "the disk holding " + destination + " is full (" + std::strerror(error) + ")";
+  }
+  if (error == EDQUOT) {
+    return "the disk quota for " + destination + " is used up (" + std::strerror(error) + ")";
+  }
+  return ErrorText(disk) + (error > 0 ? std::string(" (") + std::strerror(error) + ")" : "");
+}
+
+// Copies the current entry's data from the reader to the disk writer, up to
+// `entryLimit` bytes of file and `archiveLeft` for the archive as a whole.
+// A write libarchive only warns about (a failed write(), data past the
+// entry's size) is a failure: what it leaves is a file with a hole or a
+// cut tail that reads as complete.
+Copied CopyData(archive* reader, archive* disk, std::uint64_t entryLimit, std::uint64_t archiveLeft,
+                const std::string& destination) {
   const void* block = nullptr;
   size_t size = 0;
   la_int64_t offset = 0;
+  Copied copied;
   for (;;) {
+    if (gStopRequested) {
+      copied.end = CopyEnd::kStopped;
+      return copied;
+    }
     const int r = archive_read_data_block(reader, &block, &size, &offset);
-    if (r == ARCHIVE_EOF) return platform::Status::Ok();
-    if (r < ARCHIVE_WARN) return platform::Status::Error("reading it failed: " + ErrorText(reader));
-    if (archive_write_data_block(disk, block, size, offset) < ARCHIVE_WARN) {
-      return platform::Status::Error("writing it failed: " + ErrorText(disk));
+    if (r == ARCHIVE_EOF) return copied;
+    if (r < ARCHIVE_WARN) {
+      copied.end = CopyEnd::kReadFailed;
+      copied.why = "reading it failed: " + ErrorText(reader);
+      return copied;
+    }
+    // A sparse entry takes its size from its last block's end, holes and all.
+    const std::uint64_t end = static_cast<std::uint64_t>(offset < 0 ? 0 : offset) + size;
+    copied.bytes = std::max(copied.bytes, end);
+    if (copied.bytes > entryLimit || copied.bytes > archiveLeft) {
+      copied.end = copied.bytes > entryLimit ? CopyEnd::kEntryLimit : CopyEnd::kArchiveLimit;
+      return copied;
+    }
+    if (archive_write_data_block(disk, block, size, offset) != ARCHIVE_OK) {
+      copied.end = CopyEnd::kWriteFailed;
+      copied.why = "writing it failed: " + WriteFailure(disk, destination);
+      return copied;
     }
   }
 }
@@ -141,13 +204,13 @@ PartialFile PartialBeside(const std::string& entryPath) {
   const std::size_t slash = entryPath.rfind('/');
   partial.folder = slash == std::string::npos ? "" : entryPath.substr(0, slash);
   partial.target = slash == std::string::npos ? entryPath : entryPath.substr(slash + 1);
-  partial.name = kPartialName;
+  partial.name = PartialNameOfThisRun();
   const Fd folder = OpenEntryFolder(partial.folder);
   if (!folder) return partial;  // not there yet: libarchive creates it
   for (int n = 1; n < 1000; ++n) {
     struct stat st {};
     if (::fstatat(folder.get(), partial.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
-    partial.name = std::string(kPartialName) + "-" + std::to_string(n);
+    partial.name = PartialNameOfThisRun() + "-" + std::to_string(n);
   }
   return partial;
 }
@@ -166,6 +229,63 @@ std::error_code MovePartialIntoPlace(const PartialFile& partial) {
 void RemovePartial(const PartialFile& partial) {
   const Fd folder = OpenEntryFolder(partial.folder);
   if (folder) ::unlinkat(folder.get(), partial.name.c_str(), 0);
+}
+
+// Removes a file this run wrote, given by its path below the destination.
+void RemoveWritten(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const Fd folder = OpenEntryFolder(slash == std::string::npos ? "" : path.substr(0, slash));
+  if (folder) {
+    ::unlinkat(folder.get(), (slash == std::string::npos ? path : path.substr(slash + 1)).c_str(),
+               0);
+  }
+}
+
+// True when `name` is the unfinished file of an extractor that is gone: one
+// killed, or stopped with its parent, before it could remove it. A name
+// without a process id is from an earlier version, whose runs are over.
+bool IsDeadRunsPartial(std::string_view name) {
+  if (!name.starts_with(kPartialName)) return false;
+  std::string_view rest = name.substr(kPartialName.size());
+  if (rest.empty()) return true;
+  if (rest.front() != '-') return false;
+  rest.remove_prefix(1);
+  long pid = 0;
+  std::size_t digits = 0;
+  while (digits < rest.size() && digits < 10 && rest[digits] >= '0' && rest[digits] <= '9') {
+    pid = pid * 10 + (rest[digits] - '0');
+    ++digits;
+  }
+  if (digits == 0) return false;
+  if (digits < rest.size() && rest[digits] != '-') return false;
+  if (pid == ::getpid()) return false;
+  // EPERM: a process of another user runs under that id.
+  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Walks the folder `fd` (never through a link) and removes what killed
+// extractors left. Bounded in depth and count: a hostile tree left by an
+// earlier archive must not make every later extraction slow.
+void ClearDeadRunsPartials(int fd, int depth, int& budget) {
+  if (depth > 64) return;
+  DIR* dir = ::fdopendir(::dup(fd));
+  if (dir == nullptr) return;
+  std::vector<std::string> folders;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (--budget < 0) break;
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (entry->d_type == DT_DIR) {
+      folders.emplace_back(name);
+    } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
+      if (IsDeadRunsPartial(name)) ::unlinkat(fd, entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
+  for (const std::string& name : folders) {
+    const Fd child(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (child) ClearDeadRunsPartials(child.get(), depth + 1, budget);
+  }
 }
 
 // CRC-32 with the zlib polynomial, as RAR stores it for each file's data.
@@ -216,6 +336,10 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
       std::memcmp(marker, kMarker, sizeof kMarker) != 0) {
     return platform::Status::Ok();  // not RAR 4: libarchive checks what it reads
   }
+  in.seekg(0, std::ios::end);
+  const std::streamoff end = in.tellg();
+  if (end < 0) return platform::Status::Ok();
+  const auto fileSize = static_cast<std::uint64_t>(end);
   std::uint64_t offset = sizeof kMarker;
   std::vector<unsigned char> header;
   std::vector<char> data(kBlockSize);
@@ -227,6 +351,7 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
     const auto flags = static_cast<std::uint16_t>(Little(fixed + 3, 2));
     const std::uint32_t headSize = Little(fixed + 5, 2);
     if (type == kEndBlock || headSize < sizeof fixed) break;
+    if (headSize > fileSize - offset) break;  // cut short: libarchive reports that
     header.assign(fixed, fixed + sizeof fixed);
     header.resize(headSize);
     if (!in.read(reinterpret_cast<char*>(header.data() + sizeof fixed),
@@ -252,6 +377,9 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
           if (c == '\\') c = '/';
         }
       }
+      // A size past the end is a cut-off archive (libarchive reports it, after
+      // what came before) or a lying one; either way this walk ends here.
+      if (dataSize > fileSize - offset - headSize) break;
       const bool checkable = method == kMethodStore && !(flags & (kSplit | kEncrypted)) &&
                              (flags & kDirectory) != kDirectory;
       if (checkable) {
@@ -265,17 +393,37 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
           left -= chunk;
         }
         if (crc.Value() != storedCrc) {
-          return platform::Status::Error("the data of entry " + name +
+          return platform::Status::Error("the data of entry " + text::Escaped(name) +
                                          " does not match its CRC: the archive is damaged");
         }
       }
     }
+    // Both sizes lie within the file, so the offset moves on and cannot wrap
+    // (a size near 2^64 used to bring it back to the same header for ever).
+    if (dataSize > fileSize - offset - headSize) break;
     offset += headSize + dataSize;
   }
   return platform::Status::Ok();
 }
 
-namespace {}  // namespace
+std::string DocumentNameOf(const std::string& archivePath) {
+  const std::size_t slash = archivePath.find_last_of("/\\");
+  const std::string fileName =
+      slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
+  const std::size_t dot = fileName.rfind('.');
+  return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
+}
+
+bool EndWithParent() {
+  const pid_t parent = ::getppid();
+  struct sigaction stop {};
+  stop.sa_handler = RequestStop;
+  sigemptyset(&stop.sa_mask);
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &stop, nullptr);
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // The parent may have died before the request was made.
+  return ::getppid() == parent;
+}
 
 platform::Result<std::string> SafeEntryPath(std::string_view name) {
   std::string path(name);
@@ -308,35 +456,44 @@ platform::Result<std::string> SafeEntryPath(std::string_view name) {
 }
 
 platform::Result<Summary> ExtractArchive(const std::string& archivePath,
-                                         const std::string& destination, std::ostream& log) {
+                                         const std::string& destination, std::ostream& log,
+                                         const Limits& limits) {
   using R = platform::Result<Summary>;
   std::error_code ec;
   // libarchive's own open error does not say why the file could not be had.
   const auto archiveStatus = fs::status(archivePath, ec);
   if (!fs::exists(archiveStatus)) {
-    return R::Error("Cannot read the archive " + archivePath + ": there is no such file");
+    return R::Error("Cannot read the archive " + text::Escaped(archivePath) +
+                    ": there is no such file");
   }
   if (fs::is_directory(archiveStatus)) {
-    return R::Error("Cannot read the archive " + archivePath + ": it is a folder");
+    return R::Error("Cannot read the archive " + text::Escaped(archivePath) + ": it is a folder");
   }
   // A pipe or device may never end, and opening a pipe waits for a writer.
   if (!fs::is_regular_file(archiveStatus)) {
-    return R::Error("Cannot read the archive " + archivePath +
+    return R::Error("Cannot read the archive " + text::Escaped(archivePath) +
                     ": it is not a regular file (a device or pipe)");
   }
   // libarchive takes stored RAR entries as they come: a damaged one is
   // caught here, before anything is written.
   if (const platform::Status crc = CheckStoredRarEntries(archivePath); !crc) {
-    return R::Error("Cannot extract the archive " + archivePath + ": " + crc.message());
+    return R::Error("Cannot extract the archive " + text::Escaped(archivePath) + ": " +
+                    crc.message());
   }
 
   Reader reader(archive_read_new());
   archive_read_support_format_all(reader.get());
   archive_read_support_filter_all(reader.get());
+  // A RAR 4 name without its Unicode form is in the Windows code page of the
+  // machine that packed it, as the sequencing product writes it; read as
+  // UTF-8 it would not match the archive's own name. Left alone where the
+  // converter is missing.
+  (void)archive_read_set_options(reader.get(), "rar:hdrcharset=CP1252");
   // Opened before entering the destination, so a relative archive path
   // still means what the caller meant.
   if (archive_read_open_filename(reader.get(), archivePath.c_str(), kBlockSize) != ARCHIVE_OK) {
-    return R::Error("Cannot read the archive " + archivePath + ": " + ErrorText(reader.get()));
+    return R::Error("Cannot read the archive " + text::Escaped(archivePath) + ": " +
+                    ErrorText(reader.get()));
   }
 
   ec.clear();
@@ -359,6 +516,24 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   if (ec)
     return R::Error("Cannot enter the destination folder " + destination + ": " + ec.message());
 
+  {
+    const Fd top(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int budget = 100000;
+    if (top) ClearDeadRunsPartials(top.get(), 0, budget);
+  }
+  // Named in a full disk's message: the folder the user knows.
+  const std::string destinationShown = text::Escaped(fs::absolute(destination, ec).string());
+  const std::string archiveShown = text::Escaped(archivePath);
+
+  // Past a limit, nothing of this archive stays: what is half there is no
+  // use, and a bomb must not keep the space it took.
+  std::vector<std::string> written;
+  const auto removeWritten = [&written] {
+    for (const std::string& path : written) RemoveWritten(path);
+    return std::to_string(written.size()) + (written.size() == 1 ? " file" : " files");
+  };
+  std::uint64_t total = 0;
+
   Summary summary;
   int index = 0;
   for (;;) {
@@ -367,12 +542,12 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
     if (r == ARCHIVE_EOF) break;
     ++index;
     if (r < ARCHIVE_WARN) {
-      return R::Error("Cannot read the archive " + archivePath + " at entry " +
+      return R::Error("Cannot read the archive " + text::Escaped(archivePath) + " at entry " +
                       std::to_string(index) + ": " + ErrorText(reader.get()));
     }
     const char* rawName = archive_entry_pathname(entry);
     if (!rawName) rawName = archive_entry_pathname_utf8(entry);
-    const std::string name = rawName ? rawName : "#" + std::to_string(index);
+    const std::string name = rawName ? text::Escaped(rawName) : "#" + std::to_string(index);
     if (r == ARCHIVE_WARN)
       log << kProgram << ": warning: " << name << ": " << ErrorText(reader.get()) << "\n";
     if (!rawName) {
@@ -381,7 +556,7 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
       continue;
     }
 
-    const auto safe = SafeEntryPath(name);
+    const auto safe = SafeEntryPath(rawName);
     if (!safe.ok()) {
       log << kProgram << ": refused entry " << name << ": " << safe.message() << "\n";
       ++summary.refused;
@@ -416,24 +591,57 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
       ++summary.refused;
       continue;
     }
-    platform::Status copied = platform::Status::Ok();
-    if (type == AE_IFREG) copied = CopyData(reader.get(), disk.get());
+    const bool isDocument = !limits.documentName.empty() && safe.value() == limits.documentName;
+    const std::uint64_t entryLimit = isDocument ? limits.documentBytes : limits.entryBytes;
+    const std::uint64_t archiveLeft = limits.archiveBytes - std::min(total, limits.archiveBytes);
+    Copied copied;
+    if (type == AE_IFREG && archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
+      // A declared size past the limit is refused before a byte is written.
+      const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+      if (declared > entryLimit || declared > archiveLeft) {
+        copied.end = declared > entryLimit ? CopyEnd::kEntryLimit : CopyEnd::kArchiveLimit;
+      }
+    }
+    if (type == AE_IFREG && copied.end == CopyEnd::kDone) {
+      copied = CopyData(reader.get(), disk.get(), entryLimit, archiveLeft, destinationShown);
+    }
     const int finished = archive_write_finish_entry(disk.get());
     if (type == AE_IFREG) {
+      const bool whole = copied.end == CopyEnd::kDone && finished >= ARCHIVE_WARN;
       std::error_code renamed;
-      if (copied.ok() && finished >= ARCHIVE_WARN) renamed = MovePartialIntoPlace(partial);
-      if (!copied.ok() || finished < ARCHIVE_WARN || renamed) RemovePartial(partial);
+      if (whole) renamed = MovePartialIntoPlace(partial);
+      if (!whole || renamed) RemovePartial(partial);
       if (renamed) {
-        log << kProgram << ": refused entry " << name << ": it could not replace " << safe.value()
-            << ": " << renamed.message() << "\n";
+        log << kProgram << ": refused entry " << name << ": it could not replace "
+            << text::Escaped(safe.value()) << ": " << renamed.message() << "\n";
         ++summary.refused;
         continue;
       }
     }
-    if (!copied.ok()) {
-      // A read failure leaves the reader unusable; nothing after it can be trusted.
-      return R::Error("Cannot extract " + name + " from the archive " + archivePath + ": " +
-                      copied.message());
+    switch (copied.end) {
+      case CopyEnd::kDone:
+        break;
+      case CopyEnd::kReadFailed:
+        // A read failure leaves the reader unusable; nothing after it can be trusted.
+      case CopyEnd::kWriteFailed:
+        // The next entry would meet the same full disk.
+        return R::Error("Cannot extract " + name + " from the archive " + archiveShown + ": " +
+                        copied.why);
+      case CopyEnd::kStopped:
+        return R::Error("Stopped while extracting " + name + " from the archive " + archiveShown +
+                        "; its unfinished file was removed");
+      case CopyEnd::kEntryLimit:
+      case CopyEnd::kArchiveLimit: {
+        const std::string limit =
+            copied.end == CopyEnd::kArchiveLimit
+                ? "the limit of " + MegaBytes(limits.archiveBytes) + " for the whole archive"
+            : isDocument ? "the limit of " + MegaBytes(entryLimit) + " for the sequence document"
+                         : "the limit of " + MegaBytes(entryLimit) + " for one entry";
+        const std::string removed = removeWritten();
+        return R::Error("Cannot extract the archive " + archiveShown + ": entry " + name +
+                        " unpacks to more than " + limit +
+                        ", so the extraction stopped and removed what it wrote (" + removed + ")");
+      }
     }
     if (finished < ARCHIVE_WARN) {
       log << kProgram << ": entry " << name << " could not be finished: " << ErrorText(disk.get())
@@ -443,6 +651,8 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
     }
     if (type == AE_IFREG) {
       ++summary.files;
+      written.push_back(safe.value());
+      total += copied.bytes;
     } else {
       ++summary.folders;
     }
@@ -473,18 +683,20 @@ int RunExtractor(const std::vector<std::string>& args, std::ostream& out, std::o
     return 2;
   }
 
-  const auto result = ExtractArchive(archivePath, destination, err);
+  Limits limits;
+  limits.documentName = DocumentNameOf(archivePath);
+  const auto result = ExtractArchive(archivePath, destination, err, limits);
   if (!result.ok()) {
     err << kProgram << ": " << result.message() << "\n";
     return 1;
   }
   const Summary& s = result.value();
   if (s.files + s.folders + s.skipped + s.refused == 0) {
-    err << kProgram << ": the archive " << archivePath << " holds no entries\n";
+    err << kProgram << ": the archive " << text::Escaped(archivePath) << " holds no entries\n";
     return 1;
   }
   out << kProgram << ": " << s.files << " files and " << s.folders << " folders extracted to "
-      << destination;
+      << text::Escaped(destination);
   if (s.skipped > 0) out << ", " << s.skipped << " links skipped";
   if (s.refused > 0) out << ", " << s.refused << " entries refused";
   out << "\n";

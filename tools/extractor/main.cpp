@@ -1,5 +1,8 @@
 // The archiver the import runs: glimmer-extract X -o+ <archive> <destination>.
+#include <langinfo.h>
+
 #include <clocale>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,8 +10,12 @@
 #include "tools/extractor/extract.h"
 
 int main(int argc, char** argv) {
-  // Entry names are converted to the user's character set.
+  // Entry names are written in UTF-8, the program's own form of text, whatever
+  // the user's locale: under LANG=C a name that is not ASCII could not be
+  // converted at all, and would not match the archive's own name.
   std::setlocale(LC_ALL, "");
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+  if (!extractor::EndWithParent()) return 1;
   const std::vector<std::string> args(argv + 1, argv + argc);
   return extractor::RunExtractor(args, std::cout, std::cerr);
 }

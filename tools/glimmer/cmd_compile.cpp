@@ -1,8 +1,10 @@
 // glimmer compile: the window's import without the window. Compiles a
 // sequence document, or the document inside a sequence archive, into a
 // SequenceCache file through the same compiler the Add button runs.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -110,15 +112,48 @@ bool IsArchive(const std::string& path) {
          magic.starts_with("PK\x03\x04") || magic.starts_with("PK\x05\x06");
 }
 
-// A fresh folder for one extraction, removed with everything in it.
+constexpr std::string_view kScratchPrefix = "glimmer-compile-";
+
+// The process id in a scratch folder's name, or 0.
+pid_t ScratchOwner(std::string_view name) {
+  if (!name.starts_with(kScratchPrefix)) return 0;
+  name.remove_prefix(kScratchPrefix.size());
+  const std::size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+  pid_t pid = 0;
+  for (const char c : name.substr(0, dash)) {
+    if (c < '0' || c > '9') return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+// A killed compile left its scratch folder (the extractor ends with it, so
+// nothing fills it any more): folders of processes that are gone go.
+void RemoveDeadScratchFolders(const fs::path& base) {
+  std::error_code ec;
+  for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+    const pid_t owner = ScratchOwner(it->path().filename().string());
+    if (owner <= 0 || owner == ::getpid()) continue;
+    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) fs::remove_all(it->path(), ignored);
+  }
+}
+
+// A fresh folder for one extraction, removed with everything in it. Its name
+// carries the process id, so a later run can tell a dead run's leftover.
 class ScratchFolder {
  public:
   ScratchFolder() {
     std::random_device random;
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) return;
+    RemoveDeadScratchFolders(base);
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const fs::path candidate =
-          fs::temp_directory_path() / ("glimmer-compile-" + std::to_string(random()));
-      std::error_code ec;
+      const fs::path candidate = base / (std::string(kScratchPrefix) + std::to_string(::getpid()) +
+                                         "-" + std::to_string(random()));
       if (fs::create_directory(candidate, ec)) path_ = candidate.string();
     }
   }

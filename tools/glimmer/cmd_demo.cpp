@@ -84,15 +84,43 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   return false;
 }
 
-// The demo's own folder: a fresh temporary one unless the user named one.
+// Marks a folder as the demo's own, so a later demo may write there again.
+constexpr const char* kDemoMark = ".glimmer-demo";
+
+// Whether `folder` holds a player's files that the demo's import would
+// replace or add to (it writes playlist.txt, Cache and Temp).
+bool HoldsPlayerFiles(const fs::path& folder) {
+  std::error_code ec;
+  if (fs::exists(folder / kDemoMark, ec)) return false;
+  for (const char* name : {"playlist.txt", "preferences.txt", "show.log", "Cache"}) {
+    if (fs::exists(folder / name, ec)) return true;
+  }
+  return false;
+}
+
+// The demo's own folder: a fresh temporary one unless the user named one. A
+// named folder that holds a player's files is never written over: the demo
+// then uses a folder of its own inside it.
 class DemoFolder {
  public:
   explicit DemoFolder(const std::string& chosen) {
     std::error_code ec;
     if (!chosen.empty()) {
       fs::create_directories(chosen, ec);
-      if (!ec) path_ = fs::absolute(chosen).lexically_normal().string();
+      if (ec) return;
+      fs::path folder = fs::absolute(chosen).lexically_normal();
+      if (HoldsPlayerFiles(folder)) {
+        folder /= "glimmerfield-demo";
+        fs::create_directories(folder, ec);
+        if (ec || HoldsPlayerFiles(folder)) return;
+        std::printf(
+            "%s holds a player's files, which the demo never writes over: its files go "
+            "to %s\n",
+            chosen.c_str(), folder.c_str());
+      }
+      path_ = folder.string();
       while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+      std::ofstream(folder / kDemoMark) << "Files of glimmer demo.\n";
       return;
     }
     std::random_device random;

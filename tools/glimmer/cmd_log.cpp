@@ -59,9 +59,15 @@ int RunLog(const std::vector<std::string>& args) {
   const std::string path = platform::ShowLogPath(dir);
   std::string text;
   platform::PosixFileStore files;
-  const Read older = Append(files, path + ".1", text);
+  // Oldest first: the rotation keeps several older files.
+  Read older = Read::Missing;
+  for (int generation = platform::kLogGenerations; generation >= 1; --generation) {
+    const Read one = Append(files, path + "." + std::to_string(generation), text);
+    if (one == Read::Refused) return 1;
+    if (one != Read::Missing) older = one;
+  }
   const Read current = Append(files, path, text);
-  if (older == Read::Refused || current == Read::Refused) return 1;
+  if (current == Read::Refused) return 1;
   if (older == Read::Missing && current == Read::Missing) {
     std::fprintf(stderr, "glimmer log: there is no show log in %s yet (%s)\n", dir.c_str(),
                  path.c_str());

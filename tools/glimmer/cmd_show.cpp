@@ -20,6 +20,7 @@
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
+#include "platform/show_lock.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_log.h"
 #include "playback/show_session.h"
@@ -43,15 +44,18 @@ constexpr const char* kUsage =
     "texts go to standard output, one a line; every event goes to show.log.\n"
     "Ctrl+C (SIGINT) is the Stop button: the show will not start by itself next time.\n"
     "SIGTERM or SIGHUP is closing the window: the autostart flag stays, so the next\n"
-    "start of the player (or of this command) goes on with the show.\n\n"
+    "start of the player (or of this command) goes on with the show.\n"
+    "One show runs per folder: while one holds DIR/show.lock, another refuses to start\n"
+    "and names the process that holds it.\n\n"
     "Options:\n"
     "  --dir DIR      the folder with preferences.txt and playlist.txt (default: the\n"
     "                 player's folder, which 'glimmer --help' names)\n"
     "  --device PATH  serial device to use instead of the saved COM port\n"
     "  --port N       COM port number 1 to 16 instead of the saved one (not saved)\n"
     "  --help         this text\n\n"
-    "Exit status: 0 after a stop, 1 when the playlist is empty or the port cannot be\n"
-    "opened (with a message on standard error), or on a mistake in the arguments.\n";
+    "Exit status: 0 after a stop, 1 when the playlist is empty, the port cannot be\n"
+    "opened or another show runs on the folder (with a message on standard error), or\n"
+    "on a mistake in the arguments.\n";
 
 // lstPlayList without a window: the rows and their item data.
 class PlaylistRows final : public playlist::ListBox {
@@ -137,6 +141,12 @@ int RunShow(const std::vector<std::string>& args) {
     return 1;
   }
 
+  // Before any file of the folder is touched: another show owns them.
+  auto showLock = platform::TakeShowLock(dir, "glimmer show");
+  if (!showLock) {
+    std::fprintf(stderr, "glimmer show: %s This one does not start.\n", showLock.message().c_str());
+    return 1;
+  }
   std::unique_ptr<platform::LogFile> logFile = platform::MakeLogFile(platform::ShowLogPath(dir));
   // The status goes to standard output as it changes, and never holds up the
   // show: a reader that stops reading loses lines, not songs.
