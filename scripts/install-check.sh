@@ -36,7 +36,7 @@ if [ -x /usr/bin/glimmerfield ]; then
   test -f /root/.local/share/glimmerfield/preferences.txt
   echo "the window ran; it wrote /root/.local/share/glimmerfield/preferences.txt"
 fi
-echo "== glimmer show with an empty playlist"
+echo "== glimmer show on a device that is no serial line: exits 1 saying why"
 set +e
 glimmer show --device /dev/null
 status=$?
