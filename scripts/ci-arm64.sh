@@ -42,7 +42,7 @@ lintian --fail-on error,warning "$deb"
 echo "lintian: no errors or warnings in $(basename "$deb")"
 d=$(mktemp -d)
 dpkg -x "$deb" "$d"
-hardening-check "$d/usr/bin/glimmer" "$d/usr/bin/glimmerfield"
+hardening-check --nocfprotection "$d/usr/bin/glimmer" "$d/usr/bin/glimmerfield"
 rm -rf "$d"
 
 # The core tests, built without Qt, run under emulation.
@@ -50,7 +50,18 @@ cmake -S "$ROOT" -B "$CORE_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_WERROR=$WERROR -DGLIMMER_WINDOW=OFF \
       -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON
 cmake --build "$CORE_BUILD" --parallel "$(nproc)"
-(cd "$CORE_BUILD" && ctest --output-on-failure --parallel "$(nproc)")
+# Left out: what qemu-user itself does not emulate, so they would test the
+# emulator. It has no termios2 calls (the 56000 baud line settings) and no
+# TIOCGEXCL (the pseudo-terminal tests and the monitor, which configure a
+# line); a program that cannot be started looks started to its parent (the
+# launcher's and the extractor's error paths). The sound test needs the
+# audio server's ALSA plugin in arm64, which is not installed for this lean
+# step, so the arm64 programs play silently here. All run natively in
+# ./test.sh.
+emulator_limits='SerialPortOnPty\.(OpensRaw8N1|PortNumberReachesDevicePinned|SecondOpener)'
+emulator_limits+='|MonitorCommand\.PrintsMessagesAndEnds|PosixProcessLauncher\.ProgramThatCannotStart'
+emulator_limits+='|ExecCmd\.RunsRealPrograms|AudioTest\.DeviceStopsAtOnce'
+(cd "$CORE_BUILD" && ctest --output-on-failure --parallel "$(nproc)" -E "$emulator_limits")
 
 if [ "${GLIMMER_ARM64_ROOT:-1}" != 0 ]; then
   "$ROOT/scripts/install-check.sh" arm64 "$deb"

@@ -11,10 +11,11 @@ arch="$1"
 deb="$(realpath "$2")"
 mirror="${GLIMMER_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 root="$(mktemp -d /tmp/glimmer-root-$arch.XXXXXX)"
-trap 'rm -rf "$root"' EXIT
 
 # Run inside the finished root, with /proc and /dev from mmdebstrap.
-checks=$(cat <<'CHECKS'
+checks="$root.checks.sh"
+trap 'rm -rf "$root" "$checks"' EXIT
+cat >"$checks" <<'CHECKS'
 set -eu
 echo "== $(dpkg --print-architecture) root: $(grep PRETTY_NAME /etc/os-release)"
 glimmer --version
@@ -35,7 +36,7 @@ if [ -x /usr/bin/glimmerfield ]; then
   test -f /root/.local/share/glimmerfield/preferences.txt
   echo "the window ran; it wrote /root/.local/share/glimmerfield/preferences.txt"
 fi
-echo "== glimmer show with an empty playlist"
+echo "== glimmer show on a device that is no serial line: exits 1 saying why"
 set +e
 glimmer show --device /dev/null
 status=$?
@@ -46,13 +47,12 @@ apt-get remove -y -q glimmerfield >/dev/null
 test ! -e /usr/bin/glimmer
 ls /root/.local/share/glimmerfield
 CHECKS
-)
 
 start=$(date +%s)
 mmdebstrap --quiet --mode=root --variant=apt --architectures="$arch" \
-  --customize-hook="copy-in $deb /tmp" \
+  --customize-hook="copy-in $deb $checks /tmp" \
   --customize-hook="chroot \"\$1\" sh -c 'apt-get install -y -q /tmp/$(basename "$deb") 2>&1 | grep -E \"^(Setting up glimmerfield|[0-9]+ upgraded)\"'" \
   --customize-hook="chroot \"\$1\" du -sm /usr | sed 's/^/MB in \\/usr after install: /'" \
-  --customize-hook="chroot \"\$1\" sh -c '$checks'" \
+  --customize-hook="chroot \"\$1\" sh /tmp/$(basename "$checks")" \
   bookworm "$root" "$mirror"
 echo "install check on $arch passed in $(( $(date +%s) - start )) s"

@@ -47,7 +47,7 @@ if [ -n "$WITH_TESTS" ]; then PACKAGES+=("${TEST_PACKAGES[@]}"); fi
 # The arm64 package and its tests under emulation (GLIMMER_ARM64=1): the
 # cross compiler, the emulator, and the arm64 libraries beside ours.
 if [ -n "${GLIMMER_ARM64:-}" ]; then
-  PACKAGES+=(crossbuild-essential-arm64 qemu-user-static binfmt-support
+  PACKAGES+=(crossbuild-essential-arm64 qemu-user-static binfmt-support arch-test
              libpugixml-dev:arm64 libxxhash-dev:arm64 libsndfile1-dev:arm64 portaudio19-dev:arm64
              libasound2-dev:arm64 libarchive-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
              qt6-base-dev:arm64 libgl-dev:arm64)
