@@ -15,6 +15,8 @@ PACKAGES=(
   # the audio server the sync benchmark plays into, and ALSA's way to reach it
   pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
+  # the phone page: HTTP server, JSON, and settings.toml
+  libmicrohttpd-dev nlohmann-json3-dev libtomlplusplus-dev
   # the Debian package: dpkg-shlibdeps, and file, which CPack asks which files are programs
   dpkg-dev file
   xvfb xauth fonts-dejavu-core
@@ -26,6 +28,8 @@ PACKAGES=(
   # The package checks: lintian, the manual pages' help2man, hardening-check
   # (devscripts), and a fresh Debian root to install the package into.
   lintian help2man devscripts mmdebstrap
+  # The phone page's test in a real browser, headless.
+  chromium
 )
 # The arm64 package and its tests under emulation (GLIMMER_ARM64=1): the
 # cross compiler, the emulator, and the arm64 libraries beside ours.

@@ -14,5 +14,6 @@ int RunMonitor(const std::vector<std::string>& args);
 int RunDemo(const std::vector<std::string>& args);
 int RunShow(const std::vector<std::string>& args);
 int RunLog(const std::vector<std::string>& args);
+int RunWeb(const std::vector<std::string>& args);
 
 }  // namespace glimmer

@@ -25,6 +25,7 @@ const SubCommand kCommands[] = {
      glimmer::RunDemo},
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
+    {"web", "turn on the phone page: status and Start, Stop from a phone", glimmer::RunWeb},
 };
 
 void PrintUsage(std::FILE* out) {
