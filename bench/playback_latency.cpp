@@ -7,21 +7,29 @@
 // Targets: nothing lost, duplicated or reordered; lateness p99 <= 6 ms,
 // maximum <= 15 ms.
 //
-// Usage: bench_playback_latency [--seconds N] [--frame-timing N] [--busy] [--keep DIR]
+// Usage: bench_playback_latency [--seconds N] [--frame-timing N] [--busy] [--web]
+//                               [--keep DIR]
 //   --seconds N   length of the song and sequence (default 600: ten minutes)
 //   --busy        keep every core busy meanwhile with busy loops of its own
 //                 (one process per core, ended with the run)
+//   --web         serve the phone page from the player's yields, as `glimmer
+//                 show` does, while a client process asks for /api/status 50
+//                 times a second, keeps ten idle connections open and sends
+//                 one more request a byte a second
 //   --keep DIR    write the sequence (bench.csq) and song (bench.wav) to DIR and
 //                 keep them, e.g. for `glimmer play`
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -54,6 +62,8 @@
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "tools/glimmer/console_show_window.h"
+#include "web/api.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -197,6 +207,122 @@ class TimedPort final : public platform::SerialPort {
   platform::SerialPort& inner_;
 };
 
+// The page's view of the benchmark's one entry, read as `glimmer show`
+// reads its show: the audio position at every status request.
+class BenchShowView final : public web::StatusSource, public web::ControlSink {
+ public:
+  explicit BenchShowView(platform::AudioPlayer& audio) : audio_(audio) {}
+  web::ShowStatus Status() override {
+    web::ShowStatus s;
+    s.state = web::ShowState::Running;
+    s.statusText = "Show Running... Press Stop To Stop The Show And/Or Change Settings";
+    s.playing = web::PlayingView{{0, "bench"}, audio_.PositionSeconds(), audio_.DurationSeconds()};
+    s.next = web::EntryView{0, "bench"};
+    return s;
+  }
+  std::vector<playback::NightSummary> Nights(int) override { return {}; }
+  platform::Status Start(std::string_view) override { return platform::Status::Ok(); }
+  platform::Status Stop(std::string_view) override { return platform::Status::Ok(); }
+  platform::Status StopAfterSong(std::string_view) override { return platform::Status::Ok(); }
+  platform::Status Skip(std::string_view) override { return platform::Status::Ok(); }
+
+ private:
+  platform::AudioPlayer& audio_;
+};
+
+// What the client process saw, in memory it shares with this one.
+struct ClientFigures {
+  std::atomic<long> answered{0};
+  std::atomic<long> failed{0};
+  std::atomic<long> slowCut{0};  // the byte-a-second request, dropped by the server
+  std::atomic<long> idleReopened{0};
+  std::atomic<long> worstMicros{0};
+};
+
+int ConnectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the server has closed `fd` (reads what it sent meanwhile).
+bool ClosedByServer(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) != 1) return false;
+  char buffer[4096];
+  return recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0;
+}
+
+// The client process: 50 status requests a second, ten idle connections and
+// one request trickled a byte a second, until it is killed.
+pid_t StartWebClient(int port, ClientFigures* figures) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  std::vector<int> idle;
+  for (int i = 0; i < 10; ++i) idle.push_back(ConnectTo(port));
+  const std::string trickle =
+      "GET /api/status HTTP/1.1\r\nHost: show\r\nX-Slow: " + std::string(4000, 'z') + "\r\n\r\n";
+  int slow = ConnectTo(port);
+  std::size_t slowAt = 0;
+  auto nextByte = Clock::now();
+  auto next = Clock::now();
+  const std::string request = "GET /api/status HTTP/1.1\r\nHost: show\r\nConnection: close\r\n\r\n";
+  for (;;) {
+    next += std::chrono::milliseconds(20);
+    const auto asked = Clock::now();
+    const int fd = ConnectTo(port);
+    bool ok = false;
+    if (fd >= 0 && send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                       static_cast<ssize_t>(request.size())) {
+      std::string got;
+      char buffer[4096];
+      for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) != 1) break;
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+      }
+      ok = got.compare(0, 12, "HTTP/1.1 200") == 0 && got.find("\"state\"") != std::string::npos;
+    }
+    if (fd >= 0) close(fd);
+    const long micros = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count());
+    (ok ? figures->answered : figures->failed)++;
+    if (ok && micros > figures->worstMicros) figures->worstMicros = micros;
+    for (int& c : idle) {
+      if (c < 0 || ClosedByServer(c)) {
+        if (c >= 0) close(c);
+        c = ConnectTo(port);
+        figures->idleReopened++;
+      }
+    }
+    if (Clock::now() >= nextByte) {
+      nextByte += std::chrono::seconds(1);
+      if (slow < 0 || ClosedByServer(slow) ||
+          send(slow, trickle.data() + slowAt, 1, MSG_NOSIGNAL) != 1) {
+        if (slow >= 0) {
+          close(slow);
+          figures->slowCut++;
+        }
+        slow = ConnectTo(port);
+        slowAt = 0;
+      } else {
+        slowAt = (slowAt + 1) % trickle.size();
+      }
+    }
+    std::this_thread::sleep_until(next);
+  }
+}
+
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : 0.0;
@@ -209,6 +335,7 @@ int main(int argc, char** argv) {
   int frameTiming = 5;
   std::string keep;
   bool busy = false;
+  bool webOn = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) {
@@ -217,10 +344,13 @@ int main(int argc, char** argv) {
       frameTiming = std::clamp(std::atoi(argv[++i]), 1, 10);
     } else if (a == "--busy") {
       busy = true;
+    } else if (a == "--web") {
+      webOn = true;
     } else if (a == "--keep" && i + 1 < argc) {
       keep = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--seconds N] [--frame-timing N] [--busy] [--keep DIR]\n",
+      std::fprintf(stderr,
+                   "usage: %s [--seconds N] [--frame-timing N] [--busy] [--web] [--keep DIR]\n",
                    argv[0]);
       return 2;
     }
@@ -333,6 +463,27 @@ int main(int argc, char** argv) {
   session.SetDispatchPriority(&dispatchPriority);
   ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
 
+  // ---- the phone page, served from the player's yields ----
+  BenchShowView view(audio);
+  web::Api api(view, view, "bench-token", Clock::now, {});
+  web::WebServer server(api);
+  auto* clientFigures = static_cast<ClientFigures*>(mmap(
+      nullptr, sizeof(ClientFigures), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  new (clientFigures) ClientFigures;
+  pid_t webClient = -1;
+  if (webOn) {
+    if (auto s = server.Listen({"127.0.0.1", 0}); !s) {
+      std::fprintf(stderr, "%s\n", s.message().c_str());
+      return 1;
+    }
+    ui.onYield = [&, counted = ui.onYield] {
+      counted();
+      server.Poll();
+    };
+    ui.WakeOn(server.WakeFd(), [&server] { server.Poll(); });
+    webClient = StartWebClient(server.Port(), clientFigures);
+  }
+
   if (auto s = session.OpenPort(); !s) {
     std::fprintf(stderr, "%s\n", s.message().c_str());
     return 1;
@@ -352,6 +503,10 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &processAfter);
   for (pid_t pid : busyLoops) kill(pid, SIGKILL);
   for (pid_t pid : busyLoops) waitpid(pid, nullptr, 0);
+  if (webClient > 0) {
+    kill(webClient, SIGKILL);
+    waitpid(webClient, nullptr, 0);
+  }
   session.ClosePort();
   reader.join();
   if (keep.empty()) std::filesystem::remove_all(dir);
@@ -492,6 +647,17 @@ int main(int argc, char** argv) {
               static_cast<double>(audio.reads) / wallSeconds, yields, Ms(longestYieldGap));
   std::printf("other load: %s\n",
               busy ? "a busy loop on every core" : "none of its own (idle machine)");
+  if (webOn) {
+    std::printf(
+        "phone page: %ld status answers (%.1f a second), %ld failed, slowest %.1f ms; "
+        "byte-a-second requests cut %ld, idle connections reopened %ld\n",
+        clientFigures->answered.load(),
+        static_cast<double>(clientFigures->answered.load()) / wallSeconds,
+        clientFigures->failed.load(), clientFigures->worstMicros.load() / 1000.0,
+        clientFigures->slowCut.load(), clientFigures->idleReopened.load());
+  } else {
+    std::printf("phone page: off\n");
+  }
   std::printf("dispatch %s\n", dispatchPriority.raised ? "real-time (SCHED_FIFO)"
                                                        : "ordinary (no real-time permission)");
   std::printf("reader thread %s; load average at the end %.2f\n",

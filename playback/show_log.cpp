@@ -84,6 +84,12 @@ std::string EntryStopped(int row) {
 std::string EntrySkipped(int row, std::string_view reason) {
   return Entry(row) + " skipped: " + std::string(reason);
 }
+std::string StopAfterSongAsked(std::string_view by) {
+  return "Stop after this song asked (" + std::string(by) + ")";
+}
+std::string SkipAsked(std::string_view by) {
+  return "Skip to the next entry asked (" + std::string(by) + ")";
+}
 std::string PlaysSilently(int row, std::string_view reason) {
   return Entry(row) + " plays silently: " + std::string(reason);
 }

@@ -51,6 +51,8 @@ std::string EntryStarted(int row, std::string_view listText);
 std::string EntryFinished(int row);
 std::string EntryStopped(int row);
 std::string EntrySkipped(int row, std::string_view reason);
+std::string StopAfterSongAsked(std::string_view by);
+std::string SkipAsked(std::string_view by);
 std::string PlaysSilently(int row, std::string_view reason);
 std::string HighOutputLatency(int row, double seconds);
 std::string PortOpened(std::string_view port, bool again);

@@ -24,6 +24,8 @@ PACKAGES=(
   # ALSA's way to reach the desktop's audio server
   libasound2-plugins
   libcli11-dev
+  # the phone page: HTTP server and JSON
+  libmicrohttpd-dev nlohmann-json3-dev
 )
 # What the tests, the benchmarks and CI need on top.
 TEST_PACKAGES=(
@@ -41,6 +43,8 @@ TEST_PACKAGES=(
   # The package checks: lintian, the manual pages' help2man, hardening-check
   # (devscripts), and a fresh Debian root to install the package into.
   lintian help2man devscripts mmdebstrap
+  # The phone page's test in a real browser, headless.
+  chromium
 )
 WITH_TESTS="${GLIMMER_WITH_TESTS:-}"
 if [ -n "$WITH_TESTS" ]; then PACKAGES+=("${TEST_PACKAGES[@]}"); fi

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
+#include "tools/glimmer/show_page.h"
+#include "web/api.h"
+#include "web/web_server.h"
 
 namespace glimmer {
 namespace {
@@ -47,6 +51,9 @@ constexpr const char* kUsage =
     "start of the player (or of this command) goes on with the show.\n"
     "One show runs per folder: while one holds DIR/show.lock, another refuses to start\n"
     "and names the process that holds it.\n\n"
+    "With a [web] table in settings.toml ('glimmer web --enable') it also serves the\n"
+    "phone page and prints its address once; a Stop from the page leaves the command\n"
+    "waiting for the page's Start (Ctrl+C ends it).\n\n"
     "Options:\n"
     "  --dir DIR      the folder with preferences.txt and playlist.txt (default: the\n"
     "                 player's folder, which 'glimmer --help' names)\n"
@@ -112,9 +119,14 @@ class HeadlessShowWindow final : public playback::ShowSettingsSource,
 
   int RowCount() const override { return playlist_->RowCount(); }
   playlist::PlaylistEntry EntryAt(int row) const override { return playlist_->EntryAtRow(row); }
-  void SelectRow(int row) override { playlist_->SelectRow(row); }
+  void SelectRow(int row) override {
+    page.row = row;
+    playlist_->SelectRow(row);
+  }
 
   bool running = false;
+  // What the phone page shows of the show.
+  HeadlessShowState page;
 
  private:
   shell::PreferencesFile* preferences_ = nullptr;
@@ -152,8 +164,9 @@ int RunShow(const std::vector<std::string>& args) {
   // show: a reader that stops reading loses lines, not songs.
   ::signal(SIGPIPE, SIG_IGN);
   platform::LineOutput out(STDOUT_FILENO);
-  ConsoleShowView view(out, /*labelled=*/false);
+  ConsoleShowView console(out, /*labelled=*/false);
   HeadlessShowWindow window;
+  PageShowView view(console, window.page);
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
@@ -186,7 +199,44 @@ int RunShow(const std::vector<std::string>& args) {
   const playback::CalendarFileWindow calendar(dir);
   session.SetCalendar(calendar);
 
+  // The phone page, when settings.toml asks for it. Its server runs only at
+  // the show's yield points, on this thread.
+  HeadlessShowState& state = window.page;
+  const playback::DailyWindow calendar;
+  std::optional<ShowPage> page;
+  std::optional<web::Api> api;
+  std::optional<web::WebServer> server;
+  if (const auto settings = ReadWebSettings(dir); !settings) {
+    std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
+                 settings.message().c_str());
+    session.Log("Phone page off: " + settings.message());
+  } else if (settings.value().enabled) {
+    page.emplace(state,
+                 ShowPage::Show{session, window.running, window, window, calendar, *audio, clock},
+                 dir);
+    api.emplace(*page, *page, settings.value().token, std::chrono::steady_clock::now,
+                [&session](const std::string& line) { session.Log(line); });
+    server.emplace(*api);
+    const auto address = web::ParseListenAddress(settings.value().listen);
+    const platform::Status listening = address ? server->Listen(address.value()) : address.status();
+    if (!listening) {
+      std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
+                   listening.message().c_str());
+      session.Log("Phone page off: " + listening.message());
+      server.reset();
+    } else {
+      const std::string url =
+          "http://" + address.value().host + ":" + std::to_string(server->Port()) + "/";
+      out.Write("Phone page: " + url +
+                (address.value().host == "0.0.0.0" ? " (on every address of this machine)" : ""));
+      session.Log("Phone page on " + url);
+      ui.onYield = [&server] { server->Poll(); };
+      ui.WakeOn(server->WakeFd(), [&server] { server->Poll(); });
+    }
+  }
+
   ui.onSignal = [&](int signal) {
+    if (!state.inShow) return;  // waiting for the page's Start: the program ends
     if (signal == SIGTERM || signal == SIGHUP) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
@@ -200,7 +250,20 @@ int RunShow(const std::vector<std::string>& args) {
     session.Stop(playback::Requester::Sigint);
   };
 
-  session.Start(playback::Requester::GlimmerShow);
+  playback::Requester startedBy = playback::Requester::GlimmerShow;
+  for (;;) {
+    state.startAsked = false;
+    session.Start(startedBy);
+    state.inShow = false;
+    // Ended by a signal or by itself: the command ends as it always did.
+    if (!server || ui.Interrupted() || window.running) break;
+    // Stopped from the page, which may start it again.
+    while (!state.startAsked && !ui.Interrupted()) {
+      ui.WaitForEvents(std::chrono::milliseconds(100));
+    }
+    if (ui.Interrupted()) break;
+    startedBy = playback::Requester::PhonePage;
+  }
   // Only Stop clears ShowRunning: a show that ended with it still set ended
   // by itself (an empty playlist, a port that would not open), and the
   // scheduler has said why.

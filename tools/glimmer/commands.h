@@ -16,5 +16,6 @@ int RunShow(const std::vector<std::string>& args);
 int RunLog(const std::vector<std::string>& args);
 int RunCalendar(const std::vector<std::string>& args);
 int RunCheck(const std::vector<std::string>& args);
+int RunWeb(const std::vector<std::string>& args);
 
 }  // namespace glimmer

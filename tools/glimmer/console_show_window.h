@@ -125,6 +125,12 @@ class ConsoleUserInterface final : public platform::UserInterface {
   std::function<void()> onYield;
   // Runs for each signal taken, at a yield point of the show.
   std::function<void(int)> onSignal;
+  // A descriptor that ends a wait when it turns readable (the phone page's
+  // server), and what then runs.
+  void WakeOn(int fd, std::function<void()> onWake) {
+    wakeFd_ = fd;
+    onWake_ = std::move(onWake);
+  }
 
  private:
   void Wait(std::chrono::microseconds timeout) {
@@ -135,8 +141,13 @@ class ConsoleUserInterface final : public platform::UserInterface {
       if (timeout.count() > 0) ::nanosleep(&wait, nullptr);
       return;
     }
-    pollfd p{signals_.get(), POLLIN, 0};
-    if (::ppoll(&p, 1, &wait, nullptr) == 1) {
+    pollfd p[2] = {{signals_.get(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const nfds_t watched = wakeFd_ >= 0 ? 2 : 1;
+    if (::ppoll(p, watched, &wait, nullptr) > 0 && watched == 2 && (p[1].revents & POLLIN) &&
+        onWake_) {
+      onWake_();
+    }
+    if (p[0].revents & POLLIN) {
       signalfd_siginfo info{};
       int signal = 0;
       while (::read(signals_.get(), &info, sizeof info) == sizeof info) {
@@ -155,6 +166,8 @@ class ConsoleUserInterface final : public platform::UserInterface {
 
   platform::UniqueFd signals_;
   bool interrupted_ = false;
+  int wakeFd_ = -1;
+  std::function<void()> onWake_;
 };
 
 }  // namespace glimmer

@@ -28,6 +28,7 @@ const SubCommand kCommands[] = {
     {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
     {"check", "how late a compiled sequence will reach the controllers on the serial line",
      glimmer::RunCheck},
+    {"web", "turn on the phone page: status and Start, Stop from a phone", glimmer::RunWeb},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,238 @@
+// The page's API over a fake show: what each request answers, which need the
+// token, and how wrong tokens are told and slowed.
+#include "web/api.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/web/web_fakes.h"
+
+namespace {
+
+using nlohmann::json;
+using web::Request;
+using web_test::FakeShow;
+using web_test::FakeSteadyClock;
+
+constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+
+struct ApiRig {
+  FakeShow show;
+  FakeSteadyClock clock;
+  std::vector<std::string> logged;
+  web::Api api{show, show, kToken, clock.Function(),
+               [this](const std::string& line) { logged.push_back(line); }};
+
+  web::Response Post(const std::string& path, const std::string& authorization,
+                     const std::string& peer = "192.168.1.7") {
+    return api.Handle(Request{"POST", path, {}, authorization, peer});
+  }
+  web::Response Get(const std::string& path, std::map<std::string, std::string> query = {}) {
+    return api.Handle(Request{"GET", path, std::move(query), "", "192.168.1.7"});
+  }
+};
+
+TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
+  struct Case {
+    const char* path;
+    const char* call;
+  };
+  const Case controls[] = {{"/api/start", "Start by phone page"},
+                           {"/api/stop", "Stop by phone page"},
+                           {"/api/stop-after-song", "StopAfterSong by phone page"},
+                           {"/api/skip", "Skip by phone page"}};
+  struct Auth {
+    std::string header;
+    int status;
+  };
+  const Auth auths[] = {
+      {"", 401},
+      {"Bearer wrong", 401},
+      {std::string("Bearer ") + kToken + "x", 401},  // the right one as its beginning
+      {std::string("Bearer ") + std::string(kToken).substr(1), 401},
+      {std::string("Basic ") + kToken, 401},
+      {kToken, 401},
+      {std::string("Bearer ") + kToken, 200},
+  };
+  for (const Case& c : controls) {
+    for (const Auth& a : auths) {
+      SCOPED_TRACE(std::string(c.path) + " with '" + a.header + "'");
+      ApiRig rig;  // a fresh one, so no address is slowed yet
+      const web::Response r = rig.Post(c.path, a.header);
+      EXPECT_EQ(r.status, a.status) << r.body;
+      if (a.status == 200) {
+        EXPECT_EQ(rig.show.calls, std::vector<std::string>{c.call});
+        EXPECT_TRUE(rig.logged.empty());
+      } else {
+        EXPECT_TRUE(rig.show.calls.empty());
+        ASSERT_EQ(rig.logged.size(), 1u);
+        EXPECT_NE(rig.logged[0].find("from 192.168.1.7 for POST "), std::string::npos)
+            << rig.logged[0];
+      }
+    }
+  }
+}
+
+TEST(WebApi, ARefusalOfTheShowIsAConflictWithItsReason) {
+  ApiRig rig;
+  rig.show.answer = platform::Status::Error("nothing is playing");
+  const web::Response r = rig.Post("/api/skip", std::string("Bearer ") + kToken);
+  EXPECT_EQ(r.status, 409);
+  EXPECT_EQ(json::parse(r.body)["error"], "nothing is playing");
+}
+
+TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
+  FakeShow show;
+  FakeSteadyClock clock;
+  web::Api api(show, show, "", clock.Function(), {});
+  // Not even an empty bearer gets through.
+  for (const char* header : {"", "Bearer ", "Bearer x"}) {
+    EXPECT_EQ(api.Handle(Request{"POST", "/api/stop", {}, header, "1.2.3.4"}).status, 403);
+  }
+  EXPECT_TRUE(show.calls.empty());
+}
+
+TEST(WebApi, RepeatedWrongTokensFromOneAddressAreSlowedOthersAreNot) {
+  ApiRig rig;
+  const std::string right = std::string("Bearer ") + kToken;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
+  EXPECT_NE(rig.logged.back().find("waits 1 s"), std::string::npos) << rig.logged.back();
+  // Now even the right token waits, without being looked at.
+  const web::Response slowed = rig.Post("/api/stop", right);
+  EXPECT_EQ(slowed.status, 429);
+  EXPECT_TRUE(rig.show.calls.empty());
+  // Another address is not held up.
+  EXPECT_EQ(rig.Post("/api/stop", right, "192.168.1.8").status, 200);
+
+  rig.clock.now += std::chrono::seconds(1);
+  EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);  // the 4th: 2 s
+  EXPECT_NE(rig.logged.back().find("waits 2 s"), std::string::npos) << rig.logged.back();
+  rig.clock.now += std::chrono::seconds(1);
+  EXPECT_EQ(rig.Post("/api/stop", right).status, 429);
+  rig.clock.now += std::chrono::seconds(1);
+  EXPECT_EQ(rig.Post("/api/stop", right).status, 200);
+  // The right token clears the count.
+  EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
+  EXPECT_EQ(rig.Post("/api/stop", right).status, 200);
+  // Reads are never slowed.
+  for (int i = 0; i < 10; ++i) rig.Post("/api/stop", "Bearer guess");
+  EXPECT_EQ(rig.Get("/api/status").status, 200);
+}
+
+TEST(WebApi, TheWaitGrowsToItsLongestAndNoFurther) {
+  ApiRig rig;
+  std::string last;
+  for (int i = 0; i < 40; ++i) {
+    rig.clock.now += std::chrono::seconds(400);
+    EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
+  }
+  EXPECT_NE(rig.logged.back().find("waits 300 s"), std::string::npos) << rig.logged.back();
+}
+
+TEST(WebApi, GetNeverChangesAnythingAndControlsAreOnlyPosted) {
+  ApiRig rig;
+  const std::string right = std::string("Bearer ") + kToken;
+  for (const char* path : {"/api/start", "/api/stop", "/api/stop-after-song", "/api/skip"}) {
+    for (const char* method : {"GET", "HEAD", "PUT", "DELETE"}) {
+      SCOPED_TRACE(std::string(method) + " " + path);
+      const web::Response r = rig.api.Handle(Request{method, path, {}, right, "1.2.3.4"});
+      EXPECT_EQ(r.status, 405);
+    }
+  }
+  for (const char* path : {"/", "/api/status", "/api/nights"}) {
+    EXPECT_EQ(rig.api.Handle(Request{"POST", path, {}, right, "1.2.3.4"}).status, 405) << path;
+  }
+  EXPECT_TRUE(rig.show.calls.empty());
+}
+
+TEST(WebApi, NoPathReachesAFile) {
+  ApiRig rig;
+  for (const char* path : {"/index.html", "/../settings.toml", "/api/../../etc/passwd",
+                           "/settings.toml", "//api/status", "/api/status/", "/api"}) {
+    EXPECT_EQ(rig.Get(path).status, 404) << path;
+  }
+  const web::Response page = rig.Get("/");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.contentType, "text/html; charset=utf-8");
+  // Nothing is fetched from anywhere but the show itself.
+  EXPECT_EQ(page.body.find("http:"), std::string::npos);
+  EXPECT_EQ(page.body.find("https:"), std::string::npos);
+  EXPECT_EQ(page.body.find(" src="), std::string::npos);
+}
+
+TEST(WebApi, StatusCarriesTheShowAsItIs) {
+  ApiRig rig;
+  web::ShowStatus& s = rig.show.status;
+  s.state = web::ShowState::Running;
+  s.statusText = "Show Running... Press Stop To Stop The Show And/Or Change Settings";
+  s.playing = web::PlayingView{{2, "Carol \x96 of the bells"}, 61.5, 180.25};  // Windows-1252 dash
+  s.next = web::EntryView{3, "Jingle"};
+  s.window = web::WindowView{"5:30:00 PM", "11:00:00 PM", true, std::nullopt};
+  s.keepAliveGapSeconds = 1;
+  s.lateKeepAlives = 2;
+  s.stopAfterSong = true;
+  const web::Response r = rig.Get("/api/status");
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(r.contentType, "application/json");
+  const json j = json::parse(r.body);
+  EXPECT_EQ(j["state"], "running");
+  EXPECT_EQ(j["statusText"], s.statusText);
+  EXPECT_EQ(j["playing"]["row"], 2);
+  // A byte that is not UTF-8 does not cost the answer.
+  EXPECT_EQ(j["playing"]["title"], "Carol \xEF\xBF\xBD of the bells");
+  EXPECT_DOUBLE_EQ(j["playing"]["position"].get<double>(), 61.5);
+  EXPECT_DOUBLE_EQ(j["playing"]["length"].get<double>(), 180.25);
+  EXPECT_EQ(j["next"], (json{{"row", 3}, {"title", "Jingle"}}));
+  EXPECT_EQ(j["window"]["openNow"], true);
+  EXPECT_TRUE(j["window"]["opensInSeconds"].is_null());
+  EXPECT_EQ(j["keepAlive"], (json{{"lastGapSeconds", 1}, {"lateCount", 2}}));
+  EXPECT_EQ(j["stopAfterSong"], true);
+  EXPECT_TRUE(j["health"].is_null());
+  EXPECT_TRUE(j["line"].is_null());
+
+  s = web::ShowStatus{};
+  const json stopped = json::parse(rig.Get("/api/status").body);
+  EXPECT_EQ(stopped["state"], "stopped");
+  EXPECT_TRUE(stopped["playing"].is_null());
+  EXPECT_TRUE(stopped["next"].is_null());
+}
+
+TEST(WebApi, NightsAsGlimmerLogCountsThem) {
+  ApiRig rig;
+  rig.show.nights = {{"2026-12-23", 1, 20, 1, 0, 0}, {"2026-12-24", 2, 18, 0, 3, 1}};
+  const json j = json::parse(rig.Get("/api/nights", {{"n", "2"}}).body);
+  EXPECT_EQ(rig.show.lastNightsAsked, 2);
+  ASSERT_EQ(j["nights"].size(), 2u);
+  EXPECT_EQ(j["nights"][1], (json{{"night", "2026-12-24"},
+                                  {"shows", 2},
+                                  {"played", 18},
+                                  {"skipped", 0},
+                                  {"lateKeepAlives", 3},
+                                  {"portLosses", 1}}));
+  rig.Get("/api/nights");
+  EXPECT_EQ(rig.show.lastNightsAsked, 7);
+  for (const char* bad : {"0", "-1", "367", "7x", "", "1e3", "99999999999"}) {
+    const web::Response r = rig.Get("/api/nights", {{"n", bad}});
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_NE(r.body.find("n must be a whole number from 1 to 366"), std::string::npos);
+  }
+}
+
+TEST(WebApi, TokensCompareWhole) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+  };
+  const Case cases[] = {{"abc", "abc", true},
+                        {"abc", "abd", false},
+                        {"abc", "ab", false},
+                        {"", "", true},
+                        {"", "a", false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(web::TokensEqual(c.a, c.b), c.equal) << c.a << " / " << c.b;
+  }
+  EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace web_test {
+
+// One client connection to 127.0.0.1:port. Its waits run `poll` (the server's
+// Poll, for a server in this thread) between looks at the socket, so the
+// server and the client take turns without a thread.
+class HttpClient {
+ public:
+  HttpClient(int port, std::function<void()> poll) : poll_(std::move(poll)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  ~HttpClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Sends all of `bytes` (or as much as the server takes before it closes).
+  void Send(const std::string& bytes) {
+    std::size_t at = 0;
+    for (int turn = 0; at < bytes.size() && turn < kTurns; ++turn) {
+      const ssize_t n = ::send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n > 0) at += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EAGAIN && errno != EINPROGRESS && errno != ENOTCONN) return;
+      Turn();
+    }
+  }
+
+  // What arrives until the server closes the connection or `done` holds.
+  std::string Receive(const std::function<bool(const std::string&)>& done = {}) {
+    for (int turn = 0; turn < kTurns && !closed_; ++turn) {
+      if (done && done(received_)) break;
+      Turn();
+      char buffer[65536];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n > 0) {
+        received_.append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+        closed_ = true;
+      }
+    }
+    return received_;
+  }
+
+  // A whole response to one request: its head and as much body as it says.
+  std::string ReceiveResponse() {
+    return Receive([](const std::string& got) {
+      const std::size_t head = got.find("\r\n\r\n");
+      if (head == std::string::npos) return false;
+      const std::size_t length = got.find("Content-Length: ");
+      if (length == std::string::npos || length > head) return true;
+      return got.size() >= head + 4 + std::stoul(got.substr(length + 16));
+    });
+  }
+
+  bool Closed() const { return closed_; }
+  void Turn() {
+    if (poll_) poll_();
+    pollfd p{fd_, POLLIN, 0};
+    ::poll(&p, 1, 5);
+  }
+
+ private:
+  // An upper bound, so a server that never answers fails the test rather
+  // than hanging it.
+  static constexpr int kTurns = 2000;
+  std::function<void()> poll_;
+  int fd_ = -1;
+  std::string received_;
+  bool closed_ = false;
+};
+
+inline int StatusOf(const std::string& response) {
+  if (response.compare(0, 9, "HTTP/1.1 ") != 0 || response.size() < 12) return 0;
+  return std::stoi(response.substr(9, 3));
+}
+
+inline std::string BodyOf(const std::string& response) {
+  const std::size_t head = response.find("\r\n\r\n");
+  return head == std::string::npos ? "" : response.substr(head + 4);
+}
+
+}  // namespace web_test

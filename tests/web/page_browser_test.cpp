@@ -1,0 +1,287 @@
+// The phone page in a real browser: headless Chromium, phone-sized, driven
+// through its DevTools protocol over a pipe, against a running `glimmer show`
+// on a pseudo-terminal. Screenshots of each state go to the build folder.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "tests/fakes/skip_outside_ci.h"
+#include "tests/web/show_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+using web_test::Events;
+using web_test::Has;
+using web_test::InState;
+using web_test::kShowToken;
+using web_test::PlayingRow;
+using web_test::ShowWithPage;
+
+std::optional<std::string> FindChromium() {
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (::access(path, X_OK) == 0) return std::string(path);
+  }
+  return std::nullopt;
+}
+
+std::string Base64Decode(const std::string& text) {
+  std::string out;
+  unsigned value = 0;
+  int bits = 0;
+  for (char c : text) {
+    int digit = -1;
+    if (c >= 'A' && c <= 'Z') digit = c - 'A';
+    if (c >= 'a' && c <= 'z') digit = c - 'a' + 26;
+    if (c >= '0' && c <= '9') digit = c - '0' + 52;
+    if (c == '+') digit = 62;
+    if (c == '/') digit = 63;
+    if (digit < 0) continue;
+    value = (value << 6) | static_cast<unsigned>(digit);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((value >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+// Headless Chromium with one phone-sized tab, spoken to over
+// --remote-debugging-pipe: JSON messages ended by a NUL byte, ours on its
+// descriptor 3, its answers on 4.
+class Browser {
+ public:
+  explicit Browser(const std::string& program) {
+    int toBrowser[2], fromBrowser[2];
+    if (::pipe2(toBrowser, O_CLOEXEC) != 0 || ::pipe2(fromBrowser, O_CLOEXEC) != 0) return;
+    const std::string profile = "--user-data-dir=" + profile_.path().string();
+    std::vector<std::string> args = {program,
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--hide-scrollbars",
+                                     profile,
+                                     "--remote-debugging-pipe",
+                                     "about:blank"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const std::string log = profile_.File("chromium.log");
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, toBrowser[0], 3);
+    posix_spawn_file_actions_adddup2(&actions, fromBrowser[1], 4);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toBrowser[0]);
+    ::close(fromBrowser[1]);
+    out_ = toBrowser[1];
+    in_ = fromBrowser[0];
+
+    const json target = Send("Target.createTarget", {{"url", "about:blank"}}, false);
+    const json attached =
+        Send("Target.attachToTarget",
+             {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false);
+    session_ = attached.value("sessionId", "");
+    Send("Emulation.setDeviceMetricsOverride",
+         {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
+    Send("Page.enable", json::object());
+  }
+  ~Browser() {
+    if (out_ >= 0) ::close(out_);
+    if (in_ >= 0) ::close(in_);
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Browser(const Browser&) = delete;
+  Browser& operator=(const Browser&) = delete;
+
+  bool Ready() const { return !session_.empty(); }
+  std::string Log() const { return fakes::ReadBytes(profile_.File("chromium.log")); }
+
+  // The result of one command; an empty object when it failed or took too
+  // long.
+  json Send(const std::string& method, const json& params, bool inTab = true) {
+    json message{{"id", ++id_}, {"method", method}, {"params", params}};
+    if (inTab) message["sessionId"] = session_;
+    const std::string bytes = message.dump() + '\0';
+    if (::write(out_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      return json::object();
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end) {
+      const std::size_t nul = buffer_.find('\0');
+      if (nul == std::string::npos) {
+        pollfd p{in_, POLLIN, 0};
+        if (::poll(&p, 1, 100) != 1) continue;
+        char chunk[65536];
+        const ssize_t n = ::read(in_, chunk, sizeof chunk);
+        if (n <= 0) return json::object();
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        continue;
+      }
+      const json answer = json::parse(buffer_.substr(0, nul), nullptr, false);
+      buffer_.erase(0, nul + 1);
+      if (answer.is_object() && answer.value("id", 0) == id_) {
+        return answer.contains("result") ? answer["result"] : json::object();
+      }
+    }
+    return json::object();
+  }
+
+  json Evaluate(const std::string& expression) {
+    const json r = Send("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}});
+    return r.contains("result") && r["result"].contains("value") ? r["result"]["value"] : json();
+  }
+
+  // Evaluates `expression` until it is true, the show ends or the deadline
+  // passes; the show's line is kept read meanwhile.
+  bool WaitFor(const std::string& expression, ShowWithPage& show) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end && show.Glimmer().Running()) {
+      if (Evaluate(expression) == true) return true;
+      show.AwaitLine(50);
+    }
+    return false;
+  }
+
+  // A press of the finger: the mouse down and up in the middle of `id`.
+  void Click(const std::string& id) {
+    const json box = Evaluate("(() => { const r = document.getElementById('" + id +
+                              "').getBoundingClientRect(); return {x: r.x + r.width / 2, y: r.y "
+                              "+ r.height / 2}; })()");
+    for (const char* type : {"mousePressed", "mouseReleased"}) {
+      Send("Input.dispatchMouseEvent", {{"type", type},
+                                        {"x", box.value("x", 0.0)},
+                                        {"y", box.value("y", 0.0)},
+                                        {"button", "left"},
+                                        {"clickCount", 1}});
+    }
+  }
+
+  void Screenshot(const std::string& path) {
+    const json shot = Send("Page.captureScreenshot", {{"format", "png"}});
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    fakes::WriteBytes(path, Base64Decode(shot.value("data", "")));
+  }
+
+ private:
+  fakes::TempDir profile_;
+  pid_t pid_ = -1;
+  int out_ = -1, in_ = -1;
+  int id_ = 0;
+  std::string session_;
+  std::string buffer_;
+};
+
+std::string Shot(const std::string& name) {
+  return std::string(GLIMMER_WEB_SHOTS) + "/" + name;
+}
+
+bool IsPng(const std::string& path) {
+  const std::string bytes = fakes::ReadBytes(path);
+  return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+}
+
+TEST(PageInBrowser, ShowsTheRunningShowAndItsStopButtonStopsIt) {
+  const auto chromium = FindChromium();
+  if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
+  ShowWithPage show({30.0, 30.0});
+  ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0))
+      << show.Glimmer().Err();
+  // From here the show alone holds the line: its close is seen as a hang-up.
+  show.ReleaseLine();
+
+  Browser browser(*chromium);
+  ASSERT_TRUE(browser.Ready()) << browser.Log();
+  // The token comes with the address once and stays in the browser.
+  browser.Send("Page.navigate", {{"url", show.Url() + "#token=" + kShowToken}});
+  ASSERT_TRUE(
+      browser.WaitFor("document.getElementById('state').textContent === 'RUNNING' && "
+                      "document.getElementById('title').textContent === '1. Song A' && "
+                      "parseFloat(document.getElementById('progress').style.width) > 3",
+                      show))
+      << browser.Evaluate("document.body.innerText");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('next').textContent"), "2. Song B");
+  EXPECT_EQ(browser.Evaluate("localStorage.getItem('glimmerfieldToken')"), kShowToken);
+  EXPECT_EQ(browser.Evaluate("location.hash"), "");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('start').disabled"), true);
+  EXPECT_TRUE(
+      browser.WaitFor("document.getElementById('window').textContent.startsWith('Open "
+                      "now')",
+                      show));
+  browser.Screenshot(Shot("running.png"));
+  EXPECT_TRUE(IsPng(Shot("running.png")));
+
+  browser.Click("stop");
+  const json stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
+  ASSERT_TRUE(InState(stopped, "stopped")) << stopped.dump();
+  EXPECT_TRUE(
+      browser.WaitFor("document.getElementById('state').textContent === 'STOPPED' && "
+                      "!document.getElementById('start').disabled",
+                      show));
+  browser.Screenshot(Shot("stopped.png"));
+  EXPECT_TRUE(IsPng(Shot("stopped.png")));
+
+  // On the line: Song A's message went out, then the port was closed.
+  EXPECT_NE(show.Line().find(show.Message(0)), std::string::npos);
+  EXPECT_EQ(show.Line().find(show.Message(1)), std::string::npos);
+  EXPECT_TRUE(show.LineHungUp());
+  const std::vector<std::string> events = Events(show.Log());
+  EXPECT_TRUE(Has(events, "Show stopped (phone page)")) << show.Log();
+  EXPECT_TRUE(Has(events, "Entry 1 stopped")) << show.Log();
+  show.Glimmer().Signal(SIGINT);
+  EXPECT_EQ(show.Glimmer().Wait(), 0);
+}
+
+TEST(PageInBrowser, ShowsTheShowWaitingForItsWindow) {
+  const auto chromium = FindChromium();
+  if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
+  ShowWithPage show({5.0}, "11:00:00 PM", "1:00:00 AM");
+  ASSERT_TRUE(
+      InState(show.WaitForStatus([](const auto& s) { return InState(s, "paused"); }), "paused"))
+      << show.Glimmer().Err();
+  Browser browser(*chromium);
+  ASSERT_TRUE(browser.Ready()) << browser.Log();
+  browser.Send("Page.navigate", {{"url", show.Url()}});
+  ASSERT_TRUE(browser.WaitFor("document.getElementById('state').textContent === 'PAUSED'", show))
+      << browser.Evaluate("document.body.innerText");
+  EXPECT_EQ(browser.Evaluate("document.getElementById('skip').disabled"), true);
+  EXPECT_EQ(browser.Evaluate("document.getElementById('next').textContent"), "1. Song A");
+  browser.Screenshot(Shot("paused.png"));
+  EXPECT_TRUE(IsPng(Shot("paused.png")));
+
+  // Without a stored token a button asks for it instead of sending anything.
+  browser.Click("stop");
+  EXPECT_TRUE(browser.WaitFor("!document.getElementById('tokenForm').hidden", show));
+  EXPECT_TRUE(InState(show.Call("GET", "/api/status").second, "paused"));
+  show.Glimmer().Signal(SIGINT);
+  EXPECT_EQ(show.Glimmer().Wait(), 0);
+}
+
+}  // namespace

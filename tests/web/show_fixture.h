@@ -1,0 +1,226 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "import/fade_timing.h"
+#include "platform/posix/unique_fd.h"
+#include "playback/wire_protocol.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/playback/playback_rig.h"
+#include "tests/tools/glimmer_process.h"
+#include "tests/web/http_client.h"
+
+namespace web_test {
+
+inline constexpr const char* kShowToken =
+    "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+
+// A mono 16-bit WAV of `seconds` of silence.
+inline std::string SilentWav(double seconds) {
+  const std::uint32_t rate = 8000;
+  const auto samples = static_cast<std::uint32_t>(seconds * rate);
+  const std::uint32_t dataBytes = samples * 2;
+  std::string wav;
+  const auto put32 = [&wav](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const auto put16 = [&wav](std::uint16_t v) {
+    wav += static_cast<char>(v & 0xFF);
+    wav += static_cast<char>(v >> 8);
+  };
+  wav += "RIFF";
+  put32(36 + dataBytes);
+  wav += "WAVEfmt ";
+  put32(16);
+  put16(1);
+  put16(1);
+  put32(rate);
+  put32(rate * 2);
+  put16(2);
+  put16(16);
+  wav += "data";
+  put32(dataBytes);
+  wav += std::string(dataBytes, '\0');
+  return wav;
+}
+
+// A port nobody listens on now.
+inline int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+  socklen_t size = sizeof at;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
+  ::close(fd);
+  return ntohs(at.sin_port);
+}
+
+// A saved show of songs "Song A", "Song B", ... whose sequences each send one
+// message at their start, run by the real `glimmer show` into a
+// pseudo-terminal with the phone page on.
+class ShowWithPage {
+ public:
+  ShowWithPage(std::vector<double> songSeconds, const std::string& startTime = "12:00:00 AM",
+               const std::string& endTime = "11:59:59 PM")
+      : port_(FreePort()) {
+    playback_test::Rig rig;  // for its cache writer
+    std::string playlist = "\2600.94\r\n";
+    for (std::size_t i = 0; i < songSeconds.size(); ++i) {
+      const std::string name(1, static_cast<char>('A' + i));
+      const auto row =
+          playback_test::Row(0, 1, 2, 33, static_cast<int>(10 + i), static_cast<int>(10 + i));
+      rig.WriteCache(dir_.File(name + ".csq"), {row});
+      std::string bytes;
+      playback::EncodeEvent(row, 0, importer::FillFadeTimingTable(), bytes);
+      messages_.push_back(bytes);
+      fakes::WriteBytes(dir_.File(name + ".wav"), SilentWav(songSeconds[i]));
+      playlist += dir_.File(name + ".wav") + "\r\n" + dir_.File(name + ".csq") + "\r\nSong " +
+                  name + "\r\n" + name + ".msq\r\n0.94\r\n";
+    }
+    fakes::WriteBytes(dir_.File("playlist.txt"), playlist);
+    fakes::WriteBytes(dir_.File("preferences.txt"),
+                      "1\r\n115200\r\n5\r\n" + startTime + "\r\n" + endTime + "\r\n0\r\nc:\\\r\n");
+    fakes::WriteBytes(dir_.File("settings.toml"),
+                      "[web]\nlisten = \"127.0.0.1:" + std::to_string(port_) + "\"\ntoken = \"" +
+                          kShowToken + "\"\n");
+    int master = -1, slave = -1;
+    char slaveName[256] = {};
+    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) return;
+    master_.Reset(master);
+    slave_.Reset(slave);
+    // Neither the show nor a browser may inherit our ends of the line.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    glimmer_ = std::make_unique<tools_test::GlimmerProcess>(
+        dir_,
+        std::vector<std::string>{"show", "--dir", dir_.path().string(), "--device", slaveName});
+  }
+
+  int Port() const { return port_; }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  tools_test::GlimmerProcess& Glimmer() { return *glimmer_; }
+  const fakes::TempDir& Dir() const { return dir_; }
+  // The message each song's sequence sends.
+  const std::string& Message(std::size_t song) const { return messages_.at(song); }
+  std::string Log() const { return fakes::ReadBytes(dir_.File("show.log")); }
+
+  // Takes what has arrived on the line; the show must not find it full.
+  const std::string& Line() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      line_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return line_;
+  }
+
+  // Waits up to `ms` for bytes on the line and takes them.
+  void AwaitLine(int ms) {
+    pollfd p{master_.get(), POLLIN, 0};
+    ::poll(&p, 1, ms);
+    Line();
+  }
+
+  // Lets go of our side's hold on the line, so that the show's closing of
+  // the port reads as a hang-up.
+  void ReleaseLine() { slave_.Reset(); }
+  // Whether the line has hung up (nobody holds the port open).
+  bool LineHungUp() {
+    Line();
+    char byte = 0;
+    return ::read(master_.get(), &byte, 1) < 0 && errno == EIO;
+  }
+
+  // One request to the page; 0 as the status when nobody answered.
+  std::pair<int, nlohmann::json> Call(const std::string& method, const std::string& path,
+                                      const std::string& token = "") {
+    HttpClient client(port_, [this] { Line(); });
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: show\r\nConnection: close\r\n";
+    if (!token.empty()) request += "Authorization: Bearer " + token + "\r\n";
+    if (method == "POST") request += "Content-Length: 0\r\n";
+    client.Send(request + "\r\n");
+    const std::string response = client.ReceiveResponse();
+    const int status = StatusOf(response);
+    return {status, status == 0 ? nlohmann::json()
+                                : nlohmann::json::parse(BodyOf(response), nullptr, false)};
+  }
+
+  // Asks for the status until `done` holds for it, the program ends or the
+  // deadline passes (a show that never gets there fails the test instead of
+  // hanging it). Returns the last status.
+  nlohmann::json WaitForStatus(const std::function<bool(const nlohmann::json&)>& done,
+                               std::chrono::seconds deadline = std::chrono::seconds(30)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    nlohmann::json last;
+    while (glimmer_->Running() && std::chrono::steady_clock::now() < end) {
+      auto [status, body] = Call("GET", "/api/status");
+      if (status == 200) {
+        last = body;
+        if (done(last)) break;
+      }
+      AwaitLine(20);
+    }
+    return last;
+  }
+
+ private:
+  fakes::TempDir dir_;
+  int port_;
+  std::vector<std::string> messages_;
+  platform::UniqueFd master_, slave_;
+  std::string line_;
+  std::unique_ptr<tools_test::GlimmerProcess> glimmer_;
+};
+
+inline bool PlayingRow(const nlohmann::json& s, int row) {
+  return s.value("state", "") == "running" && s["playing"].is_object() &&
+         s["playing"]["row"] == row;
+}
+
+inline bool InState(const nlohmann::json& s, const char* state) {
+  return s.is_object() && s.value("state", "") == state;
+}
+
+// The events of the show log, without their date and time.
+inline std::vector<std::string> Events(const std::string& log) {
+  std::vector<std::string> events;
+  std::size_t at = 0;
+  while (at < log.size()) {
+    const std::size_t end = log.find('\n', at);
+    const std::string line = log.substr(at, end - at);
+    if (line.find("plays silently") == std::string::npos) {
+      events.push_back(line.size() > 20 ? line.substr(20) : line);
+    }
+    at = end == std::string::npos ? log.size() : end + 1;
+  }
+  return events;
+}
+
+inline bool Has(const std::vector<std::string>& events, const std::string& event) {
+  for (const auto& e : events) {
+    if (e == event) return true;
+  }
+  return false;
+}
+
+}  // namespace web_test

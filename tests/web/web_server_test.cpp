@@ -1,0 +1,174 @@
+// The real HTTP server on the loopback address, polled by the test as the
+// show polls it: answers, the token over the wire, oversize and slow
+// requests.
+#include "web/web_server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "tests/web/http_client.h"
+#include "tests/web/web_fakes.h"
+
+namespace {
+
+using web_test::BodyOf;
+using web_test::HttpClient;
+using web_test::StatusOf;
+
+constexpr const char* kToken = "f00df00df00df00df00df00df00df00d";
+
+struct ServerRig {
+  web_test::FakeShow show;
+  web_test::FakeSteadyClock clock;
+  std::vector<std::string> logged;
+  web::Api api{show, show, kToken, clock.Function(),
+               [this](const std::string& line) { logged.push_back(line); }};
+  web::WebServer server{api, clock.Function()};
+
+  ServerRig() {
+    const platform::Status listening = server.Listen({"127.0.0.1", 0});
+    EXPECT_TRUE(listening.ok()) << listening.message();
+  }
+  std::unique_ptr<HttpClient> Client() {
+    return std::make_unique<HttpClient>(server.Port(), [this] { server.Poll(); });
+  }
+  std::string Exchange(const std::string& request) {
+    auto client = Client();
+    client->Send(request);
+    return client->ReceiveResponse();
+  }
+};
+
+TEST(WebServer, AnswersTheApiAndThePage) {
+  ServerRig rig;
+  rig.show.status.state = web::ShowState::Paused;
+  const std::string status = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: show\r\n\r\n");
+  ASSERT_EQ(StatusOf(status), 200) << status;
+  EXPECT_NE(status.find("Content-Type: application/json"), std::string::npos);
+  EXPECT_NE(status.find("Cache-Control: no-store"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(BodyOf(status))["state"], "paused");
+
+  const std::string page = rig.Exchange("GET / HTTP/1.1\r\nHost: show\r\n\r\n");
+  EXPECT_EQ(StatusOf(page), 200);
+  EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
+  EXPECT_NE(page.find("<!DOCTYPE html>"), std::string::npos);
+
+  const std::string nights = rig.Exchange("GET /api/nights?n=3 HTTP/1.1\r\nHost: show\r\n\r\n");
+  EXPECT_EQ(StatusOf(nights), 200);
+  EXPECT_EQ(rig.show.lastNightsAsked, 3);
+}
+
+TEST(WebServer, ControlsOverTheWireWithAndWithoutTheToken) {
+  ServerRig rig;
+  const std::string none =
+      rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: s\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(StatusOf(none), 401) << none;
+  EXPECT_NE(none.find("WWW-Authenticate: Bearer"), std::string::npos);
+  const std::string wrong = rig.Exchange(
+      "POST /api/stop HTTP/1.1\r\nHost: s\r\nAuthorization: Bearer nope\r\nContent-Length: "
+      "0\r\n\r\n");
+  EXPECT_EQ(StatusOf(wrong), 401);
+  ASSERT_EQ(rig.logged.size(), 2u);
+  EXPECT_EQ(rig.logged[1], "Phone page: wrong token from 127.0.0.1 for POST /api/stop");
+  EXPECT_TRUE(rig.show.calls.empty());
+
+  const std::string right =
+      rig.Exchange(std::string("POST /api/stop-after-song HTTP/1.1\r\nHost: s\r\n") +
+                   "Authorization: Bearer " + kToken + "\r\nContent-Length: 2\r\n\r\n{}");
+  EXPECT_EQ(StatusOf(right), 200) << right;
+  EXPECT_EQ(rig.show.calls, std::vector<std::string>{"StopAfterSong by phone page"});
+}
+
+TEST(WebServer, ABodyPastOneKilobyteIsRefusedUnread) {
+  ServerRig rig;
+  const std::string auth = std::string("Authorization: Bearer ") + kToken + "\r\n";
+  // Said in advance: refused before the body is read.
+  const std::string said = rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: s\r\n" + auth +
+                                        "Content-Length: 1025\r\n\r\n" + std::string(1025, 'x'));
+  EXPECT_EQ(StatusOf(said), 413) << said;
+  // Sent in chunks: dropped once past the limit, without an answer.
+  auto client = rig.Client();
+  client->Send("POST /api/stop HTTP/1.1\r\nHost: s\r\n" + auth +
+               "Transfer-Encoding: chunked\r\n\r\n400\r\n" + std::string(1024, 'x') + "\r\n10\r\n" +
+               std::string(16, 'y') + "\r\n0\r\n\r\n");
+  const std::string chunked = client->Receive();
+  EXPECT_TRUE(client->Closed());
+  EXPECT_NE(StatusOf(chunked), 200) << chunked;
+  // Exactly the limit is fine.
+  const std::string fits = rig.Exchange("POST /api/skip HTTP/1.1\r\nHost: s\r\n" + auth +
+                                        "Content-Length: 1024\r\n\r\n" + std::string(1024, 'x'));
+  EXPECT_EQ(StatusOf(fits), 200) << fits;
+  EXPECT_EQ(rig.show.calls, std::vector<std::string>{"Skip by phone page"});
+}
+
+TEST(WebServer, OversizeRequestLinesAndHeadersAreRefused) {
+  ServerRig rig;
+  const std::string longPath =
+      rig.Exchange("GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: s\r\n\r\n");
+  EXPECT_GE(StatusOf(longPath), 400) << longPath.substr(0, 200);
+  const std::string longHeader = rig.Exchange(
+      "GET /api/status HTTP/1.1\r\nHost: s\r\nX-Fill: " + std::string(20000, 'b') + "\r\n\r\n");
+  EXPECT_GE(StatusOf(longHeader), 400) << longHeader.substr(0, 200);
+  // The server goes on answering.
+  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n")), 200);
+}
+
+TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadline) {
+  ServerRig rig;
+  auto slow = rig.Client();
+  slow->Send("GET /api/status HTTP/1.1\r\nHo");
+  slow->Turn();
+  EXPECT_EQ(rig.server.OpenConnections(), 1u);
+  // A byte now and then keeps the idle timeout away, not the deadline.
+  for (int second = 0; second < 14; ++second) {
+    rig.clock.now += std::chrono::seconds(1);
+    slow->Send("s");
+    slow->Turn();
+  }
+  EXPECT_FALSE(slow->Closed());
+  rig.clock.now += std::chrono::seconds(2);
+  const std::string got = slow->Receive();
+  EXPECT_TRUE(slow->Closed());
+  EXPECT_NE(StatusOf(got), 200);
+  EXPECT_EQ(rig.server.OpenConnections(), 0u);
+  // Meanwhile and after, others are answered.
+  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n")), 200);
+}
+
+TEST(WebServer, AKeptAliveConnectionGetsADeadlinePerRequest) {
+  ServerRig rig;
+  auto client = rig.Client();
+  for (int i = 0; i < 3; ++i) {
+    client->Send("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n");
+    const std::string got = client->ReceiveResponse();
+    EXPECT_EQ(StatusOf(got.substr(got.rfind("HTTP/1.1 "))), 200);
+    rig.clock.now += std::chrono::seconds(10);
+  }
+  EXPECT_FALSE(client->Closed());
+}
+
+TEST(WebServer, AnAddressInUseOrNotAnAddressIsNamed) {
+  ServerRig first;
+  web_test::FakeShow show;
+  web::Api api(show, show, "", {}, {});
+  web::WebServer second(api);
+  const platform::Status taken = second.Listen({"127.0.0.1", first.server.Port()});
+  EXPECT_NE(
+      taken.message().find("cannot listen on 127.0.0.1:" + std::to_string(first.server.Port())),
+      std::string::npos)
+      << taken.message();
+  struct Case {
+    const char* text;
+    bool ok;
+  };
+  const Case cases[] = {{"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
+                        {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
+                        {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(web::ParseListenAddress(c.text).ok(), c.ok) << c.text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+// glimmer web: turns the phone page on, with a token of its own.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "tools/glimmer/command_line.h"
+#include "tools/glimmer/commands.h"
+#include "tools/glimmer/show_page.h"
+#include "web/web_server.h"
+#include "web/web_settings.h"
+
+namespace glimmer {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: glimmer web [--dir DIR] [--enable [--lan]]\n"
+    "The phone page: 'glimmer show' and the player serve a small page and API for\n"
+    "the show's status and its Start, Stop, Stop after song and Skip, when the\n"
+    "[web] table of settings.toml asks for it. Without --enable, tells whether it\n"
+    "is on and where.\n\n"
+    "Options:\n"
+    "  --dir DIR   the folder with settings.toml (default: the player's folder,\n"
+    "              which 'glimmer --help' names)\n"
+    "  --enable    writes [web] into settings.toml (the rest of the file stays as it\n"
+    "              is) with a new token, or the one already there, and prints the\n"
+    "              address and the token\n"
+    "  --lan       listen on every address of this machine, for phones on the LAN;\n"
+    "              without it only this machine can open the page\n"
+    "  --help      this text\n\n"
+    "Anything that changes the show needs the token. Keep it to those who may stop\n"
+    "the show; a new one: remove the token line and run --enable again.\n";
+
+// 32 bytes from the system's random source, as 64 hex digits.
+platform::Result<std::string> NewToken() {
+  unsigned char bytes[32];
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      return platform::Result<std::string>::Error(std::string("no random bytes for a token: ") +
+                                                  std::strerror(errno));
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  std::string token;
+  for (unsigned char b : bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    token += kHex[b >> 4];
+    token += kHex[b & 15];
+  }
+  return token;
+}
+
+// Replaces the file as a whole, readable by its owner only: it holds the
+// token.
+platform::Status WritePrivately(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const auto failed = [&](const char* what) {
+    const std::string why = std::strerror(errno);
+    return platform::Status::Error(std::string("cannot ") + what + " " + temporary + ": " + why);
+  };
+  if (fd < 0) return failed("create");
+  ::fchmod(fd, 0600);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const platform::Status error = failed("write");
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return error;
+    }
+    at += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    const platform::Status error = failed("write");
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  ::close(fd);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const platform::Status error = failed("rename");
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  return platform::Status::Ok();
+}
+
+// The machine's IPv4 addresses other than the loopback, for a phone.
+std::vector<std::string> LanAddresses() {
+  std::vector<std::string> found;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return found;
+  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+    if ((ntohl(v4->sin_addr.s_addr) >> 24) == 127) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    found.emplace_back(text);
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+void PrintAddresses(const web::ListenAddress& address) {
+  const std::string port = std::to_string(address.port);
+  if (address.host != "0.0.0.0") {
+    std::printf("  http://%s:%s/\n", address.host.c_str(), port.c_str());
+    return;
+  }
+  for (const std::string& host : LanAddresses()) {
+    std::printf("  http://%s:%s/\n", host.c_str(), port.c_str());
+  }
+  std::printf("  http://127.0.0.1:%s/ (on this machine)\n", port.c_str());
+}
+
+}  // namespace
+
+int RunWeb(const std::vector<std::string>& args) {
+  std::string dir;
+  bool enable = false;
+  bool lan = false;
+  CLI::App app;
+  app.add_option("--dir", dir);
+  CLI::Option* enableFlag = app.add_flag("--enable", enable);
+  app.add_flag("--lan", lan)->needs(enableFlag);
+  if (auto ended = ParseArguments(app, "web", kUsage, args)) return *ended;
+  if (dir.empty()) dir = platform::CurrentProgramFolders().data;
+  const std::string path = dir + "/" + web::kSettingsFileName;
+
+  const auto current = ReadWebSettings(dir);
+  if (!current) {
+    std::fprintf(stderr, "glimmer web: %s\n", current.message().c_str());
+    return 1;
+  }
+  if (!enable) {
+    if (!current.value().enabled) {
+      std::printf("The phone page is off: %s has no [web] table ('glimmer web --enable').\n",
+                  path.c_str());
+      return 0;
+    }
+    const auto address = web::ParseListenAddress(current.value().listen);
+    if (!address) {
+      std::fprintf(stderr, "glimmer web: %s: %s\n", path.c_str(), address.message().c_str());
+      return 1;
+    }
+    std::printf("The phone page is on, served by 'glimmer show' and the player at\n");
+    PrintAddresses(address.value());
+    std::printf("%s\n", current.value().token.empty()
+                            ? "No token is set: the page can only look, not change the show."
+                            : "A token is set (in settings.toml).");
+    return 0;
+  }
+
+  // The port stays as written; the host follows --lan.
+  int port = 8080;
+  if (current.value().enabled) {
+    if (const auto was = web::ParseListenAddress(current.value().listen)) port = was.value().port;
+  }
+  const std::string listen =
+      std::string(lan ? "0.0.0.0" : "127.0.0.1") + ":" + std::to_string(port);
+  // Phones that know the token keep working.
+  std::string token = current.value().token;
+  if (token.empty()) {
+    auto made = NewToken();
+    if (!made) {
+      std::fprintf(stderr, "glimmer web: %s\n", made.message().c_str());
+      return 1;
+    }
+    token = made.value();
+  }
+  std::string text;
+  if (std::ifstream in(path, std::ios::binary); in) {
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const auto edited = web::WithWebTable(text, path, listen, token);
+  if (!edited) {
+    std::fprintf(stderr, "glimmer web: %s\n", edited.message().c_str());
+    return 1;
+  }
+  if (const platform::Status made = platform::MakeDataFolder(dir); !made) {
+    std::fprintf(stderr, "glimmer web: %s\n", made.message().c_str());
+    return 1;
+  }
+  if (const platform::Status written = WritePrivately(path, edited.value()); !written) {
+    std::fprintf(stderr, "glimmer web: %s\n", written.message().c_str());
+    return 1;
+  }
+  std::printf("The phone page is on (%s). 'glimmer show' and the player serve it at\n",
+              path.c_str());
+  PrintAddresses(web::ParseListenAddress(listen).value());
+  std::printf("Token (the page asks for it once):\n  %s\n", token.c_str());
+  if (lan) {
+    std::printf("Anyone on the LAN can see the show's status; only the token changes it.\n");
+  }
+  return 0;
+}
+
+}  // namespace glimmer

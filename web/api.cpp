@@ -1,0 +1,231 @@
+#include "web/api.h"
+
+#include <algorithm>
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+#include "web/page.h"
+
+namespace web {
+namespace {
+
+using Json = nlohmann::json;
+using std::chrono::seconds;
+
+// Wrong tokens allowed from one address before it has to wait; each further
+// one doubles the wait, up to the longest.
+constexpr int kFreeTries = 3;
+constexpr seconds kLongestWait{300};
+// Addresses not heard from for this long are forgotten, so the table stays
+// small.
+constexpr seconds kForgetAfter{3600};
+constexpr std::size_t kMaxPeers = 1024;
+constexpr int kMaxNights = 366;
+
+// Texts in the show are bytes (list texts may be Windows-1252): bytes that
+// are not UTF-8 become replacement characters instead of failing the answer.
+std::string Dump(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Response JsonResponse(int status, const Json& json) {
+  return Response{status, "application/json", Dump(json) + "\n", {}};
+}
+
+Response Error(int status, const std::string& message) {
+  return JsonResponse(status, Json{{"error", message}});
+}
+
+Json EntryJson(const EntryView& entry) {
+  return Json{{"row", entry.row}, {"title", entry.title}};
+}
+
+Json StatusJson(const ShowStatus& s) {
+  Json json;
+  json["state"] = std::string(StateName(s.state));
+  json["statusText"] = s.statusText;
+  json["notice"] = s.notice;
+  json["playing"] = nullptr;
+  if (s.playing) {
+    json["playing"] = EntryJson(s.playing->entry);
+    json["playing"]["position"] = s.playing->positionSeconds;
+    json["playing"]["length"] = s.playing->lengthSeconds;
+  }
+  json["next"] = s.next ? EntryJson(*s.next) : Json(nullptr);
+  json["window"] = nullptr;
+  if (s.window) {
+    json["window"] = Json{{"start", s.window->start},
+                          {"end", s.window->end},
+                          {"openNow", s.window->openNow},
+                          {"opensInSeconds", nullptr}};
+    if (s.window->opensInSeconds) json["window"]["opensInSeconds"] = *s.window->opensInSeconds;
+  }
+  json["keepAlive"] =
+      Json{{"lastGapSeconds", s.keepAliveGapSeconds}, {"lateCount", s.lateKeepAlives}};
+  json["stopAfterSong"] = s.stopAfterSong;
+  json["health"] = nullptr;
+  if (s.health)
+    json["health"] = Json{{"lastCheck", s.health->lastCheck}, {"alerts", s.health->alerts}};
+  json["line"] = nullptr;
+  if (s.line) json["line"] = Json{{"ok", s.line->ok}, {"summary", s.line->summary}};
+  return json;
+}
+
+std::optional<int> WholeNumber(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at != end || text.empty()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string_view StateName(ShowState state) {
+  switch (state) {
+    case ShowState::Paused:
+      return "paused";
+    case ShowState::Running:
+      return "running";
+    case ShowState::Stopped:
+      break;
+  }
+  return "stopped";
+}
+
+bool TokensEqual(std::string_view a, std::string_view b) {
+  // Every byte of the longer one is looked at, whatever the others hold.
+  const std::size_t length = std::max(a.size(), b.size());
+  unsigned difference = a.size() == b.size() ? 0u : 1u;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
+    const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+    difference |= static_cast<unsigned>(x ^ y);
+  }
+  return difference == 0;
+}
+
+Api::Api(StatusSource& status, ControlSink& control, std::string token, Now now, Log log)
+    : status_(status),
+      control_(control),
+      token_(std::move(token)),
+      now_(std::move(now)),
+      log_(std::move(log)) {}
+
+Response Api::Handle(const Request& request) {
+  const bool read = request.method == "GET" || request.method == "HEAD";
+  const bool isControl = request.path == "/api/start" || request.path == "/api/stop" ||
+                         request.path == "/api/stop-after-song" || request.path == "/api/skip";
+  if (isControl) {
+    if (request.method != "POST") {
+      Response r = Error(405, "use POST for " + request.path);
+      r.headers.emplace_back("Allow", "POST");
+      return r;
+    }
+    return Control(request);
+  }
+  const bool known =
+      request.path == "/" || request.path == "/api/status" || request.path == "/api/nights";
+  if (!known) return Error(404, "no such page: " + request.path);
+  if (!read) {
+    Response r = Error(405, "use GET for " + request.path);
+    r.headers.emplace_back("Allow", "GET, HEAD");
+    return r;
+  }
+  if (request.path == "/") return Response{200, "text/html; charset=utf-8", std::string(kPage), {}};
+  if (request.path == "/api/status") return JsonResponse(200, StatusJson(status_.Status()));
+
+  int count = 7;
+  if (const auto n = request.query.find("n"); n != request.query.end()) {
+    const std::optional<int> value = WholeNumber(n->second);
+    if (!value || *value < 1 || *value > kMaxNights) {
+      return Error(400, "n must be a whole number from 1 to " + std::to_string(kMaxNights) +
+                            ", not \"" + n->second + "\"");
+    }
+    count = *value;
+  }
+  Json nights = Json::array();
+  for (const playback::NightSummary& night : status_.Nights(count)) {
+    nights.push_back(Json{{"night", night.date},
+                          {"shows", night.shows},
+                          {"played", night.played},
+                          {"skipped", night.skipped},
+                          {"lateKeepAlives", night.lateKeepAlives},
+                          {"portLosses", night.portLosses}});
+  }
+  return JsonResponse(200, Json{{"nights", nights}});
+}
+
+std::optional<Response> Api::Slowed(const std::string& peer) {
+  const auto found = failures_.find(peer);
+  if (found == failures_.end()) return std::nullopt;
+  const auto now = now_();
+  if (now >= found->second.lockedUntil) return std::nullopt;
+  const auto wait = std::chrono::ceil<seconds>(found->second.lockedUntil - now).count();
+  Response r = Error(
+      429, "too many wrong tokens from this address; try again in " + std::to_string(wait) + " s");
+  r.headers.emplace_back("Retry-After", std::to_string(wait));
+  return r;
+}
+
+Response Api::WrongToken(const Request& request, const char* what) {
+  const auto now = now_();
+  if (failures_.size() >= kMaxPeers) {
+    std::erase_if(failures_, [&](const auto& f) { return now - f.second.last > kForgetAfter; });
+  }
+  // A flood of addresses must not grow the table without end: the oldest
+  // lose their count before a new one is kept.
+  if (failures_.size() >= kMaxPeers && !failures_.contains(request.peer)) {
+    failures_.erase(std::min_element(
+        failures_.begin(), failures_.end(),
+        [](const auto& a, const auto& b) { return a.second.last < b.second.last; }));
+  }
+  Failures& f = failures_[request.peer];
+  if (now - f.last > kForgetAfter) f.count = 0;
+  ++f.count;
+  f.last = now;
+  std::string line = std::string("Phone page: ") + what + " from " + request.peer + " for " +
+                     request.method + " " + request.path;
+  if (f.count >= kFreeTries) {
+    const int doublings = std::min(f.count - kFreeTries, 16);
+    const seconds wait = std::min(seconds(1LL << doublings), kLongestWait);
+    f.lockedUntil = now + wait;
+    line += "; its next try waits " + std::to_string(wait.count()) + " s";
+  }
+  if (log_) log_(line);
+  Response r =
+      Error(401, std::string(what) + ": send the show's token as 'Authorization: Bearer TOKEN'");
+  r.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"Glimmerfield\"");
+  return r;
+}
+
+Response Api::Control(const Request& request) {
+  if (token_.empty()) {
+    return Error(403, "no token is set for the phone page: run 'glimmer web --enable'");
+  }
+  if (auto slowed = Slowed(request.peer)) return *slowed;
+  constexpr std::string_view kBearer = "Bearer ";
+  const std::string& header = request.authorization;
+  if (header.empty()) return WrongToken(request, "no token");
+  if (header.size() <= kBearer.size() || header.compare(0, kBearer.size(), kBearer) != 0 ||
+      !TokensEqual(std::string_view(header).substr(kBearer.size()), token_)) {
+    return WrongToken(request, "wrong token");
+  }
+  failures_.erase(request.peer);
+
+  platform::Status done = platform::Status::Ok();
+  if (request.path == "/api/start") {
+    done = control_.Start(kPhonePage);
+  } else if (request.path == "/api/stop") {
+    done = control_.Stop(kPhonePage);
+  } else if (request.path == "/api/stop-after-song") {
+    done = control_.StopAfterSong(kPhonePage);
+  } else {
+    done = control_.Skip(kPhonePage);
+  }
+  if (!done) return Error(409, done.message());
+  return JsonResponse(
+      200, Json{{"ok", true}, {"state", std::string(StateName(status_.Status().state))}});
+}
+
+}  // namespace web

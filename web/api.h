@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "web/show_view.h"
+
+namespace web {
+
+// Who asked, in the show log, for everything the page does.
+inline constexpr const char* kPhonePage = "phone page";
+// POST bodies carry nothing the controls need; more than this is refused
+// unread.
+inline constexpr std::size_t kMaxBodyBytes = 1024;
+
+struct Request {
+  std::string method;  // "GET", "HEAD", "POST", ...
+  std::string path;    // without the query
+  std::map<std::string, std::string> query;
+  std::string authorization;  // the header's value, empty when absent
+  std::string peer;           // the client's address
+};
+
+struct Response {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Compares two tokens in time that depends on their lengths only, not on
+// where they first differ.
+bool TokensEqual(std::string_view a, std::string_view b);
+
+// The page and the API, apart from HTTP: a request in, a response out. GET
+// only reads; every POST needs the token.
+class Api {
+ public:
+  using Now = std::function<std::chrono::steady_clock::time_point()>;
+  using Log = std::function<void(const std::string&)>;
+
+  // An empty `token` refuses every control. `log` hears each refused token.
+  Api(StatusSource& status, ControlSink& control, std::string token, Now now, Log log);
+
+  Response Handle(const Request& request);
+
+ private:
+  Response Control(const Request& request);
+  // The refusal while `peer` must wait after wrong tokens, or nothing.
+  std::optional<Response> Slowed(const std::string& peer);
+  Response WrongToken(const Request& request, const char* what);
+
+  struct Failures {
+    int count = 0;
+    std::chrono::steady_clock::time_point lockedUntil{};
+    std::chrono::steady_clock::time_point last{};
+  };
+
+  StatusSource& status_;
+  ControlSink& control_;
+  std::string token_;
+  Now now_;
+  Log log_;
+  std::map<std::string, Failures> failures_;
+};
+
+}  // namespace web

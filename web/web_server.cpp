@@ -1,0 +1,251 @@
+#include "web/web_server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+namespace web {
+namespace {
+
+std::string SystemError(int error) {
+  return std::strerror(error);
+}
+
+std::string PeerOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "?";
+  char text[INET6_ADDRSTRLEN] = {};
+  if (info->client_addr->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(info->client_addr);
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+  } else if (info->client_addr->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(info->client_addr);
+    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+MHD_Result AddQuery(void* map, MHD_ValueKind, const char* key, const char* value) {
+  if (key != nullptr) {
+    (*static_cast<std::map<std::string, std::string>*>(map))[key] = value != nullptr ? value : "";
+  }
+  return MHD_YES;
+}
+
+}  // namespace
+
+// What one request has sent so far.
+struct RequestState {
+  std::size_t bodyBytes = 0;
+  bool answered = false;
+};
+
+struct ServerCallbacks {
+  static MHD_Result Answer(MHD_Connection* connection, const Response& response) {
+    MHD_Response* r = MHD_create_response_from_buffer(
+        response.body.size(), const_cast<char*>(response.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (r == nullptr) return MHD_NO;
+    if (!response.contentType.empty()) {
+      MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.c_str());
+    }
+    // The page takes nothing from elsewhere and is shown in no other page.
+    MHD_add_response_header(r, "Content-Security-Policy",
+                            "default-src 'none'; script-src 'unsafe-inline'; style-src "
+                            "'unsafe-inline'; connect-src 'self'; form-action 'none'; "
+                            "frame-ancestors 'none'; base-uri 'none'");
+    MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    for (const auto& [name, value] : response.headers) {
+      MHD_add_response_header(r, name.c_str(), value.c_str());
+    }
+    const MHD_Result queued =
+        MHD_queue_response(connection, static_cast<unsigned>(response.status), r);
+    MHD_destroy_response(r);
+    return queued;
+  }
+
+  static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url,
+                              const char* method, const char*, const char*, std::size_t* uploadSize,
+                              void** state) {
+    auto& server = *static_cast<WebServer*>(self);
+    if (*state == nullptr) {
+      auto* fresh = new RequestState;
+      *state = fresh;
+      // A body said to be too long is refused before a byte of it is read.
+      const char* length =
+          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+      if (length != nullptr) {
+        unsigned long long bytes = 0;
+        const char* end = length + std::strlen(length);
+        const auto [at, error] = std::from_chars(length, end, bytes);
+        if (error != std::errc() || at != end || bytes > kMaxBodyBytes) {
+          fresh->answered = true;
+          return Answer(connection, Response{413,
+                                             "application/json",
+                                             "{\"error\":\"a request body may hold at most " +
+                                                 std::to_string(kMaxBodyBytes) + " bytes\"}\n",
+                                             {{"Connection", "close"}}});
+        }
+      }
+      return MHD_YES;
+    }
+    auto* request = static_cast<RequestState*>(*state);
+    if (*uploadSize > 0) {
+      // Sent without a length (chunked): counted as it comes, and the
+      // connection is dropped once past the limit.
+      request->bodyBytes += *uploadSize;
+      *uploadSize = 0;
+      return request->bodyBytes > kMaxBodyBytes ? MHD_NO : MHD_YES;
+    }
+    if (request->answered) return MHD_YES;
+    request->answered = true;
+
+    Request r;
+    r.method = method != nullptr ? method : "";
+    r.path = url != nullptr ? url : "";
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, AddQuery, &r.query);
+    const char* authorization =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    if (authorization != nullptr) r.authorization = authorization;
+    r.peer = PeerOf(connection);
+    return Answer(connection, server.api_.Handle(r));
+  }
+
+  static void OnCompleted(void* self, MHD_Connection* connection, void** state,
+                          MHD_RequestTerminationCode) {
+    delete static_cast<RequestState*>(*state);
+    *state = nullptr;
+    // The next request on a kept-alive connection gets its own deadline.
+    auto& server = *static_cast<WebServer*>(self);
+    if (auto found = server.connections_.find(connection); found != server.connections_.end()) {
+      found->second.since = server.now_();
+    }
+  }
+
+  static void OnConnection(void* self, MHD_Connection* connection, void**,
+                           MHD_ConnectionNotificationCode what) {
+    auto& server = *static_cast<WebServer*>(self);
+    if (what == MHD_CONNECTION_NOTIFY_CLOSED) {
+      server.connections_.erase(connection);
+      return;
+    }
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    server.connections_[connection] =
+        WebServer::Connection{info != nullptr ? info->connect_fd : -1, server.now_(), false};
+  }
+};
+
+platform::Result<ListenAddress> ParseListenAddress(std::string_view text) {
+  const auto bad = [&](const std::string& why) {
+    return platform::Result<ListenAddress>::Error("listen = \"" + std::string(text) +
+                                                  "\" is not an address to listen on: " + why);
+  };
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return bad("it needs a port, as in \"127.0.0.1:8080\"");
+  ListenAddress address;
+  address.host = std::string(text.substr(0, colon));
+  const std::string_view port = text.substr(colon + 1);
+  const auto [at, error] = std::from_chars(port.data(), port.data() + port.size(), address.port);
+  if (port.empty() || error != std::errc() || at != port.data() + port.size() || address.port < 1 ||
+      address.port > 65535) {
+    return bad("the port must be a whole number from 1 to 65535");
+  }
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, address.host.c_str(), &parsed) != 1) {
+    return bad("the host must be an IPv4 address such as 127.0.0.1 or 0.0.0.0");
+  }
+  return address;
+}
+
+WebServer::WebServer(Api& api, Now now, ServerLimits limits)
+    : api_(api), now_(std::move(now)), limits_(limits) {}
+
+WebServer::~WebServer() {
+  // The library closes the listening socket it was given.
+  if (daemon_ != nullptr) {
+    MHD_stop_daemon(daemon_);
+  } else if (listenFd_ >= 0) {
+    ::close(listenFd_);
+  }
+}
+
+platform::Status WebServer::Listen(const ListenAddress& address) {
+  const std::string where = address.host + ":" + std::to_string(address.port);
+  if (daemon_ != nullptr) return platform::Status::Error("the page already listens");
+  sockaddr_in bound{};
+  bound.sin_family = AF_INET;
+  bound.sin_port = htons(static_cast<std::uint16_t>(address.port));
+  if (::inet_pton(AF_INET, address.host.c_str(), &bound.sin_addr) != 1) {
+    return platform::Status::Error("cannot listen on " + where + ": not an IPv4 address");
+  }
+  // Our own socket, so that a refusal says why (MHD only says it failed).
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listenFd_ < 0) {
+    return platform::Status::Error("cannot listen on " + where + ": " + SystemError(errno));
+  }
+  const int on = 1;
+  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0 ||
+      ::listen(listenFd_, 16) != 0) {
+    const int error = errno;
+    ::close(listenFd_);
+    listenFd_ = -1;
+    return platform::Status::Error("cannot listen on " + where + ": " + SystemError(error));
+  }
+  sockaddr_in actual{};
+  socklen_t size = sizeof actual;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&actual), &size);
+  port_ = ntohs(actual.sin_port);
+
+  daemon_ = MHD_start_daemon(
+      MHD_USE_EPOLL, 0, nullptr, nullptr, &ServerCallbacks::OnRequest, this,
+      MHD_OPTION_LISTEN_SOCKET, listenFd_, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      limits_.memoryPerConnection, MHD_OPTION_CONNECTION_LIMIT, limits_.connections,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.connectionsPerAddress,
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits_.idleTimeout.count()),
+      MHD_OPTION_NOTIFY_COMPLETED, &ServerCallbacks::OnCompleted, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &ServerCallbacks::OnConnection, this,
+      MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    ::close(listenFd_);
+    listenFd_ = -1;
+    return platform::Status::Error("cannot listen on " + where +
+                                   ": the HTTP library would not start");
+  }
+  return platform::Status::Ok();
+}
+
+int WebServer::WakeFd() const {
+  if (daemon_ == nullptr) return -1;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
+  return info != nullptr ? info->epoll_fd : -1;
+}
+
+void WebServer::Poll() {
+  if (daemon_ == nullptr) return;
+  MHD_run(daemon_);
+  // A client that trickles its request keeps the idle timeout at bay: its
+  // socket is shut, and the library closes the connection as it sees that.
+  const auto now = now_();
+  bool cutAny = false;
+  for (auto& [connection, c] : connections_) {
+    if (!c.cut && c.fd >= 0 && now - c.since > limits_.requestDeadline) {
+      ::shutdown(c.fd, SHUT_RDWR);
+      c.cut = true;
+      cutAny = true;
+    }
+  }
+  if (cutAny) MHD_run(daemon_);
+}
+
+}  // namespace web

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+#include "web/api.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace web {
+
+// An IPv4 address and port to listen on, "127.0.0.1:8080".
+struct ListenAddress {
+  std::string host;
+  int port = 0;
+};
+
+// An error names the text and what is wrong with it.
+platform::Result<ListenAddress> ParseListenAddress(std::string_view text);
+
+// What one client may take. A request line with its headers must fit into
+// the memory of its connection; a client that says nothing for the idle time
+// is dropped, and so is one whose request is not complete within the
+// deadline, however slowly it keeps sending.
+struct ServerLimits {
+  std::size_t memoryPerConnection = 16 * 1024;
+  unsigned connections = 32;
+  unsigned connectionsPerAddress = 16;
+  std::chrono::seconds idleTimeout{10};
+  std::chrono::seconds requestDeadline{15};
+};
+
+// The page's HTTP server, run by the show's own thread: Poll() answers what
+// has arrived and returns at once; it never waits for a client. Between
+// polls nothing runs, so no lock is needed on the show's side.
+class WebServer {
+ public:
+  using Now = std::function<std::chrono::steady_clock::time_point()>;
+
+  explicit WebServer(Api& api, Now now = std::chrono::steady_clock::now, ServerLimits limits = {});
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Binds and starts listening. An error names the address and the reason.
+  platform::Status Listen(const ListenAddress& address);
+  // The bound port (for port 0: the one the system chose).
+  int Port() const { return port_; }
+  // Readable when Poll has work: the show may add it to what it waits on.
+  int WakeFd() const;
+  // Accepts, reads, answers and closes what is ready; never blocks.
+  void Poll();
+
+  // Connections open now (for the tests and the benchmark).
+  std::size_t OpenConnections() const { return connections_.size(); }
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::chrono::steady_clock::time_point since;
+    bool cut = false;
+  };
+
+  friend struct ServerCallbacks;
+
+  Api& api_;
+  Now now_;
+  ServerLimits limits_;
+  MHD_Daemon* daemon_ = nullptr;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::map<MHD_Connection*, Connection> connections_;
+};
+
+}  // namespace web
