@@ -61,6 +61,7 @@ NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockW
     report.problems.push_back("serial port: " + port.message());
   }
   if (!needs.silentChosen) {
+    report.soundChecked = true;
     if (platform::Status audio = probes.AudioDevice(); !audio) {
       report.problems.push_back("sound: " + audio.message() + "; the songs would play silently");
     }
@@ -83,7 +84,7 @@ NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockW
 std::string DescribeNightCheck(const NightCheckReport& report) {
   if (report.ok()) {
     return "Check before the night: all well (" + std::to_string(report.entries) +
-           " entries, serial port, sound, disk, clock)";
+           " entries, serial port, " + (report.soundChecked ? "sound, " : "") + "disk, clock)";
   }
   std::string text = "Check before the night: " + std::to_string(report.problems.size()) +
                      (report.problems.size() == 1 ? " problem: " : " problems: ");

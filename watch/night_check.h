@@ -65,6 +65,7 @@ struct NightCheckReport {
   int entries = 0;
   std::vector<std::string> problems;  // each says what and where
   bool clockJumped = false;
+  bool soundChecked = false;
   bool ok() const { return problems.empty(); }
 };
 
