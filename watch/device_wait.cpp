@@ -33,6 +33,9 @@ platform::Status WaitForDevices(const std::vector<DeviceNeed>& needs, std::chron
     }
     if (hooks.onStep) hooks.onStep();
     if (hooks.pause) hooks.pause();
+    if (hooks.cancelled && hooks.cancelled()) {
+      return platform::Status::Error("the wait for " + missing + " was interrupted");
+    }
   }
 }
 

@@ -26,11 +26,13 @@ struct DeviceWaitHooks {
   std::function<void(const std::string&)> say;
   // Runs at every step of the wait (the service manager's start-up clock).
   std::function<void()> onStep;
+  // Asked after each pause: true ends the wait (Ctrl+C).
+  std::function<bool()> cancelled;
 };
 
 // Waits until every need is met, up to `limit`. Says once what it waits for
 // and why, and again when a device comes. An error after the limit names
-// what is still missing.
+// what is still missing; so does one for a cancelled wait.
 platform::Status WaitForDevices(const std::vector<DeviceNeed>& needs, std::chrono::seconds limit,
                                 platform::TimeSource& time, const DeviceWaitHooks& hooks);
 

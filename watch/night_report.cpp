@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "playback/show_scheduler.h"
+#include "playback/show_calendar.h"
 
 namespace watch {
 namespace {

@@ -16,10 +16,6 @@ bool Contains(std::string_view text, std::string_view piece) {
   return text.find(piece) != std::string_view::npos;
 }
 
-bool Inside(int now, const ShowWindowTimes& window) {
-  return window.start && window.end && *window.start <= now && now <= *window.end;
-}
-
 }  // namespace
 
 ShowWatch::ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
@@ -31,7 +27,7 @@ ShowWatch::ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clo
       hooks_(std::move(hooks)),
       silentChosen_(silentChosen) {}
 
-void ShowWatch::Started(bool restarted, int secondsOfDay, const ShowWindowTimes& window) {
+void ShowWatch::Started(bool restarted, const ShowWindowNow& window) {
   service_.Ready();
   lastClockLook_ = time_.Steady();
   if (restarted) {
@@ -39,14 +35,14 @@ void ShowWatch::Started(bool restarted, int secondsOfDay, const ShowWindowTimes&
                   "the show came back after it ended without a stop (a crash, a hang or a power "
                   "cut)");
   }
-  inside_ = Inside(secondsOfDay, window);
+  inside_ = window.inside;
   if (inside_) {
     openedAt_ = time_.Steady();
     RunCheck(window);
   }
 }
 
-void ShowWatch::Poll(int secondsOfDay, const ShowWindowTimes& window) {
+void ShowWatch::Poll(const ShowWindowNow& window) {
   service_.Alive();
   alerts_.Poll();
   const auto now = time_.Steady();
@@ -57,7 +53,7 @@ void ShowWatch::Poll(int secondsOfDay, const ShowWindowTimes& window) {
     if (look.jumped) alerts_.Raise(alert::kClockJump, look.problem);
   }
 
-  const bool inside = Inside(secondsOfDay, window);
+  const bool inside = window.inside;
   if (inside && !inside_) {
     inside_ = true;
     openedAt_ = now;
@@ -68,9 +64,9 @@ void ShowWatch::Poll(int secondsOfDay, const ShowWindowTimes& window) {
     inside_ = false;
     WindowClosed();
   }
-  if (!inside && window.start && !checked_) {
-    const int untilStart = ((*window.start - secondsOfDay) % 86400 + 86400) % 86400;
-    if (untilStart > 0 && untilStart <= kCheckAheadSeconds) RunCheck(window);
+  if (!inside && !checked_ && window.secondsToOpening && *window.secondsToOpening > 0 &&
+      *window.secondsToOpening <= kCheckAheadSeconds) {
+    RunCheck(window);
   }
   if (inside_ && !songSinceOpen_ && !missedTold_ && now - openedAt_ >= kMissedStartAfter) {
     missedTold_ = true;
@@ -79,7 +75,7 @@ void ShowWatch::Poll(int secondsOfDay, const ShowWindowTimes& window) {
   }
 }
 
-void ShowWatch::RunCheck(const ShowWindowTimes& window) {
+void ShowWatch::RunCheck(const ShowWindowNow& window) {
   checked_ = true;
   if (hooks_.log) hooks_.log(NightWindowEvent(window.startText, window.endText));
   if (!hooks_.check) return;

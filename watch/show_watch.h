@@ -12,11 +12,13 @@
 
 namespace watch {
 
-// The night's window as the show reads it, in seconds since midnight;
-// nothing for a text that is not a time.
-struct ShowWindowTimes {
-  std::optional<int> start;
-  std::optional<int> end;
+// Where the show stands against its window (the daily window or a calendar
+// of seasons), as its calendar answers now.
+struct ShowWindowNow {
+  bool inside = false;
+  // Seconds until the window next opens; nothing when it never will.
+  std::optional<int> secondsToOpening;
+  // The texts that name the window, for the log and the alerts.
   std::string startText;
   std::string endText;
 };
@@ -45,9 +47,9 @@ class ShowWatch {
 
   // The show has started (devices there, port open); `restarted` as
   // watch::Restarted() found it before the show wrote its first line.
-  void Started(bool restarted, int secondsOfDay, const ShowWindowTimes& window);
+  void Started(bool restarted, const ShowWindowNow& window);
   // At every yield point of the show; cheap when nothing is due.
-  void Poll(int secondsOfDay, const ShowWindowTimes& window);
+  void Poll(const ShowWindowNow& window);
   // Every line the show writes to its log, and its status texts and notices.
   void Event(const std::string& event);
   void Status(const std::string& text);
@@ -55,7 +57,7 @@ class ShowWatch {
   void Stopping();
 
  private:
-  void RunCheck(const ShowWindowTimes& window);
+  void RunCheck(const ShowWindowNow& window);
   void WindowClosed();
 
   AlertRunner& alerts_;

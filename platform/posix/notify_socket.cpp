@@ -38,9 +38,11 @@ Status NotifySocket::Notify(const std::string& state) {
   } else {
     ++length;
   }
-  UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  // Never blocking: a manager whose queue is full (it reads at most a few
+  // datagrams behind) must cost the show a lost ping, not a stuck loop.
+  UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd) return Status::Error(std::string("notify socket: ") + std::strerror(errno));
-  const ssize_t sent = ::sendto(fd.get(), state.data(), state.size(), MSG_NOSIGNAL,
+  const ssize_t sent = ::sendto(fd.get(), state.data(), state.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                                 reinterpret_cast<const sockaddr*>(&to), length);
   if (sent < 0) {
     return Status::Error("notify socket " + address_ + ": " + std::strerror(errno));

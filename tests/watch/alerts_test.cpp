@@ -92,7 +92,7 @@ TEST_F(AlertRunnerTest, AMissingCommandIsLoggedAtOnce) {
 // A command that never ends: every poll returns at once, and after ten
 // seconds (on the test's clock) it is killed and the queue goes on.
 TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
-  watch::AlertRunner runner = Runner(Script("hang", "echo \"$1\"\nexec sleep 1000"));
+  watch::AlertRunner runner = Runner(Script("hang", "exec sleep 1000"));
   runner.Raise(watch::alert::kClockJump, "first");
   runner.Raise(watch::alert::kSummary, "second");
   for (int i = 0; i < 99; ++i) {
@@ -105,7 +105,6 @@ TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
   runner.Poll();  // kills
   AwaitAChildsEnd();
   runner.Poll();  // reaps, starts the next
-  EXPECT_TRUE(Logged("Alert command said: clock-jump"));
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
   EXPECT_TRUE(runner.Busy());  // the second one runs now
   time.Advance(10s);

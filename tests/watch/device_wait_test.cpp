@@ -25,7 +25,8 @@ class DeviceWaitTest : public ::testing::Test {
                   if (onPause) onPause(pauses);
                 },
             .say = [this](const std::string& text) { said.push_back(text); },
-            .onStep = {}};
+            .onStep = {},
+            .cancelled = {}};
   }
 
   fakes::TempDir dir;

@@ -76,8 +76,9 @@ TEST(NightCheck, EachNeedFailsOnItsOwn) {
     FakeProbes probes;
     fakes::FakeTimeSource time;
     watch::NightNeeds needs = Needs();
+    const auto builtAt = time.wall - std::chrono::hours(24 * 30);
     c.spoil(probes, time, needs);
-    watch::ClockWatch clock(time, time.wall - std::chrono::hours(24 * 30));
+    watch::ClockWatch clock(time, builtAt);
     const watch::NightCheckReport report = watch::CheckNight(needs, probes, clock);
     EXPECT_EQ(report.problems, std::vector<std::string>{c.problem});
     EXPECT_FALSE(report.clockJumped);

@@ -50,11 +50,15 @@ constexpr int H = 3600;
 
 class ShowWatchTest : public ::testing::Test {
  protected:
-  ShowWatchTest() {
-    window.start = 17 * H + 30 * 60;
-    window.end = 23 * H;
+  // The daily window 5:30 PM to 11:00 PM at `now` seconds of the day.
+  static watch::ShowWindowNow At(int now) {
+    const int start = 17 * H + 30 * 60, end = 23 * H;
+    watch::ShowWindowNow window;
+    window.inside = start <= now && now <= end;
+    window.secondsToOpening = ((start - now) % 86400 + 86400) % 86400;
     window.startText = "5:30:00 PM";
     window.endText = "11:00:00 PM";
+    return window;
   }
   watch::ShowWatch::Hooks Hooks() {
     return {.check =
@@ -74,7 +78,7 @@ class ShowWatchTest : public ::testing::Test {
   void Run(int from, int to) {
     for (int tenth = from * 10; tenth < to * 10; ++tenth) {
       time.Advance(100ms);
-      show.Poll(tenth / 10, window);
+      show.Poll(At(tenth / 10));
     }
   }
 
@@ -85,7 +89,6 @@ class ShowWatchTest : public ::testing::Test {
   watch::AlertRunner alerts{"/usr/local/bin/tell-me", starter, time,
                             [this](const std::string& line) { logged.push_back(line); }};
   watch::ClockWatch clock{time, time.wall - 24h};
-  watch::ShowWindowTimes window;
   int checks = 0;
   std::string checkProblem;
   std::string logText;
@@ -96,7 +99,7 @@ class ShowWatchTest : public ::testing::Test {
 
 TEST_F(ShowWatchTest, TheCheckRunsTenMinutesBeforeTheWindowAndAFailureIsToldThere) {
   checkProblem = "serial port: COM1: no serial device";
-  show.Started(false, 17 * H, window);
+  show.Started(false, At(17 * H));
   EXPECT_EQ(checks, 0);
   Run(17 * H, 17 * H + 20 * 60 - 1);
   EXPECT_EQ(checks, 0);
@@ -115,7 +118,7 @@ TEST_F(ShowWatchTest, TheCheckRunsTenMinutesBeforeTheWindowAndAFailureIsToldTher
 // window opens without a song.
 TEST_F(ShowWatchTest, AWindowWithoutASongWithinAMinuteIsAMissedStart) {
   checkProblem = "serial port: COM1: no serial device";
-  show.Started(false, 17 * H, window);
+  show.Started(false, At(17 * H));
   Run(17 * H, 17 * H + 31 * 60 - 1);
   EXPECT_EQ(starter.Events(), std::vector<std::string>{"check-failed"});
   Run(17 * H + 31 * 60 - 1, 17 * H + 31 * 60 + 1);
@@ -126,7 +129,7 @@ TEST_F(ShowWatchTest, AWindowWithoutASongWithinAMinuteIsAMissedStart) {
 }
 
 TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) {
-  show.Started(false, 17 * H + 29 * 60, window);
+  show.Started(false, At(17 * H + 29 * 60));
   Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 30);
   show.Event("Entry 1 started: Jingle");
   show.Event("Port COM1 lost: write failed: Input/output error");
@@ -141,7 +144,7 @@ TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) 
 }
 
 TEST_F(ShowWatchTest, AStartInsideTheWindowChecksAtOnceAndARestartIsTold) {
-  show.Started(true, 20 * H, window);
+  show.Started(true, At(20 * H));
   EXPECT_EQ(checks, 1);
   EXPECT_EQ(starter.Events(), std::vector<std::string>{"restarted"});
   EXPECT_EQ(logged.front(),
@@ -155,9 +158,9 @@ TEST_F(ShowWatchTest, TheWindowsCloseSumsUpTheNightAndAShortOneIsTold) {
       "2026-12-24 17:30:00 Night window: 5:30:00 PM to 11:00:00 PM\n"
       "2026-12-24 17:30:00 Entry 1 started: Song\n"
       "2026-12-24 20:00:00 Entry 1 finished\n";
-  show.Started(false, 22 * H + 59 * 60, window);
+  show.Started(false, At(22 * H + 59 * 60));
   show.Event("Entry 1 started: Song");
-  Run(22 * H + 59 * 60, 23 * H + 1);
+  Run(22 * H + 59 * 60, 23 * H + 2);
   ASSERT_EQ(starter.Events(), (std::vector<std::string>{"summary", "night-short"}));
   EXPECT_EQ(starter.told[0],
             "summary: Night of 2026-12-24: played 150 of 330 minutes (45 %), 1 song, 0 skipped, 0 "
@@ -165,7 +168,7 @@ TEST_F(ShowWatchTest, TheWindowsCloseSumsUpTheNightAndAShortOneIsTold) {
 }
 
 TEST_F(ShowWatchTest, TheWatchdogIsFedFromThePauseWaitAndAClockJumpIsTold) {
-  show.Started(false, 12 * H, window);
+  show.Started(false, At(12 * H));
   Run(12 * H, 12 * H + 60);
   int pings = 0;
   for (const std::string& s : manager.sent) pings += s == "WATCHDOG=1";
