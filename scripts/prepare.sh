@@ -12,6 +12,8 @@ PACKAGES=(
   portaudio19-dev libasound2-dev libsndfile1-dev libpugixml-dev libarchive-dev
   # the compiled sequence file's checksum (XXH64)
   libxxhash-dev
+  # settings.toml (the alert command)
+  libtomlplusplus-dev
   # the audio server the sync benchmark plays into, and ALSA's way to reach it
   pulseaudio pulseaudio-utils libasound2-plugins
   libgtest-dev libgmock-dev libcli11-dev
