@@ -121,7 +121,6 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
                            const playback::ShowSettingsSource& settings,
                            const playback::PlaylistSource& playlist)
     : options_(std::move(options)),
-      logFile_(logFile),
       ui_(ui),
       settings_(settings),
       playlist_(playlist),

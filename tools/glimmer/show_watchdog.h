@@ -77,7 +77,6 @@ class ShowWatchdog {
   void Say(const std::string& text);
 
   WatchdogOptions options_;
-  platform::LogFile& logFile_;
   platform::UserInterface& ui_;
   const playback::ShowSettingsSource& settings_;
   const playback::PlaylistSource& playlist_;
