@@ -155,7 +155,12 @@ void PlayAndStop(int signal, const std::string& autostartAfter, const std::strin
 
   // Whether this machine has a sound card is no business of this test.
   std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));
-  std::erase_if(events, [](const std::string& e) { return e.find("plays silently") != e.npos; });
+  // Sound and the watch's own check lines depend on the machine.
+  std::erase_if(events, [](const std::string& e) {
+    return e.find("plays silently") != e.npos || e.rfind("Night window: ", 0) == 0 ||
+           e.rfind("Check before the night: ", 0) == 0 || e.rfind("Alert ", 0) == 0 ||
+           e.rfind("Waiting up to ", 0) == 0 || e.find("plays silently until") != e.npos;
+  });
   ASSERT_GE(events.size(), 6u);
   EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5),
             (std::vector<std::string>{"Show started (glimmer show)", "Port COM1 opened",
@@ -193,11 +198,13 @@ TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
     const char* name;
     std::string device;
     std::string error;
+    std::string logged;
   };
   const Case cases[] = {
-      {"empty playlist", pty.Name(), playback::kEmptyPlaylistMessage},
+      {"empty playlist", pty.Name(), playback::kEmptyPlaylistMessage, "Show ended: "},
       {"no such device", "/dev/glimmer-no-such-device",
-       "waited 0 seconds; still missing: the serial device /dev/glimmer-no-such-device"},
+       "waited 0 seconds; still missing: the serial device /dev/glimmer-no-such-device",
+       "still missing"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,7 +215,7 @@ TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
                                              c.device, "--wait-for-devices", "0"});
     EXPECT_EQ(glimmer.Wait(), 1);
     EXPECT_NE(glimmer.Err().find(c.error), std::string::npos) << glimmer.Err();
-    EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find(c.error), std::string::npos);
+    EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find(c.logged), std::string::npos);
   }
 }
 
