@@ -9,6 +9,7 @@
 #include "playback/show_log.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
+#include "watch/night_report.h"
 
 namespace glimmer {
 namespace {
@@ -18,8 +19,10 @@ constexpr const char* kUsage =
     "Sums up the show log (show.log and the older show.log.1) night by night: shows\n"
     "started, entries played and skipped, late keep-alives (2 seconds or more),\n"
     "serial port losses and entries whose lights fell more than 50 ms behind on the\n"
-    "serial line ('late line'). A night runs from noon to noon and carries the date of its\n"
-    "evening. The log itself is plain text: 'tail -f show.log' follows a show.\n\n"
+    "serial line ('late line'); then each night's window against the minutes of songs\n"
+    "that played (a night below 90 % is marked short). A night runs from noon to noon\n"
+    "and carries the date of its evening. The log itself is plain text: 'tail -f\n"
+    "show.log' follows a show.\n\n"
     "Options:\n"
     "  --dir DIR    the folder with show.log (default: the player's folder, which\n"
     "               'glimmer --help' names)\n"
@@ -43,6 +46,27 @@ Read Append(platform::FileStore& files, const std::string& path, std::string& te
   }
   text += read.value();
   return Read::Appended;
+}
+
+// Each night's window against what played; "short" below the share that
+// raises the night-short alert.
+void PrintExpectedAgainstPlayed(const std::string& text, int nights) {
+  std::vector<watch::NightPlayed> played = watch::ExpectedAgainstPlayed(text);
+  if (played.empty()) return;
+  if (played.size() > static_cast<std::size_t>(nights)) {
+    played.erase(played.begin(), played.end() - nights);
+  }
+  std::printf("\n%-12s %8s %8s %5s %6s %8s %9s %10s %7s\n", "night of", "window", "played", "%",
+              "songs", "skipped", "late k-a", "port lost", "silent");
+  for (const watch::NightPlayed& night : played) {
+    const std::string window =
+        night.windowSeconds < 0 ? "?" : std::to_string(night.windowSeconds / 60) + " min";
+    const std::string share = night.Percent() < 0 ? "-" : std::to_string(night.Percent());
+    std::printf("%-12s %8s %4d min %5s %6d %8d %9d %10d %7d%s\n", night.date.c_str(),
+                window.c_str(), night.playedSeconds / 60, share.c_str(), night.songs, night.skipped,
+                night.lateKeepAlives, night.portLosses, night.silentSongs,
+                night.Short() ? "  short" : "");
+  }
 }
 
 }  // namespace
@@ -91,6 +115,7 @@ int RunLog(const std::vector<std::string>& args) {
                 night.skipped, night.lateKeepAlives, night.portLosses, night.lateLines);
   }
   if (summary.empty()) std::printf("(no events in %s)\n", path.c_str());
+  PrintExpectedAgainstPlayed(text, nights);
   return 0;
 }
 

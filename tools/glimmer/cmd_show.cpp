@@ -33,13 +33,16 @@
 #include "tools/glimmer/console_show_window.h"
 #include "tools/glimmer/show_page.h"
 #include "web/api.h"
+#include "tools/glimmer/show_watchdog.h"
+#include "watch/device_wait.h"
 #include "web/web_server.h"
 
 namespace glimmer {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: glimmer show [--dir DIR] [--device PATH | --port N]\n"
+    "Usage: glimmer show [--dir DIR] [--device PATH | --port N] [--silent]\n"
+    "                    [--wait-for-devices SECONDS]\n"
     "Runs the show of the saved playlist and preferences without a window, exactly as\n"
     "the player's Start button does: every day inside the daily window it plays the\n"
     "playlist again and again; outside it, it waits with the port closed. With\n"
@@ -59,10 +62,19 @@ constexpr const char* kUsage =
     "                 player's folder, which 'glimmer --help' names)\n"
     "  --device PATH  serial device to use instead of the saved COM port\n"
     "  --port N       COM port number 1 to 16 instead of the saved one (not saved)\n"
+    "  --silent       play without sound: no sound device is waited for or checked\n"
+    "  --wait-for-devices SECONDS\n"
+    "                 how long to wait at start for the serial device and a sound\n"
+    "                 device to appear (default 120); without sound after it the\n"
+    "                 show plays silently, without the serial device it ends\n"
     "  --help         this text\n\n"
-    "Exit status: 0 after a stop, 1 when the playlist is empty, the port cannot be\n"
-    "opened or another show runs on the folder (with a message on standard error), or\n"
-    "on a mistake in the arguments.\n";
+    "Under a service manager (Type=notify) it says when the show has started, its\n"
+    "status, a watchdog ping from the show's loop, and when it stops. The [alerts]\n"
+    "command of settings.toml is told about missed starts, restarts, port and sound\n"
+    "losses, failed checks, clock jumps and each night's sum (see the README).\n\n"
+    "Exit status: 0 after a stop, 1 when the devices did not appear in time, the\n"
+    "playlist is empty, the port cannot be opened or another show runs on the folder\n"
+    "(with a message on standard error), or on a mistake in the arguments.\n";
 
 // lstPlayList without a window: the rows and their item data.
 class PlaylistRows final : public playlist::ListBox {
@@ -141,10 +153,14 @@ int RunShow(const std::vector<std::string>& args) {
   std::string dir;
   std::string device;
   int portOverride = 0;
+  int waitSeconds = static_cast<int>(watch::kDefaultDeviceWait.count());
+  bool silent = false;
   CLI::App app;
   app.add_option("--dir", dir);
   CLI::Option* deviceOption = app.add_option("--device", device);
   app.add_option("--port", portOverride)->check(WholeNumberIn(1, 16))->excludes(deviceOption);
+  app.add_option("--wait-for-devices", waitSeconds)->check(WholeNumberIn(0, 86400));
+  app.add_flag("--silent", silent);
   if (auto ended = ParseArguments(app, "show", kUsage, args)) return *ended;
 
   if (dir.empty()) dir = platform::CurrentProgramFolders().data;
@@ -171,26 +187,46 @@ int RunShow(const std::vector<std::string>& args) {
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
   platform::SystemClock clock;
-  platform::TermiosSerialPort port(
-      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
-  std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer();
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
-  PlaylistRows rows;
-  playback::ShowSession session({port, *audio, ui, clock, *logFile, platform::LocalDateTime},
-                                {window.running, window, window, view}, fadeTimings);
-
   platform::PosixFileStore files;
   shell::PreferencesFile preferences(platform::PreferencesPath(dir), files, ui);
+  PlaylistRows rows;
+  playlist::Playlist playlist(rows, ui, files, platform::PlaylistPath(dir));
+  playlist.ResetEntries();
+  playlist.LoadPlaylist();
+  const shell::Preferences saved = preferences.Read();
+  window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
+
+  // Before the show writes a line: whether it comes back from a crash.
+  ShowWatchdog watchdog({.dir = dir,
+                         .device = device,
+                         .waitForDevices = std::chrono::seconds(waitSeconds),
+                         .silent = silent},
+                        *logFile, ui, window, window);
+  watchdog.NoteAutostartFlag(saved.autostart);
+  bool interrupted = false;
+  ui.onSignal = [&interrupted](int) { interrupted = true; };
+  // A USB adapter or sound card may appear some seconds after boot; the
+  // audio player looks for its device when it is made, so it comes after.
+  if (!watchdog.WaitForDevices([&interrupted] { return interrupted; })) {
+    watchdog.Stopping();
+    return interrupted ? 0 : 1;
+  }
+
+  platform::TermiosSerialPort port(
+      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
+  std::unique_ptr<platform::AudioPlayer> audio =
+      platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
+  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  playback::ShowSession session({port, *audio, ui, clock, watchdog.Log(), platform::LocalDateTime},
+                                {window.running, window, window, watchdog.View(view)}, fadeTimings);
   preferences.OnRefusedWrite([&session](const std::string& why) {
     session.Log(playback::show_event::SettingsNotSaved(why));
   });
-  playlist::Playlist playlist(rows, ui, files, platform::PlaylistPath(dir));
   playlist.OnRefusedWrite([&session](const std::string& why) {
     session.Log(playback::show_event::PlaylistNotSaved(why));
   });
-  playlist.ResetEntries();
-  playlist.LoadPlaylist();
-  window.Attach(preferences, playlist, shell::SelectedChoices(preferences.Read()), portOverride);
+  watchdog.portInUse = [&session] { return session.IsPortOpen(); };
+  ui.onYield = [&watchdog] { watchdog.Poll(); };
 
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
@@ -202,7 +238,6 @@ int RunShow(const std::vector<std::string>& args) {
   // The phone page, when settings.toml asks for it. Its server runs only at
   // the show's yield points, on this thread.
   HeadlessShowState& state = window.page;
-  const playback::DailyWindow calendar;
   std::optional<ShowPage> page;
   std::optional<web::Api> api;
   std::optional<web::WebServer> server;
@@ -230,7 +265,10 @@ int RunShow(const std::vector<std::string>& args) {
       out.Write("Phone page: " + url +
                 (address.value().host == "0.0.0.0" ? " (on every address of this machine)" : ""));
       session.Log("Phone page on " + url);
-      ui.onYield = [&server] { server->Poll(); };
+      ui.onYield = [&watchdog, &server] {
+        watchdog.Poll();
+        server->Poll();
+      };
       ui.WakeOn(server->WakeFd(), [&server] { server->Poll(); });
     }
   }
@@ -242,6 +280,7 @@ int RunShow(const std::vector<std::string>& args) {
       // autostart flag stays "1", and the program ends here.
       session.CloseNow(signal == SIGTERM ? playback::Requester::Sigterm
                                          : playback::Requester::Sighup);
+      watchdog.Stopping();
       std::fflush(nullptr);
       std::exit(0);
     }
@@ -264,6 +303,7 @@ int RunShow(const std::vector<std::string>& args) {
     if (ui.Interrupted()) break;
     startedBy = playback::Requester::PhonePage;
   }
+  watchdog.Stopping();
   // Only Stop clears ShowRunning: a show that ended with it still set ended
   // by itself (an empty playlist, a port that would not open), and the
   // scheduler has said why.

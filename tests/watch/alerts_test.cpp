@@ -1,0 +1,162 @@
+#include "watch/alerts.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_child_starter.h"
+#include "tests/fakes/fake_time_source.h"
+#include "tests/fakes/script_file.h"
+#include "tests/fakes/temp_dir.h"
+#include "watch/alert_settings.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Blocks until some child of the test has ended, without reaping it: the
+// runner's next poll finds it ended. No sleeping, no real-time limit.
+void AwaitAChildsEnd() {
+  siginfo_t info{};
+  ::waitid(P_ALL, 0, &info, WEXITED | WNOWAIT);
+}
+
+class AlertRunnerTest : public ::testing::Test {
+ protected:
+  std::string Script(const std::string& name, const std::string& body) {
+    const std::string path = dir.File(name);
+    fakes::WriteScript(path, body);
+    return path;
+  }
+  watch::AlertRunner Runner(const std::string& command) {
+    return watch::AlertRunner(command, starter, time,
+                              [this](const std::string& line) { log.push_back(line); });
+  }
+  bool Logged(const std::string& line) const {
+    for (const std::string& l : log) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+  fakes::TempDir dir;
+  platform::PosixChildStarter starter;
+  fakes::FakeTimeSource time;
+  std::vector<std::string> log;
+};
+
+TEST_F(AlertRunnerTest, TwoArgumentsExactlyWithoutAShellAndTheOutputInTheLog) {
+  const std::string command =
+      Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2");
+  watch::AlertRunner runner = Runner(command);
+  runner.Raise(watch::alert::kPortLost, "Port COM1 lost: $HOME `x` \"quoted\"\nsecond line");
+  AwaitAChildsEnd();
+  runner.Poll();
+  EXPECT_FALSE(runner.Busy());
+  EXPECT_TRUE(Logged("Alert port-lost: Port COM1 lost: $HOME `x` \"quoted\" second line"));
+  EXPECT_TRUE(
+      Logged("Alert command said: 2|port-lost|Port COM1 lost: $HOME `x` \"quoted\" second line"))
+      << ::testing::PrintToString(log);
+  EXPECT_TRUE(Logged("Alert command said: oops"));
+}
+
+TEST_F(AlertRunnerTest, AFailingCommandIsLoggedAndTheNextAlertStillRuns) {
+  watch::AlertRunner runner = Runner(Script("fail", "echo \"$1\"; exit 3"));
+  runner.Raise(watch::alert::kSummary, "one");
+  runner.Raise(watch::alert::kNightShort, "two");
+  EXPECT_TRUE(runner.Busy());
+  AwaitAChildsEnd();
+  runner.Poll();
+  AwaitAChildsEnd();
+  runner.Poll();
+  EXPECT_FALSE(runner.Busy());
+  EXPECT_TRUE(Logged("Alert command for summary failed with exit status 3"));
+  EXPECT_TRUE(Logged("Alert command said: night-short"));
+  EXPECT_TRUE(Logged("Alert command for night-short failed with exit status 3"));
+}
+
+TEST_F(AlertRunnerTest, AMissingCommandIsLoggedAtOnce) {
+  watch::AlertRunner runner = Runner(dir.File("not-there"));
+  runner.Raise(watch::alert::kRestarted, "back");
+  EXPECT_FALSE(runner.Busy());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].rfind("Alert command for restarted not run: cannot run " +
+                             dir.File("not-there") + ": No such file or directory",
+                         0),
+            0u)
+      << log[1];
+}
+
+// A command that never ends: every poll returns at once, and after ten
+// seconds (on the test's clock) it is killed and the queue goes on.
+TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
+  watch::AlertRunner runner = Runner(Script("hang", "exec sleep 1000"));
+  runner.Raise(watch::alert::kClockJump, "first");
+  runner.Raise(watch::alert::kSummary, "second");
+  for (int i = 0; i < 99; ++i) {
+    time.Advance(100ms);
+    runner.Poll();
+  }
+  EXPECT_TRUE(runner.Busy());
+  EXPECT_FALSE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
+  time.Advance(100ms);
+  runner.Poll();  // kills
+  AwaitAChildsEnd();
+  runner.Poll();  // reaps, starts the next
+  EXPECT_TRUE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
+  EXPECT_TRUE(runner.Busy());  // the second one runs now
+  time.Advance(10s);
+  runner.Poll();
+  AwaitAChildsEnd();
+  runner.Poll();
+  EXPECT_FALSE(runner.Busy());
+}
+
+TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {
+  watch::AlertRunner runner = Runner("");
+  runner.Raise(watch::alert::kMissedStart, "no song");
+  EXPECT_FALSE(runner.Busy());
+  EXPECT_EQ(log, std::vector<std::string>{"Alert missed-start: no song"});
+}
+
+struct SettingsCase {
+  const char* name;
+  const char* text;
+  const char* command;  // nullptr: an error containing `error`
+  const char* error;
+};
+
+TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {
+  const SettingsCase cases[] = {
+      {"empty", "", "", nullptr},
+      {"other tables only", "[web]\nlisten = \"127.0.0.1:8080\"\n", "", nullptr},
+      {"command", "[web]\ntoken = \"x\"\n[alerts]\ncommand = \"/usr/local/bin/tell-me\"  # hi\n",
+       "/usr/local/bin/tell-me", nullptr},
+      {"table without command", "[alerts]\n", "", nullptr},
+      {"number", "[alerts]\ncommand = 5\n", nullptr, "settings.toml, line 2: alerts.command"},
+      {"not a table", "alerts = 1\n", nullptr, "settings.toml, line 1: alerts must be a table"},
+      {"broken", "[alerts\ncommand = \"x\"\n", nullptr, "settings.toml, line 1"},
+  };
+  for (const SettingsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto read = watch::ParseAlertSettings(c.text, "settings.toml");
+    if (c.command) {
+      ASSERT_TRUE(read.ok()) << read.message();
+      EXPECT_EQ(read.value().command, c.command);
+    } else {
+      ASSERT_FALSE(read.ok());
+      EXPECT_EQ(read.message().rfind(c.error, 0), 0u) << read.message();
+    }
+  }
+}
+
+TEST(AlertSettings, AFileThatIsNotThereMeansNoAlerts) {
+  fakes::TempDir dir;
+  const auto read = watch::ReadAlertSettings(dir.File("settings.toml"));
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(read.value().command, "");
+}
+
+}  // namespace

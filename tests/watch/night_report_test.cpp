@@ -1,0 +1,110 @@
+#include "watch/night_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string At(const char* date, int secondsOfDay, const std::string& event) {
+  char time[32];
+  std::snprintf(time, sizeof time, " %02d:%02d:%02d ", secondsOfDay / 3600, secondsOfDay / 60 % 60,
+                secondsOfDay % 60);
+  return std::string(date) + time + event + "\n";
+}
+
+// Three-minute songs from `from` to `to` (seconds of the day), entries 1 to 4
+// in turn.
+std::string Songs(const char* date, int from, int to) {
+  std::string log;
+  for (int t = from, row = 0; t + 180 <= to; t += 180, row = (row + 1) % 4) {
+    log += At(date, t,
+              "Entry " + std::to_string(row + 1) + " started: Song " + std::to_string(row + 1));
+    log += At(date, t + 180, "Entry " + std::to_string(row + 1) + " finished");
+  }
+  return log;
+}
+
+constexpr int H = 3600;
+
+// A night of 5:30 PM to 11:00 PM (330 minutes): songs until 8 PM, the port
+// lost and an entry skipped, forty dark minutes, songs again until 11 PM.
+std::string ShortNight() {
+  std::string log;
+  log += At("2026-12-24", 17 * H + 20 * 60, "Show started (glimmer show)");
+  log += At("2026-12-24", 17 * H + 20 * 60,
+            "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM");
+  log += At("2026-12-24", 17 * H + 20 * 60, "Night window: 5:30:00 PM to 11:00:00 PM");
+  log += Songs("2026-12-24", 17 * H + 30 * 60, 20 * H);
+  log += At("2026-12-24", 20 * H, "Port COM1 lost: write failed: Input/output error");
+  log += At("2026-12-24", 20 * H, "Entry 2 skipped: cache: Cache/b.cache: damaged");
+  log += At("2026-12-24", 20 * H, "Late keep-alive: 7 seconds since the one before");
+  log += At("2026-12-24", 20 * H + 5, "Entry 3 plays silently: no audio device: none found");
+  log += Songs("2026-12-24", 20 * H + 40 * 60, 23 * H);
+  log += At("2026-12-24", 23 * H,
+            "Show paused: waiting for its daily window 5:30:00 PM to "
+            "11:00:00 PM");
+  return log;
+}
+
+TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
+  const std::vector<watch::NightPlayed> nights = watch::ExpectedAgainstPlayed(ShortNight());
+  ASSERT_EQ(nights.size(), 1u);
+  const watch::NightPlayed& night = nights[0];
+  EXPECT_EQ(night.date, "2026-12-24");
+  EXPECT_EQ(night.windowSeconds, 330 * 60);
+  EXPECT_EQ(night.playedSeconds, (150 + 140) * 60 - 2 * 60);  // whole songs only
+  EXPECT_EQ(night.songs, 50 + 46);
+  EXPECT_EQ(night.skipped, 1);
+  EXPECT_EQ(night.portLosses, 1);
+  EXPECT_EQ(night.lateKeepAlives, 1);
+  EXPECT_EQ(night.silentSongs, 1);
+  EXPECT_EQ(night.Percent(), 87);
+  EXPECT_TRUE(night.Short());
+  EXPECT_EQ(watch::DescribeNight(night),
+            "Night of 2026-12-24: played 288 of 330 minutes (87 %), 96 songs, 1 skipped, 1 late "
+            "keep-alive, 1 port loss, 1 silent");
+}
+
+TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
+  std::string log = At("2026-12-25", 20 * H, "Night window: 8:00:00 PM to 11:59:59 PM");
+  log += Songs("2026-12-25", 20 * H, 24 * H - 180);
+  // The last song runs past midnight, into the next day's date.
+  log += At("2026-12-25", 24 * H - 180, "Entry 1 started: Song 1");
+  log += At("2026-12-26", 60, "Entry 1 finished");
+  log += At("2026-12-26", 120, "Show stopped (SIGTERM, as closing the window)");
+  const auto nights = watch::ExpectedAgainstPlayed(log);
+  ASSERT_EQ(nights.size(), 1u);
+  EXPECT_EQ(nights[0].date, "2026-12-25");
+  EXPECT_EQ(nights[0].Percent(), 100);
+  EXPECT_FALSE(nights[0].Short());
+}
+
+TEST(ExpectedAgainstPlayed,
+     ASongCutByACrashCountsUntilTheShowCameBackAndAnUnknownWindowIsNoPercent) {
+  std::string log = At("2026-12-27", 18 * H, "Entry 1 started: Song 1");
+  log += At("2026-12-27", 18 * H + 100, "Show started (glimmer show)");
+  const auto nights = watch::ExpectedAgainstPlayed(log);
+  ASSERT_EQ(nights.size(), 1u);
+  EXPECT_EQ(nights[0].playedSeconds, 100);
+  EXPECT_EQ(nights[0].Percent(), -1);
+  EXPECT_FALSE(nights[0].Short());
+  EXPECT_EQ(watch::DescribeNight(nights[0]).rfind("Night of 2026-12-27: played 1 of ? minutes", 0),
+            0u);
+}
+
+TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
+  const std::string running = At("2026-12-24", 18 * H, "Entry 1 started: Song 1");
+  const std::string stopped = running + At("2026-12-24", 18 * H + 5, "Show stopped (Stop button)");
+  const std::string ended =
+      running + At("2026-12-24", 18 * H + 5, "Show ended: the playlist is empty");
+  EXPECT_TRUE(watch::Restarted("1", running));
+  EXPECT_TRUE(watch::Restarted("1", running + "half a line wit"));
+  EXPECT_FALSE(watch::Restarted("0", running));
+  EXPECT_FALSE(watch::Restarted("1", stopped));
+  EXPECT_FALSE(watch::Restarted("1", ended + "\n\n"));
+  EXPECT_FALSE(watch::Restarted("1", ""));
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+#include "watch/show_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "playback/show_scheduler.h"
+#include "tests/fakes/fake_time_source.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class RecordingManager : public platform::ServiceManager {
+ public:
+  platform::Status Notify(const std::string& state) override {
+    sent.push_back(state);
+    return platform::Status::Ok();
+  }
+  std::chrono::microseconds WatchdogInterval() const override { return 30s; }
+  std::vector<std::string> sent;
+};
+
+// Alert commands that end at once; the test reads who was told what.
+class RecordingStarter : public platform::ChildStarter {
+ public:
+  platform::Result<std::unique_ptr<platform::ChildProcess>> Start(
+      const std::vector<std::string>& argv) override {
+    told.push_back(argv.at(1) + ": " + argv.at(2));
+    return std::unique_ptr<platform::ChildProcess>(std::make_unique<Done>());
+  }
+  std::vector<std::string> Events() const {
+    std::vector<std::string> events;
+    for (const std::string& t : told) events.push_back(t.substr(0, t.find(':')));
+    return events;
+  }
+  std::vector<std::string> told;
+
+ private:
+  class Done : public platform::ChildProcess {
+   public:
+    std::optional<platform::ChildExit> Poll() override { return platform::ChildExit{}; }
+    std::string TakeOutput() override { return {}; }
+    void Kill() override {}
+  };
+};
+
+constexpr int H = 3600;
+
+class ShowWatchTest : public ::testing::Test {
+ protected:
+  // The daily window 5:30 PM to 11:00 PM at `now` seconds of the day.
+  static watch::ShowWindowNow At(int now) {
+    const int start = 17 * H + 30 * 60, end = 23 * H;
+    watch::ShowWindowNow window;
+    window.inside = start <= now && now <= end;
+    window.secondsToOpening = ((start - now) % 86400 + 86400) % 86400;
+    window.startText = "5:30:00 PM";
+    window.endText = "11:00:00 PM";
+    return window;
+  }
+  watch::ShowWatch::Hooks Hooks() {
+    return {.check =
+                [this] {
+                  ++checks;
+                  watch::NightCheckReport report;
+                  report.entries = 4;
+                  if (!checkProblem.empty()) report.problems.push_back(checkProblem);
+                  return report;
+                },
+            .readLog = [this] { return logText; },
+            .log = [this](const std::string& line) { logged.push_back(line); },
+            .notice = [this](const std::string& text) { notices.push_back(text); }};
+  }
+  // Runs the show's yield points from `from` to `to` (seconds of the day),
+  // ten a second, as the pause wait does.
+  void Run(int from, int to) {
+    for (int tenth = from * 10; tenth < to * 10; ++tenth) {
+      time.Advance(100ms);
+      show.Poll(At(tenth / 10));
+    }
+  }
+
+  fakes::FakeTimeSource time;
+  RecordingManager manager;
+  RecordingStarter starter;
+  watch::ServiceWatch service{&manager, time};
+  watch::AlertRunner alerts{"/usr/local/bin/tell-me", starter, time,
+                            [this](const std::string& line) { logged.push_back(line); }};
+  watch::ClockWatch clock{time, time.wall - 24h};
+  int checks = 0;
+  std::string checkProblem;
+  std::string logText;
+  std::vector<std::string> logged;
+  std::vector<std::string> notices;
+  watch::ShowWatch show{alerts, service, clock, time, Hooks(), false};
+};
+
+TEST_F(ShowWatchTest, TheCheckRunsTenMinutesBeforeTheWindowAndAFailureIsToldThere) {
+  checkProblem = "serial port: COM1: no serial device";
+  show.Started(false, At(17 * H));
+  EXPECT_EQ(checks, 0);
+  Run(17 * H, 17 * H + 20 * 60 - 1);
+  EXPECT_EQ(checks, 0);
+  Run(17 * H + 20 * 60 - 1, 17 * H + 20 * 60 + 1);
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(starter.told, std::vector<std::string>{
+                              "check-failed: Check before the night: 1 problem: serial port: "
+                              "COM1: no serial device"});
+  EXPECT_EQ(notices.size(), 1u);
+  // Once a night: not again when the window opens.
+  Run(17 * H + 20 * 60 + 1, 17 * H + 31 * 60);
+  EXPECT_EQ(checks, 1);
+}
+
+// The adapter stays unplugged: the check fails ten minutes before, and the
+// window opens without a song.
+TEST_F(ShowWatchTest, AWindowWithoutASongWithinAMinuteIsAMissedStart) {
+  checkProblem = "serial port: COM1: no serial device";
+  show.Started(false, At(17 * H));
+  Run(17 * H, 17 * H + 31 * 60 - 1);
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{"check-failed"});
+  Run(17 * H + 31 * 60 - 1, 17 * H + 31 * 60 + 1);
+  EXPECT_EQ(starter.Events(), (std::vector<std::string>{"check-failed", "missed-start"}));
+  EXPECT_EQ(starter.told.back(),
+            "missed-start: the window 5:30:00 PM to 11:00:00 PM opened and no song has started "
+            "within a minute");
+}
+
+TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) {
+  show.Started(false, At(17 * H + 29 * 60));
+  Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 30);
+  show.Event("Entry 1 started: Jingle");
+  show.Event("Port COM1 lost: write failed: Input/output error");
+  show.Event("Port COM1 opened again");
+  show.Event("Entry 2 plays silently: no audio device: none found");
+  show.Event("Entry 3 plays silently: no audio device: none found");
+  show.Notice(std::string(playback::kNothingPlayableText) + ". Last problem: x");
+  show.Notice(std::string(playback::kNothingPlayableText) + ". Last problem: x");
+  Run(17 * H + 30 * 60 + 30, 17 * H + 35 * 60);
+  EXPECT_EQ(starter.Events(),
+            (std::vector<std::string>{"port-lost", "port-back", "audio-lost", "nothing-playable"}));
+}
+
+TEST_F(ShowWatchTest, AStartInsideTheWindowChecksAtOnceAndARestartIsTold) {
+  show.Started(true, At(20 * H));
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{"restarted"});
+  EXPECT_EQ(logged.front(),
+            "Alert restarted: the show came back after it ended without a stop "
+            "(a crash, a hang or a power cut)");
+  EXPECT_EQ(manager.sent.front(), "READY=1");
+}
+
+TEST_F(ShowWatchTest, TheWindowsCloseSumsUpTheNightAndAShortOneIsTold) {
+  logText =
+      "2026-12-24 17:30:00 Night window: 5:30:00 PM to 11:00:00 PM\n"
+      "2026-12-24 17:30:00 Entry 1 started: Song\n"
+      "2026-12-24 20:00:00 Entry 1 finished\n";
+  show.Started(false, At(22 * H + 59 * 60));
+  show.Event("Entry 1 started: Song");
+  Run(22 * H + 59 * 60, 23 * H + 2);
+  ASSERT_EQ(starter.Events(), (std::vector<std::string>{"summary", "night-short"}));
+  EXPECT_EQ(starter.told[0],
+            "summary: Night of 2026-12-24: played 150 of 330 minutes (45 %), 1 song, 0 skipped, 0 "
+            "late keep-alives, 0 port losses, 0 silent");
+}
+
+TEST_F(ShowWatchTest, TheWatchdogIsFedFromThePauseWaitAndAClockJumpIsTold) {
+  show.Started(false, At(12 * H));
+  Run(12 * H, 12 * H + 60);
+  int pings = 0;
+  for (const std::string& s : manager.sent) pings += s == "WATCHDOG=1";
+  EXPECT_GE(pings, 4);
+  time.Jump(-std::chrono::hours(2));
+  Run(12 * H + 60, 12 * H + 80);
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{"clock-jump"});
+  show.Status("Show Paused");
+  show.Stopping();
+  EXPECT_EQ(manager.sent.back(), "STOPPING=1");
+  EXPECT_EQ(manager.sent.end()[-2], "STATUS=Show Paused");
+}
+
+}  // namespace

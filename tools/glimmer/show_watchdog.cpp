@@ -1,0 +1,254 @@
+#include "tools/glimmer/show_watchdog.h"
+
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "import/sequence_cache.h"
+#include "platform/audio_probe.h"
+#include "platform/paths.h"
+#include "platform/posix/device_presence.h"
+#include "platform/posix/notify_socket.h"
+#include "platform/posix/posix_child_starter.h"
+#include "platform/posix/system_clock.h"
+#include "platform/posix/system_time_source.h"
+#include "platform/posix/termios_serial_port.h"
+#include "watch/alert_settings.h"
+#include "watch/build_day.h"
+#include "watch/device_wait.h"
+#include "watch/night_report.h"
+
+namespace glimmer {
+namespace {
+
+// How often the yield points look at the window: the dispatch yields far
+// more often than the window can change.
+constexpr std::chrono::milliseconds kWindowLookEvery{250};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string SerialLineSettings(const std::string& dataRate) {
+  return dataRate + ",N,8,1";
+}
+
+}  // namespace
+
+// The view events on their way to the console, heard by the watch too.
+class ShowWatchdog::WatchedView final : public playback::ShowView {
+ public:
+  WatchedView(playback::ShowView& inner, ShowWatchdog& owner) : inner_(inner), owner_(owner) {}
+
+  void ShowStarted() override {
+    inner_.ShowStarted();
+    owner_.started_ = true;
+    owner_.watch_->Started(owner_.restarted_, owner_.WindowNow());
+  }
+  void ShowEnded() override { inner_.ShowEnded(); }
+  void StatusChanged(const std::string& text) override {
+    inner_.StatusChanged(text);
+    owner_.watch_->Status(text);
+  }
+  void NoticeAdded(const std::string& text) override {
+    inner_.NoticeAdded(text);
+    owner_.watch_->Notice(text);
+  }
+  void PlayingNoteChanged(const std::string& text) override { inner_.PlayingNoteChanged(text); }
+  void KeepAliveGap(int seconds, bool late) override { inner_.KeepAliveGap(seconds, late); }
+
+ private:
+  playback::ShowView& inner_;
+  ShowWatchdog& owner_;
+};
+
+// What the check before a night looks at, on this machine.
+class ShowWatchdog::Probes final : public watch::NightProbes {
+ public:
+  explicit Probes(ShowWatchdog& owner) : owner_(owner) {}
+
+  platform::Status LoadCache(const std::string& path) override {
+    return importer::LoadSequenceCache(path).status();
+  }
+  platform::Status OpenSong(const std::string& path) override {
+    return platform::ProbeSongFile(path);
+  }
+  platform::Status OpenPort() override {
+    if (owner_.portInUse && owner_.portInUse()) return platform::Status::Ok();
+    const playback::ShowSettings settings = owner_.settings_.CurrentSettings();
+    platform::TermiosSerialPort port({.applicationDirectory = owner_.options_.dir,
+                                      .devicePath = owner_.options_.device,
+                                      .stallTimeout = std::chrono::seconds(1)});
+    port.SetPortNumber(settings.portNumber);
+    port.SetSettings(SerialLineSettings(settings.dataRateText));
+    platform::Status opened = port.Open();
+    if (port.IsOpen()) port.Close();
+    return opened;
+  }
+  platform::Status AudioDevice() override { return platform::ProbeAudioDevice(); }
+  platform::Result<std::uint64_t> FreeBytes(const std::string& folder) override {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) {
+      return platform::Result<std::uint64_t>::Error(folder + ": " + std::strerror(errno));
+    }
+    return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+  }
+  std::uint64_t FileSize(const std::string& path) override {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(size);
+  }
+
+ private:
+  ShowWatchdog& owner_;
+};
+
+platform::Status ShowWatchdog::WatchedLog::AppendLine(const std::string& line) {
+  platform::Status written = inner_.AppendLine(line);
+  // "YYYY-MM-DD HH:MM:SS " and the event.
+  if (owner_.watch_ && line.size() > 20) owner_.watch_->Event(line.substr(20));
+  return written;
+}
+
+ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
+                           platform::UserInterface& ui,
+                           const playback::ShowSettingsSource& settings,
+                           const playback::PlaylistSource& playlist)
+    : options_(std::move(options)),
+      ui_(ui),
+      settings_(settings),
+      playlist_(playlist),
+      ownLog_(logFile, platform::LocalDateTime),
+      watchedLog_(logFile, *this),
+      manager_(platform::ConnectServiceManager()),
+      time_(std::make_unique<platform::SystemTimeSource>()),
+      starter_(std::make_unique<platform::PosixChildStarter>()),
+      clock_(std::make_unique<platform::SystemClock>()) {
+  const std::string logPath = platform::ShowLogPath(options_.dir);
+  logAtStart_ = ReadText(logPath + ".1") + ReadText(logPath);
+
+  std::string command;
+  const std::string settingsPath = options_.dir + "/" + watch::kSettingsFileName;
+  if (auto read = watch::ReadAlertSettings(settingsPath); read) {
+    command = read.value().command;
+  } else {
+    Say("Alerts are off: " + read.message());
+  }
+  service_ = std::make_unique<watch::ServiceWatch>(manager_.get(), *time_);
+  alerts_ = std::make_unique<watch::AlertRunner>(
+      command, *starter_, *time_, [this](const std::string& line) { ownLog_.Write(line); });
+  clockWatch_ = std::make_unique<watch::ClockWatch>(*time_, watch::BuildDay());
+  watch::ShowWatch::Hooks hooks{
+      .check = [this] { return RunCheck(); },
+      .readLog =
+          [this] {
+            const std::string path = platform::ShowLogPath(options_.dir);
+            return ReadText(path + ".1") + ReadText(path);
+          },
+      .log = [this](const std::string& line) { ownLog_.Write(line); },
+      .notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }};
+  watch_ = std::make_unique<watch::ShowWatch>(*alerts_, *service_, *clockWatch_, *time_,
+                                              std::move(hooks), options_.silent);
+}
+
+ShowWatchdog::~ShowWatchdog() = default;
+
+void ShowWatchdog::NoteAutostartFlag(const std::string& flag) {
+  restarted_ = watch::Restarted(flag, logAtStart_);
+}
+
+void ShowWatchdog::Say(const std::string& text) {
+  std::fprintf(stderr, "glimmer show: %s\n", text.c_str());
+  ownLog_.Write(text);
+}
+
+bool ShowWatchdog::WaitForDevices(const std::function<bool()>& interrupted) {
+  const playback::ShowSettings settings = settings_.CurrentSettings();
+  std::vector<watch::DeviceNeed> needs;
+  const std::string serialWhat =
+      options_.device.empty()
+          ? "the serial adapter (COM" + std::to_string(settings.portNumber) + ")"
+          : "the serial device " + options_.device;
+  needs.push_back({serialWhat, [this, port = settings.portNumber] {
+                     return platform::SerialDevicePresent(port, options_.dir, options_.device);
+                   }});
+  if (!options_.silent) {
+    needs.push_back({"a sound device (or --silent)", [] { return platform::ProbeAudioDevice(); }});
+  }
+  const platform::Status waited =
+      watch::WaitForDevices(needs, options_.waitForDevices, *time_,
+                            {.pause = [this] { ui_.WaitForEvents(std::chrono::seconds(1)); },
+                             .say = [this](const std::string& text) { Say(text); },
+                             .onStep =
+                                 [this] {
+                                   service_->Status("Waiting for devices");
+                                   // The manager's start-up limit must not run out while we wait.
+                                   service_->StillStarting(std::chrono::seconds(30));
+                                 },
+                             .cancelled = interrupted});
+  if (!waited) {
+    // Without the line there is no show; without sound there is one, played
+    // silently as the audio player does anyway, and the check before the
+    // night keeps saying so.
+    if (!interrupted() && needs.front().present()) {
+      Say(waited.message() + "; the show plays silently until a sound device is there");
+      return true;
+    }
+    Say(waited.message());
+    return false;
+  }
+  return true;
+}
+
+playback::ShowView& ShowWatchdog::View(playback::ShowView& inner) {
+  view_ = std::make_unique<WatchedView>(inner, *this);
+  return *view_;
+}
+
+watch::ShowWindowNow ShowWatchdog::WindowNow() {
+  const playback::ShowSettings settings = settings_.CurrentSettings();
+  watch::ShowWindowNow now;
+  now.inside = dailyWindow_.InsideNow(settings, *clock_).inside;
+  now.secondsToOpening = dailyWindow_.SecondsToNextOpening(settings, *clock_);
+  now.startText = settings.startTimeText;
+  now.endText = settings.endTimeText;
+  return now;
+}
+
+void ShowWatchdog::Poll() {
+  if (!started_) return;
+  const auto steady = time_->Steady();
+  if (steady - lastWindowLook_ >= kWindowLookEvery) {
+    lastWindowLook_ = steady;
+    window_ = WindowNow();
+  }
+  watch_->Poll(window_);
+  if (const std::string failed = service_->TakeFailure(); !failed.empty()) {
+    ownLog_.Write("Service manager not told: " + failed);
+  }
+}
+
+void ShowWatchdog::Stopping() {
+  watch_->Stopping();
+}
+
+watch::NightCheckReport ShowWatchdog::RunCheck() {
+  watch::NightNeeds needs;
+  for (int row = 0; row < playlist_.RowCount(); ++row) {
+    const playlist::PlaylistEntry entry = playlist_.EntryAt(row);
+    needs.entries.push_back({entry.ListText, entry.CachePath, entry.AudioPath});
+  }
+  needs.folder = options_.dir;
+  needs.silentChosen = options_.silent;
+  needs.logLimit = platform::kLogFileLimit;
+  Probes probes(*this);
+  return watch::CheckNight(needs, probes, *clockWatch_);
+}
+
+}  // namespace glimmer

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/child_process.h"
+#include "platform/log_file.h"
+#include "platform/service_manager.h"
+#include "platform/user_interface.h"
+#include "playback/show_calendar.h"
+#include "playback/show_front_end.h"
+#include "playback/show_log.h"
+#include "watch/alerts.h"
+#include "watch/night_check.h"
+#include "watch/service_watch.h"
+#include "watch/show_watch.h"
+
+// glimmer show's watch over the unattended show: it sits between the show
+// session and the outside (the log file, the view, the yield points) and
+// leaves the session itself untouched.
+namespace glimmer {
+
+struct WatchdogOptions {
+  std::string dir;
+  std::string device;  // --device, or empty for the COM port
+  std::chrono::seconds waitForDevices{120};
+  bool silent = false;  // --silent: no sound device is needed
+};
+
+class ShowWatchdog {
+ public:
+  // `logFile` is show.log; nothing has been written to it in this run yet.
+  ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile, platform::UserInterface& ui,
+               const playback::ShowSettingsSource& settings,
+               const playback::PlaylistSource& playlist);
+  ~ShowWatchdog();
+
+  // Whether the show was running when the program last ended without a
+  // stop; asked before the show writes its first line.
+  void NoteAutostartFlag(const std::string& flag);
+
+  // Waits for the serial device and (unless silent) a sound device. False,
+  // after a message on standard error and in the log, when they did not
+  // come within the limit or the wait was interrupted.
+  bool WaitForDevices(const std::function<bool()>& interrupted);
+
+  // The session's log file and view, watched on their way through.
+  platform::LogFile& Log() { return watchedLog_; }
+  playback::ShowView& View(playback::ShowView& inner);
+
+  // At every yield point of the show.
+  void Poll();
+  // The show has ended (or is closing now).
+  void Stopping();
+
+  // Whether the serial port is in use by the show right now (the check then
+  // does not try to open it).
+  std::function<bool()> portInUse;
+
+ private:
+  class WatchedLog final : public platform::LogFile {
+   public:
+    WatchedLog(platform::LogFile& inner, ShowWatchdog& owner) : inner_(inner), owner_(owner) {}
+    platform::Status AppendLine(const std::string& line) override;
+
+   private:
+    platform::LogFile& inner_;
+    ShowWatchdog& owner_;
+  };
+  class WatchedView;
+  class Probes;
+
+  watch::ShowWindowNow WindowNow();
+  watch::NightCheckReport RunCheck();
+  void Say(const std::string& text);
+
+  WatchdogOptions options_;
+  platform::UserInterface& ui_;
+  const playback::ShowSettingsSource& settings_;
+  const playback::PlaylistSource& playlist_;
+  playback::ShowLog ownLog_;
+  WatchedLog watchedLog_;
+  std::string logAtStart_;
+  bool restarted_ = false;
+  std::unique_ptr<platform::ServiceManager> manager_;
+  std::unique_ptr<platform::TimeSource> time_;
+  std::unique_ptr<platform::ChildStarter> starter_;
+  std::unique_ptr<platform::Clock> clock_;
+  playback::DailyWindow dailyWindow_;
+  std::unique_ptr<watch::ServiceWatch> service_;
+  std::unique_ptr<watch::AlertRunner> alerts_;
+  std::unique_ptr<watch::ClockWatch> clockWatch_;
+  std::unique_ptr<watch::ShowWatch> watch_;
+  std::unique_ptr<WatchedView> view_;
+  std::chrono::steady_clock::time_point lastWindowLook_{};
+  watch::ShowWindowNow window_;
+  bool started_ = false;
+};
+
+}  // namespace glimmer

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/child_process.h"
+#include "platform/time_source.h"
+
+namespace watch {
+
+// The events an operator is told about, by these names.
+namespace alert {
+inline constexpr const char* kMissedStart = "missed-start";
+inline constexpr const char* kRestarted = "restarted";
+inline constexpr const char* kPortLost = "port-lost";
+inline constexpr const char* kPortBack = "port-back";
+inline constexpr const char* kAudioLost = "audio-lost";
+inline constexpr const char* kNothingPlayable = "nothing-playable";
+inline constexpr const char* kCheckFailed = "check-failed";
+inline constexpr const char* kClockJump = "clock-jump";
+inline constexpr const char* kNightShort = "night-short";
+inline constexpr const char* kSummary = "summary";
+}  // namespace alert
+
+inline constexpr std::chrono::seconds kAlertTimeLimit{10};
+
+// Tells the alert command about events: `command EVENT "one line of text"`,
+// one run at a time, in the background. The show calls Poll() at its yield
+// points; nothing here ever waits for the command. Every alert, and what the
+// command printed and how it ended, goes to the log.
+class AlertRunner {
+ public:
+  AlertRunner(std::string command, platform::ChildStarter& starter, platform::TimeSource& time,
+              std::function<void(const std::string&)> log);
+
+  void Raise(std::string_view event, std::string_view text);
+  // Reaps a finished run, stops one past its time limit, starts the next.
+  void Poll();
+  // True while a run is under way or waiting.
+  bool Busy() const { return running_ != nullptr || !queue_.empty(); }
+
+ private:
+  struct Alert {
+    std::string event;
+    std::string text;
+  };
+  void StartNext();
+  void KeepOutput(bool flush);
+
+  std::string command_;
+  platform::ChildStarter& starter_;
+  platform::TimeSource& time_;
+  std::function<void(const std::string&)> log_;
+  std::deque<Alert> queue_;
+  int dropped_ = 0;
+  std::unique_ptr<platform::ChildProcess> running_;
+  Alert current_;
+  std::chrono::steady_clock::time_point startedAt_{};
+  bool killed_ = false;
+  std::string partialLine_;
+  int outputLines_ = 0;
+};
+
+}  // namespace watch

@@ -1,0 +1,98 @@
+#include "watch/night_check.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace watch {
+namespace {
+
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace
+
+ClockWatch::ClockWatch(platform::TimeSource& time, std::chrono::system_clock::time_point builtAt)
+    : time_(time), builtAt_(builtAt) {}
+
+ClockWatch::Finding ClockWatch::Look() {
+  const auto steady = time_.Steady();
+  const auto wall = time_.Wall();
+  Finding finding;
+  if (wall < builtAt_) {
+    finding.problem = "the clock is earlier than the day this program was built; is the date set?";
+  }
+  if (looked_) {
+    const auto drift = (wall - lastWall_) - (steady - lastSteady_);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(drift).count();
+    if (seconds > kJumpLimit.count() || seconds < -kJumpLimit.count()) {
+      finding.jumped = true;
+      const std::string moved = "the clock moved " +
+                                std::to_string(seconds < 0 ? -seconds : seconds) + " seconds " +
+                                (seconds < 0 ? "back" : "ahead");
+      finding.problem = finding.problem.empty() ? moved : finding.problem + "; " + moved;
+    }
+  }
+  looked_ = true;
+  lastSteady_ = steady;
+  lastWall_ = wall;
+  return finding;
+}
+
+NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockWatch& clock) {
+  NightCheckReport report;
+  report.entries = static_cast<int>(needs.entries.size());
+  std::uint64_t largestCache = 0;
+  for (std::size_t i = 0; i < needs.entries.size(); ++i) {
+    const NightEntry& entry = needs.entries[i];
+    const std::string which = "entry " + std::to_string(i + 1) + " (" + entry.name + ")";
+    if (platform::Status loaded = probes.LoadCache(entry.cachePath); !loaded) {
+      report.problems.push_back(which + ": " + loaded.message());
+    }
+    if (platform::Status opened = probes.OpenSong(entry.audioPath); !opened) {
+      report.problems.push_back(which + ": " + opened.message());
+    }
+    largestCache = std::max(largestCache, probes.FileSize(entry.cachePath));
+  }
+  if (needs.entries.empty()) report.problems.push_back("the playlist is empty");
+  if (platform::Status port = probes.OpenPort(); !port) {
+    report.problems.push_back("serial port: " + port.message());
+  }
+  if (!needs.silentChosen) {
+    report.soundChecked = true;
+    if (platform::Status audio = probes.AudioDevice(); !audio) {
+      report.problems.push_back("sound: " + audio.message() + "; the songs would play silently");
+    }
+  }
+  // Room to append to the log up to its limit and to write a cache's new
+  // copy beside the old one.
+  const std::uint64_t needed = needs.logLimit + largestCache;
+  if (auto free = probes.FreeBytes(needs.folder); !free) {
+    report.problems.push_back("disk: " + free.message());
+  } else if (free.value() < needed) {
+    report.problems.push_back("disk: only " + Megabytes(free.value()) + " free in " + needs.folder +
+                              ", the log and a cache rewrite need " + Megabytes(needed));
+  }
+  const ClockWatch::Finding time = clock.Look();
+  if (!time.problem.empty()) report.problems.push_back("clock: " + time.problem);
+  report.clockJumped = time.jumped;
+  return report;
+}
+
+std::string DescribeNightCheck(const NightCheckReport& report) {
+  if (report.ok()) {
+    return "Check before the night: all well (" + std::to_string(report.entries) +
+           " entries, serial port, " + (report.soundChecked ? "sound, " : "") + "disk, clock)";
+  }
+  std::string text = "Check before the night: " + std::to_string(report.problems.size()) +
+                     (report.problems.size() == 1 ? " problem: " : " problems: ");
+  for (std::size_t i = 0; i < report.problems.size(); ++i) {
+    if (i > 0) text += "; ";
+    text += report.problems[i];
+  }
+  return text;
+}
+
+}  // namespace watch

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+#include "platform/time_source.h"
+
+namespace watch {
+
+// What a night needs from the outside, each answered without playing
+// anything: the real ones load files and open devices, a test's are fakes.
+class NightProbes {
+ public:
+  virtual ~NightProbes() = default;
+  virtual platform::Status LoadCache(const std::string& path) = 0;
+  virtual platform::Status OpenSong(const std::string& path) = 0;
+  // Opens the serial port and closes it again (fine when the show has it open).
+  virtual platform::Status OpenPort() = 0;
+  virtual platform::Status AudioDevice() = 0;
+  virtual platform::Result<std::uint64_t> FreeBytes(const std::string& folder) = 0;
+  // 0 for a file that is not there.
+  virtual std::uint64_t FileSize(const std::string& path) = 0;
+};
+
+struct NightEntry {
+  std::string name;  // as the playlist shows it
+  std::string cachePath;
+  std::string audioPath;
+};
+
+struct NightNeeds {
+  std::vector<NightEntry> entries;
+  std::string folder;          // where the log and the caches are written
+  bool silentChosen = false;   // the operator asked for no sound
+  std::uint64_t logLimit = 0;  // the most the log grows to before it moves
+};
+
+// Whether the wall clock can be believed: not before the program was built,
+// and not moved against the steady clock since it was last looked at.
+class ClockWatch {
+ public:
+  static constexpr std::chrono::seconds kJumpLimit{60};
+
+  ClockWatch(platform::TimeSource& time, std::chrono::system_clock::time_point builtAt);
+
+  struct Finding {
+    std::string problem;  // empty: believable
+    bool jumped = false;  // moved by more than a minute since the last look
+  };
+  Finding Look();
+
+ private:
+  platform::TimeSource& time_;
+  std::chrono::system_clock::time_point builtAt_;
+  bool looked_ = false;
+  std::chrono::steady_clock::time_point lastSteady_{};
+  std::chrono::system_clock::time_point lastWall_{};
+};
+
+struct NightCheckReport {
+  int entries = 0;
+  std::vector<std::string> problems;  // each says what and where
+  bool clockJumped = false;
+  bool soundChecked = false;
+  bool ok() const { return problems.empty(); }
+};
+
+NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockWatch& clock);
+
+// One line for the log, the notice and the alert.
+std::string DescribeNightCheck(const NightCheckReport& report);
+
+}  // namespace watch

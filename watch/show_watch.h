@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/time_source.h"
+#include "watch/alerts.h"
+#include "watch/night_check.h"
+#include "watch/service_watch.h"
+
+namespace watch {
+
+// Where the show stands against its window (the daily window or a calendar
+// of seasons), as its calendar answers now.
+struct ShowWindowNow {
+  bool inside = false;
+  // Seconds until the window next opens; nothing when it never will.
+  std::optional<int> secondsToOpening;
+  // The texts that name the window, for the log and the alerts.
+  std::string startText;
+  std::string endText;
+};
+
+// Keeps watch over a running show for the operator who is not there: feeds
+// the service manager's watchdog from the show's loop, runs the check ten
+// minutes before each night (and at a start inside the window), notices a
+// window without a song and a clock that jumps, turns the show's own events
+// into alerts, and sums up each night when its window closes. Everything
+// happens from the show's own thread, at its yield points.
+class ShowWatch {
+ public:
+  static constexpr int kCheckAheadSeconds = 10 * 60;
+  static constexpr std::chrono::seconds kMissedStartAfter{60};
+  static constexpr std::chrono::seconds kClockLookEvery{10};
+
+  struct Hooks {
+    std::function<NightCheckReport()> check;         // runs the check before a night
+    std::function<std::string()> readLog;            // the show log's text (older part first)
+    std::function<void(const std::string&)> log;     // one line into the show log
+    std::function<void(const std::string&)> notice;  // the operator's notice line
+  };
+
+  ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
+            platform::TimeSource& time, Hooks hooks, bool silentChosen);
+
+  // The show has started (devices there, port open); `restarted` as
+  // watch::Restarted() found it before the show wrote its first line.
+  void Started(bool restarted, const ShowWindowNow& window);
+  // At every yield point of the show; cheap when nothing is due.
+  void Poll(const ShowWindowNow& window);
+  // Every line the show writes to its log, and its status texts and notices.
+  void Event(const std::string& event);
+  void Status(const std::string& text);
+  void Notice(const std::string& text);
+  void Stopping();
+
+ private:
+  void RunCheck(const ShowWindowNow& window);
+  void WindowClosed();
+
+  AlertRunner& alerts_;
+  ServiceWatch& service_;
+  ClockWatch& clock_;
+  platform::TimeSource& time_;
+  Hooks hooks_;
+  bool silentChosen_;
+  bool inside_ = false;
+  bool checked_ = false;
+  bool songSinceOpen_ = false;
+  bool missedTold_ = false;
+  bool nothingPlayableTold_ = false;
+  bool silentTold_ = false;
+  std::chrono::steady_clock::time_point openedAt_{};
+  std::chrono::steady_clock::time_point lastClockLook_{};
+};
+
+}  // namespace watch
