@@ -35,9 +35,10 @@ constexpr std::chrono::microseconds kMaxWait{5000};
 constexpr std::chrono::nanoseconds kKeepAliveInterval{kKeepAliveStep * 1'000'000'000 /
                                                       kSamplesPerSecond};
 constexpr std::chrono::milliseconds kLongestKeepAliveWait{500};
-// While a large sequence file loads and its line is planned: under the
-// 0.43 s between keep-alives while playing, with room for one step of it.
-constexpr std::chrono::milliseconds kLoadKeepAliveEvery{300};
+// While a large sequence file loads and its line is planned: well under the
+// 0.43 s between keep-alives while playing, with room for a slow step of the
+// read and for the link's own look at the clock.
+constexpr std::chrono::milliseconds kLoadKeepAliveEvery{200};
 // The output latency past which the show log says the sound comes late.
 constexpr double kHighOutputLatency = 0.250;
 
@@ -163,9 +164,10 @@ PlayOutcome ShowPlayer::Play(int row) {
   // A large file takes a good part of a second to read and plan; the
   // controllers hear from the show meanwhile as often as while it plays.
   const auto keepAliveWhileLoading = [&] {
-    if (SteadyNow() - lastKeepAlive < kLoadKeepAliveEvery) return;
+    const auto now = SteadyNow();
+    if (now - lastKeepAlive < kLoadKeepAliveEvery) return;
     link_.SendKeepAlive();
-    lastKeepAlive = SteadyNow();
+    lastKeepAlive = now;
   };
   // The rows are played as they were read, without another copy.
   auto loaded = importer::LoadSequenceRows(entry.CachePath, [&] {

@@ -151,6 +151,7 @@ Response Api::Handle(const Request& request) {
                           {"played", night.played},
                           {"skipped", night.skipped},
                           {"lateKeepAlives", night.lateKeepAlives},
+                          {"lateLines", night.lateLines},
                           {"portLosses", night.portLosses}});
   }
   return JsonResponse(200, Json{{"nights", nights}});

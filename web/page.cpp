@@ -75,7 +75,7 @@ th { color:var(--dim); font-weight:normal; }
 <div id="msg"></div>
 <div class="card">
   <div class="label">Last nights</div>
-  <table><thead><tr><th>Night of</th><th>Shows</th><th>Played</th><th>Skipped</th><th>Late k-a</th><th>Port lost</th></tr></thead>
+  <table><thead><tr><th>Night of</th><th>Shows</th><th>Played</th><th>Skipped</th><th>Late k-a</th><th>Late line</th><th>Port lost</th></tr></thead>
   <tbody id="nights"></tbody></table>
 </div>
 <script>
@@ -143,7 +143,7 @@ async function nights() {
     body.textContent = "";
     for (const n of (await r.json()).nights.reverse()) {
       const tr = document.createElement("tr");
-      for (const v of [n.night, n.shows, n.played, n.skipped, n.lateKeepAlives, n.portLosses]) {
+      for (const v of [n.night, n.shows, n.played, n.skipped, n.lateKeepAlives, n.lateLines, n.portLosses]) {
         const td = document.createElement("td");
         td.textContent = v;
         tr.appendChild(td);

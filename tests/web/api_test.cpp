@@ -199,7 +199,13 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
 
 TEST(WebApi, NightsAsGlimmerLogCountsThem) {
   ApiRig rig;
-  rig.show.nights = {{"2026-12-23", 1, 20, 1, 0, 0}, {"2026-12-24", 2, 18, 0, 3, 1}};
+  rig.show.nights = {{.date = "2026-12-23", .shows = 1, .played = 20, .skipped = 1},
+                     {.date = "2026-12-24",
+                      .shows = 2,
+                      .played = 18,
+                      .lateKeepAlives = 3,
+                      .lateLines = 2,
+                      .portLosses = 1}};
   const json j = json::parse(rig.Get("/api/nights", {{"n", "2"}}).body);
   EXPECT_EQ(rig.show.lastNightsAsked, 2);
   ASSERT_EQ(j["nights"].size(), 2u);
@@ -208,6 +214,7 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
                                   {"played", 18},
                                   {"skipped", 0},
                                   {"lateKeepAlives", 3},
+                                  {"lateLines", 2},
                                   {"portLosses", 1}}));
   rig.Get("/api/nights");
   EXPECT_EQ(rig.show.lastNightsAsked, 7);

@@ -111,8 +111,8 @@ class ShowWithPage {
     ::tcsetattr(slave, TCSANOW, &raw);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     glimmer_ = std::make_unique<tools_test::GlimmerProcess>(
-        dir_,
-        std::vector<std::string>{"show", "--dir", dir_.path().string(), "--device", slaveName});
+        dir_, std::vector<std::string>{"show", "--dir", dir_.path().string(), "--device", slaveName,
+                                       "--wait-for-devices", "0"});
   }
 
   int Port() const { return port_; }
@@ -202,6 +202,7 @@ inline bool InState(const nlohmann::json& s, const char* state) {
 }
 
 // The events of the show log, without their date and time.
+// Each line: "YYYY-MM-DD HH:MM:SS +hhmm event".
 inline std::vector<std::string> Events(const std::string& log) {
   std::vector<std::string> events;
   std::size_t at = 0;
@@ -209,7 +210,7 @@ inline std::vector<std::string> Events(const std::string& log) {
     const std::size_t end = log.find('\n', at);
     const std::string line = log.substr(at, end - at);
     if (line.find("plays silently") == std::string::npos) {
-      events.push_back(line.size() > 20 ? line.substr(20) : line);
+      events.push_back(line.size() > 26 ? line.substr(26) : line);
     }
     at = end == std::string::npos ? log.size() : end + 1;
   }

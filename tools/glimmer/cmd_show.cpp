@@ -32,9 +32,9 @@
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
 #include "tools/glimmer/show_page.h"
-#include "web/api.h"
 #include "tools/glimmer/show_watchdog.h"
 #include "watch/device_wait.h"
+#include "web/api.h"
 #include "web/web_server.h"
 
 namespace glimmer {
