@@ -54,7 +54,9 @@ if [ -n "${GLIMMER_ARM64:-}" ]; then
   PACKAGES+=(crossbuild-essential-arm64 qemu-user-static binfmt-support arch-test
              libpugixml-dev:arm64 libxxhash-dev:arm64 libsndfile1-dev:arm64 portaudio19-dev:arm64
              libasound2-dev:arm64 libarchive-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
-             qt6-base-dev:arm64 libgl-dev:arm64)
+             qt6-base-dev:arm64 libgl-dev:arm64
+             libsystemd-dev:arm64 libtomlplusplus-dev:arm64 libnova-dev:arm64
+             libmicrohttpd-dev:arm64)
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     if [ "$(id -u)" -ne 0 ]; then sudo dpkg --add-architecture arm64; else dpkg --add-architecture arm64; fi
   fi
