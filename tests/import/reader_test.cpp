@@ -334,11 +334,13 @@ TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
             std::string::npos)
       << ReadSequenceDocument(large).message();
 
+  // An address space limit means nothing under the address sanitizer, which
+  // reserves terabytes of shadow memory: that build checks the bound only.
 #if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "an address space limit means nothing under the address sanitizer";
+  return;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-  GTEST_SKIP() << "an address space limit means nothing under the address sanitizer";
+  return;
 #endif
 #endif
   // A document the tree must read (UTF-16) of five million elements, under

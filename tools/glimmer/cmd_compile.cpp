@@ -50,7 +50,8 @@ constexpr const char* kUsage =
     "                lights would fall more than 50 ms behind the music\n"
     "  --help        show this text\n"
     "\n"
-    "Progress, messages and the serial line report go to standard error. On success prints \"audio: PATH\" and\n"
+    "Progress, messages and the serial line report go to standard error. On success prints "
+    "\"audio: PATH\" and\n"
     "\"title: TITLE\" to standard output and exits 0; a refused sequence exits 1 and\n"
     "writes nothing.\n";
 
