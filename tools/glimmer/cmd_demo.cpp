@@ -63,7 +63,7 @@ constexpr const char* kUsage =
     "  --silent        do not use the sound card\n"
     "  --folder DIR    write the demo files there and keep them (the archive can then be\n"
     "                  added in the player's window); default: a temporary folder\n"
-    "  --seconds N     length of the song, 4 to 120 (default 12)\n"
+    "  --seconds N     length of the song, 3 to 120 (default 12)\n"
     "  --help          this text\n";
 
 constexpr int kFrameTiming = 5;
@@ -342,7 +342,7 @@ int RunDemo(const std::vector<std::string>& args) {
   app.add_option("--folder", o.folder)->check([](const std::string& v) {
     return v.empty() ? std::string("needs a folder") : std::string();
   });
-  app.add_option("--seconds", o.seconds)->check(WholeNumberIn(4, 120));
+  app.add_option("--seconds", o.seconds)->check(WholeNumberIn(3, 120));
   if (auto ended = ParseArguments(app, "demo", kUsage, args)) return *ended;
 
   // ---- the demo's files: a song and its sequence archive ----
