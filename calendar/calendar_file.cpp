@@ -220,18 +220,18 @@ void ReadDays(const toml::node& node, Rule& rule) {
   }
 }
 
-TimeSpec ReadTime(const toml::node& node, const char* key) {
+NightTime ReadTime(const toml::node& node, const char* key) {
   const int line = LineOf(node);
   const std::optional<std::string> text = node.value<std::string>();
   if (!node.is_string() || !text) {
     Refuse(line, std::string(key) + ": " + Shown(node) + " is not a time; " + kTimeForms);
   }
-  const std::optional<TimeSpec> spec = ParseTimeSpec(*text);
-  if (!spec) {
+  const std::optional<NightTime> when = ParseNightTime(*text);
+  if (!when) {
     Refuse(line, std::string(key) + ": " + Quoted(*text) + " is not a time; " + kTimeForms +
                      " (an offset of at most 12 hours)");
   }
-  return *spec;
+  return *when;
 }
 
 Rule ReadRule(const toml::table& table, bool haveLocation) {
@@ -281,14 +281,14 @@ Rule ReadRule(const toml::table& table, bool haveLocation) {
   if (!rule.end) {
     Refuse(rule.line, "[[show]]: end is missing; a show needs start and end, or off = true");
   }
-  for (const auto& [spec, line, key] :
+  for (const auto& [when, line, key] :
        {std::tuple{*rule.start, startLine, "start"}, std::tuple{*rule.end, endLine, "end"}}) {
-    if (spec.kind != TimeSpec::Kind::Clock && !haveLocation) {
-      Refuse(line, std::string(key) + ": " + Quoted(spec.text) +
+    if (when.kind != NightTime::Kind::Clock && !haveLocation) {
+      Refuse(line, std::string(key) + ": " + Quoted(when.text) +
                        " needs the place: add [location] with latitude and longitude");
     }
   }
-  if (rule.start->kind == TimeSpec::Kind::Clock && rule.end->kind == TimeSpec::Kind::Clock &&
+  if (rule.start->kind == NightTime::Kind::Clock && rule.end->kind == NightTime::Kind::Clock &&
       rule.start->seconds == rule.end->seconds) {
     Refuse(endLine, "end: " + Quoted(rule.end->text) +
                         " is the start time too; a night needs an end other than its start");
@@ -379,25 +379,25 @@ std::string Rule::DatesText() const {
   return text;
 }
 
-std::optional<TimeSpec> ParseTimeSpec(std::string_view text) {
+std::optional<NightTime> ParseNightTime(std::string_view text) {
   const std::string_view trimmed = Trim(text);
-  TimeSpec spec;
-  spec.text = std::string(trimmed);
+  NightTime when;
+  when.text = std::string(trimmed);
   for (const auto& [word, kind] :
-       {std::pair{std::string_view("sunset"), TimeSpec::Kind::Sunset},
-        std::pair{std::string_view("sunrise"), TimeSpec::Kind::Sunrise}}) {
+       {std::pair{std::string_view("sunset"), NightTime::Kind::Sunset},
+        std::pair{std::string_view("sunrise"), NightTime::Kind::Sunrise}}) {
     if (!StartsWithNoCase(trimmed, word)) continue;
     const std::optional<int> offset = ParseOffset(trimmed.substr(word.size()));
     if (!offset) return std::nullopt;
-    spec.kind = kind;
-    spec.seconds = *offset;
-    return spec;
+    when.kind = kind;
+    when.seconds = *offset;
+    return when;
   }
   const std::optional<int> clock = ParseClock(trimmed);
   if (!clock) return std::nullopt;
-  spec.kind = TimeSpec::Kind::Clock;
-  spec.seconds = *clock;
-  return spec;
+  when.kind = NightTime::Kind::Clock;
+  when.seconds = *clock;
+  return when;
 }
 
 ParsedCalendar ParseCalendar(std::string_view text) {

@@ -12,7 +12,7 @@ namespace calendar {
 
 // A show time as written: a clock time, or sunrise or sunset moved by an
 // offset.
-struct TimeSpec {
+struct NightTime {
   enum class Kind { Clock, Sunset, Sunrise };
   Kind kind = Kind::Clock;
   int seconds = 0;   // Clock: since midnight; sun: the offset, may be negative
@@ -30,7 +30,7 @@ struct Rule {
   // Inclusive, may wrap the year; none: every date.
   std::optional<MonthDay> from, to;
   unsigned days = 0;  // bit 0 Monday to bit 6 Sunday; 0: every day
-  std::optional<TimeSpec> start, end;
+  std::optional<NightTime> start, end;
   int volume = 100;  // percent of full
   bool off = false;
 
@@ -60,7 +60,7 @@ ParsedCalendar ParseCalendar(std::string_view text);
 
 // "5:30 PM", "17:30", "5:30:00 PM", "sunset", "sunset-10m", "sunrise+1h30m";
 // nothing when the text is none of those.
-std::optional<TimeSpec> ParseTimeSpec(std::string_view text);
+std::optional<NightTime> ParseNightTime(std::string_view text);
 
 // The file in `folder`: nothing when there is none; otherwise its text or why
 // it cannot be read.

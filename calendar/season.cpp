@@ -63,13 +63,13 @@ struct Resolved {
   std::string problem;  // why there is no time
 };
 
-Resolved Resolve(const TimeSpec& spec, const Date& date, const std::optional<Location>& where) {
+Resolved Resolve(const NightTime& when, const Date& date, const std::optional<Location>& where) {
   Resolved resolved;
-  if (spec.kind == TimeSpec::Kind::Clock) {
-    resolved.at = LocalMoment(date, spec.seconds);
+  if (when.kind == NightTime::Kind::Clock) {
+    resolved.at = LocalMoment(date, when.seconds);
     return resolved;
   }
-  const bool sunset = spec.kind == TimeSpec::Kind::Sunset;
+  const bool sunset = when.kind == NightTime::Kind::Sunset;
   const SunTime sun = SunOn(sunset ? SunEvent::Sunset : SunEvent::Sunrise, date, *where);
   if (!sun.at) {
     resolved.problem = sun.reason;
@@ -80,8 +80,8 @@ Resolved Resolve(const TimeSpec& spec, const Date& date, const std::optional<Loc
   const std::int64_t minute = (*sun.at + 30) / 60 * 60;
   const char* word = sunset ? "sunset" : "sunrise";
   resolved.sun = std::string(word) + " " + ClockText(ToLocal(minute).secondsOfDay);
-  resolved.fromSun = word + OffsetText(spec.seconds);
-  resolved.at = minute + spec.seconds;
+  resolved.fromSun = word + OffsetText(when.seconds);
+  resolved.at = minute + when.seconds;
   return resolved;
 }
 
@@ -130,7 +130,8 @@ Night Season::BaseNight(const Date& date) const {
                       IsoDate(ToLocal(*start.at).date) + ", not on this date");
   }
   Resolved end;
-  if (winner->start->kind == TimeSpec::Kind::Clock && winner->end->kind == TimeSpec::Kind::Clock) {
+  if (winner->start->kind == NightTime::Kind::Clock &&
+      winner->end->kind == NightTime::Kind::Clock) {
     // Earlier on the clock than the start: the night runs past midnight.
     const bool nextDay = winner->end->seconds < winner->start->seconds;
     end = Resolve(*winner->end, nextDay ? AddDays(date, 1) : date, file_.location);

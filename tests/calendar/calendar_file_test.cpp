@@ -7,8 +7,8 @@
 
 namespace {
 
+using calendar::NightTime;
 using calendar::ParseCalendar;
-using calendar::TimeSpec;
 
 TEST(CalendarFileTest, ReadsTheExampleCalendar) {
   const auto parsed = ParseCalendar(R"([location]
@@ -37,7 +37,7 @@ off = true
   EXPECT_EQ(season.DatesText(), "11-27..01-06");
   EXPECT_EQ(season.DateCount(), 41);  // 35 in the old year, 6 in the new
   EXPECT_EQ(season.days, (1u << 4) | (1u << 5));
-  EXPECT_EQ(season.start->kind, TimeSpec::Kind::Sunset);
+  EXPECT_EQ(season.start->kind, NightTime::Kind::Sunset);
   EXPECT_EQ(season.start->seconds, 15 * 60);
   EXPECT_EQ(season.end->seconds, (23 * 60 + 30) * 60);
   EXPECT_EQ(season.volume, 80);
@@ -50,34 +50,34 @@ off = true
 TEST(CalendarFileTest, ReadsEveryFormOfShowTime) {
   struct Case {
     const char* text;
-    TimeSpec::Kind kind;
+    NightTime::Kind kind;
     int seconds;
   };
   const Case cases[] = {
-      {"5:30 PM", TimeSpec::Kind::Clock, 63000},
-      {"17:30", TimeSpec::Kind::Clock, 63000},
-      {"5:30:00 PM", TimeSpec::Kind::Clock, 63000},
-      {"5:30:15 pm", TimeSpec::Kind::Clock, 63015},
-      {"12:00 AM", TimeSpec::Kind::Clock, 0},
-      {"12:30 PM", TimeSpec::Kind::Clock, 45000},
-      {"0:15", TimeSpec::Kind::Clock, 900},
-      {"sunset", TimeSpec::Kind::Sunset, 0},
-      {"sunset-10m", TimeSpec::Kind::Sunset, -600},
-      {"sunset + 15 min", TimeSpec::Kind::Sunset, 900},
-      {"Sunrise+1h", TimeSpec::Kind::Sunrise, 3600},
-      {"sunrise-1h30m", TimeSpec::Kind::Sunrise, -5400},
-      {"sunset+12h", TimeSpec::Kind::Sunset, 43200},
+      {"5:30 PM", NightTime::Kind::Clock, 63000},
+      {"17:30", NightTime::Kind::Clock, 63000},
+      {"5:30:00 PM", NightTime::Kind::Clock, 63000},
+      {"5:30:15 pm", NightTime::Kind::Clock, 63015},
+      {"12:00 AM", NightTime::Kind::Clock, 0},
+      {"12:30 PM", NightTime::Kind::Clock, 45000},
+      {"0:15", NightTime::Kind::Clock, 900},
+      {"sunset", NightTime::Kind::Sunset, 0},
+      {"sunset-10m", NightTime::Kind::Sunset, -600},
+      {"sunset + 15 min", NightTime::Kind::Sunset, 900},
+      {"Sunrise+1h", NightTime::Kind::Sunrise, 3600},
+      {"sunrise-1h30m", NightTime::Kind::Sunrise, -5400},
+      {"sunset+12h", NightTime::Kind::Sunset, 43200},
   };
   for (const Case& c : cases) {
-    const auto spec = calendar::ParseTimeSpec(c.text);
-    ASSERT_TRUE(spec) << c.text;
-    EXPECT_EQ(spec->kind, c.kind) << c.text;
-    EXPECT_EQ(spec->seconds, c.seconds) << c.text;
+    const auto when = calendar::ParseNightTime(c.text);
+    ASSERT_TRUE(when) << c.text;
+    EXPECT_EQ(when->kind, c.kind) << c.text;
+    EXPECT_EQ(when->seconds, c.seconds) << c.text;
   }
   for (const char* text : {"", "noon", "5 PM", "5:3 PM", "13:00 PM", "0:30 AM", "24:00", "5:60",
                            "sunset+", "sunset+15", "sunset 15m", "sunset+15s", "sunset+12h1m",
                            "sunset+1m1h", "dusk", "sunsetx"}) {
-    EXPECT_FALSE(calendar::ParseTimeSpec(text)) << text;
+    EXPECT_FALSE(calendar::ParseNightTime(text)) << text;
   }
 }
 
