@@ -432,11 +432,11 @@ int main(int argc, char** argv) {
   Clock::time_point lastYield{}, audioStart{};
   Clock::duration longestYieldGap{};
   long yields = 0;
-  ui.onYield = [&] {
+  ui.AddYieldHook([&] {
     const auto now = Clock::now();
     if (yields++ > 0) longestYieldGap = std::max(longestYieldGap, now - lastYield);
     lastYield = now;
-  };
+  });
   bool captureStart = false;
   platform::PortAudioPlayer silentAudio({.silent = true, .now = [&] {
                                            const auto t = Clock::now();
@@ -476,10 +476,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", s.message().c_str());
       return 1;
     }
-    ui.onYield = [&, counted = ui.onYield] {
-      counted();
-      server.Poll();
-    };
+    ui.AddYieldHook([&server] { server.Poll(); });
     ui.WakeOn(server.WakeFd(), [&server] { server.Poll(); });
     webClient = StartWebClient(server.Port(), clientFigures);
   }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -48,6 +51,27 @@ class UserInterface {
 
   // Shows the hourglass pointer over the main window (true) or the normal one.
   virtual void SetHourglass(bool busy) = 0;
+
+  // Adds work that runs at every yield and wait of this thread (a server's
+  // poll, a watchdog's check), after the hooks added before it. Each front
+  // end adds its own; none replaces another's.
+  void AddYieldHook(std::function<void()> hook) { yieldHooks_.push_back(std::move(hook)); }
+
+ protected:
+  // Every DoEvents and WaitForEvents runs this once. A hook that yields does
+  // not run the hooks again from inside itself.
+  void RunYieldHooks() {
+    if (runningHooks_) return;
+    runningHooks_ = true;
+    // By index, to the current size: a deque keeps the running hook in place
+    // when another is added meanwhile, and the new one runs in this pass.
+    for (std::size_t i = 0; i < yieldHooks_.size(); ++i) yieldHooks_[i]();
+    runningHooks_ = false;
+  }
+
+ private:
+  std::deque<std::function<void()>> yieldHooks_;
+  bool runningHooks_ = false;
 };
 
 }  // namespace platform

@@ -56,12 +56,14 @@ std::optional<std::string> QtUserInterface::ShowOpenDialog(const std::string& fi
 }
 
 void QtUserInterface::DoEvents() {
+  RunYieldHooks();
   QCoreApplication::processEvents();
 }
 
 void QtUserInterface::WaitForEvents(std::chrono::microseconds timeout) {
   using std::chrono::duration_cast;
   using std::chrono::milliseconds;
+  RunYieldHooks();
   const milliseconds whole = duration_cast<milliseconds>(timeout);
   if (whole.count() < 1) {
     // Qt's timers count whole milliseconds; the rest of a wait is a short

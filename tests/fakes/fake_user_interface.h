@@ -39,6 +39,7 @@ class FakeUserInterface : public platform::UserInterface {
   }
 
   void DoEvents() override {
+    RunYieldHooks();
     ++doEventsCount;
     if (onDoEvents) onDoEvents(doEventsCount);
   }
@@ -46,6 +47,7 @@ class FakeUserInterface : public platform::UserInterface {
   // Never sleeps: `onWait` stands for the time passing (a rig moves its fake
   // audio position by the timeout, or clicks Stop during the wait).
   void WaitForEvents(std::chrono::microseconds timeout) override {
+    RunYieldHooks();
     ++waitCount;
     longestWait = std::max(longestWait, timeout);
     if (onWait) onWait(timeout);

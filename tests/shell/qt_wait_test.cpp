@@ -47,4 +47,19 @@ TEST(QtUserInterfaceTest, EventArrivingDuringAWaitIsHandledAtOnceAndEndsIt) {
   ui.WaitForEvents(0us);
 }
 
+// The window's show yields through the same hooks as the console's: the
+// phone page and the watchdog are polled at every yield and wait.
+TEST(QtUserInterfaceTest, YieldHooksRunAtEveryYieldAndWait) {
+  shelltest::TestApp();
+  platform::qt::QtUserInterface ui;
+  int first = 0, second = 0;
+  ui.AddYieldHook([&] { ++first; });
+  ui.AddYieldHook([&] { ++second; });
+  ui.DoEvents();
+  ui.WaitForEvents(0us);
+  ui.WaitForEvents(1ms);
+  EXPECT_EQ(first, 3);
+  EXPECT_EQ(second, 3);
+}
+
 }  // namespace

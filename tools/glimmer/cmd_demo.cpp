@@ -474,14 +474,14 @@ int RunDemo(const std::vector<std::string>& args) {
   // of the position at every yield; the median is robust to a late reading.
   std::vector<double> audioStarts;
   double songSeconds = 0;
-  ui.onYield = [&] {
+  ui.AddYieldHook([&] {
     if (audio->PlayState() == platform::kPlayStatePlaying) {
       songSeconds = audio->PositionSeconds();
       if (songSeconds > 0.05)
         audioStarts.push_back(MsSince(origin, SteadyClock::now()) - 1000.0 * songSeconds);
     }
     display.Tick(songSeconds);
-  };
+  });
 
   if (auto opened = session.OpenPort(); !opened) {
     done = true;

@@ -226,7 +226,7 @@ int RunShow(const std::vector<std::string>& args) {
     session.Log(playback::show_event::PlaylistNotSaved(why));
   });
   watchdog.portInUse = [&session] { return session.IsPortOpen(); };
-  ui.onYield = [&watchdog] { watchdog.Poll(); };
+  ui.AddYieldHook([&watchdog] { watchdog.Poll(); });
 
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
@@ -265,10 +265,7 @@ int RunShow(const std::vector<std::string>& args) {
       out.Write("Phone page: " + url +
                 (address.value().host == "0.0.0.0" ? " (on every address of this machine)" : ""));
       session.Log("Phone page on " + url);
-      ui.onYield = [&watchdog, &server] {
-        watchdog.Poll();
-        server->Poll();
-      };
+      ui.AddYieldHook([&server] { server->Poll(); });
       ui.WakeOn(server->WakeFd(), [&server] { server->Poll(); });
     }
   }

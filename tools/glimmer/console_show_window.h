@@ -121,8 +121,6 @@ class ConsoleUserInterface final : public platform::UserInterface {
   void SetHourglass(bool) override {}
 
   bool Interrupted() const { return interrupted_; }
-  // Runs at every yield and wait (the benchmark counts them).
-  std::function<void()> onYield;
   // Runs for each signal taken, at a yield point of the show.
   std::function<void(int)> onSignal;
   // A descriptor that ends a wait when it turns readable (the phone page's
@@ -134,7 +132,7 @@ class ConsoleUserInterface final : public platform::UserInterface {
 
  private:
   void Wait(std::chrono::microseconds timeout) {
-    if (onYield) onYield();
+    RunYieldHooks();
     const timespec wait{static_cast<time_t>(timeout.count() / 1000000),
                         static_cast<long>(timeout.count() % 1000000) * 1000};
     if (!signals_) {
