@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace {
 
@@ -54,10 +54,10 @@ int main(int argc, char** argv) {
   // Rows shaped like a real import: 16 channels of 8 controllers, a fade
   // every few hundredths of a second, some rows with null intervals.
   std::mt19937 random(42);
-  std::vector<importer::EventTable::Record> records(static_cast<std::size_t>(rows));
+  std::vector<sequence_format::EventTable::Record> records(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i) {
     const int channel = i % 16;
-    importer::EventTable::Record& r = records[static_cast<std::size_t>(i)];
+    sequence_format::EventTable::Record& r = records[static_cast<std::size_t>(i)];
     r.values = {static_cast<std::int32_t>(i / 128) * 2205,
                 1 + (i / 16) % 8,
                 1 << (channel % 8),
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
       r.nullMask = 0xC0;
     }
   }
-  importer::EventTable table = importer::EventTable::FromRecords(std::move(records));
+  sequence_format::EventTable table = sequence_format::EventTable::FromRecords(std::move(records));
 
   auto start = Clock::now();
   if (!table.Sort("SampleNumber asc, Device asc, Channel asc").ok()) return 1;
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   const std::string path = (dir / "Bench.csq").string();
   platform::PosixFileStore files;
   start = Clock::now();
-  if (const auto saved = importer::SaveSequenceCache(table, path, files); !saved.ok()) {
+  if (const auto saved = sequence_format::SaveSequenceCache(table, path, files); !saved.ok()) {
     std::fprintf(stderr, "save failed: %s\n", saved.message().c_str());
     return 1;
   }
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
 
     start = Clock::now();
     {
-      auto loaded = importer::LoadSequenceRows(path);
+      auto loaded = sequence_format::LoadSequenceRows(path);
       if (!loaded.ok() || loaded.value().size() != static_cast<std::size_t>(rows)) {
         std::fprintf(stderr, "load failed: %s\n", loaded.message().c_str());
         return 1;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 
     start = Clock::now();
     {
-      auto loaded = importer::LoadSequenceCache(path);
+      auto loaded = sequence_format::LoadSequenceCache(path);
       if (!loaded.ok()) return 1;
     }
     tableMs = std::min(tableMs, MillisecondsSince(start));

@@ -12,10 +12,10 @@
 
 #include "import/compile_window.h"
 #include "import/compiler_passes.h"
-#include "import/event_table.h"
-#include "import/fade_timing.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/user_interface.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/fade_timing.h"
 
 namespace {
 
@@ -44,9 +44,9 @@ class QuietUi : public platform::UserInterface {
 // Rows as the reader adds them: controller by controller, channel by channel,
 // every channel changing every twentieth of a second, a third of them
 // repeating the channel's previous command.
-importer::EventTable MakeSequence(int rows) {
+sequence_format::EventTable MakeSequence(int rows) {
   std::mt19937 random(7);
-  importer::EventTable table;
+  sequence_format::EventTable table;
   const int perChannel = rows / 64;
   for (int device = 1; device <= 4; ++device) {
     for (int channel = 1; channel <= 16; ++channel) {
@@ -54,12 +54,12 @@ importer::EventTable MakeSequence(int rows) {
         const bool fade = random() % 3 == 0;
         const bool repeat = random() % 3 == 0;
         table.AddRow();
-        table.Set(importer::Column::SampleNumber, i * 4410);
-        table.Set(importer::Column::Device, device);
-        table.Set(importer::Column::Channel, 1 << ((channel - 1) % 8));
-        table.Set(importer::Column::Command, (fade ? 34 : 33) - (channel > 8 ? 10 : 0));
-        table.Set(importer::Column::StartIntensity, repeat ? 255 : (i % 2) * 255);
-        table.Set(importer::Column::EndIntensity, repeat ? 255 : (i % 4 < 2 ? 0 : 255));
+        table.Set(sequence_format::Column::SampleNumber, i * 4410);
+        table.Set(sequence_format::Column::Device, device);
+        table.Set(sequence_format::Column::Channel, 1 << ((channel - 1) % 8));
+        table.Set(sequence_format::Column::Command, (fade ? 34 : 33) - (channel > 8 ? 10 : 0));
+        table.Set(sequence_format::Column::StartIntensity, repeat ? 255 : (i % 2) * 255);
+        table.Set(sequence_format::Column::EndIntensity, repeat ? 255 : (i % 4 < 2 ? 0 : 255));
       }
     }
   }
@@ -76,11 +76,11 @@ int main(int argc, char** argv) {
   const std::string path = (dir / "Bench.csq").string();
   platform::PosixFileStore files;
   QuietUi ui;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
 
   std::printf("rows: %d\n", rows);
   for (const bool bitmask : {false, true}) {
-    importer::EventTable table = MakeSequence(rows);
+    sequence_format::EventTable table = MakeSequence(rows);
     QuietWindow window(bitmask);
     const auto start = std::chrono::steady_clock::now();
     const auto done = importer::FinishCompile(table, fadeTimings, path, window, ui, files);

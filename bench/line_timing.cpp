@@ -27,12 +27,12 @@
 
 #include "import/compile_sequence.h"
 #include "import/compile_window.h"
-#include "import/fade_timing.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/user_interface.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace {
 
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
       {"16 ctl calm", Calm, 16},
   };
   const long length = seconds * 88200;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable fadeTimings = sequence_format::FillFadeTimingTable();
   platform::PosixFileStore files;
   QuietUi ui;
 
@@ -277,12 +277,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "compile failed\n");
         return 1;
       }
-      auto loaded = importer::LoadSequenceCache(cache);
+      auto loaded = sequence_format::LoadSequenceCache(cache);
       if (!loaded) {
         std::fprintf(stderr, "%s\n", loaded.message().c_str());
         return 1;
       }
-      importer::EventTable table = std::move(loaded).value();
+      sequence_format::EventTable table = std::move(loaded).value();
       // What the import adds: the line report of the compiled table.
       const auto reportStart = Clock::now();
       const playback::ImportLineReport importReport = playback::PlanLine(table);

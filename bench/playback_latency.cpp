@@ -47,9 +47,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/fade_timing.h"
-#include "import/sequence_cache.h"
 #include "platform/audio/portaudio_audio_player.h"
 #include "platform/log_file.h"
 #include "platform/posix/line_output.h"
@@ -61,6 +58,9 @@
 #include "playback/line_model.h"
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 #include "tools/glimmer/console_show_window.h"
 #include "web/api.h"
 #include "web/web_server.h"
@@ -68,8 +68,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using importer::Column;
-using Record = importer::EventTable::Record;
+using sequence_format::Column;
+using Record = sequence_format::EventTable::Record;
 
 constexpr int kCommands[] = {33, 23, 34, 24, 36, 26, 37, 27};
 constexpr int kRowsPerSecond = 200;  // 120,000 rows in ten minutes
@@ -370,8 +370,8 @@ int main(int argc, char** argv) {
   entry.AudioPath = dir + "/bench.wav";
   entry.ListText = "bench";
   platform::PosixFileStore files;
-  if (auto s = importer::SaveSequenceCache(importer::EventTable::FromRecords(records),
-                                           entry.CachePath, files);
+  if (auto s = sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(records),
+                                                  entry.CachePath, files);
       !s) {
     std::fprintf(stderr, "cannot write %s: %s\n", entry.CachePath.c_str(), s.message().c_str());
     return 1;
@@ -381,7 +381,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   std::unordered_map<std::string, std::size_t> rowOfMessage;
   for (std::size_t i = 0; i < records.size(); ++i) {
     std::string m;

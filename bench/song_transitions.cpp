@@ -53,19 +53,19 @@
 #include <tuple>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using importer::Column;
-using Record = importer::EventTable::Record;
+using sequence_format::Column;
+using Record = sequence_format::EventTable::Record;
 
 constexpr int kRate = 44100;
 constexpr int kSongs = 3;
@@ -362,8 +362,8 @@ bool WriteSongs(const std::string& dir, double seconds) {
     r.values[static_cast<int>(Column::Channel)] = 1;
     r.values[static_cast<int>(Column::Command)] = 33;
     r.values[static_cast<int>(Column::StartIntensity)] = 10 + s;
-    if (!importer::SaveSequenceCache(importer::EventTable::FromRecords({r}), name + ".csq",
-                                     files)) {
+    if (!sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords({r}),
+                                            name + ".csq", files)) {
       return false;
     }
     playlist += name + ".wav\r\n" + name + ".csq\r\nSong " + std::to_string(s + 1) +

@@ -37,19 +37,19 @@
 #include <thread>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using importer::Column;
-using Record = importer::EventTable::Record;
+using sequence_format::Column;
+using Record = sequence_format::EventTable::Record;
 
 constexpr int kRate = 44100;
 constexpr char kSink[] = "glimmer_sync";
@@ -338,7 +338,9 @@ int main(int argc, char** argv) {
     rows.push_back(r);
   }
   platform::PosixFileStore files;
-  if (!importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files)) return 1;
+  if (!sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows), cache,
+                                          files))
+    return 1;
 
   std::printf("%s: %d clicks into a PulseAudio null sink, recorded from its monitor\n",
               glimmer.c_str(), clicks);

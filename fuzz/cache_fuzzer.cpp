@@ -6,16 +6,16 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace {
 
-std::vector<importer::Value> Rows(importer::EventTable& table) {
-  std::vector<importer::Value> values;
+std::vector<sequence_format::Value> Rows(sequence_format::EventTable& table) {
+  std::vector<sequence_format::Value> values;
   for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
-    for (int c = 0; c < importer::kColumnCount; ++c) {
-      values.push_back(table.Get(static_cast<importer::Column>(c)));
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
+      values.push_back(table.Get(static_cast<sequence_format::Column>(c)));
     }
   }
   return values;
@@ -25,21 +25,21 @@ std::vector<importer::Value> Rows(importer::EventTable& table) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::InputFile("input.csq", data, size);
-  auto loaded = importer::LoadSequenceCache(path);
+  auto loaded = sequence_format::LoadSequenceCache(path);
   if (!loaded.ok()) {
     if (loaded.message().empty()) std::abort();  // a refusal must say why
     return 0;
   }
-  importer::EventTable& table = loaded.value();
-  const std::vector<importer::Value> rows = Rows(table);
-  if (rows.size() != table.RowCount() * importer::kColumnCount) std::abort();
+  sequence_format::EventTable& table = loaded.value();
+  const std::vector<sequence_format::Value> rows = Rows(table);
+  if (rows.size() != table.RowCount() * sequence_format::kColumnCount) std::abort();
 
   fuzz::MemoryFileStore files;
-  if (!importer::SaveSequenceCache(table, "again.csq", files).ok()) std::abort();
+  if (!sequence_format::SaveSequenceCache(table, "again.csq", files).ok()) std::abort();
   const std::string& bytes = files.files["again.csq"];
   const std::string again = fuzz::InputFile(
       "again.csq", reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  auto reloaded = importer::LoadSequenceCache(again);
+  auto reloaded = sequence_format::LoadSequenceCache(again);
   if (!reloaded.ok() || Rows(reloaded.value()) != rows) std::abort();
   return 0;
 }

@@ -6,8 +6,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "import/compile_sequence.h"
-#include "import/fade_timing.h"
-#include "import/sequence_cache.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ class Window final : public importer::CompileWindow {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   static const std::string audio = fuzz::InputFile("song.wav", nullptr, 0);
   static const std::string cache = (fuzz::ScratchFolder() / "sequence.csq").string();
 
@@ -44,6 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& bytes = written->second;
   const std::string copy = fuzz::InputFile(
       "written.csq", reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  if (!importer::LoadSequenceCache(copy).ok()) std::abort();  // the writer's file is refused
+  if (!sequence_format::LoadSequenceCache(copy).ok()) std::abort();  // the writer's file is refused
   return 0;
 }

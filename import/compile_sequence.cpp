@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "import/compiler_passes.h"
-#include "import/event_table.h"
 #include "import/sequence_reader.h"
+#include "sequence_format/event_table.h"
 
 namespace importer {
+using namespace sequence_format;
 namespace {
 
 // A directory at the audio path is no audio file; anything else that exists

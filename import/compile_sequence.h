@@ -3,9 +3,9 @@
 #include <string>
 
 #include "import/compile_window.h"
-#include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/user_interface.h"
+#include "sequence_format/fade_timing.h"
 
 namespace importer {
 
@@ -17,7 +17,7 @@ struct CompileServices {
   CompileWindow& window;
   platform::UserInterface& ui;
   platform::FileStore& files;
-  const FadeTimingTable& fadeTimings;
+  const sequence_format::FadeTimingTable& fadeTimings;
   std::string lastImportFolder;
 };
 

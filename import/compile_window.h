@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "import/event_table.h"
+#include "sequence_format/event_table.h"
 
 namespace importer {
 
@@ -17,7 +17,7 @@ class CompileWindow {
   // The table just saved, in playback order: what the player will send. The
   // window and `glimmer compile` tell from it how the serial line will keep
   // up. Its cursor must be left where it is.
-  virtual void SequenceCompiled(const EventTable& table) { (void)table; }
+  virtual void SequenceCompiled(const sequence_format::EventTable& table) { (void)table; }
 };
 
 }  // namespace importer

@@ -7,9 +7,10 @@
 
 #include "import/merge_identical_commands.h"
 #include "import/progress_percent.h"
-#include "import/sequence_cache.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace importer {
+using namespace sequence_format;
 
 namespace {
 

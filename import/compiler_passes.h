@@ -4,11 +4,11 @@
 #include <string>
 
 #include "import/compile_window.h"
-#include "import/event_table.h"
-#include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/status.h"
 #include "platform/user_interface.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/fade_timing.h"
 
 // The second half of the sequence compiler: from the rows the document gave to
 // the SequenceCache file. The import driver calls
@@ -46,7 +46,8 @@ int BankOfCommand(std::int32_t command);
 // in the order they were added (the order the player sends them): each but
 // the last is followed after a span of 0. Leaves the table sorted
 // kDurationsSort.
-platform::Status GenerateEventDurations(EventTable& events, const FadeTimingTable& fadeTimings,
+platform::Status GenerateEventDurations(sequence_format::EventTable& events,
+                                        const sequence_format::FadeTimingTable& fadeTimings,
                                         CompileWindow& window, platform::UserInterface& ui);
 
 // "Optimization - Removing Redundant Commands": deletes every non-fade row
@@ -54,11 +55,12 @@ platform::Status GenerateEventDurations(EventTable& events, const FadeTimingTabl
 // row of the same controller, bank and channel. Every 100th position shows
 // "... (P% completed) Optimization Level: L%" and lets window events run.
 // Leaves the table sorted kRedundantSort.
-platform::Status RemoveRedundantCommands(EventTable& events, CompileWindow& window,
+platform::Status RemoveRedundantCommands(sequence_format::EventTable& events, CompileWindow& window,
                                          platform::UserInterface& ui);
 
 // The whole second half, with the fade timings the main window holds.
-platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTimings,
+platform::Status FinishCompile(sequence_format::EventTable& events,
+                               const sequence_format::FadeTimingTable& fadeTimings,
                                const std::string& cacheFile, CompileWindow& window,
                                platform::UserInterface& ui, platform::FileStore& files);
 

@@ -7,11 +7,11 @@
 
 #include "import/compile_sequence.h"
 #include "import/compile_window.h"
-#include "import/fade_timing.h"
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
 #include "platform/status.h"
 #include "platform/user_interface.h"
+#include "sequence_format/fade_timing.h"
 
 namespace importer {
 
@@ -56,7 +56,7 @@ struct ImportServices {
   platform::UserInterface& ui;
   platform::FileStore& files;
   platform::ProcessLauncher& launcher;
-  const FadeTimingTable& fadeTimings;
+  const sequence_format::FadeTimingTable& fadeTimings;
   // Asked while the archiver runs (after letting window events run): true
   // ends it without another word. Empty: never.
   std::function<bool()> cancelled = nullptr;

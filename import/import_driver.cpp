@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 
 namespace importer {
+using namespace sequence_format;
 namespace {
 
 constexpr const char* kListTextGap = "         (";

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "import/compile_window.h"
-#include "import/fade_timing.h"
 #include "import/import_archive.h"
 #include "platform/file_store.h"
 #include "platform/process_launcher.h"
 #include "platform/status.h"
 #include "platform/user_interface.h"
+#include "sequence_format/fade_timing.h"
 
 namespace importer {
 
@@ -87,11 +87,11 @@ class ImportDriver {
   // window's table, which must outlive the driver.
   ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
                platform::ProcessLauncher& launcher, platform::UserInterface& ui,
-               platform::FileStore& files, const FadeTimingTable& fadeTimings);
+               platform::FileStore& files, const sequence_format::FadeTimingTable& fadeTimings);
   // A temporary table would be gone before the first import uses it.
   ImportDriver(ImportWindow& window, std::string applicationDirectory, std::string winRarPath,
                platform::ProcessLauncher& launcher, platform::UserInterface& ui,
-               platform::FileStore& files, FadeTimingTable&& fadeTimings) = delete;
+               platform::FileStore& files, sequence_format::FadeTimingTable&& fadeTimings) = delete;
 
   // Runs one whole import. Every failure reaches the user as one message and
   // leaves the window in its stopped state with kImportFailedStatus.
@@ -107,7 +107,7 @@ class ImportDriver {
   platform::ProcessLauncher& launcher_;
   platform::UserInterface& ui_;
   platform::FileStore& files_;
-  const FadeTimingTable& fadeTimings_;
+  const sequence_format::FadeTimingTable& fadeTimings_;
   MonotonicNow now_ = [] { return std::chrono::steady_clock::now(); };
 };
 

@@ -12,6 +12,7 @@
 #include "import/progress_percent.h"
 
 namespace importer {
+using namespace sequence_format;
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "import/compile_window.h"
-#include "import/event_table.h"
 #include "platform/user_interface.h"
+#include "sequence_format/event_table.h"
 
 namespace importer {
 
@@ -23,7 +23,8 @@ namespace importer {
 //
 // Leaves `events` sorted "SampleNumber asc, Device asc, Channel asc" with its
 // cursor past the last row; its rows are not changed.
-EventTable MergeIdenticalCommands(EventTable& events, CompileWindow& window,
-                                  platform::UserInterface& ui);
+sequence_format::EventTable MergeIdenticalCommands(sequence_format::EventTable& events,
+                                                   CompileWindow& window,
+                                                   platform::UserInterface& ui);
 
 }  // namespace importer

@@ -6,8 +6,8 @@
 namespace playback {
 namespace {
 
-LineMessage MessageOf(const importer::EventTable::Record& row) {
-  using importer::Column;
+LineMessage MessageOf(const sequence_format::EventTable::Record& row) {
+  using sequence_format::Column;
   return {row.Get(Column::SampleNumber).value_or(0),
           MessageBytes(row.Get(Column::Command).value_or(0))};
 }
@@ -18,20 +18,20 @@ long WholeMs(double seconds) {
 
 }  // namespace
 
-std::vector<LineMessage> LineMessagesOf(const importer::EventTable& table) {
+std::vector<LineMessage> LineMessagesOf(const sequence_format::EventTable& table) {
   std::vector<LineMessage> messages;
   messages.reserve(table.RowCount());
   // A clone walks the same rows in the same order without moving the
   // caller's cursor.
-  importer::EventTable walk = table.Clone();
-  for (walk.MoveFirst(); const importer::EventTable::Record* row = walk.Current();
+  sequence_format::EventTable walk = table.Clone();
+  for (walk.MoveFirst(); const sequence_format::EventTable::Record* row = walk.Current();
        walk.MoveNext()) {
     messages.push_back(MessageOf(*row));
   }
   return messages;
 }
 
-std::vector<LineMessage> LineMessagesOf(const importer::CacheRows& rows,
+std::vector<LineMessage> LineMessagesOf(const sequence_format::CacheRows& rows,
                                         const std::function<void()>& tick) {
   std::vector<LineMessage> messages;
   messages.reserve(rows.size());
@@ -49,7 +49,7 @@ ImportLineReport PlanLine(const std::vector<LineMessage>& messages) {
   return report;
 }
 
-ImportLineReport PlanLine(const importer::EventTable& table) {
+ImportLineReport PlanLine(const sequence_format::EventTable& table) {
   return PlanLine(LineMessagesOf(table));
 }
 

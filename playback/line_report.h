@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "playback/line_model.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 
 // What the serial line will make of a compiled sequence, told when it is
 // compiled (the window's Add, `glimmer compile`) and on request
@@ -16,9 +16,9 @@
 namespace playback {
 
 // The rows of a table or a cache file as the line sees them, in their order.
-std::vector<LineMessage> LineMessagesOf(const importer::EventTable& table);
+std::vector<LineMessage> LineMessagesOf(const sequence_format::EventTable& table);
 // `tick` as for PlanEarlySending.
-std::vector<LineMessage> LineMessagesOf(const importer::CacheRows& rows,
+std::vector<LineMessage> LineMessagesOf(const sequence_format::CacheRows& rows,
                                         const std::function<void()>& tick = {});
 
 // The player's batching rule, early sending included, run through the line
@@ -29,7 +29,7 @@ struct ImportLineReport {
   const LineReport& At(int baud) const { return baud == 115200 ? at115200 : at56000; }
 };
 ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
-ImportLineReport PlanLine(const importer::EventTable& table);
+ImportLineReport PlanLine(const sequence_format::EventTable& table);
 
 // Lateness at the controller past which a beat visibly slips.
 inline constexpr double kVisibleSlipSeconds = 0.050;

@@ -4,11 +4,11 @@
 #include <string>
 #include <utility>
 
-#include "import/fade_timing.h"
 #include "platform/clock.h"
 #include "platform/user_interface.h"
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
+#include "sequence_format/fade_timing.h"
 
 namespace playback {
 
@@ -17,7 +17,7 @@ namespace playback {
 // view, to which a status, notice or note goes only when it changes.
 class ShowContext {
  public:
-  ShowContext(bool& showRunning, const importer::FadeTimingTable& fadeTimings,
+  ShowContext(bool& showRunning, const sequence_format::FadeTimingTable& fadeTimings,
               ShowSettingsSource& settings, PlaylistSource& playlist, ShowView& view, ShowLog& log,
               platform::UserInterface& ui, platform::Clock& clock)
       : showRunning_(showRunning),
@@ -57,7 +57,7 @@ class ShowContext {
     if (showRunning_) stopAfterSong_ = who;
   }
   std::optional<Requester> TakeStopAfterSong() { return std::exchange(stopAfterSong_, {}); }
-  const importer::FadeTimingTable& FadeTimings() const { return fadeTimings_; }
+  const sequence_format::FadeTimingTable& FadeTimings() const { return fadeTimings_; }
   ShowSettings Settings() const { return settings_.CurrentSettings(); }
   void SaveSettings() { settings_.SaveSettings(); }
   PlaylistSource& Playlist() { return playlist_; }
@@ -104,7 +104,7 @@ class ShowContext {
 
  private:
   bool& showRunning_;
-  const importer::FadeTimingTable& fadeTimings_;
+  const sequence_format::FadeTimingTable& fadeTimings_;
   ShowSettingsSource& settings_;
   PlaylistSource& playlist_;
   ShowView& view_;

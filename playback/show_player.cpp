@@ -10,16 +10,16 @@
 #include <utility>
 #include <vector>
 
-#include "import/sequence_cache.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
 #include "playback/show_log.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/sequence_cache.h"
 
 namespace playback {
 namespace {
 
-using Record = importer::EventTable::Record;
+using Record = sequence_format::EventTable::Record;
 
 constexpr std::int64_t kKeepAliveStep = 38000;
 constexpr std::int64_t kFlushStep = 512;
@@ -66,7 +66,7 @@ std::string FileProblem(const std::string& kind, const std::string& path,
 
 std::int64_t DuePosition(const Record& row) {
   // A row without a moment is as early as a row can be.
-  return row.Get(importer::Column::SampleNumber).value_or(0);
+  return row.Get(sequence_format::Column::SampleNumber).value_or(0);
 }
 
 // Whole sample positions in `seconds` of audio, rounded down. A back end that
@@ -170,7 +170,7 @@ PlayOutcome ShowPlayer::Play(int row) {
     lastKeepAlive = now;
   };
   // The rows are played as they were read, without another copy.
-  auto loaded = importer::LoadSequenceRows(entry.CachePath, [&] {
+  auto loaded = sequence_format::LoadSequenceRows(entry.CachePath, [&] {
     keepAliveWhileLoading();
     show_.UI().DoEvents();
     return show_.ShowRunning();
@@ -180,7 +180,7 @@ PlayOutcome ShowPlayer::Play(int row) {
     return Skip(row, "sequence file " + entry.CachePath, loaded.message(),
                 FileProblem("sequence file", entry.CachePath, loaded.message()));
   }
-  const importer::CacheRows rows = std::move(loaded).value();
+  const sequence_format::CacheRows rows = std::move(loaded).value();
   if (rows.empty()) return Skip(row, "sequence file " + entry.CachePath, "it holds no events");
   // Bursts the line cannot carry in their own flush step go out early
   // enough to arrive around their moment rather than after it.

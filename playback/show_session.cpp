@@ -29,7 +29,7 @@ std::string_view RequesterName(Requester who) {
 }
 
 ShowSession::ShowSession(Devices devices, FrontEnd front,
-                         const importer::FadeTimingTable& fadeTimings)
+                         const sequence_format::FadeTimingTable& fadeTimings)
     : devices_(std::move(devices)),
       // A log that cannot be written is said once, beside the status line;
       // the show goes on without it.

@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "import/fade_timing.h"
 #include "platform/audio_player.h"
 #include "platform/clock.h"
 #include "platform/dispatch_priority.h"
@@ -19,6 +18,7 @@
 #include "playback/show_log.h"
 #include "playback/show_player.h"
 #include "playback/show_scheduler.h"
+#include "sequence_format/fade_timing.h"
 
 namespace playback {
 
@@ -51,7 +51,7 @@ class ShowSession {
   };
 
   // `fadeTimings` must outlive the session.
-  ShowSession(Devices devices, FrontEnd front, const importer::FadeTimingTable& fadeTimings);
+  ShowSession(Devices devices, FrontEnd front, const sequence_format::FadeTimingTable& fadeTimings);
   ShowSession(const ShowSession&) = delete;
   ShowSession& operator=(const ShowSession&) = delete;
 

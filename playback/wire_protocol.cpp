@@ -5,8 +5,8 @@
 namespace playback {
 namespace {
 
-using importer::Column;
-using importer::Value;
+using sequence_format::Column;
+using sequence_format::Value;
 
 bool IsByte(const Value& value) {
   return value && *value >= 0 && *value <= 255;
@@ -14,8 +14,8 @@ bool IsByte(const Value& value) {
 
 }  // namespace
 
-EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t audioEnd,
-                         const importer::FadeTimingTable& fadeTimings, std::string& out) {
+EncodeResult EncodeEvent(const sequence_format::EventTable::Record& row, std::int64_t audioEnd,
+                         const sequence_format::FadeTimingTable& fadeTimings, std::string& out) {
   const Value code = row.Get(Column::Command);
   const WireCommand* command = code ? FindCommandByCode(*code) : nullptr;
   if (command == nullptr) return EncodeResult::NoMessage;
@@ -32,7 +32,8 @@ EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t a
     // The last fade of its channel: nothing later ends it, so it lasts until
     // the audio ends.
     const std::int64_t start = row.Get(Column::SampleNumber).value_or(0);
-    const importer::FadeTiming timing = importer::LookupFadeTiming(fadeTimings, audioEnd - start);
+    const sequence_format::FadeTiming timing =
+        sequence_format::LookupFadeTiming(fadeTimings, audioEnd - start);
     fields[4] = timing.shortCode;
     fields[5] = timing.longCode;
   }

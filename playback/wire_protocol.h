@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "import/event_table.h"
-#include "import/fade_timing.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/fade_timing.h"
 
 namespace playback {
 
@@ -34,7 +34,7 @@ struct WireCommand {
   std::int32_t code;
   std::uint8_t commandByte;
   int parameterCount;
-  std::array<importer::Column, 4> parameters;
+  std::array<sequence_format::Column, 4> parameters;
 
   constexpr int Length() const { return 5 + parameterCount; }
   // 1 for channels 1 to 8, 2 for channels 9 to 16: the command byte's high digit.
@@ -44,7 +44,7 @@ struct WireCommand {
 };
 
 namespace wire_detail {
-using C = importer::Column;
+using C = sequence_format::Column;
 inline constexpr std::array<C, 4> kOneIntensity{C::StartIntensity, C::StartIntensity,
                                                 C::StartIntensity, C::StartIntensity};
 inline constexpr std::array<C, 4> kFade{C::StartIntensity, C::EndIntensity, C::ShortInterval,
@@ -94,7 +94,7 @@ enum class EncodeResult {
 // `fadeTimings` (the table the main window filled) gives for a fade that runs
 // from its SampleNumber to the end of the audio, which is when the show stops
 // driving that channel.
-EncodeResult EncodeEvent(const importer::EventTable::Record& row, std::int64_t audioEnd,
-                         const importer::FadeTimingTable& fadeTimings, std::string& out);
+EncodeResult EncodeEvent(const sequence_format::EventTable::Record& row, std::int64_t audioEnd,
+                         const sequence_format::FadeTimingTable& fadeTimings, std::string& out);
 
 }  // namespace playback

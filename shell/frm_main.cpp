@@ -426,7 +426,7 @@ void frmMain::InitializeForm() {
 }
 
 void frmMain::FillFadeTimingTable() {
-  fields_.FadeTimingTable = importer::FillFadeTimingTable();
+  fields_.FadeTimingTable = sequence_format::FillFadeTimingTable();
 }
 
 void frmMain::FillChoiceLists(const Preferences& saved) {
@@ -773,7 +773,7 @@ bool frmMain::PerformBitmask() const {
 
 // The operator hears how the serial line will keep up while the import is
 // still on screen, not when the audience sees a beat slip.
-void frmMain::SequenceCompiled(const importer::EventTable& table) {
+void frmMain::SequenceCompiled(const sequence_format::EventTable& table) {
   try {
     const int baud = playback::LineRateFromText(DataRateText());
     const playback::ImportLineReport report = playback::PlanLine(table);

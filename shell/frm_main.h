@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "import/import_driver.h"
 #include "platform/audio_player.h"
 #include "platform/clock.h"
@@ -23,6 +22,7 @@
 #include "playback/show_scheduler.h"
 #include "playback/show_session.h"
 #include "playlist/playlist.h"
+#include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "shell/winrar_locator.h"
 
@@ -129,7 +129,7 @@ class frmMain : public QWidget,
 
   int PlaylistRowCount() const;
   playlist::PlaylistEntry PlaylistEntryAt(int row) const;
-  const importer::FadeTimingTable& FadeTimings() const { return fields_.FadeTimingTable; }
+  const sequence_format::FadeTimingTable& FadeTimings() const { return fields_.FadeTimingTable; }
   void SelectPlaylistRow(int row);
   void LogShowEvent(const std::string& event);
 
@@ -149,7 +149,7 @@ class frmMain : public QWidget,
   void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
 
   bool PerformBitmask() const override;
-  void SequenceCompiled(const importer::EventTable& table) override;
+  void SequenceCompiled(const sequence_format::EventTable& table) override;
   void ShowImportingPanel(bool visible) override;
 
   void AddImportedSequence(const importer::ImportedSequence& sequence) override;
@@ -222,7 +222,7 @@ class frmMain : public QWidget,
     bool ShowRunning = false;
     // Filled at start-up, before any import can run. The import's compiler
     // builds the same 108 rows itself: its entry point takes no table.
-    importer::FadeTimingTable FadeTimingTable{};
+    sequence_format::FadeTimingTable FadeTimingTable{};
   } fields_;
   bool ended_ = false;
   // Notices of the current show, oldest first, each with its time of day.

@@ -24,12 +24,12 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_entry.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/pty_line.h"
 #include "tests/fakes/rar_writer.h"
 #include "tests/fakes/run_program.h"
@@ -357,13 +357,13 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
   const auto compiled =
       fakes::RunProgram({BinFolder() + "/glimmer", "compile", "--bitmask", archive, expectedCache});
   ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
-  auto table = importer::LoadSequenceCache(expectedCache);
+  auto table = sequence_format::LoadSequenceCache(expectedCache);
   ASSERT_TRUE(table) << table.message();
   std::vector<std::string> expected;
   for (const auto& row : table.value().Records()) {
     std::string bytes;
     playback::EncodeEvent(row, 2 * playback::kSamplesPerSecond + 44100,
-                          importer::FillFadeTimingTable(), bytes);
+                          sequence_format::kFadeTimingTable, bytes);
     if (!bytes.empty()) expected.push_back(bytes);
   }
   ASSERT_EQ(expected.size(), 6u);

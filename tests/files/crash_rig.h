@@ -27,10 +27,10 @@
 #include <string_view>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/file_store.h"
 #include "playlist/playlist.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "shell/preferences.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
@@ -67,13 +67,14 @@ inline std::vector<playlist::PlaylistEntry> PlaylistVersion(int v) {
 }
 
 // Big enough that a write takes a while: 4,000 to 28,000 rows (132 KB to 924 KB).
-inline importer::EventTable CacheVersion(int v) {
-  std::vector<importer::EventTable::Record> records(static_cast<std::size_t>(4000 + v * 4000));
+inline sequence_format::EventTable CacheVersion(int v) {
+  std::vector<sequence_format::EventTable::Record> records(
+      static_cast<std::size_t>(4000 + v * 4000));
   for (std::size_t i = 0; i < records.size(); ++i) {
     const auto n = static_cast<std::int32_t>(i);
     records[i].values = {n * 441, 1 + n % 8, 1 << (n % 8), 34, v, 255 - v, 19, 195};
   }
-  return importer::EventTable::FromRecords(std::move(records));
+  return sequence_format::EventTable::FromRecords(std::move(records));
 }
 
 // Keeps what would have been written, in memory.
@@ -108,7 +109,7 @@ class Writer {
         for (const auto& entry : PlaylistVersion(version)) playlist_.AddPlaylistEntry(entry);
         return playlist_.SavePlaylist().ok();
       default:
-        return importer::SaveSequenceCache(CacheVersion(version), Path(kCache), files_).ok();
+        return sequence_format::SaveSequenceCache(CacheVersion(version), Path(kCache), files_).ok();
     }
   }
 

@@ -12,10 +12,10 @@
 #include <tuple>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
 #include "playlist/playlist.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "shell/preferences.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
@@ -29,7 +29,7 @@ std::string Golden(const std::string& name) {
 
 // --- SequenceCache -------------------------------------------------------------
 
-using Row = std::array<std::optional<std::int32_t>, importer::kColumnCount>;
+using Row = std::array<std::optional<std::int32_t>, sequence_format::kColumnCount>;
 constexpr std::nullopt_t null = std::nullopt;
 
 // Playback order; fades with and without timing codes, both banks, a merged
@@ -42,12 +42,12 @@ const std::vector<Row> kCacheRows = {
     {88200, 3, 255, 34, 255, 0, null, null}, {317520000, 1000, 128, 26, 0, 0, null, null},
 };
 
-std::vector<Row> ReadRows(importer::EventTable& table) {
+std::vector<Row> ReadRows(sequence_format::EventTable& table) {
   std::vector<Row> rows;
   for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
     Row& row = rows.emplace_back();
-    for (int c = 0; c < importer::kColumnCount; ++c) {
-      row[static_cast<std::size_t>(c)] = table.Get(static_cast<importer::Column>(c));
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
+      row[static_cast<std::size_t>(c)] = table.Get(static_cast<sequence_format::Column>(c));
     }
   }
   return rows;
@@ -65,20 +65,20 @@ TEST(GoldenFilesTest, CacheVersion1LoadsToItsRowsAndTheRowsWriteTheSameBytes) {
   const std::string golden = fakes::ReadBytes(Golden("Jingle Bells.csq"));
   ASSERT_EQ(golden.size(), 407u);
 
-  auto loaded = importer::LoadSequenceCache(Golden("Jingle Bells.csq"));
+  auto loaded = sequence_format::LoadSequenceCache(Golden("Jingle Bells.csq"));
   ASSERT_TRUE(loaded.ok()) << loaded.message();
   EXPECT_EQ(ReadRows(loaded.value()), kCacheRows);
 
-  importer::EventTable table;
+  sequence_format::EventTable table;
   for (const Row& row : kCacheRows) {
     table.AddRow();
-    for (int c = 0; c < importer::kColumnCount; ++c) {
-      table.Set(static_cast<importer::Column>(c), row[static_cast<std::size_t>(c)]);
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
+      table.Set(static_cast<sequence_format::Column>(c), row[static_cast<std::size_t>(c)]);
     }
   }
   fakes::TempDir dir;
   platform::PosixFileStore files;
-  ASSERT_TRUE(importer::SaveSequenceCache(table, dir.File("Jingle Bells.csq"), files).ok());
+  ASSERT_TRUE(sequence_format::SaveSequenceCache(table, dir.File("Jingle Bells.csq"), files).ok());
   EXPECT_EQ(fakes::ReadBytes(dir.File("Jingle Bells.csq")), golden);
 }
 

@@ -5,13 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "import/sequence_cache.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
 
 namespace importer {
+using namespace sequence_format;
 namespace {
 
 using import_test::MakeTable;

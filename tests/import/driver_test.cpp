@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "import/sequence_cache.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_process_launcher.h"
 #include "playlist/playlist.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_process_launcher.h"
@@ -21,6 +21,7 @@
 #include "tests/import/import_support.h"
 
 namespace importer {
+using namespace sequence_format;
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "import/event_table.h"
+#include "sequence_format/event_table.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "tests/import/import_support.h"
 
-namespace importer {
+namespace sequence_format {
 namespace {
 
 using import_test::MakeTable;
@@ -139,4 +139,4 @@ TEST(EventTable, CloneHasItsOwnOrderAndCursorAndSeesChangesToTheRows) {
 }
 
 }  // namespace
-}  // namespace importer
+}  // namespace sequence_format

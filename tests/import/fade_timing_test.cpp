@@ -1,11 +1,11 @@
-#include "import/fade_timing.h"
+#include "sequence_format/fade_timing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <utility>
 
-namespace importer {
+namespace sequence_format {
 namespace {
 
 TEST(FadeTiming, ThresholdsRiseInTheirSteps) {
@@ -44,4 +44,4 @@ TEST(FadeTiming, CodesAtTheThresholds) {
 }
 
 }  // namespace
-}  // namespace importer
+}  // namespace sequence_format

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "import/compile_window.h"
-#include "import/event_table.h"
 #include "import/sequence_reader.h"
+#include "sequence_format/event_table.h"
 #include "tests/fakes/fake_user_interface.h"
 
 // Shared by the import tests: event tables written as rows of values,
@@ -15,20 +15,20 @@
 // that records what it is shown.
 namespace import_test {
 
-using importer::Column;
-using importer::EventTable;
-using importer::Value;
+using sequence_format::Column;
+using sequence_format::EventTable;
+using sequence_format::Value;
 
 // SampleNumber, Device, Channel, Command, StartIntensity, EndIntensity,
 // ShortInterval, LongInterval; columns left out are null.
-using Values = std::array<Value, importer::kColumnCount>;
+using Values = std::array<Value, sequence_format::kColumnCount>;
 constexpr std::nullopt_t null = std::nullopt;
 
 inline EventTable MakeTable(const std::vector<Values>& rows) {
   EventTable table;
   for (const Values& row : rows) {
     table.AddRow();
-    for (int c = 0; c < importer::kColumnCount; ++c) {
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
       table.Set(static_cast<Column>(c), row[static_cast<std::size_t>(c)]);
     }
   }
@@ -40,7 +40,7 @@ inline std::vector<Values> ReadAll(EventTable& table) {
   std::vector<Values> rows;
   for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
     Values& row = rows.emplace_back();
-    for (int c = 0; c < importer::kColumnCount; ++c) {
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
       row[static_cast<std::size_t>(c)] = table.Get(static_cast<Column>(c));
     }
   }

@@ -11,6 +11,7 @@
 #include "tests/import/import_support.h"
 
 namespace importer {
+using namespace sequence_format;
 namespace {
 
 using import_test::MakeTable;

@@ -1,4 +1,4 @@
-#include "import/sequence_cache.h"
+#include "sequence_format/sequence_cache.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
 
-namespace importer {
+namespace sequence_format {
 namespace {
 
 using import_test::MakeTable;
@@ -218,4 +218,4 @@ TEST_F(SequenceCacheTest, RowsAndColumnsTheWriterNeverWritesAreRefused) {
 }
 
 }  // namespace
-}  // namespace importer
+}  // namespace sequence_format

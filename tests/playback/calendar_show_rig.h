@@ -152,7 +152,7 @@ class DatedWindow : public playback::ShowSettingsSource,
 
   bool running = false;
   std::string startTime = "5:30:00 PM", endTime = "7:00:00 PM";
-  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   std::string status;
   std::vector<std::string> notices, nextShows;
   std::vector<playlist::PlaylistEntry> entries;
@@ -175,8 +175,9 @@ struct Rig {
       }
       platform::PosixFileStore files;
       const std::string cache = dir.File(std::string(name) + ".csq");
-      EXPECT_TRUE(
-          importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files).ok());
+      EXPECT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
+                                                     cache, files)
+                      .ok());
       window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
     }
     if (!calendarText.empty()) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
+#include "sequence_format/event_table.h"
 #include "tests/playback/playback_rig.h"
 
 namespace {
@@ -68,10 +68,10 @@ TEST(ImportLineReportTest, FiguresNameBothRatesBacklogAndItsMoment) {
 
 TEST(ImportLineReportTest, ATableAndItsRowsGiveTheSameMessages) {
   using playback_test::Row;
-  const std::vector<importer::EventTable::Record> rows = {Row(100, 1, 1, 33, 5),
-                                                          Row(100, 1, 3, 34, 0, 255, 1, 20),
-                                                          Row(200, 2, 1, 36), Row(300, 2, 1, 0)};
-  const importer::EventTable table = importer::EventTable::FromRecords(rows);
+  const std::vector<sequence_format::EventTable::Record> rows = {
+      Row(100, 1, 1, 33, 5), Row(100, 1, 3, 34, 0, 255, 1, 20), Row(200, 2, 1, 36),
+      Row(300, 2, 1, 0)};
+  const sequence_format::EventTable table = sequence_format::EventTable::FromRecords(rows);
   const auto messages = playback::LineMessagesOf(table);
   ASSERT_EQ(messages.size(), 4U);
   const int bytes[] = {6, 9, 5, 0};

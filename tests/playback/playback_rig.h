@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "playlist/playlist_entry.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/fake_audio_player.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_file_store.h"
@@ -24,7 +24,7 @@
 
 namespace playback_test {
 
-using Record = importer::EventTable::Record;
+using Record = sequence_format::EventTable::Record;
 
 // "00 FF 41" -> bytes, and back.
 inline std::string Hex(std::string_view text) {
@@ -50,14 +50,15 @@ inline double Seconds(std::int64_t samples) {
 }
 
 // A row; nulls where std::nullopt is given.
-inline Record Row(importer::Value sample, importer::Value device, importer::Value channel,
-                  importer::Value command, importer::Value start = 0, importer::Value end = 0,
-                  importer::Value shortCode = std::nullopt,
-                  importer::Value longCode = std::nullopt) {
-  const importer::Value values[] = {sample, device, channel,   command,
-                                    start,  end,    shortCode, longCode};
+inline Record Row(sequence_format::Value sample, sequence_format::Value device,
+                  sequence_format::Value channel, sequence_format::Value command,
+                  sequence_format::Value start = 0, sequence_format::Value end = 0,
+                  sequence_format::Value shortCode = std::nullopt,
+                  sequence_format::Value longCode = std::nullopt) {
+  const sequence_format::Value values[] = {sample, device, channel,   command,
+                                           start,  end,    shortCode, longCode};
   Record record;
-  for (int i = 0; i < importer::kColumnCount; ++i) {
+  for (int i = 0; i < sequence_format::kColumnCount; ++i) {
     record.values[static_cast<std::size_t>(i)] = values[i].value_or(0);
     if (!values[i]) record.nullMask = static_cast<std::uint8_t>(record.nullMask | (1u << i));
   }
@@ -163,7 +164,7 @@ class FakeShowWindow : public playback::ShowSettingsSource,
   std::string Notice() const { return notices.empty() ? "" : notices.back(); }
 
   bool showRunning = true;
-  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   int frameTiming = 1, portNumber = 3, lateGaps = 0;
   std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
   std::vector<std::string> statuses, states, notices, logged;
@@ -218,8 +219,8 @@ struct Rig {
   }
   void WriteCache(const std::string& path, const std::vector<Record>& rows) {
     fakes::FakeFileStore files;
-    const platform::Status saved =
-        importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), path, files);
+    const platform::Status saved = sequence_format::SaveSequenceCache(
+        sequence_format::EventTable::FromRecords(rows), path, files);
     if (!saved) throw std::runtime_error(saved.message());
   }
 

@@ -145,7 +145,7 @@ class WeekWindow : public playback::ShowSettingsSource,
   void SelectRow(int row) override { onSelect(row); }
 
   bool running = false;
-  importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   std::string status, note, notice;
   std::vector<playlist::PlaylistEntry> entries;
   std::function<void(int)> onSelect;
@@ -181,8 +181,9 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
     }
     platform::PosixFileStore files;
     const std::string cache = dir.File(std::string(name) + ".csq");
-    ASSERT_TRUE(
-        importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files).ok());
+    ASSERT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
+                                                   cache, files)
+                    .ok());
     window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
   }
 

@@ -19,7 +19,7 @@ using playback_test::ToHex;
 
 constexpr std::int64_t kAudioEnd = 100 * playback::kSamplesPerSecond;
 constexpr auto kNull = std::nullopt;
-const importer::FadeTimingTable kFadeTimings = importer::FillFadeTimingTable();
+const sequence_format::FadeTimingTable kFadeTimings = sequence_format::FillFadeTimingTable();
 
 // Each row is encoded behind what the buffer already holds; a row without a
 // message or with a field outside a byte leaves the buffer as it was.
@@ -56,7 +56,7 @@ TEST(EncodeEvent, AppendsTheMessageOfEachCommand) {
     EXPECT_EQ(result, c.bytes ? EncodeResult::Appended : EncodeResult::Rejected);
     EXPECT_EQ(ToHex(out), "00 01 33 05 01 00" + (c.bytes ? " " + std::string(c.bytes) : ""));
   }
-  for (const importer::Value command : {0, -10, 35, 43, INT32_MIN, INT32_MAX}) {
+  for (const sequence_format::Value command : {0, -10, 35, 43, INT32_MIN, INT32_MAX}) {
     std::string out = "x";
     EXPECT_EQ(EncodeEvent(Row(0, 1, 1, command, 1, 1, 1, 1), kAudioEnd, kFadeTimings, out),
               EncodeResult::NoMessage)
@@ -71,7 +71,7 @@ TEST(EncodeEvent, AppendsTheMessageOfEachCommand) {
 // A fade without timing codes takes them from the table it is given (the one
 // the window filled), for the time left until the audio ends.
 TEST(EncodeEvent, FadeWithoutTimingCodesUsesTheTableItIsGiven) {
-  importer::FadeTimingTable table = kFadeTimings;
+  sequence_format::FadeTimingTable table = kFadeTimings;
   for (auto& row : table) row = {row.threshold, 7, 9};
   std::string out;
   ASSERT_EQ(

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "import/import_driver.h"
-#include "import/sequence_cache.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/sequence_cache.h"
 #include "shell/elided_label.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/shell/window_fixture.h"
@@ -35,9 +35,10 @@ class WindowShowTest : public WindowTest {
              "/shows/Carol.msq"};
     WriteBytes(entry.AudioPath, "RIFF");
     fakes::FakeFileStore cacheFiles;  // keeps `files` to the window's own writes
-    const platform::Status saved = importer::SaveSequenceCache(
-        importer::EventTable::FromRecords({Level(20000, 1), Level(40000, 2), Level(90000, 3)}),
-        entry.CachePath, cacheFiles);
+    const platform::Status saved =
+        sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(
+                                               {Level(20000, 1), Level(40000, 2), Level(90000, 3)}),
+                                           entry.CachePath, cacheFiles);
     ASSERT_TRUE(saved) << saved.message();
     WritePlaylist({entry});
     audio.duration = 2.0;

@@ -3,16 +3,16 @@
 
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "platform/posix/posix_file_store.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/tools/glimmer_process.h"
 
 namespace {
 
-using Record = importer::EventTable::Record;
+using Record = sequence_format::EventTable::Record;
 
 Record Fade(std::int32_t sample, std::int32_t device, std::int32_t mask) {
   Record r;
@@ -29,8 +29,9 @@ TEST(CheckCommand, WarnsAtTheSlowRateOnlyAndRefusesAMissingFile) {
   }
   const std::string cache = dir.File("dense.csq");
   platform::PosixFileStore files;
-  ASSERT_TRUE(
-      importer::SaveSequenceCache(importer::EventTable::FromRecords(rows), cache, files).ok());
+  ASSERT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
+                                                 cache, files)
+                  .ok());
 
   const std::string glimmer = tools_test::GlimmerProgram();
   const auto slow = fakes::RunProgram({glimmer, "check", "--baud", "56000", cache});

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "import/sequence_cache.h"
 #include "platform/paths.h"
 #include "playlist/playlist_entry.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 #include "tools/glimmer/demo_show.h"
@@ -171,13 +171,13 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   // What the import left: the compiled sequence of three controllers with
   // fades, bank 2 channels and merged channels, and the playlist entry.
   const std::string cache = dir.File("Cache/glimmerfield-demo.csq");
-  auto table = importer::LoadSequenceCache(cache);
+  auto table = sequence_format::LoadSequenceCache(cache);
   ASSERT_TRUE(table) << table.message();
   std::set<std::int64_t> devices, commands, masks;
   for (const auto& row : table.value().Records()) {
-    devices.insert(row.Get(importer::Column::Device).value_or(-1));
-    commands.insert(row.Get(importer::Column::Command).value_or(-1));
-    masks.insert(row.Get(importer::Column::Channel).value_or(-1));
+    devices.insert(row.Get(sequence_format::Column::Device).value_or(-1));
+    commands.insert(row.Get(sequence_format::Column::Command).value_or(-1));
+    masks.insert(row.Get(sequence_format::Column::Channel).value_or(-1));
   }
   EXPECT_EQ(devices, (std::set<std::int64_t>{1, 2, 3}));
   EXPECT_EQ(commands, (std::set<std::int64_t>{23, 24, 33, 34}));

@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/show_lock.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "tests/fakes/pty_line.h"
 #include "tests/fakes/temp_dir.h"
@@ -63,9 +63,9 @@ std::string SilentWav(double seconds) {
   return wav;
 }
 
-std::string Encoded(const importer::EventTable::Record& row) {
+std::string Encoded(const sequence_format::EventTable::Record& row) {
   std::string bytes;
-  playback::EncodeEvent(row, 0, importer::FillFadeTimingTable(), bytes);
+  playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
   return bytes;
 }
 

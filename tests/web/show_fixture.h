@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
+#include "sequence_format/fade_timing.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
@@ -85,7 +85,7 @@ class ShowWithPage {
           playback_test::Row(0, 1, 2, 33, static_cast<int>(10 + i), static_cast<int>(10 + i));
       rig.WriteCache(dir_.File(name + ".csq"), {row});
       std::string bytes;
-      playback::EncodeEvent(row, 0, importer::FillFadeTimingTable(), bytes);
+      playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
       messages_.push_back(bytes);
       fakes::WriteBytes(dir_.File(name + ".wav"), SilentWav(songSeconds[i]));
       playlist += dir_.File(name + ".wav") + "\r\n" + dir_.File(name + ".csq") + "\r\nSong " +

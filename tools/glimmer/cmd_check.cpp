@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
 #include "playback/line_report.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -35,16 +35,16 @@ int RunCheck(const std::vector<std::string>& args) {
   app.add_option("CACHE", cache)->required();
   if (auto ended = ParseArguments(app, "check", kUsage, args)) return *ended;
 
-  auto loaded = importer::LoadSequenceRows(cache);
+  auto loaded = sequence_format::LoadSequenceRows(cache);
   if (!loaded) {
     std::fprintf(stderr, "glimmer check: %s: %s\n", cache.c_str(), loaded.message().c_str());
     return 1;
   }
-  const importer::CacheRows rows = std::move(loaded).value();
+  const sequence_format::CacheRows rows = std::move(loaded).value();
   // A row for several channels at once is what only the bitmask merge makes.
   bool merged = false;
   for (std::size_t i = 0; i < rows.size() && !merged; ++i) {
-    const std::int32_t mask = rows[i].Get(importer::Column::Channel).value_or(0);
+    const std::int32_t mask = rows[i].Get(sequence_format::Column::Channel).value_or(0);
     merged = (mask & (mask - 1)) != 0;
   }
   const playback::ImportLineReport report = playback::PlanLine(playback::LineMessagesOf(rows));

@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "import/compile_sequence.h"
-#include "import/fade_timing.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/posix_process_launcher.h"
 #include "playback/line_report.h"
+#include "sequence_format/fade_timing.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -94,7 +94,7 @@ class ConsoleWindow final : public importer::CompileWindow {
   ConsoleWindow(bool bitmask, int baud) : bitmask_(bitmask), baud_(baud) {}
   void SetStatus(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   bool PerformBitmask() const override { return bitmask_; }
-  void SequenceCompiled(const importer::EventTable& table) override {
+  void SequenceCompiled(const sequence_format::EventTable& table) override {
     const playback::ImportLineReport report = playback::PlanLine(table);
     std::fprintf(stderr, "%s", playback::FormatLineReport(report, baud_, bitmask_).c_str());
   }
@@ -258,7 +258,7 @@ int Compile(const std::vector<std::string>& args) {
   ConsoleWindow window(options.bitmask, playback::LineRateFromText(options.baud));
   ConsoleUserInterface ui(options.audio);
   platform::PosixFileStore files;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   std::string audioFile;
   std::string displayTitle;
   if (!IsArchive(source)) {

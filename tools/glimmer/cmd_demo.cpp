@@ -24,9 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "import/import_archive.h"
-#include "import/sequence_cache.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
@@ -39,6 +37,8 @@
 #include "playback/wire_protocol.h"
 #include "playlist/list_box.h"
 #include "playlist/playlist.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -371,7 +371,7 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::PosixFileStore files;
   platform::PosixProcessLauncher launcher;
   DemoImport import;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   importer::ImportPlan plan;
   plan.archivePath = archivePath;
   plan.archiverPath = extractor;
@@ -394,7 +394,7 @@ int RunDemo(const std::vector<std::string>& args) {
                                                  sequence.archivePath});
   (void)saved.SavePlaylist();
   const playlist::PlaylistEntry entry = saved.EntryAtRow(0);
-  auto table = importer::LoadSequenceCache(entry.CachePath);
+  auto table = sequence_format::LoadSequenceCache(entry.CachePath);
   if (!table) {
     std::fprintf(stderr, "glimmer demo: %s\n", table.message().c_str());
     return 1;
@@ -405,9 +405,9 @@ int RunDemo(const std::vector<std::string>& args) {
 
   Display display(std::string(demo::kTitle) + " - " + demo::kArtist, o.seconds);
   for (const auto& row : rows) {
-    const int device = static_cast<int>(row.Get(importer::Column::Device).value_or(0));
-    const int command = static_cast<int>(row.Get(importer::Column::Command).value_or(0));
-    const int mask = static_cast<int>(row.Get(importer::Column::Channel).value_or(0));
+    const int device = static_cast<int>(row.Get(sequence_format::Column::Device).value_or(0));
+    const int command = static_cast<int>(row.Get(sequence_format::Column::Command).value_or(0));
+    const int mask = static_cast<int>(row.Get(sequence_format::Column::Channel).value_or(0));
     const int first = command / 10 == 2 ? 9 : 1;
     for (int bit = 0; bit < 8; ++bit) {
       if (mask & (1 << bit)) display.board().Expect(device, first + bit);

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/sequence_cache.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/sequence_cache.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -25,25 +25,25 @@ int RunDump(const std::vector<std::string>& args) {
   CLI::App app;
   app.add_option("CACHE", path)->required();
   if (auto ended = ParseArguments(app, "dump", kUsage, args)) return *ended;
-  auto loaded = importer::LoadSequenceCache(path);
+  auto loaded = sequence_format::LoadSequenceCache(path);
   if (!loaded.ok()) {
     std::fprintf(stderr, "%s: %s\n", path.c_str(), loaded.message().c_str());
     return 1;
   }
-  importer::EventTable& table = loaded.value();
+  sequence_format::EventTable& table = loaded.value();
 
   // Lines are gathered into one buffer and written in large pieces: a
   // million-row sequence is dumped in well under a second.
   std::string out;
-  for (std::size_t c = 0; c < importer::kColumnNames.size(); ++c) {
+  for (std::size_t c = 0; c < sequence_format::kColumnNames.size(); ++c) {
     if (c > 0) out += ',';
-    out += importer::kColumnNames[c];
+    out += sequence_format::kColumnNames[c];
   }
   out += '\n';
   for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
-    for (int c = 0; c < importer::kColumnCount; ++c) {
+    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
       if (c > 0) out += ',';
-      if (const importer::Value value = table.Get(static_cast<importer::Column>(c))) {
+      if (const sequence_format::Value value = table.Get(static_cast<sequence_format::Column>(c))) {
         out += std::to_string(*value);
       }
     }

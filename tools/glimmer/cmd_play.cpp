@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
@@ -22,6 +21,7 @@
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "playback/show_session.h"
+#include "sequence_format/fade_timing.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -104,7 +104,7 @@ int RunPlay(const std::vector<std::string>& args) {
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   NoShowLog noLog;
   bool running = true;
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
                                 {running, settings, playlist, view}, fadeTimings);
   if (!o.device.empty()) session.Link().NameLine(o.device);

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "import/fade_timing.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
@@ -27,6 +26,7 @@
 #include "playback/show_session.h"
 #include "playlist/list_box.h"
 #include "playlist/playlist.h"
+#include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
@@ -216,7 +216,7 @@ int RunShow(const std::vector<std::string>& args) {
       {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
   std::unique_ptr<platform::AudioPlayer> audio =
       platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
-  const importer::FadeTimingTable fadeTimings = importer::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   playback::ShowSession session({port, *audio, ui, clock, watchdog.Log(), platform::LocalDateTime},
                                 {window.running, window, window, watchdog.View(view)}, fadeTimings);
   preferences.OnRefusedWrite([&session](const std::string& why) {

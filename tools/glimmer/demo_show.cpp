@@ -294,16 +294,16 @@ std::vector<std::string> ControllerBoard::Render() const {
   return lines;
 }
 
-std::vector<ExpectedMessage> ExpectedMessages(const std::vector<importer::EventTable::Record>& rows,
-                                              std::int64_t audioEnd,
-                                              const importer::FadeTimingTable& fadeTimings) {
+std::vector<ExpectedMessage> ExpectedMessages(
+    const std::vector<sequence_format::EventTable::Record>& rows, std::int64_t audioEnd,
+    const sequence_format::FadeTimingTable& fadeTimings) {
   std::vector<ExpectedMessage> expected;
   for (const auto& row : rows) {
     std::string bytes;
     if (playback::EncodeEvent(row, audioEnd, fadeTimings, bytes) !=
         playback::EncodeResult::Appended)
       continue;
-    expected.push_back({bytes, row.Get(importer::Column::SampleNumber).value_or(0)});
+    expected.push_back({bytes, row.Get(sequence_format::Column::SampleNumber).value_or(0)});
   }
   return expected;
 }

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "import/event_table.h"
-#include "import/fade_timing.h"
+#include "sequence_format/event_table.h"
+#include "sequence_format/fade_timing.h"
 
 // The pieces of `glimmer demo` that do not touch a device: the generated song,
 // its sequence and archive, and the board that shows what the controllers
@@ -79,9 +79,9 @@ struct ExpectedMessage {
   std::int64_t sample = 0;
 };
 // The event messages of `rows` in the order the player sends them.
-std::vector<ExpectedMessage> ExpectedMessages(const std::vector<importer::EventTable::Record>& rows,
-                                              std::int64_t audioEnd,
-                                              const importer::FadeTimingTable& fadeTimings);
+std::vector<ExpectedMessage> ExpectedMessages(
+    const std::vector<sequence_format::EventTable::Record>& rows, std::int64_t audioEnd,
+    const sequence_format::FadeTimingTable& fadeTimings);
 
 // Matches arrived event messages to the expected ones in order (a message
 // that is not the next expected one is looked for a little further on) and

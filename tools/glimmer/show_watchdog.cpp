@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "import/sequence_cache.h"
 #include "platform/audio_probe.h"
 #include "platform/paths.h"
 #include "platform/posix/device_presence.h"
@@ -18,6 +17,7 @@
 #include "platform/posix/system_clock.h"
 #include "platform/posix/system_time_source.h"
 #include "platform/posix/termios_serial_port.h"
+#include "sequence_format/sequence_cache.h"
 #include "watch/alert_settings.h"
 #include "watch/build_day.h"
 #include "watch/device_wait.h"
@@ -74,7 +74,7 @@ class ShowWatchdog::Probes final : public watch::NightProbes {
   explicit Probes(ShowWatchdog& owner) : owner_(owner) {}
 
   platform::Status LoadCache(const std::string& path) override {
-    return importer::LoadSequenceCache(path).status();
+    return sequence_format::LoadSequenceCache(path).status();
   }
   platform::Status OpenSong(const std::string& path) override {
     return platform::ProbeSongFile(path);

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-namespace importer {
+namespace sequence_format {
 
 // One row of the fade timing table: a fade lasting from `threshold` sample
 // positions (88,200 a second) up to the next row's threshold is sent with the
@@ -28,8 +28,12 @@ struct FadeTiming {
 // (99,999,999) up.
 inline constexpr FadeTiming kUncoveredFadeTiming{128, 20};
 
-// The 108 rows the controllers understand, thresholds rising strictly. The
-// main window fills its FadeTimingTable from this once at start-up.
+// The 108 rows the controllers understand, thresholds rising strictly. They
+// never change: every compile and every player reads this one table.
+extern const FadeTimingTable kFadeTimingTable;
+
+// A copy of kFadeTimingTable: the main window fills its own field from it once
+// at start-up.
 FadeTimingTable FillFadeTimingTable();
 
 // The codes of the first row i with Threshold(i) <= duration < Threshold(i+1),
@@ -37,7 +41,7 @@ FadeTimingTable FillFadeTimingTable();
 // sample positions.
 FadeTiming LookupFadeTiming(const FadeTimingTable& table, std::int64_t duration);
 
-// The same over the table FillFadeTimingTable() gives.
+// The same over kFadeTimingTable.
 FadeTiming LookupFadeTiming(std::int64_t duration);
 
-}  // namespace importer
+}  // namespace sequence_format

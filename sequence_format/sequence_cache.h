@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "import/event_table.h"
 #include "platform/file_store.h"
 #include "platform/status.h"
+#include "sequence_format/event_table.h"
 
-namespace importer {
+namespace sequence_format {
 
 // Writes the rows of `table` not deleted, in its current order, to a
 // SequenceCache file at `path`, replacing any file there atomically.
@@ -68,4 +68,4 @@ inline constexpr const char* kLoadingStopped = "loading was stopped";
 platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
                                              const KeepLoading& keepLoading = nullptr);
 
-}  // namespace importer
+}  // namespace sequence_format

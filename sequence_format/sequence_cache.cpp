@@ -1,4 +1,4 @@
-#include "import/sequence_cache.h"
+#include "sequence_format/sequence_cache.h"
 
 #include "platform/file_store.h"
 
@@ -33,7 +33,7 @@
 // header, so a damaged or foreign file can never make it allocate or read
 // more than the file actually holds.
 
-namespace importer {
+namespace sequence_format {
 
 namespace {
 
@@ -415,4 +415,4 @@ platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
   return EventTable::FromRecords(std::move(records));
 }
 
-}  // namespace importer
+}  // namespace sequence_format

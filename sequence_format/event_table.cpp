@@ -1,4 +1,4 @@
-#include "import/event_table.h"
+#include "sequence_format/event_table.h"
 
 #include <algorithm>
 #include <numeric>
@@ -7,7 +7,7 @@
 
 #include "text/text.h"
 
-namespace importer {
+namespace sequence_format {
 
 namespace {
 
@@ -296,4 +296,4 @@ EventTable EventTable::FromRecords(std::vector<Record> records) {
   return table;
 }
 
-}  // namespace importer
+}  // namespace sequence_format

@@ -10,7 +10,7 @@
 
 #include "platform/status.h"
 
-namespace importer {
+namespace sequence_format {
 
 // The eight columns, in their fixed order.
 enum class Column : int {
@@ -129,4 +129,4 @@ class EventTable {
   mutable std::uint64_t deletionsSeen_ = 0;
 };
 
-}  // namespace importer
+}  // namespace sequence_format

@@ -1,13 +1,11 @@
-#include "import/fade_timing.h"
+#include "sequence_format/fade_timing.h"
 
 #include <algorithm>
 
-namespace importer {
-
-namespace {
+namespace sequence_format {
 
 // Threshold, Short, Long; the comment is the row number.
-constexpr FadeTimingTable kFadeTimings = {{
+constexpr FadeTimingTable kFadeTimingTable = {{
     {0, 19, 195},         // 0
     {8820, 19, 195},      // 1
     {17640, 9, 225},      // 2
@@ -118,10 +116,8 @@ constexpr FadeTimingTable kFadeTimings = {{
     {99999999, 128, 20},  // 107
 }};
 
-}  // namespace
-
 FadeTimingTable FillFadeTimingTable() {
-  return kFadeTimings;
+  return kFadeTimingTable;
 }
 
 FadeTiming LookupFadeTiming(const FadeTimingTable& table, std::int64_t duration) {
@@ -137,7 +133,7 @@ FadeTiming LookupFadeTiming(const FadeTimingTable& table, std::int64_t duration)
 }
 
 FadeTiming LookupFadeTiming(std::int64_t duration) {
-  return LookupFadeTiming(kFadeTimings, duration);
+  return LookupFadeTiming(kFadeTimingTable, duration);
 }
 
-}  // namespace importer
+}  // namespace sequence_format
