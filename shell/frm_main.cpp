@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 #include <algorithm>
 #include <exception>
+#include <tuple>
 #include <utility>
 
 #include "platform/paths.h"
@@ -26,7 +27,7 @@
 #include "shell/elided_label.h"
 #include "shell/list_box_widget.h"
 #include "shell/registry_value.h"
-#include "shell/time_texts.h"
+#include "shell/setting_choices.h"
 
 namespace shell {
 namespace {
@@ -57,13 +58,6 @@ constexpr const char* kAutostartFailed =
 
 constexpr const char* kColourProperty = "BackColor";
 
-// Default entries of the five lists, selected when the saved value matches none.
-constexpr int kDefaultPortIndex = 0;
-constexpr int kDefaultDataRateIndex = 1;
-constexpr int kDefaultFrameTimingIndex = 4;
-constexpr int kDefaultStartTimeIndex = 70;
-constexpr int kDefaultEndTimeIndex = 92;
-
 // Geometry in pixels (twips / 15).
 constexpr int kClientWidth = 845;
 constexpr int kClientHeight = 530;
@@ -89,15 +83,8 @@ void FillList(QComboBox& list, const std::vector<std::string>& entries) {
 
 // A user-visible selection change: writes the preferences through the
 // list's handler.
-void SelectMatching(QComboBox& list, const std::string& saved) {
-  const int index = list.findText(ToQString(saved), Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (index >= 0) list.setCurrentIndex(index);
-}
-
-std::vector<std::string> Numbers(int from, int to) {
-  std::vector<std::string> numbers;
-  for (int n = from; n <= to; ++n) numbers.push_back(std::to_string(n));
-  return numbers;
+void SelectMatching(QComboBox& list, const ChoiceList& choices, const std::string& saved) {
+  if (const auto index = choices.IndexOf(saved)) list.setCurrentIndex(static_cast<int>(*index));
 }
 
 QLabel* MakeLabel(const char* text, QWidget* parent, const QRect& where) {
@@ -432,31 +419,27 @@ void frmMain::FillFadeTimingTable() {
 void frmMain::FillChoiceLists(const Preferences& saved) {
   // Each list is filled, then its saved value selected (one write of the
   // preferences per match, as when the user picks it).
-  FillList(*cboPort, Numbers(1, 16));
-  SelectMatching(*cboPort, saved.port);
-
-  FillList(*cboDataRate, {"56000", "115200"});
-  SelectMatching(*cboDataRate, saved.dataRate);
-
-  FillList(*cboFrameComp, Numbers(1, 10));
-  SelectMatching(*cboFrameComp, saved.frameTiming);
-
-  std::vector<std::string> times = QuarterHourTimes();
-  FillList(*cboStartTime, times);
-  times.emplace_back(kLastSecondOfDay);
-  FillList(*cboEndTime, times);
-  SelectMatching(*cboStartTime, saved.startTime);
-  SelectMatching(*cboEndTime, saved.endTime);
+  const std::tuple<QComboBox*, const ChoiceList&, const std::string&> lists[] = {
+      {cboPort, PortChoices(), saved.port},
+      {cboDataRate, DataRateChoices(), saved.dataRate},
+      {cboFrameComp, FrameTimingChoices(), saved.frameTiming},
+      {cboStartTime, StartTimeChoices(), saved.startTime},
+      {cboEndTime, EndTimeChoices(), saved.endTime}};
+  for (const auto& [list, choices, value] : lists) {
+    FillList(*list, choices.entries);
+    SelectMatching(*list, choices, value);
+  }
 }
 
 void frmMain::SelectDefaults() {
-  const std::pair<QComboBox*, int> defaults[] = {{cboPort, kDefaultPortIndex},
-                                                 {cboDataRate, kDefaultDataRateIndex},
-                                                 {cboFrameComp, kDefaultFrameTimingIndex},
-                                                 {cboStartTime, kDefaultStartTimeIndex},
-                                                 {cboEndTime, kDefaultEndTimeIndex}};
-  for (const auto& [list, index] : defaults) {
-    if (list->currentIndex() < 0) list->setCurrentIndex(index);
+  const std::pair<QComboBox*, const ChoiceList*> defaults[] = {
+      {cboPort, &PortChoices()},
+      {cboDataRate, &DataRateChoices()},
+      {cboFrameComp, &FrameTimingChoices()},
+      {cboStartTime, &StartTimeChoices()},
+      {cboEndTime, &EndTimeChoices()}};
+  for (const auto& [list, choices] : defaults) {
+    if (list->currentIndex() < 0) list->setCurrentIndex(static_cast<int>(choices->defaultIndex));
   }
 }
 

@@ -1,6 +1,5 @@
 #include "shell/preferences.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -11,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "shell/time_texts.h"
+#include "shell/setting_choices.h"
 
 namespace shell {
 
@@ -20,33 +19,19 @@ namespace {
 // A settings file is seven short lines; a larger one is not ours.
 constexpr std::uintmax_t kLargestPreferencesFile = 1024 * 1024;
 
-std::string Chosen(const std::string& saved, const std::vector<std::string>& entries,
-                   std::size_t defaultIndex) {
-  return std::find(entries.begin(), entries.end(), saved) != entries.end() ? saved
-                                                                           : entries[defaultIndex];
-}
-
 // Seven short values; the longest, a folder, is a path. A line of 500 MB
 // used to be read whole and rewritten on every save.
 constexpr std::size_t kMaxValueBytes = 4096;
-
-std::vector<std::string> Numbers(int from, int to) {
-  std::vector<std::string> texts;
-  for (int n = from; n <= to; ++n) texts.push_back(std::to_string(n));
-  return texts;
-}
 
 }  // namespace
 
 Preferences SelectedChoices(const Preferences& saved) {
   Preferences chosen = saved;
-  std::vector<std::string> times = QuarterHourTimes();
-  chosen.port = Chosen(saved.port, Numbers(1, 16), 0);
-  chosen.dataRate = Chosen(saved.dataRate, {"56000", "115200"}, 1);
-  chosen.frameTiming = Chosen(saved.frameTiming, Numbers(1, 10), 4);
-  chosen.startTime = Chosen(saved.startTime, times, 70);
-  times.emplace_back(kLastSecondOfDay);
-  chosen.endTime = Chosen(saved.endTime, times, 92);
+  chosen.port = PortChoices().Chosen(saved.port);
+  chosen.dataRate = DataRateChoices().Chosen(saved.dataRate);
+  chosen.frameTiming = FrameTimingChoices().Chosen(saved.frameTiming);
+  chosen.startTime = StartTimeChoices().Chosen(saved.startTime);
+  chosen.endTime = EndTimeChoices().Chosen(saved.endTime);
   return chosen;
 }
 

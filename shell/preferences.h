@@ -21,11 +21,9 @@ struct Preferences {
   std::string lastImportFolder;
 };
 
-// The values the window's five lists end up with for these saved values: a
-// value that is an entry of its list stays, any other becomes the list's
-// default (port "1", "115200", frame timing "5", "5:30:00 PM",
-// "11:00:00 PM"). The autostart flag and the import folder are kept. The
-// show without a window reads its settings through this.
+// The values the window's five lists end up with for these saved values
+// (shell/setting_choices.h); the autostart flag and the import folder are
+// kept. The show without a window reads its settings through this.
 Preferences SelectedChoices(const Preferences& saved);
 
 // Seven lines, each ended by CR LF, nothing quoted.

@@ -7,6 +7,7 @@
 #include "playback/line_report.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -28,10 +29,10 @@ constexpr const char* kUsage =
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
-  std::string baud = "115200";
+  std::string baud = shell::DataRateChoices().Default();
   std::string cache;
   CLI::App app;
-  app.add_option("--baud", baud)->check(CLI::IsMember({"56000", "115200"}));
+  app.add_option("--baud", baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
   app.add_option("CACHE", cache)->required();
   if (auto ended = ParseArguments(app, "check", kUsage, args)) return *ended;
 

@@ -24,6 +24,7 @@
 #include "platform/posix/posix_process_launcher.h"
 #include "playback/line_report.h"
 #include "sequence_format/fade_timing.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -193,7 +194,7 @@ class ChildOutputToStderr {
 
 struct Options {
   bool bitmask = false;
-  std::string baud = "115200";
+  std::string baud = shell::DataRateChoices().Default();
   std::optional<std::string> audio;
   std::string source;
   std::string cache;
@@ -223,7 +224,7 @@ int Compile(const std::vector<std::string>& args) {
   CLI::App app;
   app.add_flag("--bitmask", options.bitmask);
   CLI::Option* audioGiven = app.add_option("--audio", audio);
-  app.add_option("--baud", options.baud)->check(CLI::IsMember({"56000", "115200"}));
+  app.add_option("--baud", options.baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
   app.add_option("SOURCE", options.source)->required();
   app.add_option("CACHE", options.cache)->required();
   if (auto ended = ParseArguments(app, "compile", kUsage, args)) return *ended;

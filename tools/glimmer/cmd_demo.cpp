@@ -39,6 +39,7 @@
 #include "playlist/playlist.h"
 #include "sequence_format/fade_timing.h"
 #include "sequence_format/sequence_cache.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -462,7 +463,8 @@ int RunDemo(const std::vector<std::string>& args) {
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   ConsoleUserInterface ui;
   platform::SystemClock clock;
-  FixedShowSettings settings({1, "115200", kFrameTiming, "12:00:00 AM", "11:59:59 PM"});
+  FixedShowSettings settings(
+      {1, "115200", kFrameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
   SingleEntry playlist(entry);
   NoShowLog noLog;
   bool running = true;

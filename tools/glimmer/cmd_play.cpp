@@ -22,6 +22,7 @@
 #include "platform/posix/termios_serial_port.h"
 #include "playback/show_session.h"
 #include "sequence_format/fade_timing.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -49,9 +50,9 @@ constexpr const char* kUsage =
 
 struct PlayOptions {
   std::string device;
-  int port = 1;
-  std::string baud = "115200";
-  int frameTiming = 5;
+  int port = std::stoi(shell::PortChoices().Default());
+  std::string baud = shell::DataRateChoices().Default();
+  int frameTiming = std::stoi(shell::FrameTimingChoices().Default());
   bool silent = false;
   std::string cache;
   std::string audio;
@@ -77,9 +78,10 @@ int RunPlay(const std::vector<std::string>& args) {
                                   return path.empty() ? "needs a device path" : "";
                                 },
                                 "PATH"));
-  app.add_option("--port", o.port)->check(WholeNumberIn(1, 16))->excludes(device);
-  app.add_option("--baud", o.baud)->check(CLI::IsMember({"56000", "115200"}));
-  app.add_option("--frame-timing", o.frameTiming)->check(WholeNumberIn(1, 10));
+  app.add_option("--port", o.port)->check(WholeNumberIn(1, shell::kHighestPort))->excludes(device);
+  app.add_option("--baud", o.baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
+  app.add_option("--frame-timing", o.frameTiming)
+      ->check(WholeNumberIn(1, shell::kHighestFrameTiming));
   app.add_flag("--silent", o.silent);
   app.add_option("CACHE", o.cache)->required();
   app.add_option("AUDIO", o.audio)->required();
@@ -94,7 +96,8 @@ int RunPlay(const std::vector<std::string>& args) {
 
   platform::LineOutput errors(STDERR_FILENO);
   ConsoleShowView view(errors, /*labelled=*/true);
-  FixedShowSettings settings({o.port, o.baud, o.frameTiming, "12:00:00 AM", "11:59:59 PM"});
+  FixedShowSettings settings(
+      {o.port, o.baud, o.frameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
   SingleEntry playlist(entry);
   ConsoleUserInterface ui;
   platform::SystemClock clock;

@@ -28,6 +28,7 @@
 #include "playlist/playlist.h"
 #include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -158,7 +159,9 @@ int RunShow(const std::vector<std::string>& args) {
   CLI::App app;
   app.add_option("--dir", dir);
   CLI::Option* deviceOption = app.add_option("--device", device);
-  app.add_option("--port", portOverride)->check(WholeNumberIn(1, 16))->excludes(deviceOption);
+  app.add_option("--port", portOverride)
+      ->check(WholeNumberIn(1, shell::kHighestPort))
+      ->excludes(deviceOption);
   app.add_option("--wait-for-devices", waitSeconds)->check(WholeNumberIn(0, 86400));
   app.add_flag("--silent", silent);
   if (auto ended = ParseArguments(app, "show", kUsage, args)) return *ended;
