@@ -121,10 +121,8 @@ TEST(GlimmerCli, CompileClearsScratchFoldersOfDeadRunsOnly) {
   fakes::WriteRar4(archive, {{"Carol", import_test::ToXml(sequence)}});
 
   const std::string scratch = dir.File("tmp");
-  const pid_t gone = fork();
-  if (gone == 0) _exit(0);
-  waitpid(gone, nullptr, 0);
-  const std::string dead = scratch + "/glimmer-compile-" + std::to_string(gone) + "-7";
+  const std::string dead =
+      scratch + "/glimmer-compile-" + std::to_string(fakes::EndedProcessId()) + "-7";
   const std::string alive = scratch + "/glimmer-compile-" + std::to_string(getpid()) + "-7";
   for (const std::string& folder : {dead, alive}) {
     std::filesystem::create_directories(folder);
