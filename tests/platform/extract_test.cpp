@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_process_launcher.h"
 #include "tests/fakes/rar_writer.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
@@ -351,29 +350,6 @@ TEST(SafeEntryPath, KeepsPathsInsideAndSaysWhyOthersAreNot) {
     EXPECT_FALSE(result.ok()) << name;
     EXPECT_FALSE(result.message().empty());
   }
-}
-
-// The real program, as the import runs it.
-TEST(ExtractorProgram, ExtractsAnArchiveEndToEnd) {
-  const char* bin = std::getenv("GLIMMER_BIN");
-  const fs::path program = fs::path(bin ? bin : GLIMMER_BUILD_BIN) / "glimmer-extract";
-  ASSERT_TRUE(fs::exists(program)) << program;
-
-  fakes::TempDir dir;
-  const std::string archive = dir.File("Show.final.msq");
-  fakes::WriteRar4(archive, {{"Show.final", "<xml/>"}, {"media\\song.mp3", "mp3"}});
-  const fs::path dest = dir.path() / "app" / "Temp";
-
-  platform::PosixProcessLauncher launcher;
-  const auto result = launcher.Run({program.string(), "X", "-o+", archive, dest.string() + "/"});
-  ASSERT_TRUE(result.ok()) << result.message();
-  EXPECT_EQ(result.value(), 0);
-  EXPECT_EQ(fakes::ReadBytes((dest / "Show.final").string()), "<xml/>");
-  EXPECT_EQ(fakes::ReadBytes((dest / "media/song.mp3").string()), "mp3");
-
-  const auto usage = launcher.Run({program.string(), "X"});
-  ASSERT_TRUE(usage.ok());
-  EXPECT_EQ(usage.value(), 2);
 }
 
 }  // namespace
