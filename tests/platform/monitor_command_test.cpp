@@ -17,6 +17,24 @@ namespace {
 
 using platform::UniqueFd;
 
+// The controller line: raw from the start, so bytes sent before the monitor
+// has set it up are neither echoed nor translated. The monitor inherits
+// neither side, or closing the master here would not close the line; the
+// slave is held until the monitor has the line open, so closing the master is
+// what the monitor sees as the far end going away.
+bool OpenLine(UniqueFd& master, UniqueFd& slave, std::string& slaveName) {
+  int m = -1, s = -1;
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&m, &s, nullptr, &raw, nullptr) != 0) return false;
+  fcntl(m, F_SETFD, FD_CLOEXEC);
+  fcntl(s, F_SETFD, FD_CLOEXEC);
+  master.Reset(m);
+  slave.Reset(s);
+  slaveName = ttyname(s);
+  return true;
+}
+
 // `glimmer monitor` run on the slave side of a pseudo-terminal; the test
 // plays the controller line on the master side.
 TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
@@ -24,19 +42,10 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
   ASSERT_TRUE(std::filesystem::exists(program)) << program;
 
-  // Raw from the start: bytes sent before the monitor has set the line up
-  // must not be echoed or translated by a cooked line discipline.
-  int m = -1, s = -1;
-  termios raw{};
-  cfmakeraw(&raw);
-  ASSERT_EQ(openpty(&m, &s, nullptr, &raw, nullptr), 0);
-  // The monitor must not inherit the master, or closing it here would not
-  // close the line. The slave is held until the monitor has the line open, so
-  // closing the master is what the monitor sees as the far end going away.
-  fcntl(m, F_SETFD, FD_CLOEXEC);
-  fcntl(s, F_SETFD, FD_CLOEXEC);
-  UniqueFd master(m), slave(s);
-  fakes::ChildProcess child({program, "monitor", "--baud", "56000", ttyname(s)});
+  UniqueFd master, slave;
+  std::string slaveName;
+  ASSERT_TRUE(OpenLine(master, slave, slaveName));
+  fakes::ChildProcess child({program, "monitor", "--baud", "56000", slaveName});
   ASSERT_TRUE(child.Started());
 
   std::string output;
@@ -73,14 +82,9 @@ TEST(MonitorCommand, SaysWhenBytesWereWaitingBeforeItStarted) {
   const char* bin = std::getenv("GLIMMER_BIN");
   std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
   const std::string portOpen(playback::kPortOpenBurst), keepAlive(playback::kKeepAliveMessage);
-  int m = -1, s = -1;
-  termios raw{};
-  cfmakeraw(&raw);
-  ASSERT_EQ(openpty(&m, &s, nullptr, &raw, nullptr), 0);
-  fcntl(m, F_SETFD, FD_CLOEXEC);
-  fcntl(s, F_SETFD, FD_CLOEXEC);
-  UniqueFd master(m), slave(s);
-  std::string slaveName = ttyname(s);
+  UniqueFd master, slave;
+  std::string slaveName;
+  ASSERT_TRUE(OpenLine(master, slave, slaveName));
   const std::string backlog = portOpen + keepAlive;  // the show, played before
   ASSERT_EQ(write(master.get(), backlog.data(), backlog.size()), ssize_t(backlog.size()));
   fakes::ChildProcess child({program, "monitor", slaveName});
