@@ -196,7 +196,9 @@ struct ProgramRun {
 // it writes until it ends. `input` goes to its standard input.
 inline ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = "") {
   ProgramRun run;
-  ChildProcess child(argv, {.input = input});
+  ChildOptions options;
+  options.input = input;
+  ChildProcess child(argv, options);
   if (!child.Started()) {
     run.err = "cannot start " + argv[0];
     return run;
