@@ -388,38 +388,35 @@ TEST_F(DriverTest, ArchiverPastItsTimeLimitIsEndedAndTheImportSaysSo) {
   EXPECT_TRUE(list_.items.empty());
 }
 
-// The extractor used to report success with the file's tail zeros, and the
-// import then called the document "not well-formed XML".
-TEST_F(DriverTest, FullDiskIsNamedAsSuch) {
-  extracts_ = false;
-  launcher_.exitCode = 1;
-  launcher_.errorOutput =
-      "glimmer-extract: Cannot extract Xmas from the archive /shows/Xmas.msq: writing it failed: "
-      "the disk holding /app/Temp is full (No space left on device)\n";
-  Import("/shows/Xmas.msq");
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].rfind("The sequence archive \"/shows/Xmas.msq\" could not be "
-                                  "extracted: the disk holding \"" +
-                                      appDir_ + "/Temp\" is full. Please free some space on it",
-                                  0),
-            0u)
-      << ui_.messages[0];
-  EXPECT_NE(ui_.messages[0].find("The archiver said: glimmer-extract: Cannot extract Xmas"),
-            std::string::npos);
-}
-
-TEST_F(DriverTest, WhatTheArchiverSaidIsQuotedEscaped) {
-  extracts_ = false;
-  launcher_.exitCode = 1;
-  launcher_.errorOutput =
-      "refused entry \x1B[2Jx\r\nrefused entry \xC2\x9B"
-      "y\n";
-  Import("/shows/Xmas.msq");
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_NE(
-      ui_.messages[0].find("The archiver said: refused entry \\x1B[2Jx\nrefused entry \\xC2\\x9By"),
-      std::string::npos)
-      << ui_.messages[0];
+// What the archiver said is quoted, escaped, after the import's own words. A
+// full disk is named as such: the extractor used to report success with the
+// file's tail zeros, and the import then called the document "not
+// well-formed XML".
+TEST_F(DriverTest, WhatTheArchiverSaidIsQuotedEscapedAndAFullDiskNamed) {
+  const struct {
+    std::string said;
+    std::vector<std::string> message;  // in it, the first at its start
+  } cases[] = {
+      {"glimmer-extract: Cannot extract Xmas from the archive /shows/Xmas.msq: writing it failed: "
+       "the disk holding /app/Temp is full (No space left on device)\n",
+       {"The sequence archive \"/shows/Xmas.msq\" could not be extracted: the disk holding \"" +
+            appDir_ + "/Temp\" is full. Please free some space on it",
+        "The archiver said: glimmer-extract: Cannot extract Xmas"}},
+      {"refused entry \x1B[2Jx\r\nrefused entry \xC2\x9B"
+       "y\n",
+       {"", "The archiver said: refused entry \\x1B[2Jx\nrefused entry \\xC2\\x9By"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    ui_.messages.clear();
+    extracts_ = false;
+    launcher_.exitCode = 1;
+    launcher_.errorOutput = c.said;
+    Import("/shows/Xmas.msq");
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].rfind(c.message[0], 0), 0u) << ui_.messages[0];
+    EXPECT_NE(ui_.messages[0].find(c.message[1]), std::string::npos) << ui_.messages[0];
+  }
 }
 
 // A folder left in Temp under a sequence's name made every later import of
