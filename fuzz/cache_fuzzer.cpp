@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<sequence_format::Value> rows = Rows(table);
   if (rows.size() != table.RowCount() * sequence_format::kColumnCount) std::abort();
 
-  fuzz::MemoryFileStore files;
+  fakes::FakeFileStore files = fuzz::MemoryFileStore();
   if (!sequence_format::SaveSequenceCache(table, "again.csq", files).ok()) std::abort();
   const std::string& bytes = files.files["again.csq"];
   const std::string again = fuzz::InputFile(

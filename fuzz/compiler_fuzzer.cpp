@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Window window(size % 2 == 1);
   fuzz::QuietUserInterface ui;
   ui.answer = audio;  // a missing audio file is "located"
-  fuzz::MemoryFileStore files;
+  fakes::FakeFileStore files = fuzz::MemoryFileStore();
   std::string audioFile, title;
   importer::CompileSequence(document, cache, audioFile, title,
                             importer::CompileServices{window, ui, files, fadeTimings, ""});

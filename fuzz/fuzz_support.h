@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/file_store.h"
 #include "platform/user_interface.h"
+#include "tests/fakes/fake_file_store.h"
 
 // What the fuzz targets share: a scratch folder of their own, input written
 // to a file for the readers that take a path, and quiet stand-ins for the
@@ -46,15 +46,12 @@ inline std::string InputFile(const std::string& name, const std::uint8_t* data, 
   return path;
 }
 
-// Keeps what would be written in memory.
-class MemoryFileStore final : public platform::FileStore {
- public:
-  platform::Status ReplaceFile(const std::string& path, std::string_view bytes) override {
-    files[path] = std::string(bytes);
-    return platform::Status::Ok();
-  }
-  std::map<std::string, std::string> files;
-};
+// The tests' file store, kept in memory only.
+inline fakes::FakeFileStore MemoryFileStore() {
+  fakes::FakeFileStore files;
+  files.onDisk = false;
+  return files;
+}
 
 // Messages go nowhere; the file dialog answers with `answer`.
 class QuietUserInterface final : public platform::UserInterface {

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = fuzz::InputFile("playlist.txt", data, size);
   fakes::FakeListBox list;
   fuzz::QuietUserInterface ui;
-  fuzz::MemoryFileStore files;
+  fakes::FakeFileStore files = fuzz::MemoryFileStore();
   playlist::Playlist playlist(list, ui, files, path);
   playlist.ResetEntries();
   playlist.LoadPlaylist();

@@ -33,6 +33,7 @@
 #include "tests/fakes/pty_line.h"
 #include "tests/fakes/rar_writer.h"
 #include "tests/fakes/run_program.h"
+#include "tests/fakes/sequence_document.h"
 #include "tests/fakes/skip_outside_ci.h"
 #include "tests/fakes/temp_dir.h"
 
@@ -264,27 +265,14 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
   }
   const std::string audio = shows + "/carol.wav", archive = shows + "/Carol.msq";
   fakes::WriteBytes(audio, QuietWav(2.5));
-  const auto interval = [](int at, int effect, int in, int out) {
-    return "<TimeInterval><PositionInSamples>" + std::to_string(at) +
-           "</PositionInSamples><Effect>" + std::to_string(effect) + "</Effect><IntensityIn>" +
-           std::to_string(in) + "</IntensityIn><IntensityOut>" + std::to_string(out) +
-           "</IntensityOut></TimeInterval>";
-  };
-  const auto channel = [](int number, const std::string& intervals) {
-    return "<Channel><ChannelNumber>" + std::to_string(number) + "</ChannelNumber><TimeIntervals>" +
-           intervals + "</TimeIntervals></Channel>";
-  };
-  const std::string document =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Sequence><AudioFile><Title>Carol</Title>"
-      "<Artist>Choir</Artist><FilePath>" +
-      audio +
-      "</FilePath></AudioFile><Controllers><Controller><ControllerID>2</ControllerID><Channels>" +
-      channel(1,
-              interval(17640, 3, 10, 10) + interval(52920, 3, 20, 20) + interval(141120, 3, 0, 0)) +
-      channel(3, interval(35280, 1, 0, 255) + interval(123480, 3, 255, 255)) +
-      channel(10, interval(88200, 3, 30, 30)) +
-      "</Channels></Controller></Controllers></Sequence>\n";
-  fakes::WriteRar4(archive, {{"Carol", document}});
+  fakes::Sequence sequence;
+  sequence.filePath = audio;
+  sequence.controllers = {
+      {"2",
+       {{"1", {{"17640", "3", "10", "10"}, {"52920", "3", "20", "20"}, {"141120", "3", "0", "0"}}},
+        {"3", {{"35280", "1", "0", "255"}, {"123480", "3", "255", "255"}}},
+        {"10", {{"88200", "3", "30", "30"}}}}}};
+  fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence)}});
   // A show window of the whole day, so Start plays at once.
   const std::string preferences =
       "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\n" + shows + "/\r\n";

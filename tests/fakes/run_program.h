@@ -2,20 +2,193 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
 
+// The one way tests run a child: a program of ours or another as a process,
+// or a piece of the test program in a forked child.
 namespace fakes {
 
+// Where a child's standard input comes from and its output goes.
+struct ChildOptions {
+  std::string input;                             // written whole to its standard input, then closed
+  std::string outFile, errFile;                  // empty: a pipe this side reads
+  bool errToOut = false;                         // standard error joins standard output
+  std::vector<std::string> environment;          // "NAME=value", added to ours
+  std::vector<std::pair<int, int>> descriptors;  // (ours, its number) handed over
+};
+
+class ChildProcess {
+ public:
+  ChildProcess(std::vector<std::string> argv, const ChildOptions& options = {}) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    env.insert(env.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    const auto route = [&](int number, const std::string& file, int pipeEnd) {
+      if (file.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnd, number);
+      } else {
+        posix_spawn_file_actions_addopen(&actions, number, file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      }
+    };
+    route(STDOUT_FILENO, options.outFile, out[1]);
+    if (options.errToOut) {
+      posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else {
+      route(STDERR_FILENO, options.errFile, err[1]);
+    }
+    for (const auto& [ours, theirs] : options.descriptors) {
+      posix_spawn_file_actions_adddup2(&actions, ours, theirs);
+    }
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    // Small inputs only: written whole before anything is read.
+    if (pid_ > 0 && !options.input.empty()) {
+      (void)!write(in[1], options.input.data(), options.input.size());
+    }
+    close(in[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~ChildProcess() {
+    if (pid_ > 0 && !waited_) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  // Whether it still runs (an ended one is reaped here).
+  bool Running() {
+    if (waited_ || pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    Reaped(status);
+    return false;
+  }
+  void Signal(int signal) const { ::kill(pid_, signal); }
+  // The exit status; 128 + n for a child killed by signal n, -1 for one that
+  // never started.
+  int Wait() {
+    if (!waited_ && pid_ > 0) {
+      int status = 0;
+      while (::waitpid(pid_, &status, 0) < 0) {
+      }
+      Reaped(status);
+    }
+    return status_;
+  }
+
+  // Reads the piped standard output (or error) into `text` until `done`
+  // holds, the pipe ends, or the child says nothing for `quiet` (a safety
+  // net against a hung child, not a timing check). True when `done` held.
+  bool ReadOutUntil(std::string& text, const std::function<bool(const std::string&)>& done,
+                    std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    return ReadUntil(out_, text, done, quiet) == kDone;
+  }
+  // Reads to the end of the piped standard output (or error); false when
+  // the child went quiet for `quiet` without closing it.
+  bool ReadOutToEnd(std::string& text, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    return ReadUntil(out_, text, Never, quiet) == kEnded;
+  }
+  bool ReadErrToEnd(std::string& text, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    return ReadUntil(err_, text, Never, quiet) == kEnded;
+  }
+  bool ReadErrUntil(std::string& text, const std::function<bool(const std::string&)>& done,
+                    std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
+    return ReadUntil(err_, text, done, quiet) == kDone;
+  }
+  // Both pipes read to their ends (the child's output closed).
+  void ReadAll(std::string& out, std::string& err) {
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    for (int open = 2; open > 0;) {
+      if (poll(fds, 2, -1) < 0) break;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+          sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        } else {
+          fds[i].fd = -1;
+          --open;
+        }
+      }
+    }
+  }
+
+ private:
+  enum ReadEnd { kDone, kEnded, kQuiet };
+  static bool Never(const std::string&) { return false; }
+  static ReadEnd ReadUntil(int fd, std::string& text,
+                           const std::function<bool(const std::string&)>& done,
+                           std::chrono::milliseconds quiet) {
+    char buffer[4096];
+    while (!done(text)) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return kQuiet;
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) return done(text) ? kDone : kEnded;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return kDone;
+  }
+  void Reaped(int status) {
+    waited_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  bool waited_ = false;
+  int status_ = -1;
+};
+
+// Text that holds at least `count` lines.
+inline std::function<bool(const std::string&)> HasLines(std::size_t count) {
+  return [count](const std::string& t) {
+    return static_cast<std::size_t>(std::count(t.begin(), t.end(), '\n')) >= count;
+  };
+}
+
 struct ProgramRun {
-  int exitCode = -1;  // -1: did not start or did not exit normally
+  int exitCode = -1;  // -1: did not start; 128 + n: killed by signal n
   std::string out, err;
 };
 
@@ -23,51 +196,57 @@ struct ProgramRun {
 // it writes until it ends. `input` goes to its standard input.
 inline ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = "") {
   ProgramRun run;
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return run;
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  if (spawned != 0) {
-    close(in[1]), close(out[0]), close(err[0]);
+  ChildOptions options;
+  options.input = input;
+  ChildProcess child(argv, options);
+  if (!child.Started()) {
     run.err = "cannot start " + argv[0];
     return run;
   }
-  // Small inputs only: written whole before reading.
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) run.err = "write failed";
-  close(in[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  for (int open = 2; open > 0;) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  child.ReadAll(run.out, run.err);
+  run.exitCode = child.Wait();
   return run;
+}
+
+// Runs `body` in a forked child of the test program, so what it changes for
+// itself (a file size or address space limit, giving up root) stays out of
+// the test. What the body puts in `said` comes back; the exit code is its
+// return value (-1 when the child did not end normally).
+struct ChildRun {
+  int exitCode = -1;
+  std::string said;
+};
+inline ChildRun RunInChild(const std::function<int(std::string& said)>& body) {
+  ChildRun run;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return run;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    std::string said;
+    const int code = body(said);
+    if (!said.empty() && write(ends[1], said.data(), said.size()) < 0) _exit(125);
+    _exit(code);
+  }
+  close(ends[1]);
+  char buffer[4096];
+  for (ssize_t n; child > 0 && (n = read(ends[0], buffer, sizeof buffer)) > 0;) {
+    run.said.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(ends[0]);
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    run.exitCode = WEXITSTATUS(status);
+  }
+  return run;
+}
+
+// The id of a process that has ended, as leftovers of a killed program carry.
+inline pid_t EndedProcessId() {
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  return gone;
 }
 
 }  // namespace fakes

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -46,18 +47,12 @@ TEST(PosixFileStoreTest, LeftoverTemporaryOfAKilledWriteGoesWithTheNextSave) {
 
 namespace {
 
-pid_t DeadProcess() {
-  const pid_t gone = fork();
-  if (gone == 0) _exit(0);
-  waitpid(gone, nullptr, 0);
-  return gone;
-}
-
 // Two programs saving one file deleted each other's temporary file: 8 of
 // 400 saves failed.
 TEST(PosixFileStoreTest, TemporariesOfWritersStillRunningAreNeverRemoved) {
   fakes::TempDir dir;
-  const std::string dead = "playlist.txt.tmp-" + std::to_string(DeadProcess()) + "-Ab3xYz";
+  const std::string dead =
+      "playlist.txt.tmp-" + std::to_string(fakes::EndedProcessId()) + "-Ab3xYz";
   const std::string running = "playlist.txt.tmp-" + std::to_string(getppid()) + "-Ab3xYz";
   const std::string ours = "playlist.txt.tmp-" + std::to_string(getpid()) + "-Ab3xYz";
   for (const std::string& name : {dead, running, ours}) fakes::WriteBytes(dir.File(name), "x");

@@ -19,6 +19,7 @@
 #include "shell/preferences.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -28,25 +29,13 @@ namespace {
 // program. The body returns what went wrong, or nothing.
 std::string InChild(const std::function<void()>& restrict,
                     const std::function<std::string()>& body) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return "cannot make a pipe";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(pipeEnds[0]);
+  fakes::ChildRun run = fakes::RunInChild([&](std::string& said) {
     restrict();
-    const std::string problems = body();
-    if (!problems.empty() && write(pipeEnds[1], problems.data(), problems.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  close(pipeEnds[1]);
-  std::string problems;
-  char buffer[4096];
-  for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) problems.append(buffer, n);
-  close(pipeEnds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) problems += "the child failed";
-  return problems;
+    said = body();
+    return 0;
+  });
+  if (run.exitCode != 0) run.said += "the child failed";
+  return run.said;
 }
 
 std::string Check(bool ok, const std::string& what) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "import/sequence_reader.h"
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/import/import_support.h"
@@ -352,12 +353,7 @@ TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
       Doc(kAudio, "<Controller><ControllerID>1</ControllerID>" + elements + "</Controller>\n");
   for (const char c : body) utf16 += std::string{c, '\0'};
   fakes::WriteBytes(path_, utf16);
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(pipeFds[0]);
+  const auto [code, said] = fakes::RunInChild([&](std::string& said) {
     rlimit cap{};
     getrlimit(RLIMIT_AS, &cap);
     std::ifstream status("/proc/self/statm");
@@ -365,22 +361,12 @@ TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
     status >> pages;
     cap.rlim_cur = pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) + (160u << 20);
     setrlimit(RLIMIT_AS, &cap);
-    const std::string said = ReadSequenceDocument(path_).message();
-    (void)!write(pipeFds[1], said.data(), said.size());
-    _exit(0);
-  }
-  close(pipeFds[1]);
-  std::string said;
-  char buffer[4096];
-  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-    said.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+    said = ReadSequenceDocument(path_).message();
+    return 0;
+  });
   EXPECT_NE(said.find("cannot be imported: there is not enough memory to read it"),
             std::string::npos)
-      << said << " (status " << status << ")";
+      << said << " (exit code " << code << ")";
 }
 
 TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_process_launcher.h"
 #include "tests/fakes/rar_writer.h"
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -352,29 +352,6 @@ TEST(SafeEntryPath, KeepsPathsInsideAndSaysWhyOthersAreNot) {
   }
 }
 
-// The real program, as the import runs it.
-TEST(ExtractorProgram, ExtractsAnArchiveEndToEnd) {
-  const char* bin = std::getenv("GLIMMER_BIN");
-  const fs::path program = fs::path(bin ? bin : GLIMMER_BUILD_BIN) / "glimmer-extract";
-  ASSERT_TRUE(fs::exists(program)) << program;
-
-  fakes::TempDir dir;
-  const std::string archive = dir.File("Show.final.msq");
-  fakes::WriteRar4(archive, {{"Show.final", "<xml/>"}, {"media\\song.mp3", "mp3"}});
-  const fs::path dest = dir.path() / "app" / "Temp";
-
-  platform::PosixProcessLauncher launcher;
-  const auto result = launcher.Run({program.string(), "X", "-o+", archive, dest.string() + "/"});
-  ASSERT_TRUE(result.ok()) << result.message();
-  EXPECT_EQ(result.value(), 0);
-  EXPECT_EQ(fakes::ReadBytes((dest / "Show.final").string()), "<xml/>");
-  EXPECT_EQ(fakes::ReadBytes((dest / "media/song.mp3").string()), "mp3");
-
-  const auto usage = launcher.Run({program.string(), "X"});
-  ASSERT_TRUE(usage.ok());
-  EXPECT_EQ(usage.value(), 2);
-}
-
 }  // namespace
 
 namespace hostile {
@@ -479,32 +456,16 @@ TEST_F(ExtractTest, BombsStopAtTheirLimitNamingTheEntryAndRemovingWhatWasWritten
 // write fail the same way in a child process.
 TEST_F(ExtractTest, AFailedWriteIsAFailureAndLeavesNoFile) {
   fakes::WriteRar4(archive, {{"small", "fits"}, {"Show", std::string(64 * 1024, 'x')}});
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(pipeFds[0]);
+  const auto [code, said] = fakes::RunInChild([&](std::string& said) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit cap{16 * 1024, 16 * 1024};
     setrlimit(RLIMIT_FSIZE, &cap);
     std::ostringstream o, e;
     const int code = extractor::RunExtractor({"X", "-o+", archive, dest.string()}, o, e);
-    const std::string said = e.str() + o.str();
-    (void)!write(pipeFds[1], said.data(), said.size());
-    _exit(code);
-  }
-  close(pipeFds[1]);
-  std::string said;
-  char buffer[4096];
-  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-    said.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+    said = e.str() + o.str();
+    return code;
+  });
+  EXPECT_EQ(code, 1) << said;
   EXPECT_NE(said.find("Cannot extract Show from the archive " + archive + ": writing it failed"),
             std::string::npos)
       << said;
@@ -513,10 +474,7 @@ TEST_F(ExtractTest, AFailedWriteIsAFailureAndLeavesNoFile) {
 }
 
 TEST_F(ExtractTest, LeftoversOfAKilledExtractorAreClearedButNotThoseOfARunningOne) {
-  const pid_t gone = fork();
-  if (gone == 0) _exit(0);
-  waitpid(gone, nullptr, 0);
-  const std::string dead = ".glimmer-extract-partial-" + std::to_string(gone);
+  const std::string dead = ".glimmer-extract-partial-" + std::to_string(fakes::EndedProcessId());
   const std::string running = ".glimmer-extract-partial-" + std::to_string(getppid());
   fs::create_directories(dest / "media");
   for (const std::string& name : {dead, dead + "-2", std::string(".glimmer-extract-partial"),
@@ -529,17 +487,13 @@ TEST_F(ExtractTest, LeftoversOfAKilledExtractorAreClearedButNotThoseOfARunningOn
 }
 
 TEST(ExtractorProgram, EndsWithItsParent) {
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const bool parentThere = extractor::EndWithParent();
-    int signal = 0;
-    prctl(PR_GET_PDEATHSIG, &signal);
-    _exit(parentThere && signal == SIGTERM ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(fakes::RunInChild([](std::string&) {
+              const bool parentThere = extractor::EndWithParent();
+              int signal = 0;
+              prctl(PR_GET_PDEATHSIG, &signal);
+              return parentThere && signal == SIGTERM ? 0 : 1;
+            }).exitCode,
+            0);
 }
 
 // Names with terminal escapes, line breaks or bytes that are not UTF-8

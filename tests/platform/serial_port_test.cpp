@@ -18,6 +18,7 @@
 #include "platform/posix/serial_custom_baud.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/posix/unique_fd.h"
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
 
 namespace {
@@ -71,14 +72,10 @@ class SerialPortOnPty : public ::testing::Test {
       return fd.valid();
     }
     if (chmod(slaveName.c_str(), 0666) != 0) return false;
-    const pid_t child = fork();
-    if (child == 0) {
-      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-      _exit(::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : 1);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
+    return fakes::RunInChild([this](std::string&) {
+             if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+             return ::open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : 1;
+           }).exitCode == 0;
   }
   UniqueFd master, slave;
   std::string slaveName;

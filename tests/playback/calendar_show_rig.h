@@ -47,7 +47,8 @@ class DatedClock : public platform::Clock {
 // Songs of `seconds` each, in step with the clock; volumes as they are set.
 class DatedAudio : public platform::AudioPlayer {
  public:
-  DatedAudio(DatedClock& clock, long long seconds) : clock_(clock), length_(seconds * kSecond) {}
+  DatedAudio(DatedClock& clock, double seconds)
+      : clock_(clock), length_(static_cast<long long>(seconds * kSecond)) {}
   platform::Status Open(const std::string&) override {
     openedAt_ = clock_.us;
     return platform::Status::Ok();

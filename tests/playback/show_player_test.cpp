@@ -474,25 +474,6 @@ TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
   }
 }
 
-TEST_F(ShowPlayerTest, PortLostMidEntryLetsTheEntryFinishAndTheNextEntryReopens) {
-  const int row = AddEntry("song", {Level(1000, 1), Level(50000, 2), Level(100000, 3)});
-  SteadyAudio(1000, 150000, [&](int poll) {
-    if (poll == 30) port.writeError = "Input/output error";
-  });
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(trace.Levels(), "1");
-  EXPECT_FALSE(link.IsPortOpen());
-
-  port.writeError.clear();
-  trace.events.clear();
-  audio.polls = 0;
-  SteadyAudio(1000, 150000);
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(port.openCount, 2);
-  EXPECT_EQ(trace.Count(Kind::Write, kBurst), 8);
-  EXPECT_EQ(trace.Levels(), "1 2 3");
-}
-
 TEST_F(ShowPlayerTest, PortThatWillNotOpenStillPlaysTheMusic) {
   port.openError = "No such file or directory";
   const int row = AddEntry("song", {Level(1000, 1)});

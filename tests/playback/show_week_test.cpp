@@ -17,12 +17,14 @@
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/termios_serial_port.h"
 #include "playback/show_session.h"
+#include "tests/calendar/time_zone.h"
 #include "tests/fakes/pty_line.h"
+#include "tests/playback/calendar_show_rig.h"
 #include "tests/playback/playback_rig.h"
 
 namespace {
 
-constexpr long long kSecond = 1000000;  // microseconds
+using calendar_show::kSecond;  // microseconds
 constexpr long long kDay = 86400 * kSecond;
 
 long long At(int day, int hours, int minutes, int seconds) {
@@ -41,58 +43,13 @@ std::string Clock(long long us) {
   return text;
 }
 
-// Time in microseconds since midnight of day 0. Only the rig moves it.
-class WeekClock : public platform::Clock {
+// Time in microseconds since midnight of day 0 (in UTC). Only the rig moves
+// it, the steady clock too.
+class WeekClock : public calendar_show::DatedClock {
  public:
-  int SecondsOfDay() override { return static_cast<int>(us / kSecond % 86400); }
-  void Sleep100ms() override {
-    us += kSecond / 10;
-    if (onSleep) onSleep();
-  }
   std::chrono::steady_clock::time_point SteadyNow() override {
     return std::chrono::steady_clock::time_point(std::chrono::microseconds(us));
   }
-  long long us = 0;
-  std::function<void()> onSleep;
-};
-
-// Audio that plays in step with the clock, for `seconds` per file.
-class ClockAudio : public platform::AudioPlayer {
- public:
-  ClockAudio(WeekClock& clock, double seconds) : clock_(clock), seconds_(seconds) {}
-  platform::Status Open(const std::string&) override {
-    openedAt_ = clock_.us;
-    return platform::Status::Ok();
-  }
-  int PlayState() override {
-    return openedAt_ >= 0 && Elapsed() < seconds_ ? platform::kPlayStatePlaying
-                                                  : platform::kPlayStateStopped;
-  }
-  double PositionSeconds() override { return openedAt_ < 0 ? 0.0 : std::min(Elapsed(), seconds_); }
-  double DurationSeconds() override { return seconds_; }
-  void Stop() override { openedAt_ = -1; }
-  void Close() override { openedAt_ = -1; }
-  bool IsSilent() const override { return false; }
-  std::string SilentReason() const override { return {}; }
-
- private:
-  double Elapsed() const { return static_cast<double>(clock_.us - openedAt_) / kSecond; }
-  WeekClock& clock_;
-  double seconds_;
-  long long openedAt_ = -1;
-};
-
-// Waiting lets the clock run; yields do not.
-class WeekUi : public fakes::FakeUserInterface {
- public:
-  explicit WeekUi(WeekClock& clock) : clock_(clock) {}
-  void WaitForEvents(std::chrono::microseconds timeout) override {
-    clock_.us += std::max<long long>(timeout.count(), 1);
-  }
-  void DoEvents() override {}
-
- private:
-  WeekClock& clock_;
 };
 
 // The real port on a pseudo-terminal whose other side is read as soon as
@@ -190,10 +147,11 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
   // Counts what arrives without keeping it, so the line takes no memory.
   fakes::PtyLine line(/*keep=*/false);
 
+  calendar_test::ScopedTimeZone zone("UTC");
   WeekClock clock;
   clock.us = At(0, 12, 0, 0);
-  ClockAudio audio(clock, kSongSeconds);
-  WeekUi ui(clock);
+  calendar_show::DatedAudio audio(clock, kSongSeconds);
+  calendar_show::DatedUi ui(clock);
   PtyPort port(line.Name(), clock);
   NoLog log;
   playback::ShowSession session({port, audio, ui, clock, log, [] { return std::string(); }},

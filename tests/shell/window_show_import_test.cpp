@@ -13,6 +13,7 @@
 #include "playback/wire_protocol.h"
 #include "sequence_format/sequence_cache.h"
 #include "shell/elided_label.h"
+#include "tests/fakes/sequence_document.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/shell/window_fixture.h"
 
@@ -225,15 +226,10 @@ TEST_F(WindowShowTest, StartWithAPortThatWillNotOpenSaysTheShowCouldNotStartAndW
 TEST_F(WindowShowTest, AddImportsAnArchiveIntoTheListAndThePlaylistFile) {
   const std::string audioFile = dir.File("carol.wav");
   WriteBytes(audioFile, "RIFF");
-  const std::string document =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Sequence><AudioFile><Title>Carol</Title>"
-      "<Artist>Choir</Artist><FilePath>" +
-      audioFile +
-      "</FilePath></AudioFile><Controllers><Controller><ControllerID>1</ControllerID><Channels>"
-      "<Channel><ChannelNumber>1</ChannelNumber><TimeIntervals><TimeInterval>"
-      "<PositionInSamples>0</PositionInSamples><Effect>1</Effect><IntensityIn>0</IntensityIn>"
-      "<IntensityOut>255</IntensityOut></TimeInterval></TimeIntervals></Channel></Channels>"
-      "</Controller></Controllers></Sequence>\n";
+  fakes::Sequence sequence;
+  sequence.filePath = audioFile;
+  sequence.controllers = {{"1", {{"1", {{"0", "1", "0", "255"}}}}}};
+  const std::string document = fakes::ToXml(sequence);
   bool busyDuringExtraction = false;  // buttons off, panel shown, importing status
   launcher.onRun = [&](const std::vector<std::string>& argv) {
     busyDuringExtraction = !Button("cmdPlayListAdd").isEnabled() &&

@@ -3,9 +3,6 @@
 // on a pseudo-terminal. Screenshots of each state go to the build folder.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,13 +10,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "tests/fakes/run_program.h"
 #include "tests/fakes/skip_outside_ci.h"
 #include "tests/web/show_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -82,20 +79,11 @@ class Browser {
                                      profile,
                                      "--remote-debugging-pipe",
                                      "about:blank"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const std::string log = profile_.File("chromium.log");
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, toBrowser[0], 3);
-    posix_spawn_file_actions_adddup2(&actions, fromBrowser[1], 4);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    fakes::ChildOptions options;
+    options.outFile = profile_.File("chromium.log");
+    options.errToOut = true;
+    options.descriptors = {{toBrowser[0], 3}, {fromBrowser[1], 4}};
+    browser_ = std::make_unique<fakes::ChildProcess>(args, options);
     ::close(toBrowser[0]);
     ::close(fromBrowser[1]);
     out_ = toBrowser[1];
@@ -113,10 +101,6 @@ class Browser {
   ~Browser() {
     if (out_ >= 0) ::close(out_);
     if (in_ >= 0) ::close(in_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
   }
   Browser(const Browser&) = delete;
   Browser& operator=(const Browser&) = delete;
@@ -192,7 +176,7 @@ class Browser {
 
  private:
   fakes::TempDir profile_;
-  pid_t pid_ = -1;
+  std::unique_ptr<fakes::ChildProcess> browser_;
   int out_ = -1, in_ = -1;
   int id_ = 0;
   std::string session_;
