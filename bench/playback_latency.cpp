@@ -518,52 +518,21 @@ int main(int argc, char** argv) {
   std::size_t outOfOrder = 0, unknownBytes = 0, keepAlives = 0, bursts = 0;
   long previousRow = -1;
   double earliest = 1e9;
-  std::string pending;
+  playback::MessageFramer framer;
   for (const auto& a : arrivals) {
-    pending += a.bytes;
-    std::size_t at = 0;
-    while (pending.size() - at >= 3) {
-      const auto b = [&](std::size_t k) { return static_cast<unsigned char>(pending[at + k]); };
-      std::size_t length = 0;
-      if (b(0) != 0) {
-        ++unknownBytes;
-        ++at;
+    for (const playback::WireFrame& frame : framer.Feed(a.bytes)) {
+      if (!frame.isMessage) {
+        unknownBytes += frame.bytes.size();
         continue;
       }
-      if (b(1) == 0xFF && (b(2) == 0x41 || b(2) == 0x81)) {
-        length = 4;
-      } else {
-        switch (b(2)) {
-          case 0x33:
-          case 0x23:
-            length = 6;
-            break;
-          case 0x34:
-          case 0x24:
-            length = 9;
-            break;
-          case 0x36:
-          case 0x26:
-          case 0x37:
-          case 0x27:
-            length = 5;
-            break;
-          default:
-            ++unknownBytes;
-            ++at;
-            continue;
-        }
-      }
-      if (pending.size() - at < length) break;
-      const std::string message = pending.substr(at, length);
-      at += length;
-      if (length == 4) {
-        (message[2] == 0x41 ? bursts : keepAlives)++;
+      const std::string& message = frame.bytes;
+      if (playback::IsFixedMessage(message)) {
+        (message == playback::kPortOpenBurst ? bursts : keepAlives)++;
         continue;
       }
       const auto found = rowOfMessage.find(message);
       if (found == rowOfMessage.end()) {
-        unknownBytes += length;
+        unknownBytes += message.size();
         continue;
       }
       const std::size_t row = found->second;
@@ -571,7 +540,8 @@ int main(int argc, char** argv) {
       if (static_cast<long>(row) < previousRow) ++outOfOrder;
       previousRow = std::max(previousRow, static_cast<long>(row));
       const std::int64_t sample = records[row].Get(Column::SampleNumber).value_or(0);
-      const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
+      const std::int64_t dueAt =
+          std::max<std::int64_t>(0, sample - frameTiming * playback::kFrameTimingStep);
       const auto due =
           audioStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                            static_cast<double>(dueAt) / playback::kSamplesPerSecond));
@@ -579,7 +549,6 @@ int main(int argc, char** argv) {
       earliest = std::min(earliest, late);
       lateness.push_back(late);
     }
-    pending.erase(0, at);
   }
   std::size_t lost = 0, duplicated = 0;
   for (int n : timesReceived) {
@@ -596,18 +565,17 @@ int main(int argc, char** argv) {
   playback::SerialLineModel line(baud);
   for (const auto& [at, bytes] : timedPort.writes) {
     const double writtenAt = Ms(at - audioStart) / 1000;
-    for (std::size_t i = 0; i + 3 <= bytes.size();) {
-      const auto* command = playback::FindCommandByByte(static_cast<std::uint8_t>(bytes[i + 2]));
-      const std::size_t length =
-          bytes[i + 1] == '\xFF' && (bytes[i + 2] == '\x41' || bytes[i + 2] == '\x81')
-              ? 4
-              : (command ? static_cast<std::size_t>(command->Length()) : bytes.size());
-      const auto found = rowOfMessage.find(bytes.substr(i, length));
-      i += length;
-      const double arrives = line.Write(writtenAt, length);
+    // Each write holds whole messages.
+    playback::MessageFramer oneWrite;
+    std::vector<playback::WireFrame> frames = oneWrite.Feed(bytes);
+    for (playback::WireFrame& frame : oneWrite.Flush()) frames.push_back(std::move(frame));
+    for (const playback::WireFrame& frame : frames) {
+      const auto found = rowOfMessage.find(frame.bytes);
+      const double arrives = line.Write(writtenAt, frame.bytes.size());
       if (found == rowOfMessage.end()) continue;
       const std::int64_t sample = records[found->second].Get(Column::SampleNumber).value_or(0);
-      const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
+      const std::int64_t dueAt =
+          std::max<std::int64_t>(0, sample - frameTiming * playback::kFrameTimingStep);
       const double dueMs = 1000.0 * static_cast<double>(dueAt) / playback::kSamplesPerSecond;
       writeLateness.push_back(Ms(at - audioStart) - dueMs);
       controllerLateness.push_back(1000.0 * arrives - dueMs);
@@ -618,7 +586,7 @@ int main(int argc, char** argv) {
   const double worst = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end());
   const double wallSeconds = std::chrono::duration<double>(wall).count();
   std::printf("line: %zu event messages, %zu port-open, %zu keep-alive, %zu stray bytes\n",
-              lateness.size(), bursts, keepAlives, unknownBytes + pending.size());
+              lateness.size(), bursts, keepAlives, unknownBytes + framer.HeldBytes());
   std::printf("lost %zu, duplicated %zu, out of order %zu   [target 0, 0, 0]\n", lost, duplicated,
               outOfOrder);
   std::printf(

@@ -73,12 +73,13 @@ constexpr char kSink[] = "glimmer_songs";
 constexpr int kFrameTiming = 1;
 // The row each song has, at 35 flush steps (0.203 s): sent in the pass that
 // reaches it, so it leaves when the heard position is there.
-constexpr std::int32_t kRowSample = 35 * 512;
+constexpr auto kRowSample = static_cast<std::int32_t>(35 * playback::kFlushStep);
 // The output latency the player asks for (50 ms) plus the 20 ms allowed.
 constexpr double kSilenceTargetMs = 70;
 constexpr double kNotSeen = -1e9;
 const double kRowHeardSeconds =
-    static_cast<double>(kRowSample - kFrameTiming * 512) / playback::kSamplesPerSecond;
+    static_cast<double>(kRowSample - kFrameTiming * playback::kFrameTimingStep) /
+    playback::kSamplesPerSecond;
 
 double Seconds(Clock::time_point t) {
   return std::chrono::duration<double>(t.time_since_epoch()).count();
@@ -222,7 +223,6 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
 
   // Ends once the fourth entry (the playlist again) has started, or at the
   // deadline.
-  const std::string ka(playback::kKeepAliveMessage);
   std::vector<std::pair<Clock::time_point, std::string>> arrivals;
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   const pid_t show = Spawn({glimmer, "show", "--dir", dir, "--device", slaveName}, env, null, null);
@@ -239,8 +239,12 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
       byteTimes.insert(byteTimes.end(), bytes.size(), Seconds(at));
     }
     std::vector<double> kas;
-    for (std::size_t i = line.find(ka); i != std::string::npos; i = line.find(ka, i + ka.size())) {
-      kas.push_back(byteTimes[i + ka.size() - 1]);
+    // Framed, so the same bytes inside an event message are not taken for one.
+    playback::MessageFramer framer;
+    for (const playback::WireFrame& frame : framer.Feed(line)) {
+      if (frame.isMessage && frame.bytes == playback::kKeepAliveMessage) {
+        kas.push_back(byteTimes[frame.offset + frame.bytes.size() - 1]);
+      }
     }
     std::vector<double> starts;
     for (std::size_t i = 0; i + 2 < kas.size(); ++i) {

@@ -242,17 +242,18 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
     line += bytes;
     byteTimes.insert(byteTimes.end(), bytes.size(), at);
   }
-  for (std::size_t i = 0; i + 6 <= line.size(); ++i) {
-    if (line[i] == 0 && line[i + 1] == 1 && line[i + 2] == 0x33 && line[i + 4] == 1 &&
-        line[i + 5] == 0) {
-      const int k = static_cast<unsigned char>(line[i + 3]);
-      if (k < clicks && sent[static_cast<std::size_t>(k)] < 0) {
-        sent[static_cast<std::size_t>(k)] = Seconds(byteTimes[i + 5]);
-        ++result.messages;
-      }
+  playback::MessageFramer framer;
+  for (const playback::WireFrame& frame : framer.Feed(line)) {
+    const std::string& m = frame.bytes;
+    if (!frame.isMessage || m.size() != 6 || m[1] != 1 || m[2] != 0x33 || m[4] != 1) continue;
+    const int k = static_cast<unsigned char>(m[3]);
+    if (k < clicks && sent[static_cast<std::size_t>(k)] < 0) {
+      sent[static_cast<std::size_t>(k)] = Seconds(byteTimes[frame.offset + 5]);
+      ++result.messages;
     }
   }
-  const double lead = frameTiming * 512.0 / playback::kSamplesPerSecond;
+  const double lead = static_cast<double>(frameTiming * playback::kFrameTimingStep) /
+                      static_cast<double>(playback::kSamplesPerSecond);
   for (int k = 0; k < clicks && k < static_cast<int>(heard.size()); ++k) {
     const double at = sent[static_cast<std::size_t>(k)];
     if (at < 0) continue;

@@ -9,8 +9,6 @@
 namespace playback {
 namespace {
 
-constexpr std::int64_t kFlushStep = 512;
-constexpr std::int64_t kKeepAliveStep = 38000;
 constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 constexpr std::size_t kTickRows = (1U << 16) - 1;
 // Where an audience sees a beat slip.
@@ -67,7 +65,8 @@ double PhysicalFloorSeconds(std::span<const LineMessage> messages, int baud, int
   // message as late as E allows and no sooner than the line lets it meets
   // exactly that bound. Nothing goes out before the entry starts (the
   // position of the frame timing lead), so also E >= start + C_i - m_i.
-  const double start = ToSeconds(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFlushStep);
+  const double start =
+      ToSeconds(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep);
   const double perByte = static_cast<double>(kBitsPerByte) / static_cast<double>(baud);
   double carried = 0;
   double lowest = std::numeric_limits<double>::infinity();
@@ -182,7 +181,7 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
   report.baud = baud;
   report.floor = PhysicalFloorSeconds(messages, baud, frameTiming);
   SerialLineModel line(baud);
-  const std::int64_t lead = static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFlushStep;
+  const std::int64_t lead = static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep;
   const double leadSeconds = ToSeconds(lead);
 
   std::vector<float> lateness;

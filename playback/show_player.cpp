@@ -21,9 +21,6 @@ namespace {
 
 using Record = sequence_format::EventTable::Record;
 
-constexpr std::int64_t kKeepAliveStep = 38000;
-constexpr std::int64_t kFlushStep = 512;
-constexpr std::int64_t kFrameTimingStep = 512;
 constexpr int kIdlePassesPerYield = 50000;
 // The longest the loop waits before it reads the audio position again: short
 // enough that a position that jumps (or a back end whose position runs a

@@ -48,4 +48,85 @@ EncodeResult EncodeEvent(const sequence_format::EventTable::Record& row, std::in
   return EncodeResult::Appended;
 }
 
+int MessageLength(std::uint8_t device, std::uint8_t command) {
+  if (device == kFixedMessageDevice &&
+      (command == kPortOpenCommand || command == kKeepAliveCommand)) {
+    return static_cast<int>(kKeepAliveMessage.size());
+  }
+  const WireCommand* c = FindCommandByByte(command);
+  return c ? c->Length() : 0;
+}
+
+bool IsFixedMessage(std::string_view message) {
+  return message == kKeepAliveMessage || message == kPortOpenBurst;
+}
+
+std::vector<WireFrame> MessageFramer::Feed(std::string_view bytes) {
+  std::vector<WireFrame> out;
+  for (char c : bytes) {
+    held_.push_back(c);
+    // A held message start decides itself within a few bytes; only then is
+    // there anything to do.
+    if (held_.size() == 1 || held_.size() >= 3) Frame(out, false);
+  }
+  return out;
+}
+
+std::vector<WireFrame> MessageFramer::Flush() {
+  std::vector<WireFrame> out;
+  Frame(out, true);
+  return out;
+}
+
+void MessageFramer::Drop(std::size_t count, std::vector<WireFrame>& out) {
+  if (count == 0) return;
+  const std::string_view dropped = std::string_view(held_).substr(0, count);
+  if (!out.empty() && !out.back().isMessage &&
+      out.back().offset + out.back().bytes.size() == heldFrom_) {
+    out.back().bytes += dropped;
+  } else {
+    out.push_back({false, std::string(dropped), heldFrom_});
+  }
+  held_.erase(0, count);
+  heldFrom_ += count;
+}
+
+void MessageFramer::DropToNextZero(std::size_t from, std::vector<WireFrame>& out) {
+  while (from < held_.size() && held_[from] != 0) ++from;
+  Drop(from, out);
+}
+
+void MessageFramer::Frame(std::vector<WireFrame>& out, bool flushing) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(held_[i]); };
+  while (!held_.empty()) {
+    if (byte(0) != 0) {
+      DropToNextZero(0, out);
+      continue;
+    }
+    if (held_.size() < 3) {
+      if (!flushing) return;
+      Drop(held_.size(), out);
+      continue;
+    }
+    const int length = MessageLength(byte(1), byte(2));
+    if (length == 0) {
+      DropToNextZero(1, out);
+      continue;
+    }
+    const auto n = static_cast<std::size_t>(length);
+    if (held_.size() < n) {
+      if (!flushing) return;
+      Drop(held_.size(), out);
+      continue;
+    }
+    if (byte(n - 1) != 0) {
+      DropToNextZero(1, out);
+      continue;
+    }
+    out.push_back({true, held_.substr(0, n), heldFrom_});
+    held_.erase(0, n);
+    heldFrom_ += n;
+  }
+}
+
 }  // namespace playback

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sequence_format/event_table.h"
 #include "sequence_format/fade_timing.h"
@@ -13,6 +14,16 @@ namespace playback {
 // Sample positions per second of audio: the unit of SampleNumber and of the
 // player's audio position.
 inline constexpr std::int64_t kSamplesPerSecond = 88200;
+
+// Each step of Frame Timing sends every message this many sample positions
+// (about 5.8 ms) earlier.
+inline constexpr std::int64_t kFrameTimingStep = 512;
+// Event messages are collected and written to the port at most once per this
+// many sample positions.
+inline constexpr std::int64_t kFlushStep = 512;
+// While the port is open a keep-alive goes out every this many sample
+// positions.
+inline constexpr std::int64_t kKeepAliveStep = 38000;
 
 // The two messages that carry no event, written by the serial link on their
 // own. Their device byte is 255 and they have no parameters and no mask.
@@ -96,5 +107,51 @@ enum class EncodeResult {
 // driving that channel.
 EncodeResult EncodeEvent(const sequence_format::EventTable::Record& row, std::int64_t audioEnd,
                          const sequence_format::FadeTimingTable& fadeTimings, std::string& out);
+
+// The length of a message from its device and command bytes, 0 when no
+// message starts that way. Only the two fixed messages use device 255 with
+// their command bytes; any other command after 255 is an event for device 255.
+int MessageLength(std::uint8_t device, std::uint8_t command);
+
+// True for the port-open and keep-alive messages.
+bool IsFixedMessage(std::string_view message);
+
+// A piece of the controller line's byte stream: one whole message, or bytes
+// that cannot be one.
+struct WireFrame {
+  bool isMessage = false;
+  std::string bytes;
+  std::uint64_t offset = 0;  // where its first byte is in the stream
+};
+
+// Splits the controller line's byte stream into messages as it arrives, by
+// the command byte of each. Bytes that cannot be a message come out as
+// unknown, and framing picks up again at the next 0 byte, where a message may
+// start; a message whose last byte is not 0 is not one.
+//
+// At most one unfinished message is held, and every byte is looked at a
+// bounded number of times, so a line that never carries a 0 costs time in
+// step with its length and nothing more.
+class MessageFramer {
+ public:
+  // The frames `bytes` complete, in stream order; unknown bytes next to each
+  // other in one call come out as one frame.
+  std::vector<WireFrame> Feed(std::string_view bytes);
+  // The line went quiet or closed: what is held forms no message.
+  std::vector<WireFrame> Flush();
+
+  std::size_t HeldBytes() const { return held_.size(); }
+  // Where the first held byte is in the stream (the stream's length when
+  // nothing is held).
+  std::uint64_t HeldFrom() const { return heldFrom_; }
+
+ private:
+  void Frame(std::vector<WireFrame>& out, bool flushing);
+  void Drop(std::size_t count, std::vector<WireFrame>& out);
+  void DropToNextZero(std::size_t from, std::vector<WireFrame>& out);
+
+  std::string held_;
+  std::uint64_t heldFrom_ = 0;
+};
 
 }  // namespace playback

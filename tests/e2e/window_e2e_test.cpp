@@ -229,19 +229,10 @@ class WindowEndToEnd : public ::testing::Test {
   // The event messages in what the line carried, in order.
   std::vector<std::string> EventMessages() const {
     std::vector<std::string> events;
-    std::size_t at = 0;
-    while (line_.size() - at >= 3) {
-      const auto b = [&](std::size_t k) { return static_cast<std::uint8_t>(line_[at + k]); };
-      if (b(1) == 0xFF) {
-        at += 4;
-        continue;
-      }
-      const playback::WireCommand* command = playback::FindCommandByByte(b(2));
-      if (b(0) != 0 || command == nullptr) return events;  // not framed: let the test fail
-      const auto length = static_cast<std::size_t>(command->Length());
-      if (line_.size() - at < length) break;
-      events.push_back(line_.substr(at, length));
-      at += length;
+    playback::MessageFramer framer;
+    for (playback::WireFrame& frame : framer.Feed(line_)) {
+      if (!frame.isMessage) return events;  // not framed: let the test fail
+      if (!playback::IsFixedMessage(frame.bytes)) events.push_back(std::move(frame.bytes));
     }
     return events;
   }

@@ -92,7 +92,7 @@ TEST(EncodeEvent, MonitorDecoderReadsBackEveryCommandAndTheFixedMessages) {
               EncodeResult::Appended)
         << c.code;
     EXPECT_EQ(static_cast<int>(one.size()), c.Length()) << c.code;
-    EXPECT_EQ(glimmer::MessageLength(0xFF, c.commandByte), c.Length()) << c.code;
+    EXPECT_EQ(playback::MessageLength(0xFF, c.commandByte), c.Length()) << c.code;
     stream += one;
     const std::string bank = c.Bank() == 1 ? "bank 1" : "bank 2";
     switch (c.Operation()) {
@@ -115,6 +115,61 @@ TEST(EncodeEvent, MonitorDecoderReadsBackEveryCommandAndTheFixedMessages) {
   for (const auto& line : decoder.Feed(stream, 0)) decoded.push_back(line.text);
   for (const auto& line : decoder.Flush()) decoded.push_back(line.text);
   EXPECT_EQ(decoded, expected);
+}
+
+// Each frame is a whole message or a run of bytes that cannot be one, with
+// its place in the stream; however the stream is cut into reads, the frames
+// are the same, and a message cut off by the quiet is unknown, not lost.
+TEST(MessageFramer, SplitsTheStreamTheSameHoweverItArrives) {
+  using Frames = std::vector<std::string>;  // "M@offset hex" or "U@offset hex"
+  const auto describe = [](const std::vector<playback::WireFrame>& frames, Frames& out) {
+    for (const auto& f : frames) {
+      out.push_back((f.isMessage ? "M@" : "U@") + std::to_string(f.offset) + " " + ToHex(f.bytes));
+    }
+  };
+  const struct {
+    const char* name;
+    std::string stream;
+    Frames expected;
+  } cases[] = {
+      {"messages back to back",
+       Hex("00 FF 41 00 00 03 33 00 01 00 00 01 36 02 00"),
+       {"M@0 00 FF 41 00", "M@4 00 03 33 00 01 00", "M@10 00 01 36 02 00"}},
+      {"stray bytes, then framing again at the next 0",
+       Hex("07 08 00 FF 81 00"),
+       {"U@0 07 08", "M@2 00 FF 81 00"}},
+      {"a message without its end byte",
+       Hex("00 03 33 80 01 05 00 FF 81 00"),
+       {"U@0 00 03 33 80 01 05", "M@6 00 FF 81 00"}},
+      {"an unknown command",
+       Hex("00 05 99 07 00 FF 81 00"),
+       {"U@0 00 05 99 07", "M@4 00 FF 81 00"}},
+      {"cut off by the quiet",
+       Hex("00 FF 81 00 00 03 34 00"),
+       {"M@0 00 FF 81 00", "U@4 00 03 34 00"}},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t piece : {c.stream.size(), std::size_t{1}, std::size_t{3}}) {
+      playback::MessageFramer framer;
+      Frames got;
+      for (std::size_t at = 0; at < c.stream.size(); at += piece) {
+        describe(framer.Feed(std::string_view(c.stream).substr(at, piece)), got);
+      }
+      describe(framer.Flush(), got);
+      // Unknown runs cut by reads come out in pieces; joined they are the same.
+      Frames joined;
+      for (const std::string& f : got) {
+        if (!joined.empty() && f[0] == 'U' && joined.back()[0] == 'U') {
+          joined.back() += f.substr(f.find(' '));
+        } else {
+          joined.push_back(f);
+        }
+      }
+      EXPECT_EQ(joined, c.expected) << c.name << ", pieces of " << piece;
+      EXPECT_EQ(framer.HeldBytes(), 0u) << c.name;
+      EXPECT_EQ(framer.HeldFrom(), c.stream.size()) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -185,39 +185,22 @@ void ControllerBoard::Expect(int device, int channel) {
 
 std::vector<std::string> ControllerBoard::Feed(std::string_view bytes) {
   std::vector<std::string> events;
-  pending_ += bytes;
-  std::size_t at = 0;
-  while (pending_.size() - at >= 3) {
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(pending_[at + k]); };
-    int length = 0;
-    if (byte(0) == 0) {
-      if (byte(1) == 0xFF &&
-          (byte(2) == playback::kPortOpenCommand || byte(2) == playback::kKeepAliveCommand)) {
-        length = static_cast<int>(playback::kKeepAliveMessage.size());
-      } else if (const playback::WireCommand* command = playback::FindCommandByByte(byte(2))) {
-        length = command->Length();
-      }
-    }
-    if (length == 0) {
-      ++unknownBytes_;
-      ++at;
+  for (playback::WireFrame& frame : framer_.Feed(bytes)) {
+    if (!frame.isMessage) {
+      unknownBytes_ += static_cast<long>(frame.bytes.size());
       continue;
     }
-    if (pending_.size() - at < static_cast<std::size_t>(length)) break;
-    std::string message = pending_.substr(at, static_cast<std::size_t>(length));
-    at += static_cast<std::size_t>(length);
     ++messages_;
-    if (message == playback::kKeepAliveMessage) {
+    if (frame.bytes == playback::kKeepAliveMessage) {
       ++keepAlives_;
-    } else if (message == playback::kPortOpenBurst) {
+    } else if (frame.bytes == playback::kPortOpenBurst) {
       ++portOpens_;
     } else {
       ++events_;
-      Apply(message);
-      events.push_back(std::move(message));
+      Apply(frame.bytes);
+      events.push_back(std::move(frame.bytes));
     }
   }
-  pending_.erase(0, at);
   return events;
 }
 
@@ -324,7 +307,8 @@ bool LatenessMeter::Arrived(const std::string& message, double arrivedMs) {
 std::vector<double> LatenessMeter::Lateness(double audioStartMs, int frameTiming) const {
   std::vector<double> lateness;
   for (const auto& [sample, arrived] : arrivals_) {
-    const std::int64_t dueAt = std::max<std::int64_t>(0, sample - frameTiming * 512);
+    const std::int64_t dueAt =
+        std::max<std::int64_t>(0, sample - frameTiming * playback::kFrameTimingStep);
     const double due =
         audioStartMs + 1000.0 * static_cast<double>(dueAt) / playback::kSamplesPerSecond;
     lateness.push_back(arrived - due);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "playback/wire_protocol.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/fade_timing.h"
 
@@ -69,7 +70,7 @@ class ControllerBoard {
   void Apply(const std::string& message);
 
   std::map<int, std::map<int, ChannelState>> devices_;
-  std::string pending_;
+  playback::MessageFramer framer_;
   long messages_ = 0, events_ = 0, keepAlives_ = 0, portOpens_ = 0, unknownBytes_ = 0;
 };
 
