@@ -25,7 +25,6 @@
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -47,6 +46,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "binary/wav_writer.h"
 #include "platform/audio/portaudio_audio_player.h"
 #include "platform/log_file.h"
 #include "platform/posix/line_output.h"
@@ -108,19 +108,6 @@ std::vector<Record> MakeSequence(int seconds) {
   std::vector<Record> records;
   for (int i = 0; i < rows; ++i) records.push_back(MakeRow(i, moments[i]));
   return records;
-}
-
-bool WriteSilentWav(const std::string& path, int seconds) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!f) return false;
-  std::vector<short> second(8000, 0);
-  for (int s = 0; s < seconds; ++s) sf_write_short(f, second.data(), 8000);
-  sf_close(f);
-  return true;
 }
 
 struct Arrival {
@@ -376,8 +363,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot write %s: %s\n", entry.CachePath.c_str(), s.message().c_str());
     return 1;
   }
-  if (!WriteSilentWav(entry.AudioPath, seconds)) {
-    std::fprintf(stderr, "cannot write %s: %s\n", entry.AudioPath.c_str(), sf_strerror(nullptr));
+  if (auto s = files.ReplaceFile(
+          entry.AudioPath, binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds) * 8000));
+      !s) {
+    std::fprintf(stderr, "cannot write %s: %s\n", entry.AudioPath.c_str(), s.message().c_str());
     return 1;
   }
   const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;

@@ -36,7 +36,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -53,6 +52,7 @@
 #include <tuple>
 #include <vector>
 
+#include "binary/wav_writer.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
@@ -352,14 +352,7 @@ bool WriteSongs(const std::string& dir, double seconds) {
       tone[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
           16000 * std::sin(2 * M_PI * hz * static_cast<double>(i) / kRate));
     }
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open((name + ".wav").c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    sf_write_short(f, tone.data(), frames);
-    sf_close(f);
+    if (!files.ReplaceFile(name + ".wav", binary::PcmWav(kRate, 1, tone))) return false;
     Record r;
     r.values[static_cast<int>(Column::SampleNumber)] = kRowSample;
     r.values[static_cast<int>(Column::Device)] = 1;

@@ -19,7 +19,6 @@
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -37,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "binary/wav_writer.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
@@ -319,14 +319,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kRate / 1000; ++i) song[static_cast<std::size_t>(f + i)] = 28000;
   }
   const std::string wav = dir + "/clicks.wav", cache = dir + "/clicks.csq";
-  SF_INFO info{};
-  info.samplerate = kRate;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
-  if (!f) return 1;
-  sf_write_short(f, song.data(), totalFrames);
-  sf_close(f);
+  platform::PosixFileStore files;
+  if (!files.ReplaceFile(wav, binary::PcmWav(kRate, 1, song))) return 1;
   std::vector<Record> rows;
   for (int k = 0; k < clicks; ++k) {
     Record r;
@@ -338,7 +332,6 @@ int main(int argc, char** argv) {
     r.values[static_cast<int>(Column::StartIntensity)] = k;
     rows.push_back(r);
   }
-  platform::PosixFileStore files;
   if (!sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows), cache,
                                           files))
     return 1;

@@ -1,5 +1,6 @@
 #include "sequence_format/sequence_cache.h"
 
+#include "binary/little_endian.h"
 #include "platform/file_store.h"
 
 #include <array>
@@ -57,24 +58,13 @@ bool IndexHinted(int column) {
 
 // --- little-endian numbers -------------------------------------------------
 
-template <typename T>
-T ReadLittle(const unsigned char* p) {
-  T value = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(T{p[i]} << (8 * i));
-  return value;
-}
+using binary::AppendLittle;
+using binary::ReadLittle;
 
 // A number whose bytes in memory are its little-endian form.
 std::uint32_t ToLittle(std::uint32_t value) {
   if constexpr (std::endian::native == std::endian::little) return value;
   return ((value & 0xFF) << 24) | ((value & 0xFF00) << 8) | ((value >> 8) & 0xFF00) | (value >> 24);
-}
-
-template <typename T>
-void AppendLittle(std::string& out, T value) {
-  for (std::size_t i = 0; i < sizeof(T); ++i) {
-    out.push_back(static_cast<char>(static_cast<unsigned char>(value >> (8 * i))));
-  }
 }
 
 // --- checksum ----------------------------------------------------------------

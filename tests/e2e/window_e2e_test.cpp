@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "binary/wav_writer.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
 #include "playlist/playlist.h"
@@ -60,23 +61,7 @@ std::string BinFolder() {
 
 // A mono 16-bit WAV of `seconds` of quiet.
 std::string QuietWav(double seconds) {
-  const auto frames = static_cast<std::uint32_t>(seconds * 44100);
-  const auto put = [](std::string& s, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  std::string wav = "RIFF";
-  put(wav, 36 + frames * 2, 4);
-  wav += "WAVEfmt ";
-  put(wav, 16, 4);
-  put(wav, 1, 2);
-  put(wav, 1, 2);
-  put(wav, 44100, 4);
-  put(wav, 88200, 4);
-  put(wav, 2, 2);
-  put(wav, 16, 2);
-  wav += "data";
-  put(wav, frames * 2, 4);
-  return wav + std::string(frames * 2, '\0');
+  return binary::SilentWav(44100, 1, static_cast<std::uint32_t>(seconds * 44100));
 }
 
 // A child process we started, ended by its id when the test is done.

@@ -23,6 +23,4 @@ inline std::string MakeRar4(const std::vector<RarEntry>& entries) {
 // MakeRar4 written to `path`.
 void WriteRar4(const std::string& path, const std::vector<RarEntry>& entries);
 
-using rar4::Crc32;
-
 }  // namespace fakes

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "binary/wav_writer.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/show_lock.h"
 #include "playback/show_scheduler.h"
@@ -36,31 +37,7 @@ using playback_test::Row;
 
 // A mono 16-bit WAV of `seconds` of silence.
 std::string SilentWav(double seconds) {
-  const std::uint32_t rate = 8000;
-  const auto samples = static_cast<std::uint32_t>(seconds * rate);
-  const std::uint32_t dataBytes = samples * 2;
-  std::string wav;
-  const auto put32 = [&wav](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  const auto put16 = [&wav](std::uint16_t v) {
-    wav += static_cast<char>(v & 0xFF);
-    wav += static_cast<char>(v >> 8);
-  };
-  wav += "RIFF";
-  put32(36 + dataBytes);
-  wav += "WAVEfmt ";
-  put32(16);
-  put16(1);  // PCM
-  put16(1);  // mono
-  put32(rate);
-  put32(rate * 2);
-  put16(2);
-  put16(16);
-  wav += "data";
-  put32(dataBytes);
-  wav += std::string(dataBytes, '\0');
-  return wav;
+  return binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds * 8000));
 }
 
 std::string Encoded(const sequence_format::EventTable::Record& row) {

@@ -16,10 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
+#include "binary/crc32.h"
+#include "binary/little_endian.h"
 #include "text/text.h"
+#include "tools/rar4/rar4_format.h"
 
 namespace extractor {
 namespace fs = std::filesystem;
@@ -288,59 +292,25 @@ void ClearDeadRunsPartials(int fd, int depth, int& budget) {
   }
 }
 
-// CRC-32 with the zlib polynomial, as RAR stores it for each file's data.
-class Crc32 {
- public:
-  void Update(const unsigned char* bytes, std::size_t size) {
-    static constexpr auto kTable = [] {
-      std::array<std::uint32_t, 256> table{};
-      for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-      }
-      return table;
-    }();
-    for (std::size_t i = 0; i < size; ++i) crc_ = kTable[(crc_ ^ bytes[i]) & 0xFF] ^ (crc_ >> 8);
-  }
-  std::uint32_t Value() const { return crc_ ^ 0xFFFFFFFFu; }
-
- private:
-  std::uint32_t crc_ = 0xFFFFFFFFu;
-};
-
+// The `bytes`-byte little-endian number at `p`.
 std::uint32_t Little(const unsigned char* p, int bytes) {
-  std::uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
+  return bytes == 2 ? binary::ReadLittle<std::uint16_t>(p) : binary::ReadLittle<std::uint32_t>(p);
 }
 
 }  // namespace
 
 platform::Status CheckStoredRarEntries(const std::string& archivePath) {
-  // RAR 4.x blocks: HEAD_CRC(2) HEAD_TYPE(1) HEAD_FLAGS(2) HEAD_SIZE(2), then
-  // ADD_SIZE(4) when flag 0x8000 is set; the block's data follows the header.
-  constexpr unsigned char kMarker[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
-  constexpr std::uint8_t kFileHeader = 0x74;
-  constexpr std::uint8_t kEndBlock = 0x7B;
-  constexpr std::uint16_t kLongBlock = 0x8000;
-  constexpr std::uint16_t kSplit = 0x01 | 0x02;  // continued from or in another volume
-  constexpr std::uint16_t kEncrypted = 0x04;
-  constexpr std::uint16_t kLargeSizes = 0x100;
-  constexpr std::uint16_t kDirectory = 0xE0;
-  constexpr std::uint8_t kMethodStore = 0x30;
-
+  using namespace rar4;
   std::ifstream in(archivePath, std::ios::binary);
-  unsigned char marker[sizeof kMarker] = {};
-  if (!in.read(reinterpret_cast<char*>(marker), sizeof marker) ||
-      std::memcmp(marker, kMarker, sizeof kMarker) != 0) {
+  char marker[kMarker.size()] = {};
+  if (!in.read(marker, sizeof marker) || std::string_view(marker, sizeof marker) != kMarker) {
     return platform::Status::Ok();  // not RAR 4: libarchive checks what it reads
   }
   in.seekg(0, std::ios::end);
   const std::streamoff end = in.tellg();
   if (end < 0) return platform::Status::Ok();
   const auto fileSize = static_cast<std::uint64_t>(end);
-  std::uint64_t offset = sizeof kMarker;
+  std::uint64_t offset = kMarker.size();
   std::vector<unsigned char> header;
   std::vector<char> data(kBlockSize);
   for (;;) {
@@ -360,14 +330,14 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
     }
     std::uint64_t dataSize = 0;
     if ((flags & kLongBlock) && headSize >= 11) dataSize = Little(header.data() + 7, 4);
-    if (type == kFileHeader && headSize >= 32) {
-      if ((flags & kLargeSizes) && headSize >= 40) {
-        dataSize |= std::uint64_t{Little(header.data() + 32, 4)} << 32;
+    if (type == kFileHeader && headSize >= kFileNameAt) {
+      if ((flags & kLargeSizes) && headSize >= kFileNameAtLarge) {
+        dataSize |= std::uint64_t{Little(header.data() + kFileHighPackSizeAt, 4)} << 32;
       }
-      const std::uint32_t storedCrc = Little(header.data() + 16, 4);
-      const std::uint8_t method = header[25];
-      const std::uint32_t nameSize = Little(header.data() + 26, 2);
-      const std::size_t nameAt = (flags & kLargeSizes) ? 40 : 32;
+      const std::uint32_t storedCrc = Little(header.data() + kFileCrcAt, 4);
+      const std::uint8_t method = header[kFileMethodAt];
+      const std::uint32_t nameSize = Little(header.data() + kFileNameSizeAt, 2);
+      const std::size_t nameAt = (flags & kLargeSizes) ? kFileNameAtLarge : kFileNameAt;
       std::string name;
       if (nameAt + nameSize <= headSize) {
         name.assign(reinterpret_cast<const char*>(header.data() + nameAt), nameSize);
@@ -383,7 +353,7 @@ platform::Status CheckStoredRarEntries(const std::string& archivePath) {
       const bool checkable = method == kMethodStore && !(flags & (kSplit | kEncrypted)) &&
                              (flags & kDirectory) != kDirectory;
       if (checkable) {
-        Crc32 crc;
+        binary::Crc32 crc;
         for (std::uint64_t left = dataSize; left > 0;) {
           const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, data.size()));
           if (!in.read(data.data(), static_cast<std::streamsize>(chunk))) {

@@ -5,6 +5,7 @@
 #include <numbers>
 #include <random>
 
+#include "binary/wav_writer.h"
 #include "playback/wire_protocol.h"
 #include "tools/rar4/rar4_writer.h"
 
@@ -13,15 +14,6 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr std::int64_t kSamplesPerBeat = playback::kSamplesPerSecond * 60 / kBeatsPerMinute;
-
-void Put16(std::string& out, std::uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 
 std::string XmlText(const std::string& text) {
   std::string out;
@@ -77,8 +69,8 @@ std::string MakeDemoSong(double seconds) {
                               {174.61, 220.0, 261.63},
                               {261.63, 329.63, 392.0},
                               {196.0, 246.94, 293.66}};
-  std::string pcm;
-  pcm.reserve(frames * 4);
+  std::vector<std::int16_t> pcm;
+  pcm.reserve(frames * 2);
   double lastNoise = 0;
   for (std::size_t i = 0; i < frames; ++i) {
     const double t = static_cast<double>(i) / kRate;
@@ -103,22 +95,10 @@ std::string MakeDemoSong(double seconds) {
     // Fade in and out so the song starts and ends without a click.
     const double edge = std::min({1.0, t / 0.01, (seconds - t) / 0.05});
     const auto sample = static_cast<std::int16_t>(std::clamp(v * edge, -1.0, 1.0) * 26000);
-    Put16(pcm, static_cast<std::uint16_t>(sample));
-    Put16(pcm, static_cast<std::uint16_t>(sample));
+    pcm.push_back(sample);  // left
+    pcm.push_back(sample);  // right
   }
-  std::string wav = "RIFF";
-  Put32(wav, static_cast<std::uint32_t>(36 + pcm.size()));
-  wav += "WAVEfmt ";
-  Put32(wav, 16);
-  Put16(wav, 1);  // PCM
-  Put16(wav, 2);  // stereo
-  Put32(wav, kRate);
-  Put32(wav, kRate * 4);
-  Put16(wav, 4);
-  Put16(wav, 16);
-  wav += "data";
-  Put32(wav, static_cast<std::uint32_t>(pcm.size()));
-  return wav + pcm;
+  return binary::PcmWav(kRate, 2, pcm);
 }
 
 std::string MakeDemoSequence(const std::string& audioPath, double seconds) {

@@ -1,29 +1,23 @@
 #include "tools/rar4/rar4_writer.h"
 
-#include <array>
 #include <stdexcept>
+
+#include "binary/crc32.h"
+#include "binary/little_endian.h"
+#include "tools/rar4/rar4_format.h"
 
 namespace rar4 {
 namespace {
 
-constexpr std::uint8_t kMainHeader = 0x73;
-constexpr std::uint8_t kFileHeader = 0x74;
-constexpr std::uint8_t kEndBlock = 0x7B;
-constexpr std::uint16_t kLongBlock = 0x8000;     // ADD_SIZE (PACK_SIZE) follows
-constexpr std::uint16_t kDirectoryFlags = 0xE0;  // dictionary bits all set
-constexpr std::uint16_t kEndNoData = 0x4000;
 constexpr std::uint8_t kUnpackVersion = 29;
-constexpr std::uint8_t kMethodStore = 0x30;
 // 2024-01-01 00:00:00 in DOS format.
 constexpr std::uint32_t kDosTime = ((2024u - 1980u) << 25) | (1u << 21) | (1u << 16);
 
 void Put16(std::string& out, std::uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>((v >> 8) & 0xFF);
+  binary::AppendLittle(out, static_cast<std::uint16_t>(v));
 }
 void Put32(std::string& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+  binary::AppendLittle(out, v);
 }
 
 // Prefixes a header body (from HEAD_TYPE on, with HEAD_SIZE still to fill)
@@ -34,7 +28,7 @@ std::string Block(std::string body) {
   body[3] = static_cast<char>(size & 0xFF);
   body[4] = static_cast<char>(size >> 8);
   std::string block;
-  Put16(block, Crc32(body) & 0xFFFF);
+  Put16(block, binary::Crc32::Of(body) & 0xFFFF);
   return block + body;
 }
 
@@ -48,23 +42,8 @@ std::string HeaderStart(std::uint8_t type, std::uint16_t flags) {
 
 }  // namespace
 
-std::uint32_t Crc32(std::string_view bytes) {
-  static constexpr auto kTable = [] {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-    return table;
-  }();
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char b : bytes) crc = kTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
 std::string MakeArchive(const std::vector<Entry>& entries) {
-  std::string out("Rar!\x1A\x07\x00", 7);
+  std::string out(kMarker);
 
   std::string main = HeaderStart(kMainHeader, 0);
   Put16(main, 0);  // RESERVED1
@@ -73,14 +52,14 @@ std::string MakeArchive(const std::vector<Entry>& entries) {
 
   for (const Entry& e : entries) {
     if (e.data.size() > 0xFFFFFFFFu) throw std::length_error("RAR 4 entry too large");
-    const std::uint16_t flags = kLongBlock | (e.directory ? kDirectoryFlags : 0);
+    const std::uint16_t flags = kLongBlock | (e.directory ? kDirectory : 0);
     std::uint32_t attributes = e.attributes;
     if (e.directory && e.hostOs != 3) attributes |= 0x10;  // FILE_ATTRIBUTE_DIRECTORY
     std::string header = HeaderStart(kFileHeader, flags);
     Put32(header, static_cast<std::uint32_t>(e.data.size()));  // PACK_SIZE
     Put32(header, static_cast<std::uint32_t>(e.data.size()));  // UNP_SIZE
     header += static_cast<char>(e.hostOs);
-    Put32(header, Crc32(e.data));
+    Put32(header, binary::Crc32::Of(e.data));
     Put32(header, kDosTime);
     header += static_cast<char>(kUnpackVersion);
     header += static_cast<char>(kMethodStore);

@@ -28,7 +28,4 @@ struct Entry {
 // header past 64 KiB).
 std::string MakeArchive(const std::vector<Entry>& entries);
 
-// CRC-32 (the zlib polynomial), as RAR uses it for headers and data.
-std::uint32_t Crc32(std::string_view bytes);
-
 }  // namespace rar4
