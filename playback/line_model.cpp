@@ -1,6 +1,7 @@
 #include "playback/line_model.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -52,40 +53,125 @@ double SerialLineModel::BacklogSeconds(double seconds) const {
   return std::max(0.0, busyUntil_ - seconds);
 }
 
+namespace {
+
+// The import asks this of every row, so the codes are looked up once.
+constexpr std::size_t kCodes = 64;
+constexpr std::array<std::uint8_t, kCodes> MessageBytesByCode() {
+  std::array<std::uint8_t, kCodes> bytes{};
+  for (const WireCommand& wire : kWireCommands) {
+    bytes[static_cast<std::size_t>(wire.code)] = static_cast<std::uint8_t>(wire.Length());
+  }
+  return bytes;
+}
+constexpr std::array<std::uint8_t, kCodes> kMessageBytes = MessageBytesByCode();
+
+}  // namespace
+
 int MessageBytes(std::int32_t command) {
-  const WireCommand* wire = FindCommandByCode(command);
-  return wire ? wire->Length() : 0;
+  return command >= 0 && static_cast<std::size_t>(command) < kCodes
+             ? kMessageBytes[static_cast<std::size_t>(command)]
+             : 0;
 }
 
-double PhysicalFloorSeconds(std::span<const LineMessage> messages, int baud, int frameTiming) {
-  // Message i can arrive no sooner after message j than the line takes for
-  // the bytes between them, so every pair j < i needs
-  //   2E >= (C_i - m_i) - (C_j - m_j)
-  // with C the running line time and m the moments; a sender that lands each
-  // message as late as E allows and no sooner than the line lets it meets
-  // exactly that bound. Nothing goes out before the entry starts (the
-  // position of the frame timing lead), so also E >= start + C_i - m_i.
-  const double start =
-      ToSeconds(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep);
-  const double perByte = static_cast<double>(kBitsPerByte) / static_cast<double>(baud);
-  double carried = 0;
-  double lowest = std::numeric_limits<double>::infinity();
-  double widest = 0;
-  double fromStart = 0;
-  // The keep-alives the protocol asks for take their share of the line too.
-  std::int64_t nextKeepAlive = kKeepAliveStep;
-  for (const LineMessage& message : messages) {
-    if (message.bytes <= 0) continue;
-    for (; nextKeepAlive <= message.due; nextKeepAlive += kKeepAliveStep) {
-      carried += static_cast<double>(kKeepAliveMessage.size()) * perByte;
+namespace {
+
+// Message i can arrive no sooner after message j than the line takes for the
+// bytes between them, so every pair j < i needs
+//   2E >= (C_i - m_i) - (C_j - m_j)
+// with C the running line time and m the moments; a sender that lands each
+// message as late as E allows and no sooner than the line lets it meets
+// exactly that bound. Nothing goes out before the entry starts (the position
+// of the frame timing lead), so also E >= start + C_i - m_i. One message at a
+// time, so that the simulation can walk it alongside its own.
+class FloorWalk {
+ public:
+  FloorWalk(int baud, int frameTiming)
+      : start_(ToSeconds(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep)),
+        perByte_(static_cast<double>(kBitsPerByte) / static_cast<double>(baud)) {}
+
+  // In playback order, messages only.
+  void Add(const LineMessage& message) {
+    // The keep-alives the protocol asks for take their share of the line too.
+    for (; nextKeepAlive_ <= message.due; nextKeepAlive_ += kKeepAliveStep) {
+      carried_ += static_cast<double>(kKeepAliveMessage.size()) * perByte_;
     }
-    carried += message.bytes * perByte;
-    const double slack = carried - ToSeconds(message.due);
-    lowest = std::min(lowest, slack);
-    widest = std::max(widest, slack - lowest);
-    fromStart = std::max(fromStart, start + slack);
+    carried_ += message.bytes * perByte_;
+    const double slack = carried_ - ToSeconds(message.due);
+    lowest_ = std::min(lowest_, slack);
+    widest_ = std::max(widest_, slack - lowest_);
+    fromStart_ = std::max(fromStart_, start_ + slack);
   }
-  return std::max(widest / 2, fromStart);
+  double Floor() const { return std::max(widest_ / 2, fromStart_); }
+
+ private:
+  double start_;
+  double perByte_;
+  double carried_ = 0;
+  double lowest_ = std::numeric_limits<double>::infinity();
+  double widest_ = 0;
+  double fromStart_ = 0;
+  std::int64_t nextKeepAlive_ = kKeepAliveStep;
+};
+
+// The values at `ranks` (ascending) of `values` as if sorted, without sorting
+// them: a count per slice of the range finds the slice each rank falls in,
+// and only the values of those slices are ordered. `low` and `high` bound
+// every value. The slice of a value never decreases as the value grows, so
+// every value of a slice lies between those of the slices around it.
+template <std::size_t N>
+std::array<float, N> ValuesAtRanks(std::span<const float> values, float low, float high,
+                                   const std::array<std::size_t, N>& ranks) {
+  std::array<float, N> found{};
+  if (!(high > low)) {
+    found.fill(low);
+    return found;
+  }
+  constexpr std::size_t kSlices = 4096;
+  const double scale = static_cast<double>(kSlices) / (static_cast<double>(high) - low);
+  const auto sliceOf = [&](float value) {
+    const auto slice = static_cast<std::size_t>((static_cast<double>(value) - low) * scale);
+    return std::min(slice, kSlices - 1);
+  };
+  std::vector<std::uint32_t> counts(kSlices, 0);
+  for (const float value : values) ++counts[sliceOf(value)];
+  std::array<std::size_t, N> slice{};
+  std::array<std::size_t, N> before{};
+  std::size_t seen = 0;
+  std::size_t k = 0;
+  for (std::size_t s = 0; s < kSlices && k < N; ++s) {
+    while (k < N && ranks[k] < seen + counts[s]) {
+      slice[k] = s;
+      before[k] = seen;
+      ++k;
+    }
+    seen += counts[s];
+  }
+  std::array<std::vector<float>, N> inSlice;
+  for (std::size_t r = 0; r < N; ++r) inSlice[r].reserve(counts[slice[r]]);
+  for (const float value : values) {
+    const std::size_t s = sliceOf(value);
+    for (std::size_t r = 0; r < N; ++r) {
+      if (s == slice[r]) inSlice[r].push_back(value);
+    }
+  }
+  for (std::size_t r = 0; r < N; ++r) {
+    auto& own = inSlice[r];
+    const auto at = own.begin() + static_cast<std::ptrdiff_t>(ranks[r] - before[r]);
+    std::nth_element(own.begin(), at, own.end());
+    found[r] = *at;
+  }
+  return found;
+}
+
+}  // namespace
+
+double PhysicalFloorSeconds(std::span<const LineMessage> messages, int baud, int frameTiming) {
+  FloorWalk floor(baud, frameTiming);
+  for (const LineMessage& message : messages) {
+    if (message.bytes > 0) floor.Add(message);
+  }
+  return floor.Floor();
 }
 
 std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, int baud,
@@ -179,13 +265,20 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
                             std::span<const EarlyRow> early, int frameTiming) {
   LineReport report;
   report.baud = baud;
-  report.floor = PhysicalFloorSeconds(messages, baud, frameTiming);
   SerialLineModel line(baud);
+  // The floor and the seconds that ask too much are walked alongside: one
+  // pass over the rows, which the import makes for every sequence.
+  FloorWalk floor(baud, frameTiming);
   const std::int64_t lead = static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep;
   const double leadSeconds = ToSeconds(lead);
+  const double perSecond = static_cast<double>(baud) / kBitsPerByte;
+  std::int64_t secondEnd = lead + kSamplesPerSecond;
+  double asked = 0;
 
   std::vector<float> lateness;
   lateness.reserve(messages.size());
+  float earliest = std::numeric_limits<float>::infinity();
+  float latest = -std::numeric_limits<float>::infinity();
   report.max = -std::numeric_limits<double>::infinity();
   std::int64_t encodedAt = lead;
   std::int64_t nextKeepAlive = kKeepAliveStep;
@@ -198,38 +291,8 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
     report.worstBacklogAt = at - leadSeconds;
   };
   for (std::size_t i = 0; i < messages.size(); ++i) {
-    std::int64_t position = messages[i].due;
-    if (nextEarly < early.size() && early[nextEarly].index == i) {
-      position = early[nextEarly++].position;
-    }
-    encodedAt = std::max(encodedAt, position);
-    if (messages[i].bytes <= 0) continue;
-    const std::int64_t flush = FlushAtOrAfter(encodedAt);
-    // Keep-alives due by this flush go out first, as the player's pass does.
-    for (; nextKeepAlive <= flush; nextKeepAlive += kKeepAliveStep) {
-      line.Write(ToSeconds(nextKeepAlive), 4);
-    }
-    const double arrival =
-        line.Write(ToSeconds(flush), static_cast<std::size_t>(messages[i].bytes));
-    const double late = arrival - ToSeconds(messages[i].due);
-    lateness.push_back(static_cast<float>(late));
-    if (late > kVisibleSlip && report.firstSlipAt < 0) {
-      report.firstSlipAt = ToSeconds(messages[i].due) - leadSeconds;
-    }
-    if (late > report.max) {
-      report.max = late;
-      report.maxAt = ToSeconds(messages[i].due) - leadSeconds;
-    }
-    noteBacklog(ToSeconds(flush));
-  }
-  report.messages = lateness.size();
-
-  // Seconds of the song that ask more of the line than it carries. Rows
-  // come in playback order, so a second ends where a row is past it.
-  const double perSecond = static_cast<double>(baud) / kBitsPerByte;
-  std::int64_t secondEnd = lead + kSamplesPerSecond;
-  double asked = 0;
-  for (const LineMessage& message : messages) {
+    const LineMessage& message = messages[i];
+    // Rows come in playback order, so a second ends where a row is past it.
     if (message.due >= secondEnd) {
       if (asked > perSecond) ++report.secondsOverCapacity;
       asked = 0;
@@ -237,26 +300,51 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
           (message.due - secondEnd) / kSamplesPerSecond * kSamplesPerSecond + kSamplesPerSecond;
     }
     asked += std::max(message.bytes, 0);
+
+    std::int64_t position = message.due;
+    if (nextEarly < early.size() && early[nextEarly].index == i) {
+      position = early[nextEarly++].position;
+    }
+    encodedAt = std::max(encodedAt, position);
+    if (message.bytes <= 0) continue;
+    floor.Add(message);
+    const std::int64_t flush = FlushAtOrAfter(encodedAt);
+    // Keep-alives due by this flush go out first, as the player's pass does.
+    for (; nextKeepAlive <= flush; nextKeepAlive += kKeepAliveStep) {
+      line.Write(ToSeconds(nextKeepAlive), 4);
+    }
+    const double arrival = line.Write(ToSeconds(flush), static_cast<std::size_t>(message.bytes));
+    const double late = arrival - ToSeconds(message.due);
+    const auto kept = static_cast<float>(late);
+    lateness.push_back(kept);
+    earliest = std::min(earliest, kept);
+    latest = std::max(latest, kept);
+    if (late > kVisibleSlip && report.firstSlipAt < 0) {
+      report.firstSlipAt = ToSeconds(message.due) - leadSeconds;
+    }
+    if (late > report.max) {
+      report.max = late;
+      report.maxAt = ToSeconds(message.due) - leadSeconds;
+    }
+    noteBacklog(ToSeconds(flush));
   }
   if (asked > perSecond) ++report.secondsOverCapacity;
+  report.floor = floor.Floor();
+  report.messages = lateness.size();
 
   if (lateness.empty()) {
     report.max = 0;
     return report;
   }
-  const auto indexOf = [&](double fraction) {
+  const auto rankOf = [&](double fraction) {
     const auto rank =
         static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(lateness.size())));
-    return static_cast<std::ptrdiff_t>(rank == 0 ? 0 : rank - 1);
+    return rank == 0 ? std::size_t{0} : rank - 1;
   };
-  // The 99th first: the median and the earliest then lie in the part below it.
-  const auto p99 = lateness.begin() + indexOf(0.99);
-  std::nth_element(lateness.begin(), p99, lateness.end());
-  report.p99 = *p99;
-  const auto p50 = lateness.begin() + indexOf(0.5);
-  std::nth_element(lateness.begin(), p50, p99);
-  report.p50 = *p50;
-  report.earliest = *std::min_element(lateness.begin(), p50 + 1);
+  const auto [p50, p99] = ValuesAtRanks<2>(lateness, earliest, latest, {rankOf(0.5), rankOf(0.99)});
+  report.p50 = p50;
+  report.p99 = p99;
+  report.earliest = earliest;
   return report;
 }
 

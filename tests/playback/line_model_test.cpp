@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -139,6 +141,57 @@ TEST(LineReportTest, MinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::MinutesSeconds(0.4), "0:00");
   EXPECT_EQ(playback::MinutesSeconds(83.9), "1:23");
   EXPECT_EQ(playback::MinutesSeconds(-1), "0:00");
+}
+
+// One message alone every 4096 positions, `offset` after the step before its
+// flush: written on that flush, on an empty line (the keep-alives fall between
+// steps), so its lateness is known without the line model.
+struct Lone {
+  std::int32_t offset;
+  std::int32_t bytes;
+};
+
+TEST(LineSimulationTest, PercentilesAreTheRanksOfTheSortedLateness) {
+  const auto spread = [](int n) {
+    std::vector<Lone> rows;
+    for (int k = 0; k < n; ++k) rows.push_back({(k * 37) % 511 + 1, k % 3 == 0 ? 9 : 5 + k % 2});
+    return rows;
+  };
+  std::vector<Lone> clustered(180, Lone{205, 6});
+  for (int k = 0; k < 180; ++k) clustered[static_cast<std::size_t>(k)].offset += k % 7;
+  clustered.push_back({1, 9});
+  struct Case {
+    const char* name;
+    std::vector<Lone> rows;
+  };
+  const Case cases[] = {
+      {"one row", {{300, 6}}},
+      {"two rows", {{300, 6}, {10, 9}}},
+      {"every row as late", std::vector<Lone>(150, Lone{100, 6})},
+      {"spread over the step", spread(200)},
+      {"a hundred rows, ranks on the boundary", spread(100)},
+      {"a cluster and one far from it", clustered},
+  };
+  for (const Case& c : cases) {
+    std::vector<LineMessage> messages;
+    std::vector<float> lateness;
+    for (std::size_t k = 0; k < c.rows.size(); ++k) {
+      const std::int32_t step = 4096 * static_cast<std::int32_t>(k + 1);
+      messages.push_back({step + c.rows[k].offset, c.rows[k].bytes});
+      lateness.push_back(
+          static_cast<float>((512.0 - c.rows[k].offset) / 88200 + c.rows[k].bytes * kByte115200));
+    }
+    std::sort(lateness.begin(), lateness.end());
+    const auto at = [&](double fraction) {
+      const auto rank = static_cast<std::size_t>(std::ceil(fraction * lateness.size()));
+      return lateness[rank == 0 ? 0 : rank - 1];
+    };
+    const playback::LineReport report = playback::SimulatePlayback(messages, 115200);
+    EXPECT_NEAR(report.p50, at(0.5), 1e-7) << c.name;
+    EXPECT_NEAR(report.p99, at(0.99), 1e-7) << c.name;
+    EXPECT_NEAR(report.earliest, lateness.front(), 1e-7) << c.name;
+    EXPECT_NEAR(report.max, lateness.back(), 1e-7) << c.name;
+  }
 }
 
 }  // namespace
