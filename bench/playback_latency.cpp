@@ -444,10 +444,15 @@ int main(int argc, char** argv) {
                                 {running, settings, playlist, quietView}, fadeTimings);
   // As glimmer play runs it: real-time where the system allows.
   struct : platform::DispatchPriority {
-    bool Raise() override { return raised = inner.Raise(); }
+    bool Raise() override {
+      raised = inner.Raise();
+      policy = sched_getscheduler(0);
+      return raised;
+    }
     void Restore() override { inner.Restore(); }
     platform::RealtimePriority inner;
     bool raised = false;
+    int policy = SCHED_OTHER;
   } dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
   ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
@@ -612,8 +617,11 @@ int main(int argc, char** argv) {
   } else {
     std::printf("phone page: off\n");
   }
-  std::printf("dispatch %s\n", dispatchPriority.raised ? "real-time (SCHED_FIFO)"
-                                                       : "ordinary (no real-time permission)");
+  const int dispatchPolicy = dispatchPriority.policy & ~SCHED_RESET_ON_FORK;
+  std::printf("dispatch %s\n", !dispatchPriority.raised ? "ordinary (no real-time permission)"
+                               : dispatchPolicy == SCHED_RR
+                                   ? "real-time (SCHED_RR, from RealtimeKit)"
+                                   : "real-time (SCHED_FIFO)");
   std::printf("reader thread %s; load average at the end %.2f\n",
               readerRealtime ? "real-time (SCHED_FIFO)" : "ordinary (no real-time permission)",
               LoadAverage());

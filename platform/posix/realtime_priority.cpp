@@ -69,8 +69,11 @@ bool RealtimePriority::Raise() {
     }
     const Status asked =
         AskRealtimeKit(*kit_, static_cast<std::uint64_t>(gettid()), priority, LimitRealtimeCpu);
+    // RealtimeKit hands out round-robin unless told otherwise; for a thread
+    // that is alone at its priority that is the same as first-in first-out.
     const int now = sched_getscheduler(0);
-    if (!asked || now < 0 || (now & ~SCHED_RESET_ON_FORK) != SCHED_FIFO) {
+    const int granted = now & ~SCHED_RESET_ON_FORK;
+    if (!asked || now < 0 || (granted != SCHED_FIFO && granted != SCHED_RR)) {
       whyNot_ = "real-time priority refused (" + refused + "), and by RealtimeKit: " +
                 (asked ? std::string("the thread is still not real-time") : asked.message());
       // Asking again at every entry would only repeat the answer.
