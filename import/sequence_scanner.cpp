@@ -290,30 +290,14 @@ class Scanner {
   // element being read; nothing otherwise.
   Captured* Capture(Name kind) {
     Captured* slot = nullptr;
-    switch (kind) {
-      case kTitle:
-        slot = inAudio_ ? &title_ : nullptr;
-        break;
-      case kArtist:
-        slot = inAudio_ ? &artist_ : nullptr;
-        break;
-      case kFilePath:
-        slot = inAudio_ ? &filePath_ : nullptr;
-        break;
-      case kControllerID:
-        slot = inController_ ? &controllerId_ : nullptr;
-        break;
-      case kChannelNumber:
-        slot = inChannel_ && channelRead_ ? &channelNumber_ : nullptr;
-        break;
-      case kPositionInSamples:
-      case kEffect:
-      case kIntensityIn:
-      case kIntensityOut:
-        slot = inInterval_ && intervalRead_ ? &interval_[kind - kPositionInSamples] : nullptr;
-        break;
-      default:
-        break;
+    if (kind == kTitle || kind == kArtist || kind == kFilePath) {
+      if (inAudio_) slot = kind == kTitle ? &title_ : kind == kArtist ? &artist_ : &filePath_;
+    } else if (kind == kControllerID) {
+      if (inController_) slot = &controllerId_;
+    } else if (kind == kChannelNumber) {
+      if (inChannel_ && channelRead_) slot = &channelNumber_;
+    } else if (kind >= kPositionInSamples) {
+      if (inInterval_ && intervalRead_) slot = &interval_[kind - kPositionInSamples];
     }
     return slot != nullptr && !slot->seen ? slot : nullptr;
   }
