@@ -14,33 +14,19 @@
 #include <system_error>
 #include <utility>
 
+#include "import/sequence_elements.h"
 #include "import/sequence_scanner.h"
 #include "import/text_encoding.h"
 
 namespace importer {
 namespace {
 
-constexpr std::int32_t kIntensityForEffect4 = 240;
-constexpr std::int32_t kBank2Offset = -10;
-constexpr std::int32_t kLowestChannel = 1;
-constexpr std::int32_t kHighestChannel = 16;
-constexpr std::int32_t kBankSize = 8;
 // Long texts in messages are cut so one bad value cannot flood the box.
 constexpr std::size_t kMaxQuotedText = 40;
 // Far above any real sequence (an hour-long show of many controllers is tens
 // of megabytes), low enough that a hostile file cannot take all memory.
 constexpr std::size_t kMaxDocumentBytes = std::size_t{512} * 1024 * 1024;
 constexpr std::size_t kMegaByte = 1024 * 1024;
-
-bool IsXmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 double RoundHalfToEven(double v) {
   const double below = std::floor(v);
@@ -51,7 +37,7 @@ double RoundHalfToEven(double v) {
 }
 
 ParsedNumber ParseNumber(std::string_view text, bool roundDown) {
-  text = Trim(text);
+  text = TrimXmlSpace(text);
   if (text.empty()) return {0, NumberError::kEmpty};
   const char* begin = text.data();
   const char* end = begin + text.size();
@@ -135,52 +121,7 @@ std::string_view ElementText(pugi::xml_node element, std::string& scratch) {
   return scratch;
 }
 
-// The element names the compiler reads.
-enum Name : int {
-  kAudioFile,
-  kTitle,
-  kArtist,
-  kFilePath,
-  kController,
-  kControllerID,
-  kChannel,
-  kChannelNumber,
-  kTimeInterval,
-  kPositionInSamples,
-  kEffect,
-  kIntensityIn,
-  kIntensityOut,
-  kNameCount
-};
-constexpr const char* kNames[kNameCount] = {
-    "AudioFile",    "Title",       "Artist",        "FilePath",     "Controller",
-    "ControllerID", "Channel",     "ChannelNumber", "TimeInterval", "PositionInSamples",
-    "Effect",       "IntensityIn", "IntensityOut"};
-
-int Classify(const char* name) {
-  auto is = [name](Name n) { return std::strcmp(name, kNames[n]) == 0; };
-  switch (name[0]) {
-    case 'A':
-      return is(kAudioFile) ? kAudioFile : is(kArtist) ? kArtist : -1;
-    case 'T':
-      return is(kTimeInterval) ? kTimeInterval : is(kTitle) ? kTitle : -1;
-    case 'F':
-      return is(kFilePath) ? kFilePath : -1;
-    case 'C':
-      if (is(kChannel)) return kChannel;
-      if (is(kChannelNumber)) return kChannelNumber;
-      if (is(kController)) return kController;
-      return is(kControllerID) ? kControllerID : -1;
-    case 'P':
-      return is(kPositionInSamples) ? kPositionInSamples : -1;
-    case 'E':
-      return is(kEffect) ? kEffect : -1;
-    case 'I':
-      return is(kIntensityIn) ? kIntensityIn : is(kIntensityOut) ? kIntensityOut : -1;
-    default:
-      return -1;
-  }
-}
+using Name = SequenceElement;
 
 // One element the compiler reads, with its place in document order: `pre` is
 // its number in a preorder walk of the whole document, and the elements
@@ -238,15 +179,14 @@ class DocumentIndex final : public pugi::xml_tree_walker {
     const int d = depth();
     while (!open_.empty() && open_.back().depth >= d) Close(pre);
     if (node.type() != pugi::node_element) return true;
-    const int name = Classify(node.name());
-    if (name < 0) return true;
+    const Name name = ClassifyElement(node.name());
+    if (name == kNotRead) return true;
     // Elements are found at any depth, so a controller, channel or interval
     // inside another of its kind would be read once for each: rows
     // multiplied. No sequencer writes that; such a document is refused.
-    if ((name == kController || name == kChannel || name == kTimeInterval) &&
-        openCount_[static_cast<std::size_t>(name)] > 0 && !nested_) {
-      nested_ = At(std::string("the ") + kNames[name] + " element", node,
-                   std::string(" lies inside another ") + kNames[name] +
+    if (MustNotNest(name) && openCount_[static_cast<std::size_t>(name)] > 0 && !nested_) {
+      nested_ = At(std::string("the ") + kElementNames[name] + " element", node,
+                   std::string(" lies inside another ") + kElementNames[name] +
                        " element, which no sequencer writes");
     }
     auto& list = lists_[static_cast<std::size_t>(name)];
@@ -271,9 +211,9 @@ class DocumentIndex final : public pugi::xml_tree_walker {
     int name;
     std::size_t index;
   };
-  std::array<MarkList, kNameCount> lists_;
+  std::array<MarkList, kElementCount> lists_;
   std::vector<Open> open_;
-  std::array<int, kNameCount> openCount_{};
+  std::array<int, kElementCount> openCount_{};
   std::optional<Failure> nested_;
   std::uint32_t count_ = 0;
 };
@@ -317,32 +257,31 @@ class Walker {
   std::optional<Failure> ReadText(const Mark& owner, Name name, std::string& out) {
     const Mark* element = First(owner, name);
     if (!element) return Missing(owner, name);
-    const std::string_view text = Trim(ElementText(element->node, scratch_));
-    const std::string subject = std::string("the ") + kNames[name] + " element";
-    // A title of tens of megabytes froze the window while its message was
-    // built, and would go into the playlist file whole.
-    if (text.size() > kMaxDocumentTextBytes) {
-      return At(subject, element->node,
-                " holds " + std::to_string(text.size()) + " bytes, more than the " +
-                    std::to_string(kMaxDocumentTextBytes) +
-                    " a title, artist or audio file path may have");
+    const std::string_view text = TrimXmlSpace(ElementText(element->node, scratch_));
+    const std::string subject = std::string("the ") + kElementNames[name] + " element";
+    switch (CheckDocumentText(name, text)) {
+      case TextFault::kNone:
+        out = std::string(text);
+        return std::nullopt;
+      // A title of tens of megabytes froze the window while its message was
+      // built, and would go into the playlist file whole.
+      case TextFault::kTooLong:
+        return At(subject, element->node,
+                  " holds " + std::to_string(text.size()) + " bytes, more than the " +
+                      std::to_string(kMaxDocumentTextBytes) +
+                      " a title, artist or audio file path may have");
+      // The playlist file, one value per line, could not keep one.
+      case TextFault::kControlCharacter:
+        return At(subject, element->node,
+                  " holds a line break or another control character, which a file path cannot "
+                  "have");
     }
-    // A file path cannot hold a control character, and the playlist file,
-    // one value per line, could not keep one.
-    if (name == kFilePath && std::any_of(text.begin(), text.end(), [](char c) {
-          return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
-        })) {
-      return At(subject, element->node,
-                " holds a line break or another control character, which a file path cannot "
-                "have");
-    }
-    out = std::string(text);
     return std::nullopt;
   }
 
   static Failure Missing(const Mark& owner, Name name) {
     return At(std::string("the ") + owner.node.name() + " element", owner.node,
-              std::string(" has no ") + kNames[name] + " element");
+              std::string(" has no ") + kElementNames[name] + " element");
   }
 
   std::optional<Failure> ReadNumber(const Mark& owner, Name name, bool roundDown,
@@ -351,7 +290,7 @@ class Walker {
     if (!element) return Missing(owner, name);
     const std::string_view text = ElementText(element->node, scratch_);
     const ParsedNumber parsed = roundDown ? ParseFlooredNumber(text) : ParseRoundedNumber(text);
-    const std::string subject = std::string("the ") + kNames[name] + " element";
+    const std::string subject = std::string("the ") + kElementNames[name] + " element";
     switch (parsed.error) {
       case NumberError::kNone:
         out = parsed.value;
@@ -360,10 +299,11 @@ class Walker {
         return At(subject, element->node, " has no value");
       case NumberError::kNotANumber:
         return At(subject, element->node,
-                  " holds " + Quoted(Trim(text)) + ", which is not a number");
+                  " holds " + Quoted(TrimXmlSpace(text)) + ", which is not a number");
       case NumberError::kOutOfRange:
-        return At(subject, element->node,
-                  " holds " + Quoted(Trim(text)) + ", which does not fit a 32-bit whole number");
+        return At(
+            subject, element->node,
+            " holds " + Quoted(TrimXmlSpace(text)) + ", which does not fit a 32-bit whole number");
     }
     return std::nullopt;
   }
@@ -384,44 +324,38 @@ class Walker {
     if (auto f = ReadNumber(channel, kChannelNumber, false, number)) return f;
     // Only 16 channels have a bank and a bit: a row for any other number
     // would drive the wrong lamp.
-    if (number < kLowestChannel || number > kHighestChannel) {
+    if (!IsChannelNumber(number)) {
       return At("the ChannelNumber element", First(channel, kChannelNumber)->node,
-                " holds " + std::to_string(number) + ", but channels are numbered 1 to 16");
+                " holds " + std::to_string(number) + ", but channels are numbered " +
+                    std::to_string(kLowestChannel) + " to " + std::to_string(kHighestChannel));
     }
-    const std::int32_t bankOffset = number > kBankSize ? kBank2Offset : 0;
-    const std::int32_t bit = ChannelToBit(number);
 
     out_.channels.push_back({device, number, out_.rows.size(), 0});
     const auto [begin, end] = All(channel, kTimeInterval);
     for (const Mark* interval = begin; interval != end; ++interval) {
-      if (auto f = ReadInterval(*interval, device, bit, bankOffset)) return f;
+      if (auto f = ReadInterval(*interval, device, number)) return f;
     }
     out_.channels.back().rowCount = out_.rows.size() - out_.channels.back().firstRow;
     return std::nullopt;
   }
 
-  std::optional<Failure> ReadInterval(const Mark& interval, std::int32_t device, std::int32_t bit,
-                                      std::int32_t bankOffset) {
+  std::optional<Failure> ReadInterval(const Mark& interval, std::int32_t device,
+                                      std::int32_t channelNumber) {
     std::int32_t position = 0, effect = 0, in = 0, out = 0;
     if (auto f = ReadNumber(interval, kPositionInSamples, true, position)) return f;
     if (auto f = ReadNumber(interval, kEffect, false, effect)) return f;
     if (auto f = ReadNumber(interval, kIntensityIn, false, in)) return f;
     if (auto f = ReadNumber(interval, kIntensityOut, false, out)) return f;
-    const std::optional<std::int32_t> command = EffectToCommand(effect);
-    if (!command) return std::nullopt;
-    SequenceRow row;
-    row.sampleNumber = position;
-    row.device = device;
-    row.channel = bit;
-    row.command = *command + bankOffset;
-    row.startIntensity = effect == 4 ? kIntensityForEffect4 : in;
-    row.endIntensity = effect == 4 ? kIntensityForEffect4 : out;
-    out_.rows.push_back(row);
+    std::optional<SequenceRow> row = IntervalRow(position, effect, in, out);
+    if (!row) return std::nullopt;
+    PutOnChannel(*row, channelNumber);
+    row->device = device;
+    out_.rows.push_back(*row);
     return std::nullopt;
   }
 
   DocumentIndex index_;
-  std::array<std::size_t, kNameCount> hints_{};
+  std::array<std::size_t, kElementCount> hints_{};
   SequenceDocument& out_;
   std::string scratch_;
 };
@@ -520,31 +454,6 @@ platform::Result<SequenceDocument> ReadThroughTree(const std::string& path, Byte
 }
 
 }  // namespace
-
-std::optional<std::int32_t> EffectToCommand(std::int32_t effect) {
-  switch (effect) {
-    case 1:
-    case 2:
-      return 34;
-    case 3:
-    case 4:
-      return 33;
-    case 5:
-      return 36;
-    case 6:
-      return 37;
-    case 7:
-      return std::nullopt;
-    default:
-      return 0;
-  }
-}
-
-std::int32_t ChannelToBit(std::int32_t channelNumber) {
-  if (channelNumber <= 0) return 0;
-  const std::int32_t withinBank = (channelNumber - 1) % kBankSize;
-  return std::int32_t{1} << withinBank;
-}
 
 ParsedNumber ParseRoundedNumber(std::string_view text) {
   return ParseNumber(text, false);

@@ -1,70 +1,18 @@
 #include "import/sequence_scanner.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "import/sequence_elements.h"
 #include "text/text.h"
 
 namespace importer {
 namespace {
 
-constexpr std::int32_t kIntensityForEffect4 = 240;
-constexpr std::int32_t kBank2Offset = -10;
-constexpr std::int32_t kLowestChannel = 1;
-constexpr std::int32_t kHighestChannel = 16;
-constexpr std::int32_t kBankSize = 8;
-
-enum Name : int {
-  kOther = -1,
-  kAudioFile,
-  kTitle,
-  kArtist,
-  kFilePath,
-  kController,
-  kControllerID,
-  kChannel,
-  kChannelNumber,
-  kTimeInterval,
-  kPositionInSamples,
-  kEffect,
-  kIntensityIn,
-  kIntensityOut,
-};
-
-Name Classify(const char* name, std::size_t length) {
-  const auto is = [&](const char* candidate) { return std::memcmp(name, candidate, length) == 0; };
-  switch (length) {
-    case 5:
-      return is("Title") ? kTitle : kOther;
-    case 6:
-      return is("Effect") ? kEffect : is("Artist") ? kArtist : kOther;
-    case 7:
-      return is("Channel") ? kChannel : kOther;
-    case 8:
-      return is("FilePath") ? kFilePath : kOther;
-    case 9:
-      return is("AudioFile") ? kAudioFile : kOther;
-    case 10:
-      return is("Controller") ? kController : kOther;
-    case 11:
-      return is("IntensityIn") ? kIntensityIn : kOther;
-    case 12:
-      return is("TimeInterval")   ? kTimeInterval
-             : is("IntensityOut") ? kIntensityOut
-             : is("ControllerID") ? kControllerID
-                                  : kOther;
-    case 13:
-      return is("ChannelNumber") ? kChannelNumber : kOther;
-    case 17:
-      return is("PositionInSamples") ? kPositionInSamples : kOther;
-    default:
-      return kOther;
-  }
-}
+using Name = SequenceElement;
 
 // Characters of XML names as pugixml reads them: letters, '_', ':' and every
 // byte of a multi-byte character may start one; digits, '-' and '.' follow.
@@ -75,19 +23,13 @@ constexpr std::array<std::uint8_t, 256> kCharClass = [] {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     if (letter || c == '_' || c == ':' || c >= 0x80) table[c] |= kNameStart | kNameChar;
     if ((c >= '0' && c <= '9') || c == '-' || c == '.') table[c] |= kNameChar;
+    if (IsXmlSpace(static_cast<char>(c))) table[c] |= kSpace;
   }
-  for (const char c : {' ', '\t', '\r', '\n'}) table[static_cast<unsigned char>(c)] |= kSpace;
   return table;
 }();
 
 bool Is(char c, std::uint8_t what) {
   return (kCharClass[static_cast<unsigned char>(c)] & what) != 0;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && Is(text.front(), kSpace)) text.remove_prefix(1);
-  while (!text.empty() && Is(text.back(), kSpace)) text.remove_suffix(1);
-  return text;
 }
 
 // Replaces the predefined entities and character references of `raw` (UTF-8)
@@ -259,8 +201,8 @@ class Scanner {
       if (q < end_ && !Is(*q, kSpace) && *q != '>' && *q != '/') return false;
     }
     p_ = q;
-    const Name kind = Classify(name, length);
-    if (kind == kOther) {
+    const Name kind = ClassifyElement(std::string_view(name, length));
+    if (kind == kNotRead) {
       if (!empty) stack_.push_back({name, length, kind});
       return true;
     }
@@ -304,7 +246,7 @@ class Scanner {
     p_ = q + 1;
     const Name kind = open.kind;
     stack_.pop_back();
-    return kind == kOther || CloseElement(kind);
+    return kind == kNotRead || CloseElement(kind);
   }
 
   // --- what the elements mean ---------------------------------------------------
@@ -319,7 +261,7 @@ class Scanner {
         }
         return true;
       case kController:
-        if (inController_) return false;  // nested: the full reader refuses it
+        if (inController_) return false;  // nested: the full reader refuses it (MustNotNest)
         inController_ = true;
         controllerId_ = {};
         controllerFailed_ = false;
@@ -348,30 +290,14 @@ class Scanner {
   // element being read; nothing otherwise.
   Captured* Capture(Name kind) {
     Captured* slot = nullptr;
-    switch (kind) {
-      case kTitle:
-        slot = inAudio_ ? &title_ : nullptr;
-        break;
-      case kArtist:
-        slot = inAudio_ ? &artist_ : nullptr;
-        break;
-      case kFilePath:
-        slot = inAudio_ ? &filePath_ : nullptr;
-        break;
-      case kControllerID:
-        slot = inController_ ? &controllerId_ : nullptr;
-        break;
-      case kChannelNumber:
-        slot = inChannel_ && channelRead_ ? &channelNumber_ : nullptr;
-        break;
-      case kPositionInSamples:
-      case kEffect:
-      case kIntensityIn:
-      case kIntensityOut:
-        slot = inInterval_ && intervalRead_ ? &interval_[kind - kPositionInSamples] : nullptr;
-        break;
-      default:
-        break;
+    if (kind == kTitle || kind == kArtist || kind == kFilePath) {
+      if (inAudio_) slot = kind == kTitle ? &title_ : kind == kArtist ? &artist_ : &filePath_;
+    } else if (kind == kControllerID) {
+      if (inController_) slot = &controllerId_;
+    } else if (kind == kChannelNumber) {
+      if (inChannel_ && channelRead_) slot = &channelNumber_;
+    } else if (kind >= kPositionInSamples) {
+      if (inInterval_ && intervalRead_) slot = &interval_[kind - kPositionInSamples];
     }
     return slot != nullptr && !slot->seen ? slot : nullptr;
   }
@@ -381,34 +307,20 @@ class Scanner {
       if (!DecodeReferences(raw, scratch_)) return false;
       raw = scratch_;
     }
-    // A text too long, or a path with a control character, is left to the
-    // tree reader, which refuses it naming the element and its line.
-    if (kind == kTitle || kind == kArtist || kind == kFilePath) {
-      const std::string_view text = Trim(raw);
-      if (text.size() > kMaxDocumentTextBytes) return false;
-      if (kind == kFilePath && std::any_of(text.begin(), text.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
-          })) {
-        return false;
-      }
+    std::string* text = kind == kTitle      ? &out_.title
+                        : kind == kArtist   ? &out_.artist
+                        : kind == kFilePath ? &out_.filePath
+                                            : nullptr;
+    if (text == nullptr) {
+      value.number = kind == kPositionInSamples ? ParseFlooredNumber(raw) : ParseRoundedNumber(raw);
+      return true;
     }
-    switch (kind) {
-      case kTitle:
-        out_.title = ToUtf8(Trim(raw), form_);
-        return true;
-      case kArtist:
-        out_.artist = ToUtf8(Trim(raw), form_);
-        return true;
-      case kFilePath:
-        out_.filePath = ToUtf8(Trim(raw), form_);
-        return true;
-      case kPositionInSamples:
-        value.number = ParseFlooredNumber(raw);
-        return true;
-      default:
-        value.number = ParseRoundedNumber(raw);
-        return true;
-    }
+    // A text the tree reader refuses is left to it: it names the element
+    // and its line.
+    const std::string_view trimmed = TrimXmlSpace(raw);
+    if (CheckDocumentText(kind, trimmed) != TextFault::kNone) return false;
+    *text = ToUtf8(trimmed, form_);
+    return true;
   }
 
   static bool Good(const Captured& value) {
@@ -443,29 +355,22 @@ class Scanner {
         return;
       }
     }
-    const std::int32_t effect = interval_[kEffect - kPositionInSamples].number.value;
-    const std::optional<std::int32_t> command = EffectToCommand(effect);
-    if (!command) return;
-    SequenceRow row;
-    row.sampleNumber = interval_[0].number.value;
-    row.command = *command;  // the bank follows once the channel is known
-    row.startIntensity = effect == 4 ? kIntensityForEffect4 : interval_[2].number.value;
-    row.endIntensity = effect == 4 ? kIntensityForEffect4 : interval_[3].number.value;
-    out_.rows.push_back(row);
+    const auto valueOf = [this](Name n) { return interval_[n - kPositionInSamples].number.value; };
+    // Its channel follows once the channel has ended.
+    if (auto row = IntervalRow(valueOf(kPositionInSamples), valueOf(kEffect), valueOf(kIntensityIn),
+                               valueOf(kIntensityOut))) {
+      out_.rows.push_back(*row);
+    }
   }
 
   void EndChannel() {
     const std::int32_t number = channelNumber_.number.value;
-    if (!Good(channelNumber_) || number < kLowestChannel || number > kHighestChannel) {
+    if (!Good(channelNumber_) || !IsChannelNumber(number)) {
       controllerFailed_ = true;
       return;
     }
-    const std::int32_t bankOffset = number > kBankSize ? kBank2Offset : 0;
-    const std::int32_t bit = ChannelToBit(number);
-    for (std::size_t i = channelRows_; i < out_.rows.size(); ++i) {
-      out_.rows[i].channel = bit;
-      out_.rows[i].command += bankOffset;
-    }
+    for (std::size_t i = channelRows_; i < out_.rows.size(); ++i)
+      PutOnChannel(out_.rows[i], number);
     out_.channels.push_back({0, number, channelRows_, out_.rows.size() - channelRows_});
   }
 
@@ -514,7 +419,7 @@ class Scanner {
 
   bool inInterval_ = false;
   bool intervalRead_ = false;  // inside a channel that is read
-  std::array<Captured, 4> interval_;
+  std::array<Captured, kIntervalValueCount> interval_;
 };
 
 }  // namespace

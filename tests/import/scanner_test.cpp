@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "import/sequence_elements.h"
 #include "import/sequence_reader.h"
 #include "import/sequence_scanner.h"
 #include "tests/fakes/temp_dir.h"
@@ -211,6 +212,19 @@ TEST_F(ReaderRoads, RefuseTheDeeplyNestedShapeAtOnce) {
   EXPECT_NE(read.message().find("the Channel element on line 3 lies inside another Channel"),
             std::string::npos)
       << read.message();
+}
+
+// Both roads classify tags through one list of names: each is itself, and a
+// tag that differs in case, by a letter or in length is no element of ours.
+TEST(SequenceElements, EachNameIsItselfAndNearMissesAreNone) {
+  for (int e = 0; e < kElementCount; ++e) {
+    EXPECT_EQ(ClassifyElement(kElementNames[e]), e) << kElementNames[e];
+  }
+  for (const char* other :
+       {"", "title", "Titles", "Titl", "Channe", "ChannelNumbers", "CONTROLLER", "ControllerId",
+        "IntensityOuT", "PositionInSample", "TimeIntervals", "PositionInSamplesX"}) {
+    EXPECT_EQ(ClassifyElement(other), kNotRead) << other;
+  }
 }
 
 }  // namespace
