@@ -27,6 +27,10 @@ for f in usr/bin/glimmer usr/bin/glimmerfield usr/libexec/glimmerfield/glimmer-e
          usr/share/man/man1/glimmer.1.gz usr/share/man/man1/glimmerfield.1.gz; do
   test -e "$unpacked/$f" || { echo "missing from the package: /$f"; exit 1; }
 done
+# The unit names the program by the full path the package gives it.
+grep -qx 'ExecStart=/usr/bin/glimmer show' "$unpacked/usr/lib/systemd/user/glimmer-show.service" ||
+  { echo "the user unit does not start /usr/bin/glimmer"; exit 1; }
+test -x "$unpacked/usr/bin/glimmer"
 # Debian's build flags: fortified buffer functions, stack protector, full
 # RELRO with immediate binding. Control-flow protection is not asked for:
 # Debian 12 does not build its packages with it, and the libraries linked

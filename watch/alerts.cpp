@@ -65,6 +65,26 @@ void AlertRunner::Poll() {
   StartNext();
 }
 
+void AlertRunner::Drain(std::chrono::steady_clock::duration limit,
+                        const std::function<void()>& pause) {
+  const auto until = time_.Steady() + limit;
+  Poll();
+  while (Busy() && time_.Steady() < until) {
+    pause();
+    Poll();
+  }
+  if (!queue_.empty()) {
+    log_("Alert command still busy as the show ended: " + std::to_string(queue_.size()) +
+         " alerts not passed on");
+    queue_.clear();
+  }
+  if (running_ && !killed_) {
+    killed_ = true;
+    running_->Kill();
+    log_("Alert command for " + current_.event + " stopped as the show ended");
+  }
+}
+
 void AlertRunner::StartNext() {
   while (!running_ && !queue_.empty()) {
     current_ = std::move(queue_.front());

@@ -40,6 +40,11 @@ class AlertRunner {
   void Raise(std::string_view event, std::string_view text);
   // Reaps a finished run, stops one past its time limit, starts the next.
   void Poll();
+  // Before the program ends, when nobody polls any more: lets what was
+  // raised reach the command for up to `limit`, with `pause` between looks.
+  // What is still waiting then is logged as not passed on, and a run still
+  // under way is stopped.
+  void Drain(std::chrono::steady_clock::duration limit, const std::function<void()>& pause);
   // True while a run is under way or waiting.
   bool Busy() const { return running_ != nullptr || !queue_.empty(); }
 

@@ -72,6 +72,11 @@ std::optional<long long> LineTime(std::string_view line) {
          Number(line.substr(17, 2));
 }
 
+bool IsOffset(std::string_view text) {
+  return text.size() >= 6 && (text[0] == '+' || text[0] == '-') && Digits(text.substr(1, 4)) &&
+         text[5] == ' ';
+}
+
 // "A to B" at the end of an event: the window's length in seconds, 0 for one
 // that never opens, nothing when the texts are not times.
 std::optional<int> WindowSeconds(std::string_view range) {
@@ -95,6 +100,13 @@ bool IsCleanEnd(std::string_view event) {
 }
 
 }  // namespace
+
+std::string_view LogLineEvent(std::string_view line) {
+  if (!LineTime(line)) return {};
+  std::string_view event = line.substr(20);
+  if (IsOffset(event)) event.remove_prefix(6);
+  return event;
+}
 
 int NightPlayed::Percent() const {
   if (windowSeconds <= 0) return -1;
@@ -134,7 +146,7 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
     }
     lastTime = *time;
     NightPlayed& night = nights.back();
-    const std::string_view event = line.substr(20);
+    const std::string_view event = LogLineEvent(line);
     if (IsEntry(event, " started: ")) {
       closeSong(*time);
       songOpen = true;
@@ -194,7 +206,7 @@ bool Restarted(std::string_view autostartFlag, std::string_view logText) {
     const std::size_t begin = logText.rfind('\n', end - 1);
     const std::size_t from = begin == std::string_view::npos ? 0 : begin + 1;
     const std::string_view line = logText.substr(from, end - from);
-    if (LineTime(line)) return !IsCleanEnd(line.substr(20));
+    if (LineTime(line)) return !IsCleanEnd(LogLineEvent(line));
     if (from == 0) break;
     end = from - 1;
   }

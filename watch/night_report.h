@@ -30,6 +30,11 @@ struct NightPlayed {
 // tells what was expected ("5:30:00 PM", "11:00:00 PM").
 std::string NightWindowEvent(std::string_view start, std::string_view end);
 
+// The event of a show log line: what follows "YYYY-MM-DD HH:MM:SS " and the
+// offset from UTC ("+0100 ") that lines carry since it was added. Empty for a
+// line without a time.
+std::string_view LogLineEvent(std::string_view line);
+
 // The nights of a log's text, oldest first.
 std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText);
 

@@ -58,6 +58,7 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
     inside_ = true;
     openedAt_ = now;
     songSinceOpen_ = false;
+    litSinceOpen_ = false;
     missedTold_ = false;
     if (!checked_) RunCheck(window);
   } else if (!inside && inside_) {
@@ -68,10 +69,16 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
       *window.secondsToOpening <= kCheckAheadSeconds) {
     RunCheck(window);
   }
-  if (inside_ && !songSinceOpen_ && !missedTold_ && now - openedAt_ >= kMissedStartAfter) {
+  if (inside_ && songSinceOpen_ && !litSinceOpen_) {
+    litSinceOpen_ = !hooks_.portOpen || hooks_.portOpen();
+  }
+  if (inside_ && !litSinceOpen_ && !missedTold_ && now - openedAt_ >= kMissedStartAfter) {
     missedTold_ = true;
-    alerts_.Raise(alert::kMissedStart, "the window " + window.startText + " to " + window.endText +
-                                           " opened and no song has started within a minute");
+    alerts_.Raise(alert::kMissedStart,
+                  "the window " + window.startText + " to " + window.endText +
+                      (songSinceOpen_ ? " opened and no song has played with the serial port "
+                                        "open within a minute: the lights stay dark"
+                                      : " opened and no song has started within a minute"));
   }
 }
 

@@ -40,6 +40,9 @@ class ShowWatch {
     std::function<std::string()> readLog;            // the show log's text (older part first)
     std::function<void(const std::string&)> log;     // one line into the show log
     std::function<void(const std::string&)> notice;  // the operator's notice line
+    // Whether the serial port is open now. A song that plays while it is not
+    // (the adapter unplugged) leaves the yard dark: no start for the window.
+    std::function<bool()> portOpen;
   };
 
   ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
@@ -69,6 +72,7 @@ class ShowWatch {
   bool inside_ = false;
   bool checked_ = false;
   bool songSinceOpen_ = false;
+  bool litSinceOpen_ = false;
   bool missedTold_ = false;
   bool nothingPlayableTold_ = false;
   bool silentTold_ = false;

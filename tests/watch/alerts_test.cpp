@@ -114,6 +114,34 @@ TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
   EXPECT_FALSE(runner.Busy());
 }
 
+TEST_F(AlertRunnerTest, AtTheEndEveryRaisedAlertStillReachesTheCommand) {
+  const std::string told = dir.File("told");
+  watch::AlertRunner runner = Runner(Script("tell", "echo \"$1\" >>'" + told + "'"));
+  runner.Raise(watch::alert::kRestarted, "back");
+  runner.Raise(watch::alert::kCheckFailed, "no port");
+  runner.Raise(watch::alert::kMissedStart, "dark");
+  runner.Drain(15s, [] { AwaitAChildsEnd(); });
+  EXPECT_FALSE(runner.Busy());
+  EXPECT_EQ(fakes::ReadBytes(told), "restarted\ncheck-failed\nmissed-start\n");
+}
+
+TEST_F(AlertRunnerTest, TheEndWaitsNoLongerThanItsLimitForAHangingCommand) {
+  watch::AlertRunner runner = Runner(Script("hang", "exec sleep 1000"));
+  runner.Raise(watch::alert::kClockJump, "first");
+  runner.Raise(watch::alert::kSummary, "second");
+  int pauses = 0;
+  runner.Drain(5s, [&] {
+    ++pauses;
+    time.Advance(1s);
+  });
+  EXPECT_EQ(pauses, 5);
+  EXPECT_TRUE(Logged("Alert command still busy as the show ended: 1 alerts not passed on"));
+  EXPECT_TRUE(Logged("Alert command for clock-jump stopped as the show ended"));
+  AwaitAChildsEnd();  // the hanging command was stopped, or this never returns
+  runner.Poll();
+  EXPECT_FALSE(runner.Busy());
+}
+
 TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {
   watch::AlertRunner runner = Runner("");
   runner.Raise(watch::alert::kMissedStart, "no song");

@@ -28,6 +28,21 @@ std::string Songs(const char* date, int from, int to) {
 
 constexpr int H = 3600;
 
+// The same lines as the show writes them now, with the offset from UTC after
+// the time.
+std::string WithOffset(const std::string& log, const char* offset) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < log.size()) {
+    const std::size_t end = log.find('\n', at);
+    const std::string line = log.substr(at, end - at);
+    out += line.size() > 20 ? line.substr(0, 20) + offset + " " + line.substr(20) : line;
+    out += "\n";
+    at = end == std::string::npos ? log.size() : end + 1;
+  }
+  return out;
+}
+
 // A night of 5:30 PM to 11:00 PM (330 minutes): songs until 8 PM, the port
 // lost and an entry skipped, forty dark minutes, songs again until 11 PM.
 std::string ShortNight() {
@@ -65,6 +80,36 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
   EXPECT_EQ(watch::DescribeNight(night),
             "Night of 2026-12-24: played 288 of 330 minutes (87 %), 96 songs, 1 skipped, 1 late "
             "keep-alive, 1 port loss, 1 silent");
+}
+
+TEST(ExpectedAgainstPlayed, LinesWithTheirOffsetFromUtcCountAsBefore) {
+  for (const char* offset : {"+0000", "+0100", "-0530"}) {
+    SCOPED_TRACE(offset);
+    const auto nights = watch::ExpectedAgainstPlayed(WithOffset(ShortNight(), offset));
+    ASSERT_EQ(nights.size(), 1u);
+    EXPECT_EQ(nights[0].windowSeconds, 330 * 60);
+    EXPECT_EQ(nights[0].songs, 96);
+    EXPECT_EQ(nights[0].skipped, 1);
+    EXPECT_EQ(nights[0].portLosses, 1);
+    EXPECT_EQ(nights[0].Percent(), 87);
+  }
+}
+
+TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
+  const struct {
+    const char* line;
+    const char* event;
+  } cases[] = {
+      {"2026-12-24 18:00:00 +0100 Entry 1 started: Song", "Entry 1 started: Song"},
+      {"2026-12-24 18:00:00 -0530 Show ended: the playlist is empty",
+       "Show ended: the playlist is empty"},
+      {"2026-12-24 18:00:00 Show stopped (Stop button)", "Show stopped (Stop button)"},
+      {"2026-12-24 18:00:00 +01 is no offset", "+01 is no offset"},
+      {"2026-12-24 18:00:00 +0100", "+0100"},
+      {"half a line wit", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(watch::LogLineEvent(c.line), c.event) << c.line;
 }
 
 TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
@@ -105,6 +150,12 @@ TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   EXPECT_FALSE(watch::Restarted("1", stopped));
   EXPECT_FALSE(watch::Restarted("1", ended + "\n\n"));
   EXPECT_FALSE(watch::Restarted("1", ""));
+  // A stop or an end is clean whatever offset its line carries.
+  for (const char* offset : {"+0000", "-0800"}) {
+    EXPECT_TRUE(watch::Restarted("1", WithOffset(running, offset))) << offset;
+    EXPECT_FALSE(watch::Restarted("1", WithOffset(stopped, offset))) << offset;
+    EXPECT_FALSE(watch::Restarted("1", WithOffset(ended, offset))) << offset;
+  }
 }
 
 }  // namespace

@@ -71,7 +71,8 @@ class ShowWatchTest : public ::testing::Test {
                 },
             .readLog = [this] { return logText; },
             .log = [this](const std::string& line) { logged.push_back(line); },
-            .notice = [this](const std::string& text) { notices.push_back(text); }};
+            .notice = [this](const std::string& text) { notices.push_back(text); },
+            .portOpen = [this] { return portOpen; }};
   }
   // Runs the show's yield points from `from` to `to` (seconds of the day),
   // ten a second, as the pause wait does.
@@ -91,6 +92,7 @@ class ShowWatchTest : public ::testing::Test {
   watch::ClockWatch clock{time, time.wall - 24h};
   int checks = 0;
   std::string checkProblem;
+  bool portOpen = true;
   std::string logText;
   std::vector<std::string> logged;
   std::vector<std::string> notices;
@@ -141,6 +143,26 @@ TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) 
   Run(17 * H + 30 * 60 + 30, 17 * H + 35 * 60);
   EXPECT_EQ(starter.Events(),
             (std::vector<std::string>{"port-lost", "port-back", "audio-lost", "nothing-playable"}));
+}
+
+TEST_F(ShowWatchTest, SongsPlayingWithTheAdapterUnpluggedAreAMissedStart) {
+  show.Started(false, At(17 * H + 29 * 60));
+  portOpen = false;  // the next entry could not open it: music without lights
+  Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 5);
+  show.Event("Entry 1 started: Jingle");
+  Run(17 * H + 30 * 60 + 5, 17 * H + 31 * 60 + 1);
+  ASSERT_EQ(starter.Events(), std::vector<std::string>{"missed-start"});
+  EXPECT_EQ(starter.told.back(),
+            "missed-start: the window 5:30:00 PM to 11:00:00 PM opened and no song has played "
+            "with the serial port open within a minute: the lights stay dark");
+  // The adapter is back for the next night, whose first song is lit.
+  portOpen = true;
+  Run(17 * H + 31 * 60 + 1, 23 * H + 1);
+  Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 5);
+  show.Event("Entry 1 started: Jingle");
+  Run(17 * H + 30 * 60 + 5, 17 * H + 32 * 60);
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{"missed-start"})
+      << "only the first night was dark";
 }
 
 TEST_F(ShowWatchTest, AStartInsideTheWindowChecksAtOnceAndARestartIsTold) {

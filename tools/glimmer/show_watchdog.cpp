@@ -1,5 +1,6 @@
 #include "tools/glimmer/show_watchdog.h"
 
+#include <poll.h>
 #include <sys/statvfs.h>
 
 #include <cerrno>
@@ -111,8 +112,11 @@ class ShowWatchdog::Probes final : public watch::NightProbes {
 
 platform::Status ShowWatchdog::WatchedLog::AppendLine(const std::string& line) {
   platform::Status written = inner_.AppendLine(line);
-  // "YYYY-MM-DD HH:MM:SS " and the event.
-  if (owner_.watch_ && line.size() > 20) owner_.watch_->Event(line.substr(20));
+  if (owner_.watch_) {
+    if (const std::string_view event = watch::LogLineEvent(line); !event.empty()) {
+      owner_.watch_->Event(std::string(event));
+    }
+  }
   return written;
 }
 
@@ -152,7 +156,8 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
             return ReadText(path + ".1") + ReadText(path);
           },
       .log = [this](const std::string& line) { ownLog_.Write(line); },
-      .notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }};
+      .notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); },
+      .portOpen = [this] { return !portInUse || portInUse(); }};
   watch_ = std::make_unique<watch::ShowWatch>(*alerts_, *service_, *clockWatch_, *time_,
                                               std::move(hooks), options_.silent);
 }
@@ -236,6 +241,10 @@ void ShowWatchdog::Poll() {
 
 void ShowWatchdog::Stopping() {
   watch_->Stopping();
+  // The service manager ends whatever is left of the show's processes once
+  // it has ended: an alert raised on the way out (a check that failed just
+  // before a port that would not open) must reach the command first.
+  alerts_->Drain(watch::kAlertTimeLimit + std::chrono::seconds(5), [] { ::poll(nullptr, 0, 50); });
 }
 
 watch::NightCheckReport ShowWatchdog::RunCheck() {
