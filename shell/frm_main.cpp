@@ -221,6 +221,10 @@ frmMain::~frmMain() {
 void frmMain::KeepWatch() {
   watchdog_ = std::make_unique<watch::ShowWatchdog>(
       watch::WatchdogOptions{.dir = services_.applicationDirectory,
+                             .device = {},
+                             .waitForDevices = std::chrono::seconds(0),
+                             .silent = false,
+                             .serviceManager = false,
                              .notice = [this](const std::string& text) { ShowNotice(text); },
                              .calendar = calendarWindow_.get()},
       *healthLog_, services_.ui, *this, *this, &health_);
@@ -236,9 +240,11 @@ void frmMain::Rewire() {
     relayLog_->PointTo(watchdog_->Log());
   }
   relayView_->PointTo(*view);
-  // The watch and the page's deadlines need the loop now and then even when
-  // nothing else happens.
+  // At the show's yields, as glimmer show does; and, since the window also
+  // waits in its own loop with no show, now and then from a timer there too
+  // (the watch's minute before a window, the page's deadlines).
   if (yieldTimer_ == nullptr) {
+    services_.ui.AddYieldHook([this] { ServeAndWatch(); });
     yieldTimer_ = new QTimer(this);
     yieldTimer_->setInterval(250);
     connect(yieldTimer_, &QTimer::timeout, this, [this] { ServeAndWatch(); });
@@ -280,6 +286,7 @@ void frmMain::StartPhonePage() {
                           .audio = services_.audio,
                           .clock = services_.clock,
                           .health = &health_,
+                          .wallNow = std::chrono::system_clock::now,
                           .startShow = [this]() -> platform::Status {
                             if (!cmdShowStart->isEnabled()) {
                               return platform::Status::Error("the player is busy (an import runs)");

@@ -186,16 +186,16 @@ bool ShowWatchdog::WaitForDevices(const std::function<bool()>& interrupted) {
     needs.push_back({"a sound device (or --silent)", [] { return platform::ProbeAudioDevice(); }});
   }
   const platform::Status waited =
-      WaitForDevices(needs, options_.waitForDevices, *time_,
-                     {.pause = [this] { ui_.WaitForEvents(std::chrono::seconds(1)); },
-                      .say = [this](const std::string& text) { Say(text); },
-                      .onStep =
-                          [this] {
-                            service_->Status("Waiting for devices");
-                            // The manager's start-up limit must not run out while we wait.
-                            service_->StillStarting(std::chrono::seconds(30));
-                          },
-                      .cancelled = interrupted});
+      watch::WaitForDevices(needs, options_.waitForDevices, *time_,
+                            {.pause = [this] { ui_.WaitForEvents(std::chrono::seconds(1)); },
+                             .say = [this](const std::string& text) { Say(text); },
+                             .onStep =
+                                 [this] {
+                                   service_->Status("Waiting for devices");
+                                   // The manager's start-up limit must not run out while we wait.
+                                   service_->StillStarting(std::chrono::seconds(30));
+                                 },
+                             .cancelled = interrupted});
   if (!waited) {
     // Without the line there is no show; without sound there is one, played
     // silently as the audio player does anyway, and the check before the

@@ -211,6 +211,7 @@ int RunShow(const std::vector<std::string>& args) {
                                 .waitForDevices = std::chrono::seconds(waitSeconds),
                                 .silent = silent,
                                 .serviceManager = true,
+                                .notice = {},
                                 .calendar = &calendar},
                                healthLog, ui, window, window, &health);
   watchdog.NoteAutostartFlag(saved.autostart);
@@ -263,7 +264,9 @@ int RunShow(const std::vector<std::string>& args) {
                                      .calendar = calendar,
                                      .audio = *audio,
                                      .clock = clock,
-                                     .health = &health},
+                                     .health = &health,
+                                     .wallNow = std::chrono::system_clock::now,
+                                     .startShow = {}},
                  dir);
     api.emplace(*page, *page, settings.value().token, std::chrono::steady_clock::now,
                 [&session](const std::string& line) { session.Log(line); });
