@@ -19,17 +19,28 @@ bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
-bool Stamped(std::string_view line) {
-  constexpr std::string_view kPattern = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() <= kPattern.size()) return false;
-  for (std::size_t i = 0; i < kPattern.size(); ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : line[i] != kPattern[i]) return false;
+bool Matches(std::string_view text, std::string_view pattern) {
+  if (text.size() < pattern.size()) return false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (pattern[i] == 'd'   ? !digit
+        : pattern[i] == 's' ? text[i] != '+' && text[i] != '-'
+                            : text[i] != pattern[i]) {
+      return false;
+    }
   }
   return true;
 }
 
 }  // namespace
+
+std::optional<std::string_view> EventOfLogLine(std::string_view line) {
+  if (!Matches(line, "dddd-dd-dd dd:dd:dd ")) return std::nullopt;
+  line.remove_prefix(kStampLength + 1);
+  // The zone the time was written in, where the log gives it.
+  if (Matches(line, "sdddd ")) line.remove_prefix(6);
+  return line;
+}
 
 std::string LocalStamp(std::chrono::system_clock::time_point time) {
   const time_t seconds = std::chrono::system_clock::to_time_t(time);
@@ -57,9 +68,10 @@ void ShowHealth::Seed(const std::string& logText) {
 }
 
 void ShowHealth::Take(const std::string& line, bool live) {
-  if (!Stamped(line)) return;
+  const std::optional<std::string_view> found = EventOfLogLine(line);
+  if (!found) return;
   const std::string at = line.substr(0, kStampLength);
-  const std::string_view event = std::string_view(line).substr(kStampLength + 1);
+  const std::string_view event = *found;
   if (StartsWith(event, "Alert ")) {
     const std::string_view rest = event.substr(6);
     const std::size_t colon = rest.find(": ");

@@ -5,6 +5,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/log_file.h"
@@ -58,6 +59,10 @@ class ShowHealth {
   std::string lastLate_;
   std::string portLost_;  // the loss not yet followed by the port's return
 };
+
+// The event of a show log line: what follows its date, time and zone.
+// Nothing for a line that does not begin with a date and time.
+std::optional<std::string_view> EventOfLogLine(std::string_view line);
 
 // `time` in the log's own form ("YYYY-MM-DD HH:MM:SS", local time), so that
 // stamps compare as text.

@@ -113,7 +113,8 @@ class ShowWatchdog::Probes final : public NightProbes {
 platform::Status ShowWatchdog::WatchedLog::AppendLine(const std::string& line) {
   platform::Status written = inner_.AppendLine(line);
   // "YYYY-MM-DD HH:MM:SS " and the event.
-  if (owner_.watch_ && line.size() > 20) owner_.watch_->Event(line.substr(20));
+  if (!owner_.watch_) return written;
+  if (const auto event = EventOfLogLine(line)) owner_.watch_->Event(std::string(*event));
   return written;
 }
 

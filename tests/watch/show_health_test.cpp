@@ -27,7 +27,7 @@ TEST(ShowHealth, AlertsAreCountedFromTheGivenStampAndTheLogBeforeThisRunCounts) 
       "2026-12-06 17:31:00 Alert missed-start: no song within a minute\n"
       "not a line of the log\n"
       "2026-12-06 17:32:00 Alert without a colon\n");
-  health.Written("2026-12-07 09:00:00 Alert restarted: the show came back");
+  health.Written("2026-12-07 09:00:00 +0100 Alert restarted: the show came back");
 
   EXPECT_EQ(Events(health.AlertsSince("2026-12-06 09:00:00")),
             (std::vector<std::string>{"2026-12-06 17:20:00 check-failed|the serial port: gone",
