@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "import/sequence_cache.h"
+#include "sequence_format/sequence_cache.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/shell/window_fixture.h"
 #include "tests/web/http_client.h"
@@ -53,8 +53,8 @@ class WindowPhonePageTest : public WindowTest {
                                         playlist::kProgramVersion, "/shows/Carol.msq"};
     WriteBytes(entry.AudioPath, "RIFF");
     fakes::FakeFileStore cacheFiles;
-    ASSERT_TRUE(importer::SaveSequenceCache(
-        importer::EventTable::FromRecords({playback_test::Level(20000, 1)}), entry.CachePath,
+    ASSERT_TRUE(sequence_format::SaveSequenceCache(
+        sequence_format::EventTable::FromRecords({playback_test::Level(20000, 1)}), entry.CachePath,
         cacheFiles));
     WritePlaylist({entry});
     audio.duration = 600.0;
