@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <exception>
 #include <tuple>
@@ -28,6 +30,9 @@
 #include "shell/list_box_widget.h"
 #include "shell/registry_value.h"
 #include "shell/setting_choices.h"
+#include "watch/show_watchdog.h"
+#include "web/api.h"
+#include "web/web_server.h"
 
 namespace shell {
 namespace {
@@ -132,6 +137,37 @@ QLineEdit* MakeCounter(const char* name, QWidget* parent, const QRect& where) {
 
 }  // namespace
 
+// The show's log: through the watch once it keeps one, else straight on.
+class frmMain::RelayLog final : public platform::LogFile {
+ public:
+  explicit RelayLog(platform::LogFile& target) : target_(&target) {}
+  void PointTo(platform::LogFile& target) { target_ = &target; }
+  platform::Status AppendLine(const std::string& line) override {
+    return target_->AppendLine(line);
+  }
+
+ private:
+  platform::LogFile* target_;
+};
+
+// What the show tells the window, passed through the page and the watch
+// where they are on.
+class frmMain::RelayView final : public playback::ShowView {
+ public:
+  explicit RelayView(playback::ShowView& target) : target_(&target) {}
+  void PointTo(playback::ShowView& target) { target_ = &target; }
+  void ShowStarted() override { target_->ShowStarted(); }
+  void ShowEnded() override { target_->ShowEnded(); }
+  void StatusChanged(const std::string& text) override { target_->StatusChanged(text); }
+  void NoticeAdded(const std::string& text) override { target_->NoticeAdded(text); }
+  void NextShowChanged(const std::string& text) override { target_->NextShowChanged(text); }
+  void PlayingNoteChanged(const std::string& text) override { target_->PlayingNoteChanged(text); }
+  void KeepAliveGap(int seconds, bool late) override { target_->KeepAliveGap(seconds, late); }
+
+ private:
+  playback::ShowView* target_;
+};
+
 frmMain::frmMain(Services services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
@@ -152,10 +188,13 @@ frmMain::frmMain(Services services, QWidget* parent)
       std::make_unique<playlist::Playlist>(*listBox_, services_.ui, services_.files,
                                            platform::PlaylistPath(services_.applicationDirectory));
   showLogFile_ = platform::MakeLogFile(platform::ShowLogPath(services_.applicationDirectory));
+  healthLog_ = std::make_unique<watch::HealthLog>(*showLogFile_, health_);
+  relayLog_ = std::make_unique<RelayLog>(*healthLog_);
+  relayView_ = std::make_unique<RelayView>(*this);
   session_ = std::make_unique<playback::ShowSession>(
       playback::ShowSession::Devices{services_.port, services_.audio, services_.ui, services_.clock,
-                                     *showLogFile_, platform::LocalDateTime},
-      playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *this},
+                                     *relayLog_, platform::LocalDateTime},
+      playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *relayView_},
       fields_.FadeTimingTable);
   calendarWindow_ = std::make_unique<playback::CalendarFileWindow>(services_.applicationDirectory);
   session_->SetCalendar(*calendarWindow_);
@@ -168,7 +207,129 @@ frmMain::frmMain(Services services, QWidget* parent)
   ConnectHandlers();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+  // The server answers from the show and the show writes through the watch:
+  // each goes before what it uses.
+  delete serverNotifier_;
+  serverNotifier_ = nullptr;
+  server_.reset();
+  api_.reset();
+  page_.reset();
+  session_.reset();
+}
+
+void frmMain::KeepWatch() {
+  watchdog_ = std::make_unique<watch::ShowWatchdog>(
+      watch::WatchdogOptions{.dir = services_.applicationDirectory,
+                             .device = {},
+                             .waitForDevices = std::chrono::seconds(0),
+                             .silent = false,
+                             .serviceManager = false,
+                             .notice = [this](const std::string& text) { ShowNotice(text); },
+                             .calendar = calendarWindow_.get()},
+      *healthLog_, services_.ui, *this, *this, &health_);
+  watchdog_->portInUse = [this] { return session_->IsPortOpen(); };
+  Rewire();
+}
+
+void frmMain::Rewire() {
+  playback::ShowView* view = this;
+  if (pageView_) view = pageView_.get();
+  if (watchdog_) {
+    view = &watchdog_->View(*view);
+    relayLog_->PointTo(watchdog_->Log());
+  }
+  relayView_->PointTo(*view);
+  // At the show's yields, as glimmer show does; and, since the window also
+  // waits in its own loop with no show, now and then from a timer there too
+  // (the watch's minute before a window, the page's deadlines).
+  if (yieldTimer_ == nullptr) {
+    services_.ui.AddYieldHook([this] { ServeAndWatch(); });
+    yieldTimer_ = new QTimer(this);
+    yieldTimer_->setInterval(250);
+    connect(yieldTimer_, &QTimer::timeout, this, [this] { ServeAndWatch(); });
+    yieldTimer_->start();
+  }
+}
+
+void frmMain::ServeAndWatch() {
+  // A request may stop the show, whose stopping yields to the window's
+  // events again: the server is not polled from inside its own poll.
+  if (serving_) return;
+  serving_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } const done{serving_};
+  Handle("the phone page and the watch", [this] {
+    if (watchdog_) watchdog_->Poll();
+    if (server_) server_->Poll();
+  });
+}
+
+void frmMain::StartPhonePage() {
+  const auto settings = web::ReadWebSettings(services_.applicationDirectory);
+  if (!settings) {
+    ShowNotice("The phone page stays off: " + settings.message());
+    LogShowEvent("Phone page off: " + settings.message());
+    return;
+  }
+  if (!settings.value().enabled) return;
+  pageView_ = std::make_unique<web::PageShowView>(*this, pageState_);
+  page_ = std::make_unique<web::ShowPage>(
+      pageState_,
+      web::ShowPage::Show{.session = *session_,
+                          .showRunning = fields_.ShowRunning,
+                          .settings = *this,
+                          .playlist = *this,
+                          .calendar = *calendarWindow_,
+                          .audio = services_.audio,
+                          .clock = services_.clock,
+                          .health = &health_,
+                          .wallNow = std::chrono::system_clock::now,
+                          .startShow = [this]() -> platform::Status {
+                            if (!cmdShowStart->isEnabled()) {
+                              return platform::Status::Error("the player is busy (an import runs)");
+                            }
+                            // The show runs in the window's loop, not inside the request
+                            // that asked for it.
+                            QTimer::singleShot(0, this, [this] {
+                              Handle("cmdShowStart_Click", [this] {
+                                startedBy_ = playback::Requester::PhonePage;
+                                cmdShowStart_Click();
+                              });
+                              pageState_.startAsked = false;
+                            });
+                            return platform::Status::Ok();
+                          }},
+      services_.applicationDirectory);
+  api_ = std::make_unique<web::Api>(*page_, *page_, settings.value().token,
+                                    std::chrono::steady_clock::now,
+                                    [this](const std::string& line) { LogShowEvent(line); });
+  server_ = std::make_unique<web::WebServer>(*api_);
+  const auto address = web::ParseListenAddress(settings.value().listen);
+  const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
+  if (!listening) {
+    ShowNotice("The phone page stays off: " + listening.message());
+    LogShowEvent("Phone page off: " + listening.message());
+    server_.reset();
+    api_.reset();
+    page_.reset();
+    pageView_.reset();
+    return;
+  }
+  phonePageAddress_ =
+      "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
+  LogShowEvent("Phone page on " + phonePageAddress_);
+  lblPhonePage->setText(ToQString("Phone page: " + phonePageAddress_ +
+                                  (address.value().host == "0.0.0.0" ? " (every address)" : "")));
+  lblPhonePage->show();
+  if (server_->WakeFd() >= 0) {
+    serverNotifier_ = new QSocketNotifier(server_->WakeFd(), QSocketNotifier::Read, this);
+    connect(serverNotifier_, &QSocketNotifier::activated, this, [this] { ServeAndWatch(); });
+  }
+  Rewire();
+}
 
 void frmMain::BuildControls() {
   // Left column: three frames of the same width, then the audio player.
@@ -195,6 +356,12 @@ void frmMain::BuildControls() {
       MakeFrame("Frame3", "Show Control", this, QRect(kLeftColumnX, 264, kLeftColumnWidth, 120));
   cmdShowStart = MakeButton("cmdShowStart", "Start", Frame3, QRect(12, 30, 206, 70));
   cmdStop = MakeButton("cmdStop", "Stop", Frame3, QRect(231, 30, 206, 70));
+  // Where a phone finds the show, while the window serves the page.
+  lblPhonePage = new QLabel(Frame3);
+  lblPhonePage->setObjectName(QStringLiteral("lblPhonePage"));
+  lblPhonePage->setGeometry(12, 100, 425, 18);
+  lblPhonePage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblPhonePage->hide();
 
   // Audio plays without a visible player here; the area keeps its place.
   WindowsMedia = new QFrame(this);
@@ -408,6 +575,9 @@ void frmMain::InitializeForm() {
   }
 
   SetStoppedState();
+
+  if (watchdog_) watchdog_->NoteAutostartFlag(saved.autostart);
+  StartPhonePage();
 
   if (saved.autostart == "1") Autostart();
 }

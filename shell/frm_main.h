@@ -25,6 +25,8 @@
 #include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "shell/winrar_locator.h"
+#include "watch/show_health.h"
+#include "web/show_page.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -36,6 +38,16 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSocketNotifier;
+class QTimer;
+
+namespace watch {
+class ShowWatchdog;
+}
+namespace web {
+class Api;
+class WebServer;
+}  // namespace web
 
 namespace shell {
 
@@ -78,6 +90,13 @@ class frmMain : public QWidget,
 
   // Start-up: version into the caption, show the window, InitializeForm.
   void Form_Load();
+  // Keeps watch over the show on this machine: the check before each night,
+  // expected against played and the alerts of settings.toml. Before
+  // Form_Load, which may start the show.
+  void KeepWatch();
+  // The phone page's address while the window serves it, else empty.
+  const std::string& PhonePageAddress() const { return phonePageAddress_; }
+
   // The show's dispatch runs at this priority where the system allows it.
   void SetDispatchPriority(platform::DispatchPriority& priority) {
     session_->SetDispatchPriority(&priority);
@@ -199,6 +218,13 @@ class frmMain : public QWidget,
   void cboEndTime_Click();
 
   void EndProgram(int exitCode);
+  // Serves the phone page when settings.toml has a [web] table.
+  void StartPhonePage();
+  // The page's server and the watch, run from the window's event loop
+  // (also inside a running show, whose yields handle the window's events).
+  void ServeAndWatch();
+  // Points the show's log and view through the page and the watch.
+  void Rewire();
   void SetFace(QPushButton& button, std::uint32_t code);
   void SetBackColour(QLineEdit& box, std::uint32_t code);
   // Runs an event handler; no exception gets past it into Qt.
@@ -264,6 +290,26 @@ class frmMain : public QWidget,
   // The show: the line to the controllers (it holds LastKeepAliveTime), the
   // scheduler, the player and show.log. Stop and closing reach it here.
   std::unique_ptr<playback::ShowSession> session_;
+
+  // The show's log and view, on their way through what watches them.
+  class RelayLog;
+  class RelayView;
+  watch::ShowHealth health_;
+  std::unique_ptr<watch::HealthLog> healthLog_;
+  std::unique_ptr<RelayLog> relayLog_;
+  std::unique_ptr<RelayView> relayView_;
+  std::unique_ptr<watch::ShowWatchdog> watchdog_;
+  // The phone page: what it keeps of the show, and its server.
+  web::PageShowState pageState_;
+  std::unique_ptr<web::PageShowView> pageView_;
+  std::unique_ptr<web::ShowPage> page_;
+  std::unique_ptr<web::Api> api_;
+  std::unique_ptr<web::WebServer> server_;
+  QSocketNotifier* serverNotifier_ = nullptr;
+  QTimer* yieldTimer_ = nullptr;
+  QLabel* lblPhonePage = nullptr;
+  std::string phonePageAddress_;
+  bool serving_ = false;  // inside the server's poll
 };
 
 }  // namespace shell

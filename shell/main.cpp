@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   ui.SetParent(&window);
   platform::RealtimePriority dispatchPriority;
   window.SetDispatchPriority(dispatchPriority);
+  window.KeepWatch();
   window.Form_Load();
   return app.exec();
 }

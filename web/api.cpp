@@ -64,8 +64,14 @@ Json StatusJson(const ShowStatus& s) {
       Json{{"lastGapSeconds", s.keepAliveGapSeconds}, {"lateCount", s.lateKeepAlives}};
   json["stopAfterSong"] = s.stopAfterSong;
   json["health"] = nullptr;
-  if (s.health)
-    json["health"] = Json{{"lastCheck", s.health->lastCheck}, {"alerts", s.health->alerts}};
+  if (s.health) {
+    const auto textOrNull = [](const std::string& text) {
+      return text.empty() ? Json(nullptr) : Json(text);
+    };
+    json["health"] = Json{{"lastCheck", textOrNull(s.health->lastCheck)},
+                          {"lastCheckResult", textOrNull(s.health->lastCheckResult)},
+                          {"alerts", s.health->alerts}};
+  }
   json["line"] = nullptr;
   if (s.line) json["line"] = Json{{"ok", s.line->ok}, {"summary", s.line->summary}};
   return json;
@@ -112,7 +118,39 @@ Api::Api(StatusSource& status, ControlSink& control, std::string token, Now now,
       now_(std::move(now)),
       log_(std::move(log)) {}
 
+std::string HostName(std::string_view header) {
+  std::string_view name = header;
+  if (!name.empty() && name.front() == '[') {
+    const std::size_t close = name.find(']');
+    name = close == std::string_view::npos ? name.substr(1) : name.substr(1, close - 1);
+  } else if (const std::size_t colon = name.find(':');
+             colon != std::string_view::npos &&
+             name.find(':', colon + 1) == std::string_view::npos) {
+    // One colon: a name or IPv4 address and its port. More: an IPv6
+    // address without brackets, as a list of names may give it.
+    name = name.substr(0, colon);
+  }
+  if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+  std::string lower(name);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+void Api::AllowHosts(std::vector<std::string> names) {
+  hosts_.clear();
+  for (const std::string& name : names) hosts_.push_back(HostName(name));
+}
+
 Response Api::Handle(const Request& request) {
+  // A request without the header comes from no browser, so from no page of
+  // another site either.
+  if (!hosts_.empty() && !request.host.empty() &&
+      std::find(hosts_.begin(), hosts_.end(), HostName(request.host)) == hosts_.end()) {
+    return Error(
+        421, "this show answers to its own addresses, not to \"" + HostName(request.host) + "\"");
+  }
   const bool read = request.method == "GET" || request.method == "HEAD";
   const bool isControl = request.path == "/api/start" || request.path == "/api/stop" ||
                          request.path == "/api/stop-after-song" || request.path == "/api/skip";

@@ -26,6 +26,7 @@ struct Request {
   std::map<std::string, std::string> query;
   std::string authorization;  // the header's value, empty when absent
   std::string peer;           // the client's address
+  std::string host;           // the Host header, empty when absent
 };
 
 struct Response {
@@ -39,6 +40,10 @@ struct Response {
 // where they first differ.
 bool TokensEqual(std::string_view a, std::string_view b);
 
+// The name a Host header gives, without its port, in lower case and without
+// a final dot: "[::1]:8080" gives "::1", "Show-PC.:80" gives "show-pc".
+std::string HostName(std::string_view header);
+
 // The page and the API, apart from HTTP: a request in, a response out. GET
 // only reads; every POST needs the token.
 class Api {
@@ -48,6 +53,12 @@ class Api {
 
   // An empty `token` refuses every control. `log` hears each refused token.
   Api(StatusSource& status, ControlSink& control, std::string token, Now now, Log log);
+
+  // The names and addresses this machine is asked by. A request naming
+  // another host is refused: a site whose name was pointed at this machine
+  // (DNS rebinding) must not read the show's status from a browser on it.
+  // Empty: every host.
+  void AllowHosts(std::vector<std::string> names);
 
   Response Handle(const Request& request);
 
@@ -69,6 +80,7 @@ class Api {
   Now now_;
   Log log_;
   std::map<std::string, Failures> failures_;
+  std::vector<std::string> hosts_;
 };
 
 }  // namespace web

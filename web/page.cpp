@@ -120,7 +120,10 @@ function show(s) {
   $("keepalive").textContent = "Last keep-alive gap " + s.keepAlive.lastGapSeconds + " s, late ones: " + s.keepAlive.lateCount;
   const h = [];
   if (s.line) h.push("Line: " + s.line.summary);
-  if (s.health) h.push("Health " + s.health.lastCheck + (s.health.alerts.length ? ": " + s.health.alerts.join("; ") : ": no alerts"));
+  if (s.health) {
+    h.push(s.health.lastCheck ? s.health.lastCheckResult + " (" + s.health.lastCheck + ")" : "No check yet");
+    h.push(s.health.alerts.length ? "Alerts of the last 24 h: " + s.health.alerts.join("; ") : "No alerts in the last 24 h");
+  }
   $("health").textContent = h.join(" \u00b7 ");
   $("start").disabled = s.state !== "stopped";
   $("stop").disabled = s.state === "stopped";

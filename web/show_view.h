@@ -39,7 +39,8 @@ struct WindowView {
 };
 
 struct HealthView {
-  std::string lastCheck;            // date and time
+  std::string lastCheck;            // date and time; empty: none yet
+  std::string lastCheckResult;      // what it found, as the log says it
   std::vector<std::string> alerts;  // of the last 24 hours
 };
 

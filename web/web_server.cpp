@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <ifaddrs.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -41,6 +42,33 @@ MHD_Result AddQuery(void* map, MHD_ValueKind, const char* key, const char* value
 }
 
 }  // namespace
+
+std::vector<std::string> MachineHostNames(const std::string& host) {
+  std::vector<std::string> names{"localhost", "127.0.0.1", "::1"};
+  if (!host.empty() && host != "0.0.0.0") names.push_back(host);
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
+    names.emplace_back(name);
+    names.push_back(std::string(name) + ".local");
+  }
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) == 0) {
+    for (const ifaddrs* at = interfaces; at != nullptr; at = at->ifa_next) {
+      if (at->ifa_addr == nullptr) continue;
+      char text[INET6_ADDRSTRLEN] = {};
+      if (at->ifa_addr->sa_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(at->ifa_addr);
+        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+      } else if (at->ifa_addr->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(at->ifa_addr);
+        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+      }
+      if (text[0] != '\0') names.emplace_back(text);
+    }
+    ::freeifaddrs(interfaces);
+  }
+  return names;
+}
 
 // What one request has sent so far.
 struct RequestState {
@@ -116,6 +144,9 @@ struct ServerCallbacks {
     const char* authorization =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
     if (authorization != nullptr) r.authorization = authorization;
+    const char* host =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+    if (host != nullptr) r.host = host;
     r.peer = PeerOf(connection);
     return Answer(connection, server.api_.Handle(r));
   }
@@ -222,6 +253,7 @@ platform::Status WebServer::Listen(const ListenAddress& address) {
     return platform::Status::Error("cannot listen on " + where +
                                    ": the HTTP library would not start");
   }
+  api_.AllowHosts(MachineHostNames(address.host));
   return platform::Status::Ok();
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 #include "web/api.h"
@@ -23,6 +24,12 @@ struct ListenAddress {
 
 // An error names the text and what is wrong with it.
 platform::Result<ListenAddress> ParseListenAddress(std::string_view text);
+
+// The names a browser on this machine or the network may use for it while
+// it listens on `host`: the listen address, localhost and the loopback
+// addresses, the machine's host name (also with ".local") and the addresses
+// of its interfaces.
+std::vector<std::string> MachineHostNames(const std::string& host);
 
 // What one client may take. A request line with its headers must fit into
 // the memory of its connection; a client that says nothing for the idle time
@@ -48,7 +55,8 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // Binds and starts listening. An error names the address and the reason.
+  // Binds and starts listening, answering to the names MachineHostNames
+  // gives. An error names the address and the reason.
   platform::Status Listen(const ListenAddress& address);
   // The bound port (for port 0: the one the system chose).
   int Port() const { return port_; }

@@ -40,8 +40,11 @@ inline QApplication& TestApp() {
   static int argc = 1;
   static char name[] = "shell_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt registers its input devices in a list of its own
+  // once events have been handled, and that list is gone before a static
+  // application object would be, which then crashes the program on exit.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // The window built on fakes in a temporary program folder. By default the

@@ -25,10 +25,10 @@ struct ApiRig {
 
   web::Response Post(const std::string& path, const std::string& authorization,
                      const std::string& peer = "192.168.1.7") {
-    return api.Handle(Request{"POST", path, {}, authorization, peer});
+    return api.Handle(Request{"POST", path, {}, authorization, peer, ""});
   }
   web::Response Get(const std::string& path, std::map<std::string, std::string> query = {}) {
-    return api.Handle(Request{"GET", path, std::move(query), "", "192.168.1.7"});
+    return api.Handle(Request{"GET", path, std::move(query), "", "192.168.1.7", ""});
   }
 };
 
@@ -87,7 +87,7 @@ TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
   web::Api api(show, show, "", clock.Function(), {});
   // Not even an empty bearer gets through.
   for (const char* header : {"", "Bearer ", "Bearer x"}) {
-    EXPECT_EQ(api.Handle(Request{"POST", "/api/stop", {}, header, "1.2.3.4"}).status, 403);
+    EXPECT_EQ(api.Handle(Request{"POST", "/api/stop", {}, header, "1.2.3.4", ""}).status, 403);
   }
   EXPECT_TRUE(show.calls.empty());
 }
@@ -135,12 +135,12 @@ TEST(WebApi, GetNeverChangesAnythingAndControlsAreOnlyPosted) {
   for (const char* path : {"/api/start", "/api/stop", "/api/stop-after-song", "/api/skip"}) {
     for (const char* method : {"GET", "HEAD", "PUT", "DELETE"}) {
       SCOPED_TRACE(std::string(method) + " " + path);
-      const web::Response r = rig.api.Handle(Request{method, path, {}, right, "1.2.3.4"});
+      const web::Response r = rig.api.Handle(Request{method, path, {}, right, "1.2.3.4", ""});
       EXPECT_EQ(r.status, 405);
     }
   }
   for (const char* path : {"/", "/api/status", "/api/nights"}) {
-    EXPECT_EQ(rig.api.Handle(Request{"POST", path, {}, right, "1.2.3.4"}).status, 405) << path;
+    EXPECT_EQ(rig.api.Handle(Request{"POST", path, {}, right, "1.2.3.4", ""}).status, 405) << path;
   }
   EXPECT_TRUE(rig.show.calls.empty());
 }
@@ -195,6 +195,69 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
   EXPECT_EQ(stopped["state"], "stopped");
   EXPECT_TRUE(stopped["playing"].is_null());
   EXPECT_TRUE(stopped["next"].is_null());
+}
+
+TEST(WebApi, HealthAndLineWhereTheShowKnowsThem) {
+  ApiRig rig;
+  web::ShowStatus& s = rig.show.status;
+  s.health = web::HealthView{};
+  json j = json::parse(rig.Get("/api/status").body);
+  EXPECT_EQ(
+      j["health"],
+      (json{{"lastCheck", nullptr}, {"lastCheckResult", nullptr}, {"alerts", json::array()}}));
+
+  s.health = web::HealthView{"2026-12-07 17:20:00",
+                             "Check before the night: all well",
+                             {"2026-12-07 09:00:00 restarted: the show came back"}};
+  s.line = web::LineHealthView{"1 entry fell visibly behind", false};
+  j = json::parse(rig.Get("/api/status").body);
+  EXPECT_EQ(j["health"]["lastCheck"], "2026-12-07 17:20:00");
+  EXPECT_EQ(j["health"]["lastCheckResult"], "Check before the night: all well");
+  EXPECT_EQ(j["health"]["alerts"], (json{"2026-12-07 09:00:00 restarted: the show came back"}));
+  EXPECT_EQ(j["line"], (json{{"ok", false}, {"summary", "1 entry fell visibly behind"}}));
+}
+
+TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
+  struct Case {
+    const char* host;
+    int status;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:8080", 200},
+      {"127.0.0.1", 200},
+      {"LocalHost:8080", 200},
+      {"localhost.:8080", 200},
+      {"[::1]:8080", 200},
+      {"show-pc", 200},
+      {"192.168.1.20:8080", 200},
+      {"", 200},  // no header: no browser sent it
+      {"evil.example:8080", 421},
+      {"127.0.0.1.evil.example", 421},
+      {"localhost.evil.example", 421},
+      {"[::2]:8080", 421},
+      {"show-pc.evil.example", 421},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    ApiRig rig;
+    rig.api.AllowHosts({"localhost", "127.0.0.1", "::1", "Show-PC", "192.168.1.20"});
+    Request get{"GET", "/api/status", {}, "", "127.0.0.1", c.host};
+    EXPECT_EQ(rig.api.Handle(get).status, c.status);
+    Request stop{"POST", "/api/stop", {}, std::string("Bearer ") + kToken, "127.0.0.1", c.host};
+    EXPECT_EQ(rig.api.Handle(stop).status, c.status);
+    EXPECT_EQ(rig.show.calls.size(), c.status == 200 ? 1u : 0u);
+  }
+  // Until told its names, the API takes every host (a test's own server).
+  ApiRig open;
+  EXPECT_EQ(open.api.Handle(Request{"GET", "/", {}, "", "1.2.3.4", "evil.example"}).status, 200);
+}
+
+TEST(WebApi, HostNameDropsThePortTheBracketsAndTheCase) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Show-PC:8080", "show-pc"}, {"[::1]:80", "::1"},         {"[::1]", "::1"},   {"::1", "::1"},
+      {"fe80::1", "fe80::1"},      {"localhost.", "localhost"}, {"a.B.c", "a.b.c"}, {"", ""},
+  };
+  for (const auto& [header, name] : cases) EXPECT_EQ(web::HostName(header), name) << header;
 }
 
 TEST(WebApi, NightsAsGlimmerLogCountsThem) {

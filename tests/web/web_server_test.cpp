@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -44,30 +47,52 @@ struct ServerRig {
 TEST(WebServer, AnswersTheApiAndThePage) {
   ServerRig rig;
   rig.show.status.state = web::ShowState::Paused;
-  const std::string status = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: show\r\n\r\n");
+  const std::string status = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   ASSERT_EQ(StatusOf(status), 200) << status;
   EXPECT_NE(status.find("Content-Type: application/json"), std::string::npos);
   EXPECT_NE(status.find("Cache-Control: no-store"), std::string::npos);
   EXPECT_EQ(nlohmann::json::parse(BodyOf(status))["state"], "paused");
 
-  const std::string page = rig.Exchange("GET / HTTP/1.1\r\nHost: show\r\n\r\n");
+  const std::string page = rig.Exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(StatusOf(page), 200);
   EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
   EXPECT_NE(page.find("<!DOCTYPE html>"), std::string::npos);
 
-  const std::string nights = rig.Exchange("GET /api/nights?n=3 HTTP/1.1\r\nHost: show\r\n\r\n");
+  const std::string nights =
+      rig.Exchange("GET /api/nights?n=3 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(StatusOf(nights), 200);
   EXPECT_EQ(rig.show.lastNightsAsked, 3);
+}
+
+TEST(WebServer, RefusesAHostNameThatIsNotThisMachines) {
+  ServerRig rig;
+  const std::string port = std::to_string(rig.server.Port());
+  const std::string rebound =
+      rig.Exchange("GET /api/status HTTP/1.1\r\nHost: attacker.example:" + port + "\r\n\r\n");
+  EXPECT_EQ(StatusOf(rebound), 421) << rebound;
+  for (const std::string& host : {"127.0.0.1:" + port, "localhost:" + port}) {
+    const std::string own = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+    EXPECT_EQ(StatusOf(own), 200) << host;
+  }
+  // The machine's own name, as a phone on the network may use it.
+  const std::vector<std::string> names = web::MachineHostNames("0.0.0.0");
+  EXPECT_EQ(std::count(names.begin(), names.end(), "0.0.0.0"), 0);
+  char name[256] = {};
+  ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), std::string(name)), 1);
+  const std::string byName = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: " + std::string(name) +
+                                          ":" + port + "\r\n\r\n");
+  EXPECT_EQ(StatusOf(byName), 200);
 }
 
 TEST(WebServer, ControlsOverTheWireWithAndWithoutTheToken) {
   ServerRig rig;
   const std::string none =
-      rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: s\r\nContent-Length: 0\r\n\r\n");
+      rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(StatusOf(none), 401) << none;
   EXPECT_NE(none.find("WWW-Authenticate: Bearer"), std::string::npos);
   const std::string wrong = rig.Exchange(
-      "POST /api/stop HTTP/1.1\r\nHost: s\r\nAuthorization: Bearer nope\r\nContent-Length: "
+      "POST /api/stop HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer nope\r\nContent-Length: "
       "0\r\n\r\n");
   EXPECT_EQ(StatusOf(wrong), 401);
   ASSERT_EQ(rig.logged.size(), 2u);
@@ -75,7 +100,7 @@ TEST(WebServer, ControlsOverTheWireWithAndWithoutTheToken) {
   EXPECT_TRUE(rig.show.calls.empty());
 
   const std::string right =
-      rig.Exchange(std::string("POST /api/stop-after-song HTTP/1.1\r\nHost: s\r\n") +
+      rig.Exchange(std::string("POST /api/stop-after-song HTTP/1.1\r\nHost: 127.0.0.1\r\n") +
                    "Authorization: Bearer " + kToken + "\r\nContent-Length: 2\r\n\r\n{}");
   EXPECT_EQ(StatusOf(right), 200) << right;
   EXPECT_EQ(rig.show.calls, std::vector<std::string>{"StopAfterSong by phone page"});
@@ -85,19 +110,19 @@ TEST(WebServer, ABodyPastOneKilobyteIsRefusedUnread) {
   ServerRig rig;
   const std::string auth = std::string("Authorization: Bearer ") + kToken + "\r\n";
   // Said in advance: refused before the body is read.
-  const std::string said = rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: s\r\n" + auth +
+  const std::string said = rig.Exchange("POST /api/stop HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
                                         "Content-Length: 1025\r\n\r\n" + std::string(1025, 'x'));
   EXPECT_EQ(StatusOf(said), 413) << said;
   // Sent in chunks: dropped once past the limit, without an answer.
   auto client = rig.Client();
-  client->Send("POST /api/stop HTTP/1.1\r\nHost: s\r\n" + auth +
+  client->Send("POST /api/stop HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
                "Transfer-Encoding: chunked\r\n\r\n400\r\n" + std::string(1024, 'x') + "\r\n10\r\n" +
                std::string(16, 'y') + "\r\n0\r\n\r\n");
   const std::string chunked = client->Receive();
   EXPECT_TRUE(client->Closed());
   EXPECT_NE(StatusOf(chunked), 200) << chunked;
   // Exactly the limit is fine.
-  const std::string fits = rig.Exchange("POST /api/skip HTTP/1.1\r\nHost: s\r\n" + auth +
+  const std::string fits = rig.Exchange("POST /api/skip HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
                                         "Content-Length: 1024\r\n\r\n" + std::string(1024, 'x'));
   EXPECT_EQ(StatusOf(fits), 200) << fits;
   EXPECT_EQ(rig.show.calls, std::vector<std::string>{"Skip by phone page"});
@@ -106,13 +131,14 @@ TEST(WebServer, ABodyPastOneKilobyteIsRefusedUnread) {
 TEST(WebServer, OversizeRequestLinesAndHeadersAreRefused) {
   ServerRig rig;
   const std::string longPath =
-      rig.Exchange("GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: s\r\n\r\n");
+      rig.Exchange("GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_GE(StatusOf(longPath), 400) << longPath.substr(0, 200);
   const std::string longHeader = rig.Exchange(
-      "GET /api/status HTTP/1.1\r\nHost: s\r\nX-Fill: " + std::string(20000, 'b') + "\r\n\r\n");
+      "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Fill: " + std::string(20000, 'b') +
+      "\r\n\r\n");
   EXPECT_GE(StatusOf(longHeader), 400) << longHeader.substr(0, 200);
   // The server goes on answering.
-  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n")), 200);
+  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")), 200);
 }
 
 TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadline) {
@@ -134,14 +160,14 @@ TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadline) {
   EXPECT_NE(StatusOf(got), 200);
   EXPECT_EQ(rig.server.OpenConnections(), 0u);
   // Meanwhile and after, others are answered.
-  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n")), 200);
+  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")), 200);
 }
 
 TEST(WebServer, AKeptAliveConnectionGetsADeadlinePerRequest) {
   ServerRig rig;
   auto client = rig.Client();
   for (int i = 0; i < 3; ++i) {
-    client->Send("GET /api/status HTTP/1.1\r\nHost: s\r\n\r\n");
+    client->Send("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     const std::string got = client->ReceiveResponse();
     EXPECT_EQ(StatusOf(got.substr(got.rfind("HTTP/1.1 "))), 200);
     rig.clock.now += std::chrono::seconds(10);

@@ -32,10 +32,11 @@
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
-#include "tools/glimmer/show_page.h"
-#include "tools/glimmer/show_watchdog.h"
 #include "watch/device_wait.h"
+#include "watch/show_health.h"
+#include "watch/show_watchdog.h"
 #include "web/api.h"
+#include "web/show_page.h"
 #include "web/web_server.h"
 
 namespace glimmer {
@@ -139,7 +140,7 @@ class HeadlessShowWindow final : public playback::ShowSettingsSource,
 
   bool running = false;
   // What the phone page shows of the show.
-  HeadlessShowState page;
+  web::PageShowState page;
 
  private:
   shell::PreferencesFile* preferences_ = nullptr;
@@ -185,7 +186,7 @@ int RunShow(const std::vector<std::string>& args) {
   platform::LineOutput out(STDOUT_FILENO);
   ConsoleShowView console(out, /*labelled=*/false);
   HeadlessShowWindow window;
-  PageShowView view(console, window.page);
+  web::PageShowView view(console, window.page);
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
@@ -199,12 +200,20 @@ int RunShow(const std::vector<std::string>& args) {
   const shell::Preferences saved = preferences.Read();
   window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
 
+  // calendar.toml, read at the start, decides the nights where it is.
+  const playback::CalendarFileWindow calendar(dir);
+  // Every line of show.log passes the health the page shows.
+  watch::ShowHealth health;
+  watch::HealthLog healthLog(*logFile, health);
   // Before the show writes a line: whether it comes back from a crash.
-  ShowWatchdog watchdog({.dir = dir,
-                         .device = device,
-                         .waitForDevices = std::chrono::seconds(waitSeconds),
-                         .silent = silent},
-                        *logFile, ui, window, window);
+  watch::ShowWatchdog watchdog({.dir = dir,
+                                .device = device,
+                                .waitForDevices = std::chrono::seconds(waitSeconds),
+                                .silent = silent,
+                                .serviceManager = true,
+                                .notice = {},
+                                .calendar = &calendar},
+                               healthLog, ui, window, window, &health);
   watchdog.NoteAutostartFlag(saved.autostart);
   bool interrupted = false;
   ui.onSignal = [&interrupted](int) { interrupted = true; };
@@ -234,23 +243,30 @@ int RunShow(const std::vector<std::string>& args) {
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
-  // calendar.toml, read at the start, decides the nights where it is.
-  const playback::CalendarFileWindow calendar(dir);
   session.SetCalendar(calendar);
 
   // The phone page, when settings.toml asks for it. Its server runs only at
   // the show's yield points, on this thread.
-  HeadlessShowState& state = window.page;
-  std::optional<ShowPage> page;
+  web::PageShowState& state = window.page;
+  std::optional<web::ShowPage> page;
   std::optional<web::Api> api;
   std::optional<web::WebServer> server;
-  if (const auto settings = ReadWebSettings(dir); !settings) {
+  if (const auto settings = web::ReadWebSettings(dir); !settings) {
     std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
                  settings.message().c_str());
     session.Log("Phone page off: " + settings.message());
   } else if (settings.value().enabled) {
     page.emplace(state,
-                 ShowPage::Show{session, window.running, window, window, calendar, *audio, clock},
+                 web::ShowPage::Show{.session = session,
+                                     .showRunning = window.running,
+                                     .settings = window,
+                                     .playlist = window,
+                                     .calendar = calendar,
+                                     .audio = *audio,
+                                     .clock = clock,
+                                     .health = &health,
+                                     .wallNow = std::chrono::system_clock::now,
+                                     .startShow = {}},
                  dir);
     api.emplace(*page, *page, settings.value().token, std::chrono::steady_clock::now,
                 [&session](const std::string& line) { session.Log(line); });

@@ -18,7 +18,7 @@
 #include "platform/paths.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
-#include "tools/glimmer/show_page.h"
+#include "web/show_page.h"
 #include "web/web_server.h"
 #include "web/web_settings.h"
 
@@ -146,7 +146,7 @@ int RunWeb(const std::vector<std::string>& args) {
   if (dir.empty()) dir = platform::CurrentProgramFolders().data;
   const std::string path = dir + "/" + web::kSettingsFileName;
 
-  const auto current = ReadWebSettings(dir);
+  const auto current = web::ReadWebSettings(dir);
   if (!current) {
     std::fprintf(stderr, "glimmer web: %s\n", current.message().c_str());
     return 1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,17 +13,18 @@
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
 #include "playback/show_session.h"
+#include "watch/show_health.h"
 #include "web/show_view.h"
 #include "web/web_settings.h"
 
-// The phone page's view of `glimmer show`: what the show session has told
-// its front end, read out as the page's status, and the page's requests
-// passed on to the session as the phone page's. Kept apart from the command
-// so that another front end (the window) can take it up.
-namespace glimmer {
+// The phone page's view of a show: what the show session has told its front
+// end, read out as the page's status, and the page's requests passed on to
+// the session as the phone page's. Every front end that runs a show (the
+// window, `glimmer show`) serves the page through it.
+namespace web {
 
-// What the front end keeps of the show as the session tells it.
-struct HeadlessShowState {
+// What the page keeps of the show as the session tells it.
+struct PageShowState {
   bool inShow = false;  // between the show's start and its end
   std::string status;
   std::string notice;
@@ -29,8 +32,7 @@ struct HeadlessShowState {
   int keepAliveGap = 0;
   int lateKeepAlives = 0;
   bool stopAfterSongAsked = false;
-  // A Start from the page, for the command to carry out once the show has
-  // ended.
+  // A Start from the page that the front end has yet to carry out.
   bool startAsked = false;
 };
 
@@ -38,34 +40,44 @@ struct HeadlessShowState {
 // needs of them.
 class PageShowView final : public playback::ShowView {
  public:
-  PageShowView(playback::ShowView& inner, HeadlessShowState& state)
-      : inner_(inner), state_(state) {}
+  PageShowView(playback::ShowView& inner, PageShowState& state) : inner_(inner), state_(state) {}
   void ShowStarted() override;
   void ShowEnded() override;
   void StatusChanged(const std::string& text) override;
   void NoticeAdded(const std::string& text) override;
+  void NextShowChanged(const std::string& text) override { inner_.NextShowChanged(text); }
   void PlayingNoteChanged(const std::string& text) override { inner_.PlayingNoteChanged(text); }
   void KeepAliveGap(int seconds, bool late) override;
 
  private:
   playback::ShowView& inner_;
-  HeadlessShowState& state_;
+  PageShowState& state_;
 };
 
-class ShowPage final : public web::StatusSource, public web::ControlSink {
+class ShowPage final : public StatusSource, public ControlSink {
  public:
   struct Show {
     playback::ShowSession& session;
     const bool& showRunning;
-    playback::ShowSettingsSource& settings;
-    playback::PlaylistSource& playlist;
+    const playback::ShowSettingsSource& settings;
+    const playback::PlaylistSource& playlist;
     const playback::ShowCalendar& calendar;
     platform::AudioPlayer& audio;
     platform::Clock& clock;
+    // The checks, alerts and line of the show, where they are watched.
+    const watch::ShowHealth* health = nullptr;
+    // The wall clock the last 24 hours of alerts are counted back from.
+    std::function<std::chrono::system_clock::time_point()> wallNow = std::chrono::system_clock::now;
+    // Carries out a Start from the page once its answer is on its way (the
+    // show runs in the front end's loop, not inside a request), or says why
+    // the front end cannot start it now. Without it the front end looks at
+    // PageShowState::startAsked itself.
+    std::function<platform::Status()> startShow;
   };
-  ShowPage(HeadlessShowState& state, Show show, std::string dataFolder);
+  // `dataFolder` holds show.log, whose nights the page lists.
+  ShowPage(PageShowState& state, Show show, std::string dataFolder);
 
-  web::ShowStatus Status() override;
+  ShowStatus Status() override;
   std::vector<playback::NightSummary> Nights(int count) override;
 
   platform::Status Start(std::string_view who) override;
@@ -74,16 +86,16 @@ class ShowPage final : public web::StatusSource, public web::ControlSink {
   platform::Status Skip(std::string_view who) override;
 
  private:
-  web::ShowState State() const;
+  ShowState State() const;
   bool Playing();
 
-  HeadlessShowState& state_;
+  PageShowState& state_;
   Show show_;
   std::string dataFolder_;
 };
 
 // The [web] table of settings.toml in `dir`; off when there is no file. An
 // error names the file, the line and what is wrong.
-platform::Result<web::WebSettings> ReadWebSettings(const std::string& dir);
+platform::Result<WebSettings> ReadWebSettings(const std::string& dir);
 
-}  // namespace glimmer
+}  // namespace web

@@ -1,4 +1,4 @@
-#include "tools/glimmer/show_watchdog.h"
+#include "watch/show_watchdog.h"
 
 #include <poll.h>
 #include <sys/statvfs.h>
@@ -24,7 +24,7 @@
 #include "watch/device_wait.h"
 #include "watch/night_report.h"
 
-namespace glimmer {
+namespace watch {
 namespace {
 
 // How often the yield points look at the window: the dispatch yields far
@@ -53,6 +53,7 @@ class ShowWatchdog::WatchedView final : public playback::ShowView {
     owner_.watch_->Started(owner_.restarted_, owner_.WindowNow());
   }
   void ShowEnded() override { inner_.ShowEnded(); }
+  void NextShowChanged(const std::string& text) override { inner_.NextShowChanged(text); }
   void StatusChanged(const std::string& text) override {
     inner_.StatusChanged(text);
     owner_.watch_->Status(text);
@@ -70,7 +71,7 @@ class ShowWatchdog::WatchedView final : public playback::ShowView {
 };
 
 // What the check before a night looks at, on this machine.
-class ShowWatchdog::Probes final : public watch::NightProbes {
+class ShowWatchdog::Probes final : public NightProbes {
  public:
   explicit Probes(ShowWatchdog& owner) : owner_(owner) {}
 
@@ -123,32 +124,33 @@ platform::Status ShowWatchdog::WatchedLog::AppendLine(const std::string& line) {
 ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
                            platform::UserInterface& ui,
                            const playback::ShowSettingsSource& settings,
-                           const playback::PlaylistSource& playlist)
+                           const playback::PlaylistSource& playlist, ShowHealth* health)
     : options_(std::move(options)),
       ui_(ui),
       settings_(settings),
       playlist_(playlist),
       ownLog_(logFile, platform::LocalDateTime),
       watchedLog_(logFile, *this),
-      manager_(platform::ConnectServiceManager()),
+      manager_(options_.serviceManager ? platform::ConnectServiceManager() : nullptr),
       time_(std::make_unique<platform::SystemTimeSource>()),
       starter_(std::make_unique<platform::PosixChildStarter>()),
       clock_(std::make_unique<platform::SystemClock>()) {
   const std::string logPath = platform::ShowLogPath(options_.dir);
   logAtStart_ = ReadText(logPath + ".1") + ReadText(logPath);
+  if (health != nullptr) health->Seed(logAtStart_);
 
   std::string command;
-  const std::string settingsPath = options_.dir + "/" + watch::kSettingsFileName;
-  if (auto read = watch::ReadAlertSettings(settingsPath); read) {
+  const std::string settingsPath = options_.dir + "/" + kSettingsFileName;
+  if (auto read = ReadAlertSettings(settingsPath); read) {
     command = read.value().command;
   } else {
     Say("Alerts are off: " + read.message());
   }
-  service_ = std::make_unique<watch::ServiceWatch>(manager_.get(), *time_);
-  alerts_ = std::make_unique<watch::AlertRunner>(
-      command, *starter_, *time_, [this](const std::string& line) { ownLog_.Write(line); });
-  clockWatch_ = std::make_unique<watch::ClockWatch>(*time_, watch::BuildDay());
-  watch::ShowWatch::Hooks hooks{
+  service_ = std::make_unique<ServiceWatch>(manager_.get(), *time_);
+  alerts_ = std::make_unique<AlertRunner>(command, *starter_, *time_,
+                                          [this](const std::string& line) { ownLog_.Write(line); });
+  clockWatch_ = std::make_unique<ClockWatch>(*time_, BuildDay());
+  ShowWatch::Hooks hooks{
       .check = [this] { return RunCheck(); },
       .readLog =
           [this] {
@@ -156,16 +158,18 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
             return ReadText(path + ".1") + ReadText(path);
           },
       .log = [this](const std::string& line) { ownLog_.Write(line); },
-      .notice = [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); },
+      .notice = options_.notice
+                    ? options_.notice
+                    : [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); },
       .portOpen = [this] { return !portInUse || portInUse(); }};
-  watch_ = std::make_unique<watch::ShowWatch>(*alerts_, *service_, *clockWatch_, *time_,
-                                              std::move(hooks), options_.silent);
+  watch_ = std::make_unique<ShowWatch>(*alerts_, *service_, *clockWatch_, *time_, std::move(hooks),
+                                       options_.silent);
 }
 
 ShowWatchdog::~ShowWatchdog() = default;
 
 void ShowWatchdog::NoteAutostartFlag(const std::string& flag) {
-  restarted_ = watch::Restarted(flag, logAtStart_);
+  restarted_ = Restarted(flag, logAtStart_);
 }
 
 void ShowWatchdog::Say(const std::string& text) {
@@ -175,7 +179,7 @@ void ShowWatchdog::Say(const std::string& text) {
 
 bool ShowWatchdog::WaitForDevices(const std::function<bool()>& interrupted) {
   const playback::ShowSettings settings = settings_.CurrentSettings();
-  std::vector<watch::DeviceNeed> needs;
+  std::vector<DeviceNeed> needs;
   const std::string serialWhat =
       options_.device.empty()
           ? "the serial adapter (COM" + std::to_string(settings.portNumber) + ")"
@@ -216,11 +220,13 @@ playback::ShowView& ShowWatchdog::View(playback::ShowView& inner) {
   return *view_;
 }
 
-watch::ShowWindowNow ShowWatchdog::WindowNow() {
+ShowWindowNow ShowWatchdog::WindowNow() {
   const playback::ShowSettings settings = settings_.CurrentSettings();
-  watch::ShowWindowNow now;
-  now.inside = dailyWindow_.InsideNow(settings, *clock_).inside;
-  now.secondsToOpening = dailyWindow_.SecondsToNextOpening(settings, *clock_);
+  ShowWindowNow now;
+  const playback::ShowCalendar& calendar =
+      options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
+  now.inside = calendar.InsideNow(settings, *clock_).inside;
+  now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
   now.startText = settings.startTimeText;
   now.endText = settings.endTimeText;
   return now;
@@ -247,8 +253,8 @@ void ShowWatchdog::Stopping() {
   alerts_->Drain(watch::kAlertTimeLimit + std::chrono::seconds(5), [] { ::poll(nullptr, 0, 50); });
 }
 
-watch::NightCheckReport ShowWatchdog::RunCheck() {
-  watch::NightNeeds needs;
+NightCheckReport ShowWatchdog::RunCheck() {
+  NightNeeds needs;
   for (int row = 0; row < playlist_.RowCount(); ++row) {
     const playlist::PlaylistEntry entry = playlist_.EntryAt(row);
     needs.entries.push_back({entry.ListText, entry.CachePath, entry.AudioPath});
@@ -257,7 +263,7 @@ watch::NightCheckReport ShowWatchdog::RunCheck() {
   needs.silentChosen = options_.silent;
   needs.logLimit = platform::kLogFileLimit;
   Probes probes(*this);
-  return watch::CheckNight(needs, probes, *clockWatch_);
+  return CheckNight(needs, probes, *clockWatch_);
 }
 
-}  // namespace glimmer
+}  // namespace watch

@@ -15,26 +15,37 @@
 #include "watch/alerts.h"
 #include "watch/night_check.h"
 #include "watch/service_watch.h"
+#include "watch/show_health.h"
 #include "watch/show_watch.h"
 
-// glimmer show's watch over the unattended show: it sits between the show
-// session and the outside (the log file, the view, the yield points) and
-// leaves the session itself untouched.
-namespace glimmer {
+// The watch over a show on this machine: it sits between the show session
+// and the outside (the log file, the view, the yield points) and leaves the
+// session itself untouched. The window and glimmer show both keep it; only
+// glimmer show, which a service manager starts, speaks to the manager.
+namespace watch {
 
 struct WatchdogOptions {
   std::string dir;
   std::string device;  // --device, or empty for the COM port
   std::chrono::seconds waitForDevices{120};
   bool silent = false;  // --silent: no sound device is needed
+  // Tell the service manager (READY, STATUS, WATCHDOG, STOPPING) when one
+  // started us.
+  bool serviceManager = false;
+  // Where a failed check is shown; standard error when not set.
+  std::function<void(const std::string&)> notice;
+  // The show's nights (calendar.toml or the daily window); the daily window
+  // of the settings when not set.
+  const playback::ShowCalendar* calendar = nullptr;
 };
 
 class ShowWatchdog {
  public:
   // `logFile` is show.log; nothing has been written to it in this run yet.
+  // `health`, when given, hears what the log held before this run.
   ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile, platform::UserInterface& ui,
                const playback::ShowSettingsSource& settings,
-               const playback::PlaylistSource& playlist);
+               const playback::PlaylistSource& playlist, ShowHealth* health = nullptr);
   ~ShowWatchdog();
 
   // Whether the show was running when the program last ended without a
@@ -72,8 +83,8 @@ class ShowWatchdog {
   class WatchedView;
   class Probes;
 
-  watch::ShowWindowNow WindowNow();
-  watch::NightCheckReport RunCheck();
+  ShowWindowNow WindowNow();
+  NightCheckReport RunCheck();
   void Say(const std::string& text);
 
   WatchdogOptions options_;
@@ -89,14 +100,14 @@ class ShowWatchdog {
   std::unique_ptr<platform::ChildStarter> starter_;
   std::unique_ptr<platform::Clock> clock_;
   playback::DailyWindow dailyWindow_;
-  std::unique_ptr<watch::ServiceWatch> service_;
-  std::unique_ptr<watch::AlertRunner> alerts_;
-  std::unique_ptr<watch::ClockWatch> clockWatch_;
-  std::unique_ptr<watch::ShowWatch> watch_;
+  std::unique_ptr<ServiceWatch> service_;
+  std::unique_ptr<AlertRunner> alerts_;
+  std::unique_ptr<ClockWatch> clockWatch_;
+  std::unique_ptr<ShowWatch> watch_;
   std::unique_ptr<WatchedView> view_;
   std::chrono::steady_clock::time_point lastWindowLook_{};
-  watch::ShowWindowNow window_;
+  ShowWindowNow window_;
   bool started_ = false;
 };
 
-}  // namespace glimmer
+}  // namespace watch

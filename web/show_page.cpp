@@ -1,25 +1,26 @@
-#include "tools/glimmer/show_page.h"
+#include "web/show_page.h"
 
 #include <fstream>
 #include <iterator>
 #include <utility>
 
 #include "playback/show_scheduler.h"
-#include "tools/glimmer/last_nights.h"
 #include "web/api.h"
+#include "web/last_nights.h"
 
-namespace glimmer {
+namespace web {
 
-platform::Result<web::WebSettings> ReadWebSettings(const std::string& dir) {
-  const std::string path = dir + "/" + web::kSettingsFileName;
+platform::Result<WebSettings> ReadWebSettings(const std::string& dir) {
+  const std::string path = dir + "/" + kSettingsFileName;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return web::WebSettings{};
+  if (!in) return WebSettings{};
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return web::ParseWebSettings(text, path);
+  return ParseWebSettings(text, path);
 }
 
 void PageShowView::ShowStarted() {
   state_.inShow = true;
+  state_.startAsked = false;
   state_.notice.clear();
   inner_.ShowStarted();
 }
@@ -47,40 +48,48 @@ void PageShowView::KeepAliveGap(int seconds, bool late) {
   inner_.KeepAliveGap(seconds, late);
 }
 
-ShowPage::ShowPage(HeadlessShowState& state, Show show, std::string dataFolder)
+ShowPage::ShowPage(PageShowState& state, Show show, std::string dataFolder)
     : state_(state), show_(show), dataFolder_(std::move(dataFolder)) {}
 
-web::ShowState ShowPage::State() const {
-  if (!state_.inShow) return web::ShowState::Stopped;
-  return state_.status == playback::kPausedText ? web::ShowState::Paused : web::ShowState::Running;
+ShowState ShowPage::State() const {
+  if (!state_.inShow) {
+    if (!state_.startAsked) return ShowState::Stopped;
+    // Asked to start and about to: the state the start leads to, as the
+    // session will find it, so the answer to the Start tells what it did.
+    if (show_.playlist.RowCount() == 0) return ShowState::Stopped;
+    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock).inside
+               ? ShowState::Running
+               : ShowState::Paused;
+  }
+  return state_.status == playback::kPausedText ? ShowState::Paused : ShowState::Running;
 }
 
 bool ShowPage::Playing() {
   // The player closes the audio between entries and while the show waits.
-  return State() == web::ShowState::Running && state_.row >= 0 &&
+  return State() == ShowState::Running && state_.row >= 0 &&
          state_.row < show_.playlist.RowCount() && show_.audio.DurationSeconds() > 0;
 }
 
-web::ShowStatus ShowPage::Status() {
-  web::ShowStatus s;
+ShowStatus ShowPage::Status() {
+  ShowStatus s;
   s.state = State();
   s.statusText = state_.status.empty() ? playback::kStoppedText : state_.status;
   s.notice = state_.notice;
   const int rows = show_.playlist.RowCount();
   const auto entry = [this](int row) {
-    return web::EntryView{row, show_.playlist.EntryAt(row).ListText};
+    return EntryView{row, show_.playlist.EntryAt(row).ListText};
   };
   if (Playing()) {
-    s.playing = web::PlayingView{entry(state_.row), show_.audio.PositionSeconds(),
-                                 show_.audio.DurationSeconds()};
+    s.playing = PlayingView{entry(state_.row), show_.audio.PositionSeconds(),
+                            show_.audio.DurationSeconds()};
   }
-  if (rows > 0 && s.state != web::ShowState::Stopped) {
+  if (rows > 0 && s.state != ShowState::Stopped) {
     // A pass begins at row 0, and so does every return from a pause.
-    const bool between = s.state == web::ShowState::Paused || state_.row < 0;
+    const bool between = s.state == ShowState::Paused || state_.row < 0;
     s.next = entry(between ? 0 : (state_.row + 1) % rows);
   }
   const playback::ShowSettings settings = show_.settings.CurrentSettings();
-  web::WindowView window{settings.startTimeText, settings.endTimeText, false, std::nullopt};
+  WindowView window{settings.startTimeText, settings.endTimeText, false, std::nullopt};
   window.openNow = show_.calendar.InsideNow(settings, show_.clock).inside;
   if (!window.openNow) {
     window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);
@@ -89,6 +98,20 @@ web::ShowStatus ShowPage::Status() {
   s.keepAliveGapSeconds = state_.keepAliveGap;
   s.lateKeepAlives = state_.lateKeepAlives;
   s.stopAfterSong = state_.stopAfterSongAsked;
+  if (show_.health != nullptr) {
+    const watch::ShowHealth& health = *show_.health;
+    HealthView view;
+    if (const auto& check = health.LastCheck()) {
+      view.lastCheck = check->at;
+      view.lastCheckResult = check->result;
+    }
+    const auto since = show_.wallNow() - std::chrono::hours(24);
+    for (const watch::ShowHealth::Alert& alert : health.AlertsSince(watch::LocalStamp(since))) {
+      view.alerts.push_back(alert.at + " " + alert.event + ": " + alert.text);
+    }
+    s.health = std::move(view);
+    if (const auto line = health.Line()) s.line = LineHealthView{line->summary, line->ok};
+  }
   return s;
 }
 
@@ -98,7 +121,14 @@ std::vector<playback::NightSummary> ShowPage::Nights(int count) {
 
 platform::Status ShowPage::Start(std::string_view) {
   if (state_.inShow) return platform::Status::Error("the show is already running");
+  if (state_.startAsked) return platform::Status::Error("the show is already starting");
   state_.startAsked = true;
+  if (show_.startShow) {
+    if (platform::Status started = show_.startShow(); !started) {
+      state_.startAsked = false;
+      return started;
+    }
+  }
   return platform::Status::Ok();
 }
 
@@ -129,4 +159,4 @@ platform::Status ShowPage::Skip(std::string_view who) {
   return platform::Status::Ok();
 }
 
-}  // namespace glimmer
+}  // namespace web

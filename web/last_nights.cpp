@@ -1,10 +1,10 @@
-#include "tools/glimmer/last_nights.h"
+#include "web/last_nights.h"
 
 #include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/posix/posix_file_store.h"
 
-namespace glimmer {
+namespace web {
 namespace {
 
 // As glimmer log reads it: through the one rule for reading, and never a
@@ -34,4 +34,4 @@ std::optional<std::vector<playback::NightSummary>> LastNights(const std::string&
   return summary;
 }
 
-}  // namespace glimmer
+}  // namespace web
