@@ -34,11 +34,7 @@
 //   --verbose       also prints when each keep-alive arrived
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,18 +48,19 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/null_sink_rig.h"
 #include "binary/wav_writer.h"
 #include "platform/posix/posix_file_store.h"
-#include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
+using bench::Spawn;
+using bench::StopChild;
 using sequence_format::Column;
 using Record = sequence_format::EventTable::Record;
 
@@ -80,36 +77,6 @@ constexpr double kNotSeen = -1e9;
 const double kRowHeardSeconds =
     static_cast<double>(kRowSample - kFrameTiming * playback::kFrameTimingStep) /
     playback::kSamplesPerSecond;
-
-double Seconds(Clock::time_point t) {
-  return std::chrono::duration<double>(t.time_since_epoch()).count();
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            int stdoutFd = -1, int stderrFd = -1) {
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  envText.insert(envText.end(), env.begin(), env.end());
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-void StopChild(pid_t pid, int signal) {
-  if (pid <= 0) return;
-  kill(pid, signal);
-  waitpid(pid, nullptr, 0);
-}
 
 enum class Config { NoClient, DefaultRecorder, LowLatencyRecorder };
 
@@ -136,86 +103,29 @@ struct RunResult {
   std::string keepAlivesMs;  // when each keep-alive arrived, from the first entry's start
 };
 
-// The audio server of one run, in `dir` (its private XDG_RUNTIME_DIR).
-struct Server {
-  pid_t pid = -1;
-  bool Start(const std::string& dir, const std::vector<std::string>& env) {
-    std::filesystem::remove_all(dir + "/pulse");
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid = Spawn({"pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
-                 "--load=module-native-protocol-unix",
-                 std::string("--load=module-null-sink sink_name=") + kSink},
-                env, null, null);
-    if (null >= 0) close(null);
-    const auto give = Clock::now() + std::chrono::seconds(10);
-    while (pid > 0 && !std::filesystem::exists(dir + "/pulse/native") && Clock::now() < give) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return pid > 0 && std::filesystem::exists(dir + "/pulse/native");
-  }
-  ~Server() { StopChild(pid, SIGTERM); }
-};
-
 RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config config,
                   double songSeconds) {
   RunResult result;
-  const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir,
-                                        std::string("PULSE_SINK=") + kSink};
-  Server server;
-  if (!server.Start(dir, env)) {
+  const std::vector<std::string> env = bench::SinkEnvironment(dir, kSink);
+  bench::NullSinkServer server;
+  if (!server.Start(dir, kSink)) {
     result.failure = "pulseaudio did not start (is it installed?)";
     return result;
   }
-
-  termios raw{};
-  cfmakeraw(&raw);
-  int masterFd = -1, slaveFd = -1;
-  if (openpty(&masterFd, &slaveFd, nullptr, &raw, nullptr) != 0) {
+  bench::RawPty pty;
+  if (!pty.Open()) {
     result.failure = "no pseudo-terminal";
     return result;
   }
-  platform::UniqueFd master(masterFd), slave(slaveFd);
-  const std::string slaveName = ttyname(slaveFd);
+  platform::UniqueFd& master = pty.master;
 
   // The recording, if this configuration has a recorder.
-  std::vector<std::int16_t> samples;
-  struct Chunk {
-    Clock::time_point at;
-    std::int64_t framesAfter;
-  };
-  std::vector<Chunk> chunks;
-  pid_t recorder = -1;
-  platform::UniqueFd soundOut;
-  std::thread soundReader;
+  bench::MonitorRecorder recorder;
   if (config != Config::NoClient) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return result;
-    soundOut = platform::UniqueFd(pipeFds[0]);
-    std::vector<std::string> args = {
-        "parec",          "-d",           std::string(kSink) + ".monitor",  "--raw",
-        "--format=s16le", "--channels=1", "--rate=" + std::to_string(kRate)};
-    if (config == Config::LowLatencyRecorder) args.push_back("--latency-msec=10");
-    recorder = Spawn(args, env, pipeFds[1]);
-    close(pipeFds[1]);
-    soundReader = std::thread([&] {
-      std::vector<char> buffer(65536);
-      std::string carry;
-      for (;;) {
-        const ssize_t n = read(soundOut.get(), buffer.data(), buffer.size());
-        const auto at = Clock::now();
-        if (n <= 0) return;
-        carry.append(buffer.data(), static_cast<std::size_t>(n));
-        const std::size_t whole = carry.size() / 2;
-        for (std::size_t i = 0; i < whole; ++i) {
-          samples.push_back(
-              static_cast<std::int16_t>(static_cast<unsigned char>(carry[2 * i]) |
-                                        (static_cast<unsigned char>(carry[2 * i + 1]) << 8)));
-        }
-        carry.erase(0, whole * 2);
-        chunks.push_back({at, static_cast<std::int64_t>(samples.size())});
-      }
-    });
+    if (!recorder.Start(env, kSink, kRate, config == Config::LowLatencyRecorder ? 10 : 0, false)) {
+      result.failure = "parec did not start";
+      return result;
+    }
     // A client already on the sink: what the sink rendered ahead before the
     // recorder came (up to two seconds) has played out.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -225,9 +135,10 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
   // deadline.
   std::vector<std::pair<Clock::time_point, std::string>> arrivals;
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const pid_t show = Spawn({glimmer, "show", "--dir", dir, "--device", slaveName}, env, null, null);
+  const pid_t show =
+      Spawn({glimmer, "show", "--dir", dir, "--device", pty.slaveName}, env, null, null);
   if (null >= 0) close(null);
-  slave.Reset();
+  pty.slave.Reset();
   const auto deadline = Clock::now() + std::chrono::duration<double>(kSongs * (songSeconds + 3));
   const auto entryStarts = [&] {
     // The first keep-alive of three within 20 ms.
@@ -267,8 +178,8 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
   }
   StopChild(show, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  StopChild(recorder, SIGTERM);
-  if (soundReader.joinable()) soundReader.join();
+  recorder.Stop();
+  const std::vector<std::int16_t>& samples = recorder.samples;
 
   const auto [starts, kas, line, byteTimes] = entryStarts();
   if (starts.size() < static_cast<std::size_t>(kSongs)) {
@@ -323,7 +234,7 @@ RunResult RunOnce(const std::string& glimmer, const std::string& dir, Config con
     // default latency gets it in blocks of up to seconds, rendered ahead, and
     // its frames cannot be put on our clock this way.
     double offset = 1e300;
-    for (const Chunk& c : chunks) {
+    for (const bench::MonitorRecorder::Chunk& c : recorder.chunks) {
       offset = std::min(offset, Seconds(c.at) - static_cast<double>(c.framesAfter) / kRate);
     }
     for (std::size_t k = 0; config == Config::LowLatencyRecorder && k < songs.size() && k < kSongs;

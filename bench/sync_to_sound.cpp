@@ -13,16 +13,9 @@
 //   --glimmer PATH     the glimmer program to measure (default: beside this one)
 //   --clicks N         clicks per run (default 40, two a second)
 //   --frame-timing N   may be given more than once (default 1 and 5)
-#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <pty.h>
-#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,58 +29,24 @@
 #include <thread>
 #include <vector>
 
+#include "bench/null_sink_rig.h"
 #include "binary/wav_writer.h"
 #include "platform/posix/posix_file_store.h"
-#include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
+using bench::Spawn;
+using Chunk = bench::MonitorRecorder::Chunk;
 using sequence_format::Column;
 using Record = sequence_format::EventTable::Record;
 
 constexpr int kRate = 44100;
 constexpr char kSink[] = "glimmer_sync";
-
-double Seconds(Clock::time_point t) {
-  return std::chrono::duration<double>(t.time_since_epoch()).count();
-}
-
-void TryRealtime() {
-  sched_param p{};
-  p.sched_priority = 20;
-  pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
-}
-
-// Runs `args` with `env` added to ours; returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            int stdoutFd = -1) {
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  envText.insert(envText.end(), env.begin(), env.end());
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-struct Chunk {
-  Clock::time_point at;
-  std::int64_t framesAfter;
-};
 
 struct RunResult {
   // Per click found on both sides, against the monitor's arrival and against
@@ -101,15 +60,12 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
                   const std::vector<std::string>& env, int frameTiming, int clicks) {
   RunResult result;
   // The line.
-  termios raw{};
-  cfmakeraw(&raw);
-  int masterFd = -1, slaveFd = -1;
-  if (openpty(&masterFd, &slaveFd, nullptr, &raw, nullptr) != 0) return result;
-  platform::UniqueFd master(masterFd), slave(slaveFd);
-  const std::string slaveName = ttyname(slaveFd);
+  bench::RawPty pty;
+  if (!pty.Open()) return result;
+  const platform::UniqueFd& master = pty.master;
   std::vector<std::pair<Clock::time_point, std::string>> arrivals;
   std::thread lineReader([&] {
-    TryRealtime();
+    bench::TryRealtime();
     char buffer[4096];
     for (;;) {
       pollfd p{master.get(), POLLIN, 0};
@@ -122,46 +78,24 @@ RunResult RunOnce(const std::string& glimmer, const std::string& cache, const st
   });
 
   // The sound.
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return result;
-  platform::UniqueFd soundOut(pipeFds[0]);
-  const pid_t recorder =
-      Spawn({"parec", "-d", std::string(kSink) + ".monitor", "--raw", "--format=s16le",
-             "--channels=1", "--rate=" + std::to_string(kRate), "--latency-msec=2"},
-            env, pipeFds[1]);
-  close(pipeFds[1]);
-  std::vector<std::int16_t> samples;
-  std::vector<Chunk> chunks;
-  std::thread soundReader([&] {
-    TryRealtime();
-    std::vector<char> buffer(65536);
-    std::string carry;
-    for (;;) {
-      const ssize_t n = read(soundOut.get(), buffer.data(), buffer.size());
-      const auto at = Clock::now();
-      if (n <= 0) return;
-      carry.append(buffer.data(), static_cast<std::size_t>(n));
-      const std::size_t whole = carry.size() / 2;
-      for (std::size_t i = 0; i < whole; ++i) {
-        samples.push_back(
-            static_cast<std::int16_t>(static_cast<unsigned char>(carry[2 * i]) |
-                                      (static_cast<unsigned char>(carry[2 * i + 1]) << 8)));
-      }
-      carry.erase(0, whole * 2);
-      chunks.push_back({at, static_cast<std::int64_t>(samples.size())});
-    }
-  });
+  bench::MonitorRecorder recorder;
+  if (!recorder.Start(env, kSink, kRate, 2, true)) {
+    pty.slave.Reset();
+    lineReader.join();
+    return result;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // recorder running
 
-  const pid_t player = Spawn({glimmer, "play", "--device", slaveName, "--frame-timing",
+  const pid_t player = Spawn({glimmer, "play", "--device", pty.slaveName, "--frame-timing",
                               std::to_string(frameTiming), cache, wav},
                              env);
-  slave.Reset();
+  pty.slave.Reset();
   int status = 0;
   if (player > 0) waitpid(player, &status, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  if (recorder > 0) kill(recorder, SIGTERM), waitpid(recorder, nullptr, 0);
-  soundReader.join();
+  recorder.Stop();
+  const std::vector<std::int16_t>& samples = recorder.samples;
+  const std::vector<Chunk>& chunks = recorder.chunks;
   lineReader.join();
   if (player <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "glimmer play failed (status %d)\n", status);
@@ -289,23 +223,14 @@ int main(int argc, char** argv) {
   char tmp[] = "/tmp/glimmer-sync-XXXXXX";
   if (!mkdtemp(tmp)) return 1;
   const std::string dir = tmp;
-  const std::vector<std::string> env = {
-      "XDG_RUNTIME_DIR=" + dir, std::string("PULSE_SINK=") + kSink, "SDL_AUDIODRIVER=pulseaudio"};
+  const std::vector<std::string> env = bench::SinkEnvironment(dir, kSink);
 
   // The audio server, for this run only.
-  const pid_t server = Spawn({"pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
-                              "--load=module-native-protocol-unix",
-                              std::string("--load=module-null-sink sink_name=") + kSink},
-                             env);
-  if (server <= 0) {
+  bench::NullSinkServer server;
+  if (!server.Start(dir, kSink)) {
     std::fprintf(stderr, "cannot start pulseaudio (is it installed?)\n");
     return 1;
   }
-  const auto give = Clock::now() + std::chrono::seconds(10);
-  while (!std::filesystem::exists(dir + "/pulse/native") && Clock::now() < give) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   // Clicks two a second from 1 s in, each 1 ms long, at uneven frames.
   std::mt19937 random(11);
@@ -363,8 +288,7 @@ int main(int argc, char** argv) {
     report("heard = monitor arrival", r.errorsMs, true);
     report("heard = sink clock     ", r.blockErrorsMs, false);
   }
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  server.Stop();
   std::filesystem::remove_all(dir);
   return met ? 0 : 1;
 }

@@ -45,6 +45,15 @@ class AudioPlayer {
   // How long after it is handed over a frame is heard, as the sound output
   // reports it for the open file; 0 when unknown or silent.
   virtual double OutputLatencySeconds() const { return 0.0; }
+  // Opens the sound output before the next file, to run without one until
+  // it comes: an audio server that had nothing to play may first play out
+  // what it rendered ahead (up to seconds) before a new output is heard,
+  // while a file opened beside a running output is heard at once. The
+  // output closes by itself after a few seconds without a file.
+  virtual void OpenOutputAhead() {}
+  // Whether the output opened ahead now takes what it is given as it is
+  // heard; true when there is none (silent playback, no device).
+  virtual bool OutputReady() { return true; }
 };
 
 }  // namespace platform

@@ -36,6 +36,9 @@ constexpr std::chrono::milliseconds kLongestKeepAliveWait{500};
 // 0.43 s between keep-alives while playing, with room for a slow step of the
 // read and for the link's own look at the clock.
 constexpr std::chrono::milliseconds kLoadKeepAliveEvery{200};
+// The longest the show waits for its sound output before the first entry:
+// an idle audio server plays out up to two seconds it rendered ahead.
+constexpr std::chrono::seconds kLongestSoundWait{3};
 // The output latency past which the show log says the sound comes late.
 constexpr double kHighOutputLatency = 0.250;
 
@@ -110,6 +113,21 @@ void ShowPlayer::WaitForPosition(std::int64_t position, std::int64_t target, boo
   const std::chrono::microseconds wait{(samples * 1000000 + kSamplesPerSecond - 1) /
                                        kSamplesPerSecond};
   show_.UI().WaitForEvents(std::min(wait, kMaxWait));
+}
+
+void ShowPlayer::ReadySound() {
+  audio_.OpenOutputAhead();
+  const auto start = SteadyNow();
+  auto lastKeepAlive = start;
+  while (!audio_.OutputReady() && show_.ShowRunning()) {
+    const auto now = SteadyNow();
+    if (now - start >= kLongestSoundWait) return;
+    if (now - lastKeepAlive >= kKeepAliveInterval) {
+      link_.SendKeepAlive();
+      lastKeepAlive = now;
+    }
+    show_.UI().WaitForEvents(kMaxWait);
+  }
 }
 
 PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string& reason,
@@ -252,26 +270,35 @@ PlayOutcome ShowPlayer::Play(int row) {
   // Until the song is heard its position stands still: the keep-alives go on
   // from the steady clock. From its first heard frame they follow the
   // position, the first of them no later than half a second after the last.
-  // Until that first one has gone out the steady clock still stands by: an
-  // output that starts late can hold back frames it already counted as
-  // heard, and the position stands still again.
+  // A heard position can stand still again while the song plays (an audio
+  // server that holds the output back, at its start or in the middle of the
+  // song): once it has stood for a keep-alive's interval the steady clock
+  // takes over until it moves, and then the position's next keep-alive again
+  // comes no later than half a second after the last. A position that moves
+  // too slowly still gets one every half second. Paused audio sends none.
   enum class KeepAlive { None, ByClock, ByPosition };
   bool soundStarted = false;
-  bool positionKeepsTime = false;
-  const auto keepAliveDue = [&](std::int64_t position, bool heard) {
-    if (positionKeepsTime)
-      return position >= nextKeepAlive ? KeepAlive::ByPosition : KeepAlive::None;
+  std::int64_t lastPosition = -1;
+  auto positionMovedAt = lastKeepAlive;
+  const auto keepAliveDue = [&](std::int64_t position, bool heard, bool playing) {
     const auto now = SteadyNow();
-    if (heard && !soundStarted) {
-      soundStarted = true;
-      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-          lastKeepAlive + kLongestKeepAliveWait - now);
-      nextKeepAlive = std::min(
-          nextKeepAlive,
-          position + std::max<std::int64_t>(0, left.count() * kSamplesPerSecond / 1'000'000));
+    if (position != lastPosition) {
+      const bool resumed = heard && (!soundStarted || now - positionMovedAt >= kKeepAliveInterval);
+      if (resumed) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            lastKeepAlive + kLongestKeepAliveWait - now);
+        nextKeepAlive = std::min(
+            nextKeepAlive,
+            position + std::max<std::int64_t>(0, left.count() * kSamplesPerSecond / 1'000'000));
+      }
+      soundStarted = soundStarted || heard;
+      lastPosition = position;
+      positionMovedAt = now;
     }
     if (heard && position >= nextKeepAlive) return KeepAlive::ByPosition;
-    return now - lastKeepAlive >= (heard ? kLongestKeepAliveWait : kKeepAliveInterval)
+    if (heard && !playing) return KeepAlive::None;
+    const bool standsStill = !heard || now - positionMovedAt >= kKeepAliveInterval;
+    return now - lastKeepAlive >= (standsStill ? kKeepAliveInterval : kLongestKeepAliveWait)
                ? KeepAlive::ByClock
                : KeepAlive::None;
   };
@@ -282,13 +309,17 @@ PlayOutcome ShowPlayer::Play(int row) {
     lastKeepAlive = SteadyNow();
     if (kind == KeepAlive::ByPosition) {
       nextKeepAlive += kKeepAliveStep;
-      positionKeepsTime = true;
+    } else if (soundStarted) {
+      // The position's next one comes a whole interval of sound later, not
+      // the moment the position moves on.
+      nextKeepAlive = std::max(nextKeepAlive, position + kKeepAliveStep);
     }
     show_.UI().DoEvents();
   };
 
   for (;;) {
-    if (audio_.PlayState() != platform::kPlayStatePlaying) show_.UI().DoEvents();
+    const bool playing = audio_.PlayState() == platform::kPlayStatePlaying;
+    if (!playing) show_.UI().DoEvents();
     bool heard = false;
     position = SamplePosition(heard);
     if (++idlePasses_ >= kIdlePassesPerYield) {
@@ -305,7 +336,7 @@ PlayOutcome ShowPlayer::Play(int row) {
       ++next;
       if (next < rows.size()) due = sendAt(next);
     }
-    sendKeepAlive(keepAliveDue(position, heard));
+    sendKeepAlive(keepAliveDue(position, heard, playing));
     if (position >= nextFlush) {
       flush();
       nextFlush += kFlushStep;
@@ -331,7 +362,7 @@ PlayOutcome ShowPlayer::Play(int row) {
        state = audio_.PlayState()) {
     bool heard = false;
     position = SamplePosition(heard);
-    sendKeepAlive(keepAliveDue(position, heard));
+    sendKeepAlive(keepAliveDue(position, heard, state == platform::kPlayStatePlaying));
     show_.UI().DoEvents();
     if (EntryEnds()) return stop();
     WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);

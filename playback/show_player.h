@@ -34,6 +34,13 @@ class ShowPlayer {
   // audio closed.
   PlayOutcome PlayEntry(int row);
 
+  // Opens the sound output ahead of the entries and waits, the keep-alives
+  // going on, until it plays what it is given as it is given (an audio
+  // server with nothing to play can take seconds to hear a new output), so
+  // the first entry's song is heard as the entry starts. At most a few
+  // seconds; ends early when the show stops.
+  void ReadySound();
+
   // Rows of the last entry that were not sent because a field was missing or
   // outside 0..255.
   int RejectedRowCount() const { return rejectedRows_; }

@@ -84,6 +84,7 @@ void ShowScheduler::Run() {
     }
 
     audio_.SetVolumePercent(calendar_.VolumePercent());
+    player.ReadySound();
     const int lastRow = rowCount - 1;
     bool stopped = false;
     bool anyPlayed = false;

@@ -1,14 +1,13 @@
 #include "platform/audio/portaudio_audio_player.h"
 
-#include <alsa/asoundlib.h>
-#include <fcntl.h>
 #include <portaudio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+#include "platform/audio/portaudio_device.h"
 
 namespace platform {
 
@@ -69,10 +68,6 @@ constexpr std::chrono::milliseconds kRetireAfter{200};
 // The longest an output that starts afresh is given to fill its buffer.
 constexpr std::chrono::milliseconds kPrimeWait{60};
 
-// ALSA reports every card and plug-in it probes on stderr while PortAudio
-// looks for devices; none of it concerns the user.
-void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-
 std::string ErrorText(int error) {
   return Pa_GetErrorText(static_cast<PaError>(error));
 }
@@ -106,6 +101,8 @@ struct PortAudioPlayer::Output {
   std::atomic<bool> playsSong{false};
   std::atomic<SteadyTime::rep> lastCallback{0};
   std::atomic<std::int64_t> framesOut{0};
+  // Frames past which it takes frames only as they are heard.
+  std::int64_t flowsAfter = 0;
 };
 
 namespace {
@@ -125,20 +122,7 @@ PortAudioPlayer::PortAudioPlayer() : PortAudioPlayer(Options{}) {}
 
 PortAudioPlayer::PortAudioPlayer(Options options) : options_(std::move(options)) {
   if (options_.silent) return;
-  snd_lib_error_set_handler(&IgnoreAlsaMessage);
-  // The JACK client library inside PortAudio writes to stderr while it looks
-  // for a JACK server that is not there; the user has nothing to do about it.
-  const int savedStderr = ::dup(STDERR_FILENO);
-  if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
-    ::dup2(null, STDERR_FILENO);
-    ::close(null);
-  }
-  const PaError e = Pa_Initialize();
-  if (savedStderr >= 0) {
-    ::dup2(savedStderr, STDERR_FILENO);
-    ::close(savedStderr);
-  }
-  if (e == paNoError) {
+  if (const PaError e = InitializePortAudioQuietly(); e == paNoError) {
     portAudioReady_ = true;
   } else {
     portAudioError_ = "no audio output: " + ErrorText(e);
@@ -178,18 +162,18 @@ Status PortAudioPlayer::Open(const std::string& path) {
 
 Status PortAudioPlayer::PlayOnDevice() {
   CancelIdleClose();
-  const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
-  const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
-  if (info == nullptr || info->maxOutputChannels < 1) {
+  PaDeviceIndex device = paNoDevice;
+  const PaDeviceInfo* info = nullptr;
+  if (Status found = DefaultOutputDevice(device, info); !found) {
     CloseOutput(output_);
-    return Status::Error("no audio device: none found");
+    return found;
   }
   // A file with more channels than the device plays its first ones.
   const int channels = std::min(fileChannels_, info->maxOutputChannels);
   if (output_ != nullptr && DeviceLost()) CloseOutput(output_);
-  // An output that still runs keeps the server ready: the new one is heard
-  // as it starts, so it starts with the song's first frames.
-  const bool warm = output_ != nullptr;
+  // An output that runs and is heard keeps the server ready: the new one is
+  // heard as it starts, so it starts with the song's first frames.
+  const bool warm = output_ != nullptr && Flows(*output_);
 
   auto song = std::make_unique<Song>(
       static_cast<std::size_t>(
@@ -203,7 +187,7 @@ Status PortAudioPlayer::PlayOnDevice() {
     song_ = std::move(song);
   }
   std::unique_ptr<Output> opened;
-  if (Status started = OpenOutput(channels, warm, opened); !started) {
+  if (Status started = OpenOutput(channels, sampleRate_, warm, opened); !started) {
     RetireSong();
     CloseOutput(output_);
     return started;
@@ -233,7 +217,8 @@ Status PortAudioPlayer::PlayOnDevice() {
   return Status::Ok();
 }
 
-Status PortAudioPlayer::OpenOutput(int channels, bool withSong, std::unique_ptr<Output>& opened) {
+Status PortAudioPlayer::OpenOutput(int channels, double rate, bool withSong,
+                                   std::unique_ptr<Output>& opened) {
   const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
   const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
   auto output = std::make_unique<Output>();
@@ -252,12 +237,16 @@ Status PortAudioPlayer::OpenOutput(int channels, bool withSong, std::unique_ptr<
   // At the file's own rate: every frame handed over is a frame of the file,
   // so the position stays in the file's time (ALSA's default device
   // converts for cards that want another rate).
-  PaError e = Pa_OpenStream(&stream, nullptr, &out, sampleRate_, paFramesPerBufferUnspecified,
-                            paNoFlag, &AudioCallback, output.get());
+  PaError e = Pa_OpenStream(&stream, nullptr, &out, rate, paFramesPerBufferUnspecified, paNoFlag,
+                            &AudioCallback, output.get());
   if (e != paNoError) return Status::Error("no audio device: " + ErrorText(e));
   output->stream = stream;
   const PaStreamInfo* streamInfo = Pa_GetStreamInfo(stream);
   outputLatency_ = streamInfo != nullptr ? streamInfo->outputLatency : 0.0;
+  // What the output takes at its start fills the device's buffer at once;
+  // past that (the buffer twice over, and a tenth of a second) it takes
+  // frames only as they are heard.
+  output->flowsAfter = static_cast<std::int64_t>((2 * outputLatency_ + 0.1) * rate);
   if (e = Pa_StartStream(stream); e != paNoError) {
     CloseOutput(output);
     return Status::Error("no audio device: " + ErrorText(e));
@@ -381,8 +370,38 @@ void PortAudioPlayer::CloseOutputWhenIdle() {
     std::condition_variable_any wake;
     std::unique_lock lock(mutex);
     wake.wait_for(lock, stop, options_.keepOutputOpen, [] { return false; });
-    if (!stop.stop_requested()) CloseOutput(output_);
+    if (stop.stop_requested()) return;
+    const std::lock_guard closing(idleOutputMutex_);
+    CloseOutput(output_);
   });
+}
+
+bool PortAudioPlayer::Flows(const Output& output) {
+  return output.framesOut.load(std::memory_order_acquire) >= output.flowsAfter;
+}
+
+void PortAudioPlayer::OpenOutputAhead() {
+  if (options_.silent || !portAudioReady_ || mode_ == Mode::Device) return;
+  CancelIdleClose();
+  if (output_ != nullptr && DeviceLost()) CloseOutput(output_);
+  if (output_ == nullptr) {
+    PaDeviceIndex device = paNoDevice;
+    const PaDeviceInfo* info = nullptr;
+    // Without a device the song says why when it opens.
+    if (!DefaultOutputDevice(device, info)) return;
+    // Of the device's own format: the song gets an output of its own anyway.
+    std::unique_ptr<Output> opened;
+    if (!OpenOutput(std::min(2, info->maxOutputChannels), info->defaultSampleRate, false, opened)) {
+      return;
+    }
+    output_ = std::move(opened);
+  }
+  CloseOutputWhenIdle();
+}
+
+bool PortAudioPlayer::OutputReady() {
+  const std::lock_guard lock(idleOutputMutex_);
+  return output_ == nullptr || Flows(*output_);
 }
 
 void PortAudioPlayer::CancelIdleClose() {

@@ -40,9 +40,12 @@ namespace platform {
 // with the song's first frames as it starts, so it is heard at once; then
 // the old output closes. The first output of all (nothing runs yet) starts
 // with silence and takes the song after, so that the song's first hand-over
-// carries the moment it is really heard however late the output starts. An
-// output without a song closes after a few seconds, and at once on Stop, so
-// the device is not held while no show plays.
+// carries the moment it is really heard however late the output starts. So
+// that the first song of a show is heard as it starts too, the show opens an
+// output ahead (OpenOutputAhead) and waits until it is heard (OutputReady);
+// the first song then follows it as any next song does. An output without a
+// song closes after a few seconds, and at once on Stop, so the device is not
+// held while no show plays.
 //
 // Without an audio device (none present, none opens, or silence asked for)
 // the file plays silently: the position follows the steady clock over the
@@ -80,6 +83,8 @@ class PortAudioPlayer final : public AudioPlayer {
   bool IsSilent() const override { return silent_; }
   std::string SilentReason() const override { return silentReason_; }
   double OutputLatencySeconds() const override { return silent_ ? 0.0 : outputLatency_; }
+  void OpenOutputAhead() override;
+  bool OutputReady() override;
 
   // One output stream; the audio thread's side of the player.
   struct Output;
@@ -95,7 +100,10 @@ class PortAudioPlayer final : public AudioPlayer {
   void DecodeLoop(std::stop_token stop, Song& song);
   std::int64_t DecodeChunk(Song& song);
   Status PlayOnDevice();
-  Status OpenOutput(int channels, bool withSong, std::unique_ptr<Output>& opened);
+  Status OpenOutput(int channels, double rate, bool withSong, std::unique_ptr<Output>& opened);
+  // Whether `output` has taken more than it fills its buffer with at its
+  // start, so takes frames as they are heard.
+  static bool Flows(const Output& output);
   void CloseOutput(std::unique_ptr<Output>& output);
   void RetireSong();
   void CloseOutputWhenIdle();
@@ -124,6 +132,9 @@ class PortAudioPlayer final : public AudioPlayer {
   // the caller's thread touches it only after CancelIdleClose.
   std::unique_ptr<Output> output_;
   std::jthread idleCloser_;
+  // Held by idleCloser_ while it closes, and by OutputReady, the one look
+  // the caller's thread takes at the output meanwhile.
+  std::mutex idleOutputMutex_;
   // The last song's output, which runs on in silence for a moment beside the
   // new one; the caller's thread only.
   std::unique_ptr<Output> retiring_;

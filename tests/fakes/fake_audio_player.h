@@ -39,6 +39,8 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   bool IsSilent() const override { return silent; }
   std::string SilentReason() const override { return silent ? silentReason : std::string(); }
   double OutputLatencySeconds() const override { return outputLatency; }
+  void OpenOutputAhead() override { ++outputsOpenedAhead; }
+  bool OutputReady() override { return !outputReady || outputReady(); }
 
   int state = platform::kPlayStateStopped;
   int stateAfterOpen = platform::kPlayStatePlaying;
@@ -52,6 +54,10 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   std::vector<int> volumes;
   int polls = 0, stops = 0, closes = 0;
   std::function<void(FakeAudioPlayer&)> onPoll;
+  // Whether the output opened ahead is ready, asked at every OutputReady();
+  // ready at once when empty.
+  std::function<bool()> outputReady;
+  int outputsOpenedAhead = 0;
 };
 
 }  // namespace fakes

@@ -217,15 +217,28 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
       {"draining", 1500, {Level(0, 1)}, {0, 0, 0, 440, 880, 1320, 1820, 2260, 2690}, {10}},
       // Heard at once: the keep-alives follow the position alone.
       {"heard at once", 0, {Level(9332, 1), Level(kFar, 2)}, {0, 0, 0, 430, 860}, {100}},
-      // 40 ms counted as heard at once, then nothing until 1.5 s: half a
-      // second apart until the position gives its first keep-alive.
+      // 40 ms counted as heard at once, then nothing until 1.5 s: from the
+      // steady clock once the position has stood for an interval, the
+      // position's first one half a second after the last.
       {"held back",
        0,
        {Level(9332, 1), Level(kFar, 2)},
-       {0, 0, 0, 500, 1000, 1500, 1890, 2320},
+       {0, 0, 0, 480, 920, 1360, 1860, 2300},
        {1560},
        40,
        1500},
+      // Heard on time, then held back from 1 s to 3 s of the song: half a
+      // second after the last keep-alive from the position, then every
+      // interval from the steady clock while it stands still; once it moves,
+      // the position's next one half a second after the last. The row at
+      // 1.2 s of sound (less the lead) waits for it.
+      {"stalls mid-song",
+       0,
+       {Level(105328, 1), Level(kFar, 2)},
+       {0, 0, 0, 430, 860, 1360, 1800, 2240, 2680, 3180, 3620, 4050},
+       {3190},
+       1000,
+       3000},
   };
   for (const LateSound& c : cases) {
     SCOPED_TRACE(c.name);
@@ -252,7 +265,12 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
       for (int& p : passes) p *= static_cast<int>(kPollMs);
       return passes;
     };
-    EXPECT_EQ(times(r.trace.PassesOf(Kind::Write, kKeepAlive)), c.keepAliveMs);
+    const std::vector<int> keepAlives = times(r.trace.PassesOf(Kind::Write, kKeepAlive));
+    EXPECT_EQ(keepAlives, c.keepAliveMs);
+    for (std::size_t i = 1; i < keepAlives.size(); ++i) {
+      EXPECT_LE(keepAlives[i] - keepAlives[i - 1], 500)
+          << "before the keep-alive at " << keepAlives[i] << " ms";
+    }
     std::vector<int> levelMs;
     int polls = 0;
     for (const auto& e : r.trace.events) {

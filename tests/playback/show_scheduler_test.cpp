@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -353,6 +354,63 @@ TEST_F(ShowSchedulerTest, SilentPlaybackIsLoggedOncePerReason) {
   }
   EXPECT_EQ(silent, (std::vector<std::string>{"Entry 1 plays silently: no audio device",
                                               "Entry 2 plays silently: the device went away"}));
+}
+
+// The sound output is opened at the start of each pass over the playlist,
+// and the first entry starts once it plays what it is given (an idle audio
+// server can take seconds to hear a new output): meanwhile the controllers
+// get a keep-alive every 0.431 s. It is not waited for longer than 3 s, nor
+// after a Stop.
+TEST_F(ShowSchedulerTest, FirstEntryWaitsForTheSoundOutputWithKeepAlivesMeanwhile) {
+  struct Case {
+    const char* name;
+    long long readyAfterMs;  // of waiting; -1: never
+    long long stopAfterMs;   // of waiting; -1: never
+    long long firstEntryMs;  // when the first entry starts, from the start
+    Times keepAlivesMs;      // keep-alives while waiting
+  };
+  const Case cases[] = {
+      {"ready at once", 0, -1, 0, {}},
+      {"ready after 1.2 s", 1200, -1, 1200, {435, 870}},
+      {"never ready", -1, -1, 3000, {435, 870, 1305, 1740, 2175, 2610}},
+      {"stopped while waiting", -1, 700, -1, {435}},
+  };
+  const std::string keepAlive(playback::kKeepAliveMessage);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SchedulerRig r;
+    r.Songs({1000, 1000});
+    r.StopAtPlay(3);  // the first entry of the second pass
+    long long waitedMs = 0;
+    r.audio.outputReady = [&] { return c.readyAfterMs >= 0 && waitedMs >= c.readyAfterMs; };
+    Times keepAlivesMs;
+    std::size_t seen = std::string::npos;
+    r.ui.onWait = [&](std::chrono::microseconds waited) {
+      r.clock.Advance(waited.count() / 1000);
+      // Only the wait before the first entry, and what it sent itself.
+      if (!r.playRows.empty()) return;
+      if (seen == std::string::npos) seen = r.trace.events.size();
+      for (; seen < r.trace.events.size(); ++seen) {
+        if (r.trace.events[seen].text == keepAlive) keepAlivesMs.push_back(waitedMs);
+      }
+      waitedMs += waited.count() / 1000;
+      if (c.stopAfterMs >= 0 && waitedMs >= c.stopAfterMs) r.window.showRunning = false;
+    };
+    const long long start = r.clock.ms;
+    r.Start();
+    EXPECT_EQ(keepAlivesMs, c.keepAlivesMs);
+    if (c.firstEntryMs < 0) {
+      EXPECT_EQ(r.audio.outputsOpenedAhead, 1);
+      // The entry it was waiting for ends at its first look at the show.
+      EXPECT_LE(r.playRows.size(), 1u) << "played on after Stop";
+      EXPECT_TRUE(r.playTimes.empty() || r.playTimes[0] - start == c.stopAfterMs);
+      EXPECT_EQ(r.window.states, (States{"running", "stopped"}));
+    } else {
+      EXPECT_EQ(r.audio.outputsOpenedAhead, 2) << "once per pass";
+      ASSERT_FALSE(r.playTimes.empty());
+      EXPECT_EQ(r.playTimes[0] - start, c.firstEntryMs);
+    }
+  }
 }
 
 }  // namespace
