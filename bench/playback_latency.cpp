@@ -256,12 +256,14 @@ pid_t StartWebClient(int port, ClientFigures* figures) {
   std::vector<int> idle;
   for (int i = 0; i < 10; ++i) idle.push_back(ConnectTo(port));
   const std::string trickle =
-      "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(4000, 'z') + "\r\n\r\n";
+      "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(4000, 'z') +
+      "\r\n\r\n";
   int slow = ConnectTo(port);
   std::size_t slowAt = 0;
   auto nextByte = Clock::now();
   auto next = Clock::now();
-  const std::string request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  const std::string request =
+      "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
   for (;;) {
     next += std::chrono::milliseconds(20);
     const auto asked = Clock::now();

@@ -132,7 +132,8 @@ class ShowWithPage {
   std::pair<int, nlohmann::json> Call(const std::string& method, const std::string& path,
                                       const std::string& token = "") {
     HttpClient client(port_, [this] { Line(); });
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    std::string request =
+        method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!token.empty()) request += "Authorization: Bearer " + token + "\r\n";
     if (method == "POST") request += "Content-Length: 0\r\n";
     client.Send(request + "\r\n");
