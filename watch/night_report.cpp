@@ -213,4 +213,24 @@ bool Restarted(std::string_view autostartFlag, std::string_view logText) {
   return false;
 }
 
+bool AlreadyAlerted(std::string_view logText, std::string_view event, std::string_view text) {
+  const std::string alerted = "Alert " + std::string(event) + ": " + std::string(text);
+  bool told = false;
+  std::size_t from = 0;
+  while (from < logText.size()) {
+    std::size_t end = logText.find('\n', from);
+    if (end == std::string_view::npos) end = logText.size();
+    std::string_view line = logText.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view said = LogLineEvent(line);
+    if (said == alerted) {
+      told = true;
+    } else if (said.substr(0, 12) == "Show started") {
+      told = false;
+    }
+    from = end + 1;
+  }
+  return told;
+}
+
 }  // namespace watch

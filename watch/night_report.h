@@ -47,4 +47,9 @@ std::string DescribeNight(const NightPlayed& night);
 // show wrote itself. A log with no lines yet is no restart.
 bool Restarted(std::string_view autostartFlag, std::string_view logText);
 
+// The log already holds the alert `event` with `text`, and no show has
+// started since: the same trouble seen again by a show the service manager
+// starts anew, which the operator has been told of.
+bool AlreadyAlerted(std::string_view logText, std::string_view event, std::string_view text);
+
 }  // namespace watch

@@ -210,6 +210,12 @@ bool ShowWatchdog::WaitForDevices(const std::function<bool()>& interrupted) {
       return true;
     }
     Say(waited.message());
+    // Without the line the night stays dark, and the service manager starts
+    // the show again and again: the operator hears of it once each time the
+    // adapter goes missing, not on every try.
+    if (!interrupted() && !AlreadyAlerted(logAtStart_, alert::kCheckFailed, waited.message())) {
+      alerts_->Raise(alert::kCheckFailed, waited.message());
+    }
     return false;
   }
   return true;

@@ -27,6 +27,7 @@
 #include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "tests/fakes/pty_line.h"
+#include "tests/fakes/script_file.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
@@ -198,6 +199,29 @@ TEST(GlimmerShow, EmptyPlaylistOrAPortThatWillNotOpenExitsOne) {
     EXPECT_NE(glimmer.Err().find(c.error), std::string::npos) << glimmer.Err();
     EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find(c.logged), std::string::npos);
   }
+}
+
+// A show started before its adapter is plugged in ends after the wait and
+// the service manager starts it again: the operator is told once, not at
+// every try, and the alert reaches the command before the program ends.
+TEST(GlimmerShow, AnAdapterThatNeverCameIsToldOnceAcrossRetries) {
+  fakes::TempDir dir;
+  fakes::WriteBytes(dir.File("preferences.txt"),
+                    "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n1\r\nc:\\\r\n");
+  const std::string told = dir.File("told.txt");
+  fakes::WriteScript(dir.File("tell"), "printf '%s: %s\\n' \"$1\" \"$2\" >> '" + told + "'");
+  fakes::WriteBytes(dir.File("settings.toml"),
+                    "[alerts]\ncommand = \"" + dir.File("tell") + "\"\n");
+  for (int run = 0; run < 2; ++run) {
+    tools_test::GlimmerProcess glimmer(
+        dir, {"show", "--dir", dir.path().string(), "--device", "/dev/glimmer-no-such-device",
+              "--silent", "--wait-for-devices", "0"});
+    EXPECT_EQ(glimmer.Wait(), 1) << glimmer.Err();
+  }
+  EXPECT_EQ(fakes::ReadBytes(told),
+            "check-failed: waited 0 seconds; still missing: the serial device "
+            "/dev/glimmer-no-such-device (/dev/glimmer-no-such-device: No such file or "
+            "directory)\n");
 }
 
 // Two shows on one folder both ran: both sent the port-open burst, the one

@@ -139,6 +139,31 @@ TEST(ExpectedAgainstPlayed,
             0u);
 }
 
+// A show the service manager starts again and again while the adapter stays
+// away tells of it once; once a show has started, the next outage is news.
+TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
+  const std::string missing = "waited 120 seconds; still missing: the serial adapter (COM1)";
+  const std::string told = At("2026-12-24", 17 * H, "Alert check-failed: " + missing);
+  const std::string started = At("2026-12-24", 17 * H + 60, "Show started (glimmer show)");
+  struct Case {
+    const char* name;
+    std::string log;
+    bool already;
+  };
+  const Case cases[] = {
+      {"nothing yet", "", false},
+      {"told, then retried", told + At("2026-12-24", 17 * H + 30, missing), true},
+      {"told, with an offset", WithOffset(told, "+0100"), true},
+      {"told in a line ending CR LF", told.substr(0, told.size() - 1) + "\r\n", true},
+      {"a show started since", told + started, false},
+      {"another trouble told", At("2026-12-24", 17 * H, "Alert check-failed: disk full"), false},
+      {"told again after a show", told + started + told, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(watch::AlreadyAlerted(c.log, "check-failed", missing), c.already) << c.name;
+  }
+}
+
 TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   const std::string running = At("2026-12-24", 18 * H, "Entry 1 started: Song 1");
   const std::string stopped = running + At("2026-12-24", 18 * H + 5, "Show stopped (Stop button)");
