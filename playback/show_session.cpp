@@ -69,11 +69,19 @@ void ShowSession::Skip(Requester who) {
   context_.RequestSkip();
 }
 
-PlayOutcome ShowSession::PlayEntry(int row) {
+ShowPlayer& ShowSession::EntryPlayer() {
   if (!entryPlayer_) {
     entryPlayer_ = std::make_unique<ShowPlayer>(context_, link_, devices_.audio, priority_);
   }
-  return entryPlayer_->PlayEntry(row);
+  return *entryPlayer_;
+}
+
+void ShowSession::ReadySound() {
+  EntryPlayer().ReadySound();
+}
+
+PlayOutcome ShowSession::PlayEntry(int row) {
+  return EntryPlayer().PlayEntry(row);
 }
 
 int ShowSession::RejectedRowCount() const {

@@ -71,6 +71,9 @@ class ShowSession {
   // One entry now, without the daily window (glimmer play, the demo): open
   // the port, play, close. The front end sets its running flag first.
   platform::Status OpenPort() { return link_.OpenPort(); }
+  // Wakes the sound output before a single entry is played on its own, so
+  // its first frame is heard when the entry starts (keep-alives meanwhile).
+  void ReadySound();
   PlayOutcome PlayEntry(int row);
   void ClosePort() { link_.ClosePort(); }
   bool IsPortOpen() const { return link_.IsPortOpen(); }
@@ -100,6 +103,7 @@ class ShowSession {
   DailyWindow dailyWindow_;
   const ShowCalendar* calendar_ = &dailyWindow_;
   platform::DispatchPriority* priority_ = nullptr;
+  ShowPlayer& EntryPlayer();
   std::unique_ptr<ShowPlayer> entryPlayer_;
 };
 

@@ -491,6 +491,7 @@ int RunDemo(const std::vector<std::string>& args) {
     std::fprintf(stderr, "glimmer demo: %s\n", opened.message().c_str());
     return 1;
   }
+  session.ReadySound();
   const playback::PlayOutcome outcome = session.PlayEntry(0);
   session.ClosePort();
   // Whatever the line still held reaches the reader before it stops.

@@ -122,6 +122,7 @@ int RunPlay(const std::vector<std::string>& args) {
     std::fprintf(stderr, "glimmer play: %s\n", opened.message().c_str());
     return 1;
   }
+  session.ReadySound();
   const playback::PlayOutcome outcome = session.PlayEntry(0);
   session.ClosePort();
   if (audio->IsSilent() && !o.silent) {
