@@ -33,8 +33,9 @@ body[data-state=paused] #state { color:var(--pause); }
 button { font-size:18px; padding:16px 8px; border:0; border-radius:10px; color:#fff; background:#444; }
 button:disabled { opacity:.35; }
 #start { background:#1e7d32; } #stop { background:#b71c1c; } #after { background:#8d6e00; } #skip { background:#1565c0; }
-table { width:100%; border-collapse:collapse; font-size:14px; }
-th, td { text-align:right; padding:2px 4px; } th:first-child, td:first-child { text-align:left; white-space:nowrap; }
+table { width:100%; border-collapse:collapse; font-size:13px; }
+.scroll { overflow-x:auto; }
+th, td { text-align:right; padding:2px 3px; } th:first-child, td:first-child { text-align:left; white-space:nowrap; }
 th { color:var(--dim); font-weight:normal; }
 #tokenForm { display:flex; gap:8px; }
 #tokenForm input { flex:1; font-size:16px; padding:10px; border-radius:8px; border:1px solid #555; background:#000; color:var(--fg); }
@@ -75,8 +76,8 @@ th { color:var(--dim); font-weight:normal; }
 <div id="msg"></div>
 <div class="card">
   <div class="label">Last nights</div>
-  <table><thead><tr><th>Night of</th><th>Shows</th><th>Played</th><th>Skipped</th><th>Late k-a</th><th>Late line</th><th>Port lost</th></tr></thead>
-  <tbody id="nights"></tbody></table>
+  <div class="scroll"><table><thead><tr><th>Night of</th><th>Shows</th><th>Played</th><th>Skipped</th><th>Late k-a</th><th>Late line</th><th>Port lost</th></tr></thead>
+  <tbody id="nights"></tbody></table></div>
 </div>
 <script>
 "use strict";
