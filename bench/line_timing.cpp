@@ -27,7 +27,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sndfile.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -50,6 +49,7 @@
 #include <vector>
 
 #include "bench/former_line_report.h"
+#include "binary/wav_writer.h"
 #include "import/compile_sequence.h"
 #include "import/compile_window.h"
 #include "platform/posix/posix_file_store.h"
@@ -67,7 +67,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr long kGrid = 4410;   // 50 ms
 constexpr long kBeat = 44100;  // 120 bpm
-constexpr double kStepMs = 512.0 / 88200 * 1000;
+constexpr double kStepMs = 1000.0 * playback::kFlushStep / playback::kSamplesPerSecond;
 
 struct Interval {
   long position;
@@ -358,22 +358,11 @@ class LineRecorder {
   bool full_ = false;
 };
 
-bool WriteSilentWav(const std::string& path, long seconds) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!f) return false;
-  const std::vector<short> second(8000, 0);
-  for (long k = 0; k < seconds; ++k) sf_write_short(f, second.data(), 8000);
-  sf_close(f);
-  return true;
-}
-
 // The flush step the player writes a row on, by the same rule it plays by.
 std::int64_t WriteStep(std::int64_t position) {
-  return position <= 512 ? 512 : (position + 511) / 512 * 512;
+  using playback::kFlushStep;
+  return position <= kFlushStep ? kFlushStep
+                                : (position + kFlushStep - 1) / kFlushStep * kFlushStep;
 }
 
 struct Played {
@@ -531,8 +520,11 @@ int main(int argc, char** argv) {
       keep.empty() ? fs::temp_directory_path() / "glimmer-bench-line-timing" : fs::path(keep);
   fs::create_directories(dir);
   const std::string audio = (dir / "song.wav").string();
-  if (!WriteSilentWav(audio, std::max(playSeconds, 1L))) {
-    std::fprintf(stderr, "cannot write %s\n", audio.c_str());
+  const auto frames = static_cast<std::uint32_t>(std::max(playSeconds, 1L) * 8000);
+  if (auto written =
+          platform::PosixFileStore().ReplaceFile(audio, binary::SilentWav(8000, 1, frames));
+      !written) {
+    std::fprintf(stderr, "cannot write %s: %s\n", audio.c_str(), written.message().c_str());
     return 1;
   }
   const bool play = playSeconds > 0 && fs::exists(glimmer);
@@ -552,7 +544,7 @@ int main(int argc, char** argv) {
       {"16 ctl calm", Calm, 16},
   };
   const long length = seconds * 88200;
-  const sequence_format::FadeTimingTable fadeTimings = sequence_format::FillFadeTimingTable();
+  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   platform::PosixFileStore files;
   QuietUi ui;
 
