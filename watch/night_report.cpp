@@ -101,6 +101,18 @@ bool IsCleanEnd(std::string_view event) {
 
 }  // namespace
 
+void ForEachLogLine(std::string_view logText, const std::function<void(std::string_view)>& take) {
+  std::size_t from = 0;
+  while (from < logText.size()) {
+    std::size_t end = logText.find('\n', from);
+    if (end == std::string_view::npos) end = logText.size();
+    std::string_view line = logText.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    take(line);
+    from = end + 1;
+  }
+}
+
 std::string_view LogLineEvent(std::string_view line) {
   if (!LineTime(line)) return {};
   std::string_view event = line.substr(20);
@@ -128,14 +140,9 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
     }
     songOpen = false;
   };
-  std::size_t at = 0;
-  while (at < logText.size()) {
-    std::size_t end = logText.find('\n', at);
-    if (end == std::string_view::npos) end = logText.size();
-    const std::string_view line = logText.substr(at, end - at);
-    at = end + 1;
+  ForEachLogLine(logText, [&](std::string_view line) {
     const std::optional<long long> time = LineTime(line);
-    if (!time) continue;
+    if (!time) return;
     // Noon to noon: shift by twelve hours and take the day.
     const long long shifted = *time - 12 * 3600;
     const long long evening = shifted >= 0 ? shifted / 86400 : (shifted - 86399) / 86400;
@@ -175,7 +182,7 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
       // until then, as far as the log can tell.
       closeSong(*time);
     }
-  }
+  });
   closeSong(lastTime);
   return nights;
 }
@@ -216,20 +223,14 @@ bool Restarted(std::string_view autostartFlag, std::string_view logText) {
 bool AlreadyAlerted(std::string_view logText, std::string_view event, std::string_view text) {
   const std::string alerted = "Alert " + std::string(event) + ": " + std::string(text);
   bool told = false;
-  std::size_t from = 0;
-  while (from < logText.size()) {
-    std::size_t end = logText.find('\n', from);
-    if (end == std::string_view::npos) end = logText.size();
-    std::string_view line = logText.substr(from, end - from);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachLogLine(logText, [&](std::string_view line) {
     const std::string_view said = LogLineEvent(line);
     if (said == alerted) {
       told = true;
     } else if (said.substr(0, 12) == "Show started") {
       told = false;
     }
-    from = end + 1;
-  }
+  });
   return told;
 }
 

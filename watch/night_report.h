@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,9 @@ std::string NightWindowEvent(std::string_view start, std::string_view end);
 // offset from UTC ("+0100 ") that lines carry since it was added. Empty for a
 // line without a time.
 std::string_view LogLineEvent(std::string_view line);
+
+// Each line of a log's text in order, without its line end ("\n" or "\r\n").
+void ForEachLogLine(std::string_view logText, const std::function<void(std::string_view)>& take);
 
 // The nights of a log's text, oldest first.
 std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText);

@@ -37,15 +37,7 @@ void ShowHealth::Written(const std::string& line) {
 }
 
 void ShowHealth::Seed(const std::string& logText) {
-  std::size_t begin = 0;
-  while (begin < logText.size()) {
-    std::size_t end = logText.find('\n', begin);
-    if (end == std::string::npos) end = logText.size();
-    std::string line = logText.substr(begin, end - begin);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    Take(line, false);
-    begin = end + 1;
-  }
+  ForEachLogLine(logText, [this](std::string_view line) { Take(std::string(line), false); });
 }
 
 void ShowHealth::Take(const std::string& line, bool live) {
