@@ -105,16 +105,6 @@ off = true
             "2026-12-31T20:00:00+01:00 2027-01-01T00:30:00+01:00");
 }
 
-TEST(SeasonTest, ADateNoRuleCoversHasNoShow) {
-  ScopedTimeZone zone("Europe/Amsterdam");
-  const calendar::Season season =
-      SeasonOf("[[show]]\ndates = \"12-01..12-02\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n");
-  const calendar::Night night = season.NightOf({2026, 12, 3});
-  EXPECT_FALSE(night.HasShow());
-  EXPECT_EQ(night.ruleLine, 0);
-  EXPECT_EQ(night.reason, "no rule covers this date");
-}
-
 // A night belongs to its start date: the last night of a season and a
 // Saturday night run past midnight into the next date.
 TEST(SeasonTest, NightsRunPastMidnightIntoTheNextDate) {
@@ -131,7 +121,10 @@ end = "2:00 AM"
 )");
   EXPECT_EQ(Window(season.NightOf({2027, 1, 6})),
             "2027-01-06T22:00:00+01:00 2027-01-07T01:00:00+01:00");
-  EXPECT_FALSE(season.NightOf({2027, 1, 7}).HasShow());
+  const calendar::Night after = season.NightOf({2027, 1, 7});
+  EXPECT_FALSE(after.HasShow());
+  EXPECT_EQ(after.ruleLine, 0);
+  EXPECT_EQ(after.reason, "no rule covers this date");
   const std::int64_t pastMidnight = LocalMoment({2027, 1, 7}, 30 * 60);
   ASSERT_TRUE(season.InsideNow(pastMidnight));
   EXPECT_EQ(season.InsideNow(pastMidnight)->date, (Date{2027, 1, 6}));
@@ -225,33 +218,13 @@ TEST(SeasonTest, TimesAreWallClockTimesAcrossBothDaylightSavingChanges) {
        "5:30 PM",
        "11:00 PM",
        "2027-03-14T17:30:00-04:00 2027-03-14T23:00:00-04:00"},
-      // Amsterdam: autumn on 25 Oct 2026 at 3:00 back to 2:00, spring on 28 Mar
-      // 2027 at 2:00 on to 3:00.
-      {"Europe/Amsterdam",
-       {2026, 10, 24},
-       "11:00 PM",
-       "2:30 AM",
-       "2026-10-24T23:00:00+02:00 2026-10-25T02:30:00+02:00"},
+      // Amsterdam, autumn on 25 Oct 2026 at 3:00 back to 2:00: a start inside
+      // the repeated hour is its first occurrence.
       {"Europe/Amsterdam",
        {2026, 10, 25},
        "2:30 AM",
        "5:00 AM",
        "2026-10-25T02:30:00+02:00 2026-10-25T05:00:00+01:00"},
-      {"Europe/Amsterdam",
-       {2027, 3, 28},
-       "2:30 AM",
-       "5:00 AM",
-       "2027-03-28T03:00:00+02:00 2027-03-28T05:00:00+02:00"},
-      {"Europe/Amsterdam",
-       {2027, 3, 27},
-       "5:30 PM",
-       "11:00 PM",
-       "2027-03-27T17:30:00+01:00 2027-03-27T23:00:00+01:00"},
-      {"Europe/Amsterdam",
-       {2027, 3, 28},
-       "5:30 PM",
-       "11:00 PM",
-       "2027-03-28T17:30:00+02:00 2027-03-28T23:00:00+02:00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.zone) + " " + calendar::IsoDate(c.date) + " " + c.start + " to " +

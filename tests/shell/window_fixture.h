@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 
 #include "playlist/playlist.h"
 #include "playlist/playlist_entry.h"
+#include "sequence_format/sequence_cache.h"
 #include "shell/frm_main.h"
 #include "shell/winrar_locator.h"
 #include "tests/fakes/fake_audio_player.h"
@@ -23,6 +25,7 @@
 #include "tests/fakes/fake_serial_port.h"
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/temp_dir.h"
+#include "tests/playback/playback_rig.h"
 
 namespace shelltest {
 
@@ -111,6 +114,31 @@ class WindowTest : public ::testing::Test {
     std::vector<const playlist::PlaylistEntry*> pointers;
     for (const auto& entry : entries) pointers.push_back(&entry);
     WriteBytes(dir.File("playlist.txt"), playlist::FormatPlaylistFile(pointers));
+  }
+
+  // The playlist of one entry, "Carol", whose compiled sequence holds `rows`,
+  // with an (empty) audio file, as an import leaves them. Each poll of the
+  // audio moves it and the clock on by 100 ms until `seconds` have played;
+  // the clock starts at 6 PM, inside the default 5:30 PM to 11:00 PM.
+  playlist::PlaylistEntry OneEntryPlaylist(std::vector<playback_test::Record> rows,
+                                           double seconds) {
+    std::filesystem::create_directories(dir.File("Cache"));
+    const playlist::PlaylistEntry entry{dir.File("Carol.wav"), dir.File("Cache/Carol.csq"), "Carol",
+                                        playlist::kProgramVersion, "/shows/Carol.msq"};
+    WriteBytes(entry.AudioPath, "RIFF");
+    fakes::FakeFileStore cacheFiles;  // keeps `files` to the window's own writes
+    const platform::Status saved = sequence_format::SaveSequenceCache(
+        sequence_format::EventTable::FromRecords(std::move(rows)), entry.CachePath, cacheFiles);
+    EXPECT_TRUE(saved) << saved.message();
+    WritePlaylist({entry});
+    audio.duration = seconds;
+    audio.onPoll = [this, seconds](fakes::FakeAudioPlayer& a) {
+      a.position += 0.1;
+      clock.Advance(100);
+      if (a.position >= seconds - 1e-9) a.state = platform::kPlayStateStopped;
+    };
+    clock.SetTimeOfDay(18, 0, 0);
+    return entry;
   }
 
   fakes::TempDir dir;

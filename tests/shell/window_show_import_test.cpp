@@ -11,10 +11,8 @@
 #include "import/import_driver.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
-#include "sequence_format/sequence_cache.h"
 #include "shell/elided_label.h"
 #include "tests/fakes/sequence_document.h"
-#include "tests/playback/playback_rig.h"
 #include "tests/shell/window_fixture.h"
 
 namespace shelltest {
@@ -26,31 +24,15 @@ constexpr int kSixPm = 18 * 3600;
 
 class WindowShowTest : public WindowTest {
  protected:
-  // One entry of three rows. The song lasts 2 s; every poll of the audio
-  // position moves it and the clock on by 100 ms. With the frame timing of 5
+  // One entry of three rows. The song lasts 2 s. With the frame timing of 5
   // (2,560 positions ahead) the rows fall due at polls 2, 5 and 10.
   void OneEntryPlaylist() {
-    // The compiled sequence and an (empty) audio file, as an import leaves them.
-    std::filesystem::create_directories(dir.File("Cache"));
-    entry = {dir.File("Carol.wav"), dir.File("Cache/Carol.csq"), "Carol", playlist::kProgramVersion,
-             "/shows/Carol.msq"};
-    WriteBytes(entry.AudioPath, "RIFF");
-    fakes::FakeFileStore cacheFiles;  // keeps `files` to the window's own writes
-    const platform::Status saved =
-        sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(
-                                               {Level(20000, 1), Level(40000, 2), Level(90000, 3)}),
-                                           entry.CachePath, cacheFiles);
-    ASSERT_TRUE(saved) << saved.message();
-    WritePlaylist({entry});
-    audio.duration = 2.0;
-    audio.onPoll = [this](fakes::FakeAudioPlayer& a) {
-      a.position += 0.1;
-      clock.Advance(100);
-      // A stalled machine: the keep-alive after it comes late.
-      if (a.polls == 11) clock.Advance(3000);
-      if (a.position >= 2.0 - 1e-9) a.state = platform::kPlayStateStopped;
+    entry = WindowTest::OneEntryPlaylist({Level(20000, 1), Level(40000, 2), Level(90000, 3)}, 2.0);
+    auto play = audio.onPoll;
+    audio.onPoll = [this, play](fakes::FakeAudioPlayer& a) {
+      play(a);
+      if (a.polls == 11) clock.Advance(3000);  // a stalled machine: the next keep-alive is late
     };
-    clock.SetTimeOfDay(18, 0, 0);  // inside the default 5:30 PM to 11:00 PM
   }
 
   // Every write to the port: B for the burst, k for a keep-alive, else the

@@ -28,21 +28,6 @@ std::string Songs(const char* date, int from, int to) {
 
 constexpr int H = 3600;
 
-// The same lines as the show writes them now, with the offset from UTC after
-// the time.
-std::string WithOffset(const std::string& log, const char* offset) {
-  std::string out;
-  std::size_t at = 0;
-  while (at < log.size()) {
-    const std::size_t end = log.find('\n', at);
-    const std::string line = log.substr(at, end - at);
-    out += line.size() > 20 ? line.substr(0, 20) + offset + " " + line.substr(20) : line;
-    out += "\n";
-    at = end == std::string::npos ? log.size() : end + 1;
-  }
-  return out;
-}
-
 // A night of 5:30 PM to 11:00 PM (330 minutes): songs until 8 PM, the port
 // lost and an entry skipped, forty dark minutes, songs again until 11 PM.
 std::string ShortNight() {
@@ -80,19 +65,6 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
   EXPECT_EQ(watch::DescribeNight(night),
             "Night of 2026-12-24: played 288 of 330 minutes (87 %), 96 songs, 1 skipped, 1 late "
             "keep-alive, 1 port loss, 1 silent");
-}
-
-TEST(ExpectedAgainstPlayed, LinesWithTheirOffsetFromUtcCountAsBefore) {
-  for (const char* offset : {"+0000", "+0100", "-0530"}) {
-    SCOPED_TRACE(offset);
-    const auto nights = watch::ExpectedAgainstPlayed(WithOffset(ShortNight(), offset));
-    ASSERT_EQ(nights.size(), 1u);
-    EXPECT_EQ(nights[0].windowSeconds, 330 * 60);
-    EXPECT_EQ(nights[0].songs, 96);
-    EXPECT_EQ(nights[0].skipped, 1);
-    EXPECT_EQ(nights[0].portLosses, 1);
-    EXPECT_EQ(nights[0].Percent(), 87);
-  }
 }
 
 TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
@@ -153,7 +125,6 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
   const Case cases[] = {
       {"nothing yet", "", false},
       {"told, then retried", told + At("2026-12-24", 17 * H + 30, missing), true},
-      {"told, with an offset", WithOffset(told, "+0100"), true},
       {"told in a line ending CR LF", told.substr(0, told.size() - 1) + "\r\n", true},
       {"a show started since", told + started, false},
       {"another trouble told", At("2026-12-24", 17 * H, "Alert check-failed: disk full"), false},
@@ -175,12 +146,6 @@ TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   EXPECT_FALSE(watch::Restarted("1", stopped));
   EXPECT_FALSE(watch::Restarted("1", ended + "\n\n"));
   EXPECT_FALSE(watch::Restarted("1", ""));
-  // A stop or an end is clean whatever offset its line carries.
-  for (const char* offset : {"+0000", "-0800"}) {
-    EXPECT_TRUE(watch::Restarted("1", WithOffset(running, offset))) << offset;
-    EXPECT_FALSE(watch::Restarted("1", WithOffset(stopped, offset))) << offset;
-    EXPECT_FALSE(watch::Restarted("1", WithOffset(ended, offset))) << offset;
-  }
 }
 
 }  // namespace

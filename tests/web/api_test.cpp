@@ -50,6 +50,7 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       {"Bearer wrong", 401},
       {std::string("Bearer ") + kToken + "x", 401},  // the right one as its beginning
       {std::string("Bearer ") + std::string(kToken).substr(1), 401},
+      {std::string("Bearer ") + std::string(kToken, 31) + "0", 401},  // the last byte differs
       {std::string("Basic ") + kToken, 401},
       {kToken, 401},
       {std::string("Bearer ") + kToken, 200},
@@ -121,7 +122,6 @@ TEST(WebApi, RepeatedWrongTokensFromOneAddressAreSlowedOthersAreNot) {
 
 TEST(WebApi, TheWaitGrowsToItsLongestAndNoFurther) {
   ApiRig rig;
-  std::string last;
   for (int i = 0; i < 40; ++i) {
     rig.clock.now += std::chrono::seconds(400);
     EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
@@ -252,14 +252,6 @@ TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
   EXPECT_EQ(open.api.Handle(Request{"GET", "/", {}, "", "1.2.3.4", "evil.example"}).status, 200);
 }
 
-TEST(WebApi, HostNameDropsThePortTheBracketsAndTheCase) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"Show-PC:8080", "show-pc"}, {"[::1]:80", "::1"},         {"[::1]", "::1"},   {"::1", "::1"},
-      {"fe80::1", "fe80::1"},      {"localhost.", "localhost"}, {"a.B.c", "a.b.c"}, {"", ""},
-  };
-  for (const auto& [header, name] : cases) EXPECT_EQ(web::HostName(header), name) << header;
-}
-
 TEST(WebApi, NightsAsGlimmerLogCountsThem) {
   ApiRig rig;
   rig.show.nights = {{.date = "2026-12-23", .shows = 1, .played = 20, .skipped = 1},
@@ -288,20 +280,10 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
   }
 }
 
+// What no header can carry: a NUL byte, and two empty tokens.
 TEST(WebApi, TokensCompareWhole) {
-  struct Case {
-    const char* a;
-    const char* b;
-    bool equal;
-  };
-  const Case cases[] = {{"abc", "abc", true},
-                        {"abc", "abd", false},
-                        {"abc", "ab", false},
-                        {"", "", true},
-                        {"", "a", false}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(web::TokensEqual(c.a, c.b), c.equal) << c.a << " / " << c.b;
-  }
+  EXPECT_TRUE(web::TokensEqual("", ""));
+  EXPECT_FALSE(web::TokensEqual("", "a"));
   EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
 }
 

@@ -17,35 +17,52 @@ using web_test::kShowToken;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
-TEST(GlimmerShowPage, StopAfterThisSongEndsTheShowAtTheSongsEndAndStartBringsItBack) {
-  ShowWithPage show({1.5, 1.5});
+// One show through every control: wrong tokens, Skip, Stop after this song,
+// Start and Stop.
+TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
+  ShowWithPage show({3.0, 3.0, 3.0});
   ASSERT_TRUE(show.Glimmer().Started());
   const auto playing = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); });
   ASSERT_TRUE(PlayingRow(playing, 0)) << playing.dump() << show.Glimmer().Err();
   EXPECT_EQ(playing["playing"]["title"], "Song A");
   EXPECT_EQ(playing["next"]["title"], "Song B");
-  EXPECT_GT(playing["playing"]["length"].get<double>(), 1.4);
+  EXPECT_GT(playing["playing"]["length"].get<double>(), 2.9);
   EXPECT_EQ(playing["window"]["openNow"], true);
 
+  EXPECT_EQ(show.Call("POST", "/api/stop").first, 401);
+  EXPECT_EQ(show.Call("POST", "/api/stop", "not-the-token").first, 401);
+  EXPECT_TRUE(InState(show.Call("GET", "/api/status").second, "running"));
+  EXPECT_TRUE(Has(Events(show.Log()), "Phone page: wrong token from 127.0.0.1 for POST /api/stop"))
+      << show.Log();
+
+  // Skip cuts Song A.
+  ASSERT_EQ(show.Call("POST", "/api/skip", kShowToken).first, 200);
+  const auto second = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 1); });
+  ASSERT_TRUE(PlayingRow(second, 1)) << second.dump();
+  std::vector<std::string> events = Events(show.Log());
+  EXPECT_TRUE(Has(events, "Skip to the next entry asked (phone page)")) << show.Log();
+  EXPECT_TRUE(Has(events, "Entry 1 skipped: skipped on request")) << show.Log();
+  EXPECT_FALSE(Has(events, "Entry 1 finished")) << show.Log();
+
+  // Stop after this song ends the show at Song B's end; Song C never starts.
   auto [status, body] = show.Call("POST", "/api/stop-after-song", kShowToken);
   ASSERT_EQ(status, 200) << body.dump();
   EXPECT_EQ(show.Call("GET", "/api/status").second["stopAfterSong"], true);
-
   const auto stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
   ASSERT_TRUE(InState(stopped, "stopped")) << stopped.dump();
   EXPECT_EQ(stopped["statusText"], "Show Scheduler Stopped - Click Start To Resume");
-  // Song A's message went out, Song B never started.
   const std::string line = show.Line();
-  EXPECT_NE(line.find(show.Message(0)), std::string::npos);
-  EXPECT_EQ(line.find(show.Message(1)), std::string::npos);
-  std::vector<std::string> events = Events(show.Log());
+  EXPECT_NE(line.find(show.Message(1)), std::string::npos);
+  EXPECT_EQ(line.find(show.Message(2)), std::string::npos);
+  events = Events(show.Log());
   EXPECT_TRUE(Has(events, "Stop after this song asked (phone page)")) << show.Log();
-  EXPECT_TRUE(Has(events, "Entry 1 finished")) << show.Log();
+  EXPECT_TRUE(Has(events, "Entry 2 finished")) << show.Log();
   EXPECT_TRUE(Has(events, "Show stopped (phone page)")) << show.Log();
-  EXPECT_FALSE(Has(events, "Entry 2 started: Song B")) << show.Log();
+  EXPECT_FALSE(Has(events, "Entry 3 started: Song C")) << show.Log();
   // As the Stop button: the show will not start by itself next time.
   EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(show.Dir().File("preferences.txt"))).autostart,
             "0");
+  EXPECT_EQ(show.Call("POST", "/api/skip", kShowToken).first, 409);
 
   // The command waits for the page's Start.
   EXPECT_TRUE(show.Glimmer().Running());
@@ -54,6 +71,10 @@ TEST(GlimmerShowPage, StopAfterThisSongEndsTheShowAtTheSongsEndAndStartBringsItB
   EXPECT_TRUE(PlayingRow(again, 0)) << again.dump();
   EXPECT_TRUE(Has(Events(show.Log()), "Show started (phone page)")) << show.Log();
   EXPECT_EQ(show.Call("POST", "/api/start", kShowToken).first, 409);
+  ASSERT_EQ(show.Call("POST", "/api/stop", kShowToken).first, 200);
+  const auto stoppedAgain = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
+  EXPECT_TRUE(InState(stoppedAgain, "stopped")) << stoppedAgain.dump();
+  EXPECT_TRUE(Has(Events(show.Log()), "Entry 1 stopped")) << show.Log();
 
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0) << show.Glimmer().Err();
@@ -61,34 +82,6 @@ TEST(GlimmerShowPage, StopAfterThisSongEndsTheShowAtTheSongsEndAndStartBringsItB
   const std::string out = show.Glimmer().Out();
   EXPECT_EQ(out.substr(0, out.find('\n')), "Phone page: " + show.Url());
   EXPECT_EQ(out.find("Phone page:", 1), std::string::npos);
-}
-
-TEST(GlimmerShowPage, SkipCutsTheSongAndOnlyTheTokenStopsTheShow) {
-  ShowWithPage show({3.0, 3.0});
-  const auto first = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); });
-  ASSERT_TRUE(PlayingRow(first, 0)) << first.dump() << show.Glimmer().Err();
-  ASSERT_EQ(show.Call("POST", "/api/skip", kShowToken).first, 200);
-  const auto second = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 1); });
-  ASSERT_TRUE(PlayingRow(second, 1)) << second.dump();
-  EXPECT_TRUE(Has(Events(show.Log()), "Skip to the next entry asked (phone page)")) << show.Log();
-  EXPECT_TRUE(Has(Events(show.Log()), "Entry 1 skipped: skipped on request")) << show.Log();
-  EXPECT_FALSE(Has(Events(show.Log()), "Entry 1 finished")) << show.Log();
-
-  EXPECT_EQ(show.Call("POST", "/api/stop").first, 401);
-  EXPECT_EQ(show.Call("POST", "/api/stop", "not-the-token").first, 401);
-  EXPECT_TRUE(InState(show.Call("GET", "/api/status").second, "running"));
-  EXPECT_TRUE(Has(Events(show.Log()), "Phone page: wrong token from 127.0.0.1 for POST /api/stop"))
-      << show.Log();
-
-  ASSERT_EQ(show.Call("POST", "/api/stop", kShowToken).first, 200);
-  const auto stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
-  EXPECT_TRUE(InState(stopped, "stopped")) << stopped.dump();
-  std::vector<std::string> events = Events(show.Log());
-  EXPECT_TRUE(Has(events, "Show stopped (phone page)")) << show.Log();
-  EXPECT_TRUE(Has(events, "Entry 2 stopped")) << show.Log();
-  EXPECT_EQ(show.Call("POST", "/api/skip", kShowToken).first, 409);
-  show.Glimmer().Signal(SIGINT);
-  EXPECT_EQ(show.Glimmer().Wait(), 0);
 }
 
 TEST(GlimmerShowPage, OutsideItsWindowTheShowIsPausedAndStopAfterSongStopsAtOnce) {

@@ -86,6 +86,19 @@ class HttpClient {
   bool closed_ = false;
 };
 
+// A port nobody listens on now, for a server to take.
+inline int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+  socklen_t size = sizeof at;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
+  ::close(fd);
+  return ntohs(at.sin_port);
+}
+
 inline int StatusOf(const std::string& response) {
   if (response.compare(0, 9, "HTTP/1.1 ") != 0 || response.size() < 12) return 0;
   return std::stoi(response.substr(9, 3));

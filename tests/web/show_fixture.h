@@ -1,10 +1,6 @@
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -15,9 +11,9 @@
 #include <vector>
 
 #include "binary/wav_writer.h"
-#include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
 #include "sequence_format/fade_timing.h"
+#include "tests/fakes/pty_line.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
@@ -31,19 +27,6 @@ inline constexpr const char* kShowToken =
 // A mono 16-bit WAV of `seconds` of silence.
 inline std::string SilentWav(double seconds) {
   return binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds * 8000));
-}
-
-// A port nobody listens on now.
-inline int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
-  socklen_t size = sizeof at;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
-  ::close(fd);
-  return ntohs(at.sin_port);
 }
 
 // A saved show of songs "Song A", "Song B", ... whose sequences each send one
@@ -74,22 +57,9 @@ class ShowWithPage {
     fakes::WriteBytes(dir_.File("settings.toml"),
                       "[web]\nlisten = \"127.0.0.1:" + std::to_string(port_) + "\"\ntoken = \"" +
                           kShowToken + "\"\n");
-    int master = -1, slave = -1;
-    char slaveName[256] = {};
-    if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) return;
-    master_.Reset(master);
-    slave_.Reset(slave);
-    // Neither the show nor a browser may inherit our ends of the line.
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     glimmer_ = std::make_unique<tools_test::GlimmerProcess>(
-        dir_, std::vector<std::string>{"show", "--dir", dir_.path().string(), "--device", slaveName,
-                                       "--wait-for-devices", "0"});
+        dir_, std::vector<std::string>{"show", "--dir", dir_.path().string(), "--device",
+                                       line_.Name(), "--wait-for-devices", "0"});
   }
 
   int Port() const { return port_; }
@@ -100,38 +70,13 @@ class ShowWithPage {
   const std::string& Message(std::size_t song) const { return messages_.at(song); }
   std::string Log() const { return fakes::ReadBytes(dir_.File("show.log")); }
 
-  // Takes what has arrived on the line; the show must not find it full.
-  const std::string& Line() {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
-      if (n <= 0) break;
-      line_.append(buffer, static_cast<std::size_t>(n));
-    }
-    return line_;
-  }
-
-  // Waits up to `ms` for bytes on the line and takes them.
-  void AwaitLine(int ms) {
-    pollfd p{master_.get(), POLLIN, 0};
-    ::poll(&p, 1, ms);
-    Line();
-  }
-
-  // Lets go of our side's hold on the line, so that the show's closing of
-  // the port reads as a hang-up.
-  void ReleaseLine() { slave_.Reset(); }
-  // Whether the line has hung up (nobody holds the port open).
-  bool LineHungUp() {
-    Line();
-    char byte = 0;
-    return ::read(master_.get(), &byte, 1) < 0 && errno == EIO;
-  }
+  // Everything the show has sent down the line so far.
+  std::string Line() const { return line_.Received(); }
 
   // One request to the page; 0 as the status when nobody answered.
   std::pair<int, nlohmann::json> Call(const std::string& method, const std::string& path,
                                       const std::string& token = "") {
-    HttpClient client(port_, [this] { Line(); });
+    HttpClient client(port_, {});
     std::string request =
         method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     if (!token.empty()) request += "Authorization: Bearer " + token + "\r\n";
@@ -156,7 +101,7 @@ class ShowWithPage {
         last = body;
         if (done(last)) break;
       }
-      AwaitLine(20);
+      ::poll(nullptr, 0, 20);  // a real program: look again shortly
     }
     return last;
   }
@@ -165,8 +110,7 @@ class ShowWithPage {
   fakes::TempDir dir_;
   int port_;
   std::vector<std::string> messages_;
-  platform::UniqueFd master_, slave_;
-  std::string line_;
+  fakes::PtyLine line_;
   std::unique_ptr<tools_test::GlimmerProcess> glimmer_;
 };
 

@@ -70,10 +70,6 @@ TEST(WebServer, RefusesAHostNameThatIsNotThisMachines) {
   const std::string rebound =
       rig.Exchange("GET /api/status HTTP/1.1\r\nHost: attacker.example:" + port + "\r\n\r\n");
   EXPECT_EQ(StatusOf(rebound), 421) << rebound;
-  for (const std::string& host : {"127.0.0.1:" + port, "localhost:" + port}) {
-    const std::string own = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
-    EXPECT_EQ(StatusOf(own), 200) << host;
-  }
   // The machine's own name, as a phone on the network may use it.
   const std::vector<std::string> names = web::MachineHostNames("0.0.0.0");
   EXPECT_EQ(std::count(names.begin(), names.end(), "0.0.0.0"), 0);
