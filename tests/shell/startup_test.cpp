@@ -2,7 +2,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/posix_file_store.h"
 #include "playback/show_scheduler.h"
 #include "shell/setting_choices.h"
 #include "tests/shell/window_fixture.h"
@@ -177,20 +176,6 @@ TEST_F(StartupTest, UnreadableRegistryTypesAreReportedAndTreatedAsMissing) {
   EXPECT_EQ(ui.notices, std::vector<std::string>{kSpectrumMessage});
   EXPECT_EQ(window->WinRarPath(), "C:\\WinRAR\\WinRAR.exe");
   EXPECT_TRUE(endCodes.empty());
-}
-
-TEST_F(StartupTest, ProgramFolderThatCannotHoldFilesIsToldOnce) {
-  // A folder that does not exist cannot be written, whoever runs the test.
-  platform::PosixFileStore posixStore;
-  store = &posixStore;
-  appDir = dir.File("gone/away");
-  Start();
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_NE(ui.messages[0].find(dir.File("gone/away/preferences.txt")), std::string::npos);
-  EXPECT_NE(ui.messages[0].find("No such file or directory"), std::string::npos);
-  List("cboPort").setCurrentIndex(3);  // more failing writes, no more messages
-  EXPECT_EQ(ui.messages.size(), 1u);
-  window.reset();
 }
 
 }  // namespace

@@ -66,9 +66,9 @@ class WindowTest : public ::testing::Test {
         port,
         audio,
         registry,
-        store ? *store : files,
+        files,
         launcher,
-        appDir.empty() ? dir.path().string() : appDir,
+        dir.path().string(),
         locateWinRar,
         [this](int code) {
           endCodes.push_back(code);
@@ -148,8 +148,6 @@ class WindowTest : public ::testing::Test {
   fakes::FakeAudioPlayer audio;
   fakes::FakeRegistry registry;
   fakes::FakeFileStore files;
-  platform::FileStore* store = nullptr;  // set: used instead of `files`
-  std::string appDir;                    // set: the program folder instead of `dir`
   std::string winRarPath = "/opt/glimmerfield/glimmer-extract";
   shell::WinRarLocator locateWinRar = [this](const shell::RegistryTextReader&) {
     return winRarPath;

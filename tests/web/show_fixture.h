@@ -24,11 +24,6 @@ namespace web_test {
 inline constexpr const char* kShowToken =
     "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
 
-// A mono 16-bit WAV of `seconds` of silence.
-inline std::string SilentWav(double seconds) {
-  return binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds * 8000));
-}
-
 // A saved show of songs "Song A", "Song B", ... whose sequences each send one
 // message at their start, run by the real `glimmer show` into a
 // pseudo-terminal with the phone page on.
@@ -47,7 +42,9 @@ class ShowWithPage {
       std::string bytes;
       playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
       messages_.push_back(bytes);
-      fakes::WriteBytes(dir_.File(name + ".wav"), SilentWav(songSeconds[i]));
+      fakes::WriteBytes(
+          dir_.File(name + ".wav"),
+          binary::SilentWav(8000, 1, static_cast<std::uint32_t>(songSeconds[i] * 8000)));
       playlist += dir_.File(name + ".wav") + "\r\n" + dir_.File(name + ".csq") + "\r\nSong " +
                   name + "\r\n" + name + ".msq\r\n0.94\r\n";
     }
@@ -62,7 +59,6 @@ class ShowWithPage {
                                        line_.Name(), "--wait-for-devices", "0"});
   }
 
-  int Port() const { return port_; }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   tools_test::GlimmerProcess& Glimmer() { return *glimmer_; }
   const fakes::TempDir& Dir() const { return dir_; }
