@@ -118,10 +118,7 @@ TEST(WebApi, RepeatedWrongTokensFromOneAddressAreSlowedOthersAreNot) {
   // Reads are never slowed.
   for (int i = 0; i < 10; ++i) rig.Post("/api/stop", "Bearer guess");
   EXPECT_EQ(rig.Get("/api/status").status, 200);
-}
-
-TEST(WebApi, TheWaitGrowsToItsLongestAndNoFurther) {
-  ApiRig rig;
+  // The wait grows to its longest and no further.
   for (int i = 0; i < 40; ++i) {
     rig.clock.now += std::chrono::seconds(400);
     EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);

@@ -10,10 +10,9 @@
 
 namespace {
 
-using web_test::Events;
-using web_test::Has;
 using web_test::InState;
 using web_test::kShowToken;
+using web_test::Logged;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
@@ -32,17 +31,16 @@ TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   EXPECT_EQ(show.Call("POST", "/api/stop").first, 401);
   EXPECT_EQ(show.Call("POST", "/api/stop", "not-the-token").first, 401);
   EXPECT_TRUE(InState(show.Call("GET", "/api/status").second, "running"));
-  EXPECT_TRUE(Has(Events(show.Log()), "Phone page: wrong token from 127.0.0.1 for POST /api/stop"))
+  EXPECT_TRUE(Logged(show.Log(), "Phone page: wrong token from 127.0.0.1 for POST /api/stop"))
       << show.Log();
 
   // Skip cuts Song A.
   ASSERT_EQ(show.Call("POST", "/api/skip", kShowToken).first, 200);
   const auto second = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 1); });
   ASSERT_TRUE(PlayingRow(second, 1)) << second.dump();
-  std::vector<std::string> events = Events(show.Log());
-  EXPECT_TRUE(Has(events, "Skip to the next entry asked (phone page)")) << show.Log();
-  EXPECT_TRUE(Has(events, "Entry 1 skipped: skipped on request")) << show.Log();
-  EXPECT_FALSE(Has(events, "Entry 1 finished")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Skip to the next entry asked (phone page)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Entry 1 skipped: skipped on request")) << show.Log();
+  EXPECT_FALSE(Logged(show.Log(), "Entry 1 finished")) << show.Log();
 
   // Stop after this song ends the show at Song B's end; Song C never starts.
   auto [status, body] = show.Call("POST", "/api/stop-after-song", kShowToken);
@@ -54,11 +52,10 @@ TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   const std::string line = show.Line();
   EXPECT_NE(line.find(show.Message(1)), std::string::npos);
   EXPECT_EQ(line.find(show.Message(2)), std::string::npos);
-  events = Events(show.Log());
-  EXPECT_TRUE(Has(events, "Stop after this song asked (phone page)")) << show.Log();
-  EXPECT_TRUE(Has(events, "Entry 2 finished")) << show.Log();
-  EXPECT_TRUE(Has(events, "Show stopped (phone page)")) << show.Log();
-  EXPECT_FALSE(Has(events, "Entry 3 started: Song C")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Stop after this song asked (phone page)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Entry 2 finished")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
+  EXPECT_FALSE(Logged(show.Log(), "Entry 3 started: Song C")) << show.Log();
   // As the Stop button: the show will not start by itself next time.
   EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(show.Dir().File("preferences.txt"))).autostart,
             "0");
@@ -69,12 +66,12 @@ TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   EXPECT_EQ(show.Call("POST", "/api/start", kShowToken).first, 200);
   const auto again = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); });
   EXPECT_TRUE(PlayingRow(again, 0)) << again.dump();
-  EXPECT_TRUE(Has(Events(show.Log()), "Show started (phone page)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Show started (phone page)")) << show.Log();
   EXPECT_EQ(show.Call("POST", "/api/start", kShowToken).first, 409);
   ASSERT_EQ(show.Call("POST", "/api/stop", kShowToken).first, 200);
   const auto stoppedAgain = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
   EXPECT_TRUE(InState(stoppedAgain, "stopped")) << stoppedAgain.dump();
-  EXPECT_TRUE(Has(Events(show.Log()), "Entry 1 stopped")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Entry 1 stopped")) << show.Log();
 
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0) << show.Glimmer().Err();
@@ -97,7 +94,7 @@ TEST(GlimmerShowPage, OutsideItsWindowTheShowIsPausedAndStopAfterSongStopsAtOnce
   ASSERT_EQ(show.Call("POST", "/api/stop-after-song", kShowToken).first, 200);
   const auto stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
   EXPECT_TRUE(InState(stopped, "stopped")) << stopped.dump();
-  EXPECT_TRUE(Has(Events(show.Log()), "Show stopped (phone page)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0);
 }

@@ -21,10 +21,9 @@
 namespace {
 
 using nlohmann::json;
-using web_test::Events;
-using web_test::Has;
 using web_test::InState;
 using web_test::kShowToken;
+using web_test::Logged;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
@@ -238,7 +237,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
                       show));
   browser.Screenshot(Shot("stopped.png"));
   EXPECT_TRUE(IsPng(Shot("stopped.png")));
-  EXPECT_TRUE(Has(Events(show.Log()), "Show stopped (phone page)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0);
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,25 +120,12 @@ inline bool InState(const nlohmann::json& s, const char* state) {
   return s.is_object() && s.value("state", "") == state;
 }
 
-// The events of the show log, without their date and time.
-// Each line: "YYYY-MM-DD HH:MM:SS +hhmm event".
-inline std::vector<std::string> Events(const std::string& log) {
-  std::vector<std::string> events;
-  std::size_t at = 0;
-  while (at < log.size()) {
-    const std::size_t end = log.find('\n', at);
-    const std::string line = log.substr(at, end - at);
-    if (line.find("plays silently") == std::string::npos) {
-      events.push_back(line.size() > 26 ? line.substr(26) : line);
-    }
-    at = end == std::string::npos ? log.size() : end + 1;
-  }
-  return events;
-}
-
-inline bool Has(const std::vector<std::string>& events, const std::string& event) {
-  for (const auto& e : events) {
-    if (e == event) return true;
+// Whether the show log has a line of `event` after its date, time and
+// offset ("YYYY-MM-DD HH:MM:SS +hhmm event").
+inline bool Logged(const std::string& log, const std::string& event) {
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 26 && line.compare(26, std::string::npos, event) == 0) return true;
   }
   return false;
 }
