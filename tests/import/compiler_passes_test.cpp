@@ -90,22 +90,17 @@ TEST_F(FadeTimings, EachFadeLastsUntilTheNextEventOfItsChannel) {
       {"a later bank 2 event does not end a channel 128 fade",
        {{0, 2, 128, 34, 0, 255}, {44100, 2, 128, 27, 0, 0}},
        {}},
+      // Channels 1 and 9 share Channel value 1, in other banks.
+      {"channel 9 does not cut a channel 1 fade",
+       {{0, 1, 1, 34, 0, 255},
+        {10000, 1, 1, 24, 0, 255},
+        {54100, 1, 1, 23, 255, 255},
+        {176400, 1, 1, 33, 255, 255}},
+       {{8, 253}, {2, 244}}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Durations(c.events), WithCodes(c.events, c.codes)) << c.name;
   }
-}
-
-// Channel 1 (bank 1) and channel 9 (bank 2) share Channel value 1; an event on
-// channel 9 must not end a fade on channel 1.
-TEST_F(FadeTimings, Channel9DoesNotCutChannel1Fade) {
-  const Rows events = {
-      {0, 1, 1, 34, 0, 255},         // channel 1 fade, 176,400 to the next channel 1 event
-      {10000, 1, 1, 24, 0, 255},     // channel 9 fade, 44,100 to the next channel 9 event
-      {54100, 1, 1, 23, 255, 255},   // channel 9 event
-      {176400, 1, 1, 33, 255, 255},  // channel 1 event
-  };
-  EXPECT_EQ(Durations(events), WithCodes(events, {{8, 253}, {2, 244}}));
 }
 
 TEST_F(RedundantRemoval, RemovesOnlyRepeatsOfTheSameChannelsLastCommand) {
@@ -134,21 +129,15 @@ TEST_F(RedundantRemoval, RemovesOnlyRepeatsOfTheSameChannelsLastCommand) {
       {"the order is by time, not by adding",
        {{20, 1, 1, 33, 7, 7}, {0, 1, 1, 33, 7, 7}, {10, 1, 1, 33, 8, 8}},
        {0, 10, 20}},
+      {"channel 9 in between does not make a channel 1 repeat new",
+       {{0, 1, 1, 33, 0, 255},
+        {10, 1, 1, 23, 0, 255},
+        {20, 1, 1, 33, 0, 255},
+        {30, 1, 1, 23, 0, 255},
+        {40, 1, 1, 23, 9, 9}},
+       {0, 10, 40}},
   };
   for (const Case& c : cases) EXPECT_EQ(Kept(c.events), c.kept) << c.name;
-}
-
-// Channel 1 and channel 9 share Channel value 1; a command on channel 9 in
-// between does not make a repeat on channel 1 new.
-TEST_F(RedundantRemoval, Channel9DoesNotHideARepeatOnChannel1) {
-  EXPECT_EQ(Kept({
-                {0, 1, 1, 33, 0, 255},   // channel 1
-                {10, 1, 1, 23, 0, 255},  // channel 9
-                {20, 1, 1, 33, 0, 255},  // channel 1 again, same state: redundant
-                {30, 1, 1, 23, 0, 255},  // channel 9 again, same state: redundant
-                {40, 1, 1, 23, 9, 9},    // channel 9, new state
-            }),
-            (std::vector<Value>{0, 10, 40}));
 }
 
 // Rows with distinct intensities on one channel: nothing to remove.

@@ -45,15 +45,9 @@ TEST_F(MergeTest, GroupsOnlyRowsEqualInAllSevenOtherColumns) {
         {0, 1, 1, 34, 0, 255, 2, 244},
         {0, 1, 4, 34, 0, 255, 2, 244}},
        {{0, 1, 21, 34, 0, 255, 2, 244}}},
-      {"two controllers", {{0, 1, 1, 33, 9, 9}, {0, 2, 2, 33, 9, 9}}, {}},
-      {"channel 1 and channel 9 are other banks",
-       {{0, 1, 1, 34, 0, 255, 4, 120}, {0, 1, 1, 24, 0, 255, 4, 120}},
-       {}},
-      {"another moment", {{0, 1, 1, 33, 9, 9}, {1, 1, 2, 33, 9, 9}}, {}},
-      {"other intensities", {{0, 1, 1, 33, 9, 9}, {0, 1, 2, 33, 8, 9}, {0, 1, 4, 33, 9, 8}}, {}},
-      {"other short interval", {{0, 1, 1, 34, 0, 255, 2, 244}, {0, 1, 2, 34, 0, 255, 1, 244}}, {}},
-      {"other long interval", {{0, 1, 1, 34, 0, 255, 2, 244}, {0, 1, 2, 34, 0, 255, 2, 243}}, {}},
-      {"null against set intervals", {{0, 1, 1, 34, 0, 255}, {0, 1, 2, 34, 0, 255, 19, 195}}, {}},
+      // Other moments, controllers, banks, start intensities and intervals:
+      // the random shows below.
+      {"other end intensity", {{0, 1, 1, 33, 9, 9}, {0, 1, 4, 33, 9, 8}}, {}},
       {"null against a zero interval", {{0, 1, 1, 34, 0, 255}, {0, 1, 2, 34, 0, 255, 0, 0}}, {}},
       {"null intervals merge and stay null",
        {{0, 1, 1, 34, 0, 255}, {0, 1, 2, 34, 0, 255}},
@@ -61,9 +55,6 @@ TEST_F(MergeTest, GroupsOnlyRowsEqualInAllSevenOtherColumns) {
       {"the mask is a plain sum",
        {{0, 1, 256, 33, 0, 0}, {0, 1, 1, 33, 0, 0}},
        {{0, 1, 257, 33, 0, 0}}},
-      {"output in playback order of each group's first row",
-       {{10, 1, 2, 33, 0, 0}, {5, 1, 1, 34, 0, 255}, {10, 1, 1, 33, 0, 0}, {5, 1, 4, 36, 0, 0}},
-       {{5, 1, 1, 34, 0, 255}, {5, 1, 4, 36, 0, 0}, {10, 1, 3, 33, 0, 0}}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Merge(c.input), c.expected.empty() ? c.input : c.expected) << c.name;

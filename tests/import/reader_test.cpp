@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "import/sequence_elements.h"
 #include "import/sequence_reader.h"
+#include "import/sequence_scanner.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
@@ -21,16 +24,46 @@ namespace {
 
 using import_test::Controller;
 
+// The reader takes a sound document in one pass over its bytes and leaves
+// everything else to pugixml's tree. A document type, which pugixml passes
+// over and the single pass never takes, sends a document down the tree road:
+// with and without one, every document must read alike, rows, channels,
+// texts and refusals. Read() takes both roads and gives the single pass's.
 class Reader : public ::testing::Test {
  protected:
-  platform::Result<SequenceDocument> Read(const std::string& bytes) {
+  platform::Result<SequenceDocument> ReadOneRoad(const std::string& bytes) {
     fakes::WriteBytes(path_, bytes);
     return ReadSequenceDocument(path_);
+  }
+  platform::Result<SequenceDocument> Read(const std::string& bytes) {
+    auto fast = ReadOneRoad(bytes);
+    const auto tree = ReadOneRoad(ThroughTree(bytes));
+    EXPECT_EQ(fast.ok(), tree.ok()) << (fast.ok() ? tree.message() : fast.message());
+    if (!fast.ok() || !tree.ok()) {
+      EXPECT_EQ(fast.message(), tree.message());
+      return fast;
+    }
+    const auto fields = [](const SequenceDocument& d) {
+      std::vector<std::tuple<std::int32_t, std::int32_t, std::size_t, std::size_t>> channels;
+      for (const auto& c : d.channels) {
+        channels.emplace_back(c.device, c.channelNumber, c.firstRow, c.rowCount);
+      }
+      return std::tuple(d.title, d.artist, d.filePath, d.rows, channels);
+    };
+    EXPECT_TRUE(fields(fast.value()) == fields(tree.value())) << "the roads read it differently";
+    return fast;
   }
   platform::Result<SequenceDocument> Read(const std::vector<Controller>& controllers) {
     import_test::Sequence sequence;
     sequence.controllers = controllers;
     return Read(import_test::ToXml(sequence));
+  }
+  // The same document with a document type before its root, on the same
+  // line, so line numbers in refusals stay where they were.
+  static std::string ThroughTree(const std::string& bytes) {
+    std::size_t at = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    if (bytes.compare(at, 5, "<?xml") == 0) at = bytes.find("?>", at) + 2;
+    return bytes.substr(0, at) + "<!DOCTYPE Sequence>" + bytes.substr(at);
   }
 
   fakes::TempDir dir_;
@@ -157,7 +190,7 @@ TEST_F(Reader, ReadsUtf16Documents) {
       };
       if (mark) put(0xFEFF);
       for (char16_t u : text) put(u);
-      auto read = Read(bytes);
+      auto read = ReadOneRoad(bytes);
       ASSERT_TRUE(read.ok()) << read.message();
       EXPECT_EQ(read.value().title, "Caf\xC3\xA9 \xF0\x9F\x8E\xB5") << bigEndian << mark;
     }
@@ -367,6 +400,148 @@ TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
   EXPECT_NE(said.find("cannot be imported: there is not enough memory to read it"),
             std::string::npos)
       << said << " (exit code " << code << ")";
+}
+
+// Documents written on one line, for the comparisons of the two roads.
+namespace flat {
+const std::string kAudio =
+    "<AudioFile><Title>Carol</Title><Artist>Choir</Artist><FilePath>/a.wav</FilePath></AudioFile>";
+std::string Doc(const std::string& body, const std::string& audio = kAudio) {
+  return "<?xml version=\"1.0\"?>\n<Sequence>" + audio + body + "</Sequence>\n";
+}
+std::string Interval(const std::string& position, const std::string& effect = "1",
+                     const std::string& in = "0", const std::string& out = "255") {
+  return "<TimeInterval><PositionInSamples>" + position + "</PositionInSamples><Effect>" + effect +
+         "</Effect><IntensityIn>" + in + "</IntensityIn><IntensityOut>" + out +
+         "</IntensityOut></TimeInterval>";
+}
+std::string Controller(const std::string& id, const std::string& channels) {
+  return "<Controller><ControllerID>" + id + "</ControllerID>" + channels + "</Controller>";
+}
+std::string Channel(const std::string& number, const std::string& intervals) {
+  return "<Channel><ChannelNumber>" + number + "</ChannelNumber>" + intervals + "</Channel>";
+}
+}  // namespace flat
+
+// Shapes the tests above do not take down both roads already.
+TEST_F(Reader, BothRoadsReadEveryDocumentAlike) {
+  using flat::Channel, flat::Controller, flat::Doc, flat::Interval, flat::kAudio;
+  const std::string one = Controller("2", Channel("9", Interval("100") + Interval("50", "4")));
+  const std::pair<std::string, std::string> cases[] = {
+      {"identifier and number after the content",
+       Doc("<Controller><Channel>" + Interval("7") +
+           "<ChannelNumber>3</ChannelNumber></Channel><ControllerID>4</ControllerID>"
+           "</Controller>")},
+      {"entities, references and blanks",
+       Doc(Controller(" &#52; ", Channel("&#x31;", Interval("1&#48;", "1", "\n 5\t"))),
+           "<AudioFile><Title>Rock &amp; Roll &lt;&#233;&gt;</Title><Artist>&quot;A&apos;"
+           "</Artist><FilePath> /m/c.wav </FilePath></AudioFile>")},
+      {"attributes, comments, CDATA outside values",
+       Doc("<!-- a > b --><Controller id='1' note=\"a > b\"><![CDATA[<Controller>]]>"
+           "<ControllerID >1</ControllerID ><Channel\n a=\"1\"><ChannelNumber>1</ChannelNumber>" +
+           Interval("3") + "<Empty/></Channel></Controller>")},
+      {"markup inside a value", Doc(Controller("1<!-- c -->2", Channel("1", Interval("0"))))},
+      {"CDATA in a value", Doc(Controller("<![CDATA[3]]>", Channel("1", Interval("0"))))},
+      {"unknown entity in a value", Doc(Controller("&one;", Channel("1", Interval("0"))))},
+      {"empty value element", Doc(Controller("1", Channel("1", Interval("0", "<Effect/>"))))},
+      {"channels and intervals outside controllers",
+       Doc(Channel("1", Interval("5")) + Interval("6") + one)},
+      {"several audio files, title only in the second",
+       Doc(one, "<AudioFile><Artist>A</Artist><FilePath>x</FilePath></AudioFile>" + kAudio)},
+      {"audio file inside a controller", Doc(Controller("1", kAudio + Channel("2", "")))},
+      {"windows-1252",
+       "<?xml version=\"1.0\" encoding=\"windows-1252\"?><S><AudioFile><Title>Caf\xE9 \x96"
+       "</Title><Artist>\x80</Artist><FilePath>\xE9.wav</FilePath></AudioFile>" +
+           one + "</S>"},
+      {"unclosed", "<Sequence>" + kAudio},
+      {"two roots", Doc(one) + "<Other/>"},
+      {"text outside the root", Doc(one) + "stray"},
+      {"zero byte", Doc(one).insert(30, std::string(1, '\0'))},
+      {"processing instruction", Doc("<?mark this?>" + one)},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    static_cast<void>(Read(bytes));  // Read compares the roads
+  }
+}
+
+// The single pass takes the shapes sequencers write (else the comparisons
+// would compare the tree with itself) and declines the rest.
+TEST_F(Reader, SinglePassTakesWhatSequencersWrite) {
+  using flat::Channel, flat::Controller, flat::Doc, flat::Interval, flat::kAudio;
+  const std::string one = Controller("2", Channel("9", Interval("100")));
+  import_test::Sequence spectrum;
+  spectrum.controllers = {{"3", {{"1", {{"5", "1", "0", "9"}}}}}};
+  const std::tuple<const char*, std::string, bool> cases[] = {
+      {"Spectrum's shape", import_test::ToXml(spectrum), true},
+      {"attributes, comments, CDATA", Doc("<!--c--><X a='1'><![CDATA[x]]></X>" + one), true},
+      {"references", Doc(Controller("&#50;", Channel("9", Interval("1")))), true},
+      {"document type", ThroughTree(Doc(one)), false},
+      {"markup in a value", Doc(Controller("<!--c-->2", Channel("9", ""))), false},
+      {"bad number", Doc(Controller("x", Channel("9", ""))), false},
+      {"nested", Doc(Controller("1", Controller("2", ""))), false},
+  };
+  for (const auto& [name, bytes, taken] : cases) {
+    EXPECT_EQ(ScanSequenceDocument(bytes, ByteForm::kUtf8).has_value(), taken) << name;
+  }
+}
+
+// Elements are found at any depth, so a Controller, Channel or TimeInterval
+// inside another of its kind would be read once for each ancestor: 300
+// channels nested around 300 intervals made 90,000 rows. No sequencer writes
+// that; the document is refused, naming the element and its line.
+TEST_F(Reader, RefusesNestedControllersChannelsAndIntervals) {
+  using flat::Channel, flat::Controller, flat::Doc, flat::Interval, flat::kAudio;
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "<Channel><ChannelNumber>1</ChannelNumber>\n";
+  for (int i = 0; i < 300; ++i) deep += Interval(std::to_string(i));
+  for (int i = 0; i < 300; ++i) deep += "</Channel>";
+  const std::pair<std::string, std::string> cases[] = {
+      {"<S>\n" + kAudio +
+           "\n<Controller>\n<ControllerID>1</ControllerID>\n<Controller>\n"
+           "<ControllerID>2</ControllerID>\n</Controller>\n</Controller>\n</S>",
+       "the Controller element on line 5 lies inside another Controller element"},
+      {"<S>\n" + kAudio + "\n" +
+           Controller("1", "<Channel>\n<ChannelNumber>1</ChannelNumber>\n" + Channel("2", "") +
+                               "\n</Channel>") +
+           "\n</S>",
+       "the Channel element on line 5 lies inside another Channel element"},
+      {"<S>\n" + kAudio + "\n" +
+           Controller("1", Channel("1",
+                                   "<TimeInterval>\n<PositionInSamples>0</PositionInSamples>"
+                                   "<Effect>1</Effect><IntensityIn>0</IntensityIn>"
+                                   "<IntensityOut>0</IntensityOut>\n" +
+                                       Interval("5") + "</TimeInterval>")) +
+           "\n</S>",
+       "the TimeInterval element on line 5 lies inside another TimeInterval element"},
+      // Even inside a controller that is skipped, or outside every controller.
+      {"<S>" + kAudio + Controller("0", Channel("1", Channel("2", ""))) + "</S>",
+       "the Channel element on line 1 lies inside another Channel element"},
+      {"<S>" + kAudio + "<Channel><Channel/></Channel></S>",
+       "the Channel element on line 1 lies inside another Channel element"},
+      // The shape that made 90,000 rows is refused at once.
+      {"<S>" + kAudio + "\n" + Controller("1", deep) + "</S>",
+       "the Channel element on line 3 lies inside another Channel element"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const auto read = Read(bytes);
+    ASSERT_FALSE(read.ok()) << expected;
+    EXPECT_EQ(read.message(), "The sequence document \"" + path_ + "\" cannot be imported: " +
+                                  expected + ", which no sequencer writes.");
+  }
+}
+
+// Both roads classify tags through one list of names: each is itself, and a
+// tag that differs in case, by a letter or in length is no element of ours.
+TEST(SequenceElements, EachNameIsItselfAndNearMissesAreNone) {
+  for (int e = 0; e < kElementCount; ++e) {
+    EXPECT_EQ(ClassifyElement(kElementNames[e]), e) << kElementNames[e];
+  }
+  for (const char* other :
+       {"", "title", "Titles", "Titl", "Channe", "ChannelNumbers", "CONTROLLER", "ControllerId",
+        "IntensityOuT", "PositionInSample", "TimeIntervals", "PositionInSamplesX"}) {
+    EXPECT_EQ(ClassifyElement(other), kNotRead) << other;
+  }
 }
 
 TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -197,29 +198,43 @@ class NullSinkServer {
   bool started_ = false;
 };
 
+// Yields until `done`, checking every position read on the way: never
+// backwards, never past the song. The deadline is a safety net for a player
+// that never gets there, not a timing check. `last` ends as the last read.
+void PlayUntil(PortAudioPlayer& player, const std::function<bool()>& done, const char* never,
+               double& last) {
+  const auto giveUp = std::chrono::steady_clock::now() + 30s;
+  last = 0.0;
+  while (!done()) {
+    const double p = player.PositionSeconds();
+    ASSERT_GE(p, last) << "position went backwards";
+    ASSERT_LE(p, player.DurationSeconds() + 1e-9);
+    last = p;
+    ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << never;
+    std::this_thread::yield();
+  }
+}
+
 // Through PortAudio into a PulseAudio null sink.
 TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   std::filesystem::create_directories(dir.File("pulse-run"));
   NullSinkServer server(dir.File("pulse-run"));
   if (!server.Started()) SKIP_OUTSIDE_CI("no PulseAudio server could be started here");
+  double last = 0.0;
   {
     // An output opened ahead of the first song gets ready however long the
     // idle server holds it back; the song opened beside it plays from its
     // own first frame to its last.
     PortAudioPlayer first;
     first.OpenOutputAhead();
-    const auto giveUp = std::chrono::steady_clock::now() + 30s;
-    while (!first.OutputReady()) {
-      ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "the output never got ready";
-      std::this_thread::yield();
-    }
+    PlayUntil(
+        first, [&] { return first.OutputReady(); }, "the output never got ready", last);
     ASSERT_TRUE(first.Open(Write("first.wav", kWav16, 44100, 2, 11025)).ok());
     ASSERT_FALSE(first.IsSilent()) << first.SilentReason();
     EXPECT_LT(first.PositionSeconds(), 0.1);
-    while (first.PlayState() == kPlayStatePlaying) {
-      ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "the first song never ended";
-      std::this_thread::yield();
-    }
+    PlayUntil(
+        first, [&] { return first.PlayState() != kPlayStatePlaying; }, "the first song never ended",
+        last);
     EXPECT_NEAR(first.PositionSeconds(), first.DurationSeconds(), 1e-6);
   }
   PortAudioPlayer player;
@@ -229,19 +244,10 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   player.Stop();
   EXPECT_EQ(player.PlayState(), kPlayStateStopped);
 
+  const auto ended = [&] { return player.PlayState() != kPlayStatePlaying; };
   ASSERT_TRUE(player.Open(Write("short.wav", kWav16, 44100, 2, 11025)).ok());
   EXPECT_NEAR(player.DurationSeconds(), 0.25, 0.03);
-  // The deadline is a safety net for a player that never ends, not a timing check.
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  double last = 0.0;
-  while (player.PlayState() == kPlayStatePlaying) {
-    const double p = player.PositionSeconds();
-    ASSERT_GE(p, last) << "position went backwards";
-    ASSERT_LE(p, player.DurationSeconds() + 1e-9);
-    last = p;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the file never ended";
-    std::this_thread::yield();
-  }
+  PlayUntil(player, ended, "the file never ended", last);
   EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6)
       << "ended before its last frame";
   EXPECT_FALSE(player.IsSilent());
@@ -252,14 +258,7 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   ASSERT_TRUE(player.Open(Write("next.wav", kWav16, 44100, 2, 22050)).ok());
   ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
   EXPECT_LT(player.PositionSeconds(), 0.25) << "counted on from the song before";
-  last = 0.0;
-  while (player.PlayState() == kPlayStatePlaying) {
-    const double p = player.PositionSeconds();
-    ASSERT_GE(p, last) << "position went backwards";
-    last = p;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the second file never ended";
-    std::this_thread::yield();
-  }
+  PlayUntil(player, ended, "the second file never ended", last);
   EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6);
   EXPECT_GT(player.OutputLatencySeconds(), 0.0) << "the output's latency is reported";
 
@@ -267,22 +266,14 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   // where it was, and says why.
   ASSERT_TRUE(player.Open(Write("ten.wav", kWav16, 44100, 1, 441000)).ok());
   ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
-  while (player.PositionSeconds() <= 0.0 && player.PlayState() == kPlayStatePlaying) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline + 30s) << "the song never started";
-    std::this_thread::yield();
-  }
+  PlayUntil(
+      player, [&] { return player.PositionSeconds() > 0.0 || ended(); }, "the song never started",
+      last);
   server.Kill();
-  last = 0.0;
-  while (!player.IsSilent()) {
-    ASSERT_EQ(player.PlayState(), kPlayStatePlaying) << "the song ended with its device";
-    const double p = player.PositionSeconds();
-    ASSERT_GE(p, last) << "position went backwards";
-    last = p;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline + 60s) << "the loss was never noticed";
-    std::this_thread::yield();
-  }
+  PlayUntil(
+      player, [&] { return player.IsSilent() || ended(); }, "the loss was never noticed", last);
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying) << "the song ended with its device";
   EXPECT_EQ(player.SilentReason(), "audio device lost");
-  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
   EXPECT_GE(player.PositionSeconds(), last);
   EXPECT_LT(player.PositionSeconds(), 10.0);
 }

@@ -36,7 +36,12 @@ bool OpenLine(UniqueFd& master, UniqueFd& slave, std::string& slaveName) {
 }
 
 // `glimmer monitor` run on the slave side of a pseudo-terminal; the test
-// plays the controller line on the master side.
+// plays the controller line on the master side. Bytes queued before the
+// monitor opened it (the show played while nobody read the line) all arrive
+// at once and show at 0 ms; the monitor says so on standard error, so they
+// are not taken for the show's timing. (Whether a line with nothing queued
+// gets no note cannot be told apart here from the monitor opening the line
+// late.)
 TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   const char* bin = std::getenv("GLIMMER_BIN");
   std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
@@ -45,64 +50,30 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   UniqueFd master, slave;
   std::string slaveName;
   ASSERT_TRUE(OpenLine(master, slave, slaveName));
-  fakes::ChildProcess child({program, "monitor", "--baud", "56000", slaveName});
-  ASSERT_TRUE(child.Started());
-
-  std::string output;
-  const auto readLines = [&](std::size_t count) {
-    child.ReadOutUntil(output, fakes::HasLines(count));
-    return output;
-  };
   const auto send = [&](const std::string& bytes) {
     ASSERT_EQ(write(master.get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
   };
-
-  send(std::string("\x00\xFF\x41\x00", 4));
-  ASSERT_EQ(readLines(1), "0 port-open\n");
-  slave.Reset();
-  send(std::string("\x00\x03\x34\x00\xFF\x01\xFA\x04\x00\x01\x02", 11));
-  const std::string fade = " device 3 fade bank 1 start 0 end 255 short 1 long 250 mask 0x04\n";
-  ASSERT_NE(readLines(2).find(fade), std::string::npos) << output;
-
-  // With the line gone the monitor prints what it held and ends: its output
-  // closes, and only then is it waited for.
-  master.Reset();
-  readLines(3);
-  ASSERT_TRUE(child.ReadOutToEnd(output)) << "the monitor did not end: " << output;
-  EXPECT_EQ(child.Wait(), 0) << output;
-  EXPECT_TRUE(output.ends_with(" unknown bytes: 01 02\n")) << "held bytes lost: " << output;
-}
-
-// Bytes queued on a pseudo-terminal before the monitor opened it (the show
-// played while nobody read the line) all arrive at once and show at 0 ms; the
-// monitor says so on standard error, so they are not taken for the show's
-// timing. (Whether a line with nothing queued gets no note cannot be told
-// apart here from the monitor opening the line late.)
-TEST(MonitorCommand, SaysWhenBytesWereWaitingBeforeItStarted) {
-  const char* bin = std::getenv("GLIMMER_BIN");
-  std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
-  const std::string portOpen(playback::kPortOpenBurst), keepAlive(playback::kKeepAliveMessage);
-  UniqueFd master, slave;
-  std::string slaveName;
-  ASSERT_TRUE(OpenLine(master, slave, slaveName));
-  const std::string backlog = portOpen + keepAlive;  // the show, played before
-  ASSERT_EQ(write(master.get(), backlog.data(), backlog.size()), ssize_t(backlog.size()));
-  fakes::ChildProcess child({program, "monitor", slaveName});
+  send(std::string(playback::kPortOpenBurst) + std::string(playback::kKeepAliveMessage));
+  fakes::ChildProcess child({program, "monitor", "--baud", "56000", slaveName});
   ASSERT_TRUE(child.Started());
 
-  // The backlog's lines show the monitor has the line; then one live
-  // message, then the far end goes away, the monitor ends and its standard
-  // error is read to its end.
+  // The backlog's lines show the monitor has the line.
   std::string output, errors;
   child.ReadOutUntil(output, fakes::HasLines(2));
   EXPECT_EQ(output, "0 port-open\n0 keep-alive\n");
   slave.Reset();
-  ASSERT_EQ(write(master.get(), keepAlive.data(), keepAlive.size()), 4);
+  send(std::string("\x00\x03\x34\x00\xFF\x01\xFA\x04\x00\x01\x02", 11));
   child.ReadOutUntil(output, fakes::HasLines(3));
-  EXPECT_TRUE(output.ends_with(" keep-alive\n")) << output;
+  const std::string fade = " device 3 fade bank 1 start 0 end 255 short 1 long 250 mask 0x04\n";
+  ASSERT_NE(output.find(fade), std::string::npos) << output;
+
+  // With the line gone the monitor prints what it held and ends: its output
+  // closes, and only then is it waited for.
   master.Reset();
+  ASSERT_TRUE(child.ReadOutToEnd(output)) << "the monitor did not end: " << output;
   child.ReadErrToEnd(errors);
-  EXPECT_EQ(child.Wait(), 0) << errors;
+  EXPECT_EQ(child.Wait(), 0) << output << errors;
+  EXPECT_TRUE(output.ends_with(" unknown bytes: 01 02\n")) << "held bytes lost: " << output;
   EXPECT_TRUE(errors.starts_with("glimmer monitor: 8 bytes were already waiting on " + slaveName +
                                  ", written before the monitor started"))
       << errors;

@@ -2,14 +2,13 @@
 // each arrival with its row, and the whole command runs a show end to end.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/paths.h"
@@ -32,59 +31,48 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
-  struct Case {
+  // The channel's kind, start, end and operation; the board's events and
+  // unknown bytes.
+  using Seen = std::tuple<Kind, int, int, int, long, long>;
+  const struct {
     const char* name;
     std::string bytes;
     int device, channel;
-    ChannelState want;
-    long events, unknown;
-  };
-  const Case cases[] = {
+    Seen want;
+  } cases[] = {
       {"set, bank 1, mask picks channels 1 and 3",
        Bytes({0, 1, 0x33, 200, 0x05, 0}),
        1,
        3,
-       {Kind::Set, 200, 200, 0},
-       1,
-       0},
+       {Kind::Set, 200, 200, 0, 1, 0}},
       {"fade, bank 2, mask 0x03 is channels 9 and 10",
        Bytes({0, 3, 0x24, 10, 250, 2, 244, 0x03, 0}),
        3,
        10,
-       {Kind::Fade, 10, 250, 0},
-       1,
-       0},
+       {Kind::Fade, 10, 250, 0, 1, 0}},
       {"bank 2 does not touch the same bit of bank 1",
        Bytes({0, 3, 0x23, 9, 0x01, 0}),
        3,
        1,
-       {},
-       1,
-       0},
-      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), 2, 16, {Kind::Operation, 0, 0, 7}, 1, 0},
+       {Kind::None, 0, 0, 0, 1, 0}},
+      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), 2, 16, {Kind::Operation, 0, 0, 7, 1, 0}},
       {"keep-alive and port-open are no events",
        Bytes({0, 255, 0x81, 0, 0, 255, 0x41, 0}),
        255,
        1,
-       {},
-       0,
-       0},
+       {Kind::None, 0, 0, 0, 0, 0}},
       {"junk before a message is skipped up to it",
        Bytes({7, 7, 0, 4, 0x33, 9, 0x80, 0}),
        4,
        8,
-       {Kind::Set, 9, 9, 0},
-       1,
-       2},
+       {Kind::Set, 9, 9, 0, 1, 2}},
       {"a zero intensity is data, not a frame",
        Bytes({0, 5, 0x33, 0, 0x02, 0}),
        5,
        2,
-       {Kind::Set, 0, 0, 0},
-       1,
-       0},
+       {Kind::Set, 0, 0, 0, 1, 0}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     // Byte by byte, as a slow line delivers them, and all at once.
     for (const bool split : {false, true}) {
@@ -95,12 +83,8 @@ TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
         board.Feed(c.bytes);
       }
       const ChannelState& s = board.State(c.device, c.channel);
-      EXPECT_EQ(s.kind, c.want.kind);
-      EXPECT_EQ(s.start, c.want.start);
-      EXPECT_EQ(s.end, c.want.end);
-      EXPECT_EQ(s.operation, c.want.operation);
-      EXPECT_EQ(board.events(), c.events);
-      EXPECT_EQ(board.unknownBytes(), c.unknown);
+      EXPECT_TRUE(Seen(s.kind, s.start, s.end, s.operation, board.events(), board.unknownBytes()) ==
+                  c.want);
     }
   }
 }
@@ -143,7 +127,8 @@ TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
 // the extractor in usr/libexec/glimmerfield): generated song and archive,
 // the Add button's import through the extractor program, playback into a
 // pseudo-terminal read back. The demo used to look for the extractor beside
-// itself and end at once when installed.
+// itself and end at once when installed, and it replaced the playlist of a
+// player's folder it was given with its own single entry.
 TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   fakes::TempDir dir;
   const char* bin = std::getenv("GLIMMER_BIN");
@@ -155,9 +140,15 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   std::filesystem::copy_file(built + "/glimmer-extract",
                              prefix / "libexec/glimmerfield/glimmer-extract");
   const std::string glimmer = (prefix / "bin/glimmer").string();
+  fakes::WriteBytes(dir.File("playlist.txt"), "the player's own playlist");
   const auto run = fakes::RunProgram(
       {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(fakes::ReadBytes(dir.File("playlist.txt")), "the player's own playlist");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("Cache")));
+  EXPECT_NE(run.out.find("holds a player's files, which the demo never writes over"),
+            std::string::npos)
+      << run.out;
 
   const std::regex summary(
       R"(\nDemo finished: (\d+) messages sent \((\d+) events, 8 port-open, (\d+) keep-alive\), )"
@@ -168,9 +159,11 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   EXPECT_EQ(messages, events + 8 + keepAlives);
   EXPECT_GE(keepAlives, 4 + 4 * 2);  // the entry's own, then every 0.43 s
 
-  // What the import left: the compiled sequence of three controllers with
-  // fades, bank 2 channels and merged channels, and the playlist entry.
-  const std::string cache = dir.File("Cache/glimmerfield-demo.csq");
+  // What the import left in a folder of its own: the compiled sequence of
+  // three controllers with fades, bank 2 channels and merged channels, and
+  // the playlist entry.
+  const std::string folder = dir.File("glimmerfield-demo");
+  const std::string cache = folder + "/Cache/glimmerfield-demo.csq";
   auto table = sequence_format::LoadSequenceCache(cache);
   ASSERT_TRUE(table) << table.message();
   std::set<std::int64_t> devices, commands, masks;
@@ -183,38 +176,19 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   EXPECT_EQ(commands, (std::set<std::int64_t>{23, 24, 33, 34}));
   EXPECT_TRUE(masks.count(0xFF)) << "the eight fading channels were not merged";
   EXPECT_EQ(events, static_cast<long>(table.value().Records().size()));
-  const std::string playlist = fakes::ReadBytes(dir.File("playlist.txt"));
-  EXPECT_NE(playlist.find("Demo Beat - Glimmerfield         (" + dir.File("glimmerfield-demo.msq") +
-                          ")\r\n"),
-            std::string::npos)
+  const std::string playlist = fakes::ReadBytes(folder + "/playlist.txt");
+  EXPECT_NE(
+      playlist.find("Demo Beat - Glimmerfield         (" + folder + "/glimmerfield-demo.msq)\r\n"),
+      std::string::npos)
       << playlist;
 
   // glimmer compile of the same archive, from the same installed copy, gives
   // the same compiled sequence.
   const std::string again = dir.File("again.csq");
   const auto compiled = fakes::RunProgram(
-      {glimmer, "compile", "--bitmask", dir.File("glimmerfield-demo.msq"), again});
+      {glimmer, "compile", "--bitmask", folder + "/glimmerfield-demo.msq", again});
   ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
   EXPECT_EQ(fakes::ReadBytes(again), fakes::ReadBytes(cache));
-}
-
-// glimmer demo --folder DIR replaced DIR/playlist.txt with the demo's
-// single entry.
-TEST(DemoCommand, NeverWritesOverAPlayersFiles) {
-  fakes::TempDir dir;
-  const char* bin = std::getenv("GLIMMER_BIN");
-  const std::string glimmer =
-      (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
-  fakes::WriteBytes(dir.File("playlist.txt"), "the player's own playlist");
-  const auto run = fakes::RunProgram(
-      {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
-  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_EQ(fakes::ReadBytes(dir.File("playlist.txt")), "the player's own playlist");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("Cache")));
-  EXPECT_TRUE(std::filesystem::exists(dir.File("glimmerfield-demo/playlist.txt")));
-  EXPECT_NE(run.out.find("holds a player's files, which the demo never writes over"),
-            std::string::npos)
-      << run.out;
 }
 
 }  // namespace
