@@ -25,43 +25,22 @@ Lines Texts(const std::vector<glimmer::MonitorLine>& lines) {
   return texts;
 }
 
+// How each message reads, and how the line is cut into messages however it
+// arrives, is tested with the player's framer and encoder (wire protocol);
+// here what the monitor adds: unknown bytes shown as such, and times.
 TEST(MonitorDecoder, GoldenStreamsAtOnceThenTheLineGoesQuiet) {
   const struct {
     const char* name;
     std::string stream;
     Lines expected;
   } cases[] = {
-      {"FixedMessages",
-       Hex("00 FF 41 00 00 FF 41 00 00 FF 81 00"),
-       {"0 port-open", "0 port-open", "0 keep-alive"}},
-      {"EveryEventMessageOfBothBanks",
-       Hex("00 03 34 00 FF 01 FA 04 00  00 07 24 10 20 03 04 80 00"  // fades
-           "  00 03 33 00 01 00  00 0C 23 C8 01 00"  // intensity 0 (inner zeros), channel 9
-           "  00 01 36 02 00  00 01 26 02 00  00 01 37 FF 00  00 01 27 00 00"),
-       {"0 device 3 fade bank 1 start 0 end 255 short 1 long 250 mask 0x04",
-        "0 device 7 fade bank 2 start 16 end 32 short 3 long 4 mask 0x80",
-        "0 device 3 set bank 1 intensity 0 mask 0x01",
-        "0 device 12 set bank 2 intensity 200 mask 0x01", "0 device 1 op6 bank 1 mask 0x02",
-        "0 device 1 op6 bank 2 mask 0x02", "0 device 1 op7 bank 1 mask 0xff",
-        "0 device 1 op7 bank 2 mask 0x00"}},
-      {"Device255IsAnEventDeviceExceptForTheFixedCommands",
-       Hex("00 FF 33 40 08 00"),
-       {"0 device 255 set bank 1 intensity 64 mask 0x08"}},
       {"StrayBytesThenResyncAtTheNextZero",
        Hex("01 02 00 FF 81 00"),
        {"0 unknown bytes: 01 02", "0 keep-alive"}},
-      {"UnknownCommand",
-       Hex("00 05 99 07 00 FF 81 00"),
-       {"0 unknown bytes: 00 05 99 07", "0 keep-alive"}},
-      {"NoEndByte",
-       Hex("00 03 33 80 01 05 00 FF 81 00"),
-       {"0 unknown bytes: 00 03 33 80 01 05", "0 keep-alive"}},
       // The stray end byte of the damaged message is not a message of its own.
       {"LostStartByte",
        Hex("03 33 80 01 00 00 FF 81 00"),
        {"0 unknown bytes: 03 33 80 01 00", "0 keep-alive"}},
-      {"UnfinishedMessage", Hex("00 03 34 00"), {"0 unknown bytes: 00 03 34 00"}},
-      {"StrayBytesWithoutAZeroAfterThem", Hex("42"), {"0 unknown bytes: 42"}},
   };
   for (const auto& c : cases) {
     MessageDecoder d;

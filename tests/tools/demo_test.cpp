@@ -37,39 +37,33 @@ TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
   const struct {
     const char* name;
     std::string bytes;
-    int device, channel;
+    std::pair<int, int> deviceAndChannel;
     Seen want;
   } cases[] = {
       {"set, bank 1, mask picks channels 1 and 3",
        Bytes({0, 1, 0x33, 200, 0x05, 0}),
-       1,
-       3,
+       {1, 3},
        {Kind::Set, 200, 200, 0, 1, 0}},
       {"fade, bank 2, mask 0x03 is channels 9 and 10",
        Bytes({0, 3, 0x24, 10, 250, 2, 244, 0x03, 0}),
-       3,
-       10,
+       {3, 10},
        {Kind::Fade, 10, 250, 0, 1, 0}},
       {"bank 2 does not touch the same bit of bank 1",
        Bytes({0, 3, 0x23, 9, 0x01, 0}),
-       3,
-       1,
+       {3, 1},
        {Kind::None, 0, 0, 0, 1, 0}},
-      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), 2, 16, {Kind::Operation, 0, 0, 7, 1, 0}},
+      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), {2, 16}, {Kind::Operation, 0, 0, 7, 1, 0}},
       {"keep-alive and port-open are no events",
        Bytes({0, 255, 0x81, 0, 0, 255, 0x41, 0}),
-       255,
-       1,
+       {255, 1},
        {Kind::None, 0, 0, 0, 0, 0}},
       {"junk before a message is skipped up to it",
        Bytes({7, 7, 0, 4, 0x33, 9, 0x80, 0}),
-       4,
-       8,
+       {4, 8},
        {Kind::Set, 9, 9, 0, 1, 2}},
       {"a zero intensity is data, not a frame",
        Bytes({0, 5, 0x33, 0, 0x02, 0}),
-       5,
-       2,
+       {5, 2},
        {Kind::Set, 0, 0, 0, 1, 0}},
   };
   for (const auto& c : cases) {
@@ -82,7 +76,7 @@ TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
       } else {
         board.Feed(c.bytes);
       }
-      const ChannelState& s = board.State(c.device, c.channel);
+      const ChannelState& s = board.State(c.deviceAndChannel.first, c.deviceAndChannel.second);
       EXPECT_TRUE(Seen(s.kind, s.start, s.end, s.operation, board.events(), board.unknownBytes()) ==
                   c.want);
     }

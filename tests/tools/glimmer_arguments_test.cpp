@@ -36,6 +36,7 @@ TEST(GlimmerArguments, MistakesExitOneAndHelpExitsZero) {
       {{"dump"}, 1, "", "Run 'glimmer dump --help'"},
       {{"dump", "-h"}, 0, "Usage: glimmer dump CACHE", ""},
       {{"monitor", "--baud", "fast", "/dev/null"}, 1, "", "--baud"},
+      {{"check", "--baud", "9600", "a.csq"}, 1, "", "--baud"},
   };
   for (const Case& c : cases) {
     std::string line;
