@@ -205,6 +205,10 @@ std::string Doc(const std::string& audio, const std::string& controllers) {
 const std::string kAudio =  // lines 3 to 7
     "<AudioFile>\n<Title>Carol</Title>\n<Artist>Choir</Artist>\n<FilePath>/a.wav</FilePath>\n"
     "</AudioFile>\n";
+std::string AudioFile(const std::string& title, const std::string& path) {
+  return "<AudioFile>\n<Title>" + title + "</Title>\n<Artist>Choir</Artist>\n<FilePath>" + path +
+         "</FilePath>\n</AudioFile>\n";
+}
 // Leaves out the empty values.
 std::string Interval(const std::string& position, const std::string& effect, const std::string& in,
                      const std::string& out) {
@@ -224,9 +228,21 @@ std::string OneController(const std::string& id, const std::string& channel,
                          "</Channel>\n</Controller>\n");
 }
 
-TEST_F(Reader, RefusalNamesTheElementAndItsLine) {
+TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
   const std::string good = Interval("0", "1", "0", "255");
+  const std::string limit =
+      " bytes, more than the 4096 a title, artist or audio file path may have";
+  const std::string control =
+      " holds a line break or another control character, which a file path cannot have";
   const std::pair<std::string, std::string> cases[] = {
+      // A title of tens of megabytes (with its song missing) froze the
+      // window for minutes while its message was built.
+      {Doc(AudioFile(std::string(5000, 'x'), "/a.wav"), ""),
+       "the Title element on line 4 holds 5000" + limit},
+      {Doc(AudioFile("Carol", "/a" + std::string(40000, 'x') + ".wav"), ""),
+       "the FilePath element on line 6 holds 40006" + limit},
+      {Doc(AudioFile("Carol", "/a&#10;b.wav"), ""), "the FilePath element on line 6" + control},
+      {Doc(AudioFile("Carol", "/a\x1B.wav"), ""), "the FilePath element on line 6" + control},
       {"", "it is not well-formed XML on line 1 (No document element found)"},
       {Doc(kAudio, "<Controller>\n<ControllerID>1</Controller>\n"),
        "it is not well-formed XML on line 9 (Start-end tags mismatch)"},
@@ -280,6 +296,13 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLine) {
     EXPECT_EQ(read.message(),
               "The sequence document \"" + path_ + "\" cannot be imported: " + expected + ".");
   }
+  // At the limit, and a title's line break, are read: the import makes the
+  // title one line.
+  auto atLimit = Read(Doc(AudioFile(std::string(4096, 'x'), "/a.wav"), ""));
+  ASSERT_TRUE(atLimit.ok()) << atLimit.message();
+  auto broken = Read(Doc(AudioFile("Carol&#10;Bells", "/a.wav"), ""));
+  ASSERT_TRUE(broken.ok()) << broken.message();
+  EXPECT_EQ(broken.value().title, "Carol\nBells");
   // A skipped controller is not read, so its content cannot refuse the import.
   EXPECT_TRUE(Read(OneController("0", "99", Interval("x", "", "", ""))).ok());
 
@@ -318,42 +341,6 @@ TEST_F(Reader, HostileDocumentsAreRefusedWithoutReadingThemWhole) {
     EXPECT_NE(ReadSequenceDocument(path).message().find(special.reason), std::string::npos)
         << ReadSequenceDocument(path).message();
   }
-}
-
-// A title of tens of megabytes (with its song missing) froze the window for
-// minutes while its message was built.
-TEST_F(Reader, LongTextsAndControlCharactersInAPathAreRefusedNamingTheElement) {
-  const auto audio = [](const std::string& title, const std::string& path) {
-    return "<AudioFile>\n<Title>" + title + "</Title>\n<Artist>Choir</Artist>\n<FilePath>" + path +
-           "</FilePath>\n</AudioFile>\n";
-  };
-  const std::string limit =
-      " bytes, more than the 4096 a title, artist or audio file path may have";
-  const std::pair<std::string, std::string> cases[] = {
-      {Doc(audio(std::string(5000, 'x'), "/a.wav"), ""),
-       "the Title element on line 4 holds 5000" + limit},
-      {Doc(audio("Carol", "/a" + std::string(40000, 'x') + ".wav"), ""),
-       "the FilePath element on line 6 holds 40006" + limit},
-      {Doc(audio("Carol", "/a&#10;b.wav"), ""),
-       "the FilePath element on line 6 holds a line break or another control character, which a "
-       "file path cannot have"},
-      {Doc(audio("Carol", "/a\x1B.wav"), ""),
-       "the FilePath element on line 6 holds a line break or another control character, which a "
-       "file path cannot have"},
-  };
-  for (const auto& [bytes, expected] : cases) {
-    auto read = Read(bytes);
-    ASSERT_FALSE(read.ok()) << expected;
-    EXPECT_EQ(read.message(),
-              "The sequence document \"" + path_ + "\" cannot be imported: " + expected + ".");
-  }
-  // At the limit, and a title's line break, are read: the import makes the
-  // title one line.
-  auto atLimit = Read(Doc(audio(std::string(4096, 'x'), "/a.wav"), ""));
-  ASSERT_TRUE(atLimit.ok()) << atLimit.message();
-  auto broken = Read(Doc(audio("Carol&#10;Bells", "/a.wav"), ""));
-  ASSERT_TRUE(broken.ok()) << broken.message();
-  EXPECT_EQ(broken.value().title, "Carol\nBells");
 }
 
 // The tree took up to 18 times a document's size, and running out of memory

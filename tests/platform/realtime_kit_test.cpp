@@ -11,7 +11,6 @@ namespace {
 class FakeRealtimeKit : public platform::RealtimeKit {
  public:
   platform::Result<Limits> QueryLimits() override {
-    ++queries;
     if (!present)
       return platform::Result<Limits>::Error("no system bus: No such file or directory");
     return limits;
@@ -25,7 +24,6 @@ class FakeRealtimeKit : public platform::RealtimeKit {
   bool present = true;
   Limits limits{20, 200000};
   std::string refusal;
-  int queries = 0;
   struct Request {
     std::uint64_t thread;
     std::uint32_t priority;
