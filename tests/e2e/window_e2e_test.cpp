@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,8 +37,6 @@
 #include "tests/fakes/skip_outside_ci.h"
 #include "tests/fakes/temp_dir.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -63,69 +60,6 @@ std::string BinFolder() {
 std::string QuietWav(double seconds) {
   return binary::SilentWav(44100, 1, static_cast<std::uint32_t>(seconds * 44100));
 }
-
-// A child process we started, ended by its id when the test is done.
-class Child {
- public:
-  Child() = default;
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-        const std::string& output, const std::string& workingDir = "", int passFd = -1) {
-    // The test's environment, with `extraEnv` taking the place of any
-    // variable of the same name.
-    std::vector<std::string> env = extraEnv;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry(*e);
-      const std::string name = entry.substr(0, entry.find('=') + 1);
-      const bool replaced = std::any_of(extraEnv.begin(), extraEnv.end(),
-                                        [&](const auto& x) { return x.rfind(name, 0) == 0; });
-      if (!replaced) env.push_back(entry);
-    }
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
-    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  Child(Child&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
-  Child& operator=(Child&& other) noexcept {
-    std::swap(pid_, other.pid_);
-    return *this;
-  }
-  ~Child() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  bool started() const { return pid_ > 0; }
-  // Waits up to `patience` for the child to end; its exit status, or -1.
-  int WaitForExit(std::chrono::milliseconds patience) {
-    const auto deadline = SteadyClock::now() + patience;
-    while (pid_ > 0) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (SteadyClock::now() > deadline) return -1;
-      ::poll(nullptr, 0, 20);
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 // Runs a command (xdotool, import, xprop) on the test's display.
 fakes::ProgramRun X(std::vector<std::string> argv) {
@@ -170,12 +104,14 @@ class WindowEndToEnd : public ::testing::Test {
     // The X server picks a free display and says which.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    xserver_ = Child(
-        {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
-        dir_.File("xvfb.log"), "", ready[1]);
+    xserver_ = std::make_unique<fakes::ChildProcess>(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp"},
+        fakes::ChildOptions{
+            .outFile = dir_.File("xvfb.log"), .errToOut = true, .descriptors = {{ready[1], 3}}});
     ::close(ready[1]);
     platform::UniqueFd readyRead(ready[0]);
-    ASSERT_TRUE(xserver_.started());
+    ASSERT_TRUE(xserver_->Started());
     std::string number;
     ASSERT_TRUE(Eventually([&] {
       char c = 0;
@@ -187,7 +123,9 @@ class WindowEndToEnd : public ::testing::Test {
     })) << "Xvfb did not start";
     display_ = ":" + number;
     ::setenv("DISPLAY", display_.c_str(), 1);
-    windowManager_ = Child({"/usr/bin/openbox"}, {}, dir_.File("openbox.log"));
+    windowManager_ = std::make_unique<fakes::ChildProcess>(
+        std::vector<std::string>{"/usr/bin/openbox"},
+        fakes::ChildOptions{.outFile = dir_.File("openbox.log"), .errToOut = true});
     ASSERT_TRUE(Eventually([] {
       return X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
              std::string::npos;
@@ -226,7 +164,7 @@ class WindowEndToEnd : public ::testing::Test {
   platform::UniqueFd logWatch_;
   std::string shots_;
   std::string display_;
-  Child xserver_, windowManager_;
+  std::unique_ptr<fakes::ChildProcess> xserver_, windowManager_;
   std::unique_ptr<fakes::PtyLine> line_pty_;
   std::string line_;
 };
@@ -264,18 +202,21 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
   fs::create_symlink(line_pty_->Name(), app + "/dosdevices/com1");
 
   // ---- start the player ----
+  // This test runs in a process of its own: the player's environment and
+  // working folder are set here and handed down.
   fs::create_directories(dir_.File("home"));
-  Child player(
-      {app + "/glimmerfield"},
-      {"QT_QPA_PLATFORM=xcb", "HOME=" + dir_.File("home"), "WINEPREFIX=" + dir_.File("wine"),
-       "QT_LOGGING_RULES=glimmerfield.status.debug=true",
-       // Under the sanitizers: what Qt and the X libraries keep to the end
-       // is not ours to find.
-       "ASAN_OPTIONS=" +
-           std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
-           ":detect_leaks=0"},
-      dir_.File("player.log"), app);
-  ASSERT_TRUE(player.started());
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ::setenv("HOME", dir_.File("home").c_str(), 1);
+  ::setenv("WINEPREFIX", dir_.File("wine").c_str(), 1);
+  ::setenv("QT_LOGGING_RULES", "glimmerfield.status.debug=true", 1);
+  // Under the sanitizers: what Qt and the X libraries keep to the end is not
+  // ours to find.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
+  fs::current_path(app);
+  fakes::ChildProcess player({app + "/glimmerfield"},
+                             {.outFile = dir_.File("player.log"), .errToOut = true});
+  ASSERT_TRUE(player.Started());
   logWatch_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   ::inotify_add_watch(logWatch_.get(), dir_.File("player.log").c_str(), IN_MODIFY);
   const auto found = X({"xdotool", "search", "--sync", "--onlyvisible", "--name",
@@ -371,7 +312,8 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
       << Log();
   Shot("5-stopped");
   X({"xdotool", "windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"});
-  EXPECT_EQ(player.WaitForExit(std::chrono::seconds(15)), 0) << Log();
+  EXPECT_TRUE(Eventually([&] { return !player.Running(); }, std::chrono::seconds(15))) << Log();
+  EXPECT_EQ(player.Wait(), 0) << Log();
   Shot("6-closed");
 
   // ---- what the player left behind, byte for byte ----

@@ -164,23 +164,30 @@ class DatedWindow : public playback::ShowSettingsSource,
   DatedAudio& audio_;
 };
 
+// Entries a, b and c in `dir`, each a row a second for `seconds`.
+inline std::vector<playlist::PlaylistEntry> ThreeEntries(const fakes::TempDir& dir, int seconds) {
+  std::vector<playlist::PlaylistEntry> entries;
+  for (const char* name : {"a", "b", "c"}) {
+    std::vector<playback_test::Record> rows;
+    for (int second = 0; second < seconds; ++second) {
+      rows.push_back(playback_test::Level(second * 88200, second % 10 + 1));
+    }
+    platform::PosixFileStore files;
+    const std::string cache = dir.File(std::string(name) + ".csq");
+    EXPECT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
+                                                   cache, files)
+                    .ok());
+    entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
+  }
+  return entries;
+}
+
 // The fakes wired to a real scheduler, with three entries of `songSeconds`
 // and calendar.toml holding `calendarText` (none when empty).
 struct Rig {
   explicit Rig(const std::string& calendarText, long long songSeconds = 60)
       : audio(clock, songSeconds) {
-    for (const char* name : {"a", "b", "c"}) {
-      std::vector<playback_test::Record> rows;
-      for (int second = 0; second < 3; ++second) {
-        rows.push_back(playback_test::Level(second * 88200, second + 1));
-      }
-      platform::PosixFileStore files;
-      const std::string cache = dir.File(std::string(name) + ".csq");
-      EXPECT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
-                                                     cache, files)
-                      .ok());
-      window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
-    }
+    window.entries = ThreeEntries(dir, 3);
     if (!calendarText.empty()) {
       std::ofstream(dir.File("calendar.toml"), std::ios::binary) << calendarText;
     }

@@ -168,17 +168,6 @@ TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment
   }
 }
 
-TEST(LineHealthTest, TheNightSummaryCountsEntriesLateOnTheLine) {
-  const std::string log =
-      "2026-12-24 18:00:00 " + playback::show_event::LineLate(0, 81, "1:23", 56000) +
-      "\n2026-12-24 18:04:00 " + playback::show_event::LineLate(2, 60, "0:12", 56000) +
-      "\n2026-12-24 18:05:00 " + playback::show_event::EntryFinished(2) + "\n";
-  const auto nights = playback::SummarizeShowLog(log);
-  ASSERT_EQ(nights.size(), 1U);
-  EXPECT_EQ(nights[0].lateLines, 2);
-  EXPECT_EQ(nights[0].played, 1);
-}
-
 }  // namespace
 
 namespace {

@@ -64,16 +64,6 @@ TEST(LineFloorTest, HalfTheLineTimeOfWhatMustWaitForTheFirstMessage) {
   }
 }
 
-TEST(LineSimulationTest, TodaysBatchingWritesOnTheNextFlushStep) {
-  // Due at 1000: encoded there, written at the flush step 1024.
-  const std::vector<LineMessage> one{{1000, 6}};
-  const playback::LineReport report = playback::SimulatePlayback(one, 115200);
-  EXPECT_EQ(report.messages, 1U);
-  EXPECT_NEAR(report.max, 24.0 / 88200 + 6 * kByte115200, 1e-9);
-  EXPECT_NEAR(report.p50, report.max, 1e-7);
-  EXPECT_EQ(report.secondsOverCapacity, 0);
-}
-
 TEST(LineSimulationTest, ABurstOverTheLinesSecondIsCountedAndBacksUp) {
   // 1,000 fades in the second second of the song at 56000: 9,000 bytes
   // where the line carries 5,600.
@@ -85,37 +75,6 @@ TEST(LineSimulationTest, ABurstOverTheLinesSecondIsCountedAndBacksUp) {
   EXPECT_NEAR(report.worstBacklogBytes, report.worstBacklogSeconds * 5600, 1e-6);
   EXPECT_GE(report.worstBacklogAt, 1.0);
   EXPECT_LT(report.worstBacklogAt, 3.0);
-}
-
-TEST(EarlySendingPlanTest, ALightTableIsLeftAsItIs) {
-  // Every 50 ms, three intensities: 18 bytes, well inside one flush step.
-  std::vector<LineMessage> light;
-  for (int k = 1; k < 200; ++k) {
-    for (int i = 0; i < 3; ++i) light.push_back({k * 4410, 6});
-  }
-  EXPECT_TRUE(playback::PlanEarlySending(light, 56000).empty());
-  EXPECT_TRUE(playback::PlanEarlySending(light, 115200).empty());
-}
-
-TEST(EarlySendingPlanTest, ABurstOverOneStepArrivesStraddlingItsMoment) {
-  // 20 intensities due together: 21.4 ms of line at 56000, 10.4 ms at 115200.
-  for (const int baud : {56000, 115200}) {
-    std::vector<LineMessage> burst(20, LineMessage{88200, 6});
-    const double floor = playback::PhysicalFloorSeconds(burst, baud);
-    const auto early = playback::PlanEarlySending(burst, baud);
-    ASSERT_FALSE(early.empty()) << baud;
-    for (std::size_t i = 1; i < early.size(); ++i) {
-      EXPECT_LE(early[i - 1].position, early[i].position) << baud;
-    }
-    const playback::LineReport before = playback::SimulatePlayback(burst, baud);
-    const playback::LineReport after = playback::SimulatePlayback(burst, baud, early);
-    EXPECT_GT(before.max, floor + kStep) << baud;
-    EXPECT_LE(after.max, floor + kStep) << baud;
-    EXPECT_GE(after.earliest, -floor - kStep) << baud;
-    // Some arrive before the moment, some after.
-    EXPECT_LT(after.earliest, 0.0) << baud;
-    EXPECT_GT(after.max, 0.0) << baud;
-  }
 }
 
 TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {

@@ -49,7 +49,9 @@ TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesSho
   clock.Advance(430);
   link.SendKeepAlive();
   EXPECT_EQ(window.gaps, (std::vector<int>{0, 2, 1, 1, 0, 0}));
-  // The one late keep-alive is the 2 s gap; no hour-long one.
+  // The one late keep-alive is the 2 s gap (late is more than a second); no
+  // hour-long one. The view and the log hear the same verdict.
+  EXPECT_EQ(window.lateGaps, 1);
   EXPECT_EQ(std::count_if(window.logged.begin(), window.logged.end(),
                           [](const std::string& e) { return e.starts_with("Late keep-alive"); }),
             1);

@@ -91,6 +91,7 @@ TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOp
   rig.window.endTime = "2:00:00 AM";
   rig.Run({2026, 12, 3}, 12 * 3600, {2026, 12, 4}, 12 * 3600);
   EXPECT_TRUE(rig.window.songs.empty());
+  EXPECT_EQ(rig.port.opens.size(), 1u);  // the Start burst only
   ASSERT_EQ(rig.window.notices.size(), 1u);
   EXPECT_EQ(rig.window.notices[0],
             "The start time is later than the end time, so the daily window never opens. For a "

@@ -134,73 +134,15 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
 
 }  // namespace
 
-// The middle entry of three is unusable, found out only when its turn comes:
-// it is skipped with a notice that names the file, and the entries around it
-// play, on every pass of the playlist. (Each way a cache can be damaged is
-// the cache loader's to see.)
-TEST(ShowFaultsTest, DamagedOrMissingFileMidPlaylistSkipsThatEntryAndTheRestPlays) {
-  const struct {
-    const char* name;
-    std::function<void(const std::string& cache, fakes::FakeAudioPlayer& audio)> damage;
-    const char* named;  // what the notice names
-  } cases[] = {
-      {"CacheDeleted", [](const std::string& cache, auto&) { std::filesystem::remove(cache); },
-       "b.csq"},
-      {"AudioUnplayable", [](const std::string&, auto&) {}, "b.wav"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    playback_test::Rig rig;
-    rig.window.showRunning = false;
-    fakes::FakeSerialPort port;
-    const auto session =
-        playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
-    for (const char* name : {"a", "b", "c"}) rig.AddEntry(name, {Level(0, 1), Level(44100, 2)});
-    rig.audio.onPoll = [](fakes::FakeAudioPlayer& audio) {
-      audio.position += 0.01;
-      if (audio.position >= 1.0) audio.state = platform::kPlayStateStopped;
-    };
-    const bool audioTried = std::string(c.name) == "AudioUnplayable";
-    rig.window.onSelect = [&](int row) {
-      rig.audio.openError = audioTried && row == 1 ? "/music/b.wav: not a sound file" : "";
-      if (rig.window.selected.size() == 7) rig.window.showRunning = false;
-    };
-    c.damage(rig.window.entries[1].CachePath, rig.audio);
-
-    session->Start(playback::Requester::StartButton);
-
-    // Two passes, then Stop, seen as the seventh entry begins.
-    EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0, 1, 2, 0}));
-    std::vector<std::string> audioPlayed;
-    for (const auto& path : rig.audio.opened) {
-      audioPlayed.push_back(std::filesystem::path(path).filename().string());
-    }
-    EXPECT_EQ(audioPlayed,
-              audioTried ? (std::vector<std::string>{"a.wav", "b.wav", "c.wav", "a.wav", "b.wav",
-                                                     "c.wav", "a.wav"})
-                         : (std::vector<std::string>{"a.wav", "c.wav", "a.wav", "c.wav", "a.wav"}));
-    ASSERT_FALSE(rig.window.notices.empty());
-    EXPECT_NE(rig.window.notices.back().find("Skipped playlist entry 2, b: the "),
-              std::string::npos)
-        << rig.window.notices.back();
-    EXPECT_NE(rig.window.notices.back().find(c.named), std::string::npos)
-        << rig.window.notices.back();
-    EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
-  }
-}
-
 // A 3 GB cache kept Stop waiting for 11 s on every retry: the player now
 // lets window events run while a large file loads, and Stop ends it there.
 TEST(ShowFaultsTest, StopIsAnsweredWhileALargeCacheLoads) {
   playback_test::Rig rig;
-  fakes::FakeSerialPort port;
-  const auto session =
-      playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
   rig.AddEntry("big", std::vector<playback_test::Record>(300000, playback_test::Level(0, 1)));
   rig.ui.onDoEvents = [&](int) {
     if (!rig.window.selected.empty()) rig.window.showRunning = false;
   };
-  session->Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Requester::StartButton);
   EXPECT_EQ(rig.window.selected, std::vector<int>{0});
   EXPECT_TRUE(rig.audio.opened.empty());
 }
@@ -209,15 +151,12 @@ TEST(ShowFaultsTest, StopIsAnsweredWhileALargeCacheLoads) {
 // 24 s: a skip did not yield.
 TEST(ShowFaultsTest, EachSkippedEntryYieldsSoStopIsAnsweredAtOnce) {
   playback_test::Rig rig;
-  fakes::FakeSerialPort port;
-  const auto session =
-      playback_test::MakeSession(rig.window, port, rig.audio, rig.ui, rig.clock, rig.log);
   for (int i = 0; i < 5000; ++i) {
     rig.AddEntryFiles("gone" + std::to_string(i), rig.dir.File("no.csq"));
   }
   rig.ui.onDoEvents = [&](int count) {
     if (count == 40) rig.window.showRunning = false;
   };
-  session->Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Requester::StartButton);
   EXPECT_LT(rig.window.selected.size(), 40u);
 }

@@ -144,7 +144,9 @@ TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
       "\n" +
       // After midnight: still the evening of the 23rd.
       "2026-12-24 00:10:00 " + e::LateKeepAlive(3) + "\n" + "2026-12-24 00:11:00 " +
-      e::PortLost("COM1", "Input/output error") + "\n" + "2026-12-24 00:12:00 " +
+      e::PortLost("COM1", "Input/output error") + "\n" + "2026-12-24 00:11:30 " +
+      e::LineLate(2, 60, "0:12", 56000) + "\n" + "2026-12-24 00:11:40 " +
+      e::LineLate(0, 81, "1:23", 56000) + "\n" + "2026-12-24 00:12:00 " +
       e::PortOpened("COM1", true) + "\n" + "a line someone typed into the file\n" +
       "2026-12-24 17:30:00 " + e::ShowStarted("Start button") + "\n" + "2026-12-24 17:34:00 " +
       e::EntryFinished(0) + "\n" + "2026-12-24 17:35:00 " + e::ShowStopped("Stop button") + "\n" +
@@ -156,12 +158,12 @@ TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
   const auto row = [](const NightSummary& n) {
     return n.date + " " + std::to_string(n.shows) + " " + std::to_string(n.played) + " " +
            std::to_string(n.skipped) + " " + std::to_string(n.lateKeepAlives) + " " +
-           std::to_string(n.portLosses);
+           std::to_string(n.portLosses) + " " + std::to_string(n.lateLines);
   };
-  EXPECT_EQ(row(nights[0]), "2026-12-23 1 1 1 1 1");
-  EXPECT_EQ(row(nights[1]), "2026-12-24 1 1 0 0 0");
-  EXPECT_EQ(row(nights[2]), "2026-12-31 0 1 0 0 0");
-  EXPECT_EQ(row(nights[3]), "2027-02-28 0 1 0 0 0");
+  EXPECT_EQ(row(nights[0]), "2026-12-23 1 1 1 1 1 2");
+  EXPECT_EQ(row(nights[1]), "2026-12-24 1 1 0 0 0 0");
+  EXPECT_EQ(row(nights[2]), "2026-12-31 0 1 0 0 0 0");
+  EXPECT_EQ(row(nights[3]), "2027-02-28 0 1 0 0 0 0");
 }
 
 }  // namespace

@@ -152,18 +152,6 @@ TEST_F(ShowSchedulerTest, EqualStartAndEndMakeAOneSecondWindowThatRestartsAtRowZ
   EXPECT_EQ(port.openCount, 5);
 }
 
-TEST_F(ShowSchedulerTest, StartLaterThanEndNeverOpensTheWindow) {
-  window.startTime = "10:00:00 PM";
-  window.endTime = "2:00:00 AM";
-  clock.ms = Ms(0, 21, 0, 0);
-  Songs({1000});
-  stopWhen = [this] { return clock.ms >= Ms(1, 21, 0, 0); };
-  Start();
-  EXPECT_TRUE(playRows.empty());
-  EXPECT_EQ(clock.sleeps, 24 * 36000);
-  EXPECT_EQ(port.openCount, 1);
-}
-
 TEST_F(ShowSchedulerTest, WholePlaylistPlaysInOrderAndTheWindowIsTestedBetweenPasses) {
   window.endTime = "10:00:10 AM";
   clock.ms = Ms(0, 10, 0, 0);
@@ -281,18 +269,14 @@ TEST_F(ShowSchedulerTest, TimeTextThatIsNotATimeKeepsTheShowPausedAndSaysWhich) 
 
 // What the show log hears: each change of the daily window once (not every
 // pause pass), each entry, the port, late keep-alives, and how the show ended.
+// (A port lost and back is the serial link's to log.)
 TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
   window.startTime = "5:30:00 PM";
   window.endTime = "11:00:00 PM";
   clock.ms = Ms(0, 17, 29, 58);
   Songs({6000}, 3000);  // the clock runs 3 s per poll: late keep-alives
   AddEntryFiles("ghost", dir.File("ghost.csq"));
-  stopWhen = [this] {
-    // The port is lost in the second pass, and the third opens it again.
-    if (playRows.size() == 3) port.writeError = "Input/output error";
-    if (playRows.size() == 5) port.writeError.clear();
-    return playRows.size() >= 7;
-  };
+  StopAtPlay(7);
   Start();
 
   const std::vector<std::string> expected = {
@@ -308,13 +292,10 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
       "Entry 2 started: ghost",
       "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
       "Entry 1 started: a",
-      "Port COM3 lost: Input/output error",
       "Entry 1 finished",
       "Entry 2 started: ghost",
-      "Port COM3 lost: Input/output error",  // its burst, as the player opens the port again
       "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
       "Entry 1 started: a",
-      "Port COM3 back",
       "Entry 1 finished",
       "Entry 2 started: ghost",
       "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",

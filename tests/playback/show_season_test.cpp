@@ -26,49 +26,6 @@ void Report(const std::string& name, const std::vector<calendar::Night>& nights,
   std::ofstream(std::string(folder) + "/" + name + ".show.log") << log;
 }
 
-constexpr const char* kChristmasSeason = R"([location]                 # Amsterdam
-latitude = 52.37
-longitude = 4.89
-
-[[show]]                   # the season, every evening from dusk
-dates = "11-27..01-06"
-start = "sunset+15m"
-end = "10:00 PM"
-
-[[show]]                   # weekends run past midnight
-dates = "11-27..01-06"
-days = ["Fri", "Sat"]
-start = "sunset+15m"
-end = "12:30 AM"
-
-[[show]]                   # New Year's Eve, a little quieter
-dates = "12-31"
-start = "8:00 PM"
-end = "1:00 AM"
-volume = 80
-
-[[show]]                   # Christmas: dark
-dates = "12-25"
-off = true
-)";
-
-TEST(ShowSeasonTest, ChristmasSeasonPlaysNightForNightAsPreviewed) {
-  calendar_test::ScopedTimeZone zone("Europe/Amsterdam");
-  const auto nights = calendar_show::Preview(kChristmasSeason, {2026, 11, 26}, 43);
-  calendar_show::Rig rig(kChristmasSeason);
-  rig.Run({2026, 11, 26}, 12 * 3600, {2027, 1, 8}, 12 * 3600);
-  Report("christmas", nights, rig.log.text);
-
-  int shows = 0;
-  for (const calendar::Night& night : nights) shows += night.HasShow();
-  EXPECT_EQ(shows, 40);  // 27 Nov to 6 Jan, less Christmas
-  EXPECT_EQ(calendar::Iso8601(*nights[35].end), "2027-01-01T01:00:00+01:00");
-  EXPECT_EQ(nights[35].volume, 80);
-  EXPECT_EQ(calendar::Iso8601(*nights[41].end), "2027-01-06T22:00:00+01:00");
-  calendar_show::ExpectPlayedAsPreviewed(rig, nights, 60);
-  EXPECT_TRUE(rig.ui.messages.empty());
-}
-
 TEST(ShowSeasonTest, AcrossTheAutumnClockChangeInNewYork) {
   calendar_test::ScopedTimeZone zone("America/New_York");
   std::ifstream file(std::string(GLIMMER_SOURCE_DIR) + "/tests/golden/calendar/calendar.toml");

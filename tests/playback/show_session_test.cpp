@@ -32,21 +32,6 @@ struct SessionRig : playback_test::Rig {
 };
 class ShowSessionTest : public testing::Test, protected SessionRig {};
 
-// A show that waits outside its daily window for an hour tells its front end
-// "paused" once, not on each of its 36,000 passes.
-TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
-  clock.SetTimeOfDay(16, 0, 0);
-  window.startTime = "5:00:00 PM";
-  window.endTime = "11:00:00 PM";
-  window.onSelect = [this](int) { window.showRunning = false; };
-  session.Start(Requester::StartButton);
-
-  EXPECT_GE(clock.sleeps, 36000);
-  EXPECT_EQ(window.statuses, (States{playback::kRunningText, playback::kPausedText,
-                                     playback::kRunningText, playback::kStoppedText}));
-  EXPECT_EQ(window.states, (States{"running", "stopped"}));
-}
-
 // A time text the calendar cannot read is one notice while the show waits,
 // and the next show tells it again.
 TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
@@ -117,22 +102,6 @@ TEST_F(ShowSessionTest, SkipEndsTheSongAndStopAfterSongEndsTheShowAfterIt) {
   const States tail(window.logged.end() - 4, window.logged.end());
   EXPECT_EQ(tail, (States{"Entry 1 skipped: skipped on request", "Entry 2 started: b",
                           "Entry 2 finished", "Show stopped (phone page)"}));
-}
-
-// Lateness is decided once, by the serial link: more than a second between
-// two keep-alives.
-TEST_F(ShowSessionTest, KeepAliveGapsCarryTheOneLatenessRule) {
-  playback::SerialLink& link = session.Link();
-  clock.SetTimeOfDay(10, 0, 0);
-  ASSERT_TRUE(link.OpenPort().ok());
-  for (int seconds : {1, 2, 0, 5}) {
-    clock.Advance(seconds * 1000LL);
-    link.SendKeepAlive();
-  }
-  EXPECT_EQ(window.gaps, (std::vector<int>{0, 1, 2, 0, 5}));
-  EXPECT_EQ(window.lateGaps, 2);
-  EXPECT_FALSE(playback::IsLateKeepAlive(1));
-  EXPECT_TRUE(playback::IsLateKeepAlive(2));
 }
 
 TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {

@@ -83,31 +83,6 @@ class PtyPort : public platform::SerialPort {
   WeekClock& clock_;
 };
 
-// Keeps the last status and nothing else, so a week of keep-alive gaps and
-// status changes takes no memory of its own.
-class WeekWindow : public playback::ShowSettingsSource,
-                   public playback::PlaylistSource,
-                   public playback::ShowView {
- public:
-  playback::ShowSettings CurrentSettings() const override {
-    return {1, "115200", 5, "5:30:00 PM", "7:00:00 PM"};
-  }
-  void StatusChanged(const std::string& text) override { status = text; }
-  void PlayingNoteChanged(const std::string& text) override { note = text; }
-  void NoticeAdded(const std::string& text) override { notice = text; }
-  int RowCount() const override { return static_cast<int>(entries.size()); }
-  playlist::PlaylistEntry EntryAt(int row) const override {
-    return entries.at(static_cast<std::size_t>(row));
-  }
-  void SelectRow(int row) override { onSelect(row); }
-
-  bool running = false;
-  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
-  std::string status, note, notice;
-  std::vector<playlist::PlaylistEntry> entries;
-  std::function<void(int)> onSelect;
-};
-
 // A week of show.log lines, written nowhere.
 class NoLog : public platform::LogFile {
  public:
@@ -126,31 +101,22 @@ int OpenDescriptors() {
 TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
   constexpr int kDays = 7;
   constexpr double kSongSeconds = 170.25;  // three songs: 8.5 minutes a pass
-  WeekWindow window;
+  WeekClock clock;
+  calendar_show::DatedAudio audio(clock, kSongSeconds);
+  calendar_show::DatedWindow window(clock, audio);
+  // Room for a week of what the window keeps, so that keeping it is no growth.
   window.status.reserve(256);
-  window.note.reserve(256);
-  window.notice.reserve(256);
+  window.songs.reserve(4096);
+  window.notices.reserve(16);
+  window.nextShows.reserve(16);
   fakes::TempDir dir;
-  for (const char* name : {"a", "b", "c"}) {
-    std::vector<playback_test::Record> rows;
-    for (int second = 0; second < 170; ++second) {
-      rows.push_back(playback_test::Level(second * 88200, second % 10));
-    }
-    platform::PosixFileStore files;
-    const std::string cache = dir.File(std::string(name) + ".csq");
-    ASSERT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
-                                                   cache, files)
-                    .ok());
-    window.entries.push_back({dir.File(std::string(name) + ".wav"), cache, name, "0.94", name});
-  }
+  window.entries = calendar_show::ThreeEntries(dir, 170);
 
   // Counts what arrives without keeping it, so the line takes no memory.
   fakes::PtyLine line(/*keep=*/false);
 
   calendar_test::ScopedTimeZone zone("UTC");
-  WeekClock clock;
   clock.us = At(0, 12, 0, 0);
-  calendar_show::DatedAudio audio(clock, kSongSeconds);
   calendar_show::DatedUi ui(clock);
   PtyPort port(line.Name(), clock);
   NoLog log;
@@ -159,18 +125,13 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
 
   // What happened when; reserved up front so that recording it does not
   // count as growth.
-  std::vector<long long> starts, opens, closes;
-  std::vector<int> rows;
-  for (auto* v : {&starts, &opens, &closes}) v->reserve(4096);
-  rows.reserve(4096);
+  std::vector<long long> opens, closes;
+  for (auto* v : {&opens, &closes}) v->reserve(4096);
   std::vector<int> descriptors;
   std::vector<std::size_t> heap;
   descriptors.reserve(16);
   heap.reserve(16);
-  window.onSelect = [&](int row) {
-    starts.push_back(clock.us);
-    rows.push_back(row);
-  };
+  const std::vector<calendar_show::Song>& songs = window.songs;
   port.onOpen = [&](long long us) { opens.push_back(us); };
   port.onClose = [&](long long us) { closes.push_back(us); };
   // Noon, between two shows: take stock, and stop after the last evening.
@@ -196,20 +157,20 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
     SCOPED_TRACE("day " + std::to_string(day));
     // On the second the window opens (the pause looks every 100 ms).
     EXPECT_EQ(Second(opens[day + 1]), Second(At(day, 17, 30, 0))) << Clock(opens[day + 1]);
-    ASSERT_LT(song, starts.size());
-    EXPECT_EQ(Second(starts[song]), Second(At(day, 17, 30, 0))) << Clock(starts[song]);
+    ASSERT_LT(song, songs.size());
+    EXPECT_EQ(Second(songs[song].at), Second(At(day, 17, 30, 0))) << Clock(songs[song].at);
     // The playlist loops from row 0, each song right after the last, while
     // the window is open.
     int expectedRow = 0;
     long long last = 0;
-    for (; song < starts.size() && starts[song] < At(day + 1, 0, 0, 0); ++song) {
-      EXPECT_EQ(rows[song], expectedRow);
+    for (; song < songs.size() && songs[song].at < At(day + 1, 0, 0, 0); ++song) {
+      EXPECT_EQ(songs[song].row, expectedRow);
       expectedRow = (expectedRow + 1) % 3;
       if (last != 0) {
-        EXPECT_LT(starts[song] - last - kSongSeconds * kSecond, kSecond / 100);
+        EXPECT_LT(songs[song].at - last - kSongSeconds * kSecond, kSecond / 100);
       }
-      last = starts[song];
-      EXPECT_LE(Second(starts[song]), Second(At(day, 19, 0, 0))) << Clock(starts[song]);
+      last = songs[song].at;
+      EXPECT_LE(Second(songs[song].at), Second(At(day, 19, 0, 0))) << Clock(songs[song].at);
     }
     // The last song began before 7:00:00 PM and played to its end; the port
     // closed as it ended, within the second.
@@ -218,7 +179,7 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
     EXPECT_GE(closes[day + 1], lastEnd) << Clock(closes[day + 1]);
     EXPECT_LT(closes[day + 1] - lastEnd, kSecond / 100) << Clock(closes[day + 1]);
   }
-  EXPECT_EQ(song, starts.size());
+  EXPECT_EQ(song, songs.size());
   EXPECT_GT(line.Count(), 0);
   EXPECT_TRUE(ui.messages.empty());
 
