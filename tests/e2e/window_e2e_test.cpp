@@ -61,6 +61,14 @@ std::string QuietWav(double seconds) {
   return binary::SilentWav(44100, 1, static_cast<std::uint32_t>(seconds * 44100));
 }
 
+// A child's standard output and error, both into `file`.
+fakes::ChildOptions OutputTo(const std::string& file) {
+  fakes::ChildOptions options;
+  options.outFile = file;
+  options.errToOut = true;
+  return options;
+}
+
 // Runs a command (xdotool, import, xprop) on the test's display.
 fakes::ProgramRun X(std::vector<std::string> argv) {
   argv.insert(argv.begin(), {"/usr/bin/timeout", "20"});
@@ -104,11 +112,12 @@ class WindowEndToEnd : public ::testing::Test {
     // The X server picks a free display and says which.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
+    fakes::ChildOptions xvfb = OutputTo(dir_.File("xvfb.log"));
+    xvfb.descriptors = {{ready[1], 3}};
     xserver_ = std::make_unique<fakes::ChildProcess>(
         std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
                                  "-nolisten", "tcp"},
-        fakes::ChildOptions{
-            .outFile = dir_.File("xvfb.log"), .errToOut = true, .descriptors = {{ready[1], 3}}});
+        xvfb);
     ::close(ready[1]);
     platform::UniqueFd readyRead(ready[0]);
     ASSERT_TRUE(xserver_->Started());
@@ -124,8 +133,7 @@ class WindowEndToEnd : public ::testing::Test {
     display_ = ":" + number;
     ::setenv("DISPLAY", display_.c_str(), 1);
     windowManager_ = std::make_unique<fakes::ChildProcess>(
-        std::vector<std::string>{"/usr/bin/openbox"},
-        fakes::ChildOptions{.outFile = dir_.File("openbox.log"), .errToOut = true});
+        std::vector<std::string>{"/usr/bin/openbox"}, OutputTo(dir_.File("openbox.log")));
     ASSERT_TRUE(Eventually([] {
       return X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
              std::string::npos;
@@ -214,8 +222,7 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
   fs::current_path(app);
-  fakes::ChildProcess player({app + "/glimmerfield"},
-                             {.outFile = dir_.File("player.log"), .errToOut = true});
+  fakes::ChildProcess player({app + "/glimmerfield"}, OutputTo(dir_.File("player.log")));
   ASSERT_TRUE(player.Started());
   logWatch_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   ::inotify_add_watch(logWatch_.get(), dir_.File("player.log").c_str(), IN_MODIFY);

@@ -45,6 +45,13 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
   EXPECT_GT(dense.at56000.secondsOverCapacity, 50);
   EXPECT_EQ(dense.at115200.secondsOverCapacity, 0);
   EXPECT_GT(dense.at56000.worstBacklogBytes, 100);
+  // The figures name both rates, the backlog and its moment.
+  const std::string figures = playback::FormatLineReport(dense, 56000, true);
+  for (const char* part :
+       {"Serial line at 56000 baud: p99 ", "Serial line at 115200 baud: p99 ", "worst backlog ",
+        "second(s) ask more than 5600 bytes", "Warning: The lights will fall up to "}) {
+    EXPECT_NE(figures.find(part), std::string::npos) << part << " in " << figures;
+  }
 
   const playback::ImportLineReport calm = playback::PlanLine(Calm());
   for (const int baud : {56000, 115200}) {
@@ -55,15 +62,6 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
   const std::string text = playback::FormatLineReport(calm, 56000, true);
   EXPECT_NE(text.find("Serial line at 56000 baud: on time (at most "), std::string::npos) << text;
   EXPECT_EQ(text.find("Warning"), std::string::npos);
-}
-
-TEST(ImportLineReportTest, FiguresNameBothRatesBacklogAndItsMoment) {
-  const std::string text = playback::FormatLineReport(playback::PlanLine(Dense()), 56000, true);
-  EXPECT_NE(text.find("Serial line at 56000 baud: p99 "), std::string::npos) << text;
-  EXPECT_NE(text.find("Serial line at 115200 baud: p99 "), std::string::npos) << text;
-  EXPECT_NE(text.find("worst backlog "), std::string::npos) << text;
-  EXPECT_NE(text.find("second(s) ask more than 5600 bytes"), std::string::npos) << text;
-  EXPECT_NE(text.find("Warning: The lights will fall up to "), std::string::npos) << text;
 }
 
 TEST(ImportLineReportTest, ATableAndItsRowsGiveTheSameMessages) {

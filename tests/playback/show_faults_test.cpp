@@ -1,8 +1,6 @@
 // Faults while a show runs, with the real serial port on pseudo-terminals and
 // fakes elsewhere: the show goes on, says what happened, and recovers.
 
-#include <fcntl.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,7 +12,6 @@
 #include <vector>
 
 #include "platform/posix/termios_serial_port.h"
-#include "platform/posix/unique_fd.h"
 #include "playback/serial_link.h"
 #include "playback/show_player.h"
 #include "playback/show_scheduler.h"
