@@ -98,7 +98,10 @@ class ShowWithPage {
         last = body;
         if (done(last)) break;
       }
-      ::poll(nullptr, 0, 20);  // a real program: look again shortly
+      // Look again when the show next writes to its line (a keep-alive at
+      // the least), or shortly.
+      pollfd line{line_.MasterFd(), POLLIN, 0};
+      ::poll(&line, 1, 20);
     }
     return last;
   }
