@@ -20,13 +20,17 @@
 // It also times the import's line report against the import itself (target:
 // within 2 %): the report on the very table the compile has just saved, as the
 // window and `glimmer compile` make it, best of several compiles, beside the
-// report as it was computed before it was made cheap, whose figures must be
-// the same.
+// report as it was computed before it was made cheap (in floating point),
+// whose figures must be the same to the last rounding, and whose plan it
+// lists the differences of.
 //
-// Usage: bench_line_timing [--seconds N] [--repeat N] [--keep DIR]
+// Usage: bench_line_timing [--seconds N] [--repeat N] [--play-seconds N]
+//            [--glimmer PATH] [--glimmer-before PATH] [--keep DIR] [--only SHOW]
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -53,6 +57,7 @@
 #include "import/compile_sequence.h"
 #include "import/compile_window.h"
 #include "platform/posix/posix_file_store.h"
+#include "platform/posix/realtime_priority.h"
 #include "platform/user_interface.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
@@ -194,13 +199,67 @@ void WriteDocument(const std::string& path, const Show& show, const std::string&
   out << "  </Controllers>\n</Sequence>\n";
 }
 
-bool SameFigures(const playback::LineReport& a, const playback::LineReport& b) {
-  return a.baud == b.baud && a.messages == b.messages && a.p50 == b.p50 && a.p99 == b.p99 &&
-         a.max == b.max && a.maxAt == b.maxAt && a.firstSlipAt == b.firstSlipAt &&
-         a.earliest == b.earliest && a.worstBacklogSeconds == b.worstBacklogSeconds &&
-         a.worstBacklogBytes == b.worstBacklogBytes && a.worstBacklogAt == b.worstBacklogAt &&
-         a.secondsOverCapacity == b.secondsOverCapacity && a.floor == b.floor;
-}
+// How the report's figures compare with the former computation's, which
+// summed seconds in floating point: figures may differ in their last digits
+// (rounding), and where several rows are exactly as late, the former
+// rounding picked one of them at random where the exact clock names the
+// first. `difference` is the largest difference of a figure other than a
+// moment (s); `earlierTies` counts moments that moved to an earlier row of
+// equal lateness (within `difference`); anything else is a real difference.
+struct Comparison {
+  double difference = 0;
+  int earlierTies = 0;
+  bool differs = false;  // a count, a whole millisecond of the text, or a moment otherwise
+  void Add(const playback::LineReport& former, const playback::LineReport& now) {
+    if (former.baud != now.baud || former.messages != now.messages ||
+        former.secondsOverCapacity != now.secondsOverCapacity) {
+      differs = true;
+      return;
+    }
+    double largest = 0;
+    for (const auto& [x, y] :
+         {std::pair{former.p50, now.p50}, std::pair{former.p99, now.p99},
+          std::pair{former.max, now.max}, std::pair{former.earliest, now.earliest},
+          std::pair{former.worstBacklogSeconds, now.worstBacklogSeconds},
+          std::pair{former.floor, now.floor}}) {
+      largest = std::max(largest, std::abs(x - y));
+    }
+    // Bytes, not seconds: a byte is at most 10 / 56000 s.
+    largest =
+        std::max(largest, std::abs(former.worstBacklogBytes - now.worstBacklogBytes) * 10 / 56000);
+    difference = std::max(difference, largest);
+    const auto moment = [&](double was, double is) {
+      if (std::abs(was - is) < 1e-9) {
+        difference = std::max(difference, std::abs(was - is));
+      } else if (is < was) {
+        ++earlierTies;
+      } else {
+        differs = true;
+      }
+    };
+    moment(former.maxAt, now.maxAt);
+    moment(former.worstBacklogAt, now.worstBacklogAt);
+    moment(former.firstSlipAt, now.firstSlipAt);
+    const auto wholeMs = [](double seconds) { return std::lround(seconds * 1000); };
+    differs = differs || wholeMs(former.p99) != wholeMs(now.p99) ||
+              wholeMs(former.max) != wholeMs(now.max) ||
+              wholeMs(former.worstBacklogSeconds) != wholeMs(now.worstBacklogSeconds) ||
+              std::lround(former.worstBacklogBytes) != std::lround(now.worstBacklogBytes);
+  }
+  void Add(const Comparison& other) {
+    difference = std::max(difference, other.difference);
+    earlierTies += other.earlierTies;
+    differs = differs || other.differs;
+  }
+  std::string Text() const {
+    if (differs) return "DIFFER";
+    if (difference == 0 && earlierTies == 0) return "same";
+    char text[96];
+    std::snprintf(text, sizeof text, "same ms, within %.3g ns, %d moment(s) an earlier tie",
+                  difference * 1e9, earlierTies);
+    return text;
+  }
+};
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -233,6 +292,7 @@ class TimingWindow : public importer::CompileWindow {
     const std::vector<playback::LineMessage> messages = playback::LineMessagesOf(table);
     walkSeconds = SecondsSince(t);
     planSeconds = simulateSeconds = 0;
+    plansDiffer = 0;
     for (const int baud : {56000, 115200}) {
       t = Clock::now();
       const auto early = playback::PlanEarlySending(messages, baud);
@@ -240,6 +300,22 @@ class TimingWindow : public importer::CompileWindow {
       t = Clock::now();
       playback::SimulatePlayback(messages, baud, early);
       simulateSeconds += SecondsSince(t);
+      // The rows the player sends early, and where, as the former plan had them.
+      const auto formerEarly = former::PlanEarlySending(messages, baud);
+      // Rows whose sending position differs (listed in one plan only, or at
+      // another position); both lists are in row order.
+      std::size_t f = 0;
+      std::size_t e = 0;
+      while (f < formerEarly.size() || e < early.size()) {
+        const std::size_t fi =
+            f < formerEarly.size() ? formerEarly[f].index : std::numeric_limits<std::size_t>::max();
+        const std::size_t ei =
+            e < early.size() ? early[e].index : std::numeric_limits<std::size_t>::max();
+        const bool differs = fi != ei || formerEarly[f].position != early[e].position;
+        plansDiffer += differs;
+        if (fi <= ei) ++f;
+        if (ei <= fi) ++e;
+      }
     }
     inReport = SecondsSince(start);
   }
@@ -252,6 +328,7 @@ class TimingWindow : public importer::CompileWindow {
   double planSeconds = 0;
   double simulateSeconds = 0;
   double inReport = 0;
+  std::size_t plansDiffer = 0;
 
  private:
   bool bitmask_;
@@ -266,7 +343,9 @@ struct Cost {
   double walk = std::numeric_limits<double>::infinity();
   double plan = std::numeric_limits<double>::infinity();
   double simulate = std::numeric_limits<double>::infinity();
-  bool sameFigures = true;
+  // Between the former report and this one, and the planned rows that differ.
+  Comparison figures;
+  std::size_t plansDiffer = 0;
 };
 
 class QuietUi : public platform::UserInterface {
@@ -320,12 +399,16 @@ struct Stamp {
 
 // Stamps what the player writes without ever holding it up: memory is set
 // aside before the player starts, a read costs no allocation and no lock,
-// and the thread runs at ordinary priority, never above the player's.
+// and the thread runs at the player's own real-time priority where it may
+// (never above it), so that ordinary programs do not delay its stamps.
 class LineRecorder {
  public:
   LineRecorder(int master, std::size_t bytes, std::size_t reads)
       : master_(master), bytes_(bytes), stamps_(reads) {}
   void Run() {
+    sched_param param{};
+    param.sched_priority = platform::kDispatchRealtimePriority;
+    realtime.store(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0);
     for (;;) {
       pollfd p{master_, POLLIN, 0};
       const int ready = poll(&p, 1, 20);
@@ -348,6 +431,7 @@ class LineRecorder {
   std::span<const Stamp> Stamps() const { return {stamps_.data(), count_}; }
   bool Full() const { return full_; }
   std::atomic<bool> done{false};
+  std::atomic<bool> realtime{false};
 
  private:
   int master_;
@@ -357,6 +441,10 @@ class LineRecorder {
   std::size_t count_ = 0;
   bool full_ = false;
 };
+
+// The frame timing `glimmer play` plays with, and its lead in positions.
+constexpr int kPlayFrameTiming = 5;
+constexpr std::int64_t kPlayLead = kPlayFrameTiming * playback::kFrameTimingStep;
 
 // The flush step the player writes a row on, by the same rule it plays by.
 std::int64_t WriteStep(std::int64_t position) {
@@ -368,16 +456,20 @@ std::int64_t WriteStep(std::int64_t position) {
 struct Played {
   playback::LineReport report;
   std::size_t unmatched = 0;  // messages that were not the next row's
+  std::size_t lateSteps = 0;  // messages written a flush step or more after their planned one
+  bool realtimeReader = false;
   bool ran = false;
 };
 
 // `glimmer play` of `cache` on a pseudo-terminal at `baud`; its writes, as
 // stamped, go through the line model. The song's start in the reader's time
-// is not known to this process: it is taken where the earliest write meets
-// its flush step (the player writes on the step or after it), which can make
-// every figure a little early by the player's least delay.
+// is not known to this process: every message's stamp minus the moment of
+// the flush step the player plans it on is the start plus that write's
+// delay, so the least of them over all messages is the start plus the
+// player's least delay, which can make every figure a little early by that.
 Played PlayOnPty(const std::string& glimmer, const std::string& cache, const std::string& song,
-                 int baud, std::span<const playback::LineMessage> messages, double floor) {
+                 int baud, std::span<const playback::LineMessage> messages, std::int64_t end,
+                 double floor) {
   Played played;
   termios raw{};
   cfmakeraw(&raw);
@@ -403,6 +495,7 @@ Played PlayOnPty(const std::string& glimmer, const std::string& cache, const std
   reader.join();
   close(slave);
   close(master);
+  played.realtimeReader = recorder.realtime.load();
   played.ran = child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && !recorder.Full();
   if (!played.ran) return played;
 
@@ -459,15 +552,32 @@ Played PlayOnPty(const std::string& glimmer, const std::string& cache, const std
     }
     at += length;
   }
-  double songStart = std::numeric_limits<double>::infinity();
+  // Until the song is heard the position stands at the lead, so every flush
+  // step up to it is passed at once, before the start; when the song ends,
+  // what was encoded goes out at once, before its step. Only the steps in
+  // between follow the song's clock, and only their rows are judged.
+  // A player that fell behind by more than a step catches up one step a
+  // pass and writes what it encodes meanwhile at once, before the step the
+  // plan names: the least hundredth of the differences is left out for those.
+  const auto judged = [&](const Sent& s) {
+    return s.due >= 0 && s.step > kPlayLead && s.due < end;
+  };
+  std::vector<double> starts;
   for (const Sent& s : sent) {
-    if (s.due >= 0) songStart = std::min(songStart, s.at - s.step / 88200.0);
+    if (judged(s)) starts.push_back(s.at - s.step / 88200.0);
   }
+  if (starts.empty()) return played;
+  const auto least = starts.begin() + static_cast<std::ptrdiff_t>(starts.size() / 100);
+  std::nth_element(starts.begin(), least, starts.end());
+  const double songStart = *least;
   playback::SerialLineModel line(baud);
   std::vector<double> lateness;
   for (const Sent& s : sent) {
     const double arrival = line.Write(s.at - songStart, s.bytes);
-    if (s.due >= 0) lateness.push_back(arrival - s.due / 88200.0);
+    if (!judged(s)) continue;
+    lateness.push_back(arrival - s.due / 88200.0);
+    // Half a step after the planned one is past any scheduling delay here.
+    if (s.at - songStart - s.step / 88200.0 > kStepMs / 2000) ++played.lateSteps;
   }
   played.report.baud = baud;
   played.report.floor = floor;
@@ -494,6 +604,7 @@ int main(int argc, char** argv) {
   std::string glimmer = (fs::path(argv[0]).parent_path() / "glimmer").string();
   std::string glimmerBefore;
   std::string keep;
+  std::string only;  // one show by its name, e.g. "16 ctl pop"
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
@@ -506,13 +617,16 @@ int main(int argc, char** argv) {
       glimmer = argv[++i];
     } else if (arg == "--glimmer-before" && i + 1 < argc) {
       glimmerBefore = argv[++i];
+    } else if (arg == "--only" && i + 1 < argc) {
+      only = argv[++i];
     } else if (arg == "--keep" && i + 1 < argc) {
       keep = argv[++i];
     } else {
       std::fprintf(
           stderr,
           "Usage: bench_line_timing [--seconds N] [--repeat N] [--play-seconds N]\n"
-          "                         [--glimmer PATH] [--glimmer-before PATH] [--keep DIR]\n");
+          "                         [--glimmer PATH] [--glimmer-before PATH] [--keep DIR]\n"
+          "                         [--only SHOW]\n");
       return 2;
     }
   }
@@ -556,16 +670,18 @@ int main(int argc, char** argv) {
   if (play) {
     std::printf(
         "play before/after = the real `glimmer play --silent` writes on a pseudo-terminal "
-        "(%s / %s),\nstamped by an ordinary-priority reader, then through the line model; "
+        "(%s / %s),\nstamped by a reader at the player's real-time priority (where it may), then "
+        "through the line model; "
         "merge on, the first %ld s of each song, E of that part.\n",
         glimmerBefore.empty() ? "no before given" : glimmerBefore.c_str(), glimmer.c_str(),
         playSeconds);
   }
   std::printf("%-20s %-5s %6s %-11s %7s %7s %8s %9s %8s %7s %6s\n", "show", "merge", "baud", "",
               "p50", "p99", "max", "earliest", "backlog", "E", "max/E");
-  Cost total{0, 0, 0, 0, 0, 0, true};
+  Cost total{0, 0, 0, 0, 0, 0, {}, 0};
   std::vector<std::pair<std::string, Cost>> costs;
   for (const Kind& kind : kinds) {
+    if (!only.empty() && kind.name != only) continue;
     const Show show = kind.make(kind.controllers, length);
     const std::string document = (dir / "bench.xml").string();
     WriteDocument(document, show, audio);
@@ -592,9 +708,9 @@ int main(int argc, char** argv) {
         cost.walk = std::min(cost.walk, window.walkSeconds);
         cost.plan = std::min(cost.plan, window.planSeconds);
         cost.simulate = std::min(cost.simulate, window.simulateSeconds);
-        cost.sameFigures = cost.sameFigures &&
-                           SameFigures(window.former.at56000, window.now.at56000) &&
-                           SameFigures(window.former.at115200, window.now.at115200);
+        cost.figures.Add(window.former.at56000, window.now.at56000);
+        cost.figures.Add(window.former.at115200, window.now.at115200);
+        cost.plansDiffer = std::max(cost.plansDiffer, window.plansDiffer);
         importReport = window.now;
       }
       costs.emplace_back(std::string(kind.name) + (merge ? ", merge on" : ", merge off"), cost);
@@ -604,7 +720,8 @@ int main(int argc, char** argv) {
       total.walk += cost.walk;
       total.plan += cost.plan;
       total.simulate += cost.simulate;
-      total.sameFigures = total.sameFigures && cost.sameFigures;
+      total.figures.Add(cost.figures);
+      total.plansDiffer += cost.plansDiffer;
       auto loaded = sequence_format::LoadSequenceCache(cache);
       if (!loaded) {
         std::fprintf(stderr, "%s\n", loaded.message().c_str());
@@ -625,17 +742,23 @@ int main(int argc, char** argv) {
         const auto playedEnd = std::find_if(messages.begin(), messages.end(),
                                             [&](const auto& m) { return m.due >= end; });
         const std::span<const playback::LineMessage> part(messages.begin(), playedEnd);
-        const double floor = playback::PhysicalFloorSeconds(part, baud, 5);
+        const double floor = playback::PhysicalFloorSeconds(part, baud, kPlayFrameTiming);
         const auto run = [&](const std::string& program, const char* which) {
-          const Played played = PlayOnPty(program, cache, audio, baud, messages, floor);
+          const Played played = PlayOnPty(program, cache, audio, baud, messages, end, floor);
           if (!played.ran) {
             std::printf("%-20s %-5s %6d %-11s did not play to its end (%s)\n", kind.name, "on",
                         baud, which, program.c_str());
             return;
           }
-          PrintRow(kind.name, merge, baud, which, played.report,
-                   played.unmatched ? "  [" + std::to_string(played.unmatched) + " unmatched]"
-                                    : std::string());
+          char late[64];
+          std::snprintf(late, sizeof late, "  [%.1f %% a step or more after plan%s]",
+                        100.0 * static_cast<double>(played.lateSteps) /
+                            static_cast<double>(std::max<std::size_t>(played.report.messages, 1)),
+                        played.realtimeReader ? "" : ", ordinary-priority reader");
+          PrintRow(
+              kind.name, merge, baud, which, played.report,
+              late + (played.unmatched ? "  [" + std::to_string(played.unmatched) + " unmatched]"
+                                       : std::string()));
         };
         if (!glimmerBefore.empty()) run(glimmerBefore, "play before");
         run(glimmer, "play after");
@@ -652,13 +775,20 @@ int main(int argc, char** argv) {
       repeat, "show", "compile", "before", "%", "after", "%", "walk", "plan", "simulate",
       "figures");
   const auto costRow = [](const std::string& name, const Cost& c) {
-    std::printf("%-26s %9.2f %9.3f %6.2f%% %9.3f %6.2f%% %7.3f %7.3f %9.3f  %s\n", name.c_str(),
-                Ms(c.compile), Ms(c.former), 100 * c.former / c.compile, Ms(c.now),
-                100 * c.now / c.compile, Ms(c.walk), Ms(c.plan), Ms(c.simulate),
-                c.sameFigures ? "same" : "DIFFER");
+    std::printf(
+        "%-26s %9.2f %9.3f %6.2f%% %9.3f %6.2f%% %7.3f %7.3f %9.3f  %s; plan %s\n", name.c_str(),
+        Ms(c.compile), Ms(c.former), 100 * c.former / c.compile, Ms(c.now), 100 * c.now / c.compile,
+        Ms(c.walk), Ms(c.plan), Ms(c.simulate), c.figures.Text().c_str(),
+        c.plansDiffer == 0 ? "same" : (std::to_string(c.plansDiffer) + " rows differ").c_str());
   };
   for (const auto& [name, cost] : costs) costRow(name, cost);
   costRow("all", total);
+  std::printf(
+      "figures: the former computation summed seconds in floating point, this one counts the\n"
+      "line's time exactly in integers; \"same ms\" = every whole millisecond, byte and count\n"
+      "of the report is the same. plan: rows the player sends at another position than the\n"
+      "former plan had them, where the former rounding tipped a comparison the exact clock\n"
+      "decides the other way (a burst that exactly fills its step, a start exactly on a step).\n");
   std::printf(
       "Import report cost: before %.2f %% of the compile, after %.2f %%   [target <= 2 %%]\n",
       100 * total.former / total.compile, 100 * total.now / total.compile);

@@ -12,10 +12,8 @@ namespace {
 
 constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 constexpr std::size_t kTickRows = (1U << 16) - 1;
-// Where an audience sees a beat slip.
-constexpr double kVisibleSlip = 0.050;
 
-// A multiplication, not a division: the import runs this over every row twice.
+// A multiplication, not a division: the player's watch runs this on every write.
 constexpr double kSecondsPerPosition = 1.0 / static_cast<double>(kSamplesPerSecond);
 double ToSeconds(std::int64_t position) {
   return static_cast<double>(position) * kSecondsPerPosition;
@@ -28,10 +26,36 @@ std::int64_t FlushAtOrAfter(std::int64_t position) {
   return (position + kFlushStep - 1) / kFlushStep * kFlushStep;
 }
 
-std::int64_t FlushAtOrBefore(double seconds) {
-  return static_cast<std::int64_t>(
-             std::floor(seconds * static_cast<double>(kSamplesPerSecond) / kFlushStep)) *
-         kFlushStep;
+// The line's own clock, exact: at B baud one unit is 1 / (88,200 x B) s, so
+// a position is B units and a byte 10 x 88,200 units, and every sum and
+// comparison the plan and the report make is an integer one. Rounding could
+// otherwise tip a burst that just fits its step into the next one. Both
+// units are even, so half of any span is whole too.
+class LineClock {
+ public:
+  explicit LineClock(int baud) : perPosition_(baud) {}
+  std::int64_t At(std::int64_t position) const { return position * perPosition_; }
+  static std::int64_t Bytes(std::int64_t bytes) { return bytes * kPerByte; }
+  // Correctly rounded: one division of two exact values.
+  double Seconds(std::int64_t units) const {
+    return static_cast<double>(units) / (static_cast<double>(kSamplesPerSecond) * perPosition_);
+  }
+  // The flush step at or before the moment `units`.
+  std::int64_t FlushAtOrBefore(std::int64_t units) const {
+    const std::int64_t step = kFlushStep * perPosition_;
+    const std::int64_t whole = units / step;
+    return (whole - (units % step < 0 ? 1 : 0)) * kFlushStep;
+  }
+
+  static constexpr std::int64_t kPerByte = kBitsPerByte * kSamplesPerSecond;
+
+ private:
+  std::int64_t perPosition_;
+};
+
+// Seconds into the song of a position, correctly rounded.
+double SongSeconds(std::int64_t position, std::int64_t lead) {
+  return static_cast<double>(position - lead) / static_cast<double>(kSamplesPerSecond);
 }
 
 }  // namespace
@@ -87,30 +111,30 @@ namespace {
 class FloorWalk {
  public:
   FloorWalk(int baud, int frameTiming)
-      : start_(ToSeconds(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep)),
-        perByte_(static_cast<double>(kBitsPerByte) / static_cast<double>(baud)) {}
+      : clock_(baud),
+        start_(clock_.At(static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep)) {}
 
   // In playback order, messages only.
   void Add(const LineMessage& message) {
     // The keep-alives the protocol asks for take their share of the line too.
     for (; nextKeepAlive_ <= message.due; nextKeepAlive_ += kKeepAliveStep) {
-      carried_ += static_cast<double>(kKeepAliveMessage.size()) * perByte_;
+      carried_ += LineClock::Bytes(static_cast<std::int64_t>(kKeepAliveMessage.size()));
     }
-    carried_ += message.bytes * perByte_;
-    const double slack = carried_ - ToSeconds(message.due);
+    carried_ += LineClock::Bytes(message.bytes);
+    const std::int64_t slack = carried_ - clock_.At(message.due);
     lowest_ = std::min(lowest_, slack);
     widest_ = std::max(widest_, slack - lowest_);
     fromStart_ = std::max(fromStart_, start_ + slack);
   }
-  double Floor() const { return std::max(widest_ / 2, fromStart_); }
+  double Floor() const { return clock_.Seconds(std::max(widest_ / 2, fromStart_)); }
 
  private:
-  double start_;
-  double perByte_;
-  double carried_ = 0;
-  double lowest_ = std::numeric_limits<double>::infinity();
-  double widest_ = 0;
-  double fromStart_ = 0;
+  LineClock clock_;
+  std::int64_t start_;
+  std::int64_t carried_ = 0;
+  std::int64_t lowest_ = std::numeric_limits<std::int64_t>::max();
+  std::int64_t widest_ = 0;
+  std::int64_t fromStart_ = 0;
   std::int64_t nextKeepAlive_ = kKeepAliveStep;
 };
 
@@ -120,21 +144,22 @@ class FloorWalk {
 // every value. The slice of a value never decreases as the value grows, so
 // every value of a slice lies between those of the slices around it.
 template <std::size_t N>
-std::array<float, N> ValuesAtRanks(std::span<const float> values, float low, float high,
-                                   const std::array<std::size_t, N>& ranks) {
-  std::array<float, N> found{};
+std::array<std::int64_t, N> ValuesAtRanks(std::span<const std::int64_t> values, std::int64_t low,
+                                          std::int64_t high,
+                                          const std::array<std::size_t, N>& ranks) {
+  std::array<std::int64_t, N> found{};
   if (!(high > low)) {
     found.fill(low);
     return found;
   }
   constexpr std::size_t kSlices = 4096;
-  const double scale = static_cast<double>(kSlices) / (static_cast<double>(high) - low);
-  const auto sliceOf = [&](float value) {
-    const auto slice = static_cast<std::size_t>((static_cast<double>(value) - low) * scale);
-    return std::min(slice, kSlices - 1);
+  int shift = 0;
+  while (static_cast<std::uint64_t>(high - low) >> shift >= kSlices) ++shift;
+  const auto sliceOf = [&](std::int64_t value) {
+    return static_cast<std::size_t>(static_cast<std::uint64_t>(value - low) >> shift);
   };
   std::vector<std::uint32_t> counts(kSlices, 0);
-  for (const float value : values) ++counts[sliceOf(value)];
+  for (const std::int64_t value : values) ++counts[sliceOf(value)];
   std::array<std::size_t, N> slice{};
   std::array<std::size_t, N> before{};
   std::size_t seen = 0;
@@ -147,9 +172,9 @@ std::array<float, N> ValuesAtRanks(std::span<const float> values, float low, flo
     }
     seen += counts[s];
   }
-  std::array<std::vector<float>, N> inSlice;
+  std::array<std::vector<std::int64_t>, N> inSlice;
   for (std::size_t r = 0; r < N; ++r) inSlice[r].reserve(counts[slice[r]]);
-  for (const float value : values) {
+  for (const std::int64_t value : values) {
     const std::size_t s = sliceOf(value);
     for (std::size_t r = 0; r < N; ++r) {
       if (s == slice[r]) inSlice[r].push_back(value);
@@ -180,43 +205,43 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
     if (tick && (i & kTickRows) == 0) tick();
   };
   const std::size_t n = messages.size();
-  const double perByte = static_cast<double>(kBitsPerByte) / static_cast<double>(baud);
-  const double window = ToSeconds(kFlushStep);
-  const auto lineTime = [&](std::size_t i) { return messages[i].bytes * perByte; };
+  const LineClock clock(baud);
+  const std::int64_t window = clock.At(kFlushStep);
+  const auto lineTime = [&](std::size_t i) { return LineClock::Bytes(messages[i].bytes); };
 
   // How early each message would have to arrive for every message to be on
   // time: the latest arrivals that keep the line's spacing, walked back from
   // the end. A run of messages that push each other earlier, up to the one
   // that meets its own moment, is one burst.
-  std::vector<float> spread(n, 0.0F);
-  double limit = std::numeric_limits<double>::infinity();
+  std::vector<std::int64_t> spread(n, 0);
+  std::int64_t limit = std::numeric_limits<std::int64_t>::max();
   for (std::size_t i = n; i-- > 0;) {
     ticking(i);
     if (messages[i].bytes <= 0) continue;
-    const double moment = ToSeconds(messages[i].due);
-    const double arrival = std::min(moment, limit);
-    spread[i] = static_cast<float>(moment - arrival);
+    const std::int64_t moment = clock.At(messages[i].due);
+    const std::int64_t arrival = std::min(moment, limit);
+    spread[i] = moment - arrival;
     limit = arrival - lineTime(i);
   }
   // A burst straddles its moment: half of its spread after it. Every message
   // of the burst gets the same half so the burst moves as one. A burst that
   // the line carries within the flush steps it is written on today is left
   // as it is (marked by a negative half).
-  SerialLineModel today(baud);
+  std::int64_t busy = std::numeric_limits<std::int64_t>::min() / 2;  // the line today
   std::size_t burstStart = 0;
-  float widest = 0;
+  std::int64_t widest = 0;
   bool overflows = false;
   bool anyOverflows = false;
   for (std::size_t i = 0; i < n; ++i) {
     ticking(i);
     if (messages[i].bytes <= 0) continue;
-    const std::int64_t flush = FlushAtOrAfter(messages[i].due);
-    const double arrival =
-        today.Write(ToSeconds(flush), static_cast<std::size_t>(messages[i].bytes));
-    overflows = overflows || arrival > ToSeconds(flush) + window;
+    const std::int64_t flush = clock.At(FlushAtOrAfter(messages[i].due));
+    busy = std::max(busy, flush) + lineTime(i);
+    overflows = overflows || busy > flush + window;
     widest = std::max(widest, spread[i]);
     if (spread[i] > 0) continue;
-    for (std::size_t j = burstStart; j <= i; ++j) spread[j] = overflows ? widest / 2 : -1.0F;
+    const std::int64_t half = overflows ? widest / 2 : -1;
+    for (std::size_t j = burstStart; j <= i; ++j) spread[j] = half;
     anyOverflows = anyOverflows || overflows;
     burstStart = i + 1;
     widest = 0;
@@ -229,7 +254,7 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
   std::vector<EarlyRow> early;
   // A table the line carries step by step, as most are, is played as it is.
   if (!anyOverflows && !overflows) return early;
-  limit = std::numeric_limits<double>::infinity();
+  limit = std::numeric_limits<std::int64_t>::max();
   std::int64_t later = std::numeric_limits<std::int64_t>::max();
   for (std::size_t i = n; i-- > 0;) {
     ticking(i);
@@ -240,19 +265,19 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
       continue;
     }
     // Rows come in playback order, so a row is encoded when it is due.
-    const std::int64_t flush = FlushAtOrAfter(message.due);
-    const double moment = ToSeconds(message.due);
-    const double deadline = spread[i] >= 0 ? moment + spread[i] : ToSeconds(flush) + window;
-    const double arrival = std::min(deadline, limit);
-    const double start = arrival - lineTime(i);
+    const std::int64_t flush = clock.At(FlushAtOrAfter(message.due));
+    const std::int64_t deadline =
+        spread[i] >= 0 ? clock.At(message.due) + spread[i] : flush + window;
+    const std::int64_t arrival = std::min(deadline, limit);
+    const std::int64_t start = arrival - lineTime(i);
     limit = start;
-    if (start >= ToSeconds(flush)) {
+    if (start >= flush) {
       later = message.due;
       continue;
     }
     // Half a step before the flush, so the rows of the burst are all encoded
     // before it and leave in one write.
-    const std::int64_t position = std::min(FlushAtOrBefore(start) - kFlushStep / 2,
+    const std::int64_t position = std::min(clock.FlushAtOrBefore(start) - kFlushStep / 2,
                                            std::min<std::int64_t>(later, message.due));
     early.push_back({i, position});
     later = position;
@@ -265,36 +290,32 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
                             std::span<const EarlyRow> early, int frameTiming) {
   LineReport report;
   report.baud = baud;
-  SerialLineModel line(baud);
+  const LineClock clock(baud);
   // The floor and the seconds that ask too much are walked alongside: one
   // pass over the rows, which the import makes for every sequence.
   FloorWalk floor(baud, frameTiming);
   const std::int64_t lead = static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep;
-  const double leadSeconds = ToSeconds(lead);
-  const double perSecond = static_cast<double>(baud) / kBitsPerByte;
+  const std::int64_t visibleSlip = clock.At(kSamplesPerSecond / 20);  // 50 ms
   std::int64_t secondEnd = lead + kSamplesPerSecond;
-  double asked = 0;
+  std::int64_t asked = 0;
 
-  std::vector<float> lateness;
+  std::vector<std::int64_t> lateness;
   lateness.reserve(messages.size());
-  float earliest = std::numeric_limits<float>::infinity();
-  float latest = -std::numeric_limits<float>::infinity();
-  report.max = -std::numeric_limits<double>::infinity();
+  std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+  std::int64_t latest = std::numeric_limits<std::int64_t>::min();
+  std::int64_t latestDue = 0;
+  std::int64_t firstSlipDue = -1;
+  std::int64_t worstBacklog = 0;
+  std::int64_t worstBacklogFlush = 0;
+  std::int64_t busy = std::numeric_limits<std::int64_t>::min() / 2;  // the line is empty
   std::int64_t encodedAt = lead;
   std::int64_t nextKeepAlive = kKeepAliveStep;
   std::size_t nextEarly = 0;
-  const auto noteBacklog = [&](double at) {
-    const double backlog = line.BacklogSeconds(at);
-    if (backlog <= report.worstBacklogSeconds) return;
-    report.worstBacklogSeconds = backlog;
-    report.worstBacklogBytes = backlog / line.SecondsPerByte();
-    report.worstBacklogAt = at - leadSeconds;
-  };
   for (std::size_t i = 0; i < messages.size(); ++i) {
     const LineMessage& message = messages[i];
     // Rows come in playback order, so a second ends where a row is past it.
     if (message.due >= secondEnd) {
-      if (asked > perSecond) ++report.secondsOverCapacity;
+      if (asked * kBitsPerByte > baud) ++report.secondsOverCapacity;
       asked = 0;
       secondEnd +=
           (message.due - secondEnd) / kSamplesPerSecond * kSamplesPerSecond + kSamplesPerSecond;
@@ -308,43 +329,49 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
     encodedAt = std::max(encodedAt, position);
     if (message.bytes <= 0) continue;
     floor.Add(message);
-    const std::int64_t flush = FlushAtOrAfter(encodedAt);
+    const std::int64_t flushPosition = FlushAtOrAfter(encodedAt);
     // Keep-alives due by this flush go out first, as the player's pass does.
-    for (; nextKeepAlive <= flush; nextKeepAlive += kKeepAliveStep) {
-      line.Write(ToSeconds(nextKeepAlive), 4);
+    for (; nextKeepAlive <= flushPosition; nextKeepAlive += kKeepAliveStep) {
+      busy = std::max(busy, clock.At(nextKeepAlive)) +
+             LineClock::Bytes(static_cast<std::int64_t>(kKeepAliveMessage.size()));
     }
-    const double arrival = line.Write(ToSeconds(flush), static_cast<std::size_t>(message.bytes));
-    const double late = arrival - ToSeconds(message.due);
-    const auto kept = static_cast<float>(late);
-    lateness.push_back(kept);
-    earliest = std::min(earliest, kept);
-    latest = std::max(latest, kept);
-    if (late > kVisibleSlip && report.firstSlipAt < 0) {
-      report.firstSlipAt = ToSeconds(message.due) - leadSeconds;
+    const std::int64_t flush = clock.At(flushPosition);
+    busy = std::max(busy, flush) + LineClock::Bytes(message.bytes);
+    const std::int64_t late = busy - clock.At(message.due);
+    lateness.push_back(late);
+    earliest = std::min(earliest, late);
+    if (late > latest) {
+      latest = late;
+      latestDue = message.due;
     }
-    if (late > report.max) {
-      report.max = late;
-      report.maxAt = ToSeconds(message.due) - leadSeconds;
+    if (late > visibleSlip && firstSlipDue < 0) firstSlipDue = message.due;
+    if (busy - flush > worstBacklog) {
+      worstBacklog = busy - flush;
+      worstBacklogFlush = flushPosition;
     }
-    noteBacklog(ToSeconds(flush));
   }
-  if (asked > perSecond) ++report.secondsOverCapacity;
+  if (asked * kBitsPerByte > baud) ++report.secondsOverCapacity;
   report.floor = floor.Floor();
   report.messages = lateness.size();
-
-  if (lateness.empty()) {
-    report.max = 0;
-    return report;
+  if (worstBacklog > 0) {
+    report.worstBacklogSeconds = clock.Seconds(worstBacklog);
+    report.worstBacklogBytes =
+        static_cast<double>(worstBacklog) / static_cast<double>(LineClock::kPerByte);
+    report.worstBacklogAt = SongSeconds(worstBacklogFlush, lead);
   }
+  if (firstSlipDue >= 0) report.firstSlipAt = SongSeconds(firstSlipDue, lead);
+  if (lateness.empty()) return report;
+  report.max = clock.Seconds(latest);
+  report.maxAt = SongSeconds(latestDue, lead);
+  report.earliest = clock.Seconds(earliest);
   const auto rankOf = [&](double fraction) {
     const auto rank =
         static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(lateness.size())));
     return rank == 0 ? std::size_t{0} : rank - 1;
   };
   const auto [p50, p99] = ValuesAtRanks<2>(lateness, earliest, latest, {rankOf(0.5), rankOf(0.99)});
-  report.p50 = p50;
-  report.p99 = p99;
-  report.earliest = earliest;
+  report.p50 = clock.Seconds(p50);
+  report.p99 = clock.Seconds(p99);
   return report;
 }
 

@@ -12,9 +12,7 @@
 namespace platform {
 namespace {
 
-// Low among real-time priorities: ahead of every ordinary program, behind
-// the kernel's own threads and audio servers' real-time threads.
-constexpr int kDispatchPriority = 10;
+constexpr int kDispatchPriority = kDispatchRealtimePriority;
 
 // RealtimeKit grants only to a process whose real-time CPU limit lies within
 // its own: above it (or unlimited, the default) it refuses.

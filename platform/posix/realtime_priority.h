@@ -10,6 +10,11 @@
 
 namespace platform {
 
+// The real-time priority the dispatch thread asks for: low among real-time
+// priorities, ahead of every ordinary program, behind the kernel's own
+// threads and audio servers' real-time threads.
+inline constexpr int kDispatchRealtimePriority = 10;
+
 // SCHED_FIFO for the calling thread, just above the ordinary real-time
 // priority of audio threads' helpers, without inheriting it to programs the
 // thread starts. Where it may not (no permission), Raise says so and changes

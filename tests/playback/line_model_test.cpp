@@ -68,6 +68,25 @@ TEST(LineSimulationTest, ABurstOverTheLinesSecondIsCountedAndBacksUp) {
   EXPECT_LT(report.worstBacklogAt, 3.0);
 }
 
+// The line's time is counted exactly: bursts that are equally late are
+// equally late, and the report names the first of them rather than whichever
+// rounding favoured.
+TEST(LineSimulationTest, OfBurstsEquallyLateTheFirstIsNamed) {
+  // Forty intensities on a flush step every 0.87 s, clear of the keep-alives.
+  std::vector<LineMessage> bursts;
+  for (int k = 0; k < 20; ++k) {
+    for (int i = 0; i < 40; ++i) bursts.push_back({38400 + 76800 * k, 6});
+  }
+  for (const int baud : {56000, 115200}) {
+    const playback::LineReport report = playback::SimulatePlayback(bursts, baud);
+    const double first = (38400.0 - 512) / 88200;  // into the song, past the lead
+    EXPECT_EQ(report.maxAt, first) << baud;
+    EXPECT_EQ(report.worstBacklogAt, first) << baud;
+    EXPECT_EQ(report.max, 240 * 10.0 / baud) << baud;
+    EXPECT_EQ(report.worstBacklogBytes, 240) << baud;
+  }
+}
+
 TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
   std::vector<LineMessage> rows(20, LineMessage{88200, 6});
   rows[10].bytes = 0;
