@@ -272,7 +272,17 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
     const std::int64_t start = arrival - lineTime(i);
     limit = start;
     if (start >= flush) {
-      later = message.due;
+      // The player encodes one row a pass and reads the position between
+      // them: a burst due just before its flush step can find the position
+      // past the step halfway through, and its rest leaves a step later.
+      // Encoded half a step before the step, it leaves on it all the same.
+      const std::int64_t settled = std::min(FlushAtOrAfter(message.due) - kFlushStep / 2, later);
+      if (message.due > settled) {
+        early.push_back({i, settled});
+        later = settled;
+      } else {
+        later = message.due;
+      }
       continue;
     }
     // Half a step before the flush, so the rows of the burst are all encoded

@@ -68,9 +68,12 @@ struct EarlyRow {
 
 // Where the line cannot carry a burst within the flush step in which it is
 // due, the rows to send early so that the burst's arrival straddles its
-// moment: as many milliseconds before it as after. Rows whose messages the
-// line carries in their own flush step are not listed, so a table that never
-// asks more of the line than that plays exactly as if there were no plan.
+// moment: as many milliseconds before it as after. Where there is such a
+// burst, the rows the line carries in their own flush step are listed only
+// when due in its second half, at its middle, so that a burst is encoded
+// before its step comes even when the player looks late; they still leave
+// on their own step. A table that never asks more of the line than one step
+// carries gets no list and plays exactly as if there were no plan.
 // Listed positions never decrease and stay in the rows' order. `tick`, when
 // given, runs every 65,536 rows of each pass, for a caller that must keep the
 // controllers alive meanwhile.
