@@ -87,6 +87,27 @@ TEST(LineSimulationTest, OfBurstsEquallyLateTheFirstIsNamed) {
   }
 }
 
+// A player that looks a few positions late must still find a burst due just
+// before its flush step whole before the step: where the table needs a plan,
+// such rows are encoded at the step's middle, and the rows due in its first
+// half where they are due.
+TEST(EarlySendingPlanTest, RowsDueLateInTheirStepAreEncodedAtItsMiddle) {
+  std::vector<LineMessage> table(20, LineMessage{88200, 6});  // needs a plan
+  const std::int32_t step = 512 * 400;
+  for (const std::int32_t due : {step - 2, step - 2, step - 2, step + 100, step + 100}) {
+    table.push_back({due, 6});
+  }
+  const auto early = playback::PlanEarlySending(table, 56000);
+  std::vector<std::size_t> listed;
+  for (const playback::EarlyRow& row : early) {
+    if (row.index >= 20) {
+      listed.push_back(row.index);
+      EXPECT_EQ(row.position, step - 256) << row.index;
+    }
+  }
+  EXPECT_EQ(listed, (std::vector<std::size_t>{20, 21, 22}));
+}
+
 TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
   std::vector<LineMessage> rows(20, LineMessage{88200, 6});
   rows[10].bytes = 0;
