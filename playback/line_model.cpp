@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "playback/wire_protocol.h"
 
@@ -22,8 +23,9 @@ double ToSeconds(std::int64_t position) {
 // The flush step at or after `position`: where the player writes what it
 // encoded there. The first one is at 512.
 std::int64_t FlushAtOrAfter(std::int64_t position) {
+  static_assert((kFlushStep & (kFlushStep - 1)) == 0, "the step is a power of two");
   if (position <= kFlushStep) return kFlushStep;
-  return (position + kFlushStep - 1) / kFlushStep * kFlushStep;
+  return ((position - 1) | (kFlushStep - 1)) + 1;
 }
 
 // The line's own clock, exact: at B baud one unit is 1 / (88,200 x B) s, so
@@ -213,7 +215,9 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
   // time: the latest arrivals that keep the line's spacing, walked back from
   // the end. A run of messages that push each other earlier, up to the one
   // that meets its own moment, is one burst.
-  std::vector<std::int64_t> spread(n, 0);
+  // Every row with a message gets its spread before it is read; the rest
+  // are never read, so the block is not cleared first.
+  const auto spread = std::make_unique_for_overwrite<std::int64_t[]>(n);
   std::int64_t limit = std::numeric_limits<std::int64_t>::max();
   for (std::size_t i = n; i-- > 0;) {
     ticking(i);
