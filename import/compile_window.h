@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "sequence_format/event_table.h"
@@ -14,10 +15,17 @@ class CompileWindow {
   virtual void SetStatus(const std::string& text) = 0;
   // True when chkPerformBitmask is ticked (read once per import).
   virtual bool PerformBitmask() const = 0;
-  // The table just saved, in playback order: what the player will send. The
-  // window and `glimmer compile` tell from it how the serial line will keep
-  // up. Its cursor must be left where it is.
-  virtual void SequenceCompiled(const sequence_format::EventTable& table) { (void)table; }
+  // The table just compiled, in playback order: what the player will send.
+  // The window and `glimmer compile` tell from it how the serial line will
+  // keep up. It comes as the file starts to be written, so that work on it
+  // can go on meanwhile on a thread of its own; what it returns tells the
+  // result once the file is saved, and is dropped when it could not be. The
+  // table's cursor must be left where it is, and the table must not be read
+  // after this returns.
+  virtual std::function<void()> SequenceCompiled(const sequence_format::EventTable& table) {
+    (void)table;
+    return {};
+  }
 };
 
 }  // namespace importer

@@ -165,8 +165,9 @@ platform::Status FinishCompile(EventTable& events, const FadeTimingTable& fadeTi
   // The file store replaces the file atomically, which also covers deleting
   // an older file of that name first: a failed write leaves it whole.
   ShowPhase("Writing File", window, ui);
+  const std::function<void()> tellWhenSaved = window.SequenceCompiled(result);
   platform::Status saved = SaveSequenceCache(result, cacheFile, files);
-  if (saved) window.SequenceCompiled(result);
+  if (saved && tellWhenSaved) tellWhenSaved();
   return saved;
 }
 

@@ -53,6 +53,20 @@ ImportLineReport PlanLine(const sequence_format::EventTable& table) {
   return PlanLine(LineMessagesOf(table));
 }
 
+std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table) {
+  return std::async(std::launch::async, [messages = LineMessagesOf(table)] {
+    // The faster rate on a thread of its own too: on two cores or more the
+    // report takes no longer than its slower half.
+    auto fast = std::async(std::launch::async, [&messages] {
+      return SimulatePlayback(messages, 115200, PlanEarlySending(messages, 115200));
+    });
+    ImportLineReport report;
+    report.at56000 = SimulatePlayback(messages, 56000, PlanEarlySending(messages, 56000));
+    report.at115200 = fast.get();
+    return report;
+  });
+}
+
 std::string LineFigures(const LineReport& r) {
   char text[320];
   std::snprintf(text, sizeof text,

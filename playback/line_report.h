@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct ImportLineReport {
 };
 ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
 ImportLineReport PlanLine(const sequence_format::EventTable& table);
+// The same, worked out on a thread of its own so that the import can write
+// its file meanwhile: the rows are read before this returns, the table is
+// not touched afterwards. The two rates are planned side by side.
+std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table);
 
 // Lateness at the controller past which a beat visibly slips.
 inline constexpr double kVisibleSlipSeconds = 0.050;

@@ -926,19 +926,33 @@ bool frmMain::PerformBitmask() const {
 
 // The operator hears how the serial line will keep up while the import is
 // still on screen, not when the audience sees a beat slip.
-void frmMain::SequenceCompiled(const sequence_format::EventTable& table) {
+// It is worked out while the file is written, and told once it is saved.
+std::function<void()> frmMain::SequenceCompiled(const sequence_format::EventTable& table) {
+  std::shared_future<playback::ImportLineReport> planned;
+  try {
+    planned = playback::PlanLineAside(table);
+  } catch (const std::exception& error) {
+    return [this, why = std::string(error.what())] { NoLineReport(why); };
+  }
+  return [this, planned] { TellLineReport(planned); };
+}
+
+void frmMain::NoLineReport(const std::string& why) {
+  // The sequence is saved; only the forecast is missing.
+  LogShowEvent(playback::show_event::ImportLine("no serial line report: " + why));
+}
+
+void frmMain::TellLineReport(const std::shared_future<playback::ImportLineReport>& planned) {
   try {
     const int baud = playback::LineRateFromText(DataRateText());
-    const playback::ImportLineReport report = playback::PlanLine(table);
+    const playback::ImportLineReport& report = planned.get();
     const auto warning = playback::LineWarning(report, baud, PerformBitmask());
     const std::string text = warning ? *warning : playback::LineOnTime(report, baud);
     ShowNotice(text);
     LogShowEvent(playback::show_event::ImportLine(
         text + (warning ? " (" + playback::LineFigures(report.At(baud)) + ")" : "")));
   } catch (const std::exception& error) {
-    // The sequence is saved; only the forecast is missing.
-    LogShowEvent(
-        playback::show_event::ImportLine(std::string("no serial line report: ") + error.what()));
+    NoLineReport(error.what());
   }
 }
 

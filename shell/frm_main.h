@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/show_lock.h"
 #include "platform/user_interface.h"
 #include "playback/calendar_file_window.h"
+#include "playback/line_report.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "playback/show_session.h"
@@ -168,7 +170,7 @@ class frmMain : public QWidget,
   void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
 
   bool PerformBitmask() const override;
-  void SequenceCompiled(const sequence_format::EventTable& table) override;
+  std::function<void()> SequenceCompiled(const sequence_format::EventTable& table) override;
   void ShowImportingPanel(bool visible) override;
 
   void AddImportedSequence(const importer::ImportedSequence& sequence) override;
@@ -194,6 +196,8 @@ class frmMain : public QWidget,
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void TellLineReport(const std::shared_future<playback::ImportLineReport>& planned);
+  void NoLineReport(const std::string& why);
   void BuildControls();
   void ConnectHandlers();
 

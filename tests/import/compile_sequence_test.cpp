@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,6 +155,38 @@ TEST_F(CompileSequenceTest, CacheThatCannotBeWrittenIsRefusedWithTheReason) {
   EXPECT_NE(ui_.messages[0].find("No space left on device"), std::string::npos);
   EXPECT_NE(ui_.messages[0].find("Carol - Choir"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(cache_));
+}
+
+// The serial line's forecast is worked out while the file is written, and
+// told only once the file is saved: never for a file that could not be.
+TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenItCannotBe) {
+  struct ForecastWindow : import_test::RecordingWindow {
+    using RecordingWindow::RecordingWindow;
+    std::function<void()> SequenceCompiled(const EventTable& table) override {
+      rowsGiven = table.RowCount();
+      return [this] { toldWithFileWritten = files != nullptr && !files->written.empty(); };
+    }
+    const fakes::FakeFileStore* files = nullptr;
+    std::size_t rowsGiven = 0;
+    std::optional<bool> toldWithFileWritten;
+  };
+  for (const bool writable : {true, false}) {
+    SCOPED_TRACE(writable ? "writable" : "the disk is full");
+    fakes::FakeFileStore files;
+    if (!writable) files.failWith = "Cannot write: No space left on device";
+    ForecastWindow window(ui_);
+    window.files = &files;
+    fakes::WriteBytes(document_, import_test::ToXml(sequence_));
+    CompileSequence(document_, cache_, audioFile_, displayTitle_,
+                    CompileServices{window, ui_, files, fadeTimings_, "/shows/"});
+
+    EXPECT_GT(window.rowsGiven, 0u);
+    if (writable) {
+      EXPECT_EQ(window.toldWithFileWritten, std::optional<bool>(true));
+    } else {
+      EXPECT_FALSE(window.toldWithFileWritten.has_value());
+    }
+  }
 }
 
 }  // namespace
