@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 namespace playback {
 namespace {
@@ -55,8 +56,9 @@ ImportLineReport PlanLine(const sequence_format::EventTable& table) {
 
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table) {
   return std::async(std::launch::async, [messages = LineMessagesOf(table)] {
-    // The faster rate on a thread of its own too: on two cores or more the
-    // report takes no longer than its slower half.
+    // With cores to spare, the faster rate on a thread of its own too; on two
+    // the import's own writing of the file has the other one.
+    if (std::thread::hardware_concurrency() <= 2) return PlanLine(messages);
     auto fast = std::async(std::launch::async, [&messages] {
       return SimulatePlayback(messages, 115200, PlanEarlySending(messages, 115200));
     });

@@ -33,7 +33,8 @@ ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
 ImportLineReport PlanLine(const sequence_format::EventTable& table);
 // The same, worked out on a thread of its own so that the import can write
 // its file meanwhile: the rows are read before this returns, the table is
-// not touched afterwards. The two rates are planned side by side.
+// not touched afterwards. With cores to spare the two rates are planned side
+// by side.
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table);
 
 // Lateness at the controller past which a beat visibly slips.
