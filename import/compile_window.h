@@ -20,8 +20,8 @@ class CompileWindow {
   // keep up. It comes as the file starts to be written, so that work on it
   // can go on meanwhile on a thread of its own; what it returns tells the
   // result once the file is saved, and is dropped when it could not be. The
-  // table's cursor must be left where it is, and the table must not be read
-  // after this returns.
+  // table's cursor must be left where it is; the table stays as it is until
+  // what this returns has run or been dropped.
   virtual std::function<void()> SequenceCompiled(const sequence_format::EventTable& table) {
     (void)table;
     return {};

@@ -17,19 +17,24 @@ long WholeMs(double seconds) {
   return std::lround(seconds * 1000);
 }
 
-}  // namespace
-
-std::vector<LineMessage> LineMessagesOf(const sequence_format::EventTable& table) {
+// Walks `walk` from its first row; its own cursor moves, nobody else's.
+std::vector<LineMessage> MessagesAlong(sequence_format::EventTable& walk) {
   std::vector<LineMessage> messages;
-  messages.reserve(table.RowCount());
-  // A clone walks the same rows in the same order without moving the
-  // caller's cursor.
-  sequence_format::EventTable walk = table.Clone();
+  messages.reserve(walk.RowCount());
   for (walk.MoveFirst(); const sequence_format::EventTable::Record* row = walk.Current();
        walk.MoveNext()) {
     messages.push_back(MessageOf(*row));
   }
   return messages;
+}
+
+}  // namespace
+
+std::vector<LineMessage> LineMessagesOf(const sequence_format::EventTable& table) {
+  // A clone walks the same rows in the same order without moving the
+  // caller's cursor.
+  sequence_format::EventTable walk = table.Clone();
+  return MessagesAlong(walk);
 }
 
 std::vector<LineMessage> LineMessagesOf(const sequence_format::CacheRows& rows,
@@ -55,7 +60,11 @@ ImportLineReport PlanLine(const sequence_format::EventTable& table) {
 }
 
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table) {
-  return std::async(std::launch::async, [messages = LineMessagesOf(table)] {
+  // The clone shares the rows (they stay alive as long as it does) and only
+  // reads them, as the writing of the file does meanwhile: even the walk
+  // over them is off the import's own thread.
+  return std::async(std::launch::async, [walk = table.Clone()]() mutable {
+    const std::vector<LineMessage> messages = MessagesAlong(walk);
     // With cores to spare, the faster rate on a thread of its own too; on two
     // the import's own writing of the file has the other one.
     if (std::thread::hardware_concurrency() <= 2) return PlanLine(messages);

@@ -31,10 +31,9 @@ struct ImportLineReport {
 };
 ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
 ImportLineReport PlanLine(const sequence_format::EventTable& table);
-// The same, worked out on a thread of its own so that the import can write
-// its file meanwhile: the rows are read before this returns, the table is
-// not touched afterwards. With cores to spare the two rates are planned side
-// by side.
+// The same, worked out on threads of their own so that the import can write
+// its file meanwhile. The rows are shared, not copied: the table must stay as
+// it is until the report is ready (reading it meanwhile is fine).
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table);
 
 // Lateness at the controller past which a beat visibly slips.
