@@ -126,5 +126,23 @@ TEST_F(WindowPhonePageTest, ThePagesStartAndStopActOnTheWindowsShow) {
   EXPECT_NE(BodyOf(Ask("GET", "/api/status")).find("\"state\":\"stopped\""), std::string::npos);
 }
 
+// An import holds the window (Start is greyed out): the page's Start is
+// refused, saying why, and no show starts behind the import's back.
+TEST_F(WindowPhonePageTest, ThePagesStartIsRefusedWhileAnImportRuns) {
+  OneEntryPlaylist({playback_test::Level(20000, 1)}, 1.0);
+  EnablePage();
+  Start();
+  window->SetBusyState();
+
+  const std::string refused = Ask("POST", "/api/start", std::string("Bearer ") + kToken);
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(StatusOf(refused), 409) << refused;
+  EXPECT_NE(BodyOf(refused).find("the player is busy (an import runs)"), std::string::npos)
+      << refused;
+  EXPECT_FALSE(window->ShowRunning());
+  EXPECT_EQ(Log().find("Show started"), std::string::npos) << Log();
+}
+
 }  // namespace
 }  // namespace shelltest
