@@ -32,6 +32,21 @@ struct SessionRig : playback_test::Rig {
 };
 class ShowSessionTest : public testing::Test, protected SessionRig {};
 
+// `glimmer show` started an hour before its window tells the paused status
+// once, not on every pass of the wait (36,000 of them).
+TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
+  clock.SetTimeOfDay(16, 0, 0);
+  window.startTime = "5:00:00 PM";
+  window.endTime = "11:00:00 PM";
+  window.onSelect = [this](int) { window.showRunning = false; };
+  session.Start(Requester::GlimmerShow);
+
+  EXPECT_GE(clock.sleeps, 36000);
+  EXPECT_EQ(window.statuses, (States{playback::kRunningText, playback::kPausedText,
+                                     playback::kRunningText, playback::kStoppedText}));
+  EXPECT_EQ(window.states, (States{"running", "stopped"}));
+}
+
 // A time text the calendar cannot read is one notice while the show waits,
 // and the next show tells it again.
 TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
