@@ -172,6 +172,37 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
   }
 }
 
+// `glimmer play` is one playlist entry on its own: the port-open burst, the
+// events in their order, and the end of the song ends it, exit 0.
+TEST(GlimmerPlay, PlaysOneSequenceIntoTheLineAndEndsWithTheSong) {
+  fakes::TempDir dir;
+  playback_test::Rig rig;  // for its cache writer
+  const auto first = Row(0, 1, 2, 33, 7, 7);
+  const auto later = Row(8820, 2, 4, 33, 9, 9);  // a tenth of a second in
+  rig.WriteCache(dir.File("song.csq"), {first, later});
+  fakes::WriteBytes(dir.File("song.wav"), SilentWav(0.5));
+  const fakes::PtyLine pty;
+
+  tools_test::GlimmerProcess glimmer(dir, {"play", "--silent", "--device", pty.Name(),
+                                           dir.File("song.csq"), dir.File("song.wav")});
+  ASSERT_TRUE(glimmer.Started());
+  const std::string a = Encoded(first), b = Encoded(later);
+  const std::string line = ReadUntil(
+      pty, glimmer,
+      [&](const std::string& got) {
+        const auto atA = got.find(a);
+        return atA != std::string::npos && got.find(b, atA + a.size()) != std::string::npos;
+      },
+      std::chrono::seconds(30));
+  EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
+
+  const auto burst = line.find(std::string(playback::kPortOpenBurst));
+  const auto atA = line.find(a);
+  ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
+  EXPECT_LT(burst, atA);
+  EXPECT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
+}
+
 // The show ends by itself: exit 1, the reason on standard error and in the
 // log.
 TEST(GlimmerShow, AnEmptyPlaylistExitsOne) {
