@@ -59,7 +59,9 @@ std::string ReadUntil(const fakes::PtyLine& line, tools_test::GlimmerProcess& gl
     if (done(received) || !glimmer.Running() || std::chrono::steady_clock::now() >= end) {
       return received;
     }
-    ::poll(nullptr, 0, 20);
+    // Look again when the program next writes to the line, or shortly.
+    pollfd wrote{line.MasterFd(), POLLIN, 0};
+    ::poll(&wrote, 1, 20);
   }
 }
 
