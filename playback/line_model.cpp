@@ -309,7 +309,7 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
   // pass over the rows, which the import makes for every sequence.
   FloorWalk floor(baud, frameTiming);
   const std::int64_t lead = static_cast<std::int64_t>(std::max(frameTiming, 0)) * kFrameTimingStep;
-  const std::int64_t visibleSlip = clock.At(kSamplesPerSecond / 20);  // 50 ms
+  const std::int64_t visibleSlip = clock.At(kVisibleSlipPositions);
   std::int64_t secondEnd = lead + kSamplesPerSecond;
   std::int64_t asked = 0;
 

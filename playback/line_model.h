@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "playback/wire_protocol.h"
+
 // The serial line to the controllers as the hardware has it: 8N1 framing
 // moves B/10 bytes a second, so a burst of messages due together reaches the
 // last controller long after the first. A pseudo-terminal moves bytes in
@@ -18,6 +20,11 @@
 // the frame timing lead) divided by 88,200. A row is due when that position
 // reaches its SampleNumber, so its lateness does not depend on the lead.
 namespace playback {
+
+// Lateness at the controller past which a beat visibly slips: 50 ms.
+inline constexpr std::int64_t kVisibleSlipPositions = kSamplesPerSecond / 20;
+inline constexpr double kVisibleSlipSeconds =
+    static_cast<double>(kVisibleSlipPositions) / static_cast<double>(kSamplesPerSecond);
 
 // The rates the window offers; anything else counts as the slower one, which
 // errs on the side of warning.

@@ -48,11 +48,12 @@ std::vector<LineMessage> LineMessagesOf(const sequence_format::CacheRows& rows,
   return messages;
 }
 
+LineReport PlanLineAt(const std::vector<LineMessage>& messages, int baud) {
+  return SimulatePlayback(messages, baud, PlanEarlySending(messages, baud));
+}
+
 ImportLineReport PlanLine(const std::vector<LineMessage>& messages) {
-  ImportLineReport report;
-  report.at56000 = SimulatePlayback(messages, 56000, PlanEarlySending(messages, 56000));
-  report.at115200 = SimulatePlayback(messages, 115200, PlanEarlySending(messages, 115200));
-  return report;
+  return {PlanLineAt(messages, 56000), PlanLineAt(messages, 115200)};
 }
 
 ImportLineReport PlanLine(const sequence_format::EventTable& table) {
@@ -60,22 +61,26 @@ ImportLineReport PlanLine(const sequence_format::EventTable& table) {
 }
 
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table) {
-  // The clone shares the rows (they stay alive as long as it does) and only
-  // reads them, as the writing of the file does meanwhile: even the walk
-  // over them is off the import's own thread.
-  return std::async(std::launch::async, [walk = table.Clone()]() mutable {
-    const std::vector<LineMessage> messages = MessagesAlong(walk);
-    // With cores to spare, the faster rate on a thread of its own too; on two
-    // the import's own writing of the file has the other one.
-    if (std::thread::hardware_concurrency() <= 2) return PlanLine(messages);
-    auto fast = std::async(std::launch::async, [&messages] {
-      return SimulatePlayback(messages, 115200, PlanEarlySending(messages, 115200));
+  try {
+    // The clone shares the rows (they stay alive as long as it does) and
+    // only reads them, as the writing of the file does meanwhile: even the
+    // walk over them is off the import's own thread.
+    return std::async(std::launch::async, [walk = table.Clone()]() mutable {
+      const std::vector<LineMessage> messages = MessagesAlong(walk);
+      // With cores to spare, the faster rate on a thread of its own too; on
+      // two the import's own writing of the file has the other one.
+      if (std::thread::hardware_concurrency() <= 2) return PlanLine(messages);
+      auto fast =
+          std::async(std::launch::async, [&messages] { return PlanLineAt(messages, 115200); });
+      const LineReport slow = PlanLineAt(messages, 56000);
+      return ImportLineReport{slow, fast.get()};
     });
-    ImportLineReport report;
-    report.at56000 = SimulatePlayback(messages, 56000, PlanEarlySending(messages, 56000));
-    report.at115200 = fast.get();
-    return report;
-  });
+  } catch (...) {
+    // No thread or no memory for the clone: told where the report is.
+    std::promise<ImportLineReport> failed;
+    failed.set_exception(std::current_exception());
+    return failed.get_future().share();
+  }
 }
 
 std::string LineFigures(const LineReport& r) {

@@ -33,11 +33,9 @@ ImportLineReport PlanLine(const std::vector<LineMessage>& messages);
 ImportLineReport PlanLine(const sequence_format::EventTable& table);
 // The same, worked out on threads of their own so that the import can write
 // its file meanwhile. The rows are shared, not copied: the table must stay as
-// it is until the report is ready (reading it meanwhile is fine).
+// it is until the report is ready (reading it meanwhile is fine). Whatever
+// goes wrong is thrown where the report is asked for.
 std::shared_future<ImportLineReport> PlanLineAside(const sequence_format::EventTable& table);
-
-// Lateness at the controller past which a beat visibly slips.
-inline constexpr double kVisibleSlipSeconds = 0.050;
 
 // One line of figures for one rate.
 std::string LineFigures(const LineReport& report);

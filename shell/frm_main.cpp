@@ -928,18 +928,7 @@ bool frmMain::PerformBitmask() const {
 // still on screen, not when the audience sees a beat slip.
 // It is worked out while the file is written, and told once it is saved.
 std::function<void()> frmMain::SequenceCompiled(const sequence_format::EventTable& table) {
-  std::shared_future<playback::ImportLineReport> planned;
-  try {
-    planned = playback::PlanLineAside(table);
-  } catch (const std::exception& error) {
-    return [this, why = std::string(error.what())] { NoLineReport(why); };
-  }
-  return [this, planned] { TellLineReport(planned); };
-}
-
-void frmMain::NoLineReport(const std::string& why) {
-  // The sequence is saved; only the forecast is missing.
-  LogShowEvent(playback::show_event::ImportLine("no serial line report: " + why));
+  return [this, planned = playback::PlanLineAside(table)] { TellLineReport(planned); };
 }
 
 void frmMain::TellLineReport(const std::shared_future<playback::ImportLineReport>& planned) {
@@ -952,7 +941,9 @@ void frmMain::TellLineReport(const std::shared_future<playback::ImportLineReport
     LogShowEvent(playback::show_event::ImportLine(
         text + (warning ? " (" + playback::LineFigures(report.At(baud)) + ")" : "")));
   } catch (const std::exception& error) {
-    NoLineReport(error.what());
+    // The sequence is saved; only the forecast is missing.
+    LogShowEvent(
+        playback::show_event::ImportLine(std::string("no serial line report: ") + error.what()));
   }
 }
 

@@ -197,7 +197,6 @@ class frmMain : public QWidget,
 
  private:
   void TellLineReport(const std::shared_future<playback::ImportLineReport>& planned);
-  void NoLineReport(const std::string& why);
   void BuildControls();
   void ConnectHandlers();
 

@@ -12,8 +12,6 @@
 namespace platform {
 namespace {
 
-constexpr int kDispatchPriority = kDispatchRealtimePriority;
-
 // RealtimeKit grants only to a process whose real-time CPU limit lies within
 // its own: above it (or unlimited, the default) it refuses.
 Status LimitRealtimeCpu(std::int64_t usec) {
@@ -46,7 +44,7 @@ bool RealtimePriority::Raise() {
   }
   sched_param saved{};
   sched_getparam(0, &saved);
-  int priority = kDispatchPriority;
+  int priority = kDispatchRealtimePriority;
   // A user with an RLIMIT_RTPRIO allowance may use up to it (and may first
   // raise the soft limit to the hard one).
   if (rlimit limit{}; getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_max != RLIM_INFINITY &&

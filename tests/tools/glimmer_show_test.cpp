@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,18 +46,18 @@ std::string Encoded(const sequence_format::EventTable::Record& row) {
   return bytes;
 }
 
-// Waits until what the line carried satisfies `done`, the program has
+// Waits until the line has carried message `a` and then `b`, the program has
 // ended, or the deadline passes (a hung program fails the test instead of
-// hanging it).
-std::string ReadUntil(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
-                      const std::function<bool(const std::string&)>& done,
-                      std::chrono::seconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
+// hanging it). Returns what the line carried.
+std::string ReadUntilInOrder(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
+                             const std::string& a, const std::string& b) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {
     const std::string received = line.Received();
-    if (done(received) || !glimmer.Running() || std::chrono::steady_clock::now() >= end) {
-      return received;
-    }
+    const auto atA = received.find(a);
+    const bool both =
+        atA != std::string::npos && received.find(b, atA + a.size()) != std::string::npos;
+    if (both || !glimmer.Running() || std::chrono::steady_clock::now() >= end) return received;
     // Look again when the program next writes to the line, or shortly.
     pollfd wrote{line.MasterFd(), POLLIN, 0};
     ::poll(&wrote, 1, 20);
@@ -106,13 +105,7 @@ void PlayAndStop(int signal, const std::string& autostartAfter, const std::strin
   ASSERT_TRUE(glimmer.Started());
 
   const std::string a = Encoded(rowA), b = Encoded(rowB);
-  const std::string line = ReadUntil(
-      pty, glimmer,
-      [&](const std::string& got) {
-        const auto atA = got.find(a);
-        return atA != std::string::npos && got.find(b, atA + a.size()) != std::string::npos;
-      },
-      std::chrono::seconds(30));
+  const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
   const auto atA = line.find(a);
   ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
   ASSERT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
@@ -189,13 +182,7 @@ TEST(GlimmerPlay, PlaysOneSequenceIntoTheLineAndEndsWithTheSong) {
                                            dir.File("song.csq"), dir.File("song.wav")});
   ASSERT_TRUE(glimmer.Started());
   const std::string a = Encoded(first), b = Encoded(later);
-  const std::string line = ReadUntil(
-      pty, glimmer,
-      [&](const std::string& got) {
-        const auto atA = got.find(a);
-        return atA != std::string::npos && got.find(b, atA + a.size()) != std::string::npos;
-      },
-      std::chrono::seconds(30));
+  const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
   EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
 
   const auto burst = line.find(std::string(playback::kPortOpenBurst));
