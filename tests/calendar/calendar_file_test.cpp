@@ -10,38 +10,6 @@ namespace {
 using calendar::NightTime;
 using calendar::ParseCalendar;
 
-TEST(CalendarFileTest, ReadsTheExampleCalendar) {
-  const auto parsed = ParseCalendar(R"([location]
-latitude = 52.37
-longitude = 4.89
-
-[[show]]
-dates = "11-27..01-06"
-days = ["Fri", "Sat"]
-start = "sunset+15m"
-end = "11:30 PM"
-volume = 80
-
-[[show]]
-dates = "12-25"
-off = true
-)");
-  ASSERT_TRUE(parsed.calendar) << parsed.error;
-  const calendar::CalendarFile& file = *parsed.calendar;
-  ASSERT_TRUE(file.location);
-  EXPECT_DOUBLE_EQ(file.location->latitude, 52.37);
-  EXPECT_DOUBLE_EQ(file.location->longitude, 4.89);
-  ASSERT_EQ(file.rules.size(), 2u);
-  // The nights these rules make are the season test's; here, where each value lands.
-  const calendar::Rule& season = file.rules[0];
-  EXPECT_EQ(season.line, 5);
-  EXPECT_EQ(season.DateCount(), 41);  // 35 in the old year, 6 in the new
-  EXPECT_EQ(season.end->seconds, (23 * 60 + 30) * 60);
-  EXPECT_EQ(file.rules[1].line, 12);
-  EXPECT_TRUE(file.rules[1].off);
-  EXPECT_EQ(file.rules[1].DateCount(), 1);
-}
-
 TEST(CalendarFileTest, ReadsEveryFormOfShowTime) {
   struct Case {
     const char* text;
@@ -98,8 +66,6 @@ end = "9:00 PM"
   EXPECT_FALSE(leap.Covers({2027, 3, 1}));
 }
 
-// Every kind of mistake refuses the whole file, naming the line and what is
-// wrong there.
 TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
   struct Case {
     const char* text;

@@ -115,17 +115,4 @@ TEST(SunTest, SunPositionMatchesMeeusExample) {
   EXPECT_NEAR(sun.declination, -7.78507, 0.00001);
 }
 
-TEST(SunTest, NoSunsetWhereTheSunStaysUpOrDown) {
-  const calendar::Location tromso{69.65, 18.96};
-  const calendar::SunTime midsummer = calendar::SunOn(SunEvent::Sunset, {2026, 6, 21}, tromso);
-  EXPECT_FALSE(midsummer.at);
-  EXPECT_EQ(midsummer.reason,
-            "the sun does not set on 2026-06-21 at 69.65, 18.96: it stays up all day");
-  const calendar::SunTime midwinter = calendar::SunOn(SunEvent::Sunset, {2026, 12, 21}, tromso);
-  EXPECT_FALSE(midwinter.at);
-  EXPECT_EQ(midwinter.reason,
-            "the sun does not set on 2026-12-21 at 69.65, 18.96: it stays down all day");
-  EXPECT_TRUE(calendar::SunOn(SunEvent::Sunset, {2026, 3, 21}, tromso).at);
-}
-
 }  // namespace
