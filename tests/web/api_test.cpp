@@ -74,14 +74,6 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
   }
 }
 
-TEST(WebApi, ARefusalOfTheShowIsAConflictWithItsReason) {
-  ApiRig rig;
-  rig.show.answer = platform::Status::Error("nothing is playing");
-  const web::Response r = rig.Post("/api/skip", std::string("Bearer ") + kToken);
-  EXPECT_EQ(r.status, 409);
-  EXPECT_EQ(json::parse(r.body)["error"], "nothing is playing");
-}
-
 TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
   FakeShow show;
   FakeSteadyClock clock;
@@ -171,21 +163,25 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
   const web::Response r = rig.Get("/api/status");
   ASSERT_EQ(r.status, 200);
   EXPECT_EQ(r.contentType, "application/json");
-  const json j = json::parse(r.body);
-  EXPECT_EQ(j["state"], "running");
-  EXPECT_EQ(j["statusText"], s.statusText);
-  EXPECT_EQ(j["playing"]["row"], 2);
   // A byte that is not UTF-8 does not cost the answer.
-  EXPECT_EQ(j["playing"]["title"], "Carol \xEF\xBF\xBD of the bells");
-  EXPECT_DOUBLE_EQ(j["playing"]["position"].get<double>(), 61.5);
-  EXPECT_DOUBLE_EQ(j["playing"]["length"].get<double>(), 180.25);
-  EXPECT_EQ(j["next"], (json{{"row", 3}, {"title", "Jingle"}}));
-  EXPECT_EQ(j["window"]["openNow"], true);
-  EXPECT_TRUE(j["window"]["opensInSeconds"].is_null());
-  EXPECT_EQ(j["keepAlive"], (json{{"lastGapSeconds", 1}, {"lateCount", 2}}));
-  EXPECT_EQ(j["stopAfterSong"], true);
-  EXPECT_TRUE(j["health"].is_null());
-  EXPECT_TRUE(j["line"].is_null());
+  EXPECT_EQ(json::parse(r.body), (json{{"state", "running"},
+                                       {"statusText", s.statusText},
+                                       {"notice", ""},
+                                       {"playing",
+                                        {{"row", 2},
+                                         {"title", "Carol \xEF\xBF\xBD of the bells"},
+                                         {"position", 61.5},
+                                         {"length", 180.25}}},
+                                       {"next", {{"row", 3}, {"title", "Jingle"}}},
+                                       {"window",
+                                        {{"start", "5:30:00 PM"},
+                                         {"end", "11:00:00 PM"},
+                                         {"openNow", true},
+                                         {"opensInSeconds", nullptr}}},
+                                       {"keepAlive", {{"lastGapSeconds", 1}, {"lateCount", 2}}},
+                                       {"stopAfterSong", true},
+                                       {"health", nullptr},
+                                       {"line", nullptr}}));
 
   s = web::ShowStatus{};
   const json stopped = json::parse(rig.Get("/api/status").body);
@@ -208,41 +204,34 @@ TEST(WebApi, HealthAndLineWhereTheShowKnowsThem) {
                              {"2026-12-07 09:00:00 restarted: the show came back"}};
   s.line = web::LineHealthView{"1 entry fell visibly behind", false};
   j = json::parse(rig.Get("/api/status").body);
-  EXPECT_EQ(j["health"]["lastCheck"], "2026-12-07 17:20:00");
-  EXPECT_EQ(j["health"]["lastCheckResult"], "Check before the night: all well");
-  EXPECT_EQ(j["health"]["alerts"], (json{"2026-12-07 09:00:00 restarted: the show came back"}));
+  EXPECT_EQ(j["health"], (json{{"lastCheck", "2026-12-07 17:20:00"},
+                               {"lastCheckResult", "Check before the night: all well"},
+                               {"alerts", {"2026-12-07 09:00:00 restarted: the show came back"}}}));
   EXPECT_EQ(j["line"], (json{{"ok", false}, {"summary", "1 entry fell visibly behind"}}));
 }
 
 TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
-  struct Case {
-    const char* host;
-    int status;
-  };
-  const Case cases[] = {
-      {"127.0.0.1:8080", 200},
-      {"127.0.0.1", 200},
-      {"LocalHost:8080", 200},
-      {"localhost.:8080", 200},
-      {"[::1]:8080", 200},
-      {"show-pc", 200},
-      {"192.168.1.20:8080", 200},
-      {"", 200},  // no header: no browser sent it
-      {"evil.example:8080", 421},
-      {"127.0.0.1.evil.example", 421},
-      {"localhost.evil.example", 421},
-      {"[::2]:8080", 421},
-      {"show-pc.evil.example", 421},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.host);
+  // What a read and a control get; a control goes through only with 200.
+  const auto answer = [](const char* host) {
     ApiRig rig;
     rig.api.AllowHosts({"localhost", "127.0.0.1", "::1", "Show-PC", "192.168.1.20"});
-    Request get{"GET", "/api/status", {}, "", "127.0.0.1", c.host};
-    EXPECT_EQ(rig.api.Handle(get).status, c.status);
-    Request stop{"POST", "/api/stop", {}, std::string("Bearer ") + kToken, "127.0.0.1", c.host};
-    EXPECT_EQ(rig.api.Handle(stop).status, c.status);
-    EXPECT_EQ(rig.show.calls.size(), c.status == 200 ? 1u : 0u);
+    const int status =
+        rig.api.Handle(Request{"GET", "/api/status", {}, "", "127.0.0.1", host}).status;
+    const std::string bearer = std::string("Bearer ") + kToken;
+    EXPECT_EQ(rig.api.Handle(Request{"POST", "/api/stop", {}, bearer, "127.0.0.1", host}).status,
+              status)
+        << host;
+    EXPECT_EQ(rig.show.calls.size(), status == 200 ? 1u : 0u) << host;
+    return status;
+  };
+  // "": no header, so no browser sent it.
+  for (const char* host : {"127.0.0.1:8080", "127.0.0.1", "LocalHost:8080", "localhost.:8080",
+                           "[::1]:8080", "show-pc", "192.168.1.20:8080", ""}) {
+    EXPECT_EQ(answer(host), 200) << host;
+  }
+  for (const char* host : {"evil.example:8080", "127.0.0.1.evil.example", "localhost.evil.example",
+                           "[::2]:8080", "show-pc.evil.example"}) {
+    EXPECT_EQ(answer(host), 421) << host;
   }
   // Until told its names, the API takes every host (a test's own server).
   ApiRig open;

@@ -16,8 +16,6 @@ using web_test::Logged;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
-// One show through every control: wrong tokens, Skip, Stop after this song,
-// Start and Stop.
 TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   ShowWithPage show({3.0, 3.0, 3.0});
   ASSERT_TRUE(show.Glimmer().Started());

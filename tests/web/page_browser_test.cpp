@@ -34,28 +34,6 @@ std::optional<std::string> FindChromium() {
   return std::nullopt;
 }
 
-std::string Base64Decode(const std::string& text) {
-  std::string out;
-  unsigned value = 0;
-  int bits = 0;
-  for (char c : text) {
-    int digit = -1;
-    if (c >= 'A' && c <= 'Z') digit = c - 'A';
-    if (c >= 'a' && c <= 'z') digit = c - 'a' + 26;
-    if (c >= '0' && c <= '9') digit = c - '0' + 52;
-    if (c == '+') digit = 62;
-    if (c == '/') digit = 63;
-    if (digit < 0) continue;
-    value = (value << 6) | static_cast<unsigned>(digit);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((value >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
-
 // Headless Chromium with one phone-sized tab, spoken to over
 // --remote-debugging-pipe: JSON messages ended by a NUL byte, ours on its
 // descriptor 3, its answers on 4.
@@ -170,7 +148,9 @@ class Browser {
   void Screenshot(const std::string& path) {
     const json shot = Send("Page.captureScreenshot", {{"format", "png"}});
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    fakes::WriteBytes(path, Base64Decode(shot.value("data", "")));
+    fakes::WriteBytes(profile_.File("shot.base64"), shot.value("data", ""));
+    fakes::WriteBytes(
+        path, fakes::RunProgram({"/usr/bin/base64", "-d", profile_.File("shot.base64")}).out);
   }
 
  private:
