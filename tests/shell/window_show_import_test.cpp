@@ -92,6 +92,7 @@ TEST_F(WindowShowTest, StartPlaysTheEntryOnThePortUntilStop) {
 
   // Back to stopped, with one more write of the preferences.
   EXPECT_FALSE(window->ShowRunning());
+  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
   EXPECT_EQ(PreferencesLine(6), "0");
   EXPECT_EQ(files.written.size(), writesBeforeStop + 1);
   EXPECT_EQ(Child<QLabel>("lblNowPlaying").text().toStdString(), "");
@@ -186,25 +187,6 @@ TEST_F(WindowShowTest, AddedTextsLeaveTheStatusLineAloneAndAreReadableWhole) {
   EXPECT_EQ(seen[1].noticeTip.rfind(lostNotice.substr(0, 11), 0), 0u) << seen[1].noticeTip;
   EXPECT_NE(seen[1].noticeTip.find(lostNotice.substr(11)), std::string::npos) << seen[1].noticeTip;
   EXPECT_TRUE(ui.messages.empty());
-}
-
-// Start names the port and the device it could not open; the autostart's
-// three lines are for the autostart only.
-TEST_F(WindowShowTest, StartWithAPortThatWillNotOpenSaysTheShowCouldNotStartAndWhy) {
-  OneEntryPlaylist();
-  port.openError = "/dev/ttyUSB0: Permission denied (is the user in the dialout group?)";
-  Start();
-  Button("cmdShowStart").click();
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].rfind("The show could not start.\r\n\r\nSerial port COM1 could not be "
-                                 "opened: /dev/ttyUSB0: Permission denied (is the user in the "
-                                 "dialout group?)\r\n\r\n",
-                                 0),
-            0u)
-      << ui.messages[0];
-  EXPECT_EQ(window->StatusText(), playback::kStoppedText);
-  EXPECT_TRUE(Button("cmdShowStart").isEnabled());
-  EXPECT_TRUE(audio.opened.empty());
 }
 
 TEST_F(WindowShowTest, AddImportsAnArchiveIntoTheListAndThePlaylistFile) {

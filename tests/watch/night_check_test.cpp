@@ -52,7 +52,6 @@ struct CheckCase {
   const char* problem;  // the one problem expected
 };
 
-// Each need failing on its own gives exactly its own problem.
 TEST(NightCheck, EachNeedFailsOnItsOwn) {
   const CheckCase cases[] = {
       {"cache", [](FakeProbes& p, auto&, auto&) { p.badCache = "Cache/big.cache"; },

@@ -52,16 +52,10 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
   const std::vector<watch::NightPlayed> nights = watch::ExpectedAgainstPlayed(ShortNight());
   ASSERT_EQ(nights.size(), 1u);
   const watch::NightPlayed& night = nights[0];
-  EXPECT_EQ(night.date, "2026-12-24");
   EXPECT_EQ(night.windowSeconds, 330 * 60);
   EXPECT_EQ(night.playedSeconds, (150 + 140) * 60 - 2 * 60);  // whole songs only
-  EXPECT_EQ(night.songs, 50 + 46);
-  EXPECT_EQ(night.skipped, 1);
-  EXPECT_EQ(night.portLosses, 1);
-  EXPECT_EQ(night.lateKeepAlives, 1);
-  EXPECT_EQ(night.silentSongs, 1);
-  EXPECT_EQ(night.Percent(), 87);
   EXPECT_TRUE(night.Short());
+  // The rest of the count, each figure in its place.
   EXPECT_EQ(watch::DescribeNight(night),
             "Night of 2026-12-24: played 288 of 330 minutes (87 %), 96 songs, 1 skipped, 1 late "
             "keep-alive, 1 port loss, 1 silent");
