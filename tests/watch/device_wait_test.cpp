@@ -89,13 +89,4 @@ TEST_F(DeviceWaitTest, DevicesThatAreThereCostNoWaitAndALimitOfZeroNone) {
   EXPECT_EQ(pauses, 0);
 }
 
-TEST(SerialDevicePresent, AGivenDevicePathIsFollowedAndNamedWhenMissing) {
-  fakes::TempDir dir;
-  fakes::PtyLine line;
-  EXPECT_TRUE(platform::SerialDevicePresent(1, dir.path().string(), line.Name()).ok());
-  const platform::Status missing =
-      platform::SerialDevicePresent(1, dir.path().string(), dir.File("ttyUSB9"));
-  EXPECT_EQ(missing.message(), dir.File("ttyUSB9") + ": No such file or directory");
-}
-
 }  // namespace
