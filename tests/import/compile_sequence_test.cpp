@@ -145,20 +145,9 @@ TEST_F(CompileSequenceTest, BadDocumentIsRefusedBeforeAnyDialogWithOneMessage) {
   ExpectOldCacheKept();
 }
 
-TEST_F(CompileSequenceTest, CacheThatCannotBeWrittenIsRefusedWithTheReason) {
-  files_.failWith = "Cannot write /cache/Carol.csq: No space left on device";
-
-  Compile();
-
-  EXPECT_EQ(audioFile_, "");
-  ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_NE(ui_.messages[0].find("No space left on device"), std::string::npos);
-  EXPECT_NE(ui_.messages[0].find("Carol - Choir"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(cache_));
-}
-
 // The serial line's forecast is worked out while the file is written, and
-// told only once the file is saved: never for a file that could not be.
+// told only once the file is saved: never for a file that could not be, which
+// is refused with the reason.
 TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenItCannotBe) {
   struct ForecastWindow : import_test::RecordingWindow {
     using RecordingWindow::RecordingWindow;
@@ -170,7 +159,7 @@ TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenI
     std::size_t rowsGiven = 0;
     std::optional<bool> toldWithFileWritten;
   };
-  for (const bool writable : {true, false}) {
+  for (const bool writable : {false, true}) {
     SCOPED_TRACE(writable ? "writable" : "the disk is full");
     fakes::FakeFileStore files;
     if (!writable) files.failWith = "Cannot write: No space left on device";
@@ -185,6 +174,11 @@ TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenI
       EXPECT_EQ(window.toldWithFileWritten, std::optional<bool>(true));
     } else {
       EXPECT_FALSE(window.toldWithFileWritten.has_value());
+      EXPECT_EQ(audioFile_, "");
+      ASSERT_EQ(ui_.messages.size(), 1u);
+      EXPECT_NE(ui_.messages[0].find("No space left on device"), std::string::npos);
+      EXPECT_NE(ui_.messages[0].find("Carol - Choir"), std::string::npos);
+      EXPECT_FALSE(std::filesystem::exists(cache_));
     }
   }
 }

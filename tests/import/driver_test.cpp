@@ -162,15 +162,13 @@ TEST_F(DriverTest, ImportsAnArchiveIntoTheFirstPlaylistElementThenTheNext) {
   ASSERT_EQ(list_.items.size(), 2u);
   EXPECT_EQ(list_.items[1].data, 1);
   EXPECT_EQ(playlist_.Entries().at(1).CachePath, appDir_ + "/Cache/b.csq");
-}
 
-TEST_F(DriverTest, NamesComeFromTheLastSeparatorEitherWayAndTheLastDot) {
+  // Names come from the last separator, either way, and the last dot.
   Import("D:\\S.1\\c.final.msq");
-
-  ASSERT_EQ(list_.items.size(), 1u);
-  EXPECT_EQ(list_.items[0].text, "Carol - Choir         (D:\\S.1\\c.final.msq)");
+  ASSERT_EQ(list_.items.size(), 3u);
+  EXPECT_EQ(list_.items[2].text, "Carol - Choir         (D:\\S.1\\c.final.msq)");
   EXPECT_EQ(window_.lastImportFolder, "D:\\S.1\\");
-  EXPECT_EQ(playlist_.Entries()[0].CachePath, appDir_ + "/Cache/c.final.csq");
+  EXPECT_EQ(playlist_.Entries().at(2).CachePath, appDir_ + "/Cache/c.final.csq");
 }
 
 TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {

@@ -31,6 +31,15 @@ using import_test::Controller;
 // texts and refusals. Read() takes both roads and gives the single pass's.
 class Reader : public ::testing::Test {
  protected:
+  // Device, number, first row, row count.
+  using ChannelFields = std::tuple<std::int32_t, std::int32_t, std::size_t, std::size_t>;
+  static std::vector<ChannelFields> Channels(const SequenceDocument& d) {
+    std::vector<ChannelFields> channels;
+    for (const auto& c : d.channels) {
+      channels.emplace_back(c.device, c.channelNumber, c.firstRow, c.rowCount);
+    }
+    return channels;
+  }
   platform::Result<SequenceDocument> ReadOneRoad(const std::string& bytes) {
     fakes::WriteBytes(path_, bytes);
     return ReadSequenceDocument(path_);
@@ -44,11 +53,7 @@ class Reader : public ::testing::Test {
       return fast;
     }
     const auto fields = [](const SequenceDocument& d) {
-      std::vector<std::tuple<std::int32_t, std::int32_t, std::size_t, std::size_t>> channels;
-      for (const auto& c : d.channels) {
-        channels.emplace_back(c.device, c.channelNumber, c.firstRow, c.rowCount);
-      }
-      return std::tuple(d.title, d.artist, d.filePath, d.rows, channels);
+      return std::tuple(d.title, d.artist, d.filePath, d.rows, Channels(d));
     };
     EXPECT_TRUE(fields(fast.value()) == fields(tree.value())) << "the roads read it differently";
     return fast;
@@ -111,16 +116,8 @@ TEST_F(Reader, ListsEveryChannelOfReadControllersInDocumentOrder) {
   ASSERT_TRUE(read.ok()) << read.message();
   EXPECT_EQ(read.value().rows,
             (std::vector<SequenceRow>{{50, 3, 1, 34, 0, 1}, {0, 1, 1, 26, 4, 4}}));
-  const auto& channels = read.value().channels;
-  ASSERT_EQ(channels.size(), 3u);
-  EXPECT_EQ(channels[0].device, 3);
-  EXPECT_EQ(channels[0].channelNumber, 12);
-  EXPECT_EQ(channels[0].rowCount, 0u);
-  EXPECT_EQ(channels[1].channelNumber, 1);
-  EXPECT_EQ(channels[1].firstRow, 0u);
-  EXPECT_EQ(channels[1].rowCount, 1u);
-  EXPECT_EQ(channels[2].device, 1);
-  EXPECT_EQ(channels[2].firstRow, 1u);
+  EXPECT_EQ(Channels(read.value()),
+            (std::vector<ChannelFields>{{3, 12, 0, 0}, {3, 1, 0, 1}, {1, 9, 1, 1}}));
 }
 
 TEST_F(Reader, FindsElementsAtAnyDepthFirstInDocumentOrderWithEntitiesAndCdata) {
