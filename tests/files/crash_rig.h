@@ -20,7 +20,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -34,6 +33,7 @@
 #include "shell/preferences.h"
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace crash_rig {
 
@@ -153,17 +153,6 @@ struct Figures {
   std::vector<std::string> faults;  // what was torn, and where
 };
 
-inline std::string ReadFile(const std::string& path) {
-  std::string bytes;
-  if (FILE* in = std::fopen(path.c_str(), "rb")) {
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-    std::fclose(in);
-  }
-  return bytes;
-}
-
 // Files in the folder other than the three the writer writes.
 inline int CountLeftovers(const std::filesystem::path& folder) {
   int count = 0;
@@ -259,7 +248,7 @@ inline Figures Run(const std::filesystem::path& folder, platform::FileStore& fil
     // Each file must hold the content of its last finished write, or of the
     // write under way.
     for (int f = 0; f < kFiles; ++f) {
-      const std::string bytes = ReadFile((folder / kFileNames[f]).string());
+      const std::string bytes = fakes::ReadBytes((folder / kFileNames[f]).string());
       const bool isOld = bytes == expected[f][static_cast<std::size_t>(onDisk[f])];
       const bool isNew =
           inFlight[f] >= 0 && bytes == expected[f][static_cast<std::size_t>(inFlight[f])];

@@ -43,10 +43,6 @@ TEST(PosixFileStoreTest, LeftoverTemporaryOfAKilledWriteGoesWithTheNextSave) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("preferences.txt.tmpAb3xYz")));
 }
 
-}  // namespace
-
-namespace {
-
 // Two programs saving one file deleted each other's temporary file: 8 of
 // 400 saves failed.
 TEST(PosixFileStoreTest, TemporariesOfWritersStillRunningAreNeverRemoved) {
