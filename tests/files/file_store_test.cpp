@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
 
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
+#include "tests/files/crash_rig.h"
 
 namespace {
 
@@ -77,6 +79,26 @@ TEST(PosixFileStoreTest, TemporariesOfWritersStillRunningAreNeverRemoved) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "saves failed";
   }
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+// A writer killed at random moments while it rewrites the three files leaves
+// each one whole: old or new. bench/crash_consistency runs hundreds of kills.
+TEST(CrashConsistencyTest, KilledWhileRewritingEveryFileIsTheOldOrTheNewVersion) {
+  fakes::TempDir dir;
+  platform::PosixFileStore files;
+  const crash_rig::Figures figures = crash_rig::Run(dir.path(), files, 40, 20261207);
+  EXPECT_EQ(figures.kills, 40);
+  EXPECT_TRUE(figures.faults.empty()) << Joined(figures.faults);
+  // A temporary file a kill left behind goes with the next save of its file.
+  EXPECT_EQ(figures.leftoverFiles, 0);
+  // The kills must land inside writes, or the check proves nothing.
+  EXPECT_GT(std::accumulate(figures.killsDuring.begin(), figures.killsDuring.end(), 0), 10);
 }
 
 }  // namespace

@@ -24,20 +24,6 @@
 
 namespace {
 
-// Runs `body` in a child process, so that giving up root (permissions do not
-// bind root) and a file size limit (a full disk) stay out of the test
-// program. The body returns what went wrong, or nothing.
-std::string InChild(const std::function<void()>& restrict,
-                    const std::function<std::string()>& body) {
-  fakes::ChildRun run = fakes::RunInChild([&](std::string& said) {
-    restrict();
-    said = body();
-    return 0;
-  });
-  if (run.exitCode != 0) run.said += "the child failed";
-  return run.said;
-}
-
 std::string Check(bool ok, const std::string& what) {
   return ok ? std::string() : what + "\n";
 }
@@ -68,7 +54,10 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
     chmod(dir.path().c_str(), 0755);
     if (c.readOnly) chmod(app.c_str(), 0555);
 
-    const auto restrict = [&] {
+    // In a child process, so that giving up root (permissions do not bind
+    // root) and a file size limit (a full disk) stay out of the test program.
+    // It says what went wrong, or nothing.
+    const fakes::ChildRun run = fakes::RunInChild([&](std::string& p) {
       if (c.readOnly) {
         // Root writes anywhere; the operator's account does not.
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
@@ -78,9 +67,6 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
         const rlimit limit{16, 16};
         setrlimit(RLIMIT_FSIZE, &limit);
       }
-    };
-    const std::string problems = InChild(restrict, [&] {
-      std::string p;
       platform::PosixFileStore files;
       fakes::FakeUserInterface ui;
 
@@ -115,9 +101,10 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       p += Check(list.items.size() == 3 && list.items[0].text.starts_with("a ") &&
                      list.items[1].text.starts_with("b ") && list.items[2].text.starts_with("c "),
                  "the list shows what the file holds");
-      return p;
+      return 0;
     });
-    EXPECT_EQ(problems, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.said, "");
 
     // Both files as they were, and no partial copies beside them.
     chmod(app.c_str(), 0755);

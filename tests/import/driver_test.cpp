@@ -114,21 +114,18 @@ class DriverTest : public ::testing::Test {
   std::chrono::seconds secondsPerQuestion_{0};
 };
 
-TEST_F(DriverTest, CancelledDialogDoesNothing) {
-  window_.lastImportFolder = "/shows/";
+TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingWhenCancelled) {
+  window_.lastImportFolder = "/old/";
   Import("");
-
   ASSERT_EQ(ui_.dialogs.size(), 1u);
   EXPECT_EQ(ui_.dialogs[0].filter, "Spectrum Sequences (*.msq) | *.msq");
   EXPECT_EQ(ui_.dialogs[0].title, "Add Sequence To Playlist");
-  EXPECT_EQ(ui_.dialogs[0].initialFolder, "/shows/");
+  EXPECT_EQ(ui_.dialogs[0].initialFolder, "/old/");
   EXPECT_EQ(ui_.dialogs[0].fileName, "");
   EXPECT_TRUE(window_.log.empty());
   EXPECT_TRUE(launcher_.runs.empty());
   EXPECT_FALSE(fs::exists(Temp()));
-}
 
-TEST_F(DriverTest, ImportsAnArchiveIntoTheFirstPlaylistElementThenTheNext) {
   Import("/shows/Xmas.2024.msq");
 
   EXPECT_EQ(launcher_.runs, (std::vector<std::vector<std::string>>{

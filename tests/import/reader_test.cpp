@@ -167,11 +167,9 @@ TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
     EXPECT_EQ(read.value().title, c.utf8);
     EXPECT_EQ(read.value().artist, c.utf8);
   }
-}
 
-// What some Windows tools save, with a title outside the Basic Multilingual
-// Plane: both byte orders, with and without a mark.
-TEST_F(Reader, ReadsUtf16Documents) {
+  // What some Windows tools save, with a title outside the Basic Multilingual
+  // Plane: both byte orders, with and without a mark.
   const std::u16string text =
       u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<S><AudioFile><Title>Caf\u00e9 \U0001F3B5"
       u"</Title><Artist>A</Artist><FilePath>x</FilePath></AudioFile></S>";
