@@ -29,7 +29,7 @@ class CompileSequenceTest : public ::testing::Test {
   }
 
   void Compile() {
-    fakes::WriteBytes(document_, import_test::ToXml(sequence_));
+    fakes::WriteBytes(document_, fakes::ToXml(sequence_));
     CompileSequence(document_, cache_, audioFile_, displayTitle_,
                     CompileServices{window_, ui_, files_, fadeTimings_, "/shows/"});
   }
@@ -46,7 +46,7 @@ class CompileSequenceTest : public ::testing::Test {
   import_test::RecordingWindow window_{ui_};
   fakes::FakeFileStore files_;
   const FadeTimingTable fadeTimings_ = FillFadeTimingTable();
-  import_test::Sequence sequence_;
+  fakes::Sequence sequence_;
   std::string audio_ = dir_.File("song.wav"), document_ = dir_.File("Carol"),
               cache_ = dir_.File("Carol.csq");
   std::string audioFile_ = "stale", displayTitle_ = "stale";
@@ -165,7 +165,7 @@ TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenI
     if (!writable) files.failWith = "Cannot write: No space left on device";
     ForecastWindow window(ui_);
     window.files = &files;
-    fakes::WriteBytes(document_, import_test::ToXml(sequence_));
+    fakes::WriteBytes(document_, fakes::ToXml(sequence_));
     CompileSequence(document_, cache_, audioFile_, displayTitle_,
                     CompileServices{window, ui_, files, fadeTimings_, "/shows/"});
 

@@ -29,7 +29,7 @@ fakes::ProgramRun Glimmer(std::vector<std::string> args) {
 
 TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
   fakes::TempDir dir;
-  import_test::Sequence sequence;
+  fakes::Sequence sequence;
   sequence.filePath = dir.File("song.wav");
   fakes::WriteBytes(sequence.filePath, "RIFF");
   // Channel 2 fades for half a second, then holds; channel 1 is set later.
@@ -37,7 +37,7 @@ TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
                            {{"1", {{"88200", "3", "0", "255"}}},
                             {"2", {{"0", "1", "0", "255"}, {"44100", "3", "7", "7"}}}}}};
   const std::string document = dir.File("Carol"), cache = dir.File("Carol.csq");
-  fakes::WriteBytes(document, import_test::ToXml(sequence));
+  fakes::WriteBytes(document, fakes::ToXml(sequence));
 
   const auto compiled = Glimmer({"compile", document, cache});
   ASSERT_EQ(compiled.exitCode, 0) << compiled.err;
@@ -80,12 +80,12 @@ TEST(GlimmerCli, SourcesThatAreNotRegularFilesAreRefusedBeforeAnythingIsRead) {
 // A killed compile left its scratch folder behind for good.
 TEST(GlimmerCli, CompileClearsScratchFoldersOfDeadRunsOnly) {
   fakes::TempDir dir;
-  import_test::Sequence sequence;
+  fakes::Sequence sequence;
   sequence.filePath = dir.File("song.wav");
   fakes::WriteBytes(sequence.filePath, "RIFF");
   sequence.controllers = {{"1", {{"1", {{"0", "3", "0", "255"}}}}}};
   const std::string archive = dir.File("Carol.msq");
-  fakes::WriteRar4(archive, {{"Carol", import_test::ToXml(sequence)}});
+  fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence)}});
 
   const std::string scratch = dir.File("tmp");
   const std::string dead =

@@ -11,9 +11,8 @@
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/sequence_document.h"
 
-// Shared by the import tests: event tables written as rows of values,
-// sequence documents in the shape Spectrum writes them, and a compiler window
-// that records what it is shown.
+// Shared by the import tests: event tables written as rows of values, and a
+// compiler window that records what it is shown.
 namespace import_test {
 
 using sequence_format::Column;
@@ -47,16 +46,6 @@ inline std::vector<Values> ReadAll(EventTable& table) {
   }
   return rows;
 }
-
-// --- sequence documents: one writer for every test ---------------------------
-
-using fakes::Channel;
-using fakes::Controller;
-using fakes::Interval;
-using fakes::Sequence;
-using fakes::ToXml;
-
-// --- the compiler's window ------------------------------------------------------
 
 // Records every status text; the bitmask box answers as set. Hooked to the
 // fake user interface, it notes how many texts had been shown at each yield.

@@ -56,10 +56,10 @@ class Reader : public ::testing::Test {
     EXPECT_TRUE(fields(fast.value()) == fields(tree.value())) << "the roads read it differently";
     return fast;
   }
-  platform::Result<SequenceDocument> Read(const std::vector<import_test::Controller>& controllers) {
-    import_test::Sequence sequence;
+  platform::Result<SequenceDocument> Read(const std::vector<fakes::Controller>& controllers) {
+    fakes::Sequence sequence;
     sequence.controllers = controllers;
-    return Read(import_test::ToXml(sequence));
+    return Read(fakes::ToXml(sequence));
   }
   // The same document with a document type before its root, on the same
   // line, so line numbers in refusals stay where they were.
@@ -78,7 +78,7 @@ TEST_F(Reader, GivesOneRowPerInterval) {
   struct Case {
     const char* name;
     std::string controller, channel;
-    std::vector<import_test::Interval> intervals;
+    std::vector<fakes::Interval> intervals;
     std::vector<SequenceRow> rows;
   };
   const Case cases[] = {
@@ -428,10 +428,10 @@ TEST_F(Reader, BothRoadsReadEveryDocumentAlike) {
 // would compare the tree with itself) and declines the rest.
 TEST_F(Reader, SinglePassTakesWhatSequencersWrite) {
   const std::string one = Controller("2", Channel("9", Interval("100")));
-  import_test::Sequence spectrum;
+  fakes::Sequence spectrum;
   spectrum.controllers = {{"3", {{"1", {{"5", "1", "0", "9"}}}}}};
   const std::tuple<const char*, std::string, bool> cases[] = {
-      {"Spectrum's shape", import_test::ToXml(spectrum), true},
+      {"Spectrum's shape", fakes::ToXml(spectrum), true},
       {"attributes, comments, CDATA", Doc("<!--c--><X a='1'><![CDATA[x]]></X>" + one), true},
       {"references", Doc(Controller("&#50;", Channel("9", Interval("1")))), true},
       {"document type", ThroughTree(Doc(one)), false},
