@@ -148,54 +148,45 @@ Rows DistinctRows(int count, std::int32_t device = 1) {
 }
 
 const std::string kRemoving = "Optimization - Removing Redundant Commands";
-std::string Progress(const char* percent, const char* level) {
+std::string Progress(const std::string& percent, const std::string& level) {
   return kRemoving + " (" + percent + "% completed) Optimization Level: " + level + "%";
 }
 
-TEST_F(RedundantRemoval, ShowsProgressEveryHundredRowsRoundingHalvesToEven) {
-  const std::pair<int, std::vector<std::string>> cases[] = {
-      {99, {kRemoving}},
-      {100, {kRemoving, Progress("100", "0")}},
-      {800,
+// Every hundredth position shows how far it got, halves rounded to even, and
+// the level: the share of the rows removed so far. Deleted rows give up their
+// position: the rows after them are counted at the same position again, and
+// each shows the text with the count of that moment.
+TEST_F(RedundantRemoval, ShowsProgressEveryHundredRowsAndTheShareRemovedSoFar) {
+  Rows repeatsFirst;  // 500 repeats gone before position 100, of 2,500 rows
+  for (int i = 0; i <= 500; ++i) repeatsFirst.push_back({i, 1, 1, 33, 0, 0});
+  for (const Values& row : DistinctRows(1999, 2)) repeatsFirst.push_back(row);
+  std::vector<std::string> twentyPercent = {kRemoving};
+  for (int done = 5; done <= 100; done += 5) {
+    twentyPercent.push_back(Progress(std::to_string(done), "20"));
+  }
+  Rows repeatsLast = DistinctRows(98);  // then positions 99, 100, 100 again and once more
+  repeatsLast.insert(repeatsLast.end(),
+                     {Values{1000, 1, 1, 36, 1, 1}, Values{1001, 1, 1, 36, 1, 1},
+                      Values{1002, 1, 1, 36, 1, 1}, Values{1003, 1, 1, 36, 2, 2}});
+  const std::pair<Rows, std::vector<std::string>> cases[] = {
+      {DistinctRows(99), {kRemoving}},
+      {DistinctRows(100), {kRemoving, Progress("100", "0")}},
+      {DistinctRows(800),
        {kRemoving, Progress("12", "0"), Progress("25", "0"), Progress("38", "0"),
         Progress("50", "0"), Progress("62", "0"), Progress("75", "0"), Progress("88", "0"),
         Progress("100", "0")}},
+      {repeatsFirst, twentyPercent},
+      {repeatsLast, {kRemoving, Progress("98", "0"), Progress("99", "1"), Progress("100", "2")}},
   };
   for (const auto& [rows, expected] : cases) {
+    SCOPED_TRACE(rows.size());
     fakes::FakeUserInterface ui;
     RecordingWindow window(ui);
-    EventTable table = MakeTable(DistinctRows(rows));
+    EventTable table = MakeTable(rows);
     ASSERT_TRUE(RemoveRedundantCommands(table, window, ui).ok());
-    EXPECT_EQ(window.statuses, expected) << rows;
-    EXPECT_TRUE(window.YieldedAfterEveryText()) << rows;
+    EXPECT_EQ(window.statuses, expected);
+    EXPECT_TRUE(window.YieldedAfterEveryText());
   }
-}
-
-// 2,500 rows, the first 500 repeats gone before position 500 is reached: at
-// position 500 of 2,000 remaining the level reads 20%.
-TEST_F(RedundantRemoval, LevelIsTheShareOfRowsRemovedSoFar) {
-  Rows events;
-  for (int i = 0; i <= 500; ++i) events.push_back({i, 1, 1, 33, 0, 0});  // 500 repeats
-  for (const Values& row : DistinctRows(1999, 2)) events.push_back(row);
-  Kept(events);
-  const auto texts = window_.ProgressTexts();
-  ASSERT_EQ(texts.size(), 20u);
-  EXPECT_EQ(texts[4], Progress("25", "20"));
-  EXPECT_EQ(texts[19], Progress("100", "20"));
-}
-
-// Deleted rows give up their position: the rows after them are counted at the
-// same position again, and each shows the text with the count of that moment.
-TEST_F(RedundantRemoval, APositionShowsAgainAfterTheRowThereWasRemoved) {
-  Rows events = DistinctRows(98);
-  events.push_back({1000, 1, 1, 36, 1, 1});  // position 99
-  events.push_back({1001, 1, 1, 36, 1, 1});  // position 100, removed
-  events.push_back({1002, 1, 1, 36, 1, 1});  // position 100 again, removed
-  events.push_back({1003, 1, 1, 36, 2, 2});  // position 100 once more, kept
-  Kept(events);
-  EXPECT_EQ(
-      window_.ProgressTexts(),
-      (std::vector<std::string>{Progress("98", "0"), Progress("99", "1"), Progress("100", "2")}));
 }
 
 // The whole second half, with and without the bitmask box ticked.
