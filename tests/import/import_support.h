@@ -61,14 +61,6 @@ class RecordingWindow : public importer::CompileWindow {
     return bitmask;
   }
 
-  // The texts that carry a percentage.
-  std::vector<std::string> ProgressTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& s : statuses) {
-      if (s.find("% completed)") != std::string::npos) texts.push_back(s);
-    }
-    return texts;
-  }
   // True when one yield followed every text, before the next one.
   bool YieldedAfterEveryText() const {
     for (std::size_t i = 0; i < textsAtYield.size(); ++i) {
