@@ -1,5 +1,5 @@
-// The companion command run as a program: compile a document, dump the
-// compiled file, refuse a damaged one.
+// The companion command run as a program: compile a document or an archive,
+// dump the compiled file, refuse a damaged one.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,7 +27,7 @@ fakes::ProgramRun Glimmer(std::vector<std::string> args) {
   return fakes::RunProgram(args);
 }
 
-TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
+TEST(GlimmerCli, CompilesADocumentOrAnArchiveAndDumpsTheCompiledFile) {
   fakes::TempDir dir;
   fakes::Sequence sequence;
   sequence.filePath = dir.File("song.wav");
@@ -60,6 +60,30 @@ TEST(GlimmerCli, CompilesADocumentAndDumpsTheCompiledFile) {
   EXPECT_EQ(refused.out, "");
   EXPECT_NE(refused.err.find(damaged + ": "), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("not a Glimmerfield cache file"), std::string::npos) << refused.err;
+
+  // The same document in an archive. A killed compile left its scratch folder
+  // behind for good: the next one clears those of dead runs only.
+  const std::string archive = dir.File("Carol.msq");
+  fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence)}});
+  const std::string scratch = dir.File("tmp");
+  const std::string dead =
+      scratch + "/glimmer-compile-" + std::to_string(fakes::EndedProcessId()) + "-7";
+  const std::string alive = scratch + "/glimmer-compile-" + std::to_string(getpid()) + "-7";
+  for (const std::string& folder : {dead, alive}) {
+    std::filesystem::create_directories(folder);
+    fakes::WriteBytes(folder + "/.glimmer-extract-partial", "1.3 GB once");
+  }
+  setenv("TMPDIR", scratch.c_str(), 1);
+  const auto run = Glimmer({"compile", archive, dir.File("out.csq")});
+  unsetenv("TMPDIR");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(fakes::ReadBytes(dir.File("out.csq")), fakes::ReadBytes(cache));
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(alive));
+  // Its own scratch folder is gone too.
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(scratch)) left.push_back(e.path());
+  EXPECT_EQ(left, std::vector<std::string>{alive});
 }
 
 // A pipe or device used to be read until memory ran out (or, for a pipe,
@@ -75,36 +99,6 @@ TEST(GlimmerCli, SourcesThatAreNotRegularFilesAreRefusedBeforeAnythingIsRead) {
   EXPECT_NE(ran.err.find("the source " + fifo + " is not a regular file"), std::string::npos)
       << ran.err;
   EXPECT_FALSE(std::filesystem::exists(cache));
-}
-
-// A killed compile left its scratch folder behind for good.
-TEST(GlimmerCli, CompileClearsScratchFoldersOfDeadRunsOnly) {
-  fakes::TempDir dir;
-  fakes::Sequence sequence;
-  sequence.filePath = dir.File("song.wav");
-  fakes::WriteBytes(sequence.filePath, "RIFF");
-  sequence.controllers = {{"1", {{"1", {{"0", "3", "0", "255"}}}}}};
-  const std::string archive = dir.File("Carol.msq");
-  fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence)}});
-
-  const std::string scratch = dir.File("tmp");
-  const std::string dead =
-      scratch + "/glimmer-compile-" + std::to_string(fakes::EndedProcessId()) + "-7";
-  const std::string alive = scratch + "/glimmer-compile-" + std::to_string(getpid()) + "-7";
-  for (const std::string& folder : {dead, alive}) {
-    std::filesystem::create_directories(folder);
-    fakes::WriteBytes(folder + "/.glimmer-extract-partial", "1.3 GB once");
-  }
-  setenv("TMPDIR", scratch.c_str(), 1);
-  const auto run = Glimmer({"compile", archive, dir.File("out.csq")});
-  unsetenv("TMPDIR");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_FALSE(std::filesystem::exists(dead));
-  EXPECT_TRUE(std::filesystem::exists(alive));
-  // Its own scratch folder is gone too.
-  std::vector<std::string> left;
-  for (const auto& e : std::filesystem::directory_iterator(scratch)) left.push_back(e.path());
-  EXPECT_EQ(left, std::vector<std::string>{alive});
 }
 
 }  // namespace
