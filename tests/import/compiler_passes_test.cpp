@@ -16,7 +16,6 @@ using namespace sequence_format;
 namespace {
 
 using import_test::MakeTable;
-using import_test::null;
 using import_test::ReadAll;
 using import_test::RecordingWindow;
 using import_test::Values;

@@ -1,6 +1,5 @@
 #include "sequence_format/sequence_cache.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
