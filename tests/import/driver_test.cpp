@@ -12,8 +12,8 @@
 #include "tests/fakes/fake_list_box.h"
 #include "tests/fakes/fake_process_launcher.h"
 #include "tests/fakes/fake_user_interface.h"
+#include "tests/fakes/sequence_document.h"
 #include "tests/fakes/temp_dir.h"
-#include "tests/import/import_support.h"
 
 namespace importer {
 using namespace sequence_format;

@@ -14,8 +14,8 @@
 #include "platform/paths.h"
 #include "tests/fakes/rar_writer.h"
 #include "tests/fakes/run_program.h"
+#include "tests/fakes/sequence_document.h"
 #include "tests/fakes/temp_dir.h"
-#include "tests/import/import_support.h"
 
 namespace {
 
