@@ -21,9 +21,8 @@ extern char** environ;
 // or a piece of the test program in a forked child.
 namespace fakes {
 
-// Where a child's standard input comes from and its output goes.
+// Where a child's output goes and what else it is handed.
 struct ChildOptions {
-  std::string input;                             // written whole to its standard input, then closed
   std::string outFile, errFile;                  // empty: a pipe this side reads
   bool errToOut = false;                         // standard error joins standard output
   std::vector<std::string> environment;          // "NAME=value", added to ours
@@ -72,11 +71,7 @@ class ChildProcess {
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    // Small inputs only: written whole before anything is read.
-    if (pid_ > 0 && !options.input.empty()) {
-      (void)!write(in[1], options.input.data(), options.input.size());
-    }
-    close(in[1]);
+    close(in[1]);  // its standard input is empty
     out_ = out[0];
     err_ = err[0];
   }
@@ -193,12 +188,10 @@ struct ProgramRun {
 };
 
 // Runs a program with these arguments, no shell in between, and collects what
-// it writes until it ends. `input` goes to its standard input.
-inline ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& input = "") {
+// it writes until it ends. Its standard input is empty.
+inline ProgramRun RunProgram(const std::vector<std::string>& argv) {
   ProgramRun run;
-  ChildOptions options;
-  options.input = input;
-  ChildProcess child(argv, options);
+  ChildProcess child(argv);
   if (!child.Started()) {
     run.err = "cannot start " + argv[0];
     return run;
