@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -64,106 +65,102 @@ std::string ReadUntilInOrder(const fakes::PtyLine& line, tools_test::GlimmerProc
   }
 }
 
+// The show log's events, without the time stamps ("YYYY-MM-DD HH:MM:SS
+// +hhmm ") and without the lines that depend on the machine: sound, and the
+// watch's own checks.
 std::vector<std::string> Events(const std::string& log) {
-  // Each line: "YYYY-MM-DD HH:MM:SS +hhmm event".
   std::vector<std::string> events;
-  std::size_t at = 0;
-  while (at < log.size()) {
-    const std::size_t end = log.find('\n', at);
-    const std::string line = log.substr(at, end - at);
-    events.push_back(line.size() > 26 ? line.substr(26) : "(short line) " + line);
-    at = end == std::string::npos ? log.size() : end + 1;
+  for (std::size_t at = 0, end; at < log.size(); at = end == log.npos ? log.size() : end + 1) {
+    end = log.find('\n', at);
+    const std::string e = log.substr(at, end - at);
+    if (e.size() <= 26) {
+      events.push_back("(short line) " + e);
+    } else if (e.find("plays silently") == e.npos &&
+               !std::regex_search(e.substr(26), std::regex("^(Night window|Check before the "
+                                                           "night|Alert |Waiting up to )"))) {
+      events.push_back(e.substr(26));
+    }
   }
   return events;
 }
 
-void PlayAndStop(int signal, const std::string& autostartAfter, const std::string& logLine,
-                 bool printsStopped) {
-  fakes::TempDir dir;
-  playback_test::Rig rig;  // for its cache writer
-  const auto rowA = Row(0, 1, 2, 33, 7, 7);
-  const auto rowB = Row(0, 2, 4, 33, 9, 9);
-  rig.WriteCache(dir.File("A.csq"), {rowA});
-  rig.WriteCache(dir.File("B.csq"), {rowB});
-  fakes::WriteBytes(dir.File("A.wav"), SilentWav(0.3));
-  fakes::WriteBytes(dir.File("B.wav"), SilentWav(0.3));
-  std::string playlist = "\2600.94\r\n";
-  for (const char* name : {"A", "B"}) {
-    const std::string n = name;
-    playlist += dir.File(n + ".wav") + "\r\n" + dir.File(n + ".csq") + "\r\n" + "Song " + n +
-                "\r\n" + n + ".msq\r\n0.94\r\n";
-  }
-  fakes::WriteBytes(dir.File("playlist.txt"), playlist);
-  // Open all day: the show plays at once, whatever the time.
-  fakes::WriteBytes(dir.File("preferences.txt"),
-                    "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\nc:\\\r\n");
-
-  const fakes::PtyLine pty;
-
-  tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string(), "--device",
-                                           pty.Name(), "--wait-for-devices", "0"});
-  ASSERT_TRUE(glimmer.Started());
-
-  const std::string a = Encoded(rowA), b = Encoded(rowB);
-  const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
-  const auto atA = line.find(a);
-  ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
-  ASSERT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
-  // The port-open burst came first.
-  EXPECT_LT(line.find(std::string(playback::kPortOpenBurst)), atA);
-  // While the show runs, it starts again by itself after a power cut.
-  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart, "1");
-
-  glimmer.Signal(signal);
-  EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
-
-  EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart,
-            autostartAfter);
-  const std::string out = glimmer.Out();
-  EXPECT_EQ(out.substr(0, out.find('\n')), playback::kRunningText);
-  if (printsStopped) {
-    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
-              std::string(playback::kStoppedText) + "\n");
-  } else {
-    EXPECT_EQ(out.find(playback::kStoppedText), std::string::npos) << out;
-  }
-
-  // Whether this machine has a sound card is no business of this test.
-  std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));
-  // Sound and the watch's own check lines depend on the machine.
-  std::erase_if(events, [](const std::string& e) {
-    return e.find("plays silently") != e.npos || e.rfind("Night window: ", 0) == 0 ||
-           e.rfind("Check before the night: ", 0) == 0 || e.rfind("Alert ", 0) == 0 ||
-           e.rfind("Waiting up to ", 0) == 0 || e.find("plays silently until") != e.npos;
-  });
-  ASSERT_GE(events.size(), 6u);
-  EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5),
-            (std::vector<std::string>{"Show started (glimmer show)", "Port COM1 opened",
-                                      "Entry 1 started: Song A", "Entry 1 finished",
-                                      "Entry 2 started: Song B"}));
-  EXPECT_NE(std::find(events.begin(), events.end(), logLine), events.end())
-      << fakes::ReadBytes(dir.File("show.log"));
+// preferences.txt open all day, so the show plays at once whatever the time.
+std::string OpenAllDay(const char* autostart) {
+  return std::string("1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n") + autostart +
+         "\r\nc:\\\r\n";
 }
 
 // Ctrl+C is the Stop button: the show will not start by itself next time.
 // SIGTERM (a shutdown, `systemctl stop`) is closing the window: the flag
 // stays, so the show comes back after the next boot.
 TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
-  struct Case {
+  const struct {
     int signal;
     const char* autostartAfter;
     const char* logLine;
     bool printsStopped;  // SIGTERM ends at once, without the Stop button's goodbye
-  };
-  const Case cases[] = {
+  } cases[] = {
       {SIGINT, "0", "Show stopped (SIGINT, as the Stop button)", true},
       {SIGTERM, "1", "Show stopped (SIGTERM, as closing the window)", false},
       // A hang-up ended the show without a log line, the flag left "1".
       {SIGHUP, "1", "Show stopped (SIGHUP, as closing the window)", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(::strsignal(c.signal));
-    PlayAndStop(c.signal, c.autostartAfter, c.logLine, c.printsStopped);
+    fakes::TempDir dir;
+    playback_test::Rig rig;  // for its cache writer
+    const auto rowA = Row(0, 1, 2, 33, 7, 7);
+    const auto rowB = Row(0, 2, 4, 33, 9, 9);
+    std::string playlist = "\2600.94\r\n";
+    for (const auto& [n, row] :
+         {std::pair{std::string("A"), rowA}, std::pair{std::string("B"), rowB}}) {
+      rig.WriteCache(dir.File(n + ".csq"), {row});
+      fakes::WriteBytes(dir.File(n + ".wav"), SilentWav(0.3));
+      playlist += dir.File(n + ".wav") + "\r\n" + dir.File(n + ".csq") + "\r\n" + "Song " + n +
+                  "\r\n" + n + ".msq\r\n0.94\r\n";
+    }
+    fakes::WriteBytes(dir.File("playlist.txt"), playlist);
+    fakes::WriteBytes(dir.File("preferences.txt"), OpenAllDay("0"));
+    const auto autostart = [&] {
+      return shell::ParsePreferences(fakes::ReadBytes(dir.File("preferences.txt"))).autostart;
+    };
+    const fakes::PtyLine pty;
+
+    tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string(), "--device",
+                                             pty.Name(), "--wait-for-devices", "0"});
+    ASSERT_TRUE(glimmer.Started());
+
+    const std::string a = Encoded(rowA), b = Encoded(rowB);
+    const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
+    const auto atA = line.find(a);
+    ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
+    ASSERT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
+    // The port-open burst came first.
+    EXPECT_LT(line.find(std::string(playback::kPortOpenBurst)), atA);
+    // While the show runs, it starts again by itself after a power cut.
+    EXPECT_EQ(autostart(), "1");
+
+    glimmer.Signal(c.signal);
+    EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
+
+    EXPECT_EQ(autostart(), c.autostartAfter);
+    const std::string out = glimmer.Out();
+    EXPECT_EQ(out.substr(0, out.find('\n')), playback::kRunningText);
+    if (c.printsStopped) {
+      EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
+                std::string(playback::kStoppedText) + "\n");
+    } else {
+      EXPECT_EQ(out.find(playback::kStoppedText), std::string::npos) << out;
+    }
+
+    const std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));
+    ASSERT_GE(events.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5),
+              (std::vector<std::string>{"Show started (glimmer show)", "Port COM1 opened",
+                                        "Entry 1 started: Song A", "Entry 1 finished",
+                                        "Entry 2 started: Song B"}));
+    EXPECT_NE(std::find(events.begin(), events.end(), c.logLine), events.end())
+        << fakes::ReadBytes(dir.File("show.log"));
   }
 }
 
@@ -197,8 +194,7 @@ TEST(GlimmerPlay, PlaysOneSequenceIntoTheLineAndEndsWithTheSong) {
 TEST(GlimmerShow, AnEmptyPlaylistExitsOne) {
   const fakes::PtyLine pty;
   fakes::TempDir dir;
-  fakes::WriteBytes(dir.File("preferences.txt"),
-                    "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n0\r\nc:\\\r\n");
+  fakes::WriteBytes(dir.File("preferences.txt"), OpenAllDay("0"));
   tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string(), "--device",
                                            pty.Name(), "--wait-for-devices", "0"});
   EXPECT_EQ(glimmer.Wait(), 1);
@@ -212,8 +208,7 @@ TEST(GlimmerShow, AnEmptyPlaylistExitsOne) {
 // every try, and the alert reaches the command before the program ends.
 TEST(GlimmerShow, AnAdapterThatNeverCameExitsOneAndIsToldOnceAcrossRetries) {
   fakes::TempDir dir;
-  fakes::WriteBytes(dir.File("preferences.txt"),
-                    "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n1\r\nc:\\\r\n");
+  fakes::WriteBytes(dir.File("preferences.txt"), OpenAllDay("1"));
   const std::string told = dir.File("told.txt");
   fakes::WriteScript(dir.File("tell"), "printf '%s: %s\\n' \"$1\" \"$2\" >> '" + told + "'");
   fakes::WriteBytes(dir.File("settings.toml"),
@@ -238,7 +233,7 @@ TEST(GlimmerShow, AnAdapterThatNeverCameExitsOneAndIsToldOnceAcrossRetries) {
 // mixed.
 TEST(GlimmerShow, ASecondShowOnTheFolderNamesTheFirstAndTouchesNothing) {
   fakes::TempDir dir;
-  const std::string preferences = "1\r\n115200\r\n5\r\n12:00:00 AM\r\n11:59:59 PM\r\n1\r\nc:\\\r\n";
+  const std::string preferences = OpenAllDay("1");
   fakes::WriteBytes(dir.File("preferences.txt"), preferences);
   auto first = platform::TakeShowLock(dir.path().string(), "the player window");
   ASSERT_TRUE(first.ok()) << first.message();
