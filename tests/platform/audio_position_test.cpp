@@ -26,37 +26,6 @@ class PositionEstimatorTest : public ::testing::Test {
   PositionEstimator estimator{kRate};
 };
 
-TEST_F(PositionEstimatorTest, RunsOnBetweenCallbacksUpToWhatWasHandedOver) {
-  EXPECT_EQ(At(500ms), 0.0) << "before the first callback";
-  Callback(1024, 0us);
-  EXPECT_DOUBLE_EQ(At(0us), 0.0);
-  EXPECT_NEAR(At(10ms), 441.0, 1e-6);
-  EXPECT_DOUBLE_EQ(At(1s), 1024.0) << "ran past the frames handed over";
-  Callback(1024, 30ms);
-  EXPECT_NEAR(At(31ms), 1024.0 + 44.1, 1e-6);
-}
-
-TEST_F(PositionEstimatorTest, LateCallbackOrUnderrunHoldsThePositionInsteadOfJumpingBack) {
-  Callback(1024, 0us);
-  EXPECT_DOUBLE_EQ(At(40ms), 1024.0);
-  Callback(1024, 40ms);
-  EXPECT_DOUBLE_EQ(At(40ms), 1024.0);
-  EXPECT_GT(At(41ms), 1024.0);
-  EXPECT_DOUBLE_EQ(At(70ms), 2048.0);
-  Callback(0, 70ms);  // underrun
-  EXPECT_DOUBLE_EQ(At(100ms), 2048.0);
-  Callback(512, 100ms);
-  EXPECT_NEAR(At(105ms), 2048.0 + 220.5, 1e-6);
-}
-
-TEST_F(PositionEstimatorTest, TimeReadJustBeforeACallbackStampsALaterOneNeverGoesBack) {
-  Callback(1024, 0us);
-  const double before = At(20ms);
-  Callback(1024, 23ms);
-  // The asking thread read its clock at 21 ms, then the callback ran.
-  EXPECT_GE(At(21ms), before);
-}
-
 TEST_F(PositionEstimatorTest, JitteryCallbacksGiveASmoothNeverFallingNeverAheadPosition) {
   std::mt19937 random(7);
   std::uniform_int_distribution<int> jitter(-8000, 8000);  // µs around 23.2 ms
