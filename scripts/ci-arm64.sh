@@ -62,7 +62,7 @@ cmake --build "$CORE_BUILD" --parallel "$(nproc)"
 # amd64 program. An address space limit bounds the emulator, not the program
 # it runs, and a hanging alert command is not ended there as natively. All
 # run natively in ./test.sh.
-emulator_limits='SerialPortOnPty\.(OpensRaw8N1|PortNumberReachesDevicePinned|SecondOpener)'
+emulator_limits='SerialPortOnPty\.(OpensRaw8N1|SecondOpener)'
 emulator_limits+='|MonitorCommand\.PrintsMessagesAndEnds|PosixProcessLauncher\.ProgramThatCannotStart'
 emulator_limits+='|ExecCmd\.RunsRealPrograms|AudioTest\.DeviceStopsAtOnce'
 emulator_limits+='|AlertRunnerTest\.AMissingCommand|PageInBrowser\.'

@@ -220,37 +220,22 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   std::filesystem::create_directories(dir.File("pulse-run"));
   NullSinkServer server(dir.File("pulse-run"));
   if (!server.Started()) SKIP_OUTSIDE_CI("no PulseAudio server could be started here");
-  double last = 0.0;
-  {
-    // An output opened ahead of the first song gets ready however long the
-    // idle server holds it back; the song opened beside it plays from its
-    // own first frame to its last.
-    PortAudioPlayer first;
-    first.OpenOutputAhead();
-    PlayUntil(
-        first, [&] { return first.OutputReady(); }, "the output never got ready", last);
-    ASSERT_TRUE(first.Open(Write("first.wav", kWav16, 44100, 2, 11025)).ok());
-    ASSERT_FALSE(first.IsSilent()) << first.SilentReason();
-    EXPECT_LT(first.PositionSeconds(), 0.1);
-    PlayUntil(
-        first, [&] { return first.PlayState() != kPlayStatePlaying; }, "the first song never ended",
-        last);
-    EXPECT_NEAR(first.PositionSeconds(), first.DurationSeconds(), 1e-6);
-  }
   PortAudioPlayer player;
-  ASSERT_TRUE(player.Open(Write("long.wav", kWav16, 44100, 1, 441000)).ok());
-  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
-  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
-  player.Stop();
-  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
-
+  double last = 0.0;
   const auto ended = [&] { return player.PlayState() != kPlayStatePlaying; };
-  ASSERT_TRUE(player.Open(Write("short.wav", kWav16, 44100, 2, 11025)).ok());
+  // An output opened ahead of the first song gets ready however long the
+  // idle server holds it back; the song opened beside it plays from its own
+  // first frame to its last.
+  player.OpenOutputAhead();
+  PlayUntil(
+      player, [&] { return player.OutputReady(); }, "the output never got ready", last);
+  ASSERT_TRUE(player.Open(Write("first.wav", kWav16, 44100, 2, 11025)).ok());
+  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
   EXPECT_NEAR(player.DurationSeconds(), 0.25, 0.03);
-  PlayUntil(player, ended, "the file never ended", last);
+  EXPECT_LT(player.PositionSeconds(), 0.1);
+  PlayUntil(player, ended, "the first song never ended", last);
   EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6)
       << "ended before its last frame";
-  EXPECT_FALSE(player.IsSilent());
 
   // The next song starts while the last one's output still runs (in
   // silence): its position starts again from its own first frame and runs
@@ -261,6 +246,12 @@ TEST_F(AudioTest, DeviceStopsAtOnceAndPlaysAFileToItsLastFrame) {
   PlayUntil(player, ended, "the second file never ended", last);
   EXPECT_NEAR(player.PositionSeconds(), player.DurationSeconds(), 1e-6);
   EXPECT_GT(player.OutputLatencySeconds(), 0.0) << "the output's latency is reported";
+
+  ASSERT_TRUE(player.Open(Write("long.wav", kWav16, 44100, 1, 441000)).ok());
+  ASSERT_FALSE(player.IsSilent()) << player.SilentReason();
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  player.Stop();
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
 
   // The audio server goes away mid-song: the song plays on silently from
   // where it was, and says why.

@@ -10,18 +10,25 @@
 
 namespace {
 
-TEST(PosixProcessLauncher, ReturnsTheExitCodeAndPassesArgumentsVerbatimWithoutAShell) {
+// Of what a program said on its error output, the end is kept: past the
+// limit, the words that matter come last.
+TEST(PosixProcessLauncher, ReturnsTheExitCodePassesArgumentsVerbatimAndKeepsTheEndOfErrorOutput) {
   fakes::TempDir dir;
   const std::string reporter = dir.File("report");
   const std::string out = dir.File("out.txt");
   fakes::WriteArgumentReporter(reporter, 42);
+  const std::string talker = dir.File("talker");
+  fakes::WriteScript(talker,
+                     "head -c 10000 /dev/zero | tr '\\0' x >&2; echo >&2; "
+                     "echo 'entry a.wav does not match its CRC' >&2; exit 2");
   const struct {
     std::vector<std::string> argv;
     int code;
   } cases[] = {{{"/bin/true"}, 0},
                {{"/bin/false"}, 1},
                {{"true"}, 0},  // found on the PATH
-               {{reporter, out, "a b", "", "\"q\"", "C:\\App\\Temp\\", "$HOME", "*"}, 42}};
+               {{reporter, out, "a b", "", "\"q\"", "C:\\App\\Temp\\", "$HOME", "*"}, 42},
+               {{talker}, 2}};
   platform::PosixProcessLauncher launcher;
   for (const auto& c : cases) {
     const auto result = launcher.Run(c.argv);
@@ -29,6 +36,11 @@ TEST(PosixProcessLauncher, ReturnsTheExitCodeAndPassesArgumentsVerbatimWithoutAS
     EXPECT_EQ(result.value(), c.code) << c.argv[0];
   }
   EXPECT_EQ(fakes::ReadBytes(out), "[a b]\n[]\n[\"q\"]\n[C:\\App\\Temp\\]\n[$HOME]\n[*]\n");
+  const std::string said = launcher.LastErrorOutput();
+  EXPECT_LE(said.size(), 4096u);
+  EXPECT_NE(said.find("xxxx\nentry a.wav does not match its CRC\n"), std::string::npos) << said;
+  ASSERT_TRUE(launcher.Run({"/bin/true"}).ok());
+  EXPECT_EQ(launcher.LastErrorOutput(), "");
 }
 
 TEST(PosixProcessLauncher, ProgramThatCannotStartOrDiesBySignalIsAnErrorNamingIt) {
@@ -52,25 +64,6 @@ TEST(PosixProcessLauncher, ProgramThatCannotStartOrDiesBySignalIsAnErrorNamingIt
     EXPECT_NE(result.message().find(c.reason), std::string::npos) << result.message();
   }
   EXPECT_FALSE(launcher.Run({}).ok());
-}
-
-TEST(PosixProcessLauncher, KeepsTheEndOfWhatTheProgramSaidOnItsErrorOutput) {
-  fakes::TempDir dir;
-  const std::string talker = dir.File("talker");
-  // More than is kept, then the words that matter last.
-  fakes::WriteScript(talker,
-                     "head -c 10000 /dev/zero | tr '\\0' x >&2; echo >&2; "
-                     "echo 'entry a.wav does not match its CRC' >&2; exit 2");
-  platform::PosixProcessLauncher launcher;
-  const auto result = launcher.Run({talker});
-  ASSERT_TRUE(result.ok()) << result.message();
-  EXPECT_EQ(result.value(), 2);
-  const std::string said = launcher.LastErrorOutput();
-  EXPECT_LE(said.size(), 4096u);
-  EXPECT_NE(said.find("xxxx\nentry a.wav does not match its CRC\n"), std::string::npos) << said;
-
-  ASSERT_TRUE(launcher.Run({"/bin/true"}).ok());
-  EXPECT_EQ(launcher.LastErrorOutput(), "");
 }
 
 }  // namespace
