@@ -185,12 +185,8 @@ class NullSinkServer {
     }
   }
   bool Started() const { return started_; }
-  void Kill() {
-    // A server that is already gone is what killing it wanted.
-    if (started_ && std::system("pulseaudio --kill >/dev/null 2>&1") != 0) {
-    }
-    started_ = false;
-  }
+  // A server that is already gone is what killing it wanted.
+  void Kill() { started_ = started_ && std::system("pulseaudio --kill >/dev/null 2>&1") < 0; }
 
  private:
   std::string folder_;

@@ -300,15 +300,13 @@ TEST_F(ExtractTest, DestinationBlockedByAFileIsReported) {
 }
 
 TEST(ExtractorCommandLine, WrongCommandLinesGiveUsageAndExitTwo) {
-  const std::vector<std::vector<std::string>> lines = {
-      {},
-      {"X", "-o+", "a.msq"},
-      {"X", "-o+", "a.msq", "dest", "extra"},
-      {"E", "-o+", "a.msq", "dest"},
-      {"X", "-o-", "a.msq", "dest"},
-      {"X", "-o+", "", "dest"},
-      {"X", "-o+", "a.msq", ""},
-  };
+  const std::vector<std::vector<std::string>> lines = {{},
+                                                       {"X", "-o+", "a.msq"},
+                                                       {"X", "-o+", "a.msq", "dest", "extra"},
+                                                       {"E", "-o+", "a.msq", "dest"},
+                                                       {"X", "-o-", "a.msq", "dest"},
+                                                       {"X", "-o+", "", "dest"},
+                                                       {"X", "-o+", "a.msq", ""}};
   for (const auto& args : lines) {
     std::ostringstream out, err;
     EXPECT_EQ(extractor::RunExtractor(args, out, err), 2) << ::testing::PrintToString(args);

@@ -87,7 +87,8 @@ constexpr const char* kSample =
     "garbage line\n"
     "\"Good\"=dword:00000001\r\n";
 
-TEST_F(WineRegistryTest, ReadsEachNotationAndFindsNamesWhateverTheirCase) {
+TEST_F(WineRegistryTest,
+       ReadsEachNotationFindsNamesWhateverTheirCaseAndTellsASmallBufferTheLength) {
   WineRegistry registry(Write(kSample));
   const std::string spectrum = "SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell";
   const std::string command = "SOFTWARE\\Classes\\Applications\\WinRAR.exe\\shell\\open\\command";
@@ -128,6 +129,20 @@ TEST_F(WineRegistryTest, ReadsEachNotationAndFindsNamesWhateverTheirCase) {
   }
   platform::RegistryHandle handle = 0;
   EXPECT_EQ(registry.OpenKey(0x80000001u, test, handle), platform::kErrorFileNotFound);
+
+  // A buffer too small gets the length it needs and stays untouched.
+  ASSERT_EQ(registry.OpenKey(platform::kHkeyLocalMachine, test, handle), platform::kErrorSuccess);
+  std::vector<std::uint8_t> buffer(3, 0xAA);
+  std::uint32_t type = 0, length = 0;
+  EXPECT_EQ(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorMoreData);
+  EXPECT_EQ(length, Z("%SystemRoot%\\system32").size());
+  EXPECT_EQ(buffer, std::vector<std::uint8_t>(3, 0xAA));
+  buffer.resize(length);
+  EXPECT_EQ(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorSuccess);
+  EXPECT_EQ(buffer, Z("%SystemRoot%\\system32"));
+  registry.CloseKey(handle);
+  EXPECT_NE(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorSuccess)
+      << "a closed handle reads nothing";
 }
 
 // A pipe would hold start-up waiting for a writer, a device may never end.
@@ -140,25 +155,6 @@ TEST_F(WineRegistryTest, MissingFileFolderPipeOrDeviceIsAnEmptyRegistry) {
     EXPECT_EQ(Query(registry, "Software\\Test", "Count").result, platform::kErrorFileNotFound)
         << path;
   }
-}
-
-TEST_F(WineRegistryTest, SmallBufferGetsMoreDataWithTheLength) {
-  WineRegistry registry(Write(kSample));
-  platform::RegistryHandle handle = 0;
-  ASSERT_EQ(registry.OpenKey(platform::kHkeyLocalMachine, "Software\\Test", handle),
-            platform::kErrorSuccess);
-  std::vector<std::uint8_t> buffer(3, 0xAA);
-  std::uint32_t type = 0;
-  std::uint32_t length = 0;
-  EXPECT_EQ(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorMoreData);
-  EXPECT_EQ(length, Z("%SystemRoot%\\system32").size());
-  EXPECT_EQ(buffer, std::vector<std::uint8_t>(3, 0xAA)) << "buffer left untouched";
-  buffer.resize(length);
-  EXPECT_EQ(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorSuccess);
-  EXPECT_EQ(buffer, Z("%SystemRoot%\\system32"));
-  registry.CloseKey(handle);
-  EXPECT_NE(registry.QueryValue(handle, "Expand", type, buffer, length), platform::kErrorSuccess)
-      << "a closed handle reads nothing";
 }
 
 TEST(WineRegistryPathTest, PrefixThenHome) {

@@ -16,6 +16,7 @@
 #include "sequence_format/sequence_cache.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"
+#include "tests/tools/glimmer_process.h"
 #include "tools/glimmer/demo_show.h"
 
 namespace {
@@ -125,13 +126,13 @@ TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
 // player's folder it was given with its own single entry.
 TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   fakes::TempDir dir;
-  const char* bin = std::getenv("GLIMMER_BIN");
-  const std::string built = bin != nullptr ? std::string(bin) : platform::ApplicationDirectory();
+  const std::filesystem::path built =
+      std::filesystem::path(tools_test::GlimmerProgram()).parent_path();
   const std::filesystem::path prefix = dir.path() / "usr";
   std::filesystem::create_directories(prefix / "bin");
   std::filesystem::create_directories(prefix / "libexec/glimmerfield");
-  std::filesystem::copy_file(built + "/glimmer", prefix / "bin/glimmer");
-  std::filesystem::copy_file(built + "/glimmer-extract",
+  std::filesystem::copy_file(built / "glimmer", prefix / "bin/glimmer");
+  std::filesystem::copy_file(built / "glimmer-extract",
                              prefix / "libexec/glimmerfield/glimmer-extract");
   const std::string glimmer = (prefix / "bin/glimmer").string();
   fakes::WriteBytes(dir.File("playlist.txt"), "the player's own playlist");
