@@ -2,7 +2,6 @@
 // opened unless it is a regular file, with one wording: a pipe would hold the
 // show until someone wrote to it, a device may never end.
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // glimmer calendar as its users run it: the preview against a committed
-// expected file, and the check of a sound and a faulty calendar.
+// expected file, and the check of a sound and a faulty calendar (the rule its
+// help states: glimmer_arguments).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -61,21 +62,6 @@ TEST(CalendarCommandTest, CheckSaysWhetherTheFileIsSound) {
     EXPECT_EQ(glimmer.Err(),
               "glimmer calendar: calendar.toml cannot be read: it is a folder, not a file\n");
   }
-}
-
-TEST(CalendarCommandTest, HelpStatesTheRule) {
-  fakes::TempDir dir;
-  tools_test::GlimmerProcess glimmer(dir, {"calendar", "--help"});
-  ASSERT_EQ(glimmer.Wait(), 0);
-  std::string text = glimmer.Out();
-  for (char& c : text) {
-    if (c == '\n') c = ' ';
-  }
-  EXPECT_NE(text.find("For each date the rule with the fewest dates wins among those whose dates "
-                      "and days contain it; on a tie the rule that names days, then the later one "
-                      "in the file."),
-            std::string::npos)
-      << glimmer.Out();
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // each arrival with its row, and the whole command runs a show end to end.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -11,8 +9,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/paths.h"
-#include "playlist/playlist_entry.h"
 #include "sequence_format/sequence_cache.h"
 #include "tests/fakes/run_program.h"
 #include "tests/fakes/temp_dir.h"

@@ -1,11 +1,9 @@
 // glimmer log reads show.log through the one rule for files: what is not a
 // regular file is refused at once, before it is opened.
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "platform/posix/unique_fd.h"

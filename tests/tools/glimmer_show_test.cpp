@@ -1,11 +1,8 @@
 // The real `glimmer show` against a pseudo-terminal: the saved playlist plays
 // into the line, Ctrl+C stops it as the Stop button does, SIGTERM as closing
 // the window does, and the show log tells what happened.
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,7 +17,6 @@
 #include <vector>
 
 #include "binary/wav_writer.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/show_lock.h"
 #include "playback/show_scheduler.h"
 #include "playback/wire_protocol.h"
