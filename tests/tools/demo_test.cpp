@@ -94,7 +94,6 @@ TEST(DemoBoard, RendersEveryExpectedChannelFromTheStart) {
 }
 
 TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
-  using glimmer::demo::ExpectedMessage;
   const std::string a = Bytes({0, 1, 0x33, 1, 1, 0}), b = Bytes({0, 1, 0x33, 2, 1, 0}),
                     c = Bytes({0, 1, 0x33, 1, 1, 0});
   // Rows due at 0.5 s, 1 s and 1.5 s; the second never arrives.
