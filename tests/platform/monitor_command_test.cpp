@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,31 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/unique_fd.h"
 #include "playback/wire_protocol.h"
+#include "tests/fakes/pty_line.h"
 #include "tests/fakes/run_program.h"
 
 namespace {
-
-using platform::UniqueFd;
-
-// The controller line: raw from the start, so bytes sent before the monitor
-// has set it up are neither echoed nor translated. The monitor inherits
-// neither side, or closing the master here would not close the line; the
-// slave is held until the monitor has the line open, so closing the master is
-// what the monitor sees as the far end going away.
-bool OpenLine(UniqueFd& master, UniqueFd& slave, std::string& slaveName) {
-  int m = -1, s = -1;
-  termios raw{};
-  cfmakeraw(&raw);
-  if (openpty(&m, &s, nullptr, &raw, nullptr) != 0) return false;
-  fcntl(m, F_SETFD, FD_CLOEXEC);
-  fcntl(s, F_SETFD, FD_CLOEXEC);
-  master.Reset(m);
-  slave.Reset(s);
-  slaveName = ttyname(s);
-  return true;
-}
 
 // `glimmer monitor` run on the slave side of a pseudo-terminal; the test
 // plays the controller line on the master side. Bytes queued before the
@@ -47,11 +24,12 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   std::string program = std::string(bin ? bin : GLIMMER_BUILD_BIN) + "/glimmer";
   ASSERT_TRUE(std::filesystem::exists(program)) << program;
 
-  UniqueFd master, slave;
-  std::string slaveName;
-  ASSERT_TRUE(OpenLine(master, slave, slaveName));
+  // Raw from the start, so bytes sent before the monitor has set it up are
+  // neither echoed nor translated; the monitor inherits neither side.
+  fakes::PtyLine line;
+  const std::string& slaveName = line.Name();
   const auto send = [&](const std::string& bytes) {
-    ASSERT_EQ(write(master.get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    ASSERT_EQ(write(line.MasterFd(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
   };
   send(std::string(playback::kPortOpenBurst) + std::string(playback::kKeepAliveMessage));
   fakes::ChildProcess child({program, "monitor", "--baud", "56000", slaveName});
@@ -61,7 +39,6 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   std::string output, errors;
   child.ReadOutUntil(output, fakes::HasLines(2));
   EXPECT_EQ(output, "0 port-open\n0 keep-alive\n");
-  slave.Reset();
   send(std::string("\x00\x03\x34\x00\xFF\x01\xFA\x04\x00\x01\x02", 11));
   child.ReadOutUntil(output, fakes::HasLines(3));
   const std::string fade = " device 3 fade bank 1 start 0 end 255 short 1 long 250 mask 0x04\n";
@@ -69,7 +46,7 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
 
   // With the line gone the monitor prints what it held and ends: its output
   // closes, and only then is it waited for.
-  master.Reset();
+  line.Unplug();
   ASSERT_TRUE(child.ReadOutToEnd(output)) << "the monitor did not end: " << output;
   child.ReadErrToEnd(errors);
   EXPECT_EQ(child.Wait(), 0) << output << errors;
