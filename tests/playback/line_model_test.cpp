@@ -108,13 +108,10 @@ TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
   EXPECT_GE(early[10].position, early[9].position);
 }
 
-TEST(LineRateTest, TheWindowsTwoRates) {
+TEST(LineReportTest, TheWindowsTwoRatesAndMinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::LineRateFromText("115200"), 115200);
   EXPECT_EQ(playback::LineRateFromText("56000"), 56000);
   EXPECT_EQ(playback::LineRateFromText(""), 56000);
-}
-
-TEST(LineReportTest, MinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::MinutesSeconds(0.4), "0:00");
   EXPECT_EQ(playback::MinutesSeconds(83.9), "1:23");
   EXPECT_EQ(playback::MinutesSeconds(-1), "0:00");

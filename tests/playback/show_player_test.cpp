@@ -34,8 +34,6 @@ struct PlayerRig : playback_test::Rig {
 };
 class ShowPlayerTest : public testing::Test, protected PlayerRig {};
 
-// --- rows against the audio position -----------------------------------------
-
 // The frame timing is read on every pass, so a change counts at once.
 TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   window.frameTiming = 5;
@@ -108,8 +106,6 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   EXPECT_NE(window.Notice().find("2 event(s)"), std::string::npos) << window.Notice();
   EXPECT_NE(window.Notice().find("song.csq"), std::string::npos);
 }
-
-// --- keep-alives ---------------------------------------------------------------
 
 TEST_F(ShowPlayerTest, KeepAliveEvery38000PositionsEachFollowedByAYield) {
   OpenPortAhead();
@@ -237,8 +233,6 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
   }
 }
 
-// --- waiting instead of spinning ------------------------------------------------
-
 // The audio moves only while the player waits, as real audio does while the
 // player sleeps: `onWait` advances it by the time waited.
 struct WaitingRig : PlayerRig {
@@ -318,8 +312,6 @@ TEST_F(ShowPlayerTest, StopClickedDuringAWaitEndsTheEntryWithoutAnotherWait) {
   }
 }
 
-// --- how an entry ends -----------------------------------------------------------
-
 TEST_F(ShowPlayerTest, TableEndingBeforeTheAudioDrainsWithKeepAlivesOnly) {
   OpenPortAhead();
   const int row = AddEntry("song", {Level(1000, 1)});
@@ -350,8 +342,6 @@ TEST_F(ShowPlayerTest, StopWhileDispatchingOrDrainingWritesWhatIsDueAndStopsTheA
     EXPECT_EQ(r.audio.closes, 1);
   }
 }
-
-// --- entries that cannot be played, and a lost port --------------------------------
 
 // The notice is read by an operator: the entry's title without the list's
 // padding and archive, and what is wrong in plain words.

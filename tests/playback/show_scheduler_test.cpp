@@ -211,43 +211,38 @@ TEST_F(ShowSchedulerTest, LogsEachEventOnceInTheOrderItHappened) {
   StopAtPlay(7);
   Start();
 
-  const std::vector<std::string> expected = {
-      "Show started (Start button)",
-      "Port COM3 opened",
-      "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM",
-      "Show resumed: inside its daily window",
-      "Entry 1 started: a",
-      "Port COM3 opened",
-      "Late keep-alive: 3 seconds since the one before",
-      "Late keep-alive: 3 seconds since the one before",
-      "Entry 1 finished",
-      "Entry 2 started: ghost",
-      "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
-      "Entry 1 started: a",
-      "Entry 1 finished",
-      "Entry 2 started: ghost",
-      "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
-      "Entry 1 started: a",
-      "Entry 1 finished",
-      "Entry 2 started: ghost",
-      "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ",
-      "Entry 1 started: a",
-      "Entry 1 stopped",
-  };
-  std::vector<std::string> logged = window.logged;
-  // The reason a file cannot be read is the cache reader's business.
-  for (std::string& line : logged) {
+  // The reason a file cannot be read is the cache reader's business. Late
+  // keep-alives come with the clock's steps, and their repeats are counted in
+  // a line of their own.
+  const std::string late = "Late keep-alive: 3 seconds since the one before";
+  std::vector<std::string> logged;
+  for (std::string line : window.logged) {
     if (line.find("skipped: ") != std::string::npos) line.erase(line.find(".csq: ") + 6);
+    if (line != late && line != "(the line before repeated 1 more time)") logged.push_back(line);
   }
-  std::erase(logged, "Late keep-alive: 3 seconds since the one before");
-  // Repeats of the late keep-alive are counted in a line of their own.
-  std::erase(logged, "(the line before repeated 1 more time)");
-  std::vector<std::string> withoutLate = expected;
-  std::erase(withoutLate, "Late keep-alive: 3 seconds since the one before");
-  EXPECT_EQ(logged, withoutLate);
-  EXPECT_GE(std::count(window.logged.begin(), window.logged.end(),
-                       "Late keep-alive: 3 seconds since the one before"),
-            2);
+  const std::string skipped = "Entry 2 skipped: sequence file " + dir.File("ghost.csq") + ": ";
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "Show started (Start button)",
+                        "Port COM3 opened",
+                        "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM",
+                        "Show resumed: inside its daily window",
+                        "Entry 1 started: a",
+                        "Port COM3 opened",
+                        "Entry 1 finished",
+                        "Entry 2 started: ghost",
+                        skipped,
+                        "Entry 1 started: a",
+                        "Entry 1 finished",
+                        "Entry 2 started: ghost",
+                        skipped,
+                        "Entry 1 started: a",
+                        "Entry 1 finished",
+                        "Entry 2 started: ghost",
+                        skipped,
+                        "Entry 1 started: a",
+                        "Entry 1 stopped",
+                    }));
+  EXPECT_GE(std::count(window.logged.begin(), window.logged.end(), late), 2);
 }
 
 // A machine without sound plays every song silently: the song's note says

@@ -51,6 +51,7 @@ TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
 // notice while it waits, and the next show tells it again.
 TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   window.startTime = "teatime";
+  window.onSelect = [this](int) { window.showRunning = false; };
   clock.onSleep = [this](int sleeps) {
     if (sleeps % 50 == 0) window.showRunning = false;
   };
