@@ -153,6 +153,9 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
     EXPECT_EQ(window.SecondsToNextOpening(settings, clock), c.next);
     EXPECT_EQ(window.EndedNow(settings, clock), c.ended);
   }
+  const std::string problem =
+      window.InsideNow({1, "115200", 5, "5:30:00 PM", "half past ten"}, clock).problem;
+  EXPECT_NE(problem.find("end time \"half past ten\""), std::string::npos) << problem;
 }
 
 }  // namespace
