@@ -31,11 +31,15 @@ namespace calendar_show {
 
 constexpr long long kSecond = 1000000;  // microseconds
 
-// Microseconds since the epoch; the time of day is the local one.
+// Microseconds since the epoch; the time of day is the local one. Only the
+// rig moves it, the steady clock too.
 class DatedClock : public platform::Clock {
  public:
   int SecondsOfDay() override { return calendar::ToLocal(us / kSecond).secondsOfDay; }
   std::int64_t UnixSeconds() override { return us / kSecond; }
+  std::chrono::steady_clock::time_point SteadyNow() override {
+    return std::chrono::steady_clock::time_point(std::chrono::microseconds(us));
+  }
   void Sleep100ms() override {
     us += kSecond / 10;
     if (onSleep) onSleep();
@@ -87,26 +91,36 @@ class DatedUi : public fakes::FakeUserInterface {
   DatedClock& clock_;
 };
 
-class DatedPort : public fakes::FakeSerialPort {
+// When the port opened and closed; what is written goes to `line`, or
+// nowhere without one.
+class DatedPort : public platform::SerialPort {
  public:
-  explicit DatedPort(DatedClock& clock) : clock_(clock) {}
+  explicit DatedPort(DatedClock& clock, platform::SerialPort* line = nullptr)
+      : clock_(clock), line_(line != nullptr ? *line : nowhere_) {}
+  void SetPortNumber(int number) override { line_.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { line_.SetSettings(settings); }
   platform::Status Open() override {
-    platform::Status opened = FakeSerialPort::Open();
+    platform::Status opened = line_.Open();
     if (opened) opens.push_back(clock_.us);
     return opened;
   }
+  bool IsOpen() const override { return line_.IsOpen(); }
   void Close() override {
-    if (open) closes.push_back(clock_.us);
-    FakeSerialPort::Close();
+    if (line_.IsOpen()) closes.push_back(clock_.us);
+    line_.Close();
   }
-  platform::Status Write(std::string_view) override {
-    // Nothing kept: a season of writes would fill the memory.
-    return open ? platform::Status::Ok() : platform::Status::Error("write on a closed port");
-  }
+  platform::Status Write(std::string_view bytes) override { return line_.Write(bytes); }
   std::vector<long long> opens, closes;
 
  private:
+  // Keeps nothing: a season of writes would fill the memory.
+  struct Nowhere : fakes::FakeSerialPort {
+    platform::Status Write(std::string_view) override {
+      return open ? platform::Status::Ok() : platform::Status::Error("write on a closed port");
+    }
+  } nowhere_;
   DatedClock& clock_;
+  platform::SerialPort& line_;
 };
 
 struct Song {
@@ -240,15 +254,17 @@ inline std::vector<calendar::Night> Preview(const std::string& calendarText,
 // Night for night, what played against what the preview said: the port
 // opens on the second each night opens (or, where the night before was cut
 // short by this one, as that night's last song ends: a song that starts
-// before the end plays to its end); every song starts inside a night, with
-// that night's volume, the playlist from its top; the song that crosses the
+// before the end plays to its end) and the first song starts with it; every
+// song starts inside a night, with that night's volume, the playlist from
+// its top, each song right after the one before; the song that crosses the
 // night's end is the last, and the port closes as it ends; nothing plays on
 // a night without a show.
-inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::Night>& nights,
-                                    long long songSeconds) {
-  const auto& opens = rig.port.opens;
-  const auto& closes = rig.port.closes;
-  const auto& songs = rig.window.songs;
+inline void ExpectPlayedAsPreviewed(const DatedPort& port, const std::vector<Song>& songs,
+                                    const std::vector<calendar::Night>& nights,
+                                    double songSeconds) {
+  const auto& opens = port.opens;
+  const auto& closes = port.closes;
+  const auto songLength = static_cast<long long>(songSeconds * kSecond);
   // The Start burst opens the port once before the first pause.
   ASSERT_GE(opens.size(), 1u);
   std::size_t open = 1, song = 0;
@@ -265,7 +281,7 @@ inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::
     ASSERT_LT(open, closes.size());
     if (previousCut && previousClose > start) {
       EXPECT_EQ(Second(opens[open]), Second(previousClose)) << When(opens[open]);
-      EXPECT_LT(previousClose - start, songSeconds * kSecond);
+      EXPECT_LT(previousClose - start, songLength);
     } else {
       EXPECT_EQ(Second(opens[open]), *night.start) << When(opens[open]);
     }
@@ -276,10 +292,15 @@ inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::
       EXPECT_GE(songs[song].at, opens[open]) << When(songs[song].at);
       EXPECT_EQ(songs[song].volume, night.volume) << When(songs[song].at);
       EXPECT_EQ(songs[song].row, played % 3) << When(songs[song].at);
+      if (played == 0) {
+        EXPECT_EQ(Second(songs[song].at), Second(opens[open])) << When(songs[song].at);
+      } else {
+        EXPECT_LT(songs[song].at - lastStart - songLength, kSecond / 100) << When(songs[song].at);
+      }
       lastStart = songs[song].at;
     }
     EXPECT_GT(played, 0);
-    const long long lastEnd = lastStart + songSeconds * kSecond;
+    const long long lastEnd = lastStart + songLength;
     EXPECT_GE(lastEnd, end);
     EXPECT_GE(closes[open], lastEnd) << When(closes[open]);
     EXPECT_LT(closes[open] - lastEnd, kSecond / 100) << When(closes[open]);
@@ -289,6 +310,10 @@ inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::
   }
   EXPECT_EQ(open, opens.size()) << "the port opened on a night the preview has no show";
   EXPECT_EQ(song, songs.size()) << "a song started outside every night: " << When(songs[song].at);
+}
+inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::Night>& nights,
+                                    double songSeconds) {
+  ExpectPlayedAsPreviewed(rig.port, rig.window.songs, nights, songSeconds);
 }
 
 }  // namespace calendar_show

@@ -1,6 +1,6 @@
 // The player against the serial line's own time: bursts the line cannot carry
-// within a flush step go out early, light tables go out exactly as they
-// always did, and an entry whose lights fall visibly behind is told once.
+// within a flush step go out early, and an entry whose lights fall visibly
+// behind is told once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -108,36 +108,6 @@ TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
     for (const auto& w : writes) sent += w.bytes;
     for (int i = 0; i < 30; ++i) EXPECT_EQ(sent[static_cast<std::size_t>(i * 6 + 3)], i % 10);
   }
-}
-
-TEST(EarlySendingTest, ALightTableIsWrittenOnTheFlushStepOfItsMomentAtEitherRate) {
-  // Three intensities every 50 ms (18 bytes) and single rows on and next to
-  // flush steps: each write is the first flush step at or after its rows.
-  std::vector<Record> rows;
-  for (std::int64_t t = 4410; t < 88200; t += 4410) {
-    for (int i = 1; i <= 3; ++i) rows.push_back(Level(static_cast<std::int32_t>(t), i));
-  }
-  rows.push_back(Level(90111, 4));
-  rows.push_back(Level(90112, 5));
-  rows.push_back(Level(90113, 6));
-  rows.push_back(Level(500000, 7));  // after the audio: the table does not end first
-  std::vector<std::vector<Rig::Write>> runs;
-  for (const char* rate : {"56000", "115200"}) {
-    Rig rig;
-    rig.window.dataRate = rate;
-    runs.push_back(rig.Play(rows, 100000));
-  }
-  ASSERT_EQ(runs[0].size(), runs[1].size());
-  std::size_t row = 0;
-  for (std::size_t w = 0; w < runs[0].size(); ++w) {
-    EXPECT_EQ(runs[0][w].bytes, runs[1][w].bytes);
-    EXPECT_EQ(runs[0][w].position, runs[1][w].position);
-    const std::int64_t due = rows[row].values[0];
-    const std::int64_t flush = (due + 511) / 512 * 512;
-    EXPECT_EQ(runs[0][w].position, flush) << "write " << w;
-    row += runs[0][w].bytes.size() / 6;
-  }
-  EXPECT_EQ(row, rows.size() - 1);
 }
 
 TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment) {

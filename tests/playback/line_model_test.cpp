@@ -55,19 +55,6 @@ TEST(LineFloorTest, HalfTheLineTimeOfWhatMustWaitForTheFirstMessage) {
   }
 }
 
-TEST(LineSimulationTest, ABurstOverTheLinesSecondIsCountedAndBacksUp) {
-  // 1,000 fades in the second second of the song at 56000: 9,000 bytes
-  // where the line carries 5,600.
-  std::vector<LineMessage> burst;
-  for (int i = 0; i < 1000; ++i) burst.push_back({512 + 88200 + i * 80, 9});
-  const playback::LineReport report = playback::SimulatePlayback(burst, 56000);
-  EXPECT_EQ(report.secondsOverCapacity, 1);
-  EXPECT_GT(report.max, 0.5);
-  EXPECT_NEAR(report.worstBacklogBytes, report.worstBacklogSeconds * 5600, 1e-6);
-  EXPECT_GE(report.worstBacklogAt, 1.0);
-  EXPECT_LT(report.worstBacklogAt, 3.0);
-}
-
 // The line's time is counted exactly: bursts that are equally late are
 // equally late, and the report names the first of them rather than whichever
 // rounding favoured.
@@ -121,13 +108,10 @@ TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
   EXPECT_GE(early[10].position, early[9].position);
 }
 
-TEST(LineRateTest, TheWindowsTwoRates) {
+TEST(LineReportTest, TheWindowsTwoRatesAndMinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::LineRateFromText("115200"), 115200);
   EXPECT_EQ(playback::LineRateFromText("56000"), 56000);
   EXPECT_EQ(playback::LineRateFromText(""), 56000);
-}
-
-TEST(LineReportTest, MinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::MinutesSeconds(0.4), "0:00");
   EXPECT_EQ(playback::MinutesSeconds(83.9), "1:23");
   EXPECT_EQ(playback::MinutesSeconds(-1), "0:00");

@@ -16,7 +16,7 @@ using playback::LineMessage;
 // 288 bytes per 50 ms, just over what 56000 baud carries, far under 115200.
 std::vector<LineMessage> Dense() {
   std::vector<LineMessage> messages;
-  for (std::int32_t t = 4410; t < 60 * 88200; t += 4410) {
+  for (std::int32_t t = 4410; t <= 60 * 88200; t += 4410) {
     for (int i = 0; i < 32; ++i) messages.push_back({t, 9});
   }
   return messages;
@@ -42,7 +42,7 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
   EXPECT_EQ(warning->find("Perform bitmask"), std::string::npos) << "the merge was on";
   EXPECT_NE(playback::LineWarning(dense, 56000, false)->find("\"Perform bitmask\""),
             std::string::npos);
-  EXPECT_GT(dense.at56000.secondsOverCapacity, 50);
+  EXPECT_EQ(dense.at56000.secondsOverCapacity, 60);
   EXPECT_EQ(dense.at115200.secondsOverCapacity, 0);
   EXPECT_GT(dense.at56000.worstBacklogBytes, 100);
   // The figures name both rates, the backlog and its moment.

@@ -1,7 +1,6 @@
 #include "playback/show_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -121,18 +120,6 @@ TEST(ShowLog, LinesCarryTheOffsetFromUtcAndTheSummaryReadsThem) {
   EXPECT_EQ(nights[0].shows, 1);
   EXPECT_EQ(nights[0].played, 2);
   EXPECT_EQ(nights[0].lateKeepAlives, 1);
-}
-
-TEST(LogFile, AnUnwritableLogSaysWhichFileAndWhy) {
-  fakes::TempDir dir;
-  // A folder where the file should be: no user can write it, root included.
-  std::filesystem::create_directory(dir.File("show.log"));
-  auto file = platform::MakeLogFile(dir.File("show.log"));
-  const platform::Status written = file->AppendLine("x");
-  ASSERT_FALSE(written.ok());
-  EXPECT_NE(written.message().find(dir.File("show.log")), std::string::npos) << written.message();
-  EXPECT_NE(written.message().find("it is a folder, not a file"), std::string::npos)
-      << written.message();
 }
 
 TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {

@@ -19,7 +19,6 @@ using playback_test::Row;
 using playback_test::ToHex;
 using Kind = playback_test::Trace::Kind;
 
-const std::string kBurst = Hex("00 FF 41 00");
 const std::string kKeepAlive = Hex("00 FF 81 00");
 constexpr std::int64_t kFar = 50'000'000;  // a row the audio never reaches
 
@@ -35,8 +34,6 @@ struct PlayerRig : playback_test::Rig {
 };
 class ShowPlayerTest : public testing::Test, protected PlayerRig {};
 
-// --- rows against the audio position -----------------------------------------
-
 // The frame timing is read on every pass, so a change counts at once.
 TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   window.frameTiming = 5;
@@ -48,23 +45,6 @@ TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   });
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Levels(true), "||1||2|");
-}
-
-TEST_F(ShowPlayerTest, RowsWithinTheFrameTimingLeadGoOutBeforeTheAudioPlays) {
-  OpenPortAhead();
-  window.frameTiming = 2;    // lead of 1,024 positions
-  audio.stateAfterOpen = 9;  // still opening
-  const int row = AddEntry(
-      "song", {Level(0, 1), Level(512, 2), Level(1024, 3), Level(1025, 4), Level(kFar, 5)});
-  ScriptAudio({0, 0, 0, 0, 0});
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  // One row per pass; the flush position (512, then 1,024) lets the first two
-  // out at once, the third waits for the end of the dispatch: what is left in
-  // the buffer then is written before the drain.
-  EXPECT_EQ(trace.Levels(true), "|1|2|||3");
-  // One yield after the audio is opened, then one on every pass while it is
-  // not playing.
-  EXPECT_EQ(trace.Count(Kind::Yield), 1 + 5);
 }
 
 // Three rows at one SampleNumber, the audio one position per pass (P = 512,
@@ -85,17 +65,6 @@ TEST_F(ShowPlayerTest, RowsDueTogetherShareAWriteUnlessAFlushFallsBetween) {
     EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
     EXPECT_EQ(r.trace.Levels(), writes) << sample;
   }
-}
-
-// Rows that fell due while the audio jumped ahead, or that are late for any
-// reason, go out one per pass in order.
-TEST_F(ShowPlayerTest, JumpsForwardSendEverySkippedRowAndBackwardSendNothingTwice) {
-  const int row = AddEntry(
-      "song", {Level(1000, 1), Level(2000, 2), Level(3000, 3), Level(4000, 4), Level(kFar, 5)});
-  // P = audio + 512.
-  ScriptAudio({0, 1000, 3000, 3000, 3000, 0, 500, 3600, 3600, 5000});
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(trace.Levels(true), "||1|2|3||||4||");
 }
 
 TEST_F(ShowPlayerTest, PausedAudioSendsNothingAndYieldsEveryPass) {
@@ -136,25 +105,6 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   EXPECT_EQ(player.RejectedRowCount(), 2);
   EXPECT_NE(window.Notice().find("2 event(s)"), std::string::npos) << window.Notice();
   EXPECT_NE(window.Notice().find("song.csq"), std::string::npos);
-}
-
-// --- keep-alives ---------------------------------------------------------------
-
-// An entry that opens the port sends the burst and four keep-alives before its
-// first pass; on an open port, three.
-TEST_F(ShowPlayerTest, KeepAlivesBeforeTheFirstPassWithAndWithoutOpeningThePort) {
-  for (const bool open : {false, true}) {
-    SCOPED_TRACE(open ? "port open" : "port closed");
-    PlayerRig r;
-    if (open) r.OpenPortAhead();
-    const int row = r.AddEntry("song", {Level(kFar, 1)});
-    r.ScriptAudio({0});
-    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
-    EXPECT_EQ(r.trace.Count(Kind::Write, kBurst, 0, 0), open ? 0 : 8);
-    EXPECT_EQ(r.trace.Count(Kind::Write, kKeepAlive, 0, 0), open ? 3 : 4);
-    EXPECT_EQ(r.window.selected, std::vector<int>{row});
-    EXPECT_EQ(r.port.openCount, 1);
-  }
 }
 
 TEST_F(ShowPlayerTest, KeepAliveEvery38000PositionsEachFollowedByAYield) {
@@ -283,8 +233,6 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
   }
 }
 
-// --- waiting instead of spinning ------------------------------------------------
-
 // The audio moves only while the player waits, as real audio does while the
 // player sleeps: `onWait` advances it by the time waited.
 struct WaitingRig : PlayerRig {
@@ -364,8 +312,6 @@ TEST_F(ShowPlayerTest, StopClickedDuringAWaitEndsTheEntryWithoutAnotherWait) {
   }
 }
 
-// --- how an entry ends -----------------------------------------------------------
-
 TEST_F(ShowPlayerTest, TableEndingBeforeTheAudioDrainsWithKeepAlivesOnly) {
   OpenPortAhead();
   const int row = AddEntry("song", {Level(1000, 1)});
@@ -377,15 +323,6 @@ TEST_F(ShowPlayerTest, TableEndingBeforeTheAudioDrainsWithKeepAlivesOnly) {
   EXPECT_EQ(trace.Count(Kind::Yield, {}, 3), (audio.polls - 2) + 5);
   EXPECT_EQ(audio.stops, 0);
   EXPECT_EQ(audio.closes, 1);
-}
-
-// Audio that ends, or is stopped from outside, ends the entry as finished.
-TEST_F(ShowPlayerTest, AudioEndingBeforeTheTableLeavesTheRestUnsent) {
-  const int row = AddEntry("song", {Level(1000, 1), Level(3000, 2)});
-  ScriptAudio({0, 2000});
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(trace.Levels(), "1");
-  EXPECT_EQ(audio.stops, 0);
 }
 
 // P = 100 x (pass - 1) + 512: the last row falls due at pass 16 (P = 2,012),
@@ -405,8 +342,6 @@ TEST_F(ShowPlayerTest, StopWhileDispatchingOrDrainingWritesWhatIsDueAndStopsTheA
     EXPECT_EQ(r.audio.closes, 1);
   }
 }
-
-// --- entries that cannot be played, and a lost port --------------------------------
 
 // The notice is read by an operator: the entry's title without the list's
 // padding and archive, and what is wrong in plain words.
@@ -454,17 +389,6 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
   EXPECT_EQ(audio.state, platform::kPlayStateStopped);
 }
 
-TEST_F(ShowPlayerTest, SilentAudioPlaysOnAndTheStatusLineSaysWhy) {
-  audio.silent = true;
-  audio.silentReason = "no audio device";
-  const int row = AddEntry("song", {Level(0, 1)});
-  ScriptAudio({0});
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(trace.Levels(), "1");
-  EXPECT_EQ(window.playingNote, "Plays silently: no audio device");
-  EXPECT_TRUE(window.statuses.empty()) << "the status line keeps its own texts";
-}
-
 // A device that holds a quarter of a second or more is worth knowing about
 // once, with its figure; an ordinary one is not.
 TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
@@ -490,16 +414,6 @@ TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
       EXPECT_TRUE(said.empty()) << said.front();
     }
   }
-}
-
-TEST_F(ShowPlayerTest, PortThatWillNotOpenStillPlaysTheMusic) {
-  port.openError = "No such file or directory";
-  const int row = AddEntry("song", {Level(1000, 1)});
-  SteadyAudio(1000, 5000);
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
-  EXPECT_EQ(audio.opened.size(), 1u);
-  EXPECT_TRUE(port.writes.empty());
-  EXPECT_NE(window.Notice().find("No such file or directory"), std::string::npos);
 }
 
 }  // namespace

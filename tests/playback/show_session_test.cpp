@@ -47,10 +47,11 @@ TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
   EXPECT_EQ(window.states, (States{"running", "stopped"}));
 }
 
-// A time text the calendar cannot read is one notice while the show waits,
-// and the next show tells it again.
+// A time text the calendar cannot read keeps the show paused with one
+// notice while it waits, and the next show tells it again.
 TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   window.startTime = "teatime";
+  window.onSelect = [this](int) { window.showRunning = false; };
   clock.onSleep = [this](int sleeps) {
     if (sleeps % 50 == 0) window.showRunning = false;
   };
@@ -59,6 +60,7 @@ TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   ASSERT_EQ(window.notices.size(), 2u);
   EXPECT_EQ(window.notices[0], window.notices[1]);
   EXPECT_NE(window.notices[0].find("\"teatime\""), std::string::npos) << window.notices[0];
+  EXPECT_TRUE(window.selected.empty());
 }
 
 // Stop and closing are written once, for every front end: only a show that
@@ -126,14 +128,20 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
     int now;  // seconds of the day
     bool inside;
     std::optional<int> next;
+    bool ended;  // an entry ending now ends the pass
   };
   const Case cases[] = {
-      {"5:30:00 PM", "11:00:00 PM", 63000 - 1, false, 1},
-      {"5:30:00 PM", "11:00:00 PM", 63000, true, 0},
-      {"5:30:00 PM", "11:00:00 PM", 82800, true, 0},
-      {"5:30:00 PM", "11:00:00 PM", 82801, false, 86400 - 82801 + 63000},
-      {"10:00:00 PM", "2:00:00 AM", 79200, false, std::nullopt},
-      {"noon", "2:00:00 AM", 0, false, std::nullopt},
+      {"5:30:00 PM", "11:00:00 PM", 63000 - 1, false, 1, false},
+      {"5:30:00 PM", "11:00:00 PM", 63000, true, 0, false},
+      {"5:30:00 PM", "11:00:00 PM", 82799, true, 0, false},
+      {"5:30:00 PM", "11:00:00 PM", 82800, true, 0, true},
+      {"5:30:00 PM", "11:00:00 PM", 82801, false, 86400 - 82801 + 63000, true},
+      // Equal times: a window of one second.
+      {"8:00:00 PM", "8:00:00 PM", 72000, true, 0, true},
+      {"8:00:00 PM", "8:00:00 PM", 72001, false, 86399, true},
+      {"10:00:00 PM", "2:00:00 AM", 79200, false, std::nullopt, true},
+      {"noon", "2:00:00 AM", 0, false, std::nullopt, false},
+      {"5:30:00 PM", "half past ten", 70000, false, std::nullopt, true},
   };
   fakes::FakeClock clock;
   const playback::DailyWindow window;
@@ -143,7 +151,11 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
     const playback::ShowSettings settings{1, "115200", 5, c.start, c.end};
     EXPECT_EQ(window.InsideNow(settings, clock).inside, c.inside);
     EXPECT_EQ(window.SecondsToNextOpening(settings, clock), c.next);
+    EXPECT_EQ(window.EndedNow(settings, clock), c.ended);
   }
+  const std::string problem =
+      window.InsideNow({1, "115200", 5, "5:30:00 PM", "half past ten"}, clock).problem;
+  EXPECT_NE(problem.find("end time \"half past ten\""), std::string::npos) << problem;
 }
 
 }  // namespace
