@@ -64,7 +64,7 @@ cmake --build "$CORE_BUILD" --parallel "$(nproc)"
 # run natively in ./test.sh.
 emulator_limits='SerialPortOnPty\.(OpensRaw8N1|SecondOpener)'
 emulator_limits+='|MonitorCommand\.PrintsMessagesAndEnds|PosixProcessLauncher\.ProgramThatCannotStart'
-emulator_limits+='|ExecCmd\.RunsRealPrograms|AudioTest\.DeviceStopsAtOnce'
+emulator_limits+='|ExecCmd\.RunsTheLinesProgram|AudioTest\.DeviceStopsAtOnce'
 emulator_limits+='|AlertRunnerTest\.AMissingCommand|PageInBrowser\.'
 emulator_limits+='|Reader\.TreeReadingHasABoundAndRunningOutOfMemory'
 emulator_limits+='|AlertRunnerTest\.(AHangingCommand|TheEndWaitsNoLongerThanItsLimitForAHangingCommand)'
