@@ -87,20 +87,6 @@ TEST_F(ShowSessionTest, StopAndCloseNowAreTheSameForEveryFrontEnd) {
             window.logged.end());
 }
 
-TEST(Requester, NamesAsTheShowLogWritesThem) {
-  const std::pair<Requester, const char*> names[] = {
-      {Requester::StartButton, "Start button"},
-      {Requester::StopButton, "Stop button"},
-      {Requester::Autostart, "autostart"},
-      {Requester::WindowClosed, "window closed"},
-      {Requester::GlimmerShow, "glimmer show"},
-      {Requester::Sigint, "SIGINT, as the Stop button"},
-      {Requester::Sigterm, "SIGTERM, as closing the window"},
-      {Requester::Sighup, "SIGHUP, as closing the window"},
-      {Requester::PhonePage, "phone page"}};
-  for (const auto& [who, name] : names) EXPECT_EQ(playback::RequesterName(who), name);
-}
-
 // The phone page's requests arrive at the show's yield points: a skip ends
 // the song under way and the show goes on; stop-after-song lets it end.
 TEST_F(ShowSessionTest, SkipEndsTheSongAndStopAfterSongEndsTheShowAfterIt) {
