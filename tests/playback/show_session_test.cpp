@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,42 +62,12 @@ TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   EXPECT_TRUE(window.selected.empty());
 }
 
-// Stop and closing are written once, for every front end: only a show that
-// ran is logged as stopped; Stop saves the settings (autostart "0"), closing
-// does not and stops the song and the port at once.
-TEST_F(ShowSessionTest, StopAndCloseNowAreTheSameForEveryFrontEnd) {
+// Only a show that ran is logged as stopped; Stop saves the settings even so.
+// What closing does is seen where each front end closes.
+TEST_F(ShowSessionTest, StopWithoutARunningShowLogsNothingAndSaves) {
   session.Stop(Requester::StopButton);
   EXPECT_EQ(window.logged, States{});
   EXPECT_EQ(window.savedWhileRunning, std::vector<bool>{false});
-
-  onPoll = [this](fakes::FakeAudioPlayer& fake) {
-    if (fake.polls == 3) session.CloseNow(Requester::Sigterm);
-  };
-  session.Start(Requester::GlimmerShow);
-  EXPECT_FALSE(window.showRunning);
-  EXPECT_FALSE(port.IsOpen());
-  EXPECT_GE(audio.stops, 1);
-  EXPECT_EQ(window.savedWhileRunning, (std::vector<bool>{false, true}))
-      << "closing keeps the autostart flag the start wrote";
-  ASSERT_GE(window.logged.size(), 2u);
-  EXPECT_EQ(window.logged.front(), "Show started (glimmer show)");
-  EXPECT_NE(std::find(window.logged.begin(), window.logged.end(),
-                      "Show stopped (SIGTERM, as closing the window)"),
-            window.logged.end());
-}
-
-TEST(Requester, NamesAsTheShowLogWritesThem) {
-  const std::pair<Requester, const char*> names[] = {
-      {Requester::StartButton, "Start button"},
-      {Requester::StopButton, "Stop button"},
-      {Requester::Autostart, "autostart"},
-      {Requester::WindowClosed, "window closed"},
-      {Requester::GlimmerShow, "glimmer show"},
-      {Requester::Sigint, "SIGINT, as the Stop button"},
-      {Requester::Sigterm, "SIGTERM, as closing the window"},
-      {Requester::Sighup, "SIGHUP, as closing the window"},
-      {Requester::PhonePage, "phone page"}};
-  for (const auto& [who, name] : names) EXPECT_EQ(playback::RequesterName(who), name);
 }
 
 // The phone page's requests arrive at the show's yield points: a skip ends
