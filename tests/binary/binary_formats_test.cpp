@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "binary/crc32.h"
-#include "binary/little_endian.h"
 #include "binary/wav_writer.h"
 
 namespace {
@@ -19,32 +17,6 @@ std::string Hex(const std::string& bytes) {
     out += kDigits[b & 0xF];
   }
   return out;
-}
-
-// The check value every CRC-32 (zlib polynomial) gives for "123456789", and
-// the same from pieces cut anywhere: the extractor feeds it a block at a time.
-TEST(Crc32, GivesTheCheckValueWholeAndInPieces) {
-  const std::string text = "123456789";
-  EXPECT_EQ(binary::Crc32::Of(text), 0xCBF43926u);
-  EXPECT_EQ(binary::Crc32::Of(""), 0u);
-  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-    binary::Crc32 crc;
-    crc.Update(std::string_view(text).substr(0, cut));
-    crc.Update(std::string_view(text).substr(cut));
-    EXPECT_EQ(crc.Value(), 0xCBF43926u) << "cut at " << cut;
-  }
-}
-
-TEST(LittleEndian, LeastSignificantByteFirstBothWays) {
-  std::string out;
-  binary::AppendLittle(out, std::uint16_t{0x1234});
-  binary::AppendLittle(out, std::uint32_t{0x89ABCDEF});
-  binary::AppendLittle(out, std::uint64_t{0x0102030405060708});
-  EXPECT_EQ(Hex(out), "34 12 EF CD AB 89 08 07 06 05 04 03 02 01");
-  const auto* p = reinterpret_cast<const unsigned char*>(out.data());
-  EXPECT_EQ(binary::ReadLittle<std::uint16_t>(p), 0x1234u);
-  EXPECT_EQ(binary::ReadLittle<std::uint32_t>(p + 2), 0x89ABCDEFu);
-  EXPECT_EQ(binary::ReadLittle<std::uint64_t>(p + 6), 0x0102030405060708u);
 }
 
 // The header players read: sizes, rate, bytes a second and block size follow

@@ -79,32 +79,6 @@ class PlaylistTest : public ::testing::Test, public Rig {};
 
 // --- the file ----------------------------------------------------------------
 
-// Commas, quotes and blanks at either end come back unchanged.
-TEST_F(PlaylistTest, FileIsTheHeaderThenFiveLinesPerItemAndLoadsBackUnchanged) {
-  ASSERT_TRUE(playlist.SavePlaylist().ok());
-  EXPECT_EQ(fakes::ReadBytes(path), std::string("\xB0\x30\x2E\x39\x34\r\n"));
-  const std::vector<PlaylistEntry> entries = {
-      {"C:\\Shows\\Audio\\song.mp3", "C:\\Player\\Cache\\song.csq",
-       "Song - Artist         (C:\\Shows\\song.msq)", "0.94", "C:\\Shows\\song.msq"},
-      {"/a, b/song.mp3", "  /lead/blanks.csq", "\"Quoted\", title - \"Artist\"  ", "0.94",
-       "C:\\x,y\\\"q\".msq"},
-      {"/shows/caf\xE9.wav", "/c/d.csq", " , \" ,", "1.0", "/s/t.msq"},
-  };
-  for (const auto& e : entries) playlist.AddPlaylistEntry(e);
-  ASSERT_TRUE(playlist.SavePlaylist().ok());
-  EXPECT_EQ(fakes::ReadBytes(path),
-            kHeader + FileLines(entries[0]) + FileLines(entries[1]) + FileLines(entries[2]));
-
-  Rig reloaded;
-  reloaded.Load(fakes::ReadBytes(path));
-  EXPECT_TRUE(reloaded.ui.messages.empty());
-  ASSERT_EQ(reloaded.playlist.RowCount(), 3);
-  for (int row = 0; row < 3; ++row) {
-    EXPECT_EQ(Fields(reloaded.playlist.EntryAtRow(row)), Fields(entries[row]));
-    EXPECT_EQ(reloaded.list.Text(row), entries[row].ListText);
-  }
-}
-
 TEST_F(PlaylistTest, OldOrForeignHeaderGivesMessageAAndAnEmptyList) {
   // The first line, and whether the file loads.
   const std::pair<std::string, bool> cases[] = {
