@@ -28,6 +28,10 @@ std::vector<LineMessage> MessagesAlong(sequence_format::EventTable& walk) {
   return messages;
 }
 
+LineReport PlanLineAt(const std::vector<LineMessage>& messages, int baud) {
+  return SimulatePlayback(messages, baud, PlanEarlySending(messages, baud));
+}
+
 }  // namespace
 
 std::vector<LineMessage> LineMessagesOf(const sequence_format::EventTable& table) {
@@ -46,10 +50,6 @@ std::vector<LineMessage> LineMessagesOf(const sequence_format::CacheRows& rows,
     messages.push_back(MessageOf(rows[i]));
   }
   return messages;
-}
-
-LineReport PlanLineAt(const std::vector<LineMessage>& messages, int baud) {
-  return SimulatePlayback(messages, baud, PlanEarlySending(messages, baud));
 }
 
 ImportLineReport PlanLine(const std::vector<LineMessage>& messages) {

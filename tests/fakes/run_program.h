@@ -87,7 +87,6 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
-  pid_t Pid() const { return pid_; }
   // Whether it still runs (an ended one is reaped here).
   bool Running() {
     if (waited_ || pid_ <= 0) return false;
@@ -123,10 +122,6 @@ class ChildProcess {
   }
   bool ReadErrToEnd(std::string& text, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
     return ReadUntil(err_, text, Never, quiet) == kEnded;
-  }
-  bool ReadErrUntil(std::string& text, const std::function<bool(const std::string&)>& done,
-                    std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
-    return ReadUntil(err_, text, done, quiet) == kDone;
   }
   // Both pipes read to their ends (the child's output closed).
   void ReadAll(std::string& out, std::string& err) {
