@@ -16,7 +16,7 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   platform::Status Open(const std::string& path) override {
     opened.push_back(path);
     if (!openError.empty()) return platform::Status::Error(openError);
-    state = stateAfterOpen;
+    state = platform::kPlayStatePlaying;
     position = 0.0;
     return platform::Status::Ok();
   }
@@ -43,7 +43,6 @@ class FakeAudioPlayer : public platform::AudioPlayer {
   bool OutputReady() override { return !outputReady || outputReady(); }
 
   int state = platform::kPlayStateStopped;
-  int stateAfterOpen = platform::kPlayStatePlaying;
   double position = 0.0;
   double duration = 0.0;
   double outputLatency = 0.0;

@@ -16,11 +16,9 @@ class FakeListBox : public playlist::ListBox {
   };
 
   int Count() const override { return static_cast<int>(items.size()); }
-  std::string Text(int i) const override { return items.at(static_cast<std::size_t>(i)).text; }
-  std::int32_t ItemData(int i) const override { return items.at(static_cast<std::size_t>(i)).data; }
-  void SetItemData(int i, std::int32_t d) override {
-    items.at(static_cast<std::size_t>(i)).data = d;
-  }
+  std::string Text(int i) const override { return items.at(i).text; }
+  std::int32_t ItemData(int i) const override { return items.at(i).data; }
+  void SetItemData(int i, std::int32_t d) override { items.at(i).data = d; }
   void InsertItem(int i, const std::string& text) override {
     items.insert(items.begin() + i, Item{text, 0});
     if (selected >= i) ++selected;

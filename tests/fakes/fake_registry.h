@@ -30,8 +30,7 @@ class FakeRegistry : public platform::Registry {
   long OpenKey(platform::RegistryHandle root, const std::string& keyName,
                platform::RegistryHandle& key) override {
     if (root != platform::kHkeyLocalMachine) return platform::kErrorFileNotFound;
-    auto it = keys.find(keyName);
-    if (it == keys.end()) return platform::kErrorFileNotFound;
+    if (!keys.contains(keyName)) return platform::kErrorFileNotFound;
     handles.push_back(keyName);
     key = static_cast<platform::RegistryHandle>(handles.size());
     ++openHandles;

@@ -53,10 +53,7 @@ class FakeUserInterface : public platform::UserInterface {
     if (onWait) onWait(timeout);
   }
 
-  void SetHourglass(bool busy) override {
-    hourglass = busy;
-    hourglassChanges.push_back(busy);
-  }
+  void SetHourglass(bool busy) override { hourglassChanges.push_back(busy); }
 
   std::vector<std::string> messages;
   std::vector<std::string> notices;
@@ -67,7 +64,6 @@ class FakeUserInterface : public platform::UserInterface {
   int waitCount = 0;
   std::chrono::microseconds longestWait{0};
   std::function<void(std::chrono::microseconds)> onWait;
-  bool hourglass = false;
   std::vector<bool> hourglassChanges;
 };
 

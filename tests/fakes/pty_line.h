@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -32,13 +31,10 @@ class PtyLine {
   enum class Slave { Keep, Close };
 
   explicit PtyLine(bool keep = true, Slave slave = Slave::Keep) : keep_(keep) {
-    int m = -1, s = -1;
+    int s = -1;
     termios raw{};
     cfmakeraw(&raw);
-    if (openpty(&m, &s, nullptr, &raw, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    master_ = m;
+    if (openpty(&master_, &s, nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty");
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(s, F_SETFD, FD_CLOEXEC);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
@@ -55,7 +51,6 @@ class PtyLine {
   PtyLine(const PtyLine&) = delete;
   PtyLine& operator=(const PtyLine&) = delete;
 
-  // The device path the port under test opens.
   const std::string& Name() const { return name_; }
   int MasterFd() const { return master_; }
 
@@ -63,10 +58,7 @@ class PtyLine {
   // writes to the other side fail from now on.
   void Unplug() {
     if (master_ < 0) return;
-    const std::uint64_t one = 1;
-    if (write(wake_, &one, sizeof one) < 0) {
-      // The reader also stops at the next byte or poll; nothing else to do.
-    }
+    eventfd_write(wake_, 1);
     reader_.join();
     close(wake_);
     close(master_);

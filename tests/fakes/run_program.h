@@ -23,10 +23,10 @@ namespace fakes {
 
 // Where a child's output goes and what else it is handed.
 struct ChildOptions {
-  std::string outFile, errFile;                  // empty: a pipe this side reads
-  bool errToOut = false;                         // standard error joins standard output
-  std::vector<std::string> environment;          // "NAME=value", added to ours
-  std::vector<std::pair<int, int>> descriptors;  // (ours, its number) handed over
+  std::string outFile, errFile;                    // empty: a pipe this side reads
+  bool errToOut = false;                           // standard error joins standard output
+  std::vector<std::string> environment;            // "NAME=value", added to ours
+  std::vector<std::pair<int, int>> descriptors{};  // (ours, its number) handed over
 };
 
 class ChildProcess {
@@ -35,27 +35,20 @@ class ChildProcess {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.insert(env.end(), options.environment.begin(), options.environment.end());
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    for (auto& e : options.environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-      return;
-    }
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const auto route = [&](int number, const std::string& file, int pipeEnd) {
-      if (file.empty()) {
-        posix_spawn_file_actions_adddup2(&actions, pipeEnd, number);
-      } else {
-        posix_spawn_file_actions_addopen(&actions, number, file.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      }
+      file.empty() ? posix_spawn_file_actions_adddup2(&actions, pipeEnd, number)
+                   : posix_spawn_file_actions_addopen(&actions, number, file.c_str(),
+                                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     };
     route(STDOUT_FILENO, options.outFile, out[1]);
     if (options.errToOut) {
@@ -68,10 +61,8 @@ class ChildProcess {
     }
     if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
     close(out[1]);
     close(err[1]);
-    close(in[1]);  // its standard input is empty
     out_ = out[0];
     err_ = err[0];
   }
@@ -113,15 +104,16 @@ class ChildProcess {
   // net against a hung child, not a timing check). True when `done` held.
   bool ReadOutUntil(std::string& text, const std::function<bool(const std::string&)>& done,
                     std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
-    return ReadUntil(out_, text, done, quiet) == kDone;
+    ReadUntil(out_, text, done, quiet);
+    return done(text);
   }
   // Reads to the end of the piped standard output (or error); false when
   // the child went quiet for `quiet` without closing it.
   bool ReadOutToEnd(std::string& text, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
-    return ReadUntil(out_, text, Never, quiet) == kEnded;
+    return ReadUntil(out_, text, Never, quiet);
   }
   bool ReadErrToEnd(std::string& text, std::chrono::milliseconds quiet = std::chrono::seconds(5)) {
-    return ReadUntil(err_, text, Never, quiet) == kEnded;
+    return ReadUntil(err_, text, Never, quiet);
   }
   // Both pipes read to their ends (the child's output closed).
   void ReadAll(std::string& out, std::string& err) {
@@ -144,20 +136,18 @@ class ChildProcess {
   }
 
  private:
-  enum ReadEnd { kDone, kEnded, kQuiet };
   static bool Never(const std::string&) { return false; }
-  static ReadEnd ReadUntil(int fd, std::string& text,
-                           const std::function<bool(const std::string&)>& done,
-                           std::chrono::milliseconds quiet) {
+  // False when the child went quiet for `quiet`.
+  static bool ReadUntil(int fd, std::string& text,
+                        const std::function<bool(const std::string&)>& done,
+                        std::chrono::milliseconds quiet) {
     char buffer[4096];
-    while (!done(text)) {
+    for (ssize_t n; !done(text); text.append(buffer, static_cast<std::size_t>(n))) {
       pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return kQuiet;
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n <= 0) return done(text) ? kDone : kEnded;
-      text.append(buffer, static_cast<std::size_t>(n));
+      if (poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return false;
+      if ((n = read(fd, buffer, sizeof buffer)) <= 0) return true;
     }
-    return kDone;
+    return true;
   }
   void Reaped(int status) {
     waited_ = true;

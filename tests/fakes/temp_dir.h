@@ -1,9 +1,10 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,17 +17,11 @@ namespace fakes {
 class TempDir {
  public:
   TempDir() {
-    std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      auto candidate = base / ("glimmer-test-" + std::to_string(random()));
-      std::error_code ec;
-      if (std::filesystem::create_directory(candidate, ec)) {
-        path_ = candidate;
-        return;
-      }
-    }
-    throw std::runtime_error("cannot create a temporary folder in " + base.string());
+    std::string name = (std::filesystem::temp_directory_path() / "glimmer-test-XXXXXX").string();
+    if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot create " + name);
+    path_ = name;
+    // As an ordinary folder, not mkdtemp's 0700: a child that gave up root still enters it.
+    std::filesystem::permissions(path_, std::filesystem::perms(0755));
   }
   ~TempDir() {
     std::error_code ec;

@@ -10,7 +10,6 @@
 
 namespace tools_test {
 
-// The glimmer program of this build.
 inline std::string GlimmerProgram() {
   const char* bin = std::getenv("GLIMMER_BIN");
   return (bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer";
@@ -23,7 +22,9 @@ class GlimmerProcess : public fakes::ChildProcess {
  public:
   GlimmerProcess(const fakes::TempDir& dir, std::vector<std::string> args,
                  const std::vector<std::string>& environment = {})
-      : fakes::ChildProcess(WithProgram(std::move(args)), Options(dir, environment)),
+      : fakes::ChildProcess(WithProgram(std::move(args)), {.outFile = dir.File("glimmer.out"),
+                                                           .errFile = dir.File("glimmer.err"),
+                                                           .environment = environment}),
         out_(dir.File("glimmer.out")),
         err_(dir.File("glimmer.err")) {}
 
@@ -31,14 +32,6 @@ class GlimmerProcess : public fakes::ChildProcess {
   std::string Err() const { return fakes::ReadBytes(err_); }
 
  private:
-  static fakes::ChildOptions Options(const fakes::TempDir& dir,
-                                     const std::vector<std::string>& environment) {
-    fakes::ChildOptions options;
-    options.outFile = dir.File("glimmer.out");
-    options.errFile = dir.File("glimmer.err");
-    options.environment = environment;
-    return options;
-  }
   static std::vector<std::string> WithProgram(std::vector<std::string> args) {
     args.insert(args.begin(), GlimmerProgram());
     return args;
