@@ -36,7 +36,6 @@ float Sample(long f, int c) {
   return 0.25f * std::sin(0.01f * (c + 1) * f);
 }
 
-// Sound files the tests make for themselves.
 class AudioTest : public ::testing::Test {
  protected:
   static bool CanWrite(int format) {
@@ -177,11 +176,7 @@ class NullSinkServer {
   ~NullSinkServer() {
     Kill();
     for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
+      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
   }
   bool Started() const { return started_; }

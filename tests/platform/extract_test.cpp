@@ -28,20 +28,19 @@ namespace {
 namespace fs = std::filesystem;
 using fakes::RarEntry;
 
-// Every path below the folder `fd` with its file's bytes (kFolder for a
-// folder), found through descriptors so that paths past PATH_MAX are seen too;
-// `remove` deletes them on the way out.
+// Every path below the folder `fd` (closed here) with its file's bytes
+// (kFolder for a folder), found through descriptors so that paths past
+// PATH_MAX are seen too; `remove` deletes them on the way out.
 using Tree = std::map<std::string, std::string>;
 const std::string kFolder = "(folder)";
 
 void Walk(int fd, const std::string& prefix, Tree& tree, bool remove) {
-  DIR* dir = fdopendir(dup(fd));
+  DIR* dir = fdopendir(fd);
   if (dir == nullptr) return;
   std::vector<std::string> names;
   while (const dirent* e = readdir(dir)) {
     if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
   }
-  closedir(dir);
   for (const std::string& name : names) {
     struct stat st {};
     fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
@@ -50,22 +49,19 @@ void Walk(int fd, const std::string& prefix, Tree& tree, bool remove) {
     if (S_ISDIR(st.st_mode)) {
       bytes = kFolder;
       Walk(child, prefix + name + "/", tree, remove);
+    } else {
+      char buffer[4096];
+      for (ssize_t n; (n = read(child, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+      close(child);
     }
-    char buffer[4096];
-    for (ssize_t n; !S_ISDIR(st.st_mode) && (n = read(child, buffer, sizeof buffer)) > 0;) {
-      bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (child >= 0) close(child);
     if (remove) unlinkat(fd, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
   }
+  closedir(dir);
 }
 
 Tree DeepTree(const fs::path& root, bool remove = false) {
   Tree tree;
-  const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return tree;
-  Walk(fd, "", tree, remove);
-  close(fd);
+  Walk(open(root.c_str(), O_RDONLY | O_DIRECTORY), "", tree, remove);
   return tree;
 }
 
@@ -98,10 +94,7 @@ std::string MakeTar(const std::vector<TarEntry>& entries) {
     put(136, 12, octal(1700000000, 11));
     header[156] = e.type;
     if (!file) put(157, 100, e.data);
-    put(257, 8,
-        std::string("ustar\0"
-                    "00",
-                    8));
+    put(257, 8, std::string("ustar\00000", 8));  // magic "ustar", NUL, version "00"
     put(148, 8, "        ");
     unsigned long sum = 0;
     for (unsigned char c : header) sum += c;
@@ -124,7 +117,6 @@ class ExtractTest : public ::testing::Test {
     if (destination.empty()) destination = dest.string() + "/";
     return Extract(destination);
   }
-  // The archive as it is on disk.
   int Extract(const std::string& destination) {
     return extractor::RunExtractor({"X", "-o+", archive, destination}, out, err);
   }
@@ -361,11 +353,8 @@ TEST_F(ExtractTest, HeaderSizesPastTheFileAreRefusedRatherThanWrapping) {
 }
 
 TEST_F(ExtractTest, BombsStopAtTheirLimitNamingTheEntryAndRemovingWhatWasWritten) {
-  extractor::Limits limits;
-  limits.documentName = "Show";
-  limits.documentBytes = 1000;
-  limits.entryBytes = 100;
-  limits.archiveBytes = 1500;
+  const extractor::Limits limits{
+      .documentBytes = 1000, .documentName = "Show", .entryBytes = 100, .archiveBytes = 1500};
   const std::string doc(1000, 'd'), pic(100, 'p');
   const struct {
     const char* name;

@@ -27,12 +27,11 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   // Raw from the start, so bytes sent before the monitor has set it up are
   // neither echoed nor translated; the monitor inherits neither side.
   fakes::PtyLine line;
-  const std::string& slaveName = line.Name();
   const auto send = [&](const std::string& bytes) {
     ASSERT_EQ(write(line.MasterFd(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
   };
   send(std::string(playback::kPortOpenBurst) + std::string(playback::kKeepAliveMessage));
-  fakes::ChildProcess child({program, "monitor", "--baud", "56000", slaveName});
+  fakes::ChildProcess child({program, "monitor", "--baud", "56000", line.Name()});
   ASSERT_TRUE(child.Started());
 
   // The backlog's lines show the monitor has the line.
@@ -51,7 +50,7 @@ TEST(MonitorCommand, PrintsMessagesAndEndsWhenTheOtherSideCloses) {
   child.ReadErrToEnd(errors);
   EXPECT_EQ(child.Wait(), 0) << output << errors;
   EXPECT_TRUE(output.ends_with(" unknown bytes: 01 02\n")) << "held bytes lost: " << output;
-  EXPECT_TRUE(errors.starts_with("glimmer monitor: 8 bytes were already waiting on " + slaveName +
+  EXPECT_TRUE(errors.starts_with("glimmer monitor: 8 bytes were already waiting on " + line.Name() +
                                  ", written before the monitor started"))
       << errors;
 }

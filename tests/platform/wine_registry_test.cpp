@@ -13,7 +13,6 @@ namespace {
 
 using platform::WineRegistry;
 
-// A system.reg written by the test into its own folder.
 class WineRegistryTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& body) {
@@ -33,10 +32,9 @@ class WineRegistryTest : public ::testing::Test {
 
   static Read Query(platform::Registry& registry, const std::string& key, const std::string& name) {
     platform::RegistryHandle handle = 0;
-    const long opened = registry.OpenKey(platform::kHkeyLocalMachine, key, handle);
     Read read;
-    read.result = opened;
-    if (opened != platform::kErrorSuccess) return read;
+    read.result = registry.OpenKey(platform::kHkeyLocalMachine, key, handle);
+    if (read.result != platform::kErrorSuccess) return read;
     std::uint32_t length = 0;
     std::vector<std::uint8_t> buffer(4096);
     read.result = registry.QueryValue(handle, name, read.type, buffer, length);

@@ -14,18 +14,12 @@ namespace {
 
 using Record = sequence_format::EventTable::Record;
 
-Record Fade(std::int32_t sample, std::int32_t device, std::int32_t mask) {
-  Record r;
-  r.values = {sample, device, mask, 34, 0, 255, 1, 20};
-  return r;
-}
-
 TEST(CheckCommand, WarnsAtTheSlowRateOnlyAndRefusesAMissingFile) {
   fakes::TempDir dir;
   // 32 fades on every 50 ms for a minute: more than 56000 baud carries.
   std::vector<Record> rows;
   for (std::int32_t t = 4410; t < 60 * 88200; t += 4410) {
-    for (std::int32_t d = 1; d <= 32; ++d) rows.push_back(Fade(t, d, 3));
+    for (std::int32_t d = 1; d <= 32; ++d) rows.push_back(Record{{t, d, 3, 34, 0, 255, 1, 20}, 0});
   }
   const std::string cache = dir.File("dense.csq");
   platform::PosixFileStore files;

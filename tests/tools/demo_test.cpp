@@ -17,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using glimmer::demo::ChannelState;
 using glimmer::demo::ControllerBoard;
 using Kind = ChannelState::Kind;
@@ -32,39 +33,26 @@ TEST(DemoBoard, EachMessageSetsTheChannelsOfItsMaskInItsBank) {
   // unknown bytes.
   using Seen = std::tuple<Kind, int, int, int, long, long>;
   const struct {
-    const char* name;
     std::string bytes;
     std::pair<int, int> deviceAndChannel;
     Seen want;
   } cases[] = {
-      {"set, bank 1, mask picks channels 1 and 3",
-       Bytes({0, 1, 0x33, 200, 0x05, 0}),
-       {1, 3},
-       {Kind::Set, 200, 200, 0, 1, 0}},
-      {"fade, bank 2, mask 0x03 is channels 9 and 10",
-       Bytes({0, 3, 0x24, 10, 250, 2, 244, 0x03, 0}),
-       {3, 10},
-       {Kind::Fade, 10, 250, 0, 1, 0}},
-      {"bank 2 does not touch the same bit of bank 1",
-       Bytes({0, 3, 0x23, 9, 0x01, 0}),
-       {3, 1},
-       {Kind::None, 0, 0, 0, 1, 0}},
-      {"operation 7", Bytes({0, 2, 0x27, 0x80, 0}), {2, 16}, {Kind::Operation, 0, 0, 7, 1, 0}},
-      {"keep-alive and port-open are no events",
-       Bytes({0, 255, 0x81, 0, 0, 255, 0x41, 0}),
-       {255, 1},
-       {Kind::None, 0, 0, 0, 0, 0}},
-      {"junk before a message is skipped up to it",
-       Bytes({7, 7, 0, 4, 0x33, 9, 0x80, 0}),
-       {4, 8},
-       {Kind::Set, 9, 9, 0, 1, 2}},
-      {"a zero intensity is data, not a frame",
-       Bytes({0, 5, 0x33, 0, 0x02, 0}),
-       {5, 2},
-       {Kind::Set, 0, 0, 0, 1, 0}},
+      // set, bank 1, mask picks channels 1 and 3
+      {Bytes({0, 1, 0x33, 200, 0x05, 0}), {1, 3}, {Kind::Set, 200, 200, 0, 1, 0}},
+      // fade, bank 2, mask 0x03 is channels 9 and 10
+      {Bytes({0, 3, 0x24, 10, 250, 2, 244, 0x03, 0}), {3, 10}, {Kind::Fade, 10, 250, 0, 1, 0}},
+      // bank 2 does not touch the same bit of bank 1
+      {Bytes({0, 3, 0x23, 9, 0x01, 0}), {3, 1}, {Kind::None, 0, 0, 0, 1, 0}},
+      {Bytes({0, 2, 0x27, 0x80, 0}), {2, 16}, {Kind::Operation, 0, 0, 7, 1, 0}},
+      // keep-alive and port-open are no events
+      {Bytes({0, 255, 0x81, 0, 0, 255, 0x41, 0}), {255, 1}, {Kind::None, 0, 0, 0, 0, 0}},
+      // junk before a message is skipped up to it
+      {Bytes({7, 7, 0, 4, 0x33, 9, 0x80, 0}), {4, 8}, {Kind::Set, 9, 9, 0, 1, 2}},
+      // a zero intensity is data, not a frame
+      {Bytes({0, 5, 0x33, 0, 0x02, 0}), {5, 2}, {Kind::Set, 0, 0, 0, 1, 0}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(::testing::PrintToString(c.bytes));
     // Byte by byte, as a slow line delivers them, and all at once.
     for (const bool split : {false, true}) {
       ControllerBoard board;
@@ -121,21 +109,19 @@ TEST(DemoLateness, PairsArrivalsWithRowsInOrderPastALostOne) {
 // player's folder it was given with its own single entry.
 TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   fakes::TempDir dir;
-  const std::filesystem::path built =
-      std::filesystem::path(tools_test::GlimmerProgram()).parent_path();
-  const std::filesystem::path prefix = dir.path() / "usr";
-  std::filesystem::create_directories(prefix / "bin");
-  std::filesystem::create_directories(prefix / "libexec/glimmerfield");
-  std::filesystem::copy_file(built / "glimmer", prefix / "bin/glimmer");
-  std::filesystem::copy_file(built / "glimmer-extract",
-                             prefix / "libexec/glimmerfield/glimmer-extract");
+  const fs::path built = fs::path(tools_test::GlimmerProgram()).parent_path();
+  const fs::path prefix = dir.path() / "usr";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "libexec/glimmerfield");
+  fs::copy_file(built / "glimmer", prefix / "bin/glimmer");
+  fs::copy_file(built / "glimmer-extract", prefix / "libexec/glimmerfield/glimmer-extract");
   const std::string glimmer = (prefix / "bin/glimmer").string();
   fakes::WriteBytes(dir.File("playlist.txt"), "the player's own playlist");
   const auto run = fakes::RunProgram(
       {glimmer, "demo", "--silent", "--seconds", "4", "--folder", dir.path().string()});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_EQ(fakes::ReadBytes(dir.File("playlist.txt")), "the player's own playlist");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("Cache")));
+  EXPECT_FALSE(fs::exists(dir.File("Cache")));
   EXPECT_NE(run.out.find("holds a player's files, which the demo never writes over"),
             std::string::npos)
       << run.out;

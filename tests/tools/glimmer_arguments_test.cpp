@@ -50,9 +50,7 @@ TEST(GlimmerArguments, MistakesExitOneAndHelpExitsZero) {
     return text;
   };
   for (const Case& c : cases) {
-    std::string line;
-    for (const auto& a : c.args) line += a + " ";
-    SCOPED_TRACE("glimmer " + line);
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     fakes::TempDir dir;
     tools_test::GlimmerProcess glimmer(dir, c.args);
     ASSERT_TRUE(glimmer.Started());

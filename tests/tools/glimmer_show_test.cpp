@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,29 +32,30 @@ namespace {
 
 using playback_test::Row;
 
-// A mono 16-bit WAV of `seconds` of silence.
-std::string SilentWav(double seconds) {
-  return binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds * 8000));
-}
-
 std::string Encoded(const sequence_format::EventTable::Record& row) {
   std::string bytes;
   playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
   return bytes;
 }
 
-// Waits until the line has carried message `a` and then `b`, the program has
-// ended, or the deadline passes (a hung program fails the test instead of
-// hanging it). Returns what the line carried.
-std::string ReadUntilInOrder(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
-                             const std::string& a, const std::string& b) {
+// Expects the line to carry the port-open burst, then message `a`, then `b`.
+// Waits until it has, the program has ended, or the deadline passes (a hung
+// program fails the test instead of hanging it).
+void ExpectBurstThenInOrder(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
+                            const std::string& a, const std::string& b) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {
     const std::string received = line.Received();
     const auto atA = received.find(a);
     const bool both =
         atA != std::string::npos && received.find(b, atA + a.size()) != std::string::npos;
-    if (both || !glimmer.Running() || std::chrono::steady_clock::now() >= end) return received;
+    if (both || !glimmer.Running() || std::chrono::steady_clock::now() >= end) {
+      ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(received) << "\n" << glimmer.Err();
+      EXPECT_NE(received.find(b, atA + a.size()), std::string::npos)
+          << playback_test::ToHex(received);
+      EXPECT_LT(received.find(std::string(playback::kPortOpenBurst)), atA);
+      return;
+    }
     // Look again when the program next writes to the line, or shortly.
     pollfd wrote{line.MasterFd(), POLLIN, 0};
     ::poll(&wrote, 1, 20);
@@ -66,9 +67,8 @@ std::string ReadUntilInOrder(const fakes::PtyLine& line, tools_test::GlimmerProc
 // watch's own checks.
 std::vector<std::string> Events(const std::string& log) {
   std::vector<std::string> events;
-  for (std::size_t at = 0, end; at < log.size(); at = end == log.npos ? log.size() : end + 1) {
-    end = log.find('\n', at);
-    const std::string e = log.substr(at, end - at);
+  std::istringstream lines(log);
+  for (std::string e; std::getline(lines, e);) {
     if (e.size() <= 26) {
       events.push_back("(short line) " + e);
     } else if (e.find("plays silently") == e.npos &&
@@ -111,7 +111,7 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
     for (const auto& [n, row] :
          {std::pair{std::string("A"), rowA}, std::pair{std::string("B"), rowB}}) {
       rig.WriteCache(dir.File(n + ".csq"), {row});
-      fakes::WriteBytes(dir.File(n + ".wav"), SilentWav(0.3));
+      fakes::WriteBytes(dir.File(n + ".wav"), binary::SilentWav(8000, 1, 2400));  // 0.3 s
       playlist += dir.File(n + ".wav") + "\r\n" + dir.File(n + ".csq") + "\r\n" + "Song " + n +
                   "\r\n" + n + ".msq\r\n0.94\r\n";
     }
@@ -126,13 +126,7 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
                                              pty.Name(), "--wait-for-devices", "0"});
     ASSERT_TRUE(glimmer.Started());
 
-    const std::string a = Encoded(rowA), b = Encoded(rowB);
-    const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
-    const auto atA = line.find(a);
-    ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
-    ASSERT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
-    // The port-open burst came first.
-    EXPECT_LT(line.find(std::string(playback::kPortOpenBurst)), atA);
+    ASSERT_NO_FATAL_FAILURE(ExpectBurstThenInOrder(pty, glimmer, Encoded(rowA), Encoded(rowB)));
     // While the show runs, it starts again by itself after a power cut.
     EXPECT_EQ(autostart(), "1");
 
@@ -168,21 +162,14 @@ TEST(GlimmerPlay, PlaysOneSequenceIntoTheLineAndEndsWithTheSong) {
   const auto first = Row(0, 1, 2, 33, 7, 7);
   const auto later = Row(8820, 2, 4, 33, 9, 9);  // a tenth of a second in
   rig.WriteCache(dir.File("song.csq"), {first, later});
-  fakes::WriteBytes(dir.File("song.wav"), SilentWav(0.5));
+  fakes::WriteBytes(dir.File("song.wav"), binary::SilentWav(8000, 1, 4000));  // 0.5 s
   const fakes::PtyLine pty;
 
   tools_test::GlimmerProcess glimmer(dir, {"play", "--silent", "--device", pty.Name(),
                                            dir.File("song.csq"), dir.File("song.wav")});
   ASSERT_TRUE(glimmer.Started());
-  const std::string a = Encoded(first), b = Encoded(later);
-  const std::string line = ReadUntilInOrder(pty, glimmer, a, b);
+  ExpectBurstThenInOrder(pty, glimmer, Encoded(first), Encoded(later));
   EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
-
-  const auto burst = line.find(std::string(playback::kPortOpenBurst));
-  const auto atA = line.find(a);
-  ASSERT_NE(atA, std::string::npos) << playback_test::ToHex(line) << "\n" << glimmer.Err();
-  EXPECT_LT(burst, atA);
-  EXPECT_NE(line.find(b, atA + a.size()), std::string::npos) << playback_test::ToHex(line);
 }
 
 // A device that is not there ends the show after the wait for devices, and
