@@ -11,9 +11,7 @@ namespace fakes {
 // code and view of its arguments they choose.
 inline void WriteScript(const std::string& path, const std::string& body) {
   WriteBytes(path, "#!/bin/sh\n" + body + "\n");
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all |
-                                         std::filesystem::perms::group_read |
-                                         std::filesystem::perms::group_exec);
+  std::filesystem::permissions(path, std::filesystem::perms(0750));
 }
 
 // A script that writes each argument after the first, in brackets, one per

@@ -1,6 +1,4 @@
-// glimmer calendar as its users run it: the preview against a committed
-// expected file, and the check of a sound and a faulty calendar (the rule its
-// help states: glimmer_arguments).
+// glimmer calendar as its users run it (the rule its help states: glimmer_arguments).
 #include <gtest/gtest.h>
 
 #include <filesystem>

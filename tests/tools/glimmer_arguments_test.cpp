@@ -1,5 +1,3 @@
-// Mistakes on glimmer's command line end it with status 1 and say what is
-// wrong; --help prints the command's own text and ends it with status 0.
 #include <gtest/gtest.h>
 
 #include <algorithm>

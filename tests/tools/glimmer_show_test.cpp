@@ -154,8 +154,7 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
   }
 }
 
-// `glimmer play` is one playlist entry on its own: the port-open burst, the
-// events in their order, and the end of the song ends it, exit 0.
+// `glimmer play` is one playlist entry on its own.
 TEST(GlimmerPlay, PlaysOneSequenceIntoTheLineAndEndsWithTheSong) {
   fakes::TempDir dir;
   playback_test::Rig rig;  // for its cache writer
