@@ -126,26 +126,17 @@ class ExtractTest : public ::testing::Test {
 TEST_F(ExtractTest, ExtractsNestedFilesAndFoldersWithTheirStoredPaths) {
   const fs::path workingDirectory = fs::current_path();
   const std::string binary("ID3\0\1\2", 6);
-  ASSERT_EQ(Run({{"Xmas.2024", "<sequence/>"},
-                 {"audio/song.mp3", binary},
-                 {"a/b/c/deep.txt", "deep"},
-                 {"Shows\\Empty", "", true},  // a folder entry
-                 {"Shows\\Audio\\song.wav", "RIFF"},
-                 {".\\top.txt", "top"}}),
-            0)
-      << err.str();
-  EXPECT_EQ(DeepTree(dest), (Tree{{"Shows", kFolder},
-                                  {"Shows/Audio", kFolder},
-                                  {"Shows/Audio/song.wav", "RIFF"},
-                                  {"Shows/Empty", kFolder},
-                                  {"Xmas.2024", "<sequence/>"},
-                                  {"a", kFolder},
-                                  {"a/b", kFolder},
-                                  {"a/b/c", kFolder},
-                                  {"a/b/c/deep.txt", "deep"},
-                                  {"audio", kFolder},
-                                  {"audio/song.mp3", binary},
-                                  {"top.txt", "top"}}));
+  // Shows\Empty is a folder entry.
+  const std::vector<RarEntry> entries = {
+      {"Xmas.2024", "<sequence/>"}, {"audio/song.mp3", binary},         {"a/b/c/deep.txt", "deep"},
+      {"Shows\\Empty", "", true},   {"Shows\\Audio\\song.wav", "RIFF"}, {".\\top.txt", "top"}};
+  ASSERT_EQ(Run(entries), 0) << err.str();
+  const Tree extracted = {
+      {"Shows", kFolder},       {"Shows/Audio", kFolder},     {"Shows/Audio/song.wav", "RIFF"},
+      {"Shows/Empty", kFolder}, {"Xmas.2024", "<sequence/>"}, {"a", kFolder},
+      {"a/b", kFolder},         {"a/b/c", kFolder},           {"a/b/c/deep.txt", "deep"},
+      {"audio", kFolder},       {"audio/song.mp3", binary},   {"top.txt", "top"}};
+  EXPECT_EQ(DeepTree(dest), extracted);
   EXPECT_EQ(err.str(), "");
   EXPECT_EQ(fs::current_path(), workingDirectory);
 }
@@ -168,14 +159,11 @@ TEST_F(ExtractTest, EntriesLeavingTheDestinationAreRefusedAndTheRestExtracted) {
   // A link already in the destination is not followed (link entries: the tar
   // below).
   fs::create_directory_symlink(dir.path() / "elsewhere", dest / "disklink");
-  const int code = Run({{"../outside.txt", "evil"},
-                        {"ok/../../outside.txt", "evil"},
-                        {"..\\outside.txt", "evil"},
-                        {absolute, "evil"},
-                        {"C:\\Windows\\evil.txt", "evil"},
-                        {"disklink/evil.txt", "evil"},
-                        {"good.txt", "good"}});
-  EXPECT_EQ(code, 1);
+  const std::vector<RarEntry> entries = {
+      {"../outside.txt", "evil"}, {"ok/../../outside.txt", "evil"},  {"..\\outside.txt", "evil"},
+      {absolute, "evil"},         {"C:\\Windows\\evil.txt", "evil"}, {"disklink/evil.txt", "evil"},
+      {"good.txt", "good"}};
+  EXPECT_EQ(Run(entries), 1);
   EXPECT_EQ(DeepTree(dir.path()), (Tree{{"Temp", kFolder},
                                         {"Temp/disklink", ""},
                                         {"Temp/good.txt", "good"},

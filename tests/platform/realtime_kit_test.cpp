@@ -26,6 +26,7 @@ class FakeRealtimeKit : public platform::RealtimeKit {
 };
 
 TEST(AskRealtimeKitTest, LimitsTheProcessFirstThenAsksWithinTheKitsPriorities) {
+  const std::string denied = "org.freedesktop.DBus.Error.AccessDenied";
   const struct {
     const char* name;
     platform::RealtimeKit::Limits limits;
@@ -40,13 +41,7 @@ TEST(AskRealtimeKitTest, LimitsTheProcessFirstThenAsksWithinTheKitsPriorities) {
       {"no rtkit", {-1, 0}, "", false, -1, "", "no system bus"},
       {"grants nothing", {0, 200000}, "", false, -1, "", "its highest is 0"},
       {"limit refused", {20, 200000}, "", true, 200000, "", "cannot limit"},
-      {"kit refuses",
-       {20, 200000},
-       "org.freedesktop.DBus.Error.AccessDenied",
-       false,
-       200000,
-       "thread 4242 at 10;",
-       "AccessDenied"},
+      {"kit refuses", {20, 200000}, denied, false, 200000, "thread 4242 at 10;", "AccessDenied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
