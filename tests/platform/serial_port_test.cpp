@@ -112,8 +112,7 @@ TEST_F(SerialPortOnPty, OpensRaw8N1WithoutFlowControlAtTheRateAskedByDeviceOrPin
       EXPECT_EQ(port.DevicePath(), slaveName);
       auto rate = platform::ReadBaudRate(slave.get());
       ASSERT_TRUE(rate.ok()) << rate.message();
-      EXPECT_EQ(rate.value().speed, speed);
-      EXPECT_EQ(rate.value().custom, custom);
+      EXPECT_EQ(std::pair(rate.value().speed, rate.value().custom), std::pair(speed, custom));
       termios tio{};
       ASSERT_EQ(tcgetattr(slave.get(), &tio), 0);
       EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
