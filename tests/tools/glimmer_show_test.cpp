@@ -27,6 +27,7 @@
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
+#include "tools/glimmer/console_show_window.h"
 
 namespace {
 
@@ -227,6 +228,26 @@ TEST(GlimmerShow, ASecondShowOnTheFolderNamesTheFirstAndTouchesNothingThenAnEmpt
   EXPECT_EQ(again.Wait(), 1);
   EXPECT_NE(again.Err().find(playback::kEmptyPlaylistMessage), std::string::npos) << again.Err();
   EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find("Show ended: "), std::string::npos);
+}
+
+// `glimmer show` runs the watchdog's check and the phone page's server at
+// the same yields; adding the second must not drop the first, whichever
+// way the show yields. A hook may yield itself (a server answering while
+// the show waits) or add another; neither runs the hooks over again nor
+// loses the new one.
+TEST(YieldHooks, EveryHookRunsOnceInOrderAtEachYieldAndWaitEvenIfItYieldsOrAddsOne) {
+  glimmer::ConsoleUserInterface ui;
+  std::string ran;
+  ui.AddYieldHook([&] { ran += "watchdog "; });
+  ui.AddYieldHook([&] {
+    if (ran == "watchdog ") ui.AddYieldHook([&] { ran += "added "; });
+    ran += "page ";
+    ui.DoEvents();
+  });
+  ui.DoEvents();
+  ui.WaitForEvents(std::chrono::microseconds(0));
+  ui.WaitForEvents(std::chrono::microseconds(1));
+  EXPECT_EQ(ran, "watchdog page added watchdog page added watchdog page added ");
 }
 
 }  // namespace
