@@ -37,8 +37,7 @@ TEST_F(WindowLayoutTest, ResizingGrowsPlaylistStatusAndNoticeLines) {
 TEST_F(WindowLayoutTest, KeepAliveBoxesAndFrameTimingSayWhatTheyShow) {
   Start();
   const struct {
-    const char* control;
-    const char* says;
+    const char *control, *says;
   } cases[] = {{"Text1", "seconds since the last keep-alive"},
                {"Text2", "keep-alives that came late"},
                {"cboFrameComp", "each step sends 5.8 ms earlier"}};

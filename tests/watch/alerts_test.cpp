@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,11 @@ class AlertRunnerTest : public ::testing::Test {
                               [this](const std::string& line) { log.push_back(line); });
   }
   bool Logged(const std::string& line) const {
-    for (const std::string& l : log) {
-      if (l == line) return true;
-    }
-    return false;
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+  void Reap(watch::AlertRunner& runner) {
+    AwaitAChildsEnd();
+    runner.Poll();
   }
 
   fakes::TempDir dir;
@@ -52,8 +54,7 @@ TEST_F(AlertRunnerTest, TwoArgumentsExactlyWithoutAShellAndTheOutputInTheLog) {
       Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2");
   watch::AlertRunner runner = Runner(command);
   runner.Raise(watch::alert::kPortLost, "Port COM1 lost: $HOME `x` \"quoted\"\nsecond line");
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
   EXPECT_TRUE(Logged("Alert port-lost: Port COM1 lost: $HOME `x` \"quoted\" second line"));
   EXPECT_TRUE(
@@ -67,10 +68,8 @@ TEST_F(AlertRunnerTest, AFailingCommandIsLoggedAndTheNextAlertStillRuns) {
   runner.Raise(watch::alert::kSummary, "one");
   runner.Raise(watch::alert::kNightShort, "two");
   EXPECT_TRUE(runner.Busy());
-  AwaitAChildsEnd();
-  runner.Poll();
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
   EXPECT_TRUE(Logged("Alert command for summary failed with exit status 3"));
   EXPECT_TRUE(Logged("Alert command said: night-short"));
@@ -103,14 +102,12 @@ TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
   EXPECT_FALSE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
   time.Advance(100ms);
   runner.Poll();  // kills
-  AwaitAChildsEnd();
-  runner.Poll();  // reaps, starts the next
+  Reap(runner);   // starts the next
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
   EXPECT_TRUE(runner.Busy());  // the second one runs now
   time.Advance(10s);
   runner.Poll();
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
 }
 
@@ -137,8 +134,7 @@ TEST_F(AlertRunnerTest, TheEndWaitsNoLongerThanItsLimitForAHangingCommand) {
   EXPECT_EQ(pauses, 5);
   EXPECT_TRUE(Logged("Alert command still busy as the show ended: 1 alerts not passed on"));
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped as the show ended"));
-  AwaitAChildsEnd();  // the hanging command was stopped, or this never returns
-  runner.Poll();
+  Reap(runner);  // the hanging command was stopped, or this never returns
   EXPECT_FALSE(runner.Busy());
 }
 
@@ -150,10 +146,8 @@ TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {
 }
 
 struct SettingsCase {
-  const char* name;
-  const char* text;
-  const char* command;  // nullptr: an error containing `error`
-  const char* error;
+  const char *name, *text;
+  const char *command, *error;  // no command: an error beginning with `error`
 };
 
 TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {

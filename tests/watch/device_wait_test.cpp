@@ -24,9 +24,7 @@ class DeviceWaitTest : public ::testing::Test {
                   time.Advance(1s);
                   if (onPause) onPause(pauses);
                 },
-            .say = [this](const std::string& text) { said.push_back(text); },
-            .onStep = {},
-            .cancelled = {}};
+            .say = [this](const std::string& text) { said.push_back(text); }};
   }
 
   fakes::TempDir dir;

@@ -31,21 +31,16 @@ constexpr int H = 3600;
 // A night of 5:30 PM to 11:00 PM (330 minutes): songs until 8 PM, the port
 // lost and an entry skipped, forty dark minutes, songs again until 11 PM.
 std::string ShortNight() {
-  std::string log;
-  log += At("2026-12-24", 17 * H + 20 * 60, "Show started (glimmer show)");
-  log += At("2026-12-24", 17 * H + 20 * 60,
-            "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM");
-  log += At("2026-12-24", 17 * H + 20 * 60, "Night window: 5:30:00 PM to 11:00:00 PM");
-  log += Songs("2026-12-24", 17 * H + 30 * 60, 20 * H);
-  log += At("2026-12-24", 20 * H, "Port COM1 lost: write failed: Input/output error");
-  log += At("2026-12-24", 20 * H, "Entry 2 skipped: cache: Cache/b.cache: damaged");
-  log += At("2026-12-24", 20 * H, "Late keep-alive: 7 seconds since the one before");
-  log += At("2026-12-24", 20 * H + 5, "Entry 3 plays silently: no audio device: none found");
-  log += Songs("2026-12-24", 20 * H + 40 * 60, 23 * H);
-  log += At("2026-12-24", 23 * H,
-            "Show paused: waiting for its daily window 5:30:00 PM to "
-            "11:00:00 PM");
-  return log;
+  const auto at = [](int t, const std::string& event) { return At("2026-12-24", t, event); };
+  const std::string paused = "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM";
+  return at(17 * H + 20 * 60, "Show started (glimmer show)") + at(17 * H + 20 * 60, paused) +
+         at(17 * H + 20 * 60, "Night window: 5:30:00 PM to 11:00:00 PM") +
+         Songs("2026-12-24", 17 * H + 30 * 60, 20 * H) +
+         at(20 * H, "Port COM1 lost: write failed: Input/output error") +
+         at(20 * H, "Entry 2 skipped: cache: Cache/b.cache: damaged") +
+         at(20 * H, "Late keep-alive: 7 seconds since the one before") +
+         at(20 * H + 5, "Entry 3 plays silently: no audio device: none found") +
+         Songs("2026-12-24", 20 * H + 40 * 60, 23 * H) + at(23 * H, paused);
 }
 
 TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
@@ -63,8 +58,7 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
 
 TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
   const struct {
-    const char* line;
-    const char* event;
+    const char *line, *event;
   } cases[] = {
       {"2026-12-24 18:00:00 +0100 Entry 1 started: Song", "Entry 1 started: Song"},
       {"2026-12-24 18:00:00 -0530 Show ended: the playlist is empty",

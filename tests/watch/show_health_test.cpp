@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,49 +59,34 @@ TEST(ShowHealth, KeepsOnlyTheNewestAlerts) {
 TEST(ShowHealth, TheLineIsKnownOnceAnEntryPlayedAndEachShowStartsAfresh) {
   struct Case {
     const char* name;
-    std::vector<std::string> events;  // written in this run, in order
-    bool known;
-    bool ok;
+    std::string events;  // written in this run, in order, one a line
+    bool known, ok;
     std::string summaryHas;
   };
-  const std::string late = "Entry 2 line late: up to 80 ms at 1:05 at 56000 baud";
+  const std::string late = "Entry 2 line late: up to 80 ms at 1:05 at 56000 baud\n";
   const Case cases[] = {
-      {"nothing played yet",
-       {"Show started (Start button)", "Entry 1 started: A"},
-       false,
-       true,
-       ""},
+      {"nothing played yet", "Show started (Start button)\nEntry 1 started: A\n", false, true, ""},
       {"an entry played through",
-       {"Show started (Start button)", "Entry 1 started: A", "Entry 1 finished"},
-       true,
-       true,
+       "Show started (Start button)\nEntry 1 started: A\nEntry 1 finished\n", true, true,
        "on time"},
-      {"an entry fell behind",
-       {"Show started (Start button)", late, "Entry 2 finished"},
-       true,
-       false,
-       "1 entry fell visibly behind"},
-      {"two fell behind", {late, late}, true, false, "2 entries fell visibly behind"},
+      {"an entry fell behind", "Show started (Start button)\n" + late + "Entry 2 finished\n", true,
+       false, "1 entry fell visibly behind"},
+      {"two fell behind", late + late, true, false, "2 entries fell visibly behind"},
       {"a new show forgets the last one's lateness",
-       {late, "Show stopped (Stop button)", "Show started (phone page)"},
-       false,
-       true,
-       ""},
+       late + "Show stopped (Stop button)\nShow started (phone page)\n", false, true, ""},
       {"the port lost, before anything played",
-       {"Show started (autostart)", "Port COM1 lost: the device went away"},
-       true,
-       false,
+       "Show started (autostart)\nPort COM1 lost: the device went away\n", true, false,
        "Port COM1 lost: the device went away"},
-      {"the port back again",
-       {"Entry 1 finished", "Port COM1 lost: gone", "Port COM1 opened again"},
-       true,
-       true,
-       "on time"},
+      {"the port back again", "Entry 1 finished\nPort COM1 lost: gone\nPort COM1 opened again\n",
+       true, true, "on time"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ShowHealth health;
-    for (const std::string& event : c.events) health.Written("2026-12-07 18:00:00 " + event);
+    std::istringstream events(c.events);
+    for (std::string event; std::getline(events, event);) {
+      health.Written("2026-12-07 18:00:00 " + event);
+    }
     const auto line = health.Line();
     ASSERT_EQ(line.has_value(), c.known);
     if (!line) continue;

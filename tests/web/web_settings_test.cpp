@@ -10,8 +10,7 @@ TEST(WebSettings, OffWithoutTheTableOnLoopbackByDefault) {
   struct Case {
     const char* text;
     bool enabled;
-    const char* listen;
-    const char* token;
+    const char *listen, *token;
   };
   const Case cases[] = {
       {"", false, "127.0.0.1:8080", ""},
@@ -31,8 +30,7 @@ TEST(WebSettings, OffWithoutTheTableOnLoopbackByDefault) {
 
 TEST(WebSettings, AMistakeNamesFileLineAndWhat) {
   struct Case {
-    const char* text;
-    const char* message;
+    const char *text, *message;
   };
   const Case cases[] = {
       {"# first\n[web]\nlisten = 8080\n", "settings.toml line 3: web.listen must be a text"},
@@ -50,8 +48,7 @@ TEST(WebSettings, AMistakeNamesFileLineAndWhat) {
 TEST(WebSettings, EnablingKeepsEveryOtherLine) {
   struct Case {
     const char* name;
-    std::string before;
-    std::string after;
+    std::string before, after;
   };
   const Case cases[] = {
       {"no file yet", "", "[web]\nlisten = \"L\"\ntoken = \"T\"\n"},
