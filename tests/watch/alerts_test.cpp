@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/posix_child_starter.h"
@@ -145,13 +146,9 @@ TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {
   EXPECT_EQ(log, std::vector<std::string>{"Alert missed-start: no song"});
 }
 
-struct SettingsCase {
-  const char *name, *text;
-  const char *command, *error;  // no command: an error beginning with `error`
-};
-
 TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {
-  const SettingsCase cases[] = {
+  // No command: an error beginning with the last text.
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
       {"empty", "", "", nullptr},
       {"other tables only", "[web]\nlisten = \"127.0.0.1:8080\"\n", "", nullptr},
       {"command", "[web]\ntoken = \"x\"\n[alerts]\ncommand = \"/usr/local/bin/tell-me\"  # hi\n",
@@ -161,15 +158,15 @@ TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {
       {"not a table", "alerts = 1\n", nullptr, "settings.toml, line 1: alerts must be a table"},
       {"broken", "[alerts\ncommand = \"x\"\n", nullptr, "settings.toml, line 1"},
   };
-  for (const SettingsCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto read = watch::ParseAlertSettings(c.text, "settings.toml");
-    if (c.command) {
+  for (const auto& [name, text, command, error] : cases) {
+    SCOPED_TRACE(name);
+    const auto read = watch::ParseAlertSettings(text, "settings.toml");
+    if (command) {
       ASSERT_TRUE(read.ok()) << read.message();
-      EXPECT_EQ(read.value().command, c.command);
+      EXPECT_EQ(read.value().command, command);
     } else {
       ASSERT_FALSE(read.ok());
-      EXPECT_EQ(read.message().rfind(c.error, 0), 0u) << read.message();
+      EXPECT_EQ(read.message().rfind(error, 0), 0u) << read.message();
     }
   }
   const auto absent = watch::ReadAlertSettings(fakes::TempDir().File("settings.toml"));

@@ -24,7 +24,9 @@ class DeviceWaitTest : public ::testing::Test {
                   time.Advance(1s);
                   if (onPause) onPause(pauses);
                 },
-            .say = [this](const std::string& text) { said.push_back(text); }};
+            .say = [this](const std::string& text) { said.push_back(text); },
+            .onStep = {},
+            .cancelled = {}};
   }
 
   fakes::TempDir dir;

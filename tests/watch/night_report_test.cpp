@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -57,9 +58,7 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
 }
 
 TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
-  const struct {
-    const char *line, *event;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"2026-12-24 18:00:00 +0100 Entry 1 started: Song", "Entry 1 started: Song"},
       {"2026-12-24 18:00:00 -0530 Show ended: the playlist is empty",
        "Show ended: the playlist is empty"},
@@ -69,7 +68,7 @@ TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
       {"half a line wit", ""},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(watch::LogLineEvent(c.line), c.event) << c.line;
+  for (const auto& [line, event] : cases) EXPECT_EQ(watch::LogLineEvent(line), event) << line;
 }
 
 TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
@@ -105,12 +104,7 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
   const std::string missing = "waited 120 seconds; still missing: the serial adapter (COM1)";
   const std::string told = At("2026-12-24", 17 * H, "Alert check-failed: " + missing);
   const std::string started = At("2026-12-24", 17 * H + 60, "Show started (glimmer show)");
-  struct Case {
-    const char* name;
-    std::string log;
-    bool already;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::string, bool> cases[] = {
       {"nothing yet", "", false},
       {"told, then retried", told + At("2026-12-24", 17 * H + 30, missing), true},
       {"told in a line ending CR LF", told.substr(0, told.size() - 1) + "\r\n", true},
@@ -118,8 +112,8 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
       {"another trouble told", At("2026-12-24", 17 * H, "Alert check-failed: disk full"), false},
       {"told again after a show", told + started + told, true},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(watch::AlreadyAlerted(c.log, "check-failed", missing), c.already) << c.name;
+  for (const auto& [name, log, already] : cases) {
+    EXPECT_EQ(watch::AlreadyAlerted(log, "check-failed", missing), already) << name;
   }
 }
 

@@ -42,25 +42,17 @@ class Browser {
   explicit Browser(const std::string& program) {
     int toBrowser[2], fromBrowser[2];
     if (::pipe2(toBrowser, O_CLOEXEC) != 0 || ::pipe2(fromBrowser, O_CLOEXEC) != 0) return;
-    const std::string profile = "--user-data-dir=" + profile_.path().string();
-    std::vector<std::string> args = {program,
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--hide-scrollbars",
-                                     profile,
-                                     "--remote-debugging-pipe",
-                                     "about:blank"};
     fakes::ChildOptions options;
     options.outFile = profile_.File("chromium.log");
     options.errToOut = true;
     options.descriptors = {{toBrowser[0], 3}, {fromBrowser[1], 4}};
-    browser_ = std::make_unique<fakes::ChildProcess>(args, options);
+    browser_ = std::make_unique<fakes::ChildProcess>(
+        std::vector<std::string>{
+            program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+            "--no-first-run", "--disable-background-networking", "--disable-component-update",
+            "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile_.path().string(),
+            "--remote-debugging-pipe", "about:blank"},
+        options);
     ::close(toBrowser[0]);
     ::close(fromBrowser[1]);
     out_ = toBrowser[1];
@@ -145,12 +137,15 @@ class Browser {
     }
   }
 
-  void Screenshot(const std::string& path) {
+  // Saves the tab as `name` in the build folder; returns its bytes.
+  std::string Screenshot(const std::string& name) {
+    const std::string path = std::string(GLIMMER_WEB_SHOTS) + "/" + name;
     const json shot = Send("Page.captureScreenshot", {{"format", "png"}});
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     fakes::WriteBytes(profile_.File("shot.base64"), shot.value("data", ""));
     fakes::WriteBytes(
         path, fakes::RunProgram({"/usr/bin/base64", "-d", profile_.File("shot.base64")}).out);
+    return fakes::ReadBytes(path);
   }
 
  private:
@@ -162,12 +157,7 @@ class Browser {
   std::string buffer_;
 };
 
-std::string Shot(const std::string& name) {
-  return std::string(GLIMMER_WEB_SHOTS) + "/" + name;
-}
-
-bool IsPng(const std::string& path) {
-  const std::string bytes = fakes::ReadBytes(path);
+bool IsPng(const std::string& bytes) {
   return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
@@ -204,8 +194,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
   EXPECT_EQ(browser.Evaluate("document.getElementById('start').disabled"), true);
   EXPECT_TRUE(browser.WaitFor(
       "document.getElementById('window').textContent.startsWith('Open now')", show));
-  browser.Screenshot(Shot("running.png"));
-  EXPECT_TRUE(IsPng(Shot("running.png")));
+  EXPECT_TRUE(IsPng(browser.Screenshot("running.png")));
 
   browser.Click("stop");
   const json stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
@@ -215,8 +204,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
                       "!document.getElementById('start').disabled && "
                       "document.getElementById('skip').disabled",
                       show));
-  browser.Screenshot(Shot("stopped.png"));
-  EXPECT_TRUE(IsPng(Shot("stopped.png")));
+  EXPECT_TRUE(IsPng(browser.Screenshot("stopped.png")));
   EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0);

@@ -158,15 +158,12 @@ TEST(WebServer, AnAddressInUseOrNotAnAddressIsNamed) {
       taken.message().find("cannot listen on 127.0.0.1:" + std::to_string(first.server.Port())),
       std::string::npos)
       << taken.message();
-  struct Case {
-    const char* text;
-    bool ok;
-  };
-  const Case cases[] = {{"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
-                        {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
-                        {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(web::ParseListenAddress(c.text).ok(), c.ok) << c.text;
+  const std::pair<const char*, bool> cases[] = {
+      {"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
+      {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
+      {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
+  for (const auto& [text, ok] : cases) {
+    EXPECT_EQ(web::ParseListenAddress(text).ok(), ok) << text;
   }
 }
 
