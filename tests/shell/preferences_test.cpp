@@ -1,11 +1,8 @@
 #include "shell/preferences.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "tests/fakes/fake_file_store.h"

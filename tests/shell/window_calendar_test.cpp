@@ -1,5 +1,3 @@
-// The window with and without calendar.toml: the lists step aside for the
-// calendar, and the line under the status says when the show opens next.
 #include <QComboBox>
 #include <QGroupBox>
 #include <string>

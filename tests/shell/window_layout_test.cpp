@@ -1,6 +1,3 @@
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
 #include <string>
 #include <tuple>
 

@@ -68,7 +68,6 @@ TEST_F(WindowLookTest, RendersEveryCaptionOnceWithNothingClippedOrOverlapping) {
         << button->text().toStdString();
   }
 
-  // No two controls overlap.
   window->ShowImportingPanel(false);
   QList<QWidget*> parents = window->findChildren<QWidget*>();
   parents.append(window.get());

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <filesystem>
 #include <string>
 #include <vector>
 

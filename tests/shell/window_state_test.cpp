@@ -23,7 +23,6 @@ const char* const kStateControls[] = {
 
 class WindowStateTest : public WindowTest {
  protected:
-  // '1' for each control of kStateControls that is enabled.
   std::string Enabled() const {
     std::string enabled;
     for (const char* name : kStateControls) enabled += Child<QWidget>(name).isEnabled() ? '1' : '0';

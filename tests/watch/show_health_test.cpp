@@ -1,11 +1,10 @@
-// The show's health as the page reports it, gathered from the show log's
-// lines: checks, the alerts of a time span, and the line of this show.
 #include "watch/show_health.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -57,14 +56,10 @@ TEST(ShowHealth, KeepsOnlyTheNewestAlerts) {
 }
 
 TEST(ShowHealth, TheLineIsKnownOnceAnEntryPlayedAndEachShowStartsAfresh) {
-  struct Case {
-    const char* name;
-    std::string events;  // written in this run, in order, one a line
-    bool known, ok;
-    std::string summaryHas;
-  };
   const std::string late = "Entry 2 line late: up to 80 ms at 1:05 at 56000 baud\n";
-  const Case cases[] = {
+  // The events written in this run, one a line; whether the line is known,
+  // whether it is well, and a part of its summary.
+  const std::tuple<const char*, std::string, bool, bool, std::string> cases[] = {
       {"nothing played yet", "Show started (Start button)\nEntry 1 started: A\n", false, true, ""},
       {"an entry played through",
        "Show started (Start button)\nEntry 1 started: A\nEntry 1 finished\n", true, true,
@@ -80,18 +75,18 @@ TEST(ShowHealth, TheLineIsKnownOnceAnEntryPlayedAndEachShowStartsAfresh) {
       {"the port back again", "Entry 1 finished\nPort COM1 lost: gone\nPort COM1 opened again\n",
        true, true, "on time"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, written, known, ok, summaryHas] : cases) {
+    SCOPED_TRACE(name);
     ShowHealth health;
-    std::istringstream events(c.events);
+    std::istringstream events(written);
     for (std::string event; std::getline(events, event);) {
       health.Written("2026-12-07 18:00:00 " + event);
     }
     const auto line = health.Line();
-    ASSERT_EQ(line.has_value(), c.known);
+    ASSERT_EQ(line.has_value(), known);
     if (!line) continue;
-    EXPECT_EQ(line->ok, c.ok);
-    EXPECT_NE(line->summary.find(c.summaryHas), std::string::npos) << line->summary;
+    EXPECT_EQ(line->ok, ok);
+    EXPECT_NE(line->summary.find(summaryHas), std::string::npos) << line->summary;
   }
 }
 

@@ -1,5 +1,3 @@
-// The page's API over a fake show: what each request answers, which need the
-// token, and how wrong tokens are told and slowed.
 #include "web/api.h"
 
 #include <gtest/gtest.h>
@@ -37,18 +35,12 @@ struct ApiRig {
 };
 
 TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
-  struct Case {
-    const char *path, *call;
-  };
-  const Case controls[] = {{"/api/start", "Start by phone page"},
-                           {"/api/stop", "Stop by phone page"},
-                           {"/api/stop-after-song", "StopAfterSong by phone page"},
-                           {"/api/skip", "Skip by phone page"}};
-  struct Auth {
-    std::string header;
-    int status;
-  };
-  const Auth auths[] = {
+  const std::pair<const char*, const char*> controls[] = {
+      {"/api/start", "Start by phone page"},
+      {"/api/stop", "Stop by phone page"},
+      {"/api/stop-after-song", "StopAfterSong by phone page"},
+      {"/api/skip", "Skip by phone page"}};
+  const std::pair<std::string, int> auths[] = {
       {"", 401},
       {"Bearer wrong", 401},
       {std::string("Bearer ") + kToken + "x", 401},  // the right one as its beginning
@@ -58,14 +50,14 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       {kToken, 401},
       {kBearer, 200},
   };
-  for (const Case& c : controls) {
-    for (const Auth& a : auths) {
-      SCOPED_TRACE(std::string(c.path) + " with '" + a.header + "'");
+  for (const auto& [path, call] : controls) {
+    for (const auto& [header, status] : auths) {
+      SCOPED_TRACE(std::string(path) + " with '" + header + "'");
       ApiRig rig;  // a fresh one, so no address is slowed yet
-      const web::Response r = rig.Ask("POST", c.path, a.header);
-      EXPECT_EQ(r.status, a.status) << r.body;
-      if (a.status == 200) {
-        EXPECT_EQ(rig.show.calls, std::vector<std::string>{c.call});
+      const web::Response r = rig.Ask("POST", path, header);
+      EXPECT_EQ(r.status, status) << r.body;
+      if (status == 200) {
+        EXPECT_EQ(rig.show.calls, std::vector<std::string>{call});
         EXPECT_TRUE(rig.logged.empty());
       } else {
         EXPECT_TRUE(rig.show.calls.empty());

@@ -63,11 +63,9 @@ class ShowWithPage {
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   tools_test::GlimmerProcess& Glimmer() { return *glimmer_; }
   const fakes::TempDir& Dir() const { return dir_; }
-  // The message each song's sequence sends.
   const std::string& Message(std::size_t song) const { return messages_.at(song); }
   std::string Log() const { return fakes::ReadBytes(dir_.File("show.log")); }
 
-  // Everything the show has sent down the line so far.
   std::string Line() const { return line_.Received(); }
 
   // One request to the page; 0 as the status when nobody answered.

@@ -37,7 +37,6 @@ class FakeShow final : public web::StatusSource, public web::ControlSink {
   }
 };
 
-// Steady time that moves only when the test says so.
 struct FakeSteadyClock {
   std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
   auto Function() {

@@ -1,5 +1,3 @@
-// The [web] table of settings.toml: read, and written without touching the
-// rest of the file.
 #include "web/web_settings.h"
 
 #include <gtest/gtest.h>
