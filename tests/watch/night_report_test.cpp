@@ -80,9 +80,8 @@ TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
   log += At("2026-12-26", 120, "Show stopped (SIGTERM, as closing the window)");
   const auto nights = watch::ExpectedAgainstPlayed(log);
   ASSERT_EQ(nights.size(), 1u);
-  EXPECT_EQ(nights[0].date, "2026-12-25");
-  EXPECT_EQ(nights[0].Percent(), 100);
-  EXPECT_FALSE(nights[0].Short());
+  EXPECT_EQ(std::tuple(nights[0].date, nights[0].Percent(), nights[0].Short()),
+            std::tuple("2026-12-25", 100, false));
 }
 
 TEST(ExpectedAgainstPlayed,
@@ -91,9 +90,8 @@ TEST(ExpectedAgainstPlayed,
   log += At("2026-12-27", 18 * H + 100, "Show started (glimmer show)");
   const auto nights = watch::ExpectedAgainstPlayed(log);
   ASSERT_EQ(nights.size(), 1u);
-  EXPECT_EQ(nights[0].playedSeconds, 100);
-  EXPECT_EQ(nights[0].Percent(), -1);
-  EXPECT_FALSE(nights[0].Short());
+  EXPECT_EQ(std::tuple(nights[0].playedSeconds, nights[0].Percent(), nights[0].Short()),
+            std::tuple(100, -1, false));
   EXPECT_EQ(watch::DescribeNight(nights[0]).rfind("Night of 2026-12-27: played 1 of ? minutes", 0),
             0u);
 }

@@ -58,10 +58,9 @@ class Browser {
     in_ = fromBrowser[0];
 
     const json target = Send("Target.createTarget", {{"url", "about:blank"}}, false);
-    const json attached =
-        Send("Target.attachToTarget",
-             {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false);
-    session_ = attached.value("sessionId", "");
+    session_ = Send("Target.attachToTarget",
+                    {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false)
+                   .value("sessionId", "");
     Send("Emulation.setDeviceMetricsOverride",
          {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
     Send("Page.enable", json::object());
@@ -87,21 +86,19 @@ class Browser {
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end) {
-      const std::size_t nul = buffer_.find('\0');
-      if (nul == std::string::npos) {
-        pollfd p{in_, POLLIN, 0};
-        if (::poll(&p, 1, 100) != 1) continue;
-        char chunk[65536];
-        const ssize_t n = ::read(in_, chunk, sizeof chunk);
-        if (n <= 0) return json::object();
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-        continue;
+      for (std::size_t nul; (nul = buffer_.find('\0')) != std::string::npos;) {
+        const json answer = json::parse(buffer_.substr(0, nul), nullptr, false);
+        buffer_.erase(0, nul + 1);
+        if (answer.is_object() && answer.value("id", 0) == id_) {
+          return answer.contains("result") ? answer["result"] : json::object();
+        }
       }
-      const json answer = json::parse(buffer_.substr(0, nul), nullptr, false);
-      buffer_.erase(0, nul + 1);
-      if (answer.is_object() && answer.value("id", 0) == id_) {
-        return answer.contains("result") ? answer["result"] : json::object();
-      }
+      pollfd p{in_, POLLIN, 0};
+      if (::poll(&p, 1, 100) != 1) continue;
+      char chunk[65536];
+      const ssize_t n = ::read(in_, chunk, sizeof chunk);
+      if (n <= 0) return json::object();
+      buffer_.append(chunk, static_cast<std::size_t>(n));
     }
     return json::object();
   }
