@@ -19,8 +19,6 @@ namespace {
 
 using playback_test::Level;
 
-constexpr int kSixPm = 18 * 3600;
-
 class WindowShowTest : public WindowTest {
  protected:
   // One entry of three rows. The song lasts 2 s. With the frame timing of 5
@@ -87,7 +85,7 @@ TEST_F(WindowShowTest, StartPlaysTheEntryOnThePortUntilStop) {
   EXPECT_EQ(autostart, "1");
   // The stall showed in the counter; the link's time is the window's.
   EXPECT_EQ(Child<QLineEdit>("Text2").text().toStdString(), "1");
-  EXPECT_EQ(window->LastKeepAliveTime(), kSixPm + 5);
+  EXPECT_EQ(window->LastKeepAliveTime(), 18 * 3600 + 5);  // 6 PM and 5 s
 
   // Back to stopped, with one more write of the preferences.
   EXPECT_FALSE(window->ShowRunning());
