@@ -192,14 +192,13 @@ TEST_F(WindowShowTest, AddImportsAnArchiveWithTheWindowBusyAndKeepsItsFolder) {
   fakes::Sequence sequence;
   sequence.filePath = audioFile;
   sequence.controllers = {{"1", {{"1", {{"0", "1", "0", "255"}}}}}};
-  const std::string document = fakes::ToXml(sequence);
   bool busyDuringExtraction = false;  // buttons off, panel shown, importing status
   launcher.onRun = [&](const std::vector<std::string>& argv) {
     busyDuringExtraction = !Button("cmdPlayListAdd").isEnabled() &&
                            !Button("cmdShowStart").isEnabled() &&
                            Child<QFrame>("frmImporting").isVisible() &&
                            window->StatusText() == importer::kImportingStatus;
-    WriteBytes(argv.at(4) + "Carol", document);
+    WriteBytes(argv.at(4) + "Carol", fakes::ToXml(sequence));
   };
   Start();
   ui.dialogAnswers.push_back(std::string("/shows/Carol.msq"));
