@@ -23,11 +23,6 @@ const char* const kStateControls[] = {
 
 class WindowStateTest : public WindowTest {
  protected:
-  std::string Enabled() const {
-    std::string enabled;
-    for (const char* name : kStateControls) enabled += Child<QWidget>(name).isEnabled() ? '1' : '0';
-    return enabled;
-  }
   std::string Text(const char* box) const { return Child<QLineEdit>(box).text().toStdString(); }
 };
 
@@ -45,7 +40,9 @@ TEST_F(WindowStateTest, EachStateSetsExactlyItsColumn) {
       {&shell::frmMain::SetStoppedState, "111111111110"}};
   for (std::size_t i = 0; i < std::size(steps); ++i) {
     if (steps[i].first) (window.get()->*steps[i].first)();
-    EXPECT_EQ(Enabled(), steps[i].second) << "step " << i;
+    std::string enabled;  // '1' for each of kStateControls enabled
+    for (const char* name : kStateControls) enabled += Child<QWidget>(name).isEnabled() ? '1' : '0';
+    EXPECT_EQ(enabled, steps[i].second) << "step " << i;
     // The check box stays usable in every state; the counters never take input.
     EXPECT_TRUE(Child<QCheckBox>("chkPerformBitmask").isEnabled()) << "step " << i;
     EXPECT_FALSE(Child<QLineEdit>("Text1").isEnabled()) << "step " << i;

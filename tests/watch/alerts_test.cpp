@@ -51,9 +51,8 @@ class AlertRunnerTest : public ::testing::Test {
 };
 
 TEST_F(AlertRunnerTest, TwoArgumentsExactlyWithoutAShellAndTheOutputInTheLog) {
-  const std::string command =
-      Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2");
-  watch::AlertRunner runner = Runner(command);
+  watch::AlertRunner runner =
+      Runner(Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2"));
   runner.Raise(watch::alert::kPortLost, "Port COM1 lost: $HOME `x` \"quoted\"\nsecond line");
   Reap(runner);
   EXPECT_FALSE(runner.Busy());

@@ -11,13 +11,6 @@ namespace {
 
 using watch::ShowHealth;
 
-std::vector<std::string> Events(const std::vector<ShowHealth::Alert>& alerts) {
-  std::vector<std::string> events;
-  for (const auto& alert : alerts)
-    events.push_back(alert.at + " " + alert.event + "|" + alert.text);
-  return events;
-}
-
 TEST(ShowHealth, AlertsAreCountedFromTheGivenStampAndTheLogBeforeThisRunCounts) {
   ShowHealth health;
   health.Seed(
@@ -29,7 +22,10 @@ TEST(ShowHealth, AlertsAreCountedFromTheGivenStampAndTheLogBeforeThisRunCounts) 
       "2026-12-06 17:32:00 Alert without a colon\n");
   health.Written("2026-12-07 09:00:00 +0100 Alert restarted: the show came back");
 
-  EXPECT_EQ(Events(health.AlertsSince("2026-12-06 09:00:00")),
+  std::vector<std::string> events;
+  for (const auto& alert : health.AlertsSince("2026-12-06 09:00:00"))
+    events.push_back(alert.at + " " + alert.event + "|" + alert.text);
+  EXPECT_EQ(events,
             (std::vector<std::string>{"2026-12-06 17:20:00 check-failed|the serial port: gone",
                                       "2026-12-06 17:31:00 missed-start|no song within a minute",
                                       "2026-12-07 09:00:00 restarted|the show came back"}));

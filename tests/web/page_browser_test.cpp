@@ -26,13 +26,6 @@ using web_test::Logged;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
-std::optional<std::string> FindChromium() {
-  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
-    if (::access(path, X_OK) == 0) return std::string(path);
-  }
-  return std::nullopt;
-}
-
 // Headless Chromium with one phone-sized tab, spoken to over
 // --remote-debugging-pipe: JSON messages ended by a NUL byte, ours on its
 // descriptor 3, its answers on 4.
@@ -161,7 +154,10 @@ bool IsPng(const std::string& bytes) {
 // view and its buttons, and the token kept in the browser. What the API
 // answers and what a control does to the show are told over the API alone.
 TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
-  const auto chromium = FindChromium();
+  std::optional<std::string> chromium;
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (!chromium && ::access(path, X_OK) == 0) chromium = path;
+  }
   if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
   ShowWithPage show({30.0, 30.0});
   ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0))
