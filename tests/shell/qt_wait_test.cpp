@@ -27,12 +27,8 @@ TEST(QtUserInterfaceTest, EventArrivingDuringAWaitIsHandledAtOnceAndEndsIt) {
       QMetaObject::invokeMethod(
           qApp, [&] { handled = true; }, Qt::QueuedConnection);
     };
-    std::thread poster;
-    if (fromAnotherThread) {
-      poster = std::thread(post);
-    } else {
-      post();
-    }
+    std::thread poster = fromAnotherThread ? std::thread(post) : std::thread();
+    if (!fromAnotherThread) post();
     int waits = 0;
     while (!handled) {
       ui.WaitForEvents(1h);

@@ -84,9 +84,7 @@ TEST(ShowHealth, TheLineIsKnownOnceAnEntryPlayedAndEachShowStartsAfresh) {
     EXPECT_EQ(line->ok, ok);
     EXPECT_NE(line->summary.find(summaryHas), std::string::npos) << line->summary;
   }
-}
-
-TEST(ShowHealth, AnEarlierRunsLineIsNotThisShows) {
+  // An earlier run's line is not this show's.
   ShowHealth health;
   health.Seed(
       "2026-12-06 18:00:00 Entry 1 line late: up to 90 ms at 0:10 at 56000 baud\n"

@@ -67,6 +67,11 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       }
     }
   }
+  // The comparison is of whole tokens, also where no header can carry them:
+  // a NUL byte, and two empty tokens.
+  EXPECT_TRUE(web::TokensEqual("", ""));
+  EXPECT_FALSE(web::TokensEqual("", "a"));
+  EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
 }
 
 TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
@@ -250,13 +255,6 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
     EXPECT_EQ(r.status, 400) << bad;
     EXPECT_NE(r.body.find("n must be a whole number from 1 to 366"), std::string::npos);
   }
-}
-
-// What no header can carry: a NUL byte, and two empty tokens.
-TEST(WebApi, TokensCompareWhole) {
-  EXPECT_TRUE(web::TokensEqual("", ""));
-  EXPECT_FALSE(web::TokensEqual("", "a"));
-  EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
 }
 
 }  // namespace
