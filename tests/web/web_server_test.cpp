@@ -147,9 +147,7 @@ TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadlineOfThatRequest) {
 
 TEST(WebServer, AnAddressInUseOrNotAnAddressIsNamed) {
   ServerRig first;
-  web_test::FakeShow show;
-  web::Api api(show, show, "", {}, {});
-  web::WebServer second(api);
+  web::WebServer second(first.api);
   const platform::Status taken = second.Listen({"127.0.0.1", first.server.Port()});
   EXPECT_NE(
       taken.message().find("cannot listen on 127.0.0.1:" + std::to_string(first.server.Port())),
@@ -159,9 +157,7 @@ TEST(WebServer, AnAddressInUseOrNotAnAddressIsNamed) {
       {"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
       {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
       {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
-  for (const auto& [text, ok] : cases) {
-    EXPECT_EQ(web::ParseListenAddress(text).ok(), ok) << text;
-  }
+  for (const auto& [text, ok] : cases) EXPECT_EQ(web::ParseListenAddress(text).ok(), ok) << text;
 }
 
 }  // namespace
