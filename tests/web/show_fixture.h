@@ -40,9 +40,7 @@ class ShowWithPage {
       const auto row =
           playback_test::Row(0, 1, 2, 33, static_cast<int>(10 + i), static_cast<int>(10 + i));
       rig.WriteCache(dir_.File(name + ".csq"), {row});
-      std::string bytes;
-      playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
-      messages_.push_back(bytes);
+      playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, messages_.emplace_back());
       fakes::WriteBytes(
           dir_.File(name + ".wav"),
           binary::SilentWav(8000, 1, static_cast<std::uint32_t>(songSeconds[i] * 8000)));
