@@ -1,11 +1,8 @@
 #include "shell/preferences.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "tests/fakes/fake_file_store.h"
@@ -18,8 +15,7 @@ namespace {
 TEST(PreferencesTest, ReadsSevenLinesWhateverTheLineEnds) {
   const struct {
     const char* name;
-    std::string bytes;
-    std::string port, autostart, folder;
+    std::string bytes, port, autostart, folder;
   } cases[] = {{"CrLf", "4\r\n56000\r\n5\r\na\r\nb\r\n1\r\n/x\r\n", "4", "1", "/x"},
                {"LfOnly", "4\n56000\n5\na\nb\n1\n/x\n", "4", "1", "/x"},
                {"NoFinalLineEnd", "4\r\n56000\r\n5\r\na\r\nb\r\n1\r\n/x", "4", "1", "/x"},

@@ -27,19 +27,14 @@ TEST(QtUserInterfaceTest, EventArrivingDuringAWaitIsHandledAtOnceAndEndsIt) {
       QMetaObject::invokeMethod(
           qApp, [&] { handled = true; }, Qt::QueuedConnection);
     };
-    std::thread poster;
-    if (fromAnotherThread) {
-      poster = std::thread(post);
-    } else {
-      post();
-    }
+    std::thread poster = fromAnotherThread ? std::thread(post) : std::thread();
+    if (!fromAnotherThread) post();
     int waits = 0;
     while (!handled) {
       ui.WaitForEvents(1h);
       ++waits;
     }
     if (poster.joinable()) poster.join();
-    EXPECT_TRUE(handled);
     EXPECT_GE(waits, 1);
   }
   // Waits shorter than Qt's millisecond timers still return.
@@ -58,8 +53,7 @@ TEST(QtUserInterfaceTest, YieldHooksRunAtEveryYieldAndWait) {
   ui.DoEvents();
   ui.WaitForEvents(0us);
   ui.WaitForEvents(1ms);
-  EXPECT_EQ(first, 3);
-  EXPECT_EQ(second, 3);
+  EXPECT_EQ(std::pair(first, second), std::pair(3, 3));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/fakes/fake_registry.h"
@@ -20,27 +21,23 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 }
 
 TEST(GetRegistryValueTest, ConvertsByType) {
-  const struct {
-    const char* name;
-    std::uint32_t type;
-    std::vector<std::uint8_t> stored;
-    RegistryValue expected;
-  } cases[] = {{"Sz", 1, Bytes(std::string("C:\\x\0", 5)), std::string("C:\\x")},
-               {"SzWithoutTerminatorLosesLastByte", 1, Bytes("abc"), std::string("ab")},
-               {"ExpandSzNotExpanded", 2, Bytes(std::string("%WINDIR%\\a\0", 11)),
-                std::string("%WINDIR%\\a")},
-               {"Binary", 3, {0, 255, 7}, std::vector<std::uint8_t>{0, 255, 7}},
-               {"Dword", 4, {0x0a, 0, 0, 0}, std::int32_t{10}},
-               {"DwordNegative", 4, {0xfe, 0xff, 0xff, 0xff}, std::int32_t{-2}},
-               {"DwordLittleEndian", 4, {0x78, 0x56, 0x34, 0x12}, std::int32_t{0x12345678}},
-               {"DwordShortPadsWithZero", 4, {0x01, 0x02}, std::int32_t{0x0201}},
-               {"MultiSz", 7, Bytes(std::string("a\0bc\0\0", 6)), std::string("a\0bc", 4)},
-               {"MultiSzTooShort", 7, {0}, std::string()}};
-  for (const auto& c : cases) {
+  const std::tuple<const char*, std::uint32_t, std::vector<std::uint8_t>, RegistryValue> cases[] = {
+      {"Sz", 1, Bytes(std::string("C:\\x\0", 5)), std::string("C:\\x")},
+      {"SzWithoutTerminatorLosesLastByte", 1, Bytes("abc"), std::string("ab")},
+      {"ExpandSzNotExpanded", 2, Bytes(std::string("%WINDIR%\\a\0", 11)),
+       std::string("%WINDIR%\\a")},
+      {"Binary", 3, {0, 255, 7}, std::vector<std::uint8_t>{0, 255, 7}},
+      {"Dword", 4, {0x0a, 0, 0, 0}, std::int32_t{10}},
+      {"DwordNegative", 4, {0xfe, 0xff, 0xff, 0xff}, std::int32_t{-2}},
+      {"DwordLittleEndian", 4, {0x78, 0x56, 0x34, 0x12}, std::int32_t{0x12345678}},
+      {"DwordShortPadsWithZero", 4, {0x01, 0x02}, std::int32_t{0x0201}},
+      {"MultiSz", 7, Bytes(std::string("a\0bc\0\0", 6)), std::string("a\0bc", 4)},
+      {"MultiSzTooShort", 7, {0}, std::string()}};
+  for (const auto& [name, type, stored, expected] : cases) {
     fakes::FakeRegistry registry;
-    registry.Put(kKey, "v", c.type, c.stored);
-    EXPECT_EQ(GetRegistryValue(registry, kRoot, kKey, "v"), c.expected) << c.name;
-    EXPECT_EQ(registry.openHandles, 0) << c.name;
+    registry.Put(kKey, "v", type, stored);
+    EXPECT_EQ(GetRegistryValue(registry, kRoot, kKey, "v"), expected) << name;
+    EXPECT_EQ(registry.openHandles, 0) << name;
   }
 }
 

@@ -26,7 +26,6 @@ const char* const kSpectrumMessage =
     "Could not find Spectrum: Spectrum Suite must be installed on the machine prior to running "
     "this application.";
 
-// The preferences file with the given port and autostart flag.
 std::string PreferencesFile(const std::string& port, const std::string& autostart) {
   return port + "\r\n56000\r\n5\r\n5:30:00 PM\r\n11:00:00 PM\r\n" + autostart + "\r\nc:\\\r\n";
 }
@@ -79,24 +78,22 @@ TEST_F(StartupTest, SavedValuesComeBackAndOneMatchingNoEntrySelectsThatListsDefa
   const std::string folder = "C:\\Shows, Summer \"Best\" of 2024 ";
   const std::vector<std::string> saved = {"7",           "56000", "3",   "8:15:00 PM",
                                           "11:59:59 PM", "0",     folder};
-  const struct {
-    int line;              // 1-based line of the preferences file changed, 0: none
-    std::string value;     // written there
-    std::string expected;  // the default that list falls back to
-  } cases[] = {{0, "", ""},
-               {1, "17", "1"},
-               {2, "9600", "115200"},
-               {3, "", "5"},
-               {4, "11:59:59 PM", "5:30:00 PM"},
-               {5, "23:00:00", "11:00:00 PM"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE("line " + std::to_string(c.line) + " = \"" + c.value + "\"");
+  // The 1-based line of the preferences file changed (0: none), the value
+  // written there, and the default that list falls back to.
+  const std::tuple<int, std::string, std::string> cases[] = {{0, "", ""},
+                                                             {1, "17", "1"},
+                                                             {2, "9600", "115200"},
+                                                             {3, "", "5"},
+                                                             {4, "11:59:59 PM", "5:30:00 PM"},
+                                                             {5, "23:00:00", "11:00:00 PM"}};
+  for (const auto& [line, value, expected] : cases) {
+    SCOPED_TRACE("line " + std::to_string(line) + " = \"" + value + "\"");
     std::string file;
-    for (int i = 1; i <= 7; ++i) file += (i == c.line ? c.value : saved[i - 1]) + "\r\n";
+    for (int i = 1; i <= 7; ++i) file += (i == line ? value : saved[i - 1]) + "\r\n";
     WritePreferences(file);
     Start();
     for (int i = 1; i <= 5; ++i) {
-      const std::string want = i == c.line ? c.expected : saved[i - 1];
+      const std::string want = i == line ? expected : saved[i - 1];
       EXPECT_EQ(Selected(kLists[i - 1]), want) << kLists[i - 1];
       EXPECT_EQ(PreferencesLine(i), want) << "written back, line " << i;
     }

@@ -1,5 +1,3 @@
-// The window with and without calendar.toml: the lists step aside for the
-// calendar, and the line under the status says when the show opens next.
 #include <QComboBox>
 #include <QGroupBox>
 #include <string>
@@ -14,8 +12,6 @@ namespace {
 
 class WindowCalendarTest : public WindowTest {
  protected:
-  // Thursday 3 December 2026, noon in Amsterdam.
-  void AtNoon() { clock.ms = calendar::LocalMoment({2026, 12, 3}, 12 * 3600) * 1000; }
   std::string NoticeLine() const {
     return Child<shell::ElidedLabel>("lblNotice").FullText().toStdString();
   }
@@ -23,7 +19,8 @@ class WindowCalendarTest : public WindowTest {
 };
 
 TEST_F(WindowCalendarTest, TheNextShowIsShownAndWithACalendarTheListsStepAside) {
-  AtNoon();
+  // Thursday 3 December 2026, noon in Amsterdam.
+  clock.ms = calendar::LocalMoment({2026, 12, 3}, 12 * 3600) * 1000;
   // Without one, the next daily window.
   Start();
   EXPECT_EQ(NoticeLine().rfind("Next show: ", 0), 0u) << NoticeLine();

@@ -59,25 +59,15 @@ class WindowTest : public ::testing::Test {
     registry.PutString(kSpectrumKey, "FriendlyCache", "Spectrum");
   }
 
-  shell::frmMain::Services MakeServices() {
-    return shell::frmMain::Services{
-        ui,
-        clock,
-        port,
-        audio,
-        registry,
-        files,
-        launcher,
-        dir.path().string(),
-        locateWinRar,
+  void Build() {
+    window = std::make_unique<shell::frmMain>(shell::frmMain::Services{
+        ui, clock, port, audio, registry, files, launcher, dir.path().string(), locateWinRar,
         [this](int code) {
           endCodes.push_back(code);
           if (onEndProgram) onEndProgram();
         },
-        [this](int number) { return "COM" + std::to_string(number) + " = " + portDevice; }};
+        [this](int number) { return "COM" + std::to_string(number) + " = " + portDevice; }});
   }
-
-  void Build() { window = std::make_unique<shell::frmMain>(MakeServices()); }
   void Start() {
     Build();
     window->Form_Load();
@@ -148,9 +138,8 @@ class WindowTest : public ::testing::Test {
   fakes::FakeAudioPlayer audio;
   fakes::FakeRegistry registry;
   fakes::FakeFileStore files;
-  std::string winRarPath = "/opt/glimmerfield/glimmer-extract";
-  shell::WinRarLocator locateWinRar = [this](const shell::RegistryTextReader&) {
-    return winRarPath;
+  shell::WinRarLocator locateWinRar = [](const shell::RegistryTextReader&) {
+    return std::string("/opt/glimmerfield/glimmer-extract");
   };
   fakes::FakeProcessLauncher launcher;
   std::vector<int> endCodes;

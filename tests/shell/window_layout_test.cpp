@@ -1,7 +1,5 @@
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
 #include <string>
+#include <tuple>
 
 #include "shell/start_options.h"
 #include "tests/fakes/run_program.h"
@@ -36,34 +34,29 @@ TEST_F(WindowLayoutTest, ResizingGrowsPlaylistStatusAndNoticeLines) {
 
 TEST_F(WindowLayoutTest, KeepAliveBoxesAndFrameTimingSayWhatTheyShow) {
   Start();
-  const struct {
-    const char* control;
-    const char* says;
-  } cases[] = {{"Text1", "seconds since the last keep-alive"},
-               {"Text2", "keep-alives that came late"},
-               {"cboFrameComp", "each step sends 5.8 ms earlier"}};
-  for (const auto& c : cases) {
-    const std::string tip = Child<QWidget>(c.control).toolTip().toStdString();
-    EXPECT_NE(tip.find(c.says), std::string::npos) << c.control << ": " << tip;
+  const std::pair<const char*, const char*> cases[] = {
+      {"Text1", "seconds since the last keep-alive"},
+      {"Text2", "keep-alives that came late"},
+      {"cboFrameComp", "each step sends 5.8 ms earlier"}};
+  for (const auto& [control, says] : cases) {
+    const std::string tip = Child<QWidget>(control).toolTip().toStdString();
+    EXPECT_NE(tip.find(says), std::string::npos) << control << ": " << tip;
   }
 }
 
 TEST(NoDisplay, TheWindowSaysSoInOneLineUnlessQtCanDoWithout) {
-  const struct {
-    const char *display, *wayland, *platform;
-    bool refused;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*, bool> cases[] = {
       {nullptr, nullptr, nullptr, true},      {"", "", nullptr, true},
       {":0", nullptr, nullptr, false},        {nullptr, "wayland-0", nullptr, false},
       {nullptr, nullptr, "xcb", true},        {nullptr, "wayland-0", "xcb", true},
       {":0", nullptr, "wayland", true},       {":0", nullptr, "wayland;xcb", false},
       {nullptr, nullptr, "offscreen", false},
   };
-  for (const auto& c : cases) {
-    const auto message = shell::NoDisplayMessage(c.display, c.wayland, c.platform);
-    EXPECT_EQ(message.has_value(), c.refused)
-        << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
-        << (c.platform ? c.platform : "-");
+  for (const auto& [display, wayland, platform, refused] : cases) {
+    const auto message = shell::NoDisplayMessage(display, wayland, platform);
+    EXPECT_EQ(message.has_value(), refused)
+        << (display ? display : "-") << " " << (wayland ? wayland : "-") << " "
+        << (platform ? platform : "-");
     if (message) {
       EXPECT_EQ(message->find('\n'), std::string::npos);
     }

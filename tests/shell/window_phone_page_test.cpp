@@ -1,6 +1,3 @@
-// The window serving the phone page from its own event loop: the address
-// shown, the status answered, and the page's Start and Stop acting on the
-// window's show as its buttons do.
 #include <QApplication>
 #include <QLabel>
 #include <string>

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,8 +18,6 @@ namespace shelltest {
 namespace {
 
 using playback_test::Level;
-
-constexpr int kSixPm = 18 * 3600;
 
 class WindowShowTest : public WindowTest {
  protected:
@@ -88,7 +85,7 @@ TEST_F(WindowShowTest, StartPlaysTheEntryOnThePortUntilStop) {
   EXPECT_EQ(autostart, "1");
   // The stall showed in the counter; the link's time is the window's.
   EXPECT_EQ(Child<QLineEdit>("Text2").text().toStdString(), "1");
-  EXPECT_EQ(window->LastKeepAliveTime(), kSixPm + 5);
+  EXPECT_EQ(window->LastKeepAliveTime(), 18 * 3600 + 5);  // 6 PM and 5 s
 
   // Back to stopped, with one more write of the preferences.
   EXPECT_FALSE(window->ShowRunning());
@@ -195,14 +192,13 @@ TEST_F(WindowShowTest, AddImportsAnArchiveWithTheWindowBusyAndKeepsItsFolder) {
   fakes::Sequence sequence;
   sequence.filePath = audioFile;
   sequence.controllers = {{"1", {{"1", {{"0", "1", "0", "255"}}}}}};
-  const std::string document = fakes::ToXml(sequence);
   bool busyDuringExtraction = false;  // buttons off, panel shown, importing status
   launcher.onRun = [&](const std::vector<std::string>& argv) {
     busyDuringExtraction = !Button("cmdPlayListAdd").isEnabled() &&
                            !Button("cmdShowStart").isEnabled() &&
                            Child<QFrame>("frmImporting").isVisible() &&
                            window->StatusText() == importer::kImportingStatus;
-    WriteBytes(argv.at(4) + "Carol", document);
+    WriteBytes(argv.at(4) + "Carol", fakes::ToXml(sequence));
   };
   Start();
   ui.dialogAnswers.push_back(std::string("/shows/Carol.msq"));

@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "playback/show_scheduler.h"
@@ -22,32 +23,26 @@ const char* const kStateControls[] = {
 
 class WindowStateTest : public WindowTest {
  protected:
-  // '1' for each control of kStateControls that is enabled.
-  std::string Enabled() const {
-    std::string enabled;
-    for (const char* name : kStateControls) enabled += Child<QWidget>(name).isEnabled() ? '1' : '0';
-    return enabled;
-  }
   std::string Text(const char* box) const { return Child<QLineEdit>(box).text().toStdString(); }
 };
 
 TEST_F(WindowStateTest, EachStateSetsExactlyItsColumn) {
   Start();
   using State = void (shell::frmMain::*)();
-  const struct {
-    State state;
-    const char* enabled;
-  } steps[] = {{nullptr, "111111111110"},  // after start-up
-               {&shell::frmMain::SetBusyState, "000000000000"},
-               // The frame timing is left as it was: disabled after busy...
-               {&shell::frmMain::SetRunningState, "000000000001"},
-               {&shell::frmMain::SetStoppedState, "111111111110"},
-               // ...enabled after stopped.
-               {&shell::frmMain::SetRunningState, "001000000001"},
-               {&shell::frmMain::SetStoppedState, "111111111110"}};
+  const std::pair<State, const char*> steps[] = {
+      {nullptr, "111111111110"},  // after start-up
+      {&shell::frmMain::SetBusyState, "000000000000"},
+      // The frame timing is left as it was: disabled after busy...
+      {&shell::frmMain::SetRunningState, "000000000001"},
+      {&shell::frmMain::SetStoppedState, "111111111110"},
+      // ...enabled after stopped.
+      {&shell::frmMain::SetRunningState, "001000000001"},
+      {&shell::frmMain::SetStoppedState, "111111111110"}};
   for (std::size_t i = 0; i < std::size(steps); ++i) {
-    if (steps[i].state) (window.get()->*steps[i].state)();
-    EXPECT_EQ(Enabled(), steps[i].enabled) << "step " << i;
+    if (steps[i].first) (window.get()->*steps[i].first)();
+    std::string enabled;  // '1' for each of kStateControls enabled
+    for (const char* name : kStateControls) enabled += Child<QWidget>(name).isEnabled() ? '1' : '0';
+    EXPECT_EQ(enabled, steps[i].second) << "step " << i;
     // The check box stays usable in every state; the counters never take input.
     EXPECT_TRUE(Child<QCheckBox>("chkPerformBitmask").isEnabled()) << "step " << i;
     EXPECT_FALSE(Child<QLineEdit>("Text1").isEnabled()) << "step " << i;
@@ -62,10 +57,8 @@ TEST_F(WindowStateTest, ButtonFacesFollowTheStatusWords) {
   window->Form_Load();
 
   const std::uint32_t hi = shell::kButtonHighlight, lo = shell::kButtonFace;
-  const struct {
-    std::string text;
-    std::uint32_t stop, start;
-  } steps[] = {
+  // The status text; Stop's face, Start's.
+  const std::tuple<std::string, std::uint32_t, std::uint32_t> steps[] = {
       {playback::kStoppedText, hi, lo},
       {"Ready", hi, lo},  // neither word: unchanged
       {playback::kRunningText, lo, hi},
@@ -74,11 +67,11 @@ TEST_F(WindowStateTest, ButtonFacesFollowTheStatusWords) {
       {"Stopped", hi, lo},
       {"Stopped, Running again", lo, hi},  // both: Running decides
   };
-  for (const auto& step : steps) {
-    window->SetStatus(step.text);
-    EXPECT_EQ(Child<QLabel>("lblStatus").text().toStdString(), step.text);
-    EXPECT_EQ(Colour("cmdStop"), step.stop) << step.text;
-    EXPECT_EQ(Colour("cmdShowStart"), step.start) << step.text;
+  for (const auto& [text, stop, start] : steps) {
+    window->SetStatus(text);
+    EXPECT_EQ(Child<QLabel>("lblStatus").text().toStdString(), text);
+    EXPECT_EQ(Colour("cmdStop"), stop) << text;
+    EXPECT_EQ(Colour("cmdShowStart"), start) << text;
   }
 }
 
@@ -86,24 +79,20 @@ TEST_F(WindowStateTest, KeepAliveGapsColourAndCountTheLateOnes) {
   Start();
   EXPECT_EQ(Text("Text1"), "0");
   EXPECT_EQ(Text("Text2"), "0");
-  const struct {
-    int gap;
-    std::uint32_t text1Colour;
-    std::string text2;
-    std::uint32_t text2Colour;
-  } steps[] = {
+  // The gap; Text1's colour, Text2's text and colour.
+  const std::tuple<int, std::uint32_t, std::string, std::uint32_t> steps[] = {
       {1, shell::kGreen, "0", shell::kWindowBackground},
       {2, shell::kRed, "1", shell::kRed},
       {3, shell::kRed, "2", shell::kRed},
       {3, shell::kRed, "3", shell::kRed},  // the same gap again is another late one
       {-1, shell::kGreen, "3", shell::kRed},
   };
-  for (const auto& step : steps) {
-    window->SetKeepAliveGap(step.gap);
-    EXPECT_EQ(Text("Text1"), std::to_string(step.gap));
-    EXPECT_EQ(Colour("Text1"), step.text1Colour) << "gap " << step.gap;
-    EXPECT_EQ(Text("Text2"), step.text2) << "gap " << step.gap;
-    EXPECT_EQ(Colour("Text2"), step.text2Colour) << "gap " << step.gap;
+  for (const auto& [gap, text1Colour, text2, text2Colour] : steps) {
+    window->SetKeepAliveGap(gap);
+    EXPECT_EQ(Text("Text1"), std::to_string(gap));
+    EXPECT_EQ(Colour("Text1"), text1Colour) << "gap " << gap;
+    EXPECT_EQ(Text("Text2"), text2) << "gap " << gap;
+    EXPECT_EQ(Colour("Text2"), text2Colour) << "gap " << gap;
   }
 }
 
@@ -111,10 +100,9 @@ TEST_F(WindowStateTest, ClosingWithStoppedAudioOnlyClosesIt) {
   Start();
   const int yieldsBefore = ui.doEventsCount;
   window->close();
-  EXPECT_EQ(audio.stops, 0);
-  EXPECT_EQ(audio.closes, 1);
-  EXPECT_EQ(port.closeCount, 0);
-  EXPECT_EQ(ui.doEventsCount, yieldsBefore + 1);
+  // Audio stops and closes, port closes, yields.
+  EXPECT_EQ(std::tuple(audio.stops, audio.closes, port.closeCount, ui.doEventsCount - yieldsBefore),
+            std::tuple(0, 1, 0, 1));
   EXPECT_EQ(endCodes, std::vector<int>{0});
 }
 
@@ -133,12 +121,8 @@ TEST_F(WindowStateTest, RefusedWritesOfSettingsAndPlaylistGoToTheShowLog) {
   ASSERT_EQ(list.count(), 2);
   EXPECT_EQ(list.item(0)->text().toStdString(), "Two");
   EXPECT_EQ(window->PlaylistEntryAt(0).AudioPath, "/a/2.wav");
-  struct Case {
-    const char* reason;
-    std::function<void()> act;
-    std::string logLine;
-  };
-  const Case cases[] = {
+  // Why the write is refused, what makes it, the line logged.
+  const std::tuple<const char*, std::function<void()>, std::string> cases[] = {
       {"disk full", [&] { List("cboFrameComp").setCurrentIndex(7); },
        "Settings not saved: disk full"},
       {"read-only", [&] { List("cboDataRate").setCurrentIndex(0); },
@@ -157,17 +141,17 @@ TEST_F(WindowStateTest, RefusedWritesOfSettingsAndPlaylistGoToTheShowLog) {
        "Playlist not saved: quota"},
   };
   std::size_t lines = ReadBytes(dir.File("show.log")).size();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.logLine);
-    files.failWith = c.reason;
-    c.act();
+  for (const auto& [reason, act, logLine] : cases) {
+    SCOPED_TRACE(logLine);
+    files.failWith = reason;
+    act();
     const std::string log = ReadBytes(dir.File("show.log"));
     // Exactly one new line, "date time offset event".
     ASSERT_GT(log.size(), lines);
     const std::string added = log.substr(lines);
     lines = log.size();
     ASSERT_EQ(added.find('\n'), added.size() - 1) << added;
-    EXPECT_EQ(added.substr(26), c.logLine + "\n") << added;  // after "+0100 "
+    EXPECT_EQ(added.substr(26), logLine + "\n") << added;  // after "+0100 "
   }
   // Told of the settings once, of each refused playlist change as it happened.
   EXPECT_EQ(ui.messages.size(), 3u);

@@ -14,8 +14,7 @@ namespace {
 // Paths entry only loses its quotes.
 TEST(WinRarLocatorTest, OpenCommandFirstThenAppPaths) {
   const struct {
-    std::string command, appPath;  // "" = value absent
-    std::string expected;          // "" = not found
+    std::string command, appPath, expected;  // "": the value absent, or not found
   } cases[] = {{"\"C:\\Program Files\\WinRAR\\WinRAR.exe\" \"%1\"", "",
                 "C:\\Program Files\\WinRAR\\WinRAR.exe"},
                {"C:\\Program Files\\WinRAR\\WinRAR.exe", "", "C:\\Program"},

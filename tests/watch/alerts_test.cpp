@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/posix_child_starter.h"
@@ -35,10 +37,11 @@ class AlertRunnerTest : public ::testing::Test {
                               [this](const std::string& line) { log.push_back(line); });
   }
   bool Logged(const std::string& line) const {
-    for (const std::string& l : log) {
-      if (l == line) return true;
-    }
-    return false;
+    return std::find(log.begin(), log.end(), line) != log.end();
+  }
+  void Reap(watch::AlertRunner& runner) {
+    AwaitAChildsEnd();
+    runner.Poll();
   }
 
   fakes::TempDir dir;
@@ -48,12 +51,10 @@ class AlertRunnerTest : public ::testing::Test {
 };
 
 TEST_F(AlertRunnerTest, TwoArgumentsExactlyWithoutAShellAndTheOutputInTheLog) {
-  const std::string command =
-      Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2");
-  watch::AlertRunner runner = Runner(command);
+  watch::AlertRunner runner =
+      Runner(Script("tell me", "printf '%s|%s|%s\\n' \"$#\" \"$1\" \"$2\"; echo oops >&2"));
   runner.Raise(watch::alert::kPortLost, "Port COM1 lost: $HOME `x` \"quoted\"\nsecond line");
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
   EXPECT_TRUE(Logged("Alert port-lost: Port COM1 lost: $HOME `x` \"quoted\" second line"));
   EXPECT_TRUE(
@@ -67,10 +68,8 @@ TEST_F(AlertRunnerTest, AFailingCommandIsLoggedAndTheNextAlertStillRuns) {
   runner.Raise(watch::alert::kSummary, "one");
   runner.Raise(watch::alert::kNightShort, "two");
   EXPECT_TRUE(runner.Busy());
-  AwaitAChildsEnd();
-  runner.Poll();
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
   EXPECT_TRUE(Logged("Alert command for summary failed with exit status 3"));
   EXPECT_TRUE(Logged("Alert command said: night-short"));
@@ -103,14 +102,12 @@ TEST_F(AlertRunnerTest, AHangingCommandIsStoppedAtItsTimeLimit) {
   EXPECT_FALSE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
   time.Advance(100ms);
   runner.Poll();  // kills
-  AwaitAChildsEnd();
-  runner.Poll();  // reaps, starts the next
+  Reap(runner);   // starts the next
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped after 10 seconds without ending"));
   EXPECT_TRUE(runner.Busy());  // the second one runs now
   time.Advance(10s);
   runner.Poll();
-  AwaitAChildsEnd();
-  runner.Poll();
+  Reap(runner);
   EXPECT_FALSE(runner.Busy());
 }
 
@@ -137,8 +134,7 @@ TEST_F(AlertRunnerTest, TheEndWaitsNoLongerThanItsLimitForAHangingCommand) {
   EXPECT_EQ(pauses, 5);
   EXPECT_TRUE(Logged("Alert command still busy as the show ended: 1 alerts not passed on"));
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped as the show ended"));
-  AwaitAChildsEnd();  // the hanging command was stopped, or this never returns
-  runner.Poll();
+  Reap(runner);  // the hanging command was stopped, or this never returns
   EXPECT_FALSE(runner.Busy());
 }
 
@@ -149,15 +145,9 @@ TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {
   EXPECT_EQ(log, std::vector<std::string>{"Alert missed-start: no song"});
 }
 
-struct SettingsCase {
-  const char* name;
-  const char* text;
-  const char* command;  // nullptr: an error containing `error`
-  const char* error;
-};
-
 TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {
-  const SettingsCase cases[] = {
+  // No command: an error beginning with the last text.
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
       {"empty", "", "", nullptr},
       {"other tables only", "[web]\nlisten = \"127.0.0.1:8080\"\n", "", nullptr},
       {"command", "[web]\ntoken = \"x\"\n[alerts]\ncommand = \"/usr/local/bin/tell-me\"  # hi\n",
@@ -167,15 +157,15 @@ TEST(AlertSettings, ReadsTheAlertsTableAndSaysWhereItIsWrong) {
       {"not a table", "alerts = 1\n", nullptr, "settings.toml, line 1: alerts must be a table"},
       {"broken", "[alerts\ncommand = \"x\"\n", nullptr, "settings.toml, line 1"},
   };
-  for (const SettingsCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto read = watch::ParseAlertSettings(c.text, "settings.toml");
-    if (c.command) {
+  for (const auto& [name, text, command, error] : cases) {
+    SCOPED_TRACE(name);
+    const auto read = watch::ParseAlertSettings(text, "settings.toml");
+    if (command) {
       ASSERT_TRUE(read.ok()) << read.message();
-      EXPECT_EQ(read.value().command, c.command);
+      EXPECT_EQ(read.value().command, command);
     } else {
       ASSERT_FALSE(read.ok());
-      EXPECT_EQ(read.message().rfind(c.error, 0), 0u) << read.message();
+      EXPECT_EQ(read.message().rfind(error, 0), 0u) << read.message();
     }
   }
   const auto absent = watch::ReadAlertSettings(fakes::TempDir().File("settings.toml"));

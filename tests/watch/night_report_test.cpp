@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -31,21 +32,16 @@ constexpr int H = 3600;
 // A night of 5:30 PM to 11:00 PM (330 minutes): songs until 8 PM, the port
 // lost and an entry skipped, forty dark minutes, songs again until 11 PM.
 std::string ShortNight() {
-  std::string log;
-  log += At("2026-12-24", 17 * H + 20 * 60, "Show started (glimmer show)");
-  log += At("2026-12-24", 17 * H + 20 * 60,
-            "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM");
-  log += At("2026-12-24", 17 * H + 20 * 60, "Night window: 5:30:00 PM to 11:00:00 PM");
-  log += Songs("2026-12-24", 17 * H + 30 * 60, 20 * H);
-  log += At("2026-12-24", 20 * H, "Port COM1 lost: write failed: Input/output error");
-  log += At("2026-12-24", 20 * H, "Entry 2 skipped: cache: Cache/b.cache: damaged");
-  log += At("2026-12-24", 20 * H, "Late keep-alive: 7 seconds since the one before");
-  log += At("2026-12-24", 20 * H + 5, "Entry 3 plays silently: no audio device: none found");
-  log += Songs("2026-12-24", 20 * H + 40 * 60, 23 * H);
-  log += At("2026-12-24", 23 * H,
-            "Show paused: waiting for its daily window 5:30:00 PM to "
-            "11:00:00 PM");
-  return log;
+  const auto at = [](int t, const std::string& event) { return At("2026-12-24", t, event); };
+  const std::string paused = "Show paused: waiting for its daily window 5:30:00 PM to 11:00:00 PM";
+  return at(17 * H + 20 * 60, "Show started (glimmer show)") + at(17 * H + 20 * 60, paused) +
+         at(17 * H + 20 * 60, "Night window: 5:30:00 PM to 11:00:00 PM") +
+         Songs("2026-12-24", 17 * H + 30 * 60, 20 * H) +
+         at(20 * H, "Port COM1 lost: write failed: Input/output error") +
+         at(20 * H, "Entry 2 skipped: cache: Cache/b.cache: damaged") +
+         at(20 * H, "Late keep-alive: 7 seconds since the one before") +
+         at(20 * H + 5, "Entry 3 plays silently: no audio device: none found") +
+         Songs("2026-12-24", 20 * H + 40 * 60, 23 * H) + at(23 * H, paused);
 }
 
 TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
@@ -62,10 +58,7 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
 }
 
 TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
-  const struct {
-    const char* line;
-    const char* event;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"2026-12-24 18:00:00 +0100 Entry 1 started: Song", "Entry 1 started: Song"},
       {"2026-12-24 18:00:00 -0530 Show ended: the playlist is empty",
        "Show ended: the playlist is empty"},
@@ -75,7 +68,7 @@ TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
       {"half a line wit", ""},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(watch::LogLineEvent(c.line), c.event) << c.line;
+  for (const auto& [line, event] : cases) EXPECT_EQ(watch::LogLineEvent(line), event) << line;
 }
 
 TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
@@ -87,9 +80,8 @@ TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {
   log += At("2026-12-26", 120, "Show stopped (SIGTERM, as closing the window)");
   const auto nights = watch::ExpectedAgainstPlayed(log);
   ASSERT_EQ(nights.size(), 1u);
-  EXPECT_EQ(nights[0].date, "2026-12-25");
-  EXPECT_EQ(nights[0].Percent(), 100);
-  EXPECT_FALSE(nights[0].Short());
+  EXPECT_EQ(std::tuple(nights[0].date, nights[0].Percent(), nights[0].Short()),
+            std::tuple("2026-12-25", 100, false));
 }
 
 TEST(ExpectedAgainstPlayed,
@@ -98,9 +90,8 @@ TEST(ExpectedAgainstPlayed,
   log += At("2026-12-27", 18 * H + 100, "Show started (glimmer show)");
   const auto nights = watch::ExpectedAgainstPlayed(log);
   ASSERT_EQ(nights.size(), 1u);
-  EXPECT_EQ(nights[0].playedSeconds, 100);
-  EXPECT_EQ(nights[0].Percent(), -1);
-  EXPECT_FALSE(nights[0].Short());
+  EXPECT_EQ(std::tuple(nights[0].playedSeconds, nights[0].Percent(), nights[0].Short()),
+            std::tuple(100, -1, false));
   EXPECT_EQ(watch::DescribeNight(nights[0]).rfind("Night of 2026-12-27: played 1 of ? minutes", 0),
             0u);
 }
@@ -111,12 +102,7 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
   const std::string missing = "waited 120 seconds; still missing: the serial adapter (COM1)";
   const std::string told = At("2026-12-24", 17 * H, "Alert check-failed: " + missing);
   const std::string started = At("2026-12-24", 17 * H + 60, "Show started (glimmer show)");
-  struct Case {
-    const char* name;
-    std::string log;
-    bool already;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::string, bool> cases[] = {
       {"nothing yet", "", false},
       {"told, then retried", told + At("2026-12-24", 17 * H + 30, missing), true},
       {"told in a line ending CR LF", told.substr(0, told.size() - 1) + "\r\n", true},
@@ -124,8 +110,8 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
       {"another trouble told", At("2026-12-24", 17 * H, "Alert check-failed: disk full"), false},
       {"told again after a show", told + started + told, true},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(watch::AlreadyAlerted(c.log, "check-failed", missing), c.already) << c.name;
+  for (const auto& [name, log, already] : cases) {
+    EXPECT_EQ(watch::AlreadyAlerted(log, "check-failed", missing), already) << name;
   }
 }
 

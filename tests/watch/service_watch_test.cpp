@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -57,12 +58,6 @@ class ManagerSocket {
 
 std::string AbstractName() {
   return "@glimmer-test-notify-" + std::to_string(std::random_device{}());
-}
-
-int Count(const std::vector<std::string>& sent, const std::string& what) {
-  int n = 0;
-  for (const std::string& s : sent) n += s == what;
-  return n;
 }
 
 TEST(NotifySocket, ReachesAPathAndAnAbstractName) {
@@ -131,7 +126,8 @@ TEST_F(ServiceWatchTest, WatchdogAtItsRateFromABusyLoopAndFromThePauseWait) {
       watch.Alive();
       time.Advance(step);
       // Read as the manager does, before its queue of a few datagrams fills.
-      pings += Count(manager.Received(), "WATCHDOG=1");
+      const std::vector<std::string> sent = manager.Received();
+      pings += std::count(sent.begin(), sent.end(), "WATCHDOG=1");
     }
     EXPECT_GE(pings, 2 * 5);
     EXPECT_LE(pings, 4 * 5 + 1);
@@ -158,20 +154,17 @@ TEST(NotifySocket, AFullQueueAtTheManagerNeverBlocksTheSender) {
   EXPECT_FALSE(manager.Received().empty());
 }
 
-TEST(ServiceWatch, WithoutAManagerNothingHappens) {
+TEST(ServiceWatch, AFailedNotificationIsToldOnceAndWithoutAManagerNothingHappens) {
   fakes::FakeTimeSource time;
-  watch::ServiceWatch watch(nullptr, time);
-  watch.Ready();
-  watch.Status("x");
-  watch.Alive();
-  watch.Stopping();
-  EXPECT_EQ(watch.TakeFailure(), "");
-}
+  watch::ServiceWatch none(nullptr, time);
+  none.Ready();
+  none.Status("x");
+  none.Alive();
+  none.Stopping();
+  EXPECT_EQ(none.TakeFailure(), "");
 
-TEST(ServiceWatch, AFailedNotificationIsToldOnce) {
   fakes::TempDir dir;
   platform::NotifySocket socket(dir.File("nobody-listens"), 1s);
-  fakes::FakeTimeSource time;
   watch::ServiceWatch watch(&socket, time);
   watch.Ready();
   EXPECT_NE(watch.TakeFailure().find("nobody-listens"), std::string::npos);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,8 @@ class ShowWatchTest : public ::testing::Test {
   // The daily window 5:30 PM to 11:00 PM at `now` seconds of the day.
   static watch::ShowWindowNow At(int now) {
     const int start = 17 * H + 30 * 60, end = 23 * H;
-    watch::ShowWindowNow window;
-    window.inside = start <= now && now <= end;
-    window.secondsToOpening = ((start - now) % 86400 + 86400) % 86400;
-    window.startText = "5:30:00 PM";
-    window.endText = "11:00:00 PM";
-    return window;
+    return {start <= now && now <= end, ((start - now) % 86400 + 86400) % 86400, "5:30:00 PM",
+            "11:00:00 PM"};
   }
   watch::ShowWatch::Hooks Hooks() {
     return {.check =
@@ -185,9 +182,7 @@ TEST_F(ShowWatchTest, TheWindowsCloseSumsUpTheNightAndAShortOneIsTold) {
 TEST_F(ShowWatchTest, TheWatchdogIsFedFromThePauseWaitAndAClockJumpIsTold) {
   show.Started(false, At(12 * H));
   Run(12 * H, 12 * H + 60);
-  int pings = 0;
-  for (const std::string& s : manager.sent) pings += s == "WATCHDOG=1";
-  EXPECT_GE(pings, 4);
+  EXPECT_GE(std::count(manager.sent.begin(), manager.sent.end(), "WATCHDOG=1"), 4);
   time.Jump(-std::chrono::hours(2));
   Run(12 * H + 60, 12 * H + 80);
   EXPECT_EQ(starter.Events(), std::vector<std::string>{"clock-jump"});

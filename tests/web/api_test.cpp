@@ -1,5 +1,3 @@
-// The page's API over a fake show: what each request answers, which need the
-// token, and how wrong tokens are told and slowed.
 #include "web/api.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +13,21 @@ using web_test::FakeShow;
 using web_test::FakeSteadyClock;
 
 constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
+const std::string kBearer = std::string("Bearer ") + kToken;
 
 struct ApiRig {
+  explicit ApiRig(const char* token = kToken) : token(token) {}
+  const char* token;
   FakeShow show;
   FakeSteadyClock clock;
   std::vector<std::string> logged;
-  web::Api api{show, show, kToken, clock.Function(),
+  web::Api api{show, show, token, clock.Function(),
                [this](const std::string& line) { logged.push_back(line); }};
 
-  web::Response Post(const std::string& path, const std::string& authorization,
-                     const std::string& peer = "192.168.1.7") {
-    return api.Handle(Request{"POST", path, {}, authorization, peer, ""});
+  web::Response Ask(const char* method, const std::string& path,
+                    const std::string& authorization = "", const std::string& peer = "192.168.1.7",
+                    const std::string& host = "") {
+    return api.Handle(Request{method, path, {}, authorization, peer, host});
   }
   web::Response Get(const std::string& path, std::map<std::string, std::string> query = {}) {
     return api.Handle(Request{"GET", path, std::move(query), "", "192.168.1.7", ""});
@@ -33,19 +35,12 @@ struct ApiRig {
 };
 
 TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
-  struct Case {
-    const char* path;
-    const char* call;
-  };
-  const Case controls[] = {{"/api/start", "Start by phone page"},
-                           {"/api/stop", "Stop by phone page"},
-                           {"/api/stop-after-song", "StopAfterSong by phone page"},
-                           {"/api/skip", "Skip by phone page"}};
-  struct Auth {
-    std::string header;
-    int status;
-  };
-  const Auth auths[] = {
+  const std::pair<const char*, const char*> controls[] = {
+      {"/api/start", "Start by phone page"},
+      {"/api/stop", "Stop by phone page"},
+      {"/api/stop-after-song", "StopAfterSong by phone page"},
+      {"/api/skip", "Skip by phone page"}};
+  const std::pair<std::string, int> auths[] = {
       {"", 401},
       {"Bearer wrong", 401},
       {std::string("Bearer ") + kToken + "x", 401},  // the right one as its beginning
@@ -53,16 +48,16 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       {std::string("Bearer ") + std::string(kToken, 31) + "0", 401},  // the last byte differs
       {std::string("Basic ") + kToken, 401},
       {kToken, 401},
-      {std::string("Bearer ") + kToken, 200},
+      {kBearer, 200},
   };
-  for (const Case& c : controls) {
-    for (const Auth& a : auths) {
-      SCOPED_TRACE(std::string(c.path) + " with '" + a.header + "'");
+  for (const auto& [path, call] : controls) {
+    for (const auto& [header, status] : auths) {
+      SCOPED_TRACE(std::string(path) + " with '" + header + "'");
       ApiRig rig;  // a fresh one, so no address is slowed yet
-      const web::Response r = rig.Post(c.path, a.header);
-      EXPECT_EQ(r.status, a.status) << r.body;
-      if (a.status == 200) {
-        EXPECT_EQ(rig.show.calls, std::vector<std::string>{c.call});
+      const web::Response r = rig.Ask("POST", path, header);
+      EXPECT_EQ(r.status, status) << r.body;
+      if (status == 200) {
+        EXPECT_EQ(rig.show.calls, std::vector<std::string>{call});
         EXPECT_TRUE(rig.logged.empty());
       } else {
         EXPECT_TRUE(rig.show.calls.empty());
@@ -72,64 +67,64 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       }
     }
   }
+  // The comparison is of whole tokens, also where no header can carry them:
+  // a NUL byte, and two empty tokens.
+  EXPECT_TRUE(web::TokensEqual("", ""));
+  EXPECT_FALSE(web::TokensEqual("", "a"));
+  EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
 }
 
 TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
-  FakeShow show;
-  FakeSteadyClock clock;
-  web::Api api(show, show, "", clock.Function(), {});
+  ApiRig rig("");
   // Not even an empty bearer gets through.
   for (const char* header : {"", "Bearer ", "Bearer x"}) {
-    EXPECT_EQ(api.Handle(Request{"POST", "/api/stop", {}, header, "1.2.3.4", ""}).status, 403);
+    EXPECT_EQ(rig.Ask("POST", "/api/stop", header, "1.2.3.4").status, 403);
   }
-  EXPECT_TRUE(show.calls.empty());
+  EXPECT_TRUE(rig.show.calls.empty());
 }
 
 TEST(WebApi, RepeatedWrongTokensFromOneAddressAreSlowedOthersAreNot) {
   ApiRig rig;
-  const std::string right = std::string("Bearer ") + kToken;
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
   EXPECT_NE(rig.logged.back().find("waits 1 s"), std::string::npos) << rig.logged.back();
   // Now even the right token waits, without being looked at.
-  const web::Response slowed = rig.Post("/api/stop", right);
+  const web::Response slowed = rig.Ask("POST", "/api/stop", kBearer);
   EXPECT_EQ(slowed.status, 429);
   EXPECT_TRUE(rig.show.calls.empty());
   // Another address is not held up.
-  EXPECT_EQ(rig.Post("/api/stop", right, "192.168.1.8").status, 200);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer, "192.168.1.8").status, 200);
 
   rig.clock.now += std::chrono::seconds(1);
-  EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);  // the 4th: 2 s
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);  // the 4th: 2 s
   EXPECT_NE(rig.logged.back().find("waits 2 s"), std::string::npos) << rig.logged.back();
   rig.clock.now += std::chrono::seconds(1);
-  EXPECT_EQ(rig.Post("/api/stop", right).status, 429);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 429);
   rig.clock.now += std::chrono::seconds(1);
-  EXPECT_EQ(rig.Post("/api/stop", right).status, 200);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
   // The right token clears the count.
-  EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
-  EXPECT_EQ(rig.Post("/api/stop", right).status, 200);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
   // Reads are never slowed.
-  for (int i = 0; i < 10; ++i) rig.Post("/api/stop", "Bearer guess");
+  for (int i = 0; i < 10; ++i) rig.Ask("POST", "/api/stop", "Bearer guess");
   EXPECT_EQ(rig.Get("/api/status").status, 200);
   // The wait grows to its longest and no further.
   for (int i = 0; i < 40; ++i) {
     rig.clock.now += std::chrono::seconds(400);
-    EXPECT_EQ(rig.Post("/api/stop", "Bearer guess").status, 401);
+    EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
   }
   EXPECT_NE(rig.logged.back().find("waits 300 s"), std::string::npos) << rig.logged.back();
 }
 
 TEST(WebApi, GetNeverChangesAnythingAndControlsAreOnlyPosted) {
   ApiRig rig;
-  const std::string right = std::string("Bearer ") + kToken;
   for (const char* path : {"/api/start", "/api/stop", "/api/stop-after-song", "/api/skip"}) {
     for (const char* method : {"GET", "HEAD", "PUT", "DELETE"}) {
       SCOPED_TRACE(std::string(method) + " " + path);
-      const web::Response r = rig.api.Handle(Request{method, path, {}, right, "1.2.3.4", ""});
-      EXPECT_EQ(r.status, 405);
+      EXPECT_EQ(rig.Ask(method, path, kBearer, "1.2.3.4").status, 405);
     }
   }
   for (const char* path : {"/", "/api/status", "/api/nights"}) {
-    EXPECT_EQ(rig.api.Handle(Request{"POST", path, {}, right, "1.2.3.4", ""}).status, 405) << path;
+    EXPECT_EQ(rig.Ask("POST", path, kBearer, "1.2.3.4").status, 405) << path;
   }
   EXPECT_TRUE(rig.show.calls.empty());
 }
@@ -215,12 +210,8 @@ TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
   const auto answer = [](const char* host) {
     ApiRig rig;
     rig.api.AllowHosts({"localhost", "127.0.0.1", "::1", "Show-PC", "192.168.1.20"});
-    const int status =
-        rig.api.Handle(Request{"GET", "/api/status", {}, "", "127.0.0.1", host}).status;
-    const std::string bearer = std::string("Bearer ") + kToken;
-    EXPECT_EQ(rig.api.Handle(Request{"POST", "/api/stop", {}, bearer, "127.0.0.1", host}).status,
-              status)
-        << host;
+    const int status = rig.Ask("GET", "/api/status", "", "127.0.0.1", host).status;
+    EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer, "127.0.0.1", host).status, status) << host;
     EXPECT_EQ(rig.show.calls.size(), status == 200 ? 1u : 0u) << host;
     return status;
   };
@@ -235,7 +226,7 @@ TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
   }
   // Until told its names, the API takes every host (a test's own server).
   ApiRig open;
-  EXPECT_EQ(open.api.Handle(Request{"GET", "/", {}, "", "1.2.3.4", "evil.example"}).status, 200);
+  EXPECT_EQ(open.Ask("GET", "/", "", "1.2.3.4", "evil.example").status, 200);
 }
 
 TEST(WebApi, NightsAsGlimmerLogCountsThem) {
@@ -264,13 +255,6 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
     EXPECT_EQ(r.status, 400) << bad;
     EXPECT_NE(r.body.find("n must be a whole number from 1 to 366"), std::string::npos);
   }
-}
-
-// What no header can carry: a NUL byte, and two empty tokens.
-TEST(WebApi, TokensCompareWhole) {
-  EXPECT_TRUE(web::TokensEqual("", ""));
-  EXPECT_FALSE(web::TokensEqual("", "a"));
-  EXPECT_FALSE(web::TokensEqual(std::string_view("ab\0", 3), "ab"));
 }
 
 }  // namespace

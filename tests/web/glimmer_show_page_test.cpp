@@ -1,6 +1,3 @@
-// The phone page of a real `glimmer show` playing into a pseudo-terminal:
-// what its API tells, and what its controls do to the show, on the line and
-// in the show log.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 
@@ -86,7 +85,6 @@ class HttpClient {
   bool closed_ = false;
 };
 
-// A port nobody listens on now, for a server to take.
 inline int FreePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in at{};

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,13 +26,6 @@ using web_test::Logged;
 using web_test::PlayingRow;
 using web_test::ShowWithPage;
 
-std::optional<std::string> FindChromium() {
-  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
-    if (::access(path, X_OK) == 0) return std::string(path);
-  }
-  return std::nullopt;
-}
-
 // Headless Chromium with one phone-sized tab, spoken to over
 // --remote-debugging-pipe: JSON messages ended by a NUL byte, ours on its
 // descriptor 3, its answers on 4.
@@ -42,35 +34,26 @@ class Browser {
   explicit Browser(const std::string& program) {
     int toBrowser[2], fromBrowser[2];
     if (::pipe2(toBrowser, O_CLOEXEC) != 0 || ::pipe2(fromBrowser, O_CLOEXEC) != 0) return;
-    const std::string profile = "--user-data-dir=" + profile_.path().string();
-    std::vector<std::string> args = {program,
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--hide-scrollbars",
-                                     profile,
-                                     "--remote-debugging-pipe",
-                                     "about:blank"};
     fakes::ChildOptions options;
     options.outFile = profile_.File("chromium.log");
     options.errToOut = true;
     options.descriptors = {{toBrowser[0], 3}, {fromBrowser[1], 4}};
-    browser_ = std::make_unique<fakes::ChildProcess>(args, options);
+    browser_ = std::make_unique<fakes::ChildProcess>(
+        std::vector<std::string>{
+            program, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+            "--no-first-run", "--disable-background-networking", "--disable-component-update",
+            "--disable-sync", "--hide-scrollbars", "--user-data-dir=" + profile_.path().string(),
+            "--remote-debugging-pipe", "about:blank"},
+        options);
     ::close(toBrowser[0]);
     ::close(fromBrowser[1]);
     out_ = toBrowser[1];
     in_ = fromBrowser[0];
 
     const json target = Send("Target.createTarget", {{"url", "about:blank"}}, false);
-    const json attached =
-        Send("Target.attachToTarget",
-             {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false);
-    session_ = attached.value("sessionId", "");
+    session_ = Send("Target.attachToTarget",
+                    {{"targetId", target.value("targetId", "")}, {"flatten", true}}, false)
+                   .value("sessionId", "");
     Send("Emulation.setDeviceMetricsOverride",
          {{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}});
     Send("Page.enable", json::object());
@@ -96,21 +79,19 @@ class Browser {
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < end) {
-      const std::size_t nul = buffer_.find('\0');
-      if (nul == std::string::npos) {
-        pollfd p{in_, POLLIN, 0};
-        if (::poll(&p, 1, 100) != 1) continue;
-        char chunk[65536];
-        const ssize_t n = ::read(in_, chunk, sizeof chunk);
-        if (n <= 0) return json::object();
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-        continue;
+      for (std::size_t nul; (nul = buffer_.find('\0')) != std::string::npos;) {
+        const json answer = json::parse(buffer_.substr(0, nul), nullptr, false);
+        buffer_.erase(0, nul + 1);
+        if (answer.is_object() && answer.value("id", 0) == id_) {
+          return answer.contains("result") ? answer["result"] : json::object();
+        }
       }
-      const json answer = json::parse(buffer_.substr(0, nul), nullptr, false);
-      buffer_.erase(0, nul + 1);
-      if (answer.is_object() && answer.value("id", 0) == id_) {
-        return answer.contains("result") ? answer["result"] : json::object();
-      }
+      pollfd p{in_, POLLIN, 0};
+      if (::poll(&p, 1, 100) != 1) continue;
+      char chunk[65536];
+      const ssize_t n = ::read(in_, chunk, sizeof chunk);
+      if (n <= 0) return json::object();
+      buffer_.append(chunk, static_cast<std::size_t>(n));
     }
     return json::object();
   }
@@ -145,12 +126,15 @@ class Browser {
     }
   }
 
-  void Screenshot(const std::string& path) {
+  // Saves the tab as `name` in the build folder; returns its bytes.
+  std::string Screenshot(const std::string& name) {
+    const std::string path = std::string(GLIMMER_WEB_SHOTS) + "/" + name;
     const json shot = Send("Page.captureScreenshot", {{"format", "png"}});
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     fakes::WriteBytes(profile_.File("shot.base64"), shot.value("data", ""));
     fakes::WriteBytes(
         path, fakes::RunProgram({"/usr/bin/base64", "-d", profile_.File("shot.base64")}).out);
+    return fakes::ReadBytes(path);
   }
 
  private:
@@ -162,12 +146,7 @@ class Browser {
   std::string buffer_;
 };
 
-std::string Shot(const std::string& name) {
-  return std::string(GLIMMER_WEB_SHOTS) + "/" + name;
-}
-
-bool IsPng(const std::string& path) {
-  const std::string bytes = fakes::ReadBytes(path);
+bool IsPng(const std::string& bytes) {
   return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
@@ -175,7 +154,10 @@ bool IsPng(const std::string& path) {
 // view and its buttons, and the token kept in the browser. What the API
 // answers and what a control does to the show are told over the API alone.
 TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
-  const auto chromium = FindChromium();
+  std::optional<std::string> chromium;
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (!chromium && ::access(path, X_OK) == 0) chromium = path;
+  }
   if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
   ShowWithPage show({30.0, 30.0});
   ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0))
@@ -204,8 +186,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
   EXPECT_EQ(browser.Evaluate("document.getElementById('start').disabled"), true);
   EXPECT_TRUE(browser.WaitFor(
       "document.getElementById('window').textContent.startsWith('Open now')", show));
-  browser.Screenshot(Shot("running.png"));
-  EXPECT_TRUE(IsPng(Shot("running.png")));
+  EXPECT_TRUE(IsPng(browser.Screenshot("running.png")));
 
   browser.Click("stop");
   const json stopped = show.WaitForStatus([](const auto& s) { return InState(s, "stopped"); });
@@ -215,8 +196,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
                       "!document.getElementById('start').disabled && "
                       "document.getElementById('skip').disabled",
                       show));
-  browser.Screenshot(Shot("stopped.png"));
-  EXPECT_TRUE(IsPng(Shot("stopped.png")));
+  EXPECT_TRUE(IsPng(browser.Screenshot("stopped.png")));
   EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0);

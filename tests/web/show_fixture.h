@@ -40,9 +40,7 @@ class ShowWithPage {
       const auto row =
           playback_test::Row(0, 1, 2, 33, static_cast<int>(10 + i), static_cast<int>(10 + i));
       rig.WriteCache(dir_.File(name + ".csq"), {row});
-      std::string bytes;
-      playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, bytes);
-      messages_.push_back(bytes);
+      playback::EncodeEvent(row, 0, sequence_format::kFadeTimingTable, messages_.emplace_back());
       fakes::WriteBytes(
           dir_.File(name + ".wav"),
           binary::SilentWav(8000, 1, static_cast<std::uint32_t>(songSeconds[i] * 8000)));
@@ -63,11 +61,9 @@ class ShowWithPage {
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   tools_test::GlimmerProcess& Glimmer() { return *glimmer_; }
   const fakes::TempDir& Dir() const { return dir_; }
-  // The message each song's sequence sends.
   const std::string& Message(std::size_t song) const { return messages_.at(song); }
   std::string Log() const { return fakes::ReadBytes(dir_.File("show.log")); }
 
-  // Everything the show has sent down the line so far.
   std::string Line() const { return line_.Received(); }
 
   // One request to the page; 0 as the status when nobody answered.

@@ -16,7 +16,6 @@ class FakeShow final : public web::StatusSource, public web::ControlSink {
   std::vector<playback::NightSummary> nights;
   std::vector<std::string> calls;  // "Stop by phone page"
   int lastNightsAsked = -1;
-  platform::Status answer = platform::Status::Ok();
 
   web::ShowStatus Status() override { return status; }
   std::vector<playback::NightSummary> Nights(int count) override {
@@ -33,11 +32,10 @@ class FakeShow final : public web::StatusSource, public web::ControlSink {
  private:
   platform::Status Call(const char* what, std::string_view who) {
     calls.push_back(std::string(what) + " by " + std::string(who));
-    return answer;
+    return platform::Status::Ok();
   }
 };
 
-// Steady time that moves only when the test says so.
 struct FakeSteadyClock {
   std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
   auto Function() {

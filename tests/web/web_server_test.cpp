@@ -40,25 +40,26 @@ struct ServerRig {
     client->Send(request);
     return client->ReceiveResponse();
   }
+  std::string Get(const std::string& path, const std::string& host = "127.0.0.1") {
+    return Exchange("GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+  }
 };
 
 TEST(WebServer, AnswersTheApiAndThePage) {
   ServerRig rig;
   rig.show.status.state = web::ShowState::Paused;
-  const std::string status = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string status = rig.Get("/api/status");
   ASSERT_EQ(StatusOf(status), 200) << status;
   EXPECT_NE(status.find("Content-Type: application/json"), std::string::npos);
   EXPECT_NE(status.find("Cache-Control: no-store"), std::string::npos);
   EXPECT_EQ(nlohmann::json::parse(BodyOf(status))["state"], "paused");
 
-  const std::string page = rig.Exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string page = rig.Get("/");
   EXPECT_EQ(StatusOf(page), 200);
   EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
   EXPECT_NE(page.find("<!DOCTYPE html>"), std::string::npos);
 
-  const std::string nights =
-      rig.Exchange("GET /api/nights?n=3 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_EQ(StatusOf(nights), 200);
+  EXPECT_EQ(StatusOf(rig.Get("/api/nights?n=3")), 200);
   EXPECT_EQ(rig.show.lastNightsAsked, 3);
 
   const std::string none =
@@ -70,8 +71,7 @@ TEST(WebServer, AnswersTheApiAndThePage) {
 TEST(WebServer, RefusesAHostNameThatIsNotThisMachines) {
   ServerRig rig;
   const std::string port = std::to_string(rig.server.Port());
-  const std::string rebound =
-      rig.Exchange("GET /api/status HTTP/1.1\r\nHost: attacker.example:" + port + "\r\n\r\n");
+  const std::string rebound = rig.Get("/api/status", "attacker.example:" + port);
   EXPECT_EQ(StatusOf(rebound), 421) << rebound;
   // The machine's own name, as a phone on the network may use it.
   const std::vector<std::string> names = web::MachineHostNames("0.0.0.0");
@@ -79,9 +79,7 @@ TEST(WebServer, RefusesAHostNameThatIsNotThisMachines) {
   char name[256] = {};
   ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), std::string(name)), 1);
-  const std::string byName = rig.Exchange("GET /api/status HTTP/1.1\r\nHost: " + std::string(name) +
-                                          ":" + port + "\r\n\r\n");
-  EXPECT_EQ(StatusOf(byName), 200);
+  EXPECT_EQ(StatusOf(rig.Get("/api/status", name + (":" + port))), 200);
 }
 
 TEST(WebServer, OversizeRequestsAreRefusedAndABodyPastOneKilobyteIsNotRead) {
@@ -105,15 +103,14 @@ TEST(WebServer, OversizeRequestsAreRefusedAndABodyPastOneKilobyteIsNotRead) {
   EXPECT_EQ(StatusOf(fits), 200) << fits;
   EXPECT_EQ(rig.show.calls, std::vector<std::string>{"Skip by phone page"});
 
-  const std::string longPath =
-      rig.Exchange("GET /" + std::string(20000, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string longPath = rig.Get("/" + std::string(20000, 'a'));
   EXPECT_GE(StatusOf(longPath), 400) << longPath.substr(0, 200);
   const std::string longHeader = rig.Exchange(
       "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Fill: " + std::string(20000, 'b') +
       "\r\n\r\n");
   EXPECT_GE(StatusOf(longHeader), 400) << longHeader.substr(0, 200);
   // The server goes on answering.
-  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")), 200);
+  EXPECT_EQ(StatusOf(rig.Get("/api/status")), 200);
 }
 
 TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadlineOfThatRequest) {
@@ -135,7 +132,7 @@ TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadlineOfThatRequest) {
   EXPECT_NE(StatusOf(got), 200);
   EXPECT_EQ(rig.server.OpenConnections(), 0u);
   // Meanwhile and after, others are answered.
-  EXPECT_EQ(StatusOf(rig.Exchange("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")), 200);
+  EXPECT_EQ(StatusOf(rig.Get("/api/status")), 200);
 
   // A kept-alive connection gets a deadline per request.
   auto client = rig.Client();
@@ -150,24 +147,17 @@ TEST(WebServer, AClientThatTricklesItsRequestIsCutAtTheDeadlineOfThatRequest) {
 
 TEST(WebServer, AnAddressInUseOrNotAnAddressIsNamed) {
   ServerRig first;
-  web_test::FakeShow show;
-  web::Api api(show, show, "", {}, {});
-  web::WebServer second(api);
+  web::WebServer second(first.api);
   const platform::Status taken = second.Listen({"127.0.0.1", first.server.Port()});
   EXPECT_NE(
       taken.message().find("cannot listen on 127.0.0.1:" + std::to_string(first.server.Port())),
       std::string::npos)
       << taken.message();
-  struct Case {
-    const char* text;
-    bool ok;
-  };
-  const Case cases[] = {{"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
-                        {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
-                        {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(web::ParseListenAddress(c.text).ok(), c.ok) << c.text;
-  }
+  const std::pair<const char*, bool> cases[] = {
+      {"127.0.0.1:8080", true},  {"0.0.0.0:80", true},   {"127.0.0.1", false},
+      {"localhost:8080", false}, {"1.2.3.4:0", false},   {"1.2.3.4:65536", false},
+      {":8080", false},          {"1.2.3.4:80x", false}, {"[::1]:8080", false}};
+  for (const auto& [text, ok] : cases) EXPECT_EQ(web::ParseListenAddress(text).ok(), ok) << text;
 }
 
 }  // namespace

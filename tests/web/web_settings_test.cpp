@@ -1,59 +1,45 @@
-// The [web] table of settings.toml: read, and written without touching the
-// rest of the file.
 #include "web/web_settings.h"
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(WebSettings, OffWithoutTheTableOnLoopbackByDefault) {
-  struct Case {
-    const char* text;
-    bool enabled;
-    const char* listen;
-    const char* token;
-  };
-  const Case cases[] = {
+  // The text read; whether it enables the page, where it listens, its token.
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
       {"", false, "127.0.0.1:8080", ""},
       {"[calendar]\nopen = \"5:30 PM\"\n", false, "127.0.0.1:8080", ""},
       {"[web]\n", true, "127.0.0.1:8080", ""},
       {"[web]\nlisten = \"0.0.0.0:9000\"\ntoken = \"abc\"\n", true, "0.0.0.0:9000", "abc"},
       {"web = { token = \"t\" }\n", true, "127.0.0.1:8080", "t"},
   };
-  for (const Case& c : cases) {
-    const auto s = web::ParseWebSettings(c.text, "settings.toml");
-    ASSERT_TRUE(s.ok()) << c.text << ": " << s.message();
-    EXPECT_EQ(s.value().enabled, c.enabled) << c.text;
-    EXPECT_EQ(s.value().listen, c.listen) << c.text;
-    EXPECT_EQ(s.value().token, c.token) << c.text;
+  for (const auto& [text, enabled, listen, token] : cases) {
+    const auto s = web::ParseWebSettings(text, "settings.toml");
+    ASSERT_TRUE(s.ok()) << text << ": " << s.message();
+    EXPECT_EQ(s.value().enabled, enabled) << text;
+    EXPECT_EQ(s.value().listen, listen) << text;
+    EXPECT_EQ(s.value().token, token) << text;
   }
 }
 
 TEST(WebSettings, AMistakeNamesFileLineAndWhat) {
-  struct Case {
-    const char* text;
-    const char* message;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"# first\n[web]\nlisten = 8080\n", "settings.toml line 3: web.listen must be a text"},
       {"[web]\ntoken = true\n", "settings.toml line 2: web.token must be a text"},
       {"web = 1\n", "settings.toml line 1: web must be a table"},
       {"[web]\nlisten = \"x\n", "settings.toml line 2: "},
   };
-  for (const Case& c : cases) {
-    const auto s = web::ParseWebSettings(c.text, "settings.toml");
-    ASSERT_FALSE(s.ok()) << c.text;
-    EXPECT_EQ(s.message().rfind(c.message, 0), 0u) << s.message();
+  for (const auto& [text, message] : cases) {
+    const auto s = web::ParseWebSettings(text, "settings.toml");
+    ASSERT_FALSE(s.ok()) << text;
+    EXPECT_EQ(s.message().rfind(message, 0), 0u) << s.message();
   }
 }
 
 TEST(WebSettings, EnablingKeepsEveryOtherLine) {
-  struct Case {
-    const char* name;
-    std::string before;
-    std::string after;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::string, std::string> cases[] = {
       {"no file yet", "", "[web]\nlisten = \"L\"\ntoken = \"T\"\n"},
       {"other tables and comments",
        "# the show's calendar\n[calendar]\nopen = \"17:30\" # evenings\n",
@@ -68,11 +54,11 @@ TEST(WebSettings, EnablingKeepsEveryOtherLine) {
       {"a key named like ours in another table", "[a]\ntoken = \"keep\"\n",
        "[a]\ntoken = \"keep\"\n\n[web]\nlisten = \"L\"\ntoken = \"T\"\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto written = web::WithWebTable(c.before, "settings.toml", "L", "T");
+  for (const auto& [name, before, after] : cases) {
+    SCOPED_TRACE(name);
+    const auto written = web::WithWebTable(before, "settings.toml", "L", "T");
     ASSERT_TRUE(written.ok()) << written.message();
-    EXPECT_EQ(written.value(), c.after);
+    EXPECT_EQ(written.value(), after);
   }
 }
 
