@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -11,31 +12,19 @@ using calendar::NightTime;
 using calendar::ParseCalendar;
 
 TEST(CalendarFileTest, ReadsEveryFormOfShowTime) {
-  struct Case {
-    const char* text;
-    NightTime::Kind kind;
-    int seconds;
-  };
-  const Case cases[] = {
-      {"5:30 PM", NightTime::Kind::Clock, 63000},
-      {"17:30", NightTime::Kind::Clock, 63000},
-      {"5:30:00 PM", NightTime::Kind::Clock, 63000},
-      {"5:30:15 pm", NightTime::Kind::Clock, 63015},
-      {"12:00 AM", NightTime::Kind::Clock, 0},
-      {"12:30 PM", NightTime::Kind::Clock, 45000},
-      {"0:15", NightTime::Kind::Clock, 900},
-      {"sunset", NightTime::Kind::Sunset, 0},
-      {"sunset-10m", NightTime::Kind::Sunset, -600},
-      {"sunset + 15 min", NightTime::Kind::Sunset, 900},
-      {"Sunrise+1h", NightTime::Kind::Sunrise, 3600},
-      {"sunrise-1h30m", NightTime::Kind::Sunrise, -5400},
-      {"sunset+12h", NightTime::Kind::Sunset, 43200},
-  };
-  for (const Case& c : cases) {
-    const auto when = calendar::ParseNightTime(c.text);
-    ASSERT_TRUE(when) << c.text;
-    EXPECT_EQ(when->kind, c.kind) << c.text;
-    EXPECT_EQ(when->seconds, c.seconds) << c.text;
+  using enum NightTime::Kind;
+  const std::tuple<const char*, NightTime::Kind, int> cases[] = {
+      {"5:30 PM", Clock, 63000},     {"17:30", Clock, 63000},
+      {"5:30:00 PM", Clock, 63000},  {"5:30:15 pm", Clock, 63015},
+      {"12:00 AM", Clock, 0},        {"12:30 PM", Clock, 45000},
+      {"0:15", Clock, 900},          {"sunset", Sunset, 0},
+      {"sunset-10m", Sunset, -600},  {"sunset + 15 min", Sunset, 900},
+      {"Sunrise+1h", Sunrise, 3600}, {"sunrise-1h30m", Sunrise, -5400},
+      {"sunset+12h", Sunset, 43200}};
+  for (const auto& [text, kind, seconds] : cases) {
+    const auto when = calendar::ParseNightTime(text);
+    ASSERT_TRUE(when) << text;
+    EXPECT_EQ(std::pair(when->kind, when->seconds), std::pair(kind, seconds)) << text;
   }
   for (const char* text : {"", "noon", "5 PM", "5:3 PM", "13:00 PM", "0:30 AM", "24:00", "5:60",
                            "sunset+", "sunset+15", "sunset 15m", "sunset+15s", "sunset+12h1m",
@@ -67,31 +56,26 @@ end = "9:00 PM"
 }
 
 TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
-  struct Case {
-    const char* text;
-    const char* error;  // the whole message, or its beginning when it ends in "..."
-  };
-  const std::string show = "[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n";
-  const Case cases[] = {
+  const std::string times = "start = \"6:00 PM\"\nend = \"9:00 PM\"\n";
+  // The whole message, or its beginning when it ends in "...".
+  const std::pair<std::string, std::string> cases[] = {
       {"[location]\nlatitude = 52.37\nlongitude = 4.89\n\n[[show]]\nstart = \"sunset\"\n"
        "days = [\"Fir\"]\nend = \"11:30 PM\"\n",
        "line 7: days: \"Fir\" is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
       {"[[show]\nstart = \"6:00 PM\"\n", "line 1: ..."},
-      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nend = \"10:00 PM\"\n", "line 4: ..."},
-      {"[[show]]\ndates = \"13-01\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[[show]]\n" + times + "end = \"10:00 PM\"\n", "line 4: ..."},
+      {"[[show]]\ndates = \"13-01\"\n" + times,
        "line 2: dates: \"13-01\" is not a date; write a month and day as 11-27, or a range as "
        "11-27..01-06"},
-      {"[[show]]\ndates = \"11-27..02-30\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[[show]]\ndates = \"11-27..02-30\"\n" + times,
        "line 2: dates: \"02-30\" is not a date; ..."},
-      {"[[show]]\ndates = \"11-27..1-6\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
-       "line 2: dates: \"1-6\" is not a date; ..."},
-      {"[[show]]\ndates = 1127\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
-       "line 2: dates: 1127 is not a text; ..."},
-      {"[[show]]\ndays = \"Fri\"\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[[show]]\ndates = \"11-27..1-6\"\n" + times, "line 2: dates: \"1-6\" is not a date; ..."},
+      {"[[show]]\ndates = 1127\n" + times, "line 2: dates: 1127 is not a text; ..."},
+      {"[[show]]\ndays = \"Fri\"\n" + times,
        "line 2: days: \"Fri\" is not a list of days; write days = [\"Fri\", \"Sat\"]"},
-      {"[[show]]\ndays = []\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[[show]]\ndays = []\n" + times,
        "line 2: days: the list is empty; leave days out for every day"},
-      {"[[show]]\ndays = [\"Fri\",\n  5]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[[show]]\ndays = [\"Fri\",\n  5]\n" + times,
        "line 3: days: 5 is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
       {"[[show]]\nstart = \"25:00\"\nend = \"9:00 PM\"\n",
        "line 2: start: \"25:00\" is not a time; write 5:30 PM, 17:30, 5:30:00 PM, sunset, "
@@ -109,11 +93,11 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
        "longitude"},
       {"[[show]]\nstart = \"9:00 PM\"\nend = \"21:00\"\n",
        "line 3: end: \"21:00\" is the start time too; a night needs an end other than its start"},
-      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = 120\n",
+      {"[[show]]\n" + times + "volume = 120\n",
        "line 4: volume: 120 is not a whole percent from 0 to 100; leave it out for 100"},
-      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = 80.5\n",
+      {"[[show]]\n" + times + "volume = 80.5\n",
        "line 4: volume: 80.5 is not a whole percent from 0 to 100; ..."},
-      {"[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\nvolume = \"80\"\n",
+      {"[[show]]\n" + times + "volume = \"80\"\n",
        "line 4: volume: \"80\" is not a whole percent from 0 to 100; ..."},
       {"[[show]]\ndates = \"12-25\"\noff = \"yes\"\n",
        "line 3: off: \"yes\" is neither true nor false"},
@@ -121,14 +105,12 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
        "line 4: a show that is off has no start or end; leave them out, or write off = false"},
       {"[[show]]\nstart = \"6:00 PM\"\nstrat = \"7:00 PM\"\nend = \"9:00 PM\"\n",
        "line 3: \"strat\" is not a setting of a show; use dates, days, start, end, volume, off"},
-      {"title = \"Lights\"\n[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"title = \"Lights\"\n[[show]]\n" + times,
        "line 1: \"title\" is not part of a calendar; use [location] and [[show]]"},
-      {"[show]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
-       "line 1: show: write [[show]] (two brackets) above each rule"},
-      {"[location]\nlongitude = 4.89\n[[show]]\nstart = \"6:00 PM\"\nend = \"9:00 PM\"\n",
+      {"[show]\n" + times, "line 1: show: write [[show]] (two brackets) above each rule"},
+      {"[location]\nlongitude = 4.89\n[[show]]\n" + times,
        "line 1: [location]: latitude is missing"},
-      {"[location]\nlatitude = 95\nlongitude = 4.89\n[[show]]\nstart = \"6:00 PM\"\nend = "
-       "\"9:00 PM\"\n",
+      {"[location]\nlatitude = 95\nlongitude = 4.89\n[[show]]\n" + times,
        "line 2: latitude: 95 is not a number of degrees from -90 to 90"},
       {"[location]\nlatitude = 52\nlongitude = \"east\"\n",
        "line 3: longitude: \"east\" is not a number of degrees from -180 to 180"},
@@ -138,11 +120,11 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
       {"[location]\nlatitude = 52\nlongitude = 4\n",
        "line 1: the calendar has no [[show]]; without one there is never a show"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const auto parsed = ParseCalendar(c.text);
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(text);
+    const auto parsed = ParseCalendar(text);
     EXPECT_FALSE(parsed.calendar);
-    std::string expected = c.error;
+    std::string expected = error;
     if (expected.size() > 3 && expected.substr(expected.size() - 3) == "...") {
       expected.resize(expected.size() - 3);
       EXPECT_EQ(parsed.error.substr(0, expected.size()), expected) << parsed.error;
@@ -150,7 +132,7 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
       EXPECT_EQ(parsed.error, expected);
     }
   }
-  EXPECT_TRUE(ParseCalendar(show).calendar);
+  EXPECT_TRUE(ParseCalendar("[[show]]\n" + times).calendar);
 }
 
 }  // namespace
