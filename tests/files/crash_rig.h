@@ -157,11 +157,9 @@ struct Figures {
 inline int CountLeftovers(const std::filesystem::path& folder) {
   int count = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
     const auto relative = std::filesystem::relative(entry.path(), folder).string();
-    if (relative != kFileNames[0] && relative != kFileNames[1] && relative != kFileNames[2]) {
-      ++count;
-    }
+    count += entry.is_regular_file() &&
+             std::find(kFileNames.begin(), kFileNames.end(), relative) == kFileNames.end();
   }
   return count;
 }
@@ -195,37 +193,35 @@ inline Figures Run(const std::filesystem::path& folder, platform::FileStore& fil
       close(pipeEnds[0]);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       Writer writer(folder, files);
+      const auto send = [&](const Report& r) {
+        if (write(pipeEnds[1], &r, sizeof r) != sizeof r) _exit(3);
+      };
       for (int step = 1; step <= 100000; ++step) {
         for (int f = 0; f < kFiles; ++f) {
           const auto version = static_cast<std::uint16_t>((start[f] + step) % kVersions);
-          Report report{static_cast<std::uint8_t>(f), 0, version};
-          if (write(pipeEnds[1], &report, sizeof report) != sizeof report) _exit(3);
+          send({static_cast<std::uint8_t>(f), 0, version});
           if (!writer.Write(f, version)) _exit(2);
-          report.ended = 1;
-          if (write(pipeEnds[1], &report, sizeof report) != sizeof report) _exit(3);
+          send({static_cast<std::uint8_t>(f), 1, version});
         }
       }
       _exit(0);
     }
     close(pipeEnds[1]);
 
-    std::array<int, kFiles> inFlight;
-    inFlight.fill(-1);
-    auto take = [&](const Report& r) {
-      if (r.ended) {
-        onDisk[r.file] = r.version;
-        inFlight[r.file] = -1;
-      } else {
-        inFlight[r.file] = r.version;
+    std::array<int, kFiles> inFlight{-1, -1, -1};
+    Report report;
+    // Reads the next report and notes the write it begins or ends.
+    const auto take = [&] {
+      if (read(pipeEnds[0], &report, sizeof report) != static_cast<ssize_t>(sizeof report)) {
+        return false;
       }
+      if (report.ended) onDisk[report.file] = report.version;
+      inFlight[report.file] = report.ended ? -1 : report.version;
+      return true;
     };
     const int reportsBeforeKill = std::uniform_int_distribution<int>(1, maxReports)(random);
-    Report report;
-    for (int n = 0; n < reportsBeforeKill && read(pipeEnds[0], &report, sizeof report) ==
-                                                 static_cast<ssize_t>(sizeof report);
-         ++n) {
-      take(report);
-    }
+    int taken = 0;
+    while (taken < reportsBeforeKill && take()) ++taken;
     // A random moment after that report: no clock, just a number of empty
     // turns, spread evenly over the orders of magnitude from one to maxSpin
     // so that short writes and the long fsync of a large one are both hit.
@@ -235,9 +231,7 @@ inline Figures Run(const std::filesystem::path& folder, platform::FileStore& fil
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
-    while (read(pipeEnds[0], &report, sizeof report) == static_cast<ssize_t>(sizeof report)) {
-      take(report);
-    }
+    while (take()) continue;  // what the writer was doing when it died
     close(pipeEnds[0]);
     if (!WIFSIGNALED(status)) {
       figures.faults.push_back("the writer ended by itself, status " + std::to_string(status));

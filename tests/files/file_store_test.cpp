@@ -19,28 +19,20 @@ namespace {
 // partial copy (up to a compiled sequence in size) to the folder.
 TEST(PosixFileStoreTest, LeftoverTemporaryOfAKilledWriteGoesWithTheNextSave) {
   fakes::TempDir dir;
-  const struct {
-    const char* name;
-    bool removed;
-  } files[] = {
-      {"playlist.txt.tmpAb3xYz", true},     // what a killed save of the playlist leaves
-      {"playlist.txt.tmp123456", true},     //
-      {"playlist.txt.tmp12345", false},     // not a name the store makes
-      {"playlist.txt.tmp1234567", false},   //
-      {"playlist.txt.tmp-notes", false},    //
-      {"playlist.txt.bak", false},          //
-      {"preferences.txt.tmpAb3xYz", true},  // another file's: goes with that file's save
-  };
-  for (const auto& f : files) fakes::WriteBytes(dir.File(f.name), "partial");
+  // What a killed save of the playlist leaves; names the store does not make;
+  // another file's, which goes with that file's save.
+  const char* const leftovers[] = {"playlist.txt.tmpAb3xYz", "playlist.txt.tmp123456"};
+  const char* const others[] = {"playlist.txt.tmp12345", "playlist.txt.tmp1234567",
+                                "playlist.txt.tmp-notes", "playlist.txt.bak",
+                                "preferences.txt.tmpAb3xYz"};
+  for (const char* name : leftovers) fakes::WriteBytes(dir.File(name), "partial");
+  for (const char* name : others) fakes::WriteBytes(dir.File(name), "partial");
 
   platform::PosixFileStore store;
   ASSERT_TRUE(store.ReplaceFile(dir.File("playlist.txt"), "new").ok());
   EXPECT_EQ(fakes::ReadBytes(dir.File("playlist.txt")), "new");
-  for (const auto& f : files) {
-    SCOPED_TRACE(f.name);
-    const bool isOtherFiles = std::string_view(f.name).starts_with("preferences");
-    EXPECT_EQ(std::filesystem::exists(dir.File(f.name)), !f.removed || isOtherFiles);
-  }
+  for (const char* name : leftovers) EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+  for (const char* name : others) EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
   ASSERT_TRUE(store.ReplaceFile(dir.File("preferences.txt"), "new").ok());
   EXPECT_FALSE(std::filesystem::exists(dir.File("preferences.txt.tmpAb3xYz")));
 }
@@ -81,12 +73,6 @@ TEST(PosixFileStoreTest, TemporariesOfWritersStillRunningAreNeverRemoved) {
   }
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += line + "\n";
-  return text;
-}
-
 // A writer killed at random moments while it rewrites the three files leaves
 // each one whole: old or new. bench/crash_consistency runs hundreds of kills.
 TEST(CrashConsistencyTest, KilledWhileRewritingEveryFileIsTheOldOrTheNewVersion) {
@@ -94,7 +80,7 @@ TEST(CrashConsistencyTest, KilledWhileRewritingEveryFileIsTheOldOrTheNewVersion)
   platform::PosixFileStore files;
   const crash_rig::Figures figures = crash_rig::Run(dir.path(), files, 40, 20261207);
   EXPECT_EQ(figures.kills, 40);
-  EXPECT_TRUE(figures.faults.empty()) << Joined(figures.faults);
+  EXPECT_EQ(figures.faults, std::vector<std::string>{});
   // A temporary file a kill left behind goes with the next save of its file.
   EXPECT_EQ(figures.leftoverFiles, 0);
   // The kills must land inside writes, or the check proves nothing.

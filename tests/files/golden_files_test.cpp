@@ -28,8 +28,6 @@ std::string Golden(const std::string& name) {
   return std::string(GLIMMER_GOLDEN_DIR) + "/v1/" + name;
 }
 
-// --- SequenceCache -------------------------------------------------------------
-
 using import_test::null;
 
 // Playback order; fades with and without timing codes, both banks, a merged
@@ -57,8 +55,6 @@ TEST(GoldenFilesTest, CacheVersion1LoadsToItsRowsAndTheRowsWriteTheSameBytes) {
                   .ok());
   EXPECT_EQ(fakes::ReadBytes(dir.File("Jingle Bells.csq")), golden);
 }
-
-// --- playlist.txt --------------------------------------------------------------
 
 TEST(GoldenFilesTest, PlaylistVersion1LoadsToItsEntriesAndTheEntriesWriteTheSameBytes) {
   const std::string golden = fakes::ReadBytes(Golden("playlist.txt"));
@@ -96,8 +92,6 @@ TEST(GoldenFilesTest, PlaylistVersion1LoadsToItsEntriesAndTheEntriesWriteTheSame
   ASSERT_TRUE(written.SavePlaylist().ok());
   EXPECT_EQ(fakes::ReadBytes(dir.File("fresh.txt")), golden);
 }
-
-// --- preferences.txt -----------------------------------------------------------
 
 TEST(GoldenFilesTest, PreferencesVersion1LoadsToItsSettingsAndTheSettingsWriteTheSameBytes) {
   const std::string golden = fakes::ReadBytes(Golden("preferences.txt"));

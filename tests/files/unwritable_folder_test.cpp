@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "platform/posix/posix_file_store.h"
@@ -69,6 +70,13 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       }
       platform::PosixFileStore files;
       fakes::FakeUserInterface ui;
+      const auto told = [&](std::size_t changes, const std::string& path) {
+        p += Check(ui.messages.size() == changes, "a message for each change of " + path);
+        for (const auto& message : ui.messages) {
+          p += Check(message.find(path) != std::string::npos, "file named: " + message);
+          p += Check(message.find(c.reason) != std::string::npos, "reason given: " + message);
+        }
+      };
 
       // Two changes of a setting: told once, with the file and the reason.
       shell::PreferencesFile settings(prefsPath, files, ui);
@@ -77,12 +85,7 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       settings.Save(changed);
       changed.frameTiming = "2";
       settings.Save(changed);
-      p += Check(ui.messages.size() == 1, "one message for the settings");
-      if (!ui.messages.empty()) {
-        p += Check(ui.messages[0].find(prefsPath) != std::string::npos, "settings file named");
-        p += Check(ui.messages[0].find(c.reason) != std::string::npos,
-                   "reason given: " + ui.messages[0]);
-      }
+      told(1, prefsPath);
 
       // Moves and a removal: each told, and the list goes back.
       fakes::FakeListBox list;
@@ -93,11 +96,7 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       entries.cmdPlaylistMoveDown_Click();
       entries.cmdPlayListMoveUp_Click();
       entries.cmdPlaylistRemove_Click();
-      p += Check(ui.messages.size() == 3, "a message for each playlist change");
-      for (const auto& message : ui.messages) {
-        p += Check(message.find(listPath) != std::string::npos, "playlist file named");
-        p += Check(message.find(c.reason) != std::string::npos, "reason given: " + message);
-      }
+      told(3, listPath);
       p += Check(list.items.size() == 3 && list.items[0].text.starts_with("a ") &&
                      list.items[1].text.starts_with("b ") && list.items[2].text.starts_with("c "),
                  "the list shows what the file holds");
@@ -110,9 +109,7 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
     chmod(app.c_str(), 0755);
     EXPECT_EQ(fakes::ReadBytes(prefsPath), preferences);
     EXPECT_EQ(fakes::ReadBytes(listPath), playlistBytes);
-    int files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(app)) ++files;
-    EXPECT_EQ(files, 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(app), {}), 2);
   }
 }
 
