@@ -25,11 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path before = fs::current_path();
 
   // Small limits: a bomb that gets past them shows as files over the cap.
-  extractor::Limits limits;
-  limits.documentName = "archive";
-  limits.documentBytes = 2 << 20;
-  limits.entryBytes = 1 << 20;
-  limits.archiveBytes = 4 << 20;
+  const extractor::Limits limits{.documentBytes = 2 << 20,
+                                 .documentName = "archive",
+                                 .entryBytes = 1 << 20,
+                                 .archiveBytes = 4 << 20};
   std::ostringstream log;
   const auto result = extractor::ExtractArchive(archive, destination.string(), log, limits);
   // Escaped names: one line per report line, no control byte, no terminal

@@ -4,23 +4,19 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
 
 #include "shell/preferences.h"
 
-namespace {
-
-bool Same(const shell::Preferences& a, const shell::Preferences& b) {
-  return a.port == b.port && a.dataRate == b.dataRate && a.frameTiming == b.frameTiming &&
-         a.startTime == b.startTime && a.endTime == b.endTime && a.autostart == b.autostart &&
-         a.lastImportFolder == b.lastImportFolder;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto fields = [](const shell::Preferences& p) {
+    return std::tie(p.port, p.dataRate, p.frameTiming, p.startTime, p.endTime, p.autostart,
+                    p.lastImportFolder);
+  };
   const shell::Preferences read =
       shell::ParsePreferences(std::string_view(reinterpret_cast<const char*>(data), size));
   const shell::Preferences written = shell::ParsePreferences(shell::FormatPreferences(read));
-  if (!Same(shell::ParsePreferences(shell::FormatPreferences(written)), written)) std::abort();
+  const shell::Preferences again = shell::ParsePreferences(shell::FormatPreferences(written));
+  if (fields(again) != fields(written)) std::abort();
   return 0;
 }

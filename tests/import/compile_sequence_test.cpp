@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sequence_format/sequence_cache.h"
@@ -55,14 +56,14 @@ class CompileSequenceTest : public ::testing::Test {
 TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRead) {
   Compile();
 
-  EXPECT_EQ(audioFile_, audio_);
-  EXPECT_EQ(displayTitle_, "Carol - Choir");
+  EXPECT_EQ(std::tie(audioFile_, displayTitle_), std::tuple(audio_, "Carol - Choir"));
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_TRUE(ui_.dialogs.empty());
   ASSERT_GE(window_.statuses.size(), 3u);
-  EXPECT_EQ(window_.statuses[0], "Parsing XML Device:3 Channel:12");
-  EXPECT_EQ(window_.statuses[1], "Parsing XML Device:3 Channel:1");
-  EXPECT_EQ(window_.statuses[2], "Generating event durations");
+  EXPECT_EQ(
+      std::vector(window_.statuses.begin(), window_.statuses.begin() + 3),
+      (std::vector<std::string>{"Parsing XML Device:3 Channel:12", "Parsing XML Device:3 Channel:1",
+                                "Generating event durations"}));
   EXPECT_TRUE(window_.YieldedAfterEveryText());
   auto cache = LoadSequenceCache(cache_);
   ASSERT_TRUE(cache.ok()) << cache.message();
@@ -101,11 +102,11 @@ TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheCh
                   displayTitle_ + "\"." +
                   (c.wanted.empty() ? "" : "\r\n\r\nThe sequence asked for " + c.wanted + ".")});
     ASSERT_EQ(ui_.dialogs.size(), 1u);
-    EXPECT_EQ(ui_.dialogs[0].filter, "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3");
-    EXPECT_EQ(ui_.dialogs[0].title,
-              "Locate Audio File" + (c.fileName.empty() ? "" : " - " + c.fileName));
-    EXPECT_EQ(ui_.dialogs[0].initialFolder, c.folder);
-    EXPECT_EQ(ui_.dialogs[0].fileName, c.fileName);
+    const auto& d = ui_.dialogs[0];
+    EXPECT_EQ(std::tie(d.filter, d.title, d.initialFolder, d.fileName),
+              std::tuple("WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3",
+                         "Locate Audio File" + (c.fileName.empty() ? "" : " - " + c.fileName),
+                         c.folder, c.fileName));
     EXPECT_EQ(audioFile_, audio_);
     EXPECT_TRUE(std::filesystem::exists(cache_));
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "playlist/playlist.h"
@@ -56,8 +57,8 @@ class FakeImportWindow : public ImportWindow {
   playlist::Playlist& playlist_;
 };
 
-const std::vector<std::string> kStoppedAgain = {"no panel", "stopped",
-                                                std::string("status:") + kImportFailedStatus};
+const auto Status = [](const char* text) { return std::string("status:") + text; };
+const std::vector<std::string> kStoppedAgain = {"no panel", "stopped", Status(kImportFailedStatus)};
 
 // The archiver is a fake that "extracts" the document named after the
 // archive, unless told otherwise.
@@ -117,10 +118,10 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
   window_.lastImportFolder = "/old/";
   Import("");
   ASSERT_EQ(ui_.dialogs.size(), 1u);
-  EXPECT_EQ(ui_.dialogs[0].filter, "Spectrum Sequences (*.msq) | *.msq");
-  EXPECT_EQ(ui_.dialogs[0].title, "Add Sequence To Playlist");
-  EXPECT_EQ(ui_.dialogs[0].initialFolder, "/old/");
-  EXPECT_EQ(ui_.dialogs[0].fileName, "");
+  const auto& d = ui_.dialogs[0];
+  EXPECT_EQ(
+      std::tie(d.filter, d.title, d.initialFolder, d.fileName),
+      std::tuple("Spectrum Sequences (*.msq) | *.msq", "Add Sequence To Playlist", "/old/", ""));
   EXPECT_TRUE(window_.log.empty());
   EXPECT_TRUE(launcher_.runs.empty());
   EXPECT_FALSE(fs::exists(Temp()));
@@ -131,24 +132,17 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
                                 {"/opt/rar/unrar", "X", "-o+", "/shows/Xmas.2024.msq", Temp()}}));
   EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0];
   ASSERT_EQ(list_.items.size(), 1u);
-  EXPECT_EQ(list_.items[0].text, "Carol - Choir         (/shows/Xmas.2024.msq)");
-  EXPECT_EQ(list_.items[0].data, 0);
+  EXPECT_EQ(std::tie(list_.items[0].text, list_.items[0].data),
+            std::tuple("Carol - Choir         (/shows/Xmas.2024.msq)", 0));
   const playlist::PlaylistEntry& entry = playlist_.Entries().at(0);
-  EXPECT_EQ(entry.AudioPath, audio_);
-  EXPECT_EQ(entry.CachePath, appDir_ + "/Cache/Xmas.2024.csq");
-  EXPECT_EQ(entry.SourcePath, "/shows/Xmas.2024.msq");
+  EXPECT_EQ(std::tie(entry.AudioPath, entry.CachePath, entry.SourcePath),
+            std::tuple(audio_, appDir_ + "/Cache/Xmas.2024.csq", "/shows/Xmas.2024.msq"));
   EXPECT_TRUE(fs::exists(entry.CachePath));
   EXPECT_TRUE(PlaylistSaved());
   EXPECT_FALSE(fs::exists(Temp("Xmas.2024")));
-  const std::vector<std::string> expected = {"folder:/shows/",
-                                             "preferences",
-                                             "panel",
-                                             "busy",
-                                             std::string("status:") + kImportingStatus,
-                                             "no panel",
-                                             "stopped",
-                                             std::string("status:") + kReadyStatus};
-  EXPECT_EQ(window_.log, expected);
+  EXPECT_EQ(window_.log, (std::vector<std::string>{"folder:/shows/", "preferences", "panel", "busy",
+                                                   Status(kImportingStatus), "no panel", "stopped",
+                                                   Status(kReadyStatus)}));
   EXPECT_EQ(ui_.hourglassChanges, (std::vector<bool>{true, false}));
 
   // The same folder again: the preferences are not rewritten.
@@ -156,15 +150,16 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
   Import("/shows/b.msq");
   EXPECT_EQ(std::count(window_.log.begin(), window_.log.end(), "preferences"), 0);
   ASSERT_EQ(list_.items.size(), 2u);
-  EXPECT_EQ(list_.items[1].data, 1);
-  EXPECT_EQ(playlist_.Entries().at(1).CachePath, appDir_ + "/Cache/b.csq");
+  EXPECT_EQ(std::tie(list_.items[1].data, playlist_.Entries().at(1).CachePath),
+            std::tuple(1, appDir_ + "/Cache/b.csq"));
 
   // Names come from the last separator, either way, and the last dot.
   Import("D:\\S.1\\c.final.msq");
   ASSERT_EQ(list_.items.size(), 3u);
-  EXPECT_EQ(list_.items[2].text, "Carol - Choir         (D:\\S.1\\c.final.msq)");
-  EXPECT_EQ(window_.lastImportFolder, "D:\\S.1\\");
-  EXPECT_EQ(playlist_.Entries().at(2).CachePath, appDir_ + "/Cache/c.final.csq");
+  EXPECT_EQ(
+      std::tie(list_.items[2].text, window_.lastImportFolder, playlist_.Entries().at(2).CachePath),
+      std::tuple("Carol - Choir         (D:\\S.1\\c.final.msq)", "D:\\S.1\\",
+                 appDir_ + "/Cache/c.final.csq"));
 }
 
 TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {

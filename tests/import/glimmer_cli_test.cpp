@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/paths.h"
@@ -56,8 +57,7 @@ TEST(GlimmerCli, CompilesADocumentOrAnArchiveAndDumpsTheCompiledFile) {
   const std::string damaged = dir.File("damaged.csq");
   fakes::WriteBytes(damaged, "this is not a compiled sequence");
   const auto refused = Glimmer({"dump", damaged});
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(std::tie(refused.exitCode, refused.out), std::tuple(1, ""));
   EXPECT_NE(refused.err.find(damaged + ": "), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("not a Glimmerfield cache file"), std::string::npos) << refused.err;
 
@@ -65,10 +65,9 @@ TEST(GlimmerCli, CompilesADocumentOrAnArchiveAndDumpsTheCompiledFile) {
   // behind for good: the next one clears those of dead runs only.
   const std::string archive = dir.File("Carol.msq");
   fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence)}});
-  const std::string scratch = dir.File("tmp");
-  const std::string dead =
-      scratch + "/glimmer-compile-" + std::to_string(fakes::EndedProcessId()) + "-7";
-  const std::string alive = scratch + "/glimmer-compile-" + std::to_string(getpid()) + "-7";
+  const std::string scratch = dir.File("tmp"), prefix = scratch + "/glimmer-compile-";
+  const std::string dead = prefix + std::to_string(fakes::EndedProcessId()) + "-7";
+  const std::string alive = prefix + std::to_string(getpid()) + "-7";
   for (const std::string& folder : {dead, alive}) {
     std::filesystem::create_directories(folder);
     fakes::WriteBytes(folder + "/.glimmer-extract-partial", "1.3 GB once");
@@ -78,12 +77,9 @@ TEST(GlimmerCli, CompilesADocumentOrAnArchiveAndDumpsTheCompiledFile) {
   unsetenv("TMPDIR");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(fakes::ReadBytes(dir.File("out.csq")), fakes::ReadBytes(cache));
-  EXPECT_FALSE(std::filesystem::exists(dead));
-  EXPECT_TRUE(std::filesystem::exists(alive));
-  // Its own scratch folder is gone too.
-  std::vector<std::string> left;
-  for (const auto& e : std::filesystem::directory_iterator(scratch)) left.push_back(e.path());
-  EXPECT_EQ(left, std::vector<std::string>{alive});
+  // The dead run's scratch folder and its own are gone; the live run's stays.
+  EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(scratch), {}),
+            std::vector<std::filesystem::path>{alive});
 }
 
 // A pipe or device used to be read until memory ran out (or, for a pipe,

@@ -55,9 +55,7 @@ class Reader : public ::testing::Test {
     return fast;
   }
   platform::Result<SequenceDocument> Read(const std::vector<fakes::Controller>& controllers) {
-    fakes::Sequence sequence;
-    sequence.controllers = controllers;
-    return Read(fakes::ToXml(sequence));
+    return Read(fakes::ToXml({.filePath = "", .controllers = controllers}));
   }
   // The same document with a document type before its root, on the same
   // line, so line numbers in refusals stay where they were.
@@ -426,10 +424,10 @@ TEST_F(Reader, BothRoadsReadEveryDocumentAlike) {
 // would compare the tree with itself) and declines the rest.
 TEST_F(Reader, SinglePassTakesWhatSequencersWrite) {
   const std::string one = Controller("2", Channel("9", Interval("100")));
-  fakes::Sequence spectrum;
-  spectrum.controllers = {{"3", {{"1", {{"5", "1", "0", "9"}}}}}};
   const std::tuple<const char*, std::string, bool> cases[] = {
-      {"Spectrum's shape", fakes::ToXml(spectrum), true},
+      {"Spectrum's shape",
+       fakes::ToXml({.filePath = "", .controllers = {{"3", {{"1", {{"5", "1", "0", "9"}}}}}}}),
+       true},
       {"attributes, comments, CDATA", Doc("<!--c--><X a='1'><![CDATA[x]]></X>" + one), true},
       {"references", Doc(Controller("&#50;", Channel("9", Interval("1")))), true},
       {"document type", ThroughTree(Doc(one)), false},
