@@ -8,20 +8,7 @@
 #include "import/compile_sequence.h"
 #include "sequence_format/fade_timing.h"
 #include "sequence_format/sequence_cache.h"
-
-namespace {
-
-class Window final : public importer::CompileWindow {
- public:
-  explicit Window(bool bitmask) : bitmask_(bitmask) {}
-  void SetStatus(const std::string&) override {}
-  bool PerformBitmask() const override { return bitmask_; }
-
- private:
-  bool bitmask_;
-};
-
-}  // namespace
+#include "tests/import/import_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
@@ -29,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string cache = (fuzz::ScratchFolder() / "sequence.csq").string();
 
   const std::string document = fuzz::InputFile("sequence", data, size);
+  fakes::FakeUserInterface ui;
+  ui.dialogAnswers.push_back(audio);  // a missing audio file is "located"
   // Both ways through the bitmask step, chosen by the input itself.
-  Window window(size % 2 == 1);
-  fuzz::QuietUserInterface ui;
-  ui.answer = audio;  // a missing audio file is "located"
+  import_test::RecordingWindow window(ui, size % 2 == 1);
   fakes::FakeFileStore files = fuzz::MemoryFileStore();
   std::string audioFile, title;
   importer::CompileSequence(document, cache, audioFile, title,

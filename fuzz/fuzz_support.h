@@ -2,22 +2,18 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "platform/file_store.h"
-#include "platform/user_interface.h"
 #include "tests/fakes/fake_file_store.h"
+#include "tests/fakes/fake_user_interface.h"
 
 // What the fuzz targets share: a scratch folder of their own, input written
-// to a file for the readers that take a path, and quiet stand-ins for the
-// window's services.
+// to a file for the readers that take a path, and a file store in memory.
 namespace fuzz {
 
 // A folder for this process, in memory where the machine has /dev/shm, so
@@ -52,21 +48,5 @@ inline fakes::FakeFileStore MemoryFileStore() {
   files.onDisk = false;
   return files;
 }
-
-// Messages go nowhere; the file dialog answers with `answer`.
-class QuietUserInterface final : public platform::UserInterface {
- public:
-  void ShowMessage(const std::string&) override { ++messages; }
-  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
-                                            const std::string&, const std::string&) override {
-    return answer;
-  }
-  void DoEvents() override {}
-  void WaitForEvents(std::chrono::microseconds) override {}
-  void SetHourglass(bool) override {}
-
-  std::optional<std::string> answer;
-  int messages = 0;
-};
 
 }  // namespace fuzz

@@ -23,7 +23,7 @@ std::vector<std::string> Texts(const fakes::FakeListBox& list) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::InputFile("playlist.txt", data, size);
   fakes::FakeListBox list;
-  fuzz::QuietUserInterface ui;
+  fakes::FakeUserInterface ui;
   fakes::FakeFileStore files = fuzz::MemoryFileStore();
   playlist::Playlist playlist(list, ui, files, path);
   playlist.ResetEntries();
