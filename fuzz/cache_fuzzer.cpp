@@ -8,20 +8,7 @@
 #include "fuzz/fuzz_support.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
-
-namespace {
-
-std::vector<sequence_format::Value> Rows(sequence_format::EventTable& table) {
-  std::vector<sequence_format::Value> values;
-  for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
-    for (int c = 0; c < sequence_format::kColumnCount; ++c) {
-      values.push_back(table.Get(static_cast<sequence_format::Column>(c)));
-    }
-  }
-  return values;
-}
-
-}  // namespace
+#include "tests/import/import_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::InputFile("input.csq", data, size);
@@ -31,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   sequence_format::EventTable& table = loaded.value();
-  const std::vector<sequence_format::Value> rows = Rows(table);
-  if (rows.size() != table.RowCount() * sequence_format::kColumnCount) std::abort();
+  const std::vector<import_test::Values> rows = import_test::ReadAll(table);
+  if (rows.size() != table.RowCount()) std::abort();
 
   fakes::FakeFileStore files = fuzz::MemoryFileStore();
   if (!sequence_format::SaveSequenceCache(table, "again.csq", files).ok()) std::abort();
@@ -40,6 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string again = fuzz::InputFile(
       "again.csq", reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   auto reloaded = sequence_format::LoadSequenceCache(again);
-  if (!reloaded.ok() || Rows(reloaded.value()) != rows) std::abort();
+  if (!reloaded.ok() || import_test::ReadAll(reloaded.value()) != rows) std::abort();
   return 0;
 }
