@@ -64,12 +64,8 @@ end = "10:00 PM"
 dates = "12-25"
 off = true
 )");
-  struct Case {
-    Date date;
-    int line;
-    const char* reason;
-  };
-  const Case cases[] = {
+  // The date, the line of the rule that wins it, and why.
+  const std::tuple<Date, int, std::string> cases[] = {
       // Saturday: three rules name the dates, two of them days too; the later.
       {{2026, 11, 28},
        16,
@@ -81,10 +77,10 @@ off = true
        "off: line 33 (12-25) over line 1 (fewer dates), line 5 (fewer dates), "
        "line 10 (fewer dates), line 28 (fewer dates)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(calendar::IsoDate(c.date));
-    const calendar::Night night = season.NightOf(c.date);
-    EXPECT_EQ(std::tuple(night.ruleLine, night.reason), std::tuple(c.line, c.reason));
+  for (const auto& [date, line, reason] : cases) {
+    SCOPED_TRACE(calendar::IsoDate(date));
+    const calendar::Night night = season.NightOf(date);
+    EXPECT_EQ(std::tie(night.ruleLine, night.reason), std::tie(line, reason));
   }
   EXPECT_FALSE(season.NightOf({2026, 12, 25}).HasShow());
   EXPECT_EQ(season.NightOf({2026, 12, 31}).volume, 60);

@@ -29,10 +29,11 @@ class CompileSequenceTest : public ::testing::Test {
                              {"0", {{"2", {{"0", "1", "0", "255"}}}}}};
   }
 
-  void Compile() {
+  void Compile() { Compile(window_, files_); }
+  void Compile(CompileWindow& window, fakes::FakeFileStore& files) {
     fakes::WriteBytes(document_, fakes::ToXml(sequence_));
     CompileSequence(document_, cache_, audioFile_, displayTitle_,
-                    CompileServices{window_, ui_, files_, fadeTimings_, "/shows/"});
+                    CompileServices{window, ui_, files, fadeTimings_, "/shows/"});
   }
   // The earlier import's file stays as it was.
   void ExpectOldCacheKept() {
@@ -78,17 +79,16 @@ TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRea
 TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheChosenOne) {
   sequence_.encoding = "windows-1252";
   sequence_.title = "Caf\xE9 \x96 No\xEBl";
-  const struct {
-    std::string wanted, folder, fileName;
-  } cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // wanted, folder, file
       {dir_.File("gone.wav"), dir_.path().string(), "gone.wav"},
       {"C:\\Music\\Carol.wav", "/shows/", "Carol.wav"},
       {"/no/such/folder/Carol.mp3", "/shows/", "Carol.mp3"},
       {"", "/shows/", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.wanted);
-    sequence_.filePath = c.wanted;
+  for (const auto& [wanted, folder, fileName] : cases) {
+    SCOPED_TRACE(wanted);
+    sequence_.filePath = wanted;
     ui_.dialogs.clear();
     ui_.messages.clear();
     std::filesystem::remove(cache_);
@@ -100,13 +100,13 @@ TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheCh
                   "The audio file for your sequence could not be located.  Please select the "
                   "location of the audio file \"" +
                   displayTitle_ + "\"." +
-                  (c.wanted.empty() ? "" : "\r\n\r\nThe sequence asked for " + c.wanted + ".")});
+                  (wanted.empty() ? "" : "\r\n\r\nThe sequence asked for " + wanted + ".")});
     ASSERT_EQ(ui_.dialogs.size(), 1u);
     const auto& d = ui_.dialogs[0];
     EXPECT_EQ(std::tie(d.filter, d.title, d.initialFolder, d.fileName),
               std::tuple("WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3",
-                         "Locate Audio File" + (c.fileName.empty() ? "" : " - " + c.fileName),
-                         c.folder, c.fileName));
+                         "Locate Audio File" + (fileName.empty() ? "" : " - " + fileName), folder,
+                         fileName));
     EXPECT_EQ(audioFile_, audio_);
     EXPECT_TRUE(std::filesystem::exists(cache_));
   }
@@ -166,9 +166,7 @@ TEST_F(CompileSequenceTest, TheLineForecastIsToldOnceTheFileIsSavedAndNeverWhenI
     if (!writable) files.failWith = "Cannot write: No space left on device";
     ForecastWindow window(ui_);
     window.files = &files;
-    fakes::WriteBytes(document_, fakes::ToXml(sequence_));
-    CompileSequence(document_, cache_, audioFile_, displayTitle_,
-                    CompileServices{window, ui_, files, fadeTimings_, "/shows/"});
+    Compile(window, files);
 
     EXPECT_GT(window.rowsGiven, 0u);
     if (writable) {

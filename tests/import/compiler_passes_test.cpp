@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sequence_format/sequence_cache.h"
@@ -61,12 +62,7 @@ Rows WithCodes(Rows events, const Codes& codes) {
 // Rows at one moment on one channel are sent in the order they were added: a
 // fade followed at once by another event lasts 0.
 TEST_F(FadeTimings, EachFadeLastsUntilTheNextEventOfItsChannel) {
-  struct Case {
-    const char* name;
-    Rows events;
-    Codes codes;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, Rows, Codes> cases[] = {
       {"half a second, two seconds and 25 seconds; another controller's event does not count",
        {{0, 3, 8, 34, 0, 255},
         {44100, 3, 8, 34, 255, 0},
@@ -97,18 +93,13 @@ TEST_F(FadeTimings, EachFadeLastsUntilTheNextEventOfItsChannel) {
         {176400, 1, 1, 33, 255, 255}},
        {{8, 253}, {2, 244}}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Durations(c.events), WithCodes(c.events, c.codes)) << c.name;
+  for (const auto& [name, events, codes] : cases) {
+    EXPECT_EQ(Durations(events), WithCodes(events, codes)) << name;
   }
 }
 
 TEST_F(RedundantRemoval, RemovesOnlyRepeatsOfTheSameChannelsLastCommand) {
-  struct Case {
-    const char* name;
-    Rows events;
-    std::vector<Value> kept;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, Rows, std::vector<Value>> cases[] = {
       {"equal non-fades", {{0, 1, 1, 33, 0, 255}, {10, 1, 1, 33, 0, 255}}, {0}},
       {"three equal", {{0, 1, 1, 36, 5, 5}, {10, 1, 1, 36, 5, 5}, {20, 1, 1, 36, 5, 5}}, {0}},
       {"bank 2 repeats", {{0, 1, 4, 23, 9, 9}, {10, 1, 4, 23, 9, 9}}, {0}},
@@ -136,7 +127,7 @@ TEST_F(RedundantRemoval, RemovesOnlyRepeatsOfTheSameChannelsLastCommand) {
         {40, 1, 1, 23, 9, 9}},
        {0, 10, 40}},
   };
-  for (const Case& c : cases) EXPECT_EQ(Kept(c.events), c.kept) << c.name;
+  for (const auto& [name, events, kept] : cases) EXPECT_EQ(Kept(events), kept) << name;
 }
 
 // Rows with distinct intensities on one channel: nothing to remove.

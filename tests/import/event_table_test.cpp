@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/import/import_support.h"
@@ -54,12 +55,7 @@ TEST(EventTable, SortsStablyWithNullsFirst) {
                                                   {0, 2, 1, 7},   {50, 1, 2, 8}};
   const std::vector<std::array<Value, 4>> extremes = {
       {INT32_MAX, 1, 1, 1}, {-1, 1, 1, 2}, {INT32_MIN, 1, 1, 3}, {std::nullopt, 1, 1, 4}};
-  struct Case {
-    std::vector<std::array<Value, 4>> rows;
-    std::vector<std::string> sorts;
-    Ids expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::vector<std::array<Value, 4>>, std::vector<std::string>, Ids> cases[] = {
       {tied, {"Device, Channel, SampleNumber desc"}, {5, 6, 4, 3, 2, 8, 1, 7}},
       {tied, {"Device asc, Channel asc, SampleNumber asc"}, {4, 5, 6, 2, 8, 3, 7, 1}},
       {tied, {"SampleNumber asc, Device asc, Channel asc"}, {7, 4, 2, 8, 5, 6, 3, 1}},
@@ -68,11 +64,11 @@ TEST(EventTable, SortsStablyWithNullsFirst) {
       {extremes, {"SampleNumber asc"}, {4, 3, 2, 1}},
       {extremes, {"samplenumber DESC"}, {4, 1, 2, 3}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sorts.back());
-    EventTable table = Table(c.rows);
-    for (const auto& text : c.sorts) ASSERT_TRUE(table.Sort(text).ok());
-    EXPECT_EQ(WalkIds(table), c.expected);
+  for (const auto& [rows, sorts, expected] : cases) {
+    SCOPED_TRACE(sorts.back());
+    EventTable table = Table(rows);
+    for (const auto& text : sorts) ASSERT_TRUE(table.Sort(text).ok());
+    EXPECT_EQ(WalkIds(table), expected);
   }
 }
 

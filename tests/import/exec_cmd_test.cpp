@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/posix_process_launcher.h"
@@ -21,12 +22,8 @@ const std::string kWinRar = "C:\\Program Files\\WinRAR\\WinRAR.exe";
 // As Windows starts a program: an unquoted program path with blanks is the
 // shortest run of words that names an existing file.
 TEST(SplitCommandLine, SplitsAsWindowsStartsAProgram) {
-  struct Case {
-    std::string line;
-    std::set<std::string> files;
-    Args expected;
-  };
-  const Case cases[] = {
+  // The line, the files that exist, the words.
+  const std::tuple<std::string, std::set<std::string>, Args> cases[] = {
       {"C:\\Tools\\WinRAR.exe X -o+ \"D:\\Shows\\Xmas.2024.msq\" \"C:\\App\\Temp\\\"",
        {"C:\\Tools\\WinRAR.exe"},
        {"C:\\Tools\\WinRAR.exe", "X", "-o+", "D:\\Shows\\Xmas.2024.msq", "C:\\App\\Temp\\"}},
@@ -48,10 +45,10 @@ TEST(SplitCommandLine, SplitsAsWindowsStartsAProgram) {
       {"", {}, {}},
       {" \t ", {}, {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const auto exists = [&](const std::string& p) { return c.files.count(p) > 0; };
-    EXPECT_EQ(importer::SplitCommandLine(c.line, exists), c.expected);
+  for (const auto& [line, files, expected] : cases) {
+    SCOPED_TRACE(line);
+    const auto exists = [&files = files](const std::string& p) { return files.count(p) > 0; };
+    EXPECT_EQ(importer::SplitCommandLine(line, exists), expected);
   }
 }
 

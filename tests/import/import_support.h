@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <numeric>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -63,10 +64,9 @@ class RecordingWindow : public importer::CompileWindow {
 
   // True when one yield followed every text, before the next one.
   bool YieldedAfterEveryText() const {
-    for (std::size_t i = 0; i < textsAtYield.size(); ++i) {
-      if (textsAtYield[i] != static_cast<int>(i) + 1) return false;
-    }
-    return textsAtYield.size() == statuses.size();
+    std::vector<int> afterEach(statuses.size());
+    std::iota(afterEach.begin(), afterEach.end(), 1);
+    return textsAtYield == afterEach;
   }
 
   bool bitmask;

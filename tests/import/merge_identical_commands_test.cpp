@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "import/compiler_passes.h"
@@ -33,12 +34,8 @@ class MergeTest : public ::testing::Test {
 };
 
 TEST_F(MergeTest, GroupsOnlyRowsEqualInAllSevenOtherColumns) {
-  struct Case {
-    const char* name;
-    Rows input;
-    Rows expected;  // empty: the input comes out unchanged
-  };
-  const Case cases[] = {
+  // Name, input, output (empty: the input comes out unchanged).
+  const std::tuple<const char*, Rows, Rows> cases[] = {
       {"a lone row", {{100, 3, 8, 33, 1, 2}}, {}},
       {"channels 1, 3 and 5 of one controller",
        {{0, 1, 16, 34, 0, 255, 2, 244},
@@ -56,8 +53,8 @@ TEST_F(MergeTest, GroupsOnlyRowsEqualInAllSevenOtherColumns) {
        {{0, 1, 256, 33, 0, 0}, {0, 1, 1, 33, 0, 0}},
        {{0, 1, 257, 33, 0, 0}}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Merge(c.input), c.expected.empty() ? c.input : c.expected) << c.name;
+  for (const auto& [name, input, expected] : cases) {
+    EXPECT_EQ(Merge(input), expected.empty() ? input : expected) << name;
   }
 }
 

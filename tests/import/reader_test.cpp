@@ -71,12 +71,8 @@ class Reader : public ::testing::Test {
 
 // Rows are {SampleNumber, Device, Channel, Command, StartIntensity, EndIntensity}.
 TEST_F(Reader, GivesOneRowPerInterval) {
-  struct Case {
-    const char* name;
-    std::string controller, channel;
-    std::vector<fakes::Interval> intervals;
-    std::vector<SequenceRow> rows;
-  };
+  using Case = std::tuple<const char*, std::string, std::string, std::vector<fakes::Interval>,
+                          std::vector<SequenceRow>>;  // name, controller, channel, intervals, rows
   const Case cases[] = {
       {"fade", "3", "1", {{"88200", "1", "0", "255"}}, {{88200, 3, 1, 34, 0, 255}}},
       {"effect 4 sends 240", "1", "3", {{"0", "4", "10", "20"}}, {{0, 1, 4, 33, 240, 240}}},
@@ -92,11 +88,11 @@ TEST_F(Reader, GivesOneRowPerInterval) {
       {"ids rounded", "1.5", "8.5", {{"0", "1", "0", "0"}}, {{0, 2, 128, 34, 0, 0}}},
       {"blanks and signs", " 5 ", "\n 2\t", {{" +7 ", "1", "-3", "1e2"}}, {{7, 5, 2, 34, -3, 100}}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto read = Read({{c.controller, {{c.channel, c.intervals}}}});
+  for (const auto& [name, controller, channel, intervals, rows] : cases) {
+    SCOPED_TRACE(name);
+    auto read = Read({{controller, {{channel, intervals}}}});
     ASSERT_TRUE(read.ok()) << read.message();
-    EXPECT_EQ(read.value().rows, c.rows);
+    EXPECT_EQ(read.value().rows, rows);
   }
 }
 
@@ -130,10 +126,8 @@ TEST_F(Reader, FindsElementsAtAnyDepthFirstInDocumentOrderWithEntitiesAndCdata) 
 }
 
 TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
-  struct Case {
-    std::string declaration, bytes, utf8;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // declaration, bytes, UTF-8
       {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "Caf\xE9 \x96 No\xEBl \x80",
        "Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl \xE2\x82\xAC"},
       {"<?xml version='1.0' encoding='Windows-1252' ?>", "\x93Hi\x94",
@@ -155,13 +149,12 @@ TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
          return s;
        }()},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.declaration);
-    auto read = Read(c.declaration + "<Show><AudioFile><Title>" + c.bytes + "</Title><Artist>" +
-                     c.bytes + "</Artist><FilePath>x.wav</FilePath></AudioFile></Show>");
+  for (const auto& [declaration, bytes, utf8] : cases) {
+    SCOPED_TRACE(declaration);
+    auto read = Read(declaration + "<Show><AudioFile><Title>" + bytes + "</Title><Artist>" + bytes +
+                     "</Artist><FilePath>x.wav</FilePath></AudioFile></Show>");
     ASSERT_TRUE(read.ok()) << read.message();
-    EXPECT_EQ(read.value().title, c.utf8);
-    EXPECT_EQ(read.value().artist, c.utf8);
+    EXPECT_EQ(std::tie(read.value().title, read.value().artist), std::tie(utf8, utf8));
   }
 
   // What some Windows tools save, with a title outside the Basic Multilingual

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/posix_file_store.h"
@@ -121,25 +122,21 @@ TEST_F(SequenceCacheTest, LargeFilesAreRefusedBeforeReadingAndLoadingAnswersStop
   Save(MakeTable({{88200, 3, 4, 34, 0, 255, 2, 244}}));
   const std::string good = fakes::ReadBytes(path_);
   const std::uint64_t headerSize = good.size() - 33 - 8;
-  const struct {
-    const char* name;
-    std::uint64_t rows;      // the header's claim
-    std::uint64_t fileSize;  // sparse
-    const char* said;
-  } cases[] = {
+  // The header's claim of rows, the (sparse) file's size, what is said.
+  const std::tuple<const char*, std::uint64_t, std::uint64_t, const char*> cases[] = {
       {"MoreThanItsRowsAllow", 1, 10ull << 30, "bytes after the last of 1 rows"},
       {"RowsPastTheLimit", 100000000, headerSize + 100000000ull * 33 + 8, "impossible row count"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, claimed, fileSize, said] : cases) {
+    SCOPED_TRACE(name);
     std::string bytes = good;
-    PutLittle(bytes, 16, c.rows, 8);
+    PutLittle(bytes, 16, claimed, 8);
     fakes::WriteBytes(path_, bytes);
-    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(c.fileSize)), 0);
+    ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(fileSize)), 0);
     int asked = 0;
     const auto loaded = LoadSequenceRows(path_, [&] { return ++asked > 0; });
     ASSERT_FALSE(loaded.ok());
-    EXPECT_NE(loaded.message().find(c.said), std::string::npos) << loaded.message();
+    EXPECT_NE(loaded.message().find(said), std::string::npos) << loaded.message();
     EXPECT_EQ(asked, 0);  // refused before reading
   }
 
