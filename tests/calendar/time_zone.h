@@ -22,11 +22,7 @@ class ScopedTimeZone {
     tzset();
   }
   ~ScopedTimeZone() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
     tzset();
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;

@@ -137,8 +137,7 @@ inline std::array<std::array<std::string, kVersions>, kFiles> ExpectedContents()
 }
 
 struct Report {
-  std::uint8_t file;
-  std::uint8_t ended;  // 0: write begins, 1: write ended
+  std::uint8_t file, ended;  // ended 0: the write begins, 1: it ended
   std::uint16_t version;
 };
 

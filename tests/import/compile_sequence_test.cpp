@@ -61,10 +61,9 @@ TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRea
   EXPECT_TRUE(ui_.messages.empty());
   EXPECT_TRUE(ui_.dialogs.empty());
   ASSERT_GE(window_.statuses.size(), 3u);
-  EXPECT_EQ(
-      std::vector(window_.statuses.begin(), window_.statuses.begin() + 3),
-      (std::vector<std::string>{"Parsing XML Device:3 Channel:12", "Parsing XML Device:3 Channel:1",
-                                "Generating event durations"}));
+  EXPECT_EQ(window_.statuses[0], "Parsing XML Device:3 Channel:12");
+  EXPECT_EQ(window_.statuses[1], "Parsing XML Device:3 Channel:1");
+  EXPECT_EQ(window_.statuses[2], "Generating event durations");
   EXPECT_TRUE(window_.YieldedAfterEveryText());
   auto cache = LoadSequenceCache(cache_);
   ASSERT_TRUE(cache.ok()) << cache.message();

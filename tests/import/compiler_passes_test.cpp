@@ -22,24 +22,21 @@ using import_test::RecordingWindow;
 using import_test::Values;
 using Rows = std::vector<Values>;
 
-Rows Playback(EventTable& table) {
-  EXPECT_TRUE(table.Sort(kPlaybackSort).ok());
-  return ReadAll(table);
-}
-
 class Passes : public ::testing::Test {
  protected:
   Rows Durations(const Rows& events) {
     EventTable table = MakeTable(events);
     EXPECT_TRUE(GenerateEventDurations(table, FillFadeTimingTable(), window_, ui_).ok());
-    return Playback(table);
+    EXPECT_TRUE(table.Sort(kPlaybackSort).ok());
+    return ReadAll(table);
   }
   // The SampleNumbers of the rows redundant removal keeps, in playback order.
   std::vector<Value> Kept(const Rows& events) {
     EventTable table = MakeTable(events);
     EXPECT_TRUE(RemoveRedundantCommands(table, window_, ui_).ok());
+    EXPECT_TRUE(table.Sort(kPlaybackSort).ok());
     std::vector<Value> kept;
-    for (const Values& row : Playback(table)) kept.push_back(row[0]);
+    for (const Values& row : ReadAll(table)) kept.push_back(row[0]);
     return kept;
   }
 

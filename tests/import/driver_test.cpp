@@ -52,8 +52,6 @@ class FakeImportWindow : public ImportWindow {
   std::string lastImportFolder;
   bool cancelled = false;
   std::vector<std::string> log;
-
- private:
   playlist::Playlist& playlist_;
 };
 
