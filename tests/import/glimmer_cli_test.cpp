@@ -1,7 +1,6 @@
 // The companion command run as a program: compile a document or an archive,
 // dump the compiled file, refuse a damaged one.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>

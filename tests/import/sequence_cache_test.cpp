@@ -146,8 +146,7 @@ TEST_F(SequenceCacheTest, LargeFilesAreRefusedBeforeReadingAndLoadingAnswersStop
   int asked = 0;
   const auto stopped = LoadSequenceRows(path_, [&] { return ++asked < 2; });
   ASSERT_FALSE(stopped.ok());
-  EXPECT_EQ(stopped.message(), kLoadingStopped);
-  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(std::tie(stopped.message(), asked), std::tuple(kLoadingStopped, 2));
   asked = 0;
   const auto whole = LoadSequenceRows(path_, [&] { return ++asked > 0; });
   ASSERT_TRUE(whole.ok()) << whole.message();
