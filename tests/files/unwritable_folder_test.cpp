@@ -30,8 +30,7 @@ std::string Check(bool ok, const std::string& what) {
 TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIntact) {
   const std::string preferences = "3\r\n56000\r\n7\r\n5:30:00 PM\r\n11:00:00 PM\r\n0\r\n/shows\r\n";
   std::string playlistBytes = playlist::PlaylistHeader() + "\r\n";
-  for (const char* name : {"a", "b", "c"}) {
-    const std::string n = name;
+  for (const std::string n : {"a", "b", "c"}) {
     playlistBytes += "/audio/" + n + ".mp3\r\n/app/Cache/" + n + ".csq\r\n" + n +
                      " - Band         (/shows/" + n + ".msq)\r\n/shows/" + n + ".msq\r\n0.94\r\n";
   }

@@ -76,11 +76,9 @@ class DriverTest : public ::testing::Test {
   }
 
   // Picks `archive` in the dialog, or cancels it when `archive` is empty.
-  void Import(const std::string& archive, platform::ProcessLauncher* launcher = nullptr,
-              const std::string& archiver = "/opt/rar/unrar") {
+  void Import(const std::string& archive) {
     if (!archive.empty()) ui_.dialogAnswers.push_back(archive);
-    ImportDriver driver(window_, appDir_, archiver, launcher ? *launcher : launcher_, ui_, files_,
-                        fadeTimings_);
+    ImportDriver driver(window_, appDir_, "/opt/rar/unrar", launcher_, ui_, files_, fadeTimings_);
     driver.SetMonotonicClock([this] { return now_ += secondsPerQuestion_; });
     driver.cmdPlayListAdd_Click();
   }

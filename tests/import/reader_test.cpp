@@ -20,6 +20,12 @@
 namespace importer {
 namespace {
 
+std::string Repeat(const std::string& text, int times) {
+  std::string repeated;
+  for (int i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
 // The reader takes a sound document in one pass over its bytes and leaves
 // everything else to pugixml's tree. A document type, which pugixml passes
 // over and the single pass never takes, sends a document down the tree road:
@@ -142,12 +148,7 @@ TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
       // Growing by more than the room kept for converting in place (the
       // comment), with titles as long as they may be.
       {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><!--" + std::string(20000, '\xE9') + "-->",
-       std::string(2048, '\xE9'),
-       [] {
-         std::string s;
-         for (int i = 0; i < 2048; ++i) s += "\xC3\xA9";
-         return s;
-       }()},
+       std::string(2048, '\xE9'), Repeat("\xC3\xA9", 2048)},
   };
   for (const auto& [declaration, bytes, utf8] : cases) {
     SCOPED_TRACE(declaration);
@@ -301,11 +302,7 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
 // pipe that would hold the reader waiting for a writer.
 TEST_F(Reader, HostileDocumentsAreRefusedWithoutReadingThemWhole) {
   std::string deep = Doc("");
-  const std::size_t end = deep.rfind("</");
-  std::string nest;
-  for (int i = 0; i < 200000; ++i) nest += "<a>";
-  for (int i = 0; i < 200000; ++i) nest += "</a>";
-  deep.insert(end, nest);
+  deep.insert(deep.rfind("</"), Repeat("<a>", 200000) + Repeat("</a>", 200000));
   auto read = Read(deep);
   ASSERT_TRUE(read.ok()) << read.message();
   EXPECT_TRUE(read.value().rows.empty());
@@ -350,10 +347,8 @@ TEST_F(Reader, TreeReadingHasABoundAndRunningOutOfMemoryIsSaidAsSuch) {
   // A document the tree must read (UTF-16) of five million elements, under
   // an address space limit far below what its tree needs.
   std::string utf16 = "\xFF\xFE";
-  std::string elements;
-  for (int i = 0; i < 5000000; ++i) elements += "<a/>";
-  const std::string body =
-      Doc("<Controller><ControllerID>1</ControllerID>" + elements + "</Controller>\n");
+  const std::string body = Doc("<Controller><ControllerID>1</ControllerID>" +
+                               Repeat("<a/>", 5000000) + "</Controller>\n");
   for (const char c : body) utf16 += std::string{c, '\0'};
   fakes::WriteBytes(path_, utf16);
   const auto [code, said] = fakes::RunInChild([&](std::string& said) {
