@@ -24,9 +24,7 @@ EventTable Table(const std::vector<std::array<Value, 4>>& rows) {
 
 Ids WalkIds(EventTable& table) {
   Ids ids;
-  for (table.MoveFirst(); !table.AtEnd(); table.MoveNext()) {
-    ids.push_back(*table.Get(Column::StartIntensity));
-  }
+  for (const auto& row : import_test::ReadAll(table)) ids.push_back(*row[4]);  // StartIntensity
   return ids;
 }
 
@@ -41,8 +39,7 @@ TEST(EventTable, NewRowsAreNullAndCurrentAndAnEmptyTableIsAtItsEnd) {
   table.Set(Column::Device, 7);
   table.AddRow();
   for (int c = 0; c < kColumnCount; ++c) EXPECT_EQ(table.Get(static_cast<Column>(c)), std::nullopt);
-  EXPECT_EQ(table.RowCount(), 2u);
-  EXPECT_EQ(table.Position(), 2u);
+  EXPECT_EQ(std::tuple(table.RowCount(), table.Position()), std::tuple(2u, 2u));
   table.MoveFirst();
   EXPECT_EQ(table.Get(Column::Device), 7);
 }

@@ -219,6 +219,8 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
   const std::string good = Interval("0", "1", "0", "255");
   const std::string limit =
       " bytes, more than the 4096 a title, artist or audio file path may have";
+  const std::string nan = ", which is not a number", range = ", but channels are numbered 1 to 16",
+                    fit = ", which does not fit a 32-bit whole number";
   const std::string control =
       " holds a line break or another control character, which a file path cannot have";
   const std::pair<std::string, std::string> cases[] = {
@@ -240,38 +242,32 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
        "the Controller element on line 8 has no ControllerID element"},
       {OneController("  ", "1", good), "the ControllerID element on line 9 has no value"},
       {OneController("three", "1", good),
-       "the ControllerID element on line 9 holds \"three\", which is not a number"},
+       "the ControllerID element on line 9 holds \"three\"" + nan},
       {OneController("2147483647.5", "1", good),
-       "the ControllerID element on line 9 holds \"2147483647.5\", which does not fit a 32-bit "
-       "whole number"},
+       "the ControllerID element on line 9 holds \"2147483647.5\"" + fit},
       {Doc(Controller("1", "<Channel>\n" + good + "</Channel>\n")),
        "the Channel element on line 10 has no ChannelNumber element"},
-      {OneController("1", "1,5", good),
-       "the ChannelNumber element on line 11 holds \"1,5\", which is not a number"},
-      {OneController("1", "0", good),
-       "the ChannelNumber element on line 11 holds 0, but channels are numbered 1 to 16"},
-      {OneController("1", "17", good),
-       "the ChannelNumber element on line 11 holds 17, but channels are numbered 1 to 16"},
+      {OneController("1", "1,5", good), "the ChannelNumber element on line 11 holds \"1,5\"" + nan},
+      {OneController("1", "0", good), "the ChannelNumber element on line 11 holds 0" + range},
+      {OneController("1", "17", good), "the ChannelNumber element on line 11 holds 17" + range},
       {OneController("1", "1", Interval("", "1", "0", "0")),
        "the TimeInterval element on line 12 has no PositionInSamples element"},
       {OneController("1", "1", Interval("0", "7", "", "0")),  // even for effect 7
        "the TimeInterval element on line 12 has no IntensityIn element"},
       {OneController("1", "1", Interval("3e9", "1", "0", "0")),
-       "the PositionInSamples element on line 13 holds \"3e9\", which does not fit a 32-bit whole "
-       "number"},
+       "the PositionInSamples element on line 13 holds \"3e9\"" + fit},
       {OneController("1", "1", Interval("0", std::string(60, 'x'), "0", "0")),
-       "the Effect element on line 14 holds \"" + std::string(40, 'x') +
-           "...\", which is not a number"},
+       "the Effect element on line 14 holds \"" + std::string(40, 'x') + "...\"" + nan},
       {OneController("1", "1", good + Interval("9", "1", "-", "0")),
-       "the IntensityIn element on line 21 holds \"-\", which is not a number"},
+       "the IntensityIn element on line 21 holds \"-\"" + nan},
       {"<Sequence>\r\n<AudioFile>\r\n<Title>A</Title>\r\n<Artist>B</Artist>\r\n<FilePath>x"
        "</FilePath>\r\n</AudioFile>\r\n<Controller>\r\n<ControllerID>?</ControllerID>\r\n"
        "</Controller>\r\n</Sequence>\r\n",
-       "the ControllerID element on line 8 holds \"?\", which is not a number"},
+       "the ControllerID element on line 8 holds \"?\"" + nan},
       {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<S>\n<AudioFile>\n<Title>\xE9\xE9\xE9"
        "</Title>\n<Artist>\x96</Artist>\n<FilePath>x</FilePath>\n</AudioFile>\n<Controller>\n"
        "<ControllerID>\xE9</ControllerID>\n</Controller>\n</S>\n",
-       "the ControllerID element on line 9 holds \"\xC3\xA9\", which is not a number"},
+       "the ControllerID element on line 9 holds \"\xC3\xA9\"" + nan},
       {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<S><Title>\x82\xA0</Title></S>",
        "it declares the text encoding \"Shift_JIS\", which this program cannot read (save it as "
        "UTF-8 or windows-1252)"},
