@@ -46,10 +46,9 @@ end = "9:00 PM"
   ASSERT_TRUE(parsed.calendar) << parsed.error;
   const calendar::Rule& wrap = parsed.calendar->rules[0];
   EXPECT_EQ(wrap.DateCount(), 4);
-  EXPECT_TRUE(wrap.Covers({2026, 12, 30}));
-  EXPECT_TRUE(wrap.Covers({2027, 1, 2}));
-  EXPECT_FALSE(wrap.Covers({2027, 1, 3}));
-  EXPECT_FALSE(wrap.Covers({2026, 12, 29}));
+  EXPECT_EQ(std::tuple(wrap.Covers({2026, 12, 30}), wrap.Covers({2027, 1, 2}),
+                       wrap.Covers({2027, 1, 3}), wrap.Covers({2026, 12, 29})),
+            std::tuple(true, true, false, false));
   const calendar::Rule& leap = parsed.calendar->rules[1];
   EXPECT_TRUE(leap.Covers({2028, 2, 29}));
   EXPECT_FALSE(leap.Covers({2027, 3, 1}));

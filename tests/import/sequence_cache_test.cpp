@@ -159,8 +159,7 @@ TEST_F(SequenceCacheTest, LargeFilesAreRefusedBeforeReadingAndLoadingAnswersStop
 TEST_F(SequenceCacheTest, RowsAndColumnsTheWriterNeverWritesAreRefused) {
   Save(MakeTable({{88200, 3, 4, 34, 0, 255, 2, 244}, {176400, 3, 4, 33, 255, 255}}));
   const std::string good = fakes::ReadBytes(path_);
-  constexpr std::size_t kFirstRow = 135;
-  constexpr std::size_t kSecondRow = kFirstRow + 33;
+  constexpr std::size_t kFirstRow = 135, kSecondRow = kFirstRow + 33;
   // The flags byte of a column follows its name and type.
   const auto flagsOf = [&](std::string_view name) { return good.find(name) + name.size() + 1; };
   const std::pair<std::function<void(std::string&)>, std::string> cases[] = {
