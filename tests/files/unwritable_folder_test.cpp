@@ -23,10 +23,6 @@
 
 namespace {
 
-std::string Check(bool ok, const std::string& what) {
-  return ok ? std::string() : what + "\n";
-}
-
 TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIntact) {
   const std::string preferences = "3\r\n56000\r\n7\r\n5:30:00 PM\r\n11:00:00 PM\r\n0\r\n/shows\r\n";
   std::string playlistBytes = playlist::PlaylistHeader() + "\r\n";
@@ -67,11 +63,12 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       }
       platform::PosixFileStore files;
       fakes::FakeUserInterface ui;
+      const auto check = [&](bool ok, const std::string& what) { p += ok ? "" : what + "\n"; };
       const auto told = [&](std::size_t changes, const std::string& path) {
-        p += Check(ui.messages.size() == changes, "a message for each change of " + path);
+        check(ui.messages.size() == changes, "a message for each change of " + path);
         for (const auto& message : ui.messages) {
-          p += Check(message.find(path) != std::string::npos, "file named: " + message);
-          p += Check(message.find(c.reason) != std::string::npos, "reason given: " + message);
+          check(message.find(path) != std::string::npos, "file named: " + message);
+          check(message.find(c.reason) != std::string::npos, "reason given: " + message);
         }
       };
 
@@ -94,9 +91,9 @@ TEST(UnwritableFolderTest, SettingsAndPlaylistChangesAreRefusedAndTheFilesStayIn
       entries.cmdPlayListMoveUp_Click();
       entries.cmdPlaylistRemove_Click();
       told(3, listPath);
-      p += Check(list.items.size() == 3 && list.items[0].text.starts_with("a ") &&
-                     list.items[1].text.starts_with("b ") && list.items[2].text.starts_with("c "),
-                 "the list shows what the file holds");
+      check(list.items.size() == 3 && list.items[0].text.starts_with("a ") &&
+                list.items[1].text.starts_with("b ") && list.items[2].text.starts_with("c "),
+            "the list shows what the file holds");
       return 0;
     });
     EXPECT_EQ(run.exitCode, 0);

@@ -85,10 +85,8 @@ TEST_F(MergeTest, ShowsProgressEveryHundredRows) {
   // Pairs of channels merge: at position 100, 99 rows have been looked at and
   // made 50 output rows.
   Rows pairs;
-  for (int i = 0; i < 100; ++i) {
-    pairs.push_back({i, 1, 1, 33, 0, 0});
-    pairs.push_back({i, 1, 2, 33, 0, 0});
-  }
+  for (int i = 0; i < 100; ++i)
+    pairs.insert(pairs.end(), {{i, 1, 1, 33, 0, 0}, {i, 1, 2, 33, 0, 0}});
   Merge(pairs);
   EXPECT_EQ(window_.statuses, (std::vector<std::string>{text("50", "50"), text("100", "100")}));
 }
