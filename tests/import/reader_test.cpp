@@ -168,8 +168,7 @@ TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
       std::string bytes;
       auto put = [&](char16_t u) {
         const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        bytes += bigEndian ? hi : lo;
-        bytes += bigEndian ? lo : hi;
+        bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
       };
       if (mark) put(0xFEFF);
       for (char16_t u : text) put(u);
