@@ -78,8 +78,8 @@ TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRea
 TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheChosenOne) {
   sequence_.encoding = "windows-1252";
   sequence_.title = "Caf\xE9 \x96 No\xEBl";
+  // The file the sequence wants, the folder the dialog opens in, the name it offers.
   const std::tuple<std::string, std::string, std::string> cases[] = {
-      // wanted, folder, file
       {dir_.File("gone.wav"), dir_.path().string(), "gone.wav"},
       {"C:\\Music\\Carol.wav", "/shows/", "Carol.wav"},
       {"/no/such/folder/Carol.mp3", "/shows/", "Carol.mp3"},

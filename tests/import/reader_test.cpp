@@ -132,8 +132,8 @@ TEST_F(Reader, FindsElementsAtAnyDepthFirstInDocumentOrderWithEntitiesAndCdata) 
 }
 
 TEST_F(Reader, ShowsTitleAndArtistAsUtf8) {
+  // The declaration, the title and artist's bytes, and the same text in UTF-8.
   const std::tuple<std::string, std::string, std::string> cases[] = {
-      // declaration, bytes, UTF-8
       {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "Caf\xE9 \x96 No\xEBl \x80",
        "Caf\xC3\xA9 \xE2\x80\x93 No\xC3\xABl \xE2\x82\xAC"},
       {"<?xml version='1.0' encoding='Windows-1252' ?>", "\x93Hi\x94",
