@@ -311,9 +311,5 @@ inline void ExpectPlayedAsPreviewed(const DatedPort& port, const std::vector<Son
   EXPECT_EQ(open, opens.size()) << "the port opened on a night the preview has no show";
   EXPECT_EQ(song, songs.size()) << "a song started outside every night: " << When(songs[song].at);
 }
-inline void ExpectPlayedAsPreviewed(const Rig& rig, const std::vector<calendar::Night>& nights,
-                                    double songSeconds) {
-  ExpectPlayedAsPreviewed(rig.port, rig.window.songs, nights, songSeconds);
-}
 
 }  // namespace calendar_show

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 namespace {
 
 using playback::PlayOutcome;
+using playback_test::Contains;
 using playback_test::Level;
 using playback_test::Record;
 using Kind = playback_test::Trace::Kind;
@@ -120,27 +120,18 @@ TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment
   Rig rig;
   rig.window.dataRate = "56000";
   rig.Play(rows, 2 * 88200);
-  std::vector<std::string> late;
-  for (const std::string& e : rig.window.logged) {
-    if (e.find("line late") != std::string::npos) late.push_back(e);
-  }
+  const std::vector<std::string> late = rig.window.LoggedWith("line late");
   ASSERT_EQ(late.size(), 1U);
-  EXPECT_NE(late[0].find("Entry 1 line late: up to "), std::string::npos) << late[0];
-  EXPECT_NE(late[0].find(" ms at 0:00 (56000 baud)"), std::string::npos) << late[0];
-  EXPECT_NE(rig.window.Notice().find("fell up to"), std::string::npos);
+  EXPECT_TRUE(Contains(late[0], "Entry 1 line late: up to "));
+  EXPECT_TRUE(Contains(late[0], " ms at 0:00 (56000 baud)"));
+  EXPECT_TRUE(Contains(rig.window.Notice(), "fell up to"));
 
   // The same at 115200 stays under 50 ms: nothing said.
   Rig fast;
   fast.window.dataRate = "115200";
   fast.Play(rows, 2 * 88200);
-  for (const std::string& e : fast.window.logged) {
-    EXPECT_EQ(e.find("line late"), std::string::npos) << e;
-  }
+  EXPECT_EQ(fast.window.LoggedWith("line late"), std::vector<std::string>{});
 }
-
-}  // namespace
-
-namespace {
 
 TEST(LoadKeepAliveTest, ALargeSequenceFileLoadsWithoutAKeepAliveGapOverTheUsualOne) {
   // 200,000 rows: some thirty steps of reading, then the plan; every look at
@@ -170,13 +161,8 @@ TEST(LoadKeepAliveTest, ALargeSequenceFileLoadsWithoutAKeepAliveGapOverTheUsualO
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A system that never grants real-time priority.
-class RefusedPriority : public platform::DispatchPriority {
- public:
+struct RefusedPriority : platform::DispatchPriority {
   bool Raise() override {
     ++raises;
     return false;
@@ -197,11 +183,9 @@ TEST(NoRealtimeTest, TheShowLogSaysOnceThatTimingMaySufferUnderLoad) {
     ASSERT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   }
   EXPECT_EQ(priority.raises, 2);
-  int told = 0;
-  for (const std::string& e : base.window.logged) {
-    if (e == "Timing may suffer when the computer is busy: no RealtimeKit: no system bus") ++told;
-  }
-  EXPECT_EQ(told, 1);
+  EXPECT_EQ(base.window.LoggedWith("Timing may suffer"),
+            std::vector<std::string>{
+                "Timing may suffer when the computer is busy: no RealtimeKit: no system bus"});
 }
 
 }  // namespace

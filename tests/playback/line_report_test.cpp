@@ -11,6 +11,7 @@
 namespace {
 
 using playback::LineMessage;
+using playback_test::Contains;
 
 // Two controllers' worth of fades on every 50 ms grid point for a minute:
 // 288 bytes per 50 ms, just over what 56000 baud carries, far under 115200.
@@ -35,13 +36,12 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
   ASSERT_TRUE(warning.has_value());
   EXPECT_EQ(playback::LineWarning(dense, 115200, true), std::nullopt);
   // The worst moment is near the end, where the backlog has grown most.
-  EXPECT_NE(warning->find("worst at 0:5"), std::string::npos) << *warning;
+  EXPECT_TRUE(Contains(*warning, "worst at 0:5"));
   // It slips early on and stays behind: where it starts is named too.
-  EXPECT_NE(warning->find(" baud, from 0:0"), std::string::npos) << *warning;
-  EXPECT_NE(warning->find("At 115200 baud"), std::string::npos) << *warning;
-  EXPECT_EQ(warning->find("Perform bitmask"), std::string::npos) << "the merge was on";
-  EXPECT_NE(playback::LineWarning(dense, 56000, false)->find("\"Perform bitmask\""),
-            std::string::npos);
+  EXPECT_TRUE(Contains(*warning, " baud, from 0:0"));
+  EXPECT_TRUE(Contains(*warning, "At 115200 baud"));
+  EXPECT_FALSE(Contains(*warning, "Perform bitmask")) << "the merge was on";
+  EXPECT_TRUE(Contains(*playback::LineWarning(dense, 56000, false), "\"Perform bitmask\""));
   EXPECT_EQ(dense.at56000.secondsOverCapacity, 60);
   EXPECT_EQ(dense.at115200.secondsOverCapacity, 0);
   EXPECT_GT(dense.at56000.worstBacklogBytes, 100);
@@ -50,7 +50,7 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
   for (const char* part :
        {"Serial line at 56000 baud: p99 ", "Serial line at 115200 baud: p99 ", "worst backlog ",
         "second(s) ask more than 5600 bytes", "Warning: The lights will fall up to "}) {
-    EXPECT_NE(figures.find(part), std::string::npos) << part << " in " << figures;
+    EXPECT_TRUE(Contains(figures, part));
   }
 
   const playback::ImportLineReport calm = playback::PlanLine(Calm());
@@ -60,8 +60,8 @@ TEST(ImportLineReportTest, ADenseShowWarnsAt56000AndNotAt115200ACalmOneNever) {
     }
   }
   const std::string text = playback::FormatLineReport(calm, 56000, true);
-  EXPECT_NE(text.find("Serial line at 56000 baud: on time (at most "), std::string::npos) << text;
-  EXPECT_EQ(text.find("Warning"), std::string::npos);
+  EXPECT_TRUE(Contains(text, "Serial line at 56000 baud: on time (at most "));
+  EXPECT_FALSE(Contains(text, "Warning"));
 }
 
 TEST(ImportLineReportTest, ATableAndItsRowsGiveTheSameMessages) {

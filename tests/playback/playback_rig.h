@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "playlist/playlist_entry.h"
@@ -47,6 +49,12 @@ inline std::string ToHex(std::string_view bytes) {
 // Seconds that the player turns back into exactly `samples` positions.
 inline double Seconds(std::int64_t samples) {
   return (static_cast<double>(samples) + 0.5) / static_cast<double>(playback::kSamplesPerSecond);
+}
+
+// Whether `text` holds `part`; a failure shows the whole text.
+inline testing::AssertionResult Contains(const std::string& text, std::string_view part) {
+  if (text.find(part) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << part << "\" is not in: " << text;
 }
 
 // A row; nulls where std::nullopt is given.
@@ -162,6 +170,14 @@ class FakeShowWindow : public playback::ShowSettingsSource,
   }
   std::string Status() const { return statuses.empty() ? "" : statuses.back(); }
   std::string Notice() const { return notices.empty() ? "" : notices.back(); }
+  // The show log's lines that hold `part`.
+  std::vector<std::string> LoggedWith(std::string_view part) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : logged) {
+      if (line.find(part) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+  }
 
   bool showRunning = true;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;

@@ -10,6 +10,7 @@
 
 namespace {
 
+using playback_test::Contains;
 using playback_test::Hex;
 using playback_test::Rig;
 using playback_test::ToHex;
@@ -52,9 +53,8 @@ TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesSho
   // The one late keep-alive is the 2 s gap (late is more than a second); no
   // hour-long one. The view and the log hear the same verdict.
   EXPECT_EQ(window.lateGaps, 1);
-  EXPECT_EQ(std::count_if(window.logged.begin(), window.logged.end(),
-                          [](const std::string& e) { return e.starts_with("Late keep-alive"); }),
-            1);
+  EXPECT_EQ(window.LoggedWith("Late keep-alive"),
+            std::vector<std::string>{"Late keep-alive: 2 seconds since the one before"});
 }
 
 // Also a port that reports the failure but keeps its device is closed, so
@@ -73,8 +73,7 @@ TEST_F(SerialLinkTest, LostPortIsClosedAndReportedOnceAndLaterWritesAreSkipped) 
   stubborn.fail = true;
   link.Write(Hex("00 01 33 06 01 00"));
   EXPECT_FALSE(link.IsPortOpen());
-  EXPECT_NE(window.Notice().find("COM3 lost: Input/output error"), std::string::npos)
-      << window.Notice();
+  EXPECT_TRUE(Contains(window.Notice(), "COM3 lost: Input/output error"));
   EXPECT_TRUE(window.statuses.empty()) << "the status line keeps its own texts";
 
   const auto notices = window.notices.size();
@@ -110,9 +109,8 @@ TEST_F(SerialLinkTest, NamedLineIsCalledByItsDevicePath) {
   ASSERT_TRUE(link.OpenPort().ok());
   port.writeError = "Input/output error";
   link.SendKeepAlive();
-  EXPECT_NE(window.Notice().find("Serial port /dev/ttyACM0 lost"), std::string::npos)
-      << window.Notice();
-  EXPECT_EQ(window.Notice().find("COM"), std::string::npos) << window.Notice();
+  EXPECT_TRUE(Contains(window.Notice(), "Serial port /dev/ttyACM0 lost"));
+  EXPECT_FALSE(Contains(window.Notice(), "COM"));
   EXPECT_EQ(window.logged.back(), "Port /dev/ttyACM0 lost: Input/output error");
   // A port that opens but cannot take the burst is not open.
   EXPECT_FALSE(link.OpenPort().ok());

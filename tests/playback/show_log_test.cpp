@@ -137,10 +137,6 @@ TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
   EXPECT_EQ(row(nights[3]), "2027-02-28 0 1 0 0 0 0");
 }
 
-}  // namespace
-
-namespace {
-
 // A date that does not exist used to index past the table of month lengths
 // ("2026-14-01" before noon); it is no event now, and counted as such.
 TEST(SummarizeShowLog, ImpossibleDatesAndOtherLinesAreCountedNotRead) {

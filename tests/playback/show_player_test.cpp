@@ -13,6 +13,7 @@
 namespace {
 
 using playback::PlayOutcome;
+using playback_test::Contains;
 using playback_test::Hex;
 using playback_test::Level;
 using playback_test::Row;
@@ -103,8 +104,8 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Levels(), "1 2");
   EXPECT_EQ(player.RejectedRowCount(), 2);
-  EXPECT_NE(window.Notice().find("2 event(s)"), std::string::npos) << window.Notice();
-  EXPECT_NE(window.Notice().find("song.csq"), std::string::npos);
+  EXPECT_TRUE(Contains(window.Notice(), "2 event(s)"));
+  EXPECT_TRUE(Contains(window.Notice(), "song.csq"));
 }
 
 TEST_F(ShowPlayerTest, KeepAliveEvery38000PositionsEachFollowedByAYield) {
@@ -378,11 +379,9 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
                             "noise.wav cannot be used: cannot decode: unknown format"};
   for (int row = 0; row < 4; ++row) {
     EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Skipped);
-    EXPECT_NE(window.Notice().find(mentions[row]), std::string::npos) << window.Notice();
+    EXPECT_TRUE(Contains(window.Notice(), mentions[row]));
     EXPECT_EQ(window.playingNote.rfind("Skipped - ", 0), 0u) << window.playingNote;
-    EXPECT_NE(window.playingNote.find(row == 3 ? "cannot decode" : mentions[row]),
-              std::string::npos)
-        << window.playingNote;
+    EXPECT_TRUE(Contains(window.playingNote, row == 3 ? "cannot decode" : mentions[row]));
   }
   EXPECT_EQ(trace.Levels(), "");
   EXPECT_EQ(audio.polls, 0);
@@ -402,17 +401,11 @@ TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
       r.ScriptAudio({0});
       EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
     }
-    std::vector<std::string> said;
-    for (const std::string& e : r.window.logged) {
-      if (e.find("latency") != std::string::npos) said.push_back(e);
-    }
-    if (latency > 0.25) {
-      EXPECT_EQ(said, std::vector<std::string>{"Entry 1: the audio output reports a latency of "
-                                               "400 ms: the sound is heard that long after it "
-                                               "is handed over"});
-    } else {
-      EXPECT_TRUE(said.empty()) << said.front();
-    }
+    EXPECT_EQ(r.window.LoggedWith("latency"),
+              latency > 0.25 ? std::vector<std::string>{"Entry 1: the audio output reports a "
+                                                        "latency of 400 ms: the sound is heard "
+                                                        "that long after it is handed over"}
+                             : std::vector<std::string>{});
   }
 }
 

@@ -58,7 +58,7 @@ TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   session.Start(Requester::StartButton);
   ASSERT_EQ(window.notices.size(), 2u);
   EXPECT_EQ(window.notices[0], window.notices[1]);
-  EXPECT_NE(window.notices[0].find("\"teatime\""), std::string::npos) << window.notices[0];
+  EXPECT_TRUE(playback_test::Contains(window.notices[0], "\"teatime\""));
   EXPECT_TRUE(window.selected.empty());
 }
 
@@ -124,7 +124,7 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
   }
   const std::string problem =
       window.InsideNow({1, "115200", 5, "5:30:00 PM", "half past ten"}, clock).problem;
-  EXPECT_NE(problem.find("end time \"half past ten\""), std::string::npos) << problem;
+  EXPECT_TRUE(playback_test::Contains(problem, "end time \"half past ten\""));
 }
 
 }  // namespace

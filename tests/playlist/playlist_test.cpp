@@ -1,7 +1,5 @@
 #include "playlist/playlist.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
