@@ -33,8 +33,7 @@ constexpr long long kSecond = 1000000;  // microseconds
 
 // Microseconds since the epoch; the time of day is the local one. Only the
 // rig moves it, the steady clock too.
-class DatedClock : public platform::Clock {
- public:
+struct DatedClock : platform::Clock {
   int SecondsOfDay() override { return calendar::ToLocal(us / kSecond).secondsOfDay; }
   std::int64_t UnixSeconds() override { return us / kSecond; }
   std::chrono::steady_clock::time_point SteadyNow() override {
@@ -49,78 +48,69 @@ class DatedClock : public platform::Clock {
 };
 
 // Songs of `seconds` each, in step with the clock; volumes as they are set.
-class DatedAudio : public platform::AudioPlayer {
- public:
-  DatedAudio(DatedClock& clock, double seconds)
-      : clock_(clock), length_(static_cast<long long>(seconds * kSecond)) {}
+struct DatedAudio : platform::AudioPlayer {
+  DatedAudio(DatedClock& c, double seconds)
+      : clock(c), length(static_cast<long long>(seconds * kSecond)) {}
   platform::Status Open(const std::string&) override {
-    openedAt_ = clock_.us;
+    openedAt = clock.us;
     return platform::Status::Ok();
   }
   int PlayState() override {
-    return openedAt_ >= 0 && clock_.us - openedAt_ < length_ ? platform::kPlayStatePlaying
-                                                             : platform::kPlayStateStopped;
+    return openedAt >= 0 && clock.us - openedAt < length ? platform::kPlayStatePlaying
+                                                         : platform::kPlayStateStopped;
   }
   double PositionSeconds() override {
-    if (openedAt_ < 0) return 0.0;
-    return static_cast<double>(std::min(clock_.us - openedAt_, length_)) / kSecond;
+    if (openedAt < 0) return 0.0;
+    return static_cast<double>(std::min(clock.us - openedAt, length)) / kSecond;
   }
-  double DurationSeconds() override { return static_cast<double>(length_) / kSecond; }
-  void Stop() override { openedAt_ = -1; }
-  void Close() override { openedAt_ = -1; }
+  double DurationSeconds() override { return static_cast<double>(length) / kSecond; }
+  void Stop() override { openedAt = -1; }
+  void Close() override { openedAt = -1; }
   void SetVolumePercent(int percent) override { volume = percent; }
   bool IsSilent() const override { return false; }
   std::string SilentReason() const override { return {}; }
+  DatedClock& clock;
+  const long long length;
+  long long openedAt = -1;
   int volume = 100;
-
- private:
-  DatedClock& clock_;
-  long long length_;
-  long long openedAt_ = -1;
 };
 
-class DatedUi : public fakes::FakeUserInterface {
- public:
-  explicit DatedUi(DatedClock& clock) : clock_(clock) {}
+// Waits pass on the clock alone.
+struct DatedUi : fakes::FakeUserInterface {
+  explicit DatedUi(DatedClock& c) : clock(c) {}
   void WaitForEvents(std::chrono::microseconds timeout) override {
-    clock_.us += std::max<long long>(timeout.count(), 1);
+    clock.us += std::max<long long>(timeout.count(), 1);
   }
-  void DoEvents() override {}
-
- private:
-  DatedClock& clock_;
+  DatedClock& clock;
 };
 
 // When the port opened and closed; what is written goes to `line`, or
 // nowhere without one.
-class DatedPort : public platform::SerialPort {
- public:
-  explicit DatedPort(DatedClock& clock, platform::SerialPort* line = nullptr)
-      : clock_(clock), line_(line != nullptr ? *line : nowhere_) {}
-  void SetPortNumber(int number) override { line_.SetPortNumber(number); }
-  void SetSettings(const std::string& settings) override { line_.SetSettings(settings); }
+struct DatedPort : platform::SerialPort {
+  explicit DatedPort(DatedClock& c, platform::SerialPort* to = nullptr)
+      : clock(c), line(to != nullptr ? *to : nowhere) {}
+  void SetPortNumber(int number) override { line.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { line.SetSettings(settings); }
   platform::Status Open() override {
-    platform::Status opened = line_.Open();
-    if (opened) opens.push_back(clock_.us);
+    platform::Status opened = line.Open();
+    if (opened) opens.push_back(clock.us);
     return opened;
   }
-  bool IsOpen() const override { return line_.IsOpen(); }
+  bool IsOpen() const override { return line.IsOpen(); }
   void Close() override {
-    if (line_.IsOpen()) closes.push_back(clock_.us);
-    line_.Close();
+    if (line.IsOpen()) closes.push_back(clock.us);
+    line.Close();
   }
-  platform::Status Write(std::string_view bytes) override { return line_.Write(bytes); }
+  platform::Status Write(std::string_view bytes) override { return line.Write(bytes); }
   std::vector<long long> opens, closes;
-
- private:
   // Keeps nothing: a season of writes would fill the memory.
   struct Nowhere : fakes::FakeSerialPort {
     platform::Status Write(std::string_view) override {
       return open ? platform::Status::Ok() : platform::Status::Error("write on a closed port");
     }
-  } nowhere_;
-  DatedClock& clock_;
-  platform::SerialPort& line_;
+  } nowhere;
+  DatedClock& clock;
+  platform::SerialPort& line;
 };
 
 struct Song {
@@ -130,8 +120,7 @@ struct Song {
 };
 
 // show.log in memory, its lines as the session dates them.
-class MemoryLog : public platform::LogFile {
- public:
+struct MemoryLog : platform::LogFile {
   platform::Status AppendLine(const std::string& line) override {
     text += line + "\n";
     return platform::Status::Ok();
@@ -139,11 +128,8 @@ class MemoryLog : public platform::LogFile {
   std::string text;
 };
 
-class DatedWindow : public playback::ShowSettingsSource,
-                    public playback::PlaylistSource,
-                    public playback::ShowView {
- public:
-  DatedWindow(DatedClock& clock, DatedAudio& audio) : clock_(clock), audio_(audio) {}
+struct DatedWindow : playback::ShowSettingsSource, playback::PlaylistSource, playback::ShowView {
+  DatedWindow(DatedClock& c, DatedAudio& a) : clock(c), audio(a) {}
   playback::ShowSettings CurrentSettings() const override {
     return {1, "115200", 5, startTime, endTime};
   }
@@ -154,11 +140,11 @@ class DatedWindow : public playback::ShowSettingsSource,
   playlist::PlaylistEntry EntryAt(int row) const override {
     return entries.at(static_cast<std::size_t>(row));
   }
-  void SelectRow(int row) override { songs.push_back({clock_.us, row, audio_.volume}); }
+  void SelectRow(int row) override { songs.push_back({clock.us, row, audio.volume}); }
 
   // "2026-12-03 17:12:00", local.
   std::string Now() const {
-    const calendar::LocalTime local = calendar::ToLocal(clock_.us / kSecond);
+    const calendar::LocalTime local = calendar::ToLocal(clock.us / kSecond);
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.secondsOfDay / 3600,
                   local.secondsOfDay / 60 % 60, local.secondsOfDay % 60);
@@ -172,10 +158,8 @@ class DatedWindow : public playback::ShowSettingsSource,
   std::vector<std::string> notices, nextShows;
   std::vector<playlist::PlaylistEntry> entries;
   std::vector<Song> songs;
-
- private:
-  DatedClock& clock_;
-  DatedAudio& audio_;
+  DatedClock& clock;
+  DatedAudio& audio;
 };
 
 // Entries a, b and c in `dir`, each a row a second for `seconds`.

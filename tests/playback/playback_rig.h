@@ -123,26 +123,20 @@ struct Trace {
   }
 };
 
-class TracingSerialPort : public fakes::FakeSerialPort {
- public:
-  explicit TracingSerialPort(Trace& trace) : trace_(trace) {}
+struct TracingSerialPort : fakes::FakeSerialPort {
+  explicit TracingSerialPort(Trace& t) : trace(t) {}
   platform::Status Write(std::string_view bytes) override {
     platform::Status written = FakeSerialPort::Write(bytes);
-    if (written) trace_.Add(Trace::Kind::Write, std::string(bytes));
+    if (written) trace.Add(Trace::Kind::Write, std::string(bytes));
     return written;
   }
-
- private:
-  Trace& trace_;
+  Trace& trace;
 };
 
 // The front end's side of a session: settings, playlist and view, with what
 // the show told it.
-class FakeShowWindow : public playback::ShowSettingsSource,
-                       public playback::PlaylistSource,
-                       public playback::ShowView {
- public:
-  explicit FakeShowWindow(Trace& trace) : trace_(trace) {}
+struct FakeShowWindow : playback::ShowSettingsSource, playback::PlaylistSource, playback::ShowView {
+  explicit FakeShowWindow(Trace& t) : trace(t) {}
 
   playback::ShowSettings CurrentSettings() const override {
     return {portNumber, dataRate, frameTiming, startTime, endTime};
@@ -160,7 +154,7 @@ class FakeShowWindow : public playback::ShowSettingsSource,
   void ShowEnded() override { states.push_back("stopped"); }
   void StatusChanged(const std::string& text) override {
     statuses.push_back(text);
-    trace_.Add(Trace::Kind::Status, text);
+    trace.Add(Trace::Kind::Status, text);
   }
   void NoticeAdded(const std::string& text) override { notices.push_back(text); }
   void PlayingNoteChanged(const std::string& text) override { playingNote = text; }
@@ -189,22 +183,17 @@ class FakeShowWindow : public playback::ShowSettingsSource,
   std::vector<bool> savedWhileRunning;
   std::vector<playlist::PlaylistEntry> entries;
   std::function<void(int)> onSelect;
-
- private:
-  Trace& trace_;
+  Trace& trace;
 };
 
 // show.log kept in memory, one event a line, without the time.
-class MemoryLog : public platform::LogFile {
- public:
-  explicit MemoryLog(std::vector<std::string>& lines) : lines_(lines) {}
+struct MemoryLog : platform::LogFile {
+  explicit MemoryLog(std::vector<std::string>& to) : lines(to) {}
   platform::Status AppendLine(const std::string& line) override {
-    lines_.push_back(line.substr(line.find(' ') + 1));
+    lines.push_back(line.substr(line.find(' ') + 1));
     return platform::Status::Ok();
   }
-
- private:
-  std::vector<std::string>& lines_;
+  std::vector<std::string>& lines;
 };
 
 // A session of `window` over the given devices.

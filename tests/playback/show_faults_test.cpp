@@ -20,35 +20,31 @@ using playback_test::Level;
 
 // A pseudo-terminal standing in for a serial adapter, reachable under a fixed
 // name (as /dev/ttyUSB0 is) that the test can unplug and plug back in.
-class Adapter {
- public:
-  explicit Adapter(std::string name) : name_(std::move(name)) { PlugIn(); }
+struct Adapter {
+  explicit Adapter(std::string path) : name(std::move(path)) { PlugIn(); }
   ~Adapter() { Unplug(); }
 
   void PlugIn() {
-    line_ = std::make_unique<fakes::PtyLine>(/*keep=*/true, fakes::PtyLine::Slave::Close);
-    std::filesystem::create_symlink(line_->Name(), name_);
+    line = std::make_unique<fakes::PtyLine>(/*keep=*/true, fakes::PtyLine::Slave::Close);
+    std::filesystem::create_symlink(line->Name(), name);
   }
   // The device goes: what it took is kept, writes to it fail from now on.
   void Unplug() {
-    if (!line_) return;
-    line_->Unplug();
-    before_ += line_->Received();
-    line_.reset();
-    std::filesystem::remove(name_);
+    if (!line) return;
+    line->Unplug();
+    before += line->Received();
+    line.reset();
+    std::filesystem::remove(name);
   }
-  bool Present() const { return line_ != nullptr; }
   // Everything that has arrived since it was first plugged in, once the port
   // has let go of it.
   std::string Received() const {
-    return before_ + (line_ ? line_->ReceivedAfterClose() : std::string());
+    return before + (line ? line->ReceivedAfterClose() : std::string());
   }
-  const std::string& Name() const { return name_; }
 
- private:
-  std::string name_;
-  std::unique_ptr<fakes::PtyLine> line_;
-  std::string before_;
+  std::string name;
+  std::unique_ptr<fakes::PtyLine> line;  // none while unplugged
+  std::string before;
 };
 
 // Regression: when the adapter behind COM1 went away, the next entry opened
@@ -67,7 +63,7 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
   options.presentDevices = [&] {
     std::vector<std::string> present;
     for (Adapter* a : {&adapter, &builtin}) {
-      if (a->Present()) present.push_back(a->Name());
+      if (a->line) present.push_back(a->name);
     }
     return present;
   };
