@@ -118,8 +118,7 @@ class WindowEndToEnd : public ::testing::Test {
       }
       return c == '\n';
     })) << "Xvfb did not start";
-    display_ = ":" + number;
-    ::setenv("DISPLAY", display_.c_str(), 1);
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
     windowManager_ = std::make_unique<fakes::ChildProcess>(
         std::vector<std::string>{"/usr/bin/openbox"}, OutputTo(dir_.File("openbox.log")));
     ASSERT_TRUE(Eventually([] {
@@ -136,20 +135,15 @@ class WindowEndToEnd : public ::testing::Test {
   std::string Log() const { return fakes::ReadBytes(dir_.File("player.log")); }
   // Waits for the log to hold `text` as a line of its own.
   bool LogShows(const std::string& text) {
-    return Eventually([&] { return LogHas(text); }, kPatience, logWatch_.get());
+    return Eventually([&] { return Log().find(text + "\n") != std::string::npos; }, kPatience,
+                      logWatch_.get());
   }
-  bool LogHas(const std::string& text) const {
-    return Log().find(text + "\n") != std::string::npos;
-  }
-
-  // What the line has carried so far.
-  void ReadLine() { line_ = line_pty_->Received(); }
 
   // The event messages in what the line carried, in order.
-  std::vector<std::string> EventMessages() const {
+  static std::vector<std::string> EventMessages(const std::string& line) {
     std::vector<std::string> events;
     playback::MessageFramer framer;
-    for (playback::WireFrame& frame : framer.Feed(line_)) {
+    for (playback::WireFrame& frame : framer.Feed(line)) {
       if (!frame.isMessage) return events;  // not framed: let the test fail
       if (!playback::IsFixedMessage(frame.bytes)) events.push_back(std::move(frame.bytes));
     }
@@ -159,10 +153,7 @@ class WindowEndToEnd : public ::testing::Test {
   fakes::TempDir dir_;
   platform::UniqueFd logWatch_;
   std::string shots_;
-  std::string display_;
   std::unique_ptr<fakes::ChildProcess> xserver_, windowManager_;
-  std::unique_ptr<fakes::PtyLine> line_pty_;
-  std::string line_;
 };
 
 TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
@@ -194,8 +185,8 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
                     "[Software\\\\Classes\\\\Applications\\\\SpectrumSequencer.exe\\\\shell] "
                     "1614271261\n\"FriendlyCache\"=\"Spectrum Sequencer\"\n");
   // The line stays up between opens; what arrives is taken at once.
-  line_pty_ = std::make_unique<fakes::PtyLine>();
-  fs::create_symlink(line_pty_->Name(), app + "/dosdevices/com1");
+  fakes::PtyLine linePty;
+  fs::create_symlink(linePty.Name(), app + "/dosdevices/com1");
 
   // ---- start the player ----
   // This test runs in a process of its own: the player's environment and
@@ -272,17 +263,16 @@ TEST_F(WindowEndToEnd, ImportStartStopAndCloseAsAPersonWould) {
   X({"xdotool", "mousemove", "--window", window, std::to_string(kStartX),
      std::to_string(kShowButtonsY), "click", "1"});
   ASSERT_TRUE(LogShows(kRunning)) << Log();
-  ASSERT_TRUE(Eventually(
-      [&] {
-        ReadLine();
-        return EventMessages().size() >= expected.size();
-      },
-      kPatience))
-      << "bytes so far: " << line_.size();
+  std::string line;  // what the line has carried so far
+  ASSERT_TRUE(Eventually([&] {
+    line = linePty.Received();
+    return EventMessages(line).size() >= expected.size();
+  })) << "bytes so far: "
+      << line.size();
   Shot("4-running");
-  const std::vector<std::string> arrived = EventMessages();
+  const std::vector<std::string> arrived = EventMessages(line);
   EXPECT_EQ(std::vector<std::string>(arrived.begin(), arrived.begin() + expected.size()), expected);
-  EXPECT_EQ(line_.substr(0, 33), [] {
+  EXPECT_EQ(line.substr(0, 33), [] {
     std::string opening;
     for (int i = 0; i < 8; ++i) opening += playback::kPortOpenBurst;
     return opening + std::string(1, '\0');

@@ -26,12 +26,9 @@ constexpr std::int64_t kFar = 50'000'000;  // a row the audio never reaches
 struct PlayerRig : playback_test::Rig {
   // Opens the port first so the trace shows only what the entry does.
   void OpenPortAhead() {
-    ASSERT_TRUE(link.OpenPort().ok());
+    ASSERT_TRUE(session.Link().OpenPort().ok());
     trace.events.clear();
   }
-
-  playback::SerialLink& link = session.Link();
-  playback::ShowSession& player = session;
 };
 class ShowPlayerTest : public testing::Test, protected PlayerRig {};
 
@@ -44,7 +41,7 @@ TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   ScriptAudio({85639, 85640, 85640, 85640, 85640}, [this](int poll) {
     if (poll == 4) window.frameTiming = 9;
   });
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Levels(true), "||1||2|");
 }
 
@@ -63,7 +60,7 @@ TEST_F(ShowPlayerTest, RowsDueTogetherShareAWriteUnlessAFlushFallsBetween) {
     const int row =
         r.AddEntry("song", {Level(sample, 1), Level(sample, 2), Level(sample, 3), Level(kFar, 4)});
     r.SteadyAudio(1, 20000);
-    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
+    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Finished);
     EXPECT_EQ(r.trace.Levels(), writes) << sample;
   }
 }
@@ -80,7 +77,7 @@ TEST_F(ShowPlayerTest, PausedAudioSendsNothingAndYieldsEveryPass) {
     fake.position = playback_test::Seconds(position);
     if (position >= 100000) fake.state = platform::kPlayStateStopped;
   };
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Count(Kind::Yield, {}, 11, 110), 100);
   EXPECT_EQ(trace.Count(Kind::Write, {}, 11, 110), 0);
   // Playing on resumes where it stopped.
@@ -92,7 +89,7 @@ TEST_F(ShowPlayerTest, LastFadeOfAChannelRunsToTheEndOfTheAudio) {
   audio.duration = 10.0;
   const int row = AddEntry("song", {Row(9 * 88200, 2, 1, 34, 10, 0, std::nullopt, std::nullopt)});
   ScriptAudio({9 * 88200});
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   // One second left: the codes of a one-second fade.
   EXPECT_EQ(ToHex(port.writes.back()), "00 02 34 0A 00 01 FA 01 00");
 }
@@ -101,9 +98,9 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   const int row = AddEntry(
       "song", {Level(1000, 1), Row(1500, 300, 1, 33, 5), Row(1600, 1, 1, 33, 999), Level(2000, 2)});
   SteadyAudio(100, 10000);
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Levels(), "1 2");
-  EXPECT_EQ(player.RejectedRowCount(), 2);
+  EXPECT_EQ(session.RejectedRowCount(), 2);
   EXPECT_TRUE(Contains(window.Notice(), "2 event(s)"));
   EXPECT_TRUE(Contains(window.Notice(), "song.csq"));
 }
@@ -112,7 +109,7 @@ TEST_F(ShowPlayerTest, KeepAliveEvery38000PositionsEachFollowedByAYield) {
   OpenPortAhead();
   const int row = AddEntry("song", {Level(kFar, 1)});
   SteadyAudio(1000, 200000);  // P = 1000 x (pass - 1) + 512
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   // First P at or past 38,000, 76,000, ...: passes 39, 77, 115, 153, 191. The
   // audio plays throughout, so the only yields are those after the
   // keep-alives (and the one after the audio opened).
@@ -130,7 +127,7 @@ TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {
       trace.Add(Kind::Poll);
       if (fake.polls == lastPoll) fake.state = platform::kPlayStateStopped;
     };
-    EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+    EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   }
   // 30,000 idle passes carried over: the next yields come 20,000 and 70,000
   // passes into the second entry.
@@ -210,7 +207,7 @@ TEST_F(ShowPlayerTest, SoundHeardLateKeepsTheKeepAlivesGoingAndTheRowsWaitForIt)
         fake.state = platform::kPlayStateStopped;
       }
     };
-    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
+    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Finished);
 
     const auto times = [&](std::vector<int> passes) {
       for (int& p : passes) p *= static_cast<int>(kPollMs);
@@ -270,11 +267,11 @@ TEST_F(ShowPlayerTest, WaitingForTheNextMomentWritesTheSameBatchesAsLookingAtEve
   everyPosition.audio.duration = 3.0;
   const int row = everyPosition.AddEntry("song", rows);
   everyPosition.SteadyAudio(1, kEnd);
-  ASSERT_EQ(everyPosition.player.PlayEntry(row), PlayOutcome::Finished);
+  ASSERT_EQ(everyPosition.session.PlayEntry(row), PlayOutcome::Finished);
 
   WaitingRig waiting(3.0, /*paused=*/3);
   waiting.AddEntry("song", rows);
-  ASSERT_EQ(waiting.player.PlayEntry(row), PlayOutcome::Finished);
+  ASSERT_EQ(waiting.session.PlayEntry(row), PlayOutcome::Finished);
 
   EXPECT_EQ(waiting.port.writes, everyPosition.port.writes);
   EXPECT_EQ(waiting.trace.Levels(), "1 234 567 89 1 23 4 5 6");
@@ -305,7 +302,7 @@ TEST_F(ShowPlayerTest, StopClickedDuringAWaitEndsTheEntryWithoutAnotherWait) {
         waitsAtStop = r.ui.waitCount;
       }
     };
-    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Stopped);
+    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Stopped);
     EXPECT_EQ(r.ui.waitCount, waitsAtStop);
     EXPECT_NEAR(r.audio.position, 1.0, 0.006);
     EXPECT_EQ(r.audio.stops, 1);
@@ -317,7 +314,7 @@ TEST_F(ShowPlayerTest, TableEndingBeforeTheAudioDrainsWithKeepAlivesOnly) {
   OpenPortAhead();
   const int row = AddEntry("song", {Level(1000, 1)});
   SteadyAudio(1000, 200000);
-  EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Finished);
+  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
   EXPECT_EQ(trace.Levels(), "1");
   EXPECT_EQ(trace.Count(Kind::Write, kKeepAlive, 3), 5);
   // A yield per wait pass plus one per keep-alive, from pass 3 to the end.
@@ -336,7 +333,7 @@ TEST_F(ShowPlayerTest, StopWhileDispatchingOrDrainingWritesWhatIsDueAndStopsTheA
     r.SteadyAudio(100, kFar, [&](int poll) {
       if (poll == stopPoll) r.window.showRunning = false;
     });
-    EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Stopped);
+    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Stopped);
     EXPECT_EQ(r.audio.polls, stopPoll);
     EXPECT_EQ(r.trace.Levels(), "1 2");
     EXPECT_EQ(r.audio.stops, 1);
@@ -361,7 +358,7 @@ TEST_F(ShowPlayerTest, SkipNoticeNamesTitleAndSaysPlainlyWhatIsMissing) {
                             dir.File("ghost.csq") + " does not exist"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(player.PlayEntry(c.row), PlayOutcome::Skipped);
+    EXPECT_EQ(session.PlayEntry(c.row), PlayOutcome::Skipped);
     EXPECT_EQ(window.Notice(), c.notice);
   }
 }
@@ -378,7 +375,7 @@ TEST_F(ShowPlayerTest, UnusableFilesSkipTheEntryNamingFileAndReason) {
   const char* mentions[] = {"ghost.csq", "junk.csq", "holds no events",
                             "noise.wav cannot be used: cannot decode: unknown format"};
   for (int row = 0; row < 4; ++row) {
-    EXPECT_EQ(player.PlayEntry(row), PlayOutcome::Skipped);
+    EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Skipped);
     EXPECT_TRUE(Contains(window.Notice(), mentions[row]));
     EXPECT_EQ(window.playingNote.rfind("Skipped - ", 0), 0u) << window.playingNote;
     EXPECT_TRUE(Contains(window.playingNote, row == 3 ? "cannot decode" : mentions[row]));
@@ -399,7 +396,7 @@ TEST_F(ShowPlayerTest, OutputLatencyOverAQuarterSecondIsLoggedOncePerShow) {
     const int second = r.AddEntry("second", {Level(0, 1)});
     for (const int row : {first, second, first}) {
       r.ScriptAudio({0});
-      EXPECT_EQ(r.player.PlayEntry(row), PlayOutcome::Finished);
+      EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Finished);
     }
     EXPECT_EQ(r.window.LoggedWith("latency"),
               latency > 0.25 ? std::vector<std::string>{"Entry 1: the audio output reports a "

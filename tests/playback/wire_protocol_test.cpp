@@ -94,18 +94,13 @@ TEST(EncodeEvent, MonitorDecoderReadsBackEveryCommandAndTheFixedMessages) {
     EXPECT_EQ(static_cast<int>(one.size()), c.Length()) << c.code;
     EXPECT_EQ(playback::MessageLength(0xFF, c.commandByte), c.Length()) << c.code;
     stream += one;
-    const std::string bank = c.Bank() == 1 ? "bank 1" : "bank 2";
-    switch (c.Operation()) {
-      case 3:
-        expected.push_back("device 255 set " + bank + " intensity 65 mask 0x81");
-        break;
-      case 4:
-        expected.push_back("device 255 fade " + bank + " start 65 end 0 short 3 long 4 mask 0x81");
-        break;
-      default:
-        expected.push_back("device 255 op" + std::to_string(c.Operation()) + " " + bank +
-                           " mask 0x81");
-    }
+    const std::string bank = c.Bank() == 1 ? " bank 1" : " bank 2";
+    const int op = c.Operation();
+    expected.push_back("device 255 " +
+                       (op == 3   ? "set" + bank + " intensity 65"
+                        : op == 4 ? "fade" + bank + " start 65 end 0 short 3 long 4"
+                                  : "op" + std::to_string(op) + bank) +
+                       " mask 0x81");
   }
   stream += playback::kKeepAliveMessage;
   expected.push_back("keep-alive");

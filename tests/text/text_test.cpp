@@ -55,12 +55,8 @@ TEST(Text, DecodesUtf16AndUtf32WithReplacementForBrokenUnits) {
       {"16 LE", "C\0\xE9\0"s, 2, false, "C\xC3\xA9"},
       {"16 BE", "\0C\0\xE9"s, 2, true, "C\xC3\xA9"},
       {"16 pair", "\x3C\xD8\xB5\xDF"s, 2, false, "\xF0\x9F\x8E\xB5"},
-      {"16 lone high",
-       "\x3C\xD8"
-       "A\0"s,
-       2, false,
-       "\xEF\xBF\xBD"
-       "A"},
+      // Octal escapes end after three digits: "\330A" is D8 41.
+      {"16 lone high", "\x3C\330A\0"s, 2, false, "\xEF\xBF\275A"},
       {"16 lone low", "\xB5\xDF"s, 2, false, "\xEF\xBF\xBD"},
       {"16 odd byte", "A\0B"s, 2, false, "A\xEF\xBF\xBD"},
       {"32 LE", "\xB5\xF3\x01\0"s, 4, false, "\xF0\x9F\x8E\xB5"},
@@ -102,10 +98,8 @@ TEST(Text, EscapedNamesCannotForgeLinesOrDriveTheTerminal) {
       {"Carol.xml", "Carol.xml"},
       {"No\xC3\xABl", "No\xC3\xABl"},  // UTF-8 stays
       {"a\nglimmer-extract: 9 files", "a\\x0Aglimmer-extract: 9 files"},
-      {"\x1B[2Jx", "\\x1B[2Jx"},  // terminal escape
-      {"\xC2\x9B"
-       "31m",
-       "\\xC2\\x9B31m"},                    // C1 CSI
+      {"\x1B[2Jx", "\\x1B[2Jx"},            // terminal escape
+      {"\302\23331m", "\\xC2\\x9B31m"},     // C1 CSI, in octal escapes
       {"No\xEBl", "No\\xEBl"},              // windows-1252, not UTF-8
       {"\xC0\xAF", "\\xC0\\xAF"},           // overlong "/"
       {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // surrogate
