@@ -22,6 +22,7 @@
 #include "platform/posix/posix_file_store.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_session.h"
+#include "tests/calendar/time_zone.h"
 #include "tests/fakes/fake_serial_port.h"
 #include "tests/fakes/fake_user_interface.h"
 #include "tests/fakes/temp_dir.h"
@@ -180,8 +181,9 @@ inline std::vector<playlist::PlaylistEntry> ThreeEntries(const fakes::TempDir& d
   return entries;
 }
 
-// The fakes wired to a real scheduler, with three entries of `songSeconds`
-// and calendar.toml holding `calendarText` (none when empty).
+// The fakes wired to a real scheduler in Amsterdam's time zone, with three
+// entries of `songSeconds` and calendar.toml holding `calendarText` (none
+// when empty).
 struct Rig {
   explicit Rig(const std::string& calendarText, long long songSeconds = 60)
       : audio(clock, songSeconds) {
@@ -206,6 +208,7 @@ struct Rig {
     session.Start(playback::Requester::StartButton);
   }
 
+  calendar_test::ScopedTimeZone zone{"Europe/Amsterdam"};
   fakes::TempDir dir;
   DatedClock clock;
   DatedAudio audio;
@@ -214,10 +217,6 @@ struct Rig {
   DatedWindow window{clock, audio};
   MemoryLog log;
 };
-
-inline long long Second(long long us) {
-  return us / kSecond;
-}
 
 inline std::string When(long long us) {
   return calendar::Iso8601(us / kSecond);
@@ -264,10 +263,10 @@ inline void ExpectPlayedAsPreviewed(const DatedPort& port, const std::vector<Son
     ASSERT_LT(open, opens.size());
     ASSERT_LT(open, closes.size());
     if (previousCut && previousClose > start) {
-      EXPECT_EQ(Second(opens[open]), Second(previousClose)) << When(opens[open]);
+      EXPECT_EQ(opens[open] / kSecond, previousClose / kSecond) << When(opens[open]);
       EXPECT_LT(previousClose - start, songLength);
     } else {
-      EXPECT_EQ(Second(opens[open]), *night.start) << When(opens[open]);
+      EXPECT_EQ(opens[open] / kSecond, *night.start) << When(opens[open]);
     }
     EXPECT_TRUE(song >= songs.size() || songs[song].at >= start) << When(songs[song].at);
     int played = 0;
@@ -277,7 +276,7 @@ inline void ExpectPlayedAsPreviewed(const DatedPort& port, const std::vector<Son
       EXPECT_EQ(songs[song].volume, night.volume) << When(songs[song].at);
       EXPECT_EQ(songs[song].row, played % 3) << When(songs[song].at);
       if (played == 0) {
-        EXPECT_EQ(Second(songs[song].at), Second(opens[open])) << When(songs[song].at);
+        EXPECT_EQ(songs[song].at / kSecond, opens[open] / kSecond) << When(songs[song].at);
       } else {
         EXPECT_LT(songs[song].at - lastStart - songLength, kSecond / 100) << When(songs[song].at);
       }

@@ -37,18 +37,15 @@ TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesSho
   for (int i = 0; i < 8; ++i) expected += "00 FF 41 00|yield|";
   EXPECT_EQ(events, expected + "00 FF 81 00|");
 
-  clock.Advance(2900);  // 23:59:58.9
-  link.SendKeepAlive();
-  clock.Advance(200);  // 23:59:59.1
-  link.SendKeepAlive();
-  clock.Advance(1000);  // 00:00:00.1
-  link.SendKeepAlive();
-  clock.wallOffsetMs += 3600 * 1000;  // daylight saving ends... or begins
-  clock.Advance(430);
-  link.SendKeepAlive();
-  clock.wallOffsetMs -= 7200 * 1000;
-  clock.Advance(430);
-  link.SendKeepAlive();
+  // To 23:59:58.9, 23:59:59.1 and 00:00:00.1; then daylight saving ends... or
+  // begins, and the other way.
+  const std::pair<long long, long long> steps[] = {
+      {2900, 0}, {200, 0}, {1000, 0}, {430, 3600 * 1000}, {430, -7200 * 1000}};
+  for (const auto& [advanceMs, wallShiftMs] : steps) {
+    clock.wallOffsetMs += wallShiftMs;
+    clock.Advance(advanceMs);
+    link.SendKeepAlive();
+  }
   EXPECT_EQ(window.gaps, (std::vector<int>{0, 2, 1, 1, 0, 0}));
   // The one late keep-alive is the 2 s gap (late is more than a second); no
   // hour-long one. The view and the log hear the same verdict.
