@@ -73,14 +73,12 @@ bool Eventually(Check check, std::chrono::milliseconds patience = kPatience, int
   for (;;) {
     if (check()) return true;
     if (SteadyClock::now() > deadline) return false;
+    // Without `wake`, poll skips the negative descriptor and just waits.
     pollfd p{wake, POLLIN, 0};
-    if (wake >= 0 && ::poll(&p, 1, 50) == 1) {
-      // An inotify watch: its events only wake the check.
-      char events[4096];
+    if (::poll(&p, 1, 50) == 1) {
+      char events[4096];  // an inotify watch: its events only wake the check
       while (::read(wake, events, sizeof events) > 0) {
       }
-    } else if (wake < 0) {
-      ::poll(nullptr, 0, 50);
     }
   }
 }

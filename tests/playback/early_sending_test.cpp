@@ -71,19 +71,6 @@ struct Rig : playback_test::Rig {
   void OpenPortAhead() { ASSERT_TRUE(link.OpenPort().ok()); }
 };
 
-// Arrival minus moment of each intensity message (6 bytes) of `writes`.
-std::vector<double> Lateness(const std::vector<Rig::Write>& writes, int baud, std::int64_t due) {
-  playback::SerialLineModel line(baud);
-  std::vector<double> late;
-  for (const Rig::Write& w : writes) {
-    for (std::size_t at = 0; at + 6 <= w.bytes.size(); at += 6) {
-      late.push_back(line.Write(static_cast<double>(w.position) / 88200, 6) -
-                     static_cast<double>(due) / 88200);
-    }
-  }
-  return late;
-}
-
 TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
   // 30 intensities at one moment: 32 ms of line at 56000, 15.6 ms at 115200.
   constexpr std::int64_t kDue = 88200;
@@ -95,7 +82,16 @@ TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
     rig.window.dataRate = rate;
     const std::vector<Rig::Write> writes = rig.Play(rows, 2 * 88200);
     const int baud = playback::LineRateFromText(rate);
-    const std::vector<double> late = Lateness(writes, baud, kDue);
+    playback::SerialLineModel line(baud);
+    std::vector<double> late;  // arrival minus moment of each intensity message
+    std::string sent;
+    for (const Rig::Write& w : writes) {
+      sent += w.bytes;
+      for (std::size_t at = 0; at + 6 <= w.bytes.size(); at += 6) {
+        late.push_back(line.Write(static_cast<double>(w.position) / 88200, 6) -
+                       static_cast<double>(kDue) / 88200);
+      }
+    }
     ASSERT_EQ(late.size(), 30U);
     std::vector<playback::LineMessage> messages(30, playback::LineMessage{kDue, 6});
     const double floor = playback::PhysicalFloorSeconds(messages, baud);
@@ -104,8 +100,6 @@ TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
     EXPECT_LE(late.back(), floor + 512.0 / 88200);
     EXPECT_GE(late.front(), -floor - 512.0 / 88200);
     // In playback order, every byte once.
-    std::string sent;
-    for (const auto& w : writes) sent += w.bytes;
     for (int i = 0; i < 30; ++i) EXPECT_EQ(sent[static_cast<std::size_t>(i * 6 + 3)], i % 10);
   }
 }

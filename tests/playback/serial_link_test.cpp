@@ -12,12 +12,10 @@ namespace {
 
 using playback_test::Contains;
 using playback_test::Hex;
-using playback_test::Rig;
 using playback_test::ToHex;
 using Kind = playback_test::Trace::Kind;
 
-class SerialLinkTest : public testing::Test, protected Rig {
- protected:
+struct SerialLinkTest : testing::Test, playback_test::Rig {
   playback::SerialLink& link = session.Link();
 };
 

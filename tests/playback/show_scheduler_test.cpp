@@ -74,12 +74,8 @@ struct SchedulerRig : playback_test::Rig {
   void StopAtPlay(std::size_t n) {
     stopWhen = [this, n] { return playRows.size() >= n; };
   }
-  void StopAtSleep(int n) {
-    stopWhen = [this, n] { return clock.sleeps >= n; };
-  }
   void Start() { session.Start(playback::Requester::StartButton); }
 
-  playback::SerialLink& link = session.Link();
   std::vector<int> playRows;  // the rows selected to play, in order
   Times playTimes;            // and when
   std::function<bool()> stopWhen;
@@ -90,7 +86,7 @@ class ShowSchedulerTest : public testing::Test, protected SchedulerRig {};
 // A port left open is closed and opened again, so the controllers hear the
 // burst again.
 TEST_F(ShowSchedulerTest, StartSetsRunningSavesYieldsThenAnnouncesOnThePort) {
-  ASSERT_TRUE(link.OpenPort().ok());
+  ASSERT_TRUE(session.Link().OpenPort().ok());
   trace.events.clear();
   Songs({3000});
   StopAtPlay(1);
@@ -183,7 +179,7 @@ TEST_F(ShowSchedulerTest, NothingPlayableWaitsTenSecondsAndRecoversWhenTheFileRe
 
 TEST_F(ShowSchedulerTest, StopDuringTheRetryWaitEndsTheShow) {
   AddEntryFiles("ghost", dir.File("ghost.csq"));
-  StopAtSleep(7);
+  stopWhen = [this] { return clock.sleeps >= 7; };
   Start();
   EXPECT_EQ(clock.sleeps, 7);
 }

@@ -16,8 +16,8 @@ using States = std::vector<std::string>;
 
 // The show's front end side: one session of the rig, songs that last a
 // second of fake audio, the clock moved by the polls.
-struct SessionRig : playback_test::Rig {
-  SessionRig() {
+struct ShowSessionTest : testing::Test, playback_test::Rig {
+  ShowSessionTest() {
     window.showRunning = false;
     for (const char* name : {"a", "b", "c"}) AddEntry(name, {Level(0, 1), Level(44100, 2)});
     audio.onPoll = [this](fakes::FakeAudioPlayer& fake) {
@@ -29,7 +29,6 @@ struct SessionRig : playback_test::Rig {
   }
   std::function<void(fakes::FakeAudioPlayer&)> onPoll;
 };
-class ShowSessionTest : public testing::Test, protected SessionRig {};
 
 // `glimmer show` started an hour before its window tells the paused status
 // once, not on every pass of the wait (36,000 of them).
