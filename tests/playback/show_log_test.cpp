@@ -62,7 +62,7 @@ TEST(ShowLog, AFailingLogIsToldOnceAndNeverStopsTheShow) {
   EXPECT_EQ(file.lines, Texts{"now three"});
 }
 
-TEST(LogFile, PastItsLimitTheFileMovesToDotOneAndANewOneStarts) {
+TEST(LogFile, PastItsLimitTheFileMovesOnAndFiveOlderGenerationsAreKept) {
   fakes::TempDir dir;
   const std::string path = dir.File("show.log");
   auto file = platform::MakeLogFile(path, 30);
@@ -76,23 +76,20 @@ TEST(LogFile, PastItsLimitTheFileMovesToDotOneAndANewOneStarts) {
   EXPECT_EQ(fakes::ReadBytes(path + ".1"), "fourth line that is longer than the limit\n");
   EXPECT_EQ(fakes::ReadBytes(path + ".2"), "third\n");
   EXPECT_EQ(fakes::ReadBytes(path), "fifth\n");
-}
 
-// One older generation of 1 MB let a busy pass push out the earlier nights
-// that glimmer log sums up.
-TEST(LogFile, FiveOlderGenerationsAreKept) {
-  fakes::TempDir dir;
-  const std::string path = dir.File("show.log");
-  auto file = platform::MakeLogFile(path, 10);
+  // One older generation of 1 MB let a busy pass push out the earlier nights
+  // that glimmer log sums up.
+  const std::string busy = dir.File("busy.log");
+  auto busyFile = platform::MakeLogFile(busy, 10);
   for (int line = 1; line <= 8; ++line) {
-    ASSERT_TRUE(file->AppendLine("line " + std::to_string(line)).ok());
+    ASSERT_TRUE(busyFile->AppendLine("line " + std::to_string(line)).ok());
   }
-  EXPECT_EQ(fakes::ReadBytes(path), "line 8\n");
+  EXPECT_EQ(fakes::ReadBytes(busy), "line 8\n");
   for (int generation = 1; generation <= platform::kLogGenerations; ++generation) {
-    EXPECT_EQ(fakes::ReadBytes(path + "." + std::to_string(generation)),
+    EXPECT_EQ(fakes::ReadBytes(busy + "." + std::to_string(generation)),
               "line " + std::to_string(8 - generation) + "\n");
   }
-  EXPECT_FALSE(std::filesystem::exists(path + ".6"));
+  EXPECT_FALSE(std::filesystem::exists(busy + ".6"));
 }
 
 TEST(ShowLog, LongEventsAreCutAndRepeatsAreCounted) {
