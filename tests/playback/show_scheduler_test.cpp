@@ -184,16 +184,6 @@ TEST_F(ShowSchedulerTest, StopDuringTheRetryWaitEndsTheShow) {
   EXPECT_EQ(clock.sleeps, 7);
 }
 
-TEST_F(ShowSchedulerTest, SkippedEntryAmongPlayableOnesCausesNoWait) {
-  Songs({3000});
-  AddEntryFiles("ghost", dir.File("ghost.csq"));
-  StopAtPlay(4);
-  Start();
-  // Stop is seen at the yield after the skipped entry, before row 0 again.
-  EXPECT_EQ(playRows, (std::vector<int>{0, 1, 0, 1}));
-  EXPECT_EQ(clock.sleeps, 0);
-}
-
 // What the show log hears: each change of the daily window once (not every
 // pause pass), each entry, the port, late keep-alives, and how the show ended.
 // (A port lost and back is the serial link's to log.)
