@@ -45,26 +45,6 @@ TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   EXPECT_EQ(trace.Levels(true), "||1||2|");
 }
 
-// Three rows at one SampleNumber, the audio one position per pass (P = 512,
-// 513, ...): they share a write unless a flush position falls between them.
-TEST_F(ShowPlayerTest, RowsDueTogetherShareAWriteUnlessAFlushFallsBetween) {
-  const std::pair<std::int32_t, const char*> cases[] = {
-      {10000, "123"},
-      // Encoded at P = 10,238, 10,239 and 10,240, the flush position.
-      {10238, "123"},
-      {10239, "12 3"},
-      {10240, "1 23"},
-  };
-  for (const auto& [sample, writes] : cases) {
-    PlayerRig r;
-    const int row =
-        r.AddEntry("song", {Level(sample, 1), Level(sample, 2), Level(sample, 3), Level(kFar, 4)});
-    r.SteadyAudio(1, 20000);
-    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Finished);
-    EXPECT_EQ(r.trace.Levels(), writes) << sample;
-  }
-}
-
 TEST_F(ShowPlayerTest, PausedAudioSendsNothingAndYieldsEveryPass) {
   const int row = AddEntry("song", {Level(50000, 1), Level(kFar, 2)});
   // 2,000 positions a pass, paused at 18,000 for passes 11 to 110.
@@ -103,19 +83,6 @@ TEST_F(ShowPlayerTest, RowsOutsideTheByteRangeAreCountedAndTheRestPlays) {
   EXPECT_EQ(session.RejectedRowCount(), 2);
   EXPECT_TRUE(Contains(window.Notice(), "2 event(s)"));
   EXPECT_TRUE(Contains(window.Notice(), "song.csq"));
-}
-
-TEST_F(ShowPlayerTest, KeepAliveEvery38000PositionsEachFollowedByAYield) {
-  OpenPortAhead();
-  const int row = AddEntry("song", {Level(kFar, 1)});
-  SteadyAudio(1000, 200000);  // P = 1000 x (pass - 1) + 512
-  EXPECT_EQ(session.PlayEntry(row), PlayOutcome::Finished);
-  // First P at or past 38,000, 76,000, ...: passes 39, 77, 115, 153, 191. The
-  // audio plays throughout, so the only yields are those after the
-  // keep-alives (and the one after the audio opened).
-  EXPECT_EQ(trace.PassesOf(Kind::Write, kKeepAlive),
-            (std::vector<int>{0, 0, 0, 39, 77, 115, 153, 191}));
-  EXPECT_EQ(trace.PassesOf(Kind::Yield), (std::vector<int>{0, 39, 77, 115, 153, 191}));
 }
 
 TEST_F(ShowPlayerTest, IdlePassesYieldEvery50000AcrossEntries) {

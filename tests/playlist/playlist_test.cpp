@@ -252,11 +252,7 @@ TEST_F(PlaylistTest, MovesUpAndDownButNotPastEitherEnd) {
     Rig rig;
     rig.AddNamed({"a", "b", "c", "d"});
     rig.list.Select(c.selected);
-    if (c.up) {
-      rig.playlist.cmdPlayListMoveUp_Click();
-    } else {
-      rig.playlist.cmdPlaylistMoveDown_Click();
-    }
+    c.up ? rig.playlist.cmdPlayListMoveUp_Click() : rig.playlist.cmdPlaylistMoveDown_Click();
     EXPECT_EQ(rig.Data(), c.data);
     EXPECT_EQ(rig.list.SelectedIndex(), c.selectedAfter);
     EXPECT_EQ(rig.list.focusCount, c.selectedAfter == c.selected ? 0 : 1);
