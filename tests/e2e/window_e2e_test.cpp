@@ -83,8 +83,7 @@ bool Eventually(Check check, std::chrono::milliseconds patience = kPatience, int
   }
 }
 
-class WindowEndToEnd : public ::testing::Test {
- protected:
+struct WindowEndToEnd : ::testing::Test {
   void SetUp() override {
     shots_ = GLIMMER_E2E_SHOTS;
     fs::remove_all(shots_);

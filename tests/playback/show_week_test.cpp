@@ -27,8 +27,7 @@ long long At(int day, int hours, int minutes, int seconds) {
 }
 
 // A week of show.log lines, written nowhere.
-class NoLog : public platform::LogFile {
- public:
+struct NoLog : platform::LogFile {
   platform::Status AppendLine(const std::string&) override { return platform::Status::Ok(); }
 };
 
