@@ -208,7 +208,6 @@ struct WaitingRig : PlayerRig {
         audio.state = platform::kPlayStateStopped;
       }
     };
-    ui.onDoEvents = [this](int) { trace.Add(Kind::Yield); };
   }
   std::vector<std::chrono::microseconds> waits;
 };
