@@ -104,6 +104,23 @@ TEST_F(ShowSchedulerTest, StartSetsRunningSavesYieldsThenAnnouncesOnThePort) {
   EXPECT_EQ(window.Status(), playback::kStoppedText);
 }
 
+TEST_F(ShowSchedulerTest, WindowOpensOnItsStartSecondAndRunningTextReturns) {
+  window.startTime = "5:30:00 PM";
+  window.endTime = "11:00:00 PM";
+  clock.ms = Ms(0, 17, 29, 59);
+  Songs({10000});
+  StopAtPlay(2);
+  Start();
+
+  EXPECT_EQ(playTimes, (Times{Ms(0, 17, 30, 0), Ms(0, 17, 30, 10)}));
+  EXPECT_EQ(window.statuses, (States{playback::kRunningText, playback::kPausedText,
+                                     playback::kRunningText, playback::kStoppedText}));
+  EXPECT_EQ(clock.sleeps, 10);
+  // Opened by Start, closed by the first pause pass, opened by the entry.
+  EXPECT_EQ(port.openCount, 2);
+  EXPECT_FALSE(portOpenWhilePaused);
+}
+
 // Inside the window at once, or after waiting for it. Not stopped by the
 // user: the autostart flag saved at the start stays on.
 TEST_F(ShowSchedulerTest, EmptyPlaylistShowsTheMessageAndStops) {
