@@ -45,6 +45,26 @@ TEST_F(ShowPlayerTest, FrameTimingMovesRowsEarlierBy512PositionsPerStep) {
   EXPECT_EQ(trace.Levels(true), "||1||2|");
 }
 
+// Three rows at one SampleNumber, the audio one position per pass (P = 512,
+// 513, ...): they share a write unless a flush position falls between them.
+TEST_F(ShowPlayerTest, RowsDueTogetherShareAWriteUnlessAFlushFallsBetween) {
+  const std::pair<std::int32_t, const char*> cases[] = {
+      {10000, "123"},
+      // Encoded at P = 10,238, 10,239 and 10,240, the flush position.
+      {10238, "123"},
+      {10239, "12 3"},
+      {10240, "1 23"},
+  };
+  for (const auto& [sample, writes] : cases) {
+    PlayerRig r;
+    const int row =
+        r.AddEntry("song", {Level(sample, 1), Level(sample, 2), Level(sample, 3), Level(kFar, 4)});
+    r.SteadyAudio(1, 20000);
+    EXPECT_EQ(r.session.PlayEntry(row), PlayOutcome::Finished);
+    EXPECT_EQ(r.trace.Levels(), writes) << sample;
+  }
+}
+
 TEST_F(ShowPlayerTest, PausedAudioSendsNothingAndYieldsEveryPass) {
   const int row = AddEntry("song", {Level(50000, 1), Level(kFar, 2)});
   // 2,000 positions a pass, paused at 18,000 for passes 11 to 110.
