@@ -45,9 +45,12 @@ class ChildProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const auto route = [&](int number, const std::string& file, int pipeEnd) {
-      file.empty() ? posix_spawn_file_actions_adddup2(&actions, pipeEnd, number)
-                   : posix_spawn_file_actions_addopen(&actions, number, file.c_str(),
-                                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (file.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnd, number);
+      } else {
+        posix_spawn_file_actions_addopen(&actions, number, file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      }
     };
     route(STDOUT_FILENO, options.outFile, out[1]);
     if (options.errToOut) {
@@ -141,10 +144,12 @@ class ChildProcess {
                         const std::function<bool(const std::string&)>& done,
                         std::chrono::milliseconds quiet) {
     char buffer[4096];
-    for (ssize_t n; !done(text); text.append(buffer, static_cast<std::size_t>(n))) {
+    while (!done(text)) {
       pollfd p{fd, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return false;
-      if ((n = read(fd, buffer, sizeof buffer)) <= 0) return true;
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) return true;
+      text.append(buffer, static_cast<std::size_t>(n));
     }
     return true;
   }
