@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,36 +14,64 @@ namespace playback {
 // or nothing when the text is not one.
 std::optional<int> ParseTimeOfDay(std::string_view text);
 
+// A moment as the show reads it from the clock: the daily window compares
+// times of day, a calendar of seasons dates.
+struct ShowTime {
+  std::int64_t unixSeconds = 0;
+  int secondsOfDay = 0;
+};
+ShowTime ReadShowTime(platform::Clock& clock);
+
+// One night of the show as its calendar gives it.
+struct ShowNight {
+  // Seconds since the epoch. From `end` on the night's time is up: asked
+  // between two entries, the entry that ended there was its last.
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+  int volumePercent = 100;
+  // Its window as the time lists write times of day ("5:30:00 PM", "5:12
+  // PM"), for the log and the alerts.
+  std::string startText;
+  std::string endText;
+  // When it opens, as the window names the next show ("Fri 27 Nov, 5:12 PM
+  // (sunset + 15 min)").
+  std::string opensText;
+
+  bool EndedAt(const ShowTime& at) const { return at.unixSeconds >= end; }
+  bool operator==(const ShowNight&) const = default;
+};
+
 // When the show may play. The scheduler asks only this, so a calendar of
 // seasons can take the place of the daily window without touching the show.
+// Every question is answered from the settings and the moment asked about
+// alone: an observer that asks changes nothing for the scheduler.
 class ShowCalendar {
  public:
   virtual ~ShowCalendar() = default;
 
   struct Answer {
-    bool inside = false;
+    // The night open at the moment asked about; none outside every night.
+    std::optional<ShowNight> night;
     // A setting the calendar cannot read; the show waits and says so.
     std::string problem;
   };
-  // Whether the show may play now (before an entry starts).
-  virtual Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
-  // Whether the show's time is up, asked between two entries: an entry that
-  // started inside plays to its end.
-  virtual bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
-  // Seconds from now until the show may next play; nothing when it never
-  // will (the settings cannot be read, or the window never opens).
-  virtual std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
-                                                  platform::Clock& clock) const = 0;
-
-  // A show starts: a calendar kept in a file reads it afresh.
-  virtual void ShowStarts() const {}
-  // The volume of the night InsideNow last found open, in percent of full.
-  virtual int VolumePercent() const { return 100; }
-  // When the show next opens, as the window shows it ("Fri 27 Nov, 5:12 PM"),
-  // from SecondsToNextOpening; empty when it never will.
-  virtual std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
+  virtual Answer NightAt(const ShowSettings& settings, const ShowTime& at) const = 0;
+  // The first night to open after `at`; nothing when none will (the settings
+  // cannot be read, or the window never opens).
+  virtual std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
+                                                  const ShowTime& at) const = 0;
   // The show log's line as the show begins to wait.
-  virtual std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
+  virtual std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const;
+  // A show starts: a calendar kept in a file reads it afresh.
+  virtual void ShowStarts() {}
+
+  // For observers, about now: whether a night is open; the seconds until the
+  // next one opens (0 while one is); when the open or next night opens, as
+  // its opensText (empty when none will).
+  bool InsideNow(const ShowSettings& settings, platform::Clock& clock) const;
+  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
+                                          platform::Clock& clock) const;
+  std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
 };
 
 inline constexpr const char* kStartAfterEndText =
@@ -52,14 +81,15 @@ inline constexpr const char* kStartAfterEndText =
 std::string NextShowText(const std::string& when);
 
 // The daily window from the start time to the end time, closed at both
-// ends, on one day: a start later than the end never opens.
+// ends, on one day: a start later than the end never opens. Its night ends
+// within the end time's own second, which still opens the window, so an
+// entry that ends in that second is followed by a new pass.
 class DailyWindow final : public ShowCalendar {
  public:
-  Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
-                                          platform::Clock& clock) const override;
-  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
+  Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
+  std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
+                                          const ShowTime& at) const override;
+  std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
 };
 
 }  // namespace playback

@@ -231,7 +231,7 @@ ShowWindowNow ShowWatchdog::WindowNow() {
   ShowWindowNow now;
   const playback::ShowCalendar& calendar =
       options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
-  now.inside = calendar.InsideNow(settings, *clock_).inside;
+  now.inside = calendar.InsideNow(settings, *clock_);
   now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
   now.startText = settings.startTimeText;
   now.endText = settings.endTimeText;

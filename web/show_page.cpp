@@ -57,7 +57,7 @@ ShowState ShowPage::State() const {
     // Asked to start and about to: the state the start leads to, as the
     // session will find it, so the answer to the Start tells what it did.
     if (show_.playlist.RowCount() == 0) return ShowState::Stopped;
-    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock).inside
+    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock)
                ? ShowState::Running
                : ShowState::Paused;
   }
@@ -90,7 +90,7 @@ ShowStatus ShowPage::Status() {
   }
   const playback::ShowSettings settings = show_.settings.CurrentSettings();
   WindowView window{settings.startTimeText, settings.endTimeText, false, std::nullopt};
-  window.openNow = show_.calendar.InsideNow(settings, show_.clock).inside;
+  window.openNow = show_.calendar.InsideNow(settings, show_.clock);
   if (!window.openNow) {
     window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);
   }

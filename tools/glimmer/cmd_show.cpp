@@ -201,7 +201,7 @@ int RunShow(const std::vector<std::string>& args) {
   window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
 
   // calendar.toml, read at the start, decides the nights where it is.
-  const playback::CalendarFileWindow calendar(dir);
+  playback::CalendarFileWindow calendar(dir);
   // Every line of show.log passes the health the page shows.
   watch::ShowHealth health;
   watch::HealthLog healthLog(*logFile, health);
