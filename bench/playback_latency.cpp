@@ -413,7 +413,7 @@ int main(int argc, char** argv) {
   });
 
   // ---- the player, as `glimmer play --silent` builds it ----
-  glimmer::FixedShowSettings settings({1, "56000", frameTiming, "12:00:00 AM", "11:59:59 PM"});
+  glimmer::FixedShowSettings settings({1, 56000, frameTiming, "12:00:00 AM", "11:59:59 PM"});
   glimmer::SingleEntry playlist(entry);
   platform::LineOutput errors(STDERR_FILENO);
   glimmer::ConsoleShowView quietView(errors, /*labelled=*/true, /*quiet=*/true);
@@ -557,7 +557,7 @@ int main(int argc, char** argv) {
   // pseudo-terminal does not have.
   std::vector<double> writeLateness;
   std::vector<double> controllerLateness;
-  const int baud = playback::LineRateFromText(settings.CurrentSettings().dataRateText);
+  const int baud = settings.CurrentSettings().baud;
   playback::SerialLineModel line(baud);
   for (const auto& [at, bytes] : timedPort.writes) {
     const double writtenAt = Ms(at - audioStart) / 1000;

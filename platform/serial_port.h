@@ -28,4 +28,10 @@ class SerialPort {
   virtual Status Write(std::string_view bytes) = 0;
 };
 
+// The line settings text for `baud` in the one framing the controllers speak:
+// no parity, 8 data bits, 1 stop bit ("115200,N,8,1").
+inline std::string LineSettingsText(int baud) {
+  return std::to_string(baud) + ",N,8,1";
+}
+
 }  // namespace platform

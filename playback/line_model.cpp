@@ -62,10 +62,6 @@ double SongSeconds(std::int64_t position, std::int64_t lead) {
 
 }  // namespace
 
-int LineRateFromText(const std::string& dataRateText) {
-  return dataRateText == "115200" ? 115200 : 56000;
-}
-
 SerialLineModel::SerialLineModel(int baud)
     : secondsPerByte_(static_cast<double>(kBitsPerByte) / static_cast<double>(baud)) {}
 

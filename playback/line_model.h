@@ -26,10 +26,6 @@ inline constexpr std::int64_t kVisibleSlipPositions = kSamplesPerSecond / 20;
 inline constexpr double kVisibleSlipSeconds =
     static_cast<double>(kVisibleSlipPositions) / static_cast<double>(kSamplesPerSecond);
 
-// The rates the window offers; anything else counts as the slower one, which
-// errs on the side of warning.
-int LineRateFromText(const std::string& dataRateText);
-
 class SerialLineModel {
  public:
   explicit SerialLineModel(int baud);

@@ -29,7 +29,7 @@ platform::Status SerialLink::OpenPort() {
   const int number = settings.portNumber;
   portNumber_ = number;
   port_.SetPortNumber(number);
-  port_.SetSettings(settings.dataRateText + ",N,8,1");
+  port_.SetSettings(platform::LineSettingsText(settings.baud));
   if (platform::Status opened = port_.Open(); !opened) {
     return platform::Status::Error("Serial port " + LineName() +
                                    " could not be opened: " + opened.message());

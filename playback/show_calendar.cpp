@@ -31,6 +31,15 @@ std::string BadTimeText(const char* which, const std::string& text) {
 
 }  // namespace
 
+platform::Result<int> ParseLineRate(std::string_view text) {
+  for (const int rate : kLineRates) {
+    if (text == std::to_string(rate)) return rate;
+  }
+  return platform::Result<int>::Error("The baud rate \"" + std::string(text) +
+                                      "\" is not one the controllers take: choose 56000 or "
+                                      "115200");
+}
+
 std::optional<int> ParseTimeOfDay(std::string_view text) {
   std::size_t at = 0;
   SkipBlanks(text, at);
@@ -74,12 +83,12 @@ struct DailyTimes {
 
 DailyTimes ReadDailyTimes(const ShowSettings& settings) {
   DailyTimes times;
-  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
-  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
+  const std::optional<int> start = settings.startTime.Seconds();
+  const std::optional<int> end = settings.endTime.Seconds();
   if (!start) {
-    times.problem = BadTimeText("start", settings.startTimeText);
+    times.problem = BadTimeText("start", settings.startTime.Text());
   } else if (!end) {
-    times.problem = BadTimeText("end", settings.endTimeText);
+    times.problem = BadTimeText("end", settings.endTime.Text());
   } else if (*start > *end) {
     times.problem = kStartAfterEndText;
   } else {
@@ -94,8 +103,8 @@ ShowNight DailyNight(const ShowSettings& settings, const DailyTimes& times, std:
   ShowNight night;
   night.start = midnight + times.start;
   night.end = midnight + times.end;
-  night.startText = settings.startTimeText;
-  night.endText = settings.endTimeText;
+  night.startText = settings.startTime.Text();
+  night.endText = settings.endTime.Text();
   night.opensText = calendar::DayAndClockText(night.start);
   return night;
 }
@@ -151,7 +160,7 @@ std::string ShowCalendar::NextOpeningText(const ShowSettings& settings,
 }
 
 std::string ShowCalendar::PausedEvent(const ShowSettings& settings, const ShowTime&) const {
-  return show_event::Paused(settings.startTimeText, settings.endTimeText);
+  return show_event::Paused(settings.startTime.Text(), settings.endTime.Text());
 }
 
 std::string NextShowText(const std::string& when) {

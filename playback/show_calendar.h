@@ -10,10 +10,6 @@
 
 namespace playback {
 
-// Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
-// or nothing when the text is not one.
-std::optional<int> ParseTimeOfDay(std::string_view text);
-
 // A moment as the show reads it from the clock: the daily window compares
 // times of day, a calendar of seasons dates.
 struct ShowTime {

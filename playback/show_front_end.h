@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "platform/status.h"
 #include "playlist/playlist_entry.h"
 
 namespace playback {
@@ -23,14 +26,44 @@ enum class Requester {
 // "Start button", "SIGINT, as the Stop button", ...
 std::string_view RequesterName(Requester who);
 
+// The line rates the controllers take, as the baud-rate list offers them.
+inline constexpr int kLineRates[] = {56000, 115200};
+// The rate a baud-rate text names. Any other rate is refused, the text
+// quoted: a forecast or a port for a rate the controllers do not take would
+// be wrong without a word.
+platform::Result<int> ParseLineRate(std::string_view text);
+
+// Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
+// or nothing when the text is not one.
+std::optional<int> ParseTimeOfDay(std::string_view text);
+
+// A time of day as the time lists write it, read once where the settings are
+// read: its text for the log and the alerts, its seconds for the clock.
+class TimeOfDay {
+ public:
+  TimeOfDay() = default;
+  // Implicit: a time list's text is the time.
+  TimeOfDay(std::string text)  // NOLINT(google-explicit-constructor)
+      : seconds_(ParseTimeOfDay(text)), text_(std::move(text)) {}
+  TimeOfDay(const char* text) : TimeOfDay(std::string(text)) {}  // NOLINT
+
+  const std::string& Text() const { return text_; }
+  // Nothing when the text is not a time of day.
+  std::optional<int> Seconds() const { return seconds_; }
+
+ private:
+  std::optional<int> seconds_;
+  std::string text_;
+};
+
 // The settings the show works with, read as one value so that a pass never
 // mixes two states of the choice lists.
 struct ShowSettings {
-  int portNumber = 1;         // cboPort, 1 to 16
-  std::string dataRateText;   // cboDataRate, "56000" or "115200"
-  int frameTiming = 5;        // cboFrameComp, 1 to 10
-  std::string startTimeText;  // cboStartTime, "5:30:00 PM"
-  std::string endTimeText;    // cboEndTime
+  int portNumber = 1;   // cboPort, 1 to 16
+  int baud = 115200;    // cboDataRate: one of kLineRates
+  int frameTiming = 5;  // cboFrameComp, 1 to 10
+  TimeOfDay startTime;  // cboStartTime, "5:30:00 PM"
+  TimeOfDay endTime;    // cboEndTime
 };
 
 // Where the settings come from: the window's lists, the saved preferences,

@@ -200,7 +200,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   // Bursts the line cannot carry in their own flush step go out early
   // enough to arrive around their moment rather than after it.
   const ShowSettings settings = show_.Settings();
-  const int baud = LineRateFromText(settings.dataRateText);
+  const int baud = settings.baud;
   const std::vector<EarlyRow> early =
       PlanEarlySending(LineMessagesOf(rows, keepAliveWhileLoading), baud, keepAliveWhileLoading);
   std::size_t nextEarly = 0;

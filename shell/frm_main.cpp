@@ -622,7 +622,7 @@ void frmMain::Autostart() {
   }
   platform::SerialPort& port = services_.port;
   port.SetPortNumber(PortNumber());
-  port.SetSettings(DataRateText() + ",N,8,1");
+  port.SetSettings(platform::LineSettingsText(LineRate()));
   bool failed = false;
   if (const platform::Status opened = port.Open(); !opened.ok()) {
     failed = true;
@@ -933,7 +933,7 @@ std::function<void()> frmMain::SequenceCompiled(const sequence_format::EventTabl
 
 void frmMain::TellLineReport(const std::shared_future<playback::ImportLineReport>& planned) {
   try {
-    const int baud = playback::LineRateFromText(DataRateText());
+    const int baud = LineRate();
     const playback::ImportLineReport& report = planned.get();
     const auto warning = playback::LineWarning(report, baud, PerformBitmask());
     const std::string text = warning ? *warning : playback::LineOnTime(report, baud);
@@ -958,8 +958,9 @@ int frmMain::FrameTiming() const {
 int frmMain::PortNumber() const {
   return cboPort->currentText().toInt();
 }
-std::string frmMain::DataRateText() const {
-  return SelectedText(*cboDataRate);
+// The list offers only the rates the controllers take.
+int frmMain::LineRate() const {
+  return cboDataRate->currentText().toInt();
 }
 std::string frmMain::StartTimeText() const {
   return SelectedText(*cboStartTime);
@@ -969,7 +970,7 @@ std::string frmMain::EndTimeText() const {
 }
 
 playback::ShowSettings frmMain::CurrentSettings() const {
-  return {PortNumber(), DataRateText(), FrameTiming(), StartTimeText(), EndTimeText()};
+  return {PortNumber(), LineRate(), FrameTiming(), StartTimeText(), EndTimeText()};
 }
 
 std::uint32_t frmMain::ColourCode(const QWidget& widget) {

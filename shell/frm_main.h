@@ -135,7 +135,7 @@ class frmMain : public QWidget,
   // Selections as the show needs them, read afresh at every call.
   int FrameTiming() const;
   int PortNumber() const;
-  std::string DataRateText() const;
+  int LineRate() const;
   std::string StartTimeText() const;
   std::string EndTimeText() const;
 

@@ -36,10 +36,6 @@ std::string ReadText(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string SerialLineSettings(const std::string& dataRate) {
-  return dataRate + ",N,8,1";
-}
-
 }  // namespace
 
 // The view events on their way to the console, heard by the watch too.
@@ -88,7 +84,7 @@ class ShowWatchdog::Probes final : public NightProbes {
                                       .devicePath = owner_.options_.device,
                                       .stallTimeout = std::chrono::seconds(1)});
     port.SetPortNumber(settings.portNumber);
-    port.SetSettings(SerialLineSettings(settings.dataRateText));
+    port.SetSettings(platform::LineSettingsText(settings.baud));
     platform::Status opened = port.Open();
     if (port.IsOpen()) port.Close();
     return opened;
@@ -233,8 +229,8 @@ ShowWindowNow ShowWatchdog::WindowNow() {
       options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
   now.inside = calendar.InsideNow(settings, *clock_);
   now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
-  now.startText = settings.startTimeText;
-  now.endText = settings.endTimeText;
+  now.startText = settings.startTime.Text();
+  now.endText = settings.endTime.Text();
   return now;
 }
 

@@ -89,7 +89,7 @@ ShowStatus ShowPage::Status() {
     s.next = entry(between ? 0 : (state_.row + 1) % rows);
   }
   const playback::ShowSettings settings = show_.settings.CurrentSettings();
-  WindowView window{settings.startTimeText, settings.endTimeText, false, std::nullopt};
+  WindowView window{settings.startTime.Text(), settings.endTime.Text(), false, std::nullopt};
   window.openNow = show_.calendar.InsideNow(settings, show_.clock);
   if (!window.openNow) {
     window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);

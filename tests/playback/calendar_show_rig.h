@@ -132,7 +132,7 @@ struct MemoryLog : platform::LogFile {
 struct DatedWindow : playback::ShowSettingsSource, playback::PlaylistSource, playback::ShowView {
   DatedWindow(DatedClock& c, DatedAudio& a) : clock(c), audio(a) {}
   playback::ShowSettings CurrentSettings() const override {
-    return {1, "115200", 5, startTime, endTime};
+    return {1, 115200, 5, startTime, endTime};
   }
   void StatusChanged(const std::string& text) override { status = text; }
   void NoticeAdded(const std::string& text) override { notices.push_back(text); }

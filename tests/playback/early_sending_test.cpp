@@ -76,12 +76,11 @@ TEST(EarlySendingTest, ABurstOverOneFlushStepArrivesStraddlingItsMoment) {
   constexpr std::int64_t kDue = 88200;
   std::vector<Record> rows;
   for (int i = 0; i < 30; ++i) rows.push_back(Level(kDue, i % 10));
-  for (const char* rate : {"56000", "115200"}) {
-    SCOPED_TRACE(rate);
+  for (const int baud : {56000, 115200}) {
+    SCOPED_TRACE(baud);
     Rig rig;
-    rig.window.dataRate = rate;
+    rig.window.baud = baud;
     const std::vector<Rig::Write> writes = rig.Play(rows, 2 * 88200);
-    const int baud = playback::LineRateFromText(rate);
     playback::SerialLineModel line(baud);
     std::vector<double> late;  // arrival minus moment of each intensity message
     std::string sent;
@@ -112,7 +111,7 @@ TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment
     rows.push_back(playback_test::Row(88200, 1 + i % 8, 1, 34, 0, 255, 1, 20));
   }
   Rig rig;
-  rig.window.dataRate = "56000";
+  rig.window.baud = 56000;
   rig.Play(rows, 2 * 88200);
   const std::vector<std::string> late = rig.window.LoggedWith("line late");
   ASSERT_EQ(late.size(), 1U);
@@ -122,7 +121,7 @@ TEST(LineHealthTest, AnEntryFallingBehindOnTheLineIsLoggedOnceWithItsWorstMoment
 
   // The same at 115200 stays under 50 ms: nothing said.
   Rig fast;
-  fast.window.dataRate = "115200";
+  fast.window.baud = 115200;
   fast.Play(rows, 2 * 88200);
   EXPECT_EQ(fast.window.LoggedWith("line late"), std::vector<std::string>{});
 }

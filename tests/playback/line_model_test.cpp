@@ -1,9 +1,11 @@
 #include "playback/line_model.h"
+#include "playback/show_front_end.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -108,10 +110,28 @@ TEST(EarlySendingPlanTest, RowsWithoutAMessageDoNotHoldBackTheBurstAfterThem) {
   EXPECT_GE(early[10].position, early[9].position);
 }
 
-TEST(LineReportTest, TheWindowsTwoRatesAndMinutesAndSecondsIntoTheSong) {
-  EXPECT_EQ(playback::LineRateFromText("115200"), 115200);
-  EXPECT_EQ(playback::LineRateFromText("56000"), 56000);
-  EXPECT_EQ(playback::LineRateFromText(""), 56000);
+TEST(LineReportTest, OnlyTheControllersTwoRatesAreTakenAnyOtherIsRefusedByName) {
+  struct Case {
+    const char* text;
+    int rate;  // 0: refused
+  };
+  const Case cases[] = {{"115200", 115200}, {"56000", 56000},   {"", 0}, {"9600", 0}, {"56000 ", 0},
+                        {"056000", 0},      {"115200,N,8,1", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const platform::Result<int> rate = playback::ParseLineRate(c.text);
+    if (c.rate != 0) {
+      ASSERT_TRUE(rate.ok());
+      EXPECT_EQ(rate.value(), c.rate);
+    } else {
+      ASSERT_FALSE(rate.ok());
+      EXPECT_EQ(rate.message(), "The baud rate \"" + std::string(c.text) +
+                                    "\" is not one the controllers take: choose 56000 or 115200");
+    }
+  }
+}
+
+TEST(LineReportTest, MinutesAndSecondsIntoTheSong) {
   EXPECT_EQ(playback::MinutesSeconds(0.4), "0:00");
   EXPECT_EQ(playback::MinutesSeconds(83.9), "1:23");
   EXPECT_EQ(playback::MinutesSeconds(-1), "0:00");

@@ -139,7 +139,7 @@ struct FakeShowWindow : playback::ShowSettingsSource, playback::PlaylistSource, 
   explicit FakeShowWindow(Trace& t) : trace(t) {}
 
   playback::ShowSettings CurrentSettings() const override {
-    return {portNumber, dataRate, frameTiming, startTime, endTime};
+    return {portNumber, baud, frameTiming, startTime, endTime};
   }
   void SaveSettings() override { savedWhileRunning.push_back(showRunning); }
   int RowCount() const override { return static_cast<int>(entries.size()); }
@@ -176,7 +176,8 @@ struct FakeShowWindow : playback::ShowSettingsSource, playback::PlaylistSource, 
   bool showRunning = true;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   int frameTiming = 1, portNumber = 3, lateGaps = 0;
-  std::string dataRate = "115200", startTime = "12:00:00 AM", endTime = "11:59:59 PM";
+  int baud = 115200;
+  std::string startTime = "12:00:00 AM", endTime = "11:59:59 PM";
   std::vector<std::string> statuses, states, notices, logged;
   std::string playingNote;
   std::vector<int> gaps, selected;

@@ -23,7 +23,7 @@ struct SerialLinkTest : testing::Test, playback_test::Rig {
 // daylight-saving change or a clock set by hand do not make an hour's gap or
 // a negative one.
 TEST_F(SerialLinkTest, OpenSendsEightBurstsEachFollowedByAYieldThenKeepAlivesShowTheirGaps) {
-  window.dataRate = "56000";
+  window.baud = 56000;
   window.portNumber = 7;
   clock.SetTimeOfDay(23, 59, 56);
   ASSERT_TRUE(link.OpenPort().ok());

@@ -119,7 +119,7 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.start) + " " + std::to_string(c.now));
     clock.ms = (kDay + c.now) * 1000LL;
-    const playback::ShowSettings settings{1, "115200", 5, c.start, c.end};
+    const playback::ShowSettings settings{1, 115200, 5, c.start, c.end};
     EXPECT_EQ(window.InsideNow(settings, clock), c.inside);
     EXPECT_EQ(window.SecondsToNextOpening(settings, clock), c.next);
     const std::optional<playback::ShowNight> tonight = window.NextNightAfter(settings, {kDay, 0});
@@ -129,7 +129,7 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
     }
   }
   const std::string problem =
-      window.NightAt({1, "115200", 5, "5:30:00 PM", "half past ten"}, {kDay, 0}).problem;
+      window.NightAt({1, 115200, 5, "5:30:00 PM", "half past ten"}, {kDay, 0}).problem;
   EXPECT_TRUE(playback_test::Contains(problem, "end time \"half past ten\""));
 }
 
@@ -138,7 +138,7 @@ TEST(DailyWindow, ANightPlayedPastMidnightHasEndedThoughTheClockReadsEarlier) {
   // of day is then before the end time again, yet the night is over.
   fakes::FakeClock clock((86400 + 86340) * 1000LL);
   const playback::DailyWindow window;
-  const playback::ShowSettings settings{1, "115200", 5, "5:30:00 PM", "11:59:59 PM"};
+  const playback::ShowSettings settings{1, 115200, 5, "5:30:00 PM", "11:59:59 PM"};
   const std::optional<playback::ShowNight> night =
       window.NightAt(settings, playback::ReadShowTime(clock)).night;
   ASSERT_TRUE(night);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "playback/show_front_end.h"
 #include "shell/preferences.h"
 #include "shell/setting_choices.h"
 
@@ -30,6 +31,23 @@ TEST(SettingChoices, EachListHoldsItsEntriesAndFallsBackToItsDefault) {
   }
   EXPECT_EQ(shell::StartTimeChoices().entries[48], "12:00:00 PM");
   EXPECT_EQ(shell::StartTimeChoices().entries[1], "12:15:00 AM");
+}
+
+// The show reads the lists' texts as numbers and times once; an entry it
+// could not read would leave the show waiting or refuse the line.
+TEST(SettingChoices, EveryEntryReadsAsTheShowsRateOrTime) {
+  for (const std::string& rate : shell::DataRateChoices().entries) {
+    const platform::Result<int> baud = playback::ParseLineRate(rate);
+    ASSERT_TRUE(baud.ok()) << baud.message();
+    EXPECT_EQ(std::to_string(baud.value()), rate);
+  }
+  for (const shell::ChoiceList* times : {&shell::StartTimeChoices(), &shell::EndTimeChoices()}) {
+    for (std::size_t i = 0; i < times->entries.size(); ++i) {
+      const playback::TimeOfDay time(times->entries[i]);
+      ASSERT_TRUE(time.Seconds()) << times->entries[i];
+      EXPECT_EQ(shell::TimeOfDayText(*time.Seconds()), times->entries[i]);
+    }
+  }
 }
 
 TEST(SettingChoices, TimeOfDayTextsAreTwelveHourWithoutALeadingZero) {

@@ -7,7 +7,6 @@
 #include "playback/line_report.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
-#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -29,10 +28,10 @@ constexpr const char* kUsage =
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& args) {
-  std::string baud = shell::DataRateChoices().Default();
+  int baud = 115200;
   std::string cache;
   CLI::App app;
-  app.add_option("--baud", baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
+  app.add_option("--baud", baud)->check(LineRateIn());
   app.add_option("CACHE", cache)->required();
   if (auto ended = ParseArguments(app, "check", kUsage, args)) return *ended;
 
@@ -50,7 +49,7 @@ int RunCheck(const std::vector<std::string>& args) {
   }
   const playback::ImportLineReport report = playback::PlanLine(playback::LineMessagesOf(rows));
   std::printf("%s: %zu rows\n%s", cache.c_str(), rows.size(),
-              playback::FormatLineReport(report, playback::LineRateFromText(baud), merged).c_str());
+              playback::FormatLineReport(report, baud, merged).c_str());
   return 0;
 }
 

@@ -25,7 +25,6 @@
 #include "platform/posix/posix_process_launcher.h"
 #include "playback/line_report.h"
 #include "sequence_format/fade_timing.h"
-#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 
@@ -205,7 +204,7 @@ class ChildOutputToStderr {
 
 struct Options {
   bool bitmask = false;
-  std::string baud = shell::DataRateChoices().Default();
+  int baud = 115200;
   std::optional<std::string> audio;
   std::string source;
   std::string cache;
@@ -235,7 +234,7 @@ int Compile(const std::vector<std::string>& args) {
   CLI::App app;
   app.add_flag("--bitmask", options.bitmask);
   CLI::Option* audioGiven = app.add_option("--audio", audio);
-  app.add_option("--baud", options.baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
+  app.add_option("--baud", options.baud)->check(LineRateIn());
   app.add_option("SOURCE", options.source)->required();
   app.add_option("CACHE", options.cache)->required();
   if (auto ended = ParseArguments(app, "compile", kUsage, args)) return *ended;
@@ -267,7 +266,7 @@ int Compile(const std::vector<std::string>& args) {
     return 1;
   }
 
-  ConsoleWindow window(options.bitmask, playback::LineRateFromText(options.baud));
+  ConsoleWindow window(options.bitmask, options.baud);
   ConsoleUserInterface ui(options.audio);
   platform::PosixFileStore files;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;

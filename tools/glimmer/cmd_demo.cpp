@@ -429,7 +429,7 @@ int RunDemo(const std::vector<std::string>& args) {
   platform::UniqueFd master, slave;
   std::string device = o.device;
   if (device.empty()) {
-    auto pty = OpenDemoPty("115200,N,8,1");
+    auto pty = OpenDemoPty(platform::LineSettingsText(115200));
     if (!pty) return 1;
     master = std::move(pty->master);
     slave = std::move(pty->slave);
@@ -464,7 +464,7 @@ int RunDemo(const std::vector<std::string>& args) {
   ConsoleUserInterface ui;
   platform::SystemClock clock;
   FixedShowSettings settings(
-      {1, "115200", kFrameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
+      {1, 115200, kFrameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
   SingleEntry playlist(entry);
   NoShowLog noLog;
   bool running = true;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -59,7 +60,12 @@ int RunMonitor(const std::vector<std::string>& args) {
   app.add_option("--baud", baud)
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
-            if (platform::ParseSerialSettings(text + ",N,8,1")) return {};
+            int rate = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
+            if (ec == std::errc() && end == text.data() + text.size() &&
+                platform::ParseSerialSettings(platform::LineSettingsText(rate))) {
+              return {};
+            }
             return "needs a line speed such as 56000, not '" + text + "'";
           },
           "N"));

@@ -51,7 +51,7 @@ constexpr const char* kUsage =
 struct PlayOptions {
   std::string device;
   int port = std::stoi(shell::PortChoices().Default());
-  std::string baud = shell::DataRateChoices().Default();
+  int baud = 115200;
   int frameTiming = std::stoi(shell::FrameTimingChoices().Default());
   bool silent = false;
   std::string cache;
@@ -79,7 +79,7 @@ int RunPlay(const std::vector<std::string>& args) {
                                 },
                                 "PATH"));
   app.add_option("--port", o.port)->check(WholeNumberIn(1, shell::kHighestPort))->excludes(device);
-  app.add_option("--baud", o.baud)->check(CLI::IsMember(shell::DataRateChoices().entries));
+  app.add_option("--baud", o.baud)->check(LineRateIn());
   app.add_option("--frame-timing", o.frameTiming)
       ->check(WholeNumberIn(1, shell::kHighestFrameTiming));
   app.add_flag("--silent", o.silent);

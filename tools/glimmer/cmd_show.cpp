@@ -110,19 +110,21 @@ class PlaylistRows final : public playlist::ListBox {
 class HeadlessShowWindow final : public playback::ShowSettingsSource,
                                  public playback::PlaylistSource {
  public:
-  void Attach(shell::PreferencesFile& preferences, playlist::Playlist& playlist,
-              shell::Preferences settings, int portOverride) {
+  // The settings are read here, once; a line rate the controllers do not
+  // take is refused.
+  platform::Status Attach(shell::PreferencesFile& preferences, playlist::Playlist& playlist,
+                          shell::Preferences settings, int portOverride) {
     preferences_ = &preferences;
     playlist_ = &playlist;
     settings_ = std::move(settings);
-    portOverride_ = portOverride;
+    const platform::Result<int> baud = playback::ParseLineRate(settings_.dataRate);
+    if (!baud) return baud.status();
+    show_ = {portOverride > 0 ? portOverride : std::atoi(settings_.port.c_str()), baud.value(),
+             std::atoi(settings_.frameTiming.c_str()), settings_.startTime, settings_.endTime};
+    return platform::Status::Ok();
   }
 
-  playback::ShowSettings CurrentSettings() const override {
-    return {portOverride_ > 0 ? portOverride_ : std::atoi(settings_.port.c_str()),
-            settings_.dataRate, std::atoi(settings_.frameTiming.c_str()), settings_.startTime,
-            settings_.endTime};
-  }
+  playback::ShowSettings CurrentSettings() const override { return show_; }
   // As the window writes it: its settings, the autostart flag following
   // ShowRunning. A port given on the command line is not saved.
   void SaveSettings() override {
@@ -146,7 +148,7 @@ class HeadlessShowWindow final : public playback::ShowSettingsSource,
   shell::PreferencesFile* preferences_ = nullptr;
   playlist::Playlist* playlist_ = nullptr;
   shell::Preferences settings_;
-  int portOverride_ = 0;
+  playback::ShowSettings show_;
 };
 
 }  // namespace
@@ -198,7 +200,12 @@ int RunShow(const std::vector<std::string>& args) {
   playlist.ResetEntries();
   playlist.LoadPlaylist();
   const shell::Preferences saved = preferences.Read();
-  window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
+  if (const platform::Status attached =
+          window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
+      !attached) {
+    std::fprintf(stderr, "glimmer show: %s\n", attached.message().c_str());
+    return 1;
+  }
 
   // calendar.toml, read at the start, decides the nights where it is.
   playback::CalendarFileWindow calendar(dir);

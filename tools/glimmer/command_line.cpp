@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "playback/show_front_end.h"
+
 namespace glimmer {
 
 std::optional<int> ParseArguments(CLI::App& app, const std::string& command, const char* usage,
@@ -40,6 +42,15 @@ CLI::Validator WholeNumberIn(int low, int high) {
         return {};
       },
       "N");
+}
+
+CLI::Validator LineRateIn() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const platform::Result<int> rate = playback::ParseLineRate(text);
+        return rate ? std::string() : rate.message();
+      },
+      "56000|115200");
 }
 
 }  // namespace glimmer

@@ -19,4 +19,8 @@ std::optional<int> ParseArguments(CLI::App& app, const std::string& command, con
 // Accepts a whole number from `low` to `high`, written in decimal.
 CLI::Validator WholeNumberIn(int low, int high);
 
+// Accepts a line rate the controllers take (56000, 115200); any other is
+// refused with the show's own words.
+CLI::Validator LineRateIn();
+
 }  // namespace glimmer
