@@ -297,7 +297,8 @@ std::vector<EarlyRow> PlanEarlySending(std::span<const LineMessage> messages, in
 }
 
 LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
-                            std::span<const EarlyRow> early, int frameTiming) {
+                            std::span<const EarlyRow> early, int frameTiming,
+                            std::vector<DispatchedWrite>* writes) {
   LineReport report;
   report.baud = baud;
   const LineClock clock(baud);
@@ -318,48 +319,53 @@ LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
   std::int64_t worstBacklog = 0;
   std::int64_t worstBacklogFlush = 0;
   std::int64_t busy = std::numeric_limits<std::int64_t>::min() / 2;  // the line is empty
-  std::int64_t encodedAt = lead;
-  std::int64_t nextKeepAlive = kKeepAliveStep;
-  std::size_t nextEarly = 0;
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    const LineMessage& message = messages[i];
-    // Rows come in playback order, so a second ends where a row is past it.
-    if (message.due >= secondEnd) {
-      if (asked * kBitsPerByte > baud) ++report.secondsOverCapacity;
-      asked = 0;
-      secondEnd +=
-          (message.due - secondEnd) / kSamplesPerSecond * kSamplesPerSecond + kSamplesPerSecond;
-    }
-    asked += std::max(message.bytes, 0);
-
-    std::int64_t position = message.due;
-    if (nextEarly < early.size() && early[nextEarly].index == i) {
-      position = early[nextEarly++].position;
-    }
-    encodedAt = std::max(encodedAt, position);
-    if (message.bytes <= 0) continue;
-    floor.Add(message);
-    const std::int64_t flushPosition = FlushAtOrAfter(encodedAt);
-    // Keep-alives due by this flush go out first, as the player's pass does.
-    for (; nextKeepAlive <= flushPosition; nextKeepAlive += kKeepAliveStep) {
-      busy = std::max(busy, clock.At(nextKeepAlive)) +
-             LineClock::Bytes(static_cast<std::int64_t>(kKeepAliveMessage.size()));
-    }
-    const std::int64_t flush = clock.At(flushPosition);
-    busy = std::max(busy, flush) + LineClock::Bytes(message.bytes);
-    const std::int64_t late = busy - clock.At(message.due);
-    lateness.push_back(late);
-    earliest = std::min(earliest, late);
-    if (late > latest) {
-      latest = late;
-      latestDue = message.due;
-    }
-    if (late > visibleSlip && firstSlipDue < 0) firstSlipDue = message.due;
-    if (busy - flush > worstBacklog) {
-      worstBacklog = busy - flush;
-      worstBacklogFlush = flushPosition;
-    }
-  }
+  // The messages encoded since the last write.
+  std::vector<std::size_t> batch;
+  SinkOf sink{[&](std::size_t i) -> std::int64_t { return messages[i].due; },
+              [&](std::size_t i) {
+                const LineMessage& message = messages[i];
+                // Rows come in playback order, so a second ends where a row is past it.
+                if (message.due >= secondEnd) {
+                  if (asked * kBitsPerByte > baud) ++report.secondsOverCapacity;
+                  asked = 0;
+                  secondEnd += (message.due - secondEnd) / kSamplesPerSecond * kSamplesPerSecond +
+                               kSamplesPerSecond;
+                }
+                asked += std::max(message.bytes, 0);
+                if (message.bytes <= 0) return;
+                floor.Add(message);
+                batch.push_back(i);
+              },
+              [&](std::int64_t position, Dispatcher& dispatcher) {
+                if (!dispatcher.KeepAliveDue(position)) return;
+                busy = std::max(busy, clock.At(position)) +
+                       LineClock::Bytes(static_cast<std::int64_t>(kKeepAliveMessage.size()));
+                dispatcher.KeepAliveSentByPosition();
+              },
+              [&](std::int64_t position) {
+                if (batch.empty()) return;
+                const std::int64_t flush = clock.At(position);
+                for (const std::size_t i : batch) {
+                  const LineMessage& message = messages[i];
+                  busy = std::max(busy, flush) + LineClock::Bytes(message.bytes);
+                  const std::int64_t late = busy - clock.At(message.due);
+                  lateness.push_back(late);
+                  earliest = std::min(earliest, late);
+                  if (late > latest) {
+                    latest = late;
+                    latestDue = message.due;
+                  }
+                  if (late > visibleSlip && firstSlipDue < 0) firstSlipDue = message.due;
+                  if (busy - flush > worstBacklog) {
+                    worstBacklog = busy - flush;
+                    worstBacklogFlush = position;
+                  }
+                }
+                if (writes != nullptr) writes->push_back({position, batch});
+                batch.clear();
+              }};
+  Dispatcher dispatcher(messages.size(), early);
+  DispatchVirtually(dispatcher, lead, sink);
   if (asked * kBitsPerByte > baud) ++report.secondsOverCapacity;
   report.floor = floor.Floor();
   report.messages = lateness.size();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "playback/dispatcher.h"
 #include "playback/wire_protocol.h"
 
 // The serial line to the controllers as the hardware has it: 8N1 framing
@@ -63,12 +64,6 @@ int MessageBytes(std::int32_t command);
 // positions. Seconds.
 double PhysicalFloorSeconds(std::span<const LineMessage> messages, int baud, int frameTiming = 1);
 
-// A row the player sends before it is due, at `position` instead.
-struct EarlyRow {
-  std::size_t index = 0;
-  std::int64_t position = 0;
-};
-
 // Where the line cannot carry a burst within the flush step in which it is
 // due, the rows to send early so that the burst's arrival straddles its
 // moment: as many milliseconds before it as after. Where there is such a
@@ -107,13 +102,23 @@ struct LineReport {
   double floor = 0;  // PhysicalFloorSeconds
 };
 
-// Runs the player's batching rule over `messages` in playback order: a row is
-// encoded when the position reaches it (or its place in `early`), the encoded
-// bytes go out on the flush steps (every 512 positions), a keep-alive every
-// 38,000; every write goes through the line model. `frameTiming` is the lead
-// in flush steps, which decides where the position starts.
+// One write of event messages: where the position was, and the messages'
+// indices in it.
+struct DispatchedWrite {
+  std::int64_t position = 0;
+  std::vector<std::size_t> messages;
+  bool operator==(const DispatchedWrite&) const = default;
+};
+
+// Runs the player's dispatcher over `messages` on its virtual clock (see
+// Dispatcher): a row is encoded when the position reaches it (or its place
+// in `early`), the encoded bytes go out on the flush steps (every 512
+// positions), a keep-alive every 38,000; every write goes through the line
+// model. `frameTiming` is the lead in flush steps, which decides where the
+// position starts. With `writes`, the writes are listed there too.
 LineReport SimulatePlayback(std::span<const LineMessage> messages, int baud,
-                            std::span<const EarlyRow> early = {}, int frameTiming = 1);
+                            std::span<const EarlyRow> early = {}, int frameTiming = 1,
+                            std::vector<DispatchedWrite>* writes = nullptr);
 
 // The line as the player's own writes fill it, while an entry plays: how
 // late its messages reach the controllers.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "playback/dispatcher.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
 #include "playback/show_log.h"
@@ -203,17 +204,8 @@ PlayOutcome ShowPlayer::Play(int row) {
   const int baud = settings.baud;
   const std::vector<EarlyRow> early =
       PlanEarlySending(LineMessagesOf(rows, keepAliveWhileLoading), baud, keepAliveWhileLoading);
-  std::size_t nextEarly = 0;
-  const auto sendAt = [&](std::size_t i) {
-    while (nextEarly < early.size() && early[nextEarly].index < i) ++nextEarly;
-    if (nextEarly < early.size() && early[nextEarly].index == i) return early[nextEarly].position;
-    return DuePosition(rows[i]);
-  };
   lineWatch_.Start(baud, static_cast<std::int64_t>(settings.frameTiming) * kFrameTimingStep);
-  std::size_t next = 0;
-  std::int64_t due = sendAt(0);
-  std::int64_t nextKeepAlive = kKeepAliveStep;
-  std::int64_t nextFlush = kFlushStep;
+  Dispatcher dispatch(rows.size(), early);
   link_.SendKeepAlive();
   lastKeepAlive = SteadyNow();
 
@@ -287,15 +279,14 @@ PlayOutcome ShowPlayer::Play(int row) {
       if (resumed) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
             lastKeepAlive + kLongestKeepAliveWait - now);
-        nextKeepAlive = std::min(
-            nextKeepAlive,
+        dispatch.KeepAliveNoLaterThan(
             position + std::max<std::int64_t>(0, left.count() * kSamplesPerSecond / 1'000'000));
       }
       soundStarted = soundStarted || heard;
       lastPosition = position;
       positionMovedAt = now;
     }
-    if (heard && position >= nextKeepAlive) return KeepAlive::ByPosition;
+    if (heard && dispatch.KeepAliveDue(position)) return KeepAlive::ByPosition;
     if (heard && !playing) return KeepAlive::None;
     const bool standsStill = !heard || now - positionMovedAt >= kKeepAliveInterval;
     return now - lastKeepAlive >= (standsStill ? kKeepAliveInterval : kLongestKeepAliveWait)
@@ -308,51 +299,50 @@ PlayOutcome ShowPlayer::Play(int row) {
     lineWatch_.KeepAlive(position);
     lastKeepAlive = SteadyNow();
     if (kind == KeepAlive::ByPosition) {
-      nextKeepAlive += kKeepAliveStep;
+      dispatch.KeepAliveSentByPosition();
     } else if (soundStarted) {
       // The position's next one comes a whole interval of sound later, not
       // the moment the position moves on.
-      nextKeepAlive = std::max(nextKeepAlive, position + kKeepAliveStep);
+      dispatch.KeepAliveNoSoonerThan(position + kKeepAliveStep);
     }
     show_.UI().DoEvents();
   };
 
+  bool playing = false;
+  bool heard = false;
+  SinkOf sink{
+      [&](std::size_t i) { return DuePosition(rows[i]); },
+      [&](std::size_t i) {
+        idlePasses_ = 0;
+        const std::size_t before = output_.size();
+        const Record& row = rows[i];
+        if (EncodeEvent(row, audioEnd, show_.FadeTimings(), output_) == EncodeResult::Rejected)
+          ++rejectedRows_;
+        lineWatch_.Encoded(DuePosition(row), output_.size() - before);
+      },
+      [&](std::int64_t, Dispatcher&) { sendKeepAlive(keepAliveDue(position, heard, playing)); },
+      [&](std::int64_t) { flush(); }};
   for (;;) {
-    const bool playing = audio_.PlayState() == platform::kPlayStatePlaying;
+    playing = audio_.PlayState() == platform::kPlayStatePlaying;
     if (!playing) show_.UI().DoEvents();
-    bool heard = false;
     position = SamplePosition(heard);
     if (++idlePasses_ >= kIdlePassesPerYield) {
       show_.UI().DoEvents();
       idlePasses_ = 0;
     }
-    if (position >= due) {
-      idlePasses_ = 0;
-      const std::size_t before = output_.size();
-      const Record row = rows[next];
-      if (EncodeEvent(row, audioEnd, show_.FadeTimings(), output_) == EncodeResult::Rejected)
-        ++rejectedRows_;
-      lineWatch_.Encoded(DuePosition(row), output_.size() - before);
-      ++next;
-      if (next < rows.size()) due = sendAt(next);
-    }
-    sendKeepAlive(keepAliveDue(position, heard, playing));
-    if (position >= nextFlush) {
-      flush();
-      nextFlush += kFlushStep;
-    }
+    dispatch.Pass(position, sink);
     if (EntryEnds()) {
       flush();
       return stop();
     }
-    if (next >= rows.size()) break;
+    if (dispatch.Exhausted()) break;
     const int state = audio_.PlayState();
     if (state == platform::kPlayStateStopped) break;
     // Nothing changes before the position reaches the next row, flush step
     // or keep-alive. Every flush step gets its own pass, so batches split
-    // exactly where a loop that never paused would split them.
-    WaitForPosition(position, std::min({due, nextFlush, nextKeepAlive}),
-                    state == platform::kPlayStatePlaying);
+    // exactly where a loop that never paused would split them, and where the
+    // line forecast's virtual clock splits them.
+    WaitForPosition(position, dispatch.NextMoment(sink), state == platform::kPlayStatePlaying);
   }
   // Rows already due go out now rather than waiting for the next entry.
   flush();
@@ -365,7 +355,7 @@ PlayOutcome ShowPlayer::Play(int row) {
     sendKeepAlive(keepAliveDue(position, heard, state == platform::kPlayStatePlaying));
     show_.UI().DoEvents();
     if (EntryEnds()) return stop();
-    WaitForPosition(position, nextKeepAlive, state == platform::kPlayStatePlaying);
+    WaitForPosition(position, dispatch.NextKeepAlive(), state == platform::kPlayStatePlaying);
   }
   audio_.Close();
 
