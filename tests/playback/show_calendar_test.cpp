@@ -74,9 +74,11 @@ TEST(ShowCalendarTest, ObserversAskingTheCalendarChangeNothingThePassDecides) {
     const playback::ShowSettings settings = rig.window.CurrentSettings();
     const playback::ShowTime now = playback::ReadShowTime(rig.clock);
     calendar.NightAt(settings, now);
-    calendar.NightAt(settings, {now.unixSeconds + 5400, 0});
-    calendar.NextNightAfter(settings, {now.unixSeconds - 86400, 0});
-    ++asked;
+    // Other moments now and then: each costs a few dates worked out afresh.
+    if (++asked % 500 == 0) {
+      calendar.NightAt(settings, {now.unixSeconds + 5400, 0});
+      calendar.NextNightAfter(settings, {now.unixSeconds - 86400, 0});
+    }
   };
   rig.Run({2026, 12, 12}, 12 * 3600, {2026, 12, 13}, 12 * 3600);
   EXPECT_GT(asked, 0);
