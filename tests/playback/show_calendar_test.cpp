@@ -80,7 +80,7 @@ TEST(ShowCalendarTest, ObserversAskingTheCalendarChangeNothingThePassDecides) {
       calendar.NextNightAfter(settings, {now.unixSeconds - 86400, 0});
     }
   };
-  rig.Run({2026, 12, 12}, 12 * 3600, {2026, 12, 13}, 12 * 3600);
+  rig.Run({2026, 12, 12}, 18 * 3600, {2026, 12, 13}, 3 * 3600);
   EXPECT_GT(asked, 0);
   const auto nights = calendar_show::Preview(kTwoWeeks, {2026, 12, 12}, 2);
   ASSERT_TRUE(nights[0].cutByNext);
