@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/user_interface.h"
+#include "playback/show_event.h"
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
 #include "sequence_format/fade_timing.h"
@@ -64,6 +65,14 @@ class ShowContext {
   platform::UserInterface& UI() { return ui_; }
   platform::Clock& Clock() { return clock_; }
   void Log(const std::string& event) { log_.Write(event); }
+  // An event of the show: its line in the log, then every subscriber.
+  void Publish(const ShowEvent& event) {
+    if (const std::string line = Describe(event); !line.empty()) log_.Write(line);
+    events_.Publish(event);
+  }
+  ShowEventBus& Events() { return events_; }
+  const ShowState& State() const { return state_; }
+  ShowState& MutableState() { return state_; }
 
   // A new show: its first status and notice reach the view whatever the last
   // show ended with.
@@ -117,6 +126,8 @@ class ShowContext {
   std::string notice_;
   std::string note_;
   std::string nextShow_;
+  ShowEventBus events_;
+  ShowState state_;
 };
 
 }  // namespace playback

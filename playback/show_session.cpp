@@ -88,6 +88,22 @@ int ShowSession::RejectedRowCount() const {
   return entryPlayer_ ? entryPlayer_->RejectedRowCount() : 0;
 }
 
+ShowEventBus::Token ShowSession::Subscribe(ShowEventBus::Handler handler) {
+  return context_.Events().Subscribe(std::move(handler));
+}
+
+void ShowSession::Unsubscribe(ShowEventBus::Token token) {
+  context_.Events().Unsubscribe(token);
+}
+
+void ShowSession::Publish(const ShowEvent& event) {
+  context_.Publish(event);
+}
+
+ShowState ShowSession::State() const {
+  return context_.State();
+}
+
 void ShowSession::SetDispatchPriority(platform::DispatchPriority* priority) {
   priority_ = priority;
   entryPlayer_.reset();

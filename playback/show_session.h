@@ -14,6 +14,7 @@
 #include "playback/serial_link.h"
 #include "playback/show_calendar.h"
 #include "playback/show_context.h"
+#include "playback/show_event.h"
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
 #include "playback/show_player.h"
@@ -83,6 +84,17 @@ class ShowSession {
   // Appends an event of the front end's own to the show log (a refused write
   // of the settings, say). Never fails.
   void Log(const std::string& event) { log_.Write(event); }
+  // Every event of the show, as it happens, to `handler`, until
+  // Unsubscribe. Handlers run on the show's thread, at the moment of the
+  // event, and must not wait.
+  ShowEventBus::Token Subscribe(ShowEventBus::Handler handler);
+  void Unsubscribe(ShowEventBus::Token token);
+  // An event of the front end's own (a phone page that went off, a refused
+  // write of the settings): to the subscribers and the show log.
+  void Publish(const ShowEvent& event);
+  // Where the show stands now.
+  ShowState State() const;
+
   // The serial link itself, for a front end that writes to the line outside
   // a show (the tests).
   SerialLink& Link() { return link_; }
