@@ -80,8 +80,8 @@ std::string CalendarFileWindow::NextOpeningText(const ShowSettings& settings,
   return next ? calendar::NextShowText(*next) : std::string();
 }
 
-std::string CalendarFileWindow::PausedEvent(const ShowSettings& settings,
-                                            platform::Clock& clock) const {
+ShowEvent CalendarFileWindow::PausedEvent(const ShowSettings& settings,
+                                          platform::Clock& clock) const {
   if (!inUse_) return daily_.PausedEvent(settings, clock);
   if (!season_) return show_event::PausedCalendarRefused(problem_);
   return show_event::PausedByCalendar(NextOpeningText(settings, clock));
@@ -91,18 +91,5 @@ std::string CalendarRefusedText(const std::string& problem) {
   return "The calendar cannot be used, so the show waits until it is mended and started again: " +
          problem;
 }
-
-namespace show_event {
-
-std::string PausedByCalendar(const std::string& next) {
-  if (next.empty()) return "Show paused: the calendar has no night to come within a year";
-  return "Show paused: waiting for the calendar's next night, " + next;
-}
-
-std::string PausedCalendarRefused(const std::string& problem) {
-  return "Show paused: the calendar cannot be used: " + problem;
-}
-
-}  // namespace show_event
 
 }  // namespace playback

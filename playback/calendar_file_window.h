@@ -37,7 +37,7 @@ class CalendarFileWindow final : public ShowCalendar {
   void ShowStarts() const override { Reload(); }
   int VolumePercent() const override;
   std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
+  ShowEvent PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
 
  private:
   std::string folder_;
@@ -52,10 +52,5 @@ class CalendarFileWindow final : public ShowCalendar {
 
 // The notice of a calendar that cannot be used.
 std::string CalendarRefusedText(const std::string& problem);
-
-namespace show_event {
-std::string PausedByCalendar(const std::string& next);  // next: empty for none within a year
-std::string PausedCalendarRefused(const std::string& problem);
-}  // namespace show_event
 
 }  // namespace playback

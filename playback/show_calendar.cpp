@@ -4,7 +4,6 @@
 #include <string>
 
 #include "calendar/local_time.h"
-#include "playback/show_log.h"
 
 namespace playback {
 namespace {
@@ -93,10 +92,10 @@ std::optional<int> DailyWindow::SecondsToNextOpening(const ShowSettings& setting
   return now < *start ? *start - now : platform::kSecondsPerDay - now + *start;
 }
 
-std::string DailyWindow::PausedEvent(const ShowSettings& settings, platform::Clock& clock) const {
+ShowEvent DailyWindow::PausedEvent(const ShowSettings& settings, platform::Clock& clock) const {
   const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
   const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  if (start && end && *start > *end) return std::string("Show paused: ") + kStartAfterEndText;
+  if (start && end && *start > *end) return show_event::PausedNeverOpens();
   return ShowCalendar::PausedEvent(settings, clock);
 }
 
@@ -107,7 +106,7 @@ std::string ShowCalendar::NextOpeningText(const ShowSettings& settings,
   return calendar::DayAndClockText(clock.UnixSeconds() + *seconds);
 }
 
-std::string ShowCalendar::PausedEvent(const ShowSettings& settings, platform::Clock&) const {
+ShowEvent ShowCalendar::PausedEvent(const ShowSettings& settings, platform::Clock&) const {
   return show_event::Paused(settings.startTimeText, settings.endTimeText);
 }
 

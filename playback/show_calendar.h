@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "playback/show_event.h"
 #include "playback/show_front_end.h"
 
 namespace playback {
@@ -42,7 +43,7 @@ class ShowCalendar {
   // from SecondsToNextOpening; empty when it never will.
   virtual std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
   // The show log's line as the show begins to wait.
-  virtual std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
+  virtual ShowEvent PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
 };
 
 inline constexpr const char* kStartAfterEndText =
@@ -59,7 +60,7 @@ class DailyWindow final : public ShowCalendar {
   bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
   std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
                                           platform::Clock& clock) const override;
-  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
+  ShowEvent PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
 };
 
 }  // namespace playback

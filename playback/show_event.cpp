@@ -1,9 +1,11 @@
 #include "playback/show_event.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "playback/show_calendar.h"
+#include "playback/show_scheduler.h"
 
 namespace playback {
 namespace {
@@ -292,7 +294,146 @@ int DaysIn(int year, int month) {
   return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
+ShowEvent Of(Kind kind, int row, std::string_view text) {
+  ShowEvent event = WithText(kind, text);
+  event.row = row;
+  return event;
+}
+
+ShowEvent By(Kind kind, std::string_view who) {
+  ShowEvent event = Made(kind);
+  event.who = std::string(who);
+  return event;
+}
+
+ShowEvent Window(Kind kind, std::string_view start, std::string_view end) {
+  ShowEvent event = Made(kind);
+  event.start = std::string(start);
+  event.end = std::string(end);
+  return event;
+}
+
+ShowEvent OnPort(Kind kind, std::string_view port, std::string_view reason = {}) {
+  ShowEvent event = WithText(kind, reason);
+  event.port = std::string(port);
+  return event;
+}
+
 }  // namespace
+
+namespace show_event {
+
+ShowEvent ShowStarted(std::string_view by) {
+  return By(Kind::ShowStarted, by);
+}
+ShowEvent ShowStopped(std::string_view by) {
+  return By(Kind::ShowStopped, by);
+}
+ShowEvent ShowEnded(std::string_view why) {
+  return WithText(Kind::ShowEnded, why);
+}
+ShowEvent Paused(std::string_view start, std::string_view end) {
+  return Window(Kind::Paused, start, end);
+}
+ShowEvent PausedNeverOpens() {
+  return Made(Kind::PausedNeverOpens);
+}
+ShowEvent PausedByCalendar(std::string_view next) {
+  return WithText(Kind::PausedByCalendar, next);
+}
+ShowEvent PausedCalendarRefused(std::string_view problem) {
+  return WithText(Kind::PausedCalendarRefused, problem);
+}
+ShowEvent Resumed() {
+  return Made(Kind::Resumed);
+}
+ShowEvent NightWindow(std::string_view start, std::string_view end) {
+  return Window(Kind::NightWindow, start, end);
+}
+ShowEvent EntryStarted(int row, std::string_view listText) {
+  return Of(Kind::EntryStarted, row, listText);
+}
+ShowEvent EntryFinished(int row) {
+  return Of(Kind::EntryFinished, row, {});
+}
+ShowEvent EntryStopped(int row) {
+  return Of(Kind::EntryStopped, row, {});
+}
+ShowEvent EntrySkipped(int row, std::string_view reason) {
+  return Of(Kind::EntrySkipped, row, reason);
+}
+ShowEvent EntryCut(int row) {
+  return Of(Kind::EntryCut, row, {});
+}
+ShowEvent StopAfterSongAsked(std::string_view by) {
+  return By(Kind::StopAfterSongAsked, by);
+}
+ShowEvent SkipAsked(std::string_view by) {
+  return By(Kind::SkipAsked, by);
+}
+ShowEvent PlaysSilently(int row, std::string_view reason) {
+  return Of(Kind::PlaysSilently, row, reason);
+}
+ShowEvent HighOutputLatency(int row, double seconds) {
+  ShowEvent event = Of(Kind::HighOutputLatency, row, {});
+  event.ms = static_cast<int>(std::lround(seconds * 1000));
+  return event;
+}
+ShowEvent PortOpened(std::string_view port) {
+  return OnPort(Kind::PortOpened, port);
+}
+ShowEvent PortBack(std::string_view port) {
+  return OnPort(Kind::PortBack, port);
+}
+ShowEvent PortLost(std::string_view port, std::string_view reason) {
+  return OnPort(Kind::PortLost, port, reason);
+}
+ShowEvent LateKeepAlive(int seconds) {
+  ShowEvent event = Made(Kind::LateKeepAlive);
+  event.seconds = seconds;
+  return event;
+}
+ShowEvent NoRealtime(std::string_view why) {
+  return WithText(Kind::NoRealtime, why.empty() ? "no real-time priority" : why);
+}
+ShowEvent NothingPlayable(std::string_view lastProblem) {
+  return WithText(Kind::NothingPlayable, lastProblem);
+}
+ShowEvent ImportLine(std::string_view text) {
+  return WithText(Kind::ImportLine, text);
+}
+ShowEvent LineLate(int row, int ms, std::string_view at, int baud) {
+  ShowEvent event = Of(Kind::LineLate, row, {});
+  event.ms = ms;
+  event.at = std::string(at);
+  event.baud = baud;
+  return event;
+}
+ShowEvent SettingsNotSaved(std::string_view reason) {
+  return WithText(Kind::SettingsNotSaved, reason);
+}
+ShowEvent PlaylistNotSaved(std::string_view reason) {
+  return WithText(Kind::PlaylistNotSaved, reason);
+}
+ShowEvent PhonePageOn(std::string_view url) {
+  return WithText(Kind::PhonePageOn, url);
+}
+ShowEvent PhonePageOff(std::string_view why) {
+  return WithText(Kind::PhonePageOff, why);
+}
+ShowEvent NightCheck(std::string_view result) {
+  return WithText(Kind::NightCheck, result);
+}
+ShowEvent AlertRaised(std::string_view name, std::string_view text) {
+  ShowEvent event = WithText(Kind::AlertRaised, text);
+  event.name = std::string(name);
+  return event;
+}
+ShowEvent Said(std::string_view text) {
+  return ParseShowEvent(text);
+}
+
+}  // namespace show_event
 
 std::string Describe(const ShowEvent& e) {
   switch (e.kind) {
@@ -435,6 +576,79 @@ void ForEachShowLogLine(std::string_view logText,
   }
 }
 
+void ApplyToState(ShowState& state, const ShowEvent& event) {
+  ShowState::Line& line = state.line;
+  switch (event.kind) {
+    case Kind::ShowStarted: {
+      // A new show: the line's health so far was the last show's.
+      std::string port = std::move(line.port);
+      line = ShowState::Line();
+      line.port = std::move(port);
+      state.stopAfterSongAsked = false;
+      state.latestNotice.clear();
+      break;
+    }
+    case Kind::EntryStarted:
+      state.playing.emplace();
+      state.playing->entry.row = event.row;
+      state.playing->entry.listText = event.text;
+      break;
+    case Kind::EntryFinished:
+    case Kind::EntryCut:
+      line.known = true;
+      state.playing.reset();
+      break;
+    case Kind::EntryStopped:
+    case Kind::EntrySkipped:
+      state.playing.reset();
+      break;
+    case Kind::Paused:
+    case Kind::PausedNeverOpens:
+    case Kind::PausedByCalendar:
+      state.playing.reset();
+      break;
+    case Kind::PausedCalendarRefused:
+      state.playing.reset();
+      state.window.problem = event.text;
+      break;
+    case Kind::PortOpened:
+    case Kind::PortBack:
+      line.port = event.port;
+      line.portOpen = true;
+      line.portLost = false;
+      line.lostReason.clear();
+      break;
+    case Kind::PortLost:
+      line.port = event.port;
+      line.portOpen = false;
+      line.portLost = true;
+      line.lostReason = event.text;
+      // No keep-alive reaches the controllers now, whatever the last gap was.
+      state.keepAliveGapSeconds = -1;
+      state.keepAliveLate = false;
+      break;
+    case Kind::LineLate:
+      line.known = true;
+      ++line.lateEntries;
+      line.lastLate = Describe(event);
+      break;
+    case Kind::StopAfterSongAsked:
+      state.stopAfterSongAsked = true;
+      break;
+    case Kind::Notice:
+      state.latestNotice = event.text;
+      break;
+    default:
+      break;
+  }
+}
+
+ShowState::Phase PhaseOfStatus(std::string_view statusText) {
+  if (statusText == kRunningText) return ShowState::Phase::Playing;
+  if (statusText == kPausedText) return ShowState::Phase::Waiting;
+  return ShowState::Phase::Stopped;
+}
+
 ShowEventBus::Token ShowEventBus::Subscribe(Handler handler) {
   const Token token = next_++;
   handlers_.push_back({token, std::move(handler)});
@@ -446,9 +660,18 @@ void ShowEventBus::Unsubscribe(Token token) {
 }
 
 void ShowEventBus::Publish(const ShowEvent& event) const {
-  // A copy: a handler may subscribe or cancel while the event goes round.
-  const std::vector<Entry> handlers = handlers_;
-  for (const Entry& entry : handlers) entry.handler(event);
+  // By token, looked up afresh: a handler may subscribe or cancel others
+  // while the event goes round, and one cancelled is not called any more.
+  std::vector<Token> tokens;
+  tokens.reserve(handlers_.size());
+  for (const Entry& entry : handlers_) tokens.push_back(entry.token);
+  for (const Token token : tokens) {
+    const auto found = std::find_if(handlers_.begin(), handlers_.end(),
+                                    [token](const Entry& entry) { return entry.token == token; });
+    if (found == handlers_.end()) continue;
+    const Handler handler = found->handler;  // the entry may go while it runs
+    handler(event);
+  }
 }
 
 }  // namespace playback

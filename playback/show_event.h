@@ -90,6 +90,46 @@ struct ShowEvent {
   bool operator==(const ShowEvent&) const = default;
 };
 
+// The events as the show makes them.
+namespace show_event {
+ShowEvent ShowStarted(std::string_view by);  // by: "Start button", "autostart", ...
+ShowEvent ShowStopped(std::string_view by);  // by: "Stop button", "window closed", ...
+ShowEvent ShowEnded(std::string_view why);
+ShowEvent Paused(std::string_view start, std::string_view end);
+ShowEvent PausedNeverOpens();
+ShowEvent PausedByCalendar(std::string_view next);  // next: empty for none within a year
+ShowEvent PausedCalendarRefused(std::string_view problem);
+ShowEvent Resumed();
+ShowEvent NightWindow(std::string_view start, std::string_view end);
+ShowEvent EntryStarted(int row, std::string_view listText);
+ShowEvent EntryFinished(int row);
+ShowEvent EntryStopped(int row);
+ShowEvent EntrySkipped(int row, std::string_view reason);
+ShowEvent EntryCut(int row);
+ShowEvent StopAfterSongAsked(std::string_view by);
+ShowEvent SkipAsked(std::string_view by);
+ShowEvent PlaysSilently(int row, std::string_view reason);
+ShowEvent HighOutputLatency(int row, double seconds);
+ShowEvent PortOpened(std::string_view port);
+ShowEvent PortBack(std::string_view port);
+ShowEvent PortLost(std::string_view port, std::string_view reason);
+ShowEvent LateKeepAlive(int seconds);
+// The dispatch runs at ordinary priority.
+ShowEvent NoRealtime(std::string_view why);
+ShowEvent NothingPlayable(std::string_view lastProblem);
+// What an import found the serial line will make of the new sequence.
+ShowEvent ImportLine(std::string_view text);
+// The worst lateness at the controllers of an entry's messages on the line model.
+ShowEvent LineLate(int row, int ms, std::string_view at, int baud);
+ShowEvent SettingsNotSaved(std::string_view reason);
+ShowEvent PlaylistNotSaved(std::string_view reason);
+ShowEvent PhonePageOn(std::string_view url);
+ShowEvent PhonePageOff(std::string_view why);
+ShowEvent NightCheck(std::string_view result);
+ShowEvent AlertRaised(std::string_view name, std::string_view text);
+ShowEvent Said(std::string_view text);  // a line of the watch in its own words
+}  // namespace show_event
+
 // The line the log keeps of `event` (without its date and time); empty for a
 // kind the log does not keep.
 std::string Describe(const ShowEvent& event);
@@ -170,6 +210,15 @@ struct ShowState {
   bool stopAfterSongAsked = false;
   std::string latestNotice;
 };
+
+// What `event` changes in `state`: the entry under way, the line's health,
+// the latest notice. The rest (the phase, the times, the window) the
+// session sets as it goes.
+void ApplyToState(ShowState& state, const ShowEvent& event);
+
+// The phase a status line's text stands for: the running, paused and
+// stopped texts of the scheduler.
+ShowState::Phase PhaseOfStatus(std::string_view statusText);
 
 // Subscribers to a session's events, in the order they subscribed. A
 // subscriber may subscribe or cancel others while it hears an event.

@@ -38,7 +38,7 @@ void ShowScheduler::Run() {
 
   if (platform::Status opened = link_.OpenPort(); !opened) {
     ui.ShowMessage(StartPortFailedMessage(opened.message()));
-    show_.Log(show_event::ShowEnded(opened.message()));
+    show_.Publish(show_event::ShowEnded(opened.message()));
     endShow();
     return;
   }
@@ -53,8 +53,12 @@ void ShowScheduler::Run() {
     if (!now.inside) {
       if (link_.IsPortOpen()) link_.ClosePort();
       if (!paused) {
-        show_.Log(calendar_.PausedEvent(settings, clock));
         const std::string next = calendar_.NextOpeningText(settings, clock);
+        ShowState::Window window;
+        window.nextOpeningText = next;
+        window.problem = now.problem;
+        show_.SetWindow(window);
+        show_.Publish(calendar_.PausedEvent(settings, clock));
         show_.SetNextShow(next.empty() ? std::string() : NextShowText(next));
       }
       paused = true;
@@ -67,15 +71,21 @@ void ShowScheduler::Run() {
       continue;
     }
 
+    if (paused || !show_.State().window.open) {
+      ShowState::Window window;
+      window.open = true;
+      window.volumePercent = calendar_.VolumePercent();
+      show_.SetWindow(window);
+    }
     if (paused) {
-      show_.Log(show_event::Resumed());
+      show_.Publish(show_event::Resumed());
       show_.SetNextShow({});
     }
     paused = false;
     const int rowCount = show_.Playlist().RowCount();
     if (rowCount <= 0) {
       ui.ShowMessage(kEmptyPlaylistMessage);
-      show_.Log(show_event::ShowEnded("the playlist is empty"));
+      show_.Publish(show_event::ShowEnded("the playlist is empty"));
       break;
     }
     if (resumeShowsRunning) {
@@ -123,6 +133,7 @@ void ShowScheduler::Run() {
       if (link_.IsPortOpen()) link_.ClosePort();
       show_.AddNotice(std::string(kNothingPlayableText) +
                       ". Last problem: " + player.LastSkipReason());
+      show_.Publish(show_event::NothingPlayable(player.LastSkipReason()));
       resumeShowsRunning = true;
       for (int step = 0; step < kRetrySteps && show_.ShowRunning(); ++step) {
         ui.DoEvents();

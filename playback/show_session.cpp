@@ -42,7 +42,7 @@ ShowSession::ShowSession(Devices devices, FrontEnd front,
       link_(devices_.port, context_) {}
 
 void ShowSession::Start(Requester who) {
-  log_.Write(show_event::ShowStarted(RequesterName(who)));
+  context_.Publish(show_event::ShowStarted(RequesterName(who)));
   ShowScheduler scheduler(context_, link_, devices_.audio, *calendar_);
   scheduler.SetDispatchPriority(priority_);
   scheduler.Run();
