@@ -38,7 +38,7 @@ void ShowScheduler::Run() {
 
   if (platform::Status opened = link_.OpenPort(); !opened) {
     ui.ShowMessage(StartPortFailedMessage(opened.message()));
-    show_.Log(show_event::ShowEnded(opened.message()));
+    show_.Publish(show_event::ShowEnded(opened.message()));
     endShow();
     return;
   }
@@ -54,8 +54,12 @@ void ShowScheduler::Run() {
     if (!answer.night) {
       if (link_.IsPortOpen()) link_.ClosePort();
       if (!paused) {
-        show_.Log(calendar_.PausedEvent(settings, now));
         const std::optional<ShowNight> next = calendar_.NextNightAfter(settings, now);
+        ShowState::Window window;
+        window.nextOpeningText = next ? next->opensText : std::string();
+        window.problem = answer.problem;
+        show_.SetWindow(window);
+        show_.Publish(calendar_.PausedEvent(settings, now));
         show_.SetNextShow(next ? NextShowText(next->opensText) : std::string());
       }
       paused = true;
@@ -68,15 +72,23 @@ void ShowScheduler::Run() {
       continue;
     }
 
+    if (paused || !show_.State().window.open) {
+      ShowState::Window window;
+      window.open = true;
+      window.start = answer.night->start;
+      window.end = answer.night->end;
+      window.volumePercent = answer.night->volumePercent;
+      show_.SetWindow(window);
+    }
     if (paused) {
-      show_.Log(show_event::Resumed());
+      show_.Publish(show_event::Resumed());
       show_.SetNextShow({});
     }
     paused = false;
     const int rowCount = show_.Playlist().RowCount();
     if (rowCount <= 0) {
       ui.ShowMessage(kEmptyPlaylistMessage);
-      show_.Log(show_event::ShowEnded("the playlist is empty"));
+      show_.Publish(show_event::ShowEnded("the playlist is empty"));
       break;
     }
     if (resumeShowsRunning) {
@@ -127,6 +139,7 @@ void ShowScheduler::Run() {
       if (link_.IsPortOpen()) link_.ClosePort();
       show_.AddNotice(std::string(kNothingPlayableText) +
                       ". Last problem: " + player.LastSkipReason());
+      show_.Publish(show_event::NothingPlayable(player.LastSkipReason()));
       resumeShowsRunning = true;
       for (int step = 0; step < kRetrySteps && show_.ShowRunning(); ++step) {
         ui.DoEvents();

@@ -196,6 +196,9 @@ frmMain::frmMain(Services services, QWidget* parent)
                                      *relayLog_, platform::LocalDateTime},
       playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *relayView_},
       fields_.FadeTimingTable);
+  session_->Subscribe([this](const playback::ShowEvent& event) {
+    if (watchdog_) watchdog_->Heard(event);
+  });
   calendarWindow_ = std::make_unique<playback::CalendarFileWindow>(services_.applicationDirectory);
   session_->SetCalendar(*calendarWindow_);
   preferences_.OnRefusedWrite([this](const std::string& why) {
@@ -271,7 +274,7 @@ void frmMain::StartPhonePage() {
   const auto settings = web::ReadWebSettings(services_.applicationDirectory);
   if (!settings) {
     ShowNotice("The phone page stays off: " + settings.message());
-    LogShowEvent("Phone page off: " + settings.message());
+    LogShowEvent(playback::show_event::PhonePageOff(settings.message()));
     return;
   }
   if (!settings.value().enabled) return;
@@ -305,13 +308,13 @@ void frmMain::StartPhonePage() {
       services_.applicationDirectory);
   api_ = std::make_unique<web::Api>(*page_, *page_, settings.value().token,
                                     std::chrono::steady_clock::now,
-                                    [this](const std::string& line) { LogShowEvent(line); });
+                                    [this](const std::string& line) { session_->Log(line); });
   server_ = std::make_unique<web::WebServer>(*api_);
   const auto address = web::ParseListenAddress(settings.value().listen);
   const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
   if (!listening) {
     ShowNotice("The phone page stays off: " + listening.message());
-    LogShowEvent("Phone page off: " + listening.message());
+    LogShowEvent(playback::show_event::PhonePageOff(listening.message()));
     server_.reset();
     api_.reset();
     page_.reset();
@@ -320,7 +323,7 @@ void frmMain::StartPhonePage() {
   }
   phonePageAddress_ =
       "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
-  LogShowEvent("Phone page on " + phonePageAddress_);
+  LogShowEvent(playback::show_event::PhonePageOn(phonePageAddress_));
   lblPhonePage->setText(ToQString("Phone page: " + phonePageAddress_ +
                                   (address.value().host == "0.0.0.0" ? " (every address)" : "")));
   lblPhonePage->show();
@@ -856,7 +859,7 @@ void frmMain::cmdShowStart_Click() {
   session_->Start(who);
 }
 
-void frmMain::LogShowEvent(const std::string& event) {
+void frmMain::LogShowEvent(const playback::ShowEvent& event) {
   session_->Log(event);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
+#include "playback/show_event.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
 #include "tests/calendar/time_zone.h"
@@ -181,6 +183,42 @@ TEST(GlimmerLog, SumsUpTheNightsAndSaysHowManyLinesItCouldNotRead) {
   EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
   EXPECT_NE(glimmer.Out().find("2026-12-24        1       1"), std::string::npos) << glimmer.Out();
   EXPECT_NE(glimmer.Err().find("2 line(s) of "), std::string::npos) << glimmer.Err();
+}
+
+// "played 9" stood against "songs 15": songs counted every entry started,
+// skipped and stopped ones too, and the operator's Skip was mixed with
+// entries that could not play.
+TEST(GlimmerLog, SongsAreEntriesThatPlayedAndASkipByRequestIsCountedApart) {
+  namespace ev = playback::show_event;
+  std::string log;
+  const auto at = [&log](const char* time, const playback::ShowEvent& event) {
+    log += std::string("2026-12-24 ") + time + " " + playback::Describe(event) + "\n";
+  };
+  at("17:30:00", ev::NightWindow("5:30:00 PM", "6:00:00 PM"));
+  at("17:30:00", ev::ShowStarted("Start button"));
+  at("17:30:00", ev::EntryStarted(0, "A"));
+  at("17:40:00", ev::EntryFinished(0));
+  at("17:40:00", ev::EntryStarted(1, "B"));
+  at("17:41:00", ev::EntryCut(1));
+  at("17:41:00", ev::EntryStarted(2, "C"));
+  at("17:41:00", ev::EntrySkipped(2, "audio: gone"));
+  at("17:41:00", ev::EntryStarted(0, "A"));
+  at("17:51:00", ev::EntryFinished(0));
+  at("17:51:00", ev::ShowStopped("Stop button"));
+  fakes::TempDir dir;
+  fakes::WriteBytes(dir.File("show.log"), log);
+  tools_test::GlimmerProcess glimmer(dir, {"log", "--dir", dir.path().string()});
+  ASSERT_EQ(glimmer.Wait(), 0) << glimmer.Err();
+  // Shows, played, skipped, late keep-alives, port losses, late lines, by request.
+  char counts[128];
+  std::snprintf(counts, sizeof counts, "%-12s %6d %7d %8d %11d %11d %10d %11d\n", "2026-12-24", 1,
+                2, 1, 0, 0, 0, 1);
+  EXPECT_NE(glimmer.Out().find(counts), std::string::npos) << glimmer.Out();
+  // Asked 21 of the window's 30 minutes (the Stop), all played: not short.
+  char played[160];
+  std::snprintf(played, sizeof played, "%-12s %8s %4d min %5s %6d %8d %11d %9d %10d %7d\n",
+                "2026-12-24", "21 min", 21, "100", 2, 1, 1, 0, 0, 0);
+  EXPECT_NE(glimmer.Out().find(played), std::string::npos) << glimmer.Out();
 }
 
 }  // namespace

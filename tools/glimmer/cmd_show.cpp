@@ -244,6 +244,7 @@ int RunShow(const std::vector<std::string>& args) {
   playlist.OnRefusedWrite([&session](const std::string& why) {
     session.Log(playback::show_event::PlaylistNotSaved(why));
   });
+  session.Subscribe([&watchdog](const playback::ShowEvent& event) { watchdog.Heard(event); });
   watchdog.portInUse = [&session] { return session.IsPortOpen(); };
   ui.AddYieldHook([&watchdog] { watchdog.Poll(); });
 
@@ -261,7 +262,7 @@ int RunShow(const std::vector<std::string>& args) {
   if (const auto settings = web::ReadWebSettings(dir); !settings) {
     std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
                  settings.message().c_str());
-    session.Log("Phone page off: " + settings.message());
+    session.Log(playback::show_event::PhonePageOff(settings.message()));
   } else if (settings.value().enabled) {
     page.emplace(state,
                  web::ShowPage::Show{.session = session,
@@ -283,14 +284,14 @@ int RunShow(const std::vector<std::string>& args) {
     if (!listening) {
       std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
                    listening.message().c_str());
-      session.Log("Phone page off: " + listening.message());
+      session.Log(playback::show_event::PhonePageOff(listening.message()));
       server.reset();
     } else {
       const std::string url =
           "http://" + address.value().host + ":" + std::to_string(server->Port()) + "/";
       out.Write("Phone page: " + url +
                 (address.value().host == "0.0.0.0" ? " (on every address of this machine)" : ""));
-      session.Log("Phone page on " + url);
+      session.Log(playback::show_event::PhonePageOn(url));
       ui.AddYieldHook([&server] { server->Poll(); });
       ui.WakeOn(server->WakeFd(), [&server] { server->Poll(); });
     }
