@@ -87,6 +87,19 @@ std::string CalendarFileWindow::PausedEvent(const ShowSettings& settings,
   return show_event::PausedByCalendar(NextOpeningText(settings, clock));
 }
 
+std::optional<ShowNight> CalendarFileWindow::TonightOrNext(const ShowSettings& settings,
+                                                           platform::Clock& clock) const {
+  if (!inUse_) return daily_.TonightOrNext(settings, clock);
+  if (!season_) return std::nullopt;
+  const std::int64_t now = clock.UnixSeconds();
+  std::optional<calendar::Night> night = season_->InsideNow(now);
+  if (!night) night = season_->NextOpening(now);
+  if (!night || !night->HasShow()) return std::nullopt;
+  return ShowNight{
+      *night->start, *night->end,        TimeOfDayAt(*night->start), TimeOfDayAt(*night->end),
+      night->volume, night->startFromSun};
+}
+
 std::string CalendarRefusedText(const std::string& problem) {
   return "The calendar cannot be used, so the show waits until it is mended and started again: " +
          problem;

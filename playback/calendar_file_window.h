@@ -28,7 +28,7 @@ class CalendarFileWindow final : public ShowCalendar {
   // Whether calendar.toml decides the nights (as of the last reading).
   bool InUse() const { return inUse_; }
   // Why the file cannot be used ("calendar.toml line 7: ..."); empty when it can.
-  const std::string& Problem() const { return problem_; }
+  std::string Problem() const override { return problem_; }
 
   Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const override;
   bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
@@ -38,6 +38,8 @@ class CalendarFileWindow final : public ShowCalendar {
   int VolumePercent() const override;
   std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const override;
   std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
+  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
+                                         platform::Clock& clock) const override;
 
  private:
   std::string folder_;

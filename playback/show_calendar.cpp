@@ -1,6 +1,7 @@
 #include "playback/show_calendar.h"
 
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "calendar/local_time.h"
@@ -113,6 +114,37 @@ std::string ShowCalendar::PausedEvent(const ShowSettings& settings, platform::Cl
 
 std::string NextShowText(const std::string& when) {
   return "Next show: " + when;
+}
+
+std::optional<ShowNight> DailyWindow::TonightOrNext(const ShowSettings& settings,
+                                                    platform::Clock& clock) const {
+  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
+  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
+  if (!start || !end || *start > *end) return std::nullopt;
+  const int now = clock.SecondsOfDay();
+  const std::int64_t midnight = clock.UnixSeconds() - now;
+  // Past today's end the next night is tomorrow's.
+  const std::int64_t day = now > *end ? midnight + platform::kSecondsPerDay : midnight;
+  return ShowNight{day + *start, day + *end, settings.startTimeText, settings.endTimeText, 100, {}};
+}
+
+std::string TimeOfDayAt(std::int64_t moment) {
+  const int seconds = calendar::ToLocal(moment).secondsOfDay;
+  const int hours = seconds / 3600;
+  char text[16];
+  std::snprintf(text, sizeof text, "%d:%02d:%02d %s", hours % 12 == 0 ? 12 : hours % 12,
+                seconds / 60 % 60, seconds % 60, hours < 12 ? "AM" : "PM");
+  return text;
+}
+
+std::string NextShowLine(const ShowNight& night, std::int64_t now) {
+  std::string when = calendar::DayAndClockText(night.start);
+  if (!night.startFromSun.empty()) when += " (" + night.startFromSun + ")";
+  // Tonight's night, under way: named by its own start, with its end.
+  if (now >= night.start) {
+    when += ", open until " + calendar::ClockText(calendar::ToLocal(night.end).secondsOfDay);
+  }
+  return NextShowText(when);
 }
 
 }  // namespace playback

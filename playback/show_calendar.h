@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,17 @@ namespace playback {
 // Seconds since midnight for a 12-hour time of day such as "5:30:00 PM",
 // or nothing when the text is not one.
 std::optional<int> ParseTimeOfDay(std::string_view text);
+
+// One night of the show as an operator reads it: from when to when (times of
+// day such as "5:30:00 PM", the end perhaps past midnight) at what volume.
+struct ShowNight {
+  std::int64_t start = 0;  // seconds since the epoch; the night is start <= now <= end
+  std::int64_t end = 0;
+  std::string startText;
+  std::string endText;
+  int volume = 100;          // percent of full
+  std::string startFromSun;  // "sunset + 15 min"; empty for a clock time
+};
 
 // When the show may play. The scheduler asks only this, so a calendar of
 // seasons can take the place of the daily window without touching the show.
@@ -43,7 +55,19 @@ class ShowCalendar {
   virtual std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
   // The show log's line as the show begins to wait.
   virtual std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
+  // The night open now, else the next one to open; nothing when none will.
+  // Asking changes nothing the show decides by.
+  virtual std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
+                                                 platform::Clock& clock) const = 0;
+  // A mistake that keeps the calendar from being used; empty when it can be.
+  virtual std::string Problem() const { return {}; }
 };
+
+// "Next show: Fri 27 Nov, 5:12 PM (sunset + 15 min)" before `night` opens,
+// "Next show: Fri 27 Nov, 5:12 PM, open until 11 PM" while it is open.
+std::string NextShowLine(const ShowNight& night, std::int64_t now);
+// "5:30:00 PM" for a moment, in local time.
+std::string TimeOfDayAt(std::int64_t moment);
 
 inline constexpr const char* kStartAfterEndText =
     "The start time is later than the end time, so the daily window never opens. For a show "
@@ -60,6 +84,8 @@ class DailyWindow final : public ShowCalendar {
   std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
                                           platform::Clock& clock) const override;
   std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
+  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
+                                         platform::Clock& clock) const override;
 };
 
 }  // namespace playback

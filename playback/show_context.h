@@ -38,14 +38,14 @@ class ShowContext {
   }
   // Stop: the show ends at its next check and will not start by itself next
   // time. Only a show that ran is logged as stopped.
-  void Stop(Requester who) {
-    if (showRunning_) log_.Write(show_event::ShowStopped(RequesterName(who)));
+  void Stop(const Origin& who) {
+    if (showRunning_) log_.Write(show_event::ShowStopped(who.name));
     showRunning_ = false;
     settings_.SaveSettings();
   }
   // Clears the flag without saving: the autostart flag stays as it was.
-  void ClearRunning(Requester who) {
-    if (showRunning_) log_.Write(show_event::ShowStopped(RequesterName(who)));
+  void ClearRunning(const Origin& who) {
+    if (showRunning_) log_.Write(show_event::ShowStopped(who.name));
     showRunning_ = false;
   }
   // The entry under way ends at the player's next check; the show goes on.
@@ -53,10 +53,10 @@ class ShowContext {
   bool SkipRequested() const { return skipRequested_; }
   bool TakeSkip() { return std::exchange(skipRequested_, false); }
   // The show stops, as by `who`, once the entry under way has ended.
-  void RequestStopAfterSong(Requester who) {
+  void RequestStopAfterSong(const Origin& who) {
     if (showRunning_) stopAfterSong_ = who;
   }
-  std::optional<Requester> TakeStopAfterSong() { return std::exchange(stopAfterSong_, {}); }
+  std::optional<Origin> TakeStopAfterSong() { return std::exchange(stopAfterSong_, {}); }
   const sequence_format::FadeTimingTable& FadeTimings() const { return fadeTimings_; }
   ShowSettings Settings() const { return settings_.CurrentSettings(); }
   void SaveSettings() { settings_.SaveSettings(); }
@@ -112,7 +112,7 @@ class ShowContext {
   platform::UserInterface& ui_;
   platform::Clock& clock_;
   bool skipRequested_ = false;
-  std::optional<Requester> stopAfterSong_;
+  std::optional<Origin> stopAfterSong_;
   std::string status_;
   std::string notice_;
   std::string note_;

@@ -85,7 +85,8 @@ std::optional<int> WindowSeconds(std::string_view range) {
   const std::optional<int> start = playback::ParseTimeOfDay(range.substr(0, to));
   const std::optional<int> end = playback::ParseTimeOfDay(range.substr(to + 4));
   if (!start || !end) return std::nullopt;
-  return *end >= *start ? *end - *start : 0;
+  // A calendar's night may run past midnight.
+  return *end >= *start ? *end - *start : *end + 24 * 3600 - *start;
 }
 
 bool IsEntry(std::string_view event, std::string_view what) {

@@ -233,8 +233,10 @@ ShowWindowNow ShowWatchdog::WindowNow() {
       options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
   now.inside = calendar.InsideNow(settings, *clock_).inside;
   now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
-  now.startText = settings.startTimeText;
-  now.endText = settings.endTimeText;
+  // The night the calendar gives, not the lists it has greyed out.
+  const std::optional<playback::ShowNight> night = calendar.TonightOrNext(settings, *clock_);
+  now.startText = night ? night->startText : settings.startTimeText;
+  now.endText = night ? night->endText : settings.endTimeText;
   return now;
 }
 

@@ -205,7 +205,7 @@ struct Rig {
                                   {window.running, window, window, window}, window.fadeTimings);
     const playback::CalendarFileWindow calendar(dir.path().string());
     session.SetCalendar(calendar);
-    session.Start(playback::Requester::StartButton);
+    session.Start(playback::Origin{"Start button"});
   }
 
   calendar_test::ScopedTimeZone zone{"Europe/Amsterdam"};

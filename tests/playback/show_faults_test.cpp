@@ -91,7 +91,7 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
     if (rig.window.selected.size() == 4) rig.window.showRunning = false;
   };
 
-  session->Start(playback::Requester::StartButton);
+  session->Start(playback::Origin{"Start button"});
 
   EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0}));
   EXPECT_EQ(rig.window.Status(), playback::kStoppedText);
@@ -130,7 +130,7 @@ TEST(ShowFaultsTest, StopIsAnsweredWhileALargeCacheLoads) {
   rig.ui.onDoEvents = [&](int) {
     if (!rig.window.selected.empty()) rig.window.showRunning = false;
   };
-  rig.session.Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Origin{"Start button"});
   EXPECT_EQ(rig.window.selected, std::vector<int>{0});
   EXPECT_TRUE(rig.audio.opened.empty());
 }
@@ -145,6 +145,6 @@ TEST(ShowFaultsTest, EachSkippedEntryYieldsSoStopIsAnsweredAtOnce) {
   rig.ui.onDoEvents = [&](int count) {
     if (count == 40) rig.window.showRunning = false;
   };
-  rig.session.Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Origin{"Start button"});
   EXPECT_LT(rig.window.selected.size(), 40u);
 }
