@@ -8,8 +8,6 @@
 namespace calendar {
 namespace {
 
-// Kept nights before the cache starts again; a season asks about a handful.
-constexpr std::size_t kNightsKept = 1024;
 // How far NextOpening looks.
 constexpr int kDaysAhead = 367;
 
@@ -93,6 +91,16 @@ Night NoShow(const Date& date, int line, std::string reason) {
   return night;
 }
 
+// A night cut short where the next one opens before it would end.
+Night CutByNext(Night night, const Night& next) {
+  if (night.HasShow() && next.HasShow() && *next.start < *night.end) {
+    night.end = next.start;
+    night.cutByNext = true;
+    night.reason += "; ends as the next night opens";
+  }
+  return night;
+}
+
 }  // namespace
 
 Season::Season(CalendarFile file) : file_(std::move(file)) {}
@@ -157,49 +165,48 @@ Night Season::BaseNight(const Date& date) const {
   return night;
 }
 
-const Night& Season::CachedBase(const Date& date) const {
-  const std::int64_t key = DayNumber(date);
-  if (auto found = nights_.find(key); found != nights_.end()) return found->second;
-  if (nights_.size() >= kNightsKept) nights_.clear();
-  return nights_.emplace(key, BaseNight(date)).first->second;
+Night Season::NightOf(const Date& date) const {
+  return CutByNext(BaseNight(date), BaseNight(AddDays(date, 1)));
 }
 
-Night Season::NightOf(const Date& date) const {
-  Night night = CachedBase(date);
-  if (!night.HasShow()) return night;
-  const Night& next = CachedBase(AddDays(date, 1));
-  if (next.HasShow() && *next.start < *night.end) {
-    night.end = next.start;
-    night.cutByNext = true;
-    night.reason += "; ends as the next night opens";
+Season::Around Season::NightsAround(std::int64_t now) const {
+  const Date today = ToLocal(now).date;
+  Around around;
+  // Each date's base night is worked out once: it is the night of one date
+  // and what cuts short the night of the date before.
+  Night base = BaseNight(AddDays(today, -1));
+  for (int day = -1; day <= kDaysAhead && !around.next; ++day) {
+    Night following = BaseNight(AddDays(today, day + 1));
+    const Night night = CutByNext(std::move(base), following);
+    base = std::move(following);
+    if (!night.HasShow()) continue;
+    if (*night.start <= now && now < *night.end) {
+      around.inside = night;
+    } else if (*night.start > now && *night.end > *night.start) {
+      around.next = night;
+    }
   }
-  return night;
+  return around;
+}
+
+const Season::Around& Season::RememberedAround(std::int64_t now) const {
+  if (now >= rememberedFrom_ && now < rememberedUntil_) return remembered_;
+  remembered_ = NightsAround(now);
+  rememberedFrom_ = now;
+  rememberedUntil_ = now + 86400;
+  if (remembered_.inside) rememberedUntil_ = *remembered_.inside->end;
+  if (remembered_.next && *remembered_.next->start < rememberedUntil_) {
+    rememberedUntil_ = *remembered_.next->start;
+  }
+  return remembered_;
 }
 
 std::optional<Night> Season::InsideNow(std::int64_t now) const {
-  if (now >= answerFrom_ && now < answerUntil_) return inside_;
-  const Date today = ToLocal(now).date;
-  inside_.reset();
-  next_.reset();
-  for (int day = -1; day <= kDaysAhead && !next_; ++day) {
-    const Night night = NightOf(AddDays(today, day));
-    if (!night.HasShow()) continue;
-    if (*night.start <= now && now < *night.end) {
-      inside_ = night;
-    } else if (*night.start > now && *night.end > *night.start) {
-      next_ = night;
-    }
-  }
-  answerFrom_ = now;
-  answerUntil_ = now + 86400;
-  if (inside_) answerUntil_ = *inside_->end;
-  if (next_ && *next_->start < answerUntil_) answerUntil_ = *next_->start;
-  return inside_;
+  return RememberedAround(now).inside;
 }
 
 std::optional<Night> Season::NextOpening(std::int64_t now) const {
-  InsideNow(now);
-  return next_;
+  return RememberedAround(now).next;
 }
 
 std::string PreviewLine(const Night& night) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,8 +33,11 @@ inline constexpr const char* kRuleSentence =
     "For each date the rule with the fewest dates wins among those whose dates and days "
     "contain it; on a tie the rule that names days, then the later one in the file.";
 
-// The nights of a calendar. Answers are worked out per date and kept, so a
-// show that asks ten times a second costs a comparison.
+// The nights of a calendar. Every answer follows from the file and the moment
+// asked about alone, whoever asks and in whatever order. The last answer
+// about "now" is remembered until the next night opens or closes: a show
+// asks ten times a second, and working a few dates' rules and sun times out
+// afresh each time made a simulated season take minutes.
 class Season {
  public:
   explicit Season(CalendarFile file);
@@ -50,15 +52,19 @@ class Season {
   const CalendarFile& File() const { return file_; }
 
  private:
+  // The night open at `now` and the first to open after it.
+  struct Around {
+    std::optional<Night> inside, next;
+  };
+  Around NightsAround(std::int64_t now) const;
+  const Around& RememberedAround(std::int64_t now) const;
   Night BaseNight(const Date& date) const;
-  const Night& CachedBase(const Date& date) const;
 
   CalendarFile file_;
-  mutable std::map<std::int64_t, Night> nights_;
-  // The last answer of InsideNow and NextOpening, and the moments between
-  // which it holds.
-  mutable std::int64_t answerFrom_ = 0, answerUntil_ = 0;
-  mutable std::optional<Night> inside_, next_;
+  // A memo of NightsAround: its answer and the moments between which it
+  // holds unchanged.
+  mutable Around remembered_;
+  mutable std::int64_t rememberedFrom_ = 0, rememberedUntil_ = 0;
 };
 
 // One line of the preview: "Fri 2026-11-27  5:12 PM Fri 27 Nov to 11:30 PM

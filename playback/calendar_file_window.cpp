@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "calendar/calendar_file.h"
+#include "calendar/local_time.h"
 #include "calendar/season.h"
 
 namespace playback {
@@ -13,11 +14,9 @@ CalendarFileWindow::CalendarFileWindow(std::string folder) : folder_(std::move(f
 
 CalendarFileWindow::~CalendarFileWindow() = default;
 
-void CalendarFileWindow::Reload() const {
+void CalendarFileWindow::Reload() {
   season_.reset();
   problem_.clear();
-  nightEnd_.reset();
-  volume_ = 100;
   const calendar::CalendarText read = calendar::ReadCalendarText(folder_);
   inUse_ = read.exists;
   if (!read.exists) return;
@@ -30,74 +29,51 @@ void CalendarFileWindow::Reload() const {
     problem_ = std::string(calendar::kCalendarFileName) + " " + parsed.error;
     return;
   }
-  season_ = std::make_unique<calendar::Season>(std::move(*parsed.calendar));
+  season_ = std::make_unique<const calendar::Season>(std::move(*parsed.calendar));
 }
 
-ShowCalendar::Answer CalendarFileWindow::InsideNow(const ShowSettings& settings,
-                                                   platform::Clock& clock) const {
-  if (!inUse_) return daily_.InsideNow(settings, clock);
+namespace {
+
+ShowNight FromSeason(const calendar::Night& night) {
+  ShowNight show;
+  show.start = *night.start;
+  show.end = *night.end;
+  show.volumePercent = night.volume;
+  show.startText = calendar::ClockText(calendar::ToLocal(show.start).secondsOfDay);
+  show.endText = calendar::ClockText(calendar::ToLocal(show.end).secondsOfDay);
+  show.opensText = calendar::NextShowText(night);
+  return show;
+}
+
+}  // namespace
+
+ShowCalendar::Answer CalendarFileWindow::NightAt(const ShowSettings& settings,
+                                                 const ShowTime& at) const {
+  if (!inUse_) return daily_.NightAt(settings, at);
   Answer answer;
   if (!season_) {
     answer.problem = CalendarRefusedText(problem_);
-    return answer;
-  }
-  const std::optional<calendar::Night> night = season_->InsideNow(clock.UnixSeconds());
-  answer.inside = night.has_value();
-  if (night) {
-    nightEnd_ = night->end;
-    volume_ = night->volume;
+  } else if (const std::optional<calendar::Night> night = season_->InsideNow(at.unixSeconds)) {
+    answer.night = FromSeason(*night);
   }
   return answer;
 }
 
-// The end of the night the pass began in: a night cut short by the next one
-// ends there, though the next one is open at that moment.
-bool CalendarFileWindow::EndedNow(const ShowSettings& settings, platform::Clock& clock) const {
-  if (!inUse_) return daily_.EndedNow(settings, clock);
-  return !nightEnd_ || clock.UnixSeconds() >= *nightEnd_;
-}
-
-std::optional<int> CalendarFileWindow::SecondsToNextOpening(const ShowSettings& settings,
-                                                            platform::Clock& clock) const {
-  if (!inUse_) return daily_.SecondsToNextOpening(settings, clock);
+std::optional<ShowNight> CalendarFileWindow::NextNightAfter(const ShowSettings& settings,
+                                                            const ShowTime& at) const {
+  if (!inUse_) return daily_.NextNightAfter(settings, at);
   if (!season_) return std::nullopt;
-  const std::int64_t now = clock.UnixSeconds();
-  if (season_->InsideNow(now)) return 0;
-  const std::optional<calendar::Night> next = season_->NextOpening(now);
+  const std::optional<calendar::Night> next = season_->NextOpening(at.unixSeconds);
   if (!next) return std::nullopt;
-  return static_cast<int>(*next->start - now);
-}
-
-int CalendarFileWindow::VolumePercent() const {
-  return inUse_ ? volume_ : 100;
-}
-
-std::string CalendarFileWindow::NextOpeningText(const ShowSettings& settings,
-                                                platform::Clock& clock) const {
-  if (!inUse_) return daily_.NextOpeningText(settings, clock);
-  if (!season_) return {};
-  const std::optional<calendar::Night> next = season_->NextOpening(clock.UnixSeconds());
-  return next ? calendar::NextShowText(*next) : std::string();
+  return FromSeason(*next);
 }
 
 std::string CalendarFileWindow::PausedEvent(const ShowSettings& settings,
-                                            platform::Clock& clock) const {
-  if (!inUse_) return daily_.PausedEvent(settings, clock);
+                                            const ShowTime& at) const {
+  if (!inUse_) return daily_.PausedEvent(settings, at);
   if (!season_) return show_event::PausedCalendarRefused(problem_);
-  return show_event::PausedByCalendar(NextOpeningText(settings, clock));
-}
-
-std::optional<ShowNight> CalendarFileWindow::TonightOrNext(const ShowSettings& settings,
-                                                           platform::Clock& clock) const {
-  if (!inUse_) return daily_.TonightOrNext(settings, clock);
-  if (!season_) return std::nullopt;
-  const std::int64_t now = clock.UnixSeconds();
-  std::optional<calendar::Night> night = season_->InsideNow(now);
-  if (!night) night = season_->NextOpening(now);
-  if (!night || !night->HasShow()) return std::nullopt;
-  return ShowNight{
-      *night->start, *night->end,        TimeOfDayAt(*night->start), TimeOfDayAt(*night->end),
-      night->volume, night->startFromSun};
+  const std::optional<ShowNight> next = NextNightAfter(settings, at);
+  return show_event::PausedByCalendar(next ? next->opensText : std::string());
 }
 
 std::string CalendarRefusedText(const std::string& problem) {

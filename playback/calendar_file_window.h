@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,39 +16,33 @@ namespace playback {
 // season calendar's nights when the file is there, the daily window of the
 // settings when it is not. A file that cannot be read or has a mistake keeps
 // the show waiting and says why: a half-read calendar never plays. The file
-// is read when the show starts (and by Reload).
+// is read when the show starts (and by Reload); between two readings every
+// answer follows from the file and the moment asked about alone.
 class CalendarFileWindow final : public ShowCalendar {
  public:
   explicit CalendarFileWindow(std::string folder);
   ~CalendarFileWindow() override;
 
   // Reads calendar.toml afresh.
-  void Reload() const;
+  void Reload();
   // Whether calendar.toml decides the nights (as of the last reading).
   bool InUse() const { return inUse_; }
   // Why the file cannot be used ("calendar.toml line 7: ..."); empty when it can.
   std::string Problem() const override { return problem_; }
 
-  Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
-                                          platform::Clock& clock) const override;
-  void ShowStarts() const override { Reload(); }
-  int VolumePercent() const override;
-  std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
-                                         platform::Clock& clock) const override;
+  Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
+  std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
+                                          const ShowTime& at) const override;
+  std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
+  void ShowStarts() override { Reload(); }
 
  private:
   std::string folder_;
   DailyWindow daily_;
-  // The file as last read; the night InsideNow last found open.
-  mutable bool inUse_ = false;
-  mutable std::string problem_;
-  mutable std::unique_ptr<calendar::Season> season_;
-  mutable std::optional<std::int64_t> nightEnd_;
-  mutable int volume_ = 100;
+  // The file as last read.
+  bool inUse_ = false;
+  std::string problem_;
+  std::unique_ptr<const calendar::Season> season_;
 };
 
 // The notice of a calendar that cannot be used.

@@ -1,7 +1,6 @@
 #include "playback/show_calendar.h"
 
 #include <cctype>
-#include <cstdio>
 #include <string>
 
 #include "calendar/local_time.h"
@@ -61,54 +60,97 @@ std::optional<int> ParseTimeOfDay(std::string_view text) {
   return hours * 3600 + minutes * 60 + seconds;
 }
 
-ShowCalendar::Answer DailyWindow::InsideNow(const ShowSettings& settings,
-                                            platform::Clock& clock) const {
-  const int now = clock.SecondsOfDay();
+ShowTime ReadShowTime(platform::Clock& clock) {
+  return {clock.UnixSeconds(), clock.SecondsOfDay()};
+}
+
+namespace {
+
+// Both times of the daily window, or why they are not one.
+struct DailyTimes {
+  int start = 0, end = 0;
+  std::string problem;
+};
+
+DailyTimes ReadDailyTimes(const ShowSettings& settings) {
+  DailyTimes times;
   const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
   const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  Answer answer;
   if (!start) {
-    answer.problem = BadTimeText("start", settings.startTimeText);
+    times.problem = BadTimeText("start", settings.startTimeText);
   } else if (!end) {
-    answer.problem = BadTimeText("end", settings.endTimeText);
+    times.problem = BadTimeText("end", settings.endTimeText);
   } else if (*start > *end) {
-    answer.problem = kStartAfterEndText;
+    times.problem = kStartAfterEndText;
   } else {
-    answer.inside = *start - now < 1 && *end - now > -1;
+    times.start = *start;
+    times.end = *end;
+  }
+  return times;
+}
+
+// The window of the day that `midnight` begins.
+ShowNight DailyNight(const ShowSettings& settings, const DailyTimes& times, std::int64_t midnight) {
+  ShowNight night;
+  night.start = midnight + times.start;
+  night.end = midnight + times.end;
+  night.startText = settings.startTimeText;
+  night.endText = settings.endTimeText;
+  night.opensText = calendar::DayAndClockText(night.start);
+  return night;
+}
+
+}  // namespace
+
+ShowCalendar::Answer DailyWindow::NightAt(const ShowSettings& settings, const ShowTime& at) const {
+  const DailyTimes times = ReadDailyTimes(settings);
+  Answer answer;
+  answer.problem = times.problem;
+  if (times.problem.empty() && times.start - at.secondsOfDay < 1 &&
+      times.end - at.secondsOfDay > -1) {
+    answer.night = DailyNight(settings, times, at.unixSeconds - at.secondsOfDay);
   }
   return answer;
 }
 
-bool DailyWindow::EndedNow(const ShowSettings& settings, platform::Clock& clock) const {
-  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  return !end || *end - clock.SecondsOfDay() < 1;
+std::optional<ShowNight> DailyWindow::NextNightAfter(const ShowSettings& settings,
+                                                     const ShowTime& at) const {
+  const DailyTimes times = ReadDailyTimes(settings);
+  if (!times.problem.empty()) return std::nullopt;
+  const std::int64_t midnight = at.unixSeconds - at.secondsOfDay;
+  return DailyNight(settings, times,
+                    at.secondsOfDay < times.start ? midnight : midnight + platform::kSecondsPerDay);
 }
 
-std::optional<int> DailyWindow::SecondsToNextOpening(const ShowSettings& settings,
-                                                     platform::Clock& clock) const {
-  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
-  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  if (!start || !end || *start > *end) return std::nullopt;
-  const int now = clock.SecondsOfDay();
-  if (now >= *start && now <= *end) return 0;
-  return now < *start ? *start - now : platform::kSecondsPerDay - now + *start;
+std::string DailyWindow::PausedEvent(const ShowSettings& settings, const ShowTime& at) const {
+  if (ReadDailyTimes(settings).problem == kStartAfterEndText) {
+    return std::string("Show paused: ") + kStartAfterEndText;
+  }
+  return ShowCalendar::PausedEvent(settings, at);
 }
 
-std::string DailyWindow::PausedEvent(const ShowSettings& settings, platform::Clock& clock) const {
-  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
-  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  if (start && end && *start > *end) return std::string("Show paused: ") + kStartAfterEndText;
-  return ShowCalendar::PausedEvent(settings, clock);
+bool ShowCalendar::InsideNow(const ShowSettings& settings, platform::Clock& clock) const {
+  return NightAt(settings, ReadShowTime(clock)).night.has_value();
+}
+
+std::optional<int> ShowCalendar::SecondsToNextOpening(const ShowSettings& settings,
+                                                      platform::Clock& clock) const {
+  const ShowTime now = ReadShowTime(clock);
+  if (NightAt(settings, now).night) return 0;
+  const std::optional<ShowNight> next = NextNightAfter(settings, now);
+  if (!next) return std::nullopt;
+  return static_cast<int>(next->start - now.unixSeconds);
 }
 
 std::string ShowCalendar::NextOpeningText(const ShowSettings& settings,
                                           platform::Clock& clock) const {
-  const std::optional<int> seconds = SecondsToNextOpening(settings, clock);
-  if (!seconds) return {};
-  return calendar::DayAndClockText(clock.UnixSeconds() + *seconds);
+  const ShowTime now = ReadShowTime(clock);
+  std::optional<ShowNight> night = NightAt(settings, now).night;
+  if (!night) night = NextNightAfter(settings, now);
+  return night ? night->opensText : std::string();
 }
 
-std::string ShowCalendar::PausedEvent(const ShowSettings& settings, platform::Clock&) const {
+std::string ShowCalendar::PausedEvent(const ShowSettings& settings, const ShowTime&) const {
   return show_event::Paused(settings.startTimeText, settings.endTimeText);
 }
 
@@ -116,35 +158,18 @@ std::string NextShowText(const std::string& when) {
   return "Next show: " + when;
 }
 
-std::optional<ShowNight> DailyWindow::TonightOrNext(const ShowSettings& settings,
-                                                    platform::Clock& clock) const {
-  const std::optional<int> start = ParseTimeOfDay(settings.startTimeText);
-  const std::optional<int> end = ParseTimeOfDay(settings.endTimeText);
-  if (!start || !end || *start > *end) return std::nullopt;
-  const int now = clock.SecondsOfDay();
-  const std::int64_t midnight = clock.UnixSeconds() - now;
-  // Past today's end the next night is tomorrow's.
-  const std::int64_t day = now > *end ? midnight + platform::kSecondsPerDay : midnight;
-  return ShowNight{day + *start, day + *end, settings.startTimeText, settings.endTimeText, 100, {}};
-}
-
-std::string TimeOfDayAt(std::int64_t moment) {
-  const int seconds = calendar::ToLocal(moment).secondsOfDay;
-  const int hours = seconds / 3600;
-  char text[16];
-  std::snprintf(text, sizeof text, "%d:%02d:%02d %s", hours % 12 == 0 ? 12 : hours % 12,
-                seconds / 60 % 60, seconds % 60, hours < 12 ? "AM" : "PM");
-  return text;
+std::optional<ShowNight> ShowCalendar::TonightOrNext(const ShowSettings& settings,
+                                                     platform::Clock& clock) const {
+  const ShowTime now = ReadShowTime(clock);
+  std::optional<ShowNight> night = NightAt(settings, now).night;
+  if (!night) night = NextNightAfter(settings, now);
+  return night;
 }
 
 std::string NextShowLine(const ShowNight& night, std::int64_t now) {
-  std::string when = calendar::DayAndClockText(night.start);
-  if (!night.startFromSun.empty()) when += " (" + night.startFromSun + ")";
   // Tonight's night, under way: named by its own start, with its end.
-  if (now >= night.start) {
-    when += ", open until " + calendar::ClockText(calendar::ToLocal(night.end).secondsOfDay);
-  }
-  return NextShowText(when);
+  if (now < night.start) return NextShowText(night.opensText);
+  return NextShowText(night.opensText + ", open until " +
+                      calendar::ClockText(calendar::ToLocal(night.end).secondsOfDay));
 }
-
 }  // namespace playback

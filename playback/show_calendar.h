@@ -14,60 +14,74 @@ namespace playback {
 // or nothing when the text is not one.
 std::optional<int> ParseTimeOfDay(std::string_view text);
 
-// One night of the show as an operator reads it: from when to when (times of
-// day such as "5:30:00 PM", the end perhaps past midnight) at what volume.
+// A moment as the show reads it from the clock: the daily window compares
+// times of day, a calendar of seasons dates.
+struct ShowTime {
+  std::int64_t unixSeconds = 0;
+  int secondsOfDay = 0;
+};
+ShowTime ReadShowTime(platform::Clock& clock);
+
+// One night of the show as its calendar gives it.
 struct ShowNight {
-  std::int64_t start = 0;  // seconds since the epoch; the night is start <= now <= end
+  // Seconds since the epoch. From `end` on the night's time is up: asked
+  // between two entries, the entry that ended there was its last.
+  std::int64_t start = 0;
   std::int64_t end = 0;
+  int volumePercent = 100;
+  // Its window as the time lists write times of day ("5:30:00 PM", "5:12
+  // PM"), for the log and the alerts.
   std::string startText;
   std::string endText;
-  int volume = 100;          // percent of full
-  std::string startFromSun;  // "sunset + 15 min"; empty for a clock time
+  // When it opens, as the window names the next show ("Fri 27 Nov, 5:12 PM
+  // (sunset + 15 min)").
+  std::string opensText;
+
+  bool EndedAt(const ShowTime& at) const { return at.unixSeconds >= end; }
+  bool operator==(const ShowNight&) const = default;
 };
 
 // When the show may play. The scheduler asks only this, so a calendar of
 // seasons can take the place of the daily window without touching the show.
+// Every question is answered from the settings and the moment asked about
+// alone: an observer that asks changes nothing for the scheduler.
 class ShowCalendar {
  public:
   virtual ~ShowCalendar() = default;
 
   struct Answer {
-    bool inside = false;
+    // The night open at the moment asked about; none outside every night.
+    std::optional<ShowNight> night;
     // A setting the calendar cannot read; the show waits and says so.
     std::string problem;
   };
-  // Whether the show may play now (before an entry starts).
-  virtual Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
-  // Whether the show's time is up, asked between two entries: an entry that
-  // started inside plays to its end.
-  virtual bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const = 0;
-  // Seconds from now until the show may next play; nothing when it never
-  // will (the settings cannot be read, or the window never opens).
-  virtual std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
-                                                  platform::Clock& clock) const = 0;
-
-  // A show starts: a calendar kept in a file reads it afresh.
-  virtual void ShowStarts() const {}
-  // The volume of the night InsideNow last found open, in percent of full.
-  virtual int VolumePercent() const { return 100; }
-  // When the show next opens, as the window shows it ("Fri 27 Nov, 5:12 PM"),
-  // from SecondsToNextOpening; empty when it never will.
-  virtual std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
+  virtual Answer NightAt(const ShowSettings& settings, const ShowTime& at) const = 0;
+  // The first night to open after `at`; nothing when none will (the settings
+  // cannot be read, or the window never opens).
+  virtual std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
+                                                  const ShowTime& at) const = 0;
   // The show log's line as the show begins to wait.
-  virtual std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const;
+  virtual std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const;
+  // A show starts: a calendar kept in a file reads it afresh.
+  virtual void ShowStarts() {}
+
+  // For observers, about now: whether a night is open; the seconds until the
+  // next one opens (0 while one is); when the open or next night opens, as
+  // its opensText (empty when none will).
+  bool InsideNow(const ShowSettings& settings, platform::Clock& clock) const;
+  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
+                                          platform::Clock& clock) const;
+  std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
   // The night open now, else the next one to open; nothing when none will.
-  // Asking changes nothing the show decides by.
-  virtual std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
-                                                 platform::Clock& clock) const = 0;
+  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
+                                         platform::Clock& clock) const;
   // A mistake that keeps the calendar from being used; empty when it can be.
   virtual std::string Problem() const { return {}; }
 };
 
 // "Next show: Fri 27 Nov, 5:12 PM (sunset + 15 min)" before `night` opens,
-// "Next show: Fri 27 Nov, 5:12 PM, open until 11 PM" while it is open.
+// "Next show: Fri 27 Nov, 5:12 PM, open until 11:00 PM" while it is open.
 std::string NextShowLine(const ShowNight& night, std::int64_t now);
-// "5:30:00 PM" for a moment, in local time.
-std::string TimeOfDayAt(std::int64_t moment);
 
 inline constexpr const char* kStartAfterEndText =
     "The start time is later than the end time, so the daily window never opens. For a show "
@@ -76,16 +90,15 @@ inline constexpr const char* kStartAfterEndText =
 std::string NextShowText(const std::string& when);
 
 // The daily window from the start time to the end time, closed at both
-// ends, on one day: a start later than the end never opens.
+// ends, on one day: a start later than the end never opens. Its night ends
+// within the end time's own second, which still opens the window, so an
+// entry that ends in that second is followed by a new pass.
 class DailyWindow final : public ShowCalendar {
  public:
-  Answer InsideNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  bool EndedNow(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
-                                          platform::Clock& clock) const override;
-  std::string PausedEvent(const ShowSettings& settings, platform::Clock& clock) const override;
-  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
-                                         platform::Clock& clock) const override;
+  Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
+  std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
+                                          const ShowTime& at) const override;
+  std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
 };
 
 }  // namespace playback

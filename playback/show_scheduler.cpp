@@ -49,17 +49,18 @@ void ShowScheduler::Run() {
   bool paused = false;  // for the log, which notes the changes only
   for (;;) {
     const ShowSettings settings = show_.Settings();
-    const ShowCalendar::Answer now = calendar_.InsideNow(settings, clock);
-    if (!now.inside) {
+    const ShowTime now = ReadShowTime(clock);
+    const ShowCalendar::Answer answer = calendar_.NightAt(settings, now);
+    if (!answer.night) {
       if (link_.IsPortOpen()) link_.ClosePort();
       if (!paused) {
-        show_.Log(calendar_.PausedEvent(settings, clock));
-        const std::string next = calendar_.NextOpeningText(settings, clock);
-        show_.SetNextShow(next.empty() ? std::string() : NextShowText(next));
+        show_.Log(calendar_.PausedEvent(settings, now));
+        const std::optional<ShowNight> next = calendar_.NextNightAfter(settings, now);
+        show_.SetNextShow(next ? NextShowText(next->opensText) : std::string());
       }
       paused = true;
       show_.SetStatus(kPausedText);
-      if (!now.problem.empty()) show_.AddNotice(now.problem);
+      if (!answer.problem.empty()) show_.AddNotice(answer.problem);
       resumeShowsRunning = true;
       ui.DoEvents();
       clock.Sleep100ms();
@@ -83,7 +84,10 @@ void ShowScheduler::Run() {
       resumeShowsRunning = false;
     }
 
-    audio_.SetVolumePercent(calendar_.VolumePercent());
+    // The pass keeps the night it began in: the end and the volume are that
+    // night's, whoever asks the calendar about other moments meanwhile.
+    const ShowNight night = *answer.night;
+    audio_.SetVolumePercent(night.volumePercent);
     player.ReadySound();
     const int lastRow = rowCount - 1;
     bool stopped = false;
@@ -109,7 +113,7 @@ void ShowScheduler::Run() {
         stopped = true;
         break;
       }
-      if (calendar_.EndedNow(show_.Settings(), clock)) {
+      if (night.EndedAt(ReadShowTime(clock))) {
         link_.ClosePort();
         break;
       }

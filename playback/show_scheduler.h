@@ -29,7 +29,7 @@ std::string StartPortFailedMessage(const std::string& reason);
 class ShowScheduler {
  public:
   ShowScheduler(ShowContext& show, SerialLink& link, platform::AudioPlayer& audio,
-                const ShowCalendar& calendar)
+                ShowCalendar& calendar)
       : show_(show), link_(link), audio_(audio), calendar_(calendar) {}
 
   // Runs the show; returns when it has ended (Stop, empty playlist, or a port
@@ -43,7 +43,7 @@ class ShowScheduler {
   ShowContext& show_;
   SerialLink& link_;
   platform::AudioPlayer& audio_;
-  const ShowCalendar& calendar_;
+  ShowCalendar& calendar_;
   platform::DispatchPriority* priority_ = nullptr;
 };
 

@@ -69,7 +69,7 @@ void ShowSession::SetDispatchPriority(platform::DispatchPriority* priority) {
   entryPlayer_.reset();
 }
 
-void ShowSession::SetCalendar(const ShowCalendar& calendar) {
+void ShowSession::SetCalendar(ShowCalendar& calendar) {
   calendar_ = &calendar;
 }
 

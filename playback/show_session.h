@@ -93,7 +93,7 @@ class ShowSession {
   void SetDispatchPriority(platform::DispatchPriority* priority);
   // When the show may play; the daily window of the settings unless set.
   // `calendar` must outlive the session.
-  void SetCalendar(const ShowCalendar& calendar);
+  void SetCalendar(ShowCalendar& calendar);
 
  private:
   Devices devices_;
@@ -101,7 +101,7 @@ class ShowSession {
   ShowContext context_;
   SerialLink link_;
   DailyWindow dailyWindow_;
-  const ShowCalendar* calendar_ = &dailyWindow_;
+  ShowCalendar* calendar_ = &dailyWindow_;
   platform::DispatchPriority* priority_ = nullptr;
   ShowPlayer& EntryPlayer();
   std::unique_ptr<ShowPlayer> entryPlayer_;

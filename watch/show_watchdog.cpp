@@ -231,7 +231,7 @@ ShowWindowNow ShowWatchdog::WindowNow() {
   ShowWindowNow now;
   const playback::ShowCalendar& calendar =
       options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
-  now.inside = calendar.InsideNow(settings, *clock_).inside;
+  now.inside = calendar.InsideNow(settings, *clock_);
   now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
   // The night the calendar gives, not the lists it has greyed out.
   const std::optional<playback::ShowNight> night = calendar.TonightOrNext(settings, *clock_);

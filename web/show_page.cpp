@@ -57,7 +57,7 @@ ShowState ShowPage::State() const {
     // Asked to start and about to: the state the start leads to, as the
     // session will find it, so the answer to the Start tells what it did.
     if (show_.playlist.RowCount() == 0) return ShowState::Stopped;
-    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock).inside
+    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock)
                ? ShowState::Running
                : ShowState::Paused;
   }
@@ -96,7 +96,7 @@ ShowStatus ShowPage::Status() {
     window.end = night->endText;
   }
   window.problem = show_.calendar.Problem();
-  window.openNow = show_.calendar.InsideNow(settings, show_.clock).inside;
+  window.openNow = show_.calendar.InsideNow(settings, show_.clock);
   if (!window.openNow) {
     window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);
   }

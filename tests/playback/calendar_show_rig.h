@@ -203,11 +203,15 @@ struct Rig {
     };
     playback::ShowSession session({port, audio, ui, clock, log, [this] { return window.Now(); }},
                                   {window.running, window, window, window}, window.fadeTimings);
-    const playback::CalendarFileWindow calendar(dir.path().string());
+    playback::CalendarFileWindow calendar(dir.path().string());
+    if (observer) ui.onDoEvents = [&](int) { observer(calendar); };
     session.SetCalendar(calendar);
     session.Start(playback::Origin{"Start button"});
   }
 
+  // Asks the calendar at every yield of the show, as the watch and the
+  // phone page do.
+  std::function<void(const playback::ShowCalendar&)> observer;
   calendar_test::ScopedTimeZone zone{"Europe/Amsterdam"};
   fakes::TempDir dir;
   DatedClock clock;

@@ -3,7 +3,10 @@
 // night without a show.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/playback/calendar_show_rig.h"
 
@@ -58,6 +61,78 @@ TEST(ShowCalendarTest, OverTenNightsEachPlaysAsThePreviewSays) {
   const std::string paused = " Show paused: waiting for the calendar's next night, ";
   EXPECT_TRUE(Contains(rig.log.text, "2026-12-03 12:00:00" + paused + "Thu 3 Dec, 6:00 PM\n"));
   EXPECT_TRUE(Contains(rig.log.text, "2026-12-08 21:00:50" + paused + "Thu 10 Dec, 6:00 PM\n"));
+}
+
+TEST(ShowCalendarTest, ObserversAskingTheCalendarChangeNothingThePassDecides) {
+  // Saturday's night is cut short at 12:30 AM by Sunday's early show at
+  // volume 40. The watch asks about now at every yield, the page about other
+  // moments: the song under way at 12:30 AM is still Saturday's last, and
+  // Sunday's songs play at Sunday's volume.
+  Rig rig(kTwoWeeks, 70);
+  int asked = 0;
+  rig.observer = [&](const playback::ShowCalendar& calendar) {
+    const playback::ShowSettings settings = rig.window.CurrentSettings();
+    const playback::ShowTime now = playback::ReadShowTime(rig.clock);
+    calendar.NightAt(settings, now);
+    calendar.NightAt(settings, {now.unixSeconds + 5400, 0});
+    calendar.NextNightAfter(settings, {now.unixSeconds - 86400, 0});
+    ++asked;
+  };
+  rig.Run({2026, 12, 12}, 12 * 3600, {2026, 12, 13}, 12 * 3600);
+  EXPECT_GT(asked, 0);
+  const auto nights = calendar_show::Preview(kTwoWeeks, {2026, 12, 12}, 2);
+  ASSERT_TRUE(nights[0].cutByNext);
+  calendar_show::ExpectPlayedAsPreviewed(rig.port, rig.window.songs, nights, 70);
+}
+
+TEST(ShowCalendarTest, TheNightAtAMomentDependsOnThatMomentAlone) {
+  Rig rig(kTwoWeeks);
+  playback::CalendarFileWindow calendar(rig.dir.path().string());
+  const playback::ShowSettings settings = rig.window.CurrentSettings();
+  const auto at = [](const calendar::Date& date, int hours, int minutes) {
+    return playback::ShowTime{calendar::LocalMoment(date, hours * 3600 + minutes * 60), 0};
+  };
+  // From `from` (hours, minutes) on `date` to `to` on `until`.
+  const auto night = [&](const calendar::Date& date, std::pair<int, int> from,
+                         const calendar::Date& until, std::pair<int, int> to, int volume,
+                         const char* startText, const char* endText, const char* opensText) {
+    return playback::ShowNight{at(date, from.first, from.second).unixSeconds,
+                               at(until, to.first, to.second).unixSeconds,
+                               volume,
+                               startText,
+                               endText,
+                               opensText};
+  };
+  const playback::ShowNight saturday = night({2026, 12, 12}, {19, 0}, {2026, 12, 13}, {0, 30}, 70,
+                                             "7:00 PM", "12:30 AM", "Sat 12 Dec, 7:00 PM");
+  const playback::ShowNight sunday = night({2026, 12, 13}, {0, 30}, {2026, 12, 13}, {2, 0}, 40,
+                                           "12:30 AM", "2:00 AM", "Sun 13 Dec, 12:30 AM");
+  const playback::ShowNight thursday = night({2026, 12, 10}, {18, 0}, {2026, 12, 10}, {21, 0}, 100,
+                                             "6:00 PM", "9:00 PM", "Thu 10 Dec, 6:00 PM");
+  struct Case {
+    playback::ShowTime at;
+    std::optional<playback::ShowNight> open;
+    std::optional<playback::ShowNight> next;
+  };
+  const std::vector<Case> cases = {
+      {at({2026, 12, 12}, 20, 0), saturday, sunday},
+      {at({2026, 12, 13}, 0, 29), saturday, sunday},
+      {at({2026, 12, 13}, 0, 30), sunday, std::nullopt},
+      {at({2026, 12, 13}, 1, 59), sunday, std::nullopt},
+      // Wednesday is off: nothing until Thursday.
+      {at({2026, 12, 9}, 20, 0), std::nullopt, thursday},
+  };
+  // Asked forwards, backwards and forwards again, each answer is the same.
+  for (int round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[round == 1 ? cases.size() - 1 - i : i];
+      SCOPED_TRACE(calendar_show::When(c.at.unixSeconds * calendar_show::kSecond));
+      EXPECT_EQ(calendar.NightAt(settings, c.at).night, c.open);
+      if (c.next) {
+        EXPECT_EQ(calendar.NextNightAfter(settings, c.at), c.next);
+      }
+    }
+  }
 }
 
 TEST(ShowCalendarTest, ACalendarWithAMistakeKeepsTheShowWaitingAndSaysWhy) {

@@ -96,7 +96,8 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
     int now;  // seconds of the day
     bool inside;
     std::optional<int> next;
-    bool ended;  // an entry ending now ends the pass
+    // Whether an entry ending now ends a pass begun as the window opened.
+    std::optional<bool> ended;
   };
   const Case cases[] = {
       {"5:30:00 PM", "11:00:00 PM", 63000 - 1, false, 1, false},
@@ -107,23 +108,42 @@ TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {
       // Equal times: a window of one second.
       {"8:00:00 PM", "8:00:00 PM", 72000, true, 0, true},
       {"8:00:00 PM", "8:00:00 PM", 72001, false, 86399, true},
-      {"10:00:00 PM", "2:00:00 AM", 79200, false, std::nullopt, true},
-      {"noon", "2:00:00 AM", 0, false, std::nullopt, false},
-      {"5:30:00 PM", "half past ten", 70000, false, std::nullopt, true},
+      {"10:00:00 PM", "2:00:00 AM", 79200, false, std::nullopt, std::nullopt},
+      {"noon", "2:00:00 AM", 0, false, std::nullopt, std::nullopt},
+      {"5:30:00 PM", "half past ten", 70000, false, std::nullopt, std::nullopt},
   };
+  // The second day of the epoch: a night's moments carry the date.
+  constexpr int kDay = 86400;
   fakes::FakeClock clock;
   const playback::DailyWindow window;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.start) + " " + std::to_string(c.now));
-    clock.ms = c.now * 1000LL;
+    clock.ms = (kDay + c.now) * 1000LL;
     const playback::ShowSettings settings{1, "115200", 5, c.start, c.end};
-    EXPECT_EQ(window.InsideNow(settings, clock).inside, c.inside);
+    EXPECT_EQ(window.InsideNow(settings, clock), c.inside);
     EXPECT_EQ(window.SecondsToNextOpening(settings, clock), c.next);
-    EXPECT_EQ(window.EndedNow(settings, clock), c.ended);
+    const std::optional<playback::ShowNight> tonight = window.NextNightAfter(settings, {kDay, 0});
+    ASSERT_EQ(tonight.has_value(), c.ended.has_value());
+    if (tonight) {
+      EXPECT_EQ(tonight->EndedAt(playback::ReadShowTime(clock)), *c.ended);
+    }
   }
   const std::string problem =
-      window.InsideNow({1, "115200", 5, "5:30:00 PM", "half past ten"}, clock).problem;
+      window.NightAt({1, "115200", 5, "5:30:00 PM", "half past ten"}, {kDay, 0}).problem;
   EXPECT_TRUE(playback_test::Contains(problem, "end time \"half past ten\""));
+}
+
+TEST(DailyWindow, ANightPlayedPastMidnightHasEndedThoughTheClockReadsEarlier) {
+  // An entry that starts at 11:59:00 PM and plays on past midnight: the time
+  // of day is then before the end time again, yet the night is over.
+  fakes::FakeClock clock((86400 + 86340) * 1000LL);
+  const playback::DailyWindow window;
+  const playback::ShowSettings settings{1, "115200", 5, "5:30:00 PM", "11:59:59 PM"};
+  const std::optional<playback::ShowNight> night =
+      window.NightAt(settings, playback::ReadShowTime(clock)).night;
+  ASSERT_TRUE(night);
+  clock.Advance(120 * 1000);
+  EXPECT_TRUE(night->EndedAt(playback::ReadShowTime(clock)));
 }
 
 }  // namespace

@@ -207,8 +207,8 @@ TEST_P(CalendarFrontEndsTest, ThePageAndTheNextShowTellTheCalendarsNightAndItsMi
     Make();
     const web::ShowStatus status = front->Host().PageStatus().Status();
     ASSERT_TRUE(status.window.has_value());
-    EXPECT_EQ(status.window->start, "6:00:00 PM");
-    EXPECT_EQ(status.window->end, "1:00:00 AM");
+    EXPECT_EQ(status.window->start, "6:00 PM");
+    EXPECT_EQ(status.window->end, "1:00 AM");
     EXPECT_EQ(status.window->openNow, c.openNow);
     EXPECT_EQ(status.window->problem, "");
     EXPECT_EQ(front->Host().NextShowLine(), c.nextShow);
