@@ -353,11 +353,16 @@ void ShowHost::LookAtFiles() {
       Say("settings.toml's [alerts] changed: the player takes it up when it starts again");
     }
   }
-  if (state_.inShow) return;
-  if (FileText(options_.dir + "/calendar.toml") != calendarText_) {
-    ReadCalendarAgain();
-    if (onCalendarChanged) onCalendarChanged();
+  std::string calendarText = FileText(options_.dir + "/calendar.toml");
+  if (calendarText == calendarText_) return;
+  if (state_.inShow) {
+    // Told once per change; the show under way keeps the nights it has.
+    calendarText_ = std::move(calendarText);
+    Say("calendar.toml changed: the show takes it up at its next Start");
+    return;
   }
+  ReadCalendarAgain();
+  if (onCalendarChanged) onCalendarChanged();
 }
 
 // A show under way keeps the calendar it started with; a new Start reads the
