@@ -20,6 +20,11 @@
 #include "watch/show_watchdog.h"
 #include "web/show_page.h"
 
+namespace web {
+class Api;
+class WebServer;
+}  // namespace web
+
 // The show with everything that watches and serves it, the same for every
 // front end: a front end renders what the host tells it and forwards the
 // operator's commands, nothing more.
@@ -42,19 +47,19 @@ struct ShowHostOptions {
   // show.log; the file in `dir` when not given.
   platform::LogFile* logFile = nullptr;
   // The date and time of a log line, and the wall clock alerts count back from.
-  std::function<std::string()> now;
+  std::function<std::string()> now = {};
   std::function<std::chrono::system_clock::time_point()> wallNow = std::chrono::system_clock::now;
   // Must outlive the host; the built-in table when not given.
   const sequence_format::FadeTimingTable* fadeTimings = nullptr;
   // Whether the front end can start a show now; an error says why not (an
   // import holds the window).
-  std::function<platform::Status()> canStart;
+  std::function<platform::Status()> canStart = {};
   // A Start asked from afar (the phone page), checked and taken: the front
   // end calls RunAskedStart() from its own loop, not inside the request.
-  std::function<void()> startAsked;
+  std::function<void()> startAsked = {};
   // Where the host tells the operator something of its own (the phone page
   // stays off, a change that needs a restart).
-  std::function<void(const std::string&)> notice;
+  std::function<void(const std::string&)> notice = {};
 };
 
 class ShowHost {

@@ -214,7 +214,8 @@ frmMain::~frmMain() {
 }
 
 void frmMain::KeepWatch() {
-  host_->KeepWatch({.device = {},
+  host_->KeepWatch({.dir = services_.applicationDirectory,
+                    .device = {},
                     .waitForDevices = std::chrono::seconds(0),
                     .silent = false,
                     .serviceManager = false,

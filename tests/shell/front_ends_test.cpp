@@ -38,48 +38,26 @@ class FrontEnd {
   virtual std::string StatusShown() = 0;
 };
 
-class WindowFrontEnd final : public FrontEnd {
- public:
-  explicit WindowFrontEnd(WindowTest& t) : t_(t) { t_.Start(); }
-  host::ShowHost& Host() override { return t_.window->Host(); }
-  int StartShow() override {
-    t_.Button("cmdShowStart").click();
-    return 0;
-  }
-  std::string StatusShown() override { return t_.window->StatusText(); }
-
- private:
-  WindowTest& t_;
-};
-
-class GlimmerShowFrontEnd final : public FrontEnd {
- public:
-  explicit GlimmerShowFrontEnd(WindowTest& t)
-      : show_({.dir = t.dir.path().string(),
-               .portOverride = 0,
-               .port = t.port,
-               .audio = t.audio,
-               .ui = t.ui,
-               .clock = t.clock,
-               .files = t.files,
-               .view = console_}) {}
-  host::ShowHost& Host() override { return show_.Host(); }
-  int StartShow() override {
-    return show_.Run([] { return false; });
-  }
-  std::string StatusShown() override { return console_.status; }
-
- private:
-  RecordingView console_;
-  glimmer::HeadlessShow show_;
-};
+class FrontEndsTest;
 
 struct FrontEndKind {
   const char* name;
-  std::unique_ptr<FrontEnd> (*make)(WindowTest&);
+  std::unique_ptr<FrontEnd> (*make)(FrontEndsTest&);
 };
 
 class FrontEndsTest : public WindowTest, public ::testing::WithParamInterface<FrontEndKind> {
+ public:
+  // What the front ends build on.
+  using WindowTest::audio;
+  using WindowTest::Button;
+  using WindowTest::clock;
+  using WindowTest::dir;
+  using WindowTest::files;
+  using WindowTest::port;
+  using WindowTest::Start;
+  using WindowTest::ui;
+  using WindowTest::window;
+
  protected:
   // `count` songs of `seconds` each, "Song 1" first; every poll of the audio
   // moves it and the clock on by 100 ms. 6 PM, inside 5:30 PM to 11 PM.
@@ -120,6 +98,42 @@ class FrontEndsTest : public WindowTest, public ::testing::WithParamInterface<Fr
   std::function<void(int, double)> onSong;
   RecordingView recorder;
   std::unique_ptr<FrontEnd> front;
+};
+
+class WindowFrontEnd final : public FrontEnd {
+ public:
+  explicit WindowFrontEnd(FrontEndsTest& t) : t_(t) { t_.Start(); }
+  host::ShowHost& Host() override { return t_.window->Host(); }
+  int StartShow() override {
+    t_.Button("cmdShowStart").click();
+    return 0;
+  }
+  std::string StatusShown() override { return t_.window->StatusText(); }
+
+ private:
+  FrontEndsTest& t_;
+};
+
+class GlimmerShowFrontEnd final : public FrontEnd {
+ public:
+  explicit GlimmerShowFrontEnd(FrontEndsTest& t)
+      : show_({.dir = t.dir.path().string(),
+               .portOverride = 0,
+               .port = t.port,
+               .audio = t.audio,
+               .ui = t.ui,
+               .clock = t.clock,
+               .files = t.files,
+               .view = console_}) {}
+  host::ShowHost& Host() override { return show_.Host(); }
+  int StartShow() override {
+    return show_.Run([] { return false; });
+  }
+  std::string StatusShown() override { return console_.status; }
+
+ private:
+  RecordingView console_;
+  glimmer::HeadlessShow show_;
 };
 
 // The window's page said "playing": null while songs played, refused Skip,
@@ -225,11 +239,11 @@ TEST_P(CalendarFrontEndsTest, ThePageAndTheNextShowTellTheCalendarsNightAndItsMi
 
 const FrontEndKind kFrontEnds[] = {
     {"window",
-     [](WindowTest& t) -> std::unique_ptr<FrontEnd> {
+     [](FrontEndsTest& t) -> std::unique_ptr<FrontEnd> {
        return std::make_unique<WindowFrontEnd>(t);
      }},
     {"glimmer show",
-     [](WindowTest& t) -> std::unique_ptr<FrontEnd> {
+     [](FrontEndsTest& t) -> std::unique_ptr<FrontEnd> {
        return std::make_unique<GlimmerShowFrontEnd>(t);
      }},
 };

@@ -12,12 +12,14 @@
 #include "host/show_host.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
+#include "platform/paths.h"
 #include "platform/posix/line_output.h"
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/realtime_priority.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/show_lock.h"
+#include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
@@ -145,7 +147,8 @@ int RunShow(const std::vector<std::string>& args) {
   host::ShowHost& host = show.Host();
   // Before the show writes a line: whether it comes back from a crash.
   watch::ShowWatchdog& watchdog =
-      host.KeepWatch({.device = device,
+      host.KeepWatch({.dir = dir,
+                      .device = device,
                       .waitForDevices = std::chrono::seconds(waitSeconds),
                       .silent = silent,
                       .serviceManager = true,
