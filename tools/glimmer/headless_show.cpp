@@ -51,7 +51,8 @@ playback::ShowSettings HeadlessShow::CurrentSettings() const {
 
 void HeadlessShow::SaveSettings() {
   shell::Preferences current = settings_;
-  current.autostart = host_ && host_->ShowRunning() ? "1" : "0";
+  const bool running = host_ && host_->ShowRunning();
+  current.autostart.assign(1, running ? '1' : '0');
   preferences_.Save(current);
 }
 
