@@ -141,6 +141,10 @@ ShowHost::ShowHost(ShowHostOptions options)
       playback::ShowSession::FrontEnd{showRunning_, options_.settings, *rows_, *relayView_},
       options_.fadeTimings != nullptr ? *options_.fadeTimings : sequence_format::kFadeTimingTable);
   session_->SetCalendar(calendar_);
+  // The watch hears every event of the show, once it keeps one.
+  session_->Subscribe([this](const playback::ShowEvent& event) {
+    if (watchdog_) watchdog_->Heard(event);
+  });
   controls_ = std::make_unique<PageButtons>(*this);
   page_ = std::make_unique<web::ShowPage>(
       state_,
@@ -185,25 +189,25 @@ void ShowHost::ServePhonePage() {
   const auto settings = web::ReadWebSettings(options_.dir);
   if (!settings) {
     Say("The phone page stays off: " + settings.message());
-    Log("Phone page off: " + settings.message());
+    Log(playback::show_event::PhonePageOff(settings.message()));
     return;
   }
   if (!settings.value().enabled) return;
-  api_ = std::make_unique<web::Api>(*page_, *controls_, settings.value().token,
-                                    std::chrono::steady_clock::now,
-                                    [this](const std::string& line) { Log(line); });
+  api_ = std::make_unique<web::Api>(
+      *page_, *controls_, settings.value().token, std::chrono::steady_clock::now,
+      [this](const std::string& line) { Log(std::string_view(line)); });
   server_ = std::make_unique<web::WebServer>(*api_);
   const auto address = web::ParseListenAddress(settings.value().listen);
   const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
   if (!listening) {
     Say("The phone page stays off: " + listening.message());
-    Log("Phone page off: " + listening.message());
+    Log(playback::show_event::PhonePageOff(listening.message()));
     StopServing();
     return;
   }
   address_ = "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
   everyAddress_ = address.value().host == "0.0.0.0";
-  Log("Phone page on " + address_);
+  Log(playback::show_event::PhonePageOn(address_));
   if (onPhonePage) onPhonePage(address_);
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/audio_player.h"
@@ -137,8 +138,10 @@ class ShowHost {
   playback::ShowSession& Session() { return *session_; }
   const playback::ShowCalendar& Calendar() const { return calendar_; }
   watch::ShowHealth& Health() { return health_; }
-  // A line of the front end's own into show.log.
-  void Log(const std::string& line) { session_->Log(line); }
+  // An event of the front end's own into show.log, and a line in its own
+  // words.
+  void Log(const playback::ShowEvent& event) { session_->Log(event); }
+  void Log(std::string_view line) { session_->Log(line); }
 
  private:
   class FanOut;

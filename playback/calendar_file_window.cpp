@@ -68,8 +68,7 @@ std::optional<ShowNight> CalendarFileWindow::NextNightAfter(const ShowSettings& 
   return FromSeason(*next);
 }
 
-std::string CalendarFileWindow::PausedEvent(const ShowSettings& settings,
-                                            const ShowTime& at) const {
+ShowEvent CalendarFileWindow::PausedEvent(const ShowSettings& settings, const ShowTime& at) const {
   if (!inUse_) return daily_.PausedEvent(settings, at);
   if (!season_) return show_event::PausedCalendarRefused(problem_);
   const std::optional<ShowNight> next = NextNightAfter(settings, at);
@@ -80,18 +79,5 @@ std::string CalendarRefusedText(const std::string& problem) {
   return "The calendar cannot be used, so the show waits until it is mended and started again: " +
          problem;
 }
-
-namespace show_event {
-
-std::string PausedByCalendar(const std::string& next) {
-  if (next.empty()) return "Show paused: the calendar has no night to come within a year";
-  return "Show paused: waiting for the calendar's next night, " + next;
-}
-
-std::string PausedCalendarRefused(const std::string& problem) {
-  return "Show paused: the calendar cannot be used: " + problem;
-}
-
-}  // namespace show_event
 
 }  // namespace playback

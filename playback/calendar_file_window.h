@@ -33,7 +33,7 @@ class CalendarFileWindow final : public ShowCalendar {
   Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
   std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
                                           const ShowTime& at) const override;
-  std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
+  ShowEvent PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
   void ShowStarts() override { Reload(); }
 
  private:
@@ -47,10 +47,5 @@ class CalendarFileWindow final : public ShowCalendar {
 
 // The notice of a calendar that cannot be used.
 std::string CalendarRefusedText(const std::string& problem);
-
-namespace show_event {
-std::string PausedByCalendar(const std::string& next);  // next: empty for none within a year
-std::string PausedCalendarRefused(const std::string& problem);
-}  // namespace show_event
 
 }  // namespace playback

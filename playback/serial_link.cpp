@@ -22,6 +22,7 @@ bool SerialLink::IsPortOpen() const {
 
 void SerialLink::ClosePort() {
   port_.Close();
+  show_.PortClosed();
 }
 
 platform::Status SerialLink::OpenPort() {
@@ -49,7 +50,7 @@ platform::Status SerialLink::OpenPort() {
   if (lostSinceOpened_) {
     ReportBack();
   } else {
-    show_.Log(show_event::PortOpened(LineName(), false));
+    show_.Publish(show_event::PortOpened(LineName()));
   }
   return platform::Status::Ok();
 }
@@ -61,7 +62,7 @@ std::string SerialLink::LineName() const {
 void SerialLink::ReportBack() {
   lostSinceOpened_ = false;
   show_.AddNotice("Serial port " + LineName() + " back: the lights follow the show again");
-  show_.Log(show_event::PortOpened(LineName(), true));
+  show_.Publish(show_event::PortBack(LineName()));
 }
 
 void SerialLink::SendKeepAlive() {
@@ -78,7 +79,7 @@ void SerialLink::SendKeepAlive() {
   const auto gap = static_cast<int>(Seconds(nowSteady) - Seconds(lastKeepAliveSteady_));
   const bool late = IsLateKeepAlive(gap);
   show_.KeepAliveGap(gap, late);
-  if (late) show_.Log(show_event::LateKeepAlive(gap));
+  if (late) show_.Publish(show_event::LateKeepAlive(gap));
   lastKeepAliveTime_ = show_.Clock().SecondsOfDay();
   lastKeepAliveSteady_ = nowSteady;
 }
@@ -96,7 +97,7 @@ bool SerialLink::WriteOrReport(std::string_view bytes) {
   port_.Close();
   show_.AddNotice("Serial port " + LineName() + " lost: " + written.message() +
                   " - the show goes on and the port is opened again at the next entry");
-  show_.Log(show_event::PortLost(LineName(), written.message()));
+  show_.Publish(show_event::PortLost(LineName(), written.message()));
   lostSinceOpened_ = true;
   return false;
 }

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "calendar/local_time.h"
-#include "playback/show_log.h"
 
 namespace playback {
 namespace {
@@ -122,10 +121,8 @@ std::optional<ShowNight> DailyWindow::NextNightAfter(const ShowSettings& setting
                     at.secondsOfDay < times.start ? midnight : midnight + platform::kSecondsPerDay);
 }
 
-std::string DailyWindow::PausedEvent(const ShowSettings& settings, const ShowTime& at) const {
-  if (ReadDailyTimes(settings).problem == kStartAfterEndText) {
-    return std::string("Show paused: ") + kStartAfterEndText;
-  }
+ShowEvent DailyWindow::PausedEvent(const ShowSettings& settings, const ShowTime& at) const {
+  if (ReadDailyTimes(settings).problem == kStartAfterEndText) return show_event::PausedNeverOpens();
   return ShowCalendar::PausedEvent(settings, at);
 }
 
@@ -150,7 +147,7 @@ std::string ShowCalendar::NextOpeningText(const ShowSettings& settings,
   return night ? night->opensText : std::string();
 }
 
-std::string ShowCalendar::PausedEvent(const ShowSettings& settings, const ShowTime&) const {
+ShowEvent ShowCalendar::PausedEvent(const ShowSettings& settings, const ShowTime&) const {
   return show_event::Paused(settings.startTimeText, settings.endTimeText);
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "playback/show_event.h"
 #include "playback/show_front_end.h"
 
 namespace playback {
@@ -61,7 +62,7 @@ class ShowCalendar {
   virtual std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
                                                   const ShowTime& at) const = 0;
   // The show log's line as the show begins to wait.
-  virtual std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const;
+  virtual ShowEvent PausedEvent(const ShowSettings& settings, const ShowTime& at) const;
   // A show starts: a calendar kept in a file reads it afresh.
   virtual void ShowStarts() {}
 
@@ -98,7 +99,7 @@ class DailyWindow final : public ShowCalendar {
   Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
   std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,
                                           const ShowTime& at) const override;
-  std::string PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
+  ShowEvent PausedEvent(const ShowSettings& settings, const ShowTime& at) const override;
 };
 
 }  // namespace playback

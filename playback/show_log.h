@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/log_file.h"
+#include "playback/show_event.h"
 
 namespace playback {
 
@@ -25,6 +26,8 @@ class ShowLog {
   // entry). The same event again and again is written once; when another
   // comes, or every kMaxRepeats, one line says how often it repeated.
   void Write(const std::string& event);
+  // Writes the event's line; a kind the log does not keep is not written.
+  void Write(const ShowEvent& event);
 
   static constexpr std::size_t kMaxEventBytes = 2048;
   static constexpr int kMaxRepeats = 1000;
@@ -40,41 +43,14 @@ class ShowLog {
   int repeats_ = 0;  // of last_, not written yet
 };
 
-// The texts of the events, shared by the writers and by the summary.
-namespace show_event {
-std::string ShowStarted(std::string_view by);  // by: "Start button", "autostart", ...
-std::string ShowStopped(std::string_view by);  // by: "Stop button", "window closed", ...
-std::string ShowEnded(std::string_view why);
-std::string Paused(std::string_view start, std::string_view end);
-std::string Resumed();
-std::string EntryStarted(int row, std::string_view listText);
-std::string EntryFinished(int row);
-std::string EntryStopped(int row);
-std::string EntrySkipped(int row, std::string_view reason);
-std::string StopAfterSongAsked(std::string_view by);
-std::string SkipAsked(std::string_view by);
-std::string PlaysSilently(int row, std::string_view reason);
-std::string HighOutputLatency(int row, double seconds);
-std::string PortOpened(std::string_view port, bool again);
-std::string PortLost(std::string_view port, std::string_view reason);
-std::string LateKeepAlive(int seconds);
-// The dispatch runs at ordinary priority.
-std::string NoRealtime(std::string_view why);
-// What an import found the serial line will make of the new sequence.
-std::string ImportLine(std::string_view text);
-// The worst lateness at the controllers of an entry's messages on the line model.
-std::string LineLate(int row, int ms, std::string_view at, int baud);
-std::string SettingsNotSaved(std::string_view reason);
-std::string PlaylistNotSaved(std::string_view reason);
-}  // namespace show_event
-
 // One night of the log: from noon to noon, named after its evening, so a
 // show that runs past midnight counts once.
 struct NightSummary {
-  std::string date;  // "2026-12-24"
-  int shows = 0;     // show starts
-  int played = 0;    // entries that played to their end
-  int skipped = 0;
+  std::string date;          // "2026-12-24"
+  int shows = 0;             // show starts
+  int played = 0;            // entries that played to their end
+  int skipped = 0;           // entries that could not play
+  int skippedByRequest = 0;  // cut short by the operator's Skip
   int lateKeepAlives = 0;
   int lateLines = 0;  // entries whose lights fell visibly behind on the line
   int portLosses = 0;

@@ -136,14 +136,14 @@ PlayOutcome ShowPlayer::Skip(int row, const std::string& what, const std::string
   lastSkipReason_ = "Skipped playlist entry " + std::to_string(row + 1) + ", " + title + ": " +
                     (plainReason.empty() ? what + ": " + reason : plainReason);
   show_.AddNotice(lastSkipReason_);
-  show_.Log(show_event::EntrySkipped(row, what + ": " + reason));
+  show_.Publish(show_event::EntrySkipped(row, what + ": " + reason));
   // The entry's place in the window says it is not playing, and why.
   show_.SetPlayingNote("Skipped - " + what + ": " + reason);
   return PlayOutcome::Skipped;
 }
 
 PlayOutcome ShowPlayer::PlayEntry(int row) {
-  show_.Log(show_event::EntryStarted(row, show_.Playlist().EntryAt(row).ListText));
+  show_.Publish(show_event::EntryStarted(row, show_.Playlist().EntryAt(row).ListText));
   PlayOutcome outcome = PlayOutcome::Skipped;
   try {
     outcome = Play(row);
@@ -154,9 +154,9 @@ PlayOutcome ShowPlayer::PlayEntry(int row) {
     return Skip(row, "playlist entry", error.what());
   }
   if (outcome != PlayOutcome::Skipped) ReportLineHealth(row);
-  if (outcome == PlayOutcome::Finished) show_.Log(show_event::EntryFinished(row));
-  if (outcome == PlayOutcome::Stopped) show_.Log(show_event::EntryStopped(row));
-  if (outcome == PlayOutcome::Cut) show_.Log(show_event::EntrySkipped(row, "skipped on request"));
+  if (outcome == PlayOutcome::Finished) show_.Publish(show_event::EntryFinished(row));
+  if (outcome == PlayOutcome::Stopped) show_.Publish(show_event::EntryStopped(row));
+  if (outcome == PlayOutcome::Cut) show_.Publish(show_event::EntryCut(row));
   return outcome;
 }
 
@@ -229,14 +229,14 @@ PlayOutcome ShowPlayer::Play(int row) {
   if (const double latency = audio_.OutputLatencySeconds();
       latency > kHighOutputLatency && !loggedHighLatency_) {
     loggedHighLatency_ = true;
-    show_.Log(show_event::HighOutputLatency(row, latency));
+    show_.Publish(show_event::HighOutputLatency(row, latency));
   }
   if (audio_.IsSilent()) {
     show_.SetPlayingNote("Plays silently: " + audio_.SilentReason());
     // Once per show and reason: a machine without sound says so every song.
     if (audio_.SilentReason() != loggedSilentReason_) {
       loggedSilentReason_ = audio_.SilentReason();
-      show_.Log(show_event::PlaysSilently(row, loggedSilentReason_));
+      show_.Publish(show_event::PlaysSilently(row, loggedSilentReason_));
     }
   }
   const std::int64_t audioEnd = ToSamples(audio_.DurationSeconds());
@@ -251,7 +251,7 @@ PlayOutcome ShowPlayer::Play(int row) {
   } const priorityGuard{priority_, priority_ != nullptr && priority_->Raise()};
   if (priority_ != nullptr && !priorityGuard.raised && !toldNoRealtime_) {
     toldNoRealtime_ = true;
-    show_.Log(show_event::NoRealtime(priority_->WhyNotRaised()));
+    show_.Publish(show_event::NoRealtime(priority_->WhyNotRaised()));
   }
 
   const auto stop = [this] {
@@ -307,6 +307,8 @@ PlayOutcome ShowPlayer::Play(int row) {
     link_.SendKeepAlive();
     lineWatch_.KeepAlive(position);
     lastKeepAlive = SteadyNow();
+    // The front ends' elapsed and remaining time move at the keep-alives' pace.
+    show_.PlayingTime(static_cast<double>(position) / kSamplesPerSecond, audio_.DurationSeconds());
     if (kind == KeepAlive::ByPosition) {
       nextKeepAlive += kKeepAliveStep;
     } else if (soundStarted) {
@@ -381,7 +383,7 @@ void ShowPlayer::ReportLineHealth(int row) {
   if (late <= kVisibleSlipSeconds) return;
   const int ms = static_cast<int>(late * 1000 + 0.5);
   const std::string at = MinutesSeconds(lineWatch_.WorstAt());
-  show_.Log(show_event::LineLate(row, ms, at, lineWatch_.Baud()));
+  show_.Publish(show_event::LineLate(row, ms, at, lineWatch_.Baud()));
   show_.AddNotice("The lights of playlist entry " + std::to_string(row + 1) + " (" +
                   show_.Playlist().EntryAt(row).ListText + ") fell up to " + std::to_string(ms) +
                   " ms behind the music at " + at + ": more than the serial line at " +

@@ -38,7 +38,7 @@ void ShowScheduler::Run() {
 
   if (platform::Status opened = link_.OpenPort(); !opened) {
     ui.ShowMessage(StartPortFailedMessage(opened.message()));
-    show_.Log(show_event::ShowEnded(opened.message()));
+    show_.Publish(show_event::ShowEnded(opened.message()));
     endShow();
     return;
   }
@@ -54,9 +54,14 @@ void ShowScheduler::Run() {
     if (!answer.night) {
       if (link_.IsPortOpen()) link_.ClosePort();
       if (!paused) {
-        show_.Log(calendar_.PausedEvent(settings, now));
-        const std::optional<ShowNight> next = calendar_.NextNightAfter(settings, now);
-        show_.SetNextShow(next ? NextShowText(next->opensText) : std::string());
+        const std::optional<ShowNight> nextNight = calendar_.NextNightAfter(settings, now);
+        const std::string next = nextNight ? nextNight->opensText : std::string();
+        ShowState::Window window;
+        window.nextOpeningText = next;
+        window.problem = answer.problem;
+        show_.SetWindow(window);
+        show_.Publish(calendar_.PausedEvent(settings, now));
+        show_.SetNextShow(next.empty() ? std::string() : NextShowText(next));
       }
       paused = true;
       show_.SetStatus(kPausedText);
@@ -68,15 +73,21 @@ void ShowScheduler::Run() {
       continue;
     }
 
+    if (paused || !show_.State().window.open) {
+      ShowState::Window window;
+      window.open = true;
+      window.volumePercent = answer.night->volumePercent;
+      show_.SetWindow(window);
+    }
     if (paused) {
-      show_.Log(show_event::Resumed());
+      show_.Publish(show_event::Resumed());
       show_.SetNextShow({});
     }
     paused = false;
     const int rowCount = show_.Playlist().RowCount();
     if (rowCount <= 0) {
       ui.ShowMessage(kEmptyPlaylistMessage);
-      show_.Log(show_event::ShowEnded("the playlist is empty"));
+      show_.Publish(show_event::ShowEnded("the playlist is empty"));
       break;
     }
     if (resumeShowsRunning) {
@@ -127,6 +138,7 @@ void ShowScheduler::Run() {
       if (link_.IsPortOpen()) link_.ClosePort();
       show_.AddNotice(std::string(kNothingPlayableText) +
                       ". Last problem: " + player.LastSkipReason());
+      show_.Publish(show_event::NothingPlayable(player.LastSkipReason()));
       resumeShowsRunning = true;
       for (int step = 0; step < kRetrySteps && show_.ShowRunning(); ++step) {
         ui.DoEvents();

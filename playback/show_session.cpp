@@ -18,7 +18,7 @@ ShowSession::ShowSession(Devices devices, FrontEnd front,
       link_(devices_.port, context_) {}
 
 void ShowSession::Start(const Origin& who) {
-  log_.Write(show_event::ShowStarted(who.name));
+  context_.Publish(show_event::ShowStarted(who.name));
   ShowScheduler scheduler(context_, link_, devices_.audio, *calendar_);
   scheduler.SetDispatchPriority(priority_);
   scheduler.Run();
@@ -62,6 +62,22 @@ PlayOutcome ShowSession::PlayEntry(int row) {
 
 int ShowSession::RejectedRowCount() const {
   return entryPlayer_ ? entryPlayer_->RejectedRowCount() : 0;
+}
+
+ShowEventBus::Token ShowSession::Subscribe(ShowEventBus::Handler handler) {
+  return context_.Events().Subscribe(std::move(handler));
+}
+
+void ShowSession::Unsubscribe(ShowEventBus::Token token) {
+  context_.Events().Unsubscribe(token);
+}
+
+void ShowSession::Publish(const ShowEvent& event) {
+  context_.Publish(event);
+}
+
+ShowState ShowSession::State() const {
+  return context_.State();
 }
 
 void ShowSession::SetDispatchPriority(platform::DispatchPriority* priority) {

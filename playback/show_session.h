@@ -14,6 +14,7 @@
 #include "playback/serial_link.h"
 #include "playback/show_calendar.h"
 #include "playback/show_context.h"
+#include "playback/show_event.h"
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
 #include "playback/show_player.h"
@@ -80,9 +81,21 @@ class ShowSession {
   // Rows of the last entry played with PlayEntry that were not sent.
   int RejectedRowCount() const;
 
-  // Appends an event of the front end's own to the show log (a refused write
-  // of the settings, say). Never fails.
-  void Log(const std::string& event) { log_.Write(event); }
+  // An event of the front end's own (a refused write of the settings, say),
+  // as Publish. Never fails.
+  void Log(const ShowEvent& event) { Publish(event); }
+  // A line in the front end's own words, read as the event it names.
+  void Log(std::string_view line) { Publish(show_event::Said(line)); }
+  // Every event of the show, as it happens, to `handler`, until
+  // Unsubscribe. Handlers run on the show's thread, at the moment of the
+  // event, and must not wait.
+  ShowEventBus::Token Subscribe(ShowEventBus::Handler handler);
+  void Unsubscribe(ShowEventBus::Token token);
+  // To the show log, the state and the subscribers.
+  void Publish(const ShowEvent& event);
+  // Where the show stands now.
+  ShowState State() const;
+
   // The serial link itself, for a front end that writes to the line outside
   // a show (the tests).
   SerialLink& Link() { return link_; }

@@ -770,7 +770,7 @@ void frmMain::StartShow(const std::function<void()>& run) {
   run();
 }
 
-void frmMain::LogShowEvent(const std::string& event) {
+void frmMain::LogShowEvent(const playback::ShowEvent& event) {
   host_->Log(event);
 }
 

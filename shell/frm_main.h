@@ -143,7 +143,7 @@ class frmMain : public QWidget,
   playlist::PlaylistEntry PlaylistEntryAt(int row) const;
   const sequence_format::FadeTimingTable& FadeTimings() const { return fields_.FadeTimingTable; }
   void SelectPlaylistRow(int row);
-  void LogShowEvent(const std::string& event);
+  void LogShowEvent(const playback::ShowEvent& event);
 
   // The show's side of the window: the lists as one value, the playlist,
   // and what the show tells it.

@@ -20,12 +20,13 @@ std::string OneLine(std::string_view text) {
 }  // namespace
 
 AlertRunner::AlertRunner(std::string command, platform::ChildStarter& starter,
-                         platform::TimeSource& time, std::function<void(const std::string&)> log)
+                         platform::TimeSource& time,
+                         std::function<void(const playback::ShowEvent&)> log)
     : command_(std::move(command)), starter_(starter), time_(time), log_(std::move(log)) {}
 
 void AlertRunner::Raise(std::string_view event, std::string_view text) {
   Alert alert{std::string(event), OneLine(text)};
-  log_("Alert " + alert.event + ": " + alert.text);
+  log_(playback::show_event::AlertRaised(alert.event, alert.text));
   if (command_.empty()) return;
   if (queue_.size() >= kQueueLimit) {
     ++dropped_;
@@ -42,12 +43,12 @@ void AlertRunner::Poll() {
       KeepOutput(true);
       const std::string what = "Alert command for " + current_.event;
       if (killed_) {
-        log_(what + " stopped after " + std::to_string(kAlertTimeLimit.count()) +
-             " seconds without ending");
+        Log(what + " stopped after " + std::to_string(kAlertTimeLimit.count()) +
+            " seconds without ending");
       } else if (exit->signalled) {
-        log_(what + " ended by signal " + std::to_string(exit->code));
+        Log(what + " ended by signal " + std::to_string(exit->code));
       } else if (exit->code != 0) {
-        log_(what + " failed with exit status " + std::to_string(exit->code));
+        Log(what + " failed with exit status " + std::to_string(exit->code));
       }
       running_.reset();
     } else if (!killed_ && time_.Steady() - startedAt_ >= kAlertTimeLimit) {
@@ -59,7 +60,7 @@ void AlertRunner::Poll() {
     }
   }
   if (dropped_ > 0) {
-    log_("Alert command busy: " + std::to_string(dropped_) + " alerts not passed on");
+    Log("Alert command busy: " + std::to_string(dropped_) + " alerts not passed on");
     dropped_ = 0;
   }
   StartNext();
@@ -74,14 +75,14 @@ void AlertRunner::Drain(std::chrono::steady_clock::duration limit,
     Poll();
   }
   if (!queue_.empty()) {
-    log_("Alert command still busy as the show ended: " + std::to_string(queue_.size()) +
-         " alerts not passed on");
+    Log("Alert command still busy as the show ended: " + std::to_string(queue_.size()) +
+        " alerts not passed on");
     queue_.clear();
   }
   if (running_ && !killed_) {
     killed_ = true;
     running_->Kill();
-    log_("Alert command for " + current_.event + " stopped as the show ended");
+    Log("Alert command for " + current_.event + " stopped as the show ended");
   }
 }
 
@@ -91,7 +92,7 @@ void AlertRunner::StartNext() {
     queue_.pop_front();
     auto started = starter_.Start({command_, current_.event, current_.text});
     if (!started) {
-      log_("Alert command for " + current_.event + " not run: " + started.message());
+      Log("Alert command for " + current_.event + " not run: " + started.message());
       continue;
     }
     running_ = std::move(started).value();
@@ -109,18 +110,18 @@ void AlertRunner::KeepOutput(bool flush) {
     const std::size_t end = partialLine_.find('\n', at);
     if (end == std::string::npos) break;
     if (outputLines_++ < kOutputLineLimit) {
-      log_("Alert command said: " + OneLine(std::string_view(partialLine_).substr(at, end - at)));
+      Log("Alert command said: " + OneLine(std::string_view(partialLine_).substr(at, end - at)));
     }
     at = end + 1;
   }
   partialLine_.erase(0, at);
   if (flush && !partialLine_.empty()) {
-    if (outputLines_++ < kOutputLineLimit) log_("Alert command said: " + OneLine(partialLine_));
+    if (outputLines_++ < kOutputLineLimit) Log("Alert command said: " + OneLine(partialLine_));
     partialLine_.clear();
   }
   if (flush && outputLines_ > kOutputLineLimit) {
-    log_("Alert command said " + std::to_string(outputLines_ - kOutputLineLimit) +
-         " more lines, not kept");
+    Log("Alert command said " + std::to_string(outputLines_ - kOutputLineLimit) +
+        " more lines, not kept");
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/child_process.h"
 #include "platform/time_source.h"
+#include "playback/show_event.h"
 
 namespace watch {
 
@@ -35,7 +36,7 @@ inline constexpr std::chrono::seconds kAlertTimeLimit{10};
 class AlertRunner {
  public:
   AlertRunner(std::string command, platform::ChildStarter& starter, platform::TimeSource& time,
-              std::function<void(const std::string&)> log);
+              std::function<void(const playback::ShowEvent&)> log);
 
   void Raise(std::string_view event, std::string_view text);
   // Reaps a finished run, stops one past its time limit, starts the next.
@@ -59,7 +60,9 @@ class AlertRunner {
   std::string command_;
   platform::ChildStarter& starter_;
   platform::TimeSource& time_;
-  std::function<void(const std::string&)> log_;
+  void Log(const std::string& line) { log_(playback::show_event::Said(line)); }
+
+  std::function<void(const playback::ShowEvent&)> log_;
   std::deque<Alert> queue_;
   int dropped_ = 0;
   std::unique_ptr<platform::ChildProcess> running_;

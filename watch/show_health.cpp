@@ -3,26 +3,10 @@
 #include <time.h>
 
 #include <ctime>
+#include <optional>
 #include <string_view>
 
-#include "watch/night_report.h"
-
 namespace watch {
-namespace {
-
-// "YYYY-MM-DD HH:MM:SS " before every event.
-constexpr std::size_t kStampLength = 19;
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
-}  // namespace
-
 std::string LocalStamp(std::chrono::system_clock::time_point time) {
   const time_t seconds = std::chrono::system_clock::to_time_t(time);
   tm local{};
@@ -36,43 +20,56 @@ void ShowHealth::Written(const std::string& line) {
   Take(line, true);
 }
 
-void ShowHealth::Seed(const std::string& logText) {
-  ForEachLogLine(logText, [this](std::string_view line) { Take(std::string(line), false); });
+void ShowHealth::Heard(const std::string& at, const playback::ShowEvent& event) {
+  Take(at, event, true);
 }
 
-void ShowHealth::Take(const std::string& line, bool live) {
-  const std::string_view event = LogLineEvent(line);
-  if (event.empty()) return;
-  const std::string at = line.substr(0, kStampLength);
-  if (StartsWith(event, "Alert ")) {
-    const std::string_view rest = event.substr(6);
-    const std::size_t colon = rest.find(": ");
-    if (colon == std::string_view::npos) return;
-    alerts_.push_back(
-        {at, std::string(rest.substr(0, colon)), std::string(rest.substr(colon + 2))});
+void ShowHealth::Seed(const std::string& logText) {
+  playback::ForEachShowLogLine(logText, [this](std::string_view line) { Take(line, false); });
+}
+
+void ShowHealth::Take(std::string_view text, bool live) {
+  if (const std::optional<playback::ShowLogLine> line = playback::ParseShowLogLine(text)) {
+    Take(line->stamp, line->event, live);
+  }
+}
+
+void ShowHealth::Take(const std::string& at, const playback::ShowEvent& event, bool live) {
+  using Kind = playback::ShowEventKind;
+  if (event.kind == Kind::AlertRaised) {
+    alerts_.push_back({at, event.name, event.text});
     if (alerts_.size() > kAlertsKept) alerts_.pop_front();
     return;
   }
-  if (StartsWith(event, "Check before the night: ")) {
-    lastCheck_ = Check{at, std::string(event)};
+  if (event.kind == Kind::NightCheck) {
+    lastCheck_ = Check{at, playback::Describe(event)};
     return;
   }
   if (!live) return;
-  if (StartsWith(event, "Show started")) {
-    lineKnown_ = false;
-    lateEntries_ = 0;
-    lastLate_.clear();
-    portLost_.clear();
-  } else if (StartsWith(event, "Entry ") && Contains(event, " line late: ")) {
-    lineKnown_ = true;
-    ++lateEntries_;
-    lastLate_ = event;
-  } else if (StartsWith(event, "Entry ") && Contains(event, " finished")) {
-    lineKnown_ = true;
-  } else if (StartsWith(event, "Port ") && Contains(event, " lost: ")) {
-    portLost_ = event;
-  } else if (StartsWith(event, "Port ") && Contains(event, " opened again")) {
-    portLost_.clear();
+  switch (event.kind) {
+    case Kind::ShowStarted:
+      lineKnown_ = false;
+      lateEntries_ = 0;
+      lastLate_.clear();
+      portLost_.clear();
+      break;
+    case Kind::LineLate:
+      lineKnown_ = true;
+      ++lateEntries_;
+      lastLate_ = playback::Describe(event);
+      break;
+    case Kind::EntryFinished:
+      lineKnown_ = true;
+      break;
+    case Kind::PortLost:
+      portLost_ = playback::Describe(event);
+      break;
+    case Kind::PortOpened:
+    case Kind::PortBack:
+      portLost_.clear();
+      break;
+    default:
+      break;
   }
 }
 

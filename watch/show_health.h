@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/log_file.h"
+#include "playback/show_event.h"
 
 namespace watch {
 
@@ -38,6 +39,8 @@ class ShowHealth {
 
   // A line of the log as written: date and time, then the event.
   void Written(const std::string& line);
+  // An event of this show, logged at `at` ("YYYY-MM-DD HH:MM:SS").
+  void Heard(const std::string& at, const playback::ShowEvent& event);
   // The log as it was before this run: its checks and alerts still count;
   // its line health belongs to another show.
   void Seed(const std::string& logText);
@@ -50,7 +53,8 @@ class ShowHealth {
   std::optional<LineState> Line() const;
 
  private:
-  void Take(const std::string& line, bool live);
+  void Take(std::string_view line, bool live);
+  void Take(const std::string& at, const playback::ShowEvent& event, bool live);
 
   std::optional<Check> lastCheck_;
   std::deque<Alert> alerts_;

@@ -1,22 +1,10 @@
 #include "watch/show_watch.h"
 
-#include <string_view>
-
+#include "playback/calendar_file_window.h"
 #include "playback/show_scheduler.h"
 #include "watch/night_report.h"
 
 namespace watch {
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool Contains(std::string_view text, std::string_view piece) {
-  return text.find(piece) != std::string_view::npos;
-}
-
-}  // namespace
 
 ShowWatch::ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
                      platform::TimeSource& time, Hooks hooks, bool silentChosen)
@@ -84,16 +72,22 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
 
 void ShowWatch::RunCheck(const ShowWindowNow& window) {
   checked_ = true;
-  if (hooks_.log) hooks_.log(NightWindowEvent(window.startText, window.endText));
+  if (hooks_.log) hooks_.log(playback::show_event::NightWindow(window.startText, window.endText));
   if (!hooks_.check) return;
   const NightCheckReport report = hooks_.check();
   const std::string text = DescribeNightCheck(report);
-  if (hooks_.log) hooks_.log(text);
+  if (hooks_.log) hooks_.log(playback::show_event::Said(text));
   if (report.clockJumped) alerts_.Raise(alert::kClockJump, text);
   if (!report.ok()) {
     if (hooks_.notice) hooks_.notice(text);
-    alerts_.Raise(alert::kCheckFailed, text);
+    TellOnce(alert::kCheckFailed, text);
   }
+}
+
+bool ShowWatch::TellOnce(const char* name, const std::string& text) {
+  if (!toldOnce_.emplace(name, text).second) return false;
+  alerts_.Raise(name, text);
+  return true;
 }
 
 void ShowWatch::WindowClosed() {
@@ -102,36 +96,54 @@ void ShowWatch::WindowClosed() {
   const std::vector<NightPlayed> nights = ExpectedAgainstPlayed(hooks_.readLog());
   if (nights.empty()) return;
   const NightPlayed& night = nights.back();
+  // A night the show was never asked to play (stopped before it opened) has
+  // nothing to sum up; one stopped part way counts until the stop.
+  if (night.askedSeconds == 0) return;
   const std::string text = DescribeNight(night);
   alerts_.Raise(alert::kSummary, text);
   if (night.Short()) alerts_.Raise(alert::kNightShort, text);
 }
 
-void ShowWatch::Event(const std::string& event) {
-  if (StartsWith(event, "Entry ") && Contains(event, " started: ")) {
-    songSinceOpen_ = true;
-    nothingPlayableTold_ = false;
-  } else if (StartsWith(event, "Port ") && Contains(event, " lost: ")) {
-    alerts_.Raise(alert::kPortLost, event);
-  } else if (StartsWith(event, "Port ") && Contains(event, " opened again")) {
-    alerts_.Raise(alert::kPortBack, event);
-  } else if (StartsWith(event, "Entry ") && Contains(event, " plays silently: ")) {
-    if (!silentChosen_ && !silentTold_) {
-      silentTold_ = true;
-      alerts_.Raise(alert::kAudioLost, event);
+void ShowWatch::Event(const playback::ShowEvent& event) {
+  using Kind = playback::ShowEventKind;
+  switch (event.kind) {
+    case Kind::EntryStarted:
+      songSinceOpen_ = true;
+      break;
+    case Kind::EntryFinished:
+    case Kind::EntryCut:
+      // The show played: a trouble that comes back is news again.
+      toldOnce_.clear();
+      break;
+    case Kind::PortLost:
+      alerts_.Raise(alert::kPortLost, playback::Describe(event));
+      break;
+    case Kind::PortBack:
+      alerts_.Raise(alert::kPortBack, playback::Describe(event));
+      break;
+    case Kind::PlaysSilently:
+      if (!silentChosen_ && !silentTold_) {
+        silentTold_ = true;
+        alerts_.Raise(alert::kAudioLost, playback::Describe(event));
+      }
+      break;
+    case Kind::NothingPlayable:
+      TellOnce(alert::kNothingPlayable,
+               std::string(playback::kNothingPlayableText) + ". Last problem: " + event.text);
+      break;
+    case Kind::PausedCalendarRefused: {
+      // A mistake in the calendar keeps the yard dark until someone mends it.
+      const std::string text = playback::CalendarRefusedText(event.text);
+      if (TellOnce(alert::kCheckFailed, text) && hooks_.notice) hooks_.notice(text);
+      break;
     }
+    default:
+      break;
   }
 }
 
 void ShowWatch::Status(const std::string& text) {
   service_.Status(text);
-}
-
-void ShowWatch::Notice(const std::string& text) {
-  if (StartsWith(text, playback::kNothingPlayableText) && !nothingPlayableTold_) {
-    nothingPlayableTold_ = true;
-    alerts_.Raise(alert::kNothingPlayable, text);
-  }
 }
 
 void ShowWatch::Stopping() {

@@ -3,9 +3,12 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "platform/time_source.h"
+#include "playback/show_event.h"
 #include "watch/alerts.h"
 #include "watch/night_check.h"
 #include "watch/service_watch.h"
@@ -36,10 +39,10 @@ class ShowWatch {
   static constexpr std::chrono::seconds kClockLookEvery{10};
 
   struct Hooks {
-    std::function<NightCheckReport()> check;         // runs the check before a night
-    std::function<std::string()> readLog;            // the show log's text (older part first)
-    std::function<void(const std::string&)> log;     // one line into the show log
-    std::function<void(const std::string&)> notice;  // the operator's notice line
+    std::function<NightCheckReport()> check;              // runs the check before a night
+    std::function<std::string()> readLog;                 // the show log's text (older part first)
+    std::function<void(const playback::ShowEvent&)> log;  // one line into the show log
+    std::function<void(const std::string&)> notice;       // the operator's notice line
     // Whether the serial port is open now. A song that plays while it is not
     // (the adapter unplugged) leaves the yard dark: no start for the window.
     std::function<bool()> portOpen;
@@ -53,15 +56,17 @@ class ShowWatch {
   void Started(bool restarted, const ShowWindowNow& window);
   // At every yield point of the show; cheap when nothing is due.
   void Poll(const ShowWindowNow& window);
-  // Every line the show writes to its log, and its status texts and notices.
-  void Event(const std::string& event);
+  // Every event of the show, and its status texts.
+  void Event(const playback::ShowEvent& event);
   void Status(const std::string& text);
-  void Notice(const std::string& text);
   void Stopping();
 
  private:
   void RunCheck(const ShowWindowNow& window);
   void WindowClosed();
+  // Raises `name` unless the same text was told since the show last played:
+  // a trouble that stays is told once, not at every retry. True when told.
+  bool TellOnce(const char* name, const std::string& text);
 
   AlertRunner& alerts_;
   ServiceWatch& service_;
@@ -74,8 +79,9 @@ class ShowWatch {
   bool songSinceOpen_ = false;
   bool litSinceOpen_ = false;
   bool missedTold_ = false;
-  bool nothingPlayableTold_ = false;
   bool silentTold_ = false;
+  // The alerts and texts told once, and not again until the show plays.
+  std::set<std::pair<std::string, std::string>> toldOnce_;
   std::chrono::steady_clock::time_point openedAt_{};
   std::chrono::steady_clock::time_point lastClockLook_{};
 };

@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/audio_probe.h"
 #include "platform/paths.h"
 #include "platform/posix/device_presence.h"
 #include "platform/posix/notify_socket.h"
 #include "platform/posix/posix_child_starter.h"
+#include "platform/posix/posix_file_store.h"
 #include "platform/posix/system_clock.h"
 #include "platform/posix/system_time_source.h"
 #include "platform/posix/termios_serial_port.h"
@@ -30,11 +29,6 @@ namespace {
 // How often the yield points look at the window: the dispatch yields far
 // more often than the window can change.
 constexpr std::chrono::milliseconds kWindowLookEvery{250};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string SerialLineSettings(const std::string& dataRate) {
   return dataRate + ",N,8,1";
@@ -58,10 +52,7 @@ class ShowWatchdog::WatchedView final : public playback::ShowView {
     inner_.StatusChanged(text);
     owner_.watch_->Status(text);
   }
-  void NoticeAdded(const std::string& text) override {
-    inner_.NoticeAdded(text);
-    owner_.watch_->Notice(text);
-  }
+  void NoticeAdded(const std::string& text) override { inner_.NoticeAdded(text); }
   void PlayingNoteChanged(const std::string& text) override { inner_.PlayingNoteChanged(text); }
   void KeepAliveGap(int seconds, bool late) override { inner_.KeepAliveGap(seconds, late); }
 
@@ -111,14 +102,20 @@ class ShowWatchdog::Probes final : public NightProbes {
   ShowWatchdog& owner_;
 };
 
-platform::Status ShowWatchdog::WatchedLog::AppendLine(const std::string& line) {
-  platform::Status written = inner_.AppendLine(line);
-  if (owner_.watch_) {
-    if (const std::string_view event = watch::LogLineEvent(line); !event.empty()) {
-      owner_.watch_->Event(std::string(event));
-    }
+void ShowWatchdog::Heard(const playback::ShowEvent& event) {
+  if (watch_) watch_->Event(event);
+}
+
+std::string ShowWatchdog::ReadLog() {
+  platform::PosixFileStore files;
+  ShowLogText read = ReadShowLog(files, platform::ShowLogPath(options_.dir), 1);
+  // A pipe or a device at show.log would hold the show before it starts;
+  // the watch goes without what the log held, and says so.
+  if (!read.problem.empty()) {
+    Say("The show log is not read: " + read.problem);
+    return {};
   }
-  return written;
+  return std::move(read.text);
 }
 
 ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
@@ -129,14 +126,13 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
       ui_(ui),
       settings_(settings),
       playlist_(playlist),
+      logFile_(logFile),
       ownLog_(logFile, platform::LocalDateTime),
-      watchedLog_(logFile, *this),
       manager_(options_.serviceManager ? platform::ConnectServiceManager() : nullptr),
       time_(std::make_unique<platform::SystemTimeSource>()),
       starter_(std::make_unique<platform::PosixChildStarter>()),
       clock_(std::make_unique<platform::SystemClock>()) {
-  const std::string logPath = platform::ShowLogPath(options_.dir);
-  logAtStart_ = ReadText(logPath + ".1") + ReadText(logPath);
+  logAtStart_ = ReadLog();
   if (health != nullptr) health->Seed(logAtStart_);
 
   std::string command;
@@ -147,17 +143,14 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
     Say("Alerts are off: " + read.message());
   }
   service_ = std::make_unique<ServiceWatch>(manager_.get(), *time_);
-  alerts_ = std::make_unique<AlertRunner>(command, *starter_, *time_,
-                                          [this](const std::string& line) { ownLog_.Write(line); });
+  alerts_ = std::make_unique<AlertRunner>(
+      command, *starter_, *time_,
+      [this](const playback::ShowEvent& event) { ownLog_.Write(event); });
   clockWatch_ = std::make_unique<ClockWatch>(*time_, BuildDay());
   ShowWatch::Hooks hooks{
       .check = [this] { return RunCheck(); },
-      .readLog =
-          [this] {
-            const std::string path = platform::ShowLogPath(options_.dir);
-            return ReadText(path + ".1") + ReadText(path);
-          },
-      .log = [this](const std::string& line) { ownLog_.Write(line); },
+      .readLog = [this] { return ReadLog(); },
+      .log = [this](const playback::ShowEvent& event) { ownLog_.Write(event); },
       .notice = options_.notice
                     ? options_.notice
                     : [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); },
@@ -174,7 +167,7 @@ void ShowWatchdog::NoteAutostartFlag(const std::string& flag) {
 
 void ShowWatchdog::Say(const std::string& text) {
   std::fprintf(stderr, "glimmer show: %s\n", text.c_str());
-  ownLog_.Write(text);
+  ownLog_.Write(playback::show_event::Said(text));
 }
 
 bool ShowWatchdog::WaitForDevices(const std::function<bool()>& interrupted) {
@@ -249,7 +242,7 @@ void ShowWatchdog::Poll() {
   }
   watch_->Poll(window_);
   if (const std::string failed = service_->TakeFailure(); !failed.empty()) {
-    ownLog_.Write("Service manager not told: " + failed);
+    ownLog_.Write(playback::show_event::Said("Service manager not told: " + failed));
   }
 }
 

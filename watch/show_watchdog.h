@@ -57,9 +57,12 @@ class ShowWatchdog {
   // come within the limit or the wait was interrupted.
   bool WaitForDevices(const std::function<bool()>& interrupted);
 
-  // The session's log file and view, watched on their way through.
-  platform::LogFile& Log() { return watchedLog_; }
+  // The session's log file; its view, watched on its way through.
+  platform::LogFile& Log() { return logFile_; }
   playback::ShowView& View(playback::ShowView& inner);
+  // Every event of the session (subscribed by the front end, which keeps
+  // the watchdog as long as the session).
+  void Heard(const playback::ShowEvent& event);
 
   // At every yield point of the show.
   void Poll();
@@ -71,28 +74,22 @@ class ShowWatchdog {
   std::function<bool()> portInUse;
 
  private:
-  class WatchedLog final : public platform::LogFile {
-   public:
-    WatchedLog(platform::LogFile& inner, ShowWatchdog& owner) : inner_(inner), owner_(owner) {}
-    platform::Status AppendLine(const std::string& line) override;
-
-   private:
-    platform::LogFile& inner_;
-    ShowWatchdog& owner_;
-  };
   class WatchedView;
   class Probes;
 
   ShowWindowNow WindowNow();
   NightCheckReport RunCheck();
   void Say(const std::string& text);
+  // show.log and its older file as they are now; empty, after saying why,
+  // when they cannot be read.
+  std::string ReadLog();
 
   WatchdogOptions options_;
   platform::UserInterface& ui_;
   const playback::ShowSettingsSource& settings_;
   const playback::PlaylistSource& playlist_;
+  platform::LogFile& logFile_;
   playback::ShowLog ownLog_;
-  WatchedLog watchedLog_;
   std::string logAtStart_;
   bool restarted_ = false;
   std::unique_ptr<platform::ServiceManager> manager_;

@@ -81,8 +81,20 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
     // The adapter is pulled one second into the first song.
     if (rig.window.selected.size() == 1 && audio.polls == 100) adapter.Unplug();
   };
+  // What the front ends and the watch hear of the port, and the line's
+  // health in the state while the adapter is away and once it is back.
+  using Kind = playback::ShowEventKind;
+  std::vector<Kind> portEvents;
+  session->Subscribe([&](const playback::ShowEvent& event) {
+    if (event.kind == Kind::PortOpened || event.kind == Kind::PortLost ||
+        event.kind == Kind::PortBack) {
+      portEvents.push_back(event.kind);
+    }
+  });
+  std::vector<bool> lostAtSelect;
   std::string sentBeforeReturn;
   rig.window.onSelect = [&](int) {
+    lostAtSelect.push_back(session->State().line.portLost);
     // Back in before the third song begins; the show ends as it starts again.
     if (rig.window.selected.size() == 3) {
       sentBeforeReturn = adapter.Received();
@@ -92,6 +104,10 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
   };
 
   session->Start(playback::Origin{"Start button"});
+
+  EXPECT_EQ(portEvents, (std::vector<Kind>{Kind::PortOpened, Kind::PortLost, Kind::PortBack}));
+  EXPECT_EQ(lostAtSelect, (std::vector<bool>{false, true, true, false}));
+  EXPECT_FALSE(session->State().line.portOpen) << "closed as the show ended";
 
   EXPECT_EQ(rig.window.selected, (std::vector<int>{0, 1, 2, 0}));
   EXPECT_EQ(rig.window.Status(), playback::kStoppedText);

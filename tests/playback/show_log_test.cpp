@@ -16,13 +16,14 @@ using playback::ShowLog;
 using Texts = std::vector<std::string>;
 
 // A night's date, shows, songs played and skipped, late keep-alives, lost
-// ports and late lines.
+// ports, late lines and entries skipped by request.
 Texts Rows(const std::vector<NightSummary>& nights) {
   Texts rows;
   for (const NightSummary& n : nights) {
     rows.push_back(n.date + " " + std::to_string(n.shows) + " " + std::to_string(n.played) + " " +
                    std::to_string(n.skipped) + " " + std::to_string(n.lateKeepAlives) + " " +
-                   std::to_string(n.portLosses) + " " + std::to_string(n.lateLines));
+                   std::to_string(n.portLosses) + " " + std::to_string(n.lateLines) + " " +
+                   std::to_string(n.skippedByRequest));
   }
   return rows;
 }
@@ -115,26 +116,28 @@ TEST(ShowLog, LongEventsAreCutAndRepeatsAreCounted) {
 
 TEST(SummarizeShowLog, CountsPerNightFromNoonToNoon) {
   namespace e = playback::show_event;
+  const auto D = [](const playback::ShowEvent& event) { return playback::Describe(event); };
   const std::string log =
       // Lines since the offset from UTC was added carry it after the time.
-      "2026-12-23 17:30:00 +0100 " + e::ShowStarted("autostart") + "\n" + "2026-12-23 17:30:01 " +
-      e::EntryStarted(0, "The song that finished first") + "\n" + "2026-12-23 17:33:00 " +
-      e::EntryFinished(0) + "\n" + "2026-12-23 23:59:00 " + e::EntrySkipped(1, "audio: gone") +
-      "\n" +
+      "2026-12-23 17:30:00 +0100 " + D(e::ShowStarted("autostart")) + "\n" +
+      "2026-12-23 17:30:01 " + D(e::EntryStarted(0, "The song that finished first")) + "\n" +
+      "2026-12-23 17:33:00 " + D(e::EntryFinished(0)) + "\n" + "2026-12-23 23:59:00 " +
+      D(e::EntrySkipped(1, "audio: gone")) + "\n" +
       // After midnight: still the evening of the 23rd.
-      "2026-12-24 00:10:00 -0500 " + e::LateKeepAlive(3) + "\n" + "2026-12-24 00:11:00 " +
-      e::PortLost("COM1", "Input/output error") + "\n" + "2026-12-24 00:11:30 " +
-      e::LineLate(2, 60, "0:12", 56000) + "\n" + "2026-12-24 00:11:40 " +
-      e::LineLate(0, 81, "1:23", 56000) + "\n" + "2026-12-24 00:12:00 " +
-      e::PortOpened("COM1", true) + "\n" + "a line someone typed into the file\n" +
-      "2026-12-24 17:30:00 " + e::ShowStarted("Start button") + "\n" + "2026-12-24 17:34:00 " +
-      e::EntryFinished(0) + "\n" + "2026-12-24 17:35:00 " + e::ShowStopped("Stop button") + "\n" +
+      "2026-12-24 00:10:00 -0500 " + D(e::LateKeepAlive(3)) + "\n" + "2026-12-24 00:11:00 " +
+      D(e::PortLost("COM1", "Input/output error")) + "\n" + "2026-12-24 00:11:30 " +
+      D(e::LineLate(2, 60, "0:12", 56000)) + "\n" + "2026-12-24 00:11:40 " +
+      D(e::LineLate(0, 81, "1:23", 56000)) + "\n" + "2026-12-24 00:12:00 " +
+      D(e::PortBack("COM1")) + "\n" + "a line someone typed into the file\n" +
+      "2026-12-24 17:30:00 " + D(e::ShowStarted("Start button")) + "\n" + "2026-12-24 17:34:00 " +
+      D(e::EntryFinished(0)) + "\n" + "2026-12-24 17:34:30 " + D(e::EntryCut(1)) + "\n" +
+      "2026-12-24 17:35:00 " + D(e::ShowStopped("Stop button")) + "\n" +
       // New Year's morning belongs to New Year's Eve.
-      "2027-01-01 01:00:00 " + e::EntryFinished(0) + "\n" + "2027-03-01 06:00:00 " +
-      e::EntryFinished(0);  // the last line without its line feed
+      "2027-01-01 01:00:00 " + D(e::EntryFinished(0)) + "\n" + "2027-03-01 06:00:00 " +
+      D(e::EntryFinished(0));  // the last line without its line feed
   EXPECT_EQ(Rows(playback::SummarizeShowLog(log)),
-            (Texts{"2026-12-23 1 1 1 1 1 2", "2026-12-24 1 1 0 0 0 0", "2026-12-31 0 1 0 0 0 0",
-                   "2027-02-28 0 1 0 0 0 0"}));
+            (Texts{"2026-12-23 1 1 1 1 1 2 0", "2026-12-24 1 1 0 0 0 0 1",
+                   "2026-12-31 0 1 0 0 0 0 0", "2027-02-28 0 1 0 0 0 0 0"}));
 }
 
 // A date that does not exist used to index past the table of month lengths
@@ -150,7 +153,8 @@ TEST(SummarizeShowLog, ImpossibleDatesAndOtherLinesAreCountedNotRead) {
       "\n"
       "2027-01-01 05:00:00 Entry 1 finished\n";
   int notUnderstood = -1;
-  EXPECT_EQ(Rows(playback::SummarizeShowLog(log, &notUnderstood)), Texts{"2026-12-31 0 1 0 0 0 0"});
+  EXPECT_EQ(Rows(playback::SummarizeShowLog(log, &notUnderstood)),
+            Texts{"2026-12-31 0 1 0 0 0 0 0"});
   EXPECT_EQ(notUnderstood, 6);
 }
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/playback/playback_rig.h"
@@ -87,6 +88,41 @@ TEST_F(ShowSessionTest, SkipEndsTheSongAndStopAfterSongEndsTheShowAfterIt) {
   const States tail(window.logged.end() - 4, window.logged.end());
   EXPECT_EQ(tail, (States{"Entry 1 skipped: skipped on request", "Entry 2 started: b",
                           "Entry 2 finished", "Show stopped (phone page)"}));
+}
+
+// What every front end renders comes from the session itself: the entry
+// under way with its time, the next one, and a stop after the song asked.
+TEST_F(ShowSessionTest, TheStateFollowsTheShowAsItPlays) {
+  audio.duration = 1.0;
+  std::vector<playback::ShowState> seen;
+  onPoll = [this, &seen](fakes::FakeAudioPlayer& fake) {
+    if (window.selected.size() == 3 && fake.position > 0.85 && seen.size() == 2) {
+      session.StopAfterSong(playback::Origin{"phone page"});
+    }
+    if (fake.position > 0.85 && seen.size() < window.selected.size()) {
+      seen.push_back(session.State());
+    }
+  };
+  session.Start(playback::Origin{"Start button"});
+
+  ASSERT_EQ(seen.size(), 3u);
+  for (std::size_t i : {0u, 2u}) {
+    SCOPED_TRACE(i);
+    const playback::ShowState& state = seen[i];
+    EXPECT_EQ(state.phase, playback::ShowState::Phase::Playing);
+    ASSERT_TRUE(state.playing && state.next && state.playing->remainingSeconds);
+    EXPECT_EQ(std::tuple(state.playing->entry.row, state.playing->entry.listText, state.next->row),
+              std::tuple(static_cast<int>(i), std::string(i == 0 ? "a" : "c"), i == 0 ? 1 : 0));
+    // Kept at the keep-alives' pace: at most about half a second behind.
+    EXPECT_NEAR(state.playing->elapsedSeconds, 0.6, 0.31);
+    EXPECT_NEAR(state.playing->elapsedSeconds + *state.playing->remainingSeconds, 1.0, 1e-9);
+    EXPECT_TRUE(state.line.portOpen);
+  }
+  EXPECT_FALSE(seen[0].stopAfterSongAsked);
+  EXPECT_TRUE(seen[2].stopAfterSongAsked);
+  const playback::ShowState after = session.State();
+  EXPECT_EQ(std::tuple(after.phase, after.playing.has_value(), after.stopAfterSongAsked),
+            std::tuple(playback::ShowState::Phase::Stopped, false, false));
 }
 
 TEST(DailyWindow, TellsWhetherTheShowMayPlayAndWhenItNextMay) {

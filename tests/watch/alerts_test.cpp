@@ -33,8 +33,9 @@ class AlertRunnerTest : public ::testing::Test {
     return path;
   }
   watch::AlertRunner Runner(const std::string& command) {
-    return watch::AlertRunner(command, starter, time,
-                              [this](const std::string& line) { log.push_back(line); });
+    return watch::AlertRunner(command, starter, time, [this](const playback::ShowEvent& event) {
+      log.push_back(playback::Describe(event));
+    });
   }
   bool Logged(const std::string& line) const {
     return std::find(log.begin(), log.end(), line) != log.end();

@@ -6,6 +6,8 @@
 #include <string>
 #include <tuple>
 
+#include "playback/show_event.h"
+
 namespace {
 
 std::string At(const char* date, int secondsOfDay, const std::string& event) {
@@ -57,18 +59,36 @@ TEST(ExpectedAgainstPlayed, ASimulatedNightWithASkippedEntryAndAPortLoss) {
             "keep-alive, 1 port loss, 1 silent");
 }
 
-TEST(LogLineEvent, SkipsTheTimeAndTheOffsetOnly) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"2026-12-24 18:00:00 +0100 Entry 1 started: Song", "Entry 1 started: Song"},
-      {"2026-12-24 18:00:00 -0530 Show ended: the playlist is empty",
-       "Show ended: the playlist is empty"},
-      {"2026-12-24 18:00:00 Show stopped (Stop button)", "Show stopped (Stop button)"},
-      {"2026-12-24 18:00:00 +01 is no offset", "+01 is no offset"},
-      {"2026-12-24 18:00:00 +0100", "+0100"},
-      {"half a line wit", ""},
-      {"", ""},
+// The minutes asked are the window's while the show ran in it; a Skip by
+// the operator and a song that could not play are counted apart, and only
+// songs that played to their end are songs.
+TEST(ExpectedAgainstPlayed, TheShowIsMeasuredAgainstTheTimeItWasAskedToPlay) {
+  namespace ev = playback::show_event;
+  const auto at = [](int t, const playback::ShowEvent& event) {
+    return At("2026-12-24", t, playback::Describe(event));
   };
-  for (const auto& [line, event] : cases) EXPECT_EQ(watch::LogLineEvent(line), event) << line;
+  const std::string log =
+      at(17 * H, ev::ShowStarted("autostart")) +
+      at(17 * H, ev::Paused("5:30:00 PM", "11:00:00 PM")) +
+      at(17 * H + 20 * 60, ev::NightWindow("5:30:00 PM", "11:00:00 PM")) +
+      at(17 * H + 30 * 60, ev::Resumed()) + Songs("2026-12-24", 17 * H + 30 * 60, 18 * H) +
+      at(18 * H, ev::EntryStarted(1, "Song 2")) + at(18 * H + 60, ev::EntryCut(1)) +
+      at(18 * H + 60, ev::EntryStarted(2, "Song 3")) +
+      at(18 * H + 60, ev::EntrySkipped(2, "audio: gone")) +
+      at(18 * H + 60, ev::EntryStarted(3, "Song 4")) + at(18 * H + 240, ev::EntryStopped(3)) +
+      at(18 * H + 240, ev::ShowStopped("Stop button")) +
+      // Started again at nine and played to the window's end.
+      at(21 * H, ev::ShowStarted("Start button")) + Songs("2026-12-24", 21 * H, 23 * H) +
+      at(23 * H, ev::Paused("5:30:00 PM", "11:00:00 PM"));
+  const auto nights = watch::ExpectedAgainstPlayed(log);
+  ASSERT_EQ(nights.size(), 1u);
+  const watch::NightPlayed& night = nights[0];
+  EXPECT_EQ(std::tuple(night.askedSeconds, night.playedSeconds, night.songs, night.skipped,
+                       night.skippedByRequest, night.Short()),
+            std::tuple(34 * 60 + 120 * 60, 34 * 60 + 120 * 60, 10 + 40, 1, 1, false));
+  EXPECT_EQ(watch::DescribeNight(night),
+            "Night of 2026-12-24: played 154 of 154 minutes (100 %), 50 songs, 1 skipped, 1 "
+            "skipped by request, 0 late keep-alives, 0 port losses, 0 silent");
 }
 
 TEST(ExpectedAgainstPlayed, ANightPastMidnightIsOneNightAndAFullOneIsNotShort) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -52,44 +51,82 @@ TEST(ShowHealth, KeepsOnlyTheNewestAlerts) {
 }
 
 TEST(ShowHealth, TheLineIsKnownOnceAnEntryPlayedAndEachShowStartsAfresh) {
-  const std::string late = "Entry 2 line late: up to 80 ms at 1:05 at 56000 baud\n";
-  // The events written in this run, one a line; whether the line is known,
-  // whether it is well, and a part of its summary.
-  const std::tuple<const char*, std::string, bool, bool, std::string> cases[] = {
-      {"nothing played yet", "Show started (Start button)\nEntry 1 started: A\n", false, true, ""},
+  namespace ev = playback::show_event;
+  using Events = std::vector<playback::ShowEvent>;
+  const playback::ShowEvent late = ev::LineLate(1, 80, "1:05", 56000);
+  const playback::ShowEvent lost = ev::PortLost("COM1", "the device went away");
+  // The events written in this run, as the show writes them; whether the
+  // line is known, whether it is well, and a part of its summary.
+  const std::tuple<const char*, Events, bool, bool, std::string> cases[] = {
+      {"nothing played yet",
+       {ev::ShowStarted("Start button"), ev::EntryStarted(0, "A")},
+       false,
+       true,
+       ""},
       {"an entry played through",
-       "Show started (Start button)\nEntry 1 started: A\nEntry 1 finished\n", true, true,
+       {ev::ShowStarted("Start button"), ev::EntryStarted(0, "A"), ev::EntryFinished(0)},
+       true,
+       true,
        "on time"},
-      {"an entry fell behind", "Show started (Start button)\n" + late + "Entry 2 finished\n", true,
-       false, "1 entry fell visibly behind"},
-      {"two fell behind", late + late, true, false, "2 entries fell visibly behind"},
+      {"an entry fell behind",
+       {ev::ShowStarted("Start button"), late, ev::EntryFinished(1)},
+       true,
+       false,
+       "1 entry fell visibly behind"},
+      {"two fell behind", {late, late}, true, false, "2 entries fell visibly behind"},
       {"a new show forgets the last one's lateness",
-       late + "Show stopped (Stop button)\nShow started (phone page)\n", false, true, ""},
+       {late, ev::ShowStopped("Stop button"), ev::ShowStarted("phone page")},
+       false,
+       true,
+       ""},
       {"the port lost, before anything played",
-       "Show started (autostart)\nPort COM1 lost: the device went away\n", true, false,
+       {ev::ShowStarted("autostart"), lost},
+       true,
+       false,
        "Port COM1 lost: the device went away"},
-      {"the port back again", "Entry 1 finished\nPort COM1 lost: gone\nPort COM1 opened again\n",
-       true, true, "on time"},
+      {"the port back again",
+       {ev::EntryFinished(0), lost, ev::PortBack("COM1")},
+       true,
+       true,
+       "on time"},
+      {"the port opened by the next show",
+       {ev::EntryFinished(0), lost, ev::PortOpened("COM1")},
+       true,
+       true,
+       "on time"},
   };
   for (const auto& [name, written, known, ok, summaryHas] : cases) {
     SCOPED_TRACE(name);
-    ShowHealth health;
-    std::istringstream events(written);
-    for (std::string event; std::getline(events, event);) {
-      health.Written("2026-12-07 18:00:00 " + event);
+    // Once as the lines of the log, once as the events themselves.
+    ShowHealth fromLines, fromEvents;
+    for (const playback::ShowEvent& event : written) {
+      fromLines.Written("2026-12-07 18:00:00 " + playback::Describe(event));
+      fromEvents.Heard("2026-12-07 18:00:00", event);
     }
-    const auto line = health.Line();
-    ASSERT_EQ(line.has_value(), known);
-    if (!line) continue;
-    EXPECT_EQ(line->ok, ok);
-    EXPECT_NE(line->summary.find(summaryHas), std::string::npos) << line->summary;
+    for (const ShowHealth* health : {&fromLines, &fromEvents}) {
+      const auto line = health->Line();
+      ASSERT_EQ(line.has_value(), known);
+      if (!line) continue;
+      EXPECT_EQ(line->ok, ok);
+      EXPECT_NE(line->summary.find(summaryHas), std::string::npos) << line->summary;
+    }
   }
   // An earlier run's line is not this show's.
   ShowHealth health;
-  health.Seed(
-      "2026-12-06 18:00:00 Entry 1 line late: up to 90 ms at 0:10 at 56000 baud\n"
-      "2026-12-06 18:00:00 Port COM1 lost: gone\n");
+  health.Seed("2026-12-06 18:00:00 " + playback::Describe(late) + "\n2026-12-06 18:00:00 " +
+              playback::Describe(lost) + "\n");
   EXPECT_FALSE(health.Line());
+}
+
+TEST(ShowHealth, TheAlertCommandsOwnLinesAreNoAlerts) {
+  ShowHealth health;
+  health.Written("2026-12-07 18:00:00 Alert command said: port-lost: hello");
+  health.Written("2026-12-07 18:00:01 Alert command for summary failed with exit status 3");
+  health.Written("2026-12-07 18:00:02 " + playback::Describe(playback::show_event::AlertRaised(
+                                              "port-back", "Port COM1 back")));
+  const auto alerts = health.AlertsSince("2026-12-07 00:00:00");
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0].event, "port-back");
 }
 
 TEST(ShowHealth, LocalStampHasTheLogsFormAndOrder) {

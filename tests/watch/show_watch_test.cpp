@@ -6,12 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "playback/calendar_file_window.h"
+#include "playback/show_event.h"
 #include "playback/show_scheduler.h"
 #include "tests/fakes/fake_time_source.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+namespace ev = playback::show_event;
+
+// A line of show.log at `time` on the 24th, as the show writes it.
+std::string Line(const char* time, const playback::ShowEvent& event) {
+  return std::string("2026-12-24 ") + time + " " + playback::Describe(event) + "\n";
+}
 
 class RecordingManager : public platform::ServiceManager {
  public:
@@ -67,7 +75,7 @@ class ShowWatchTest : public ::testing::Test {
                   return report;
                 },
             .readLog = [this] { return logText; },
-            .log = [this](const std::string& line) { logged.push_back(line); },
+            .log = [this](const playback::ShowEvent& event) { Log(event); },
             .notice = [this](const std::string& text) { notices.push_back(text); },
             .portOpen = [this] { return portOpen; }};
   }
@@ -84,8 +92,14 @@ class ShowWatchTest : public ::testing::Test {
   RecordingManager manager;
   RecordingStarter starter;
   watch::ServiceWatch service{&manager, time};
+  void Log(const playback::ShowEvent& event) { logged.push_back(playback::Describe(event)); }
+  // Lets the alert commands raised so far run (they end at once).
+  void Drain() {
+    for (int i = 0; i < 20; ++i) alerts.Poll();
+  }
+
   watch::AlertRunner alerts{"/usr/local/bin/tell-me", starter, time,
-                            [this](const std::string& line) { logged.push_back(line); }};
+                            [this](const playback::ShowEvent& event) { Log(event); }};
   watch::ClockWatch clock{time, time.wall - 24h};
   int checks = 0;
   std::string checkProblem;
@@ -123,13 +137,14 @@ TEST_F(ShowWatchTest, TheCheckRunsTenMinutesBeforeAndAWindowWithoutASongIsAMisse
 TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) {
   show.Started(false, At(17 * H + 29 * 60));
   Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 30);
-  show.Event("Entry 1 started: Jingle");
-  show.Event("Port COM1 lost: write failed: Input/output error");
-  show.Event("Port COM1 opened again");
-  show.Event("Entry 2 plays silently: no audio device: none found");
-  show.Event("Entry 3 plays silently: no audio device: none found");
-  show.Notice(std::string(playback::kNothingPlayableText) + ". Last problem: x");
-  show.Notice(std::string(playback::kNothingPlayableText) + ". Last problem: x");
+  // As the show makes them; the second of each told no more.
+  for (const playback::ShowEvent& event :
+       {ev::EntryStarted(0, "Jingle"), ev::PortLost("COM1", "write failed: Input/output error"),
+        ev::PortBack("COM1"), ev::PlaysSilently(1, "no audio device: none found"),
+        ev::PlaysSilently(2, "no audio device: none found"), ev::NothingPlayable("x"),
+        ev::NothingPlayable("x")}) {
+    show.Event(event);
+  }
   Run(17 * H + 30 * 60 + 30, 17 * H + 35 * 60);
   EXPECT_EQ(starter.Events(),
             (std::vector<std::string>{"port-lost", "port-back", "audio-lost", "nothing-playable"}));
@@ -139,7 +154,7 @@ TEST_F(ShowWatchTest, SongsPlayingWithTheAdapterUnpluggedAreAMissedStart) {
   show.Started(false, At(17 * H + 29 * 60));
   portOpen = false;  // the next entry could not open it: music without lights
   Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 5);
-  show.Event("Entry 1 started: Jingle");
+  show.Event(ev::EntryStarted(0, "Jingle"));
   Run(17 * H + 30 * 60 + 5, 17 * H + 31 * 60 + 1);
   ASSERT_EQ(starter.Events(), std::vector<std::string>{"missed-start"});
   EXPECT_EQ(starter.told.back(),
@@ -149,7 +164,7 @@ TEST_F(ShowWatchTest, SongsPlayingWithTheAdapterUnpluggedAreAMissedStart) {
   portOpen = true;
   Run(17 * H + 31 * 60 + 1, 23 * H + 1);
   Run(17 * H + 29 * 60, 17 * H + 30 * 60 + 5);
-  show.Event("Entry 1 started: Jingle");
+  show.Event(ev::EntryStarted(0, "Jingle"));
   Run(17 * H + 30 * 60 + 5, 17 * H + 32 * 60);
   EXPECT_EQ(starter.Events(), std::vector<std::string>{"missed-start"})
       << "only the first night was dark";
@@ -166,17 +181,85 @@ TEST_F(ShowWatchTest, AStartInsideTheWindowChecksAtOnceAndARestartIsTold) {
 }
 
 TEST_F(ShowWatchTest, TheWindowsCloseSumsUpTheNightAndAShortOneIsTold) {
-  logText =
-      "2026-12-24 17:30:00 Night window: 5:30:00 PM to 11:00:00 PM\n"
-      "2026-12-24 17:30:00 Entry 1 started: Song\n"
-      "2026-12-24 20:00:00 Entry 1 finished\n";
+  logText = Line("17:30:00", ev::NightWindow("5:30:00 PM", "11:00:00 PM")) +
+            Line("17:30:00", ev::EntryStarted(0, "Song")) + Line("20:00:00", ev::EntryFinished(0));
   show.Started(false, At(22 * H + 59 * 60));
-  show.Event("Entry 1 started: Song");
+  show.Event(ev::EntryStarted(0, "Song"));
   Run(22 * H + 59 * 60, 23 * H + 2);
   ASSERT_EQ(starter.Events(), (std::vector<std::string>{"summary", "night-short"}));
   EXPECT_EQ(starter.told[0],
             "summary: Night of 2026-12-24: played 150 of 330 minutes (45 %), 1 song, 0 skipped, 0 "
             "late keep-alives, 0 port losses, 0 silent");
+}
+
+// Stopped by the operator at six, the night is summed up when its window
+// closes, against the half hour the show was asked to play: no short night.
+TEST_F(ShowWatchTest, AnOperatorsStopIsNoShortNight) {
+  logText = Line("17:00:00", ev::ShowStarted("Start button")) +
+            Line("17:00:00", ev::Paused("5:30:00 PM", "11:00:00 PM")) +
+            Line("17:20:00", ev::NightWindow("5:30:00 PM", "11:00:00 PM")) +
+            Line("17:30:00", ev::Resumed()) + Line("17:30:00", ev::EntryStarted(0, "Song")) +
+            Line("18:00:00", ev::EntryFinished(0)) +
+            Line("18:00:00", ev::ShowStopped("Stop button"));
+  show.Started(false, At(17 * H + 59 * 60));
+  Run(17 * H + 59 * 60, 18 * H + 1);
+  show.Stopping();
+  Drain();
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{}) << "nothing at the Stop itself";
+  Run(18 * H + 1, 23 * H + 2);
+  ASSERT_EQ(starter.told,
+            std::vector<std::string>{"summary: Night of 2026-12-24: played 30 of 30 minutes (100 "
+                                     "%), 1 song, 0 skipped, 0 late keep-alives, 0 port losses, 0 "
+                                     "silent"});
+
+  // Stopped before its window opened, a night has nothing to sum up.
+  starter.told.clear();
+  logText = Line("17:00:00", ev::ShowStarted("Start button")) +
+            Line("17:00:00", ev::Paused("5:30:00 PM", "11:00:00 PM")) +
+            Line("17:10:00", ev::ShowStopped("Stop button"));
+  Run(17 * H, 23 * H + 2);
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{});
+}
+
+// The show retries every ten seconds while nothing can play, and a calendar
+// with a mistake keeps it waiting: each is told once, again only when the
+// show has played in between or the trouble reads differently.
+TEST_F(ShowWatchTest, ALastingTroubleIsToldOncePerOutage) {
+  show.Started(false, At(17 * H + 29 * 60));
+  const auto retry = [this](const std::string& problem) {
+    show.Event(ev::EntryStarted(0, "Song"));
+    show.Event(ev::EntrySkipped(0, problem));
+    show.Event(ev::NothingPlayable(problem));
+  };
+  for (int i = 0; i < 6; ++i) retry("audio: a.mp3: gone");
+  Drain();
+  EXPECT_EQ(starter.Events(), std::vector<std::string>{"nothing-playable"});
+  retry("audio: b.mp3: gone");  // another file at fault
+  show.Event(ev::EntryStarted(0, "Song"));
+  show.Event(ev::EntryFinished(0));
+  retry("audio: a.mp3: gone");
+  Drain();
+  EXPECT_EQ(starter.Events(), std::vector<std::string>(3, "nothing-playable"));
+
+  starter.told.clear();
+  for (int i = 0; i < 3; ++i) show.Event(ev::PausedCalendarRefused("calendar.toml line 2: x"));
+  show.Event(ev::PausedCalendarRefused("calendar.toml line 9: y"));
+  Drain();
+  ASSERT_EQ(starter.told.size(), 2u);
+  EXPECT_EQ(starter.told[0],
+            "check-failed: " + playback::CalendarRefusedText("calendar.toml line 2: x"));
+  EXPECT_EQ(notices.size(), 2u) << "the window and the page show it too";
+
+  // The check before each night finds the same problem: told the first night.
+  starter.told.clear();
+  checkProblem = "serial port: COM1: no serial device";
+  Run(17 * H + 29 * 60, 23 * H + 1);
+  Run(17 * H + 15 * 60, 17 * H + 25 * 60);
+  EXPECT_EQ(checks, 2);
+  EXPECT_EQ(std::count(starter.told.begin(), starter.told.end(),
+                       "check-failed: Check before the night: 1 problem: serial port: COM1: no "
+                       "serial device"),
+            1);
 }
 
 TEST_F(ShowWatchTest, TheWatchdogIsFedFromThePauseWaitAndAClockJumpIsTold) {

@@ -29,25 +29,6 @@ constexpr const char* kUsage =
     "  --nights N   how many of the last nights to show (default 7)\n"
     "  --help       this text\n";
 
-// The log rotates at a megabyte; one that could not rotate keeps growing,
-// but a file this large is not a show log.
-constexpr std::uintmax_t kLargestLog = 256 * 1024 * 1024;
-
-enum class Read { Missing, Appended, Refused };
-
-// Appends the file's text, through the one rule for reading: a pipe, a
-// folder or a device is refused at once, without waiting or reading.
-Read Append(platform::FileStore& files, const std::string& path, std::string& text) {
-  if (platform::KindOfPath(path) == platform::FileKind::Missing) return Read::Missing;
-  platform::Result<std::string> read = files.ReadWholeFile(path, kLargestLog);
-  if (!read) {
-    std::fprintf(stderr, "glimmer log: cannot read %s: %s\n", path.c_str(), read.message().c_str());
-    return Read::Refused;
-  }
-  text += read.value();
-  return Read::Appended;
-}
-
 // Each night's window against what played; "short" below the share that
 // raises the night-short alert.
 void PrintExpectedAgainstPlayed(const std::string& text, int nights) {
@@ -56,15 +37,15 @@ void PrintExpectedAgainstPlayed(const std::string& text, int nights) {
   if (played.size() > static_cast<std::size_t>(nights)) {
     played.erase(played.begin(), played.end() - nights);
   }
-  std::printf("\n%-12s %8s %8s %5s %6s %8s %9s %10s %7s\n", "night of", "window", "played", "%",
-              "songs", "skipped", "late k-a", "port lost", "silent");
+  std::printf("\n%-12s %8s %8s %5s %6s %8s %11s %9s %10s %7s\n", "night of", "asked", "played", "%",
+              "songs", "skipped", "by request", "late k-a", "port lost", "silent");
   for (const watch::NightPlayed& night : played) {
-    const std::string window =
-        night.windowSeconds < 0 ? "?" : std::to_string(night.windowSeconds / 60) + " min";
+    const int asked = night.AskedOfWindow();
+    const std::string window = asked < 0 ? "?" : std::to_string(asked / 60) + " min";
     const std::string share = night.Percent() < 0 ? "-" : std::to_string(night.Percent());
-    std::printf("%-12s %8s %4d min %5s %6d %8d %9d %10d %7d%s\n", night.date.c_str(),
+    std::printf("%-12s %8s %4d min %5s %6d %8d %11d %9d %10d %7d%s\n", night.date.c_str(),
                 window.c_str(), night.playedSeconds / 60, share.c_str(), night.songs, night.skipped,
-                night.lateKeepAlives, night.portLosses, night.silentSongs,
+                night.skippedByRequest, night.lateKeepAlives, night.portLosses, night.silentSongs,
                 night.Short() ? "  short" : "");
   }
 }
@@ -81,22 +62,18 @@ int RunLog(const std::vector<std::string>& args) {
   if (dir.empty()) dir = platform::CurrentProgramFolders().data;
 
   const std::string path = platform::ShowLogPath(dir);
-  std::string text;
   platform::PosixFileStore files;
-  // Oldest first: the rotation keeps several older files.
-  Read older = Read::Missing;
-  for (int generation = platform::kLogGenerations; generation >= 1; --generation) {
-    const Read one = Append(files, path + "." + std::to_string(generation), text);
-    if (one == Read::Refused) return 1;
-    if (one != Read::Missing) older = one;
+  const watch::ShowLogText read = watch::ReadShowLog(files, path, platform::kLogGenerations);
+  if (!read.problem.empty()) {
+    std::fprintf(stderr, "glimmer log: %s\n", read.problem.c_str());
+    return 1;
   }
-  const Read current = Append(files, path, text);
-  if (current == Read::Refused) return 1;
-  if (older == Read::Missing && current == Read::Missing) {
+  if (!read.found) {
     std::fprintf(stderr, "glimmer log: there is no show log in %s yet (%s)\n", dir.c_str(),
                  path.c_str());
     return 1;
   }
+  const std::string& text = read.text;
   int notUnderstood = 0;
   std::vector<playback::NightSummary> summary = playback::SummarizeShowLog(text, &notUnderstood);
   if (notUnderstood > 0) {
@@ -108,11 +85,12 @@ int RunLog(const std::vector<std::string>& args) {
   if (summary.size() > static_cast<std::size_t>(nights)) {
     summary.erase(summary.begin(), summary.end() - nights);
   }
-  std::printf("%-12s %6s %7s %8s %11s %11s %10s\n", "night of", "shows", "played", "skipped",
-              "late k-a", "port lost", "late line");
+  std::printf("%-12s %6s %7s %8s %11s %11s %10s %11s\n", "night of", "shows", "played", "skipped",
+              "late k-a", "port lost", "late line", "by request");
   for (const playback::NightSummary& night : summary) {
-    std::printf("%-12s %6d %7d %8d %11d %11d %10d\n", night.date.c_str(), night.shows, night.played,
-                night.skipped, night.lateKeepAlives, night.portLosses, night.lateLines);
+    std::printf("%-12s %6d %7d %8d %11d %11d %10d %11d\n", night.date.c_str(), night.shows,
+                night.played, night.skipped, night.lateKeepAlives, night.portLosses,
+                night.lateLines, night.skippedByRequest);
   }
   if (summary.empty()) std::printf("(no events in %s)\n", path.c_str());
   PrintExpectedAgainstPlayed(text, nights);
