@@ -128,9 +128,9 @@ TEST(ShowHost, ACalendarChangedDuringTheShowIsToldAndReadOnceTheShowHasStopped) 
   int calendarChanges = 0;
   host.onCalendarChanged = [&] { ++calendarChanges; };
   rig.ui.onDoEvents = [&](int n) {
-    if (n == 3) {
+    if (n == 20) {  // well after the show read the calendar at its start
       fakes::WriteBytes(rig.dir.File("calendar.toml"), "[[show]]\nstart = \"6:00 PM\"\n");
-    } else if (n == 40) {
+    } else if (n == 60) {
       (void)host.Stop({"Stop button"});
     }
   };

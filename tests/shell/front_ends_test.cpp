@@ -146,7 +146,10 @@ TEST_P(FrontEndsTest, ThePageSeesWhatPlaysSkipsItAndStopsAtTheEndOfTheSong) {
   platform::Status skipped = platform::Status::Error("not asked");
   platform::Status stopAfter = platform::Status::Error("not asked");
   double stoppedAt = 0;
+  bool asking = false;  // the page's status reads the audio's position too
   onSong = [&](int entry, double position) {
+    if (asking) return;
+    asking = true;
     if (entry == 1 && position > 12.0 && !skipped) {
       whilePlaying = host.PageStatus().Status();
       skipped = host.PageControls().Skip("phone page");
@@ -154,6 +157,7 @@ TEST_P(FrontEndsTest, ThePageSeesWhatPlaysSkipsItAndStopsAtTheEndOfTheSong) {
       stopAfter = host.PageControls().StopAfterSong("phone page");
     }
     stoppedAt = position;
+    asking = false;
   };
   EXPECT_EQ(front->StartShow(), 0);
 
