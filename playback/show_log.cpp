@@ -9,7 +9,7 @@ ShowLog::ShowLog(platform::LogFile& file, std::function<std::string()> now,
                  std::function<void(const std::string&)> onFailure)
     : file_(file), now_(std::move(now)), onFailure_(std::move(onFailure)) {}
 
-void ShowLog::Write(const std::string& whole) {
+void ShowLog::WriteLine(const std::string& whole) {
   std::string event = whole;
   if (event.size() > kMaxEventBytes) {
     event.resize(kMaxEventBytes);
@@ -36,7 +36,7 @@ void ShowLog::Write(const std::string& whole) {
 }
 
 void ShowLog::Write(const ShowEvent& event) {
-  if (const std::string line = Describe(event); !line.empty()) Write(line);
+  if (const std::string line = Describe(event); !line.empty()) WriteLine(line);
 }
 
 void ShowLog::Append(const std::string& event) {

@@ -21,18 +21,18 @@ class ShowLog {
   ShowLog(platform::LogFile& file, std::function<std::string()> now,
           std::function<void(const std::string&)> onFailure = {});
 
-  // Writes "<now> <event>". An event longer than kMaxEventBytes is cut
-  // (a list text of 300 MB went whole into the log at each start of its
+  // Writes "<now> " and the event's line, as Describe words it; a kind the
+  // log does not keep is not written. An event longer than kMaxEventBytes is
+  // cut (a list text of 300 MB went whole into the log at each start of its
   // entry). The same event again and again is written once; when another
   // comes, or every kMaxRepeats, one line says how often it repeated.
-  void Write(const std::string& event);
-  // Writes the event's line; a kind the log does not keep is not written.
   void Write(const ShowEvent& event);
 
   static constexpr std::size_t kMaxEventBytes = 2048;
   static constexpr int kMaxRepeats = 1000;
 
  private:
+  void WriteLine(const std::string& event);
   void Append(const std::string& event);
 
   platform::LogFile& file_;

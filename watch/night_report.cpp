@@ -31,6 +31,16 @@ bool IsPaused(ShowEventKind kind) {
          kind == ShowEventKind::PausedByCalendar || kind == ShowEventKind::PausedCalendarRefused;
 }
 
+// The moment the window named by `event` (at `lineTime`) ends: on the line's
+// day, or the next when that time has passed (a night past midnight).
+std::optional<std::int64_t> WindowEndAt(const playback::ShowEvent& event, std::int64_t lineTime) {
+  const std::optional<int> end = playback::ParseTimeOfDay(event.end);
+  if (!end) return std::nullopt;
+  std::int64_t at = lineTime - ((lineTime % 86400) + 86400) % 86400 + *end;
+  if (at < lineTime) at += 86400;
+  return at;
+}
+
 // An interval of the log's time: a song playing, or the show asked to play.
 struct Span {
   bool open = false;
@@ -85,6 +95,8 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
   std::vector<NightPlayed> nights;
   Span song, asked;
   std::int64_t lastTime = 0;
+  // When the last night's window closes, as far as the log names it.
+  std::optional<std::int64_t> windowEnd;
   const auto closeAll = [&](std::int64_t at) {
     if (nights.empty()) return;
     song.End(at, nights.back().playedSeconds);
@@ -99,6 +111,7 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
       const bool askedOn = asked.open;
       closeAll(lastTime);
       nights.push_back(NightPlayed{line->evening});
+      windowEnd.reset();
       if (askedOn) asked.Begin(time);
     }
     lastTime = time;
@@ -141,10 +154,12 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
         break;
       case ShowEventKind::NightWindow:
         if (auto seconds = WindowSeconds(event)) night.windowSeconds = *seconds;
+        windowEnd = WindowEndAt(event, time);
         break;
       case ShowEventKind::Paused:
         if (auto seconds = WindowSeconds(event); seconds && night.windowSeconds < 0) {
           night.windowSeconds = *seconds;
+          windowEnd = WindowEndAt(event, time);
         }
         asked.End(time, night.askedSeconds);
         break;
@@ -167,6 +182,11 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
         break;
     }
   });
+  // A show still asked to play when the log ends (the summary at the
+  // window's close, a program that died) was asked until the window closed.
+  if (asked.open && windowEnd && *windowEnd > lastTime && !nights.empty()) {
+    asked.End(*windowEnd, nights.back().askedSeconds);
+  }
   closeAll(lastTime);
   return nights;
 }

@@ -23,6 +23,7 @@ void ShowWatch::Started(bool restarted, const ShowWindowNow& window) {
                   "the show came back after it ended without a stop (a crash, a hang or a power "
                   "cut)");
   }
+  running_ = true;
   inside_ = window.inside;
   if (inside_) {
     openedAt_ = time_.Steady();
@@ -60,7 +61,9 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
   if (inside_ && songSinceOpen_ && !litSinceOpen_) {
     litSinceOpen_ = !hooks_.portOpen || hooks_.portOpen();
   }
-  if (inside_ && !litSinceOpen_ && !missedTold_ && now - openedAt_ >= kMissedStartAfter) {
+  // A show the operator stopped misses no start.
+  if (running_ && inside_ && !litSinceOpen_ && !missedTold_ &&
+      now - openedAt_ >= kMissedStartAfter) {
     missedTold_ = true;
     alerts_.Raise(alert::kMissedStart,
                   "the window " + window.startText + " to " + window.endText +
@@ -109,6 +112,10 @@ void ShowWatch::Event(const playback::ShowEvent& event) {
   switch (event.kind) {
     case Kind::EntryStarted:
       songSinceOpen_ = true;
+      break;
+    case Kind::ShowStopped:
+    case Kind::ShowEnded:
+      running_ = false;
       break;
     case Kind::EntryFinished:
     case Kind::EntryCut:

@@ -74,6 +74,7 @@ class ShowWatch {
   platform::TimeSource& time_;
   Hooks hooks_;
   bool silentChosen_;
+  bool running_ = false;  // from Started to the show's stop or end
   bool inside_ = false;
   bool checked_ = false;
   bool songSinceOpen_ = false;

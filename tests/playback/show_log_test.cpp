@@ -14,6 +14,7 @@ namespace {
 using playback::NightSummary;
 using playback::ShowLog;
 using Texts = std::vector<std::string>;
+using playback::show_event::Said;
 
 // A night's date, shows, songs played and skipped, late keep-alives, lost
 // ports, late lines and entries skipped by request.
@@ -55,11 +56,11 @@ TEST(ShowLog, AFailingLogIsToldOnceAndNeverStopsTheShow) {
   ShowLog log(
       file, [] { return std::string("now"); },
       [&told](const std::string& why) { told.push_back(why); });
-  log.Write("one");
-  log.Write("two");
+  log.Write(Said("one"));
+  log.Write(Said("two"));
   EXPECT_EQ(told, Texts{"disk full"});
   file.failWith.clear();
-  log.Write("three");  // the log works again as soon as the file does
+  log.Write(Said("three"));  // the log works again as soon as the file does
   EXPECT_EQ(file.lines, Texts{"now three"});
 }
 
@@ -102,9 +103,9 @@ TEST(ShowLog, LongEventsAreCutAndRepeatsAreCounted) {
   EXPECT_NE(file.lines[0].find("more bytes)"), std::string::npos);
 
   file.lines.clear();
-  for (int i = 0; i < 5; ++i) log.Write("Late keep-alive: 3 seconds");
-  log.Write("Resumed");
-  for (int i = 0; i < ShowLog::kMaxRepeats + 2; ++i) log.Write("Paused");
+  for (int i = 0; i < 5; ++i) log.Write(Said("Late keep-alive: 3 seconds"));
+  log.Write(Said("Resumed"));
+  for (int i = 0; i < ShowLog::kMaxRepeats + 2; ++i) log.Write(Said("Paused"));
   EXPECT_EQ(file.lines, (Texts{
                             "t Late keep-alive: 3 seconds",
                             "t (the line before repeated 4 more times)",
