@@ -457,7 +457,7 @@ int main(int argc, char** argv) {
     int policy = SCHED_OTHER;
   } dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
-  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
+  ui.onSignal = [&](int) { session.Stop(glimmer::kInterrupted); };
 
   // ---- the phone page, served from the player's yields ----
   BenchShowView view(audio);

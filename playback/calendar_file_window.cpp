@@ -68,8 +68,7 @@ std::optional<ShowNight> CalendarFileWindow::NextNightAfter(const ShowSettings& 
   return FromSeason(*next);
 }
 
-ShowEvent CalendarFileWindow::PausedEvent(const ShowSettings& settings,
-                                          const ShowTime& at) const {
+ShowEvent CalendarFileWindow::PausedEvent(const ShowSettings& settings, const ShowTime& at) const {
   if (!inUse_) return daily_.PausedEvent(settings, at);
   if (!season_) return show_event::PausedCalendarRefused(problem_);
   const std::optional<ShowNight> next = NextNightAfter(settings, at);

@@ -28,7 +28,7 @@ class CalendarFileWindow final : public ShowCalendar {
   // Whether calendar.toml decides the nights (as of the last reading).
   bool InUse() const { return inUse_; }
   // Why the file cannot be used ("calendar.toml line 7: ..."); empty when it can.
-  const std::string& Problem() const { return problem_; }
+  std::string Problem() const override { return problem_; }
 
   Answer NightAt(const ShowSettings& settings, const ShowTime& at) const override;
   std::optional<ShowNight> NextNightAfter(const ShowSettings& settings,

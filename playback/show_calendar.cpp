@@ -164,4 +164,18 @@ std::string NextShowText(const std::string& when) {
   return "Next show: " + when;
 }
 
+std::optional<ShowNight> ShowCalendar::TonightOrNext(const ShowSettings& settings,
+                                                     platform::Clock& clock) const {
+  const ShowTime now = ReadShowTime(clock);
+  std::optional<ShowNight> night = NightAt(settings, now).night;
+  if (!night) night = NextNightAfter(settings, now);
+  return night;
+}
+
+std::string NextShowLine(const ShowNight& night, std::int64_t now) {
+  // Tonight's night, under way: named by its own start, with its end.
+  if (now < night.start) return NextShowText(night.opensText);
+  return NextShowText(night.opensText + ", open until " +
+                      calendar::ClockText(calendar::ToLocal(night.end).secondsOfDay));
+}
 }  // namespace playback

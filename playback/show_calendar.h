@@ -69,7 +69,16 @@ class ShowCalendar {
   std::optional<int> SecondsToNextOpening(const ShowSettings& settings,
                                           platform::Clock& clock) const;
   std::string NextOpeningText(const ShowSettings& settings, platform::Clock& clock) const;
+  // The night open now, else the next one to open; nothing when none will.
+  std::optional<ShowNight> TonightOrNext(const ShowSettings& settings,
+                                         platform::Clock& clock) const;
+  // A mistake that keeps the calendar from being used; empty when it can be.
+  virtual std::string Problem() const { return {}; }
 };
+
+// "Next show: Fri 27 Nov, 5:12 PM (sunset + 15 min)" before `night` opens,
+// "Next show: Fri 27 Nov, 5:12 PM, open until 11:00 PM" while it is open.
+std::string NextShowLine(const ShowNight& night, std::int64_t now);
 
 inline constexpr const char* kStartAfterEndText =
     "The start time is later than the end time, so the daily window never opens. For a show "

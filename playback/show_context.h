@@ -40,13 +40,13 @@ class ShowContext {
   }
   // Stop: the show ends at its next check and will not start by itself next
   // time. Only a show that ran is logged as stopped.
-  void Stop(Requester who) {
+  void Stop(const Origin& who) {
     ClearRunning(who);
     settings_.SaveSettings();
   }
   // Clears the flag without saving: the autostart flag stays as it was.
-  void ClearRunning(Requester who) {
-    if (showRunning_) Publish(show_event::ShowStopped(RequesterName(who)));
+  void ClearRunning(const Origin& who) {
+    if (showRunning_) Publish(show_event::ShowStopped(who.name));
     showRunning_ = false;
   }
   // The entry under way ends at the player's next check; the show goes on.
@@ -54,12 +54,12 @@ class ShowContext {
   bool SkipRequested() const { return skipRequested_; }
   bool TakeSkip() { return std::exchange(skipRequested_, false); }
   // The show stops, as by `who`, once the entry under way has ended.
-  void RequestStopAfterSong(Requester who) {
+  void RequestStopAfterSong(const Origin& who) {
     if (!showRunning_) return;
     stopAfterSong_ = who;
     state_.stopAfterSongAsked = true;
   }
-  std::optional<Requester> TakeStopAfterSong() {
+  std::optional<Origin> TakeStopAfterSong() {
     state_.stopAfterSongAsked = false;
     return std::exchange(stopAfterSong_, {});
   }
@@ -172,7 +172,7 @@ class ShowContext {
   platform::UserInterface& ui_;
   platform::Clock& clock_;
   bool skipRequested_ = false;
-  std::optional<Requester> stopAfterSong_;
+  std::optional<Origin> stopAfterSong_;
   std::string status_;
   std::string notice_;
   std::string note_;

@@ -10,21 +10,12 @@
 
 namespace playback {
 
-// Who asked the show to start, stop or close: the show log names them.
-enum class Requester {
-  StartButton,
-  StopButton,
-  Autostart,
-  WindowClosed,
-  GlimmerShow,
-  Sigint,   // glimmer show's Stop button
-  Sigterm,  // glimmer show's closing of the window
-  Sighup,   // likewise: the terminal or the service manager hung up
-  PhonePage,
+// Who asked the show to start, stop or close, as the show log names them
+// ("Start button", "SIGINT, as the Stop button", "phone page"). Each front end
+// names its own: the show knows none of them.
+struct Origin {
+  std::string name;
 };
-
-// "Start button", "SIGINT, as the Stop button", ...
-std::string_view RequesterName(Requester who);
 
 // The line rates the controllers take, as the baud-rate list offers them.
 inline constexpr int kLineRates[] = {56000, 115200};

@@ -120,7 +120,7 @@ void ShowScheduler::Run() {
           break;
         }
       }
-      if (const std::optional<Requester> who = show_.TakeStopAfterSong()) {
+      if (const std::optional<Origin> who = show_.TakeStopAfterSong()) {
         show_.Stop(*who);
         stopped = true;
         break;

@@ -4,30 +4,6 @@
 
 namespace playback {
 
-std::string_view RequesterName(Requester who) {
-  switch (who) {
-    case Requester::StartButton:
-      return "Start button";
-    case Requester::StopButton:
-      return "Stop button";
-    case Requester::Autostart:
-      return "autostart";
-    case Requester::WindowClosed:
-      return "window closed";
-    case Requester::GlimmerShow:
-      return "glimmer show";
-    case Requester::Sigint:
-      return "SIGINT, as the Stop button";
-    case Requester::Sigterm:
-      return "SIGTERM, as closing the window";
-    case Requester::Sighup:
-      return "SIGHUP, as closing the window";
-    case Requester::PhonePage:
-      return "phone page";
-  }
-  return "unknown";
-}
-
 ShowSession::ShowSession(Devices devices, FrontEnd front,
                          const sequence_format::FadeTimingTable& fadeTimings)
     : devices_(std::move(devices)),
@@ -41,18 +17,18 @@ ShowSession::ShowSession(Devices devices, FrontEnd front,
                devices_.ui, devices_.clock),
       link_(devices_.port, context_) {}
 
-void ShowSession::Start(Requester who) {
-  context_.Publish(show_event::ShowStarted(RequesterName(who)));
+void ShowSession::Start(const Origin& who) {
+  context_.Publish(show_event::ShowStarted(who.name));
   ShowScheduler scheduler(context_, link_, devices_.audio, *calendar_);
   scheduler.SetDispatchPriority(priority_);
   scheduler.Run();
 }
 
-void ShowSession::Stop(Requester who) {
+void ShowSession::Stop(const Origin& who) {
   context_.Stop(who);
 }
 
-void ShowSession::CloseNow(Requester who) {
+void ShowSession::CloseNow(const Origin& who) {
   context_.ClearRunning(who);
   platform::AudioPlayer& audio = devices_.audio;
   if (audio.PlayState() != platform::kPlayStateStopped) audio.Stop();
@@ -60,11 +36,11 @@ void ShowSession::CloseNow(Requester who) {
   if (link_.IsPortOpen()) link_.ClosePort();
 }
 
-void ShowSession::StopAfterSong(Requester who) {
+void ShowSession::StopAfterSong(const Origin& who) {
   context_.RequestStopAfterSong(who);
 }
 
-void ShowSession::Skip(Requester who) {
+void ShowSession::Skip(const Origin& who) {
   (void)who;
   context_.RequestSkip();
 }

@@ -57,17 +57,17 @@ class ShowSession {
   ShowSession& operator=(const ShowSession&) = delete;
 
   // Runs the show (cmdShowStart_Click); returns when it has ended.
-  void Start(Requester who);
+  void Start(const Origin& who);
   // The show ends at its next check; the saved autostart flag becomes "0".
-  void Stop(Requester who);
+  void Stop(const Origin& who);
   // Closing the window: the song stops and the port closes at once; the
   // autostart flag stays as saved, so the next start goes on with the show.
   // The front end then ends the program.
-  void CloseNow(Requester who);
+  void CloseNow(const Origin& who);
   // The show stops as by `who` when the song under way has ended.
-  void StopAfterSong(Requester who);
+  void StopAfterSong(const Origin& who);
   // The song under way ends now and the show goes on with the next entry.
-  void Skip(Requester who);
+  void Skip(const Origin& who);
 
   // One entry now, without the daily window (glimmer play, the demo): open
   // the port, play, close. The front end sets its running flag first.

@@ -31,8 +31,6 @@
 #include "shell/registry_value.h"
 #include "shell/setting_choices.h"
 #include "watch/show_watchdog.h"
-#include "web/api.h"
-#include "web/web_server.h"
 
 namespace shell {
 namespace {
@@ -137,37 +135,6 @@ QLineEdit* MakeCounter(const char* name, QWidget* parent, const QRect& where) {
 
 }  // namespace
 
-// The show's log: through the watch once it keeps one, else straight on.
-class frmMain::RelayLog final : public platform::LogFile {
- public:
-  explicit RelayLog(platform::LogFile& target) : target_(&target) {}
-  void PointTo(platform::LogFile& target) { target_ = &target; }
-  platform::Status AppendLine(const std::string& line) override {
-    return target_->AppendLine(line);
-  }
-
- private:
-  platform::LogFile* target_;
-};
-
-// What the show tells the window, passed through the page and the watch
-// where they are on.
-class frmMain::RelayView final : public playback::ShowView {
- public:
-  explicit RelayView(playback::ShowView& target) : target_(&target) {}
-  void PointTo(playback::ShowView& target) { target_ = &target; }
-  void ShowStarted() override { target_->ShowStarted(); }
-  void ShowEnded() override { target_->ShowEnded(); }
-  void StatusChanged(const std::string& text) override { target_->StatusChanged(text); }
-  void NoticeAdded(const std::string& text) override { target_->NoticeAdded(text); }
-  void NextShowChanged(const std::string& text) override { target_->NextShowChanged(text); }
-  void PlayingNoteChanged(const std::string& text) override { target_->PlayingNoteChanged(text); }
-  void KeepAliveGap(int seconds, bool late) override { target_->KeepAliveGap(seconds, late); }
-
- private:
-  playback::ShowView* target_;
-};
-
 frmMain::frmMain(Services services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
@@ -187,20 +154,39 @@ frmMain::frmMain(Services services, QWidget* parent)
   playlist_ =
       std::make_unique<playlist::Playlist>(*listBox_, services_.ui, services_.files,
                                            platform::PlaylistPath(services_.applicationDirectory));
-  showLogFile_ = platform::MakeLogFile(platform::ShowLogPath(services_.applicationDirectory));
-  healthLog_ = std::make_unique<watch::HealthLog>(*showLogFile_, health_);
-  relayLog_ = std::make_unique<RelayLog>(*healthLog_);
-  relayView_ = std::make_unique<RelayView>(*this);
-  session_ = std::make_unique<playback::ShowSession>(
-      playback::ShowSession::Devices{services_.port, services_.audio, services_.ui, services_.clock,
-                                     *relayLog_, platform::LocalDateTime},
-      playback::ShowSession::FrontEnd{fields_.ShowRunning, *this, *this, *relayView_},
-      fields_.FadeTimingTable);
-  session_->Subscribe([this](const playback::ShowEvent& event) {
-    if (watchdog_) watchdog_->Heard(event);
-  });
-  calendarWindow_ = std::make_unique<playback::CalendarFileWindow>(services_.applicationDirectory);
-  session_->SetCalendar(*calendarWindow_);
+  host_ = std::make_unique<host::ShowHost>(host::ShowHostOptions{
+      .dir = services_.applicationDirectory,
+      .port = services_.port,
+      .audio = services_.audio,
+      .ui = services_.ui,
+      .clock = services_.clock,
+      .settings = *this,
+      .playlist = *this,
+      .view = *this,
+      .logFile = nullptr,
+      .now = platform::LocalDateTime,
+      .wallNow = std::chrono::system_clock::now,
+      .fadeTimings = &fields_.FadeTimingTable,
+      .canStart = [this]() -> platform::Status {
+        if (!cmdShowStart->isEnabled()) {
+          return platform::Status::Error("the player is busy (an import runs)");
+        }
+        return platform::Status::Ok();
+      },
+      // The show runs in the window's loop, not inside the request that
+      // asked for it.
+      .startAsked =
+          [this] {
+            QTimer::singleShot(0, this, [this] {
+              Handle("cmdShowStart_Click",
+                     [this] { StartShow([this] { host_->RunAskedStart(); }); });
+            });
+          },
+      .notice = [this](const std::string& text) { ShowNotice(text); }});
+  host_->onPhonePage = [this](const std::string& address) { ShowPhonePage(address); };
+  host_->onCalendarChanged = [this] {
+    if (!host_->State().inShow) ShowCalendarState();
+  };
   preferences_.OnRefusedWrite([this](const std::string& why) {
     LogShowEvent(playback::show_event::SettingsNotSaved(why));
   });
@@ -208,130 +194,53 @@ frmMain::frmMain(Services services, QWidget* parent)
     LogShowEvent(playback::show_event::PlaylistNotSaved(why));
   });
   ConnectHandlers();
+  // At the show's yields, and, since the window also waits in its own loop
+  // with no show, now and then from a timer there too (the watch's minute
+  // before a window, the page's deadlines, the line's colour).
+  // The user interface may outlive the window (the tests build several).
+  services_.ui.AddYieldHook([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.lock()) ServeAndWatch();
+  });
+  yieldTimer_ = new QTimer(this);
+  yieldTimer_->setInterval(250);
+  connect(yieldTimer_, &QTimer::timeout, this, [this] { ServeAndWatch(); });
+  yieldTimer_->start();
 }
 
 frmMain::~frmMain() {
-  // The server answers from the show and the show writes through the watch:
-  // each goes before what it uses.
   delete serverNotifier_;
   serverNotifier_ = nullptr;
-  server_.reset();
-  api_.reset();
-  page_.reset();
-  session_.reset();
+  host_.reset();
 }
 
 void frmMain::KeepWatch() {
-  watchdog_ = std::make_unique<watch::ShowWatchdog>(
-      watch::WatchdogOptions{.dir = services_.applicationDirectory,
-                             .device = {},
-                             .waitForDevices = std::chrono::seconds(0),
-                             .silent = false,
-                             .serviceManager = false,
-                             .notice = [this](const std::string& text) { ShowNotice(text); },
-                             .calendar = calendarWindow_.get()},
-      *healthLog_, services_.ui, *this, *this, &health_);
-  watchdog_->portInUse = [this] { return session_->IsPortOpen(); };
-  Rewire();
-}
-
-void frmMain::Rewire() {
-  playback::ShowView* view = this;
-  if (pageView_) view = pageView_.get();
-  if (watchdog_) {
-    view = &watchdog_->View(*view);
-    relayLog_->PointTo(watchdog_->Log());
-  }
-  relayView_->PointTo(*view);
-  // At the show's yields, as glimmer show does; and, since the window also
-  // waits in its own loop with no show, now and then from a timer there too
-  // (the watch's minute before a window, the page's deadlines).
-  if (yieldTimer_ == nullptr) {
-    services_.ui.AddYieldHook([this] { ServeAndWatch(); });
-    yieldTimer_ = new QTimer(this);
-    yieldTimer_->setInterval(250);
-    connect(yieldTimer_, &QTimer::timeout, this, [this] { ServeAndWatch(); });
-    yieldTimer_->start();
-  }
+  host_->KeepWatch({.dir = services_.applicationDirectory,
+                    .device = {},
+                    .waitForDevices = std::chrono::seconds(0),
+                    .silent = false,
+                    .serviceManager = false,
+                    .notice = [this](const std::string& text) { ShowNotice(text); },
+                    .calendar = nullptr});
 }
 
 void frmMain::ServeAndWatch() {
-  // A request may stop the show, whose stopping yields to the window's
-  // events again: the server is not polled from inside its own poll.
-  if (serving_) return;
-  serving_ = true;
-  struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } const done{serving_};
   Handle("the phone page and the watch", [this] {
-    if (watchdog_) watchdog_->Poll();
-    if (server_) server_->Poll();
+    host_->Poll();
+    ShowLineAlive();
   });
 }
 
-void frmMain::StartPhonePage() {
-  const auto settings = web::ReadWebSettings(services_.applicationDirectory);
-  if (!settings) {
-    ShowNotice("The phone page stays off: " + settings.message());
-    LogShowEvent(playback::show_event::PhonePageOff(settings.message()));
-    return;
-  }
-  if (!settings.value().enabled) return;
-  pageView_ = std::make_unique<web::PageShowView>(*this, pageState_);
-  page_ = std::make_unique<web::ShowPage>(
-      pageState_,
-      web::ShowPage::Show{.session = *session_,
-                          .showRunning = fields_.ShowRunning,
-                          .settings = *this,
-                          .playlist = *this,
-                          .calendar = *calendarWindow_,
-                          .audio = services_.audio,
-                          .clock = services_.clock,
-                          .health = &health_,
-                          .wallNow = std::chrono::system_clock::now,
-                          .startShow = [this]() -> platform::Status {
-                            if (!cmdShowStart->isEnabled()) {
-                              return platform::Status::Error("the player is busy (an import runs)");
-                            }
-                            // The show runs in the window's loop, not inside the request
-                            // that asked for it.
-                            QTimer::singleShot(0, this, [this] {
-                              Handle("cmdShowStart_Click", [this] {
-                                startedBy_ = playback::Requester::PhonePage;
-                                cmdShowStart_Click();
-                              });
-                              pageState_.startAsked = false;
-                            });
-                            return platform::Status::Ok();
-                          }},
-      services_.applicationDirectory);
-  api_ = std::make_unique<web::Api>(*page_, *page_, settings.value().token,
-                                    std::chrono::steady_clock::now,
-                                    [this](const std::string& line) { session_->Log(line); });
-  server_ = std::make_unique<web::WebServer>(*api_);
-  const auto address = web::ParseListenAddress(settings.value().listen);
-  const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
-  if (!listening) {
-    ShowNotice("The phone page stays off: " + listening.message());
-    LogShowEvent(playback::show_event::PhonePageOff(listening.message()));
-    server_.reset();
-    api_.reset();
-    page_.reset();
-    pageView_.reset();
-    return;
-  }
-  phonePageAddress_ =
-      "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
-  LogShowEvent(playback::show_event::PhonePageOn(phonePageAddress_));
-  lblPhonePage->setText(ToQString("Phone page: " + phonePageAddress_ +
-                                  (address.value().host == "0.0.0.0" ? " (every address)" : "")));
-  lblPhonePage->show();
-  if (server_->WakeFd() >= 0) {
-    serverNotifier_ = new QSocketNotifier(server_->WakeFd(), QSocketNotifier::Read, this);
+void frmMain::ShowPhonePage(const std::string& address) {
+  delete serverNotifier_;
+  serverNotifier_ = nullptr;
+  lblPhonePage->setVisible(!address.empty());
+  if (address.empty()) return;
+  lblPhonePage->setText(ToQString("Phone page: " + address +
+                                  (host_->PhonePageOnEveryAddress() ? " (every address)" : "")));
+  if (host_->WakeFd() >= 0) {
+    serverNotifier_ = new QSocketNotifier(host_->WakeFd(), QSocketNotifier::Read, this);
     connect(serverNotifier_, &QSocketNotifier::activated, this, [this] { ServeAndWatch(); });
   }
-  Rewire();
 }
 
 void frmMain::BuildControls() {
@@ -579,8 +488,8 @@ void frmMain::InitializeForm() {
 
   SetStoppedState();
 
-  if (watchdog_) watchdog_->NoteAutostartFlag(saved.autostart);
-  StartPhonePage();
+  if (auto* watchdog = host_->Watchdog()) watchdog->NoteAutostartFlag(saved.autostart);
+  host_->ServePhonePage();
 
   if (saved.autostart == "1") Autostart();
 }
@@ -635,8 +544,7 @@ void frmMain::Autostart() {
   }
   if (port.IsOpen()) port.Close();
   if (failed) return;
-  startedBy_ = playback::Requester::Autostart;
-  cmdShowStart_Click();
+  StartShow([this] { (void)host_->Start({"autostart"}); });
 }
 
 std::string frmMain::ReadRegistryText(const std::string& keyName, const std::string& valueName) {
@@ -686,15 +594,15 @@ void frmMain::SetStoppedState() {
   lblNowPlaying->SetFullText(QString());
   lblPlayingNote->SetFullText(QString());
   ShowCalendarState();
+  ShowLineAlive();
 }
 
 // With calendar.toml the calendar decides when the show plays: the two lists
 // step aside and say so. Either way the line under the status tells when the
 // next show opens.
 void frmMain::ShowCalendarState() {
-  if (!calendarWindow_) return;
-  calendarWindow_->Reload();
-  const bool inUse = calendarWindow_->InUse();
+  host_->ReadCalendarAgain();
+  const bool inUse = host_->CalendarInUse();
   for (QComboBox* list : {cboStartTime, cboEndTime}) {
     list->setEnabled(!inUse);
     list->setToolTip(inUse ? QStringLiteral("calendar.toml decides when the show plays; "
@@ -703,15 +611,7 @@ void frmMain::ShowCalendarState() {
   }
   Frame4->setTitle(inUse ? QStringLiteral("Show Schedule (calendar.toml in use)")
                          : QStringLiteral("Show Schedule"));
-  std::string next;
-  if (!calendarWindow_->Problem().empty()) {
-    next = playback::CalendarRefusedText(calendarWindow_->Problem());
-  } else if (const std::string when =
-                 calendarWindow_->NextOpeningText(CurrentSettings(), services_.clock);
-             !when.empty()) {
-    next = playback::NextShowText(when);
-  }
-  SetNextShow(next);
+  SetNextShow(host_->NextShowLine());
 }
 
 void frmMain::SetNextShow(const std::string& text) {
@@ -731,6 +631,7 @@ void frmMain::SetStatus(const std::string& text) {
     lblNowPlaying->SetFullText(QString());
     lblPlayingNote->SetFullText(QString());
   }
+  ShowLineAlive();
 }
 
 void frmMain::SetPlayingNote(const std::string& text) {
@@ -782,6 +683,12 @@ void frmMain::SetKeepAliveGap(int seconds) {
   Text1_Change();
 }
 
+void frmMain::ShowLineAlive() {
+  // The last gap was fine, but nothing reaches the controllers now: paused,
+  // stopped or without its port, the box does not say all is well.
+  if (ColourCode(*Text1) == kGreen && !host_->LineAlive()) SetBackColour(*Text1, kWindowBackground);
+}
+
 void frmMain::Text1_Change() {
   const int gap = Text1->text().toInt();
   if (playback::IsLateKeepAlive(gap)) {
@@ -803,7 +710,7 @@ void frmMain::SavePreferences() {
   current.frameTiming = SelectedText(*cboFrameComp);
   current.startTime = SelectedText(*cboStartTime);
   current.endTime = SelectedText(*cboEndTime);
-  current.autostart = fields_.ShowRunning ? "1" : "0";
+  current.autostart = ShowRunning() ? "1" : "0";
   current.lastImportFolder = fields_.LastImportFolder;
   preferences_.Save(current);
 }
@@ -819,9 +726,11 @@ void frmMain::cboFrameComp_Click() {
 }
 void frmMain::cboStartTime_Click() {
   SavePreferences();
+  ShowCalendarState();
 }
 void frmMain::cboEndTime_Click() {
   SavePreferences();
+  ShowCalendarState();
 }
 
 // COM numbers are a Windows notion; the tooltip says which device this
@@ -844,9 +753,12 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 // The whole show runs inside this click; the window stays usable through the
 // scheduler's yields, where Stop and closing the window reach it.
 void frmMain::cmdShowStart_Click() {
+  StartShow([this] { (void)host_->Start({"Start button"}); });
+}
+
+void frmMain::StartShow(const std::function<void()>& run) {
   auto lock = platform::TakeShowLock(services_.applicationDirectory, "the player window");
   if (!lock) {
-    startedBy_ = playback::Requester::StartButton;
     services_.ui.ShowMessage(lock.message() + "\r\n\r\nThe show was not started.");
     return;
   }
@@ -855,16 +767,15 @@ void frmMain::cmdShowStart_Click() {
     std::unique_ptr<platform::ShowLock>& lock;
     ~Release() { lock.reset(); }
   } const release{showLock_};
-  const playback::Requester who = std::exchange(startedBy_, playback::Requester::StartButton);
-  session_->Start(who);
+  run();
 }
 
 void frmMain::LogShowEvent(const playback::ShowEvent& event) {
-  session_->Log(event);
+  host_->Log(event);
 }
 
 void frmMain::cmdStop_Click() {
-  session_->Stop(playback::Requester::StopButton);
+  (void)host_->Stop({"Stop button"});
 }
 
 void frmMain::cmdPlayListAdd_Click() {
@@ -891,7 +802,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::Form_QueryUnload() {
-  session_->CloseNow(playback::Requester::WindowClosed);
+  host_->CloseNow({"window closed"});
   services_.ui.DoEvents();
   EndProgram(0);
 }

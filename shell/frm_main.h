@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/show_host.h"
 #include "import/import_driver.h"
 #include "platform/audio_player.h"
 #include "platform/clock.h"
@@ -18,17 +19,13 @@
 #include "platform/serial_port.h"
 #include "platform/show_lock.h"
 #include "platform/user_interface.h"
-#include "playback/calendar_file_window.h"
 #include "playback/line_report.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
-#include "playback/show_session.h"
 #include "playlist/playlist.h"
 #include "sequence_format/fade_timing.h"
 #include "shell/preferences.h"
 #include "shell/winrar_locator.h"
-#include "watch/show_health.h"
-#include "web/show_page.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -42,14 +39,6 @@ class QListWidget;
 class QPushButton;
 class QSocketNotifier;
 class QTimer;
-
-namespace watch {
-class ShowWatchdog;
-}
-namespace web {
-class Api;
-class WebServer;
-}  // namespace web
 
 namespace shell {
 
@@ -97,12 +86,14 @@ class frmMain : public QWidget,
   // Form_Load, which may start the show.
   void KeepWatch();
   // The phone page's address while the window serves it, else empty.
-  const std::string& PhonePageAddress() const { return phonePageAddress_; }
+  const std::string& PhonePageAddress() const { return host_->PhonePageAddress(); }
 
   // The show's dispatch runs at this priority where the system allows it.
   void SetDispatchPriority(platform::DispatchPriority& priority) {
-    session_->SetDispatchPriority(&priority);
+    host_->Session().SetDispatchPriority(&priority);
   }
+  // The show with its watch and page; the window renders it.
+  host::ShowHost& Host() { return *host_; }
 
   void SetBusyState() override;
   void SetRunningState();
@@ -139,9 +130,9 @@ class frmMain : public QWidget,
   std::string StartTimeText() const;
   std::string EndTimeText() const;
 
-  bool ShowRunning() const { return fields_.ShowRunning; }
+  bool ShowRunning() const { return host_->ShowRunning(); }
   // Time of day (seconds) of the last keep-alive; the serial link keeps it.
-  int LastKeepAliveTime() const { return session_->LastKeepAliveTime(); }
+  int LastKeepAliveTime() const { return host_->Session().LastKeepAliveTime(); }
   std::string LastImportFolder() const override { return fields_.LastImportFolder; }
   void SetLastImportFolder(const std::string& folder) override {
     fields_.LastImportFolder = folder;
@@ -208,6 +199,10 @@ class frmMain : public QWidget,
   std::string ReadRegistryText(const std::string& keyName, const std::string& valueName);
 
   void ShowCalendarState();
+  // Runs the show for `who` under this window's lock on the folder.
+  void StartShow(const std::function<void()>& run);
+  // Text1 is green only while the controllers hear the show.
+  void ShowLineAlive();
   void ShowNoticeLine();
   void lblStatus_Change();
   void Text1_Change();
@@ -221,13 +216,11 @@ class frmMain : public QWidget,
   void cboEndTime_Click();
 
   void EndProgram(int exitCode);
-  // Serves the phone page when settings.toml has a [web] table.
-  void StartPhonePage();
+  // Shows where the phone page is served (empty: it is not).
+  void ShowPhonePage(const std::string& address);
   // The page's server and the watch, run from the window's event loop
   // (also inside a running show, whose yields handle the window's events).
   void ServeAndWatch();
-  // Points the show's log and view through the page and the watch.
-  void Rewire();
   void SetFace(QPushButton& button, std::uint32_t code);
   void SetBackColour(QLineEdit& box, std::uint32_t code);
   // Runs an event handler; no exception gets past it into Qt.
@@ -235,20 +228,14 @@ class frmMain : public QWidget,
 
   Services services_;
   PreferencesFile preferences_;
-  // show.log beside the other files; written by the show and by the
-  // handlers that start and stop it.
-  std::unique_ptr<platform::LogFile> showLogFile_;
   // Held while this window's show runs: one show per folder.
   std::unique_ptr<platform::ShowLock> showLock_;
-  // Who the next cmdShowStart_Click is for, as the log names it.
-  playback::Requester startedBy_ = playback::Requester::StartButton;
 
   // Long-lived state of the window, under the names the design gives it.
   struct Fields {
     std::string WinRarPath;
     std::string LastImportFolder;
     std::string StatusText;
-    bool ShowRunning = false;
     // Filled at start-up, before any import can run. The import's compiler
     // builds the same 108 rows itself: its entry point takes no table.
     sequence_format::FadeTimingTable FadeTimingTable{};
@@ -258,8 +245,6 @@ class frmMain : public QWidget,
   std::vector<std::string> notices_;
   // When the show opens next, shown ahead of the notices on their line.
   std::string nextShow_;
-  // calendar.toml, or the daily window of the lists without it.
-  std::unique_ptr<playback::CalendarFileWindow> calendarWindow_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -290,29 +275,15 @@ class frmMain : public QWidget,
 
   std::unique_ptr<ListBoxWidget> listBox_;
   std::unique_ptr<playlist::Playlist> playlist_;
-  // The show: the line to the controllers (it holds LastKeepAliveTime), the
-  // scheduler, the player and show.log. Stop and closing reach it here.
-  std::unique_ptr<playback::ShowSession> session_;
-
-  // The show's log and view, on their way through what watches them.
-  class RelayLog;
-  class RelayView;
-  watch::ShowHealth health_;
-  std::unique_ptr<watch::HealthLog> healthLog_;
-  std::unique_ptr<RelayLog> relayLog_;
-  std::unique_ptr<RelayView> relayView_;
-  std::unique_ptr<watch::ShowWatchdog> watchdog_;
-  // The phone page: what it keeps of the show, and its server.
-  web::PageShowState pageState_;
-  std::unique_ptr<web::PageShowView> pageView_;
-  std::unique_ptr<web::ShowPage> page_;
-  std::unique_ptr<web::Api> api_;
-  std::unique_ptr<web::WebServer> server_;
+  // The show, with the line to the controllers (it holds
+  // LastKeepAliveTime), show.log, the watch and the phone page. Stop and
+  // closing reach it here.
+  std::unique_ptr<host::ShowHost> host_;
+  // Gone with the window: the yield hook it left behind does nothing then.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   QSocketNotifier* serverNotifier_ = nullptr;
   QTimer* yieldTimer_ = nullptr;
   QLabel* lblPhonePage = nullptr;
-  std::string phonePageAddress_;
-  bool serving_ = false;  // inside the server's poll
 };
 
 }  // namespace shell

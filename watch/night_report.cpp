@@ -18,7 +18,8 @@ std::optional<int> WindowSeconds(const playback::ShowEvent& event) {
   const std::optional<int> start = playback::ParseTimeOfDay(event.start);
   const std::optional<int> end = playback::ParseTimeOfDay(event.end);
   if (!start || !end) return std::nullopt;
-  return *end >= *start ? *end - *start : 0;
+  // A calendar's night may run past midnight.
+  return *end >= *start ? *end - *start : *end + 24 * 3600 - *start;
 }
 
 bool IsCleanEnd(const playback::ShowEvent& event) {

@@ -222,8 +222,10 @@ ShowWindowNow ShowWatchdog::WindowNow() {
       options_.calendar != nullptr ? *options_.calendar : dailyWindow_;
   now.inside = calendar.InsideNow(settings, *clock_);
   now.secondsToOpening = calendar.SecondsToNextOpening(settings, *clock_);
-  now.startText = settings.startTime.Text();
-  now.endText = settings.endTime.Text();
+  // The night the calendar gives, not the lists it has greyed out.
+  const std::optional<playback::ShowNight> night = calendar.TonightOrNext(settings, *clock_);
+  now.startText = night ? night->startText : settings.startTime.Text();
+  now.endText = night ? night->endText : settings.endTime.Text();
   return now;
 }
 

@@ -57,7 +57,8 @@ Json StatusJson(const ShowStatus& s) {
     json["window"] = Json{{"start", s.window->start},
                           {"end", s.window->end},
                           {"openNow", s.window->openNow},
-                          {"opensInSeconds", nullptr}};
+                          {"opensInSeconds", nullptr},
+                          {"problem", s.window->problem}};
     if (s.window->opensInSeconds) json["window"]["opensInSeconds"] = *s.window->opensInSeconds;
   }
   json["keepAlive"] =

@@ -115,6 +115,7 @@ function show(s) {
   $("next").textContent = s.next ? (s.next.row + 1) + ". " + s.next.title : "\u2013";
   const w = s.window;
   if (!w) $("window").textContent = "\u2013";
+  else if (w.problem) $("window").textContent = "The calendar cannot be used: " + w.problem;
   else if (w.openNow) $("window").textContent = "Open now, until " + w.end;
   else if (w.opensInSeconds !== null) $("window").textContent = "Opens at " + w.start + " (in " + span(w.opensInSeconds) + "), until " + w.end;
   else $("window").textContent = "The window " + w.start + " to " + w.end + " never opens";

@@ -48,7 +48,7 @@ void PageShowView::KeepAliveGap(int seconds, bool late) {
   inner_.KeepAliveGap(seconds, late);
 }
 
-ShowPage::ShowPage(PageShowState& state, Show show, std::string dataFolder)
+ShowPage::ShowPage(const PageShowState& state, Show show, std::string dataFolder)
     : state_(state), show_(show), dataFolder_(std::move(dataFolder)) {}
 
 ShowState ShowPage::State() const {
@@ -64,7 +64,7 @@ ShowState ShowPage::State() const {
   return state_.status == playback::kPausedText ? ShowState::Paused : ShowState::Running;
 }
 
-bool ShowPage::Playing() {
+bool ShowPage::Playing() const {
   // The player closes the audio between entries and while the show waits.
   return State() == ShowState::Running && state_.row >= 0 &&
          state_.row < show_.playlist.RowCount() && show_.audio.DurationSeconds() > 0;
@@ -89,7 +89,13 @@ ShowStatus ShowPage::Status() {
     s.next = entry(between ? 0 : (state_.row + 1) % rows);
   }
   const playback::ShowSettings settings = show_.settings.CurrentSettings();
-  WindowView window{settings.startTime.Text(), settings.endTime.Text(), false, std::nullopt};
+  WindowView window{settings.startTime.Text(), settings.endTime.Text(), false, std::nullopt, {}};
+  // With a calendar its night holds, not the lists it has greyed out.
+  if (const auto night = show_.calendar.TonightOrNext(settings, show_.clock)) {
+    window.start = night->startText;
+    window.end = night->endText;
+  }
+  window.problem = show_.calendar.Problem();
   window.openNow = show_.calendar.InsideNow(settings, show_.clock);
   if (!window.openNow) {
     window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);
@@ -117,46 +123,6 @@ ShowStatus ShowPage::Status() {
 
 std::vector<playback::NightSummary> ShowPage::Nights(int count) {
   return LastNights(dataFolder_, count).value_or(std::vector<playback::NightSummary>{});
-}
-
-platform::Status ShowPage::Start(std::string_view) {
-  if (state_.inShow) return platform::Status::Error("the show is already running");
-  if (state_.startAsked) return platform::Status::Error("the show is already starting");
-  state_.startAsked = true;
-  if (show_.startShow) {
-    if (platform::Status started = show_.startShow(); !started) {
-      state_.startAsked = false;
-      return started;
-    }
-  }
-  return platform::Status::Ok();
-}
-
-platform::Status ShowPage::Stop(std::string_view) {
-  if (!state_.inShow || !show_.showRunning) {
-    return platform::Status::Error("the show is not running");
-  }
-  show_.session.Stop(playback::Requester::PhonePage);
-  return platform::Status::Ok();
-}
-
-platform::Status ShowPage::StopAfterSong(std::string_view who) {
-  if (!state_.inShow || !show_.showRunning) {
-    return platform::Status::Error("the show is not running");
-  }
-  // Waiting for its window, nothing plays whose end could be waited for.
-  if (!Playing()) return Stop(who);
-  show_.session.StopAfterSong(playback::Requester::PhonePage);
-  show_.session.Log(playback::show_event::StopAfterSongAsked(who));
-  state_.stopAfterSongAsked = true;
-  return platform::Status::Ok();
-}
-
-platform::Status ShowPage::Skip(std::string_view who) {
-  if (!Playing()) return platform::Status::Error("nothing is playing");
-  show_.session.Skip(playback::Requester::PhonePage);
-  show_.session.Log(playback::show_event::SkipAsked(who));
-  return platform::Status::Ok();
 }
 
 }  // namespace web

@@ -12,7 +12,6 @@
 #include "playback/show_calendar.h"
 #include "playback/show_front_end.h"
 #include "playback/show_log.h"
-#include "playback/show_session.h"
 #include "watch/show_health.h"
 #include "web/show_view.h"
 #include "web/web_settings.h"
@@ -54,11 +53,12 @@ class PageShowView final : public playback::ShowView {
   PageShowState& state_;
 };
 
-class ShowPage final : public StatusSource, public ControlSink {
+// The page's status read out of what the show has told: the host owns the
+// state, the calendar and the health it reads; the page's controls go to the
+// host's commands, not through here.
+class ShowPage final : public StatusSource {
  public:
   struct Show {
-    playback::ShowSession& session;
-    const bool& showRunning;
     const playback::ShowSettingsSource& settings;
     const playback::PlaylistSource& playlist;
     const playback::ShowCalendar& calendar;
@@ -68,28 +68,19 @@ class ShowPage final : public StatusSource, public ControlSink {
     const watch::ShowHealth* health = nullptr;
     // The wall clock the last 24 hours of alerts are counted back from.
     std::function<std::chrono::system_clock::time_point()> wallNow = std::chrono::system_clock::now;
-    // Carries out a Start from the page once its answer is on its way (the
-    // show runs in the front end's loop, not inside a request), or says why
-    // the front end cannot start it now. Without it the front end looks at
-    // PageShowState::startAsked itself.
-    std::function<platform::Status()> startShow;
   };
   // `dataFolder` holds show.log, whose nights the page lists.
-  ShowPage(PageShowState& state, Show show, std::string dataFolder);
+  ShowPage(const PageShowState& state, Show show, std::string dataFolder);
 
   ShowStatus Status() override;
   std::vector<playback::NightSummary> Nights(int count) override;
 
-  platform::Status Start(std::string_view who) override;
-  platform::Status Stop(std::string_view who) override;
-  platform::Status StopAfterSong(std::string_view who) override;
-  platform::Status Skip(std::string_view who) override;
+  ShowState State() const;
+  // An entry plays now: its audio is open at a row of the playlist.
+  bool Playing() const;
 
  private:
-  ShowState State() const;
-  bool Playing();
-
-  PageShowState& state_;
+  const PageShowState& state_;
   Show show_;
   std::string dataFolder_;
 };

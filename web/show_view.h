@@ -36,6 +36,9 @@ struct WindowView {
   // Seconds until the window opens next; nothing when it is open or never
   // opens (a start after the end).
   std::optional<int> opensInSeconds;
+  // Why the calendar cannot be used ("calendar.toml line 7: ..."); empty
+  // when it can.
+  std::string problem;
 };
 
 struct HealthView {

@@ -206,7 +206,7 @@ struct Rig {
     playback::CalendarFileWindow calendar(dir.path().string());
     if (observer) ui.onDoEvents = [&](int) { observer(calendar); };
     session.SetCalendar(calendar);
-    session.Start(playback::Requester::StartButton);
+    session.Start(playback::Origin{"Start button"});
   }
 
   // Asks the calendar at every yield of the show, as the watch and the

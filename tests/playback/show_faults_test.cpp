@@ -103,7 +103,7 @@ TEST(ShowFaultsTest, SerialDeviceLostMidSongAndBackResumesAtTheNextEntryAndNever
     if (rig.window.selected.size() == 4) rig.window.showRunning = false;
   };
 
-  session->Start(playback::Requester::StartButton);
+  session->Start(playback::Origin{"Start button"});
 
   EXPECT_EQ(portEvents, (std::vector<Kind>{Kind::PortOpened, Kind::PortLost, Kind::PortBack}));
   EXPECT_EQ(lostAtSelect, (std::vector<bool>{false, true, true, false}));
@@ -146,7 +146,7 @@ TEST(ShowFaultsTest, StopIsAnsweredWhileALargeCacheLoads) {
   rig.ui.onDoEvents = [&](int) {
     if (!rig.window.selected.empty()) rig.window.showRunning = false;
   };
-  rig.session.Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Origin{"Start button"});
   EXPECT_EQ(rig.window.selected, std::vector<int>{0});
   EXPECT_TRUE(rig.audio.opened.empty());
 }
@@ -161,6 +161,6 @@ TEST(ShowFaultsTest, EachSkippedEntryYieldsSoStopIsAnsweredAtOnce) {
   rig.ui.onDoEvents = [&](int count) {
     if (count == 40) rig.window.showRunning = false;
   };
-  rig.session.Start(playback::Requester::StartButton);
+  rig.session.Start(playback::Origin{"Start button"});
   EXPECT_LT(rig.window.selected.size(), 40u);
 }

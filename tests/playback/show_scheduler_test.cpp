@@ -74,7 +74,7 @@ struct SchedulerRig : playback_test::Rig {
   void StopAtPlay(std::size_t n) {
     stopWhen = [this, n] { return playRows.size() >= n; };
   }
-  void Start() { session.Start(playback::Requester::StartButton); }
+  void Start() { session.Start(playback::Origin{"Start button"}); }
 
   std::vector<int> playRows;  // the rows selected to play, in order
   Times playTimes;            // and when

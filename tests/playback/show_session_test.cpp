@@ -11,7 +11,6 @@
 
 namespace {
 
-using playback::Requester;
 using playback_test::Level;
 using States = std::vector<std::string>;
 
@@ -38,7 +37,7 @@ TEST_F(ShowSessionTest, PausedStatusIsSentOnceWhileTheShowWaitsAnHour) {
   window.startTime = "5:00:00 PM";
   window.endTime = "11:00:00 PM";
   window.onSelect = [this](int) { window.showRunning = false; };
-  session.Start(Requester::GlimmerShow);
+  session.Start(playback::Origin{"glimmer show"});
 
   EXPECT_GE(clock.sleeps, 36000);
   EXPECT_EQ(window.statuses, (States{playback::kRunningText, playback::kPausedText,
@@ -54,8 +53,8 @@ TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
   clock.onSleep = [this](int sleeps) {
     if (sleeps % 50 == 0) window.showRunning = false;
   };
-  session.Start(Requester::StartButton);
-  session.Start(Requester::StartButton);
+  session.Start(playback::Origin{"Start button"});
+  session.Start(playback::Origin{"Start button"});
   ASSERT_EQ(window.notices.size(), 2u);
   EXPECT_EQ(window.notices[0], window.notices[1]);
   EXPECT_TRUE(playback_test::Contains(window.notices[0], "\"teatime\""));
@@ -65,7 +64,7 @@ TEST_F(ShowSessionTest, LastingNoticeIsSentOncePerShow) {
 // Only a show that ran is logged as stopped; Stop saves the settings even so.
 // What closing does is seen where each front end closes.
 TEST_F(ShowSessionTest, StopWithoutARunningShowLogsNothingAndSaves) {
-  session.Stop(Requester::StopButton);
+  session.Stop(playback::Origin{"Stop button"});
   EXPECT_EQ(window.logged, States{});
   EXPECT_EQ(window.savedWhileRunning, std::vector<bool>{false});
 }
@@ -74,12 +73,13 @@ TEST_F(ShowSessionTest, StopWithoutARunningShowLogsNothingAndSaves) {
 // the song under way and the show goes on; stop-after-song lets it end.
 TEST_F(ShowSessionTest, SkipEndsTheSongAndStopAfterSongEndsTheShowAfterIt) {
   onPoll = [this](fakes::FakeAudioPlayer& fake) {
-    if (window.selected.size() == 1 && fake.position > 0.25) session.Skip(Requester::PhonePage);
+    if (window.selected.size() == 1 && fake.position > 0.25)
+      session.Skip(playback::Origin{"phone page"});
     if (window.selected.size() == 2 && fake.position > 0.45) {
-      session.StopAfterSong(Requester::PhonePage);
+      session.StopAfterSong(playback::Origin{"phone page"});
     }
   };
-  session.Start(Requester::StartButton);
+  session.Start(playback::Origin{"Start button"});
 
   EXPECT_EQ(window.selected, (std::vector<int>{0, 1}));
   EXPECT_FALSE(window.showRunning);
@@ -97,13 +97,13 @@ TEST_F(ShowSessionTest, TheStateFollowsTheShowAsItPlays) {
   std::vector<playback::ShowState> seen;
   onPoll = [this, &seen](fakes::FakeAudioPlayer& fake) {
     if (window.selected.size() == 3 && fake.position > 0.85 && seen.size() == 2) {
-      session.StopAfterSong(Requester::PhonePage);
+      session.StopAfterSong(playback::Origin{"phone page"});
     }
     if (fake.position > 0.85 && seen.size() < window.selected.size()) {
       seen.push_back(session.State());
     }
   };
-  session.Start(Requester::StartButton);
+  session.Start(playback::Origin{"Start button"});
 
   ASSERT_EQ(seen.size(), 3u);
   for (std::size_t i : {0u, 2u}) {

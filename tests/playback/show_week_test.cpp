@@ -86,7 +86,7 @@ TEST(ShowWeekTest, EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows) {
     if (clock.us >= At(kDays, 12, 0, 0)) window.running = false;
   };
 
-  session.Start(playback::Requester::StartButton);
+  session.Start(playback::Origin{"Start button"});
 
   ASSERT_EQ(clock.us / kSecond, At(kDays, 12, 0, 0) / kSecond);
   // The Start button announces the show once, then every evening is a night

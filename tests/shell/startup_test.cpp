@@ -115,6 +115,7 @@ TEST_F(StartupTest, OnlyAnExactOneStartsTheShow) {
 // Stop is clicked at the first pause pass: the show waits for its window.
 TEST_F(StartupTest, FlagOneTriesThePortThenStartsTheShow) {
   WritePreferences(PreferencesFile("3", "1"));
+  OneEntryPlaylist({playback_test::Level(20000, 1)}, 1.0);  // an empty one is refused at once
   clock.SetTimeOfDay(12, 0, 0);
   std::string seen;
   ui.onDoEvents = [&](int) {

@@ -151,7 +151,7 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
   s.statusText = "Show Running... Press Stop To Stop The Show And/Or Change Settings";
   s.playing = web::PlayingView{{2, "Carol \x96 of the bells"}, 61.5, 180.25};  // Windows-1252 dash
   s.next = web::EntryView{3, "Jingle"};
-  s.window = web::WindowView{"5:30:00 PM", "11:00:00 PM", true, std::nullopt};
+  s.window = web::WindowView{"5:30:00 PM", "11:00:00 PM", true, std::nullopt, {}};
   s.keepAliveGapSeconds = 1;
   s.lateKeepAlives = 2;
   s.stopAfterSong = true;
@@ -172,7 +172,8 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
                                         {{"start", "5:30:00 PM"},
                                          {"end", "11:00:00 PM"},
                                          {"openNow", true},
-                                         {"opensInSeconds", nullptr}}},
+                                         {"opensInSeconds", nullptr},
+                                         {"problem", ""}}},
                                        {"keepAlive", {{"lastGapSeconds", 1}, {"lateCount", 2}}},
                                        {"stopAfterSong", true},
                                        {"health", nullptr},

@@ -470,7 +470,7 @@ int RunDemo(const std::vector<std::string>& args) {
   bool running = true;
   playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
                                 {running, settings, playlist, view}, fadeTimings);
-  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
+  ui.onSignal = [&](int) { session.Stop(kInterrupted); };
 
   // When the song was at 0 on the steady clock, from the player's own view
   // of the position at every yield; the median is robust to a late reading.

@@ -113,7 +113,7 @@ int RunPlay(const std::vector<std::string>& args) {
   if (!o.device.empty()) session.Link().NameLine(o.device);
   platform::RealtimePriority dispatchPriority;
   session.SetDispatchPriority(&dispatchPriority);
-  ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
+  ui.onSignal = [&](int) { session.Stop(kInterrupted); };
 
   // Opened here rather than by the player so a port that will not open is an
   // error of the command, not a show that plays without lights. The bytes on

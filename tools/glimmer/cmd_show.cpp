@@ -4,14 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
+#include "host/show_host.h"
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
@@ -21,23 +19,13 @@
 #include "platform/posix/system_clock.h"
 #include "platform/posix/termios_serial_port.h"
 #include "platform/show_lock.h"
-#include "playback/calendar_file_window.h"
-#include "playback/show_log.h"
-#include "playback/show_session.h"
-#include "playlist/list_box.h"
-#include "playlist/playlist.h"
-#include "sequence_format/fade_timing.h"
-#include "shell/preferences.h"
 #include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "tools/glimmer/console_show_window.h"
+#include "tools/glimmer/headless_show.h"
 #include "watch/device_wait.h"
-#include "watch/show_health.h"
 #include "watch/show_watchdog.h"
-#include "web/api.h"
-#include "web/show_page.h"
-#include "web/web_server.h"
 
 namespace glimmer {
 namespace {
@@ -78,77 +66,28 @@ constexpr const char* kUsage =
     "playlist is empty, the port cannot be opened or another show runs on the folder\n"
     "(with a message on standard error), or on a mistake in the arguments.\n";
 
-// lstPlayList without a window: the rows and their item data.
-class PlaylistRows final : public playlist::ListBox {
+// The audio player, made once the sound device has had its time to appear;
+// the host that plays through it exists from the start.
+class DeferredAudio final : public platform::AudioPlayer {
  public:
-  int Count() const override { return static_cast<int>(rows_.size()); }
-  std::string Text(int index) const override { return rows_.at(Index(index)).text; }
-  std::int32_t ItemData(int index) const override { return rows_.at(Index(index)).data; }
-  void SetItemData(int index, std::int32_t data) override { rows_.at(Index(index)).data = data; }
-  void InsertItem(int index, const std::string& text) override {
-    rows_.insert(rows_.begin() + index, Row{text, 0});
+  explicit DeferredAudio(const std::unique_ptr<platform::AudioPlayer>& audio) : audio_(audio) {}
+  platform::Status Open(const std::string& path) override { return audio_->Open(path); }
+  int PlayState() override { return audio_->PlayState(); }
+  double PositionSeconds() override { return audio_->PositionSeconds(); }
+  double DurationSeconds() override { return audio_ ? audio_->DurationSeconds() : 0.0; }
+  void Stop() override { audio_->Stop(); }
+  void Close() override {
+    if (audio_) audio_->Close();
   }
-  void RemoveItem(int index) override { rows_.erase(rows_.begin() + index); }
-  void Clear() override { rows_.clear(); }
-  int SelectedIndex() const override { return selected_; }
-  void Select(int index) override { selected_ = index; }
-  void SetFocus() override {}
+  void SetVolumePercent(int percent) override { audio_->SetVolumePercent(percent); }
+  bool IsSilent() const override { return audio_->IsSilent(); }
+  std::string SilentReason() const override { return audio_->SilentReason(); }
+  double OutputLatencySeconds() const override { return audio_->OutputLatencySeconds(); }
+  void OpenOutputAhead() override { audio_->OpenOutputAhead(); }
+  bool OutputReady() override { return audio_->OutputReady(); }
 
  private:
-  struct Row {
-    std::string text;
-    std::int32_t data;
-  };
-  static std::size_t Index(int index) { return static_cast<std::size_t>(index); }
-  std::vector<Row> rows_;
-  int selected_ = -1;
-};
-
-// The window's part in the show, on a console: the saved settings stand in
-// for the lists, and the playlist is the saved one. The settings and the
-// playlist come once the console (which reports their problems) exists.
-class HeadlessShowWindow final : public playback::ShowSettingsSource,
-                                 public playback::PlaylistSource {
- public:
-  // The settings are read here, once; a line rate the controllers do not
-  // take is refused.
-  platform::Status Attach(shell::PreferencesFile& preferences, playlist::Playlist& playlist,
-                          shell::Preferences settings, int portOverride) {
-    preferences_ = &preferences;
-    playlist_ = &playlist;
-    settings_ = std::move(settings);
-    const platform::Result<int> baud = playback::ParseLineRate(settings_.dataRate);
-    if (!baud) return baud.status();
-    show_ = {portOverride > 0 ? portOverride : std::atoi(settings_.port.c_str()), baud.value(),
-             std::atoi(settings_.frameTiming.c_str()), settings_.startTime, settings_.endTime};
-    return platform::Status::Ok();
-  }
-
-  playback::ShowSettings CurrentSettings() const override { return show_; }
-  // As the window writes it: its settings, the autostart flag following
-  // ShowRunning. A port given on the command line is not saved.
-  void SaveSettings() override {
-    shell::Preferences current = settings_;
-    current.autostart = running ? "1" : "0";
-    preferences_->Save(current);
-  }
-
-  int RowCount() const override { return playlist_->RowCount(); }
-  playlist::PlaylistEntry EntryAt(int row) const override { return playlist_->EntryAtRow(row); }
-  void SelectRow(int row) override {
-    page.row = row;
-    playlist_->SelectRow(row);
-  }
-
-  bool running = false;
-  // What the phone page shows of the show.
-  web::PageShowState page;
-
- private:
-  shell::PreferencesFile* preferences_ = nullptr;
-  playlist::Playlist* playlist_ = nullptr;
-  shell::Preferences settings_;
-  playback::ShowSettings show_;
+  const std::unique_ptr<platform::AudioPlayer>& audio_;
 };
 
 }  // namespace
@@ -181,47 +120,44 @@ int RunShow(const std::vector<std::string>& args) {
     std::fprintf(stderr, "glimmer show: %s This one does not start.\n", showLock.message().c_str());
     return 1;
   }
-  std::unique_ptr<platform::LogFile> logFile = platform::MakeLogFile(platform::ShowLogPath(dir));
   // The status goes to standard output as it changes, and never holds up the
   // show: a reader that stops reading loses lines, not songs.
   ::signal(SIGPIPE, SIG_IGN);
   platform::LineOutput out(STDOUT_FILENO);
   ConsoleShowView console(out, /*labelled=*/false);
-  HeadlessShowWindow window;
-  web::PageShowView view(console, window.page);
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
   platform::SystemClock clock;
   platform::PosixFileStore files;
-  shell::PreferencesFile preferences(platform::PreferencesPath(dir), files, ui);
-  PlaylistRows rows;
-  playlist::Playlist playlist(rows, ui, files, platform::PlaylistPath(dir));
-  playlist.ResetEntries();
-  playlist.LoadPlaylist();
-  const shell::Preferences saved = preferences.Read();
-  if (const platform::Status attached =
-          window.Attach(preferences, playlist, shell::SelectedChoices(saved), portOverride);
-      !attached) {
-    std::fprintf(stderr, "glimmer show: %s\n", attached.message().c_str());
+  // The port and the audio come once the devices are there; the host, which
+  // writes show.log from the start, is told of them through these.
+  platform::TermiosSerialPort port(
+      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
+  std::unique_ptr<platform::AudioPlayer> audio;
+  DeferredAudio deferredAudio(audio);
+  HeadlessShow show({.dir = dir,
+                     .portOverride = portOverride,
+                     .port = port,
+                     .audio = deferredAudio,
+                     .ui = ui,
+                     .clock = clock,
+                     .files = files,
+                     .view = console});
+  if (const platform::Status& problem = show.SettingsProblem(); !problem) {
+    std::fprintf(stderr, "glimmer show: %s\n", problem.message().c_str());
     return 1;
   }
-
-  // calendar.toml, read at the start, decides the nights where it is.
-  playback::CalendarFileWindow calendar(dir);
-  // Every line of show.log passes the health the page shows.
-  watch::ShowHealth health;
-  watch::HealthLog healthLog(*logFile, health);
+  host::ShowHost& host = show.Host();
   // Before the show writes a line: whether it comes back from a crash.
-  watch::ShowWatchdog watchdog({.dir = dir,
-                                .device = device,
-                                .waitForDevices = std::chrono::seconds(waitSeconds),
-                                .silent = silent,
-                                .serviceManager = true,
-                                .notice = {},
-                                .calendar = &calendar},
-                               healthLog, ui, window, window, &health);
-  watchdog.NoteAutostartFlag(saved.autostart);
+  watch::ShowWatchdog& watchdog =
+      host.KeepWatch({.dir = dir,
+                      .device = device,
+                      .waitForDevices = std::chrono::seconds(waitSeconds),
+                      .silent = silent,
+                      .serviceManager = true,
+                      .notice = {}});
+  watchdog.NoteAutostartFlag(show.SavedAutostart());
   bool interrupted = false;
   ui.onSignal = [&interrupted](int) { interrupted = true; };
   // A USB adapter or sound card may appear some seconds after boot; the
@@ -230,108 +166,41 @@ int RunShow(const std::vector<std::string>& args) {
     watchdog.Stopping();
     return interrupted ? 0 : 1;
   }
-
-  platform::TermiosSerialPort port(
-      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
-  std::unique_ptr<platform::AudioPlayer> audio =
-      platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
-  const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
-  playback::ShowSession session({port, *audio, ui, clock, watchdog.Log(), platform::LocalDateTime},
-                                {window.running, window, window, watchdog.View(view)}, fadeTimings);
-  preferences.OnRefusedWrite([&session](const std::string& why) {
-    session.Log(playback::show_event::SettingsNotSaved(why));
-  });
-  playlist.OnRefusedWrite([&session](const std::string& why) {
-    session.Log(playback::show_event::PlaylistNotSaved(why));
-  });
-  session.Subscribe([&watchdog](const playback::ShowEvent& event) { watchdog.Heard(event); });
-  watchdog.portInUse = [&session] { return session.IsPortOpen(); };
-  ui.AddYieldHook([&watchdog] { watchdog.Poll(); });
+  audio = platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
 
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
   platform::RealtimePriority dispatchPriority;
-  session.SetDispatchPriority(&dispatchPriority);
-  session.SetCalendar(calendar);
+  host.Session().SetDispatchPriority(&dispatchPriority);
 
-  // The phone page, when settings.toml asks for it. Its server runs only at
+  // The phone page, when settings.toml asks for it; its server runs only at
   // the show's yield points, on this thread.
-  web::PageShowState& state = window.page;
-  std::optional<web::ShowPage> page;
-  std::optional<web::Api> api;
-  std::optional<web::WebServer> server;
-  if (const auto settings = web::ReadWebSettings(dir); !settings) {
-    std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
-                 settings.message().c_str());
-    session.Log(playback::show_event::PhonePageOff(settings.message()));
-  } else if (settings.value().enabled) {
-    page.emplace(state,
-                 web::ShowPage::Show{.session = session,
-                                     .showRunning = window.running,
-                                     .settings = window,
-                                     .playlist = window,
-                                     .calendar = calendar,
-                                     .audio = *audio,
-                                     .clock = clock,
-                                     .health = &health,
-                                     .wallNow = std::chrono::system_clock::now,
-                                     .startShow = {}},
-                 dir);
-    api.emplace(*page, *page, settings.value().token, std::chrono::steady_clock::now,
-                [&session](const std::string& line) { session.Log(line); });
-    server.emplace(*api);
-    const auto address = web::ParseListenAddress(settings.value().listen);
-    const platform::Status listening = address ? server->Listen(address.value()) : address.status();
-    if (!listening) {
-      std::fprintf(stderr, "glimmer show: %s; the phone page stays off\n",
-                   listening.message().c_str());
-      session.Log(playback::show_event::PhonePageOff(listening.message()));
-      server.reset();
-    } else {
-      const std::string url =
-          "http://" + address.value().host + ":" + std::to_string(server->Port()) + "/";
-      out.Write("Phone page: " + url +
-                (address.value().host == "0.0.0.0" ? " (on every address of this machine)" : ""));
-      session.Log(playback::show_event::PhonePageOn(url));
-      ui.AddYieldHook([&server] { server->Poll(); });
-      ui.WakeOn(server->WakeFd(), [&server] { server->Poll(); });
-    }
-  }
+  host.onPhonePage = [&](const std::string& url) {
+    ui.WakeOn(host.WakeFd(), [&host] { host.Poll(); });
+    if (url.empty()) return;
+    out.Write("Phone page: " + url +
+              (host.PhonePageOnEveryAddress() ? " (on every address of this machine)" : ""));
+  };
+  host.ServePhonePage();
 
   ui.onSignal = [&](int signal) {
-    if (!state.inShow) return;  // waiting for the page's Start: the program ends
+    if (!host.State().inShow) return;  // waiting for the page's Start: the program ends
     if (signal == SIGTERM || signal == SIGHUP) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
-      session.CloseNow(signal == SIGTERM ? playback::Requester::Sigterm
-                                         : playback::Requester::Sighup);
+      host.CloseNow(
+          {signal == SIGTERM ? "SIGTERM, as closing the window" : "SIGHUP, as closing the window"});
       watchdog.Stopping();
       std::fflush(nullptr);
       std::exit(0);
     }
     // As the Stop button: the show ends at its next check, and the
     // preferences say it no longer runs.
-    session.Stop(playback::Requester::Sigint);
+    (void)host.Stop(kInterrupted);
   };
 
-  playback::Requester startedBy = playback::Requester::GlimmerShow;
-  for (;;) {
-    state.startAsked = false;
-    session.Start(startedBy);
-    state.inShow = false;
-    // Ended by a signal or by itself: the command ends as it always did.
-    if (!server || ui.Interrupted() || window.running) break;
-    // Stopped from the page, which may start it again.
-    while (!state.startAsked && !ui.Interrupted()) {
-      ui.WaitForEvents(std::chrono::milliseconds(100));
-    }
-    if (ui.Interrupted()) break;
-    startedBy = playback::Requester::PhonePage;
-  }
+  int status = show.Run([&ui] { return ui.Interrupted(); });
   watchdog.Stopping();
-  // Only Stop clears ShowRunning: a show that ended with it still set ended
-  // by itself (an empty playlist, a port that would not open), and the
-  // scheduler has said why.
-  return window.running ? 1 : 0;
+  return status;
 }
 
 }  // namespace glimmer

@@ -208,6 +208,9 @@ int RunWeb(const std::vector<std::string>& args) {
               path.c_str());
   PrintAddresses(web::ParseListenAddress(listen).value());
   std::printf("Token (the page asks for it once):\n  %s\n", token.c_str());
+  std::printf(
+      "A player window or 'glimmer show' already running on this folder takes it up within "
+      "a second; nothing needs a restart.\n");
   if (lan) {
     std::printf("Anyone on the LAN can see the show's status; only the token changes it.\n");
   }

@@ -23,6 +23,9 @@
 // the playback benchmark). Header-only so the benchmark can use them too.
 namespace glimmer {
 
+// Ctrl+C on a console is the Stop button.
+inline const playback::Origin kInterrupted{"SIGINT, as the Stop button"};
+
 // What every console front end shows: each change the show sends, one line
 // each, never waiting for the reader. `labelled` puts "status: ", "notice: "
 // and "note: " before the texts and adds late keep-alive gaps (glimmer play

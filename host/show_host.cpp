@@ -1,0 +1,380 @@
+#include "host/show_host.h"
+
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "platform/paths.h"
+#include "playback/show_log.h"
+#include "playback/show_scheduler.h"
+#include "watch/alert_settings.h"
+#include "web/api.h"
+#include "web/web_server.h"
+
+namespace host {
+namespace {
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string WebTableOf(const platform::Result<web::WebSettings>& read) {
+  if (!read) return "mistake: " + read.message();
+  const web::WebSettings& web = read.value();
+  return web.enabled ? web.listen + " " + web.token : std::string();
+}
+
+}  // namespace
+
+// Every view that renders the show hears each change, in the order they
+// subscribed.
+class ShowHost::FanOut final : public playback::ShowView {
+ public:
+  std::vector<playback::ShowView*> views;
+  void ShowStarted() override {
+    for (auto* v : views) v->ShowStarted();
+  }
+  void ShowEnded() override {
+    for (auto* v : views) v->ShowEnded();
+  }
+  void StatusChanged(const std::string& text) override {
+    for (auto* v : views) v->StatusChanged(text);
+  }
+  void NoticeAdded(const std::string& text) override {
+    for (auto* v : views) v->NoticeAdded(text);
+  }
+  void NextShowChanged(const std::string& text) override {
+    for (auto* v : views) v->NextShowChanged(text);
+  }
+  void PlayingNoteChanged(const std::string& text) override {
+    for (auto* v : views) v->PlayingNoteChanged(text);
+  }
+  void KeepAliveGap(int seconds, bool late) override {
+    for (auto* v : views) v->KeepAliveGap(seconds, late);
+  }
+};
+
+// The front end's playlist, with the row that plays kept for every front
+// end: the window's page never learned it and so never saw a song play.
+class ShowHost::RowKeeper final : public playback::PlaylistSource {
+ public:
+  RowKeeper(playback::PlaylistSource& inner, web::PageShowState& state)
+      : inner_(inner), state_(state) {}
+  int RowCount() const override { return inner_.RowCount(); }
+  playlist::PlaylistEntry EntryAt(int row) const override { return inner_.EntryAt(row); }
+  void SelectRow(int row) override {
+    state_.row = row;
+    inner_.SelectRow(row);
+  }
+
+ private:
+  playback::PlaylistSource& inner_;
+  web::PageShowState& state_;
+};
+
+// The show's log: through the watch once it keeps one, else straight on.
+class ShowHost::RelayLog final : public platform::LogFile {
+ public:
+  explicit RelayLog(platform::LogFile& target) : target_(&target) {}
+  void PointTo(platform::LogFile& target) { target_ = &target; }
+  platform::Status AppendLine(const std::string& line) override {
+    return target_->AppendLine(line);
+  }
+
+ private:
+  platform::LogFile* target_;
+};
+
+// What the show tells, through the watch once it keeps one.
+class ShowHost::RelayView final : public playback::ShowView {
+ public:
+  explicit RelayView(playback::ShowView& target) : target_(&target) {}
+  void PointTo(playback::ShowView& target) { target_ = &target; }
+  void ShowStarted() override { target_->ShowStarted(); }
+  void ShowEnded() override { target_->ShowEnded(); }
+  void StatusChanged(const std::string& text) override { target_->StatusChanged(text); }
+  void NoticeAdded(const std::string& text) override { target_->NoticeAdded(text); }
+  void NextShowChanged(const std::string& text) override { target_->NextShowChanged(text); }
+  void PlayingNoteChanged(const std::string& text) override { target_->PlayingNoteChanged(text); }
+  void KeepAliveGap(int seconds, bool late) override { target_->KeepAliveGap(seconds, late); }
+
+ private:
+  playback::ShowView* target_;
+};
+
+// The page's buttons are the host's commands, named as the page's.
+class ShowHost::PageButtons final : public web::ControlSink {
+ public:
+  explicit PageButtons(ShowHost& host) : host_(host) {}
+  platform::Status Start(std::string_view who) override {
+    return host_.AskStart({std::string(who)});
+  }
+  platform::Status Stop(std::string_view who) override { return host_.Stop({std::string(who)}); }
+  platform::Status StopAfterSong(std::string_view who) override {
+    return host_.StopAfterSong({std::string(who)});
+  }
+  platform::Status Skip(std::string_view who) override { return host_.Skip({std::string(who)}); }
+
+ private:
+  ShowHost& host_;
+};
+
+ShowHost::ShowHost(ShowHostOptions options)
+    : options_(std::move(options)), calendar_(options_.dir) {
+  if (!options_.now) options_.now = platform::LocalDateTime;
+  platform::LogFile* logFile = options_.logFile;
+  if (logFile == nullptr) {
+    ownLogFile_ = platform::MakeLogFile(platform::ShowLogPath(options_.dir));
+    logFile = ownLogFile_.get();
+  }
+  healthLog_ = std::make_unique<watch::HealthLog>(*logFile, health_);
+  relayLog_ = std::make_unique<RelayLog>(*healthLog_);
+  fanOut_ = std::make_unique<FanOut>();
+  fanOut_->views.push_back(&options_.view);
+  stateView_ = std::make_unique<web::PageShowView>(*fanOut_, state_);
+  relayView_ = std::make_unique<RelayView>(*stateView_);
+  rows_ = std::make_unique<RowKeeper>(options_.playlist, state_);
+  session_ = std::make_unique<playback::ShowSession>(
+      playback::ShowSession::Devices{options_.port, options_.audio, options_.ui, options_.clock,
+                                     *relayLog_, options_.now},
+      playback::ShowSession::FrontEnd{showRunning_, options_.settings, *rows_, *relayView_},
+      options_.fadeTimings != nullptr ? *options_.fadeTimings : sequence_format::kFadeTimingTable);
+  session_->SetCalendar(calendar_);
+  // The watch hears every event of the show, once it keeps one.
+  session_->Subscribe([this](const playback::ShowEvent& event) {
+    if (watchdog_) watchdog_->Heard(event);
+  });
+  controls_ = std::make_unique<PageButtons>(*this);
+  page_ = std::make_unique<web::ShowPage>(
+      state_,
+      web::ShowPage::Show{options_.settings, options_.playlist, calendar_, options_.audio,
+                          options_.clock, &health_, options_.wallNow},
+      options_.dir);
+  const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
+  const std::string settingsText = FileText(settingsPath);
+  webText_ = WebTableOf(web::ParseWebSettings(settingsText, settingsPath));
+  const auto alerts = watch::ParseAlertSettings(settingsText, settingsPath);
+  alertsText_ = alerts ? alerts.value().command : alerts.message();
+  calendarText_ = FileText(options_.dir + "/calendar.toml");
+}
+
+ShowHost::~ShowHost() {
+  // The server answers from the show and the show writes through the watch:
+  // each goes before what it uses.
+  server_.reset();
+  api_.reset();
+  page_.reset();
+  session_.reset();
+}
+
+watch::ShowWatchdog& ShowHost::KeepWatch(watch::WatchdogOptions options) {
+  options.dir = options_.dir;
+  options.calendar = &calendar_;
+  if (!options.notice && options_.notice) options.notice = options_.notice;
+  watchdog_ = std::make_unique<watch::ShowWatchdog>(std::move(options), *healthLog_, options_.ui,
+                                                    options_.settings, options_.playlist, &health_);
+  watchdog_->portInUse = [this] { return session_->IsPortOpen(); };
+  relayLog_->PointTo(watchdog_->Log());
+  relayView_->PointTo(watchdog_->View(*stateView_));
+  return *watchdog_;
+}
+
+void ShowHost::Say(const std::string& text) {
+  if (options_.notice) options_.notice(text);
+}
+
+void ShowHost::ServePhonePage() {
+  pageWanted_ = true;
+  const auto settings = web::ReadWebSettings(options_.dir);
+  if (!settings) {
+    Say("The phone page stays off: " + settings.message());
+    Log(playback::show_event::PhonePageOff(settings.message()));
+    return;
+  }
+  if (!settings.value().enabled) return;
+  api_ = std::make_unique<web::Api>(
+      *page_, *controls_, settings.value().token, std::chrono::steady_clock::now,
+      [this](const std::string& line) { Log(std::string_view(line)); });
+  server_ = std::make_unique<web::WebServer>(*api_);
+  const auto address = web::ParseListenAddress(settings.value().listen);
+  const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
+  if (!listening) {
+    Say("The phone page stays off: " + listening.message());
+    Log(playback::show_event::PhonePageOff(listening.message()));
+    StopServing();
+    return;
+  }
+  address_ = "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
+  everyAddress_ = address.value().host == "0.0.0.0";
+  Log(playback::show_event::PhonePageOn(address_));
+  if (onPhonePage) onPhonePage(address_);
+}
+
+void ShowHost::StopServing() {
+  const bool wasServing = !address_.empty();
+  server_.reset();
+  api_.reset();
+  address_.clear();
+  everyAddress_ = false;
+  if (wasServing && onPhonePage) onPhonePage(address_);
+}
+
+web::ControlSink& ShowHost::PageControls() {
+  return *controls_;
+}
+
+int ShowHost::WakeFd() const {
+  return server_ ? server_->WakeFd() : -1;
+}
+
+void ShowHost::Subscribe(playback::ShowView& view) {
+  fanOut_->views.push_back(&view);
+}
+
+platform::Status ShowHost::CanStart() const {
+  if (state_.inShow) return platform::Status::Error("the show is already running");
+  if (state_.startAsked) return platform::Status::Error("the show is already starting");
+  if (options_.canStart) {
+    if (platform::Status can = options_.canStart(); !can) return can;
+  }
+  // Nothing could ever play: said at once, not after waiting for the window.
+  if (options_.playlist.RowCount() <= 0) {
+    return platform::Status::Error(playback::kEmptyPlaylistMessage);
+  }
+  return platform::Status::Ok();
+}
+
+platform::Status ShowHost::Start(const playback::Origin& who) {
+  // The front end's own Start takes the place of one asked from afar.
+  state_.startAsked = false;
+  platform::Status can = CanStart();
+  if (!can) {
+    if (options_.playlist.RowCount() <= 0) {
+      options_.ui.ShowMessage(can.message());
+      Log(playback::show_event::ShowEnded("the playlist is empty"));
+    }
+    return can;
+  }
+  session_->Start(who);
+  return platform::Status::Ok();
+}
+
+platform::Status ShowHost::AskStart(const playback::Origin& who) {
+  if (platform::Status can = CanStart(); !can) return can;
+  state_.startAsked = true;
+  asked_ = who;
+  if (options_.startAsked) options_.startAsked();
+  return platform::Status::Ok();
+}
+
+void ShowHost::RunAskedStart() {
+  if (!state_.startAsked) return;
+  state_.startAsked = false;
+  (void)Start(asked_);
+}
+
+platform::Status ShowHost::Stop(const playback::Origin& who) {
+  if (!state_.inShow || !showRunning_) return platform::Status::Error("the show is not running");
+  session_->Stop(who);
+  return platform::Status::Ok();
+}
+
+platform::Status ShowHost::StopAfterSong(const playback::Origin& who) {
+  if (!state_.inShow || !showRunning_) return platform::Status::Error("the show is not running");
+  // Waiting for its window, nothing plays whose end could be waited for.
+  if (!PlayingNow()) return Stop(who);
+  session_->StopAfterSong(who);
+  Log(playback::show_event::StopAfterSongAsked(who.name));
+  state_.stopAfterSongAsked = true;
+  return platform::Status::Ok();
+}
+
+platform::Status ShowHost::Skip(const playback::Origin& who) {
+  if (!PlayingNow()) return platform::Status::Error("nothing is playing");
+  session_->Skip(who);
+  Log(playback::show_event::SkipAsked(who.name));
+  return platform::Status::Ok();
+}
+
+void ShowHost::CloseNow(const playback::Origin& who) {
+  session_->CloseNow(who);
+}
+
+bool ShowHost::PlayingNow() const {
+  // The player closes the audio between entries and while the show waits.
+  return state_.inShow && state_.status != playback::kPausedText && state_.row >= 0 &&
+         state_.row < options_.playlist.RowCount() && options_.audio.DurationSeconds() > 0;
+}
+
+bool ShowHost::LineAlive() const {
+  return state_.inShow && state_.status != playback::kPausedText && session_->IsPortOpen();
+}
+
+std::string ShowHost::NextShowLine() {
+  const std::string problem = calendar_.Problem();
+  if (!problem.empty()) return playback::CalendarRefusedText(problem);
+  const auto night = calendar_.TonightOrNext(options_.settings.CurrentSettings(), options_.clock);
+  if (!night) return {};
+  return playback::NextShowLine(*night, options_.clock.UnixSeconds());
+}
+
+void ShowHost::Poll() {
+  // A request may stop the show, whose stopping yields to the front end's
+  // events again: nothing here runs inside its own poll.
+  if (serving_) return;
+  serving_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } const done{serving_};
+  if (watchdog_) watchdog_->Poll();
+  if (server_) server_->Poll();
+  LookAtFiles();
+}
+
+// settings.toml and calendar.toml are looked at once a second: what the
+// host can take up it takes, the rest it says needs a restart.
+void ShowHost::LookAtFiles() {
+  const std::int64_t now = options_.clock.UnixSeconds();
+  if (now == lastLook_) return;
+  lastLook_ = now;
+  const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
+  const std::string settingsText = FileText(settingsPath);
+  if (const std::string web = WebTableOf(web::ParseWebSettings(settingsText, settingsPath));
+      web != webText_) {
+    webText_ = web;
+    if (pageWanted_) {
+      StopServing();
+      ServePhonePage();
+    }
+  }
+  const auto alerts = watch::ParseAlertSettings(settingsText, settingsPath);
+  if (const std::string command = alerts ? alerts.value().command : alerts.message();
+      command != alertsText_) {
+    alertsText_ = command;
+    if (watchdog_) {
+      Say("settings.toml's [alerts] changed: the player takes it up when it starts again");
+    }
+  }
+  std::string calendarText = FileText(options_.dir + "/calendar.toml");
+  if (calendarText == calendarText_) return;
+  if (state_.inShow) {
+    // Told once per change; the show under way keeps the nights it has.
+    calendarText_ = std::move(calendarText);
+    Say("calendar.toml changed: the show takes it up at its next Start");
+    return;
+  }
+  ReadCalendarAgain();
+  if (onCalendarChanged) onCalendarChanged();
+}
+
+// A show under way keeps the calendar it started with; a new Start reads the
+// file again.
+void ShowHost::ReadCalendarAgain() {
+  if (state_.inShow) return;
+  calendarText_ = FileText(options_.dir + "/calendar.toml");
+  calendar_.Reload();
+}
+
+}  // namespace host

@@ -1,0 +1,172 @@
+#include "host/show_host.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "playback/show_scheduler.h"
+#include "tests/fakes/temp_dir.h"
+#include "tests/playback/playback_rig.h"
+
+namespace {
+
+using playback::Origin;
+
+// The host over the playback rig's fakes; the rig's window is the front end
+// (settings, playlist and view) and its log keeps show.log's events. The
+// show's daily window is 5:30 PM to 11 PM and it is 10 AM: a show waits.
+struct HostRig : playback_test::Rig {
+  HostRig() {
+    window.startTime = "5:30:00 PM";
+    window.endTime = "11:00:00 PM";
+    AddEntry("a", {playback_test::Level(2000, 1)});
+  }
+  host::ShowHost& Host() {
+    if (!host) {
+      host = std::make_unique<host::ShowHost>(host::ShowHostOptions{
+          .dir = dir.path().string(),
+          .port = port,
+          .audio = audio,
+          .ui = ui,
+          .clock = clock,
+          .settings = window,
+          .playlist = window,
+          .view = window,
+          .logFile = &log,
+          .now = [] { return std::string("-"); },
+          .canStart = [this] { return canStart; },
+          .startAsked = [this] { ++startsAsked; },
+          .notice = [this](const std::string& text) { said.push_back(text); }});
+      ui.AddYieldHook([this] { host->Poll(); });
+    }
+    return *host;
+  }
+  // Runs `during` at the n-th yield of the show.
+  void At(int yield, std::function<void()> during) {
+    ui.onDoEvents = [yield, during = std::move(during)](int n) {
+      if (n == yield) during();
+    };
+  }
+
+  playback_test::MemoryLog log{window.logged};
+  platform::Status canStart = platform::Status::Ok();
+  int startsAsked = 0;
+  std::vector<std::string> said;
+  std::unique_ptr<host::ShowHost> host;
+};
+
+// The engine names no front end: each command carries the name its origin
+// gives, and the log says it as it always did.
+TEST(ShowHost, EachCommandIsLoggedWithTheNameItsOriginGives) {
+  struct Case {
+    const char* startedBy;
+    const char* stoppedBy;
+  };
+  const Case cases[] = {{"Start button", "Stop button"},
+                        {"autostart", "window closed"},
+                        {"glimmer show", "SIGINT, as the Stop button"},
+                        {"phone page", "phone page"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.startedBy);
+    HostRig rig;
+    host::ShowHost& host = rig.Host();
+    platform::Status stopped = platform::Status::Error("never asked");
+    rig.At(3, [&] { stopped = host.Stop({c.stoppedBy}); });
+    EXPECT_TRUE(host.Start({c.startedBy}));
+    EXPECT_TRUE(stopped) << stopped.message();
+    EXPECT_EQ(rig.window.LoggedWith("Show st"),
+              (std::vector<std::string>{std::string("Show started (") + c.startedBy + ")",
+                                        std::string("Show stopped (") + c.stoppedBy + ")"}));
+    EXPECT_FALSE(host.ShowRunning());
+  }
+}
+
+// What a front end may not ask now is refused with the reason the page shows
+// (409) and the window would say, and changes nothing.
+TEST(ShowHost, CommandsThatDoNotFitTheMomentAreRefusedWithTheirReason) {
+  HostRig rig;
+  host::ShowHost& host = rig.Host();
+  EXPECT_EQ(host.Stop({"phone page"}).message(), "the show is not running");
+  EXPECT_EQ(host.StopAfterSong({"phone page"}).message(), "the show is not running");
+  EXPECT_EQ(host.Skip({"phone page"}).message(), "nothing is playing");
+
+  rig.canStart = platform::Status::Error("the player is busy (an import runs)");
+  EXPECT_EQ(host.AskStart({"phone page"}).message(), "the player is busy (an import runs)");
+  rig.canStart = platform::Status::Ok();
+
+  // Asked from afar, the Start waits for the front end's loop.
+  EXPECT_TRUE(host.AskStart({"phone page"}));
+  EXPECT_EQ(rig.startsAsked, 1);
+  EXPECT_TRUE(host.StartIsAsked());
+  EXPECT_EQ(host.AskStart({"phone page"}).message(), "the show is already starting");
+  EXPECT_TRUE(rig.window.LoggedWith("Show started").empty());
+
+  std::vector<std::string> whileWaiting;
+  rig.At(3, [&] {
+    whileWaiting = {host.AskStart({"phone page"}).message(), host.Skip({"phone page"}).message()};
+    // Waiting for its window, nothing plays whose end could be waited for.
+    EXPECT_TRUE(host.StopAfterSong({"phone page"}));
+  });
+  host.RunAskedStart();
+  EXPECT_EQ(whileWaiting,
+            (std::vector<std::string>{"the show is already running", "nothing is playing"}));
+  EXPECT_EQ(rig.window.LoggedWith("Show st"),
+            (std::vector<std::string>{"Show started (phone page)", "Show stopped (phone page)"}));
+  EXPECT_FALSE(host.StartIsAsked());
+  host.RunAskedStart();  // none asked: nothing runs
+  EXPECT_EQ(rig.window.LoggedWith("Show started").size(), 1u);
+}
+
+// The host looks at calendar.toml as the show goes: a show under way keeps
+// its nights and says the change waits for the next Start; once stopped the
+// file is read again and the front end told.
+TEST(ShowHost, ACalendarChangedDuringTheShowIsToldAndReadOnceTheShowHasStopped) {
+  HostRig rig;
+  host::ShowHost& host = rig.Host();
+  int calendarChanges = 0;
+  host.onCalendarChanged = [&] { ++calendarChanges; };
+  rig.ui.onDoEvents = [&](int n) {
+    if (n == 20) {  // well after the show read the calendar at its start
+      fakes::WriteBytes(rig.dir.File("calendar.toml"), "[[show]]\nstart = \"6:00 PM\"\n");
+    } else if (n == 60) {
+      (void)host.Stop({"Stop button"});
+    }
+  };
+  EXPECT_TRUE(host.Start({"Start button"}));
+  EXPECT_EQ(rig.said, std::vector<std::string>{
+                          "calendar.toml changed: the show takes it up at its next Start"});
+  EXPECT_FALSE(host.CalendarInUse());
+  EXPECT_EQ(calendarChanges, 0);
+
+  // Stopped, the file already seen is read at the next look or stop.
+  host.ReadCalendarAgain();
+  EXPECT_TRUE(host.CalendarInUse());
+  EXPECT_EQ(host.NextShowLine().rfind("The calendar cannot be used", 0), 0u) << host.NextShowLine();
+  fakes::WriteBytes(rig.dir.File("calendar.toml"), "");
+  rig.clock.Advance(1000);
+  host.Poll();
+  EXPECT_EQ(calendarChanges, 1);
+}
+
+// The line's state for the keep-alive box: only a show under way, not
+// paused, with its port open, reaches the controllers.
+TEST(ShowHost, TheLineIsAliveOnlyWhileAnEntryPlaysOnAnOpenPort) {
+  HostRig rig;
+  rig.window.startTime = "12:00:00 AM";  // inside now
+  rig.window.endTime = "11:59:59 PM";
+  host::ShowHost& host = rig.Host();
+  std::vector<bool> alive;
+  rig.SteadyAudio(20000, 200000, [&](int poll) {
+    alive.push_back(host.LineAlive());
+    if (poll == 3) (void)host.Stop({"Stop button"});
+  });
+  EXPECT_FALSE(host.LineAlive());
+  EXPECT_TRUE(host.Start({"Start button"}));
+  ASSERT_FALSE(alive.empty());
+  EXPECT_TRUE(alive.front());
+  EXPECT_FALSE(host.LineAlive());
+}
+
+}  // namespace
