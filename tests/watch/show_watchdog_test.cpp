@@ -50,7 +50,8 @@ TEST(ShowWatchdog, SomethingOtherThanAFileAtShowLogIsRefusedNotWaitedOn) {
                                   .notice = {},
                                   .calendar = nullptr},
                                  log, ui, settings, playlist);
-    const std::string said = "The show log is not read: cannot read " + path + ": " + special.reason;
+    const std::string said =
+        "The show log is not read: cannot read " + path + ": " + special.reason;
     bool found = false;
     for (const std::string& line : log.lines) found = found || line.find(said) != std::string::npos;
     EXPECT_TRUE(found) << ::testing::PrintToString(log.lines);

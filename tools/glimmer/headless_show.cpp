@@ -52,8 +52,7 @@ HeadlessShow::HeadlessShow(Devices devices)
 
 playback::ShowSettings HeadlessShow::CurrentSettings() const {
   return {devices_.portOverride > 0 ? devices_.portOverride : std::atoi(settings_.port.c_str()),
-          baud_, std::atoi(settings_.frameTiming.c_str()), settings_.startTime,
-          settings_.endTime};
+          baud_, std::atoi(settings_.frameTiming.c_str()), settings_.startTime, settings_.endTime};
 }
 
 void HeadlessShow::SaveSettings() {
