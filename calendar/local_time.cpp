@@ -1,9 +1,10 @@
 #include "calendar/local_time.h"
 
-#include <time.h>
-
 #include <cstdio>
+#include <ctime>
 #include <optional>
+
+#include "platform/local_clock_face.h"
 
 namespace calendar {
 namespace {
@@ -25,13 +26,14 @@ int OffsetAt(std::int64_t moment) {
 }  // namespace
 
 LocalTime ToLocal(std::int64_t moment) {
-  const time_t t = static_cast<time_t>(moment);
-  struct tm parts {};
-  localtime_r(&t, &parts);
+  const std::tm parts = platform::LocalClockFace(static_cast<std::time_t>(moment));
   LocalTime local;
   local.date = Date{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
   local.secondsOfDay = parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;
-  local.utcOffsetSeconds = static_cast<int>(parts.tm_gmtoff);
+  // The wall clock's lead over UTC, from the clock face itself: Windows' C
+  // library has no tm_gmtoff.
+  local.utcOffsetSeconds =
+      static_cast<int>(DayNumber(local.date) * kDay + local.secondsOfDay - moment);
   return local;
 }
 

@@ -58,8 +58,11 @@ std::string Trimmed(std::string said) {
 }
 
 bool SaysDiskFull(const std::string& said) {
-  return said.find(std::strerror(ENOSPC)) != std::string::npos ||
-         said.find(std::strerror(EDQUOT)) != std::string::npos;
+  if (said.find(std::strerror(ENOSPC)) != std::string::npos) return true;
+#ifdef EDQUOT
+  if (said.find(std::strerror(EDQUOT)) != std::string::npos) return true;
+#endif
+  return false;
 }
 
 // Whatever stands where the archive's document goes (a folder left by an

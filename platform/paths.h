@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -67,6 +68,17 @@ struct ProgramFolders {
   bool installed = false;
 };
 
+#ifdef _WIN32
+// The rule for a copy of the program in `programDirectory` on Windows. A
+// copy is installed when that folder lies in one of `programFilesFolders`
+// (where the installer puts it and an ordinary user cannot write); its files
+// then live in `localAppData`\Glimmerfield. Any other copy (a portable one
+// on a USB stick, a build folder) keeps its files beside itself. The
+// extractor is always beside the program.
+ProgramFolders ChooseProgramFolders(const std::string& programDirectory,
+                                    const std::vector<std::string>& programFilesFolders,
+                                    const std::string& localAppData);
+#else
 // The rule for a copy of the program in `programDirectory`. A copy is
 // installed when that folder is a prefix's bin folder and the extractor sits
 // in the prefix's libexec/glimmerfield folder, as the package puts them. An
@@ -77,6 +89,7 @@ struct ProgramFolders {
 // beside itself.
 ProgramFolders ChooseProgramFolders(const std::string& programDirectory,
                                     const std::string& xdgDataHome, const std::string& home);
+#endif
 
 // The folders of this process: its executable's folder and its environment.
 ProgramFolders CurrentProgramFolders();

@@ -5,3 +5,6 @@
 
 glimmer_test_suite(text glimmer_text)
 glimmer_test_suite(binary binary_formats)
+
+# What only the Windows build has: its file layer, program folders and text.
+glimmer_test_suite(win platform_win)

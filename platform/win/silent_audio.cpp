@@ -98,11 +98,12 @@ class SilentPlayer final : public AudioPlayer {
 }  // namespace
 
 std::unique_ptr<AudioPlayer> MakeAudioPlayer(const AudioOptions& options) {
-  return std::make_unique<SilentPlayer>(options.silent ? "silent playback asked for"
-                                                       : kNoOutput);
+  return std::make_unique<SilentPlayer>(options.silent ? "silent playback asked for" : kNoOutput);
 }
 
-Status ProbeAudioDevice() { return Status::Error(kNoOutput); }
+Status ProbeAudioDevice() {
+  return Status::Error(kNoOutput);
+}
 
 Status ProbeSongFile(const std::string& path) {
   auto seconds = WavSeconds(path);

@@ -16,7 +16,8 @@ std::wstring Widen(std::string_view utf8) {
 std::string Narrow(std::wstring_view utf16) {
   if (utf16.empty()) return {};
   const int size = static_cast<int>(utf16.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), bytes, nullptr, nullptr);
   return out;
@@ -37,6 +38,8 @@ std::string SystemMessage(std::uint32_t code) {
   return Narrow(message);
 }
 
-std::string LastErrorMessage() { return SystemMessage(GetLastError()); }
+std::string LastErrorMessage() {
+  return SystemMessage(GetLastError());
+}
 
 }  // namespace platform::win
