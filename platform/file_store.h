@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "platform/utf8_path.h"
 
 namespace platform {
 
@@ -55,7 +56,7 @@ inline FileKind KindOfPath(const std::string& path) {
   if (const std::optional<FileKind> device = WindowsDeviceKind(path)) return *device;
 #endif
   std::error_code error;
-  const fs::file_status status = fs::status(path, error);
+  const fs::file_status status = fs::status(FilePath(path), error);
   switch (status.type()) {
     case fs::file_type::not_found:
     case fs::file_type::none:

@@ -31,8 +31,8 @@ PACKAGES=(
   # the -posix compilers: GCC 12's -win32 ones have no std::thread
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
-  # the tests and the end-to-end run; the installer
-  wine wine64 nsis
+  # the tests and the end-to-end run (its pseudo-terminal in Python); the installer
+  wine wine64 python3 nsis
   # apt-get source unpacks and patches with dpkg-source
   dpkg-dev
   # the header-only libraries and GoogleTest's sources

@@ -14,6 +14,7 @@
 #include "platform/log_file.h"
 #include "platform/paths.h"
 #include "platform/show_lock.h"
+#include "platform/utf8_path.h"
 #include "platform/win/wide_text.h"
 #include "platform/win/win_file_store.h"
 #include "tests/fakes/temp_dir.h"
@@ -138,6 +139,8 @@ TEST(NonAsciiFileNames, KeepTheirCharactersEveryWay) {
   EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename().wstring(), wideName);
   EXPECT_EQ(store.ReadWholeFile(path, 100).value(), "bytes");
   EXPECT_EQ(platform::KindOfPath(path), FileKind::Regular);
+  EXPECT_EQ(platform::FilePath(name).wstring(), wideName);
+  EXPECT_EQ(platform::PathText(platform::FilePath(path)), path);
   EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
   EXPECT_EQ(fakes::ReadBytes(path), "bytes");
 }

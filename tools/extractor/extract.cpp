@@ -16,6 +16,7 @@
 
 #include "binary/crc32.h"
 #include "binary/little_endian.h"
+#include "platform/utf8_path.h"
 #include "text/text.h"
 #include "tools/extractor/entry_files.h"
 #include "tools/rar4/rar4_format.h"
@@ -293,7 +294,7 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   using R = platform::Result<Summary>;
   std::error_code ec;
   // libarchive's own open error does not say why the file could not be had.
-  const auto archiveStatus = fs::status(archivePath, ec);
+  const auto archiveStatus = fs::status(platform::FilePath(archivePath), ec);
   if (!fs::exists(archiveStatus)) {
     return R::Error("Cannot read the archive " + text::Escaped(archivePath) +
                     ": there is no such file");
@@ -329,9 +330,9 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   }
 
   ec.clear();
-  fs::create_directories(destination, ec);
+  fs::create_directories(platform::FilePath(destination), ec);
   std::error_code probe;
-  if (!fs::is_directory(destination, probe)) {
+  if (!fs::is_directory(platform::FilePath(destination), probe)) {
     return R::Error("Cannot create the destination folder " + destination + ": " +
                     (ec ? ec.message() : "a file of that name is in the way"));
   }
@@ -344,13 +345,14 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
 
   // The secure flags refuse absolute paths, so entries are written relative
   // to the destination.
-  WorkingDirectory inside(destination, ec);
+  WorkingDirectory inside(platform::FilePath(destination), ec);
   if (ec)
     return R::Error("Cannot enter the destination folder " + destination + ": " + ec.message());
 
   ClearDeadRunsPartials();
   // Named in a full disk's message: the folder the user knows.
-  const std::string destinationShown = text::Escaped(fs::absolute(destination, ec).string());
+  const std::string destinationShown =
+      text::Escaped(platform::PathText(fs::absolute(platform::FilePath(destination), ec)));
   const std::string archiveShown = text::Escaped(archivePath);
 
   // Past a limit, nothing of this archive stays: what is half there is no
