@@ -43,5 +43,9 @@ set(GLIMMER_LINUX_ONLY_TESTS_files file_store_test.cpp unwritable_folder_test.cp
 glimmer_test_suite(files importer playlist shell_settings platform_posix)
 target_compile_definitions(files_tests PRIVATE GLIMMER_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
 
-# Windows' own: its file layer, program folders and text.
-glimmer_test_suite(win platform_win)
+# Windows' own: its file layer, program folders and text, and the
+# extractor's Windows refusals in-process.
+glimmer_test_suite(win platform_win LibArchive::LibArchive glimmer_text binary_formats)
+target_sources(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/extractor/extract.cpp
+                                 ${EXTRACTOR_SYSTEM_SOURCE})
+add_dependencies(win_tests glimmer-extract)
