@@ -29,10 +29,9 @@ glimmer_test_suite(playback playback platform_posix season_calendar)
 set(GLIMMER_LINUX_ONLY_TESTS_watch alerts_test.cpp device_wait_test.cpp service_watch_test.cpp)
 glimmer_test_suite(watch show_watch platform_posix)
 
-# The server's and the browser's tests talk over POSIX sockets and start
-# glimmer show.
-set(GLIMMER_LINUX_ONLY_TESTS_web web_server_test.cpp glimmer_show_page_test.cpp
-    page_browser_test.cpp)
+# The page's server over Winsock; the browser's and the show's page tests
+# start glimmer show with signals and a browser.
+set(GLIMMER_LINUX_ONLY_TESTS_web glimmer_show_page_test.cpp page_browser_test.cpp)
 find_package(nlohmann_json REQUIRED)
 glimmer_test_suite(web web playback shell_settings platform_posix binary_formats
                    nlohmann_json::nlohmann_json)
