@@ -56,6 +56,8 @@ fi
 
 $SUDO mkdir -p "$CACHE"
 if [ -n "$SUDO" ]; then $SUDO chown "$(id -u):$(id -g)" "$CACHE"; fi
+# What an interrupted run left half made.
+rm -rf "$CACHE"/.src-* "$CACHE"/.staging-*
 
 # The version apt would give of a binary package: its source package's
 # version too, which keys the prefix built from it.
