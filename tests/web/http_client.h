@@ -29,7 +29,9 @@ inline web::SocketHandle NewSocket() {
   ::ioctlsocket(s, FIONBIO, &nonBlocking);
   return s;
 }
-inline void CloseSocket(web::SocketHandle s) { ::closesocket(s); }
+inline void CloseSocket(web::SocketHandle s) {
+  ::closesocket(s);
+}
 inline bool WouldBlock() {
   const int e = WSAGetLastError();
   return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS || e == WSAENOTCONN;
@@ -43,8 +45,12 @@ constexpr int kSendFlags = 0;
 inline web::SocketHandle NewSocket() {
   return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
-inline void CloseSocket(web::SocketHandle s) { ::close(s); }
-inline bool WouldBlock() { return errno == EAGAIN || errno == EINPROGRESS || errno == ENOTCONN; }
+inline void CloseSocket(web::SocketHandle s) {
+  ::close(s);
+}
+inline bool WouldBlock() {
+  return errno == EAGAIN || errno == EINPROGRESS || errno == ENOTCONN;
+}
 inline void WaitReadable(web::SocketHandle s, int ms) {
   pollfd p{s, POLLIN, 0};
   ::poll(&p, 1, ms);
@@ -75,7 +81,8 @@ class HttpClient {
   void Send(const std::string& bytes) {
     std::size_t at = 0;
     for (int turn = 0; at < bytes.size() && turn < kTurns; ++turn) {
-      const auto n = ::send(fd_, bytes.data() + at, static_cast<int>(bytes.size() - at), kSendFlags);
+      const auto n =
+          ::send(fd_, bytes.data() + at, static_cast<int>(bytes.size() - at), kSendFlags);
       if (n > 0) at += static_cast<std::size_t>(n);
       if (n < 0 && !WouldBlock()) return;
       Turn();

@@ -77,7 +77,9 @@ TEST_F(WindowsExtractTest, UnpacksByteForByteBelowANonAsciiFolder) {
 
 TEST_F(WindowsExtractTest, RefusedEntriesLeaveNothingBehindAndFailTheRun) {
   const std::string destination = Destination("Temp");
-  ASSERT_EQ(Run({{"good.txt", "kept"}, {"nul.txt", "gone"}, {".. /outside.txt", "gone"},
+  ASSERT_EQ(Run({{"good.txt", "kept"},
+                 {"nul.txt", "gone"},
+                 {".. /outside.txt", "gone"},
                  {"good.txt:stream", "gone"}},
                 destination),
             1);

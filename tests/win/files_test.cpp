@@ -226,7 +226,7 @@ TEST(WinProgramFolders, InstalledUnderProgramFilesElsePortable) {
         platform::ChooseProgramFolders(c.program, programFiles, appData);
     EXPECT_EQ(folders.data, c.data) << c.program;
     EXPECT_EQ(folders.installed, c.installed) << c.program;
-    EXPECT_EQ(folders.programs + "\\glimmer-extract", folders.Extractor()) << c.program;
+    EXPECT_EQ(folders.programs + "\\glimmer-extract.exe", folders.Extractor()) << c.program;
   }
   // Without a local application data folder, an installed copy has nowhere
   // else to go.
