@@ -102,7 +102,7 @@ TEST(WinFileStore, ReplacesWholeFilesAndLeavesNoTemporary) {
   const std::string path = In(dir, "playlist.txt");
   // Saved twice: the second replaces an existing file, which rename-style
   // moves refuse unless told to replace.
-  for (const std::string bytes : {std::string("first\r\n"), std::string("second, longer\r\n")}) {
+  for (const char* bytes : {"first\r\n", "second, longer\r\n"}) {
     ASSERT_TRUE(store.ReplaceFile(path, bytes).ok());
     EXPECT_EQ(ReadWide(path), bytes);
   }
