@@ -100,6 +100,7 @@ with_library() {
   PREFIXES+=("$prefix")
   if [ -d "$prefix" ]; then return; fi
   echo "Building $name $version for MinGW into $prefix"
+  local started=$SECONDS
   local source="" staging="$CACHE/.staging-$name-$version"
   if [ -n "$source_package" ]; then source="$(fetch_source "$source_package" "$version")"; fi
   rm -rf "$staging"
@@ -107,6 +108,7 @@ with_library() {
   "build_$name" "$source" "$staging"
   if [ -n "$source" ]; then rm -rf "$(dirname "$source")"; fi
   mv "$staging" "$prefix"
+  echo "Built $name in $((SECONDS - started)) s"
 }
 
 cmake_library() {  # SOURCE PREFIX BUILD [cmake options...]
