@@ -56,8 +56,14 @@ fi
 
 $SUDO mkdir -p "$CACHE"
 if [ -n "$SUDO" ]; then $SUDO chown "$(id -u):$(id -g)" "$CACHE"; fi
-# What an interrupted run left half made.
-rm -rf "$CACHE"/.src-* "$CACHE"/.staging-*
+# What an interrupted run left half made: each run's work folders carry its
+# process id, and those of a run still going (another clone's) stay.
+for left in "$CACHE"/.work-*; do
+  [ -e "$left" ] || continue
+  pid="${left#"$CACHE"/.work-}"
+  pid="${pid%%-*}"
+  if ! kill -0 "$pid" 2>/dev/null; then rm -rf "$left"; fi
+done
 
 # The version apt would give of a binary package: its source package's
 # version too, which keys the prefix built from it.
@@ -86,13 +92,14 @@ ensure_deb_src() {
 fetch_source() {
   ensure_deb_src >&2
   local work
-  work="$(mktemp -d "$CACHE/.src-$1-XXXXXX")"
+  work="$(mktemp -d "$CACHE/.work-$$-src-$1-XXXXXX")"
   (cd "$work" && apt-get source -q --only-source "$1=$2" >&2)
   find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1
 }
 
 # Runs "build_<name> SOURCE PREFIX" unless $CACHE/<name>-<version> exists;
-# the prefix appears whole or not at all.
+# the prefix appears whole or not at all. Two runs at once (two clones) may
+# both build a library; the first to finish keeps its prefix.
 PREFIXES=()
 with_library() {
   local name="$1" version="$2" source_package="$3"
@@ -101,13 +108,15 @@ with_library() {
   if [ -d "$prefix" ]; then return; fi
   echo "Building $name $version for MinGW into $prefix"
   local started=$SECONDS
-  local source="" staging="$CACHE/.staging-$name-$version"
+  local source="" staging
+  staging="$(mktemp -d "$CACHE/.work-$$-prefix-$name-XXXXXX")"
   if [ -n "$source_package" ]; then source="$(fetch_source "$source_package" "$version")"; fi
-  rm -rf "$staging"
-  mkdir -p "$staging"
   "build_$name" "$source" "$staging"
   if [ -n "$source" ]; then rm -rf "$(dirname "$source")"; fi
-  mv "$staging" "$prefix"
+  # The prefix is where the libraries' own files say they are installed.
+  grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$staging" "$staging" |
+    xargs -r sed -i "s|$staging|$prefix|g"
+  if ! mv -T "$staging" "$prefix" 2>/dev/null; then rm -rf "$staging"; fi
   echo "Built $name in $((SECONDS - started)) s"
 }
 
