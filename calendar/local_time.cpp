@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "calendar/windows_zone.h"
+
 namespace calendar {
 namespace {
 
@@ -25,6 +27,17 @@ int OffsetAt(std::int64_t moment) {
 }  // namespace
 
 LocalTime ToLocal(std::int64_t moment) {
+#ifdef _WIN32
+  const int offset = WindowsUtcOffsetAt(moment);
+  const std::int64_t wall = moment + offset;
+  // Floor division: wall clocks before 1970 count back from the day's start.
+  const std::int64_t days = wall / kDay - (wall % kDay < 0 ? 1 : 0);
+  LocalTime local;
+  local.date = FromDayNumber(days);
+  local.secondsOfDay = static_cast<int>(wall - days * kDay);
+  local.utcOffsetSeconds = offset;
+  return local;
+#else
   const time_t t = static_cast<time_t>(moment);
   struct tm parts {};
   localtime_r(&t, &parts);
@@ -33,6 +46,7 @@ LocalTime ToLocal(std::int64_t moment) {
   local.secondsOfDay = parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;
   local.utcOffsetSeconds = static_cast<int>(parts.tm_gmtoff);
   return local;
+#endif
 }
 
 // mktime leaves both the skipped and the repeated hour to the C library's
