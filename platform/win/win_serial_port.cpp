@@ -114,6 +114,15 @@ Status WinSerialPort::Open() {
     return Status::Error(message);
   }
 
+  // Windows keeps a port to its first opener, but not every driver does (nor
+  // Wine): a name of ours held while the port is open keeps a second
+  // Glimmerfield, the window beside the unattended show, off the line.
+  UniqueHandle claim(
+      ::CreateMutexW(nullptr, FALSE, (L"Global\\Glimmerfield " + Widen(name_)).c_str()));
+  if (claim && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    return Status::Error(name_ + ": in use by another program");
+  }
+
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(handle.get(), &dcb)) {
@@ -151,6 +160,7 @@ Status WinSerialPort::Open() {
   if (!event) return Status::Error(name_ + ": " + SystemErrorText(::GetLastError()));
   handle_ = std::move(handle);
   writeDone_ = std::move(event);
+  claim_ = std::move(claim);
   baud_ = baud.value();
   return Status::Ok();
 }
@@ -188,12 +198,14 @@ void WinSerialPort::Close() {
   if (!Drain()) ::PurgeComm(handle_.get(), PURGE_TXABORT | PURGE_TXCLEAR);
   handle_.Reset();
   writeDone_.Reset();
+  claim_.Reset();
 }
 
 Status WinSerialPort::Fail(const std::string& message) {
   ::PurgeComm(handle_.get(), PURGE_TXABORT | PURGE_TXCLEAR);
   handle_.Reset();
   writeDone_.Reset();
+  claim_.Reset();
   return Status::Error(message);
 }
 

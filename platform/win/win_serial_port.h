@@ -70,6 +70,7 @@ class WinSerialPort final : public SerialPort {
   std::string name_;
   UniqueHandle handle_;
   UniqueHandle writeDone_;
+  UniqueHandle claim_;  // the port's name, held while open
 };
 
 // One line for the port list's tooltip: "COM3 = \Device\Serial0" or

@@ -120,19 +120,30 @@ TEST(WinSerialPortBridgeTest, BytesArriveExactAtBothRatesAndAPulledAdapterIsLost
   for (const int rate : {56000, 115200}) {
     SCOPED_TRACE(rate);
     port.SetSettings(std::to_string(rate) + ",N,8,1");
-    ASSERT_TRUE(port.Open()) << "COM" << bridge->writer;
+    const platform::Status opened = port.Open();
+    // A driver that cannot make the rate (Wine's serial driver knows only
+    // the classic ones and gives 38400 for 56000) is refused with what it
+    // gives, never used at a wrong rate.
+    if (!opened && rate == 56000) {
+      const std::string refusal =
+          port.PortName() + ": the driver cannot run at 56000 baud (it gives ";
+      EXPECT_EQ(opened.message().rfind(refusal, 0), 0u) << opened.message();
+      EXPECT_FALSE(port.IsOpen());
+      continue;
+    }
+    ASSERT_TRUE(opened) << opened.message();
     EXPECT_EQ(port.ActualBaudRate(), rate);
     ASSERT_TRUE(port.Write(all));
     EXPECT_EQ(ReadExactly(farEnd.get(), all.size()), all);
 
     WinSerialPort second({.devicePath = port.PortName(), .stallTimeout = 1000ms});
     const std::string refused = second.Open().message();
-    EXPECT_NE(refused.find("(in use by another program)"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("in use by another program"), std::string::npos) << refused;
     port.Close();
     EXPECT_FALSE(port.IsOpen());
   }
 
-  ASSERT_TRUE(port.Open());
+  ASSERT_TRUE(port.Open().ok());
   platform::win::UniqueHandle created(::CreateFileW(platform::win::Widen(bridge->unplug).c_str(),
                                                     GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                                     nullptr));

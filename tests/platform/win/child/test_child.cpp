@@ -1,7 +1,8 @@
 // A program for the process tests to start: it does one thing its first
 // argument names, so each test can watch a launcher deal with it.
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 
