@@ -1,11 +1,11 @@
 #include "calendar/local_time.h"
 
-#include <time.h>
-
 #include <cstdio>
+#include <ctime>
 #include <optional>
 
 #include "calendar/windows_zone.h"
+#include "platform/local_clock_face.h"
 
 namespace calendar {
 namespace {
@@ -38,9 +38,7 @@ LocalTime ToLocal(std::int64_t moment) {
   local.utcOffsetSeconds = offset;
   return local;
 #else
-  const time_t t = static_cast<time_t>(moment);
-  struct tm parts {};
-  localtime_r(&t, &parts);
+  const std::tm parts = platform::LocalClockFace(static_cast<std::time_t>(moment));
   LocalTime local;
   local.date = Date{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
   local.secondsOfDay = parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;

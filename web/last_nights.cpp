@@ -2,7 +2,7 @@
 
 #include "platform/file_store.h"
 #include "platform/paths.h"
-#include "platform/posix/posix_file_store.h"
+#include "platform/system.h"
 
 namespace web {
 namespace {
@@ -24,9 +24,9 @@ bool Append(platform::FileStore& files, const std::string& path, std::string& te
 std::optional<std::vector<playback::NightSummary>> LastNights(const std::string& dir, int count) {
   const std::string path = platform::ShowLogPath(dir);
   std::string text;
-  platform::PosixFileStore files;
-  const bool older = Append(files, path + ".1", text);
-  if (!Append(files, path, text) && !older) return std::nullopt;
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
+  const bool older = Append(*files, path + ".1", text);
+  if (!Append(*files, path, text) && !older) return std::nullopt;
   std::vector<playback::NightSummary> summary = playback::SummarizeShowLog(text);
   if (count >= 0 && summary.size() > static_cast<std::size_t>(count)) {
     summary.erase(summary.begin(), summary.end() - count);

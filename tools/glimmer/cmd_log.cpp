@@ -1,11 +1,12 @@
 // glimmer log: what the show log says about the last nights, in short.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/file_store.h"
 #include "platform/paths.h"
-#include "platform/posix/posix_file_store.h"
+#include "platform/system.h"
 #include "playback/show_log.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
@@ -82,15 +83,15 @@ int RunLog(const std::vector<std::string>& args) {
 
   const std::string path = platform::ShowLogPath(dir);
   std::string text;
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
   // Oldest first: the rotation keeps several older files.
   Read older = Read::Missing;
   for (int generation = platform::kLogGenerations; generation >= 1; --generation) {
-    const Read one = Append(files, path + "." + std::to_string(generation), text);
+    const Read one = Append(*files, path + "." + std::to_string(generation), text);
     if (one == Read::Refused) return 1;
     if (one != Read::Missing) older = one;
   }
-  const Read current = Append(files, path, text);
+  const Read current = Append(*files, path, text);
   if (current == Read::Refused) return 1;
   if (older == Read::Missing && current == Read::Missing) {
     std::fprintf(stderr, "glimmer log: there is no show log in %s yet (%s)\n", dir.c_str(),

@@ -15,12 +15,8 @@
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
-#include "platform/posix/line_output.h"
-#include "platform/posix/posix_file_store.h"
-#include "platform/posix/realtime_priority.h"
-#include "platform/posix/system_clock.h"
-#include "platform/posix/termios_serial_port.h"
 #include "platform/show_lock.h"
+#include "platform/system.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_log.h"
 #include "playback/show_session.h"
@@ -182,7 +178,9 @@ int RunShow(const std::vector<std::string>& args) {
   std::unique_ptr<platform::LogFile> logFile = platform::MakeLogFile(platform::ShowLogPath(dir));
   // The status goes to standard output as it changes, and never holds up the
   // show: a reader that stops reading loses lines, not songs.
+#ifdef SIGPIPE
   ::signal(SIGPIPE, SIG_IGN);
+#endif
   platform::LineOutput out(STDOUT_FILENO);
   ConsoleShowView console(out, /*labelled=*/false);
   HeadlessShowWindow window;
@@ -190,11 +188,11 @@ int RunShow(const std::vector<std::string>& args) {
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
-  platform::SystemClock clock;
-  platform::PosixFileStore files;
-  shell::PreferencesFile preferences(platform::PreferencesPath(dir), files, ui);
+  const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
+  shell::PreferencesFile preferences(platform::PreferencesPath(dir), *files, ui);
   PlaylistRows rows;
-  playlist::Playlist playlist(rows, ui, files, platform::PlaylistPath(dir));
+  playlist::Playlist playlist(rows, ui, *files, platform::PlaylistPath(dir));
   playlist.ResetEntries();
   playlist.LoadPlaylist();
   const shell::Preferences saved = preferences.Read();
@@ -224,13 +222,14 @@ int RunShow(const std::vector<std::string>& args) {
     return interrupted ? 0 : 1;
   }
 
-  platform::TermiosSerialPort port(
-      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
+  const std::unique_ptr<platform::SerialPort> port = platform::MakeSerialPort(
+      {.dataFolder = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
   std::unique_ptr<platform::AudioPlayer> audio =
       platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
-  playback::ShowSession session({port, *audio, ui, clock, watchdog.Log(), platform::LocalDateTime},
-                                {window.running, window, window, watchdog.View(view)}, fadeTimings);
+  playback::ShowSession session(
+      {*port, *audio, ui, *clock, watchdog.Log(), platform::LocalDateTime},
+      {window.running, window, window, watchdog.View(view)}, fadeTimings);
   preferences.OnRefusedWrite([&session](const std::string& why) {
     session.Log(playback::show_event::SettingsNotSaved(why));
   });
@@ -241,8 +240,9 @@ int RunShow(const std::vector<std::string>& args) {
   ui.AddYieldHook([&watchdog] { watchdog.Poll(); });
 
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
-  platform::RealtimePriority dispatchPriority;
-  session.SetDispatchPriority(&dispatchPriority);
+  const std::unique_ptr<platform::DispatchPriority> dispatchPriority =
+      platform::MakeDispatchPriority();
+  session.SetDispatchPriority(dispatchPriority.get());
   session.SetCalendar(calendar);
 
   // The phone page, when settings.toml asks for it. Its server runs only at
@@ -263,7 +263,7 @@ int RunShow(const std::vector<std::string>& args) {
                                      .playlist = window,
                                      .calendar = calendar,
                                      .audio = *audio,
-                                     .clock = clock,
+                                     .clock = *clock,
                                      .health = &health,
                                      .wallNow = std::chrono::system_clock::now,
                                      .startShow = {}},
@@ -291,7 +291,7 @@ int RunShow(const std::vector<std::string>& args) {
 
   ui.onSignal = [&](int signal) {
     if (!state.inShow) return;  // waiting for the page's Start: the program ends
-    if (signal == SIGTERM || signal == SIGHUP) {
+    if (signal != SIGINT) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
       session.CloseNow(signal == SIGTERM ? playback::Requester::Sigterm
