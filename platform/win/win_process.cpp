@@ -64,7 +64,7 @@ Result<Started> StartInJob(const std::vector<std::string>& argv, STARTUPINFOW& s
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
                         flags | CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                         &startup, &info)) {
-    return Result<Started>::Error(SystemErrorText(::GetLastError()));
+    return Result<Started>::Error(LastErrorMessage());
   }
   Started started{UniqueHandle(info.hProcess), MakeKillOnCloseJob()};
   UniqueHandle thread(info.hThread);
@@ -98,7 +98,7 @@ Result<Pipe> MakePipe() {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read = nullptr, write = nullptr;
   if (!::CreatePipe(&read, &write, &inherit, 0)) {
-    return Result<Pipe>::Error("cannot make a pipe: " + SystemErrorText(::GetLastError()));
+    return Result<Pipe>::Error("cannot make a pipe: " + LastErrorMessage());
   }
   ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
   return Pipe{UniqueHandle(read), UniqueHandle(write)};
@@ -268,8 +268,8 @@ Result<int> WinProcessLauncher::RunWatched(const std::vector<std::string>& argv,
 
   DWORD code = 0;
   if (!::GetExitCodeProcess(process, &code)) {
-    return Result<int>::Error("Lost track of the program " + program + ": " +
-                              SystemErrorText(::GetLastError()) + ".");
+    return Result<int>::Error("Lost track of the program " + program + ": " + LastErrorMessage() +
+                              ".");
   }
   if (IsExceptionCode(code)) {
     return Result<int>::Error("The program " + program + " crashed (exception " + HexCode(code) +

@@ -6,7 +6,8 @@
 
 #include "platform/child_process.h"
 #include "platform/process_launcher.h"
-#include "platform/win/win_text.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 
 namespace platform::win {
 

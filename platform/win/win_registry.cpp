@@ -4,7 +4,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "platform/win/win_text.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 
 namespace platform::win {
 namespace {

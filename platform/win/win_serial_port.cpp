@@ -107,7 +107,7 @@ Status WinSerialPort::Open() {
       const auto listed = options_.listedPorts ? options_.listedPorts() : ListedSerialPorts();
       return Status::Error(name_ + ": no serial device (" + ListText(listed) + ")");
     }
-    std::string message = name_ + ": " + SystemErrorText(error);
+    std::string message = name_ + ": " + SystemMessage(error);
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
       message += " (in use by another program)";
     }
@@ -126,13 +126,11 @@ Status WinSerialPort::Open() {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(handle.get(), &dcb)) {
-    return Status::Error(name_ + ": not a serial device (" + SystemErrorText(::GetLastError()) +
-                         ")");
+    return Status::Error(name_ + ": not a serial device (" + LastErrorMessage() + ")");
   }
   MakeRaw8N1(dcb, baud.value());
   if (!::SetCommState(handle.get(), &dcb)) {
-    return Status::Error(name_ +
-                         ": cannot set line settings: " + SystemErrorText(::GetLastError()));
+    return Status::Error(name_ + ": cannot set line settings: " + LastErrorMessage());
   }
   // Drivers round arbitrary rates to what their divider can make; a UART
   // link tolerates about 3% before bytes come out wrong.
@@ -151,13 +149,12 @@ Status WinSerialPort::Open() {
   timeouts.WriteTotalTimeoutMultiplier = MsPerByte(baud.value());
   timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(options_.stallTimeout.count());
   if (!::SetCommTimeouts(handle.get(), &timeouts)) {
-    return Status::Error(name_ +
-                         ": cannot set write timeouts: " + SystemErrorText(::GetLastError()));
+    return Status::Error(name_ + ": cannot set write timeouts: " + LastErrorMessage());
   }
   ::PurgeComm(handle.get(), PURGE_TXCLEAR | PURGE_RXCLEAR);
 
   UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event) return Status::Error(name_ + ": " + SystemErrorText(::GetLastError()));
+  if (!event) return Status::Error(name_ + ": " + LastErrorMessage());
   handle_ = std::move(handle);
   writeDone_ = std::move(event);
   claim_ = std::move(claim);
@@ -222,7 +219,7 @@ Status WinSerialPort::Write(std::string_view bytes) {
     ::ResetEvent(writeDone_.get());
     if (!::WriteFile(handle_.get(), bytes.data() + done, count, nullptr, &overlapped) &&
         ::GetLastError() != ERROR_IO_PENDING) {
-      return Fail("serial port " + name_ + " lost: " + SystemErrorText(::GetLastError()));
+      return Fail("serial port " + name_ + " lost: " + LastErrorMessage());
     }
     // The driver's own write timeout normally ends a stalled write; this
     // bound covers a driver that ignores it.
@@ -240,7 +237,7 @@ Status WinSerialPort::Write(std::string_view bytes) {
       if (error == ERROR_OPERATION_ABORTED && written == 0) {
         return Fail("serial port " + name_ + " stopped taking data");
       }
-      return Fail("serial port " + name_ + " lost: " + SystemErrorText(error));
+      return Fail("serial port " + name_ + " lost: " + SystemMessage(error));
     }
     if (written == 0) return Fail("serial port " + name_ + " stopped taking data");
     done += written;

@@ -8,8 +8,9 @@
 
 #include "platform/serial_port.h"
 #include "platform/status.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 #include "platform/win/win_registry.h"
-#include "platform/win/win_text.h"
 
 namespace platform::win {
 
@@ -48,7 +49,7 @@ class WinSerialPort final : public SerialPort {
   // An error names the port and the system's reason ("COM3: Access is
   // denied. (error 5) (in use by another program)").
   Status Open() override;
-  bool IsOpen() const override { return handle_.valid(); }
+  bool IsOpen() const override { return static_cast<bool>(handle_); }
   void Close() override;
   Status Write(std::string_view bytes) override;
 

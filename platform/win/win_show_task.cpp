@@ -7,7 +7,8 @@
 #include <taskschd.h>
 // clang-format on
 
-#include "platform/win/win_text.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 
 namespace platform::win {
 namespace {
@@ -39,7 +40,7 @@ std::string Escaped(const std::string& text) {
 }
 
 std::string HresultText(const char* what, HRESULT result) {
-  return std::string(what) + ": " + SystemErrorText(static_cast<DWORD>(result));
+  return std::string(what) + ": " + SystemMessage(static_cast<DWORD>(result));
 }
 
 // COM for the calling thread, for as long as the object lives.

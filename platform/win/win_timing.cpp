@@ -12,11 +12,11 @@
 namespace platform::win {
 
 PreciseWaiter::PreciseWaiter() {
-  timer_.Reset(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                        TIMER_ALL_ACCESS));
-  highResolution_ = timer_.valid();
+  timer_ = UniqueHandle(::CreateWaitableTimerExW(
+      nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
+  highResolution_ = static_cast<bool>(timer_);
   if (!timer_) {
-    timer_.Reset(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
+    timer_ = UniqueHandle(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
   }
 }
 
@@ -51,13 +51,11 @@ bool MmcssDispatchPriority::Raise() {
   DWORD taskIndex = 0;
   HANDLE task = ::AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
   if (task == nullptr) {
-    whyNot_ =
-        "the multimedia scheduler refused the thread (" + SystemErrorText(::GetLastError()) + ")";
+    whyNot_ = "the multimedia scheduler refused the thread (" + LastErrorMessage() + ")";
     return false;
   }
   if (!::AvSetMmThreadPriority(task, AVRT_PRIORITY_HIGH)) {
-    whyNot_ = "the multimedia scheduler refused high priority (" +
-              SystemErrorText(::GetLastError()) + ")";
+    whyNot_ = "the multimedia scheduler refused high priority (" + LastErrorMessage() + ")";
     ::AvRevertMmThreadCharacteristics(task);
     return false;
   }

@@ -5,7 +5,8 @@
 
 #include "platform/clock.h"
 #include "platform/dispatch_priority.h"
-#include "platform/win/win_text.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 
 namespace platform::win {
 

@@ -6,8 +6,9 @@
 
 #include <string>
 
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 #include "platform/win/win_process.h"
-#include "platform/win/win_text.h"
 
 namespace {
 

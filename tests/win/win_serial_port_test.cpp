@@ -70,7 +70,7 @@ TEST(WinSerialPortTest, PortNamesAndTheListsLines) {
             "COM5: no serial device (none found)");
 }
 
-// COM ports joined by a null-modem bridge (tests/platform/win/com_bridge.py
+// COM ports joined by a null-modem bridge (tests/win/com_bridge.py
 // behind two of Wine's COM ports): GLIMMER_COM_BRIDGE holds the writing
 // port's number, the reading port's number and the file whose creation
 // pulls the writing side's adapter out.
@@ -107,7 +107,7 @@ TEST(WinSerialPortBridgeTest, BytesArriveExactAtBothRatesAndAPulledAdapterIsLost
   platform::win::UniqueHandle farEnd(
       ::CreateFileW(platform::win::ComDevicePath(bridge->reader).c_str(),
                     GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(farEnd) << platform::win::SystemErrorText(::GetLastError());
+  ASSERT_TRUE(farEnd) << platform::win::LastErrorMessage();
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = 50;
   timeouts.ReadTotalTimeoutConstant = 100;

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/win_text.h"
+#include "platform/win/wide_text.h"
+#include "platform/win/win_handle.h"
 #include "shell/registry_value.h"
 #include "shell/winrar_locator.h"
 

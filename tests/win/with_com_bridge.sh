@@ -3,7 +3,7 @@
 # prefix joined by a null-modem bridge, as the serial port tests need, and
 # GLIMMER_COM_BRIDGE telling them so. COM1 stays free for the end-to-end run.
 # Wine reads its port mapping when the prefix's server starts, so the server
-# is restarted here: run this before starting a resident `wineserver -p`.
+# is restarted here, and left resident (`wineserver -p`) for the command.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
@@ -22,4 +22,5 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$writer" /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$reader" /f >/dev/null 2>&1
 wineserver -k || true
 wineserver -w
+wineserver -p
 GLIMMER_COM_BRIDGE="5 6 $(winepath -w "$dir/unplug" 2>/dev/null)" "$@"
