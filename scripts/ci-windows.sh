@@ -33,7 +33,9 @@ trap cleanup EXIT
 "$WINE" wineboot -i >/dev/null 2>&1
 wineserver -p
 
-ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
+# The serial port tests write through COM5 into COM6, joined by a bridge.
+"$ROOT/tests/win/with_com_bridge.sh" \
+  ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
 echo "ci-windows: tests passed under Wine in $(elapsed)"
 
 if [ ! -x "$BUILD/bin/glimmer.exe" ]; then

@@ -42,9 +42,19 @@ set(GLIMMER_LINUX_ONLY_TESTS_files file_store_test.cpp unwritable_folder_test.cp
 glimmer_test_suite(files importer playlist shell_settings platform_posix)
 target_compile_definitions(files_tests PRIVATE GLIMMER_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
 
-# Windows' own: its file layer, program folders and text, and the
-# extractor's Windows refusals in-process.
-glimmer_test_suite(win platform_win LibArchive::LibArchive glimmer_text binary_formats)
+# Windows' own: its file layer, program folders and text, the extractor's
+# Windows refusals in-process, the serial port, registry (with the start-up
+# lookups that read it), processes, time zone, timing and the show task.
+glimmer_test_suite(win platform_win LibArchive::LibArchive glimmer_text binary_formats
+                   season_calendar)
 target_sources(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/extractor/extract.cpp
-                                 ${EXTRACTOR_SYSTEM_SOURCE})
+                                 ${EXTRACTOR_SYSTEM_SOURCE}
+                                 ${CMAKE_SOURCE_DIR}/shell/registry_value.cpp
+                                 ${CMAKE_SOURCE_DIR}/shell/winrar_locator.cpp)
 add_dependencies(win_tests glimmer-extract)
+# The program the process tests start, beside them.
+add_executable(win_test_child ${CMAKE_CURRENT_SOURCE_DIR}/win/child/test_child.cpp)
+target_link_libraries(win_test_child PRIVATE platform_win shell32)
+target_include_directories(win_test_child PRIVATE ${CMAKE_SOURCE_DIR})
+glimmer_windows_program(win_test_child)
+add_dependencies(win_tests win_test_child)
