@@ -105,7 +105,13 @@ with_library() {
   local name="$1" version="$2" source_package="$3"
   local prefix="$CACHE/$name-$version"
   PREFIXES+=("$prefix")
-  if [ -d "$prefix" ]; then return; fi
+  if [ -d "$prefix" ]; then
+    # Made by an earlier version of this script, which left the folder it
+    # installed into in the prefix's own files.
+    grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$CACHE/.staging-" "$prefix" |
+      xargs -r sed -i "s|$CACHE/\.staging-[^/\";]*|$prefix|g"
+    return
+  fi
   echo "Building $name $version for MinGW into $prefix"
   local started=$SECONDS
   local source="" staging
