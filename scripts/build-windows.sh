@@ -109,7 +109,7 @@ with_library() {
     # Made by an earlier version of this script, which left the folder it
     # installed into in the prefix's own files.
     grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$CACHE/.staging-" "$prefix" |
-      xargs -r sed -i "s|$CACHE/\.staging-[^/\";]*|$prefix|g"
+      xargs -r sed -i "s|$CACHE/\.staging-[^/\";]*|$prefix|g" || true
     return
   fi
   echo "Building $name $version for MinGW into $prefix"
@@ -121,7 +121,7 @@ with_library() {
   if [ -n "$source" ]; then rm -rf "$(dirname "$source")"; fi
   # The prefix is where the libraries' own files say they are installed.
   grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$staging" "$staging" |
-    xargs -r sed -i "s|$staging|$prefix|g"
+    xargs -r sed -i "s|$staging|$prefix|g" || true
   if ! mv -T "$staging" "$prefix" 2>/dev/null; then rm -rf "$staging"; fi
   echo "Built $name in $((SECONDS - started)) s"
 }
