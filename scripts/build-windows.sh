@@ -171,9 +171,17 @@ build_libmicrohttpd() {
     --without-gnutls
 }
 
+# Debian's source has autogen.sh but no configure script; its CMake files
+# build the library as "liblibnova". Its Windows stand-in for gmtime_r
+# copied only a pointer's worth of the time.
 build_libnova() {
-  # Its configure checks for a C++ compiler it does not need.
-  configure_library "$1" "$2" CXX="$HOST-g++-posix"
+  sed -i 's/memcpy(gmt, local_gmt, sizeof (gmt));/memcpy(gmt, local_gmt, sizeof (*gmt));/' \
+    "$1/src/utility.c"
+  cmake_library "$1" "$2" "$1/build" -DBUILD_SHARED_LIBRARY=OFF
+  "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova >/dev/null
+  mkdir -p "$2/lib" "$2/include/libnova"
+  cp "$(find "$1/build" -name 'liblibnova.a' | head -n 1)" "$2/lib/libnova.a"
+  cp "$1"/src/libnova/*.h "$2/include/libnova/"
 }
 
 build_googletest() {
