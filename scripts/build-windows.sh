@@ -159,7 +159,9 @@ build_libarchive() {
            LIBGCC TAR CPIO CAT ACL XATTR ICONV TEST WERROR; do
     off+=("-DENABLE_$o=OFF")
   done
-  cmake_library "$1" "$2" "$1/build" "${off[@]}" -DENABLE_ZLIB=ON -DENABLE_CNG=ON
+  # MinGW has no POSIX regex, which only bsdtar's options use.
+  cmake_library "$1" "$2" "$1/build" "${off[@]}" -DENABLE_ZLIB=ON -DENABLE_CNG=ON \
+    -DPOSIX_REGEX_LIB=NONE
   "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target archive_static >/dev/null
   mkdir -p "$2/lib" "$2/include"
   cp "$1/build/libarchive/libarchive_static.a" "$2/lib/libarchive.a"
