@@ -22,6 +22,17 @@ CACHE="${GLIMMER_MINGW_CACHE:-/var/cache/glimmerfield-mingw}"
 TOOLCHAIN="$ROOT/cmake/x86_64-w64-mingw32.cmake"
 HOST=x86_64-w64-mingw32
 read -r -a WRAP <<<"${GLIMMER_BUILD_WRAPPER:-}"
+# A library's build speaks only when it fails.
+quietly() {
+  local log
+  log="$(mktemp)"
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+}
 JOBS="$(nproc)"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -129,8 +140,8 @@ with_library() {
 cmake_library() {  # SOURCE PREFIX BUILD [cmake options...]
   local source="$1" prefix="$2" build="$3"
   shift 3
-  "${WRAP[@]}" cmake -S "$source" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
+  quietly "${WRAP[@]}" cmake -S "$source" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
 }
 
 configure_library() {  # SOURCE PREFIX [configure options...]
@@ -174,13 +185,17 @@ build_libmicrohttpd() {
 }
 
 # Debian's source has autogen.sh but no configure script; its CMake files
-# build the library as "liblibnova". Its Windows stand-in for gmtime_r
+# build the library as "liblibnova" and leave out the config.h the sources
+# include, which says what the C library has. Its MinGW branch asks for a
+# 32-bit time_t, which 64-bit Windows refuses, and its stand-in for gmtime_r
 # copied only a pointer's worth of the time.
 build_libnova() {
+  sed -i '/^#define _USE_32BIT_TIME_T$/d' "$1/src/julian_day.c"
   sed -i 's/memcpy(gmt, local_gmt, sizeof (gmt));/memcpy(gmt, local_gmt, sizeof (*gmt));/' \
     "$1/src/utility.c"
+  printf '#define HAVE_%s 1\n' ROUND ACOSL ASINL ATAN2L COSL SINL >"$1/src/config.h"
   cmake_library "$1" "$2" "$1/build" -DBUILD_SHARED_LIBRARY=OFF
-  "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova >/dev/null
+  quietly "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova
   mkdir -p "$2/lib" "$2/include/libnova"
   cp "$(find "$1/build" -name 'liblibnova.a' | head -n 1)" "$2/lib/libnova.a"
   cp "$1"/src/libnova/*.h "$2/include/libnova/"
