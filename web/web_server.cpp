@@ -1,9 +1,10 @@
 #include "web/web_server.h"
 
 #ifdef _WIN32
-#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// The adapters' addresses need Winsock 2's types, declared above.
+#include <iphlpapi.h>
 #else
 #include <arpa/inet.h>
 #include <errno.h>

@@ -1,7 +1,8 @@
 // glimmer web: turns the phone page on, with a token of its own.
 #ifdef _WIN32
-#include <bcrypt.h>
 #include <windows.h>
+// The random source's declarations need Windows' types, declared above.
+#include <bcrypt.h>
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
