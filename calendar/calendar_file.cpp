@@ -3,6 +3,7 @@
 #include <toml++/toml.h>
 
 #include "platform/file_store.h"
+#include "platform/utf8_path.h"
 
 #include <cctype>
 #include <filesystem>
@@ -418,7 +419,7 @@ ParsedCalendar ParseCalendar(std::string_view text) {
 // the file's place is refused before it is opened.
 CalendarText ReadCalendarText(const std::string& folder) {
   CalendarText read;
-  const std::string path = (std::filesystem::path(folder) / kCalendarFileName).string();
+  const std::string path = platform::PathText(platform::FilePath(folder) / kCalendarFileName);
   if (platform::KindOfPath(path) == platform::FileKind::Missing) return read;
   read.exists = true;
   platform::Result<std::string> bytes = platform::ReadRegularFile(path, kLargestFile);

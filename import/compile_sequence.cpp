@@ -7,6 +7,7 @@
 
 #include "import/compiler_passes.h"
 #include "import/sequence_reader.h"
+#include "platform/utf8_path.h"
 #include "sequence_format/event_table.h"
 
 namespace importer {
@@ -18,7 +19,7 @@ namespace {
 bool AudioFileExists(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const auto status = std::filesystem::status(platform::FilePath(path), ec);
   return std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
@@ -91,7 +92,7 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
     const std::string wantedName = WantedFileName(audio);
     std::string folder = services.lastImportFolder;
     std::error_code error;
-    if (const auto wantedFolder = std::filesystem::path(audio).parent_path();
+    if (const auto wantedFolder = platform::FilePath(audio).parent_path();
         !wantedName.empty() && !wantedFolder.empty() &&
         std::filesystem::is_directory(wantedFolder, error)) {
       folder = wantedFolder.string();

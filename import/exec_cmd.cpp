@@ -1,4 +1,5 @@
 #include "import/exec_cmd.h"
+#include "platform/utf8_path.h"
 
 #include <filesystem>
 #include <system_error>
@@ -42,7 +43,7 @@ std::size_t SplitProgram(const std::string& line, std::size_t start, const FileE
 
 bool FileExistsOnDisk(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
+  return std::filesystem::is_regular_file(platform::FilePath(path), ec);
 }
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine,

@@ -12,6 +12,7 @@
 #include "import/exec_cmd.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
+#include "platform/utf8_path.h"
 #include "text/text.h"
 
 namespace importer {
@@ -26,7 +27,7 @@ constexpr std::size_t kNamesListed = 8;
 
 bool IsRegularFile(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(path, ec);
+  return fs::is_regular_file(platform::FilePath(path), ec);
 }
 
 // Only a plain file is ever removed: if the archive held a folder under the
@@ -34,7 +35,7 @@ bool IsRegularFile(const std::string& path) {
 void RemoveExtractedDocument(const std::string& path) {
   if (!IsRegularFile(path)) return;
   std::error_code ec;
-  fs::remove(path, ec);
+  fs::remove(platform::FilePath(path), ec);
 }
 
 // What the archiver wrote, fit to quote: one escaped line per line it wrote,
@@ -58,8 +59,11 @@ std::string Trimmed(std::string said) {
 }
 
 bool SaysDiskFull(const std::string& said) {
-  return said.find(std::strerror(ENOSPC)) != std::string::npos ||
-         said.find(std::strerror(EDQUOT)) != std::string::npos;
+  if (said.find(std::strerror(ENOSPC)) != std::string::npos) return true;
+#ifdef EDQUOT
+  if (said.find(std::strerror(EDQUOT)) != std::string::npos) return true;
+#endif
+  return false;
 }
 
 // Whatever stands where the archive's document goes (a folder left by an
@@ -70,7 +74,7 @@ void ClearWayForDocument(const std::string& extractFolder, const std::string& do
   if (documentName.empty() || documentName == "." || documentName == "..") return;
   if (documentName.find_first_of("/\\") != std::string::npos) return;
   std::error_code ec;
-  const fs::path path = fs::path(extractFolder) / documentName;
+  const fs::path path = platform::FilePath(extractFolder) / platform::FilePath(documentName);
   if (fs::symlink_status(path, ec).type() == fs::file_type::not_found) return;
   fs::remove_all(path, ec);
 }
@@ -95,10 +99,11 @@ std::string WithoutControlCharacters(std::string value) {
 std::vector<std::string> WrittenSince(const std::string& folder, fs::file_time_type since) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(platform::FilePath(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
     std::error_code timeError;
     const fs::file_time_type written = it->last_write_time(timeError);
-    if (!timeError && written >= since) names.push_back(it->path().filename().string());
+    if (!timeError && written >= since) names.push_back(platform::PathText(it->path().filename()));
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -142,12 +147,13 @@ ImportOutcome Refuse(const ImportServices& with, const std::string& message,
 ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const Names& names,
                      bool& compiled) {
   const std::string& archive = plan.archivePath;
-  const std::string documentName = fs::path(names.document).filename().string();
-  const std::string cacheFolder = fs::path(names.cache).parent_path().string();
+  const std::string documentName =
+      platform::PathText(platform::FilePath(names.document).filename());
+  const std::string cacheFolder = platform::PathText(platform::FilePath(names.cache).parent_path());
   for (const std::string& folder : {plan.extractFolder, cacheFolder}) {
     if (folder.empty()) continue;
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    fs::create_directories(platform::FilePath(folder), ec);
     if (ec) {
       return Refuse(with, "The sequence \"" + archive + "\" cannot be imported: the folder \"" +
                               folder + platform::kPathSeparator + "\" cannot be created (" +

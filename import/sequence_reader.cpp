@@ -17,6 +17,7 @@
 #include "import/sequence_elements.h"
 #include "import/sequence_scanner.h"
 #include "import/text_encoding.h"
+#include "platform/utf8_path.h"
 
 namespace importer {
 namespace {
@@ -364,14 +365,14 @@ class Walker {
 platform::Result<ByteBuffer> ReadDocumentBytes(const std::string& path) {
   using R = platform::Result<ByteBuffer>;
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
+  const auto status = std::filesystem::status(platform::FilePath(path), ec);
   if (!std::filesystem::exists(status)) return R::Error("the file does not exist");
   // A pipe or device may never end (and opening a pipe waits for a writer).
   if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
       !reason.empty()) {
     return R::Error(reason);
   }
-  const auto fileSize = std::filesystem::file_size(path, ec);
+  const auto fileSize = std::filesystem::file_size(platform::FilePath(path), ec);
   const std::size_t expected = ec ? 0 : static_cast<std::size_t>(fileSize);
   if (expected > kMaxDocumentBytes) {
     return R::Error("the file is " + std::to_string(expected / (1024 * 1024)) +
@@ -490,7 +491,8 @@ platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path)
     return ReadThroughTree(path, std::move(bytes));
   } catch (const std::bad_alloc&) {
     std::error_code ec;
-    if (size == 0) size = static_cast<std::size_t>(std::filesystem::file_size(path, ec));
+    if (size == 0)
+      size = static_cast<std::size_t>(std::filesystem::file_size(platform::FilePath(path), ec));
     return R::Error(Refusal(path, OutOfMemory(size)));
   }
 }

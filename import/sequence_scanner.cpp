@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/sequence_elements.h"
@@ -157,8 +158,9 @@ class Scanner {
   }
 
   const char* Find(std::string_view needle, const char* from) const {
-    return static_cast<const char*>(
-        memmem(from, static_cast<std::size_t>(end_ - from), needle.data(), needle.size()));
+    const std::string_view rest(from, static_cast<std::size_t>(end_ - from));
+    const std::size_t at = rest.find(needle);
+    return at == std::string_view::npos ? nullptr : from + at;
   }
 
   bool StartTag() {

@@ -4,22 +4,59 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "platform/status.h"
+#include "platform/utf8_path.h"
 
 namespace platform {
 
 // What a path names, following links, as the one rule for reading sees it.
 enum class FileKind { Missing, Regular, Folder, Pipe, Device, Socket, Other };
 
+#ifdef _WIN32
+// Windows opens its devices by name, in any folder and with any extension
+// ("C:\shows\nul.txt" is the null device, "COM1" the serial port), and pipes
+// and devices through the \\.\ namespace; the file system's status shows
+// none of them. Nothing for an ordinary path.
+inline std::optional<FileKind> WindowsDeviceKind(std::string_view path) {
+  std::string p(path);
+  for (char& c : p) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+  }
+  if (p.starts_with(R"(\\.\)") || p.starts_with(R"(\\?\)")) {
+    const std::string_view rest = std::string_view(p).substr(4);
+    if (rest.starts_with(R"(pipe\)")) return FileKind::Pipe;
+    const bool drive = rest.size() >= 2 && rest[1] == ':';
+    if (p[2] == '.' || (!drive && !rest.starts_with(R"(unc\)"))) return FileKind::Device;
+  }
+  const std::size_t last = p.find_last_of(R"(\:)");
+  std::string base = p.substr(last == std::string::npos ? 0 : last + 1);
+  base = base.substr(0, base.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* name : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+    if (base == name) return FileKind::Device;
+  }
+  if (base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '1' &&
+      base[3] <= '9') {
+    return FileKind::Device;
+  }
+  return std::nullopt;
+}
+#endif
+
 inline FileKind KindOfPath(const std::string& path) {
   namespace fs = std::filesystem;
+#ifdef _WIN32
+  if (const std::optional<FileKind> device = WindowsDeviceKind(path)) return *device;
+#endif
   std::error_code error;
-  const fs::file_status status = fs::status(path, error);
+  const fs::file_status status = fs::status(FilePath(path), error);
   switch (status.type()) {
     case fs::file_type::not_found:
     case fs::file_type::none:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -15,7 +16,11 @@ inline constexpr char kPathSeparator = '/';
 
 // The names of the program's own files and programs. Only the functions
 // below join them with a folder.
+#ifdef _WIN32
+inline constexpr const char* kExtractorName = "glimmer-extract.exe";
+#else
 inline constexpr const char* kExtractorName = "glimmer-extract";
+#endif
 inline constexpr const char* kPreferencesName = "preferences.txt";
 inline constexpr const char* kPlaylistName = "playlist.txt";
 inline constexpr const char* kShowLogName = "show.log";
@@ -67,6 +72,17 @@ struct ProgramFolders {
   bool installed = false;
 };
 
+#ifdef _WIN32
+// The rule for a copy of the program in `programDirectory` on Windows. A
+// copy is installed when that folder lies in one of `programFilesFolders`
+// (where the installer puts it and an ordinary user cannot write); its files
+// then live in `localAppData`\Glimmerfield. Any other copy (a portable one
+// on a USB stick, a build folder) keeps its files beside itself. The
+// extractor is always beside the program.
+ProgramFolders ChooseProgramFolders(const std::string& programDirectory,
+                                    const std::vector<std::string>& programFilesFolders,
+                                    const std::string& localAppData);
+#else
 // The rule for a copy of the program in `programDirectory`. A copy is
 // installed when that folder is a prefix's bin folder and the extractor sits
 // in the prefix's libexec/glimmerfield folder, as the package puts them. An
@@ -77,6 +93,7 @@ struct ProgramFolders {
 // beside itself.
 ProgramFolders ChooseProgramFolders(const std::string& programDirectory,
                                     const std::string& xdgDataHome, const std::string& home);
+#endif
 
 // The folders of this process: its executable's folder and its environment.
 ProgramFolders CurrentProgramFolders();

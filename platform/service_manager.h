@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "platform/status.h"
@@ -18,5 +19,9 @@ class ServiceManager {
   // How often the manager expects "WATCHDOG=1"; zero when it does not watch.
   virtual std::chrono::microseconds WatchdogInterval() const = 0;
 };
+
+// The manager that started this program (systemd's notify socket, or on
+// Windows the Task Scheduler's task); nothing when none did.
+std::unique_ptr<ServiceManager> ConnectServiceManager();
 
 }  // namespace platform

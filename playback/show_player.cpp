@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "playback/dispatcher.h"
+#include "platform/utf8_path.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
 #include "playback/show_log.h"
@@ -57,7 +58,7 @@ std::string EntryTitle(const std::string& listText) {
 std::string FileProblem(const std::string& kind, const std::string& path,
                         const std::string& message) {
   std::error_code error;
-  if (path.empty() || !std::filesystem::exists(path, error)) {
+  if (path.empty() || !std::filesystem::exists(platform::FilePath(path), error)) {
     return "the " + kind + " " + path + " does not exist";
   }
   std::string reason = message;

@@ -1,4 +1,5 @@
 #include "watch/alert_settings.h"
+#include "platform/utf8_path.h"
 
 #include <filesystem>
 #include <fstream>
@@ -43,7 +44,7 @@ platform::Result<AlertSettings> ParseAlertSettings(std::string_view text,
 
 platform::Result<AlertSettings> ReadAlertSettings(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return AlertSettings{};
+  if (!std::filesystem::exists(platform::FilePath(path), ec)) return AlertSettings{};
   std::ifstream in(path, std::ios::binary);
   if (!in) return platform::Result<AlertSettings>::Error(path + ": cannot be read");
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

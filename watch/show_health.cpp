@@ -1,16 +1,15 @@
 #include "watch/show_health.h"
 
-#include <time.h>
-
 #include <ctime>
 #include <optional>
 #include <string_view>
 
+#include "platform/local_clock_face.h"
+#include "watch/night_report.h"
+
 namespace watch {
 std::string LocalStamp(std::chrono::system_clock::time_point time) {
-  const time_t seconds = std::chrono::system_clock::to_time_t(time);
-  tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = platform::LocalClockFace(std::chrono::system_clock::to_time_t(time));
   char text[32] = {};
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;

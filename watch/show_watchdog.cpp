@@ -1,7 +1,10 @@
 #include "watch/show_watchdog.h"
 
-#include <poll.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/statvfs.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -10,13 +13,8 @@
 
 #include "platform/audio_probe.h"
 #include "platform/paths.h"
-#include "platform/posix/device_presence.h"
-#include "platform/posix/notify_socket.h"
-#include "platform/posix/posix_child_starter.h"
-#include "platform/posix/posix_file_store.h"
-#include "platform/posix/system_clock.h"
-#include "platform/posix/system_time_source.h"
-#include "platform/posix/termios_serial_port.h"
+#include "platform/service_manager.h"
+#include "platform/system.h"
 #include "sequence_format/sequence_cache.h"
 #include "watch/alert_settings.h"
 #include "watch/build_day.h"
@@ -71,22 +69,31 @@ class ShowWatchdog::Probes final : public NightProbes {
   platform::Status OpenPort() override {
     if (owner_.portInUse && owner_.portInUse()) return platform::Status::Ok();
     const playback::ShowSettings settings = owner_.settings_.CurrentSettings();
-    platform::TermiosSerialPort port({.applicationDirectory = owner_.options_.dir,
-                                      .devicePath = owner_.options_.device,
-                                      .stallTimeout = std::chrono::seconds(1)});
-    port.SetPortNumber(settings.portNumber);
-    port.SetSettings(platform::LineSettingsText(settings.baud));
-    platform::Status opened = port.Open();
-    if (port.IsOpen()) port.Close();
+    const auto port = platform::MakeSerialPort({.dataFolder = owner_.options_.dir,
+                                                .devicePath = owner_.options_.device,
+                                                .stallTimeout = std::chrono::seconds(1)});
+    port->SetPortNumber(settings.portNumber);
+    port->SetSettings(platform::LineSettingsText(settings.baud));
+    platform::Status opened = port->Open();
+    if (port->IsOpen()) port->Close();
     return opened;
   }
   platform::Status AudioDevice() override { return platform::ProbeAudioDevice(); }
   platform::Result<std::uint64_t> FreeBytes(const std::string& folder) override {
+#ifdef _WIN32
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(std::filesystem::path(folder).c_str(), &available, nullptr, nullptr)) {
+      return platform::Result<std::uint64_t>::Error(
+          folder + ": " + std::system_category().message(static_cast<int>(GetLastError())));
+    }
+    return static_cast<std::uint64_t>(available.QuadPart);
+#else
     struct statvfs st {};
     if (::statvfs(folder.c_str(), &st) != 0) {
       return platform::Result<std::uint64_t>::Error(folder + ": " + std::strerror(errno));
     }
     return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+#endif
   }
   std::uint64_t FileSize(const std::string& path) override {
     std::error_code ec;
@@ -103,8 +110,8 @@ void ShowWatchdog::Heard(const playback::ShowEvent& event) {
 }
 
 std::string ShowWatchdog::ReadLog() {
-  platform::PosixFileStore files;
-  ShowLogText read = ReadShowLog(files, platform::ShowLogPath(options_.dir), 1);
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
+  ShowLogText read = ReadShowLog(*files, platform::ShowLogPath(options_.dir), 1);
   // A pipe or a device at show.log would hold the show before it starts;
   // the watch goes without what the log held, and says so.
   if (!read.problem.empty()) {
@@ -125,9 +132,9 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
       logFile_(logFile),
       ownLog_(logFile, platform::LocalDateTime),
       manager_(options_.serviceManager ? platform::ConnectServiceManager() : nullptr),
-      time_(std::make_unique<platform::SystemTimeSource>()),
-      starter_(std::make_unique<platform::PosixChildStarter>()),
-      clock_(std::make_unique<platform::SystemClock>()) {
+      time_(platform::MakeTimeSource()),
+      starter_(platform::MakeChildStarter()),
+      clock_(platform::MakeSystemClock()) {
   logAtStart_ = ReadLog();
   if (health != nullptr) health->Seed(logAtStart_);
 
@@ -247,7 +254,8 @@ void ShowWatchdog::Stopping() {
   // The service manager ends whatever is left of the show's processes once
   // it has ended: an alert raised on the way out (a check that failed just
   // before a port that would not open) must reach the command first.
-  alerts_->Drain(watch::kAlertTimeLimit + std::chrono::seconds(5), [] { ::poll(nullptr, 0, 50); });
+  alerts_->Drain(watch::kAlertTimeLimit + std::chrono::seconds(5),
+                 [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
 }
 
 NightCheckReport ShowWatchdog::RunCheck() {

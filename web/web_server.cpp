@@ -1,37 +1,123 @@
 #include "web/web_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// The adapters' addresses need Winsock 2's types, declared above.
+#include <iphlpapi.h>
+#else
 #include <arpa/inet.h>
 #include <errno.h>
 #include <ifaddrs.h>
-#include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
+#include <microhttpd.h>
 
 #include <charconv>
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include "platform/win/wide_text.h"
+#endif
+
 namespace web {
 namespace {
 
+#ifdef _WIN32
+int LastSocketError() {
+  return WSAGetLastError();
+}
+
+std::string SystemError(int error) {
+  return platform::win::SystemMessage(static_cast<std::uint32_t>(error));
+}
+
+void CloseSocket(SocketHandle socket) {
+  ::closesocket(socket);
+}
+
+// Winsock serves a process only after it asked once; the library asks too,
+// but only when its daemon starts, after our own socket.
+bool StartWinsock() {
+  static const bool started = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
+// Non-blocking and not inherited by the programs the show starts (alerts,
+// the extractor), as SOCK_NONBLOCK | SOCK_CLOEXEC make it elsewhere.
+SocketHandle OpenListeningSocket() {
+  if (!StartWinsock()) return kNoSocket;
+  const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                              WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  u_long nonBlocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  // Windows' SO_REUSEADDR lets another program take over a bound port;
+  // SO_EXCLUSIVEADDRUSE is what keeps the page's port its own.
+  const BOOL on = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  return s;
+}
+
+void ShutSocket(SocketHandle socket) {
+  ::shutdown(socket, SD_BOTH);
+}
+
+// Select-driven: Windows has no epoll, and the show polls the server at its
+// yields.
+constexpr unsigned kDaemonFlags = MHD_NO_FLAG;
+#else
+int LastSocketError() {
+  return errno;
+}
+
 std::string SystemError(int error) {
   return std::strerror(error);
+}
+
+void CloseSocket(SocketHandle socket) {
+  ::close(socket);
+}
+
+SocketHandle OpenListeningSocket() {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) return kNoSocket;
+  const int on = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  return s;
+}
+
+void ShutSocket(SocketHandle socket) {
+  ::shutdown(socket, SHUT_RDWR);
+}
+
+constexpr unsigned kDaemonFlags = MHD_USE_EPOLL;
+#endif
+
+// The text form of an IPv4 or IPv6 address; empty for another family.
+std::string AddressText(const sockaddr* address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+  } else if (address->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+  }
+  return text;
 }
 
 std::string PeerOf(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
   if (info == nullptr || info->client_addr == nullptr) return "?";
-  char text[INET6_ADDRSTRLEN] = {};
-  if (info->client_addr->sa_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(info->client_addr);
-    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-  } else if (info->client_addr->sa_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(info->client_addr);
-    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-  }
-  return text;
+  return AddressText(info->client_addr);
 }
 
 MHD_Result AddQuery(void* map, MHD_ValueKind, const char* key, const char* value) {
@@ -47,26 +133,45 @@ std::vector<std::string> MachineHostNames(const std::string& host) {
   std::vector<std::string> names{"localhost", "127.0.0.1", "::1"};
   if (!host.empty() && host != "0.0.0.0") names.push_back(host);
   char name[256] = {};
+#ifdef _WIN32
+  StartWinsock();
+#endif
   if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
     names.emplace_back(name);
     names.push_back(std::string(name) + ".local");
   }
+#ifdef _WIN32
+  ULONG size = 16 * 1024;
+  std::vector<unsigned char> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = ::GetAdaptersAddresses(
+        AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+        nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result == NO_ERROR) {
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      for (auto* at = adapter->FirstUnicastAddress; at != nullptr; at = at->Next) {
+        if (std::string text = AddressText(at->Address.lpSockaddr); !text.empty()) {
+          names.push_back(std::move(text));
+        }
+      }
+    }
+  }
+#else
   ifaddrs* interfaces = nullptr;
   if (::getifaddrs(&interfaces) == 0) {
     for (const ifaddrs* at = interfaces; at != nullptr; at = at->ifa_next) {
       if (at->ifa_addr == nullptr) continue;
-      char text[INET6_ADDRSTRLEN] = {};
-      if (at->ifa_addr->sa_family == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(at->ifa_addr);
-        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-      } else if (at->ifa_addr->sa_family == AF_INET6) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(at->ifa_addr);
-        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+      if (std::string text = AddressText(at->ifa_addr); !text.empty()) {
+        names.push_back(std::move(text));
       }
-      if (text[0] != '\0') names.emplace_back(text);
     }
     ::freeifaddrs(interfaces);
   }
+#endif
   return names;
 }
 
@@ -171,8 +276,9 @@ struct ServerCallbacks {
     }
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    server.connections_[connection] =
-        WebServer::Connection{info != nullptr ? info->connect_fd : -1, server.now_(), false};
+    server.connections_[connection] = WebServer::Connection{
+        info != nullptr ? static_cast<SocketHandle>(info->connect_fd) : kNoSocket, server.now_(),
+        false};
   }
 };
 
@@ -205,8 +311,8 @@ WebServer::~WebServer() {
   // The library closes the listening socket it was given.
   if (daemon_ != nullptr) {
     MHD_stop_daemon(daemon_);
-  } else if (listenFd_ >= 0) {
-    ::close(listenFd_);
+  } else if (listenFd_ != kNoSocket) {
+    CloseSocket(listenFd_);
   }
 }
 
@@ -220,17 +326,16 @@ platform::Status WebServer::Listen(const ListenAddress& address) {
     return platform::Status::Error("cannot listen on " + where + ": not an IPv4 address");
   }
   // Our own socket, so that a refusal says why (MHD only says it failed).
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd_ < 0) {
-    return platform::Status::Error("cannot listen on " + where + ": " + SystemError(errno));
+  listenFd_ = OpenListeningSocket();
+  if (listenFd_ == kNoSocket) {
+    return platform::Status::Error("cannot listen on " + where + ": " +
+                                   SystemError(LastSocketError()));
   }
-  const int on = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0 ||
       ::listen(listenFd_, 16) != 0) {
-    const int error = errno;
-    ::close(listenFd_);
-    listenFd_ = -1;
+    const int error = LastSocketError();
+    CloseSocket(listenFd_);
+    listenFd_ = kNoSocket;
     return platform::Status::Error("cannot listen on " + where + ": " + SystemError(error));
   }
   sockaddr_in actual{};
@@ -239,7 +344,7 @@ platform::Status WebServer::Listen(const ListenAddress& address) {
   port_ = ntohs(actual.sin_port);
 
   daemon_ = MHD_start_daemon(
-      MHD_USE_EPOLL, 0, nullptr, nullptr, &ServerCallbacks::OnRequest, this,
+      kDaemonFlags, 0, nullptr, nullptr, &ServerCallbacks::OnRequest, this,
       MHD_OPTION_LISTEN_SOCKET, listenFd_, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       limits_.memoryPerConnection, MHD_OPTION_CONNECTION_LIMIT, limits_.connections,
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.connectionsPerAddress,
@@ -248,8 +353,8 @@ platform::Status WebServer::Listen(const ListenAddress& address) {
       MHD_OPTION_NOTIFY_CONNECTION, &ServerCallbacks::OnConnection, this,
       MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_END);
   if (daemon_ == nullptr) {
-    ::close(listenFd_);
-    listenFd_ = -1;
+    CloseSocket(listenFd_);
+    listenFd_ = kNoSocket;
     return platform::Status::Error("cannot listen on " + where +
                                    ": the HTTP library would not start");
   }
@@ -258,9 +363,13 @@ platform::Status WebServer::Listen(const ListenAddress& address) {
 }
 
 int WebServer::WakeFd() const {
+#ifdef _WIN32
+  return -1;
+#else
   if (daemon_ == nullptr) return -1;
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
   return info != nullptr ? info->epoll_fd : -1;
+#endif
 }
 
 void WebServer::Poll() {
@@ -271,8 +380,8 @@ void WebServer::Poll() {
   const auto now = now_();
   bool cutAny = false;
   for (auto& [connection, c] : connections_) {
-    if (!c.cut && c.fd >= 0 && now - c.since > limits_.requestDeadline) {
-      ::shutdown(c.fd, SHUT_RDWR);
+    if (!c.cut && c.fd != kNoSocket && now - c.since > limits_.requestDeadline) {
+      ShutSocket(c.fd);
       c.cut = true;
       cutAny = true;
     }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -15,6 +16,15 @@ struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace web {
+
+// A socket as the system gives it: a descriptor, or on Windows a SOCKET.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+#endif
 
 // An IPv4 address and port to listen on, "127.0.0.1:8080".
 struct ListenAddress {
@@ -61,6 +71,7 @@ class WebServer {
   // The bound port (for port 0: the one the system chose).
   int Port() const { return port_; }
   // Readable when Poll has work: the show may add it to what it waits on.
+  // -1 where there is none (Windows): the show then polls at its yields.
   int WakeFd() const;
   // Accepts, reads, answers and closes what is ready; never blocks.
   void Poll();
@@ -70,7 +81,7 @@ class WebServer {
 
  private:
   struct Connection {
-    int fd = -1;
+    SocketHandle fd = kNoSocket;
     std::chrono::steady_clock::time_point since;
     bool cut = false;
   };
@@ -81,7 +92,7 @@ class WebServer {
   Now now_;
   ServerLimits limits_;
   MHD_Daemon* daemon_ = nullptr;
-  int listenFd_ = -1;
+  SocketHandle listenFd_ = kNoSocket;
   int port_ = 0;
   std::map<MHD_Connection*, Connection> connections_;
 };

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,11 +18,22 @@ namespace fakes {
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a random name, taken only if no one else has it.
+    std::random_device random;
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      std::filesystem::path name =
+          std::filesystem::temp_directory_path() / ("glimmer-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(name)) path_ = name;
+      if (attempt > 100) throw std::runtime_error("cannot create " + name.string());
+    }
+#else
     std::string name = (std::filesystem::temp_directory_path() / "glimmer-test-XXXXXX").string();
     if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot create " + name);
     path_ = name;
     // As an ordinary folder, not mkdtemp's 0700: a child that gave up root still enters it.
     std::filesystem::permissions(path_, std::filesystem::perms(0755));
+#endif
   }
   ~TempDir() {
     std::error_code ec;
@@ -30,8 +42,12 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
+  std::string File(std::string_view name) const {
+    return (path_ / name).string();
+  }
 
  private:
   std::filesystem::path path_;

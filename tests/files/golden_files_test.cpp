@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/posix_file_store.h"
+#include "platform/system.h"
 #include "playlist/playlist.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
@@ -49,7 +49,8 @@ TEST(GoldenFilesTest, CacheVersion1LoadsToItsRowsAndTheRowsWriteTheSameBytes) {
   EXPECT_EQ(import_test::ReadAll(loaded.value()), kCacheRows);
 
   fakes::TempDir dir;
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::FileStore> store = platform::MakeFileStore();
+  platform::FileStore& files = *store;
   ASSERT_TRUE(sequence_format::SaveSequenceCache(import_test::MakeTable(kCacheRows),
                                                  dir.File("Jingle Bells.csq"), files)
                   .ok());
@@ -76,7 +77,8 @@ TEST(GoldenFilesTest, PlaylistVersion1LoadsToItsEntriesAndTheEntriesWriteTheSame
   fakes::WriteBytes(dir.File("playlist.txt"), golden);
   fakes::FakeListBox list;
   fakes::FakeUserInterface ui;
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::FileStore> store = platform::MakeFileStore();
+  platform::FileStore& files = *store;
   playlist::Playlist loaded(list, ui, files, dir.File("playlist.txt"));
   loaded.LoadPlaylist();
   EXPECT_TRUE(ui.messages.empty());
@@ -104,7 +106,8 @@ TEST(GoldenFilesTest, PreferencesVersion1LoadsToItsSettingsAndTheSettingsWriteTh
 
   fakes::TempDir dir;
   fakes::FakeUserInterface ui;
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::FileStore> store = platform::MakeFileStore();
+  platform::FileStore& files = *store;
   fakes::WriteBytes(dir.File("preferences.txt"), golden);
   shell::PreferencesFile file(dir.File("preferences.txt"), files, ui);
   EXPECT_EQ(fields(file.Read()), fields(expected));

@@ -19,7 +19,7 @@
 #include "calendar/local_time.h"
 #include "calendar/season.h"
 #include "platform/log_file.h"
-#include "platform/posix/posix_file_store.h"
+#include "platform/system.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_session.h"
 #include "tests/calendar/time_zone.h"
@@ -171,7 +171,8 @@ inline std::vector<playlist::PlaylistEntry> ThreeEntries(const fakes::TempDir& d
     for (int second = 0; second < seconds; ++second) {
       rows.push_back(playback_test::Level(second * 88200, second % 10 + 1));
     }
-    platform::PosixFileStore files;
+    const std::unique_ptr<platform::FileStore> store = platform::MakeFileStore();
+    platform::FileStore& files = *store;
     const std::string cache = dir.File(std::string(name) + ".csq");
     EXPECT_TRUE(sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(rows),
                                                    cache, files)

@@ -2,15 +2,9 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -22,7 +16,10 @@
 
 #include "binary/crc32.h"
 #include "binary/little_endian.h"
+#include "platform/file_store.h"
+#include "platform/utf8_path.h"
 #include "text/text.h"
+#include "tools/extractor/entry_files.h"
 #include "tools/rar4/rar4_format.h"
 
 namespace extractor {
@@ -32,20 +29,6 @@ namespace {
 
 constexpr const char* kProgram = "glimmer-extract";
 constexpr std::size_t kBlockSize = 64 * 1024;
-// Short, so the temporary name fits wherever the entry's own name does,
-// however long that is. The process id follows it, so that a later run can
-// tell the leftover of a killed extractor from the file of a running one.
-constexpr std::string_view kPartialName = ".glimmer-extract-partial";
-
-volatile std::sig_atomic_t gStopRequested = 0;
-
-extern "C" void RequestStop(int) {
-  gStopRequested = 1;
-}
-
-std::string PartialNameOfThisRun() {
-  return std::string(kPartialName) + "-" + std::to_string(::getpid());
-}
 
 std::string MegaBytes(std::uint64_t bytes) {
   constexpr std::uint64_t kMega = std::uint64_t{1} << 20;
@@ -110,9 +93,11 @@ std::string WriteFailure(archive* disk, const std::string& destination) {
   if (error == ENOSPC) {
     return "the disk holding " + destination + " is full (" + std::strerror(error) + ")";
   }
+#ifdef EDQUOT
   if (error == EDQUOT) {
     return "the disk quota for " + destination + " is used up (" + std::strerror(error) + ")";
   }
+#endif
   return ErrorText(disk) + (error > 0 ? std::string(" (") + std::strerror(error) + ")" : "");
 }
 
@@ -128,7 +113,7 @@ Copied CopyData(archive* reader, archive* disk, std::uint64_t entryLimit, std::u
   la_int64_t offset = 0;
   Copied copied;
   for (;;) {
-    if (gStopRequested) {
+    if (StopRequested()) {
       copied.end = CopyEnd::kStopped;
       return copied;
     }
@@ -154,100 +139,14 @@ Copied CopyData(archive* reader, archive* disk, std::uint64_t entryLimit, std::u
   }
 }
 
-// Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&&) = delete;
-  ~Fd() { Reset(-1); }
-  void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
+}  // namespace
 
- private:
-  int fd_;
-};
-
-// The folder of an entry, opened one part at a time below the working
-// directory without following links. Relative to a descriptor, renaming and
-// removing work however deep the folder lies: a path past PATH_MAX cannot be
-// named whole.
-Fd OpenEntryFolder(const std::string& folder) {
-  Fd current(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::size_t start = 0;
-  while (current && start < folder.size()) {
-    std::size_t end = folder.find('/', start);
-    if (end == std::string::npos) end = folder.size();
-    const std::string part = folder.substr(start, end - start);
-    current.Reset(
-        ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    start = end + 1;
-  }
-  return current;
+std::string PartialNameOfThisRun() {
+  return std::string(kPartialName) + "-" + std::to_string(ThisProcessId());
 }
 
-// Where a file entry is written until all its data arrived: a name in the
-// entry's own folder (so the final rename never crosses file systems) that
-// nothing uses yet (so removing it after a failure cannot take anything but
-// our own).
-struct PartialFile {
-  std::string folder;  // relative, "/"-separated, empty for the destination
-  std::string name;    // within the folder
-  std::string target;  // the entry's own name within the folder
-  std::string Path() const { return folder.empty() ? name : folder + "/" + name; }
-};
-
-PartialFile PartialBeside(const std::string& entryPath) {
-  PartialFile partial;
-  const std::size_t slash = entryPath.rfind('/');
-  partial.folder = slash == std::string::npos ? "" : entryPath.substr(0, slash);
-  partial.target = slash == std::string::npos ? entryPath : entryPath.substr(slash + 1);
-  partial.name = PartialNameOfThisRun();
-  const Fd folder = OpenEntryFolder(partial.folder);
-  if (!folder) return partial;  // not there yet: libarchive creates it
-  for (int n = 1; n < 1000; ++n) {
-    struct stat st {};
-    if (::fstatat(folder.get(), partial.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
-    partial.name = PartialNameOfThisRun() + "-" + std::to_string(n);
-  }
-  return partial;
-}
-
-// Gives the finished partial file its own name; an error says why not.
-std::error_code MovePartialIntoPlace(const PartialFile& partial) {
-  const Fd folder = OpenEntryFolder(partial.folder);
-  if (!folder) return {errno, std::generic_category()};
-  // rename() replaces a link standing at the target rather than following it.
-  if (::renameat(folder.get(), partial.name.c_str(), folder.get(), partial.target.c_str()) != 0) {
-    return {errno, std::generic_category()};
-  }
-  return {};
-}
-
-void RemovePartial(const PartialFile& partial) {
-  const Fd folder = OpenEntryFolder(partial.folder);
-  if (folder) ::unlinkat(folder.get(), partial.name.c_str(), 0);
-}
-
-// Removes a file this run wrote, given by its path below the destination.
-void RemoveWritten(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const Fd folder = OpenEntryFolder(slash == std::string::npos ? "" : path.substr(0, slash));
-  if (folder) {
-    ::unlinkat(folder.get(), (slash == std::string::npos ? path : path.substr(slash + 1)).c_str(),
-               0);
-  }
-}
-
-// True when `name` is the unfinished file of an extractor that is gone: one
-// killed, or stopped with its parent, before it could remove it. A name
-// without a process id is from an earlier version, whose runs are over.
+// A name without a process id is from an earlier version, whose runs are
+// over.
 bool IsDeadRunsPartial(std::string_view name) {
   if (!name.starts_with(kPartialName)) return false;
   std::string_view rest = name.substr(kPartialName.size());
@@ -262,35 +161,11 @@ bool IsDeadRunsPartial(std::string_view name) {
   }
   if (digits == 0) return false;
   if (digits < rest.size() && rest[digits] != '-') return false;
-  if (pid == ::getpid()) return false;
-  // EPERM: a process of another user runs under that id.
-  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  if (pid == ThisProcessId()) return false;
+  return pid > 0 && ProcessIsGone(pid);
 }
 
-// Walks the folder `fd` (never through a link) and removes what killed
-// extractors left. Bounded in depth and count: a hostile tree left by an
-// earlier archive must not make every later extraction slow.
-void ClearDeadRunsPartials(int fd, int depth, int& budget) {
-  if (depth > 64) return;
-  DIR* dir = ::fdopendir(::dup(fd));
-  if (dir == nullptr) return;
-  std::vector<std::string> folders;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (--budget < 0) break;
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (entry->d_type == DT_DIR) {
-      folders.emplace_back(name);
-    } else if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) {
-      if (IsDeadRunsPartial(name)) ::unlinkat(fd, entry->d_name, 0);
-    }
-  }
-  ::closedir(dir);
-  for (const std::string& name : folders) {
-    const Fd child(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (child) ClearDeadRunsPartials(child.get(), depth + 1, budget);
-  }
-}
+namespace {
 
 // The `bytes`-byte little-endian number at `p`.
 std::uint32_t Little(const unsigned char* p, int bytes) {
@@ -384,16 +259,34 @@ std::string DocumentNameOf(const std::string& archivePath) {
   return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
 }
 
-bool EndWithParent() {
-  const pid_t parent = ::getppid();
-  struct sigaction stop {};
-  stop.sa_handler = RequestStop;
-  sigemptyset(&stop.sa_mask);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &stop, nullptr);
-  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  // The parent may have died before the request was made.
-  return ::getppid() == parent;
+#ifdef _WIN32
+namespace {
+
+// Windows drops the dots and spaces that end a name (".. " is ".."), reads
+// "a:b" as a stream of a file or a drive's folder, and opens its devices by
+// name in any folder ("nul.txt", "COM1"): an entry named so would land
+// outside the destination, in a stream, or on a device.
+platform::Status WindowsSafePart(std::string_view part) {
+  std::string_view trimmed = part;
+  while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ')) {
+    trimmed.remove_suffix(1);
+  }
+  if (trimmed.empty() && part.find("..") != std::string_view::npos) {
+    return platform::Status::Error("its path leads out of the destination (\"..\")");
+  }
+  if (part.find(':') != std::string_view::npos) {
+    return platform::Status::Error("its name holds a \":\", which Windows reads as a stream");
+  }
+  if (platform::WindowsDeviceKind(part).has_value()) {
+    std::string device(part.substr(0, part.find('.')));
+    while (!device.empty() && device.back() == ' ') device.pop_back();
+    return platform::Status::Error("its name is the Windows device " + device);
+  }
+  return platform::Status::Ok();
 }
+
+}  // namespace
+#endif
 
 platform::Result<std::string> SafeEntryPath(std::string_view name) {
   std::string path(name);
@@ -416,6 +309,11 @@ platform::Result<std::string> SafeEntryPath(std::string_view name) {
     if (part == "..") {
       return platform::Result<std::string>::Error("its path leads out of the destination (\"..\")");
     }
+#ifdef _WIN32
+    if (const platform::Status windows = WindowsSafePart(part); !windows) {
+      return platform::Result<std::string>::Error(windows.message());
+    }
+#endif
     if (!part.empty() && part != ".") {
       if (!safe.empty()) safe += '/';
       safe += part;
@@ -431,7 +329,7 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   using R = platform::Result<Summary>;
   std::error_code ec;
   // libarchive's own open error does not say why the file could not be had.
-  const auto archiveStatus = fs::status(archivePath, ec);
+  const auto archiveStatus = fs::status(platform::FilePath(archivePath), ec);
   if (!fs::exists(archiveStatus)) {
     return R::Error("Cannot read the archive " + text::Escaped(archivePath) +
                     ": there is no such file");
@@ -467,9 +365,9 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
   }
 
   ec.clear();
-  fs::create_directories(destination, ec);
+  fs::create_directories(platform::FilePath(destination), ec);
   std::error_code probe;
-  if (!fs::is_directory(destination, probe)) {
+  if (!fs::is_directory(platform::FilePath(destination), probe)) {
     return R::Error("Cannot create the destination folder " + destination + ": " +
                     (ec ? ec.message() : "a file of that name is in the way"));
   }
@@ -482,17 +380,14 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
 
   // The secure flags refuse absolute paths, so entries are written relative
   // to the destination.
-  WorkingDirectory inside(destination, ec);
+  WorkingDirectory inside(platform::FilePath(destination), ec);
   if (ec)
     return R::Error("Cannot enter the destination folder " + destination + ": " + ec.message());
 
-  {
-    const Fd top(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int budget = 100000;
-    if (top) ClearDeadRunsPartials(top.get(), 0, budget);
-  }
+  ClearDeadRunsPartials();
   // Named in a full disk's message: the folder the user knows.
-  const std::string destinationShown = text::Escaped(fs::absolute(destination, ec).string());
+  const std::string destinationShown =
+      text::Escaped(platform::PathText(fs::absolute(platform::FilePath(destination), ec)));
   const std::string archiveShown = text::Escaped(archivePath);
 
   // Past a limit, nothing of this archive stays: what is half there is no

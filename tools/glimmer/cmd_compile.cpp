@@ -1,7 +1,6 @@
 // glimmer compile: the window's import without the window. Compiles a
 // sequence document, or the document inside a sequence archive, into a
 // SequenceCache file through the same compiler the Add button runs.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,8 +20,7 @@
 #include "import/compile_sequence.h"
 #include "import/import_driver.h"
 #include "platform/paths.h"
-#include "platform/posix/posix_file_store.h"
-#include "platform/posix/posix_process_launcher.h"
+#include "platform/system.h"
 #include "playback/line_report.h"
 #include "sequence_format/fade_timing.h"
 #include "tools/glimmer/command_line.h"
@@ -127,12 +125,12 @@ bool IsArchive(const std::string& path) {
 constexpr std::string_view kScratchPrefix = "glimmer-compile-";
 
 // The process id in a scratch folder's name, or 0.
-pid_t ScratchOwner(std::string_view name) {
+long ScratchOwner(std::string_view name) {
   if (!name.starts_with(kScratchPrefix)) return 0;
   name.remove_prefix(kScratchPrefix.size());
   const std::size_t dash = name.find('-');
   if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
-  pid_t pid = 0;
+  long pid = 0;
   for (const char c : name.substr(0, dash)) {
     if (c < '0' || c > '9') return 0;
     pid = pid * 10 + (c - '0');
@@ -145,9 +143,8 @@ pid_t ScratchOwner(std::string_view name) {
 void RemoveDeadScratchFolders(const fs::path& base) {
   std::error_code ec;
   for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
-    const pid_t owner = ScratchOwner(it->path().filename().string());
-    if (owner <= 0 || owner == ::getpid()) continue;
-    if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    const long owner = ScratchOwner(it->path().filename().string());
+    if (owner <= 0 || owner == ::getpid() || !platform::ProcessIsGone(owner)) continue;
     std::error_code ignored;
     if (it->is_directory(ignored) && !it->is_symlink(ignored)) fs::remove_all(it->path(), ignored);
   }
@@ -268,19 +265,19 @@ int Compile(const std::vector<std::string>& args) {
 
   ConsoleWindow window(options.bitmask, options.baud);
   ConsoleUserInterface ui(options.audio);
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   std::string audioFile;
   std::string displayTitle;
   if (!IsArchive(source)) {
     importer::CompileSequence(source, cache, audioFile, displayTitle,
-                              importer::CompileServices{window, ui, files, fadeTimings, ""});
+                              importer::CompileServices{window, ui, *files, fadeTimings, ""});
     if (audioFile.empty()) return 1;
   } else {
     ScratchFolder scratch;
     if (scratch.path().empty()) {
       std::fprintf(stderr, "glimmer compile: cannot create a temporary folder in %s\n",
-                   fs::temp_directory_path().c_str());
+                   fs::temp_directory_path().string().c_str());
       return 1;
     }
     importer::ImportPlan plan;
@@ -293,11 +290,11 @@ int Compile(const std::vector<std::string>& args) {
     if (!importer::DeriveArchiveNames(source)) {
       plan.documentName = fs::path(source).filename().string();
     }
-    platform::PosixProcessLauncher launcher;
+    const std::unique_ptr<platform::ProcessLauncher> launcher = platform::MakeProcessLauncher();
     const importer::ImportOutcome outcome = [&] {
       const ChildOutputToStderr redirect;
       return importer::ImportArchive(
-          plan, importer::ImportServices{window, ui, files, launcher, fadeTimings});
+          plan, importer::ImportServices{window, ui, *files, *launcher, fadeTimings});
     }();
     if (!outcome.sequence) return 1;
     audioFile = outcome.sequence->audioPath;

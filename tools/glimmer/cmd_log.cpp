@@ -1,11 +1,12 @@
 // glimmer log: what the show log says about the last nights, in short.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/file_store.h"
 #include "platform/paths.h"
-#include "platform/posix/posix_file_store.h"
+#include "platform/system.h"
 #include "playback/show_log.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
@@ -62,8 +63,8 @@ int RunLog(const std::vector<std::string>& args) {
   if (dir.empty()) dir = platform::CurrentProgramFolders().data;
 
   const std::string path = platform::ShowLogPath(dir);
-  platform::PosixFileStore files;
-  const watch::ShowLogText read = watch::ReadShowLog(files, path, platform::kLogGenerations);
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
+  const watch::ShowLogText read = watch::ReadShowLog(*files, path, platform::kLogGenerations);
   if (!read.problem.empty()) {
     std::fprintf(stderr, "glimmer log: %s\n", read.problem.c_str());
     return 1;

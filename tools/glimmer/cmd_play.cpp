@@ -16,10 +16,7 @@
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
-#include "platform/posix/line_output.h"
-#include "platform/posix/realtime_priority.h"
-#include "platform/posix/system_clock.h"
-#include "platform/posix/termios_serial_port.h"
+#include "platform/system.h"
 #include "playback/show_session.h"
 #include "sequence_format/fade_timing.h"
 #include "shell/setting_choices.h"
@@ -100,19 +97,21 @@ int RunPlay(const std::vector<std::string>& args) {
       {o.port, o.baud, o.frameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
   SingleEntry playlist(entry);
   ConsoleUserInterface ui;
-  platform::SystemClock clock;
-  platform::TermiosSerialPort port({.applicationDirectory = platform::CurrentProgramFolders().data,
-                                    .devicePath = o.device,
-                                    .stallTimeout = std::chrono::milliseconds(1000)});
+  const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
+  const std::unique_ptr<platform::SerialPort> port =
+      platform::MakeSerialPort({.dataFolder = platform::CurrentProgramFolders().data,
+                                .devicePath = o.device,
+                                .stallTimeout = std::chrono::milliseconds(1000)});
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   NoShowLog noLog;
   bool running = true;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
-  playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
+  playback::ShowSession session({*port, *audio, ui, *clock, noLog, platform::LocalDateTime},
                                 {running, settings, playlist, view}, fadeTimings);
   if (!o.device.empty()) session.Link().NameLine(o.device);
-  platform::RealtimePriority dispatchPriority;
-  session.SetDispatchPriority(&dispatchPriority);
+  const std::unique_ptr<platform::DispatchPriority> dispatchPriority =
+      platform::MakeDispatchPriority();
+  session.SetDispatchPriority(dispatchPriority.get());
   ui.onSignal = [&](int) { session.Stop(kInterrupted); };
 
   // Opened here rather than by the player so a port that will not open is an

@@ -13,12 +13,8 @@
 #include "platform/audio_factory.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
-#include "platform/posix/line_output.h"
-#include "platform/posix/posix_file_store.h"
-#include "platform/posix/realtime_priority.h"
-#include "platform/posix/system_clock.h"
-#include "platform/posix/termios_serial_port.h"
 #include "platform/show_lock.h"
+#include "platform/system.h"
 #include "shell/setting_choices.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
@@ -122,27 +118,29 @@ int RunShow(const std::vector<std::string>& args) {
   }
   // The status goes to standard output as it changes, and never holds up the
   // show: a reader that stops reading loses lines, not songs.
+#ifdef SIGPIPE
   ::signal(SIGPIPE, SIG_IGN);
+#endif
   platform::LineOutput out(STDOUT_FILENO);
   ConsoleShowView console(out, /*labelled=*/false);
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
-  platform::SystemClock clock;
-  platform::PosixFileStore files;
+  const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
+  const std::unique_ptr<platform::FileStore> files = platform::MakeFileStore();
   // The port and the audio come once the devices are there; the host, which
   // writes show.log from the start, is told of them through these.
-  platform::TermiosSerialPort port(
-      {.applicationDirectory = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
+  const std::unique_ptr<platform::SerialPort> port = platform::MakeSerialPort(
+      {.dataFolder = dir, .devicePath = device, .stallTimeout = std::chrono::seconds(1)});
   std::unique_ptr<platform::AudioPlayer> audio;
   DeferredAudio deferredAudio(audio);
   HeadlessShow show({.dir = dir,
                      .portOverride = portOverride,
-                     .port = port,
+                     .port = *port,
                      .audio = deferredAudio,
                      .ui = ui,
-                     .clock = clock,
-                     .files = files,
+                     .clock = *clock,
+                     .files = *files,
                      .view = console});
   if (const platform::Status& problem = show.SettingsProblem(); !problem) {
     std::fprintf(stderr, "glimmer show: %s\n", problem.message().c_str());
@@ -169,8 +167,9 @@ int RunShow(const std::vector<std::string>& args) {
   audio = platform::MakeAudioPlayer(platform::AudioOptions{.silent = silent});
 
   // Unattended shows run as a service, whose CPUSchedulingPolicy may allow it.
-  platform::RealtimePriority dispatchPriority;
-  host.Session().SetDispatchPriority(&dispatchPriority);
+  const std::unique_ptr<platform::DispatchPriority> dispatchPriority =
+      platform::MakeDispatchPriority();
+  host.Session().SetDispatchPriority(dispatchPriority.get());
 
   // The phone page, when settings.toml asks for it; its server runs only at
   // the show's yield points, on this thread.

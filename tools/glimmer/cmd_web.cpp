@@ -1,4 +1,9 @@
 // glimmer web: turns the phone page on, with a token of its own.
+#ifdef _WIN32
+#include <windows.h>
+// The random source's declarations need Windows' types, declared above.
+#include <bcrypt.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -6,7 +11,9 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +23,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/system.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
 #include "web/show_page.h"
@@ -46,6 +54,14 @@ constexpr const char* kUsage =
 // 32 bytes from the system's random source, as 64 hex digits.
 platform::Result<std::string> NewToken() {
   unsigned char bytes[32];
+#ifdef _WIN32
+  if (!BCRYPT_SUCCESS(
+          BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return platform::Result<std::string>::Error(
+        "no random bytes for a token: the system's "
+        "random source refused");
+  }
+#else
   std::size_t got = 0;
   while (got < sizeof bytes) {
     const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
@@ -56,6 +72,7 @@ platform::Result<std::string> NewToken() {
     }
     got += static_cast<std::size_t>(n);
   }
+#endif
   std::string token;
   for (unsigned char b : bytes) {
     static const char kHex[] = "0123456789abcdef";
@@ -67,6 +84,13 @@ platform::Result<std::string> NewToken() {
 
 // Replaces the file as a whole, readable by its owner only: it holds the
 // token.
+#ifdef _WIN32
+// On Windows the folder's own permissions decide who reads it (the user's
+// profile for an installed copy); the file is replaced whole.
+platform::Status WritePrivately(const std::string& path, const std::string& text) {
+  return platform::MakeFileStore()->ReplaceFile(path, text);
+}
+#else
 platform::Status WritePrivately(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -102,10 +126,20 @@ platform::Status WritePrivately(const std::string& path, const std::string& text
   }
   return platform::Status::Ok();
 }
+#endif
 
 // The machine's IPv4 addresses other than the loopback, for a phone.
 std::vector<std::string> LanAddresses() {
   std::vector<std::string> found;
+#ifdef _WIN32
+  // The server's own list of the machine's names holds its addresses too.
+  for (const std::string& name : web::MachineHostNames("")) {
+    const bool ipv4 = name.find_first_not_of("0123456789.") == std::string::npos &&
+                      std::count(name.begin(), name.end(), '.') == 3;
+    if (ipv4 && !name.starts_with("127.")) found.push_back(name);
+  }
+  return found;
+#else
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return found;
   for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
@@ -118,6 +152,7 @@ std::vector<std::string> LanAddresses() {
   }
   ::freeifaddrs(list);
   return found;
+#endif
 }
 
 void PrintAddresses(const web::ListenAddress& address) {

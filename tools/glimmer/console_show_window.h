@@ -1,11 +1,14 @@
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
-#include <signal.h>
 #include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <time.h>
+#endif
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,8 +17,12 @@
 #include <string>
 
 #include "platform/log_file.h"
+#ifdef _WIN32
+#include "platform/win/line_output.h"
+#else
 #include "platform/posix/line_output.h"
 #include "platform/posix/unique_fd.h"
+#endif
 #include "platform/user_interface.h"
 #include "playback/show_front_end.h"
 
@@ -97,6 +104,79 @@ class NoShowLog final : public platform::LogFile {
   platform::Status AppendLine(const std::string&) override { return platform::Status::Ok(); }
 };
 
+#ifdef _WIN32
+// Yielding on the console means looking for Ctrl+C, Ctrl+Break and the
+// console closing (or the user logging off), which `onSignal` receives as
+// SIGINT and SIGTERM and turns into a Stop or a close of the show. The
+// console's handler runs on a thread of its own: it only records the event
+// and wakes the wait, and the show acts on it at its next yield.
+class ConsoleUserInterface final : public platform::UserInterface {
+ public:
+  ConsoleUserInterface() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    Current() = this;
+    SetConsoleCtrlHandler(&ConsoleUserInterface::OnConsoleEvent, TRUE);
+  }
+  ~ConsoleUserInterface() override {
+    SetConsoleCtrlHandler(&ConsoleUserInterface::OnConsoleEvent, FALSE);
+    Current() = nullptr;
+    if (wake_ != nullptr) CloseHandle(wake_);
+  }
+  ConsoleUserInterface(const ConsoleUserInterface&) = delete;
+  ConsoleUserInterface& operator=(const ConsoleUserInterface&) = delete;
+
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  std::optional<std::string> ShowOpenDialog(const std::string&, const std::string&,
+                                            const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  void DoEvents() override { Wait(std::chrono::microseconds(0)); }
+  // A console event during the wait ends it at once.
+  void WaitForEvents(std::chrono::microseconds timeout) override { Wait(timeout); }
+  void SetHourglass(bool) override {}
+
+  bool Interrupted() const { return interrupted_; }
+  // Runs for each event taken, at a yield point of the show.
+  std::function<void(int)> onSignal;
+  // Windows' server has no descriptor to wait on: the show polls it at its
+  // yields instead (its yield hook).
+  void WakeOn(int, std::function<void()>) {}
+
+ private:
+  static ConsoleUserInterface*& Current() {
+    static ConsoleUserInterface* current = nullptr;
+    return current;
+  }
+
+  static BOOL WINAPI OnConsoleEvent(DWORD event) {
+    ConsoleUserInterface* self = Current();
+    if (self == nullptr) return FALSE;
+    const int signal = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM;
+    // The show ends at the player's next check; should it not, a second
+    // Ctrl+C ends the program at once (the default handler).
+    if (InterlockedIncrement(&self->pending_) > 1 && signal == SIGINT) return FALSE;
+    InterlockedExchange(&self->lastSignal_, signal);
+    SetEvent(self->wake_);
+    return TRUE;
+  }
+
+  void Wait(std::chrono::microseconds timeout) {
+    RunYieldHooks();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
+    const DWORD waited = WaitForSingleObject(wake_, static_cast<DWORD>(ms));
+    if (waited != WAIT_OBJECT_0 || handled_ == InterlockedCompareExchange(&pending_, 0, 0)) return;
+    handled_ = InterlockedCompareExchange(&pending_, 0, 0);
+    interrupted_ = true;
+    if (onSignal) onSignal(static_cast<int>(InterlockedCompareExchange(&lastSignal_, 0, 0)));
+  }
+
+  HANDLE wake_;
+  volatile LONG pending_ = 0;
+  volatile LONG lastSignal_ = 0;
+  LONG handled_ = 0;
+  bool interrupted_ = false;
+};
+
+#else
 // Yielding on the console means looking for SIGINT, SIGTERM and SIGHUP, which
 // `onSignal` turns into a Stop or a close of the show. The signals are
 // blocked and read from a descriptor, so threads started later (the audio
@@ -170,5 +250,6 @@ class ConsoleUserInterface final : public platform::UserInterface {
   int wakeFd_ = -1;
   std::function<void()> onWake_;
 };
+#endif
 
 }  // namespace glimmer

@@ -20,7 +20,9 @@ const SubCommand kCommands[] = {
     {"dump", "print a compiled sequence (.csq) as CSV", glimmer::RunDump},
     {"compile", "compile a sequence document or archive into a .csq file", glimmer::RunCompile},
     {"play", "play one compiled sequence with its audio into a serial device", glimmer::RunPlay},
+#ifndef _WIN32
     {"monitor", "decode and print what arrives on a serial line", glimmer::RunMonitor},
+#endif
     {"demo", "a whole show on any machine: generated song, import, playback, live view",
      glimmer::RunDemo},
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
@@ -45,8 +47,13 @@ void PrintUsage(std::FILE* out) {
                "%s",
                folders.data.c_str(),
                folders.installed
+#ifdef _WIN32
+                   ? "the installed player's data folder (%LOCALAPPDATA%\\Glimmerfield);\n"
+                     "'glimmer show --dir DIR' uses another one.\n"
+#else
                    ? "the installed player's data folder ($XDG_DATA_HOME/glimmerfield, else\n"
                      "~/.local/share/glimmerfield); 'glimmer show --dir DIR' uses another one.\n"
+#endif
                    : "beside the programs, as this copy is not the installed one;\n"
                      "'glimmer show --dir DIR' uses another folder.\n");
 }

@@ -1,0 +1,59 @@
+# The tests of the Windows build: the Qt-free suites, cross-built and run
+# under Wine. A file that tests what only Linux has is left out here by name,
+# with the reason, so nothing is skipped at run time. Windows' own tests sit
+# in tests/win/.
+
+glimmer_test_suite(text glimmer_text)
+glimmer_test_suite(binary binary_formats)
+
+# The playlist's one test file makes its special files with mkfifo and /dev:
+# no playlist suite.
+
+# The archive import runs the extractor through the POSIX launcher, the
+# command-line and cache tests start programs with fork and watch pipes and
+# devices, and the reader's memory bound is an address space limit.
+set(GLIMMER_LINUX_ONLY_TESTS_import exec_cmd_test.cpp glimmer_cli_test.cpp
+    sequence_cache_test.cpp reader_test.cpp)
+glimmer_test_suite(import importer platform_posix)
+
+# The faults test kills the port under a pseudo-terminal; the week and the
+# calendar show set their time zone by its TZ name, which Windows' C library
+# does not know.
+set(GLIMMER_LINUX_ONLY_TESTS_playback show_faults_test.cpp show_week_test.cpp
+    show_calendar_test.cpp)
+glimmer_test_suite(playback playback platform_posix season_calendar)
+
+# Alerts, the device wait and the service watch start programs and speak to
+# systemd.
+set(GLIMMER_LINUX_ONLY_TESTS_watch alerts_test.cpp device_wait_test.cpp service_watch_test.cpp)
+glimmer_test_suite(watch show_watch platform_posix)
+
+# The page's server over Winsock; the browser's and the show's page tests
+# start glimmer show with signals and a browser.
+set(GLIMMER_LINUX_ONLY_TESTS_web glimmer_show_page_test.cpp page_browser_test.cpp)
+find_package(nlohmann_json REQUIRED)
+glimmer_test_suite(web web playback shell_settings platform_posix binary_formats
+                   nlohmann_json::nlohmann_json)
+
+# The golden files, written through Windows' file store, are the Linux
+# build's bytes; the crash and permission tests kill children and drop root.
+set(GLIMMER_LINUX_ONLY_TESTS_files file_store_test.cpp unwritable_folder_test.cpp)
+glimmer_test_suite(files importer playlist shell_settings platform_posix)
+target_compile_definitions(files_tests PRIVATE GLIMMER_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
+
+# Windows' own: its file layer, program folders and text, the extractor's
+# Windows refusals in-process, the serial port, registry (with the start-up
+# lookups that read it), processes, time zone, timing and the show task.
+glimmer_test_suite(win platform_win LibArchive::LibArchive glimmer_text binary_formats
+                   season_calendar)
+target_sources(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/extractor/extract.cpp
+                                 ${EXTRACTOR_SYSTEM_SOURCE}
+                                 ${CMAKE_SOURCE_DIR}/shell/registry_value.cpp
+                                 ${CMAKE_SOURCE_DIR}/shell/winrar_locator.cpp)
+add_dependencies(win_tests glimmer-extract)
+# The program the process tests start, beside them.
+add_executable(win_test_child ${CMAKE_CURRENT_SOURCE_DIR}/win/child/test_child.cpp)
+target_link_libraries(win_test_child PRIVATE platform_win shell32)
+target_include_directories(win_test_child PRIVATE ${CMAKE_SOURCE_DIR})
+glimmer_windows_program(win_test_child)
+add_dependencies(win_tests win_test_child)
