@@ -120,4 +120,16 @@ TEST(ShowTaskTest, ThisProgramsTaskNamesItsExecutableAndFolder) {
   EXPECT_EQ(platform::ConnectServiceManager(), nullptr);
 }
 
+// Installing twice replaces the task; removing one that is not there says so.
+TEST(ShowTaskTest, InstallReplacesAndUninstallSaysWhenThereIsNone) {
+  const platform::win::ShowTask task = platform::win::ShowTaskForThisProgram();
+  for (int round = 0; round < 2; ++round) {
+    const platform::Status installed = platform::win::InstallShowTask(task);
+    EXPECT_TRUE(installed) << installed.message();
+  }
+  const platform::Status removed = platform::win::UninstallShowTask();
+  EXPECT_TRUE(removed) << removed.message();
+  EXPECT_EQ(platform::win::UninstallShowTask().message(), "no show task is installed");
+}
+
 }  // namespace
