@@ -4,6 +4,7 @@
 
 #include "calendar/local_time.h"
 #include "calendar/windows_zone.h"
+#include "platform/service_manager.h"
 #include "platform/win/win_show_task.h"
 #include "platform/win/win_timing.h"
 #include "tests/calendar/time_zone.h"
