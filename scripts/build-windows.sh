@@ -179,6 +179,11 @@ build_libmicrohttpd() {
 build_libnova() {
   sed -i 's/memcpy(gmt, local_gmt, sizeof (gmt));/memcpy(gmt, local_gmt, sizeof (*gmt));/' \
     "$1/src/utility.c"
+  # Its MinGW branch asks for a 32-bit time_t, which 64-bit Windows refuses
+  # (and which our 64-bit time_t callers would misread); its one config.h
+  # user needs only round().
+  sed -i '/#define _USE_32BIT_TIME_T/d' "$1/src/julian_day.c"
+  printf '#define HAVE_ROUND 1\n' >"$1/src/config.h"
   cmake_library "$1" "$2" "$1/build" -DBUILD_SHARED_LIBRARY=OFF
   "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova >/dev/null
   mkdir -p "$2/lib" "$2/include/libnova"
