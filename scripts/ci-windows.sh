@@ -33,9 +33,7 @@ trap cleanup EXIT
 "$WINE" wineboot -i >/dev/null 2>&1
 wineserver -p
 
-# The serial port tests write through COM5 into COM6, joined by a bridge.
-"$ROOT/tests/win/with_com_bridge.sh" \
-  # The serial port's tests write through COM5 into COM6, which a bridge joins.
+# The serial port's tests write through COM5 into COM6, which a bridge joins.
 "$ROOT/tests/win/with_com_bridge.sh" \
   ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
 echo "ci-windows: tests passed under Wine in $(elapsed)"

@@ -7,6 +7,7 @@
 #include <taskschd.h>
 // clang-format on
 
+#include "platform/service_manager.h"
 #include "platform/win/wide_text.h"
 #include "platform/win/win_handle.h"
 
@@ -214,6 +215,8 @@ ShowTask ShowTaskForThisProgram() {
 
 namespace platform {
 
+// Windows has no notify socket: the Task Scheduler watches the process
+// itself, so the show runs as it does without a manager.
 std::unique_ptr<ServiceManager> ConnectServiceManager() {
   return nullptr;
 }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
-#include "platform/service_manager.h"
 #include "platform/status.h"
 
 namespace platform::win {
@@ -35,11 +33,3 @@ Status UninstallShowTask();
 ShowTask ShowTaskForThisProgram();
 
 }  // namespace platform::win
-
-namespace platform {
-
-// Windows has no notify socket: the Task Scheduler watches the process
-// itself. Always nothing, so the show runs as it does without a manager.
-std::unique_ptr<ServiceManager> ConnectServiceManager();
-
-}  // namespace platform

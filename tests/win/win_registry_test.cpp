@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/win/wide_text.h"
 #include "platform/win/win_handle.h"
 #include "shell/registry_value.h"
 #include "shell/winrar_locator.h"
+#include "tests/fakes/temp_dir.h"
 
 namespace {
 
@@ -145,6 +147,24 @@ TEST(WinRegistryTest, WinRarIsFoundThroughTheRealKeys) {
         shell::GetRegistryValue(registry, platform::kHkeyLocalMachine, keyName, valueName));
   };
   EXPECT_EQ(shell::LocateWinRarInRegistry(read), "C:\\Program Files\\WinRAR\\WinRAR.exe");
+}
+
+// Without WinRAR the archives are unpacked by glimmer-extract.exe beside the
+// program; an installed WinRAR is used as the registry names it.
+TEST(WinRegistryTest, ArchiverIsAnInstalledWinRarElseTheExtractorBeside) {
+  fakes::TempDir dir;
+  const std::string programs = dir.path().string();
+  platform::win::WinRegistry registry;
+  const auto read = [&](const std::string& keyName, const std::string& valueName) {
+    return shell::RegistryValueText(
+        shell::GetRegistryValue(registry, platform::kHkeyLocalMachine, keyName, valueName));
+  };
+  EXPECT_EQ(shell::LocateArchiver(read, programs), "") << "neither is there";
+  fakes::WriteBytes(platform::ExtractorPath(programs), "MZ");
+  EXPECT_EQ(shell::LocateArchiver(read, programs), programs + "\\glimmer-extract.exe");
+  ScopedKey command(shell::kWinRarCommandKey);
+  command.SetText("", REG_SZ, L"\"C:\\Tools\\WinRAR.exe\" \"%1\"");
+  EXPECT_EQ(shell::LocateArchiver(read, programs), "C:\\Tools\\WinRAR.exe");
 }
 
 TEST(WinRegistryTest, SerialPortsListedByNumberOnlyComNames) {

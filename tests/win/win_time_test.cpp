@@ -4,6 +4,7 @@
 
 #include "calendar/local_time.h"
 #include "calendar/windows_zone.h"
+#include "platform/service_manager.h"
 #include "platform/win/win_show_task.h"
 #include "platform/win/win_timing.h"
 #include "tests/calendar/time_zone.h"
@@ -118,6 +119,18 @@ TEST(ShowTaskTest, ThisProgramsTaskNamesItsExecutableAndFolder) {
   EXPECT_NE(task.program.find(".exe"), std::string::npos) << task.program;
   EXPECT_FALSE(task.user.empty());
   EXPECT_EQ(platform::ConnectServiceManager(), nullptr);
+}
+
+// Installing twice replaces the task; removing one that is not there says so.
+TEST(ShowTaskTest, InstallReplacesAndUninstallSaysWhenThereIsNone) {
+  const platform::win::ShowTask task = platform::win::ShowTaskForThisProgram();
+  for (int round = 0; round < 2; ++round) {
+    const platform::Status installed = platform::win::InstallShowTask(task);
+    EXPECT_TRUE(installed) << installed.message();
+  }
+  const platform::Status removed = platform::win::UninstallShowTask();
+  EXPECT_TRUE(removed) << removed.message();
+  EXPECT_EQ(platform::win::UninstallShowTask().message(), "no show task is installed");
 }
 
 }  // namespace

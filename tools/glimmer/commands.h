@@ -17,5 +17,7 @@ int RunLog(const std::vector<std::string>& args);
 int RunCalendar(const std::vector<std::string>& args);
 int RunCheck(const std::vector<std::string>& args);
 int RunWeb(const std::vector<std::string>& args);
+// Windows: the show at logon through the Task Scheduler.
+int RunService(const std::vector<std::string>& args);
 
 }  // namespace glimmer

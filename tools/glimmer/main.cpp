@@ -31,6 +31,9 @@ const SubCommand kCommands[] = {
     {"check", "how late a compiled sequence will reach the controllers on the serial line",
      glimmer::RunCheck},
     {"web", "turn on the phone page: status and Start, Stop from a phone", glimmer::RunWeb},
+#ifdef _WIN32
+    {"service", "run the show at logon through the Task Scheduler", glimmer::RunService},
+#endif
 };
 
 void PrintUsage(std::FILE* out) {
