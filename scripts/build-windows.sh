@@ -33,6 +33,9 @@ PACKAGES=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # the tests and the end-to-end run (its pseudo-terminal in Python); the installer
   wine wine64 python3 nsis
+  # Media Foundation under Wine decodes through GStreamer (WAV, MP3); the
+  # sound output's tests play into a PulseAudio null sink
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio
   # apt-get source unpacks and patches with dpkg-source
   dpkg-dev
   # the header-only libraries and GoogleTest's sources

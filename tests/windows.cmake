@@ -45,3 +45,9 @@ target_compile_definitions(files_tests PRIVATE GLIMMER_GOLDEN_DIR="${CMAKE_CURRE
 
 # Windows' own: its file layer, program folders and text.
 glimmer_test_suite(win platform_win)
+
+# The sound output and the decoder, under Wine: PulseAudio behind WASAPI,
+# GStreamer behind Media Foundation.
+glimmer_test_suite(win_audio platform_audio platform_win)
+target_compile_definitions(win_audio_tests PRIVATE
+                           GLIMMER_AUDIO_DATA="${CMAKE_CURRENT_SOURCE_DIR}/win_audio/data")
