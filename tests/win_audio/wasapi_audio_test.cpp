@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -176,6 +177,33 @@ TEST_F(WinAudioTest, SilentPlaybackFollowsTheClockOverTheFilesLength) {
   player.Close();
   EXPECT_EQ(player.DurationSeconds(), 0.0);
   EXPECT_EQ(player.PositionSeconds(), 0.0);
+}
+
+// The test run starts this test once more with no sound server to be found
+// (GLIMMER_NO_AUDIO_DEVICE set), where it must not be skipped.
+TEST_F(WinAudioTest, WithoutADeviceFilesPlaySilentlyOnTheSteadyClockAndSayWhy) {
+  const auto device = platform::ProbeAudioDevice();
+  if (device.ok()) {
+    if (std::getenv("GLIMMER_NO_AUDIO_DEVICE") != nullptr) {
+      SKIP_OUTSIDE_CI("a sound device was found where none should be");
+    }
+    GTEST_SKIP() << "a sound device is here: the run without one is win_audio_without_device";
+  }
+  EXPECT_TRUE(device.message().starts_with("no audio device: ")) << device.message();
+  SteadyTime now(100s);
+  WasapiAudioPlayer player{{.now = [&] { return now; }}};
+  player.OpenOutputAhead();
+  EXPECT_TRUE(player.OutputReady()) << "the show would wait for an output that never comes";
+  ASSERT_TRUE(player.Open(WriteWav("song.wav", 8000, 2, 8000)).ok());
+  EXPECT_TRUE(player.IsSilent());
+  EXPECT_EQ(player.SilentReason(), device.message());
+  EXPECT_EQ(player.OutputLatencySeconds(), 0.0);
+  EXPECT_EQ(player.PlayState(), kPlayStatePlaying);
+  now += 400ms;
+  EXPECT_NEAR(player.PositionSeconds(), 0.4, 1e-9);
+  now += 600ms;
+  EXPECT_EQ(player.PlayState(), kPlayStateStopped);
+  EXPECT_NEAR(player.PositionSeconds(), 1.0, 1e-9);
 }
 
 // Yields until `done`, checking every position read on the way: never
