@@ -3,6 +3,7 @@
 // clang-format off
 #include <windows.h>
 #include <audioclient.h>
+#include <avrt.h>
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 // clang-format on
@@ -94,49 +95,65 @@ class WasapiAudioPlayer::Output {
     ComPtr<IAudioClock> clock;
     UINT32 bufferFrames = 0;
     UINT64 clockFrequency = 0;
-    HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (const Status opened = Open(client, render, clock, bufferFrames, clockFrequency, ready);
+    const std::unique_ptr<void, decltype(&CloseHandle)> ready(
+        CreateEventW(nullptr, FALSE, FALSE, nullptr), &CloseHandle);
+    if (const Status opened =
+            Open(client, render, clock, bufferFrames, clockFrequency, ready.get());
         !opened) {
-      if (ready != nullptr) CloseHandle(ready);
       started.set_value(opened);
       return;
     }
-    // Wakes the loop at once when the player closes the output.
-    const std::stop_callback wake(stop, [ready] { SetEvent(ready); });
+    // The engine's own class for audio threads, where Windows has it: the
+    // device is fed on time while the machine is busy.
+    DWORD taskIndex = 0;
+    HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
     std::int64_t written = bufferFrames;  // the silence the buffer starts with
     started.set_value(Status::Ok());
-    while (!stop.stop_requested()) {
-      WaitForSingleObject(ready, kWakeAtLeastMs);
-      if (stop.stop_requested()) break;
-      UINT32 padding = 0;
-      if (FAILED(client->GetCurrentPadding(&padding))) break;
-      const UINT32 free = bufferFrames - std::min(padding, bufferFrames);
-      lastFill_.store(player_.Now().time_since_epoch().count(), std::memory_order_release);
-      if (free == 0) continue;
-      BYTE* data = nullptr;
-      if (FAILED(render->GetBuffer(free, &data))) break;
-      // Where the device is now, from its clock: what lies between there and
-      // the end of what it was given is still to be heard.
-      double untilHeard = static_cast<double>(padding) / rate;
-      UINT64 position = 0;
-      UINT64 stamped = 0;
-      if (SUCCEEDED(clock->GetPosition(&position, &stamped)) && clockFrequency > 0) {
-        const double sinceStamp = std::max(
-            0.0, static_cast<double>(PerformanceCounterNow() - static_cast<std::int64_t>(stamped)) /
-                     1e7);
-        const double heard =
-            static_cast<double>(position) * rate / static_cast<double>(clockFrequency) +
-            (position > 0 ? sinceStamp * rate : 0.0);
-        untilHeard = std::clamp((static_cast<double>(written) - heard) / rate, 0.0, 2.0);
-        if (position > 0) heard_.store(true, std::memory_order_release);
+    {
+      // Wakes the loop at once when the player closes the output.
+      const std::stop_callback wake(stop, [event = ready.get()] { SetEvent(event); });
+      while (!stop.stop_requested() && Feed(*client.Get(), *render.Get(), *clock.Get(),
+                                            bufferFrames, clockFrequency, ready.get(), written)) {
       }
-      player_.FillFromSong(*this, reinterpret_cast<float*>(data), free, untilHeard);
-      if (FAILED(render->ReleaseBuffer(free, 0))) break;
-      written += free;
     }
     lost_.store(!stop.stop_requested(), std::memory_order_release);
     client->Stop();
-    CloseHandle(ready);
+    if (task != nullptr) AvRevertMmThreadCharacteristics(task);
+  }
+
+  // One wake of the render thread: hands the device what it has room for.
+  // False when the device is gone.
+  bool Feed(IAudioClient& client, IAudioRenderClient& render, IAudioClock& clock,
+            UINT32 bufferFrames, UINT64 clockFrequency, HANDLE ready, std::int64_t& written) {
+    WaitForSingleObject(ready, kWakeAtLeastMs);
+    UINT32 padding = 0;
+    if (FAILED(client.GetCurrentPadding(&padding))) return false;
+    const UINT32 free = bufferFrames - std::min(padding, bufferFrames);
+    // Only a device that takes frames is there: one that stalls is lost
+    // after kDeviceSilence.
+    if (free == 0) return true;
+    lastFill_.store(player_.Now().time_since_epoch().count(), std::memory_order_release);
+    BYTE* data = nullptr;
+    if (FAILED(render.GetBuffer(free, &data))) return false;
+    // Where the device is now, from its clock: what lies between there and
+    // the end of what it was given is still to be heard.
+    double untilHeard = static_cast<double>(padding) / rate;
+    UINT64 position = 0;
+    UINT64 stamped = 0;
+    if (SUCCEEDED(clock.GetPosition(&position, &stamped)) && clockFrequency > 0) {
+      const double sinceStamp = std::max(
+          0.0,
+          static_cast<double>(PerformanceCounterNow() - static_cast<std::int64_t>(stamped)) / 1e7);
+      const double heard =
+          static_cast<double>(position) * rate / static_cast<double>(clockFrequency) +
+          (position > 0 ? sinceStamp * rate : 0.0);
+      untilHeard = std::clamp((static_cast<double>(written) - heard) / rate, 0.0, 2.0);
+      if (position > 0) heard_.store(true, std::memory_order_release);
+    }
+    player_.FillFromSong(*this, reinterpret_cast<float*>(data), free, untilHeard);
+    if (FAILED(render.ReleaseBuffer(free, 0))) return false;
+    written += free;
+    return true;
   }
 
   Status Open(ComPtr<IAudioClient>& client, ComPtr<IAudioRenderClient>& render,
