@@ -4,6 +4,7 @@
 #include <ctime>
 #include <optional>
 
+#include "calendar/windows_zone.h"
 #include "platform/local_clock_face.h"
 
 namespace calendar {
@@ -26,15 +27,24 @@ int OffsetAt(std::int64_t moment) {
 }  // namespace
 
 LocalTime ToLocal(std::int64_t moment) {
+#ifdef _WIN32
+  const int offset = WindowsUtcOffsetAt(moment);
+  const std::int64_t wall = moment + offset;
+  // Floor division: wall clocks before 1970 count back from the day's start.
+  const std::int64_t days = wall / kDay - (wall % kDay < 0 ? 1 : 0);
+  LocalTime local;
+  local.date = FromDayNumber(days);
+  local.secondsOfDay = static_cast<int>(wall - days * kDay);
+  local.utcOffsetSeconds = offset;
+  return local;
+#else
   const std::tm parts = platform::LocalClockFace(static_cast<std::time_t>(moment));
   LocalTime local;
   local.date = Date{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
   local.secondsOfDay = parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec;
-  // The wall clock's lead over UTC, from the clock face itself: Windows' C
-  // library has no tm_gmtoff.
-  local.utcOffsetSeconds =
-      static_cast<int>(DayNumber(local.date) * kDay + local.secondsOfDay - moment);
+  local.utcOffsetSeconds = static_cast<int>(parts.tm_gmtoff);
   return local;
+#endif
 }
 
 // mktime leaves both the skipped and the repeated hour to the C library's

@@ -9,6 +9,7 @@ namespace calendar {
 
 // Wall-clock times of the C library's local time zone (TZ), worked out for
 // each date. A program that changes TZ calls tzset() before asking again.
+// On Windows the zone is the system's, or the one UseWindowsZone chose.
 
 // The moment (seconds since the epoch) at which the clocks of that date show
 // `secondsOfDay` (0 to 86399). A time the clocks skip (02:30 on the spring

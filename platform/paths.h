@@ -16,7 +16,11 @@ inline constexpr char kPathSeparator = '/';
 
 // The names of the program's own files and programs. Only the functions
 // below join them with a folder.
+#ifdef _WIN32
+inline constexpr const char* kExtractorName = "glimmer-extract.exe";
+#else
 inline constexpr const char* kExtractorName = "glimmer-extract";
+#endif
 inline constexpr const char* kPreferencesName = "preferences.txt";
 inline constexpr const char* kPlaylistName = "playlist.txt";
 inline constexpr const char* kShowLogName = "show.log";

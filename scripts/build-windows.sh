@@ -59,6 +59,14 @@ fi
 
 $SUDO mkdir -p "$CACHE"
 if [ -n "$SUDO" ]; then $SUDO chown "$(id -u):$(id -g)" "$CACHE"; fi
+# What an interrupted run left half made: each run's work folders carry its
+# process id, and those of a run still going (another clone's) stay.
+for left in "$CACHE"/.work-*; do
+  [ -e "$left" ] || continue
+  pid="${left#"$CACHE"/.work-}"
+  pid="${pid%%-*}"
+  if ! kill -0 "$pid" 2>/dev/null; then rm -rf "$left"; fi
+done
 
 # The version apt would give of a binary package: its source package's
 # version too, which keys the prefix built from it.
@@ -87,27 +95,38 @@ ensure_deb_src() {
 fetch_source() {
   ensure_deb_src >&2
   local work
-  work="$(mktemp -d "$CACHE/.src-$1-XXXXXX")"
+  work="$(mktemp -d "$CACHE/.work-$$-src-$1-XXXXXX")"
   (cd "$work" && apt-get source -q --only-source "$1=$2" >&2)
   find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1
 }
 
 # Runs "build_<name> SOURCE PREFIX" unless $CACHE/<name>-<version> exists;
-# the prefix appears whole or not at all.
+# the prefix appears whole or not at all. Two runs at once (two clones) may
+# both build a library; the first to finish keeps its prefix.
 PREFIXES=()
 with_library() {
   local name="$1" version="$2" source_package="$3"
   local prefix="$CACHE/$name-$version"
   PREFIXES+=("$prefix")
-  if [ -d "$prefix" ]; then return; fi
+  if [ -d "$prefix" ]; then
+    # Made by an earlier version of this script, which left the folder it
+    # installed into in the prefix's own files.
+    grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$CACHE/.staging-" "$prefix" |
+      xargs -r sed -i "s|$CACHE/\.staging-[^/\";]*|$prefix|g" || true
+    return
+  fi
   echo "Building $name $version for MinGW into $prefix"
-  local source="" staging="$CACHE/.staging-$name-$version"
+  local started=$SECONDS
+  local source="" staging
+  staging="$(mktemp -d "$CACHE/.work-$$-prefix-$name-XXXXXX")"
   if [ -n "$source_package" ]; then source="$(fetch_source "$source_package" "$version")"; fi
-  rm -rf "$staging"
-  mkdir -p "$staging"
   "build_$name" "$source" "$staging"
   if [ -n "$source" ]; then rm -rf "$(dirname "$source")"; fi
-  mv "$staging" "$prefix"
+  # The prefix is where the libraries' own files say they are installed.
+  grep -rlF --include='*.pc' --include='*.cmake' --include='*.la' "$staging" "$staging" |
+    xargs -r sed -i "s|$staging|$prefix|g" || true
+  if ! mv -T "$staging" "$prefix" 2>/dev/null; then rm -rf "$staging"; fi
+  echo "Built $name in $((SECONDS - started)) s"
 }
 
 cmake_library() {  # SOURCE PREFIX BUILD [cmake options...]
@@ -143,7 +162,9 @@ build_libarchive() {
            LIBGCC TAR CPIO CAT ACL XATTR ICONV TEST WERROR; do
     off+=("-DENABLE_$o=OFF")
   done
-  cmake_library "$1" "$2" "$1/build" "${off[@]}" -DENABLE_ZLIB=ON -DENABLE_CNG=ON
+  # MinGW has no POSIX regex, which only bsdtar's options use.
+  cmake_library "$1" "$2" "$1/build" "${off[@]}" -DENABLE_ZLIB=ON -DENABLE_CNG=ON \
+    -DPOSIX_REGEX_LIB=NONE
   "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target archive_static >/dev/null
   mkdir -p "$2/lib" "$2/include"
   cp "$1/build/libarchive/libarchive_static.a" "$2/lib/libarchive.a"
@@ -155,9 +176,17 @@ build_libmicrohttpd() {
     --without-gnutls
 }
 
+# Debian's source has autogen.sh but no configure script; its CMake files
+# build the library as "liblibnova". Its Windows stand-in for gmtime_r
+# copied only a pointer's worth of the time.
 build_libnova() {
-  # Its configure checks for a C++ compiler it does not need.
-  configure_library "$1" "$2" CXX="$HOST-g++-posix"
+  sed -i 's/memcpy(gmt, local_gmt, sizeof (gmt));/memcpy(gmt, local_gmt, sizeof (*gmt));/' \
+    "$1/src/utility.c"
+  cmake_library "$1" "$2" "$1/build" -DBUILD_SHARED_LIBRARY=OFF
+  "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova >/dev/null
+  mkdir -p "$2/lib" "$2/include/libnova"
+  cp "$(find "$1/build" -name 'liblibnova.a' | head -n 1)" "$2/lib/libnova.a"
+  cp "$1"/src/libnova/*.h "$2/include/libnova/"
 }
 
 build_googletest() {

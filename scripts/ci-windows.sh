@@ -41,7 +41,11 @@ pulseaudio --start -n --exit-idle-time=-1 --load=module-native-protocol-unix \
 "$WINE" wineboot -i >/dev/null 2>&1
 wineserver -p
 
-ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
+# The serial port tests write through COM5 into COM6, joined by a bridge.
+"$ROOT/tests/win/with_com_bridge.sh" \
+  # The serial port's tests write through COM5 into COM6, which a bridge joins.
+"$ROOT/tests/win/with_com_bridge.sh" \
+  ctest --test-dir "$BUILD" --output-on-failure --timeout 300 --parallel "$(nproc)"
 echo "ci-windows: tests passed under Wine in $(elapsed)"
 
 if [ ! -x "$BUILD/bin/glimmer.exe" ]; then
@@ -90,8 +94,12 @@ open(os.path.join(work, "show.xml"), "w").write(x)
 EOF
 
 # The compiled sequence, byte for byte, whichever build made it.
-(cd "$WORK" && "$LINUX_BIN/glimmer" compile --audio song.wav show.xml linux.csq >/dev/null)
-(cd "$WORK" && "$WINE" "$BUILD/bin/glimmer.exe" compile --audio song.wav show.xml windows.csq >/dev/null)
+# Each says what it did on standard error, shown when it fails.
+run_quietly() {
+  "$@" >"$WORK/said" 2>&1 || { cat "$WORK/said" >&2; echo "ci-windows: failed: $*" >&2; exit 1; }
+}
+(cd "$WORK" && run_quietly "$LINUX_BIN/glimmer" compile --audio song.wav show.xml linux.csq)
+(cd "$WORK" && run_quietly "$WINE" "$BUILD/bin/glimmer.exe" compile --audio song.wav show.xml windows.csq)
 cmp "$WORK/linux.csq" "$WORK/windows.csq"
 echo "ci-windows: glimmer.exe compiled the same $(stat -c %s "$WORK/linux.csq") bytes as glimmer"
 
@@ -121,8 +129,8 @@ messages() { "$LINUX_BIN/glimmer" monitor - <"$1" 2>/dev/null | cut -d' ' -f2-; 
 
 capture "$WORK/linux.line" >"$WORK/linux.pty"
 sleep 1
-"$LINUX_BIN/glimmer" play --silent --device "$(cat "$WORK/linux.pty")" \
-  "$WORK/linux.csq" "$WORK/song.wav" >/dev/null 2>&1
+run_quietly "$LINUX_BIN/glimmer" play --silent --device "$(cat "$WORK/linux.pty")" \
+  "$WORK/linux.csq" "$WORK/song.wav"
 kill "$capture_pid"; wait "$capture_pid" || true; capture_pid=""
 
 # Wine reads the COM ports from the registry when its server starts.
@@ -131,8 +139,8 @@ sleep 1
 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$(cat "$WORK/windows.pty")" /f >/dev/null
 wineserver -k
 wineserver -p
-(cd "$WORK" && "$WINE" "$BUILD/bin/glimmer.exe" play --silent --device COM1 windows.csq song.wav \
-   >/dev/null 2>"$WORK/windows.err") || { cat "$WORK/windows.err" >&2; exit 1; }
+(cd "$WORK" && run_quietly "$WINE" "$BUILD/bin/glimmer.exe" play --silent --device COM1 \
+   windows.csq song.wav)
 kill "$capture_pid"; wait "$capture_pid" || true; capture_pid=""
 
 messages "$WORK/linux.line" >"$WORK/linux.messages"

@@ -41,4 +41,9 @@ std::string LocateExtractorBeside(const std::string& applicationDirectory) {
   return path;
 }
 
+std::string LocateArchiver(const RegistryTextReader& read, const std::string& programsFolder) {
+  if (std::string path = LocateWinRarInRegistry(read); !path.empty()) return path;
+  return LocateExtractorBeside(programsFolder);
+}
+
 }  // namespace shell

@@ -34,4 +34,8 @@ std::string LocateWinRarInRegistry(const RegistryTextReader& read);
 // The extractor program beside the player when it is there and executable.
 std::string LocateExtractorBeside(const std::string& applicationDirectory);
 
+// Windows: an installed WinRAR as the registry names it, else our extractor
+// in `programsFolder`, which reads the same command line.
+std::string LocateArchiver(const RegistryTextReader& read, const std::string& programsFolder);
+
 }  // namespace shell

@@ -6,9 +6,8 @@
 glimmer_test_suite(text glimmer_text)
 glimmer_test_suite(binary binary_formats)
 
-# Special files are made with mkfifo and /dev.
-set(GLIMMER_LINUX_ONLY_TESTS_playlist playlist_test.cpp)
-glimmer_test_suite(playlist playlist platform_posix)
+# The playlist's one test file makes its special files with mkfifo and /dev:
+# no playlist suite.
 
 # The archive import runs the extractor through the POSIX launcher, the
 # command-line and cache tests start programs with fork and watch pipes and
@@ -29,10 +28,9 @@ glimmer_test_suite(playback playback platform_posix season_calendar)
 set(GLIMMER_LINUX_ONLY_TESTS_watch alerts_test.cpp device_wait_test.cpp service_watch_test.cpp)
 glimmer_test_suite(watch show_watch platform_posix)
 
-# The server's and the browser's tests talk over POSIX sockets and start
-# glimmer show.
-set(GLIMMER_LINUX_ONLY_TESTS_web web_server_test.cpp glimmer_show_page_test.cpp
-    page_browser_test.cpp)
+# The page's server over Winsock; the browser's and the show's page tests
+# start glimmer show with signals and a browser.
+set(GLIMMER_LINUX_ONLY_TESTS_web glimmer_show_page_test.cpp page_browser_test.cpp)
 find_package(nlohmann_json REQUIRED)
 glimmer_test_suite(web web playback shell_settings platform_posix binary_formats
                    nlohmann_json::nlohmann_json)
@@ -43,8 +41,22 @@ set(GLIMMER_LINUX_ONLY_TESTS_files file_store_test.cpp unwritable_folder_test.cp
 glimmer_test_suite(files importer playlist shell_settings platform_posix)
 target_compile_definitions(files_tests PRIVATE GLIMMER_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/golden")
 
-# Windows' own: its file layer, program folders and text.
-glimmer_test_suite(win platform_win)
+# Windows' own: its file layer, program folders and text, the extractor's
+# Windows refusals in-process, the serial port, registry (with the start-up
+# lookups that read it), processes, time zone, timing and the show task.
+glimmer_test_suite(win platform_win LibArchive::LibArchive glimmer_text binary_formats
+                   season_calendar)
+target_sources(win_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/extractor/extract.cpp
+                                 ${EXTRACTOR_SYSTEM_SOURCE}
+                                 ${CMAKE_SOURCE_DIR}/shell/registry_value.cpp
+                                 ${CMAKE_SOURCE_DIR}/shell/winrar_locator.cpp)
+add_dependencies(win_tests glimmer-extract)
+# The program the process tests start, beside them.
+add_executable(win_test_child ${CMAKE_CURRENT_SOURCE_DIR}/win/child/test_child.cpp)
+target_link_libraries(win_test_child PRIVATE platform_win shell32)
+target_include_directories(win_test_child PRIVATE ${CMAKE_SOURCE_DIR})
+glimmer_windows_program(win_test_child)
+add_dependencies(win_tests win_test_child)
 
 # The sound output and the decoder, under Wine: PulseAudio behind WASAPI,
 # GStreamer behind Media Foundation.

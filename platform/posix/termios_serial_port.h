@@ -8,14 +8,10 @@
 
 #include "platform/posix/unique_fd.h"
 #include "platform/serial_port.h"
+#include "platform/serial_settings.h"
 #include "platform/status.h"
 
 namespace platform {
-
-// The baud rate of a line settings text "<rate>,N,8,1" (no parity, 8 data bits,
-// 1 stop bit: the only framing the controllers speak). Anything else is an
-// error that quotes the text.
-Result<int> ParseSerialSettings(std::string_view settings);
 
 // Puts the open terminal `fd` into raw 8N1 at `baud`: no flow control of any
 // kind, no character translation, reads return at once. Classic rates go

@@ -5,10 +5,42 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include "calendar/windows_zone.h"
+#endif
+
 namespace calendar_test {
+
+#ifdef _WIN32
+// Windows names zones after its registry keys and has no TZ: the zones the
+// tests use, by the Windows zone that keeps the same rules.
+inline std::string WindowsZoneFor(const std::string& zone) {
+  static const std::map<std::string, std::string> kZones = {
+      {"America/New_York", "Eastern Standard Time"},
+      {"Europe/Amsterdam", "W. Europe Standard Time"},
+      {"Europe/Oslo", "W. Europe Standard Time"},
+      {"UTC", "UTC"},
+  };
+  const auto it = kZones.find(zone);
+  return it == kZones.end() ? std::string() : it->second;
+}
+
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const std::string& zone) {
+    const std::string windows = WindowsZoneFor(zone);
+    EXPECT_FALSE(windows.empty()) << zone << " has no Windows zone in the tests' table";
+    EXPECT_TRUE(calendar::UseWindowsZone(windows)) << windows << " is not known to this system";
+  }
+  ~ScopedTimeZone() { calendar::UseWindowsZone(""); }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+};
+#else
 
 // Runs a test in a named zone and puts the old one back. glibc quietly
 // falls back to UTC for a zone it cannot find, so a missing zone fails here.
@@ -31,5 +63,6 @@ class ScopedTimeZone {
  private:
   std::optional<std::string> old_;
 };
+#endif
 
 }  // namespace calendar_test

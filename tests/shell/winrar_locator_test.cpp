@@ -57,4 +57,24 @@ TEST(WinRarLocatorTest, ExtractorBesideThePlayerMustBeAnExecutableFile) {
   EXPECT_EQ(shell::LocateExtractorBeside(folder), program);
 }
 
+// An installed WinRAR wins over our extractor; without one (or with a
+// registry entry that leaves no path) the extractor beside the player.
+TEST(WinRarLocatorTest, ArchiverIsWinRarWhenInstalledElseTheExtractorBeside) {
+  fakes::TempDir dir;
+  const std::string extractor = dir.File("glimmer-extract");
+  fakes::WriteBytes(extractor, "#!/bin/sh\n");
+  std::filesystem::permissions(extractor, std::filesystem::perms::owner_all);
+  const struct {
+    std::string command, expected;
+  } cases[] = {{"\"C:\\WinRAR\\WinRAR.exe\" \"%1\"", "C:\\WinRAR\\WinRAR.exe"},
+               {"", extractor},
+               {"\"\" \"%1\"", extractor}};
+  for (const auto& c : cases) {
+    const auto read = [&](const std::string& key, const std::string&) {
+      return key == shell::kWinRarCommandKey ? c.command : std::string();
+    };
+    EXPECT_EQ(shell::LocateArchiver(read, dir.path().string()), c.expected) << c.command;
+  }
+}
+
 }  // namespace

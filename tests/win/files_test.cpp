@@ -102,7 +102,7 @@ TEST(WinFileStore, ReplacesWholeFilesAndLeavesNoTemporary) {
   const std::string path = In(dir, "playlist.txt");
   // Saved twice: the second replaces an existing file, which rename-style
   // moves refuse unless told to replace.
-  for (const std::string bytes : {std::string("first\r\n"), std::string("second, longer\r\n")}) {
+  for (const char* bytes : {"first\r\n", "second, longer\r\n"}) {
     ASSERT_TRUE(store.ReplaceFile(path, bytes).ok());
     EXPECT_EQ(ReadWide(path), bytes);
   }
@@ -226,7 +226,7 @@ TEST(WinProgramFolders, InstalledUnderProgramFilesElsePortable) {
         platform::ChooseProgramFolders(c.program, programFiles, appData);
     EXPECT_EQ(folders.data, c.data) << c.program;
     EXPECT_EQ(folders.installed, c.installed) << c.program;
-    EXPECT_EQ(folders.programs + "\\glimmer-extract", folders.Extractor()) << c.program;
+    EXPECT_EQ(folders.programs + "\\glimmer-extract.exe", folders.Extractor()) << c.program;
   }
   // Without a local application data folder, an installed copy has nowhere
   // else to go.

@@ -16,6 +16,7 @@
 
 #include "binary/crc32.h"
 #include "binary/little_endian.h"
+#include "platform/file_store.h"
 #include "platform/utf8_path.h"
 #include "text/text.h"
 #include "tools/extractor/entry_files.h"
@@ -258,6 +259,35 @@ std::string DocumentNameOf(const std::string& archivePath) {
   return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
 }
 
+#ifdef _WIN32
+namespace {
+
+// Windows drops the dots and spaces that end a name (".. " is ".."), reads
+// "a:b" as a stream of a file or a drive's folder, and opens its devices by
+// name in any folder ("nul.txt", "COM1"): an entry named so would land
+// outside the destination, in a stream, or on a device.
+platform::Status WindowsSafePart(std::string_view part) {
+  std::string_view trimmed = part;
+  while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ')) {
+    trimmed.remove_suffix(1);
+  }
+  if (trimmed.empty() && part.find("..") != std::string_view::npos) {
+    return platform::Status::Error("its path leads out of the destination (\"..\")");
+  }
+  if (part.find(':') != std::string_view::npos) {
+    return platform::Status::Error("its name holds a \":\", which Windows reads as a stream");
+  }
+  if (platform::WindowsDeviceKind(part).has_value()) {
+    std::string device(part.substr(0, part.find('.')));
+    while (!device.empty() && device.back() == ' ') device.pop_back();
+    return platform::Status::Error("its name is the Windows device " + device);
+  }
+  return platform::Status::Ok();
+}
+
+}  // namespace
+#endif
+
 platform::Result<std::string> SafeEntryPath(std::string_view name) {
   std::string path(name);
   for (char& c : path) {
@@ -279,6 +309,11 @@ platform::Result<std::string> SafeEntryPath(std::string_view name) {
     if (part == "..") {
       return platform::Result<std::string>::Error("its path leads out of the destination (\"..\")");
     }
+#ifdef _WIN32
+    if (const platform::Status windows = WindowsSafePart(part); !windows) {
+      return platform::Result<std::string>::Error(windows.message());
+    }
+#endif
     if (!part.empty() && part != ".") {
       if (!safe.empty()) safe += '/';
       safe += part;

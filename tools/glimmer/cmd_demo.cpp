@@ -2,10 +2,12 @@
 // Writes a short song and its sequence archive, imports the archive through
 // the Add button's own import, and plays it into a pseudo-terminal (or a
 // serial device) while the terminal shows what the controllers receive.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,13 +28,14 @@
 
 #include "import/import_archive.h"
 #include "platform/audio_factory.h"
+#include "platform/file_store.h"
 #include "platform/log_file.h"
 #include "platform/paths.h"
-#include "platform/posix/posix_file_store.h"
-#include "platform/posix/posix_process_launcher.h"
-#include "platform/posix/system_clock.h"
-#include "platform/posix/termios_serial_port.h"
+#ifndef _WIN32
 #include "platform/posix/unique_fd.h"
+#endif
+#include "platform/system.h"
+#include "platform/utf8_path.h"
 #include "playback/show_session.h"
 #include "playback/wire_protocol.h"
 #include "playlist/list_box.h"
@@ -107,9 +110,9 @@ class DemoFolder {
   explicit DemoFolder(const std::string& chosen) {
     std::error_code ec;
     if (!chosen.empty()) {
-      fs::create_directories(chosen, ec);
+      fs::create_directories(platform::FilePath(chosen), ec);
       if (ec) return;
-      fs::path folder = fs::absolute(chosen).lexically_normal();
+      fs::path folder = fs::absolute(platform::FilePath(chosen)).lexically_normal();
       if (HoldsPlayerFiles(folder)) {
         folder /= "glimmerfield-demo";
         fs::create_directories(folder, ec);
@@ -117,9 +120,9 @@ class DemoFolder {
         std::printf(
             "%s holds a player's files, which the demo never writes over: its files go "
             "to %s\n",
-            chosen.c_str(), folder.c_str());
+            chosen.c_str(), platform::PathText(folder).c_str());
       }
-      path_ = folder.string();
+      path_ = platform::PathText(folder);
       while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
       std::ofstream(folder / kDemoMark) << "Files of glimmer demo.\n";
       return;
@@ -128,13 +131,13 @@ class DemoFolder {
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
       const fs::path candidate =
           fs::temp_directory_path() / ("glimmer-demo-" + std::to_string(random()));
-      if (fs::create_directory(candidate, ec)) path_ = candidate.string();
+      if (fs::create_directory(candidate, ec)) path_ = platform::PathText(candidate);
     }
     temporary_ = true;
   }
   ~DemoFolder() {
     std::error_code ec;
-    if (temporary_ && !path_.empty()) fs::remove_all(path_, ec);
+    if (temporary_ && !path_.empty()) fs::remove_all(platform::FilePath(path_), ec);
   }
   DemoFolder(const DemoFolder&) = delete;
   DemoFolder& operator=(const DemoFolder&) = delete;
@@ -287,6 +290,27 @@ class TappedPort final : public platform::SerialPort {
   Tap tap_;
 };
 
+#ifdef _WIN32
+// Windows has no pseudo-terminal to read back: without --device the show
+// plays into a line of the demo's own, which takes every byte at once, and
+// the board shows what it was given.
+class DemoLine final : public platform::SerialPort {
+ public:
+  void SetPortNumber(int) override {}
+  void SetSettings(const std::string&) override {}
+  platform::Status Open() override {
+    open_ = true;
+    return platform::Status::Ok();
+  }
+  bool IsOpen() const override { return open_; }
+  void Close() override { open_ = false; }
+  platform::Status Write(std::string_view) override { return platform::Status::Ok(); }
+
+ private:
+  bool open_ = false;
+};
+
+#else
 struct DemoPty {
   platform::UniqueFd master, slave;
   std::string name;
@@ -319,10 +343,10 @@ std::optional<DemoPty> OpenDemoPty(const std::string& settingsText) {
     ::tcgetattr(pty.slave.get(), &raw);
     ::cfmakeraw(&raw);
     ::tcsetattr(pty.slave.get(), TCSANOW, &raw);
-    platform::TermiosSerialPort trial({.applicationDirectory = {}, .devicePath = pty.name});
-    trial.SetSettings(settingsText);
-    const platform::Status opened = trial.Open();
-    trial.Close();
+    const auto trial = platform::MakeSerialPort({.dataFolder = {}, .devicePath = pty.name});
+    trial->SetSettings(settingsText);
+    const platform::Status opened = trial->Open();
+    trial->Close();
     if (opened) return pty;
     lastError = opened.message();
   }
@@ -330,6 +354,7 @@ std::optional<DemoPty> OpenDemoPty(const std::string& settingsText) {
                lastError.c_str());
   return std::nullopt;
 }
+#endif
 
 }  // namespace
 
@@ -365,12 +390,17 @@ int RunDemo(const std::vector<std::string>& args) {
   // Where the window and glimmer compile find it: beside the program in a
   // build tree, in the package's libexec folder once installed.
   const std::string extractor = platform::CurrentProgramFolders().Extractor();
+#ifdef _WIN32
+  if (platform::KindOfPath(extractor) != platform::FileKind::Regular) {
+#else
   if (::access(extractor.c_str(), X_OK) != 0) {
+#endif
     std::fprintf(stderr, "glimmer demo: the archive extractor %s is missing\n", extractor.c_str());
     return 1;
   }
-  platform::PosixFileStore files;
-  platform::PosixProcessLauncher launcher;
+  const std::unique_ptr<platform::FileStore> fileStore = platform::MakeFileStore();
+  platform::FileStore& files = *fileStore;
+  const std::unique_ptr<platform::ProcessLauncher> launcher = platform::MakeProcessLauncher();
   DemoImport import;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
   importer::ImportPlan plan;
@@ -380,7 +410,7 @@ int RunDemo(const std::vector<std::string>& args) {
   plan.cacheFolder = platform::CacheFolder(folder.path());
   plan.audioFolder = folder.path();
   const importer::ImportOutcome imported = importer::ImportArchive(
-      plan, importer::ImportServices{import, import, files, launcher, fadeTimings});
+      plan, importer::ImportServices{import, import, files, *launcher, fadeTimings});
   if (!imported.sequence) {
     std::fprintf(stderr, "glimmer demo: the import failed\n%s", import.messages().c_str());
     return 1;
@@ -425,6 +455,24 @@ int RunDemo(const std::vector<std::string>& args) {
     }
   };
 
+#ifdef _WIN32
+  // ---- the line: a device, or the demo's own ----
+  std::atomic<bool> done{false};
+  std::thread reader;
+  const std::unique_ptr<platform::SerialPort> realPort =
+      o.device.empty()
+          ? std::make_unique<DemoLine>()
+          : platform::MakeSerialPort({.dataFolder = platform::ApplicationDirectory(),
+                                      .devicePath = o.device,
+                                      .stallTimeout = std::chrono::milliseconds(1000)});
+  std::printf("Playing into %s%s\n\n", o.device.empty() ? "the demo's own line" : o.device.c_str(),
+              o.device.empty() ? " (what it is given is shown below)" : "");
+  std::fflush(stdout);
+  TappedPort tapped(*realPort,
+                    [&](std::string_view bytes) { received(bytes, SteadyClock::now()); });
+  platform::SerialPort& port = tapped;
+
+#else
   // ---- the line: a pseudo-terminal read back here, or a device ----
   platform::UniqueFd master, slave;
   std::string device = o.device;
@@ -454,21 +502,24 @@ int RunDemo(const std::vector<std::string>& args) {
     });
   }
 
-  platform::TermiosSerialPort realPort({.applicationDirectory = platform::ApplicationDirectory(),
-                                        .devicePath = device,
-                                        .stallTimeout = std::chrono::milliseconds(1000)});
-  TappedPort tapped(realPort, [&](std::string_view bytes) { received(bytes, SteadyClock::now()); });
-  platform::SerialPort& port = master ? static_cast<platform::SerialPort&>(realPort) : tapped;
+  const std::unique_ptr<platform::SerialPort> realPort =
+      platform::MakeSerialPort({.dataFolder = platform::ApplicationDirectory(),
+                                .devicePath = device,
+                                .stallTimeout = std::chrono::milliseconds(1000)});
+  TappedPort tapped(*realPort,
+                    [&](std::string_view bytes) { received(bytes, SteadyClock::now()); });
+  platform::SerialPort& port = master ? *realPort : static_cast<platform::SerialPort&>(tapped);
+#endif
 
   std::unique_ptr<platform::AudioPlayer> audio = platform::MakeAudioPlayer({.silent = o.silent});
   ConsoleUserInterface ui;
-  platform::SystemClock clock;
+  const std::unique_ptr<platform::Clock> clock = platform::MakeSystemClock();
   FixedShowSettings settings(
       {1, "115200", kFrameTiming, shell::kFirstSecondOfDay, shell::kLastSecondOfDay});
   SingleEntry playlist(entry);
   NoShowLog noLog;
   bool running = true;
-  playback::ShowSession session({port, *audio, ui, clock, noLog, platform::LocalDateTime},
+  playback::ShowSession session({port, *audio, ui, *clock, noLog, platform::LocalDateTime},
                                 {running, settings, playlist, view}, fadeTimings);
   ui.onSignal = [&](int) { session.Stop(playback::Requester::Sigint); };
 
@@ -495,6 +546,7 @@ int RunDemo(const std::vector<std::string>& args) {
   const playback::PlayOutcome outcome = session.PlayEntry(0);
   session.ClosePort();
   // Whatever the line still held reaches the reader before it stops.
+#ifndef _WIN32
   if (master) {
     for (int i = 0; i < 20; ++i) {
       int queued = 0;
@@ -502,6 +554,7 @@ int RunDemo(const std::vector<std::string>& args) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
+#endif
   done = true;
   if (reader.joinable()) reader.join();
   display.Tick(o.seconds, /*force=*/true);

@@ -22,9 +22,9 @@ const SubCommand kCommands[] = {
     {"play", "play one compiled sequence with its audio into a serial device", glimmer::RunPlay},
 #ifndef _WIN32
     {"monitor", "decode and print what arrives on a serial line", glimmer::RunMonitor},
+#endif
     {"demo", "a whole show on any machine: generated song, import, playback, live view",
      glimmer::RunDemo},
-#endif
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
     {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
