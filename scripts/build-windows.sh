@@ -44,6 +44,9 @@ PACKAGES=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # the tests and the end-to-end run (its pseudo-terminal in Python); the installer
   wine wine64 python3 nsis
+  # Media Foundation under Wine decodes through GStreamer (WAV, MP3); the
+  # sound output's tests play into a PulseAudio null sink
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio
   # apt-get source unpacks and patches with dpkg-source
   dpkg-dev
   # the header-only libraries and GoogleTest's sources
@@ -193,10 +196,6 @@ build_libnova() {
   sed -i '/^#define _USE_32BIT_TIME_T$/d' "$1/src/julian_day.c"
   sed -i 's/memcpy(gmt, local_gmt, sizeof (gmt));/memcpy(gmt, local_gmt, sizeof (*gmt));/' \
     "$1/src/utility.c"
-  # Its MinGW branch asks for a 32-bit time_t, which 64-bit Windows refuses
-  # (and which our 64-bit time_t callers would misread); its one config.h
-  # user needs only round().
-  sed -i '/#define _USE_32BIT_TIME_T/d' "$1/src/julian_day.c"
   printf '#define HAVE_%s 1\n' ROUND ACOSL ASINL ATAN2L COSL SINL >"$1/src/config.h"
   cmake_library "$1" "$2" "$1/build" -DBUILD_SHARED_LIBRARY=OFF
   quietly "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS" --target libnova

@@ -27,9 +27,17 @@ capture_pid=""
 cleanup() {
   if [ -n "$capture_pid" ]; then kill "$capture_pid" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
+  pulseaudio --kill 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+# The sound output's tests play into a null sink of a PulseAudio server of
+# this run's own, which Wine's audio driver finds through XDG_RUNTIME_DIR
+# (the programs below play with --silent).
+export XDG_RUNTIME_DIR="$WORK/pulse-run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+pulseaudio --start -n --exit-idle-time=-1 --load=module-native-protocol-unix \
+  "--load=module-null-sink sink_name=glimmer_win_test" 2>/dev/null
 "$WINE" wineboot -i >/dev/null 2>&1
 wineserver -p
 

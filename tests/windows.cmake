@@ -57,3 +57,16 @@ target_link_libraries(win_test_child PRIVATE platform_win shell32)
 target_include_directories(win_test_child PRIVATE ${CMAKE_SOURCE_DIR})
 glimmer_windows_program(win_test_child)
 add_dependencies(win_tests win_test_child)
+
+# The sound output and the decoder, under Wine: PulseAudio behind WASAPI,
+# GStreamer behind Media Foundation.
+glimmer_test_suite(win_audio platform_audio platform_win)
+target_compile_definitions(win_audio_tests PRIVATE
+                           GLIMMER_AUDIO_DATA="${CMAKE_CURRENT_SOURCE_DIR}/win_audio/data")
+# Once more where no sound server is to be found: the silent fallback.
+add_test(NAME win_audio_without_device
+         COMMAND win_audio_tests --gtest_filter=*WithoutADevice*)
+set_tests_properties(win_audio_without_device PROPERTIES ENVIRONMENT
+  "GLIMMER_NO_AUDIO_DEVICE=1;XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}/no-sound-server;PULSE_SERVER=unix:${CMAKE_CURRENT_BINARY_DIR}/no-sound-server/native")
+# The ring and decoder thread both players share.
+target_sources(win_audio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/song_feed_test.cpp)

@@ -4,58 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <vector>
 
 #include "platform/audio/portaudio_device.h"
 
 namespace platform {
 
-// Single producer (decoder thread), single consumer (audio callback).
-class PortAudioPlayer::FrameRing {
- public:
-  FrameRing(std::size_t frames, int channels)
-      : frames_(frames),
-        channels_(static_cast<std::size_t>(channels)),
-        samples_(frames * channels_) {}
-
-  std::size_t FreeFrames() const {
-    return frames_ -
-           (head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire));
-  }
-
-  void Write(const float* in, std::size_t frames) {
-    const std::size_t head = head_.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < frames; ++i) {
-      std::memcpy(&samples_[((head + i) % frames_) * channels_], in + i * channels_,
-                  channels_ * sizeof(float));
-    }
-    head_.store(head + frames, std::memory_order_release);
-  }
-
-  std::size_t Read(float* out, std::size_t frames) {
-    const std::size_t tail = tail_.load(std::memory_order_relaxed);
-    const std::size_t n = std::min(frames, head_.load(std::memory_order_acquire) - tail);
-    for (std::size_t i = 0; i < n; ++i) {
-      std::memcpy(out + i * channels_, &samples_[((tail + i) % frames_) * channels_],
-                  channels_ * sizeof(float));
-    }
-    tail_.store(tail + n, std::memory_order_release);
-    return n;
-  }
-
- private:
-  const std::size_t frames_;
-  const std::size_t channels_;
-  std::vector<float> samples_;
-  std::atomic<std::size_t> head_{0};  // frames written, ever
-  std::atomic<std::size_t> tail_{0};  // frames read, ever
-};
-
 namespace {
 
-constexpr int kDecodeChunkFrames = 4096;
-constexpr double kRingSeconds = 1.0;
 // A device whose callback has not run for this long is gone. Through an
 // audio server the first callbacks after the start can be two seconds apart
 // (an idle server plays out what it rendered ahead first).
@@ -73,25 +28,6 @@ std::string ErrorText(int error) {
 }
 
 }  // namespace
-
-// One file on its way through the output: decoded into the ring ahead of the
-// callback, its hand-overs counted from its own first frame.
-struct PortAudioPlayer::Song {
-  Song(std::size_t ringFrames, int channels, double framesPerSecond)
-      : ring(ringFrames, channels), channels(channels), estimator(framesPerSecond) {}
-
-  FrameRing ring;
-  const int channels;
-  HandOverMailbox handOver;
-  PositionEstimator estimator;  // the caller's thread only
-  // The decoding side only: the caller's thread before the decoder starts.
-  std::int64_t decoded = 0;
-  std::vector<float> chunk, narrowed;
-  std::atomic<bool> decodeDone{false};
-  std::atomic<std::int64_t> framesDecoded{0};
-  // Last, so it is stopped and joined before the rest goes.
-  std::jthread decoder;
-};
 
 struct PortAudioPlayer::Output {
   PortAudioPlayer* player = nullptr;
@@ -175,13 +111,11 @@ Status PortAudioPlayer::PlayOnDevice() {
   // heard as it starts, so it starts with the song's first frames.
   const bool warm = output_ != nullptr && Flows(*output_);
 
-  auto song = std::make_unique<Song>(
-      static_cast<std::size_t>(
-          std::max(kDecodeChunkFrames * 2, static_cast<int>(sampleRate_ * kRingSeconds))),
-      channels, static_cast<double>(sampleRate_));
-  song->chunk.resize(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels_));
-  if (warm) DecodeChunk(*song);
-  song->decoder = std::jthread([this, &s = *song](std::stop_token stop) { DecodeLoop(stop, s); });
+  auto song = std::make_unique<SongFeed>(
+      [this](float* out, std::int64_t frames) { return file_->Read(out, frames); }, fileChannels_,
+      channels, sampleRate_);
+  if (warm) song->DecodeAhead();
+  song->Start();
   {
     const std::lock_guard lock(songMutex_);
     song_ = std::move(song);
@@ -255,40 +189,6 @@ Status PortAudioPlayer::OpenOutput(int channels, double rate, bool withSong,
   return Status::Ok();
 }
 
-std::int64_t PortAudioPlayer::DecodeChunk(Song& song) {
-  const std::int64_t n = file_->Read(song.chunk.data(), kDecodeChunkFrames);
-  if (n == 0) return 0;
-  const float* frames = song.chunk.data();
-  if (song.channels != fileChannels_) {
-    song.narrowed.resize(static_cast<std::size_t>(n * song.channels));
-    for (std::int64_t f = 0; f < n; ++f) {
-      for (int c = 0; c < song.channels; ++c) {
-        song.narrowed[static_cast<std::size_t>(f * song.channels + c)] =
-            song.chunk[static_cast<std::size_t>(f * fileChannels_ + c)];
-      }
-    }
-    frames = song.narrowed.data();
-  }
-  song.ring.Write(frames, static_cast<std::size_t>(n));
-  song.decoded += n;
-  return n;
-}
-
-void PortAudioPlayer::DecodeLoop(std::stop_token stop, Song& song) {
-  while (!stop.stop_requested()) {
-    if (song.ring.FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
-      // The ring holds a second of audio; looking again every few ms keeps it
-      // full without the callback having to signal anything.
-      std::unique_lock lock(decoderMutex_);
-      decoderWake_.wait_for(lock, stop, std::chrono::milliseconds(5), [] { return false; });
-      continue;
-    }
-    if (DecodeChunk(song) == 0) break;
-  }
-  song.framesDecoded.store(song.decoded, std::memory_order_release);
-  song.decodeDone.store(!stop.stop_requested(), std::memory_order_release);
-}
-
 void PortAudioPlayer::FillFromRing(Output& output, float* out, unsigned long frames, double dacTime,
                                    double callbackTime) {
   const SteadyTime now = Now();
@@ -296,13 +196,13 @@ void PortAudioPlayer::FillFromRing(Output& output, float* out, unsigned long fra
   output.framesOut.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_release);
   const auto channels = static_cast<std::size_t>(output.channels);
   std::size_t got = 0;
-  Song* song = nullptr;
+  SongFeed* song = nullptr;
   // Never waits: the caller holds the lock only while it swaps songs, and a
   // callback of silence then costs nothing that is heard.
   std::unique_lock lock(songMutex_, std::defer_lock);
   if (output.playsSong.load(std::memory_order_acquire) && lock.try_lock()) {
     song = song_.get();
-    if (song != nullptr) got = song->ring.Read(out, frames);
+    if (song != nullptr) got = song->Take(out, frames);
   }
   if (const float gain = gain_.load(std::memory_order_relaxed); gain != 1.0f) {
     for (std::size_t i = 0; i < got * channels; ++i) out[i] *= gain;
@@ -344,7 +244,7 @@ bool PortAudioPlayer::DeviceLost() {
 
 void PortAudioPlayer::RetireSong() {
   if (output_ != nullptr) output_->playsSong.store(false, std::memory_order_release);
-  std::unique_ptr<Song> retired;
+  std::unique_ptr<SongFeed> retired;
   {
     const std::lock_guard lock(songMutex_);
     retired = std::move(song_);
@@ -441,8 +341,7 @@ int PortAudioPlayer::PlayState() {
         return PlayState();
       }
       const double frames = DeviceFrames();
-      if (song_->decodeDone.load(std::memory_order_acquire) &&
-          frames >= static_cast<double>(song_->framesDecoded.load(std::memory_order_acquire))) {
+      if (song_->DecodeDone() && frames >= static_cast<double>(song_->FramesDecoded())) {
         endPosition_ = frames / sampleRate_;
         // The output plays on in silence, keeping the server ready for the
         // next song.

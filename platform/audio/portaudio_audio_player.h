@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/audio/position_estimator.h"
+#include "platform/audio/song_feed.h"
 #include "platform/audio/sound_file.h"
 #include "platform/audio_player.h"
 
@@ -93,12 +94,8 @@ class PortAudioPlayer final : public AudioPlayer {
                     double callbackTime);
 
  private:
-  class FrameRing;
-  struct Song;
   enum class Mode { Idle, Device, Silent, Ended };
 
-  void DecodeLoop(std::stop_token stop, Song& song);
-  std::int64_t DecodeChunk(Song& song);
   Status PlayOnDevice();
   Status OpenOutput(int channels, double rate, bool withSong, std::unique_ptr<Output>& opened);
   // Whether `output` has taken more than it fills its buffer with at its
@@ -142,9 +139,7 @@ class PortAudioPlayer final : public AudioPlayer {
 
   // The song the output plays.
   std::mutex songMutex_;
-  std::unique_ptr<Song> song_;
-  std::mutex decoderMutex_;
-  std::condition_variable_any decoderWake_;
+  std::unique_ptr<SongFeed> song_;
   // The night's volume, applied to what the callback hands the device.
   std::atomic<float> gain_{1.0f};
 
