@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "playback/dispatcher.h"
 #include "platform/utf8_path.h"
+#include "playback/dispatcher.h"
 #include "playback/line_model.h"
 #include "playback/line_report.h"
 #include "playback/show_log.h"
