@@ -135,5 +135,8 @@ struct SinkOf {
   void KeepAlive(std::int64_t position, Dispatcher& dispatcher) { keepAlive(position, dispatcher); }
   void Flush(std::int64_t position) { flush(position); }
 };
+// Spelled out: clang before 17 deduces no aggregate's arguments by itself.
+template <typename DueAtFn, typename EncodeFn, typename KeepAliveFn, typename FlushFn>
+SinkOf(DueAtFn, EncodeFn, KeepAliveFn, FlushFn) -> SinkOf<DueAtFn, EncodeFn, KeepAliveFn, FlushFn>;
 
 }  // namespace playback
