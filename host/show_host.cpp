@@ -1,5 +1,6 @@
 #include "host/show_host.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -53,24 +54,6 @@ class ShowHost::FanOut final : public playback::ShowView {
   void KeepAliveGap(int seconds, bool late) override {
     for (auto* v : views) v->KeepAliveGap(seconds, late);
   }
-};
-
-// The front end's playlist, with the row that plays kept for every front
-// end: the window's page never learned it and so never saw a song play.
-class ShowHost::RowKeeper final : public playback::PlaylistSource {
- public:
-  RowKeeper(playback::PlaylistSource& inner, web::PageShowState& state)
-      : inner_(inner), state_(state) {}
-  int RowCount() const override { return inner_.RowCount(); }
-  playlist::PlaylistEntry EntryAt(int row) const override { return inner_.EntryAt(row); }
-  void SelectRow(int row) override {
-    state_.row = row;
-    inner_.SelectRow(row);
-  }
-
- private:
-  playback::PlaylistSource& inner_;
-  web::PageShowState& state_;
 };
 
 // The show's log: through the watch once it keeps one, else straight on.
@@ -132,13 +115,12 @@ ShowHost::ShowHost(ShowHostOptions options)
   relayLog_ = std::make_unique<RelayLog>(*healthLog_);
   fanOut_ = std::make_unique<FanOut>();
   fanOut_->views.push_back(&options_.view);
-  stateView_ = std::make_unique<web::PageShowView>(*fanOut_, state_);
-  relayView_ = std::make_unique<RelayView>(*stateView_);
-  rows_ = std::make_unique<RowKeeper>(options_.playlist, state_);
+  relayView_ = std::make_unique<RelayView>(*fanOut_);
   session_ = std::make_unique<playback::ShowSession>(
       playback::ShowSession::Devices{options_.port, options_.audio, options_.ui, options_.clock,
                                      *relayLog_, options_.now},
-      playback::ShowSession::FrontEnd{showRunning_, options_.settings, *rows_, *relayView_},
+      playback::ShowSession::FrontEnd{showRunning_, options_.settings, options_.playlist,
+                                      *relayView_},
       options_.fadeTimings != nullptr ? *options_.fadeTimings : sequence_format::kFadeTimingTable);
   session_->SetCalendar(calendar_);
   // The watch hears every event of the show, once it keeps one.
@@ -147,9 +129,7 @@ ShowHost::ShowHost(ShowHostOptions options)
   });
   controls_ = std::make_unique<PageButtons>(*this);
   page_ = std::make_unique<web::ShowPage>(
-      state_,
-      web::ShowPage::Show{options_.settings, options_.playlist, calendar_, options_.audio,
-                          options_.clock, &health_, options_.wallNow},
+      web::ShowPage::Show{[this] { return State(); }, options_.clock, &health_, options_.wallNow},
       options_.dir);
   const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
   const std::string settingsText = FileText(settingsPath);
@@ -176,7 +156,7 @@ watch::ShowWatchdog& ShowHost::KeepWatch(watch::WatchdogOptions options) {
                                                     options_.settings, options_.playlist, &health_);
   watchdog_->portInUse = [this] { return session_->IsPortOpen(); };
   relayLog_->PointTo(watchdog_->Log());
-  relayView_->PointTo(watchdog_->View(*stateView_));
+  relayView_->PointTo(watchdog_->View(*fanOut_));
   return *watchdog_;
 }
 
@@ -233,8 +213,8 @@ void ShowHost::Subscribe(playback::ShowView& view) {
 }
 
 platform::Status ShowHost::CanStart() const {
-  if (state_.inShow) return platform::Status::Error("the show is already running");
-  if (state_.startAsked) return platform::Status::Error("the show is already starting");
+  if (InShow()) return platform::Status::Error("the show is already running");
+  if (startAsked_) return platform::Status::Error("the show is already starting");
   if (options_.canStart) {
     if (platform::Status can = options_.canStart(); !can) return can;
   }
@@ -247,7 +227,7 @@ platform::Status ShowHost::CanStart() const {
 
 platform::Status ShowHost::Start(const playback::Origin& who) {
   // The front end's own Start takes the place of one asked from afar.
-  state_.startAsked = false;
+  startAsked_ = false;
   platform::Status can = CanStart();
   if (!can) {
     if (options_.playlist.RowCount() <= 0) {
@@ -262,31 +242,30 @@ platform::Status ShowHost::Start(const playback::Origin& who) {
 
 platform::Status ShowHost::AskStart(const playback::Origin& who) {
   if (platform::Status can = CanStart(); !can) return can;
-  state_.startAsked = true;
+  startAsked_ = true;
   asked_ = who;
   if (options_.startAsked) options_.startAsked();
   return platform::Status::Ok();
 }
 
 void ShowHost::RunAskedStart() {
-  if (!state_.startAsked) return;
-  state_.startAsked = false;
+  if (!startAsked_) return;
+  startAsked_ = false;
   (void)Start(asked_);
 }
 
 platform::Status ShowHost::Stop(const playback::Origin& who) {
-  if (!state_.inShow || !showRunning_) return platform::Status::Error("the show is not running");
+  if (!InShow() || !showRunning_) return platform::Status::Error("the show is not running");
   session_->Stop(who);
   return platform::Status::Ok();
 }
 
 platform::Status ShowHost::StopAfterSong(const playback::Origin& who) {
-  if (!state_.inShow || !showRunning_) return platform::Status::Error("the show is not running");
+  if (!InShow() || !showRunning_) return platform::Status::Error("the show is not running");
   // Waiting for its window, nothing plays whose end could be waited for.
   if (!PlayingNow()) return Stop(who);
   session_->StopAfterSong(who);
   Log(playback::show_event::StopAfterSongAsked(who.name));
-  state_.stopAfterSongAsked = true;
   return platform::Status::Ok();
 }
 
@@ -301,14 +280,58 @@ void ShowHost::CloseNow(const playback::Origin& who) {
   session_->CloseNow(who);
 }
 
+bool ShowHost::InShow() const {
+  return session_->State().phase != playback::ShowState::Phase::Stopped;
+}
+
 bool ShowHost::PlayingNow() const {
   // The player closes the audio between entries and while the show waits.
-  return state_.inShow && state_.status != playback::kPausedText && state_.row >= 0 &&
-         state_.row < options_.playlist.RowCount() && options_.audio.DurationSeconds() > 0;
+  const playback::ShowState& state = session_->State();
+  return state.phase == playback::ShowState::Phase::Playing && state.playing &&
+         options_.audio.DurationSeconds() > 0;
 }
 
 bool ShowHost::LineAlive() const {
-  return state_.inShow && state_.status != playback::kPausedText && session_->IsPortOpen();
+  return session_->State().phase == playback::ShowState::Phase::Playing && session_->IsPortOpen();
+}
+
+playback::ShowState ShowHost::State() const {
+  playback::ShowState state = session_->State();
+  const playback::ShowSettings settings = options_.settings.CurrentSettings();
+  if (startAsked_ && state.phase == playback::ShowState::Phase::Stopped &&
+      options_.playlist.RowCount() > 0) {
+    // About to start: the state the start leads to, as the session will
+    // find it, so the answer to the Start tells what it did.
+    state.phase = calendar_.InsideNow(settings, options_.clock)
+                      ? playback::ShowState::Phase::Playing
+                      : playback::ShowState::Phase::Waiting;
+    state.next = playback::ShowState::Entry{0, options_.playlist.EntryAt(0).ListText};
+  }
+  if (state.playing && options_.audio.DurationSeconds() > 0) {
+    // Between the keep-alives the song moves on: its time as heard now.
+    const double length = options_.audio.DurationSeconds();
+    state.playing->elapsedSeconds = options_.audio.PositionSeconds();
+    state.playing->remainingSeconds = std::max(0.0, length - state.playing->elapsedSeconds);
+  }
+  // A show keeps the night its pass began in; otherwise the calendar tells
+  // tonight's, or the next, as it reads now.
+  if (!state.window.open || state.phase == playback::ShowState::Phase::Stopped) {
+    playback::ShowState::Window window;
+    window.startText = settings.startTime.Text();
+    window.endText = settings.endTime.Text();
+    if (const auto night = calendar_.TonightOrNext(settings, options_.clock)) {
+      window.start = night->start;
+      window.end = night->end;
+      window.volumePercent = night->volumePercent;
+      window.startText = night->startText;
+      window.endText = night->endText;
+      window.nextOpeningText = night->opensText;
+    }
+    window.open = calendar_.InsideNow(settings, options_.clock);
+    window.problem = calendar_.Problem();
+    state.window = window;
+  }
+  return state;
 }
 
 std::string ShowHost::NextShowLine() {
@@ -359,7 +382,7 @@ void ShowHost::LookAtFiles() {
   }
   std::string calendarText = FileText(options_.dir + "/calendar.toml");
   if (calendarText == calendarText_) return;
-  if (state_.inShow) {
+  if (InShow()) {
     // Told once per change; the show under way keeps the nights it has.
     calendarText_ = std::move(calendarText);
     Say("calendar.toml changed: the show takes it up at its next Start");
@@ -372,7 +395,7 @@ void ShowHost::LookAtFiles() {
 // A show under way keeps the calendar it started with; a new Start reads the
 // file again.
 void ShowHost::ReadCalendarAgain() {
-  if (state_.inShow) return;
+  if (InShow()) return;
   calendarText_ = FileText(options_.dir + "/calendar.toml");
   calendar_.Reload();
 }

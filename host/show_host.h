@@ -95,7 +95,7 @@ class ShowHost {
   platform::Status Start(const playback::Origin& who);
   // Checks a Start as Start does and leaves it to the front end's loop.
   platform::Status AskStart(const playback::Origin& who);
-  bool StartIsAsked() const { return state_.startAsked; }
+  bool StartIsAsked() const { return startAsked_; }
   // Runs the Start asked last; nothing when none is.
   void RunAskedStart();
   platform::Status Stop(const playback::Origin& who);
@@ -117,9 +117,13 @@ class ShowHost {
   web::StatusSource& PageStatus() { return *page_; }
   web::ControlSink& PageControls();
 
-  // What the show has told: in a show, its status, the row playing, the
-  // keep-alive gap.
-  const web::PageShowState& State() const { return state_; }
+  // Where the show stands, as every front end and the phone page show it:
+  // the session's state, with tonight's window as the calendar gives it
+  // while no show keeps its own, the song's time as the audio plays it, and
+  // while a Start is asked, the state that Start leads to.
+  playback::ShowState State() const;
+  // Between the show's start and its end.
+  bool InShow() const;
   bool ShowRunning() const { return showRunning_; }
   // Whether the controllers hear the show now: a show under way that is
   // neither paused nor without its port.
@@ -145,7 +149,6 @@ class ShowHost {
 
  private:
   class FanOut;
-  class RowKeeper;
   class RelayLog;
   class RelayView;
   class PageButtons;
@@ -159,16 +162,15 @@ class ShowHost {
 
   ShowHostOptions options_;
   bool showRunning_ = false;
-  web::PageShowState state_;
+  // A Start from the page that the front end has yet to carry out.
+  bool startAsked_ = false;
   std::unique_ptr<platform::LogFile> ownLogFile_;
   playback::CalendarFileWindow calendar_;
   watch::ShowHealth health_;
   std::unique_ptr<watch::HealthLog> healthLog_;
   std::unique_ptr<RelayLog> relayLog_;
   std::unique_ptr<FanOut> fanOut_;
-  std::unique_ptr<web::PageShowView> stateView_;
   std::unique_ptr<RelayView> relayView_;
-  std::unique_ptr<RowKeeper> rows_;
   std::unique_ptr<playback::ShowSession> session_;
   std::unique_ptr<watch::ShowWatchdog> watchdog_;
   std::unique_ptr<PageButtons> controls_;

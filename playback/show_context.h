@@ -75,6 +75,18 @@ class ShowContext {
     log_.Write(event);
     ApplyToState(state_, event);
     if (event.kind == ShowEventKind::EntryStarted) NoteNextEntry(event.row);
+    // A pause ends the pass: the show comes back at the first row.
+    switch (event.kind) {
+      case ShowEventKind::Paused:
+      case ShowEventKind::PausedNeverOpens:
+      case ShowEventKind::PausedByCalendar:
+      case ShowEventKind::PausedCalendarRefused:
+      case ShowEventKind::Resumed:
+        NoteNextEntry(-1);
+        break;
+      default:
+        break;
+    }
     events_.Publish(event);
   }
   void Log(const ShowEvent& event) { Publish(event); }
@@ -100,7 +112,9 @@ class ShowContext {
     nextShow_.clear();
     state_.latestNotice.clear();
     state_.playing.reset();
-    state_.next.reset();
+    state_.lateKeepAlives = 0;
+    // A show's first pass begins at the list's first row.
+    NoteNextEntry(-1);
     view_.ShowStarted();
   }
   void EndShow() {
@@ -151,6 +165,7 @@ class ShowContext {
   void KeepAliveGap(int seconds, bool late) {
     state_.keepAliveGapSeconds = seconds;
     state_.keepAliveLate = late;
+    if (late) ++state_.lateKeepAlives;
     view_.KeepAliveGap(seconds, late);
   }
 
@@ -158,7 +173,10 @@ class ShowContext {
   // The entry after `row`: the list starts again after its last.
   void NoteNextEntry(int row) {
     const int rows = playlist_.RowCount();
-    if (rows <= 0) return;
+    if (rows <= 0) {
+      state_.next.reset();
+      return;
+    }
     const int next = row + 1 < rows ? row + 1 : 0;
     state_.next = ShowState::Entry{next, playlist_.EntryAt(next).ListText};
   }

@@ -187,6 +187,10 @@ struct ShowState {
     // Why the calendar or the times cannot be used; empty when they can.
     std::string problem;
     int volumePercent = 100;
+    // Its times as the time lists write them ("5:30:00 PM"); the daily
+    // window's settings when no night will open.
+    std::string startText;
+    std::string endText;
   };
   Window window;
 
@@ -206,6 +210,8 @@ struct ShowState {
   // Whole seconds between the last two keep-alives; -1 before the second.
   int keepAliveGapSeconds = -1;
   bool keepAliveLate = false;
+  // Gaps of two seconds or more since the show started.
+  int lateKeepAlives = 0;
 
   bool stopAfterSongAsked = false;
   std::string latestNotice;

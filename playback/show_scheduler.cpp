@@ -78,6 +78,8 @@ void ShowScheduler::Run() {
       window.start = answer.night->start;
       window.end = answer.night->end;
       window.volumePercent = answer.night->volumePercent;
+      window.startText = answer.night->startText;
+      window.endText = answer.night->endText;
       show_.SetWindow(window);
     }
     if (paused) {

@@ -185,7 +185,7 @@ frmMain::frmMain(Services services, QWidget* parent)
       .notice = [this](const std::string& text) { ShowNotice(text); }});
   host_->onPhonePage = [this](const std::string& address) { ShowPhonePage(address); };
   host_->onCalendarChanged = [this] {
-    if (!host_->State().inShow) ShowCalendarState();
+    if (!host_->InShow()) ShowCalendarState();
   };
   preferences_.OnRefusedWrite([this](const std::string& why) {
     LogShowEvent(playback::show_event::SettingsNotSaved(why));

@@ -1,5 +1,6 @@
 #include "web/show_page.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -18,92 +19,84 @@ platform::Result<WebSettings> ReadWebSettings(const std::string& dir) {
   return ParseWebSettings(text, path);
 }
 
-void PageShowView::ShowStarted() {
-  state_.inShow = true;
-  state_.startAsked = false;
-  state_.notice.clear();
-  inner_.ShowStarted();
-}
+namespace {
 
-void PageShowView::ShowEnded() {
-  state_.inShow = false;
-  state_.row = -1;
-  state_.stopAfterSongAsked = false;
-  inner_.ShowEnded();
-}
-
-void PageShowView::StatusChanged(const std::string& text) {
-  state_.status = text;
-  inner_.StatusChanged(text);
-}
-
-void PageShowView::NoticeAdded(const std::string& text) {
-  state_.notice = text;
-  inner_.NoticeAdded(text);
-}
-
-void PageShowView::KeepAliveGap(int seconds, bool late) {
-  state_.keepAliveGap = seconds;
-  if (late) ++state_.lateKeepAlives;
-  inner_.KeepAliveGap(seconds, late);
-}
-
-ShowPage::ShowPage(const PageShowState& state, Show show, std::string dataFolder)
-    : state_(state), show_(show), dataFolder_(std::move(dataFolder)) {}
-
-ShowState ShowPage::State() const {
-  if (!state_.inShow) {
-    if (!state_.startAsked) return ShowState::Stopped;
-    // Asked to start and about to: the state the start leads to, as the
-    // session will find it, so the answer to the Start tells what it did.
-    if (show_.playlist.RowCount() == 0) return ShowState::Stopped;
-    return show_.calendar.InsideNow(show_.settings.CurrentSettings(), show_.clock)
-               ? ShowState::Running
-               : ShowState::Paused;
+std::string_view StatusTextOf(playback::ShowState::Phase phase) {
+  switch (phase) {
+    case playback::ShowState::Phase::Playing:
+      return playback::kRunningText;
+    case playback::ShowState::Phase::Waiting:
+      return playback::kPausedText;
+    case playback::ShowState::Phase::Stopped:
+      break;
   }
-  return state_.status == playback::kPausedText ? ShowState::Paused : ShowState::Running;
+  return playback::kStoppedText;
 }
 
-bool ShowPage::Playing() const {
-  // The player closes the audio between entries and while the show waits.
-  return State() == ShowState::Running && state_.row >= 0 &&
-         state_.row < show_.playlist.RowCount() && show_.audio.DurationSeconds() > 0;
+ShowState PageStateOf(playback::ShowState::Phase phase) {
+  switch (phase) {
+    case playback::ShowState::Phase::Playing:
+      return ShowState::Running;
+    case playback::ShowState::Phase::Waiting:
+      return ShowState::Paused;
+    case playback::ShowState::Phase::Stopped:
+      break;
+  }
+  return ShowState::Stopped;
 }
+
+EntryView EntryOf(const playback::ShowState::Entry& entry) {
+  return EntryView{entry.row, entry.listText};
+}
+
+// A lost port is news at once, played entry or not; the rest is known once
+// an entry of this show has played through.
+std::optional<LineHealthView> LineOf(const playback::ShowState::Line& line) {
+  if (line.portLost) {
+    return LineHealthView{Describe(playback::show_event::PortLost(line.port, line.lostReason)),
+                          false};
+  }
+  if (!line.known) return std::nullopt;
+  if (line.lateEntries == 0) return LineHealthView{"every entry on time at the controllers", true};
+  return LineHealthView{
+      std::to_string(line.lateEntries) + (line.lateEntries == 1 ? " entry" : " entries") +
+          " fell visibly behind on the line in this show; the last: " + line.lastLate,
+      false};
+}
+
+}  // namespace
+
+ShowStatus StatusOf(const playback::ShowState& state, std::int64_t now) {
+  ShowStatus s;
+  s.state = PageStateOf(state.phase);
+  s.statusText = std::string(StatusTextOf(state.phase));
+  s.notice = state.latestNotice;
+  if (state.playing) {
+    const double elapsed = state.playing->elapsedSeconds;
+    s.playing = PlayingView{EntryOf(state.playing->entry), elapsed,
+                            elapsed + state.playing->remainingSeconds.value_or(0.0)};
+  }
+  if (state.next && state.phase != playback::ShowState::Phase::Stopped) {
+    s.next = EntryOf(*state.next);
+  }
+  const playback::ShowState::Window& window = state.window;
+  WindowView view{window.startText, window.endText, window.open, std::nullopt, window.problem};
+  if (!window.open && window.start) {
+    view.opensInSeconds = static_cast<int>(std::max<std::int64_t>(0, *window.start - now));
+  }
+  s.window = view;
+  s.keepAliveGapSeconds = std::max(0, state.keepAliveGapSeconds);
+  s.lateKeepAlives = state.lateKeepAlives;
+  s.stopAfterSong = state.stopAfterSongAsked;
+  s.line = LineOf(state.line);
+  return s;
+}
+
+ShowPage::ShowPage(Show show, std::string dataFolder)
+    : show_(std::move(show)), dataFolder_(std::move(dataFolder)) {}
 
 ShowStatus ShowPage::Status() {
-  ShowStatus s;
-  s.state = State();
-  s.statusText = state_.status.empty() ? playback::kStoppedText : state_.status;
-  s.notice = state_.notice;
-  const int rows = show_.playlist.RowCount();
-  const auto entry = [this](int row) {
-    return EntryView{row, show_.playlist.EntryAt(row).ListText};
-  };
-  if (Playing()) {
-    s.playing = PlayingView{entry(state_.row), show_.audio.PositionSeconds(),
-                            show_.audio.DurationSeconds()};
-  }
-  if (rows > 0 && s.state != ShowState::Stopped) {
-    // A pass begins at row 0, and so does every return from a pause.
-    const bool between = s.state == ShowState::Paused || state_.row < 0;
-    s.next = entry(between ? 0 : (state_.row + 1) % rows);
-  }
-  const playback::ShowSettings settings = show_.settings.CurrentSettings();
-  WindowView window{settings.startTime.Text(), settings.endTime.Text(), false, std::nullopt, {}};
-  // With a calendar its night holds, not the lists it has greyed out.
-  if (const auto night = show_.calendar.TonightOrNext(settings, show_.clock)) {
-    window.start = night->startText;
-    window.end = night->endText;
-  }
-  window.problem = show_.calendar.Problem();
-  window.openNow = show_.calendar.InsideNow(settings, show_.clock);
-  if (!window.openNow) {
-    window.opensInSeconds = show_.calendar.SecondsToNextOpening(settings, show_.clock);
-  }
-  s.window = window;
-  s.keepAliveGapSeconds = state_.keepAliveGap;
-  s.lateKeepAlives = state_.lateKeepAlives;
-  s.stopAfterSong = state_.stopAfterSongAsked;
+  ShowStatus s = StatusOf(show_.state(), show_.clock.UnixSeconds());
   if (show_.health != nullptr) {
     const watch::ShowHealth& health = *show_.health;
     HealthView view;
@@ -116,7 +109,6 @@ ShowStatus ShowPage::Status() {
       view.alerts.push_back(alert.at + " " + alert.event + ": " + alert.text);
     }
     s.health = std::move(view);
-    if (const auto line = health.Line()) s.line = LineHealthView{line->summary, line->ok};
   }
   return s;
 }

@@ -1,7 +1,10 @@
 // The same show run through each front end's wiring (the window and
 // `glimmer show`) must leave the host, the phone page and the log in the
 // same state: the front ends only render and forward.
+#include <algorithm>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "tests/calendar/time_zone.h"
 #include "tests/shell/window_fixture.h"
 #include "tools/glimmer/headless_show.h"
+#include "web/api.h"
 
 namespace shelltest {
 namespace {
@@ -39,6 +43,9 @@ class FrontEnd {
 };
 
 class FrontEndsTest;
+struct FrontEndKind;
+// The front end's name where a test's parameter is printed (its ctest name).
+void PrintTo(const FrontEndKind& kind, std::ostream* out);
 
 struct FrontEndKind {
   const char* name;
@@ -200,6 +207,124 @@ TEST_P(FrontEndsTest, StartWithAnEmptyPlaylistSaysSoAndDoesNotWait) {
             playback::kEmptyPlaylistMessage);
 }
 
+// What /api/status answers, read back from its JSON.
+nlohmann::json ApiStatus(host::ShowHost& host) {
+  web::Api api(host.PageStatus(), host.PageControls(), "", std::chrono::steady_clock::now,
+               [](const std::string&) {});
+  const web::Response response = api.Handle({"GET", "/api/status", {}, "", "127.0.0.1", ""});
+  EXPECT_EQ(response.status, 200);
+  return nlohmann::json::parse(response.body);
+}
+
+// The page kept a state of its own beside the show's: the answer of
+// /api/status must be the show's one state at that moment.
+void ExpectApiTells(const playback::ShowState& state, const nlohmann::json& json) {
+  using Phase = playback::ShowState::Phase;
+  const char* phase = state.phase == Phase::Playing   ? "running"
+                      : state.phase == Phase::Waiting ? "paused"
+                                                      : "stopped";
+  EXPECT_EQ(json["state"], phase);
+  if (state.playing) {
+    ASSERT_TRUE(json["playing"].is_object()) << json.dump();
+    EXPECT_EQ(json["playing"]["row"], state.playing->entry.row);
+    EXPECT_EQ(json["playing"]["title"], state.playing->entry.listText);
+    // Each read of the fake audio's position is a poll that moves it 100 ms.
+    EXPECT_NEAR(json["playing"]["position"].get<double>(), state.playing->elapsedSeconds, 0.1001);
+  } else {
+    EXPECT_TRUE(json["playing"].is_null()) << json.dump();
+  }
+  if (state.next && state.phase != Phase::Stopped) {
+    EXPECT_EQ(json["next"]["row"], state.next->row) << json.dump();
+  } else {
+    EXPECT_TRUE(json["next"].is_null()) << json.dump();
+  }
+  EXPECT_EQ(json["window"]["openNow"], state.window.open);
+  EXPECT_EQ(json["window"]["start"], state.window.startText);
+  EXPECT_EQ(json["window"]["end"], state.window.endText);
+  EXPECT_EQ(json["window"]["problem"], state.window.problem);
+  EXPECT_EQ(json["keepAlive"]["lastGapSeconds"], std::max(0, state.keepAliveGapSeconds));
+  EXPECT_EQ(json["keepAlive"]["lateCount"], state.lateKeepAlives);
+  EXPECT_EQ(json["stopAfterSong"], state.stopAfterSongAsked);
+  EXPECT_EQ(json["notice"], state.latestNotice);
+  if (state.line.portLost) {
+    EXPECT_EQ(json["line"]["ok"], false) << json.dump();
+  }
+}
+
+TEST_P(FrontEndsTest, TheApiTellsTheShowsOneStateWhilePlayingWaitingAndWithoutItsPort) {
+  enum class Moment { Playing, Waiting, PortLost };
+  struct Case {
+    Moment moment;
+    const char* state;
+  };
+  const Case cases[] = {
+      {Moment::Playing, "running"}, {Moment::Waiting, "paused"}, {Moment::PortLost, "running"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state + std::string(c.moment == Moment::PortLost ? " without its port" : ""));
+    Songs(2, 25.0);
+    if (c.moment == Moment::Waiting) clock.SetTimeOfDay(12, 0, 0);
+    port.writeError.clear();
+    port.openError.clear();
+    Make();
+    host::ShowHost& host = front->Host();
+    std::optional<playback::ShowState> seen;
+    nlohmann::json told;
+    bool probing = false;
+    const auto probe = [&](bool playing, double position) {
+      if (seen || probing) return;
+      probing = true;
+      const playback::ShowState state = host.State();
+      const bool ready = c.moment == Moment::Playing ? playing && position > 5.0
+                         : c.moment == Moment::Waiting
+                             ? state.phase == playback::ShowState::Phase::Waiting
+                             : state.line.portLost;
+      if (c.moment == Moment::PortLost && playing && position > 5.0) {
+        port.writeError = "device unplugged";
+        port.openError = "no such device";
+      }
+      if (ready) {
+        seen = state;
+        told = ApiStatus(host);
+        EXPECT_TRUE(host.PageControls().Stop("phone page"));
+      }
+      probing = false;
+    };
+    onSong = [&](int, double position) { probe(true, position); };
+    ui.onDoEvents = [&](int) { probe(false, 0); };
+    front->StartShow();
+    ui.onDoEvents = nullptr;
+    onSong = nullptr;
+
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(told["state"], c.state) << told.dump();
+    ExpectApiTells(*seen, told);
+    switch (c.moment) {
+      case Moment::Playing:
+        ASSERT_TRUE(seen->playing.has_value());
+        EXPECT_EQ(seen->playing->entry.listText, "Song 1");
+        EXPECT_EQ(told["next"]["title"], "Song 2");
+        EXPECT_NEAR(told["playing"]["length"].get<double>(), 25.0, 1e-9);
+        break;
+      case Moment::Waiting:
+        // Noon: the window opens at 5:30 PM, and the pass at the first row.
+        EXPECT_EQ(told["window"]["opensInSeconds"], 5 * 3600 + 30 * 60) << told.dump();
+        EXPECT_EQ(told["next"]["title"], "Song 1");
+        break;
+      case Moment::PortLost:
+        EXPECT_FALSE(seen->line.portOpen);
+        EXPECT_EQ(told["line"]["ok"], false);
+        EXPECT_NE(told["line"]["summary"].get<std::string>().find("device unplugged"),
+                  std::string::npos)
+            << told.dump();
+        break;
+    }
+    // Stopped, the show and the page agree again.
+    ExpectApiTells(host.State(), ApiStatus(host));
+    EXPECT_EQ(ApiStatus(host)["state"], "stopped");
+    front.reset();
+  }
+}
+
 class CalendarFrontEndsTest : public FrontEndsTest {
  protected:
   calendar_test::ScopedTimeZone zone{"Europe/Amsterdam"};
@@ -251,6 +376,10 @@ const FrontEndKind kFrontEnds[] = {
        return std::make_unique<GlimmerShowFrontEnd>(t);
      }},
 };
+
+void PrintTo(const FrontEndKind& kind, std::ostream* out) {
+  *out << kind.name;
+}
 
 std::string Name(const ::testing::TestParamInfo<FrontEndKind>& info) {
   return std::string(info.param.name) == "window" ? "Window" : "GlimmerShow";

@@ -182,7 +182,7 @@ int RunShow(const std::vector<std::string>& args) {
   host.ServePhonePage();
 
   ui.onSignal = [&](int signal) {
-    if (!host.State().inShow) return;  // waiting for the page's Start: the program ends
+    if (!host.InShow()) return;  // waiting for the page's Start: the program ends
     if (signal == SIGTERM || signal == SIGHUP) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
