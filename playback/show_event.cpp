@@ -589,7 +589,7 @@ void ApplyToState(ShowState& state, const ShowEvent& event) {
       break;
     }
     case Kind::EntryStarted:
-      state.playing.emplace();
+      state.playing = ShowState::Playing{};
       state.playing->entry.row = event.row;
       state.playing->entry.listText = event.text;
       break;
