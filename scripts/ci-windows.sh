@@ -135,7 +135,7 @@ kill "$capture_pid"; wait "$capture_pid" || true; capture_pid=""
 capture "$WORK/windows.line" >"$WORK/windows.pty"
 sleep 1
 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$(cat "$WORK/windows.pty")" /f >/dev/null
-wineserver -k
+wineserver -k 2>/dev/null || true
 wineserver -p
 (cd "$WORK" && run_quietly "$WINE" "$BUILD/bin/glimmer.exe" play --silent --device COM1 \
    windows.csq song.wav)
