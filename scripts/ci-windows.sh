@@ -39,6 +39,8 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 pulseaudio --start -n --exit-idle-time=-1 --load=module-native-protocol-unix \
   "--load=module-null-sink sink_name=glimmer_win_test" 2>/dev/null
 "$WINE" wineboot -i >/dev/null 2>&1
+# A second server refuses to start (exit 2) while wineboot's lingers.
+wineserver -w
 wineserver -p
 
 # The serial port's tests write through COM5 into COM6, which a bridge joins.
