@@ -16,16 +16,19 @@ set(GLIMMER_LINUX_ONLY_TESTS_import exec_cmd_test.cpp glimmer_cli_test.cpp
     sequence_cache_test.cpp reader_test.cpp)
 glimmer_test_suite(import importer platform_posix)
 
-# The faults test kills the port under a pseudo-terminal. Time zones are
-# chosen by their Windows names there (tests/calendar/time_zone.h).
-set(GLIMMER_LINUX_ONLY_TESTS_playback show_faults_test.cpp)
+# The faults test kills the port under a pseudo-terminal, and the week test
+# plays into one through the termios port. Time zones are chosen by their
+# Windows names there (tests/calendar/time_zone.h).
+set(GLIMMER_LINUX_ONLY_TESTS_playback show_faults_test.cpp show_week_test.cpp)
 glimmer_test_suite(playback playback platform_posix season_calendar)
 # The season calendar, in the time zones its tests choose.
 glimmer_test_suite(calendar season_calendar)
 
 # Alerts, the device wait and the service watch start programs and speak to
-# systemd.
-set(GLIMMER_LINUX_ONLY_TESTS_watch alerts_test.cpp device_wait_test.cpp service_watch_test.cpp)
+# systemd; the watchdog's show.log refusals are made of a FIFO and /dev/zero
+# (Windows' own refusals are in tests/win/).
+set(GLIMMER_LINUX_ONLY_TESTS_watch alerts_test.cpp device_wait_test.cpp service_watch_test.cpp
+    show_watchdog_test.cpp)
 glimmer_test_suite(watch show_watch platform_posix)
 
 # The page's server over Winsock; the browser's and the show's page tests

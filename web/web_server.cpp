@@ -15,9 +15,11 @@
 #endif
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include "platform/win/wide_text.h"
@@ -72,6 +74,21 @@ void ShutSocket(SocketHandle socket) {
 // Select-driven: Windows has no epoll, and the show polls the server at its
 // yields.
 constexpr unsigned kDaemonFlags = MHD_NO_FLAG;
+
+// Winsock's select never reports a socket shut on this side, so the library
+// would keep a cut connection, and its slot, until its own idle timeout.
+// Handed over as failed sockets, they are closed by the library at once.
+void CloseCutConnections(MHD_Daemon* daemon, const std::vector<SocketHandle>& cut) {
+  for (std::size_t first = 0; first < cut.size(); first += FD_SETSIZE) {
+    fd_set none, alsoNone, failed;
+    FD_ZERO(&none);
+    FD_ZERO(&alsoNone);
+    FD_ZERO(&failed);
+    const std::size_t end = std::min<std::size_t>(cut.size(), first + FD_SETSIZE);
+    for (std::size_t i = first; i < end; ++i) FD_SET(static_cast<SOCKET>(cut[i]), &failed);
+    MHD_run_from_select(daemon, &none, &alsoNone, &failed);
+  }
+}
 #else
 int LastSocketError() {
   return errno;
@@ -98,6 +115,11 @@ void ShutSocket(SocketHandle socket) {
 }
 
 constexpr unsigned kDaemonFlags = MHD_USE_EPOLL;
+
+// A socket shut here reads as ended at once, which the library sees.
+void CloseCutConnections(MHD_Daemon* daemon, const std::vector<SocketHandle>&) {
+  MHD_run(daemon);
+}
 #endif
 
 // The text form of an IPv4 or IPv6 address; empty for another family.
@@ -378,15 +400,15 @@ void WebServer::Poll() {
   // A client that trickles its request keeps the idle timeout at bay: its
   // socket is shut, and the library closes the connection as it sees that.
   const auto now = now_();
-  bool cutAny = false;
+  std::vector<SocketHandle> cut;
   for (auto& [connection, c] : connections_) {
     if (!c.cut && c.fd != kNoSocket && now - c.since > limits_.requestDeadline) {
       ShutSocket(c.fd);
       c.cut = true;
-      cutAny = true;
+      cut.push_back(c.fd);
     }
   }
-  if (cutAny) MHD_run(daemon_);
+  if (!cut.empty()) CloseCutConnections(daemon_, cut);
 }
 
 }  // namespace web

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/paths.h"
 #include "playlist/playlist.h"
 #include "tests/fakes/fake_file_store.h"
 #include "tests/fakes/fake_list_box.h"
@@ -82,7 +83,13 @@ class DriverTest : public ::testing::Test {
     driver.SetMonotonicClock([this] { return now_ += secondsPerQuestion_; });
     driver.cmdPlayListAdd_Click();
   }
-  std::string Temp(const std::string& name = "") const { return appDir_ + "/Temp/" + name; }
+  // A path in the program's folder as the import shows it: joined with the
+  // system's own separator ("\" for a Windows user), `relative` written with "/".
+  std::string InApp(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', platform::kPathSeparator);
+    return appDir_ + platform::kPathSeparator + relative;
+  }
+  std::string Temp(const std::string& name = "") const { return InApp("Temp/" + name); }
   bool PlaylistSaved() const {
     return std::count(files_.written.begin(), files_.written.end(), playlistFile_) > 0;
   }
@@ -132,7 +139,7 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
             std::tuple("Carol - Choir         (/shows/Xmas.2024.msq)", 0));
   const playlist::PlaylistEntry& entry = playlist_.Entries().at(0);
   EXPECT_EQ(std::tie(entry.AudioPath, entry.CachePath, entry.SourcePath),
-            std::tuple(audio_, appDir_ + "/Cache/Xmas.2024.csq", "/shows/Xmas.2024.msq"));
+            std::tuple(audio_, InApp("Cache/Xmas.2024.csq"), "/shows/Xmas.2024.msq"));
   EXPECT_TRUE(fs::exists(entry.CachePath));
   EXPECT_TRUE(PlaylistSaved());
   EXPECT_FALSE(fs::exists(Temp("Xmas.2024")));
@@ -147,7 +154,7 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
   EXPECT_EQ(std::count(window_.log.begin(), window_.log.end(), "preferences"), 0);
   ASSERT_EQ(list_.items.size(), 2u);
   EXPECT_EQ(std::tie(list_.items[1].data, playlist_.Entries().at(1).CachePath),
-            std::tuple(1, appDir_ + "/Cache/b.csq"));
+            std::tuple(1, InApp("Cache/b.csq")));
 
   // Names come from the last separator, either way, and the last dot.
   Import("D:\\S.1\\c.final.msq");
@@ -155,7 +162,7 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
   EXPECT_EQ(
       std::tie(list_.items[2].text, window_.lastImportFolder, playlist_.Entries().at(2).CachePath),
       std::tuple("Carol - Choir         (D:\\S.1\\c.final.msq)", "D:\\S.1\\",
-                 appDir_ + "/Cache/c.final.csq"));
+                 InApp("Cache/c.final.csq")));
 }
 
 TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {
@@ -167,7 +174,7 @@ TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {
   EXPECT_TRUE(list_.items.empty());
   EXPECT_TRUE(PlaylistSaved());
   EXPECT_FALSE(fs::exists(Temp("Xmas")));
-  EXPECT_FALSE(fs::exists(appDir_ + "/Cache/Xmas.csq"));
+  EXPECT_FALSE(fs::exists(InApp("Cache/Xmas.csq")));
   EXPECT_EQ(LogTail(), kStoppedAgain);
 }
 
@@ -225,8 +232,8 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
        "y\n"},
       {"/shows/Xmas.msq", "", false, 1,
        "The sequence archive \"/shows/Xmas.msq\" could not be extracted: the disk holding \"" +
-           appDir_ +
-           "/Temp\" is full. Please free some space on it and import the sequence again.\r\n\r\n"
+           InApp("Temp") +
+           "\" is full. Please free some space on it and import the sequence again.\r\n\r\n"
            "The archiver said: " +
            fullDisk,
        true, fullDisk + "\n"},
@@ -277,7 +284,7 @@ TEST_F(DriverTest, ArchiveWithoutTheDocumentNamesWhatItHoldsInstead) {
 }
 
 TEST_F(DriverTest, FolderThatCannotBeCreatedIsRefused) {
-  fakes::WriteBytes(appDir_ + "/Temp", "a file where the folder belongs");
+  fakes::WriteBytes(InApp("Temp"), "a file where the folder belongs");
   Import("/shows/Xmas.msq");
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_NE(ui_.messages[0].find("the folder \"" + Temp() + "\" cannot be created"),
@@ -321,17 +328,28 @@ TEST_F(DriverTest, LeftoverUnderTheSequencesNameIsReplacedInsideTempOnly) {
   fakes::WriteBytes(Temp("Xmas/inner/file"), "left over");
   fs::create_directories(dir_.File("outside"));
   fakes::WriteBytes(dir_.File("outside/keep"), "not ours");
-  fs::create_symlink(dir_.File("outside"), Temp("Link"));
   Import("/shows/Xmas.msq");
   EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0];
   EXPECT_EQ(list_.items.size(), 1u);
-  Import("/shows/Link.msq");
-  EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
   // "." and ".." would name Temp itself and the program's folder.
   for (const std::string dots : {"/shows/..msq", "/shows/...msq"}) Import(dots);
   EXPECT_TRUE(fs::is_directory(Temp()));
   EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
 }
+
+#ifndef _WIN32
+// Windows (and Wine) let no ordinary user make a symbolic link, so a link
+// left in Temp is a case for the Linux build alone.
+TEST_F(DriverTest, LinkLeftInTempIsRemovedWithoutFollowingIt) {
+  fs::create_directories(Temp());
+  fs::create_directories(dir_.File("outside"));
+  fakes::WriteBytes(dir_.File("outside/keep"), "not ours");
+  fs::create_symlink(dir_.File("outside"), Temp("Link"));
+  Import("/shows/Link.msq");
+  EXPECT_TRUE(fs::exists(dir_.File("outside/keep")));
+  EXPECT_TRUE(fs::is_directory(Temp()));
+}
+#endif
 
 // A title holding a line break went into playlist.txt as an extra line, and
 // at the next start that entry and the good one after it were dropped.

@@ -27,7 +27,9 @@ TEST(WindowsEntryNames, AreRefusedWhereWindowsReadsMoreIntoThem) {
   const Case cases[] = {
       {"Shows\\Xmas.xml", "Shows/Xmas.xml", nullptr},
       {"a/./b.txt", "a/b.txt", nullptr},
-      {"songs/con.cert.wav", "songs/con.cert.wav", nullptr},
+      {"songs/console.wav", "songs/console.wav", nullptr},
+      // Windows reads the name before the first dot: still the console.
+      {"songs/con.cert.wav", nullptr, "its name is the Windows device con"},
       {".. /evil.txt", nullptr, "its path leads out of the destination (\"..\")"},
       {"a/.../evil.txt", nullptr, "its path leads out of the destination (\"..\")"},
       {"a/.. . /evil.txt", nullptr, "its path leads out of the destination (\"..\")"},

@@ -10,7 +10,10 @@ dir=$(mktemp -d)
 mkfifo "$dir/in" "$dir/names"
 python3 "$here/com_bridge.py" "$dir/unplug" <"$dir/in" >"$dir/names" &
 bridge=$!
-exec 3>"$dir/in"  # the bridge runs while this stays open
+# The bridge runs while fd 3 stays open. Nothing started from here may
+# inherit it: a resident wineserver would hold it past the command, and the
+# bridge, waited for on the way out, would never see its end.
+exec 3>"$dir/in"
 finish() {
   exec 3>&-
   wait "$bridge" || true
@@ -18,9 +21,10 @@ finish() {
 }
 trap finish EXIT
 read -r writer reader <"$dir/names"
-wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$writer" /f >/dev/null 2>&1
-wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$reader" /f >/dev/null 2>&1
-wineserver -k || true
-wineserver -w
-wineserver -p
-GLIMMER_COM_BRIDGE="5 6 $(winepath -w "$dir/unplug" 2>/dev/null)" "$@"
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$writer" /f >/dev/null 2>&1 3>&-
+wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$reader" /f >/dev/null 2>&1 3>&-
+wineserver -k 3>&- || true
+wineserver -w 3>&-
+wineserver -p 3>&-
+unplug=$(winepath -w "$dir/unplug" 3>&- 2>/dev/null)
+GLIMMER_COM_BRIDGE="5 6 $unplug" "$@" 3>&-

@@ -86,6 +86,17 @@ class DeferredAudio final : public platform::AudioPlayer {
   const std::unique_ptr<platform::AudioPlayer>& audio_;
 };
 
+// What the log says of a signal that closes the window, or null for one that
+// stops the show. Windows has no SIGHUP: a console closed or a user logging
+// off arrives as SIGTERM.
+const char* ClosingSignal(int signal) {
+  if (signal == SIGTERM) return "SIGTERM, as closing the window";
+#ifdef SIGHUP
+  if (signal == SIGHUP) return "SIGHUP, as closing the window";
+#endif
+  return nullptr;
+}
+
 }  // namespace
 
 int RunShow(const std::vector<std::string>& args) {
@@ -183,11 +194,10 @@ int RunShow(const std::vector<std::string>& args) {
 
   ui.onSignal = [&](int signal) {
     if (!host.InShow()) return;  // waiting for the page's Start: the program ends
-    if (signal == SIGTERM || signal == SIGHUP) {
+    if (const char* why = ClosingSignal(signal)) {
       // As closing the window: the song and the port stop at once, the
       // autostart flag stays "1", and the program ends here.
-      host.CloseNow(
-          {signal == SIGTERM ? "SIGTERM, as closing the window" : "SIGHUP, as closing the window"});
+      host.CloseNow({why});
       watchdog.Stopping();
       std::fflush(nullptr);
       std::exit(0);
