@@ -40,12 +40,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/dense_sequence.h"
 #include "binary/wav_writer.h"
 #include "platform/audio/portaudio_audio_player.h"
 #include "platform/log_file.h"
@@ -68,47 +68,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::MakeSequence;
+using bench::Percentile;
 using sequence_format::Column;
-using Record = sequence_format::EventTable::Record;
-
-constexpr int kCommands[] = {33, 23, 34, 24, 36, 26, 37, 27};
-constexpr int kRowsPerSecond = 200;  // 120,000 rows in ten minutes
-
-// Row i's fields make its message unique, so every arrival names its row.
-Record MakeRow(int i, std::int64_t sample) {
-  const int k = i / 8;
-  Record r;
-  r.values[static_cast<int>(Column::SampleNumber)] = static_cast<std::int32_t>(sample);
-  r.values[static_cast<int>(Column::Command)] = kCommands[i % 8];
-  r.values[static_cast<int>(Column::Device)] = 1 + k / 255;
-  r.values[static_cast<int>(Column::Channel)] = 1 + k % 255;
-  r.values[static_cast<int>(Column::StartIntensity)] = k & 0xFF;
-  r.values[static_cast<int>(Column::EndIntensity)] = 255 - (k & 0xFF);
-  r.values[static_cast<int>(Column::ShortInterval)] = 1 + k % 200;
-  r.values[static_cast<int>(Column::LongInterval)] = 1 + (k / 200) % 250;
-  return r;
-}
-
-// Dense and uneven: most rows a few ms apart, some in bursts of up to eight
-// at the same moment, as a chase over many channels gives.
-std::vector<Record> MakeSequence(int seconds) {
-  const int rows = seconds * kRowsPerSecond;
-  const std::int64_t first = playback::kSamplesPerSecond;  // 1 s in
-  const std::int64_t last = static_cast<std::int64_t>(seconds - 1) * playback::kSamplesPerSecond;
-  std::mt19937 random(42);
-  std::vector<std::int64_t> moments;
-  std::uniform_int_distribution<std::int64_t> at(first, last);
-  std::uniform_int_distribution<int> burst(1, 8);
-  while (static_cast<int>(moments.size()) < rows) {
-    const std::int64_t t = at(random);
-    const int n = random() % 4 == 0 ? burst(random) : 1;
-    for (int j = 0; j < n && static_cast<int>(moments.size()) < rows; ++j) moments.push_back(t);
-  }
-  std::sort(moments.begin(), moments.end());
-  std::vector<Record> records;
-  for (int i = 0; i < rows; ++i) records.push_back(MakeRow(i, moments[i]));
-  return records;
-}
+using Record = bench::Record;
 
 struct Arrival {
   Clock::time_point at;
@@ -121,13 +84,6 @@ double Ms(Clock::duration d) {
 
 double CpuSeconds(const rusage& u) {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
 }
 
 // Counts the player's passes: each reads the position once.

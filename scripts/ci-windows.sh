@@ -103,25 +103,9 @@ run_quietly() {
 cmp "$WORK/linux.csq" "$WORK/windows.csq"
 echo "ci-windows: glimmer.exe compiled the same $(stat -c %s "$WORK/linux.csq") bytes as glimmer"
 
-# A pseudo-terminal that keeps what arrives on it; its own hold on the
-# device side keeps it open between the two players. Prints the device.
+# A pseudo-terminal that keeps what arrives on it (prints the device).
 capture() {
-  python3 -u - "$1" <<'EOF' &
-import os, pty, select, signal, sys, tty
-master, slave = pty.openpty()
-tty.setraw(slave)
-out = open(sys.argv[1], "wb")
-stopping = []
-signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
-print(os.ttyname(slave), flush=True)
-while True:
-    ready, _, _ = select.select([master], [], [], 0.5)
-    if ready:
-        out.write(os.read(master, 65536))
-        out.flush()
-    elif stopping:
-        break
-EOF
+  python3 -u "$ROOT/scripts/pty_capture.py" "$1" &
   capture_pid=$!
 }
 # The messages without their arrival times.

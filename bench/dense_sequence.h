@@ -1,0 +1,69 @@
+#pragma once
+
+// The dense, uneven sequence the playback benchmarks play, and their
+// percentile: one definition, so the figures of different benchmarks (and of
+// the Linux and Windows builds) come from the same work.
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "playback/wire_protocol.h"
+#include "sequence_format/event_table.h"
+
+namespace bench {
+
+using Record = sequence_format::EventTable::Record;
+
+inline constexpr int kCommands[] = {33, 23, 34, 24, 36, 26, 37, 27};
+inline constexpr int kRowsPerSecond = 200;  // 120,000 rows in ten minutes
+
+// Row i's fields make its message unique, so every arrival names its row.
+inline Record MakeRow(int i, std::int64_t sample) {
+  using sequence_format::Column;
+  const int k = i / 8;
+  Record r;
+  r.values[static_cast<int>(Column::SampleNumber)] = static_cast<std::int32_t>(sample);
+  r.values[static_cast<int>(Column::Command)] = kCommands[i % 8];
+  r.values[static_cast<int>(Column::Device)] = 1 + k / 255;
+  r.values[static_cast<int>(Column::Channel)] = 1 + k % 255;
+  r.values[static_cast<int>(Column::StartIntensity)] = k & 0xFF;
+  r.values[static_cast<int>(Column::EndIntensity)] = 255 - (k & 0xFF);
+  r.values[static_cast<int>(Column::ShortInterval)] = 1 + k % 200;
+  r.values[static_cast<int>(Column::LongInterval)] = 1 + (k / 200) % 250;
+  return r;
+}
+
+// Dense and uneven: most rows a few ms apart, some in bursts of up to eight
+// at the same moment, as a chase over many channels gives.
+inline std::vector<Record> MakeSequence(int seconds) {
+  const int rows = seconds * kRowsPerSecond;
+  const std::int64_t first = playback::kSamplesPerSecond;  // 1 s in
+  const std::int64_t last = static_cast<std::int64_t>(seconds - 1) * playback::kSamplesPerSecond;
+  std::mt19937 random(42);
+  std::vector<std::int64_t> moments;
+  std::uniform_int_distribution<std::int64_t> at(first, last);
+  std::uniform_int_distribution<int> burst(1, 8);
+  while (static_cast<int>(moments.size()) < rows) {
+    const std::int64_t t = at(random);
+    const int n = random() % 4 == 0 ? burst(random) : 1;
+    for (int j = 0; j < n && static_cast<int>(moments.size()) < rows; ++j) moments.push_back(t);
+  }
+  std::sort(moments.begin(), moments.end());
+  std::vector<Record> records;
+  for (int i = 0; i < rows; ++i) records.push_back(MakeRow(i, moments[i]));
+  return records;
+}
+
+inline double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+inline double Max(const std::vector<double>& v) {
+  return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
+}
+
+}  // namespace bench
