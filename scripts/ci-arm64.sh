@@ -68,6 +68,11 @@ emulator_limits+='|ExecCmd\.RunsTheLinesProgram|AudioTest\.DeviceStopsAtOnce'
 emulator_limits+='|AlertRunnerTest\.AMissingCommand|PageInBrowser\.'
 emulator_limits+='|Reader\.TreeReadingHasABoundAndRunningOutOfMemory'
 emulator_limits+='|AlertRunnerTest\.(AHangingCommand|TheEndWaitsNoLongerThanItsLimitForAHangingCommand)'
+# The longest simulations (a week of nights and ten calendar nights on fake
+# clocks) test the scheduler's logic, which is the same on every
+# architecture, and cost minutes under emulation: they run natively.
+emulator_limits+='|ShowCalendarTest\.(OverTenNightsEachPlaysAsThePreviewSays|ObserversAskingTheCalendarChangeNothingThePassDecides)'
+emulator_limits+='|ShowWeekTest\.EveryDayTheWindowOpensAndClosesOnItsSecondAndNothingGrows'
 # A test that hangs under the emulator fails in minutes, not after ctest's 25.
 (cd "$CORE_BUILD" && ctest --output-on-failure --parallel "$(nproc)" --timeout 300 -E "$emulator_limits")
 

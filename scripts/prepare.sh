@@ -45,6 +45,10 @@ TEST_PACKAGES=(
   lintian help2man devscripts mmdebstrap
   # The phone page's test in a real browser, headless.
   chromium
+  # CI builds the same sources in several folders (with and without the
+  # window, the arm64 package and its tests): the compiler cache makes the
+  # second and later ones cheap.
+  ccache
 )
 WITH_TESTS="${GLIMMER_WITH_TESTS:-}"
 if [ -n "$WITH_TESTS" ]; then PACKAGES+=("${TEST_PACKAGES[@]}"); fi
