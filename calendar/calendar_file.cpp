@@ -349,7 +349,8 @@ std::string SyntaxMistake(std::string_view reader) {
   if (says("redefin") || says("already defined")) {
     return "a setting or table is there twice; keep one" + detail;
   }
-  if (says("string") && (says("end-of-line") || says("end-of-input") || says("end of"))) {
+  // A text that runs on to the line's end meets its line break first.
+  if (own.starts_with("string") || (says("string") && says("end-of"))) {
     return "a text is not closed; end it with \" on the same line" + detail;
   }
   if (says("header")) {

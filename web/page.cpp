@@ -74,8 +74,9 @@ td.short { color:var(--pause); }
   <div class="row"><span class="one">Next: <span id="next">&ndash;</span></span></div>
 </div>
 <div class="card">
-  <div class="label">Tonight</div>
+  <div class="label">Show window</div>
   <div id="window" class="clamp">&ndash;</div>
+  <div id="windowEnd" class="one"></div>
 </div>
 <div class="buttons">
   <button id="stop" data-action="stop">Stop</button>
@@ -123,14 +124,20 @@ function span(s) { const h = Math.floor(s / 3600), m = Math.ceil((s % 3600) / 60
 function hm(t) { return String(t || "").replace(/^(\d+:\d\d):00( [AP]M)$/, "$1$2"); }
 function msg(text) { $("msg").textContent = text; }
 function entry(e) { return (e.row + 1) + ". " + e.title; }
+// Alerts tapped open stay open across refreshes.
+const opened = new Set();
 function alertItem(a) {
+  const key = a.at + " " + a.event + " " + a.text;
   const li = document.createElement("li");
+  if (opened.has(key)) li.classList.add("open");
   const when = document.createElement("time");
   when.textContent = String(a.at).slice(11, 16) + " ";
   const what = document.createElement("b");
   what.textContent = a.event;
   li.append(when, what, " " + a.text);
-  li.onclick = () => li.classList.toggle("open");
+  li.onclick = () => {
+    if (li.classList.toggle("open")) opened.add(key); else opened.delete(key);
+  };
   return li;
 }
 function showAlerts(items) {
@@ -146,16 +153,16 @@ $("moreAlerts").onclick = () => {
   $("olderAlerts").hidden = !$("olderAlerts").hidden;
   $("moreAlerts").textContent = $("olderAlerts").hidden ? "Show " + $("olderAlerts").children.length + " more" : "Show fewer";
 };
+// When the window opens or that it is open, then its end and volume.
 function windowText(w) {
-  if (!w) return "\u2013";
-  const volume = " \u00b7 volume " + w.volume + "%";
-  if (w.problem) return "The calendar cannot be used: " + w.problem;
-  if (w.openNow) return "Open now, until " + hm(w.end) + volume;
+  if (!w) return ["\u2013", ""];
+  const end = "until " + hm(w.end) + " \u00b7 volume " + w.volume + "%";
+  if (w.problem) return ["The calendar cannot be used: " + w.problem, ""];
+  if (w.openNow) return ["Open now", end];
   if (w.opensInSeconds !== null) {
-    const when = w.nextOpening || hm(w.start);
-    return "Opens " + when + ", in " + span(w.opensInSeconds) + "; ends " + hm(w.end) + volume;
+    return ["Opens " + (w.nextOpening || hm(w.start)) + ", in " + span(w.opensInSeconds), end];
   }
-  return "No show to come: the window " + hm(w.start) + " to " + hm(w.end) + " never opens";
+  return ["No show to come: the window " + hm(w.start) + " to " + hm(w.end) + " never opens", ""];
 }
 function show(s) {
   const lost = s.port && s.port.lost;
@@ -167,7 +174,7 @@ function show(s) {
     $("portLostWhy").textContent = (s.port.reason ? s.port.reason + ". " : "") + "The show tries it again at the next song.";
   }
   const words = {
-    running: ["PLAYING", s.playing ? "" : "between songs"],
+    running: ["PLAYING", lost ? "sound only" : s.playing ? "" : "between songs"],
     paused: ["WAITING", "outside tonight's window"],
     stopped: ["STOPPED", "press Start to run the show"],
   }[s.state] || [s.state.toUpperCase(), ""];
@@ -192,7 +199,7 @@ function show(s) {
     $("left").textContent = "";
   }
   $("next").textContent = s.next ? entry(s.next) : "\u2013";
-  $("window").textContent = windowText(s.window);
+  [$("window").textContent, $("windowEnd").textContent] = windowText(s.window);
   $("keepalive").textContent = "Keep-alive gap " + s.keepAlive.lastGapSeconds + " s, late ones: " + s.keepAlive.lateCount;
   $("line").textContent = s.line ? "Line: " + s.line.summary : "";
   const h = s.health;
