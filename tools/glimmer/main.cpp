@@ -28,9 +28,7 @@ const SubCommand kCommands[] = {
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
     {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
-    {"check",
-     "how late one compiled sequence reaches the controllers on the serial line (not the\n"
-     "            check before each night, which 'glimmer show' runs)",
+    {"check", "how late one .csq reaches the controllers on the line (not the night check)",
      glimmer::RunCheck},
     {"web", "turn on the phone page: status and Start, Stop from a phone", glimmer::RunWeb},
 #ifdef _WIN32
