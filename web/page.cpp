@@ -187,6 +187,7 @@ function show(s) {
     $("title").textContent = entry(s.playing);
     $("archive").textContent = s.playing.archive;
     const share = s.playing.length > 0 ? Math.min(100, 100 * s.playing.position / s.playing.length) : 0;
+    $("progress").style.transition = "";
     $("progress").style.width = share.toFixed(1) + "%";
     $("pos").textContent = clock(s.playing.position) + " played";
     $("left").textContent = s.playing.remaining === null ? "" : clock(s.playing.remaining) + " left";
@@ -194,6 +195,8 @@ function show(s) {
     $("title").textContent = s.state === "paused" ? "Nothing until the window opens" : "Nothing plays";
     $("archive").textContent = "";
     $("archive").hidden = true;
+    // At once: a bar sliding back to empty looks like a song still going.
+    $("progress").style.transition = "none";
     $("progress").style.width = "0";
     $("pos").textContent = "";
     $("left").textContent = "";
