@@ -209,11 +209,14 @@ void ReadDays(const toml::node& node, Rule& rule) {
     }
     std::string lower;
     for (char c : *name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // "Sat" as the preview writes it, or "Saturday" as people do.
+    static const char* const kFullNames[] = {"monday", "tuesday",  "wednesday", "thursday",
+                                             "friday", "saturday", "sunday"};
     int found = -1;
     for (int day = 0; day < 7; ++day) {
-      std::string known = WeekdayName(day);
-      known[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(known[0])));
-      if (lower == known) found = day;
+      if (lower == kFullNames[day] || lower == std::string_view(kFullNames[day]).substr(0, 3)) {
+        found = day;
+      }
     }
     if (found < 0)
       Refuse(LineOf(item), "days: " + Quoted(*name) + " is not a day; use " + kDayNames);
@@ -258,15 +261,22 @@ Rule ReadRule(const toml::table& table, bool haveLocation) {
                                  " is not a whole percent from 0 to 100; leave it out for 100");
       }
       rule.volume = static_cast<int>(*volume);
+    } else if (name == "name") {
+      const std::optional<std::string> text = node.value<std::string>();
+      if (!node.is_string() || !text || text->empty()) {
+        Refuse(LineOf(node), "name: " + Shown(node) +
+                                 " is not a name; write name = \"Christmas week\" or leave it out");
+      }
+      rule.name = *text;
     } else if (name == "off") {
       if (!node.is_boolean()) {
         Refuse(LineOf(node), "off: " + Shown(node) + " is neither true nor false");
       }
       rule.off = *node.value<bool>();
     } else {
-      Refuse(
-          static_cast<int>(key.source().begin.line),
-          Quoted(name) + " is not a setting of a show; use dates, days, start, end, volume, off");
+      Refuse(static_cast<int>(key.source().begin.line),
+             Quoted(name) +
+                 " is not a setting of a show; use dates, days, start, end, volume, off, name");
     }
   }
   if (rule.off) {
@@ -325,6 +335,32 @@ Location ReadLocation(const toml::node& node) {
     }
   }
   return Location{ReadDegrees(*table, "latitude", 90.0), ReadDegrees(*table, "longitude", 180.0)};
+}
+
+// What the TOML reader found, said as an operator editing the file needs it:
+// what to write, with the reader's own words last for what we do not know.
+std::string SyntaxMistake(std::string_view reader) {
+  const auto says = [&](std::string_view what) { return reader.find(what) != reader.npos; };
+  std::string_view own = reader;
+  if (constexpr std::string_view kIntro = "Error while parsing "; own.starts_with(kIntro)) {
+    own.remove_prefix(kIntro.size());
+  }
+  const std::string detail = " (the TOML reader: " + std::string(own) + ")";
+  if (says("redefin") || says("already defined")) {
+    return "a setting or table is there twice; keep one" + detail;
+  }
+  // A text that runs on to the line's end meets its line break first.
+  if (own.starts_with("string") || (says("string") && says("end-of"))) {
+    return "a text is not closed; end it with \" on the same line" + detail;
+  }
+  if (says("header")) {
+    return "a heading is not closed; write [location] or [[show]] on a line of its own" + detail;
+  }
+  if (says("array")) {
+    return "a list is not closed; write days = [\"Fri\", \"Sat\"]" + detail;
+  }
+  if (says("key") || says("'='")) return "expected a setting written as name = value" + detail;
+  return "this is not how calendar.toml is written" + detail;
 }
 
 CalendarFile ReadCalendar(const toml::table& root) {
@@ -407,8 +443,8 @@ ParsedCalendar ParseCalendar(std::string_view text) {
     const toml::table root = toml::parse(text);
     parsed.calendar = ReadCalendar(root);
   } catch (const toml::parse_error& e) {
-    parsed.error =
-        "line " + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    parsed.error = "line " + std::to_string(e.source().begin.line) + ", column " +
+                   std::to_string(e.source().begin.column) + ": " + SyntaxMistake(e.description());
   } catch (const Mistake& m) {
     parsed.error = "line " + std::to_string(m.line) + ": " + m.what;
   }

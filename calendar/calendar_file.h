@@ -26,7 +26,8 @@ struct MonthDay {
 
 // One [[show]] of the file.
 struct Rule {
-  int line = 0;  // of its [[show]] header
+  int line = 0;      // of its [[show]] header
+  std::string name;  // as the file names it; empty when it does not
   // Inclusive, may wrap the year; none: every date.
   std::optional<MonthDay> from, to;
   unsigned days = 0;  // bit 0 Monday to bit 6 Sunday; 0: every day

@@ -21,8 +21,14 @@ std::string DaysText(unsigned days) {
   return text;
 }
 
+// "line 12", or "\"Christmas week\" line 12" for a rule with a name.
+std::string RuleName(const Rule& rule) {
+  const std::string line = "line " + std::to_string(rule.line);
+  return rule.name.empty() ? line : "\"" + rule.name + "\" " + line;
+}
+
 std::string RuleText(const Rule& rule) {
-  std::string text = "line " + std::to_string(rule.line) + " (" + rule.DatesText();
+  std::string text = RuleName(rule) + " (" + rule.DatesText();
   if (rule.NamesDays()) text += ", " + DaysText(rule.days);
   return text + ")";
 }
@@ -123,8 +129,8 @@ Night Season::BaseNight(const Date& date) const {
 
   std::string why = RuleText(*winner);
   for (std::size_t i = 0; i < others.size(); ++i) {
-    why += (i == 0 ? " over line " : ", line ") + std::to_string(others[i]->line) + " (" +
-           WhyOver(*winner, *others[i]) + ")";
+    why += (i == 0 ? " over " : ", ") + RuleName(*others[i]) + " (" + WhyOver(*winner, *others[i]) +
+           ")";
   }
   if (winner->off) return NoShow(date, winner->line, "off: " + why);
 

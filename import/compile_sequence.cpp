@@ -9,6 +9,7 @@
 #include "import/sequence_reader.h"
 #include "platform/utf8_path.h"
 #include "sequence_format/event_table.h"
+#include "text/text.h"
 
 namespace importer {
 using namespace sequence_format;
@@ -62,6 +63,14 @@ std::string WantedFileName(const std::string& wantedPath) {
   return slash == std::string::npos ? wantedPath : wantedPath.substr(slash + 1);
 }
 
+std::string AudioFileFilterFor(const std::string& wantedName) {
+  const std::string name = text::AsciiLower(wantedName);
+  const bool mp3 = name.size() >= 4 && name.compare(name.size() - 4, 4, ".mp3") == 0;
+  return std::string(mp3 ? "MP3 Files (*.mp3) | *.mp3| WAV Files (*.wav) | *.wav"
+                         : kAudioFileFilter) +
+         "| All audio (*.wav;*.mp3) | *.wav;*.mp3";
+}
+
 std::string NoAudioChosenMessage() {
   return "You did not specify an audio file location; this sequence has not been added to your "
          "playlist.";
@@ -76,7 +85,7 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
   // The whole document is read and checked before the user is asked for
   // anything: locating an audio file only to hear that the sequence is
   // damaged would waste the operator's time.
-  auto read = ReadSequenceDocument(documentFile);
+  auto read = ReadSequenceDocument(documentFile, services.archive);
   if (!read) {
     services.ui.ShowMessage(read.message());
     return;
@@ -100,7 +109,8 @@ void CompileSequence(const std::string& documentFile, const std::string& cacheFi
     const std::string title = wantedName.empty()
                                   ? std::string(kLocateAudioTitle)
                                   : std::string(kLocateAudioTitle) + " - " + wantedName;
-    auto chosen = services.ui.ShowOpenDialog(kAudioFileFilter, title, folder, wantedName);
+    auto chosen =
+        services.ui.ShowOpenDialog(AudioFileFilterFor(wantedName), title, folder, wantedName);
     if (!chosen || chosen->empty()) {
       services.ui.ShowMessage(NoAudioChosenMessage());
       return;

@@ -19,6 +19,9 @@ struct CompileServices {
   platform::FileStore& files;
   const sequence_format::FadeTimingTable& fadeTimings;
   std::string lastImportFolder;
+  // The archive the document was extracted from, when it was: messages
+  // name it, the file the user picked, not the copy in Temp.
+  std::string archive = {};
 };
 
 // The audio file message, shown before the user is asked to locate it; it
@@ -31,6 +34,10 @@ std::string NoAudioChosenMessage();
 
 inline constexpr const char* kAudioFileFilter =
     "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3";
+// The Locate Audio File dialog's filter for the file the sequence asked for
+// (`wantedName`): its type first, so the dialog shows files like it, then
+// the other type, then every audio file the player plays.
+std::string AudioFileFilterFor(const std::string& wantedName);
 inline constexpr const char* kLocateAudioTitle = "Locate Audio File";
 
 // Compiles the sequence document `documentFile` into the SequenceCache file

@@ -141,8 +141,37 @@ Names NamesOf(const ImportPlan& plan) {
 ImportOutcome Refuse(const ImportServices& with, const std::string& message,
                      bool compiled = false) {
   with.ui.ShowMessage(message);
-  return ImportOutcome{std::nullopt, compiled};
+  return ImportOutcome{std::nullopt, compiled, message};
 }
+
+// The user interface as the import has it, remembering the last message
+// shown: the compiler tells its refusals itself, and the front end's log
+// wants the same words.
+class RememberingUi final : public platform::UserInterface {
+ public:
+  explicit RememberingUi(platform::UserInterface& inner) : inner_(inner) {}
+  void ShowMessage(const std::string& text) override {
+    last_ = text;
+    inner_.ShowMessage(text);
+  }
+  void ShowNotice(const std::string& text) override {
+    last_ = text;
+    inner_.ShowNotice(text);
+  }
+  std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title,
+                                            const std::string& initialFolder,
+                                            const std::string& fileName) override {
+    return inner_.ShowOpenDialog(filter, title, initialFolder, fileName);
+  }
+  void DoEvents() override { inner_.DoEvents(); }
+  void WaitForEvents(std::chrono::microseconds timeout) override { inner_.WaitForEvents(timeout); }
+  void SetHourglass(bool busy) override { inner_.SetHourglass(busy); }
+  const std::string& Last() const { return last_; }
+
+ private:
+  platform::UserInterface& inner_;
+  std::string last_;
+};
 
 ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const Names& names,
                      bool& compiled) {
@@ -229,9 +258,9 @@ ImportOutcome Import(const ImportPlan& plan, const ImportServices& with, const N
   std::string displayTitle;
   compiled = true;
   try {
-    CompileSequence(
-        names.document, names.cache, audioFile, displayTitle,
-        CompileServices{with.window, with.ui, with.files, with.fadeTimings, plan.audioFolder});
+    CompileSequence(names.document, names.cache, audioFile, displayTitle,
+                    CompileServices{with.window, with.ui, with.files, with.fadeTimings,
+                                    plan.audioFolder, archive});
   } catch (...) {
     RemoveExtractedDocument(names.document);
     throw;
@@ -291,10 +320,18 @@ ImportOutcome ImportArchive(const ImportPlan& plan, const ImportServices& with) 
     return Refuse(with, checked.message());
   }
   const Names names = NamesOf(plan);
+  RememberingUi ui(with.ui);
+  const ImportServices remembered{
+      with.window, ui, with.files, with.launcher, with.fadeTimings, with.cancelled, with.now};
   // Whatever went wrong, the user hears about it once.
   bool compiled = false;
   try {
-    return Import(plan, with, names, compiled);
+    ImportOutcome outcome = Import(plan, remembered, names, compiled);
+    // A sequence the compiler refused: it said why, last.
+    if (!outcome.sequence && outcome.compiled && outcome.refusal.empty()) {
+      outcome.refusal = ui.Last();
+    }
+    return outcome;
   } catch (const std::exception& e) {
     return Refuse(
         with,

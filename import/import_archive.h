@@ -80,6 +80,9 @@ struct ImportOutcome {
   // Whether the document reached the compiler (the Add button saves the
   // playlist then, also when the compiler refused the sequence).
   bool compiled = false;
+  // Why nothing was added, as the user was told it last; empty after an
+  // import that added its sequence or that the user cancelled.
+  std::string refusal = {};
 };
 ImportOutcome ImportArchive(const ImportPlan& plan, const ImportServices& with);
 

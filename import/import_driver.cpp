@@ -98,6 +98,7 @@ void ImportDriver::cmdPlayListAdd_Click() {
   plan.cacheFolder = platform::CacheFolder(applicationDirectory_);
   if (const platform::Status checked = CheckImportPlan(plan); !checked) {
     ui_.ShowMessage(checked.message());
+    window_.ImportFailed(*chosen, checked.message());
     return;
   }
 
@@ -118,6 +119,8 @@ void ImportDriver::cmdPlayListAdd_Click() {
   if (outcome.sequence) {
     window_.AddImportedSequence(*outcome.sequence);
     restore.Succeeded();
+  } else if (!outcome.refusal.empty()) {
+    window_.ImportFailed(*chosen, outcome.refusal);
   }
   // Also when the sequence was refused: the file then holds the list as it is.
   if (outcome.compiled) window_.SavePlaylist();

@@ -36,6 +36,13 @@ class ImportWindow : public CompileWindow {
   // True once the user asked the import to stop (closing the window): the
   // archiver is ended and nothing more is said.
   virtual bool ImportCancelled() const { return false; }
+  // An import of `archivePath` (as the user picked it) added nothing; `why`
+  // is what the user was told. For the front end's log: the morning after,
+  // the message box is gone.
+  virtual void ImportFailed(const std::string& archivePath, const std::string& why) {
+    (void)archivePath;
+    (void)why;
+  }
 };
 
 // The names an import derives from the chosen archive path. Both "/" and "\"

@@ -412,14 +412,25 @@ std::string LineAt(std::string_view text, std::ptrdiff_t offset) {
   return std::to_string(1 + std::count(text.begin(), end, '\n'));
 }
 
-std::string Refusal(const std::string& path, const std::string& detail) {
-  return "The sequence document \"" + path + "\" cannot be imported: " + detail + ".";
+// What a refusal names: the document, or the archive it came out of.
+struct Named {
+  const std::string& path;
+  const std::string& archive;
+};
+
+std::string Refusal(const Named& named, const std::string& detail) {
+  if (!named.archive.empty()) {
+    const std::string document = platform::PathText(platform::FilePath(named.path).filename());
+    return "The sequence \"" + named.archive + "\" cannot be imported (the document \"" + document +
+           "\" inside it): " + detail + ".";
+  }
+  return "The sequence document \"" + named.path + "\" cannot be imported: " + detail + ".";
 }
 
-std::string Refusal(const std::string& path, std::string_view text, const Failure& failure) {
+std::string Refusal(const Named& named, std::string_view text, const Failure& failure) {
   std::string where;
   if (failure.offset >= 0) where = " on line " + LineAt(text, failure.offset);
-  return Refusal(path, failure.subject + where + failure.predicate);
+  return Refusal(named, failure.subject + where + failure.predicate);
 }
 
 std::string OutOfMemory(std::size_t documentBytes) {
@@ -429,7 +440,7 @@ std::string OutOfMemory(std::size_t documentBytes) {
 
 // The whole document through pugixml's tree: the reader of every document
 // the scanner declines, and the one that says what is wrong with it.
-platform::Result<SequenceDocument> ReadThroughTree(const std::string& path, ByteBuffer buffer) {
+platform::Result<SequenceDocument> ReadThroughTree(const Named& path, ByteBuffer buffer) {
   using R = platform::Result<SequenceDocument>;
   if (auto converted = XmlDocumentToUtf8(buffer); !converted) {
     return R::Error(Refusal(path, converted.message()));
@@ -463,12 +474,14 @@ ParsedNumber ParseFlooredNumber(std::string_view text) {
   return ParseNumber(text, true);
 }
 
-platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path) {
+platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path,
+                                                        const std::string& archive) {
   using R = platform::Result<SequenceDocument>;
+  const Named named{path, archive};
   std::size_t size = 0;
   try {
     auto read = ReadDocumentBytes(path);
-    if (!read) return R::Error(Refusal(path, read.message()));
+    if (!read) return R::Error(Refusal(named, read.message()));
     ByteBuffer bytes = std::move(read).value();
     size = bytes.size();
     if (const auto direct = DirectlyReadableForm(bytes.view())) {
@@ -482,18 +495,18 @@ platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path)
     // machine's memory and then being called not well-formed.
     if (bytes.size() > kMaxTreeDocumentBytes) {
       return R::Error(Refusal(
-          path, "it is " + std::to_string((bytes.size() + kMegaByte - 1) / kMegaByte) +
-                    " MB, and a document that is not plain UTF-8, windows-1252 or ISO-8859-15 "
-                    "text, or that has a fault, is read whole into memory, which is allowed up "
-                    "to " +
-                    std::to_string(kMaxTreeDocumentBytes / kMegaByte) + " MB"));
+          named, "it is " + std::to_string((bytes.size() + kMegaByte - 1) / kMegaByte) +
+                     " MB, and a document that is not plain UTF-8, windows-1252 or ISO-8859-15 "
+                     "text, or that has a fault, is read whole into memory, which is allowed up "
+                     "to " +
+                     std::to_string(kMaxTreeDocumentBytes / kMegaByte) + " MB"));
     }
-    return ReadThroughTree(path, std::move(bytes));
+    return ReadThroughTree(named, std::move(bytes));
   } catch (const std::bad_alloc&) {
     std::error_code ec;
     if (size == 0)
       size = static_cast<std::size_t>(std::filesystem::file_size(platform::FilePath(path), ec));
-    return R::Error(Refusal(path, OutOfMemory(size)));
+    return R::Error(Refusal(named, OutOfMemory(size)));
   }
 }
 

@@ -80,7 +80,10 @@ inline constexpr std::size_t kMaxTreeDocumentBytes = std::size_t{64} << 20;
 // or FilePath past kMaxDocumentTextBytes, a FilePath holding a control
 // character, and a document it has no memory for (saying so). Controllers
 // whose identifier is 0 or less are skipped unread, as the compiler skips
-// them.
-platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path);
+// them. `archive`, when given, is the archive the document was extracted
+// from: the message names it, the file the user picked, instead of the
+// extracted copy in Temp.
+platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path,
+                                                        const std::string& archive = {});
 
 }  // namespace importer

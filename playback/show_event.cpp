@@ -29,6 +29,9 @@ constexpr std::string_view kNoRealtime = "Timing may suffer when the computer is
 constexpr std::string_view kNightCheck = "Check before the night: ";
 constexpr std::string_view kAlertCommand = "Alert command";
 constexpr std::string_view kRepeated = "(the line before repeated ";
+// "Import of \"/home/op/carol.msq\" failed: The archive ... is damaged ..."
+constexpr std::string_view kImportFailed = "Import of \"";
+constexpr std::string_view kImportFailedTail = "\" failed: ";
 
 std::string Entry(int row) {
   return "Entry " + std::to_string(row + 1);
@@ -229,6 +232,15 @@ std::optional<ShowEvent> ParseOther(std::string_view text) {
   for (const Prefixed& one : kPrefixed) {
     if (std::string_view rest = text; Take(rest, one.prefix)) return WithText(one.kind, rest);
   }
+  // The archive cannot hold a double quote (its command line could not
+  // carry one), so the first quote and colon after it end its path.
+  if (std::string_view rest = text; Take(rest, kImportFailed)) {
+    if (const std::size_t tail = rest.find(kImportFailedTail); tail != std::string_view::npos) {
+      ShowEvent event = WithText(Kind::ImportFailed, rest.substr(tail + kImportFailedTail.size()));
+      event.name = std::string(rest.substr(0, tail));
+      return event;
+    }
+  }
   if (StartsWith(text, kAlertCommand)) return WithText(Kind::AlertCommand, text);
   if (std::string_view rest = text; Take(rest, "Alert ")) {
     const std::size_t colon = rest.find(": ");
@@ -402,6 +414,22 @@ ShowEvent NothingPlayable(std::string_view lastProblem) {
 ShowEvent ImportLine(std::string_view text) {
   return WithText(Kind::ImportLine, text);
 }
+ShowEvent ImportFailed(std::string_view archive, std::string_view why) {
+  // A message box's paragraphs; the log keeps one line per event.
+  std::string line;
+  for (char c : why) {
+    const bool breaks = c == '\r' || c == '\n';
+    if (!breaks) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  ShowEvent event = WithText(Kind::ImportFailed, line);
+  event.name = std::string(archive);
+  return event;
+}
 ShowEvent LineLate(int row, int ms, std::string_view at, int baud) {
   ShowEvent event = Of(Kind::LineLate, row, {});
   event.ms = ms;
@@ -494,6 +522,8 @@ std::string Describe(const ShowEvent& e) {
       return "Playlist not saved: " + e.text;
     case Kind::ImportLine:
       return "Import: " + e.text;
+    case Kind::ImportFailed:
+      return std::string(kImportFailed) + e.name + std::string(kImportFailedTail) + e.text;
     case Kind::PhonePageOn:
       return "Phone page on " + e.text;
     case Kind::PhonePageOff:

@@ -58,6 +58,7 @@ enum class ShowEventKind {
   SettingsNotSaved,  // `text`: why
   PlaylistNotSaved,
   ImportLine,    // `text`: what an import found the line will make of it
+  ImportFailed,  // `name`: the archive as the user picked it; `text`: why, on one line
   PhonePageOn,   // `text`: the address
   PhonePageOff,  // `text`: why
   // The watch over the show.
@@ -119,6 +120,9 @@ ShowEvent NoRealtime(std::string_view why);
 ShowEvent NothingPlayable(std::string_view lastProblem);
 // What an import found the serial line will make of the new sequence.
 ShowEvent ImportLine(std::string_view text);
+// An import that added nothing: the archive the user picked and what the
+// user was told, its paragraphs joined into one line.
+ShowEvent ImportFailed(std::string_view archive, std::string_view why);
 // The worst lateness at the controllers of an entry's messages on the line model.
 ShowEvent LineLate(int row, int ms, std::string_view at, int baud);
 ShowEvent SettingsNotSaved(std::string_view reason);

@@ -26,6 +26,8 @@ PACKAGES=(
   libcli11-dev
   # the phone page: HTTP server and JSON
   libmicrohttpd-dev nlohmann-json3-dev
+  # the phone page's link as a QR code in the terminal
+  libqrencode-dev
 )
 # What the tests, the benchmarks and CI need on top.
 TEST_PACKAGES=(
@@ -60,7 +62,7 @@ if [ -n "${GLIMMER_ARM64:-}" ]; then
              libasound2-dev:arm64 libarchive-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
              qt6-base-dev:arm64 libgl-dev:arm64
              libsystemd-dev:arm64 libtomlplusplus-dev:arm64 libnova-dev:arm64
-             libmicrohttpd-dev:arm64)
+             libmicrohttpd-dev:arm64 libqrencode-dev:arm64)
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     if [ "$(id -u)" -ne 0 ]; then sudo dpkg --add-architecture arm64; else dpkg --add-architecture arm64; fi
   fi

@@ -20,6 +20,7 @@
 #include "platform/show_lock.h"
 #include "platform/user_interface.h"
 #include "playback/line_report.h"
+#include "playback/show_event.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "playlist/playlist.h"
@@ -168,6 +169,10 @@ class frmMain : public QWidget,
   void SavePlaylist() override;
   // Closing the window ends an import under way.
   bool ImportCancelled() const override { return ended_; }
+  // The message box is gone by morning; show.log keeps why.
+  void ImportFailed(const std::string& archivePath, const std::string& why) override {
+    LogShowEvent(playback::show_event::ImportFailed(archivePath, why));
+  }
   playlist::Playlist& Playlist() { return *playlist_; }
   platform::UserInterface& UI() { return services_.ui; }
   platform::Clock& Clock() { return services_.clock; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "web/page.h"
@@ -37,7 +38,7 @@ Response Error(int status, const std::string& message) {
 }
 
 Json EntryJson(const EntryView& entry) {
-  return Json{{"row", entry.row}, {"title", entry.title}};
+  return Json{{"row", entry.row}, {"title", entry.title}, {"archive", entry.archive}};
 }
 
 Json StatusJson(const ShowStatus& s) {
@@ -50,6 +51,8 @@ Json StatusJson(const ShowStatus& s) {
     json["playing"] = EntryJson(s.playing->entry);
     json["playing"]["position"] = s.playing->positionSeconds;
     json["playing"]["length"] = s.playing->lengthSeconds;
+    json["playing"]["remaining"] =
+        s.playing->remainingSeconds ? Json(*s.playing->remainingSeconds) : Json(nullptr);
   }
   json["next"] = s.next ? EntryJson(*s.next) : Json(nullptr);
   json["window"] = nullptr;
@@ -58,7 +61,9 @@ Json StatusJson(const ShowStatus& s) {
                           {"end", s.window->end},
                           {"openNow", s.window->openNow},
                           {"opensInSeconds", nullptr},
-                          {"problem", s.window->problem}};
+                          {"problem", s.window->problem},
+                          {"volume", s.window->volumePercent},
+                          {"nextOpening", s.window->nextOpening}};
     if (s.window->opensInSeconds) json["window"]["opensInSeconds"] = *s.window->opensInSeconds;
   }
   json["keepAlive"] =
@@ -69,13 +74,61 @@ Json StatusJson(const ShowStatus& s) {
     const auto textOrNull = [](const std::string& text) {
       return text.empty() ? Json(nullptr) : Json(text);
     };
+    Json items = Json::array();
+    for (const AlertView& alert : s.health->alertItems) {
+      items.push_back(Json{{"at", alert.at}, {"event", alert.event}, {"text", alert.text}});
+    }
     json["health"] = Json{{"lastCheck", textOrNull(s.health->lastCheck)},
                           {"lastCheckResult", textOrNull(s.health->lastCheckResult)},
-                          {"alerts", s.health->alerts}};
+                          {"alerts", s.health->alerts},
+                          {"alertItems", items}};
   }
   json["line"] = nullptr;
   if (s.line) json["line"] = Json{{"ok", s.line->ok}, {"summary", s.line->summary}};
+  json["port"] = nullptr;
+  if (s.port) {
+    json["port"] = Json{{"name", s.port->name},
+                        {"open", s.port->open},
+                        {"lost", s.port->lost},
+                        {"reason", s.port->reason}};
+  }
   return json;
+}
+
+// The show log's nights, each with its window against what played where the
+// log tells it; a night with a window and no event of its own is one too
+// (a show that never started is what the operator asks about first).
+Json NightsJson(const std::vector<playback::NightSummary>& summary,
+                const std::vector<NightPlayedView>& played, int count) {
+  struct Night {
+    playback::NightSummary counts;
+    NightPlayedView window;
+  };
+  std::map<std::string, Night> nights;
+  for (const playback::NightSummary& night : summary) nights[night.date].counts = night;
+  for (const NightPlayedView& night : played) {
+    Night& n = nights[night.date];
+    n.counts.date = night.date;
+    n.window = night;
+  }
+  const auto orNull = [](int value) { return value < 0 ? Json(nullptr) : Json(value); };
+  Json list = Json::array();
+  for (const auto& [date, n] : nights) {
+    const bool told = !n.window.date.empty();
+    list.push_back(Json{{"night", date},
+                        {"shows", n.counts.shows},
+                        {"played", n.counts.played},
+                        {"skipped", n.counts.skipped},
+                        {"lateKeepAlives", n.counts.lateKeepAlives},
+                        {"lateLines", n.counts.lateLines},
+                        {"portLosses", n.counts.portLosses},
+                        {"windowMinutes", orNull(n.window.windowMinutes)},
+                        {"playedMinutes", told ? Json(n.window.playedMinutes) : Json(nullptr)},
+                        {"percent", orNull(n.window.percent)},
+                        {"short", n.window.isShort}});
+  }
+  while (static_cast<int>(list.size()) > count) list.erase(list.begin());
+  return list;
 }
 
 std::optional<int> WholeNumber(const std::string& text) {
@@ -183,17 +236,8 @@ Response Api::Handle(const Request& request) {
     }
     count = *value;
   }
-  Json nights = Json::array();
-  for (const playback::NightSummary& night : status_.Nights(count)) {
-    nights.push_back(Json{{"night", night.date},
-                          {"shows", night.shows},
-                          {"played", night.played},
-                          {"skipped", night.skipped},
-                          {"lateKeepAlives", night.lateKeepAlives},
-                          {"lateLines", night.lateLines},
-                          {"portLosses", night.portLosses}});
-  }
-  return JsonResponse(200, Json{{"nights", nights}});
+  return JsonResponse(
+      200, Json{{"nights", NightsJson(status_.Nights(count), status_.NightsPlayed(count), count)}});
 }
 
 std::optional<Response> Api::Slowed(const std::string& peer) {

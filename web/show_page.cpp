@@ -46,7 +46,8 @@ ShowState PageStateOf(playback::ShowState::Phase phase) {
 }
 
 EntryView EntryOf(const playback::ShowState::Entry& entry) {
-  return EntryView{entry.row, entry.listText};
+  return EntryView{entry.row, playlist::TitleOfListText(entry.listText),
+                   playlist::ArchiveOfListText(entry.listText)};
 }
 
 // A lost port is news at once, played entry or not; the rest is known once
@@ -74,13 +75,15 @@ ShowStatus StatusOf(const playback::ShowState& state, std::int64_t now) {
   if (state.playing) {
     const double elapsed = state.playing->elapsedSeconds;
     s.playing = PlayingView{EntryOf(state.playing->entry), elapsed,
-                            elapsed + state.playing->remainingSeconds.value_or(0.0)};
+                            elapsed + state.playing->remainingSeconds.value_or(0.0),
+                            state.playing->remainingSeconds};
   }
   if (state.next && state.phase != playback::ShowState::Phase::Stopped) {
     s.next = EntryOf(*state.next);
   }
   const playback::ShowState::Window& window = state.window;
-  WindowView view{window.startText, window.endText, window.open, std::nullopt, window.problem};
+  WindowView view{window.startText, window.endText,       window.open,           std::nullopt,
+                  window.problem,   window.volumePercent, window.nextOpeningText};
   if (!window.open && window.start) {
     view.opensInSeconds = static_cast<int>(std::max<std::int64_t>(0, *window.start - now));
   }
@@ -89,6 +92,10 @@ ShowStatus StatusOf(const playback::ShowState& state, std::int64_t now) {
   s.lateKeepAlives = state.lateKeepAlives;
   s.stopAfterSong = state.stopAfterSongAsked;
   s.line = LineOf(state.line);
+  if (!state.line.port.empty()) {
+    s.port =
+        PortView{state.line.port, state.line.portOpen, state.line.portLost, state.line.lostReason};
+  }
   return s;
 }
 
@@ -107,6 +114,7 @@ ShowStatus ShowPage::Status() {
     const auto since = show_.wallNow() - std::chrono::hours(24);
     for (const watch::ShowHealth::Alert& alert : health.AlertsSince(watch::LocalStamp(since))) {
       view.alerts.push_back(alert.at + " " + alert.event + ": " + alert.text);
+      view.alertItems.insert(view.alertItems.begin(), AlertView{alert.at, alert.event, alert.text});
     }
     s.health = std::move(view);
   }
@@ -115,6 +123,10 @@ ShowStatus ShowPage::Status() {
 
 std::vector<playback::NightSummary> ShowPage::Nights(int count) {
   return LastNights(dataFolder_, count).value_or(std::vector<playback::NightSummary>{});
+}
+
+std::vector<NightPlayedView> ShowPage::NightsPlayed(int count) {
+  return LastNightsPlayed(dataFolder_, count);
 }
 
 }  // namespace web

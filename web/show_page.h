@@ -44,6 +44,7 @@ class ShowPage final : public StatusSource {
 
   ShowStatus Status() override;
   std::vector<playback::NightSummary> Nights(int count) override;
+  std::vector<NightPlayedView> NightsPlayed(int count) override;
 
  private:
   Show show_;

@@ -18,14 +18,17 @@ enum class ShowState { Stopped, Paused, Running };
 std::string_view StateName(ShowState state);
 
 struct EntryView {
-  int row = 0;  // list row, 0 first
-  std::string title;
+  int row = 0;               // list row, 0 first
+  std::string title;         // the song's title, without the archive it came from
+  std::string archive = {};  // the archive's path, for the details
 };
 
 struct PlayingView {
   EntryView entry;
   double positionSeconds = 0;
   double lengthSeconds = 0;
+  // Nothing until the song's length is known.
+  std::optional<double> remainingSeconds = {};
 };
 
 // The daily window and when the show plays next.
@@ -39,12 +42,30 @@ struct WindowView {
   // Why the calendar cannot be used ("calendar.toml line 7: ..."); empty
   // when it can.
   std::string problem;
+  int volumePercent = 100;
+  // "Fri 27 Nov, 5:12 PM (sunset + 15 min)"; empty when none is to come.
+  std::string nextOpening = {};
+};
+
+// The serial port the controllers hang on.
+struct PortView {
+  std::string name;  // "COM1"
+  bool open = false;
+  bool lost = false;  // lost during the show and not back yet
+  std::string reason;
+};
+
+struct AlertView {
+  std::string at;  // "YYYY-MM-DD HH:MM:SS"
+  std::string event;
+  std::string text;
 };
 
 struct HealthView {
-  std::string lastCheck;            // date and time; empty: none yet
-  std::string lastCheckResult;      // what it found, as the log says it
-  std::vector<std::string> alerts;  // of the last 24 hours
+  std::string lastCheck;                   // date and time; empty: none yet
+  std::string lastCheckResult;             // what it found, as the log says it
+  std::vector<std::string> alerts;         // of the last 24 hours, oldest first
+  std::vector<AlertView> alertItems = {};  // the same, newest first
 };
 
 struct LineHealthView {
@@ -64,6 +85,16 @@ struct ShowStatus {
   bool stopAfterSong = false;          // asked for and not yet done
   std::optional<HealthView> health;    // where health checks exist
   std::optional<LineHealthView> line;  // where the line's health is known
+  std::optional<PortView> port = {};   // where the show has one
+};
+
+// A night's window against what played, as `glimmer log` sums it up.
+struct NightPlayedView {
+  std::string date;        // "2026-12-24", the evening the night belongs to
+  int windowMinutes = -1;  // of the window asked to play; -1: not known
+  int playedMinutes = 0;
+  int percent = -1;  // of the window played; -1: not known
+  bool isShort = false;
 };
 
 class StatusSource {
@@ -72,6 +103,11 @@ class StatusSource {
   virtual ShowStatus Status() = 0;
   // The last `count` nights of the show log, oldest first.
   virtual std::vector<playback::NightSummary> Nights(int count) = 0;
+  // The last `count` nights' windows against what played, oldest first.
+  virtual std::vector<NightPlayedView> NightsPlayed(int count) {
+    (void)count;
+    return {};
+  }
 };
 
 // Each request names who asked, for the show log. An error says why the show

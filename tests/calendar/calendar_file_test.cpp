@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -61,8 +62,6 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
       {"[location]\nlatitude = 52.37\nlongitude = 4.89\n\n[[show]]\nstart = \"sunset\"\n"
        "days = [\"Fir\"]\nend = \"11:30 PM\"\n",
        "line 7: days: \"Fir\" is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
-      {"[[show]\nstart = \"6:00 PM\"\n", "line 1: ..."},
-      {"[[show]]\n" + times + "end = \"10:00 PM\"\n", "line 4: ..."},
       {"[[show]]\ndates = \"13-01\"\n" + times,
        "line 2: dates: \"13-01\" is not a date; write a month and day as 11-27, or a range as "
        "11-27..01-06"},
@@ -103,7 +102,13 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
       {"[[show]]\ndates = \"12-25\"\noff = true\nstart = \"6:00 PM\"\n",
        "line 4: a show that is off has no start or end; leave them out, or write off = false"},
       {"[[show]]\nstart = \"6:00 PM\"\nstrat = \"7:00 PM\"\nend = \"9:00 PM\"\n",
-       "line 3: \"strat\" is not a setting of a show; use dates, days, start, end, volume, off"},
+       "line 3: \"strat\" is not a setting of a show; use dates, days, start, end, volume, off, "
+       "name"},
+      {"[[show]]\nname = 5\n" + times,
+       "line 2: name: 5 is not a name; write name = \"Christmas week\" or leave it out"},
+      {"[[show]]\nname = \"\"\n" + times, "line 2: name: \"\" is not a name; ..."},
+      {"[[show]]\ndays = [\"Satur\"]\n" + times,
+       "line 2: days: \"Satur\" is not a day; use Mon, Tue, Wed, Thu, Fri, Sat, Sun"},
       {"title = \"Lights\"\n[[show]]\n" + times,
        "line 1: \"title\" is not part of a calendar; use [location] and [[show]]"},
       {"[show]\n" + times, "line 1: show: write [[show]] (two brackets) above each rule"},
@@ -132,6 +137,41 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
     }
   }
   EXPECT_TRUE(ParseCalendar("[[show]]\n" + times).calendar);
+}
+
+// What the TOML reader cannot read at all is told in the calendar's own
+// words, with the line and the column, and the reader's words last.
+TEST(CalendarFileTest, TomlThatCannotBeReadIsToldWithItsLineAndColumn) {
+  const std::string times = "start = \"6:00 PM\"\nend = \"9:00 PM\"\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"[[show]\n" + times,
+       "^line 1, column [0-9]+: a heading is not closed; write \\[location\\]"},
+      {"[[show]]\n" + times + "end = \"10:00 PM\"\n",
+       "^line 4, column [0-9]+: a setting or table is there twice; keep one \\("},
+      {"[[show]]\nstart = \"6:00 PM\nend = \"9:00 PM\"\n",
+       "^line 2, column [0-9]+: a text is not closed; end it with \" on the same line \\("},
+      {"[[show]]\ndays = [\"Fri\", \"Sat\"\n" + times,
+       "^line [23], column [0-9]+: (a list is not closed|expected a setting)"},
+      {"[[show]]\nstart 6 PM\n",
+       "^line 2, column [0-9]+: expected a setting written as name = value"},
+  };
+  for (const auto& [text, pattern] : cases) {
+    SCOPED_TRACE(text);
+    const auto parsed = ParseCalendar(text);
+    EXPECT_FALSE(parsed.calendar);
+    EXPECT_TRUE(std::regex_search(parsed.error, std::regex(pattern))) << parsed.error;
+    EXPECT_EQ(parsed.error.find("Error while parsing"), std::string::npos) << parsed.error;
+  }
+}
+
+TEST(CalendarFileTest, DaysAreNamedShortOrInFullInAnyCase) {
+  const auto parsed = ParseCalendar(
+      "[[show]]\ndays = [\"Saturday\", \"sun\", \"FRIDAY\", \"Wed\"]\nstart = \"6:00 PM\"\n"
+      "end = \"9:00 PM\"\nname = \"Weekends\"\n");
+  ASSERT_TRUE(parsed.calendar) << parsed.error;
+  const calendar::Rule& rule = parsed.calendar->rules.at(0);
+  EXPECT_EQ(rule.days, (1u << 2) | (1u << 4) | (1u << 5) | (1u << 6));
+  EXPECT_EQ(rule.name, "Weekends");
 }
 
 }  // namespace

@@ -88,6 +88,39 @@ off = true
             "2026-12-31T20:00:00+01:00 2027-01-01T00:30:00+01:00");
 }
 
+// A rule with a name is told by it, beside its line, where it wins and
+// where it loses.
+TEST(SeasonTest, RulesWithANameAreToldByItAndTheirLine) {
+  ScopedTimeZone zone("Europe/Amsterdam");
+  const calendar::Season season = SeasonOf(R"([[show]]
+name = "Season"
+dates = "11-27..01-06"
+start = "5:00 PM"
+end = "10:00 PM"
+
+[[show]]
+dates = "12-24..12-26"
+days = ["Thursday", "friday"]
+start = "7:00 PM"
+end = "10:00 PM"
+
+[[show]]
+name = "Christmas Day"
+dates = "12-25"
+off = true
+)");
+  const std::tuple<Date, std::string> cases[] = {
+      {{2026, 12, 24}, "line 7 (12-24..12-26, Thu Fri) over \"Season\" line 1 (fewer dates)"},
+      {{2026, 12, 25},
+       "off: \"Christmas Day\" line 13 (12-25) over \"Season\" line 1 (fewer dates), line 7 "
+       "(fewer dates)"},
+      {{2026, 12, 1}, "\"Season\" line 1 (11-27..01-06)"},
+  };
+  for (const auto& [date, reason] : cases) {
+    EXPECT_EQ(season.NightOf(date).reason, reason) << calendar::IsoDate(date);
+  }
+}
+
 // A night belongs to its start date: the last night of a season and a
 // Saturday night run past midnight into the next date.
 TEST(SeasonTest, NightsRunPastMidnightIntoTheNextDate) {

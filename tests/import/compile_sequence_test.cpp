@@ -74,18 +74,26 @@ TEST_F(CompileSequenceTest, AudioFilePresentWritesTheCacheShowingEveryChannelRea
 // The title, in windows-1252, reaches the message as UTF-8. The dialog opens
 // in the folder the sequence named when it is here, else (the machine the
 // sequence was made on) in the last import folder; either way it names the
-// wanted file.
+// wanted file, and it lists files of the wanted type first.
 TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheChosenOne) {
   sequence_.encoding = "windows-1252";
   sequence_.title = "Caf\xE9 \x96 No\xEBl";
-  // The file the sequence wants, the folder the dialog opens in, the name it offers.
-  const std::tuple<std::string, std::string, std::string> cases[] = {
-      {dir_.File("gone.wav"), dir_.path().string(), "gone.wav"},
-      {"C:\\Music\\Carol.wav", "/shows/", "Carol.wav"},
-      {"/no/such/folder/Carol.mp3", "/shows/", "Carol.mp3"},
-      {"", "/shows/", ""},
+  const std::string wavFirst =
+      "WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3| All audio (*.wav;*.mp3) | "
+      "*.wav;*.mp3";
+  const std::string mp3First =
+      "MP3 Files (*.mp3) | *.mp3| WAV Files (*.wav) | *.wav| All audio (*.wav;*.mp3) | "
+      "*.wav;*.mp3";
+  // The file the sequence wants, the folder the dialog opens in, the name it
+  // offers, the filter.
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {dir_.File("gone.wav"), dir_.path().string(), "gone.wav", wavFirst},
+      {"C:\\Music\\Carol.wav", "/shows/", "Carol.wav", wavFirst},
+      {"/no/such/folder/Carol.mp3", "/shows/", "Carol.mp3", mp3First},
+      {"C:\\Music\\CAROL.MP3", "/shows/", "CAROL.MP3", mp3First},
+      {"", "/shows/", "", wavFirst},
   };
-  for (const auto& [wanted, folder, fileName] : cases) {
+  for (const auto& [wanted, folder, fileName, filter] : cases) {
     SCOPED_TRACE(wanted);
     sequence_.filePath = wanted;
     ui_.dialogs.clear();
@@ -103,9 +111,8 @@ TEST_F(CompileSequenceTest, MissingAudioAsksForItNamingTheWantedFileAndUsesTheCh
     ASSERT_EQ(ui_.dialogs.size(), 1u);
     const auto& d = ui_.dialogs[0];
     EXPECT_EQ(std::tie(d.filter, d.title, d.initialFolder, d.fileName),
-              std::tuple("WAV Files (*.wav) | *.wav| MP3 Files (*.mp3) | *.mp3",
-                         "Locate Audio File" + (fileName.empty() ? "" : " - " + fileName), folder,
-                         fileName));
+              std::tuple(filter, "Locate Audio File" + (fileName.empty() ? "" : " - " + fileName),
+                         folder, fileName));
     EXPECT_EQ(audioFile_, audio_);
     EXPECT_TRUE(std::filesystem::exists(cache_));
   }

@@ -1,3 +1,4 @@
+#include "import/compile_sequence.h"
 #include "import/import_driver.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +50,12 @@ class FakeImportWindow : public ImportWindow {
   }
   void SavePlaylist() override { (void)playlist_.SavePlaylist(); }
   bool ImportCancelled() const override { return cancelled; }
+  void ImportFailed(const std::string& archivePath, const std::string& why) override {
+    failures.push_back(archivePath + " | " + why);
+  }
 
   std::string lastImportFolder;
+  std::vector<std::string> failures;  // as the window's log gets them
   bool cancelled = false;
   std::vector<std::string> log;
   playlist::Playlist& playlist_;
@@ -147,6 +152,7 @@ TEST_F(DriverTest, ImportsEachChosenArchiveIntoTheNextPlaylistElementAndNothingW
                                                    Status(kImportingStatus), "no panel", "stopped",
                                                    Status(kReadyStatus)}));
   EXPECT_EQ(ui_.hourglassChanges, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(window_.failures.empty());
 
   // The same folder again: the preferences are not rewritten.
   window_.log.clear();
@@ -176,6 +182,30 @@ TEST_F(DriverTest, RefusedSequenceStillSavesThePlaylistAndCleansUp) {
   EXPECT_FALSE(fs::exists(Temp("Xmas")));
   EXPECT_FALSE(fs::exists(InApp("Cache/Xmas.csq")));
   EXPECT_EQ(LogTail(), kStoppedAgain);
+  // The compiler's last word is what the log keeps.
+  EXPECT_EQ(window_.failures,
+            std::vector<std::string>{"/shows/Xmas.msq | " + importer::NoAudioChosenMessage()});
+}
+
+// A fault in the document is told of the archive the user picked: the copy
+// extracted into Temp means nothing to the user and is gone by then.
+TEST_F(DriverTest, FaultyDocumentIsToldOfThePickedArchiveNotTheCopyInTemp) {
+  launcher_.onRun = [](const std::vector<std::string>& argv) {
+    fakes::WriteBytes(argv.at(4) + "Broken", "<Sequence>\n<Controller>\n</Sequence>");
+  };
+
+  Import("/shows/Broken.msq");
+
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  const std::string& said = ui_.messages[0];
+  EXPECT_EQ(said.rfind("The sequence \"/shows/Broken.msq\" cannot be imported (the document "
+                       "\"Broken\" inside it): it is not well-formed XML on line 3",
+                       0),
+            0u)
+      << said;
+  EXPECT_EQ(said.find(Temp()), std::string::npos) << said;
+  EXPECT_EQ(window_.failures, std::vector<std::string>{"/shows/Broken.msq | " + said});
+  EXPECT_TRUE(list_.items.empty());
 }
 
 TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
@@ -242,6 +272,7 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
     SCOPED_TRACE(c.message);
     ui_.messages.clear();
     window_.log.clear();
+    window_.failures.clear();
     launcher_.runs.clear();
     launcher_.startError = c.startError;
     launcher_.exitCode = c.exitCode;
@@ -254,6 +285,7 @@ TEST_F(DriverTest, RefusalTellsTheUserOnceAndReturnsToTheStoppedState) {
     Import(c.archive);
 
     EXPECT_EQ(ui_.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(window_.failures, std::vector<std::string>{c.archive + " | " + c.message});
     EXPECT_TRUE(list_.items.empty());
     EXPECT_FALSE(PlaylistSaved());
     if (c.windowWentBusy) {

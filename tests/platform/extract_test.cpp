@@ -295,6 +295,18 @@ TEST(ExtractorCommandLine, WrongCommandLinesGiveUsageAndExitTwo) {
   }
 }
 
+// Asked by a person, help and version are answers, not mistakes.
+TEST(ExtractorCommandLine, HelpAndVersionGoToStandardOutputAndExitZero) {
+  for (const auto& [option, said] : {std::pair{"--help", "Usage: glimmer-extract X -o+"},
+                                     std::pair{"-h", "Usage: glimmer-extract X -o+"},
+                                     std::pair{"--version", "glimmer-extract " GLIMMER_VERSION}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(extractor::RunExtractor({option}, out, err), 0) << option;
+    EXPECT_EQ(out.str().rfind(said, 0), 0u) << option << ": " << out.str();
+    EXPECT_EQ(err.str(), "") << option;
+  }
+}
+
 TEST(SafeEntryPath, KeepsPathsInsideAndSaysWhyOthersAreNot) {
   for (const auto& [name, safe] :
        {std::pair{"a/b.txt", "a/b.txt"}, std::pair{"a\\b\\c", "a/b/c"}, std::pair{"./a//b/", "a/b"},

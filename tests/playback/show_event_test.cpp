@@ -51,6 +51,8 @@ std::vector<ShowEvent> EveryLoggedKind() {
       ev::LateKeepAlive(7),
       ev::NoRealtime("RLIMIT_RTPRIO is 0"),
       ev::ImportLine("the line keeps up (56000 baud)"),
+      ev::ImportFailed("/home/op/Shows/Carol: live failed: no.msq",
+                       "The archive \"x.msq\" failed: twice"),
       ev::SettingsNotSaved("preferences.txt: read-only"),
       ev::PlaylistNotSaved("disk full"),
       ev::PhonePageOn("http://0.0.0.0:8080/"),
@@ -104,6 +106,12 @@ TEST(ShowEvent, WrittenTextsKeepTheirWording) {
       {ev::NoRealtime(""), "Timing may suffer when the computer is busy: no real-time priority"},
       {ev::LineLate(1, 60, "0:12", 115200), "Entry 2 line late: up to 60 ms at 0:12 (115200 baud)"},
       {Repeated(4), "(the line before repeated 4 more times)"},
+      // A message box's paragraphs become one line of the log.
+      {ev::ImportFailed("/shows/a.msq",
+                        "The archive \"/shows/a.msq\" is damaged.\r\n\r\nThe "
+                        "archiver said: CRC failed\r\n"),
+       "Import of \"/shows/a.msq\" failed: The archive \"/shows/a.msq\" is damaged. The archiver "
+       "said: CRC failed"},
   };
   for (const auto& [event, text] : cases) EXPECT_EQ(playback::Describe(event), text);
 }

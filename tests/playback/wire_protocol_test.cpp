@@ -99,7 +99,7 @@ TEST(EncodeEvent, MonitorDecoderReadsBackEveryCommandAndTheFixedMessages) {
     expected.push_back("device 255 " +
                        (op == 3   ? "set" + bank + " intensity 65"
                         : op == 4 ? "fade" + bank + " start 65 end 0 short 3 long 4"
-                                  : "op" + std::to_string(op) + bank) +
+                                  : "operation " + std::to_string(op) + bank) +
                        " mask 0x81");
   }
   stream += playback::kKeepAliveMessage;

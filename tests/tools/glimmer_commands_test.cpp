@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/posix/posix_file_store.h"
 #include "platform/posix/unique_fd.h"
 #include "playback/show_event.h"
+#include "qr/qr_code.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
 #include "tests/calendar/time_zone.h"
@@ -71,6 +73,57 @@ TEST(GlimmerArguments, MistakesExitOneAndHelpExitsZero) {
     EXPECT_NE(flat(glimmer.Out()).find(flat(c.inOut)), std::string::npos) << glimmer.Out();
     EXPECT_NE(glimmer.Err().find(c.inErr), std::string::npos) << glimmer.Err();
   }
+}
+
+// Every command the usage lists answers --help and --version with status 0
+// and is in the README's list of commands, so none is found only by chance.
+TEST(GlimmerArguments, EveryCommandHasHelpAVersionAndALineInTheReadme) {
+  fakes::TempDir dir;
+  tools_test::GlimmerProcess usage(dir, {"--help"});
+  ASSERT_EQ(usage.Wait(), 0);
+  const std::string listed = usage.Out();
+  const std::string readme = fakes::ReadBytes(GLIMMER_GOLDEN_DIR "/../../README.md");
+  std::vector<std::string> names;
+  const auto commands = listed.find("Commands:\n");
+  ASSERT_NE(commands, std::string::npos) << listed;
+  std::istringstream lines(listed.substr(commands + 10));
+  for (std::string line; std::getline(lines, line) && line.rfind("  ", 0) == 0;) {
+    if (line[2] != ' ') names.push_back(line.substr(2, line.find(' ', 2) - 2));  // not a summary's
+  }
+  ASSERT_GE(names.size(), 10u) << listed;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    tools_test::GlimmerProcess help(dir, {name, "--help"});
+    EXPECT_EQ(help.Wait(), 0) << help.Err();
+    EXPECT_EQ(help.Out().rfind("Usage: glimmer " + name, 0), 0u) << help.Out();
+    tools_test::GlimmerProcess version(dir, {name, "--version"});
+    EXPECT_EQ(version.Wait(), 0) << version.Err();
+    EXPECT_EQ(version.Out(), "glimmer " GLIMMER_VERSION "\n");
+    EXPECT_NE(readme.find("build/bin/glimmer " + name + " "), std::string::npos);
+  }
+}
+
+// The link a phone opens, printed and drawn: the QR code holds exactly the
+// link with the token settings.toml now has.
+TEST(GlimmerWeb, EnablePrintsTheReadyLinkAndItsQrCode) {
+  fakes::TempDir dir;
+  tools_test::GlimmerProcess web(dir, {"web", "--dir", dir.path().string(), "--enable"});
+  ASSERT_EQ(web.Wait(), 0) << web.Err();
+  const std::string settings = fakes::ReadBytes(dir.File("settings.toml"));
+  const auto at = settings.find("token = \"");
+  ASSERT_NE(at, std::string::npos) << settings;
+  const std::string token = settings.substr(at + 9, 64);
+  const std::string link = "http://127.0.0.1:8080/#token=" + token;
+  const std::string out = web.Out();
+  EXPECT_NE(out.find("Ready link (opens the page with its token):\n  " + link + "\n"),
+            std::string::npos)
+      << out;
+  const auto code = qr::QrCode::Encode(link);
+  ASSERT_TRUE(code) << code.message();
+  // Not a terminal here: no colour codes, the light modules drawn.
+  EXPECT_NE(out.find(qr::TerminalText(code.value(), qr::Terminal::LightOnDark)), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("\x1b["), std::string::npos);
 }
 
 // glimmer calendar: the preview and the check (the rule its help states is

@@ -135,13 +135,24 @@ TEST(GlimmerShow, PlaysTheSavedPlaylistIntoTheLineAndStopsOnASignal) {
     EXPECT_EQ(glimmer.Wait(), 0) << glimmer.Err();
 
     EXPECT_EQ(autostart(), c.autostartAfter);
+    // The console's own words, each song as it starts, none of the window's
+    // "Press Stop..." texts.
+    using View = glimmer::ConsoleShowView;
     const std::string out = glimmer.Out();
-    EXPECT_EQ(out.substr(0, out.find('\n')), playback::kRunningText);
+    EXPECT_EQ(out.substr(0, out.find('\n')), View::kShowRunningWords) << out;
+    const auto first = out.find("\nPlaying 1 of 2: Song A\n");
+    EXPECT_NE(first, std::string::npos) << out;
+    const auto second = out.find("\nPlaying 2 of 2: Song B\n");
+    EXPECT_NE(second, std::string::npos) << out;
+    EXPECT_GT(second, first) << out;
+    for (const char* window : {playback::kRunningText, playback::kStoppedText}) {
+      EXPECT_EQ(out.find(window), std::string::npos) << out;
+    }
     if (c.printsStopped) {
       EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1),
-                std::string(playback::kStoppedText) + "\n");
+                std::string(View::kShowStoppedWords) + "\n");
     } else {
-      EXPECT_EQ(out.find(playback::kStoppedText), std::string::npos) << out;
+      EXPECT_EQ(out.find(View::kShowStoppedWords), std::string::npos) << out;
     }
 
     const std::vector<std::string> events = Events(fakes::ReadBytes(dir.File("show.log")));

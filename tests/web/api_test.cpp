@@ -165,19 +165,24 @@ TEST(WebApi, StatusCarriesTheShowAsItIs) {
                                        {"playing",
                                         {{"row", 2},
                                          {"title", "Carol \xEF\xBF\xBD of the bells"},
+                                         {"archive", ""},
                                          {"position", 61.5},
-                                         {"length", 180.25}}},
-                                       {"next", {{"row", 3}, {"title", "Jingle"}}},
+                                         {"length", 180.25},
+                                         {"remaining", nullptr}}},
+                                       {"next", {{"row", 3}, {"title", "Jingle"}, {"archive", ""}}},
                                        {"window",
                                         {{"start", "5:30:00 PM"},
                                          {"end", "11:00:00 PM"},
                                          {"openNow", true},
                                          {"opensInSeconds", nullptr},
-                                         {"problem", ""}}},
+                                         {"problem", ""},
+                                         {"volume", 100},
+                                         {"nextOpening", ""}}},
                                        {"keepAlive", {{"lastGapSeconds", 1}, {"lateCount", 2}}},
                                        {"stopAfterSong", true},
                                        {"health", nullptr},
-                                       {"line", nullptr}}));
+                                       {"line", nullptr},
+                                       {"port", nullptr}}));
 
   s = web::ShowStatus{};
   const json stopped = json::parse(rig.Get("/api/status").body);
@@ -191,19 +196,30 @@ TEST(WebApi, HealthAndLineWhereTheShowKnowsThem) {
   web::ShowStatus& s = rig.show.status;
   s.health = web::HealthView{};
   json j = json::parse(rig.Get("/api/status").body);
-  EXPECT_EQ(
-      j["health"],
-      (json{{"lastCheck", nullptr}, {"lastCheckResult", nullptr}, {"alerts", json::array()}}));
+  EXPECT_EQ(j["health"], (json{{"lastCheck", nullptr},
+                               {"lastCheckResult", nullptr},
+                               {"alerts", json::array()},
+                               {"alertItems", json::array()}}));
 
   s.health = web::HealthView{"2026-12-07 17:20:00",
                              "Check before the night: all well",
-                             {"2026-12-07 09:00:00 restarted: the show came back"}};
+                             {"2026-12-07 09:00:00 restarted: the show came back"},
+                             {{"2026-12-07 09:00:00", "restarted", "the show came back"}}};
   s.line = web::LineHealthView{"1 entry fell visibly behind", false};
+  s.port = web::PortView{"COM1", false, true, "write failed: Input/output error"};
   j = json::parse(rig.Get("/api/status").body);
   EXPECT_EQ(j["health"], (json{{"lastCheck", "2026-12-07 17:20:00"},
                                {"lastCheckResult", "Check before the night: all well"},
-                               {"alerts", {"2026-12-07 09:00:00 restarted: the show came back"}}}));
+                               {"alerts", {"2026-12-07 09:00:00 restarted: the show came back"}},
+                               {"alertItems",
+                                {{{"at", "2026-12-07 09:00:00"},
+                                  {"event", "restarted"},
+                                  {"text", "the show came back"}}}}}));
   EXPECT_EQ(j["line"], (json{{"ok", false}, {"summary", "1 entry fell visibly behind"}}));
+  EXPECT_EQ(j["port"], (json{{"name", "COM1"},
+                             {"open", false},
+                             {"lost", true},
+                             {"reason", "write failed: Input/output error"}}));
 }
 
 TEST(WebApi, AnswersOnlyToTheMachinesOwnNames) {
@@ -239,16 +255,31 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
                       .lateKeepAlives = 3,
                       .lateLines = 2,
                       .portLosses = 1}};
-  const json j = json::parse(rig.Get("/api/nights", {{"n", "2"}}).body);
-  EXPECT_EQ(rig.show.lastNightsAsked, 2);
-  ASSERT_EQ(j["nights"].size(), 2u);
+  // The window against what played, as glimmer log's second table has it;
+  // a night whose window opened and no show started is a night too.
+  rig.show.played = {{"2026-12-24", 330, 300, 90, false}, {"2026-12-25", 330, 0, 0, true}};
+  json j = json::parse(rig.Get("/api/nights", {{"n", "3"}}).body);
+  EXPECT_EQ(rig.show.lastNightsAsked, 3);
+  ASSERT_EQ(j["nights"].size(), 3u);
+  EXPECT_EQ(j["nights"][0]["windowMinutes"], nullptr);
+  EXPECT_EQ(j["nights"][0]["playedMinutes"], nullptr);
   EXPECT_EQ(j["nights"][1], (json{{"night", "2026-12-24"},
                                   {"shows", 2},
                                   {"played", 18},
                                   {"skipped", 0},
                                   {"lateKeepAlives", 3},
                                   {"lateLines", 2},
-                                  {"portLosses", 1}}));
+                                  {"portLosses", 1},
+                                  {"windowMinutes", 330},
+                                  {"playedMinutes", 300},
+                                  {"percent", 90},
+                                  {"short", false}}));
+  EXPECT_EQ(j["nights"][2]["night"], "2026-12-25");
+  EXPECT_EQ(j["nights"][2]["shows"], 0);
+  EXPECT_EQ(j["nights"][2]["short"], true);
+  j = json::parse(rig.Get("/api/nights", {{"n", "2"}}).body);
+  ASSERT_EQ(j["nights"].size(), 2u);
+  EXPECT_EQ(j["nights"][0]["night"], "2026-12-24");
   rig.Get("/api/nights");
   EXPECT_EQ(rig.show.lastNightsAsked, 7);
   for (const char* bad : {"0", "-1", "367", "7x", "", "1e3", "99999999999"}) {

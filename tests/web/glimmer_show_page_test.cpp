@@ -18,8 +18,11 @@ TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   ASSERT_TRUE(show.Glimmer().Started());
   const auto playing = show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); });
   ASSERT_TRUE(PlayingRow(playing, 0)) << playing.dump() << show.Glimmer().Err();
+  // The title alone; the archive for the details.
   EXPECT_EQ(playing["playing"]["title"], "Song A");
+  EXPECT_EQ(playing["playing"]["archive"], "/shows/A.msq");
   EXPECT_EQ(playing["next"]["title"], "Song B");
+  EXPECT_GT(playing["playing"]["remaining"].get<double>(), 0.0);
   EXPECT_GT(playing["playing"]["length"].get<double>(), 2.9);
   EXPECT_EQ(playing["window"]["openNow"], true);
 
@@ -50,7 +53,8 @@ TEST(GlimmerShowPage, EachControlActsOnTheShowOnlyWithTheToken) {
   EXPECT_TRUE(Logged(show.Log(), "Stop after this song asked (phone page)")) << show.Log();
   EXPECT_TRUE(Logged(show.Log(), "Entry 2 finished")) << show.Log();
   EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
-  EXPECT_FALSE(Logged(show.Log(), "Entry 3 started: Song C")) << show.Log();
+  EXPECT_FALSE(Logged(show.Log(), "Entry 3 started: Song C         (/shows/C.msq)")) << show.Log();
+  EXPECT_TRUE(Logged(show.Log(), "Entry 2 started: Song B         (/shows/B.msq)")) << show.Log();
   // As the Stop button: the show will not start by itself next time.
   EXPECT_EQ(shell::ParsePreferences(fakes::ReadBytes(show.Dir().File("preferences.txt"))).autostart,
             "0");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -153,11 +154,15 @@ bool IsPng(const std::string& bytes) {
 // What only a browser sees: the page's script turning the status into the
 // view and its buttons, and the token kept in the browser. What the API
 // answers and what a control does to the show are told over the API alone.
-TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
-  std::optional<std::string> chromium;
+std::optional<std::string> Chromium() {
   for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
-    if (!chromium && ::access(path, X_OK) == 0) chromium = path;
+    if (::access(path, X_OK) == 0) return path;
   }
+  return std::nullopt;
+}
+
+TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
+  const std::optional<std::string> chromium = Chromium();
   if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
   ShowWithPage show({30.0, 30.0});
   ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0))
@@ -165,7 +170,7 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
   Browser browser(*chromium);
   ASSERT_TRUE(browser.Ready()) << browser.Log();
   const char* const running =
-      "document.getElementById('state').textContent === 'RUNNING' && "
+      "document.getElementById('state').textContent === 'PLAYING' && "
       "document.getElementById('title').textContent === '1. Song A' && "
       "parseFloat(document.getElementById('progress').style.width) > 3";
 
@@ -200,6 +205,151 @@ TEST(PageInBrowser, ShowsTheShowKeepsTheTokenAndItsStopButtonStopsIt) {
   EXPECT_TRUE(Logged(show.Log(), "Show stopped (phone page)")) << show.Log();
   show.Glimmer().Signal(SIGINT);
   EXPECT_EQ(show.Glimmer().Wait(), 0);
+}
+
+// Twenty alerts of the last hours, as a bad night leaves them, oldest
+// first as the log has them; each long enough to wrap on a phone.
+std::string TwentyAlerts() {
+  std::string log;
+  const auto now = std::chrono::system_clock::now();
+  for (int i = 20; i >= 1; --i) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(now - std::chrono::minutes(i * 50));
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    char stamp[40];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S %z", &local);
+    log += std::string(stamp) + " Alert port-lost: Serial port COM1 lost (alert " +
+           std::to_string(i) +
+           "): write failed: Input/output error; the lights stay dark until it is back\n";
+  }
+  return log;
+}
+
+// What the operator sees without scrolling on a 390x844 phone: every button
+// whole, the newest alerts one line each and the rest behind a tap, none of
+// the window's texts.
+const char* const kFirstScreen = R"JS((() => {
+  const whole = (id) => {
+    const r = document.getElementById(id).getBoundingClientRect();
+    return r.top >= 0 && r.bottom <= innerHeight && r.height >= 40;
+  };
+  const shown = [...document.querySelectorAll('#alerts li')];
+  const text = document.body.innerText;
+  return {
+    stop: whole('stop'),
+    buttons: ['stop', 'skip', 'after', 'start'].every(whole),
+    alerts: shown.length,
+    count: Number(document.getElementById('alertCount').textContent),
+    oneLine: shown.every((li) => li.getBoundingClientRect().height < 28),
+    first: shown.length > 0 ? shown[0].textContent : '',
+    restHidden: document.getElementById('olderAlerts').hidden,
+    windowTexts: /Press Stop|Show Running|Click Start/.test(text),
+    archivePath: text.includes('/shows/'),
+  };
+})())JS";
+
+// The show raises alerts of its own as it goes (a check that finds no sound
+// card, the port pulled out): the twenty are the least there are.
+void ExpectControlsOnTheFirstScreen(Browser& browser, ShowWithPage& show,
+                                    const std::string& state) {
+  SCOPED_TRACE(state);
+  json screen = browser.Evaluate(kFirstScreen);
+  const json items = show.Call("GET", "/api/status").second["health"]["alertItems"];
+  ASSERT_TRUE(items.is_array() && items.size() >= 20) << items.dump();
+  const std::string first = screen.value("first", "");
+  EXPECT_NE(first.find(items[0].value("text", "?")), std::string::npos)
+      << first << " is not the newest: " << items[0].dump();
+  EXPECT_GE(screen.value("count", 0), 20);
+  screen.erase("first");
+  screen.erase("count");
+  EXPECT_EQ(screen, (json{{"stop", true},
+                          {"buttons", true},
+                          {"alerts", 3},
+                          {"oneLine", true},
+                          {"restHidden", true},
+                          {"windowTexts", false},
+                          {"archivePath", false}}))
+      << browser.Evaluate("document.body.innerText");
+}
+
+bool PageIn(Browser& browser, ShowWithPage& show, const std::string& state) {
+  return browser.WaitFor("document.body.dataset.state === '" + state +
+                             "' && Number(document.getElementById('alertCount').textContent) >= 20",
+                         show);
+}
+
+// Stop is where the thumb finds it in every state the show can be in, with
+// a day's alerts below it: playing, stopped, with its port lost, and
+// waiting outside its window.
+TEST(PageInBrowser, ControlsStayOnTheFirstScreenInEveryStateWithTwentyAlerts) {
+  const std::optional<std::string> chromium = Chromium();
+  if (!chromium) SKIP_OUTSIDE_CI("no chromium on this machine (Debian package chromium)");
+  ShowWithPage show({60.0, 60.0}, "12:00:00 AM", "11:59:59 PM", TwentyAlerts());
+  ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0))
+      << show.Glimmer().Err();
+  Browser browser(*chromium);
+  ASSERT_TRUE(browser.Ready()) << browser.Log();
+  browser.Send("Page.navigate", {{"url", show.Url() + "#token=" + kShowToken}});
+
+  ASSERT_TRUE(PageIn(browser, show, "running")) << browser.Evaluate("document.body.innerText");
+  EXPECT_TRUE(
+      browser.WaitFor("document.getElementById('title').textContent === '1. Song A'", show));
+  EXPECT_TRUE(browser.WaitFor("/ left$/.test(document.getElementById('left').textContent)", show));
+  ExpectControlsOnTheFirstScreen(browser, show, "playing");
+  EXPECT_TRUE(IsPng(browser.Screenshot("playing.png")));
+  // The rest of the alerts behind one tap, newest first.
+  browser.Click("moreAlerts");
+  EXPECT_TRUE(
+      browser.WaitFor("!document.getElementById('olderAlerts').hidden && "
+                      "document.querySelectorAll('#olderAlerts li').length === "
+                      "Number(document.getElementById('alertCount').textContent) - 3",
+                      show));
+  EXPECT_EQ(browser.Evaluate("document.querySelector('#olderAlerts li:last-child').textContent"
+                             ".includes('(alert 20)')"),
+            true);
+  // Its button now sits below the fold: folded by script, back at the top.
+  browser.Evaluate("document.getElementById('moreAlerts').click(); scrollTo(0, 0)");
+  EXPECT_TRUE(browser.WaitFor("document.getElementById('olderAlerts').hidden", show));
+
+  ASSERT_EQ(show.Call("POST", "/api/stop", kShowToken).first, 200);
+  ASSERT_TRUE(PageIn(browser, show, "stopped")) << browser.Evaluate("document.body.innerText");
+  ExpectControlsOnTheFirstScreen(browser, show, "stopped");
+  EXPECT_TRUE(IsPng(browser.Screenshot("stopped.png")));
+
+  // Pulled out while it plays: said first, above everything else.
+  ASSERT_EQ(show.Call("POST", "/api/start", kShowToken).first, 200);
+  ASSERT_TRUE(PlayingRow(show.WaitForStatus([](const auto& s) { return PlayingRow(s, 0); }), 0));
+  show.UnplugLine();
+  ASSERT_TRUE(browser.WaitFor("document.body.dataset.port === 'lost'", show))
+      << browser.Evaluate("document.body.innerText");
+  EXPECT_EQ(browser.Evaluate("(() => { const lost = document.getElementById('portLost'); "
+                             "return !lost.hidden && lost.getBoundingClientRect().top < "
+                             "document.getElementById('state').getBoundingClientRect().top && "
+                             "lost.textContent.includes(' is lost'); })()"),
+            true)
+      << browser.Evaluate("document.body.innerText");
+  ExpectControlsOnTheFirstScreen(browser, show, "port lost");
+  EXPECT_TRUE(IsPng(browser.Screenshot("port-lost.png")));
+  show.Glimmer().Signal(SIGINT);
+  EXPECT_EQ(show.Glimmer().Wait(), 0);
+
+  // A window that opens in two hours (one that never opens where that is
+  // past midnight): the show waits.
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  const auto clock = [](int hour) {
+    return std::to_string((hour + 11) % 12 + 1) + ":00:00 " + (hour < 12 ? "AM" : "PM");
+  };
+  ShowWithPage waiting({60.0}, clock((local.tm_hour + 2) % 24), clock((local.tm_hour + 3) % 24),
+                       TwentyAlerts());
+  browser.Send("Page.navigate", {{"url", "about:blank"}});
+  browser.Send("Page.navigate", {{"url", waiting.Url()}});
+  ASSERT_TRUE(PageIn(browser, waiting, "paused")) << browser.Evaluate("document.body.innerText");
+  ExpectControlsOnTheFirstScreen(browser, waiting, "waiting");
+  EXPECT_TRUE(IsPng(browser.Screenshot("waiting.png")));
+  waiting.Glimmer().Signal(SIGINT);
+  EXPECT_EQ(waiting.Glimmer().Wait(), 0);
 }
 
 }  // namespace

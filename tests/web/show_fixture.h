@@ -13,6 +13,7 @@
 
 #include "binary/wav_writer.h"
 #include "playback/wire_protocol.h"
+#include "playlist/playlist_entry.h"
 #include "sequence_format/fade_timing.h"
 #include "tests/fakes/pty_line.h"
 #include "tests/fakes/temp_dir.h"
@@ -30,9 +31,12 @@ inline constexpr const char* kShowToken =
 // pseudo-terminal with the phone page on.
 class ShowWithPage {
  public:
+  // `showLog`: what show.log holds before the show starts (alerts of the
+  // day before, say).
   ShowWithPage(std::vector<double> songSeconds, const std::string& startTime = "12:00:00 AM",
-               const std::string& endTime = "11:59:59 PM")
+               const std::string& endTime = "11:59:59 PM", const std::string& showLog = "")
       : port_(FreePort()) {
+    if (!showLog.empty()) fakes::WriteBytes(dir_.File("show.log"), showLog);
     playback_test::Rig rig;  // for its cache writer
     std::string playlist = "\2600.94\r\n";
     for (std::size_t i = 0; i < songSeconds.size(); ++i) {
@@ -44,8 +48,10 @@ class ShowWithPage {
       fakes::WriteBytes(
           dir_.File(name + ".wav"),
           binary::SilentWav(8000, 1, static_cast<std::uint32_t>(songSeconds[i] * 8000)));
+      // The list text as the import writes it: the title, then the archive.
       playlist += dir_.File(name + ".wav") + "\r\n" + dir_.File(name + ".csq") + "\r\nSong " +
-                  name + "\r\n" + name + ".msq\r\n0.94\r\n";
+                  name + std::string(playlist::kListTextGap) + "/shows/" + name + ".msq)\r\n" +
+                  name + ".msq\r\n0.94\r\n";
     }
     fakes::WriteBytes(dir_.File("playlist.txt"), playlist);
     fakes::WriteBytes(dir_.File("preferences.txt"),
@@ -65,6 +71,8 @@ class ShowWithPage {
   std::string Log() const { return fakes::ReadBytes(dir_.File("show.log")); }
 
   std::string Line() const { return line_.Received(); }
+  // The adapter is pulled out: the show's writes to it fail from now on.
+  void UnplugLine() { line_.Unplug(); }
 
   // One request to the page; 0 as the status when nobody answered.
   std::pair<int, nlohmann::json> Call(const std::string& method, const std::string& path,

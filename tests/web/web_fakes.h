@@ -14,6 +14,7 @@ class FakeShow final : public web::StatusSource, public web::ControlSink {
  public:
   web::ShowStatus status;
   std::vector<playback::NightSummary> nights;
+  std::vector<web::NightPlayedView> played;
   std::vector<std::string> calls;  // "Stop by phone page"
   int lastNightsAsked = -1;
 
@@ -22,6 +23,7 @@ class FakeShow final : public web::StatusSource, public web::ControlSink {
     lastNightsAsked = count;
     return nights;
   }
+  std::vector<web::NightPlayedView> NightsPlayed(int) override { return played; }
   platform::Status Start(std::string_view who) override { return Call("Start", who); }
   platform::Status Stop(std::string_view who) override { return Call("Stop", who); }
   platform::Status StopAfterSong(std::string_view who) override {

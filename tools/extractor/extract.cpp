@@ -71,11 +71,15 @@ class WorkingDirectory {
   bool entered_ = false;
 };
 
+void UsageText(std::ostream& to) {
+  to << "Usage: " << kProgram << " X -o+ <archive> <destination folder>\n"
+     << "Extracts every file of the archive under the destination folder with the paths\n"
+     << "stored in the archive, overwriting existing files.\n";
+}
+
 void Usage(std::ostream& err, const std::string& problem) {
-  err << kProgram << ": " << problem << "\n"
-      << "Usage: " << kProgram << " X -o+ <archive> <destination folder>\n"
-      << "Extracts every file of the archive under the destination folder with the paths\n"
-      << "stored in the archive, overwriting existing files.\n";
+  err << kProgram << ": " << problem << "\n";
+  UsageText(err);
 }
 
 // How copying one entry ended.
@@ -526,6 +530,19 @@ platform::Result<Summary> ExtractArchive(const std::string& archivePath,
 }
 
 int RunExtractor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Asked for by a person (or help2man), not by the import.
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    UsageText(out);
+    out << "The player's import runs it; it refuses entries that would leave the folder\n"
+        << "and never creates links.\n"
+        << "Exit status: 0 when every entry was extracted, 1 when the archive could not\n"
+        << "be read or an entry was refused, 2 on a wrong command line.\n";
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << kProgram << " " << GLIMMER_VERSION << "\n";
+    return 0;
+  }
   if (args.size() != 4) {
     Usage(err, "expected 4 arguments, got " + std::to_string(args.size()));
     return 2;

@@ -41,7 +41,8 @@ const std::string& Usage() {
           "Usage: glimmer calendar [--dir DIR] [--from YYYY-MM-DD] [--days N] [--json] [--check]\n"
           "Lists the nights of calendar.toml, one a line: the date and weekday, the start and\n"
           "end as local times with their dates, the volume, and the rule that decided the\n"
-          "night (its line in the file, and the rules it won over), with the dusk or dawn\n"
+          "night (its name = \"...\" if it has one and its line in the file, and the rules it\n"
+          "won over), with the dusk or dawn\n"
           "worked out where one was used; or no show, and why. The show plays these nights.\n\n") +
       Wrapped(calendar::kRuleSentence) +
       "A night belongs to its start date and runs past midnight when its end is earlier\n"

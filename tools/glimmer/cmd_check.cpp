@@ -20,7 +20,10 @@ constexpr const char* kUsage =
     "messages reach the controllers (p99 and max, and when), the worst backlog on the line\n"
     "and the seconds in which the show asks more bytes than the line carries. When at the\n"
     "chosen rate the lights would fall more than 50 ms behind the music, a warning names\n"
-    "the worst moment and what would help. Exits 0 either way; 1 when CACHE cannot be read.\n\n"
+    "the worst moment and what would help. Exits 0 either way; 1 when CACHE cannot be read.\n"
+    "It looks at this one sequence and the line only: the check before each night (every\n"
+    "entry, the port, the sound device, room on the disk, the clock) is run by 'glimmer\n"
+    "show' and the player, and its result is in show.log.\n\n"
     "Options:\n"
     "  --baud N   the controllers' line rate (default 115200)\n"
     "  --help     this text\n";

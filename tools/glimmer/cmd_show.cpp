@@ -33,8 +33,9 @@ constexpr const char* kUsage =
     "the player's Start button does: every day inside the daily window it plays the\n"
     "playlist again and again; outside it, it waits with the port closed. With\n"
     "calendar.toml in the folder its nights replace the daily window ('glimmer\n"
-    "calendar' lists them). The status\n"
-    "texts go to standard output, one a line; every event goes to show.log.\n"
+    "calendar' lists them). What the show does goes to standard output, one a line\n"
+    "('Show running', 'Playing 2 of 5: TITLE', 'Show waiting for its time window'\n"
+    "with when it opens next, notices, 'Show stopped'); every event goes to show.log.\n"
     "Ctrl+C (SIGINT) is the Stop button: the show will not start by itself next time.\n"
     "SIGTERM or SIGHUP is closing the window: the autostart flag stays, so the next\n"
     "start of the player (or of this command) goes on with the show.\n"
@@ -134,6 +135,7 @@ int RunShow(const std::vector<std::string>& args) {
 #endif
   platform::LineOutput out(STDOUT_FILENO);
   ConsoleShowView console(out, /*labelled=*/false);
+  console.SpeakOwnWords();
   // Watches Ctrl+C, SIGTERM and SIGHUP from here on; its messages go to
   // standard error, since nobody is there to press OK.
   ConsoleUserInterface ui;
@@ -158,6 +160,11 @@ int RunShow(const std::vector<std::string>& args) {
     return 1;
   }
   host::ShowHost& host = show.Host();
+  host.Session().Subscribe([&console, &show](const playback::ShowEvent& event) {
+    if (event.kind == playback::ShowEventKind::EntryStarted) {
+      console.EntryStarted(event.row, show.RowCount(), event.text);
+    }
+  });
   // Before the show writes a line: whether it comes back from a crash.
   watch::ShowWatchdog& watchdog =
       host.KeepWatch({.dir = dir,

@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+#ifdef GLIMMER_QR_CODES
+#include "qr/qr_code.h"
+#endif
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "tools/glimmer/command_line.h"
@@ -44,7 +47,8 @@ constexpr const char* kUsage =
     "              which 'glimmer --help' names)\n"
     "  --enable    writes [web] into settings.toml (the rest of the file stays as it\n"
     "              is) with a new token, or the one already there, and prints the\n"
-    "              address and the token\n"
+    "              ready link (http://ADDRESS/#token=TOKEN) and a QR code of it: a\n"
+    "              phone's camera opens the page with its token\n"
     "  --lan       listen on every address of this machine, for phones on the LAN;\n"
     "              without it only this machine can open the page\n"
     "  --help      this text\n\n"
@@ -155,6 +159,35 @@ std::vector<std::string> LanAddresses() {
 #endif
 }
 
+// The address a phone opens: the first of the machine's LAN addresses when
+// the page listens on all of them.
+std::string PhoneAddress(const web::ListenAddress& address) {
+  std::string host = address.host;
+  if (host == "0.0.0.0") {
+    const std::vector<std::string> lan = LanAddresses();
+    host = lan.empty() ? "127.0.0.1" : lan.front();
+  }
+  return "http://" + host + ":" + std::to_string(address.port) + "/";
+}
+
+// The link that opens the page with its token, and its QR code where the
+// build has them; the part after '#' never leaves the phone.
+void PrintReadyLink(const web::ListenAddress& address, const std::string& token) {
+  const std::string link = PhoneAddress(address) + "#token=" + token;
+  std::printf("Ready link (opens the page with its token):\n  %s\n", link.c_str());
+#ifdef GLIMMER_QR_CODES
+  const platform::Result<qr::QrCode> code = qr::QrCode::Encode(link);
+  if (!code) {
+    std::printf("(no QR code: %s)\n", code.message().c_str());
+    return;
+  }
+  const qr::Terminal terminal =
+      ::isatty(STDOUT_FILENO) ? qr::Terminal::Colours : qr::Terminal::LightOnDark;
+  std::printf("Point the phone's camera at this code to open it:\n\n%s\n",
+              qr::TerminalText(code.value(), terminal).c_str());
+#endif
+}
+
 void PrintAddresses(const web::ListenAddress& address) {
   const std::string port = std::to_string(address.port);
   if (address.host != "0.0.0.0") {
@@ -241,8 +274,10 @@ int RunWeb(const std::vector<std::string>& args) {
   }
   std::printf("The phone page is on (%s). 'glimmer show' and the player serve it at\n",
               path.c_str());
-  PrintAddresses(web::ParseListenAddress(listen).value());
+  const web::ListenAddress address = web::ParseListenAddress(listen).value();
+  PrintAddresses(address);
   std::printf("Token (the page asks for it once):\n  %s\n", token.c_str());
+  PrintReadyLink(address, token);
   std::printf(
       "A player window or 'glimmer show' already running on this folder takes it up within "
       "a second; nothing needs a restart.\n");

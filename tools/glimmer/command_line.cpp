@@ -16,6 +16,10 @@ std::optional<int> ParseArguments(CLI::App& app, const std::string& command, con
     std::fputs(usage, stdout);
     return 0;
   }
+  if (std::find(args.begin(), args.end(), "--version") != args.end()) {
+    std::printf("glimmer %s\n", GLIMMER_VERSION);
+    return 0;
+  }
   app.set_help_flag();
   app.allow_extras(false);
   // The library takes the arguments last first.

@@ -10,7 +10,7 @@ namespace glimmer {
 // Parses one sub-command's arguments with `app`, whose options and operands
 // the caller has declared. Our own help text stands in for the library's.
 // Returns the exit status when the command ends here: 0 after --help printed
-// `usage` to standard output, 1 after a mistake was printed to standard
+// `usage` to standard output (or --version the version), 1 after a mistake was printed to standard
 // error ("glimmer COMMAND: what is wrong" and where to find the options).
 // Nothing when the command goes on.
 std::optional<int> ParseArguments(CLI::App& app, const std::string& command, const char* usage,

@@ -25,6 +25,8 @@
 #endif
 #include "platform/user_interface.h"
 #include "playback/show_front_end.h"
+#include "playback/show_scheduler.h"
+#include "playlist/playlist_entry.h"
 
 // The show's front ends without a window (`glimmer show`, `glimmer play`,
 // the playback benchmark). Header-only so the benchmark can use them too.
@@ -43,10 +45,33 @@ class ConsoleShowView : public playback::ShowView {
   ConsoleShowView(platform::LineOutput& out, bool labelled, bool quiet = false)
       : out_(out), labelled_(labelled), quiet_(quiet) {}
 
+  // The window's status texts tell a person at the window what to press;
+  // a console's reader (a journal, a terminal over SSH) gets the show's
+  // state in a few words instead, and each song as it starts.
+  void SpeakOwnWords() { ownWords_ = true; }
+
   void StatusChanged(const std::string& text) override {
     lastStatus_ = text;
-    Print("status: ", text);
+    Print("status: ", ownWords_ ? OwnWords(text) : text);
   }
+  // "Playing 2 of 5: Carol of the Bells - Choir"; the archive's path stays
+  // in the log.
+  void EntryStarted(int row, int rowCount, const std::string& listText) {
+    Print("", "Playing " + std::to_string(row + 1) + " of " + std::to_string(rowCount) + ": " +
+                  playlist::TitleOfListText(listText));
+  }
+
+  // The running, paused and stopped texts in a console's words; any other
+  // text as it is.
+  static std::string OwnWords(const std::string& statusText) {
+    if (statusText == playback::kRunningText) return kShowRunningWords;
+    if (statusText == playback::kPausedText) return kShowWaitingWords;
+    if (statusText == playback::kStoppedText) return kShowStoppedWords;
+    return statusText;
+  }
+  static constexpr const char* kShowRunningWords = "Show running";
+  static constexpr const char* kShowWaitingWords = "Show waiting for its time window";
+  static constexpr const char* kShowStoppedWords = "Show stopped";
   void NoticeAdded(const std::string& text) override {
     lastNotice_ = text;
     Print("notice: ", text);
@@ -73,6 +98,7 @@ class ConsoleShowView : public playback::ShowView {
   platform::LineOutput& out_;
   bool labelled_;
   bool quiet_;
+  bool ownWords_ = false;
   std::string lastStatus_;
   std::string lastNotice_;
 };

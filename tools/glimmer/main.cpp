@@ -28,7 +28,7 @@ const SubCommand kCommands[] = {
     {"show", "run the show of the saved playlist without a window", glimmer::RunShow},
     {"log", "sum up the show log of the last nights", glimmer::RunLog},
     {"calendar", "list the nights calendar.toml gives, and why", glimmer::RunCalendar},
-    {"check", "how late a compiled sequence will reach the controllers on the serial line",
+    {"check", "how late one .csq reaches the controllers on the line (not the night check)",
      glimmer::RunCheck},
     {"web", "turn on the phone page: status and Start, Stop from a phone", glimmer::RunWeb},
 #ifdef _WIN32

@@ -47,7 +47,9 @@ inline std::string DescribeMessage(std::string_view message) {
              std::to_string(m(4)) + " short " + std::to_string(m(5)) + " long " +
              std::to_string(m(6)) + mask;
     default:
-      return text + "op" + std::to_string(c.Operation()) + " " + bank + mask;
+      // Operations 6 and 7 carry no parameters; what the controllers make
+      // of them is theirs, so they go by their number.
+      return text + "operation " + std::to_string(c.Operation()) + " " + bank + mask;
   }
 }
 
