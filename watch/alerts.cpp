@@ -19,6 +19,15 @@ std::string OneLine(std::string_view text) {
 
 }  // namespace
 
+std::string CutToFit(std::string text, std::size_t limit, std::string_view tail) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit > tail.size() ? limit - tail.size() : 0;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+  text += tail;
+  return text;
+}
+
 AlertRunner::AlertRunner(std::string command, platform::ChildStarter& starter,
                          platform::TimeSource& time,
                          std::function<void(const playback::ShowEvent&)> log)
@@ -28,6 +37,9 @@ void AlertRunner::Raise(std::string_view event, std::string_view text) {
   Alert alert{std::string(event), OneLine(text)};
   log_(playback::show_event::AlertRaised(alert.event, alert.text));
   if (command_.empty()) return;
+  const std::size_t length = alert.text.size();
+  alert.text = CutToFit(std::move(alert.text), kAlertTextLimit,
+                        " ... (" + std::to_string(length) + " bytes in all)");
   if (queue_.size() >= kQueueLimit) {
     ++dropped_;
     return;
