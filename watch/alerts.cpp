@@ -78,24 +78,33 @@ void AlertRunner::Poll() {
   StartNext();
 }
 
-void AlertRunner::Drain(std::chrono::steady_clock::duration limit,
-                        const std::function<void()>& pause) {
+std::string AlertRunner::Drain(std::chrono::steady_clock::duration limit,
+                               const std::function<void()>& pause) {
   const auto until = time_.Steady() + limit;
   Poll();
   while (Busy() && time_.Steady() < until) {
     pause();
     Poll();
   }
+  std::string told;
   if (!queue_.empty()) {
     Log("Alert command still busy as the show ended: " + std::to_string(queue_.size()) +
         " alerts not passed on");
+    told = std::to_string(queue_.size()) + " alerts not passed on";
     queue_.clear();
   }
   if (running_ && !killed_) {
     killed_ = true;
     running_->Kill();
     Log("Alert command for " + current_.event + " stopped as the show ended");
+    told = "The alert command for " + current_.event + " did not end within " +
+           std::to_string(std::chrono::ceil<std::chrono::seconds>(limit).count()) +
+           " seconds of the show's end and was stopped" + (told.empty() ? "" : "; " + told);
+  } else if (!told.empty()) {
+    told = "The alert command was still busy as the show ended: " + told;
   }
+  if (!told.empty()) told += " (show.log has them)";
+  return told;
 }
 
 void AlertRunner::StartNext() {

@@ -59,8 +59,9 @@ class AlertRunner {
   // Before the program ends, when nobody polls any more: lets what was
   // raised reach the command for up to `limit`, with `pause` between looks.
   // What is still waiting then is logged as not passed on, and a run still
-  // under way is stopped.
-  void Drain(std::chrono::steady_clock::duration limit, const std::function<void()>& pause);
+  // under way is stopped. Returns what was stopped or not passed on, in a
+  // line for the operator; empty when every alert reached the command.
+  std::string Drain(std::chrono::steady_clock::duration limit, const std::function<void()>& pause);
   // True while a run is under way or waiting.
   bool Busy() const { return running_ != nullptr || !queue_.empty(); }
 

@@ -26,6 +26,14 @@ bool IsCleanEnd(const playback::ShowEvent& event) {
   return event.kind == ShowEventKind::ShowStopped || event.kind == ShowEventKind::ShowEnded;
 }
 
+// Lines the watch writes about itself, also after the show's own last line
+// (an alert command stopped as the program ends): they say nothing of how
+// the show ended.
+bool IsTheWatchsOwn(ShowEventKind kind) {
+  return kind == ShowEventKind::AlertRaised || kind == ShowEventKind::AlertCommand ||
+         kind == ShowEventKind::ServiceNotTold || kind == ShowEventKind::Repeated;
+}
+
 bool IsPaused(ShowEventKind kind) {
   return kind == ShowEventKind::Paused || kind == ShowEventKind::PausedNeverOpens ||
          kind == ShowEventKind::PausedByCalendar || kind == ShowEventKind::PausedCalendarRefused;
@@ -243,7 +251,8 @@ bool Restarted(std::string_view autostartFlag, std::string_view logText) {
   while (end > 0) {
     const std::size_t begin = logText.rfind('\n', end - 1);
     const std::size_t from = begin == std::string_view::npos ? 0 : begin + 1;
-    if (const auto line = playback::ParseShowLogLine(logText.substr(from, end - from))) {
+    if (const auto line = playback::ParseShowLogLine(logText.substr(from, end - from));
+        line && !IsTheWatchsOwn(line->event.kind)) {
       return !IsCleanEnd(line->event);
     }
     if (from == 0) break;

@@ -202,4 +202,21 @@ TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   EXPECT_FALSE(watch::Restarted("1", ""));
 }
 
+// A clean stop while an alert command ran: the lines the watch wrote after
+// the show's last one (the command stopped as the program ended, what it
+// said) do not make the next start a restart; a crash after them still is.
+TEST(Restarted, TheWatchsLinesAfterACleanEndAreNoCrash) {
+  const std::string running = At("2026-12-24", 18 * H, "Entry 1 started: Song 1");
+  const std::string stopped =
+      running + At("2026-12-24", 18 * H + 5, "Show stopped (SIGTERM, as closing the window)");
+  const std::string afterwards =
+      At("2026-12-24", 18 * H + 5, "Alert summary: Night of 2026-12-24: played 0 of 330 minutes") +
+      At("2026-12-24", 18 * H + 6, "Alert command said: sending") +
+      At("2026-12-24", 18 * H + 7, "Alert command for summary stopped as the show ended") +
+      At("2026-12-24", 18 * H + 7, "Service manager not told: STOPPING=1: no socket");
+  EXPECT_FALSE(watch::Restarted("1", stopped + afterwards));
+  EXPECT_TRUE(watch::Restarted("1", running + afterwards));
+  EXPECT_FALSE(watch::Restarted("1", afterwards));
+}
+
 }  // namespace
