@@ -36,6 +36,11 @@ struct Response {
   std::vector<std::pair<std::string, std::string>> headers;
 };
 
+// The token of an Authorization header: the scheme "Bearer" in any case,
+// blanks, the token; blanks after it are not part of it. Nothing for
+// another scheme or none.
+std::optional<std::string_view> BearerToken(std::string_view header);
+
 // Compares two tokens in time that depends on their lengths only, not on
 // where they first differ.
 bool TokensEqual(std::string_view a, std::string_view b);
@@ -64,6 +69,8 @@ class Api {
 
  private:
   Response Control(const Request& request);
+  // The request carries the show's token.
+  bool Authenticated(const Request& request) const;
   // The refusal while `peer` must wait after wrong tokens, or nothing.
   std::optional<Response> Slowed(const std::string& peer);
   Response WrongToken(const Request& request, const char* what);
