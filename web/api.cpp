@@ -78,6 +78,71 @@ Json StatusJson(const ShowStatus& s) {
   return json;
 }
 
+// Where a path may begin: at the start, after a blank, or after what
+// encloses or introduces a name.
+bool StartsAWord(std::string_view text, std::size_t at) {
+  if (at == 0) return true;
+  const char before = text[at - 1];
+  return before == ' ' || before == '\t' || before == '(' || before == '"' || before == '\'' ||
+         before == '[' || before == '=' || before == '<';
+}
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The length of the absolute path ("/home/...", "C:\...", "\\server\...")
+// that begins at `at`; 0 when none does.
+std::size_t PathLength(std::string_view text, std::size_t at) {
+  if (!StartsAWord(text, at)) return 0;
+  const std::string_view rest = text.substr(at);
+  const bool posix = rest.size() > 1 && rest[0] == '/' && rest[1] != ' ';
+  const bool drive =
+      rest.size() > 3 && IsLetter(rest[0]) && rest[1] == ':' && (rest[2] == '\\' || rest[2] == '/');
+  const bool share = rest.size() > 2 && rest[0] == '\\' && rest[1] == '\\';
+  if (!posix && !drive && !share) return 0;
+  std::size_t end = drive ? 2 : 0;
+  for (; end < rest.size(); ++end) {
+    const char c = rest[end];
+    if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == ')' || c == ']' || c == ',' ||
+        c == ';' || c == '>') {
+      break;
+    }
+    // "/dir/show.log: why" ends before its colon.
+    if (c == ':' && (end + 1 == rest.size() || rest[end + 1] == ' ')) break;
+  }
+  return end;
+}
+
+// Every absolute path in `text` as its last part: the page's status is open
+// to whoever reaches the page, and the folders of the machine are none of
+// their business ("Cannot open /home/op/show/Cache/a.csq" -> "Cannot open
+// a.csq").
+std::string HidePaths(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = PathLength(text, at);
+    if (length == 0) {
+      out += text[at++];
+      continue;
+    }
+    std::string_view path = text.substr(at, length);
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
+    const std::size_t slash = path.find_last_of("/\\");
+    out += slash == std::string_view::npos ? path : path.substr(slash + 1);
+    at += length;
+  }
+  return out;
+}
+
+void HidePathsIn(Json& json) {
+  if (json.is_string()) {
+    json = HidePaths(json.get_ref<const std::string&>());
+  } else if (json.is_structured()) {
+    for (Json& item : json) HidePathsIn(item);
+  }
+}
+
 std::optional<int> WholeNumber(const std::string& text) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -188,8 +253,13 @@ Response Api::Handle(const Request& request) {
     r.headers.emplace_back("Allow", "GET, HEAD");
     return r;
   }
+  if (auto tooMany = TooManyReads(request.peer)) return *tooMany;
   if (request.path == "/") return Response{200, "text/html; charset=utf-8", std::string(kPage), {}};
-  if (request.path == "/api/status") return JsonResponse(200, StatusJson(status_.Status()));
+  if (request.path == "/api/status") {
+    Json status = StatusJson(status_.Status());
+    if (!Authenticated(request)) HidePathsIn(status);
+    return JsonResponse(200, status);
+  }
 
   int count = 7;
   if (const auto n = request.query.find("n"); n != request.query.end()) {
