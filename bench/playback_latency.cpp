@@ -14,8 +14,9 @@
 //                 (one process per core, ended with the run)
 //   --web         serve the phone page from the player's yields, as `glimmer
 //                 show` does, while a client process asks for /api/status 50
-//                 times a second, keeps ten idle connections open and sends
-//                 one more request a byte a second
+//                 times a second (one address gets 10 a second; the rest are
+//                 refused as too many), keeps ten idle connections open and
+//                 sends one more request a byte a second
 //   --keep DIR    write the sequence (bench.csq) and song (bench.wav) to DIR and
 //                 keep them, e.g. for `glimmer play`
 #include <fcntl.h>
@@ -177,6 +178,7 @@ class BenchShowView final : public web::StatusSource, public web::ControlSink {
 struct ClientFigures {
   std::atomic<long> answered{0};
   std::atomic<long> failed{0};
+  std::atomic<long> refused{0};  // 429: more than one address may ask
   std::atomic<long> slowCut{0};  // the byte-a-second request, dropped by the server
   std::atomic<long> idleReopened{0};
   std::atomic<long> worstMicros{0};
@@ -225,9 +227,9 @@ pid_t StartWebClient(int port, ClientFigures* figures) {
     const auto asked = Clock::now();
     const int fd = ConnectTo(port);
     bool ok = false;
+    std::string got;
     if (fd >= 0 && send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
                        static_cast<ssize_t>(request.size())) {
-      std::string got;
       char buffer[4096];
       for (;;) {
         pollfd p{fd, POLLIN, 0};
@@ -241,7 +243,8 @@ pid_t StartWebClient(int port, ClientFigures* figures) {
     if (fd >= 0) close(fd);
     const long micros = static_cast<long>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count());
-    (ok ? figures->answered : figures->failed)++;
+    const bool tooMany = !ok && got.compare(0, 12, "HTTP/1.1 429") == 0;
+    (ok ? figures->answered : tooMany ? figures->refused : figures->failed)++;
     if (ok && micros > figures->worstMicros) figures->worstMicros = micros;
     for (int& c : idle) {
       if (c < 0 || ClosedByServer(c)) {
@@ -566,12 +569,14 @@ int main(int argc, char** argv) {
               busy ? "a busy loop on every core" : "none of its own (idle machine)");
   if (webOn) {
     std::printf(
-        "phone page: %ld status answers (%.1f a second), %ld failed, slowest %.1f ms; "
+        "phone page: %ld status answers (%.1f a second), %ld refused as too many from one "
+        "address, %ld failed, slowest %.1f ms; "
         "byte-a-second requests cut %ld, idle connections reopened %ld\n",
         clientFigures->answered.load(),
         static_cast<double>(clientFigures->answered.load()) / wallSeconds,
-        clientFigures->failed.load(), clientFigures->worstMicros.load() / 1000.0,
-        clientFigures->slowCut.load(), clientFigures->idleReopened.load());
+        clientFigures->refused.load(), clientFigures->failed.load(),
+        clientFigures->worstMicros.load() / 1000.0, clientFigures->slowCut.load(),
+        clientFigures->idleReopened.load());
   } else {
     std::printf("phone page: off\n");
   }

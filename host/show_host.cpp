@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/paths.h"
+#include "platform/show_lock.h"
 #include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "watch/alert_settings.h"
@@ -106,12 +107,16 @@ class ShowHost::PageButtons final : public web::ControlSink {
 ShowHost::ShowHost(ShowHostOptions options)
     : options_(std::move(options)), calendar_(options_.dir) {
   if (!options_.now) options_.now = platform::LocalDateTime;
+  if (!options_.otherShow) {
+    options_.otherShow = [dir = options_.dir] { return platform::OtherShowOnFolder(dir); };
+  }
   platform::LogFile* logFile = options_.logFile;
   if (logFile == nullptr) {
     ownLogFile_ = platform::MakeLogFile(platform::ShowLogPath(options_.dir));
     logFile = ownLogFile_.get();
   }
-  healthLog_ = std::make_unique<watch::HealthLog>(*logFile, health_);
+  nightsLog_ = std::make_unique<web::NightBookLog>(*logFile, nights_);
+  healthLog_ = std::make_unique<watch::HealthLog>(*nightsLog_, health_);
   relayLog_ = std::make_unique<RelayLog>(*healthLog_);
   fanOut_ = std::make_unique<FanOut>();
   fanOut_->views.push_back(&options_.view);
@@ -128,9 +133,8 @@ ShowHost::ShowHost(ShowHostOptions options)
     if (watchdog_) watchdog_->Heard(event);
   });
   controls_ = std::make_unique<PageButtons>(*this);
-  page_ = std::make_unique<web::ShowPage>(
-      web::ShowPage::Show{[this] { return State(); }, options_.clock, &health_, options_.wallNow},
-      options_.dir);
+  page_ = std::make_unique<web::ShowPage>(web::ShowPage::Show{
+      [this] { return State(); }, options_.clock, &health_, options_.wallNow, &nights_});
   const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
   const std::string settingsText = FileText(settingsPath);
   webText_ = WebTableOf(web::ParseWebSettings(settingsText, settingsPath));
@@ -166,13 +170,32 @@ void ShowHost::Say(const std::string& text) {
 
 void ShowHost::ServePhonePage() {
   pageWanted_ = true;
+  TryServing();
+}
+
+void ShowHost::PageOff(const std::string& why) {
+  if (why == pageOff_) return;
+  pageOff_ = why;
+  Say("The phone page stays off: " + why);
+  Log(playback::show_event::PhonePageOff(why));
+}
+
+void ShowHost::TryServing() {
   const auto settings = web::ReadWebSettings(options_.dir);
   if (!settings) {
-    Say("The phone page stays off: " + settings.message());
-    Log(playback::show_event::PhonePageOff(settings.message()));
+    PageOff(settings.message());
     return;
   }
   if (!settings.value().enabled) return;
+  // Two shows on one folder: the page is the one that runs the show's, or
+  // its Stop and Start would act on a show that is not playing.
+  if (const std::optional<std::string> other = options_.otherShow()) {
+    PageOff("the other show serves it. " + *other);
+    return;
+  }
+  // Once, before the first client: from then on the page's nights come from
+  // the lines as they are written, and no request reads the log.
+  if (!nights_.Seeded()) nights_.SeedFrom(options_.dir);
   api_ = std::make_unique<web::Api>(
       *page_, *controls_, settings.value().token, std::chrono::steady_clock::now,
       [this](const std::string& line) { Log(std::string_view(line)); });
@@ -180,15 +203,28 @@ void ShowHost::ServePhonePage() {
   const auto address = web::ParseListenAddress(settings.value().listen);
   const platform::Status listening = address ? server_->Listen(address.value()) : address.status();
   if (!listening) {
-    Say("The phone page stays off: " + listening.message());
-    Log(playback::show_event::PhonePageOff(listening.message()));
     StopServing();
+    PageOff(listening.message());
     return;
   }
+  pageOff_.clear();
   address_ = "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
   everyAddress_ = address.value().host == "0.0.0.0";
   Log(playback::show_event::PhonePageOn(address_));
+  WarnWithoutToken(address.value(), settings.value().token);
   if (onPhonePage) onPhonePage(address_);
+}
+
+// Beyond the loopback, whoever reaches the machine reaches the page: said
+// at every start of serving, as long as it stays so.
+void ShowHost::WarnWithoutToken(const web::ListenAddress& address, const std::string& token) {
+  if (!token.empty() || address.host.starts_with("127.")) return;
+  const std::string warning = "The phone page listens on " + address.host +
+                              " without a token: anyone who can reach this machine sees the "
+                              "show's status, and nobody can change it from the page. "
+                              "'glimmer web --enable --lan' sets a token.";
+  Say(warning);
+  Log(playback::show_event::Said(warning));
 }
 
 void ShowHost::StopServing() {
@@ -215,6 +251,9 @@ void ShowHost::Subscribe(playback::ShowView& view) {
 platform::Status ShowHost::CanStart() const {
   if (InShow()) return platform::Status::Error("the show is already running");
   if (startAsked_) return platform::Status::Error("the show is already starting");
+  if (const std::optional<std::string> other = options_.otherShow()) {
+    return platform::Status::Error(*other + " This one does not start.");
+  }
   if (options_.canStart) {
     if (platform::Status can = options_.canStart(); !can) return can;
   }
@@ -369,8 +408,11 @@ void ShowHost::LookAtFiles() {
     webText_ = web;
     if (pageWanted_) {
       StopServing();
-      ServePhonePage();
+      pageOff_.clear();
+      TryServing();
     }
+  } else if (pageWanted_) {
+    LookAtOtherShows();
   }
   const auto alerts = watch::ParseAlertSettings(settingsText, settingsPath);
   if (const std::string command = alerts ? alerts.value().command : alerts.message();
@@ -390,6 +432,19 @@ void ShowHost::LookAtFiles() {
   }
   ReadCalendarAgain();
   if (onCalendarChanged) onCalendarChanged();
+}
+
+// Another show on the folder takes the page over while it runs; once it has
+// ended, or a port that was busy is free, the page is served here again.
+void ShowHost::LookAtOtherShows() {
+  // Nothing to serve, or a mistake that has been said.
+  if (webText_.empty() || webText_.starts_with("mistake: ")) return;
+  if (server_ && options_.otherShow()) {
+    StopServing();
+    TryServing();
+  } else if (!server_) {
+    TryServing();
+  }
 }
 
 // A show under way keeps the calendar it started with; a new Start reads the

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,11 +20,13 @@
 #include "sequence_format/fade_timing.h"
 #include "watch/show_health.h"
 #include "watch/show_watchdog.h"
+#include "web/last_nights.h"
 #include "web/show_page.h"
 
 namespace web {
 class Api;
 class WebServer;
+struct ListenAddress;
 }  // namespace web
 
 // The show with everything that watches and serves it, the same for every
@@ -61,6 +64,9 @@ struct ShowHostOptions {
   // Where the host tells the operator something of its own (the phone page
   // stays off, a change that needs a restart).
   std::function<void(const std::string&)> notice = {};
+  // Another process that runs a show on `dir` now, in the words that name
+  // it; nothing when none does. The folder's show.lock tells when not given.
+  std::function<std::optional<std::string>()> otherShow = {};
 };
 
 class ShowHost {
@@ -157,6 +163,12 @@ class ShowHost {
   // An entry plays now: its audio is open at a row of the playlist.
   bool PlayingNow() const;
   void StopServing();
+  // Serves the page when settings.toml asks for it and no other show runs
+  // on the folder; why not is said once, however often it is tried.
+  void TryServing();
+  void PageOff(const std::string& why);
+  void LookAtOtherShows();
+  void WarnWithoutToken(const web::ListenAddress& address, const std::string& token);
   void LookAtFiles();
   void Say(const std::string& text);
 
@@ -167,6 +179,8 @@ class ShowHost {
   std::unique_ptr<platform::LogFile> ownLogFile_;
   playback::CalendarFileWindow calendar_;
   watch::ShowHealth health_;
+  web::NightBook nights_;
+  std::unique_ptr<web::NightBookLog> nightsLog_;
   std::unique_ptr<watch::HealthLog> healthLog_;
   std::unique_ptr<RelayLog> relayLog_;
   std::unique_ptr<FanOut> fanOut_;
@@ -187,6 +201,8 @@ class ShowHost {
   std::string calendarText_;
   std::int64_t lastLook_ = 0;
   bool pageWanted_ = false;
+  // Why the page is not served, as last said; empty while it is.
+  std::string pageOff_;
 };
 
 }  // namespace host

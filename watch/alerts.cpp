@@ -19,6 +19,15 @@ std::string OneLine(std::string_view text) {
 
 }  // namespace
 
+std::string CutToFit(std::string text, std::size_t limit, std::string_view tail) {
+  if (text.size() <= limit) return text;
+  std::size_t cut = limit > tail.size() ? limit - tail.size() : 0;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+  text += tail;
+  return text;
+}
+
 AlertRunner::AlertRunner(std::string command, platform::ChildStarter& starter,
                          platform::TimeSource& time,
                          std::function<void(const playback::ShowEvent&)> log)
@@ -28,6 +37,9 @@ void AlertRunner::Raise(std::string_view event, std::string_view text) {
   Alert alert{std::string(event), OneLine(text)};
   log_(playback::show_event::AlertRaised(alert.event, alert.text));
   if (command_.empty()) return;
+  const std::size_t length = alert.text.size();
+  alert.text = CutToFit(std::move(alert.text), kAlertTextLimit,
+                        " ... (" + std::to_string(length) + " bytes in all)");
   if (queue_.size() >= kQueueLimit) {
     ++dropped_;
     return;
@@ -66,24 +78,33 @@ void AlertRunner::Poll() {
   StartNext();
 }
 
-void AlertRunner::Drain(std::chrono::steady_clock::duration limit,
-                        const std::function<void()>& pause) {
+std::string AlertRunner::Drain(std::chrono::steady_clock::duration limit,
+                               const std::function<void()>& pause) {
   const auto until = time_.Steady() + limit;
   Poll();
   while (Busy() && time_.Steady() < until) {
     pause();
     Poll();
   }
+  std::string told;
   if (!queue_.empty()) {
     Log("Alert command still busy as the show ended: " + std::to_string(queue_.size()) +
         " alerts not passed on");
+    told = std::to_string(queue_.size()) + " alerts not passed on";
     queue_.clear();
   }
   if (running_ && !killed_) {
     killed_ = true;
     running_->Kill();
     Log("Alert command for " + current_.event + " stopped as the show ended");
+    told = "The alert command for " + current_.event + " did not end within " +
+           std::to_string(std::chrono::ceil<std::chrono::seconds>(limit).count()) +
+           " seconds of the show's end and was stopped" + (told.empty() ? "" : "; " + told);
+  } else if (!told.empty()) {
+    told = "The alert command was still busy as the show ended: " + told;
   }
+  if (!told.empty()) told += " (show.log has them)";
+  return told;
 }
 
 void AlertRunner::StartNext() {

@@ -95,4 +95,27 @@ std::string DescribeNightCheck(const NightCheckReport& report) {
   return text;
 }
 
+std::string ShortNightCheck(const NightCheckReport& report, std::size_t limit) {
+  std::string whole = DescribeNightCheck(report);
+  if (whole.size() <= limit || report.problems.empty()) return whole;
+  const std::string text = "Check before the night: " + std::to_string(report.problems.size()) +
+                           (report.problems.size() == 1 ? " problem: " : " problems; the first: ");
+  const std::string tail = " (all of it in show.log)";
+  const std::size_t room =
+      limit > text.size() + tail.size() ? limit - text.size() - tail.size() : 0;
+  return text + CutToFit(report.problems.front(), room, "...") + tail;
+}
+
+std::vector<std::string> NightCheckProblemLines(const NightCheckReport& report,
+                                                std::size_t lineLimit) {
+  if (DescribeNightCheck(report).size() <= lineLimit) return {};
+  std::vector<std::string> lines;
+  const std::string of = " of " + std::to_string(report.problems.size()) + ": ";
+  for (std::size_t i = 0; i < report.problems.size(); ++i) {
+    lines.push_back("Check before the night, problem " + std::to_string(i + 1) + of +
+                    report.problems[i]);
+  }
+  return lines;
+}
+
 }  // namespace watch

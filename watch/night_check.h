@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "platform/status.h"
 #include "platform/time_source.h"
+#include "watch/alerts.h"
 
 namespace watch {
 
@@ -73,5 +75,15 @@ NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockW
 
 // One line for the log, the notice and the alert.
 std::string DescribeNightCheck(const NightCheckReport& report);
+
+// The check's line as the alert and the notice carry it: whole when it fits
+// `limit`, else "Check before the night: N problems; the first: ..." with
+// the rest left to the log.
+std::string ShortNightCheck(const NightCheckReport& report, std::size_t limit = kAlertTextLimit);
+
+// Each problem on a line of its own, for the log, when the check's one line
+// is too long for it to keep whole; nothing when it is not.
+std::vector<std::string> NightCheckProblemLines(const NightCheckReport& report,
+                                                std::size_t lineLimit);
 
 }  // namespace watch

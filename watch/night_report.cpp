@@ -26,6 +26,14 @@ bool IsCleanEnd(const playback::ShowEvent& event) {
   return event.kind == ShowEventKind::ShowStopped || event.kind == ShowEventKind::ShowEnded;
 }
 
+// Lines the watch writes about itself, also after the show's own last line
+// (an alert command stopped as the program ends): they say nothing of how
+// the show ended.
+bool IsTheWatchsOwn(ShowEventKind kind) {
+  return kind == ShowEventKind::AlertRaised || kind == ShowEventKind::AlertCommand ||
+         kind == ShowEventKind::ServiceNotTold || kind == ShowEventKind::Repeated;
+}
+
 bool IsPaused(ShowEventKind kind) {
   return kind == ShowEventKind::Paused || kind == ShowEventKind::PausedNeverOpens ||
          kind == ShowEventKind::PausedByCalendar || kind == ShowEventKind::PausedCalendarRefused;
@@ -39,6 +47,21 @@ std::optional<std::int64_t> WindowEndAt(const playback::ShowEvent& event, std::i
   std::int64_t at = lineTime - ((lineTime % 86400) + 86400) % 86400 + *end;
   if (at < lineTime) at += 86400;
   return at;
+}
+
+// The offset from UTC a line carries after its time ("+0100 "), in
+// seconds; 0 for a line written before the log carried it.
+std::int64_t UtcOffset(std::string_view line) {
+  if (line.size() < 26 || (line[20] != '+' && line[20] != '-') || line[25] != ' ') return 0;
+  int digits[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    const char c = line[21 + i];
+    if (c < '0' || c > '9') return 0;
+    digits[i] = c - '0';
+  }
+  const std::int64_t seconds =
+      (digits[0] * 10 + digits[1]) * 3600 + (digits[2] * 10 + digits[3]) * 60;
+  return line[20] == '-' ? -seconds : seconds;
 }
 
 // An interval of the log's time: a song playing, or the show asked to play.
@@ -95,7 +118,9 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
   std::vector<NightPlayed> nights;
   Span song, asked;
   std::int64_t lastTime = 0;
-  // When the last night's window closes, as far as the log names it.
+  std::int64_t lastOffset = 0;
+  // When the last night's window closes (local time), as far as the log
+  // names it.
   std::optional<std::int64_t> windowEnd;
   const auto closeAll = [&](std::int64_t at) {
     if (nights.empty()) return;
@@ -105,7 +130,10 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
   playback::ForEachShowLogLine(logText, [&](std::string_view text) {
     const std::optional<playback::ShowLogLine> line = playback::ParseShowLogLine(text);
     if (!line) return;
-    const std::int64_t time = line->seconds;
+    // Durations on the one clock that does not jump at a change of daylight
+    // saving time: a song from 01:59:45 +0100 to 03:00:15 +0200 played 30 s.
+    const std::int64_t offset = UtcOffset(text);
+    const std::int64_t time = line->seconds - offset;
     if (nights.empty() || nights.back().date != line->evening) {
       // A show that runs past noon goes on asking in the next night.
       const bool askedOn = asked.open;
@@ -115,6 +143,7 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
       if (askedOn) asked.Begin(time);
     }
     lastTime = time;
+    lastOffset = offset;
     NightPlayed& night = nights.back();
     const playback::ShowEvent& event = line->event;
     switch (event.kind) {
@@ -154,12 +183,12 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
         break;
       case ShowEventKind::NightWindow:
         if (auto seconds = WindowSeconds(event)) night.windowSeconds = *seconds;
-        windowEnd = WindowEndAt(event, time);
+        windowEnd = WindowEndAt(event, line->seconds);
         break;
       case ShowEventKind::Paused:
         if (auto seconds = WindowSeconds(event); seconds && night.windowSeconds < 0) {
           night.windowSeconds = *seconds;
-          windowEnd = WindowEndAt(event, time);
+          windowEnd = WindowEndAt(event, line->seconds);
         }
         asked.End(time, night.askedSeconds);
         break;
@@ -184,8 +213,9 @@ std::vector<NightPlayed> ExpectedAgainstPlayed(std::string_view logText) {
   });
   // A show still asked to play when the log ends (the summary at the
   // window's close, a program that died) was asked until the window closed.
-  if (asked.open && windowEnd && *windowEnd > lastTime && !nights.empty()) {
-    asked.End(*windowEnd, nights.back().askedSeconds);
+  // Its closing on the clock as the last line reads it.
+  if (asked.open && windowEnd && *windowEnd - lastOffset > lastTime && !nights.empty()) {
+    asked.End(*windowEnd - lastOffset, nights.back().askedSeconds);
   }
   closeAll(lastTime);
   return nights;
@@ -221,7 +251,8 @@ bool Restarted(std::string_view autostartFlag, std::string_view logText) {
   while (end > 0) {
     const std::size_t begin = logText.rfind('\n', end - 1);
     const std::size_t from = begin == std::string_view::npos ? 0 : begin + 1;
-    if (const auto line = playback::ParseShowLogLine(logText.substr(from, end - from))) {
+    if (const auto line = playback::ParseShowLogLine(logText.substr(from, end - from));
+        line && !IsTheWatchsOwn(line->event.kind)) {
       return !IsCleanEnd(line->event);
     }
     if (from == 0) break;

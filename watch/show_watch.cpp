@@ -1,6 +1,7 @@
 #include "watch/show_watch.h"
 
 #include "playback/calendar_file_window.h"
+#include "playback/show_log.h"
 #include "playback/show_scheduler.h"
 #include "watch/night_report.h"
 
@@ -78,8 +79,16 @@ void ShowWatch::RunCheck(const ShowWindowNow& window) {
   if (hooks_.log) hooks_.log(playback::show_event::NightWindow(window.startText, window.endText));
   if (!hooks_.check) return;
   const NightCheckReport report = hooks_.check();
-  const std::string text = DescribeNightCheck(report);
-  if (hooks_.log) hooks_.log(playback::show_event::Said(text));
+  if (hooks_.log) {
+    hooks_.log(playback::show_event::Said(DescribeNightCheck(report)));
+    // The log cuts a line past its limit: a long report keeps every problem
+    // on a line of its own.
+    for (const std::string& line :
+         NightCheckProblemLines(report, playback::ShowLog::kMaxEventBytes)) {
+      hooks_.log(playback::show_event::Said(line));
+    }
+  }
+  const std::string text = ShortNightCheck(report);
   if (report.clockJumped) alerts_.Raise(alert::kClockJump, text);
   if (!report.ok()) {
     if (hooks_.notice) hooks_.notice(text);

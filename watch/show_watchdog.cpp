@@ -150,14 +150,11 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
       command, *starter_, *time_,
       [this](const playback::ShowEvent& event) { ownLog_.Write(event); });
   clockWatch_ = std::make_unique<ClockWatch>(*time_, BuildDay());
-  ShowWatch::Hooks hooks{
-      .check = [this] { return RunCheck(); },
-      .readLog = [this] { return ReadLog(); },
-      .log = [this](const playback::ShowEvent& event) { ownLog_.Write(event); },
-      .notice = options_.notice
-                    ? options_.notice
-                    : [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); },
-      .portOpen = [this] { return !portInUse || portInUse(); }};
+  ShowWatch::Hooks hooks{.check = [this] { return RunCheck(); },
+                         .readLog = [this] { return ReadLog(); },
+                         .log = [this](const playback::ShowEvent& event) { ownLog_.Write(event); },
+                         .notice = [this](const std::string& text) { Tell(text); },
+                         .portOpen = [this] { return !portInUse || portInUse(); }};
   watch_ = std::make_unique<ShowWatch>(*alerts_, *service_, *clockWatch_, *time_, std::move(hooks),
                                        options_.silent);
 }
@@ -166,6 +163,14 @@ ShowWatchdog::~ShowWatchdog() = default;
 
 void ShowWatchdog::NoteAutostartFlag(const std::string& flag) {
   restarted_ = Restarted(flag, logAtStart_);
+}
+
+void ShowWatchdog::Tell(const std::string& text) {
+  if (options_.notice) {
+    options_.notice(text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
 }
 
 void ShowWatchdog::Say(const std::string& text) {
@@ -254,8 +259,11 @@ void ShowWatchdog::Stopping() {
   // The service manager ends whatever is left of the show's processes once
   // it has ended: an alert raised on the way out (a check that failed just
   // before a port that would not open) must reach the command first.
-  alerts_->Drain(watch::kAlertTimeLimit + std::chrono::seconds(5),
-                 [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+  // A command that hangs holds up Ctrl+C and a shutdown only briefly, and
+  // the operator hears why the wait was.
+  const std::string stopped = alerts_->Drain(
+      kAlertExitGrace, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+  if (!stopped.empty()) Tell(stopped);
 }
 
 NightCheckReport ShowWatchdog::RunCheck() {

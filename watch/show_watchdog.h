@@ -80,6 +80,8 @@ class ShowWatchdog {
   ShowWindowNow WindowNow();
   NightCheckReport RunCheck();
   void Say(const std::string& text);
+  // Where a failed check is shown: the notice, or standard error.
+  void Tell(const std::string& text);
   // show.log and its older file as they are now; empty, after saying why,
   // when they cannot be read.
   std::string ReadLog();

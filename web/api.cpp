@@ -131,6 +131,71 @@ Json NightsJson(const std::vector<playback::NightSummary>& summary,
   return list;
 }
 
+// Where a path may begin: at the start, after a blank, or after what
+// encloses or introduces a name.
+bool StartsAWord(std::string_view text, std::size_t at) {
+  if (at == 0) return true;
+  const char before = text[at - 1];
+  return before == ' ' || before == '\t' || before == '(' || before == '"' || before == '\'' ||
+         before == '[' || before == '=' || before == '<';
+}
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The length of the absolute path ("/home/...", "C:\...", "\\server\...")
+// that begins at `at`; 0 when none does.
+std::size_t PathLength(std::string_view text, std::size_t at) {
+  if (!StartsAWord(text, at)) return 0;
+  const std::string_view rest = text.substr(at);
+  const bool posix = rest.size() > 1 && rest[0] == '/' && rest[1] != ' ';
+  const bool drive =
+      rest.size() > 3 && IsLetter(rest[0]) && rest[1] == ':' && (rest[2] == '\\' || rest[2] == '/');
+  const bool share = rest.size() > 2 && rest[0] == '\\' && rest[1] == '\\';
+  if (!posix && !drive && !share) return 0;
+  std::size_t end = drive ? 2 : 0;
+  for (; end < rest.size(); ++end) {
+    const char c = rest[end];
+    if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == ')' || c == ']' || c == ',' ||
+        c == ';' || c == '>') {
+      break;
+    }
+    // "/dir/show.log: why" ends before its colon.
+    if (c == ':' && (end + 1 == rest.size() || rest[end + 1] == ' ')) break;
+  }
+  return end;
+}
+
+// Every absolute path in `text` as its last part: the page's status is open
+// to whoever reaches the page, and the folders of the machine are none of
+// their business ("Cannot open /home/op/show/Cache/a.csq" -> "Cannot open
+// a.csq").
+std::string HidePaths(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = PathLength(text, at);
+    if (length == 0) {
+      out += text[at++];
+      continue;
+    }
+    std::string_view path = text.substr(at, length);
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
+    const std::size_t slash = path.find_last_of("/\\");
+    out += slash == std::string_view::npos ? path : path.substr(slash + 1);
+    at += length;
+  }
+  return out;
+}
+
+void HidePathsIn(Json& json) {
+  if (json.is_string()) {
+    json = HidePaths(json.get_ref<const std::string&>());
+  } else if (json.is_structured()) {
+    for (Json& item : json) HidePathsIn(item);
+  }
+}
+
 std::optional<int> WholeNumber(const std::string& text) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -151,6 +216,23 @@ std::string_view StateName(ShowState state) {
       break;
   }
   return "stopped";
+}
+
+std::optional<std::string_view> BearerToken(std::string_view header) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!header.empty() && blank(header.back())) header.remove_suffix(1);
+  constexpr std::string_view kScheme = "bearer";
+  if (header.size() <= kScheme.size() || !blank(header[kScheme.size()])) return std::nullopt;
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    const char c = header[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) {
+      return std::nullopt;
+    }
+  }
+  header.remove_prefix(kScheme.size());
+  while (!header.empty() && blank(header.front())) header.remove_prefix(1);
+  if (header.empty()) return std::nullopt;
+  return header;
 }
 
 bool TokensEqual(std::string_view a, std::string_view b) {
@@ -224,8 +306,13 @@ Response Api::Handle(const Request& request) {
     r.headers.emplace_back("Allow", "GET, HEAD");
     return r;
   }
+  if (auto tooMany = TooManyReads(request.peer)) return *tooMany;
   if (request.path == "/") return Response{200, "text/html; charset=utf-8", std::string(kPage), {}};
-  if (request.path == "/api/status") return JsonResponse(200, StatusJson(status_.Status()));
+  if (request.path == "/api/status") {
+    Json status = StatusJson(status_.Status());
+    if (!Authenticated(request)) HidePathsIn(status);
+    return JsonResponse(200, status);
+  }
 
   int count = 7;
   if (const auto n = request.query.find("n"); n != request.query.end()) {
@@ -238,6 +325,40 @@ Response Api::Handle(const Request& request) {
   }
   return JsonResponse(
       200, Json{{"nights", NightsJson(status_.Nights(count), status_.NightsPlayed(count), count)}});
+}
+
+bool Api::Authenticated(const Request& request) const {
+  const std::optional<std::string_view> token = BearerToken(request.authorization);
+  return !token_.empty() && token && TokensEqual(*token, token_);
+}
+
+std::optional<Response> Api::TooManyReads(const std::string& peer) {
+  const auto now = now_();
+  // A full allowance is what a forgotten address starts with: those go
+  // first when the table is full.
+  constexpr auto kRefilled = seconds(kReadBurst / kReadsPerSecond + 1);
+  if (reads_.size() >= kMaxPeers && !reads_.contains(peer)) {
+    std::erase_if(reads_, [&](const auto& r) { return now - r.second.last > kRefilled; });
+    if (reads_.size() >= kMaxPeers) {
+      reads_.erase(std::min_element(reads_.begin(), reads_.end(), [](const auto& a, const auto& b) {
+        return a.second.last < b.second.last;
+      }));
+    }
+  }
+  const auto [at, fresh] = reads_.try_emplace(peer, Reads{kReadBurst, now});
+  Reads& r = at->second;
+  if (!fresh) {
+    const double since = std::chrono::duration<double>(now - r.last).count();
+    r.allowance = std::min<double>(kReadBurst, r.allowance + since * kReadsPerSecond);
+    r.last = now;
+  }
+  if (r.allowance >= 1.0) {
+    r.allowance -= 1.0;
+    return std::nullopt;
+  }
+  Response refused = Error(429, "too many requests from this address; try again in a second");
+  refused.headers.emplace_back("Retry-After", "1");
+  return refused;
 }
 
 std::optional<Response> Api::Slowed(const std::string& peer) {
@@ -287,13 +408,12 @@ Response Api::Control(const Request& request) {
   if (token_.empty()) {
     return Error(403, "no token is set for the phone page: run 'glimmer web --enable'");
   }
-  if (auto slowed = Slowed(request.peer)) return *slowed;
-  constexpr std::string_view kBearer = "Bearer ";
-  const std::string& header = request.authorization;
-  if (header.empty()) return WrongToken(request, "no token");
-  if (header.size() <= kBearer.size() || header.compare(0, kBearer.size(), kBearer) != 0 ||
-      !TokensEqual(std::string_view(header).substr(kBearer.size()), token_)) {
-    return WrongToken(request, "wrong token");
+  // The right token always passes: every local user shares 127.0.0.1 and
+  // phones behind one router share an address, so wrong guesses from there
+  // must not lock out the operator. Only wrong ones wait.
+  if (!Authenticated(request)) {
+    if (auto slowed = Slowed(request.peer)) return *slowed;
+    return WrongToken(request, request.authorization.empty() ? "no token" : "wrong token");
   }
   failures_.erase(request.peer);
 

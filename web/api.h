@@ -36,6 +36,18 @@ struct Response {
   std::vector<std::pair<std::string, std::string>> headers;
 };
 
+// What one address may read: a burst of this many requests, then this many
+// a second. The page asks for its status every two seconds; a client that
+// asks far more often is answered 429 at once, so no address can keep the
+// show's thread busy answering it.
+inline constexpr int kReadBurst = 20;
+inline constexpr int kReadsPerSecond = 10;
+
+// The token of an Authorization header: the scheme "Bearer" in any case,
+// blanks, the token; blanks after it are not part of it. Nothing for
+// another scheme or none.
+std::optional<std::string_view> BearerToken(std::string_view header);
+
 // Compares two tokens in time that depends on their lengths only, not on
 // where they first differ.
 bool TokensEqual(std::string_view a, std::string_view b);
@@ -64,9 +76,14 @@ class Api {
 
  private:
   Response Control(const Request& request);
+  // The request carries the show's token (a read needs none, but gets the
+  // status whole with it).
+  bool Authenticated(const Request& request) const;
   // The refusal while `peer` must wait after wrong tokens, or nothing.
   std::optional<Response> Slowed(const std::string& peer);
   Response WrongToken(const Request& request, const char* what);
+  // The refusal when `peer` has read more than its share lately, or nothing.
+  std::optional<Response> TooManyReads(const std::string& peer);
 
   struct Failures {
     int count = 0;
@@ -80,6 +97,11 @@ class Api {
   Now now_;
   Log log_;
   std::map<std::string, Failures> failures_;
+  struct Reads {
+    double allowance = kReadBurst;
+    std::chrono::steady_clock::time_point last{};
+  };
+  std::map<std::string, Reads> reads_;
   std::vector<std::string> hosts_;
 };
 

@@ -7,7 +7,6 @@
 
 #include "playback/show_scheduler.h"
 #include "web/api.h"
-#include "web/last_nights.h"
 
 namespace web {
 
@@ -99,8 +98,7 @@ ShowStatus StatusOf(const playback::ShowState& state, std::int64_t now) {
   return s;
 }
 
-ShowPage::ShowPage(Show show, std::string dataFolder)
-    : show_(std::move(show)), dataFolder_(std::move(dataFolder)) {}
+ShowPage::ShowPage(Show show) : show_(std::move(show)) {}
 
 ShowStatus ShowPage::Status() {
   ShowStatus s = StatusOf(show_.state(), show_.clock.UnixSeconds());
@@ -122,11 +120,13 @@ ShowStatus ShowPage::Status() {
 }
 
 std::vector<playback::NightSummary> ShowPage::Nights(int count) {
-  return LastNights(dataFolder_, count).value_or(std::vector<playback::NightSummary>{});
+  if (show_.nights == nullptr) return {};
+  return show_.nights->Last(count);
 }
 
 std::vector<NightPlayedView> ShowPage::NightsPlayed(int count) {
-  return LastNightsPlayed(dataFolder_, count);
+  if (show_.nights == nullptr) return {};
+  return show_.nights->LastPlayed(count);
 }
 
 }  // namespace web

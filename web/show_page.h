@@ -12,6 +12,7 @@
 #include "playback/show_event.h"
 #include "playback/show_log.h"
 #include "watch/show_health.h"
+#include "web/last_nights.h"
 #include "web/show_view.h"
 #include "web/web_settings.h"
 
@@ -38,9 +39,11 @@ class ShowPage final : public StatusSource {
     const watch::ShowHealth* health = nullptr;
     // The wall clock the last 24 hours of alerts are counted back from.
     std::function<std::chrono::system_clock::time_point()> wallNow = std::chrono::system_clock::now;
+    // The nights of show.log, kept in memory as the log is written; none
+    // when not given.
+    NightBook* nights = nullptr;
   };
-  // `dataFolder` holds show.log, whose nights the page lists.
-  ShowPage(Show show, std::string dataFolder);
+  explicit ShowPage(Show show);
 
   ShowStatus Status() override;
   std::vector<playback::NightSummary> Nights(int count) override;
@@ -48,7 +51,6 @@ class ShowPage final : public StatusSource {
 
  private:
   Show show_;
-  std::string dataFolder_;
 };
 
 // The [web] table of settings.toml in `dir`; off when there is no file. An

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "playback/show_scheduler.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
+#include "tests/web/http_client.h"
 
 namespace {
 
@@ -25,20 +27,21 @@ struct HostRig : playback_test::Rig {
   }
   host::ShowHost& Host() {
     if (!host) {
-      host = std::make_unique<host::ShowHost>(host::ShowHostOptions{
-          .dir = dir.path().string(),
-          .port = port,
-          .audio = audio,
-          .ui = ui,
-          .clock = clock,
-          .settings = window,
-          .playlist = window,
-          .view = window,
-          .logFile = &log,
-          .now = [] { return std::string("-"); },
-          .canStart = [this] { return canStart; },
-          .startAsked = [this] { ++startsAsked; },
-          .notice = [this](const std::string& text) { said.push_back(text); }});
+      host = std::make_unique<host::ShowHost>(
+          host::ShowHostOptions{.dir = dir.path().string(),
+                                .port = port,
+                                .audio = audio,
+                                .ui = ui,
+                                .clock = clock,
+                                .settings = window,
+                                .playlist = window,
+                                .view = window,
+                                .logFile = &log,
+                                .now = [this] { return now; },
+                                .canStart = [this] { return canStart; },
+                                .startAsked = [this] { ++startsAsked; },
+                                .notice = [this](const std::string& text) { said.push_back(text); },
+                                .otherShow = [this] { return otherShow; }});
       ui.AddYieldHook([this] { host->Poll(); });
     }
     return *host;
@@ -51,6 +54,10 @@ struct HostRig : playback_test::Rig {
   }
 
   playback_test::MemoryLog log{window.logged};
+  // Another process holding the folder's show.lock, as it is named.
+  std::optional<std::string> otherShow;
+  // The date and time of each line the show logs.
+  std::string now = "-";
   platform::Status canStart = platform::Status::Ok();
   int startsAsked = 0;
   std::vector<std::string> said;
@@ -167,6 +174,102 @@ TEST(ShowHost, TheLineIsAliveOnlyWhileAnEntryPlaysOnAnOpenPort) {
   ASSERT_FALSE(alive.empty());
   EXPECT_TRUE(alive.front());
   EXPECT_FALSE(host.LineAlive());
+}
+
+// The page's nights are read from the files once, when the page starts, and
+// kept from the lines as the show writes them: a request reads no file.
+TEST(ShowHost, ThePagesNightsComeFromTheLinesWrittenNotFromTheLogAtEachRequest) {
+  HostRig rig;
+  rig.window.startTime = "12:00:00 AM";  // inside now
+  rig.window.endTime = "11:59:59 PM";
+  fakes::WriteBytes(rig.dir.File("show.log.5"), "2026-12-20 18:00:00 Show started (autostart)\n");
+  fakes::WriteBytes(rig.dir.File("settings.toml"),
+                    "[web]\nlisten = \"127.0.0.1:" + std::to_string(web_test::FreePort()) + "\"\n");
+  host::ShowHost& host = rig.Host();
+  host.ServePhonePage();
+  ASSERT_FALSE(host.PhonePageAddress().empty());
+  std::filesystem::remove(rig.dir.File("show.log.5"));
+
+  rig.now = "2026-12-24 18:00:00";
+  rig.At(3, [&] { (void)host.Stop({"Stop button"}); });
+  EXPECT_TRUE(host.Start({"Start button"}));
+  const std::vector<playback::NightSummary> nights = host.PageStatus().Nights(7);
+  ASSERT_EQ(nights.size(), 2u);
+  EXPECT_EQ(nights[0].date, "2026-12-20");
+  EXPECT_EQ(nights[1].date, "2026-12-24");
+  EXPECT_EQ(nights[1].shows, 1);
+}
+
+std::string PageSettings(const std::string& host, const std::string& token = "") {
+  return "[web]\nlisten = \"" + host + ":" + std::to_string(web_test::FreePort()) +
+         "\"\ntoken = \"" + token + "\"\n";
+}
+
+// Two shows on one folder: only the one that runs the show serves the page,
+// and while another runs, a Start from here is refused, never answered ok.
+TEST(ShowHost, OnlyTheShowHoldingTheFolderServesThePageAndStarts) {
+  HostRig rig;
+  fakes::WriteBytes(rig.dir.File("settings.toml"), PageSettings("127.0.0.1", "t0ken"));
+  const std::string other =
+      "A show already runs on the folder D: process 99 (glimmer show) holds D/show.lock.";
+  rig.otherShow = other;
+  host::ShowHost& host = rig.Host();
+  host.ServePhonePage();
+  EXPECT_TRUE(host.PhonePageAddress().empty());
+  const std::string off = "The phone page stays off: the other show serves it. " + other;
+  EXPECT_EQ(rig.said, std::vector<std::string>{off});
+  EXPECT_EQ(host.AskStart({"phone page"}).message(), other + " This one does not start.");
+  EXPECT_EQ(rig.startsAsked, 0);
+  EXPECT_FALSE(host.Start({"Start button"}));
+  EXPECT_TRUE(rig.window.LoggedWith("Show started").empty());
+  // Looked at again each second, said once.
+  for (int i = 0; i < 3; ++i) {
+    rig.clock.Advance(1000);
+    host.Poll();
+  }
+  EXPECT_EQ(rig.said.size(), 1u);
+
+  // The other show has ended: the page is served here.
+  rig.otherShow.reset();
+  rig.clock.Advance(1000);
+  host.Poll();
+  EXPECT_FALSE(host.PhonePageAddress().empty());
+  EXPECT_TRUE(host.AskStart({"phone page"}));
+  rig.At(3, [&] { (void)host.Stop({"Stop button"}); });
+  host.RunAskedStart();
+  EXPECT_EQ(rig.window.LoggedWith("Show started").size(), 1u);
+
+  // Another starts while this one is stopped: the page goes to it.
+  rig.otherShow = other;
+  rig.clock.Advance(1000);
+  host.Poll();
+  EXPECT_TRUE(host.PhonePageAddress().empty());
+  EXPECT_EQ(rig.said, (std::vector<std::string>{off, off}));
+}
+
+// Beyond the loopback without a token, anyone on the network reads the
+// show's status: said and logged each time the page starts to be served.
+TEST(ShowHost, ListeningBeyondTheLoopbackWithoutATokenIsWarnedAbout) {
+  struct Case {
+    const char* host;
+    const char* token;
+    bool warned;
+  };
+  for (const Case& c :
+       {Case{"0.0.0.0", "", true}, Case{"0.0.0.0", "t0ken", false}, Case{"127.0.0.1", "", false}}) {
+    SCOPED_TRACE(std::string(c.host) + " token '" + c.token + "'");
+    HostRig rig;
+    fakes::WriteBytes(rig.dir.File("settings.toml"), PageSettings(c.host, c.token));
+    host::ShowHost& host = rig.Host();
+    host.ServePhonePage();
+    ASSERT_FALSE(host.PhonePageAddress().empty());
+    const std::string warning = std::string("The phone page listens on ") + c.host +
+                                " without a token: anyone who can reach this machine sees the "
+                                "show's status, and nobody can change it from the page. "
+                                "'glimmer web --enable --lan' sets a token.";
+    EXPECT_EQ(rig.said, c.warned ? std::vector<std::string>{warning} : std::vector<std::string>{});
+    EXPECT_EQ(rig.window.LoggedWith("The phone page listens").size(), c.warned ? 1u : 0u);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,6 +29,7 @@
 #include "tests/playback/playback_rig.h"
 #include "tests/tools/glimmer_process.h"
 #include "tools/glimmer/console_show_window.h"
+#include "watch/alerts.h"
 
 namespace {
 
@@ -239,6 +241,77 @@ TEST(GlimmerShow, ASecondShowOnTheFolderNamesTheFirstAndTouchesNothingThenAnEmpt
   EXPECT_EQ(again.Wait(), 1);
   EXPECT_NE(again.Err().find(playback::kEmptyPlaylistMessage), std::string::npos) << again.Err();
   EXPECT_NE(fakes::ReadBytes(dir.File("show.log")).find("Show ended: "), std::string::npos);
+}
+
+// Looks until `done` holds or the program has ended, waking when it writes to
+// the line (a hung program fails the test instead of hanging it).
+bool Await(const fakes::PtyLine& line, tools_test::GlimmerProcess& glimmer,
+           const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!done()) {
+    if (!glimmer.Running() || std::chrono::steady_clock::now() >= end) return done();
+    pollfd wrote{line.MasterFd(), POLLIN, 0};
+    ::poll(&wrote, 1, 20);
+  }
+  return true;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A shutdown while the alert command hangs: the command gets a moment, not
+// its whole time limit, is stopped, and the operator is told. The clean stop
+// is no crash to the next start, which raises no "restarted".
+TEST(GlimmerShow, AHangingAlertCommandHoldsUpTheEndBrieflyAndACleanStopIsNoRestart) {
+  fakes::TempDir dir;
+  playback_test::Rig rig;  // for its cache writer
+  rig.WriteCache(dir.File("A.csq"), {Row(0, 1, 2, 33, 7, 7)});
+  fakes::WriteBytes(dir.File("A.wav"), binary::SilentWav(8000, 1, 8000 * 60));
+  fakes::WriteBytes(dir.File("playlist.txt"), "\2600.94\r\n" + dir.File("A.wav") + "\r\n" +
+                                                  dir.File("A.csq") +
+                                                  "\r\nSong A\r\nA.msq\r\n0.94\r\n");
+  fakes::WriteBytes(dir.File("preferences.txt"), OpenAllDay("1"));
+  // The last run died while it played: this one comes back from a crash.
+  fakes::WriteBytes(dir.File("show.log"), "2026-12-24 18:00:00 +0100 Entry 1 started: Song A\n");
+  const std::string told = dir.File("told.txt");
+  fakes::WriteScript(dir.File("tell"), "echo \"$1\" >> '" + told + "'; exec sleep 1000");
+  fakes::WriteBytes(dir.File("settings.toml"),
+                    "[alerts]\ncommand = \"" + dir.File("tell") + "\"\n");
+  const auto toldText = [&] {
+    return std::filesystem::exists(told) ? fakes::ReadBytes(told) : std::string();
+  };
+  const fakes::PtyLine pty;
+  const std::vector<std::string> args{"show",     "--dir",    dir.path().string(),  "--device",
+                                      pty.Name(), "--silent", "--wait-for-devices", "0"};
+
+  tools_test::GlimmerProcess first(dir, args);
+  ASSERT_TRUE(Await(pty, first, [&] {
+    return toldText() == "restarted\n" &&
+           Count(fakes::ReadBytes(dir.File("show.log")), "Entry 1 started: Song A") == 2;
+  })) << first.Err();
+  const auto signalled = std::chrono::steady_clock::now();
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0) << first.Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, watch::kAlertTimeLimit);
+  EXPECT_NE(first.Err().find("The alert command for restarted did not end within 2 seconds of "
+                             "the show's end and was stopped"),
+            std::string::npos)
+      << first.Err();
+  const std::string log = fakes::ReadBytes(dir.File("show.log"));
+  EXPECT_NE(log.find("Alert command for restarted stopped as the show ended"), std::string::npos)
+      << log;
+
+  tools_test::GlimmerProcess second(dir, args);
+  ASSERT_TRUE(Await(pty, second, [&] {
+    return Count(fakes::ReadBytes(dir.File("show.log")), "Entry 1 started: Song A") == 3;
+  })) << second.Err();
+  second.Signal(SIGINT);
+  EXPECT_EQ(second.Wait(), 0) << second.Err();
+  EXPECT_EQ(toldText(), "restarted\n");
+  EXPECT_EQ(Count(fakes::ReadBytes(dir.File("show.log")), "Alert restarted"), 1u);
 }
 
 // `glimmer show` runs the watchdog's check and the phone page's server at

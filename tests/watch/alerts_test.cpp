@@ -118,7 +118,7 @@ TEST_F(AlertRunnerTest, AtTheEndEveryRaisedAlertStillReachesTheCommand) {
   runner.Raise(watch::alert::kRestarted, "back");
   runner.Raise(watch::alert::kCheckFailed, "no port");
   runner.Raise(watch::alert::kMissedStart, "dark");
-  runner.Drain(15s, [] { AwaitAChildsEnd(); });
+  EXPECT_EQ(runner.Drain(15s, [] { AwaitAChildsEnd(); }), "");
   EXPECT_FALSE(runner.Busy());
   EXPECT_EQ(fakes::ReadBytes(told), "restarted\ncheck-failed\nmissed-start\n");
 }
@@ -128,15 +128,48 @@ TEST_F(AlertRunnerTest, TheEndWaitsNoLongerThanItsLimitForAHangingCommand) {
   runner.Raise(watch::alert::kClockJump, "first");
   runner.Raise(watch::alert::kSummary, "second");
   int pauses = 0;
-  runner.Drain(5s, [&] {
+  const std::string told = runner.Drain(watch::kAlertExitGrace, [&] {
     ++pauses;
-    time.Advance(1s);
+    time.Advance(500ms);
   });
-  EXPECT_EQ(pauses, 5);
+  EXPECT_EQ(pauses, 4);
+  // The operator, waiting on Ctrl+C, hears why and what was lost.
+  EXPECT_EQ(told,
+            "The alert command for clock-jump did not end within 2 seconds of the show's end and "
+            "was stopped; 1 alerts not passed on (show.log has them)");
   EXPECT_TRUE(Logged("Alert command still busy as the show ended: 1 alerts not passed on"));
   EXPECT_TRUE(Logged("Alert command for clock-jump stopped as the show ended"));
   Reap(runner);  // the hanging command was stopped, or this never returns
   EXPECT_FALSE(runner.Busy());
+}
+
+// Past the system's limit for one argument the command never ran ("Argument
+// list too long"), exactly when there was most to tell: the text reaches
+// it cut, with its length, and the log keeps it whole.
+TEST_F(AlertRunnerTest, ATextPastTheArgumentLimitReachesTheCommandCut) {
+  const std::string got = dir.File("got");
+  watch::AlertRunner runner = Runner(Script("tell", "printf '%s' \"$2\" > '" + got + "'"));
+  // Two-byte characters, so a cut in the middle of one would show.
+  std::string text = "40 problems: ";
+  while (text.size() < 200 * 1024) text += "\xC3\xA9";
+  runner.Raise(watch::alert::kCheckFailed, text);
+  Reap(runner);
+  const std::string received = fakes::ReadBytes(got);
+  EXPECT_LE(received.size(), watch::kAlertTextLimit);
+  EXPECT_GT(received.size(), watch::kAlertTextLimit - 40);
+  const std::string tail = " ... (" + std::to_string(text.size()) + " bytes in all)";
+  ASSERT_TRUE(received.ends_with(tail)) << received.substr(received.size() - 60);
+  EXPECT_EQ(received.substr(0, received.size() - tail.size()),
+            text.substr(0, received.size() - tail.size()));
+  EXPECT_EQ((received.size() - tail.size() - 13) % 2, 0u);  // whole characters only
+  EXPECT_TRUE(Logged("Alert check-failed: " + text));
+  EXPECT_FALSE(runner.Busy());
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("failed") != line.npos &&
+                                   line.starts_with("Alert command");
+                          }),
+            0);
 }
 
 TEST_F(AlertRunnerTest, WithoutACommandTheAlertIsOnlyLogged) {

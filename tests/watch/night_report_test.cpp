@@ -135,6 +135,60 @@ TEST(AlreadyAlerted, UntilAShowStartsTheSameTroubleIsToldOnce) {
   }
 }
 
+// The log writes each line's offset from UTC: across a change of daylight
+// saving time, what played is counted on the clock that does not jump.
+TEST(ExpectedAgainstPlayed, TheOffsetsFromUtcCountAcrossAClockChange) {
+  struct Case {
+    const char* name;
+    std::string log;
+    int played;
+    int asked;
+  };
+  const Case cases[] = {
+      {"spring: 01:59:45 to 03:00:15 is 30 s",
+       "2026-03-29 01:59:40 +0100 Show started (glimmer show)\n"
+       "2026-03-29 01:59:45 +0100 Entry 1 started: Song 1\n"
+       "2026-03-29 03:00:15 +0200 Entry 1 finished\n"
+       "2026-03-29 03:00:20 +0200 Show stopped (Stop button)\n",
+       30, 40},
+      {"autumn: 02:59:45 to 02:00:15 is 30 s",
+       "2026-10-25 02:59:40 +0200 Show started (glimmer show)\n"
+       "2026-10-25 02:59:45 +0200 Entry 1 started: Song 1\n"
+       "2026-10-25 02:00:15 +0100 Entry 1 finished\n"
+       "2026-10-25 02:00:20 +0100 Show stopped (Stop button)\n",
+       30, 40},
+      {"west of UTC, no change",
+       "2026-12-24 18:00:00 -0500 Show started (glimmer show)\n"
+       "2026-12-24 18:00:00 -0500 Entry 1 started: Song 1\n"
+       "2026-12-24 18:03:00 -0500 Entry 1 finished\n"
+       "2026-12-24 18:04:00 -0500 Show stopped (Stop button)\n",
+       180, 240},
+      {"lines from before the offsets were written",
+       "2026-12-24 18:00:00 Show started (glimmer show)\n"
+       "2026-12-24 18:00:00 Entry 1 started: Song 1\n"
+       "2026-12-24 18:03:00 Entry 1 finished\n"
+       "2026-12-24 18:04:00 Show stopped (Stop button)\n",
+       180, 240},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<watch::NightPlayed> nights = watch::ExpectedAgainstPlayed(c.log);
+    ASSERT_EQ(nights.size(), 1u);
+    EXPECT_EQ(nights[0].playedSeconds, c.played);
+    EXPECT_EQ(nights[0].askedSeconds, c.asked);
+    EXPECT_EQ(nights[0].songs, 1);
+  }
+  // A window of 8 PM to 5 AM across the change closes at 5 AM as the clock
+  // then reads it: eight hours after its start, not nine.
+  const std::string open =
+      "2026-03-28 20:00:00 +0100 Show started (glimmer show)\n"
+      "2026-03-28 20:00:00 +0100 Night window: 8:00:00 PM to 5:00:00 AM\n";
+  const std::vector<watch::NightPlayed> nights =
+      watch::ExpectedAgainstPlayed(open + "2026-03-29 04:00:00 +0200 Entry 1 started: Song 1\n");
+  ASSERT_EQ(nights.size(), 1u);
+  EXPECT_EQ(nights[0].askedSeconds, 8 * H);
+}
+
 TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   const std::string running = At("2026-12-24", 18 * H, "Entry 1 started: Song 1");
   const std::string stopped = running + At("2026-12-24", 18 * H + 5, "Show stopped (Stop button)");
@@ -146,6 +200,23 @@ TEST(Restarted, OnlyARunningShowWhoseLogEndsWithoutAStop) {
   EXPECT_FALSE(watch::Restarted("1", stopped));
   EXPECT_FALSE(watch::Restarted("1", ended + "\n\n"));
   EXPECT_FALSE(watch::Restarted("1", ""));
+}
+
+// A clean stop while an alert command ran: the lines the watch wrote after
+// the show's last one (the command stopped as the program ended, what it
+// said) do not make the next start a restart; a crash after them still is.
+TEST(Restarted, TheWatchsLinesAfterACleanEndAreNoCrash) {
+  const std::string running = At("2026-12-24", 18 * H, "Entry 1 started: Song 1");
+  const std::string stopped =
+      running + At("2026-12-24", 18 * H + 5, "Show stopped (SIGTERM, as closing the window)");
+  const std::string afterwards =
+      At("2026-12-24", 18 * H + 5, "Alert summary: Night of 2026-12-24: played 0 of 330 minutes") +
+      At("2026-12-24", 18 * H + 6, "Alert command said: sending") +
+      At("2026-12-24", 18 * H + 7, "Alert command for summary stopped as the show ended") +
+      At("2026-12-24", 18 * H + 7, "Service manager not told: STOPPING=1: no socket");
+  EXPECT_FALSE(watch::Restarted("1", stopped + afterwards));
+  EXPECT_TRUE(watch::Restarted("1", running + afterwards));
+  EXPECT_FALSE(watch::Restarted("1", afterwards));
 }
 
 }  // namespace

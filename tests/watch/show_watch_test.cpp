@@ -72,6 +72,7 @@ class ShowWatchTest : public ::testing::Test {
                   watch::NightCheckReport report;
                   report.entries = 4;
                   if (!checkProblem.empty()) report.problems.push_back(checkProblem);
+                  for (const std::string& p : moreProblems) report.problems.push_back(p);
                   return report;
                 },
             .readLog = [this] { return logText; },
@@ -103,12 +104,50 @@ class ShowWatchTest : public ::testing::Test {
   watch::ClockWatch clock{time, time.wall - 24h};
   int checks = 0;
   std::string checkProblem;
+  std::vector<std::string> moreProblems;
   bool portOpen = true;
   std::string logText;
   std::vector<std::string> logged;
   std::vector<std::string> notices;
   watch::ShowWatch show{alerts, service, clock, time, Hooks(), false};
 };
+
+// A lost Cache folder: hundreds of problems. The alert still reaches the
+// command, short enough for any system's argument limit, and the log keeps
+// every problem on a line of its own.
+TEST_F(ShowWatchTest, AHugeCheckReportIsToldShortAndKeptWholeInTheLog) {
+  for (int i = 1; i <= 300; ++i) {
+    moreProblems.push_back("entry " + std::to_string(i) + " \"" + std::string(600, 'x') +
+                           "\": cache missing");
+  }
+  show.Started(false, At(17 * H));
+  Run(17 * H + 20 * 60 - 1, 17 * H + 20 * 60 + 1);
+  Drain();
+  ASSERT_EQ(starter.told.size(), 1u);
+  const std::string prefix = "check-failed: ";
+  const std::string told = starter.told[0].substr(prefix.size());
+  EXPECT_LE(told.size(), watch::kAlertTextLimit);
+  EXPECT_EQ(told, "Check before the night: 300 problems; the first: " + moreProblems[0] +
+                      " (all of it in show.log)");
+  EXPECT_EQ(notices, std::vector<std::string>{told});
+  std::vector<std::string> problemLines;
+  for (const std::string& line : logged) {
+    if (line.starts_with("Check before the night, problem ")) problemLines.push_back(line);
+  }
+  ASSERT_EQ(problemLines.size(), 300u);
+  EXPECT_EQ(problemLines.back(),
+            "Check before the night, problem 300 of 300: " + moreProblems.back());
+  // A first problem longer than the alert itself is cut.
+  watch::NightCheckReport report;
+  report.problems = {std::string(10000, 'y'), "second"};
+  const std::string shortened = watch::ShortNightCheck(report);
+  EXPECT_EQ(shortened.size(), watch::kAlertTextLimit);
+  EXPECT_TRUE(shortened.ends_with("yyy... (all of it in show.log)")) << shortened.substr(4000);
+  // A report that fits is told as it always was.
+  report.problems = {"serial port: COM1: no serial device"};
+  EXPECT_EQ(watch::ShortNightCheck(report), watch::DescribeNightCheck(report));
+  EXPECT_TRUE(watch::NightCheckProblemLines(report, 2048).empty());
+}
 
 // The adapter stays unplugged: the check fails ten minutes before, and the
 // window opens without a song.

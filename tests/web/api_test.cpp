@@ -48,7 +48,14 @@ TEST(WebApi, EachControlNeedsTheTokenAndCallsTheShowAsThePhonePage) {
       {std::string("Bearer ") + std::string(kToken, 31) + "0", 401},  // the last byte differs
       {std::string("Basic ") + kToken, 401},
       {kToken, 401},
+      {std::string("Bearer") + kToken, 401},
+      {kBearer + " x", 401},
       {kBearer, 200},
+      // The scheme in any case; blanks around the token are no part of it.
+      {std::string("bearer ") + kToken, 200},
+      {std::string("BEARER ") + kToken, 200},
+      {kBearer + " ", 200},
+      {std::string("Bearer  ") + kToken + " \t", 200},
   };
   for (const auto& [path, call] : controls) {
     for (const auto& [header, status] : auths) {
@@ -83,28 +90,36 @@ TEST(WebApi, WithoutATokenInTheSettingsNothingChanges) {
   EXPECT_TRUE(rig.show.calls.empty());
 }
 
-TEST(WebApi, RepeatedWrongTokensFromOneAddressAreSlowedOthersAreNot) {
+// Wrong tokens from one address are slowed; the right one always passes, at
+// once, and clears the wait: every local user shares 127.0.0.1 and phones
+// behind one router share an address.
+TEST(WebApi, OnlyWrongTokensAreSlowedTheRightOnePassesAndClearsTheWait) {
   ApiRig rig;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
   EXPECT_NE(rig.logged.back().find("waits 1 s"), std::string::npos) << rig.logged.back();
-  // Now even the right token waits, without being looked at.
-  const web::Response slowed = rig.Ask("POST", "/api/stop", kBearer);
-  EXPECT_EQ(slowed.status, 429);
+  // A wrong one now waits, without being looked at; so does none.
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 429);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "").status, 429);
   EXPECT_TRUE(rig.show.calls.empty());
+  // The right one passes at once from the same address.
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
+  EXPECT_EQ(rig.show.calls.size(), 1u);
+  // ... and the count starts again: two more wrong ones wait for nothing.
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
+  EXPECT_EQ(rig.logged.back().find("waits"), std::string::npos) << rig.logged.back();
   // Another address is not held up.
-  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer, "192.168.1.8").status, 200);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess", "192.168.1.8").status, 401);
+  EXPECT_EQ(rig.logged.back().find("waits"), std::string::npos) << rig.logged.back();
 
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);  // the 3rd: 1 s
   rig.clock.now += std::chrono::seconds(1);
   EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);  // the 4th: 2 s
   EXPECT_NE(rig.logged.back().find("waits 2 s"), std::string::npos) << rig.logged.back();
   rig.clock.now += std::chrono::seconds(1);
-  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 429);
-  rig.clock.now += std::chrono::seconds(1);
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 429);
   EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
-  // The right token clears the count.
-  EXPECT_EQ(rig.Ask("POST", "/api/stop", "Bearer guess").status, 401);
-  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
-  // Reads are never slowed.
+  // Reads are never slowed by wrong tokens.
   for (int i = 0; i < 10; ++i) rig.Ask("POST", "/api/stop", "Bearer guess");
   EXPECT_EQ(rig.Get("/api/status").status, 200);
   // The wait grows to its longest and no further.
@@ -287,6 +302,85 @@ TEST(WebApi, NightsAsGlimmerLogCountsThem) {
     EXPECT_EQ(r.status, 400) << bad;
     EXPECT_NE(r.body.find("n must be a whole number from 1 to 366"), std::string::npos);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Every read the page offers costs the show's thread an answer: one address
+// gets a burst and then its share a second, and a flood from it is refused
+// at once without holding up another address or the controls.
+TEST(WebApi, ReadsFromOneAddressAreLimitedOthersAreNot) {
+  for (const char* path : {"/", "/api/status", "/api/nights"}) {
+    SCOPED_TRACE(path);
+    ApiRig rig;
+    for (int i = 0; i < web::kReadBurst; ++i) {
+      ASSERT_EQ(rig.Ask("GET", path, "", "10.0.0.9").status, 200) << i;
+    }
+    const web::Response refused = rig.Ask("HEAD", path, "", "10.0.0.9");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_EQ(refused.headers,
+              (std::vector<std::pair<std::string, std::string>>{{"Retry-After", "1"}}));
+    EXPECT_EQ(rig.Ask("GET", path, "", "10.0.0.10").status, 200);
+    EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer, "10.0.0.9").status, 200);
+
+    // The share comes back with time, never beyond the burst.
+    rig.clock.now += std::chrono::milliseconds(1000 / web::kReadsPerSecond);
+    EXPECT_EQ(rig.Ask("GET", path, "", "10.0.0.9").status, 200);
+    EXPECT_EQ(rig.Ask("GET", path, "", "10.0.0.9").status, 429);
+    rig.clock.now += std::chrono::hours(1);
+    int answered = 0;
+    while (rig.Ask("GET", path, "", "10.0.0.9").status == 200 && answered < 1000) ++answered;
+    EXPECT_EQ(answered, web::kReadBurst);
+  }
+  // A page that polls as ours does (every two seconds) is never refused.
+  ApiRig rig;
+  for (int i = 0; i < 500; ++i) {
+    rig.clock.now += std::chrono::seconds(2);
+    ASSERT_EQ(rig.Get("/api/status").status, 200) << i;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The status is open to whoever reaches the page: the machine's folders are
+// not, so a path in any of its texts shows as its last part; with the token
+// the status is whole.
+TEST(WebApi, TheStatusShowsNoFolderToAnyoneWithoutTheToken) {
+  ApiRig rig;
+  web::ShowStatus& s = rig.show.status;
+  s.statusText = "Show Running... Press Stop To Stop The Show And/Or Change Settings";
+  s.notice = "Cannot open /home/op/.local/share/glimmerfield/Cache/a.csq: No such file";
+  s.playing = web::PlayingView{{0, "Carol   (/media/usb/shows/carol.msq)"}, 1, 2};
+  s.window = web::WindowView{"5:30:00 PM", "11:00:00 PM", false, 60,
+                             "/home/op/show/calendar.toml line 7: \"10/12\" is not a date"};
+  s.health = web::HealthView{"2026-12-07 17:20:00",
+                             "cannot read C:\\Users\\op\\show\\show.log: denied",
+                             {"2026-12-07 09:00:00 port-lost: port /dev/ttyUSB0 lost, "
+                              "\\\\nas\\share\\x.wav missing"}};
+  const json whole = json::parse(rig.Get("/api/status").body);
+  EXPECT_EQ(whole["statusText"], s.statusText);
+  EXPECT_EQ(whole["notice"], "Cannot open a.csq: No such file");
+  EXPECT_EQ(whole["playing"]["title"], "Carol   (carol.msq)");
+  EXPECT_EQ(whole["window"]["problem"], "calendar.toml line 7: \"10/12\" is not a date");
+  EXPECT_EQ(whole["window"]["start"], "5:30:00 PM");
+  EXPECT_EQ(whole["health"]["lastCheckResult"], "cannot read show.log: denied");
+  EXPECT_EQ(whole["health"]["alerts"][0],
+            "2026-12-07 09:00:00 port-lost: port ttyUSB0 lost, x.wav missing");
+
+  for (const std::string& header : {std::string("Bearer wrong"), std::string()}) {
+    EXPECT_EQ(json::parse(rig.Ask("GET", "/api/status", header).body)["notice"],
+              "Cannot open a.csq: No such file");
+  }
+  const json withToken = json::parse(rig.Ask("GET", "/api/status", kBearer).body);
+  EXPECT_EQ(withToken["notice"], s.notice);
+  EXPECT_EQ(withToken["window"]["problem"], s.window->problem);
+  // A read with a wrong token is no guess that slows the controls.
+  EXPECT_TRUE(rig.logged.empty());
+  EXPECT_EQ(rig.Ask("POST", "/api/stop", kBearer).status, 200);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -95,21 +96,43 @@ platform::Status WritePrivately(const std::string& path, const std::string& text
   return platform::MakeFileStore()->ReplaceFile(path, text);
 }
 #else
+// The file a link at `path` leads to, so the link stays and its target gets
+// the new text; `path` itself when it is no link. A link that leads nowhere
+// is refused: writing would replace it with a plain file.
+platform::Result<std::string> FileBehind(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    return platform::Result<std::string>::Error(
+        path + " is a link to a file that cannot be reached (" + std::strerror(errno) +
+        "); mend or remove the link, then try again");
+  }
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
+}
+
 platform::Status WritePrivately(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const auto failed = [&](const char* what) {
+  const platform::Result<std::string> behind = FileBehind(path);
+  if (!behind) return behind.status();
+  const std::string& target = behind.value();
+  // A name of our own, made by mkstemp (O_CREAT | O_EXCL, mode 0600): a link
+  // planted where the temporary goes is never followed.
+  std::string temporary = target + ".new-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  const auto failed = [&](const char* what, const std::string& file) {
     const std::string why = std::strerror(errno);
-    return platform::Status::Error(std::string("cannot ") + what + " " + temporary + ": " + why);
+    return platform::Status::Error(std::string("cannot ") + what + " " + file + ": " + why);
   };
-  if (fd < 0) return failed("create");
+  if (fd < 0) return failed("create a file beside", target);
   ::fchmod(fd, 0600);
   std::size_t at = 0;
   while (at < text.size()) {
     const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      const platform::Status error = failed("write");
+      const platform::Status error = failed("write", temporary);
       ::close(fd);
       ::unlink(temporary.c_str());
       return error;
@@ -117,14 +140,14 @@ platform::Status WritePrivately(const std::string& path, const std::string& text
     at += static_cast<std::size_t>(n);
   }
   if (::fsync(fd) != 0) {
-    const platform::Status error = failed("write");
+    const platform::Status error = failed("write", temporary);
     ::close(fd);
     ::unlink(temporary.c_str());
     return error;
   }
   ::close(fd);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    const platform::Status error = failed("rename");
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const platform::Status error = failed("replace", target);
     ::unlink(temporary.c_str());
     return error;
   }
