@@ -8,7 +8,8 @@
 // Target: lateness at the write p99 <= 6 ms (the flush window the wire
 // protocol batches into is 5.8 ms).
 //
-// Usage: bench_write_lateness --device DEVICE [--seconds N] [--frame-timing N]
+// Usage: bench_write_lateness --device DEVICE [--seconds N] [--frame-timing N] [--baud N]
+//   --baud N   the line's rate, 56000 (the default) or 115200
 #include <unistd.h>
 
 #include <chrono>
@@ -96,7 +97,8 @@ class StartStampingAudio final : public platform::AudioPlayer {
 };
 
 int Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s --device DEVICE [--seconds N] [--frame-timing N]\n", program);
+  std::fprintf(stderr, "usage: %s --device DEVICE [--seconds N] [--frame-timing N] [--baud N]\n",
+               program);
   return 2;
 }
 
@@ -105,6 +107,7 @@ int Usage(const char* program) {
 int main(int argc, char** argv) {
   int seconds = 60;
   int frameTiming = 5;
+  int baud = 56000;
   std::string device;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -112,6 +115,8 @@ int main(int argc, char** argv) {
       seconds = std::max(3, std::atoi(argv[++i]));
     } else if (a == "--frame-timing" && i + 1 < argc) {
       frameTiming = std::clamp(std::atoi(argv[++i]), 1, 10);
+    } else if (a == "--baud" && i + 1 < argc) {
+      baud = std::atoi(argv[++i]);
     } else if (a == "--device" && i + 1 < argc) {
       device = argv[++i];
     } else {
@@ -152,11 +157,11 @@ int main(int argc, char** argv) {
     playback::EncodeEvent(records[i], audioEnd, fadeTimings, m);
     rowOfMessage.emplace(m, i);
   }
-  std::printf("sequence: %zu rows over %d s, frame timing %d, on %s\n", records.size(), seconds,
-              frameTiming, device.c_str());
+  std::printf("sequence: %zu rows over %d s, frame timing %d, on %s at %d baud\n", records.size(),
+              seconds, frameTiming, device.c_str(), baud);
 
   // ---- the player, as `glimmer play --silent` builds it ----
-  glimmer::FixedShowSettings settings({1, 56000, frameTiming, "12:00:00 AM", "11:59:59 PM"});
+  glimmer::FixedShowSettings settings({1, baud, frameTiming, "12:00:00 AM", "11:59:59 PM"});
   glimmer::SingleEntry playlist(entry);
   platform::LineOutput errors(STDERR_FILENO);
   glimmer::ConsoleShowView quietView(errors, /*labelled=*/true, /*quiet=*/true);
