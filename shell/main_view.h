@@ -126,6 +126,9 @@ class MainView {
   // list text and audio file, and its time), and the note under it.
   virtual void SetNowPlaying(const std::string& text) = 0;
   virtual void SetPlayingNote(const ColouredText& note) = 0;
+  // How far the entry under way is, "1:05 played, 2:10 to go"; empty when
+  // nothing plays.
+  virtual void SetPlayingTime(const std::string& text) = 0;
   // The Show Schedule frame's caption.
   virtual void SetScheduleTitle(const std::string& text) = 0;
   // Where a phone finds the show; empty hides the line.
@@ -140,6 +143,9 @@ class MainView {
   // Readable when the phone page's server has something to answer (-1:
   // nothing to watch): the view calls MainPresenter::Tick when it is.
   virtual void WatchWakeFd(int fd) = 0;
+  // Every status text and notice as it is shown ("status: ...", "notice:
+  // ..."), for whoever watches the window from outside; nothing by default.
+  virtual void Trace(const std::string& line) { (void)line; }
 };
 
 }  // namespace shell
