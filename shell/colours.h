@@ -12,8 +12,9 @@ inline constexpr std::uint32_t kWindowBackground = 0x80000005;  // system colour
 inline constexpr std::uint32_t kWindowText = 0x80000008;        // system colour 8
 inline constexpr std::uint32_t kRed = 255;
 inline constexpr std::uint32_t kGreen = 65280;
-// The status line's orange, the notices' dark red.
+// The status line's orange, the notices' dark red, good news' dark green.
 inline constexpr std::uint32_t kOrange = 0x000080FF;
 inline constexpr std::uint32_t kDarkRed = 0x000000A0;
+inline constexpr std::uint32_t kDarkGreen = 0x00007000;
 
 }  // namespace shell

@@ -65,14 +65,31 @@ std::string PlayingTimeText(const playback::ShowState::Playing& playing) {
   return text;
 }
 
-std::uint32_t NoticeColour(const std::string&) {
-  return kDarkRed;
+std::uint32_t NoticeColour(const std::string& notice) {
+  // The line's forecast for a new sequence, and the port come back.
+  const bool goodNews = (notice.find("Serial line at ") != std::string::npos &&
+                         notice.find(" baud: on time") != std::string::npos) ||
+                        notice.find(" back: the lights follow the show again") != std::string::npos;
+  return goodNews ? kDarkGreen : kDarkRed;
 }
 
 std::vector<std::pair<Control, std::string>> ControlToolTips() {
-  return {{Control::FrameTiming,
-           "How early each light command is sent, to make up for the controllers' own delay: "
-           "each step sends 5.8 ms earlier"}};
+  return {
+      {Control::FrameTiming,
+       "How early each light command is sent, to make up for the controllers' own delay: each "
+       "step sends 5.8 ms earlier"},
+      {Control::Start,
+       "Start the show: it plays the playlist from the top while the show's window is open, and "
+       "waits for it otherwise"},
+      {Control::Stop, "Stop the show now: the song and the lights stop, and the port is closed"},
+      {Control::Add, "Import a Spectrum sequence archive (.msq) and add it to the end of the list"},
+      {Control::Remove, "Take the selected entry out of the playlist (its files stay on disk)"},
+      {Control::MoveUp, "Play the selected entry one place earlier"},
+      {Control::MoveDown, "Play the selected entry one place later"},
+      {Control::StartTime, "When the show's window opens each day"},
+      {Control::EndTime,
+       "When the show's window closes each day: the song under way then is the last"},
+  };
 }
 
 std::string ToolTipOf(Control control) {

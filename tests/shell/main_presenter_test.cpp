@@ -43,6 +43,8 @@ constexpr const char* kDefaultPreferences =
 
 class PresenterTest : public ::testing::Test {
  protected:
+  static constexpr int kPollsAtMost = 1000;
+
   PresenterTest() {
     registry.PutString("SOFTWARE\\Classes\\Applications\\SpectrumSequencer.exe\\shell",
                        "FriendlyCache", "Spectrum");
@@ -77,11 +79,17 @@ class PresenterTest : public ::testing::Test {
     const std::vector<const playlist::PlaylistEntry*> entries = {&entry};
     fakes::WriteBytes(dir.File("playlist.txt"), playlist::FormatPlaylistFile(entries));
     audio.duration = seconds;
+    audio.polls = 0;
     audio.onPoll = [this, seconds](fakes::FakeAudioPlayer& a) {
       a.position += 0.1;
       clock.Advance(100);
       if (a.position >= seconds - 1e-9) a.state = platform::kPlayStateStopped;
       if (onPoll) onPoll(a.polls);
+      // A test that misses its moment ends the show instead of hanging.
+      if (a.polls == kPollsAtMost) {
+        ADD_FAILURE() << "the show was still playing after " << kPollsAtMost << " polls";
+        presenter->Stop();
+      }
     };
     clock.SetTimeOfDay(18, 0, 0);  // inside the default 5:30 PM to 11:00 PM
   }
@@ -143,6 +151,43 @@ TEST(PresenterTexts, PlayingTimeCountsWholeSecondsBothWays) {
     playing.remainingSeconds = remaining;
     EXPECT_EQ(shell::PlayingTimeText(playing), text);
   }
+}
+
+TEST(PresenterTexts, GoodNewsIsNotShownInTheAlarmColour) {
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"Serial line at 115200 baud: on time (at most 3 ms late)", shell::kDarkGreen},
+      {"6:00:00 PM  Serial port COM1 back: the lights follow the show again", shell::kDarkGreen},
+      {"6:00:00 PM  Serial port COM1 lost: unplugged - the show goes on", shell::kDarkRed},
+      {"Serial line at 56000 baud: up to 120 ms late", shell::kDarkRed},
+      {"Plays silently: no audio device", shell::kDarkRed},
+  };
+  for (const auto& [notice, colour] : cases)
+    EXPECT_EQ(shell::NoticeColour(notice), colour) << notice;
+}
+
+// The buttons and the time lists say what they do; with a calendar the
+// time lists say who decides instead, and get their own back without it.
+TEST_F(PresenterTest, ControlsCarryTheirToolTipsAndTheCalendarTakesOverTheTimeLists) {
+  Start();
+  const Control controls[] = {Control::Start,     Control::Stop,    Control::Add,
+                              Control::Remove,    Control::MoveUp,  Control::MoveDown,
+                              Control::StartTime, Control::EndTime, Control::FrameTiming};
+  std::vector<std::string> seen;
+  for (const Control control : controls) {
+    const std::string& tip = view.ToolTip(control);
+    EXPECT_EQ(tip, shell::ToolTipOf(control));
+    EXPECT_FALSE(tip.empty()) << static_cast<int>(control);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), tip), 0) << tip;
+    seen.push_back(tip);
+  }
+  fakes::WriteBytes(dir.File("calendar.toml"),
+                    "[[show]]\ndays = [\"Fri\"]\nstart = \"6:00 PM\"\nend = \"1:00 AM\"\n");
+  presenter->SetStoppedState();
+  EXPECT_EQ(view.ToolTip(Control::StartTime), shell::kCalendarDecidesTip);
+  EXPECT_EQ(view.ToolTip(Control::EndTime), shell::kCalendarDecidesTip);
+  std::filesystem::remove(dir.File("calendar.toml"));
+  presenter->SetStoppedState();
+  EXPECT_EQ(view.ToolTip(Control::StartTime), shell::ToolTipOf(Control::StartTime));
 }
 
 TEST_F(PresenterTest, EachStateSetsItsControlsAndTheFacesFollowTheShow) {
