@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTreeView>
 #include <algorithm>
 #include <memory>
 #include <thread>
@@ -60,6 +62,16 @@ std::optional<std::string> QtUserInterface::ShowOpenDialog(const std::string& fi
   // columns, and those tell an operator which archive is the new one.
   dialog.resize(std::max(dialog.width(), kOpenDialogWidth),
                 std::max(dialog.height(), kOpenDialogHeight));
+  // Qt's own dialog (not a desktop's) keeps its columns at fixed widths:
+  // the name takes the room left over, the others what they show.
+  if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = details->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < header->count(); ++column) {
+      header->setSectionResizeMode(
+          column, column == 0 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    }
+  }
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
