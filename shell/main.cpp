@@ -1,8 +1,11 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/audio_factory.h"
 #include "platform/paths.h"
@@ -46,8 +49,14 @@ int main(int argc, char** argv) {
   platform::PosixProcessLauncher launcher;
   // Spectrum and WinRAR, when installed under Wine, registered themselves in
   // Wine's copy of HKEY_LOCAL_MACHINE.
-  platform::WineRegistry registry(
-      platform::WineRegistry::DefaultPath(std::getenv("WINEPREFIX"), std::getenv("HOME")));
+  const std::string registryPath =
+      platform::WineRegistry::DefaultPath(std::getenv("WINEPREFIX"), std::getenv("HOME"));
+  platform::WineRegistry registry(registryPath);
+  // Without a Wine prefix there is no registry for Spectrum to be missing
+  // from: the sequences are imported without it.
+  std::error_code noPrefix;
+  const bool registryExists =
+      !registryPath.empty() && std::filesystem::exists(registryPath, noPrefix);
   // A copy run from a build tree or a USB stick keeps its files beside
   // itself; the installed one in the user's data folder.
   const platform::ProgramFolders folders = platform::CurrentProgramFolders();
@@ -77,7 +86,8 @@ int main(int argc, char** argv) {
       },
       [applicationDirectory](int portNumber) {
         return platform::DescribeSerialPort(portNumber, applicationDirectory);
-      }});
+      },
+      registryExists});
   ui.SetParent(&window);
   platform::RealtimePriority dispatchPriority;
   window.SetDispatchPriority(dispatchPriority);

@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTreeView>
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -15,6 +18,9 @@
 namespace platform::qt {
 
 namespace {
+
+constexpr int kOpenDialogWidth = 860;
+constexpr int kOpenDialogHeight = 480;
 
 QMessageBox* MakeMessageBox(const std::string& text, QWidget* parent) {
   QString shown = ToQString(text);
@@ -48,11 +54,28 @@ std::optional<std::string> QtUserInterface::ShowOpenDialog(const std::string& fi
   QString start = ToQString(initialFolder);
   // A folder remembered from another machine ("c:\") does not exist here.
   if (start.isEmpty() || !QDir(start).exists()) start = QDir::homePath();
-  if (!fileName.empty()) start = QDir(start).filePath(ToQString(fileName));
-  const QString chosen =
-      QFileDialog::getOpenFileName(parent_, ToQString(title), start, ToQtFileFilter(filter));
-  if (chosen.isEmpty()) return std::nullopt;
-  return FromQString(QDir::toNativeSeparators(chosen));
+  QFileDialog dialog(parent_, ToQString(title), start, ToQtFileFilter(filter));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (!fileName.empty()) dialog.selectFile(ToQString(fileName));
+  // Qt's own dialog opens too narrow to show the Size and Date Modified
+  // columns, and those tell an operator which archive is the new one.
+  dialog.resize(std::max(dialog.width(), kOpenDialogWidth),
+                std::max(dialog.height(), kOpenDialogHeight));
+  // Qt's own dialog (not a desktop's) keeps its columns at fixed widths:
+  // the name takes the room left over, the others what they show.
+  if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = details->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < header->count(); ++column) {
+      header->setSectionResizeMode(
+          column, column == 0 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    }
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+  return FromQString(QDir::toNativeSeparators(chosen.front()));
 }
 
 void QtUserInterface::DoEvents() {
