@@ -73,3 +73,9 @@ set_tests_properties(win_audio_without_device PROPERTIES ENVIRONMENT
   "GLIMMER_NO_AUDIO_DEVICE=1;XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}/no-sound-server;PULSE_SERVER=unix:${CMAKE_CURRENT_BINARY_DIR}/no-sound-server/native")
 # The ring and decoder thread both players share.
 target_sources(win_audio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/platform/song_feed_test.cpp)
+
+# The window's view: its layout, its open-file filters, and the dialog
+# itself (made hidden) with a recorder where the presenter would be.
+glimmer_test_suite(win_window win_window)
+target_sources(win_window_tests PRIVATE ${GLIMMER_WIN_DIALOG_RC})
+target_include_directories(win_window_tests PRIVATE ${CMAKE_SOURCE_DIR}/shell/win)

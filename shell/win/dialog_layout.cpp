@@ -43,8 +43,10 @@ constexpr Written kWritten[] = {
     {IDC_CMDSTOP, {239, 294, 206, 70}, kFixed},
     {IDC_LBLPHONEPAGE, {20, 364, 425, 18}, kFixed},
     {IDC_WINDOWSMEDIA, {8, 392, 449, 78}, kFixed},
-    {IDC_LBLNOWPLAYING, {18, 396, 429, 50}, kFixed},
-    {IDC_LBLPLAYINGNOTE, {18, 446, 429, 20}, kFixed},
+    // What plays (three lines), how far it is, and the note under it.
+    {IDC_LBLNOWPLAYING, {18, 395, 429, 42}, kFixed},
+    {IDC_LBLPLAYINGTIME, {18, 437, 429, 15}, kFixed},
+    {IDC_LBLPLAYINGNOTE, {18, 453, 429, 15}, kFixed},
     {IDC_FRAME1, {465, 8, 372, 462}, kGrowX | kGrowY},
     {IDC_LSTPLAYLIST, {475, 32, 352, 348}, kGrowX | kGrowY},
     {IDC_CMDPLAYLISTADD, {475, 390, 82, 28}, kMoveY},
