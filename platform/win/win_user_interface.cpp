@@ -32,7 +32,8 @@ std::wstring DialogFilter(std::string_view filter) {
   std::vector<std::string_view> pieces;
   for (std::size_t start = 0;;) {
     const std::size_t bar = filter.find('|', start);
-    pieces.push_back(Trimmed(filter.substr(start, bar == std::string_view::npos ? bar : bar - start)));
+    pieces.push_back(
+        Trimmed(filter.substr(start, bar == std::string_view::npos ? bar : bar - start)));
     if (bar == std::string_view::npos) break;
     start = bar + 1;
   }
@@ -54,7 +55,8 @@ std::wstring DialogFilter(std::string_view filter) {
 WinUserInterface::WinUserInterface() {
   timer_ = UniqueHandle(::CreateWaitableTimerExW(
       nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
-  if (!timer_) timer_ = UniqueHandle(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
+  if (!timer_)
+    timer_ = UniqueHandle(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
 }
 
 WinUserInterface::~WinUserInterface() = default;

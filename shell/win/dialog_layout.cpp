@@ -104,9 +104,9 @@ std::vector<Placement> LayOut(int width, int height, int dpi) {
                         panelHeight};
   const int margin = Scale(kImportingMargin, dpi);
   places.push_back({IDC_FRMIMPORTING, panel});
-  places.push_back({IDC_LBLIMPORTING,
-                    {panel.x + margin, panel.y + margin, panel.width - 2 * margin,
-                     panel.height - 2 * margin}});
+  places.push_back(
+      {IDC_LBLIMPORTING,
+       {panel.x + margin, panel.y + margin, panel.width - 2 * margin, panel.height - 2 * margin}});
   return places;
 }
 

@@ -38,18 +38,18 @@ constexpr const char* kLateCountTip =
 
 // Controls whose tooltip also shows while they are disabled: a disabled
 // control takes no mouse input, so the dialog under it watches for it.
-constexpr int kDisablable[] = {IDC_CBOPORT,          IDC_CBODATARATE,         IDC_CBOFRAMECOMP,
-                               IDC_CBOSTARTTIME,     IDC_CBOENDTIME,          IDC_CMDPLAYLISTADD,
-                               IDC_CMDPLAYLISTREMOVE, IDC_CMDPLAYLISTMOVEUP,  IDC_CMDPLAYLISTMOVEDOWN,
-                               IDC_LSTPLAYLIST,      IDC_CMDSHOWSTART,        IDC_CMDSTOP};
+constexpr int kDisablable[] = {
+    IDC_CBOPORT,           IDC_CBODATARATE,       IDC_CBOFRAMECOMP,
+    IDC_CBOSTARTTIME,      IDC_CBOENDTIME,        IDC_CMDPLAYLISTADD,
+    IDC_CMDPLAYLISTREMOVE, IDC_CMDPLAYLISTMOVEUP, IDC_CMDPLAYLISTMOVEDOWN,
+    IDC_LSTPLAYLIST,       IDC_CMDSHOWSTART,      IDC_CMDSTOP};
 
 // Texts as the program holds them: UTF-8, or the sequencer's Windows-1252
 // where the bytes are not UTF-8 (an old playlist's title).
 std::wstring DisplayText(const std::string& bytes) {
   if (bytes.empty()) return {};
   const int size = static_cast<int>(bytes.size());
-  int length =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
   UINT codePage = CP_UTF8;
   DWORD flags = MB_ERR_INVALID_CHARS;
   if (length == 0) {
@@ -203,7 +203,8 @@ INT_PTR CALLBACK MainDialog::DialogProc(HWND window, UINT message, WPARAM wParam
 void MainDialog::OnInit() {
   KeepOwnDpiLayout(window_);
   dpi_ = DpiOf(window_);
-  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+  const HINSTANCE instance =
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
   const HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_GLIMMERFIELD));
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -222,7 +223,8 @@ void MainDialog::OnInit() {
   tipText_[IDC_TEXT1] = kKeepAliveTip;
   tipText_[IDC_TEXT2] = kLateCountTip;
 
-  for (int id : {IDC_CBOPORT, IDC_CBODATARATE, IDC_CBOFRAMECOMP, IDC_CBOSTARTTIME, IDC_CBOENDTIME}) {
+  for (int id :
+       {IDC_CBOPORT, IDC_CBODATARATE, IDC_CBOFRAMECOMP, IDC_CBOSTARTTIME, IDC_CBOENDTIME}) {
     SendDlgItemMessageW(window_, id, CB_SETMINVISIBLE, kVisibleChoices, 0);
   }
   // Merging identical commands only shortens the compiled table; the box
@@ -355,7 +357,8 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       PostQuitMessage(0);
       return TRUE;
     case WM_TIMER:
-      if (wParam == kTickTimer) Forward("the phone page and the watch", [](MainActions& p) { p.Tick(); });
+      if (wParam == kTickTimer)
+        Forward("the phone page and the watch", [](MainActions& p) { p.Tick(); });
       return TRUE;
     case kRunPosted:
       while (!posted_.empty()) {
@@ -448,10 +451,12 @@ void MainDialog::OnCommand(int id, int code, bool fromAccelerator) {
       if (code == BN_CLICKED) Forward("cmdPlayListAdd_Click", [](MainActions& p) { p.Add(); });
       return;
     case IDC_CMDPLAYLISTREMOVE:
-      if (code == BN_CLICKED) Forward("cmdPlaylistRemove_Click", [](MainActions& p) { p.Remove(); });
+      if (code == BN_CLICKED)
+        Forward("cmdPlaylistRemove_Click", [](MainActions& p) { p.Remove(); });
       return;
     case IDC_CMDPLAYLISTMOVEUP:
-      if (code == BN_CLICKED) Forward("cmdPlayListMoveUp_Click", [](MainActions& p) { p.MoveUp(); });
+      if (code == BN_CLICKED)
+        Forward("cmdPlayListMoveUp_Click", [](MainActions& p) { p.MoveUp(); });
       return;
     case IDC_CMDPLAYLISTMOVEDOWN:
       if (code == BN_CLICKED) {
@@ -496,7 +501,8 @@ bool MainDialog::DrawButton(const DRAWITEMSTRUCT& item) {
   wchar_t caption[32] = {};
   GetWindowTextW(item.hwndItem, caption, 32);
   SetBkMode(item.hDC, TRANSPARENT);
-  SetTextColor(item.hDC, GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  SetTextColor(item.hDC,
+               GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
   if (pressed) OffsetRect(&face, 1, 1);
   DrawTextW(item.hDC, caption, -1, &face, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   if (item.itemState & ODS_FOCUS) {
@@ -543,7 +549,8 @@ std::string MainDialog::ControlText(int id) const {
   const HWND control = Item(id);
   if (control == nullptr) return {};
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  text.resize(static_cast<std::size_t>(
+      GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
   return Narrow(text);
 }
 
@@ -614,7 +621,8 @@ std::string MainDialog::SelectedChoiceText(Choice list) const {
   const LRESULT length = SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
   if (length == CB_ERR) return {};
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+  SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(index),
+               reinterpret_cast<LPARAM>(text.data()));
   text.resize(static_cast<std::size_t>(length));
   return Narrow(text);
 }
@@ -676,7 +684,8 @@ void MainDialog::ShowImportingPanel(bool visible) {
   for (int id : {IDC_FRMIMPORTING, IDC_LBLIMPORTING}) {
     const HWND control = Item(id);
     // Over every other control: first in the order is on top.
-    if (visible) SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (visible)
+      SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
   }
   if (visible) {
@@ -737,9 +746,9 @@ void MainDialog::InsertItem(int index, const std::string& text) {
   if (index < 0 || index > Count()) {
     throw std::out_of_range("cannot insert at " + std::to_string(index) + " into lstPlayList");
   }
-  const LRESULT at = SendDlgItemMessageW(window_, IDC_LSTPLAYLIST, LB_INSERTSTRING,
-                                         static_cast<WPARAM>(index),
-                                         reinterpret_cast<LPARAM>(DisplayText(text).c_str()));
+  const LRESULT at =
+      SendDlgItemMessageW(window_, IDC_LSTPLAYLIST, LB_INSERTSTRING, static_cast<WPARAM>(index),
+                          reinterpret_cast<LPARAM>(DisplayText(text).c_str()));
   if (at < 0) throw std::runtime_error("lstPlayList has no room for another entry");
   SendDlgItemMessageW(window_, IDC_LSTPLAYLIST, LB_SETITEMDATA, static_cast<WPARAM>(at), 0);
   rowBytes_.insert(rowBytes_.begin() + index, text);

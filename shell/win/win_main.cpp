@@ -27,10 +27,11 @@ bool AnswerOption(const std::wstring& option) {
     text = std::string("glimmerfield ") + GLIMMER_VERSION + "\n";
   } else if (option == L"--help" || option == L"-h" || option == L"/?") {
     const platform::ProgramFolders folders = platform::CurrentProgramFolders();
-    text = "Usage: glimmerfield [--help | --version]\n"
-           "The Glimmerfield light-show player's window. It keeps its files (preferences.txt,\n"
-           "playlist.txt, Cache, Temp, show.log) in " +
-           folders.data + "\n";
+    text =
+        "Usage: glimmerfield [--help | --version]\n"
+        "The Glimmerfield light-show player's window. It keeps its files (preferences.txt,\n"
+        "playlist.txt, Cache, Temp, show.log) in " +
+        folders.data + "\n";
   } else {
     return false;
   }
@@ -81,34 +82,33 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     });
   }
   shell::MainPresenter presenter(
-      shell::MainServices{
-          .ui = ui,
-          .clock = *clock,
-          .port = *port,
-          .audio = *audio,
-          .registry = registry,
-          .files = *files,
-          .launcher = *launcher,
-          .applicationDirectory = folders.data,
-          // An installed WinRAR as the registry names it, else our own
-          // extractor beside the program, which takes the same command line.
-          .locateWinRar =
-              [programs = folders.programs](const shell::RegistryTextReader& read) {
-                return shell::LocateArchiver(read, programs);
-              },
-          // Closing ends the program where it stands, also inside a running
-          // show loop; every file has been written and closed by then.
-          .endProgram =
-              [](int exitCode) {
-                std::fflush(nullptr);
-                ExitProcess(static_cast<UINT>(exitCode));
-              },
-          .describePort =
-              [](int number) {
-                return platform::win::DescribeComPort(number,
-                                                      platform::win::ListedSerialPorts());
-              },
-          .sequencerRegistryExists = true},
+      shell::MainServices{.ui = ui,
+                          .clock = *clock,
+                          .port = *port,
+                          .audio = *audio,
+                          .registry = registry,
+                          .files = *files,
+                          .launcher = *launcher,
+                          .applicationDirectory = folders.data,
+                          // An installed WinRAR as the registry names it, else our own
+                          // extractor beside the program, which takes the same command line.
+                          .locateWinRar =
+                              [programs = folders.programs](const shell::RegistryTextReader& read) {
+                                return shell::LocateArchiver(read, programs);
+                              },
+                          // Closing ends the program where it stands, also inside a running
+                          // show loop; every file has been written and closed by then.
+                          .endProgram =
+                              [](int exitCode) {
+                                std::fflush(nullptr);
+                                ExitProcess(static_cast<UINT>(exitCode));
+                              },
+                          .describePort =
+                              [](int number) {
+                                return platform::win::DescribeComPort(
+                                    number, platform::win::ListedSerialPorts());
+                              },
+                          .sequencerRegistryExists = true},
       *window);
   shell::win::PresenterActions actions(presenter);
   window->Attach(&actions);

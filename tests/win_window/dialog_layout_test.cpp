@@ -25,9 +25,8 @@ bool Overlap(const PixelRect& a, const PixelRect& b) {
 
 // Controls that are drawn around or over others on purpose: the frames,
 // the audio player's area and the import panel.
-const std::set<int> kContainers = {IDC_FRAME1,       IDC_FRAME2,      IDC_FRAME3,
-                                   IDC_FRAME4,       IDC_WINDOWSMEDIA, IDC_FRMIMPORTING,
-                                   IDC_LBLIMPORTING};
+const std::set<int> kContainers = {IDC_FRAME1,       IDC_FRAME2,       IDC_FRAME3,      IDC_FRAME4,
+                                   IDC_WINDOWSMEDIA, IDC_FRMIMPORTING, IDC_LBLIMPORTING};
 
 class LayoutAtDpi : public ::testing::TestWithParam<int> {};
 
@@ -52,9 +51,12 @@ TEST_P(LayoutAtDpi, SmallestClientHoldsEveryControlWithoutOverlaps) {
     }
   }
   // Each control inside its frame.
-  const std::pair<int, int> inside[] = {{IDC_CBOPORT, IDC_FRAME2},     {IDC_CBOFRAMECOMP, IDC_FRAME2},
-                                        {IDC_CBOENDTIME, IDC_FRAME4},  {IDC_CMDSTOP, IDC_FRAME3},
-                                        {IDC_LSTPLAYLIST, IDC_FRAME1}, {IDC_LABEL7, IDC_FRAME1},
+  const std::pair<int, int> inside[] = {{IDC_CBOPORT, IDC_FRAME2},
+                                        {IDC_CBOFRAMECOMP, IDC_FRAME2},
+                                        {IDC_CBOENDTIME, IDC_FRAME4},
+                                        {IDC_CMDSTOP, IDC_FRAME3},
+                                        {IDC_LSTPLAYLIST, IDC_FRAME1},
+                                        {IDC_LABEL7, IDC_FRAME1},
                                         {IDC_LBLPLAYINGNOTE, IDC_WINDOWSMEDIA}};
   for (const auto& [control, frame] : inside) {
     const PixelRect& c = places.at(control);
@@ -100,10 +102,10 @@ INSTANTIATE_TEST_SUITE_P(Dpis, LayoutAtDpi, ::testing::Values(96, 120, 144, 168,
 TEST(DialogLayout, WrittenPlacesAt96Dpi) {
   const auto places = ById(LayOut(kClientWidth, kClientHeight, kBaseDpi));
   const std::pair<int, PixelRect> written[] = {
-      {IDC_FRAME2, {8, 8, 449, 136}},         {IDC_CMDSHOWSTART, {20, 294, 206, 70}},
-      {IDC_FRAME1, {465, 8, 372, 462}},       {IDC_LSTPLAYLIST, {475, 32, 352, 348}},
-      {IDC_LBLSTATUS, {8, 478, 721, 22}},     {IDC_TEXT1, {737, 478, 48, 22}},
-      {IDC_TEXT2, {789, 478, 48, 22}},        {IDC_FRMIMPORTING, {192, 210, 460, 110}},
+      {IDC_FRAME2, {8, 8, 449, 136}},     {IDC_CMDSHOWSTART, {20, 294, 206, 70}},
+      {IDC_FRAME1, {465, 8, 372, 462}},   {IDC_LSTPLAYLIST, {475, 32, 352, 348}},
+      {IDC_LBLSTATUS, {8, 478, 721, 22}}, {IDC_TEXT1, {737, 478, 48, 22}},
+      {IDC_TEXT2, {789, 478, 48, 22}},    {IDC_FRMIMPORTING, {192, 210, 460, 110}},
   };
   for (const auto& [id, where] : written) EXPECT_EQ(places.at(id), where) << id;
 }
@@ -113,7 +115,8 @@ TEST(DialogLayout, ScaleRoundsToTheNearestPixelBothWays) {
     int length, dpi, expected;
   } cases[] = {{845, 96, 845}, {845, 144, 1268}, {1, 120, 1}, {3, 120, 4},
                {-5, 144, -8},  {0, 192, 0},      {8, 0, 0}};
-  for (const auto& c : cases) EXPECT_EQ(Scale(c.length, c.dpi), c.expected) << c.length << "@" << c.dpi;
+  for (const auto& c : cases)
+    EXPECT_EQ(Scale(c.length, c.dpi), c.expected) << c.length << "@" << c.dpi;
   // No DPI known: the written layout.
   EXPECT_EQ(LayOut(kClientWidth, kClientHeight, 0), LayOut(kClientWidth, kClientHeight, kBaseDpi));
 }

@@ -118,7 +118,8 @@ TEST_F(MainDialogTest, EscapeKeepsTheWindowAndClosingAsksThePresenter) {
 }
 
 TEST_F(MainDialogTest, EnterClicksTheFocusedStartOrStop) {
-  for (const auto& [id, call] : {std::pair{IDC_CMDSHOWSTART, "Start"}, std::pair{IDC_CMDSTOP, "Stop"}}) {
+  for (const auto& [id, call] :
+       {std::pair{IDC_CMDSHOWSTART, "Start"}, std::pair{IDC_CMDSTOP, "Stop"}}) {
     SendMessageW(dialog.Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
     if (GetFocus() != Item(id)) GTEST_SKIP() << "no keyboard focus without a desktop";
     actions.calls.clear();
@@ -178,9 +179,10 @@ TEST_F(MainDialogTest, PlaylistKeepsEachEntrysBytesAndData) {
 }
 
 TEST_F(MainDialogTest, ShowsWhatThePresenterSays) {
-  dialog.SetStatusLine({"Show Running... Press Stop To Stop The Show And/Or Change Settings", kOrange});
-  dialog.SetNoticeLine({"Next show: Tue 8 Dec, 5:30 PM", "Next show: Tue 8 Dec, 5:30 PM\n9:00:01 PM  x",
-                        kDarkRed});
+  dialog.SetStatusLine(
+      {"Show Running... Press Stop To Stop The Show And/Or Change Settings", kOrange});
+  dialog.SetNoticeLine(
+      {"Next show: Tue 8 Dec, 5:30 PM", "Next show: Tue 8 Dec, 5:30 PM\n9:00:01 PM  x", kDarkRed});
   dialog.SetKeepAliveBox({"3", kRed});
   dialog.SetLateCountBox({"1", kRed});
   dialog.SetNowPlaying("Playlist entry 1 of 2\nWine Carol\nC:\\song.wav");
@@ -197,7 +199,8 @@ TEST_F(MainDialogTest, ShowsWhatThePresenterSays) {
   EXPECT_EQ(dialog.BackgroundOf(IDC_TEXT1), kRed);
   EXPECT_EQ(dialog.ControlText(IDC_TEXT2), "1");
   // A static control breaks lines at "\r\n".
-  EXPECT_EQ(dialog.ControlText(IDC_LBLNOWPLAYING), "Playlist entry 1 of 2\r\nWine Carol\r\nC:\\song.wav");
+  EXPECT_EQ(dialog.ControlText(IDC_LBLNOWPLAYING),
+            "Playlist entry 1 of 2\r\nWine Carol\r\nC:\\song.wav");
   EXPECT_EQ(dialog.ControlText(IDC_FRAME4), "Show Schedule (calendar.toml in use)");
   EXPECT_EQ(dialog.FaceOf(Control::Start), kButtonHighlight);
   EXPECT_EQ(dialog.FaceOf(Control::Stop), kButtonFace);
@@ -210,15 +213,17 @@ TEST_F(MainDialogTest, ShowsWhatThePresenterSays) {
   EXPECT_FALSE(GetWindowLongPtrW(Item(IDC_LBLPHONEPAGE), GWL_STYLE) & WS_VISIBLE);
   dialog.ShowImportingPanel(true);
   EXPECT_TRUE(GetWindowLongPtrW(Item(IDC_LBLIMPORTING), GWL_STYLE) & WS_VISIBLE);
-  EXPECT_EQ(dialog.ControlText(IDC_LBLIMPORTING), "Please wait while the sequence is being imported...");
+  EXPECT_EQ(dialog.ControlText(IDC_LBLIMPORTING),
+            "Please wait while the sequence is being imported...");
   dialog.ShowImportingPanel(false);
   EXPECT_FALSE(GetWindowLongPtrW(Item(IDC_FRMIMPORTING), GWL_STYLE) & WS_VISIBLE);
 }
 
 TEST_F(MainDialogTest, EveryControlOfTheStatesIsADistinctControl) {
-  const Control all[] = {Control::Port,   Control::DataRate, Control::FrameTiming, Control::StartTime,
-                         Control::EndTime, Control::Add,     Control::Remove,      Control::MoveUp,
-                         Control::MoveDown, Control::Playlist, Control::Start,     Control::Stop};
+  const Control all[] = {Control::Port,      Control::DataRate, Control::FrameTiming,
+                         Control::StartTime, Control::EndTime,  Control::Add,
+                         Control::Remove,    Control::MoveUp,   Control::MoveDown,
+                         Control::Playlist,  Control::Start,    Control::Stop};
   std::vector<int> seen;
   for (Control c : all) {
     const int id = MainDialog::IdOf(c);
