@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CI: glimmerfield.exe as an operator meets it, under Wine on a virtual
 # display with a window manager, in a fresh Wine prefix:
+#  0. the dialog's own tests (MainDialogTest), which need a display;
 #  1. the portable zip unpacked and the window started from it: the caption,
 #     the 47-byte default preferences file beside it;
 #  2. a sequence archive imported through Add and its real file dialog, the
@@ -31,7 +32,7 @@ fail() { echo "ci-windows-window: $*" >&2; exit 1; }
 for tool in Xvfb openbox xdotool import unzip python3; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/prepare.sh installs it)"
 done
-for made in "$BUILD/bin/glimmerfield.exe" "$SETUP" "$PORTABLE" "$LINUX_BIN/glimmer"; do
+for made in "$BUILD/bin/glimmerfield.exe" "$BUILD/bin/win_window_tests.exe" "$SETUP" "$PORTABLE" "$LINUX_BIN/glimmer"; do
   [ -f "$made" ] || fail "no $made (scripts/build-windows.sh and ./test.sh make it)"
 done
 
@@ -81,6 +82,11 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p
 say "Wine prefix ready, COM1 = $(cat "$WORK/pty")"
+
+# ---- the dialog's own tests, which need the display ----
+"$WINE" "$BUILD/bin/win_window_tests.exe" --gtest_filter='MainDialogTest.*' \
+  >"$WORK/dialog-tests" 2>&1 || { cat "$WORK/dialog-tests" >&2; fail "the dialog's tests failed"; }
+say "the dialog's tests passed: $(grep -c '^\[       OK' "$WORK/dialog-tests" || true) run"
 
 # ---- 1. the portable copy ----
 mkdir "$WORK/portable"

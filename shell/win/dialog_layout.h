@@ -21,6 +21,7 @@ struct PixelRect {
 struct Placement {
   int id = 0;  // the control's identifier in resource.h
   PixelRect where;
+  friend bool operator==(const Placement&, const Placement&) = default;
 };
 
 // 96 DPI: one pixel per written pixel.
