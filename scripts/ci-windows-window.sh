@@ -210,6 +210,9 @@ say "installed and removed per user; the operator's files stayed"
 "$WINE" "$SETUP" /S /AllUsers /StartAtLogon || fail "the per-machine installer failed"
 per_machine="$WINEPREFIX/drive_c/Program Files/Glimmerfield"
 installed_check "$per_machine" "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" HKLM
+# Set only when the Task Scheduler took the show's task.
+"$WINE" reg query 'HKLM\Software\Glimmerfield' /v StartAtLogon 2>/dev/null | grep -q '0x1' ||
+  fail "the installer did not set the show to start at logon"
 "$WINE" "$per_machine/uninstall.exe" /S /AllUsers || fail "the per-machine uninstaller failed"
 removed_check "$per_machine" "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" HKLM
 say "installed and removed for every user"

@@ -8,7 +8,9 @@
 ; The operator's files (playlist, preferences, caches, show.log) live in
 ; %LOCALAPPDATA%\Glimmerfield and stay there when the program is removed.
 
-Unicode true
+; A 64-bit installer: the programs are 64-bit, and a 32-bit one would not
+; run where only 64-bit Windows code can (Wine without its 32-bit half).
+Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
