@@ -38,7 +38,11 @@ done
 
 WORK="$(mktemp -d)"
 pids=()
+main_pid=$BASHPID
 cleanup() {
+  # Only this script's own exit: a subshell that carries the trap along
+  # (a command substitution) must not tear the run down.
+  [ "$BASHPID" = "$main_pid" ] || return 0
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   WINEPREFIX="$WORK/prefix" wineserver -k 2>/dev/null || true
   rm -rf "$WORK"
@@ -80,7 +84,7 @@ within 10 test -s "$WORK/pty" || fail "no pseudo-terminal"
 "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$(cat "$WORK/pty")" /f >/dev/null 2>&1
 wineserver -k 2>/dev/null || true
 wineserver -w
-wineserver -p
+wineserver -p >/dev/null 2>&1
 say "Wine prefix ready, COM1 = $(cat "$WORK/pty")"
 
 # ---- the dialog's own tests, which need the display ----
@@ -106,16 +110,17 @@ start_window() {
   window="$(timeout 60 xdotool search --sync --onlyvisible --name '^Glimmerfield Player' | head -n 1)" ||
     fail "the window did not appear"
 }
-traced() { grep -qxF "$1" "$WORK/trace"; }
+# Windows ends each line with "\r\n".
+traced() { tr -d '\r' <"$WORK/trace" | grep -qxF "$1"; }
 wait_traced() { within "${2:-30}" traced "$1" || { cat "$WORK/trace" >&2; fail "never shown: $1"; }; }
 # Closes the window as the operator does and waits for the program to end.
 close_window() {
   xdotool windowactivate --sync "$window" key --clearmodifiers alt+F4
-  (sleep 30 && kill "$window_pid" 2>/dev/null) &
-  local watchdog=$!
+  # Gone, or ended and not yet reaped.
+  within 30 bash -c "[[ \"\$(ps -o stat= -p $window_pid)\" =~ ^(Z|$) ]]" ||
+    fail "the window did not close"
   local status=0
   wait "$window_pid" || status=$?
-  kill "$watchdog" 2>/dev/null || true
   [ "$status" = 0 ] || fail "the window did not close by itself (exit status $status)"
 }
 
@@ -123,9 +128,10 @@ start_window
 caption="$(xdotool getwindowname "$window")"
 [ "$caption" = "Glimmerfield Player (version $VERSION)" ] || fail "caption \"$caption\""
 wait_traced "status: Show Scheduler Stopped - Click Start To Resume"
-within 20 test -f "$COPY/preferences.txt" || fail "no preferences.txt beside the program"
+# Start-up writes the file once per list it fills: the last write is the
+# default one.
 printf '1\r\n115200\r\n5\r\n5:30:00 PM\r\n11:00:00 PM\r\n0\r\nc:\\\r\n' >"$WORK/default-preferences"
-cmp "$WORK/default-preferences" "$COPY/preferences.txt" ||
+within 20 cmp -s "$WORK/default-preferences" "$COPY/preferences.txt" ||
   fail "preferences.txt is not the default one: $(od -c "$COPY/preferences.txt" | head -5)"
 say "window up from the portable copy: \"$caption\", preferences.txt $(stat -c %s "$COPY/preferences.txt") bytes beside it"
 close_window
