@@ -29,7 +29,7 @@ started=$(date +%s)
 say() { echo "ci-windows-window: $* ($(($(date +%s) - started)) s)"; }
 fail() { echo "ci-windows-window: $*" >&2; exit 1; }
 
-for tool in Xvfb openbox xdotool import unzip python3; do
+for tool in Xvfb openbox xdotool import unzip python3 winepath wineserver; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/prepare.sh installs it)"
 done
 for made in "$BUILD/bin/glimmerfield.exe" "$BUILD/bin/win_window_tests.exe" "$SETUP" "$PORTABLE" "$LINUX_BIN/glimmer"; do
@@ -160,7 +160,8 @@ wait_traced "status: Show Running... Press Stop To Stop The Show And/Or Change S
 messages() { "$LINUX_BIN/glimmer" monitor - <"$WORK/line" 2>/dev/null | cut -d' ' -f2-; }
 within 60 bash -c "\"$LINUX_BIN/glimmer\" monitor - <\"$WORK/line\" 2>/dev/null | grep -q ' fade '" ||
   fail "no light commands arrived on COM1: $(messages | head -5)"
-import -window root "$WORK/root.png"
+# The window as it plays.
+import -window "$window" "$SHOTS/windows-window.png"
 xdotool windowactivate --sync "$window" key shift+F5
 wait_traced "status: Show Scheduler Stopped - Click Start To Resume"
 grep -qx '0' <(sed -n 6p "$COPY/preferences.txt" | tr -d '\r') || fail "Stop left the autostart flag set"
@@ -169,9 +170,6 @@ for expected in port-open keep-alive "device 1 fade"; do
   grep -q "^$expected" "$WORK/messages" || fail "no \"$expected\" among the line's messages"
 done
 say "the show sent $(wc -l <"$WORK/messages") messages on COM1 ($(grep -c ' fade ' "$WORK/messages") fades)"
-eval "$(xdotool getwindowgeometry --shell "$window")"
-convert "$WORK/root.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SHOTS/windows-window.png" 2>/dev/null ||
-  cp "$WORK/root.png" "$SHOTS/windows-window.png"
 close_window
 say "stopped and closed; screenshot in $SHOTS/windows-window.png"
 
