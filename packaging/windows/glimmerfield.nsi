@@ -1,7 +1,8 @@
 ; The Windows installer of Glimmerfield: 64-bit, for the current user
 ; (default, no administrator needed) or for every user of the machine.
 ; Made by scripts/build-windows.sh:
-;   makensis -DVERSION=0.94 -DBIN=build-win64/bin -DOUTFILE=...setup.exe glimmerfield.nsi
+;   makensis -DVERSION=0.94 -DBIN=<stripped programs> -DICON=shell/win/glimmerfield.ico
+;            -DOUTFILE=...setup.exe glimmerfield.nsi
 ;
 ; Silent use: setup.exe /S [/CurrentUser | /AllUsers] [/StartAtLogon] [/D=folder]
 ;             uninstall.exe /S [/CurrentUser | /AllUsers]
@@ -20,6 +21,9 @@ RequestExecutionLevel user
 !endif
 !ifndef BIN
   !error "BIN (the folder of the built programs) is not defined"
+!endif
+!ifndef ICON
+  !error "ICON (the program's .ico) is not defined"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "glimmerfield-${VERSION}-win64-setup.exe"
