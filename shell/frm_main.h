@@ -2,30 +2,12 @@
 
 #include <QWidget>
 #include <cstdint>
-#include <functional>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/show_host.h"
-#include "import/import_driver.h"
-#include "platform/audio_player.h"
-#include "platform/clock.h"
-#include "platform/file_store.h"
-#include "platform/log_file.h"
-#include "platform/process_launcher.h"
-#include "platform/registry.h"
-#include "platform/serial_port.h"
-#include "platform/show_lock.h"
-#include "platform/user_interface.h"
-#include "playback/line_report.h"
-#include "playback/show_log.h"
-#include "playback/show_scheduler.h"
-#include "playlist/playlist.h"
-#include "sequence_format/fade_timing.h"
-#include "shell/preferences.h"
-#include "shell/winrar_locator.h"
+#include "shell/main_presenter.h"
+#include "shell/main_view.h"
 
 class QCheckBox;
 class QCloseEvent;
@@ -45,139 +27,82 @@ namespace shell {
 class ElidedLabel;
 class ListBoxWidget;
 
-// The one window of the player. It owns every control and every piece of
-// long-lived state, and reaches the outside only through the platform objects
-// it is given, so tests build it with fakes. The show and the import see it
-// through their narrow views of the window.
-class frmMain : public QWidget,
-                public playback::ShowSettingsSource,
-                public playback::PlaylistSource,
-                public playback::ShowView,
-                public importer::ImportWindow {
+// The player's window on Linux: it builds the controls in the written
+// layout, shows what the presenter tells it and forwards the operator's
+// clicks to it. Everything the window decides is the presenter's, shared
+// with the Windows window.
+class frmMain : public QWidget, public MainView {
   Q_OBJECT
 
  public:
-  struct Services {
-    platform::UserInterface& ui;
-    platform::Clock& clock;
-    platform::SerialPort& port;
-    platform::AudioPlayer& audio;
-    platform::Registry& registry;
-    platform::FileStore& files;
-    platform::ProcessLauncher& launcher;  // runs the archiver of an import
-    std::string applicationDirectory;     // no trailing separator
-    WinRarLocator locateWinRar;
-    // Ends the process at once (exit code), also from inside a running show,
-    // which is then never returned to. Tests record the call instead; the show
-    // then ends by itself because closing has cleared ShowRunning.
-    std::function<void(int)> endProgram;
-    // One line naming the device that COM port n stands for, for cboPort's
-    // tooltip. Empty: no tooltip.
-    std::function<std::string(int)> describePort;
-  };
+  using Services = MainServices;
 
   explicit frmMain(Services services, QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // Start-up: version into the caption, show the window, InitializeForm.
-  void Form_Load();
-  // Keeps watch over the show on this machine: the check before each night,
-  // expected against played and the alerts of settings.toml. Before
-  // Form_Load, which may start the show.
-  void KeepWatch();
+  // Start-up: version into the caption, show the window, the settings and
+  // the playlist, the autostart.
+  void Form_Load() { presenter_->Load(); }
+  // Keeps watch over the show on this machine. Before Form_Load, which may
+  // start the show.
+  void KeepWatch() { presenter_->KeepWatch(); }
   // The phone page's address while the window serves it, else empty.
-  const std::string& PhonePageAddress() const { return host_->PhonePageAddress(); }
-
+  const std::string& PhonePageAddress() const { return presenter_->PhonePageAddress(); }
   // The show's dispatch runs at this priority where the system allows it.
   void SetDispatchPriority(platform::DispatchPriority& priority) {
-    host_->Session().SetDispatchPriority(&priority);
+    presenter_->SetDispatchPriority(priority);
   }
   // The show with its watch and page; the window renders it.
-  host::ShowHost& Host() { return *host_; }
+  host::ShowHost& Host() { return presenter_->Host(); }
+  MainPresenter& Presenter() { return *presenter_; }
 
-  void SetBusyState() override;
-  void SetRunningState();
-  void SetStoppedState() override;
-
-  // Sets StatusText, shows it in lblStatus and recolours Start and Stop.
-  void SetStatus(const std::string& text) override;
-  // The program's own additions, shown where they do not replace the status
-  // text: the playing note in the audio player's area, notices on the line
-  // under the status line (newest last, earlier ones in its tooltip).
-  void SetPlayingNote(const std::string& text);
-  void ShowNotice(const std::string& text);
-  // "Next show: ..." ahead of the notices on their line; empty: none.
-  void SetNextShow(const std::string& text);
-  const std::string& StatusText() const { return fields_.StatusText; }
-
-  // Rewrites preferences.txt from the current selections.
-  void SavePreferences() override;
-
-  // Runs the show; returns when it has ended.
-  void cmdShowStart_Click();
-  void cmdStop_Click();
-  // Runs one whole import of a sequence archive.
-  void cmdPlayListAdd_Click();
-
-  // Shows a keep-alive gap in Text1. Every call counts as a change, also the
-  // same gap twice in a row: each late keep-alive is one more in Text2.
-  void SetKeepAliveGap(int seconds);
-
-  // Selections as the show needs them, read afresh at every call.
-  int FrameTiming() const;
-  int PortNumber() const;
-  int LineRate() const;
-  std::string StartTimeText() const;
-  std::string EndTimeText() const;
-
-  bool ShowRunning() const { return host_->ShowRunning(); }
-  // Time of day (seconds) of the last keep-alive; the serial link keeps it.
-  int LastKeepAliveTime() const { return host_->Session().LastKeepAliveTime(); }
-  std::string LastImportFolder() const override { return fields_.LastImportFolder; }
-  void SetLastImportFolder(const std::string& folder) override {
-    fields_.LastImportFolder = folder;
-  }
-  const std::string& WinRarPath() const { return fields_.WinRarPath; }
-
-  int PlaylistRowCount() const;
-  playlist::PlaylistEntry PlaylistEntryAt(int row) const;
-  const sequence_format::FadeTimingTable& FadeTimings() const { return fields_.FadeTimingTable; }
-  void SelectPlaylistRow(int row);
-  void LogShowEvent(const playback::ShowEvent& event);
-
-  // The show's side of the window: the lists as one value, the playlist,
-  // and what the show tells it.
-  playback::ShowSettings CurrentSettings() const override;
-  void SaveSettings() override { SavePreferences(); }
-  int RowCount() const override { return PlaylistRowCount(); }
-  playlist::PlaylistEntry EntryAt(int row) const override { return PlaylistEntryAt(row); }
-  void SelectRow(int row) override { SelectPlaylistRow(row); }
-  void ShowStarted() override { SetRunningState(); }
-  void ShowEnded() override { SetStoppedState(); }
-  void StatusChanged(const std::string& text) override { SetStatus(text); }
-  void NoticeAdded(const std::string& text) override { ShowNotice(text); }
-  void NextShowChanged(const std::string& text) override { SetNextShow(text); }
-  void PlayingNoteChanged(const std::string& text) override { SetPlayingNote(text); }
-  void KeepAliveGap(int seconds, bool) override { SetKeepAliveGap(seconds); }
-
-  bool PerformBitmask() const override;
-  std::function<void()> SequenceCompiled(const sequence_format::EventTable& table) override;
+  void SetBusyState() { presenter_->SetBusyState(); }
+  void SetRunningState() { presenter_->SetRunningState(); }
+  void SetStoppedState() { presenter_->SetStoppedState(); }
+  void SetStatus(const std::string& text) { presenter_->SetStatus(text); }
+  const std::string& StatusText() const { return presenter_->StatusText(); }
+  // A keep-alive seen with this gap.
+  void SetKeepAliveGap(int seconds) { presenter_->KeepAliveGap(seconds, false); }
   void ShowImportingPanel(bool visible) override;
 
-  void AddImportedSequence(const importer::ImportedSequence& sequence) override;
-  void SavePlaylist() override;
-  // Closing the window ends an import under way.
-  bool ImportCancelled() const override { return ended_; }
-  playlist::Playlist& Playlist() { return *playlist_; }
-  platform::UserInterface& UI() { return services_.ui; }
-  platform::Clock& Clock() { return services_.clock; }
-  platform::SerialPort& Port() { return services_.port; }
-  platform::AudioPlayer& Audio() { return services_.audio; }
-  const std::string& ApplicationDirectory() const { return services_.applicationDirectory; }
+  bool ShowRunning() const { return presenter_->ShowRunning(); }
+  int LastKeepAliveTime() const { return presenter_->LastKeepAliveTime(); }
+  std::string LastImportFolder() const { return presenter_->LastImportFolder(); }
+  const std::string& WinRarPath() const { return presenter_->WinRarPath(); }
+  int PlaylistRowCount() const { return presenter_->PlaylistRowCount(); }
+  playlist::PlaylistEntry PlaylistEntryAt(int row) const {
+    return presenter_->PlaylistEntryAt(row);
+  }
+  void SelectPlaylistRow(int row) { presenter_->SelectPlaylistRow(row); }
 
   // The colour code last given to a button face or text box background
   // (system colours 0x800000nn, plain colours 0x00BBGGRR).
   static std::uint32_t ColourCode(const QWidget& widget);
+
+  // What the presenter shows.
+  void SetCaption(const std::string& text) override;
+  void ShowWindow() override { show(); }
+  void SetEnabled(Control control, bool enabled) override;
+  void SetButtonFace(Control button, std::uint32_t colour) override;
+  void SetToolTip(Control control, const std::string& text) override;
+  void SetChoices(Choice list, const std::vector<std::string>& entries) override;
+  void SelectChoice(Choice list, int index) override;
+  int SelectedChoice(Choice list) const override;
+  std::string SelectedChoiceText(Choice list) const override;
+  playlist::ListBox& PlaylistBox() override;
+  bool PerformBitmask() const override;
+  void SetStatusLine(const ColouredText& line) override;
+  void SetNoticeLine(const NoticeLine& line) override;
+  void SetKeepAliveBox(const CounterBox& box) override;
+  void SetLateCountBox(const CounterBox& box) override;
+  void SetNowPlaying(const std::string& text) override;
+  void SetPlayingNote(const ColouredText& note) override;
+  void SetPlayingTime(const std::string& text) override;
+  void SetScheduleTitle(const std::string& text) override;
+  void SetPhonePage(const std::string& text) override;
+  void Post(std::function<void()> task) override;
+  void WatchWakeFd(int fd) override;
+  void Trace(const std::string& line) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -187,64 +112,12 @@ class frmMain : public QWidget,
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void TellLineReport(const std::shared_future<playback::ImportLineReport>& planned);
   void BuildControls();
   void ConnectHandlers();
-
-  void InitializeForm();
-  void FillFadeTimingTable();
-  void FillChoiceLists(const Preferences& saved);
-  void SelectDefaults();
-  void Autostart();
-  std::string ReadRegistryText(const std::string& keyName, const std::string& valueName);
-
-  void ShowCalendarState();
-  // Runs the show for `who` under this window's lock on the folder.
-  void StartShow(const std::function<void()>& run);
-  // Text1 is green only while the controllers hear the show.
-  void ShowLineAlive();
-  void ShowNoticeLine();
-  void lblStatus_Change();
-  void Text1_Change();
-  void Form_QueryUnload();
-  void cboPort_Click();
-  void UpdatePortToolTip();
-  void ShowNowPlaying(int row);
-  void cboDataRate_Click();
-  void cboFrameComp_Click();
-  void cboStartTime_Click();
-  void cboEndTime_Click();
-
-  void EndProgram(int exitCode);
-  // Shows where the phone page is served (empty: it is not).
-  void ShowPhonePage(const std::string& address);
-  // The page's server and the watch, run from the window's event loop
-  // (also inside a running show, whose yields handle the window's events).
-  void ServeAndWatch();
+  QWidget& ControlWidget(Control control) const;
+  QComboBox& ListOf(Choice list) const;
   void SetFace(QPushButton& button, std::uint32_t code);
   void SetBackColour(QLineEdit& box, std::uint32_t code);
-  // Runs an event handler; no exception gets past it into Qt.
-  void Handle(const char* name, const std::function<void()>& handler);
-
-  Services services_;
-  PreferencesFile preferences_;
-  // Held while this window's show runs: one show per folder.
-  std::unique_ptr<platform::ShowLock> showLock_;
-
-  // Long-lived state of the window, under the names the design gives it.
-  struct Fields {
-    std::string WinRarPath;
-    std::string LastImportFolder;
-    std::string StatusText;
-    // Filled at start-up, before any import can run. The import's compiler
-    // builds the same 108 rows itself: its entry point takes no table.
-    sequence_format::FadeTimingTable FadeTimingTable{};
-  } fields_;
-  bool ended_ = false;
-  // Notices of the current show, oldest first, each with its time of day.
-  std::vector<std::string> notices_;
-  // When the show opens next, shown ahead of the notices on their line.
-  std::string nextShow_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -260,6 +133,7 @@ class frmMain : public QWidget,
   QFrame* WindowsMedia = nullptr;
   ElidedLabel* lblNowPlaying = nullptr;
   ElidedLabel* lblPlayingNote = nullptr;
+  QLabel* lblPlayingTime = nullptr;
   QListWidget* lstPlayList = nullptr;
   QPushButton* cmdPlayListAdd = nullptr;
   QPushButton* cmdPlaylistRemove = nullptr;
@@ -272,18 +146,13 @@ class frmMain : public QWidget,
   ElidedLabel* lblNotice = nullptr;
   QLineEdit* Text1 = nullptr;
   QLineEdit* Text2 = nullptr;
+  QLabel* lblPhonePage = nullptr;
 
   std::unique_ptr<ListBoxWidget> listBox_;
-  std::unique_ptr<playlist::Playlist> playlist_;
-  // The show, with the line to the controllers (it holds
-  // LastKeepAliveTime), show.log, the watch and the phone page. Stop and
-  // closing reach it here.
-  std::unique_ptr<host::ShowHost> host_;
-  // Gone with the window: the yield hook it left behind does nothing then.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   QSocketNotifier* serverNotifier_ = nullptr;
-  QTimer* yieldTimer_ = nullptr;
-  QLabel* lblPhonePage = nullptr;
+  QTimer* tickTimer_ = nullptr;
+  // Last: built on the controls above, gone before them.
+  std::unique_ptr<MainPresenter> presenter_;
 };
 
 }  // namespace shell

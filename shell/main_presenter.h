@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "playback/show_event.h"
 #include "playlist/playlist.h"
 #include "sequence_format/fade_timing.h"
+#include "shell/colours.h"
 #include "shell/main_view.h"
 #include "shell/preferences.h"
 #include "shell/winrar_locator.h"
@@ -175,8 +178,11 @@ class MainPresenter : public playback::ShowSettingsSource,
   void InitializeForm();
   void FillChoiceLists(const Preferences& saved);
   void SelectDefaults();
+  // What a new selection of a list does, whoever made it.
+  void ChoiceTaken(Choice list);
   void Autostart();
   std::string ReadRegistryText(const std::string& keyName, const std::string& valueName);
+  // Runs the show under this window's lock on the folder.
   void StartShow(const std::function<void()>& run);
   void EndProgram(int exitCode);
   // Runs an action of the operator's; no exception gets past it into the
@@ -185,11 +191,17 @@ class MainPresenter : public playback::ShowSettingsSource,
   void TellLineReport(const std::shared_future<playback::ImportLineReport>& planned);
   void LogShowEvent(const playback::ShowEvent& event) { host_->Log(event); }
 
-  // The show's state on screen: status line, faces, keep-alive box, next
-  // show, what plays.
+  void SetEnabled(Control control, bool enabled);
+  bool Enabled(Control control) const;
+  // The show's state on screen as it moves on: what plays and for how long,
+  // when the next show opens.
   void Render();
   void ShowCalendarState();
   void ShowStatusLine(const std::string& text);
+  void ShowFaces(Control highlighted);
+  // Text1 is green only while the controllers hear the show.
+  void ShowLineAlive();
+  void SetNextShow(const std::string& text);
   void ShowNoticeLine();
   void ShowNowPlaying();
   void ShowPhonePage(const std::string& address);
@@ -202,16 +214,26 @@ class MainPresenter : public playback::ShowSettingsSource,
   std::string winRarPath_;
   std::string lastImportFolder_;
   std::string statusText_;
-  // Filled at start-up, before any import can run.
+  // Filled at start-up, before any import can run. The import's compiler
+  // builds the same 108 rows itself: its entry point takes no table.
   sequence_format::FadeTimingTable fadeTimings_{};
   bool ended_ = false;
+  // Which of the state controls are enabled, by Control.
+  std::array<bool, 12> enabled_{};
+  CounterBox keepAliveBox_{"0", kWindowBackground};
+  CounterBox lateCountBox_{"0", kWindowBackground};
   // Notices of the current show, oldest first, each with its time of day.
   std::vector<std::string> notices_;
   // When the show opens next, shown ahead of the notices on their line.
   std::string nextShow_;
+  // The entry on show in the audio player's area, its note and its time.
+  std::optional<int> playingRow_;
+  std::string playingNote_;
+  std::string playingTime_;
+  std::optional<std::int64_t> lastRender_;
   std::unique_ptr<playlist::Playlist> playlist_;
   std::unique_ptr<host::ShowHost> host_;
-  // Gone with the presenter: the yield hook it left behind does nothing then.
+  // Gone with the presenter: the hooks it left behind do nothing then.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,0 +1,85 @@
+#include "shell/main_texts.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "playback/calendar_file_window.h"
+#include "playback/show_calendar.h"
+#include "playback/show_scheduler.h"
+#include "shell/colours.h"
+
+namespace shell {
+namespace {
+
+// "m:ss" of whole seconds.
+std::string MinutesText(double seconds) {
+  const long whole = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+const char* StatusTextOf(playback::ShowState::Phase phase) {
+  switch (phase) {
+    case playback::ShowState::Phase::Playing:
+      return playback::kRunningText;
+    case playback::ShowState::Phase::Waiting:
+      return playback::kPausedText;
+    case playback::ShowState::Phase::Stopped:
+      break;
+  }
+  return playback::kStoppedText;
+}
+
+std::optional<Control> HighlightedButton(const std::string& statusText) {
+  if (statusText.find("Running") != std::string::npos) return Control::Start;
+  if (statusText.find("Stopped") != std::string::npos) return Control::Stop;
+  return std::nullopt;
+}
+
+std::string NextShowLineOf(const playback::ShowState& state, std::int64_t now) {
+  if (state.phase == playback::ShowState::Phase::Playing) return {};
+  const playback::ShowState::Window& window = state.window;
+  if (!window.problem.empty()) return playback::CalendarRefusedText(window.problem);
+  if (!window.start || !window.end) return {};
+  playback::ShowNight night;
+  night.start = *window.start;
+  night.end = *window.end;
+  night.volumePercent = window.volumePercent;
+  night.startText = window.startText;
+  night.endText = window.endText;
+  night.opensText = window.nextOpeningText;
+  return playback::NextShowLine(night, now);
+}
+
+std::string NowPlayingText(int row, int rowCount, const playlist::PlaylistEntry& entry) {
+  return "Playlist entry " + std::to_string(row + 1) + " of " + std::to_string(rowCount) + "\n" +
+         entry.ListText + "\n" + entry.AudioPath;
+}
+
+std::string PlayingTimeText(const playback::ShowState::Playing& playing) {
+  std::string text = MinutesText(playing.elapsedSeconds) + " played";
+  if (playing.remainingSeconds) text += ", " + MinutesText(*playing.remainingSeconds) + " to go";
+  return text;
+}
+
+std::uint32_t NoticeColour(const std::string&) {
+  return kDarkRed;
+}
+
+std::vector<std::pair<Control, std::string>> ControlToolTips() {
+  return {{Control::FrameTiming,
+           "How early each light command is sent, to make up for the controllers' own delay: "
+           "each step sends 5.8 ms earlier"}};
+}
+
+std::string ToolTipOf(Control control) {
+  for (const auto& [which, tip] : ControlToolTips()) {
+    if (which == control) return tip;
+  }
+  return {};
+}
+
+}  // namespace shell
