@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows programs, cross-built on Debian with MinGW-w64 into
-# build-win64/bin (glimmer.exe, glimmer-extract.exe) with the tests that run
-# under Wine.
+# build-win64/bin (glimmerfield.exe, glimmer.exe, glimmer-extract.exe) with
+# the tests that run under Wine; then the 64-bit installer
+# (build-win64/glimmerfield-VERSION-win64-setup.exe, NSIS) and the portable
+# zip (build-win64/glimmerfield-VERSION-win64-portable.zip).
 #
 # Installs the Debian packages that are missing, then builds the libraries
 # for MinGW from Debian's own source packages, each into its own prefix keyed
@@ -15,6 +17,7 @@
 # GLIMMER_BUILD_WRAPPER   command each compiling step runs under (a build
 #                         lock, say); none by default
 # GLIMMER_WIN_TESTS=0     configure without the tests
+# GLIMMER_WIN_PACKAGE=0   make neither installer nor zip
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${GLIMMER_WIN_BUILD_DIR:-$ROOT/build-win64}"
@@ -43,7 +46,10 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # the tests and the end-to-end run (its pseudo-terminal in Python); the installer
-  wine wine64 python3 nsis
+  wine wine64 python3
+  # the installer and the portable zip; the window's end-to-end run on a
+  # virtual display (scripts/ci-windows-window.sh)
+  nsis zip unzip xvfb openbox xdotool imagemagick
   # Media Foundation under Wine decodes through GStreamer (WAV, MP3); the
   # sound output's tests play into a PulseAudio null sink
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good pulseaudio
@@ -261,3 +267,38 @@ if (($#)); then
 else
   "${WRAP[@]}" cmake --build "$BUILD" --parallel "$JOBS"
 fi
+
+# The installer and the portable zip, from stripped copies of the programs
+# (the build keeps its debug information). Made again only when a program
+# or the installer's script changed.
+if [ "${GLIMMER_WIN_PACKAGE:-1}" = 0 ] || [ ! -f "$BUILD/bin/glimmerfield.exe" ]; then exit 0; fi
+VERSION="$(sed -n 's/^project(Glimmerfield VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")"
+SETUP="$BUILD/glimmerfield-$VERSION-win64-setup.exe"
+PORTABLE="$BUILD/glimmerfield-$VERSION-win64-portable.zip"
+PROGRAMS=(glimmerfield.exe glimmer.exe glimmer-extract.exe)
+NSI="$ROOT/packaging/windows/glimmerfield.nsi"
+ICON="$ROOT/shell/win/glimmerfield.ico"
+stale=""
+for made in "$SETUP" "$PORTABLE"; do
+  [ -f "$made" ] || stale=1
+  for source in "${PROGRAMS[@]/#/$BUILD/bin/}" "$NSI" "$ICON" "$ROOT/packaging/windows/portable-readme.txt"; do
+    if [ -f "$made" ] && [ "$source" -nt "$made" ]; then stale=1; fi
+  done
+done
+if [ -z "$stale" ]; then exit 0; fi
+STAGE="$BUILD/package"
+rm -rf "$STAGE"
+mkdir -p "$STAGE/Glimmerfield"
+for program in "${PROGRAMS[@]}"; do
+  "$HOST-strip" -o "$STAGE/Glimmerfield/$program" "$BUILD/bin/$program"
+done
+"${WRAP[@]}" makensis -V2 -NOCD "-DVERSION=$VERSION" "-DBIN=$STAGE/Glimmerfield" "-DICON=$ICON" \
+  "-DOUTFILE=$SETUP" "$NSI"
+# The portable copy: one folder that keeps its files beside its programs
+# wherever it is unpacked (outside Program Files).
+cp "$ROOT/packaging/windows/portable-readme.txt" "$STAGE/Glimmerfield/README.txt"
+sed -i 's/$/\r/' "$STAGE/Glimmerfield/README.txt"
+rm -f "$PORTABLE"
+(cd "$STAGE" && zip -q -9 -X -r "$PORTABLE" Glimmerfield)
+rm -rf "$STAGE"
+echo "Made $(basename "$SETUP") and $(basename "$PORTABLE") in $BUILD"

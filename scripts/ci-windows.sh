@@ -136,4 +136,5 @@ if ! cmp -s "$WORK/linux.messages" "$WORK/windows.messages"; then
 fi
 echo "ci-windows: glimmer.exe play sent glimmer play's $(wc -l <"$WORK/linux.messages")" \
      "messages on COM1, in the same order"
+"$ROOT/scripts/ci-windows-window.sh"
 echo "ci-windows: done in $(elapsed)"

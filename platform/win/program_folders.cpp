@@ -78,7 +78,12 @@ ProgramFolders CurrentProgramFolders() {
   for (const wchar_t* name : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
     if (std::string folder = Environment(name); !folder.empty()) programFiles.push_back(folder);
   }
-  return ChooseProgramFolders(ApplicationDirectory(), programFiles, Environment(L"LOCALAPPDATA"));
+  // Where an installer puts the programs of one user (Windows' own
+  // "UserProgramFiles"); the user may write there, but the files still
+  // belong in the data folder, which the uninstaller leaves alone.
+  const std::string localAppData = Environment(L"LOCALAPPDATA");
+  if (!localAppData.empty()) programFiles.push_back(InFolder(localAppData, "Programs"));
+  return ChooseProgramFolders(ApplicationDirectory(), programFiles, localAppData);
 }
 
 Status MakeDataFolder(const std::string& folder) {

@@ -1,0 +1,45 @@
+// Identifiers shared by the dialog template and the window's code. Plain
+// defines only: windres reads this file through the C preprocessor.
+#pragma once
+
+#define IDD_FRMMAIN 100
+#define IDI_GLIMMERFIELD 101
+#define IDR_ACCELERATORS 102
+
+#define IDC_FRAME2 1001
+#define IDC_LBL_PORT 1002
+#define IDC_CBOPORT 1003
+#define IDC_LBL_DATARATE 1004
+#define IDC_CBODATARATE 1005
+#define IDC_LBL_FRAMECOMP 1006
+#define IDC_CBOFRAMECOMP 1007
+#define IDC_FRAME4 1008
+#define IDC_LBL_STARTTIME 1009
+#define IDC_CBOSTARTTIME 1010
+#define IDC_LBL_ENDTIME 1011
+#define IDC_CBOENDTIME 1012
+#define IDC_FRAME3 1013
+#define IDC_CMDSHOWSTART 1014
+#define IDC_CMDSTOP 1015
+#define IDC_LBLPHONEPAGE 1016
+#define IDC_WINDOWSMEDIA 1017
+#define IDC_LBLNOWPLAYING 1018
+#define IDC_LBLPLAYINGNOTE 1019
+#define IDC_FRAME1 1020
+#define IDC_LSTPLAYLIST 1021
+#define IDC_CMDPLAYLISTADD 1022
+#define IDC_CMDPLAYLISTREMOVE 1023
+#define IDC_CMDPLAYLISTMOVEUP 1024
+#define IDC_CMDPLAYLISTMOVEDOWN 1025
+#define IDC_CHKPERFORMBITMASK 1026
+#define IDC_LABEL7 1027
+#define IDC_LBLSTATUS 1028
+#define IDC_LBLNOTICE 1029
+#define IDC_TEXT1 1030
+#define IDC_TEXT2 1031
+#define IDC_FRMIMPORTING 1032
+#define IDC_LBLIMPORTING 1033
+#define IDC_LBLPLAYINGTIME 1034
+
+// Keyboard commands without a control of their own.
+#define IDA_FOCUS_PLAYLIST 1101
