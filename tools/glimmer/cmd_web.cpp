@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "tools/glimmer/command_line.h"
@@ -222,11 +223,12 @@ int RunWeb(const std::vector<std::string>& args) {
     }
     token = made.value();
   }
-  std::string text;
-  if (std::ifstream in(path, std::ios::binary); in) {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const auto text = platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  if (!text) {
+    std::fprintf(stderr, "glimmer web: %s\n", text.message().c_str());
+    return 1;
   }
-  const auto edited = web::WithWebTable(text, path, listen, token);
+  const auto edited = web::WithWebTable(text.value(), path, listen, token);
   if (!edited) {
     std::fprintf(stderr, "glimmer web: %s\n", edited.message().c_str());
     return 1;
