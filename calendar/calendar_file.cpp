@@ -256,6 +256,17 @@ Rule ReadRule(const toml::table& table, bool haveLocation) {
       endLine = LineOf(node);
     } else if (name == "volume") {
       const std::optional<std::int64_t> volume = node.value_exact<std::int64_t>();
+      // 100.0 is a whole percent, only written as a fraction: say that, not
+      // that it is not whole.
+      if (const std::optional<double> number = node.value_exact<double>();
+          node.is_floating_point() && number && *number >= 0 && *number <= 100 &&
+          *number == static_cast<double>(static_cast<int>(*number))) {
+        const std::string whole = std::to_string(static_cast<int>(*number));
+        Refuse(LineOf(node), "volume: " + whole +
+                                 ".0 has a decimal point; a percent is written as a whole number: "
+                                 "volume = " +
+                                 whole);
+      }
       if (!node.is_integer() || !volume || *volume < 0 || *volume > 100) {
         Refuse(LineOf(node), "volume: " + Shown(node) +
                                  " is not a whole percent from 0 to 100; leave it out for 100");
@@ -456,7 +467,16 @@ ParsedCalendar ParseCalendar(std::string_view text) {
 CalendarText ReadCalendarText(const std::string& folder) {
   CalendarText read;
   const std::string path = platform::PathText(platform::FilePath(folder) / kCalendarFileName);
-  if (platform::KindOfPath(path) == platform::FileKind::Missing) return read;
+  if (platform::KindOfPath(path) == platform::FileKind::Missing) {
+    // A link that leads nowhere was meant to be the calendar: its mistake
+    // keeps the yard dark and is told, where the lists' window would play
+    // on unnoticed.
+    const std::string broken = platform::BrokenLinkReason(path);
+    if (broken.empty()) return read;
+    read.exists = true;
+    read.error = std::string(kCalendarFileName) + " cannot be read: " + broken;
+    return read;
+  }
   read.exists = true;
   platform::Result<std::string> bytes = platform::ReadRegularFile(path, kLargestFile);
   if (!bytes) {

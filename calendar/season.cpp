@@ -1,5 +1,6 @@
 #include "calendar/season.h"
 
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -67,6 +68,21 @@ struct Resolved {
   std::string problem;  // why there is no time
 };
 
+// The sunrise or sunset of the evening `date` names on the clock. Where the
+// zone runs far from the sun the place's own solar day is not the clock's
+// date: in Samoa or Kiribati the clock is a day ahead of the sun, and a
+// Fairbanks summer sunset comes after the clock's midnight. The solar day
+// whose noon is nearest the clock's noon of the date is the date's: its
+// sunrise is that morning's, its sunset that evening's, one for each date
+// with none skipped or taken twice where the clock crosses the sun's times.
+SunTime SunOfDate(SunEvent which, const Date& date, const Location& where) {
+  constexpr std::int64_t kDay = 86400;
+  const std::int64_t solarNoon =
+      LocalMoment(date, 12 * 3600) + static_cast<std::int64_t>(std::llround(where.longitude * 240));
+  const std::int64_t solarDay = solarNoon / kDay - (solarNoon % kDay < 0 ? 1 : 0);
+  return SunOn(which, FromDayNumber(solarDay), where);
+}
+
 Resolved Resolve(const NightTime& when, const Date& date, const std::optional<Location>& where) {
   Resolved resolved;
   if (when.kind == NightTime::Kind::Clock) {
@@ -74,7 +90,7 @@ Resolved Resolve(const NightTime& when, const Date& date, const std::optional<Lo
     return resolved;
   }
   const bool sunset = when.kind == NightTime::Kind::Sunset;
-  const SunTime sun = SunOn(sunset ? SunEvent::Sunset : SunEvent::Sunrise, date, *where);
+  const SunTime sun = SunOfDate(sunset ? SunEvent::Sunset : SunEvent::Sunrise, date, *where);
   if (!sun.at) {
     resolved.problem = sun.reason;
     return resolved;
@@ -138,7 +154,12 @@ Night Season::BaseNight(const Date& date) const {
   if (!start.at)
     return NoShow(date, winner->line,
                   why + ": start " + winner->start->text + ": " + start.problem);
-  if (ToLocal(*start.at).date != date) {
+  // A night starts on its date, or for a start from the sun, in that date's
+  // evening where it runs past midnight (Fairbanks in June).
+  const std::int64_t latestStart = winner->start->kind == NightTime::Kind::Clock
+                                       ? LocalMoment(AddDays(date, 1), 0)
+                                       : LocalMoment(AddDays(date, 1), 12 * 3600);
+  if (*start.at < LocalMoment(date, 0) || *start.at >= latestStart) {
     return NoShow(date, winner->line,
                   why + ": start " + winner->start->text + " falls on " +
                       IsoDate(ToLocal(*start.at).date) + ", not on this date");
@@ -156,6 +177,17 @@ Night Season::BaseNight(const Date& date) const {
   }
   if (!end.at)
     return NoShow(date, winner->line, why + ": end " + winner->end->text + ": " + end.problem);
+  if (*end.at <= *start.at) {
+    // A time the clocks skip is the gap's end, so a start and an end both
+    // inside one gap are the same moment: a night of no time is no show.
+    const bool skipped = winner->start->kind == NightTime::Kind::Clock &&
+                         ToLocal(*start.at).secondsOfDay != winner->start->seconds;
+    return NoShow(date, winner->line,
+                  why + ": start " + winner->start->text + " and end " + winner->end->text +
+                      (skipped ? " both fall in the time the clocks skip on this date"
+                               : " are the same moment") +
+                      ", so the night has no time");
+  }
 
   Night night;
   night.date = date;

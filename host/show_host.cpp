@@ -1,10 +1,9 @@
 #include "host/show_host.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
+#include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/show_lock.h"
 #include "playback/show_log.h"
@@ -16,15 +15,34 @@
 namespace host {
 namespace {
 
+// What a settings file held when looked at: its text, or why it could not
+// be read (a pipe, a folder, no permission), so a new reason is a change too.
 std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const platform::Result<std::string> read =
+      platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  return read ? read.value() : "cannot be read: " + read.message();
 }
 
 std::string WebTableOf(const platform::Result<web::WebSettings>& read) {
   if (!read) return "mistake: " + read.message();
   const web::WebSettings& web = read.value();
   return web.enabled ? web.listen + " " + web.token : std::string();
+}
+
+// What settings.toml asks of the page and of the alerts, in words that
+// change whenever what it asks does; a file that cannot be read asks its
+// reason of both.
+struct SettingsSeen {
+  std::string web, alerts;
+};
+
+SettingsSeen LookAtSettings(const std::string& path) {
+  const platform::Result<std::string> text =
+      platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  if (!text) return {"mistake: " + text.message(), text.message()};
+  const auto alerts = watch::ParseAlertSettings(text.value(), path);
+  return {WebTableOf(web::ParseWebSettings(text.value(), path)),
+          alerts ? alerts.value().command : alerts.message()};
 }
 
 }  // namespace
@@ -136,10 +154,9 @@ ShowHost::ShowHost(ShowHostOptions options)
   page_ = std::make_unique<web::ShowPage>(web::ShowPage::Show{
       [this] { return State(); }, options_.clock, &health_, options_.wallNow, &nights_});
   const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
-  const std::string settingsText = FileText(settingsPath);
-  webText_ = WebTableOf(web::ParseWebSettings(settingsText, settingsPath));
-  const auto alerts = watch::ParseAlertSettings(settingsText, settingsPath);
-  alertsText_ = alerts ? alerts.value().command : alerts.message();
+  SettingsSeen seen = LookAtSettings(settingsPath);
+  webText_ = std::move(seen.web);
+  alertsText_ = std::move(seen.alerts);
   calendarText_ = FileText(options_.dir + "/calendar.toml");
 }
 
@@ -402,10 +419,9 @@ void ShowHost::LookAtFiles() {
   if (now == lastLook_) return;
   lastLook_ = now;
   const std::string settingsPath = options_.dir + "/" + web::kSettingsFileName;
-  const std::string settingsText = FileText(settingsPath);
-  if (const std::string web = WebTableOf(web::ParseWebSettings(settingsText, settingsPath));
-      web != webText_) {
-    webText_ = web;
+  SettingsSeen seen = LookAtSettings(settingsPath);
+  if (seen.web != webText_) {
+    webText_ = std::move(seen.web);
     if (pageWanted_) {
       StopServing();
       pageOff_.clear();
@@ -414,10 +430,8 @@ void ShowHost::LookAtFiles() {
   } else if (pageWanted_) {
     LookAtOtherShows();
   }
-  const auto alerts = watch::ParseAlertSettings(settingsText, settingsPath);
-  if (const std::string command = alerts ? alerts.value().command : alerts.message();
-      command != alertsText_) {
-    alertsText_ = command;
+  if (seen.alerts != alertsText_) {
+    alertsText_ = std::move(seen.alerts);
     if (watchdog_) {
       Say("settings.toml's [alerts] changed: the player takes it up when it starts again");
     }

@@ -37,6 +37,38 @@ double RoundHalfToEven(double v) {
   return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
 }
 
+// Whether a number written too far from 1 for a double lies below 1 (it
+// rounds to 0) rather than above it: the place of its first digit that is
+// not 0, moved by its exponent. "0.000...01" with a hundred thousand digits
+// and "1e-999" are below; "1e999" and a thousand-digit whole number above.
+bool BelowOne(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  std::int64_t place = 0;  // the power of ten of the first digit not 0
+  bool found = false, afterPoint = false;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    if (text[i] == '.') {
+      afterPoint = true;
+    } else if (!found && text[i] != '0') {
+      found = true;
+      place = afterPoint ? place - 1 : 0;
+    } else if (!found && afterPoint) {
+      --place;
+    } else if (found && !afterPoint) {
+      ++place;
+    }
+  }
+  if (!found) return true;
+  std::int64_t exponent = 0;
+  bool negative = false;
+  if (i < text.size()) ++i;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  // Saturates far beyond any place a text of this size can have.
+  for (; i < text.size(); ++i)
+    exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1LL << 40);
+  return place + (negative ? -exponent : exponent) < 0;
+}
+
 ParsedNumber ParseNumber(std::string_view text, bool roundDown) {
   text = TrimXmlSpace(text);
   if (text.empty()) return {0, NumberError::kEmpty};
@@ -65,10 +97,10 @@ ParsedNumber ParseNumber(std::string_view text, bool roundDown) {
   double value = 0.0;
   const auto [stop, ec] = std::from_chars(begin, end, value, std::chars_format::general);
   if (ec == std::errc::result_out_of_range && stop == end) {
-    // Either huge or vanishingly small; only the sign of the exponent tells.
-    const bool tiny =
-        text.find("e-") != std::string_view::npos || text.find("E-") != std::string_view::npos;
-    if (!tiny) return {0, NumberError::kOutOfRange};
+    // Either huge or vanishingly small.
+    if (!BelowOne(std::string_view(begin, static_cast<std::size_t>(end - begin)))) {
+      return {0, NumberError::kOutOfRange};
+    }
     value = 0.0;
   } else if (ec != std::errc() || stop != end || !std::isfinite(value)) {
     return {0, NumberError::kNotANumber};
@@ -344,6 +376,13 @@ class Walker {
                                       std::int32_t channelNumber) {
     std::int32_t position = 0, effect = 0, in = 0, out = 0;
     if (auto f = ReadNumber(interval, kPositionInSamples, true, position)) return f;
+    // Nothing can be sent before the song starts; the player would hold such
+    // a row back and take the delay for the line's.
+    if (position < 0) {
+      return At("the PositionInSamples element", First(interval, kPositionInSamples)->node,
+                " holds " + std::to_string(position) +
+                    ", a position before the song starts; positions count from 0");
+    }
     if (auto f = ReadNumber(interval, kEffect, false, effect)) return f;
     if (auto f = ReadNumber(interval, kIntensityIn, false, in)) return f;
     if (auto f = ReadNumber(interval, kIntensityOut, false, out)) return f;
@@ -438,6 +477,61 @@ std::string OutOfMemory(std::size_t documentBytes) {
          std::to_string((documentBytes + kMegaByte - 1) / kMegaByte) + " MB)";
 }
 
+// Whether a character reference names a character XML allows in a document
+// (a tab, a line end, or text from U+0020 on, without the surrogates and
+// U+FFFE, U+FFFF).
+bool IsXmlCharacter(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Where the first character reference to a character XML does not allow
+// stands ("&#0;", "&#xD800;", "&#1114112;"), in text and attribute values
+// alike; comments, CDATA sections and processing instructions hold no
+// references. pugixml decodes any number it is given.
+std::optional<std::size_t> InvalidCharacterReference(std::string_view text) {
+  constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
+      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  std::size_t at = 0;
+  while ((at = text.find_first_of("<&", at)) != std::string_view::npos) {
+    if (text[at] == '<') {
+      bool skipped = false;
+      for (const auto& [open, close] : kSkipped) {
+        if (text.substr(at).starts_with(open)) {
+          const std::size_t end = text.find(close, at + open.size());
+          if (end == std::string_view::npos) return std::nullopt;  // the parser says so
+          at = end + close.size();
+          skipped = true;
+          break;
+        }
+      }
+      if (!skipped) ++at;
+      continue;
+    }
+    const std::size_t start = at++;
+    if (at >= text.size() || text[at] != '#') continue;
+    const bool hex = at + 1 < text.size() && text[at + 1] == 'x';
+    at += hex ? 2 : 1;
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; at < text.size() && text[at] != ';'; ++at, ++digits) {
+      const char c = text[at];
+      int d = -1;
+      if (c >= '0' && c <= '9') d = c - '0';
+      if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      if (d < 0) break;
+      value =
+          std::min<std::uint64_t>(value * (hex ? 16 : 10) + static_cast<unsigned>(d), 1ULL << 32);
+    }
+    if (digits == 0 || at >= text.size() || text[at] != ';' ||
+        !IsXmlCharacter(static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFF)))) {
+      return start;
+    }
+  }
+  return std::nullopt;
+}
+
 // The whole document through pugixml's tree: the reader of every document
 // the scanner declines, and the one that says what is wrong with it.
 platform::Result<SequenceDocument> ReadThroughTree(const Named& path, ByteBuffer buffer) {
@@ -457,6 +551,25 @@ platform::Result<SequenceDocument> ReadThroughTree(const Named& path, ByteBuffer
     return R::Error(Refusal(path, buffer.view(),
                             Failure{"it is not well-formed XML", parsed.offset,
                                     std::string(" (") + parsed.description() + ")"}));
+  }
+  // pugixml takes what XML does not allow: a second root element, and
+  // references to characters no document may hold.
+  const pugi::xml_node root = doc.document_element();
+  for (pugi::xml_node other = root.next_sibling(); other; other = other.next_sibling()) {
+    if (other.type() == pugi::node_element) {
+      return R::Error(Refusal(path, buffer.view(),
+                              Failure{"it is not well-formed XML", other.offset_debug(),
+                                      " (a second root element, " + Quoted(other.name()) +
+                                          ", after the one the document has)"}));
+    }
+  }
+  if (const auto reference = InvalidCharacterReference(buffer.view())) {
+    const std::string_view shown = buffer.view().substr(*reference, 12);
+    return R::Error(
+        Refusal(path, buffer.view(),
+                Failure{"it is not well-formed XML", static_cast<std::ptrdiff_t>(*reference),
+                        " (a reference to a character no XML document may hold, " +
+                            Quoted(shown.substr(0, shown.find(';') + 1)) + ")"}));
   }
   SequenceDocument result;
   if (auto failure = Walker(doc, result).Walk()) {
@@ -484,7 +597,8 @@ platform::Result<SequenceDocument> ReadSequenceDocument(const std::string& path,
     if (!read) return R::Error(Refusal(named, read.message()));
     ByteBuffer bytes = std::move(read).value();
     size = bytes.size();
-    if (const auto direct = DirectlyReadableForm(bytes.view())) {
+    if (const auto direct = DirectlyReadableForm(bytes.view());
+        direct && !InvalidCharacterReference(bytes.view())) {
       if (auto scanned =
               ScanSequenceDocument(bytes.view().substr(direct->markSize), direct->form)) {
         return R(std::move(*scanned));

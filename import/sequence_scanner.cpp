@@ -358,6 +358,11 @@ class Scanner {
       }
     }
     const auto valueOf = [this](Name n) { return interval_[n - kPositionInSamples].number.value; };
+    // Refused by the tree reader, which names its line.
+    if (valueOf(kPositionInSamples) < 0) {
+      controllerFailed_ = true;
+      return;
+    }
     // Its channel follows once the channel has ended.
     if (auto row = IntervalRow(valueOf(kPositionInSamples), valueOf(kEffect), valueOf(kIntensityIn),
                                valueOf(kIntensityOut))) {

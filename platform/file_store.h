@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +14,12 @@
 
 #include "platform/status.h"
 #include "platform/utf8_path.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -98,6 +106,22 @@ inline std::string NotAFileReason(FileKind kind) {
   return "it is not a regular file";
 }
 
+// Why a path that names no file is more than a missing file: a link to
+// nothing, or links that lead back to themselves, are a mistake to be told,
+// not a file left out. Empty where nothing is there at all.
+inline std::string BrokenLinkReason(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_symlink(fs::symlink_status(FilePath(path), error))) return {};
+  (void)fs::status(FilePath(path), error);
+  if (error == std::errc::too_many_symbolic_link_levels) {
+    return "it is a link that leads back to itself";
+  }
+  const fs::path target = fs::read_symlink(FilePath(path), error);
+  if (error) return "it is a link to a file that does not exist";
+  return "it is a link to \"" + PathText(target) + "\", which does not exist";
+}
+
 // The rule for every file the program opens to read or to append to (songs,
 // compiled sequences, documents, its own files, show.log): a folder, a pipe
 // or a device is refused before it is opened. A pipe would wait for a
@@ -114,25 +138,64 @@ inline std::string LargerThanMessage(std::uintmax_t limitBytes) {
 }
 
 // The whole of a regular file, at most `limitBytes` of it; the error says
-// why ("it is a pipe, not a file"), for the caller to name the file. Without
-// a POSIX layer underneath (the fakes).
+// why ("it is a pipe, not a file"), for the caller to name the file. It looks
+// before it opens and opens without waiting, so a pipe or a device put in
+// the file's place between the two is still refused at once, and a file
+// that keeps growing stops at the limit.
 inline Result<std::string> ReadRegularFile(const std::string& path, std::uintmax_t limitBytes) {
   using R = Result<std::string>;
   const FileKind kind = KindOfPath(path);
   if (kind == FileKind::Missing) return R::Error("the file does not exist");
   if (const std::string reason = NotAFileReason(kind); !reason.empty()) return R::Error(reason);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return R::Error("the file cannot be opened");
   std::string bytes;
   char chunk[65536];
+#ifdef _WIN32
+  std::ifstream in(FilePath(path), std::ios::binary);
+  if (!in) return R::Error("the file cannot be opened");
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
     bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > limitBytes) {
-      return R::Error(LargerThanMessage(limitBytes));
-    }
+    if (bytes.size() > limitBytes) return R::Error(LargerThanMessage(limitBytes));
   }
   if (in.bad()) return R::Error("the file could not be read to its end");
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return R::Error(std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } const closer{fd};
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    return R::Error("it is not a regular file");
+  }
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return R::Error(std::strerror(errno));
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+    if (bytes.size() > limitBytes) return R::Error(LargerThanMessage(limitBytes));
+  }
+#endif
   return bytes;
+}
+
+// A settings file is a few lines the operator writes by hand.
+inline constexpr std::uintmax_t kLargestSettingsFile = 256 * 1024;
+
+// A file of settings the operator may leave out: its text, empty when there
+// is no such file; anything else that keeps it from being read is an error
+// that names the file and says why.
+inline Result<std::string> ReadOptionalFile(const std::string& path, std::uintmax_t limitBytes) {
+  if (KindOfPath(path) == FileKind::Missing) {
+    const std::string broken = BrokenLinkReason(path);
+    if (broken.empty()) return std::string();
+    return Result<std::string>::Error("\"" + path + "\" cannot be read: " + broken);
+  }
+  Result<std::string> read = ReadRegularFile(path, limitBytes);
+  if (!read)
+    return Result<std::string>::Error("\"" + path + "\" cannot be read: " + read.message());
+  return read;
 }
 
 // The lines of a text file of one value per line, the way it was written:

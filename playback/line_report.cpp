@@ -1,5 +1,6 @@
 #include "playback/line_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -9,7 +10,9 @@ namespace {
 
 LineMessage MessageOf(const sequence_format::EventTable::Record& row) {
   using sequence_format::Column;
-  return {row.Get(Column::SampleNumber).value_or(0),
+  // A row before the song (a cache compiled before such rows were refused)
+  // is sent as the song starts: due then, not late by the time before it.
+  return {std::max(row.Get(Column::SampleNumber).value_or(0), std::int32_t{0}),
           MessageBytes(row.Get(Column::Command).value_or(0))};
 }
 

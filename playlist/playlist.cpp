@@ -37,7 +37,9 @@ std::string OldPlaylistMessage() {
 }
 
 std::string OldEntryMessage(const std::string& listText) {
-  return "The sequence " + listText +
+  // A NUL in a hand-edited list text ended the message there, in the box
+  // and on the terminal alike; controls show as blanks.
+  return "The sequence " + WithoutControlCharacters(listText) +
          " has been removed from your playlist because it was created with a version of this "
          "software before version " +
          kProgramVersion + ".  You will need to re-import this sequence into your playlist.";

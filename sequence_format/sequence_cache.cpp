@@ -222,6 +222,35 @@ std::size_t FirstFaultyRow(const unsigned char* rows, std::size_t from, std::siz
   return count;
 }
 
+std::int32_t StoredSampleNumber(const unsigned char* row) {
+  return static_cast<std::int32_t>(ReadLittle<std::uint32_t>(row + 1));
+}
+
+// The first row, from row `from` of `count`, due before the row stored ahead
+// of it; `count` when there is none. The player walks the rows once in
+// stored order, so such a row would go out when the one ahead of it is due,
+// seconds early, while the line report called the line on time.
+std::size_t FirstRowOutOfOrder(const unsigned char* rows, std::size_t from, std::size_t count) {
+  for (std::size_t i = std::max<std::size_t>(from, 1); i < count; ++i) {
+    if (StoredSampleNumber(rows + i * kRowSize) < StoredSampleNumber(rows + (i - 1) * kRowSize)) {
+      return i;
+    }
+  }
+  return count;
+}
+
+// Why `row`, row `number` (counted from 1), cannot be, by the checks above;
+// out of order, the row before it is just ahead of it in memory.
+std::string RowProblem(const unsigned char* row, std::size_t number) {
+  std::string why = RowFault(CacheRows::Decode(row));
+  if (why.empty()) {
+    why = "it is due at position " + std::to_string(StoredSampleNumber(row)) + ", before row " +
+          std::to_string(number - 1) + " at " + std::to_string(StoredSampleNumber(row - kRowSize)) +
+          "; rows are stored in the order they are sent";
+  }
+  return "row " + std::to_string(number) + " cannot be: " + why;
+}
+
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -230,7 +259,16 @@ struct FileCloser {
 // are checked while they are still in the processor's cache.
 constexpr std::size_t kCheckStep = 256 * 1024;
 
-LoadResult LoadRows(const std::string& path, const KeepLoading& keepLoading) {
+// How a file is read: for playing its rows must be in the order they are
+// sent; only checked, its rows pass and nothing of them is kept (an empty
+// CacheRows on success).
+struct ReadAs {
+  bool keepRows = true;
+  bool forPlaying = true;
+};
+
+LoadResult LoadRows(const std::string& path, const KeepLoading& keepLoading, ReadAs as) {
+  const bool keepRows = as.keepRows;
   // Opening a pipe waits for a writer, and a device may never end.
   if (const std::string reason = platform::NotAFileReason(platform::KindOfPath(path));
       !reason.empty()) {
@@ -303,12 +341,17 @@ LoadResult LoadRows(const std::string& path, const KeepLoading& keepLoading) {
                 std::to_string(rowCount) + " rows");
   }
 
-  // The size is now known to be the file's own. It is read in steps, each
-  // checksummed and its rows checked while still in the processor's cache.
-  // The checksum comes first among the remaining complaints: a damaged file
-  // is called damaged, not described by whatever its damage looks like.
+  // The size is now known to be the file's own. It is read in steps of
+  // whole rows, each checksummed and its rows checked while still in the
+  // processor's cache. The checksum comes first among the remaining
+  // complaints: a damaged file is called damaged, not described by whatever
+  // its damage looks like. Kept, the rows go straight into the final buffer;
+  // only checked, each step reuses one buffer with the row before it ahead.
   const auto size = static_cast<std::size_t>(fileSize);
-  auto bytes = std::make_unique_for_overwrite<unsigned char[]>(size);
+  const auto count = static_cast<std::size_t>(rowCount);
+  const std::size_t rowsPerStep = std::max<std::size_t>(1, kCheckStep / rowSize);
+  const std::size_t windowSize = keepRows ? size : headerSize + (rowsPerStep + 1) * rowSize;
+  auto bytes = std::make_unique_for_overwrite<unsigned char[]>(windowSize);
   std::memcpy(bytes.get(), fixed, kFixedHeaderSize);
   if (!read(bytes.get() + kFixedHeaderSize, headerSize - kFixedHeaderSize)) {
     return Fail("truncated: the file ended while being read");
@@ -321,36 +364,35 @@ LoadResult LoadRows(const std::string& path, const KeepLoading& keepLoading) {
   XXH64_reset(hash, 0);
   XXH64_update(hash, bytes.get(), headerSize);
 
-  const unsigned char* const rows = bytes.get() + headerSize;
-  const auto count = static_cast<std::size_t>(rowCount);
-  const std::size_t rowsEnd = size - kChecksumSize;
-  std::size_t checked = 0;  // rows checked so far
-  std::size_t faulty = count;
+  std::string problem;  // the first row that cannot be, and why
   std::size_t steps = 0;
-  for (std::size_t at = headerSize; at < rowsEnd; at += kCheckStep) {
+  for (std::size_t first = 0; first < count; first += rowsPerStep) {
     if (keepLoading && ++steps % kStepsPerQuestion == 0 && !keepLoading()) {
       return Fail(kLoadingStopped);
     }
-    const std::size_t step = std::min(kCheckStep, rowsEnd - at);
-    if (!read(bytes.get() + at, step)) return Fail("truncated: the file ended while being read");
-    XXH64_update(hash, bytes.get() + at, step);
-    if (!columns.ok() || faulty != count) continue;
-    const std::size_t whole = (at + step - headerSize) / kRowSize;
-    faulty = FirstFaultyRow(rows, checked, whole);
-    if (faulty == whole) faulty = count;
-    checked = whole;
+    const std::size_t n = std::min(rowsPerStep, count - first);
+    // Where this step's rows go; the row before them, if any, just ahead.
+    unsigned char* const into =
+        keepRows ? bytes.get() + headerSize + first * rowSize : bytes.get() + headerSize + rowSize;
+    if (!read(into, n * rowSize)) return Fail("truncated: the file ended while being read");
+    XXH64_update(hash, into, n * rowSize);
+    if (columns.ok() && problem.empty()) {
+      const std::size_t behind = first > 0 ? 1 : 0;
+      const unsigned char* const from = into - behind * kRowSize;
+      std::size_t bad = FirstFaultyRow(from, behind, n + behind);
+      if (as.forPlaying) bad = std::min(bad, FirstRowOutOfOrder(from, behind, n + behind));
+      if (bad != n + behind) problem = RowProblem(from + bad * kRowSize, first + bad - behind + 1);
+    }
+    if (!keepRows) std::memcpy(bytes.get() + headerSize, into + (n - 1) * rowSize, rowSize);
   }
-  if (!read(bytes.get() + rowsEnd, kChecksumSize)) {
-    return Fail("truncated: the file ended while being read");
-  }
-  if (XXH64_digest(hash) != ReadLittle<std::uint64_t>(bytes.get() + size - kChecksumSize)) {
+  unsigned char checksum[kChecksumSize];
+  if (!read(checksum, kChecksumSize)) return Fail("truncated: the file ended while being read");
+  if (XXH64_digest(hash) != ReadLittle<std::uint64_t>(checksum)) {
     return Fail("checksum mismatch: the file is damaged");
   }
   if (!columns.ok()) return Fail(columns.message());
-  if (faulty != count) {
-    return Fail("row " + std::to_string(faulty + 1) +
-                " cannot be: " + RowFault(CacheRows::Decode(rows + faulty * kRowSize)));
-  }
+  if (!problem.empty()) return Fail(problem);
+  if (!keepRows) return CacheRows(nullptr, headerSize, 0);
   return CacheRows(std::move(bytes), headerSize, count);
 }
 
@@ -392,11 +434,15 @@ EventTable::Record CacheRows::operator[](std::size_t i) const {
 
 platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
                                              const KeepLoading& keepLoading) {
-  return LoadRows(path, keepLoading);
+  return LoadRows(path, keepLoading, {});
+}
+
+platform::Status CheckSequenceCache(const std::string& path, const KeepLoading& keepLoading) {
+  return LoadRows(path, keepLoading, {.keepRows = false, .forPlaying = true}).status();
 }
 
 platform::Result<EventTable> LoadSequenceCache(const std::string& path) {
-  auto loaded = LoadRows(path, nullptr);
+  auto loaded = LoadRows(path, nullptr, {.keepRows = true, .forPlaying = false});
   if (!loaded) return platform::Result<EventTable>::Error(loaded.message());
   const CacheRows& rows = loaded.value();
   std::vector<EventTable::Record> records;

@@ -61,11 +61,19 @@ using KeepLoading = std::function<bool()>;
 // The error of a load that `keepLoading` stopped.
 inline constexpr const char* kLoadingStopped = "loading was stopped";
 
-// The same file, with the same checks and messages, for playing. A file is
+// The same file, with the same checks and messages, for playing: the rows
+// must also be in the order they are sent ("row 12 cannot be: it is due at
+// position ..., before row 11 at ..."), as the player walks them once. A file is
 // never read past what its header's row count allows (a larger one is
 // refused first), and `keepLoading` lets a show answer Stop while a large
 // one is read.
 platform::Result<CacheRows> LoadSequenceRows(const std::string& path,
                                              const KeepLoading& keepLoading = nullptr);
+
+// The same checks and messages, keeping nothing: the rows pass through one
+// buffer of a few hundred kilobytes, so checking a cache of gigabytes before
+// a night costs a read of it and no more memory than a small one.
+platform::Status CheckSequenceCache(const std::string& path,
+                                    const KeepLoading& keepLoading = nullptr);
 
 }  // namespace sequence_format

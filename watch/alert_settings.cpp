@@ -1,12 +1,8 @@
 #include "watch/alert_settings.h"
-#include "platform/utf8_path.h"
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include <toml++/toml.h>
+
+#include "platform/file_store.h"
 
 namespace watch {
 namespace {
@@ -43,12 +39,10 @@ platform::Result<AlertSettings> ParseAlertSettings(std::string_view text,
 }
 
 platform::Result<AlertSettings> ReadAlertSettings(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(platform::FilePath(path), ec)) return AlertSettings{};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return platform::Result<AlertSettings>::Error(path + ": cannot be read");
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return ParseAlertSettings(text, path);
+  const platform::Result<std::string> text =
+      platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  if (!text) return platform::Result<AlertSettings>::Error(text.message());
+  return ParseAlertSettings(text.value(), path);
 }
 
 }  // namespace watch

@@ -61,7 +61,12 @@ class ShowWatchdog::Probes final : public NightProbes {
   explicit Probes(ShowWatchdog& owner) : owner_(owner) {}
 
   platform::Status LoadCache(const std::string& path) override {
-    return sequence_format::LoadSequenceCache(path).status();
+    // Checked as it is read, never loaded whole; a large one keeps the
+    // service manager's watchdog fed while it is read.
+    return sequence_format::CheckSequenceCache(path, [this] {
+      owner_.service_->Alive();
+      return true;
+    });
   }
   platform::Status OpenSong(const std::string& path) override {
     return platform::ProbeSongFile(path);

@@ -1,10 +1,9 @@
 #include "web/show_page.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
+#include "platform/file_store.h"
 #include "playback/show_scheduler.h"
 #include "web/api.h"
 
@@ -12,10 +11,10 @@ namespace web {
 
 platform::Result<WebSettings> ReadWebSettings(const std::string& dir) {
   const std::string path = dir + "/" + kSettingsFileName;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return WebSettings{};
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return ParseWebSettings(text, path);
+  const platform::Result<std::string> text =
+      platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  if (!text) return platform::Result<WebSettings>::Error(text.message());
+  return ParseWebSettings(text.value(), path);
 }
 
 namespace {

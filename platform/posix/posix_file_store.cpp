@@ -13,8 +13,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/unique_fd.h"
-
 namespace platform {
 namespace {
 
@@ -127,31 +125,6 @@ Status PosixFileStore::ReplaceFile(const std::string& path, std::string_view byt
   }
   RemoveLeftoverTemporaries(path);
   return Status::Ok();
-}
-
-Result<std::string> PosixFileStore::ReadWholeFile(const std::string& path,
-                                                  std::uintmax_t limitBytes) {
-  using R = Result<std::string>;
-  const FileKind kind = KindOfPath(path);
-  if (kind == FileKind::Missing) return R::Error("the file does not exist");
-  if (const std::string reason = NotAFileReason(kind); !reason.empty()) return R::Error(reason);
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return R::Error(std::strerror(errno));
-  struct stat opened {};
-  if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
-    return R::Error("it is not a regular file");
-  }
-  std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return R::Error(std::strerror(errno));
-    if (n == 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-    if (bytes.size() > limitBytes) return R::Error(LargerThanMessage(limitBytes));
-  }
-  return bytes;
 }
 
 }  // namespace platform

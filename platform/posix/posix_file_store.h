@@ -11,9 +11,6 @@ namespace platform {
 class PosixFileStore final : public FileStore {
  public:
   Status ReplaceFile(const std::string& path, std::string_view bytes) override;
-  // Looks before it opens, and opens without waiting: a pipe put in the
-  // file's place between the two is still refused at once.
-  Result<std::string> ReadWholeFile(const std::string& path, std::uintmax_t limitBytes) override;
 };
 
 }  // namespace platform

@@ -64,10 +64,26 @@ Result<int> PosixProcessLauncher::RunWatched(const std::vector<std::string>& arg
   posix_spawn_file_actions_init(&actions);
   if (piped) posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
 
+  // The program starts with no signal blocked and the stopping ones at
+  // their defaults, whatever its caller holds back for itself (glimmer
+  // compile waits for them on a thread of its own): an extractor that
+  // could not hear its parent end would go on filling the disk.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) sigaddset(&defaults, sig);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
   pid_t pid = 0;
   // glibc reports a failed exec through the return value, so a missing or
   // non-executable program is an error here rather than exit code 127.
-  const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  const int spawned =
+      posix_spawnp(&pid, program.c_str(), &actions, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (piped) close(errorPipe[1]);
   if (spawned != 0) {

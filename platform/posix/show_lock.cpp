@@ -51,10 +51,15 @@ Result<std::unique_ptr<ShowLock>> TakeShowLock(const std::string& folder, const 
   using R = Result<std::unique_ptr<ShowLock>>;
   const std::string path = LockPath(folder);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!fd) return R::Error("Cannot open " + path + ": " + std::strerror(errno));
+  if (!fd && errno == ELOOP) {
+    // A link is never followed: it could point at any file the user can write.
+    return R::Error(path + " is a link, and a show's lock is never one: remove the link (rm " +
+                    path + ") and start again.");
+  }
+  if (!fd) return R::Error("Cannot open " + path + ": " + std::strerror(errno) + ".");
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) return R::Error(BusyMessage(folder, Holder(fd.get())));
-    return R::Error("Cannot lock " + path + ": " + std::strerror(errno));
+    return R::Error("Cannot lock " + path + ": " + std::strerror(errno) + ".");
   }
   const std::string holder = std::to_string(::getpid()) + " " + who + "\n";
   if (::ftruncate(fd.get(), 0) == 0) {

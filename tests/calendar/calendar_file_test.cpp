@@ -93,6 +93,9 @@ TEST(CalendarFileTest, RefusesEveryKindOfMistakeWithItsLine) {
        "line 3: end: \"21:00\" is the start time too; a night needs an end other than its start"},
       {"[[show]]\n" + times + "volume = 120\n",
        "line 4: volume: 120 is not a whole percent from 0 to 100; leave it out for 100"},
+      {"[[show]]\n" + times + "volume = 100.0\n",
+       "line 4: volume: 100.0 has a decimal point; a percent is written as a whole number: "
+       "volume = 100"},
       {"[[show]]\n" + times + "volume = 80.5\n",
        "line 4: volume: 80.5 is not a whole percent from 0 to 100; ..."},
       {"[[show]]\n" + times + "volume = \"80\"\n",

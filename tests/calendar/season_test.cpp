@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -237,6 +238,82 @@ end = "11:00 PM"
             "line 4 (every date): start sunset: the sun does not set on 2026-12-21 at 69.65, "
             "18.96: it stays down all day");
   EXPECT_TRUE(season.NightOf({2026, 9, 21}).HasShow());
+}
+
+// Where the clock runs a day ahead of the sun (Samoa, Tonga, Kiribati,
+// Tokelau, the Chatham Islands) the sunset of the place's solar day falls on
+// the next date, and a sunset rule played on none of 366 nights; Fairbanks
+// lost its summer nights whose sunset comes after the clock's midnight.
+// Every date of the year has its evening's sunset: on the date itself, or
+// in Fairbanks' summer just past its midnight.
+TEST(SeasonTest, SunsetRulesPlayEveryEveningWhereTheClockRunsFarFromTheSun) {
+  struct Place {
+    const char* zone;
+    double latitude, longitude;
+    int earliest, latest;  // the sunset's time of day over the year, in hours
+  };
+  const Place places[] = {
+      {"Pacific/Apia", -13.83, -171.76, 17, 20},
+      {"Pacific/Tongatapu", -21.14, -175.20, 17, 20},
+      {"Pacific/Kiritimati", 1.87, -157.40, 18, 20},
+      {"Pacific/Fakaofo", -9.38, -171.22, 17, 20},
+      {"Pacific/Chatham", -43.95, -176.56, 16, 22},
+      {"America/Anchorage", 64.84, -147.72, 14, 25},  // Fairbanks; 25: 1 AM the next date
+  };
+  for (const Place& place : places) {
+    SCOPED_TRACE(place.zone);
+    ScopedTimeZone zone(place.zone);
+    const calendar::Season season =
+        SeasonOf("[location]\nlatitude = " + std::to_string(place.latitude) +
+                 "\nlongitude = " + std::to_string(place.longitude) +
+                 "\n[[show]]\nstart = \"sunset\"\nend = \"2:00 AM\"\n");
+    int nights = 0, pastMidnight = 0;
+    std::optional<std::int64_t> lastStart;
+    for (Date date{2026, 1, 1}; date.year == 2026; date = calendar::AddDays(date, 1)) {
+      const calendar::Night night = season.NightOf(date);
+      if (!night.HasShow()) {
+        ADD_FAILURE() << calendar::IsoDate(date) << ": " << night.reason;
+        continue;
+      }
+      ++nights;
+      const calendar::LocalTime start = calendar::ToLocal(*night.start);
+      const int hours = start.secondsOfDay / 3600 + (start.date == date ? 0 : 24);
+      pastMidnight += start.date == date ? 0 : 1;
+      EXPECT_EQ(calendar::DayNumber(start.date) - calendar::DayNumber(date), hours / 24)
+          << calendar::IsoDate(date);
+      EXPECT_TRUE(hours >= place.earliest && hours < place.latest)
+          << calendar::IsoDate(date) << " " << calendar::Iso8601(*night.start);
+      // One sunset a night, a day apart: none skipped, none taken twice.
+      if (lastStart) {
+        EXPECT_NEAR(static_cast<double>(*night.start - *lastStart), 86400.0, 3600.0 + 600.0)
+            << calendar::IsoDate(date);
+      }
+      lastStart = night.start;
+      EXPECT_GT(*night.end, *night.start);
+    }
+    EXPECT_EQ(nights, 365);
+    if (std::string(place.zone) == "America/Anchorage") {
+      EXPECT_GT(pastMidnight, 40);  // the summer evenings the rule lost
+    } else {
+      EXPECT_EQ(pastMidnight, 0);
+    }
+  }
+}
+
+// A night whose start and end both fall in the hour the clocks skip became
+// a show of no time in the preview; it is no show, and says why.
+TEST(SeasonTest, ANightInsideTheSkippedHourIsNoShowAndSaysWhy) {
+  ScopedTimeZone zone("America/New_York");
+  const calendar::Season season =
+      SeasonOf("[[show]]\ndates = \"03-14..03-15\"\nstart = \"2:10 AM\"\nend = \"2:40 AM\"\n");
+  const calendar::Night gap = season.NightOf({2027, 3, 14});
+  EXPECT_FALSE(gap.HasShow());
+  EXPECT_EQ(gap.reason,
+            "line 1 (03-14..03-15): start 2:10 AM and end 2:40 AM both fall in the time the clocks "
+            "skip on this date, so the night has no time");
+  EXPECT_EQ(calendar::PreviewLine(gap), "Sun 2027-03-14  no show: " + gap.reason);
+  EXPECT_EQ(Window(season.NightOf({2027, 3, 15})),
+            "2027-03-15T02:10:00-04:00 2027-03-15T02:40:00-04:00");
 }
 
 TEST(SeasonTest, DuskStartsSayWhereTheyCameFrom) {

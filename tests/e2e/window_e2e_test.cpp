@@ -36,6 +36,11 @@ namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr auto kPatience = std::chrono::seconds(30);
+// The X server and the window manager start once per test; on a machine
+// busy with other builds (the sanitizer repeat) openbox took longer than
+// 30 s. Their start is no test of the player: it gets room, and a failure
+// says what was waited for and what the program wrote meanwhile.
+constexpr auto kStartPatience = std::chrono::minutes(3);
 constexpr const char* kStopped = "status: Show Scheduler Stopped - Click Start To Resume";
 constexpr const char* kRunning =
     "status: Show Running... Press Stop To Stop The Show And/Or Change Settings";
@@ -107,21 +112,48 @@ struct WindowEndToEnd : ::testing::Test {
     platform::UniqueFd readyRead(ready[0]);
     ASSERT_TRUE(xserver_->Started());
     std::string number;
-    ASSERT_TRUE(Eventually([&] {
-      char c = 0;
-      pollfd p{readyRead.get(), POLLIN, 0};
-      while (::poll(&p, 1, 0) == 1 && ::read(readyRead.get(), &c, 1) == 1 && c != '\n') {
-        number += c;
-      }
-      return c == '\n';
-    })) << "Xvfb did not start";
+    std::printf("Waiting for Xvfb to name its display (up to %lld s)\n",
+                static_cast<long long>(kStartPatience.count() * 60));
+    ASSERT_TRUE(Eventually(
+                    [&] {
+                      char c = 0;
+                      pollfd p{readyRead.get(), POLLIN, 0};
+                      while (::poll(&p, 1, 0) == 1 && ::read(readyRead.get(), &c, 1) == 1 &&
+                             c != '\n') {
+                        number += c;
+                      }
+                      return c == '\n' || !xserver_->Running();
+                    },
+                    kStartPatience) &&
+                xserver_->Running())
+        << "Xvfb did not name its display; it wrote:\n"
+        << fakes::ReadBytes(dir_.File("xvfb.log"));
     ::setenv("DISPLAY", (":" + number).c_str(), 1);
     windowManager_ = std::make_unique<fakes::ChildProcess>(
         std::vector<std::string>{"/usr/bin/openbox"}, OutputTo(dir_.File("openbox.log")));
-    ASSERT_TRUE(Eventually([] {
-      return X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
-             std::string::npos;
-    })) << "the window manager did not start";
+    std::printf(
+        "Waiting for openbox to mark the root window of :%s as managed "
+        "(_NET_SUPPORTING_WM_CHECK, up to %lld s)\n",
+        number.c_str(), static_cast<long long>(kStartPatience.count() * 60));
+    std::fflush(stdout);
+    const auto started = SteadyClock::now();
+    const bool managed = Eventually(
+        [&] {
+          return !windowManager_->Running() ||
+                 X({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
+                     std::string::npos;
+        },
+        kStartPatience);
+    ASSERT_TRUE(managed && windowManager_->Running())
+        << "openbox did not mark the root window of :" << number << " as managed ("
+        << (windowManager_->Running() ? "still running" : "it ended") << " after "
+        << std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - started).count()
+        << " s); it wrote:\n"
+        << fakes::ReadBytes(dir_.File("openbox.log"));
+    std::printf("openbox manages :%s after %lld ms\n", number.c_str(),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           SteadyClock::now() - started)
+                                           .count()));
   }
 
   void Shot(const std::string& name) {

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_store.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <numeric>
 
 #include "tests/fakes/run_program.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/files/crash_rig.h"
 
@@ -85,6 +87,64 @@ TEST(CrashConsistencyTest, KilledWhileRewritingEveryFileIsTheOldOrTheNewVersion)
   EXPECT_EQ(figures.leftoverFiles, 0);
   // The kills must land inside writes, or the check proves nothing.
   EXPECT_GT(std::accumulate(figures.killsDuring.begin(), figures.killsDuring.end(), 0), 10);
+}
+
+// settings.toml was read with a plain stream: a pipe there held glimmer show
+// and glimmer web before they started, /dev/zero read until memory ran out,
+// a folder stopped them with a raw stream error and an unreadable file was
+// taken as no settings. A file left out is still no settings; everything
+// else that keeps it from being read names the file and says why.
+TEST(ReadOptionalFileTest, OnlyAFileLeftOutIsEmptyEverythingElseIsRefusedWithItsReason) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("settings.toml");
+  EXPECT_EQ(platform::ReadOptionalFile(path, 100).value(), "");
+  fakes::WriteBytes(path, "[web]\n");
+  EXPECT_EQ(platform::ReadOptionalFile(path, 100).value(), "[web]\n");
+
+  namespace fs = std::filesystem;
+  const auto beside = [](const std::string& at, const char* name) {
+    return fs::path(at).parent_path() / name;
+  };
+  std::vector<fakes::SpecialFile> cases = fakes::SpecialFiles();
+  cases.push_back({"link to nothing",
+                   [&](const std::string& at) { fs::create_symlink(beside(at, "gone.toml"), at); },
+                   "it is a link to \""});
+  cases.push_back({"links in a loop",
+                   [&](const std::string& at) {
+                     fs::create_symlink(beside(at, "b.toml"), at);
+                     fs::create_symlink(at, beside(at, "b.toml"));
+                   },
+                   "it is a link that leads back to itself"});
+  cases.push_back({"too large",
+                   [](const std::string& at) { fakes::WriteBytes(at, std::string(101, 'x')); },
+                   "the file is larger than the 100 bytes it may have"});
+  for (const fakes::SpecialFile& special : cases) {
+    SCOPED_TRACE(special.name);
+    fakes::TempDir here;
+    const std::string at = here.File("settings.toml");
+    special.make(at);
+    const auto read = platform::ReadOptionalFile(at, 100);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.message().rfind("\"" + at + "\" cannot be read: " + special.reason, 0), 0u)
+        << read.message();
+  }
+}
+
+// An unreadable calendar.toml or settings.toml said only that it could not
+// be read (and settings.toml not even that): the reason is the system's.
+TEST(ReadOptionalFileTest, AFileThatMayNotBeReadGivesTheSystemsReason) {
+  fakes::TempDir dir;
+  const std::string path = dir.File("calendar.toml");
+  fakes::WriteBytes(path, "[[show]]\n");
+  chmod(path.c_str(), 0600);
+  // Root reads anything: the operator's account does not.
+  const fakes::ChildRun run = fakes::RunInChild([&](std::string& said) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
+    said = platform::ReadOptionalFile(path, 100).message();
+    return 0;
+  });
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.said, "\"" + path + "\" cannot be read: Permission denied");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "playback/show_scheduler.h"
+#include "tests/fakes/special_files.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
 #include "tests/web/http_client.h"
@@ -155,6 +156,35 @@ TEST(ShowHost, ACalendarChangedDuringTheShowIsToldAndReadOnceTheShowHasStopped) 
   rig.clock.Advance(1000);
   host.Poll();
   EXPECT_EQ(calendarChanges, 1);
+}
+
+// settings.toml as a pipe held the show and the window before they began, a
+// device read until memory ran out, a folder stopped them with a raw stream
+// error, and a link to nothing turned the page off without a word. The host
+// starts, says what is wrong with the file where the front end shows its
+// notices, and looks at the file again without waiting on it.
+TEST(ShowHost, ASettingsFileThatCannotBeReadIsToldAndNeverWaitedOn) {
+  std::vector<fakes::SpecialFile> cases = fakes::SpecialFiles();
+  cases.push_back({"link to nothing",
+                   [](const std::string& at) { std::filesystem::create_symlink(at + ".gone", at); },
+                   "it is a link to \""});
+  for (const fakes::SpecialFile& special : cases) {
+    SCOPED_TRACE(special.name);
+    HostRig rig;
+    const std::string path = rig.dir.File("settings.toml");
+    special.make(path);
+    host::ShowHost& host = rig.Host();
+    host.ServePhonePage();
+    rig.clock.Advance(1000);
+    host.Poll();
+    ASSERT_EQ(rig.said.size(), 1u) << ::testing::PrintToString(rig.said);
+    EXPECT_EQ(
+        rig.said[0].rfind(
+            "The phone page stays off: \"" + path + "\" cannot be read: " + special.reason, 0),
+        0u)
+        << rig.said[0];
+    EXPECT_EQ(host.PhonePageAddress(), "");
+  }
 }
 
 // The line's state for the keep-alive box: only a show under way, not

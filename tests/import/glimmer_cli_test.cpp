@@ -1,5 +1,7 @@
 // The companion command run as a program: compile a document or an archive,
 // dump the compiled file, refuse a damaged one.
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +81,56 @@ TEST(GlimmerCli, CompilesADocumentOrAnArchiveAndDumpsTheCompiledFile) {
   // The dead run's scratch folder and its own are gone; the live run's stays.
   EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(scratch), {}),
             std::vector<std::filesystem::path>{alive});
+}
+
+// glimmer compile ended by SIGTERM, SIGINT or SIGHUP while it extracted an
+// archive left its scratch folder (64 MB with the document in it) until the
+// next compile. It stops the extractor and removes the folder, then ends by
+// the signal as before.
+TEST(GlimmerCli, ACompileEndedByASignalLeavesNoScratchFolder) {
+  fakes::TempDir dir;
+  fakes::Sequence sequence;
+  sequence.filePath = dir.File("song.wav");
+  sequence.controllers = {{"1", {{"1", {{"0", "1", "0", "255"}}}}}};
+  // Large enough that the extraction is still under way when the signal comes.
+  const std::string archive = dir.File("Carol.msq");
+  fakes::WriteRar4(archive, {{"Carol", fakes::ToXml(sequence) + std::string(48 << 20, ' ')}});
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    const std::string scratch = dir.File("tmp" + std::to_string(sig));
+    std::filesystem::create_directories(scratch);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, scratch.c_str(), IN_CREATE), 0);
+    const char* bin = std::getenv("GLIMMER_BIN");
+    fakes::ChildOptions options;
+    options.environment = {"TMPDIR=" + scratch};
+    fakes::ChildProcess compile(
+        {(bin != nullptr ? std::string(bin) : platform::ApplicationDirectory()) + "/glimmer",
+         "compile", archive, dir.File("out.csq")},
+        options);
+    ASSERT_TRUE(compile.Started());
+    // The scratch folder is made, then the extractor writes into it: the
+    // signal comes while it does.
+    const auto nextCreated = [&] {
+      pollfd ready{watch, POLLIN, 0};
+      if (poll(&ready, 1, 60000) != 1) return std::string();
+      alignas(inotify_event) char events[4096];
+      const ssize_t got = read(watch, events, sizeof events);
+      const auto* event = reinterpret_cast<const inotify_event*>(events);
+      return got > 0 && event->len > 0 ? std::string(event->name) : std::string();
+    };
+    const std::string folder = nextCreated();
+    ASSERT_FALSE(folder.empty()) << "no scratch folder was made";
+    ASSERT_GE(inotify_add_watch(watch, (scratch + "/" + folder).c_str(), IN_CREATE), 0);
+    if (std::filesystem::is_empty(scratch + "/" + folder)) {
+      ASSERT_FALSE(nextCreated().empty()) << "the extractor wrote nothing";
+    }
+    compile.Signal(sig);
+    EXPECT_EQ(compile.Wait(), 128 + sig);
+    close(watch);
+    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(scratch), {}),
+              std::vector<std::filesystem::path>{});
+  }
 }
 
 // A pipe or device used to be read until memory ran out (or, for a pipe,

@@ -255,6 +255,13 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
        "the TimeInterval element on line 12 has no IntensityIn element"},
       {OneController("1", "1", Interval("3e9", "1", "0", "0")),
        "the PositionInSamples element on line 13 holds \"3e9\"" + fit},
+      // The line report blamed the line for a row 1 s before the song.
+      {OneController("1", "1", Interval("-88200", "1", "0", "0")),
+       "the PositionInSamples element on line 13 holds -88200, a position before the song "
+       "starts; positions count from 0"},
+      {OneController("1", "1", Interval("-0.5", "7", "0", "0")),  // even for effect 7
+       "the PositionInSamples element on line 13 holds -1, a position before the song "
+       "starts; positions count from 0"},
       {OneController("1", "1", Interval("0", std::string(60, 'x'), "0", "0")),
        "the Effect element on line 14 holds \"" + std::string(40, 'x') + "...\"" + nan},
       {OneController("1", "1", good + Interval("9", "1", "-", "0")),
@@ -267,6 +274,19 @@ TEST_F(Reader, RefusalNamesTheElementAndItsLineAndTextsHaveALimit) {
        "</Title>\n<Artist>\x96</Artist>\n<FilePath>x</FilePath>\n</AudioFile>\n<Controller>\n"
        "<ControllerID>\xE9</ControllerID>\n</Controller>\n</S>\n",
        "the ControllerID element on line 9 holds \"\xC3\xA9\"" + nan},
+      // What pugixml takes and XML does not: both roads refuse it.
+      {Doc("") + "<Other/>\n",
+       "it is not well-formed XML on line 9 (a second root element, \"Other\", after the one "
+       "the document has)"},
+      {Doc("", AudioFile("Carol&#0;", "/a.wav")),
+       "it is not well-formed XML on line 4 (a reference to a character no XML document may "
+       "hold, \"&#0;\")"},
+      {OneController("&#xD800;", "1", good),
+       "it is not well-formed XML on line 9 (a reference to a character no XML document may "
+       "hold, \"&#xD800;\")"},
+      {Doc("<X a='&#1114112;'/>\n"),
+       "it is not well-formed XML on line 8 (a reference to a character no XML document may "
+       "hold, \"&#1114112;\")"},
       {"<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<S><Title>\x82\xA0</Title></S>",
        "it declares the text encoding \"Shift_JIS\", which this program cannot read (save it as "
        "UTF-8 or windows-1252)"},
@@ -486,6 +506,14 @@ TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {
                          {"2147483647", INT32_MAX}};
   const Case floored[] = {
       {"2147483647.9", INT32_MAX}, {"-2147483648", INT32_MIN}, {"-0.1", -1}, {"5.9999", 5}};
+  // Too close to 0 for a double, without an exponent to say so: a hundred
+  // thousand digits of "0.000...1" were called too big for a 32-bit number.
+  const std::string tinyWithoutExponent = "0." + std::string(100000, '0') + "1";
+  const std::string tinyWithExponent = "1000" + std::string(400, '0') + "e-1000";
+  for (const std::string& text :
+       {tinyWithoutExponent, "-" + tinyWithoutExponent, tinyWithExponent}) {
+    EXPECT_EQ(got(ParseRoundedNumber(text)), std::pair(kNone, 0)) << text.substr(0, 20);
+  }
   for (const auto& [text, value] : rounded) {
     EXPECT_EQ(got(ParseRoundedNumber(text)), std::pair(kNone, value)) << text;
   }
@@ -500,8 +528,11 @@ TEST(ReaderNumbers, RoundOrFloorIntoA32BitWholeNumber) {
     for (const char* text : {"nan", "+-1", "++1", "1 2", "&H10", "-", "1,5"}) {
       EXPECT_EQ(parse(text).error, kNotANumber) << text;
     }
-    for (const char* text : {"1e999", "2147483648", "-2147483649", "-2147483648.6"}) {
-      EXPECT_EQ(parse(text).error, kOutOfRange) << text;
+    for (const std::string& text :
+         {std::string("1e999"), std::string("2147483648"), std::string("-2147483649"),
+          std::string("-2147483648.6"), std::string("0.0001e400"),
+          "1" + std::string(400, '0') + ".5"}) {
+      EXPECT_EQ(parse(text).error, kOutOfRange) << text.substr(0, 20);
     }
   }
 }

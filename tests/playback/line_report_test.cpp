@@ -76,4 +76,20 @@ TEST(ImportLineReportTest, ATableAndItsRowsGiveTheSameMessages) {
   EXPECT_EQ(messages, (std::vector<std::pair<int, int>>{{100, 6}, {100, 9}, {200, 5}, {300, 0}}));
 }
 
+// A row at -88,200 (a second before the song, from a cache compiled before
+// such rows were refused) made the report say "1,006 ms behind": it is sent
+// as the song starts, which is when it is due.
+TEST(ImportLineReportTest, RowsBeforeTheSongAreDueAsItStartsNotLate) {
+  using playback_test::Row;
+  const sequence_format::EventTable table = sequence_format::EventTable::FromRecords(
+      {Row(-88200, 1, 1, 33, 5), Row(-1, 1, 2, 33, 5), Row(4410, 1, 1, 33, 9)});
+  std::vector<int> due;
+  for (const LineMessage& m : playback::LineMessagesOf(table)) due.push_back(m.due);
+  EXPECT_EQ(due, (std::vector<int>{0, 0, 4410}));
+  const playback::ImportLineReport report = playback::PlanLine(table);
+  for (const int baud : {56000, 115200}) {
+    EXPECT_EQ(playback::LineWarning(report, baud, true), std::nullopt) << baud;
+  }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // night without a show.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -150,6 +151,35 @@ TEST(ShowCalendarTest, ACalendarWithAMistakeKeepsTheShowWaitingAndSaysWhy) {
   EXPECT_EQ(rig.window.notices, std::vector<std::string>{notice + problem});
   const std::string paused = "2026-12-03 12:00:00 Show paused: the calendar cannot be used: ";
   EXPECT_TRUE(Contains(rig.log.text, paused + problem + "\n"));
+}
+
+// A calendar.toml link to a file that was moved, or links that lead back to
+// each other, were taken as no calendar: the show quietly played the lists'
+// daily window. They are a mistake in the calendar, told as any other.
+TEST(ShowCalendarTest, ACalendarLinkThatLeadsToNoFileIsAMistakeNotNoCalendar) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"dangling", "it is a link to \""}, {"loop", "it is a link that leads back to itself"}};
+  for (const auto& [name, reason] : cases) {
+    SCOPED_TRACE(name);
+    Rig rig("");
+    rig.window.startTime = "12:00:00 AM";  // the lists' window is open all day
+    rig.window.endTime = "11:59:59 PM";
+    const std::filesystem::path link = rig.dir.File("calendar.toml");
+    if (std::string(name) == "dangling") {
+      std::filesystem::create_symlink(rig.dir.File("moved.toml"), link);
+    } else {
+      std::filesystem::create_symlink(rig.dir.File("other.toml"), link);
+      std::filesystem::create_symlink(link, rig.dir.File("other.toml"));
+    }
+    rig.Run({2026, 12, 3}, 12 * 3600, {2026, 12, 3}, 13 * 3600);
+    EXPECT_TRUE(rig.window.songs.empty());
+    const std::string notice =
+        "The calendar cannot be used, so the show waits until it is mended and started again: "
+        "calendar.toml cannot be read: " +
+        reason;
+    ASSERT_EQ(rig.window.notices.size(), 1u);
+    EXPECT_EQ(rig.window.notices[0].rfind(notice, 0), 0u) << rig.window.notices[0];
+  }
 }
 
 TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOpens) {

@@ -113,6 +113,8 @@ TEST_F(PlaylistTest, OlderOrNonNumberVersionDropsTheEntryWithMessageB) {
             "The sequence T has been removed from your playlist because it was created with a "
             "version of this software before version 0.94.  You will need to re-import this "
             "sequence into your playlist.");
+  EXPECT_EQ(playlist::OldEntryMessage(std::string("Carol\0 of\nBells", 15)).substr(0, 32),
+            "The sequence Carol  of Bells has");
 
   // One message per dropped entry; the others load in order.
   const auto a = Entry("a"), b = Entry("b", "0.9"), c = Entry("c"), d = Entry("d", "0.5");

@@ -167,4 +167,17 @@ TEST(DemoCommand, RunsAWholeShowFromTheInstalledLayoutAndSummarisesIt) {
   EXPECT_EQ(fakes::ReadBytes(again), fakes::ReadBytes(cache));
 }
 
+// `glimmer demo --folder FILE` said only that it could not create a folder.
+TEST(DemoCommand, AFolderThatIsAFileIsRefusedWithTheReason) {
+  fakes::TempDir dir;
+  const std::string file = dir.File("notes.txt");
+  fakes::WriteBytes(file, "mine");
+  const auto run =
+      fakes::RunProgram({tools_test::GlimmerProgram(), "demo", "--silent", "--folder", file});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "glimmer demo: cannot create a folder for the demo files: " + file +
+                         ": it is a file, not a folder\n");
+  EXPECT_EQ(fakes::ReadBytes(file), "mine");
+}
+
 }  // namespace

@@ -312,6 +312,24 @@ TEST(GlimmerShow, AHangingAlertCommandHoldsUpTheEndBrieflyAndACleanStopIsNoResta
   EXPECT_EQ(second.Wait(), 0) << second.Err();
   EXPECT_EQ(toldText(), "restarted\n");
   EXPECT_EQ(Count(fakes::ReadBytes(dir.File("show.log")), "Alert restarted"), 1u);
+
+// A show.lock that is a link is never followed; its message lacked the space
+// before "This one does not start." and named no way out.
+TEST(GlimmerShow, ALinkedShowLockIsRefusedWithItsFixAndItsTargetUntouched) {
+  fakes::TempDir dir;
+  const std::string target = dir.File("precious.txt"), lock = dir.File("show.lock");
+  fakes::WriteBytes(target, "keep");
+  std::filesystem::create_symlink(target, lock);
+  const std::string fix = lock +
+                          " is a link, and a show's lock is never one: remove the link (rm " +
+                          lock + ") and start again.";
+  const auto taken = platform::TakeShowLock(dir.path().string(), "glimmer show");
+  ASSERT_FALSE(taken.ok());
+  EXPECT_EQ(taken.message(), fix);
+  tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string()});
+  EXPECT_EQ(glimmer.Wait(), 1);
+  EXPECT_EQ(glimmer.Err(), "glimmer show: " + fix + " This one does not start.\n");
+  EXPECT_EQ(fakes::ReadBytes(target), "keep");
 }
 
 // `glimmer show` runs the watchdog's check and the phone page's server at

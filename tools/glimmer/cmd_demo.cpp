@@ -111,12 +111,21 @@ class DemoFolder {
     std::error_code ec;
     if (!chosen.empty()) {
       fs::create_directories(platform::FilePath(chosen), ec);
-      if (ec) return;
+      if (ec) {
+        const bool notAFolder =
+            fs::exists(platform::FilePath(chosen)) && !fs::is_directory(platform::FilePath(chosen));
+        problem_ = chosen + ": " + (notAFolder ? "it is a file, not a folder" : ec.message());
+        return;
+      }
       fs::path folder = fs::absolute(platform::FilePath(chosen)).lexically_normal();
       if (HoldsPlayerFiles(folder)) {
         folder /= "glimmerfield-demo";
         fs::create_directories(folder, ec);
-        if (ec || HoldsPlayerFiles(folder)) return;
+        if (ec || HoldsPlayerFiles(folder)) {
+          problem_ = platform::PathText(folder) + ": " +
+                     (ec ? ec.message() : std::string("it holds a player's files"));
+          return;
+        }
         std::printf(
             "%s holds a player's files, which the demo never writes over: its files go "
             "to %s\n",
@@ -142,9 +151,12 @@ class DemoFolder {
   DemoFolder(const DemoFolder&) = delete;
   DemoFolder& operator=(const DemoFolder&) = delete;
   const std::string& path() const { return path_; }
+  // Why there is no folder: the folder and the reason.
+  const std::string& problem() const { return problem_; }
 
  private:
   std::string path_;
+  std::string problem_;
   bool temporary_ = false;
 };
 
@@ -374,7 +386,8 @@ int RunDemo(const std::vector<std::string>& args) {
   // ---- the demo's files: a song and its sequence archive ----
   const DemoFolder folder(o.folder);
   if (folder.path().empty()) {
-    std::fprintf(stderr, "glimmer demo: cannot create a folder for the demo files\n");
+    std::fprintf(stderr, "glimmer demo: cannot create a folder for the demo files%s%s\n",
+                 folder.problem().empty() ? "" : ": ", folder.problem().c_str());
     return 1;
   }
   const std::string base = folder.path() + "/" + demo::kBaseName;

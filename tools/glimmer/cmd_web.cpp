@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_store.h"
 #ifdef GLIMMER_QR_CODES
 #include "qr/qr_code.h"
 #endif
@@ -278,11 +279,12 @@ int RunWeb(const std::vector<std::string>& args) {
     }
     token = made.value();
   }
-  std::string text;
-  if (std::ifstream in(path, std::ios::binary); in) {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const auto text = platform::ReadOptionalFile(path, platform::kLargestSettingsFile);
+  if (!text) {
+    std::fprintf(stderr, "glimmer web: %s\n", text.message().c_str());
+    return 1;
   }
-  const auto edited = web::WithWebTable(text, path, listen, token);
+  const auto edited = web::WithWebTable(text.value(), path, listen, token);
   if (!edited) {
     std::fprintf(stderr, "glimmer web: %s\n", edited.message().c_str());
     return 1;
