@@ -1,12 +1,19 @@
 #pragma once
 
-// The dense, uneven sequence the playback benchmarks play, and their
-// percentile: one definition, so the figures of different benchmarks (and of
-// the Linux and Windows builds) come from the same work.
+// The dense, uneven sequence the playback benchmarks play, the port that
+// stamps their writes, and their percentile: one definition, so the figures
+// of different benchmarks (and of the Linux and Windows builds) come from the
+// same work.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <random>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/serial_port.h"
 
 #include "playback/wire_protocol.h"
 #include "sequence_format/event_table.h"
@@ -61,6 +68,29 @@ inline double Percentile(std::vector<double> v, double p) {
   const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
   return v[std::min(i, v.size() - 1)];
 }
+
+// The port as the player sees it, noting when each write returned: lateness
+// at the write is the player's own; what a reader of the line sees later
+// adds the line's (or a pseudo-terminal's) delivery.
+class TimedPort final : public platform::SerialPort {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit TimedPort(platform::SerialPort& inner) : inner_(inner) {}
+  void SetPortNumber(int number) override { inner_.SetPortNumber(number); }
+  void SetSettings(const std::string& settings) override { inner_.SetSettings(settings); }
+  platform::Status Open() override { return inner_.Open(); }
+  bool IsOpen() const override { return inner_.IsOpen(); }
+  void Close() override { inner_.Close(); }
+  platform::Status Write(std::string_view bytes) override {
+    platform::Status s = inner_.Write(bytes);
+    writes.push_back({Clock::now(), std::string(bytes)});
+    return s;
+  }
+  std::vector<std::pair<Clock::time_point, std::string>> writes;
+
+ private:
+  platform::SerialPort& inner_;
+};
 
 inline double Max(const std::vector<double>& v) {
   return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());

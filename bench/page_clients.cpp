@@ -37,6 +37,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/dense_sequence.h"
 #include "binary/wav_writer.h"
 #include "platform/audio/portaudio_audio_player.h"
 #include "platform/log_file.h"
@@ -59,6 +60,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using sequence_format::Column;
 using Record = sequence_format::EventTable::Record;
+using bench::TimedPort;
 
 // 200 rows a second on a 50 ms grid, up to eight at one moment, each message
 // unique so that every write names its rows.
@@ -101,26 +103,6 @@ std::string MakeLog(std::size_t bytes, int firstDay) {
   }
   return log;
 }
-
-// The port as the show sees it, noting when each write returned.
-class TimedPort final : public platform::SerialPort {
- public:
-  explicit TimedPort(platform::SerialPort& inner) : inner_(inner) {}
-  void SetPortNumber(int number) override { inner_.SetPortNumber(number); }
-  void SetSettings(const std::string& settings) override { inner_.SetSettings(settings); }
-  platform::Status Open() override { return inner_.Open(); }
-  bool IsOpen() const override { return inner_.IsOpen(); }
-  void Close() override { inner_.Close(); }
-  platform::Status Write(std::string_view bytes) override {
-    platform::Status s = inner_.Write(bytes);
-    writes.push_back({Clock::now(), std::string(bytes)});
-    return s;
-  }
-  std::vector<std::pair<Clock::time_point, std::string>> writes;
-
- private:
-  platform::SerialPort& inner_;
-};
 
 struct ClientFigures {
   std::atomic<long> answered{0};

@@ -71,6 +71,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using bench::MakeSequence;
 using bench::Percentile;
+using bench::TimedPort;
 using sequence_format::Column;
 using Record = bench::Record;
 
@@ -128,28 +129,6 @@ std::vector<pid_t> StartBusyLoops(int seconds) {
   }
   return children;
 }
-
-// The port as the player sees it, noting when each write returned: lateness
-// at the write is the player's own; what is added between the write and the
-// reader is the kernel's pseudo-terminal delivery (and the reader's).
-class TimedPort final : public platform::SerialPort {
- public:
-  explicit TimedPort(platform::SerialPort& inner) : inner_(inner) {}
-  void SetPortNumber(int number) override { inner_.SetPortNumber(number); }
-  void SetSettings(const std::string& settings) override { inner_.SetSettings(settings); }
-  platform::Status Open() override { return inner_.Open(); }
-  bool IsOpen() const override { return inner_.IsOpen(); }
-  void Close() override { inner_.Close(); }
-  platform::Status Write(std::string_view bytes) override {
-    platform::Status s = inner_.Write(bytes);
-    writes.push_back({Clock::now(), std::string(bytes)});
-    return s;
-  }
-  std::vector<std::pair<Clock::time_point, std::string>> writes;
-
- private:
-  platform::SerialPort& inner_;
-};
 
 // The page's view of the benchmark's one entry, read as `glimmer show`
 // reads its show: the audio position at every status request.

@@ -39,31 +39,12 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::TimedPort;
 using sequence_format::Column;
 
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
-
-// The port as the player sees it, noting when each write returned.
-class TimedPort final : public platform::SerialPort {
- public:
-  explicit TimedPort(platform::SerialPort& inner) : inner_(inner) {}
-  void SetPortNumber(int number) override { inner_.SetPortNumber(number); }
-  void SetSettings(const std::string& settings) override { inner_.SetSettings(settings); }
-  platform::Status Open() override { return inner_.Open(); }
-  bool IsOpen() const override { return inner_.IsOpen(); }
-  void Close() override { inner_.Close(); }
-  platform::Status Write(std::string_view bytes) override {
-    platform::Status s = inner_.Write(bytes);
-    writes.push_back({Clock::now(), std::string(bytes)});
-    return s;
-  }
-  std::vector<std::pair<Clock::time_point, std::string>> writes;
-
- private:
-  platform::SerialPort& inner_;
-};
 
 // The song's zero on the steady clock: the first position read after the
 // song opened, less that position.
