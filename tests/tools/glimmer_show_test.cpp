@@ -312,44 +312,45 @@ TEST(GlimmerShow, AHangingAlertCommandHoldsUpTheEndBrieflyAndACleanStopIsNoResta
   EXPECT_EQ(second.Wait(), 0) << second.Err();
   EXPECT_EQ(toldText(), "restarted\n");
   EXPECT_EQ(Count(fakes::ReadBytes(dir.File("show.log")), "Alert restarted"), 1u);
+}
 
-  // A show.lock that is a link is never followed; its message lacked the space
-  // before "This one does not start." and named no way out.
-  TEST(GlimmerShow, ALinkedShowLockIsRefusedWithItsFixAndItsTargetUntouched) {
-    fakes::TempDir dir;
-    const std::string target = dir.File("precious.txt"), lock = dir.File("show.lock");
-    fakes::WriteBytes(target, "keep");
-    std::filesystem::create_symlink(target, lock);
-    const std::string fix = lock +
-                            " is a link, and a show's lock is never one: remove the link (rm " +
-                            lock + ") and start again.";
-    const auto taken = platform::TakeShowLock(dir.path().string(), "glimmer show");
-    ASSERT_FALSE(taken.ok());
-    EXPECT_EQ(taken.message(), fix);
-    tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string()});
-    EXPECT_EQ(glimmer.Wait(), 1);
-    EXPECT_EQ(glimmer.Err(), "glimmer show: " + fix + " This one does not start.\n");
-    EXPECT_EQ(fakes::ReadBytes(target), "keep");
-  }
+// A show.lock that is a link is never followed; its message lacked the space
+// before "This one does not start." and named no way out.
+TEST(GlimmerShow, ALinkedShowLockIsRefusedWithItsFixAndItsTargetUntouched) {
+  fakes::TempDir dir;
+  const std::string target = dir.File("precious.txt"), lock = dir.File("show.lock");
+  fakes::WriteBytes(target, "keep");
+  std::filesystem::create_symlink(target, lock);
+  const std::string fix = lock +
+                          " is a link, and a show's lock is never one: remove the link (rm " +
+                          lock + ") and start again.";
+  const auto taken = platform::TakeShowLock(dir.path().string(), "glimmer show");
+  ASSERT_FALSE(taken.ok());
+  EXPECT_EQ(taken.message(), fix);
+  tools_test::GlimmerProcess glimmer(dir, {"show", "--dir", dir.path().string()});
+  EXPECT_EQ(glimmer.Wait(), 1);
+  EXPECT_EQ(glimmer.Err(), "glimmer show: " + fix + " This one does not start.\n");
+  EXPECT_EQ(fakes::ReadBytes(target), "keep");
+}
 
-  // `glimmer show` runs the watchdog's check and the phone page's server at
-  // the same yields; adding the second must not drop the first, whichever
-  // way the show yields. A hook may yield itself (a server answering while
-  // the show waits) or add another; neither runs the hooks over again nor
-  // loses the new one.
-  TEST(YieldHooks, EveryHookRunsOnceInOrderAtEachYieldAndWaitEvenIfItYieldsOrAddsOne) {
-    glimmer::ConsoleUserInterface ui;
-    std::string ran;
-    ui.AddYieldHook([&] { ran += "watchdog "; });
-    ui.AddYieldHook([&] {
-      if (ran == "watchdog ") ui.AddYieldHook([&] { ran += "added "; });
-      ran += "page ";
-      ui.DoEvents();
-    });
+// `glimmer show` runs the watchdog's check and the phone page's server at
+// the same yields; adding the second must not drop the first, whichever
+// way the show yields. A hook may yield itself (a server answering while
+// the show waits) or add another; neither runs the hooks over again nor
+// loses the new one.
+TEST(YieldHooks, EveryHookRunsOnceInOrderAtEachYieldAndWaitEvenIfItYieldsOrAddsOne) {
+  glimmer::ConsoleUserInterface ui;
+  std::string ran;
+  ui.AddYieldHook([&] { ran += "watchdog "; });
+  ui.AddYieldHook([&] {
+    if (ran == "watchdog ") ui.AddYieldHook([&] { ran += "added "; });
+    ran += "page ";
     ui.DoEvents();
-    ui.WaitForEvents(std::chrono::microseconds(0));
-    ui.WaitForEvents(std::chrono::microseconds(1));
-    EXPECT_EQ(ran, "watchdog page added watchdog page added watchdog page added ");
-  }
+  });
+  ui.DoEvents();
+  ui.WaitForEvents(std::chrono::microseconds(0));
+  ui.WaitForEvents(std::chrono::microseconds(1));
+  EXPECT_EQ(ran, "watchdog page added watchdog page added watchdog page added ");
+}
 
 }  // namespace
