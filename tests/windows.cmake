@@ -37,7 +37,7 @@ glimmer_test_suite(watch show_watch platform_posix)
 # start glimmer show with signals and a browser.
 set(GLIMMER_LINUX_ONLY_TESTS_web glimmer_show_page_test.cpp page_browser_test.cpp)
 find_package(nlohmann_json REQUIRED)
-glimmer_test_suite(web web playback shell_settings platform_posix binary_formats
+glimmer_test_suite(web web show_page playback shell_settings platform_posix binary_formats
                    nlohmann_json::nlohmann_json)
 
 # The golden files, written through Windows' file store, are the Linux
