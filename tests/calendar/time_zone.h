@@ -20,9 +20,15 @@ namespace calendar_test {
 // tests use, by the Windows zone that keeps the same rules.
 inline std::string WindowsZoneFor(const std::string& zone) {
   static const std::map<std::string, std::string> kZones = {
+      {"America/Anchorage", "Alaskan Standard Time"},
       {"America/New_York", "Eastern Standard Time"},
       {"Europe/Amsterdam", "W. Europe Standard Time"},
       {"Europe/Oslo", "W. Europe Standard Time"},
+      {"Pacific/Apia", "Samoa Standard Time"},
+      {"Pacific/Chatham", "Chatham Islands Standard Time"},
+      {"Pacific/Fakaofo", "Tonga Standard Time"},
+      {"Pacific/Kiritimati", "Line Islands Standard Time"},
+      {"Pacific/Tongatapu", "Tonga Standard Time"},
       {"UTC", "UTC"},
   };
   const auto it = kZones.find(zone);

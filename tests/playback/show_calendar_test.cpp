@@ -153,6 +153,9 @@ TEST(ShowCalendarTest, ACalendarWithAMistakeKeepsTheShowWaitingAndSaysWhy) {
   EXPECT_TRUE(Contains(rig.log.text, paused + problem + "\n"));
 }
 
+// Windows makes links only with a privilege (and Wine not at all); the rule
+// is the one reader's, the same on both.
+#ifndef _WIN32
 // A calendar.toml link to a file that was moved, or links that lead back to
 // each other, were taken as no calendar: the show quietly played the lists'
 // daily window. They are a mistake in the calendar, told as any other.
@@ -181,6 +184,7 @@ TEST(ShowCalendarTest, ACalendarLinkThatLeadsToNoFileIsAMistakeNotNoCalendar) {
     EXPECT_EQ(rig.window.notices[0].rfind(notice, 0), 0u) << rig.window.notices[0];
   }
 }
+#endif  // _WIN32
 
 TEST(ShowCalendarTest, WithoutACalendarAStartLaterThanTheEndSaysTheWindowNeverOpens) {
   Rig rig("");
