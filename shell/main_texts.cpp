@@ -21,18 +21,6 @@ std::string MinutesText(double seconds) {
 
 }  // namespace
 
-const char* StatusTextOf(playback::ShowState::Phase phase) {
-  switch (phase) {
-    case playback::ShowState::Phase::Playing:
-      return playback::kRunningText;
-    case playback::ShowState::Phase::Waiting:
-      return playback::kPausedText;
-    case playback::ShowState::Phase::Stopped:
-      break;
-  }
-  return playback::kStoppedText;
-}
-
 std::optional<Control> HighlightedButton(const std::string& statusText) {
   if (statusText.find("Running") != std::string::npos) return Control::Start;
   if (statusText.find("Stopped") != std::string::npos) return Control::Stop;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "playback/show_event.h"
+#include "playback/status_text.h"
 #include "playlist/playlist_entry.h"
 #include "shell/main_view.h"
 
@@ -20,8 +21,8 @@ inline constexpr Control kStateControls[] = {
     Control::EndTime,  Control::Add,      Control::Remove,      Control::MoveUp,
     Control::MoveDown, Control::Playlist, Control::Start,       Control::Stop};
 
-// The status line's written text for a phase of the show.
-const char* StatusTextOf(playback::ShowState::Phase phase);
+// The status line's words for a phase.
+using playback::StatusTextOf;
 
 // The button a status text highlights: "Running" highlights Start,
 // "Stopped" Stop (Running decides when both are there); nothing for a text

@@ -5,6 +5,7 @@
 
 #include "platform/file_store.h"
 #include "playback/show_scheduler.h"
+#include "playback/status_text.h"
 #include "web/api.h"
 
 namespace web {
@@ -18,18 +19,6 @@ platform::Result<WebSettings> ReadWebSettings(const std::string& dir) {
 }
 
 namespace {
-
-std::string_view StatusTextOf(playback::ShowState::Phase phase) {
-  switch (phase) {
-    case playback::ShowState::Phase::Playing:
-      return playback::kRunningText;
-    case playback::ShowState::Phase::Waiting:
-      return playback::kPausedText;
-    case playback::ShowState::Phase::Stopped:
-      break;
-  }
-  return playback::kStoppedText;
-}
 
 ShowState PageStateOf(playback::ShowState::Phase phase) {
   switch (phase) {
@@ -68,7 +57,7 @@ std::optional<LineHealthView> LineOf(const playback::ShowState::Line& line) {
 ShowStatus StatusOf(const playback::ShowState& state, std::int64_t now) {
   ShowStatus s;
   s.state = PageStateOf(state.phase);
-  s.statusText = std::string(StatusTextOf(state.phase));
+  s.statusText = playback::StatusTextOf(state.phase);
   s.notice = state.latestNotice;
   if (state.playing) {
     const double elapsed = state.playing->elapsedSeconds;
