@@ -10,10 +10,17 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "binary/wav_writer.h"
+#include "platform/file_store.h"
 #include "platform/serial_port.h"
+#include "playback/wire_protocol.h"
+#include "playlist/playlist.h"
+#include "sequence_format/fade_timing.h"
+#include "sequence_format/sequence_cache.h"
 
 #include "playback/wire_protocol.h"
 #include "sequence_format/event_table.h"
@@ -60,6 +67,37 @@ inline std::vector<Record> MakeSequence(int seconds) {
   std::vector<Record> records;
   for (int i = 0; i < rows; ++i) records.push_back(MakeRow(i, moments[i]));
   return records;
+}
+
+// The entry's compiled sequence and a silent song of the same length, as
+// files; the error names the file that could not be written.
+inline platform::Status WriteEntryFiles(const std::vector<Record>& records, int seconds,
+                                        const playlist::PlaylistEntry& entry,
+                                        platform::FileStore& files) {
+  if (auto s = sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(records),
+                                                  entry.CachePath, files);
+      !s) {
+    return platform::Status::Error("cannot write " + entry.CachePath + ": " + s.message());
+  }
+  if (auto s = files.ReplaceFile(
+          entry.AudioPath, binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds) * 8000));
+      !s) {
+    return platform::Status::Error("cannot write " + entry.AudioPath + ": " + s.message());
+  }
+  return platform::Status::Ok();
+}
+
+// Each row's message on the line, naming the row it came from.
+inline std::unordered_map<std::string, std::size_t> RowOfMessage(const std::vector<Record>& records,
+                                                                 int seconds) {
+  const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;
+  std::unordered_map<std::string, std::size_t> rows;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    std::string m;
+    playback::EncodeEvent(records[i], audioEnd, sequence_format::kFadeTimingTable, m);
+    rows.emplace(m, i);
+  }
+  return rows;
 }
 
 inline double Percentile(std::vector<double> v, double p) {

@@ -297,26 +297,13 @@ int main(int argc, char** argv) {
   entry.AudioPath = dir + "/bench.wav";
   entry.ListText = "bench";
   platform::PosixFileStore files;
-  if (auto s = sequence_format::SaveSequenceCache(sequence_format::EventTable::FromRecords(records),
-                                                  entry.CachePath, files);
-      !s) {
-    std::fprintf(stderr, "cannot write %s: %s\n", entry.CachePath.c_str(), s.message().c_str());
+  if (auto s = bench::WriteEntryFiles(records, seconds, entry, files); !s) {
+    std::fprintf(stderr, "%s\n", s.message().c_str());
     return 1;
   }
-  if (auto s = files.ReplaceFile(
-          entry.AudioPath, binary::SilentWav(8000, 1, static_cast<std::uint32_t>(seconds) * 8000));
-      !s) {
-    std::fprintf(stderr, "cannot write %s: %s\n", entry.AudioPath.c_str(), s.message().c_str());
-    return 1;
-  }
-  const std::int64_t audioEnd = static_cast<std::int64_t>(seconds) * playback::kSamplesPerSecond;
   const sequence_format::FadeTimingTable& fadeTimings = sequence_format::kFadeTimingTable;
-  std::unordered_map<std::string, std::size_t> rowOfMessage;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    std::string m;
-    playback::EncodeEvent(records[i], audioEnd, fadeTimings, m);
-    rowOfMessage.emplace(m, i);
-  }
+  const std::unordered_map<std::string, std::size_t> rowOfMessage =
+      bench::RowOfMessage(records, seconds);
   std::printf("sequence: %zu rows over %d s (%zu distinct messages), frame timing %d\n",
               records.size(), seconds, rowOfMessage.size(), frameTiming);
 
