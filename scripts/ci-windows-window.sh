@@ -104,21 +104,32 @@ window=""
 # Starts the window from the portable copy; its status lines go to trace.
 start_window() {
   : >"$WORK/trace"
+  trace_from=0
   (cd "$COPY" && GLIMMERFIELD_TRACE=1 exec "$WINE" glimmerfield.exe 2>>"$WORK/trace") &
   window_pid=$!
   pids+=("$window_pid")
   window="$(timeout 60 xdotool search --sync --onlyvisible --name '^Glimmerfield Player' | head -n 1)" ||
     fail "the window did not appear"
 }
-# Windows ends each line with "\r\n".
-traced() { tr -d '\r' <"$WORK/trace" | grep -qxF "$1"; }
+# Windows ends each line with "\r\n". Only what the window traced since the
+# last key counts: the status a key leads to may have been shown before it.
+trace_from=0
+traced() { tail -n "+$((trace_from + 1))" "$WORK/trace" | tr -d '\r' | grep -qxF "$1"; }
 wait_traced() { within "${2:-30}" traced "$1" || { cat "$WORK/trace" >&2; fail "never shown: $1"; }; }
+# Presses keys in the window (xdotool's key arguments).
+press() {
+  trace_from=$(wc -l <"$WORK/trace")
+  xdotool windowactivate --sync "$window" key "$@"
+}
 # Closes the window as the operator does and waits for the program to end.
 close_window() {
-  xdotool windowactivate --sync "$window" key --clearmodifiers alt+F4
+  press --clearmodifiers alt+F4
   # Gone, or ended and not yet reaped.
-  within 30 bash -c "[[ \"\$(ps -o stat= -p $window_pid)\" =~ ^(Z|$) ]]" ||
-    fail "the window did not close"
+  within 30 bash -c "[[ \"\$(ps -o stat= -p $window_pid)\" =~ ^(Z|$) ]]" || {
+    import -window root "$SHOTS/not-closed.png" 2>/dev/null || true
+    tail -n 5 "$WORK/trace" >&2
+    fail "the window did not close (its last lines above; the screen in $SHOTS/not-closed.png)"
+  }
   local status=0
   wait "$window_pid" || status=$?
   [ "$status" = 0 ] || fail "the window did not close by itself (exit status $status)"
@@ -145,7 +156,7 @@ archive="$(winepath -w "$WORK/show/Wine Lights.msq")"
 start_window
 wait_traced "status: Show Scheduler Stopped - Click Start To Resume"
 # Add: Insert, the button's key; then the real file dialog.
-xdotool windowactivate --sync "$window" key Insert
+press Insert
 dialog="$(timeout 30 xdotool search --sync --onlyvisible --name '^Add Sequence To Playlist$' | head -n 1)" ||
   fail "Add did not open the file dialog"
 xdotool windowactivate --sync "$dialog" type --delay 5 "$archive"
@@ -155,14 +166,14 @@ grep -qF "Wine Lights" "$COPY/playlist.txt" || fail "the playlist does not list 
 [ -s "$COPY/Cache/Wine Lights.csq" ] || fail "no compiled sequence in Cache"
 say "imported through Add: $(ls "$COPY/Cache")"
 
-xdotool windowactivate --sync "$window" key F5
+press F5
 wait_traced "status: Show Running... Press Stop To Stop The Show And/Or Change Settings"
 messages() { "$LINUX_BIN/glimmer" monitor - <"$WORK/line" 2>/dev/null | cut -d' ' -f2-; }
 within 60 bash -c "\"$LINUX_BIN/glimmer\" monitor - <\"$WORK/line\" 2>/dev/null | grep -q ' fade '" ||
   fail "no light commands arrived on COM1: $(messages | head -5)"
 # The window as it plays.
 import -window "$window" "$SHOTS/windows-window.png"
-xdotool windowactivate --sync "$window" key shift+F5
+press shift+F5
 wait_traced "status: Show Scheduler Stopped - Click Start To Resume"
 grep -qx '0' <(sed -n 6p "$COPY/preferences.txt" | tr -d '\r') || fail "Stop left the autostart flag set"
 messages >"$WORK/messages"

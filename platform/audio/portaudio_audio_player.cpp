@@ -265,12 +265,8 @@ void PortAudioPlayer::CloseOutput(std::unique_ptr<Output>& output) {
 void PortAudioPlayer::CloseOutputWhenIdle() {
   CancelIdleClose();
   if (output_ == nullptr) return;
-  idleCloser_ = std::jthread([this](std::stop_token stop) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait_for(lock, stop, options_.keepOutputOpen, [] { return false; });
-    if (stop.stop_requested()) return;
+  idleCloser_ = StoppableThread([this](StopFlag& stop) {
+    if (stop.WaitFor(options_.keepOutputOpen)) return;
     const std::lock_guard closing(idleOutputMutex_);
     CloseOutput(output_);
   });
@@ -305,9 +301,7 @@ bool PortAudioPlayer::OutputReady() {
 }
 
 void PortAudioPlayer::CancelIdleClose() {
-  if (!idleCloser_.joinable()) return;
-  idleCloser_.request_stop();
-  idleCloser_.join();
+  idleCloser_.StopAndJoin();
 }
 
 void PortAudioPlayer::PlaySilentlyFrom(double seconds, std::string reason) {

@@ -14,6 +14,7 @@
 #include "platform/audio/position_estimator.h"
 #include "platform/audio/song_feed.h"
 #include "platform/audio/sound_file.h"
+#include "platform/audio/stoppable_thread.h"
 #include "platform/audio_player.h"
 
 namespace platform {
@@ -128,7 +129,7 @@ class PortAudioPlayer final : public AudioPlayer {
   // song for keepOutputOpen. While it has none it belongs to idleCloser_;
   // the caller's thread touches it only after CancelIdleClose.
   std::unique_ptr<Output> output_;
-  std::jthread idleCloser_;
+  StoppableThread idleCloser_;
   // Held by idleCloser_ while it closes, and by OutputReady, the one look
   // the caller's thread takes at the output meanwhile.
   std::mutex idleOutputMutex_;

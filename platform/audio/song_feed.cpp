@@ -52,14 +52,11 @@ SongFeed::SongFeed(Reader read, int fileChannels, int channels, int framesPerSec
       chunk_(static_cast<std::size_t>(kDecodeChunkFrames * fileChannels)) {}
 
 SongFeed::~SongFeed() {
-  if (decoder_.joinable()) {
-    decoder_.request_stop();
-    decoder_.join();
-  }
+  decoder_.StopAndJoin();
 }
 
 void SongFeed::Start() {
-  decoder_ = std::jthread([this](std::stop_token stop) { DecodeLoop(stop); });
+  decoder_ = StoppableThread([this](StopFlag& stop) { DecodeLoop(stop); });
 }
 
 std::int64_t SongFeed::DecodeChunk() {
@@ -81,19 +78,18 @@ std::int64_t SongFeed::DecodeChunk() {
   return n;
 }
 
-void SongFeed::DecodeLoop(std::stop_token stop) {
-  while (!stop.stop_requested()) {
+void SongFeed::DecodeLoop(StopFlag& stop) {
+  while (!stop.Requested()) {
     if (ring_.FreeFrames() < static_cast<std::size_t>(kDecodeChunkFrames)) {
       // The ring holds a second of audio; looking again every few ms keeps it
       // full without the audio thread having to signal anything.
-      std::unique_lock lock(wakeMutex_);
-      wake_.wait_for(lock, stop, std::chrono::milliseconds(5), [] { return false; });
+      stop.WaitFor(std::chrono::milliseconds(5));
       continue;
     }
     if (DecodeChunk() == 0) break;
   }
   framesDecoded_.store(decoded_, std::memory_order_release);
-  decodeDone_.store(!stop.stop_requested(), std::memory_order_release);
+  decodeDone_.store(!stop.Requested(), std::memory_order_release);
 }
 
 }  // namespace platform

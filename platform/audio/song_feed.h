@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/audio/position_estimator.h"
+#include "platform/audio/stoppable_thread.h"
 
 namespace platform {
 
@@ -65,7 +66,7 @@ class SongFeed {
   PositionEstimator estimator;  // the caller's thread only
 
  private:
-  void DecodeLoop(std::stop_token stop);
+  void DecodeLoop(StopFlag& stop);
   std::int64_t DecodeChunk();
 
   Reader read_;
@@ -77,10 +78,8 @@ class SongFeed {
   std::vector<float> chunk_, narrowed_;
   std::atomic<bool> decodeDone_{false};
   std::atomic<std::int64_t> framesDecoded_{0};
-  std::mutex wakeMutex_;
-  std::condition_variable_any wake_;
   // Last, so it is stopped and joined before the rest goes.
-  std::jthread decoder_;
+  StoppableThread decoder_;
 };
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio/song_feed.h"
+#include "platform/audio/stoppable_thread.h"
 
 namespace {
 
@@ -86,6 +87,35 @@ TEST(SongFeedTest, ASongDroppedMidWayStopsItsDecoder) {
     EXPECT_FALSE(feed.DecodeDone());
   }
   EXPECT_LT(read.load(), 8000 + 2 * 4096) << "decoded on past a full ring";
+}
+
+// Stopping races the thread's own end: run it often. A lost wake-up here
+// hung a song's end for good (the test then never finishes).
+TEST(SongFeedTest, ClosingWhileTheDecoderWaitsForRoomAlwaysReturns) {
+  for (int round = 0; round < 500; ++round) {
+    SongFeed feed(Counting(1'000'000'000, 2), 2, 2, 44100);
+    feed.Start();
+    if (round % 2 == 0) std::this_thread::yield();
+  }
+}
+
+TEST(StoppableThreadTest, AStopWakesAWaitAndAMovedThreadKeepsItsFlag) {
+  std::atomic<int> woken{0};
+  platform::StoppableThread first([&woken](platform::StopFlag& stop) {
+    if (stop.WaitFor(std::chrono::hours(1))) ++woken;
+  });
+  platform::StoppableThread moved = std::move(first);
+  EXPECT_FALSE(first.Running());
+  moved.StopAndJoin();
+  EXPECT_EQ(woken.load(), 1);
+
+  // Assigning over a running thread stops and joins it first.
+  platform::StoppableThread slot([&woken](platform::StopFlag& stop) {
+    while (!stop.Requested()) stop.WaitFor(std::chrono::milliseconds(1));
+    ++woken;
+  });
+  slot = platform::StoppableThread([](platform::StopFlag&) {});
+  EXPECT_EQ(woken.load(), 2);
 }
 
 }  // namespace

@@ -58,10 +58,10 @@ class WasapiAudioPlayer::Output {
   Output(WasapiAudioPlayer& player, int channels, int rate)
       : channels(channels), rate(rate), player_(player) {}
   ~Output() {
-    if (thread_.joinable()) {
-      thread_.request_stop();
-      thread_.join();
-    }
+    thread_.RequestStop();
+    // Wakes the render loop at once rather than at its next device call.
+    if (ready_ != nullptr) SetEvent(ready_.get());
+    thread_.Join();
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -71,7 +71,8 @@ class WasapiAudioPlayer::Output {
     std::promise<Status> started;
     std::future<Status> result = started.get_future();
     lastFill_.store(player_.Now().time_since_epoch().count(), std::memory_order_relaxed);
-    thread_ = std::jthread([this, &started](std::stop_token stop) { Run(stop, started); });
+    ready_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    thread_ = StoppableThread([this, &started](StopFlag& stop) { Run(stop, started); });
     return result.get();
   }
   bool Lost() const {
@@ -89,16 +90,14 @@ class WasapiAudioPlayer::Output {
   std::atomic<bool> playsSong{false};
 
  private:
-  void Run(std::stop_token stop, std::promise<Status>& started) {
+  void Run(const StopFlag& stop, std::promise<Status>& started) {
     ComPtr<IAudioClient> client;
     ComPtr<IAudioRenderClient> render;
     ComPtr<IAudioClock> clock;
     UINT32 bufferFrames = 0;
     UINT64 clockFrequency = 0;
-    const std::unique_ptr<void, decltype(&CloseHandle)> ready(
-        CreateEventW(nullptr, FALSE, FALSE, nullptr), &CloseHandle);
     if (const Status opened =
-            Open(client, render, clock, bufferFrames, clockFrequency, ready.get());
+            Open(client, render, clock, bufferFrames, clockFrequency, ready_.get());
         !opened) {
       started.set_value(opened);
       return;
@@ -109,14 +108,10 @@ class WasapiAudioPlayer::Output {
     HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
     std::int64_t written = bufferFrames;  // the silence the buffer starts with
     started.set_value(Status::Ok());
-    {
-      // Wakes the loop at once when the player closes the output.
-      const std::stop_callback wake(stop, [event = ready.get()] { SetEvent(event); });
-      while (!stop.stop_requested() && Feed(*client.Get(), *render.Get(), *clock.Get(),
-                                            bufferFrames, clockFrequency, ready.get(), written)) {
-      }
+    while (!stop.Requested() && Feed(*client.Get(), *render.Get(), *clock.Get(), bufferFrames,
+                                     clockFrequency, ready_.get(), written)) {
     }
-    lost_.store(!stop.stop_requested(), std::memory_order_release);
+    lost_.store(!stop.Requested(), std::memory_order_release);
     client->Stop();
     if (task != nullptr) AvRevertMmThreadCharacteristics(task);
   }
@@ -219,8 +214,10 @@ class WasapiAudioPlayer::Output {
   std::atomic<bool> lost_{false};
   std::atomic<bool> heard_{false};
   std::atomic<SteadyTime::rep> lastFill_{0};
+  // The device's call for frames; also set to wake the loop when it is to stop.
+  std::unique_ptr<void, decltype(&CloseHandle)> ready_{nullptr, &CloseHandle};
   // Last, so it is stopped and joined before the rest goes.
-  std::jthread thread_;
+  StoppableThread thread_;
 };
 
 WasapiAudioPlayer::WasapiAudioPlayer() : WasapiAudioPlayer(Options{}) {}
@@ -361,21 +358,15 @@ void WasapiAudioPlayer::CloseOutput() {
 void WasapiAudioPlayer::CloseOutputWhenIdle() {
   CancelIdleClose();
   if (output_ == nullptr) return;
-  idleCloser_ = std::jthread([this](std::stop_token stop) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait_for(lock, stop, options_.keepOutputOpen, [] { return false; });
-    if (stop.stop_requested()) return;
+  idleCloser_ = StoppableThread([this](StopFlag& stop) {
+    if (stop.WaitFor(options_.keepOutputOpen)) return;
     const std::lock_guard closing(idleOutputMutex_);
     CloseOutput();
   });
 }
 
 void WasapiAudioPlayer::CancelIdleClose() {
-  if (!idleCloser_.joinable()) return;
-  idleCloser_.request_stop();
-  idleCloser_.join();
+  idleCloser_.StopAndJoin();
 }
 
 void WasapiAudioPlayer::OpenOutputAhead() {
