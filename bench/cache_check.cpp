@@ -3,6 +3,12 @@
 // against the file's size. The check reads the file through one buffer and
 // keeps none of it; loading it whole took twice the file's size.
 //
+// And what the check holds up of the show's own thread: a loop with a yield
+// point every millisecond, as the show's dispatch has, runs while the check
+// reads, in turn with the check on that thread (as it was) and on the
+// watch's worker (as it is). The longest gap between two yield points is how
+// long the lights and the watchdog's pings waited.
+//
 // The file is written here as the writer would, row by row, without a table
 // in memory: a valid header, MB megabytes of rows in playback order, the
 // checksum.
@@ -16,13 +22,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/posix_file_store.h"
 #include "sequence_format/event_table.h"
 #include "sequence_format/sequence_cache.h"
+#include "watch/worker.h"
 
 namespace {
 
@@ -33,6 +42,22 @@ double PeakMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The show's loop until `polled` says the check is told: a yield point every
+// millisecond. The longest time between two of them, in milliseconds.
+double LongestStall(const std::function<bool()>& polled) {
+  using Clock = std::chrono::steady_clock;
+  auto last = Clock::now();
+  double longest = 0;
+  for (bool over = false; !over;) {
+    over = polled();
+    const auto now = Clock::now();
+    longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+    if (!over) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return longest;
 }
 
 }  // namespace
@@ -110,6 +135,36 @@ int main(int argc, char** argv) {
               static_cast<double>(megabytes) / seconds);
   std::printf("peak memory before/after:  %.1f MB / %.1f MB\n", before, PeakMegabytes());
   std::printf("keep-going questions:      %d (each one a watchdog ping)\n", questions);
+
+  platform::Status onShowThread = platform::Status::Ok();
+  const double heldWith = LongestStall([&] {
+    onShowThread = sequence_format::CheckSequenceCache(path, [] { return true; });
+    return true;
+  });
+  platform::Status onWorker = platform::Status::Ok();
+  watch::ThreadWorker worker;
+  const auto asideStart = std::chrono::steady_clock::now();
+  worker.Start([&](const std::function<bool()>& keepGoing) {
+    onWorker = sequence_format::CheckSequenceCache(path, keepGoing);
+  });
+  const double heldAside = LongestStall([&] { return !worker.Busy(); });
+  const double asideSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - asideStart).count();
+  std::printf("show thread's longest stall, with the check on it:   %.1f ms\n", heldWith);
+  std::printf("show thread's longest stall, with it on the worker: %.1f ms (check %.2f s, %s)\n",
+              heldAside, asideSeconds, onShowThread && onWorker ? "both sound" : "a check failed");
+
+  // A stop while the worker reads: how long the show's end waits for it.
+  worker.Start([&](const std::function<bool()>& keepGoing) {
+    onWorker = sequence_format::CheckSequenceCache(path, keepGoing);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto stopAt = std::chrono::steady_clock::now();
+  worker.Stop();
+  std::printf(
+      "a stop during the check waits:                      %.1f ms (%s)\n",
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count(),
+      onWorker.message().c_str());
   std::filesystem::remove_all(dir);
-  return checked ? 0 : 1;
+  return checked && onShowThread && onWorker.message() == sequence_format::kLoadingStopped ? 0 : 1;
 }

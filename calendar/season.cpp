@@ -171,9 +171,14 @@ Night Season::BaseNight(const Date& date) const {
     const bool nextDay = winner->end->seconds < winner->start->seconds;
     end = Resolve(*winner->end, nextDay ? AddDays(date, 1) : date, file_.location);
   } else {
+    // The first end after the start: a sunrise is the next morning's, even
+    // where the sun did not rise on the morning of the date (the first
+    // sunset after a summer without night, past midnight in Tromsø).
     end = Resolve(*winner->end, date, file_.location);
-    if (end.at && *end.at <= *start.at)
-      end = Resolve(*winner->end, AddDays(date, 1), file_.location);
+    if (!end.at || *end.at <= *start.at) {
+      Resolved next = Resolve(*winner->end, AddDays(date, 1), file_.location);
+      if (next.at || end.at) end = std::move(next);
+    }
   }
   if (!end.at)
     return NoShow(date, winner->line, why + ": end " + winner->end->text + ": " + end.problem);

@@ -1,12 +1,11 @@
 #include "calendar/sun.h"
 
-#include <libnova/julian_day.h>
-#include <libnova/ln_types.h>
-#include <libnova/rise_set.h>
-#include <libnova/solar.h>
+#include <libnova/sidereal_time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace calendar {
 namespace {
@@ -21,11 +20,54 @@ double Degrees(double radians) {
   return radians * 180.0 / kPi;
 }
 
-// libnova's rising and setting, fed with the sun below.
-void SunForLibnova(double julianDay, ln_equ_posn* position) {
+// The sun's upper edge on the standard horizon: refraction and its
+// semi-diameter, as almanacs reckon dusk and dawn.
+constexpr double kHorizon = -0.8333;
+// A sidereal day against a solar one: the hour angle gains this many
+// degrees a day.
+constexpr double kDegreesPerDay = 360.985647;
+
+// The sun's hour angle at the place (degrees, 0 at its highest) and its
+// altitude (degrees) at a Julian day.
+struct SunSeen {
+  double hourAngle = 0.0;
+  double altitude = 0.0;
+};
+SunSeen SeenFrom(double julianDay, const Location& where) {
   const SunPosition sun = ApparentSun(julianDay);
-  position->ra = sun.rightAscension;
-  position->dec = sun.declination;
+  const double hourAngle = std::remainder(
+      ln_get_apparent_sidereal_time(julianDay) * 15.0 + where.longitude - sun.rightAscension,
+      360.0);
+  const double sine = std::sin(Radians(where.latitude)) * std::sin(Radians(sun.declination)) +
+                      std::cos(Radians(where.latitude)) * std::cos(Radians(sun.declination)) *
+                          std::cos(Radians(hourAngle));
+  return {hourAngle, Degrees(std::asin(std::clamp(sine, -1.0, 1.0)))};
+}
+
+// The moment near `julianDay` at which the sun's hour angle is `angle`
+// (0: its highest, 180: its lowest).
+double Culmination(double julianDay, double angle, const Location& where) {
+  for (int pass = 0; pass < 4; ++pass) {
+    julianDay -=
+        std::remainder(SeenFrom(julianDay, where).hourAngle - angle, 360.0) / kDegreesPerDay;
+  }
+  return julianDay;
+}
+
+// Where between two culminations, along which the sun only climbs or only
+// sinks, it crosses the horizon: nothing when it stays on one side.
+std::optional<double> Crossing(double from, double to, const Location& where) {
+  const bool upAtStart = SeenFrom(from, where).altitude >= kHorizon;
+  if (upAtStart == (SeenFrom(to, where).altitude >= kHorizon)) return std::nullopt;
+  for (int pass = 0; pass < 32; ++pass) {
+    const double middle = (from + to) / 2.0;
+    if ((SeenFrom(middle, where).altitude >= kHorizon) == upAtStart) {
+      from = middle;
+    } else {
+      to = middle;
+    }
+  }
+  return (from + to) / 2.0;
 }
 
 std::string Place(const Location& where) {
@@ -57,43 +99,31 @@ SunPosition ApparentSun(double julianDay) {
 }
 
 SunTime SunOn(SunEvent which, const Date& date, const Location& where) {
-  ln_lnlat_posn observer{};
-  observer.lng = where.longitude;
-  observer.lat = where.latitude;
-  const std::int64_t wanted = DayNumber(date);
-  // libnova answers for a day of Universal Time; the evening of a date far
-  // east or west of Greenwich can fall on the day before or after it there.
-  // The place's mean solar time decides which of the three is this date's.
-  for (const std::int64_t day : {wanted, wanted - 1, wanted + 1}) {
-    ln_rst_time rst{};
-    const double julianDay = kUnixEpochJulianDay + static_cast<double>(day) + 0.5;
-    // libnova's own sun (ln_get_solar_rst) is the packaged 0.16's weak spot:
-    // its VSOP87 longitude is 0.1 degree off in 1992 and 0.37 in 2026 (Meeus'
-    // example 25.a and the December 2026 solstice), which moves sunset one to
-    // two minutes early. Its rising and setting are sound, so they get the sun
-    // from Meeus' series instead.
-    const int kind = ln_get_body_rst_horizon(julianDay, &observer, SunForLibnova,
-                                             LN_SOLAR_STANDART_HORIZON, &rst);
-    if (kind != 0) {
-      if (day != wanted) continue;
-      SunTime none;
-      none.reason = std::string("the sun does not ") +
-                    (which == SunEvent::Sunset ? "set" : "rise") + " on " + IsoDate(date) + " at " +
-                    Place(where) +
-                    (kind == 1 ? ": it stays up all day" : ": it stays down all day");
-      return none;
-    }
-    const double eventDay = which == SunEvent::Sunset ? rst.set : rst.rise;
-    const double seconds = (eventDay - kUnixEpochJulianDay) * 86400.0;
-    const std::int64_t moment = static_cast<std::int64_t>(std::llround(seconds));
-    const double solarSeconds = static_cast<double>(moment) + where.longitude / 15.0 * 3600.0;
-    const auto solarDay = static_cast<std::int64_t>(std::floor(solarSeconds / 86400.0));
-    if (solarDay == wanted) return SunTime{moment, {}};
+  // The sun rises while it climbs from its lowest to its highest and sets
+  // on its way down again, so each solar day has one sunrise between its
+  // midnight and its noon and one sunset between its noon and the next
+  // midnight, or none where the sun stays on one side. Searching those
+  // halves, not a day of Universal Time, keeps a sunrise from falling
+  // between two days searched: libnova's rising and setting give the first
+  // of each after the moment asked, and a summer sunrise in Fairbanks near
+  // noon UT, a few minutes earlier each day, fell out of both days.
+  const double meanNoon =
+      kUnixEpochJulianDay + static_cast<double>(DayNumber(date)) + 0.5 - where.longitude / 360.0;
+  const double noon = Culmination(meanNoon, 0.0, where);
+  const bool rise = which == SunEvent::Sunrise;
+  const double midnight = Culmination(rise ? noon - 0.5 : noon + 0.5, 180.0, where);
+  const std::optional<double> crossing =
+      rise ? Crossing(midnight, noon, where) : Crossing(noon, midnight, where);
+  if (!crossing) {
+    const bool up = SeenFrom(noon, where).altitude >= kHorizon;
+    SunTime none;
+    none.reason = std::string("the sun does not ") + (rise ? "rise" : "set") + " on " +
+                  IsoDate(date) + " at " + Place(where) +
+                  (up ? ": it stays up all day" : ": it stays down all day");
+    return none;
   }
-  SunTime none;
-  none.reason = std::string("the sun does not ") + (which == SunEvent::Sunset ? "set" : "rise") +
-                " on " + IsoDate(date) + " at " + Place(where);
-  return none;
+  const double seconds = (*crossing - kUnixEpochJulianDay) * 86400.0;
+  return SunTime{static_cast<std::int64_t>(std::llround(seconds)), {}};
 }
 
 }  // namespace calendar

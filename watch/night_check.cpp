@@ -41,21 +41,30 @@ ClockWatch::Finding ClockWatch::Look() {
   return finding;
 }
 
-NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockWatch& clock) {
-  NightCheckReport report;
-  report.entries = static_cast<int>(needs.entries.size());
-  std::uint64_t largestCache = 0;
-  for (std::size_t i = 0; i < needs.entries.size(); ++i) {
-    const NightEntry& entry = needs.entries[i];
+std::optional<EntryFindings> CheckEntries(const std::vector<NightEntry>& entries,
+                                          EntryProbes& probes,
+                                          const std::function<bool()>& keepGoing) {
+  EntryFindings found;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const NightEntry& entry = entries[i];
     const std::string which = "entry " + std::to_string(i + 1) + " (" + entry.name + ")";
     if (platform::Status loaded = probes.LoadCache(entry.cachePath); !loaded) {
-      report.problems.push_back(which + ": " + loaded.message());
+      found.problems.push_back(which + ": " + loaded.message());
     }
     if (platform::Status opened = probes.OpenSong(entry.audioPath); !opened) {
-      report.problems.push_back(which + ": " + opened.message());
+      found.problems.push_back(which + ": " + opened.message());
     }
-    largestCache = std::max(largestCache, probes.FileSize(entry.cachePath));
+    found.largestCache = std::max(found.largestCache, probes.FileSize(entry.cachePath));
+    if (keepGoing && !keepGoing()) return std::nullopt;
   }
+  return found;
+}
+
+NightCheckReport CheckNight(const NightNeeds& needs, const EntryFindings& found,
+                            MachineProbes& probes, ClockWatch& clock) {
+  NightCheckReport report;
+  report.entries = static_cast<int>(needs.entries.size());
+  report.problems = found.problems;
   if (needs.entries.empty()) report.problems.push_back("the playlist is empty");
   if (platform::Status port = probes.OpenPort(); !port) {
     report.problems.push_back("serial port: " + port.message());
@@ -68,7 +77,7 @@ NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockW
   }
   // Room to append to the log up to its limit and to write a cache's new
   // copy beside the old one.
-  const std::uint64_t needed = needs.logLimit + largestCache;
+  const std::uint64_t needed = needs.logLimit + found.largestCache;
   if (auto free = probes.FreeBytes(needs.folder); !free) {
     report.problems.push_back("disk: " + free.message());
   } else if (free.value() < needed) {
@@ -79,6 +88,10 @@ NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockW
   if (!time.problem.empty()) report.problems.push_back("clock: " + time.problem);
   report.clockJumped = time.jumped;
   return report;
+}
+
+NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockWatch& clock) {
+  return CheckNight(needs, *CheckEntries(needs.entries, probes), probes, clock);
 }
 
 std::string DescribeNightCheck(const NightCheckReport& report) {

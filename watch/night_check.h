@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,18 +16,27 @@ namespace watch {
 
 // What a night needs from the outside, each answered without playing
 // anything: the real ones load files and open devices, a test's are fakes.
-class NightProbes {
+// The playlist's files may take seconds to read (a cache of gigabytes), so
+// they are asked apart from the machine's devices, and from another thread.
+class EntryProbes {
  public:
-  virtual ~NightProbes() = default;
+  virtual ~EntryProbes() = default;
   virtual platform::Status LoadCache(const std::string& path) = 0;
   virtual platform::Status OpenSong(const std::string& path) = 0;
+  // 0 for a file that is not there.
+  virtual std::uint64_t FileSize(const std::string& path) = 0;
+};
+
+class MachineProbes {
+ public:
+  virtual ~MachineProbes() = default;
   // Opens the serial port and closes it again (fine when the show has it open).
   virtual platform::Status OpenPort() = 0;
   virtual platform::Status AudioDevice() = 0;
   virtual platform::Result<std::uint64_t> FreeBytes(const std::string& folder) = 0;
-  // 0 for a file that is not there.
-  virtual std::uint64_t FileSize(const std::string& path) = 0;
 };
+
+class NightProbes : public EntryProbes, public MachineProbes {};
 
 struct NightEntry {
   std::string name;  // as the playlist shows it
@@ -71,6 +81,23 @@ struct NightCheckReport {
   bool ok() const { return problems.empty(); }
 };
 
+// What the playlist's files were found to be: the slow half of the check.
+struct EntryFindings {
+  std::vector<std::string> problems;  // in the order of the entries
+  std::uint64_t largestCache = 0;
+};
+
+// Reads every entry's cache and song. Nothing when `keepGoing` said stop
+// before the last was read (a cache cut short is no finding).
+std::optional<EntryFindings> CheckEntries(const std::vector<NightEntry>& entries,
+                                          EntryProbes& probes,
+                                          const std::function<bool()>& keepGoing = nullptr);
+
+// The check with the entries already read: the serial port, the sound, the
+// disk and the clock, as they are now.
+NightCheckReport CheckNight(const NightNeeds& needs, const EntryFindings& found,
+                            MachineProbes& probes, ClockWatch& clock);
+// Both halves at once.
 NightCheckReport CheckNight(const NightNeeds& needs, NightProbes& probes, ClockWatch& clock);
 
 // One line for the log, the notice and the alert.

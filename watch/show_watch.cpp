@@ -8,11 +8,12 @@
 namespace watch {
 
 ShowWatch::ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
-                     platform::TimeSource& time, Hooks hooks, bool silentChosen)
+                     platform::TimeSource& time, Worker& worker, Hooks hooks, bool silentChosen)
     : alerts_(alerts),
       service_(service),
       clock_(clock),
       time_(time),
+      worker_(worker),
       hooks_(std::move(hooks)),
       silentChosen_(silentChosen) {}
 
@@ -35,6 +36,7 @@ void ShowWatch::Started(bool restarted, const ShowWindowNow& window) {
 void ShowWatch::Poll(const ShowWindowNow& window) {
   service_.Alive();
   alerts_.Poll();
+  CollectCheck();
   const auto now = time_.Steady();
 
   if (now - lastClockLook_ >= kClockLookEvery) {
@@ -50,15 +52,15 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
     songSinceOpen_ = false;
     litSinceOpen_ = false;
     missedTold_ = false;
-    if (!checked_) RunCheck(window);
   } else if (!inside && inside_) {
     inside_ = false;
     WindowClosed();
   }
-  if (!inside && !checked_ && window.secondsToOpening && *window.secondsToOpening > 0 &&
-      *window.secondsToOpening <= kCheckAheadSeconds) {
-    RunCheck(window);
-  }
+  // Inside a window not yet checked too: a check that was due while the
+  // last one was still reading starts as soon as that one is told.
+  const bool soon = !inside && window.secondsToOpening && *window.secondsToOpening > 0 &&
+                    *window.secondsToOpening <= kCheckAheadSeconds;
+  if (!checked_ && (inside_ || soon)) RunCheck(window);
   if (inside_ && songSinceOpen_ && !litSinceOpen_) {
     litSinceOpen_ = !hooks_.portOpen || hooks_.portOpen();
   }
@@ -75,10 +77,19 @@ void ShowWatch::Poll(const ShowWindowNow& window) {
 }
 
 void ShowWatch::RunCheck(const ShowWindowNow& window) {
+  // Never two reads of the same files at once; this one waits its turn.
+  if (checking_) return;
   checked_ = true;
   if (hooks_.log) hooks_.log(playback::show_event::NightWindow(window.startText, window.endText));
   if (!hooks_.check) return;
-  const NightCheckReport report = hooks_.check();
+  checking_ = hooks_.check();
+  if (!worker_.Start(checking_->read)) checking_.reset();
+}
+
+void ShowWatch::CollectCheck() {
+  if (!checking_ || worker_.Busy()) return;
+  const NightCheckReport report = checking_->finish();
+  checking_.reset();
   if (hooks_.log) {
     hooks_.log(playback::show_event::Said(DescribeNightCheck(report)));
     // The log cuts a line past its limit: a long report keeps every problem
@@ -163,6 +174,8 @@ void ShowWatch::Status(const std::string& text) {
 }
 
 void ShowWatch::Stopping() {
+  worker_.Stop();
+  checking_.reset();
   service_.Stopping();
   alerts_.Poll();
 }

@@ -12,6 +12,7 @@
 #include "watch/alerts.h"
 #include "watch/night_check.h"
 #include "watch/service_watch.h"
+#include "watch/worker.h"
 
 namespace watch {
 
@@ -31,15 +32,25 @@ struct ShowWindowNow {
 // minutes before each night (and at a start inside the window), notices a
 // window without a song and a clock that jumps, turns the show's own events
 // into alerts, and sums up each night when its window closes. Everything
-// happens from the show's own thread, at its yield points.
+// happens from the show's own thread, at its yield points, but for the
+// reading of the playlist's files, which the worker does meanwhile; what it
+// found is told at the first yield point after it is done.
 class ShowWatch {
  public:
   static constexpr int kCheckAheadSeconds = 10 * 60;
   static constexpr std::chrono::seconds kMissedStartAfter{60};
   static constexpr std::chrono::seconds kClockLookEvery{10};
 
+  // The check before a night in two halves: `read` runs on the worker (the
+  // playlist's files, seconds for a large cache); `finish`, on the show's
+  // thread once the read is done, gives the report.
+  struct CheckJob {
+    Worker::Job read;
+    std::function<NightCheckReport()> finish;
+  };
+
   struct Hooks {
-    std::function<NightCheckReport()> check;              // runs the check before a night
+    std::function<CheckJob()> check;                      // the check before a night
     std::function<std::string()> readLog;                 // the show log's text (older part first)
     std::function<void(const playback::ShowEvent&)> log;  // one line into the show log
     std::function<void(const std::string&)> notice;       // the operator's notice line
@@ -49,7 +60,7 @@ class ShowWatch {
   };
 
   ShowWatch(AlertRunner& alerts, ServiceWatch& service, ClockWatch& clock,
-            platform::TimeSource& time, Hooks hooks, bool silentChosen);
+            platform::TimeSource& time, Worker& worker, Hooks hooks, bool silentChosen);
 
   // The show has started (devices there, port open); `restarted` as
   // watch::Restarted() found it before the show wrote its first line.
@@ -59,10 +70,13 @@ class ShowWatch {
   // Every event of the show, and its status texts.
   void Event(const playback::ShowEvent& event);
   void Status(const std::string& text);
+  // Also stops a check under way: its findings would come too late.
   void Stopping();
 
  private:
   void RunCheck(const ShowWindowNow& window);
+  // Tells what a check found, once its read is done.
+  void CollectCheck();
   void WindowClosed();
   // Raises `name` unless the same text was told since the show last played:
   // a trouble that stays is told once, not at every retry. True when told.
@@ -72,7 +86,9 @@ class ShowWatch {
   ServiceWatch& service_;
   ClockWatch& clock_;
   platform::TimeSource& time_;
+  Worker& worker_;
   Hooks hooks_;
+  std::optional<CheckJob> checking_;  // started, not yet told
   bool silentChosen_;
   bool running_ = false;  // from Started to the show's stop or end
   bool inside_ = false;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 #include "platform/audio_probe.h"
 #include "platform/paths.h"
@@ -27,6 +29,30 @@ namespace {
 // How often the yield points look at the window: the dispatch yields far
 // more often than the window can change.
 constexpr std::chrono::milliseconds kWindowLookEvery{250};
+
+// The playlist's files as the check before a night reads them, on the
+// worker: nothing here touches the show.
+class PlaylistFiles final : public EntryProbes {
+ public:
+  explicit PlaylistFiles(const std::function<bool()>& keepGoing) : keepGoing_(keepGoing) {}
+
+  platform::Status LoadCache(const std::string& path) override {
+    // Checked as it is read, never loaded whole; a stop is heard between
+    // reads, not after gigabytes.
+    return sequence_format::CheckSequenceCache(path, keepGoing_);
+  }
+  platform::Status OpenSong(const std::string& path) override {
+    return platform::ProbeSongFile(path);
+  }
+  std::uint64_t FileSize(const std::string& path) override {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(size);
+  }
+
+ private:
+  const std::function<bool()>& keepGoing_;
+};
 
 }  // namespace
 
@@ -55,22 +81,12 @@ class ShowWatchdog::WatchedView final : public playback::ShowView {
   ShowWatchdog& owner_;
 };
 
-// What the check before a night looks at, on this machine.
-class ShowWatchdog::Probes final : public NightProbes {
+// What the check before a night looks at on this machine, from the show's
+// thread.
+class ShowWatchdog::Probes final : public MachineProbes {
  public:
   explicit Probes(ShowWatchdog& owner) : owner_(owner) {}
 
-  platform::Status LoadCache(const std::string& path) override {
-    // Checked as it is read, never loaded whole; a large one keeps the
-    // service manager's watchdog fed while it is read.
-    return sequence_format::CheckSequenceCache(path, [this] {
-      owner_.service_->Alive();
-      return true;
-    });
-  }
-  platform::Status OpenSong(const std::string& path) override {
-    return platform::ProbeSongFile(path);
-  }
   platform::Status OpenPort() override {
     if (owner_.portInUse && owner_.portInUse()) return platform::Status::Ok();
     const playback::ShowSettings settings = owner_.settings_.CurrentSettings();
@@ -99,11 +115,6 @@ class ShowWatchdog::Probes final : public NightProbes {
     }
     return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
 #endif
-  }
-  std::uint64_t FileSize(const std::string& path) override {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    return ec ? 0 : static_cast<std::uint64_t>(size);
   }
 
  private:
@@ -155,13 +166,13 @@ ShowWatchdog::ShowWatchdog(WatchdogOptions options, platform::LogFile& logFile,
       command, *starter_, *time_,
       [this](const playback::ShowEvent& event) { ownLog_.Write(event); });
   clockWatch_ = std::make_unique<ClockWatch>(*time_, BuildDay());
-  ShowWatch::Hooks hooks{.check = [this] { return RunCheck(); },
+  ShowWatch::Hooks hooks{.check = [this] { return NightCheck(); },
                          .readLog = [this] { return ReadLog(); },
                          .log = [this](const playback::ShowEvent& event) { ownLog_.Write(event); },
                          .notice = [this](const std::string& text) { Tell(text); },
                          .portOpen = [this] { return !portInUse || portInUse(); }};
-  watch_ = std::make_unique<ShowWatch>(*alerts_, *service_, *clockWatch_, *time_, std::move(hooks),
-                                       options_.silent);
+  watch_ = std::make_unique<ShowWatch>(*alerts_, *service_, *clockWatch_, *time_, worker_,
+                                       std::move(hooks), options_.silent);
 }
 
 ShowWatchdog::~ShowWatchdog() = default;
@@ -271,7 +282,7 @@ void ShowWatchdog::Stopping() {
   if (!stopped.empty()) Tell(stopped);
 }
 
-NightCheckReport ShowWatchdog::RunCheck() {
+ShowWatch::CheckJob ShowWatchdog::NightCheck() {
   NightNeeds needs;
   for (int row = 0; row < playlist_.RowCount(); ++row) {
     const playlist::PlaylistEntry entry = playlist_.EntryAt(row);
@@ -280,8 +291,18 @@ NightCheckReport ShowWatchdog::RunCheck() {
   needs.folder = options_.dir;
   needs.silentChosen = options_.silent;
   needs.logLimit = platform::kLogFileLimit;
-  Probes probes(*this);
-  return CheckNight(needs, probes, *clockWatch_);
+  // Written by the worker, read here only once it is done.
+  auto found = std::make_shared<std::optional<EntryFindings>>();
+  ShowWatch::CheckJob job;
+  job.read = [entries = needs.entries, found](const std::function<bool()>& keepGoing) {
+    PlaylistFiles files(keepGoing);
+    *found = CheckEntries(entries, files, keepGoing);
+  };
+  job.finish = [this, needs = std::move(needs), found] {
+    Probes probes(*this);
+    return CheckNight(needs, found->value_or(EntryFindings{}), probes, *clockWatch_);
+  };
+  return job;
 }
 
 }  // namespace watch

@@ -17,6 +17,7 @@
 #include "watch/service_watch.h"
 #include "watch/show_health.h"
 #include "watch/show_watch.h"
+#include "watch/worker.h"
 
 // The watch over a show on this machine: it sits between the show session
 // and the outside (the log file, the view, the yield points) and leaves the
@@ -78,7 +79,8 @@ class ShowWatchdog {
   class Probes;
 
   ShowWindowNow WindowNow();
-  NightCheckReport RunCheck();
+  // The check before a night, its files read by the worker.
+  ShowWatch::CheckJob NightCheck();
   void Say(const std::string& text);
   // Where a failed check is shown: the notice, or standard error.
   void Tell(const std::string& text);
@@ -102,6 +104,9 @@ class ShowWatchdog {
   std::unique_ptr<ServiceWatch> service_;
   std::unique_ptr<AlertRunner> alerts_;
   std::unique_ptr<ClockWatch> clockWatch_;
+  // Ahead of the watch that hands it work, so it ends (its job stopped)
+  // after the watch.
+  ThreadWorker worker_;
   std::unique_ptr<ShowWatch> watch_;
   std::unique_ptr<WatchedView> view_;
   std::chrono::steady_clock::time_point lastWindowLook_{};

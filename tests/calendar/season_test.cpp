@@ -300,6 +300,104 @@ TEST(SeasonTest, SunsetRulesPlayEveryEveningWhereTheClockRunsFarFromTheSun) {
   }
 }
 
+// "sunset" to "sunrise" ends at the first sunrise after the night's sunset,
+// on the next date. Fairbanks lost the nights of 22 and 23 May: that
+// sunrise, a few minutes earlier each day, crossed noon UT and fell between
+// the days searched. Tromsø's first sunset after the midnight sun, past
+// midnight, ends at the sunrise of that same morning though the date it
+// belongs to had none; where the sun truly stays up there is no night.
+TEST(SeasonTest, ASunriseEndIsTheFirstSunriseAfterTheNightsStart) {
+  struct Case {
+    std::string zone;
+    double latitude, longitude;
+    Date date;
+    std::string start;
+    std::string window;  // or the reason there is no show
+  };
+  const std::string tromso = "Europe/Oslo";
+  const Case cases[] = {
+      {"America/Anchorage",
+       64.84,
+       -147.72,
+       {2026, 5, 22},
+       "sunset",
+       "2026-05-22T23:35:00-08:00 2026-05-23T04:00:00-08:00"},
+      {"America/Anchorage",
+       64.84,
+       -147.72,
+       {2026, 5, 23},
+       "sunset",
+       "2026-05-23T23:38:00-08:00 2026-05-24T03:57:00-08:00"},
+      {"America/Anchorage",
+       64.84,
+       -147.72,
+       {2026, 5, 23},
+       "10:00 PM",
+       "2026-05-23T22:00:00-08:00 2026-05-24T03:57:00-08:00"},
+      {tromso,
+       69.65,
+       18.96,
+       {2026, 7, 25},
+       "sunset",
+       "2026-07-26T00:38:00+02:00 2026-07-26T01:05:00+02:00"},
+      {tromso,
+       69.65,
+       18.96,
+       {2026, 5, 17},
+       "sunset",
+       "2026-05-18T00:29:00+02:00 2026-05-18T00:51:00+02:00"},
+      {tromso,
+       69.65,
+       18.96,
+       {2026, 6, 21},
+       "sunset",
+       "line 4 (every date): start sunset: the sun does not set on 2026-06-21 at 69.65, 18.96: it "
+       "stays up all day"},
+      {tromso,
+       69.65,
+       18.96,
+       {2026, 6, 21},
+       "10:00 PM",
+       "line 4 (every date): end sunrise: the sun does not rise on 2026-06-21 at 69.65, 18.96: it "
+       "stays up all day"},
+      {"Europe/Amsterdam",
+       52.37,
+       4.89,
+       {2026, 11, 27},
+       "sunset",
+       "2026-11-27T16:34:00+01:00 2026-11-28T08:23:00+01:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zone + " " + calendar::IsoDate(c.date) + " " + c.start);
+    ScopedTimeZone zone(c.zone);
+    const calendar::Season season =
+        SeasonOf("[location]\nlatitude = " + std::to_string(c.latitude) +
+                 "\nlongitude = " + std::to_string(c.longitude) + "\n[[show]]\nstart = \"" +
+                 c.start + "\"\nend = \"sunrise\"\n");
+    const calendar::Night night = season.NightOf(c.date);
+    EXPECT_EQ(night.HasShow() ? Window(night) : night.reason, c.window);
+  }
+
+  // Every night of late May in Fairbanks: one sunrise each, the morning after.
+  ScopedTimeZone zone("America/Anchorage");
+  const calendar::Season fairbanks = SeasonOf(
+      "[location]\nlatitude = 64.84\nlongitude = -147.72\n[[show]]\nstart = "
+      "\"sunset\"\nend = \"sunrise\"\n");
+  std::optional<std::int64_t> lastEnd;
+  for (Date date{2026, 5, 20}; date.day <= 28; date = calendar::AddDays(date, 1)) {
+    SCOPED_TRACE(calendar::IsoDate(date));
+    const calendar::Night night = fairbanks.NightOf(date);
+    ASSERT_TRUE(night.HasShow()) << night.reason;
+    EXPECT_EQ(calendar::ToLocal(*night.end).date, calendar::AddDays(date, 1));
+    EXPECT_GT(*night.end - *night.start, 4 * 3600 - 20 * 60);
+    EXPECT_LT(*night.end - *night.start, 5 * 3600);
+    if (lastEnd) {
+      EXPECT_NEAR(static_cast<double>(*night.end - *lastEnd), 86400.0 - 200.0, 60.0);
+    }
+    lastEnd = night.end;
+  }
+}
+
 // A night whose start and end both fall in the hour the clocks skip became
 // a show of no time in the preview; it is no show, and says why.
 TEST(SeasonTest, ANightInsideTheSkippedHourIsNoShowAndSaysWhy) {

@@ -100,6 +100,45 @@ TEST(SunTest, DuskAndDawnAreWithinAMinuteOfNoaa) {
   std::printf("furthest from NOAA: %.1f s\n", worst);
 }
 
+// Far north every day of a year: a sunrise or sunset on every date NOAA has
+// one, within its minute. Fairbanks' late-May sunrise, near noon UT and
+// earlier each day, once fell between the days searched; Tromsø has the
+// midnight sun and the polar night. NOAA takes the sun's declination at its
+// estimate of the moment, so on the last evening before the midnight sun
+// it may lose the short dip below the horizon whose other half it has: a
+// sunset is always followed by the next morning's sunrise.
+TEST(SunTest, FarNorthEveryDateHasItsDuskAndDawnWhereNoaaHasThem) {
+  const Place places[] = {{"Fairbanks", 64.84, -147.72}, {"Tromso", 69.65, 18.96}};
+  for (const Place& place : places) {
+    const auto noaaOn = [&place](bool rise, const Date& date) {
+      const auto day = static_cast<double>(calendar::DayNumber(date));
+      return NoaaMinutes(rise, 2440587.5 + day, place.latitude, place.longitude);
+    };
+    int without = 0;
+    for (Date date{2026, 1, 1}; date.year == 2026; date = calendar::AddDays(date, 1)) {
+      for (const bool rise : {true, false}) {
+        SCOPED_TRACE(std::string(place.name) + " " + calendar::IsoDate(date) +
+                     (rise ? " sunrise" : " sunset"));
+        const std::optional<double> noaa = noaaOn(rise, date);
+        const calendar::SunTime ours = calendar::SunOn(rise ? SunEvent::Sunrise : SunEvent::Sunset,
+                                                       date, {place.latitude, place.longitude});
+        if (!ours.at) ++without;
+        if (!noaa) {
+          // Only the half of a dip NOAA has the other half of.
+          EXPECT_TRUE(!ours.at || noaaOn(!rise, calendar::AddDays(date, rise ? -1 : 1)))
+              << *ours.at;
+          continue;
+        }
+        ASSERT_TRUE(ours.at) << ours.reason;
+        const double noaaSeconds =
+            static_cast<double>(calendar::DayNumber(date)) * 86400.0 + *noaa * 60.0;
+        EXPECT_LE(std::fabs(static_cast<double>(*ours.at) - noaaSeconds), 60.0);
+      }
+    }
+    EXPECT_EQ(without > 0, std::string(place.name) == "Tromso") << without;
+  }
+}
+
 // Meeus, Astronomical Algorithms, example 25.a: 1992 October 13.0 TD.
 TEST(SunTest, SunPositionMatchesMeeusExample) {
   const calendar::SunPosition sun = calendar::ApparentSun(2448908.5);

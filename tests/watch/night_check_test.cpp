@@ -125,4 +125,28 @@ TEST(NightCheck, AClockJumpIsAProblemAndSaysItJumped) {
   EXPECT_EQ(report.problems, std::vector<std::string>{"clock: the clock moved 300 seconds back"});
 }
 
+// The files are read apart from the rest and the halves make the same
+// report; a read stopped part way finds nothing rather than half a night.
+TEST(NightCheck, TheFilesReadApartMakeTheSameReportAndAStopFindsNothing) {
+  FakeProbes probes;
+  probes.badCache = "Cache/a.cache";
+  probes.badSong = "Songs/b.mp3";
+  probes.freeBytes = 30u << 20;
+  fakes::FakeTimeSource time;
+  watch::ClockWatch clock(time, time.wall - 24h);
+  const std::optional<watch::EntryFindings> found = watch::CheckEntries(Needs().entries, probes);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->largestCache, 40u << 20);
+  EXPECT_EQ(watch::CheckNight(Needs(), *found, probes, clock).problems,
+            watch::CheckNight(Needs(), probes, clock).problems);
+  EXPECT_EQ(watch::CheckNight(Needs(), probes, clock).problems,
+            (std::vector<std::string>{
+                "entry 1 (Jingle): Cache/a.cache: damaged", "entry 2 (Carol): Songs/b.mp3: damaged",
+                "disk: only 30.0 MB free in /show, the log and a cache rewrite need 41.0 MB"}));
+
+  int asked = 0;
+  EXPECT_FALSE(watch::CheckEntries(Needs().entries, probes, [&] { return ++asked < 1; }));
+  EXPECT_EQ(asked, 1) << "stopped after the first entry";
+}
+
 }  // namespace

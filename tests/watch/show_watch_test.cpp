@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <latch>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "playback/show_event.h"
 #include "playback/show_scheduler.h"
 #include "tests/fakes/fake_time_source.h"
+#include "tests/fakes/fake_worker.h"
 
 namespace {
 
@@ -69,11 +72,17 @@ class ShowWatchTest : public ::testing::Test {
     return {.check =
                 [this] {
                   ++checks;
-                  watch::NightCheckReport report;
-                  report.entries = 4;
-                  if (!checkProblem.empty()) report.problems.push_back(checkProblem);
-                  for (const std::string& p : moreProblems) report.problems.push_back(p);
-                  return report;
+                  return watch::ShowWatch::CheckJob{.read = [this](const auto&) { ++reads; },
+                                                    .finish =
+                                                        [this] {
+                                                          watch::NightCheckReport report;
+                                                          report.entries = 4;
+                                                          if (!checkProblem.empty())
+                                                            report.problems.push_back(checkProblem);
+                                                          for (const std::string& p : moreProblems)
+                                                            report.problems.push_back(p);
+                                                          return report;
+                                                        }};
                 },
             .readLog = [this] { return logText; },
             .log = [this](const playback::ShowEvent& event) { Log(event); },
@@ -103,13 +112,15 @@ class ShowWatchTest : public ::testing::Test {
                             [this](const playback::ShowEvent& event) { Log(event); }};
   watch::ClockWatch clock{time, time.wall - 24h};
   int checks = 0;
+  int reads = 0;
   std::string checkProblem;
   std::vector<std::string> moreProblems;
   bool portOpen = true;
   std::string logText;
   std::vector<std::string> logged;
   std::vector<std::string> notices;
-  watch::ShowWatch show{alerts, service, clock, time, Hooks(), false};
+  fakes::FakeWorker worker;
+  watch::ShowWatch show{alerts, service, clock, time, worker, Hooks(), false};
 };
 
 // A lost Cache folder: hundreds of problems. The alert still reaches the
@@ -171,6 +182,115 @@ TEST_F(ShowWatchTest, TheCheckRunsTenMinutesBeforeAndAWindowWithoutASongIsAMisse
   EXPECT_EQ(starter.told.back(),
             "missed-start: the window 5:30:00 PM to 11:00:00 PM opened and no song has started "
             "within a minute");
+}
+
+// A cache of gigabytes takes seconds to read. The show goes on meanwhile
+// (its loop, its pings), the findings are told as before once the read is
+// done, and a check due while one still reads waits its turn.
+TEST_F(ShowWatchTest, TheCheckReadsAsideAndIsToldWhenDoneOneAtATime) {
+  checkProblem = "serial port: COM1: no serial device";
+  const std::string told = "check-failed: Check before the night: 1 problem: " + checkProblem;
+  const auto pings = [this] {
+    return std::count(manager.sent.begin(), manager.sent.end(), "WATCHDOG=1");
+  };
+  const auto checkLines = [this] {
+    return std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
+      return line.starts_with("Check before the night");
+    });
+  };
+  const auto checksTold = [this] {
+    std::vector<std::string> told;
+    std::copy_if(starter.told.begin(), starter.told.end(), std::back_inserter(told),
+                 [](const std::string& t) { return t.starts_with("check-failed"); });
+    return told;
+  };
+  worker.hold = true;
+  show.Started(false, At(20 * H));
+  Run(20 * H, 20 * H + 60);
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(reads, 0);
+  EXPECT_GE(pings(), 4) << "the watchdog is fed while the files are read";
+  EXPECT_EQ(checkLines(), 0);
+  Drain();
+  EXPECT_EQ(checksTold(), std::vector<std::string>{});
+
+  // The window closes and the next night's check falls due: not started
+  // beside the one still reading.
+  Run(20 * H + 60, 23 * H + 1);
+  Run(17 * H + 15 * 60, 17 * H + 25 * 60);
+  EXPECT_EQ(worker.started, 1);
+  worker.Finish();
+  Run(17 * H + 25 * 60, 17 * H + 25 * 60 + 1);
+  Drain();
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(checksTold(), std::vector<std::string>{told});
+  EXPECT_EQ(notices.size(), 1u);
+  EXPECT_EQ(checkLines(), 1);
+  EXPECT_EQ(worker.started, 2) << "the check that waited starts once the first is told";
+
+  // The show ends while it reads: the read is stopped and nothing is told.
+  show.Stopping();
+  EXPECT_TRUE(worker.stopped);
+  EXPECT_FALSE(worker.Busy());
+  Run(17 * H + 25 * 60 + 1, 17 * H + 26 * 60);
+  Drain();
+  EXPECT_EQ(checkLines(), 1);
+  EXPECT_EQ(checksTold(), std::vector<std::string>{told});
+}
+
+// The same on a thread of its own: a read that waits on a latch leaves
+// every poll of the show's thread free, a stop does not wait for the read
+// to end on its own, and a read that ends is told at the next poll.
+TEST_F(ShowWatchTest, OnAThreadTheReadNeverHoldsAPollAndAStopEndsIt) {
+  checkProblem = "serial port: COM1: no serial device";
+  const auto checkLines = [this] {
+    return std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
+      return line.starts_with("Check before the night");
+    });
+  };
+  // The fixture's check, its read waiting on `latch` and then until stopped
+  // when `untilStopped`.
+  const auto reading = [this](std::latch& latch, bool untilStopped) {
+    watch::ShowWatch::Hooks hooks = Hooks();
+    hooks.check = [this, &latch, untilStopped, plain = hooks.check] {
+      watch::ShowWatch::CheckJob job = plain();
+      job.read = [&latch, untilStopped](const std::function<bool()>& keepGoing) {
+        latch.wait();
+        while (untilStopped && keepGoing()) {
+        }
+      };
+      return job;
+    };
+    return hooks;
+  };
+  watch::ThreadWorker thread;
+
+  std::latch first(1);
+  watch::ShowWatch stopped{alerts, service, clock, time, thread, reading(first, true), false};
+  stopped.Started(false, At(20 * H));
+  for (int i = 0; i < 600; ++i) {
+    time.Advance(100ms);
+    stopped.Poll(At(20 * H));
+  }
+  EXPECT_TRUE(thread.Busy());
+  EXPECT_GE(std::count(manager.sent.begin(), manager.sent.end(), "WATCHDOG=1"), 4);
+  first.count_down();
+  stopped.Stopping();
+  EXPECT_FALSE(thread.Busy());
+  EXPECT_EQ(checkLines(), 0);
+
+  std::latch second(1);
+  watch::ShowWatch ends{alerts, service, clock, time, thread, reading(second, false), false};
+  ends.Started(false, At(20 * H));
+  ends.Poll(At(20 * H));
+  EXPECT_EQ(checkLines(), 0);
+  second.count_down();
+  thread.Wait();
+  ends.Poll(At(20 * H));
+  EXPECT_EQ(checkLines(), 1);
+  EXPECT_NE(
+      std::find(logged.begin(), logged.end(), "Check before the night: 1 problem: " + checkProblem),
+      logged.end());
 }
 
 TEST_F(ShowWatchTest, ASongWithinTheMinuteIsNoMissedStartAndEventsBecomeAlerts) {
