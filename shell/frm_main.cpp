@@ -23,6 +23,7 @@
 #include "shell/colour_code.h"
 #include "shell/elided_label.h"
 #include "shell/list_box_widget.h"
+#include "shell/phone_page_dialog.h"
 
 namespace shell {
 namespace {
@@ -135,6 +136,11 @@ void frmMain::BuildControls() {
   cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 64, 150, 22));
   MakeLabel("Frame Timing:", Frame2, QRect(12, 98, 110, 22));
   cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 98, 150, 22));
+  // In the frame's free right-hand corner: the link a phone opens, as a QR
+  // code.
+  cmdPhonePage = MakeButton("cmdPhonePage", "Phone Page...", Frame2, QRect(300, 98, 137, 22));
+  cmdPhonePage->setToolTip(
+      QStringLiteral("The phone page's link and its QR code: a phone's camera opens the page"));
 
   Frame4 =
       MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 152, kLeftColumnWidth, 104));
@@ -294,6 +300,7 @@ void frmMain::ConnectHandlers() {
     connect(button, &QPushButton::clicked, this,
             [this, action = action] { ((*presenter_).*action)(); });
   }
+  connect(cmdPhonePage, &QPushButton::clicked, this, [this] { ShowPhonePageDialog(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -432,6 +439,21 @@ void frmMain::SetScheduleTitle(const std::string& text) {
 void frmMain::SetPhonePage(const std::string& text) {
   lblPhonePage->setVisible(!text.empty());
   lblPhonePage->setText(ToQString(text));
+}
+
+void frmMain::SetPhonePageCode(const PhonePageCode& code) {
+  phonePageCode_ = code;
+  if (phonePageDialog_ != nullptr) phonePageDialog_->SetCode(code);
+}
+
+void frmMain::ShowPhonePageDialog() {
+  if (phonePageDialog_ == nullptr) {
+    phonePageDialog_ = new PhonePageDialog(this);
+    phonePageDialog_->SetCode(phonePageCode_);
+  }
+  phonePageDialog_->show();
+  phonePageDialog_->raise();
+  phonePageDialog_->activateWindow();
 }
 
 void frmMain::ShowImportingPanel(bool visible) {

@@ -33,6 +33,7 @@ constexpr Written kWritten[] = {
     {IDC_CBODATARATE, {138, 72, 150, 22}, kFixed},
     {IDC_LBL_FRAMECOMP, {20, 106, 110, 22}, kFixed},
     {IDC_CBOFRAMECOMP, {138, 106, 150, 22}, kFixed},
+    {IDC_CMDPHONEPAGE, {308, 106, 137, 22}, kFixed},
     {IDC_FRAME4, {8, 152, 449, 104}, kFixed},
     {IDC_LBL_STARTTIME, {20, 182, 110, 22}, kFixed},
     {IDC_CBOSTARTTIME, {138, 182, 150, 22}, kFixed},
