@@ -45,6 +45,13 @@ constexpr int kLeftColumnX = 8;
 constexpr int kLeftColumnWidth = 449;
 constexpr int kStatusWidth = 721;
 constexpr int kPlayingTimeWidth = 150;
+// The "Please wait" panel, centred across the window's lower part: over the
+// song's area and the playlist's buttons, which have nothing to show or take
+// during an import, and clear of the message boxes the import may open (Qt
+// centres them on the window) and of the status line.
+constexpr int kImportingWidth = 460;
+constexpr int kImportingHeight = 86;
+constexpr int kImportingY = 388;
 // How often the presenter looks at the show between its events.
 constexpr int kTickMs = 250;
 
@@ -243,13 +250,14 @@ void frmMain::BuildControls() {
   QPalette paleYellow = frmImporting->palette();
   paleYellow.setColor(QPalette::Window, QColor(255, 255, 192));
   frmImporting->setPalette(paleYellow);
-  frmImporting->setGeometry((kClientWidth - 460) / 2, (kClientHeight - 110) / 2, 460, 110);
+  frmImporting->setGeometry((kClientWidth - kImportingWidth) / 2, kImportingY, kImportingWidth,
+                            kImportingHeight);
   auto* importingText = new QLabel(
       QStringLiteral("Please wait while the sequence is being imported..."), frmImporting);
   importingText->setObjectName(QStringLiteral("lblImporting"));
   importingText->setAlignment(Qt::AlignCenter);
   importingText->setWordWrap(true);
-  importingText->setGeometry(10, 10, 440, 90);
+  importingText->setGeometry(10, 10, kImportingWidth - 20, kImportingHeight - 20);
   QFont large = importingText->font();
   large.setPointSizeF(13.5);
   large.setBold(true);
@@ -279,8 +287,7 @@ void frmMain::resizeEvent(QResizeEvent* event) {
   Text1->setGeometry(737 + dx, 478 + dy, 48, 22);
   Text2->setGeometry(789 + dx, 478 + dy, 48, 22);
   lblNotice->setGeometry(kLeftColumnX, 502 + dy, kClientWidth - 2 * kLeftColumnX + dx, 22);
-  frmImporting->move((width() - frmImporting->width()) / 2,
-                     (height() - frmImporting->height()) / 2);
+  frmImporting->move((width() - frmImporting->width()) / 2, kImportingY + dy);
 }
 
 void frmMain::ConnectHandlers() {

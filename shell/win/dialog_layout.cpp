@@ -62,8 +62,12 @@ constexpr Written kWritten[] = {
     {IDC_LBLNOTICE, {8, 502, 829, 22}, kMoveY | kGrowX},
 };
 
-// Shown over the middle of the window while an import runs.
-constexpr PixelRect kImporting{0, 0, 460, 110};
+// Shown while an import runs, centred across the window's lower part: over
+// the song's area and the playlist's buttons, which have nothing to show or
+// take then, and clear of the message boxes the import may open (Windows
+// centres them on the monitor, as the window is at first; Qt on the window)
+// and of the status line. It keeps its distance from the bottom edge.
+constexpr PixelRect kImporting{0, 388, 460, 86};
 constexpr int kImportingMargin = 10;
 
 }  // namespace
@@ -101,8 +105,7 @@ std::vector<Placement> LayOut(int width, int height, int dpi) {
   const int panelWidth = Scale(kImporting.width, dpi);
   const int panelHeight = Scale(kImporting.height, dpi);
   const PixelRect panel{(std::max(width, minimum.width) - panelWidth) / 2,
-                        (std::max(height, minimum.height) - panelHeight) / 2, panelWidth,
-                        panelHeight};
+                        Scale(kImporting.y, dpi) + dy, panelWidth, panelHeight};
   const int margin = Scale(kImportingMargin, dpi);
   places.push_back({IDC_FRMIMPORTING, panel});
   places.push_back(
