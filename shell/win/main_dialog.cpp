@@ -238,6 +238,18 @@ void MainDialog::OnInit() {
   faceStart_ = kButtonFace;
   faceStop_ = kButtonHighlight;
 
+  // Each control paints only where no control above it lies: the import
+  // panel then stays whole over the controls it covers when they repaint
+  // (disabled by the import, uncovered by a message box). The frames and
+  // the song's area, drawn around controls, go below them all.
+  for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    SetWindowLongPtrW(child, GWL_STYLE, GetWindowLongPtrW(child, GWL_STYLE) | WS_CLIPSIBLINGS);
+  }
+  for (int id : {IDC_FRAME1, IDC_FRAME2, IDC_FRAME3, IDC_FRAME4, IDC_WINDOWSMEDIA}) {
+    SetWindowPos(Item(id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+
   MakeFonts();
   const PixelRect client = MinimumClient(dpi_);
   const RECT frame = WindowRectFor(window_, client.width, client.height, dpi_);

@@ -148,9 +148,7 @@ void PhonePageWindow::LayOut() {
   }
 }
 
-void PhonePageWindow::Paint() {
-  PAINTSTRUCT paint{};
-  const HDC dc = BeginPaint(window_, &paint);
+void PhonePageWindow::Paint(HDC dc) {
   const RECT square = CodeRect();
   if (square.right > square.left) {
     FillRect(dc, &square, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
@@ -166,7 +164,6 @@ void PhonePageWindow::Paint() {
       }
     }
   }
-  EndPaint(window_, &paint);
 }
 
 LRESULT CALLBACK PhonePageWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -178,9 +175,14 @@ LRESULT CALLBACK PhonePageWindow::WindowProc(HWND window, UINT message, WPARAM w
   auto* self = reinterpret_cast<PhonePageWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self != nullptr) {
     switch (message) {
-      case WM_PAINT:
-        self->window_ = window;
-        self->Paint();
+      case WM_PAINT: {
+        PAINTSTRUCT paint{};
+        self->Paint(BeginPaint(window, &paint));
+        EndPaint(window, &paint);
+        return 0;
+      }
+      case WM_PRINTCLIENT:
+        self->Paint(reinterpret_cast<HDC>(wParam));
         return 0;
       case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) ShowWindow(window, SW_HIDE);

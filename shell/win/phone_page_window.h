@@ -26,7 +26,7 @@ class PhonePageWindow {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void Paint();
+  void Paint(HDC dc);
   void LayOut();
   // The code's square, quiet zone included, in client pixels.
   RECT CodeRect() const;

@@ -34,7 +34,7 @@ TEST_P(LayoutAtDpi, SmallestClientHoldsEveryControlWithoutOverlaps) {
   const int dpi = GetParam();
   const PixelRect client = MinimumClient(dpi);
   const auto places = ById(LayOut(client.width, client.height, dpi));
-  EXPECT_EQ(places.size(), 34u);
+  EXPECT_EQ(places.size(), 35u);
   for (const auto& [id, r] : places) {
     EXPECT_GT(r.width, 0) << id;
     EXPECT_GT(r.height, 0) << id;
@@ -51,13 +51,11 @@ TEST_P(LayoutAtDpi, SmallestClientHoldsEveryControlWithoutOverlaps) {
     }
   }
   // Each control inside its frame.
-  const std::pair<int, int> inside[] = {{IDC_CBOPORT, IDC_FRAME2},
-                                        {IDC_CBOFRAMECOMP, IDC_FRAME2},
-                                        {IDC_CBOENDTIME, IDC_FRAME4},
-                                        {IDC_CMDSTOP, IDC_FRAME3},
-                                        {IDC_LSTPLAYLIST, IDC_FRAME1},
-                                        {IDC_LABEL7, IDC_FRAME1},
-                                        {IDC_LBLPLAYINGNOTE, IDC_WINDOWSMEDIA}};
+  const std::pair<int, int> inside[] = {
+      {IDC_CBOPORT, IDC_FRAME2},      {IDC_CMDPHONEPAGE, IDC_FRAME2},
+      {IDC_CBOFRAMECOMP, IDC_FRAME2}, {IDC_CBOENDTIME, IDC_FRAME4},
+      {IDC_CMDSTOP, IDC_FRAME3},      {IDC_LSTPLAYLIST, IDC_FRAME1},
+      {IDC_LABEL7, IDC_FRAME1},       {IDC_LBLPLAYINGNOTE, IDC_WINDOWSMEDIA}};
   for (const auto& [control, frame] : inside) {
     const PixelRect& c = places.at(control);
     const PixelRect& f = places.at(frame);
