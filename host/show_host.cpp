@@ -10,6 +10,7 @@
 #include "playback/show_scheduler.h"
 #include "watch/alert_settings.h"
 #include "web/api.h"
+#include "web/phone_link.h"
 #include "web/web_server.h"
 
 namespace host {
@@ -227,6 +228,10 @@ void ShowHost::TryServing() {
   pageOff_.clear();
   address_ = "http://" + address.value().host + ":" + std::to_string(server_->Port()) + "/";
   everyAddress_ = address.value().host == "0.0.0.0";
+  web::ListenAddress served = address.value();
+  served.port = server_->Port();
+  link_ = web::ReadyLink(served, settings.value().token);
+  loopbackOnly_ = web::LoopbackOnly(served);
   Log(playback::show_event::PhonePageOn(address_));
   WarnWithoutToken(address.value(), settings.value().token);
   if (onPhonePage) onPhonePage(address_);
@@ -250,6 +255,8 @@ void ShowHost::StopServing() {
   api_.reset();
   address_.clear();
   everyAddress_ = false;
+  link_.clear();
+  loopbackOnly_ = false;
   if (wasServing && onPhonePage) onPhonePage(address_);
 }
 

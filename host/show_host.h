@@ -91,6 +91,11 @@ class ShowHost {
   const std::string& PhonePageAddress() const { return address_; }
   // True when the page listens on every address of the machine.
   bool PhonePageOnEveryAddress() const { return everyAddress_; }
+  // The link that opens the served page with its token on a phone, the one
+  // 'glimmer web --enable' prints; empty while the page is not served.
+  const std::string& PhonePageLink() const { return link_; }
+  // True when only this machine reaches the served page (the loopback).
+  bool PhonePageLoopbackOnly() const { return loopbackOnly_; }
   // Told each time the page's address changes (empty: no longer served).
   std::function<void(const std::string&)> onPhonePage;
 
@@ -193,6 +198,8 @@ class ShowHost {
   std::unique_ptr<web::WebServer> server_;
   std::string address_;
   bool everyAddress_ = false;
+  std::string link_;
+  bool loopbackOnly_ = false;
   bool serving_ = false;  // inside a poll: a request may yield again
   playback::Origin asked_;
   // What the settings files held when last looked at.

@@ -107,14 +107,39 @@ ensure_deb_src() {
   apt_update
 }
 
+# Source packages whose Debian patches touch nothing built here (qrencode's
+# mend its command-line program and its configure call): when a mirror
+# lacks their Debian part, the upstream tarball apt fetched does.
+UPSTREAM_ENOUGH=(qrencode)
+
 # Fetches Debian's source package $1 at version $2 into a fresh folder and
 # prints the unpacked source tree's path.
 fetch_source() {
   ensure_deb_src >&2
   local work
   work="$(mktemp -d "$CACHE/.work-$$-src-$1-XXXXXX")"
-  (cd "$work" && apt-get source -q --only-source "$1=$2" >&2)
+  if ! (cd "$work" && apt-get source -q --only-source "$1=$2" >&2); then
+    upstream_source "$1" "$work" || return 1
+  fi
   find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1
+}
+
+# Unpacks the upstream tarball apt left in folder $2 for package $1 when it
+# is one of UPSTREAM_ENOUGH and its checksum is the one the .dsc (which apt
+# checked) lists.
+upstream_source() {
+  local package="$1" work="$2" orig dsc sum
+  [[ " ${UPSTREAM_ENOUGH[*]} " == *" $package "* ]] || return 1
+  dsc="$(find "$work" -maxdepth 1 -name "${package}_*.dsc" | head -n 1)"
+  orig="$(find "$work" -maxdepth 1 -name "${package}_*.orig.tar.*" | head -n 1)"
+  if [ -z "$dsc" ] || [ -z "$orig" ]; then return 1; fi
+  sum="$(sha256sum "$orig" | cut -d' ' -f1)"
+  if ! grep -q "^ $sum [0-9]* $(basename "$orig")\$" "$dsc"; then
+    echo "$(basename "$orig") is not the one $(basename "$dsc") lists" >&2
+    return 1
+  fi
+  echo "Building $package from its upstream tarball: the mirror has no Debian part" >&2
+  mkdir "$work/$package" && tar -xf "$orig" -C "$work/$package" --strip-components=1
 }
 
 # Runs "build_<name> SOURCE PREFIX" unless $CACHE/<name>-<version> exists;
@@ -210,6 +235,13 @@ build_libnova() {
   cp "$1"/src/libnova/*.h "$2/include/libnova/"
 }
 
+# The library alone: its qrencode program would need libpng.
+build_qrencode() {
+  cmake_library "$1" "$2" "$1/build" -DWITH_TOOLS=NO -DWITH_TESTS=NO
+  quietly "${WRAP[@]}" cmake --build "$1/build" --parallel "$JOBS"
+  cmake --install "$1/build" >/dev/null
+}
+
 build_googletest() {
   cmake_library /usr/src/googletest "$2" "$2.build" -Dgtest_force_shared_crt=OFF
   "${WRAP[@]}" cmake --build "$2.build" --parallel "$JOBS" >/dev/null
@@ -249,6 +281,7 @@ with_library pugixml "$(candidate libpugixml-dev)" pugixml
 with_library libarchive "$(candidate libarchive-dev)" libarchive
 with_library libmicrohttpd "$(candidate libmicrohttpd-dev)" libmicrohttpd
 with_library libnova "$(candidate libnova-dev)" libnova
+with_library qrencode "$(candidate libqrencode-dev)" qrencode
 with_library googletest "$(installed googletest)" ""
 headers_key="$(installed libtomlplusplus-dev)_$(installed nlohmann-json3-dev)"
 headers_key+="_$(installed libcli11-dev)_$(installed libxxhash-dev)"

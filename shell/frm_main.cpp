@@ -23,6 +23,7 @@
 #include "shell/colour_code.h"
 #include "shell/elided_label.h"
 #include "shell/list_box_widget.h"
+#include "shell/phone_page_dialog.h"
 
 namespace shell {
 namespace {
@@ -44,6 +45,13 @@ constexpr int kLeftColumnX = 8;
 constexpr int kLeftColumnWidth = 449;
 constexpr int kStatusWidth = 721;
 constexpr int kPlayingTimeWidth = 150;
+// The "Please wait" panel, centred across the window's lower part: over the
+// song's area and the playlist's buttons, which have nothing to show or take
+// during an import, and clear of the message boxes the import may open (Qt
+// centres them on the window) and of the status line.
+constexpr int kImportingWidth = 460;
+constexpr int kImportingHeight = 86;
+constexpr int kImportingY = 388;
 // How often the presenter looks at the show between its events.
 constexpr int kTickMs = 250;
 
@@ -135,6 +143,11 @@ void frmMain::BuildControls() {
   cboDataRate = MakeList("cboDataRate", Frame2, QRect(130, 64, 150, 22));
   MakeLabel("Frame Timing:", Frame2, QRect(12, 98, 110, 22));
   cboFrameComp = MakeList("cboFrameComp", Frame2, QRect(130, 98, 150, 22));
+  // In the frame's free right-hand corner: the link a phone opens, as a QR
+  // code.
+  cmdPhonePage = MakeButton("cmdPhonePage", "Phone Page...", Frame2, QRect(300, 98, 137, 22));
+  cmdPhonePage->setToolTip(
+      QStringLiteral("The phone page's link and its QR code: a phone's camera opens the page"));
 
   Frame4 =
       MakeFrame("Frame4", "Show Schedule", this, QRect(kLeftColumnX, 152, kLeftColumnWidth, 104));
@@ -237,13 +250,14 @@ void frmMain::BuildControls() {
   QPalette paleYellow = frmImporting->palette();
   paleYellow.setColor(QPalette::Window, QColor(255, 255, 192));
   frmImporting->setPalette(paleYellow);
-  frmImporting->setGeometry((kClientWidth - 460) / 2, (kClientHeight - 110) / 2, 460, 110);
+  frmImporting->setGeometry((kClientWidth - kImportingWidth) / 2, kImportingY, kImportingWidth,
+                            kImportingHeight);
   auto* importingText = new QLabel(
       QStringLiteral("Please wait while the sequence is being imported..."), frmImporting);
   importingText->setObjectName(QStringLiteral("lblImporting"));
   importingText->setAlignment(Qt::AlignCenter);
   importingText->setWordWrap(true);
-  importingText->setGeometry(10, 10, 440, 90);
+  importingText->setGeometry(10, 10, kImportingWidth - 20, kImportingHeight - 20);
   QFont large = importingText->font();
   large.setPointSizeF(13.5);
   large.setBold(true);
@@ -273,8 +287,7 @@ void frmMain::resizeEvent(QResizeEvent* event) {
   Text1->setGeometry(737 + dx, 478 + dy, 48, 22);
   Text2->setGeometry(789 + dx, 478 + dy, 48, 22);
   lblNotice->setGeometry(kLeftColumnX, 502 + dy, kClientWidth - 2 * kLeftColumnX + dx, 22);
-  frmImporting->move((width() - frmImporting->width()) / 2,
-                     (height() - frmImporting->height()) / 2);
+  frmImporting->move((width() - frmImporting->width()) / 2, kImportingY + dy);
 }
 
 void frmMain::ConnectHandlers() {
@@ -294,6 +307,7 @@ void frmMain::ConnectHandlers() {
     connect(button, &QPushButton::clicked, this,
             [this, action = action] { ((*presenter_).*action)(); });
   }
+  connect(cmdPhonePage, &QPushButton::clicked, this, [this] { ShowPhonePageDialog(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -432,6 +446,21 @@ void frmMain::SetScheduleTitle(const std::string& text) {
 void frmMain::SetPhonePage(const std::string& text) {
   lblPhonePage->setVisible(!text.empty());
   lblPhonePage->setText(ToQString(text));
+}
+
+void frmMain::SetPhonePageCode(const PhonePageCode& code) {
+  phonePageCode_ = code;
+  if (phonePageDialog_ != nullptr) phonePageDialog_->SetCode(code);
+}
+
+void frmMain::ShowPhonePageDialog() {
+  if (phonePageDialog_ == nullptr) {
+    phonePageDialog_ = new PhonePageDialog(this);
+    phonePageDialog_->SetCode(phonePageCode_);
+  }
+  phonePageDialog_->show();
+  phonePageDialog_->raise();
+  phonePageDialog_->activateWindow();
 }
 
 void frmMain::ShowImportingPanel(bool visible) {

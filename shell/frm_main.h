@@ -26,6 +26,7 @@ namespace shell {
 
 class ElidedLabel;
 class ListBoxWidget;
+class PhonePageDialog;
 
 // The player's window on Linux: it builds the controls in the written
 // layout, shows what the presenter tells it and forwards the operator's
@@ -100,6 +101,7 @@ class frmMain : public QWidget, public MainView {
   void SetPlayingTime(const std::string& text) override;
   void SetScheduleTitle(const std::string& text) override;
   void SetPhonePage(const std::string& text) override;
+  void SetPhonePageCode(const PhonePageCode& code) override;
   void Post(std::function<void()> task) override;
   void WatchWakeFd(int fd) override;
   void Trace(const std::string& line) override;
@@ -113,6 +115,8 @@ class frmMain : public QWidget, public MainView {
 
  private:
   void BuildControls();
+  // Opens (or brings up) the phone page's link and QR code.
+  void ShowPhonePageDialog();
   void ConnectHandlers();
   QWidget& ControlWidget(Control control) const;
   QComboBox& ListOf(Choice list) const;
@@ -147,6 +151,9 @@ class frmMain : public QWidget, public MainView {
   QLineEdit* Text1 = nullptr;
   QLineEdit* Text2 = nullptr;
   QLabel* lblPhonePage = nullptr;
+  QPushButton* cmdPhonePage = nullptr;
+  PhonePageDialog* phonePageDialog_ = nullptr;
+  PhonePageCode phonePageCode_;
 
   std::unique_ptr<ListBoxWidget> listBox_;
   QSocketNotifier* serverNotifier_ = nullptr;

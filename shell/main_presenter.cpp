@@ -149,6 +149,7 @@ MainPresenter::MainPresenter(MainServices services, MainView& view)
   for (const auto& [control, tip] : ControlToolTips()) view_.SetToolTip(control, tip);
   view_.SetKeepAliveBox(keepAliveBox_);
   view_.SetLateCountBox(lateCountBox_);
+  view_.SetPhonePageCode(PhonePageCodeOf({}, false));
   ShowFaces(Control::Stop);
 }
 
@@ -564,6 +565,7 @@ void MainPresenter::Render() {
 }
 
 void MainPresenter::ShowPhonePage(const std::string& address) {
+  view_.SetPhonePageCode(PhonePageCodeOf(host_->PhonePageLink(), host_->PhonePageLoopbackOnly()));
   if (address.empty()) {
     view_.WatchWakeFd(-1);
     view_.SetPhonePage({});

@@ -6,6 +6,7 @@
 #include "playback/calendar_file_window.h"
 #include "playback/show_calendar.h"
 #include "playback/show_scheduler.h"
+#include "qr/qr_code.h"
 #include "shell/colours.h"
 
 namespace shell {
@@ -85,6 +86,35 @@ std::string ToolTipOf(Control control) {
     if (which == control) return tip;
   }
   return {};
+}
+
+PhonePageCode PhonePageCodeOf(const std::string& link, bool loopbackOnly) {
+  PhonePageCode shown;
+  if (link.empty()) {
+    shown.note =
+        "The phone page is off. 'glimmer web --enable --lan' turns it on for the phones on this "
+        "network; the player serves it within a second.";
+    return shown;
+  }
+  shown.link = link;
+  const platform::Result<qr::QrCode> code = qr::QrCode::Encode(link);
+  if (code) {
+    const int size = code.value().Size();
+    shown.modules.assign(static_cast<std::size_t>(size), std::vector<bool>(size));
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) shown.modules[y][x] = code.value().Dark(x, y);
+    }
+  }
+  if (loopbackOnly) {
+    shown.note =
+        "Only this machine opens the page: it listens on the loopback address. 'glimmer web "
+        "--enable --lan' lets the phones on this network in.";
+  } else if (!code) {
+    shown.note = "No QR code: " + code.message() + ". Type the link into the phone's browser.";
+  } else {
+    shown.note = "Point the phone's camera at the code: the page opens with its token.";
+  }
+  return shown;
 }
 
 }  // namespace shell

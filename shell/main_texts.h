@@ -51,6 +51,11 @@ std::string ToolTipOf(Control control);
 // Every control with a tooltip of its own.
 std::vector<std::pair<Control, std::string>> ControlToolTips();
 
+// The phone page dialog's content: the ready link (empty while the page is
+// off) with its QR code; `loopbackOnly` when only this machine reaches the
+// page, which the note then says with how to let phones in.
+PhonePageCode PhonePageCodeOf(const std::string& link, bool loopbackOnly);
+
 inline constexpr const char* kCalendarDecidesTip =
     "calendar.toml decides when the show plays; 'glimmer calendar' lists its nights";
 

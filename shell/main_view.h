@@ -84,6 +84,20 @@ struct CounterBox {
   bool operator==(const CounterBox&) const = default;
 };
 
+// The phone page's ready link and its QR code, for a phone's camera, as the
+// window's phone page dialog shows them.
+struct PhonePageCode {
+  // The link that opens the page with its token; empty while the page is
+  // off.
+  std::string link;
+  // The code's modules row by row, true for dark, without the quiet zone
+  // (the view leaves four light modules around them); empty for no code.
+  std::vector<std::vector<bool>> modules;
+  // Said with it: how to turn the page on, or who can open the link.
+  std::string note;
+  bool operator==(const PhonePageCode&) const = default;
+};
+
 class MainView {
  public:
   virtual ~MainView() = default;
@@ -133,6 +147,9 @@ class MainView {
   virtual void SetScheduleTitle(const std::string& text) = 0;
   // Where a phone finds the show; empty hides the line.
   virtual void SetPhonePage(const std::string& text) = 0;
+  // What the phone page dialog shows, whenever it changes; the dialog opens
+  // at the operator's click and shows the latest.
+  virtual void SetPhonePageCode(const PhonePageCode& code) = 0;
   // The "Please wait while the sequence is being imported..." panel, over
   // everything else of the window.
   virtual void ShowImportingPanel(bool visible) = 0;

@@ -33,6 +33,7 @@ constexpr Written kWritten[] = {
     {IDC_CBODATARATE, {138, 72, 150, 22}, kFixed},
     {IDC_LBL_FRAMECOMP, {20, 106, 110, 22}, kFixed},
     {IDC_CBOFRAMECOMP, {138, 106, 150, 22}, kFixed},
+    {IDC_CMDPHONEPAGE, {308, 106, 137, 22}, kFixed},
     {IDC_FRAME4, {8, 152, 449, 104}, kFixed},
     {IDC_LBL_STARTTIME, {20, 182, 110, 22}, kFixed},
     {IDC_CBOSTARTTIME, {138, 182, 150, 22}, kFixed},
@@ -61,8 +62,12 @@ constexpr Written kWritten[] = {
     {IDC_LBLNOTICE, {8, 502, 829, 22}, kMoveY | kGrowX},
 };
 
-// Shown over the middle of the window while an import runs.
-constexpr PixelRect kImporting{0, 0, 460, 110};
+// Shown while an import runs, centred across the window's lower part: over
+// the song's area and the playlist's buttons, which have nothing to show or
+// take then, and clear of the message boxes the import may open (Windows
+// centres them on the monitor, as the window is at first; Qt on the window)
+// and of the status line. It keeps its distance from the bottom edge.
+constexpr PixelRect kImporting{0, 388, 460, 86};
 constexpr int kImportingMargin = 10;
 
 }  // namespace
@@ -100,8 +105,7 @@ std::vector<Placement> LayOut(int width, int height, int dpi) {
   const int panelWidth = Scale(kImporting.width, dpi);
   const int panelHeight = Scale(kImporting.height, dpi);
   const PixelRect panel{(std::max(width, minimum.width) - panelWidth) / 2,
-                        (std::max(height, minimum.height) - panelHeight) / 2, panelWidth,
-                        panelHeight};
+                        Scale(kImporting.y, dpi) + dy, panelWidth, panelHeight};
   const int margin = Scale(kImportingMargin, dpi);
   places.push_back({IDC_FRMIMPORTING, panel});
   places.push_back(

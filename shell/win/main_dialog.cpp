@@ -32,6 +32,8 @@ constexpr COLORREF kImportingText = RGB(255, 0, 0);
 constexpr const char* kKeepAliveTip =
     "seconds since the last keep-alive: green while the controllers hear from the show at "
     "least every second, red after a gap of 2 seconds or more";
+constexpr const char* kPhonePageTip =
+    "The phone page's link and its QR code: a phone's camera opens the page";
 constexpr const char* kLateCountTip =
     "keep-alives that came late (a gap of 2 seconds or more) since the player started; red "
     "once one came late";
@@ -217,9 +219,10 @@ void MainDialog::OnInit() {
     ReplaceTip(id, true);
   }
   for (int id : {IDC_LBLSTATUS, IDC_LBLNOTICE, IDC_TEXT1, IDC_TEXT2, IDC_LBLNOWPLAYING,
-                 IDC_LBLPLAYINGNOTE, IDC_LBLPLAYINGTIME, IDC_LBLPHONEPAGE}) {
+                 IDC_LBLPLAYINGNOTE, IDC_LBLPLAYINGTIME, IDC_LBLPHONEPAGE, IDC_CMDPHONEPAGE}) {
     ReplaceTip(id, false);
   }
+  tipText_[IDC_CMDPHONEPAGE] = kPhonePageTip;
   tipText_[IDC_TEXT1] = kKeepAliveTip;
   tipText_[IDC_TEXT2] = kLateCountTip;
 
@@ -234,6 +237,18 @@ void MainDialog::OnInit() {
   backColour_[IDC_TEXT2] = kWindowBackground;
   faceStart_ = kButtonFace;
   faceStop_ = kButtonHighlight;
+
+  // Each control paints only where no control above it lies: the import
+  // panel then stays whole over the controls it covers when they repaint
+  // (disabled by the import, uncovered by a message box). The frames and
+  // the song's area, drawn around controls, go below them all.
+  for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    SetWindowLongPtrW(child, GWL_STYLE, GetWindowLongPtrW(child, GWL_STYLE) | WS_CLIPSIBLINGS);
+  }
+  for (int id : {IDC_FRAME1, IDC_FRAME2, IDC_FRAME3, IDC_FRAME4, IDC_WINDOWSMEDIA}) {
+    SetWindowPos(Item(id), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 
   MakeFonts();
   const PixelRect client = MinimumClient(dpi_);
@@ -380,6 +395,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wParam);
       MakeFonts();
+      if (phonePage_) phonePage_->SetCode(phonePageCode_, font_, dpi_);
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(window_, nullptr, suggested->left, suggested->top,
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
@@ -457,6 +473,9 @@ void MainDialog::OnCommand(int id, int code, bool fromAccelerator) {
     case IDC_CMDPLAYLISTMOVEUP:
       if (code == BN_CLICKED)
         Forward("cmdPlayListMoveUp_Click", [](MainActions& p) { p.MoveUp(); });
+      return;
+    case IDC_CMDPHONEPAGE:
+      if (code == BN_CLICKED) ShowPhonePage();
       return;
     case IDC_CMDPLAYLISTMOVEDOWN:
       if (code == BN_CLICKED) {
@@ -678,6 +697,20 @@ void MainDialog::SetPhonePage(const std::string& text) {
   SetText(IDC_LBLPHONEPAGE, text);
   SetTip(IDC_LBLPHONEPAGE, text);
   ::ShowWindow(Item(IDC_LBLPHONEPAGE), text.empty() ? SW_HIDE : SW_SHOWNA);
+}
+
+void MainDialog::SetPhonePageCode(const PhonePageCode& code) {
+  phonePageCode_ = code;
+  if (phonePage_) phonePage_->SetCode(code, font_, dpi_);
+}
+
+void MainDialog::ShowPhonePage() {
+  if (!phonePage_) {
+    phonePage_ = std::make_unique<PhonePageWindow>(
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE)), window_);
+    phonePage_->SetCode(phonePageCode_, font_, dpi_);
+  }
+  phonePage_->Show();
 }
 
 void MainDialog::ShowImportingPanel(bool visible) {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "playlist/list_box.h"
 #include "shell/main_view.h"
 #include "shell/win/main_actions.h"
+#include "shell/win/phone_page_window.h"
 
 namespace shell::win {
 
@@ -56,6 +58,7 @@ class MainDialog final : public MainView, private playlist::ListBox {
   void SetPlayingTime(const std::string& text) override;
   void SetScheduleTitle(const std::string& text) override;
   void SetPhonePage(const std::string& text) override;
+  void SetPhonePageCode(const PhonePageCode& code) override;
   void ShowImportingPanel(bool visible) override;
   void Post(std::function<void()> task) override;
   void WatchWakeFd(int fd) override;
@@ -67,6 +70,8 @@ class MainDialog final : public MainView, private playlist::ListBox {
   std::uint32_t FaceOf(Control button) const;
   std::uint32_t BackgroundOf(int id) const;
   int Dpi() const { return dpi_; }
+  // The phone page's window once the operator opened it, else null.
+  const PhonePageWindow* PhonePage() const { return phonePage_.get(); }
 
   // The control identifier (resource.h) of a control and of a list.
   static int IdOf(Control control);
@@ -93,6 +98,8 @@ class MainDialog final : public MainView, private playlist::ListBox {
   void OnCommand(int id, int code, bool fromAccelerator);
   void Forward(const char* what, const std::function<void(MainActions&)>& action);
   void LayOutControls();
+  // Opens (or brings up) the phone page's link and QR code.
+  void ShowPhonePage();
   void MakeFonts();
   void UpdateHorizontalExtent();
   bool DrawButton(const DRAWITEMSTRUCT& item);
@@ -122,6 +129,8 @@ class MainDialog final : public MainView, private playlist::ListBox {
   std::vector<std::string> rowBytes_;
   std::deque<std::function<void()>> posted_;
   std::function<void(const std::string&)> trace_;
+  PhonePageCode phonePageCode_;
+  std::unique_ptr<PhonePageWindow> phonePage_;
 };
 
 // A colour of the presenter's (system colour 0x800000nn or 0x00BBGGRR) as

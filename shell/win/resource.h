@@ -40,6 +40,7 @@
 #define IDC_FRMIMPORTING 1032
 #define IDC_LBLIMPORTING 1033
 #define IDC_LBLPLAYINGTIME 1034
+#define IDC_CMDPHONEPAGE 1035
 
 // Keyboard commands without a control of their own.
 #define IDA_FOCUS_PLAYLIST 1101

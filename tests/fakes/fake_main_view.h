@@ -54,6 +54,7 @@ class FakeMainView : public shell::MainView {
   void SetPlayingTime(const std::string& text) override { playingTime = text; }
   void SetScheduleTitle(const std::string& text) override { scheduleTitle = text; }
   void SetPhonePage(const std::string& text) override { phonePage = text; }
+  void SetPhonePageCode(const shell::PhonePageCode& code) override { phonePageCode = code; }
   void ShowImportingPanel(bool visible) override { importing = visible; }
   void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
   void WatchWakeFd(int fd) override { wakeFd = fd; }
@@ -86,6 +87,7 @@ class FakeMainView : public shell::MainView {
   std::string playingTime;
   std::string scheduleTitle;
   std::string phonePage;
+  shell::PhonePageCode phonePageCode;
   bool importing = false;
   std::vector<std::function<void()>> posted;
   int wakeFd = -1;

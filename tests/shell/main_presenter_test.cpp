@@ -17,6 +17,7 @@
 #include "import/import_driver.h"
 #include "playback/calendar_file_window.h"
 #include "playback/show_scheduler.h"
+#include "qr/qr_code.h"
 #include "sequence_format/sequence_cache.h"
 #include "shell/colours.h"
 #include "shell/main_texts.h"
@@ -32,6 +33,7 @@
 #include "tests/fakes/sequence_document.h"
 #include "tests/fakes/temp_dir.h"
 #include "tests/playback/playback_rig.h"
+#include "tests/web/http_client.h"
 
 namespace {
 
@@ -440,6 +442,46 @@ TEST_F(PresenterTest, AStartAskedFromAfarRunsFromTheWindowsLoop) {
   view.RunPosted();
   EXPECT_TRUE(ranInShow);
   EXPECT_FALSE(presenter->ShowRunning());
+}
+
+// The phone page dialog follows settings.toml: how to turn the page on
+// while it is off, then the ready link of the page as served, with its own
+// QR code (a new token makes a new one), and who can open it.
+TEST_F(PresenterTest, ThePhonePageCodeIsTheServedPagesReadyLink) {
+  Start();
+  EXPECT_TRUE(view.phonePageCode.link.empty());
+  EXPECT_TRUE(view.phonePageCode.modules.empty());
+  EXPECT_NE(view.phonePageCode.note.find("'glimmer web --enable --lan' turns it on"),
+            std::string::npos)
+      << view.phonePageCode.note;
+
+  const std::string address = "127.0.0.1:" + std::to_string(web_test::FreePort());
+  for (const std::string& token : {std::string(64, 'a'), std::string(64, 'b')}) {
+    fakes::WriteBytes(dir.File("settings.toml"),
+                      "[web]\nlisten = \"" + address + "\"\ntoken = \"" + token + "\"\n");
+    clock.Advance(1000);
+    presenter->Tick();
+    const shell::PhonePageCode& shown = view.phonePageCode;
+    const std::string link = "http://" + address + "/#token=" + token;
+    EXPECT_EQ(shown.link, link);
+    const platform::Result<qr::QrCode> code = qr::QrCode::Encode(link);
+    ASSERT_TRUE(code.ok());
+    ASSERT_EQ(shown.modules.size(), static_cast<std::size_t>(code.value().Size()));
+    for (int y = 0; y < code.value().Size(); ++y) {
+      ASSERT_EQ(shown.modules[y].size(), shown.modules.size());
+      for (int x = 0; x < code.value().Size(); ++x) {
+        ASSERT_EQ(shown.modules[y][x], code.value().Dark(x, y)) << x << "," << y;
+      }
+    }
+    // A phone cannot reach the loopback: the note says how to let it in.
+    EXPECT_NE(shown.note.find("Only this machine"), std::string::npos) << shown.note;
+  }
+
+  fakes::WriteBytes(dir.File("settings.toml"), "");
+  clock.Advance(1000);
+  presenter->Tick();
+  EXPECT_TRUE(view.phonePageCode.link.empty());
+  EXPECT_TRUE(view.phonePageCode.modules.empty());
 }
 
 // Where the machine has no registry for the sequencer to be found in, its

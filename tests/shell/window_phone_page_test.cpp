@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <string>
 
 #include "tests/shell/window_fixture.h"
@@ -132,6 +134,40 @@ TEST_F(WindowPhonePageTest, ThePagesStartIsRefusedWhileAnImportRuns) {
       << refused;
   EXPECT_FALSE(window->ShowRunning());
   EXPECT_EQ(Log().find("Show started"), std::string::npos) << Log();
+}
+
+// The Phone Page button opens the link with its code, painted as modules a
+// camera reads: the quiet zone light, the finder's corner dark; with the
+// page off, how to turn it on and no code.
+TEST_F(WindowPhonePageTest, ThePhonePageButtonShowsTheReadyLinkAsAQrCode) {
+  EnablePage();
+  Start();
+  Button("cmdPhonePage").click();
+  auto* dialog = window->findChild<QWidget*>(QStringLiteral("frmPhonePage"));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  const std::string link = "http://127.0.0.1:" + std::to_string(port_) + "/#token=" + kToken;
+  auto* text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("txtPhonePageLink"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->toPlainText().toStdString(), link);
+  auto* code = dialog->findChild<QWidget*>(QStringLiteral("qrPhonePage"));
+  ASSERT_NE(code, nullptr);
+  ASSERT_TRUE(code->isVisible());
+  const QImage picture = code->grab().toImage();
+  const int module = 5;  // pixels
+  EXPECT_EQ(picture.pixelColor(module / 2, module / 2), QColor(Qt::white));
+  EXPECT_EQ(picture.pixelColor(4 * module + 2, 4 * module + 2), QColor(Qt::black));
+  // A finder pattern is 7 modules with a light ring inside.
+  EXPECT_EQ(picture.pixelColor(5 * module + 2, 5 * module + 2), QColor(Qt::white));
+
+  WriteBytes(dir.File("settings.toml"), "");
+  clock.Advance(1000);
+  window->Presenter().Tick();
+  EXPECT_FALSE(code->isVisible());
+  EXPECT_FALSE(text->isVisible());
+  const auto* note = dialog->findChild<QLabel*>(QStringLiteral("lblPhonePageNote"));
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->text().contains(QStringLiteral("glimmer web --enable")));
 }
 
 }  // namespace

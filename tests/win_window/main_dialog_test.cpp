@@ -220,6 +220,49 @@ TEST_F(MainDialogTest, ShowsWhatThePresenterSays) {
   EXPECT_FALSE(GetWindowLongPtrW(Item(IDC_FRMIMPORTING), GWL_STYLE) & WS_VISIBLE);
 }
 
+// The Phone Page button opens the link with its code, painted module by
+// module with its light quiet zone; a new code reaches the open window.
+TEST_F(MainDialogTest, ThePhonePageButtonShowsTheCodeItWasGiven) {
+  PhonePageCode code;
+  code.link = "http://192.168.1.20:8080/#token=abc";
+  code.modules.assign(21, std::vector<bool>(21, false));
+  code.modules[0][0] = true;
+  code.note = "Point the phone's camera at the code";
+  dialog.SetPhonePageCode(code);
+  EXPECT_EQ(dialog.PhonePage(), nullptr);
+  Command(IDC_CMDPHONEPAGE, BN_CLICKED);
+  ASSERT_NE(dialog.PhonePage(), nullptr);
+  const HWND shown = dialog.PhonePage()->Window();
+  EXPECT_TRUE(IsWindowVisible(shown));
+  EXPECT_EQ(GetWindow(shown, GW_OWNER), dialog.Window());
+  EXPECT_EQ(dialog.PhonePage()->Code(), code);
+  EXPECT_TRUE(actions.calls.empty());
+
+  // Painted into a bitmap as the screen would get it: light around the
+  // code, the first module dark, four modules in.
+  RECT client{};
+  GetClientRect(shown, &client);
+  const HDC screen = GetDC(shown);
+  const HDC memory = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  const HGDIOBJ old = SelectObject(memory, bitmap);
+  SendMessageW(shown, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+  const int cell = dialog.Dpi() * 5 / 96;
+  const int left = (client.right - 29 * cell) / 2;
+  const int top = dialog.Dpi() * 10 / 96;
+  EXPECT_EQ(GetPixel(memory, left + cell / 2, top + cell / 2), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(memory, left + 4 * cell + cell / 2, top + 4 * cell + cell / 2), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(memory, left + 5 * cell + cell / 2, top + 4 * cell + cell / 2),
+            RGB(255, 255, 255));
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(shown, screen);
+
+  dialog.SetPhonePageCode({});
+  EXPECT_EQ(dialog.PhonePage()->Code(), PhonePageCode{});
+}
+
 TEST_F(MainDialogTest, EveryControlOfTheStatesIsADistinctControl) {
   const Control all[] = {Control::Port,      Control::DataRate, Control::FrameTiming,
                          Control::StartTime, Control::EndTime,  Control::Add,

@@ -4,10 +4,7 @@
 // The random source's declarations need Windows' types, declared above.
 #include <bcrypt.h>
 #else
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +28,7 @@
 #include "platform/system.h"
 #include "tools/glimmer/command_line.h"
 #include "tools/glimmer/commands.h"
+#include "web/phone_link.h"
 #include "web/show_page.h"
 #include "web/web_server.h"
 #include "web/web_settings.h"
@@ -156,48 +154,10 @@ platform::Status WritePrivately(const std::string& path, const std::string& text
 }
 #endif
 
-// The machine's IPv4 addresses other than the loopback, for a phone.
-std::vector<std::string> LanAddresses() {
-  std::vector<std::string> found;
-#ifdef _WIN32
-  // The server's own list of the machine's names holds its addresses too.
-  for (const std::string& name : web::MachineHostNames("")) {
-    const bool ipv4 = name.find_first_not_of("0123456789.") == std::string::npos &&
-                      std::count(name.begin(), name.end(), '.') == 3;
-    if (ipv4 && !name.starts_with("127.")) found.push_back(name);
-  }
-  return found;
-#else
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return found;
-  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
-    if ((ntohl(v4->sin_addr.s_addr) >> 24) == 127) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
-    found.emplace_back(text);
-  }
-  ::freeifaddrs(list);
-  return found;
-#endif
-}
-
-// The address a phone opens: the first of the machine's LAN addresses when
-// the page listens on all of them.
-std::string PhoneAddress(const web::ListenAddress& address) {
-  std::string host = address.host;
-  if (host == "0.0.0.0") {
-    const std::vector<std::string> lan = LanAddresses();
-    host = lan.empty() ? "127.0.0.1" : lan.front();
-  }
-  return "http://" + host + ":" + std::to_string(address.port) + "/";
-}
-
 // The link that opens the page with its token, and its QR code where the
 // build has them; the part after '#' never leaves the phone.
 void PrintReadyLink(const web::ListenAddress& address, const std::string& token) {
-  const std::string link = PhoneAddress(address) + "#token=" + token;
+  const std::string link = web::ReadyLink(address, token);
   std::printf("Ready link (opens the page with its token):\n  %s\n", link.c_str());
 #ifdef GLIMMER_QR_CODES
   const platform::Result<qr::QrCode> code = qr::QrCode::Encode(link);
@@ -218,7 +178,7 @@ void PrintAddresses(const web::ListenAddress& address) {
     std::printf("  http://%s:%s/\n", address.host.c_str(), port.c_str());
     return;
   }
-  for (const std::string& host : LanAddresses()) {
+  for (const std::string& host : web::LanAddresses()) {
     std::printf("  http://%s:%s/\n", host.c_str(), port.c_str());
   }
   std::printf("  http://127.0.0.1:%s/ (on this machine)\n", port.c_str());
