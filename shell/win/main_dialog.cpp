@@ -11,6 +11,7 @@
 #include "shell/colours.h"
 #include "shell/win/dialog_layout.h"
 #include "shell/win/resource.h"
+#include "shell/win/shown_text.h"
 
 namespace shell::win {
 namespace {
@@ -45,35 +46,6 @@ constexpr int kDisablable[] = {
     IDC_CBOSTARTTIME,      IDC_CBOENDTIME,        IDC_CMDPLAYLISTADD,
     IDC_CMDPLAYLISTREMOVE, IDC_CMDPLAYLISTMOVEUP, IDC_CMDPLAYLISTMOVEDOWN,
     IDC_LSTPLAYLIST,       IDC_CMDSHOWSTART,      IDC_CMDSTOP};
-
-// Texts as the program holds them: UTF-8, or the sequencer's Windows-1252
-// where the bytes are not UTF-8 (an old playlist's title).
-std::wstring DisplayText(const std::string& bytes) {
-  if (bytes.empty()) return {};
-  const int size = static_cast<int>(bytes.size());
-  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
-  UINT codePage = CP_UTF8;
-  DWORD flags = MB_ERR_INVALID_CHARS;
-  if (length == 0) {
-    codePage = 1252;
-    flags = 0;
-    length = MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
-  }
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), length);
-  return wide;
-}
-
-// The program's "\n" line breaks as a static control shows them.
-std::wstring WithWindowsLineBreaks(const std::wstring& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
-    out += text[i];
-  }
-  return out;
-}
 
 int DpiOf(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -425,7 +397,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       std::string text = ToolTipOf(id);
       // The device a number opens now, also one plugged in since.
       if (id == IDC_CBOPORT && actions_ != nullptr) text = actions_->PortToolTip();
-      tipBuffer_ = WithWindowsLineBreaks(DisplayText(text));
+      tipBuffer_ = ShownText(text);
       info->lpszText = tipBuffer_.data();
       return TRUE;
     }
@@ -557,7 +529,7 @@ HBRUSH MainDialog::Colour(HDC dc, HWND control) {
 }
 
 void MainDialog::SetText(int id, const std::string& text) {
-  SetDlgItemTextW(window_, id, WithWindowsLineBreaks(DisplayText(text)).c_str());
+  SetDlgItemTextW(window_, id, ShownText(text).c_str());
 }
 
 void MainDialog::SetTip(int id, const std::string& text) {

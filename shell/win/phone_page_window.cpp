@@ -5,6 +5,7 @@
 
 #include "platform/win/wide_text.h"
 #include "shell/win/dialog_layout.h"
+#include "shell/win/shown_text.h"
 
 namespace shell::win {
 namespace {
@@ -18,16 +19,6 @@ constexpr int kMargin = 10;
 constexpr int kTextWidth = 420;
 constexpr int kButtonWidth = 82;
 constexpr int kButtonHeight = 26;
-
-// The program's "\n" line breaks as an edit or static control shows them.
-std::wstring ShownText(const std::string& text) {
-  std::wstring out;
-  for (const wchar_t c : platform::win::Widen(text)) {
-    if (c == L'\n') out += L'\r';
-    out += c;
-  }
-  return out;
-}
 
 }  // namespace
 
