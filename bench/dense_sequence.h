@@ -120,11 +120,15 @@ class TimedPort final : public platform::SerialPort {
   bool IsOpen() const override { return inner_.IsOpen(); }
   void Close() override { inner_.Close(); }
   platform::Status Write(std::string_view bytes) override {
+    const Clock::time_point called = Clock::now();
     platform::Status s = inner_.Write(bytes);
     writes.push_back({Clock::now(), std::string(bytes)});
+    callTimes.push_back(writes.back().first - called);
     return s;
   }
   std::vector<std::pair<Clock::time_point, std::string>> writes;
+  // How long each write call took: the part of the lateness the port adds.
+  std::vector<Clock::duration> callTimes;
 
  private:
   platform::SerialPort& inner_;

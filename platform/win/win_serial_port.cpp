@@ -214,19 +214,22 @@ Status WinSerialPort::Write(std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const DWORD count = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    // WriteFile clears the event itself as the write starts.
     OVERLAPPED overlapped{};
     overlapped.hEvent = writeDone_.get();
-    ::ResetEvent(writeDone_.get());
-    if (!::WriteFile(handle_.get(), bytes.data() + done, count, nullptr, &overlapped) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
+    const bool finished =
+        ::WriteFile(handle_.get(), bytes.data() + done, count, nullptr, &overlapped);
+    if (!finished && ::GetLastError() != ERROR_IO_PENDING) {
       return Fail("serial port " + name_ + " lost: " + LastErrorMessage());
     }
     // The driver's own write timeout normally ends a stalled write; this
-    // bound covers a driver that ignores it.
+    // bound covers a driver that ignores it. A write the driver finished at
+    // once (the usual case under Wine, where each wait is a round trip to
+    // its server) needs no wait.
     const DWORD bound = static_cast<DWORD>(options_.stallTimeout.count()) +
                         count * MsPerByte(baud_) + kCompletionSlackMs;
     DWORD written = 0;
-    if (::WaitForSingleObject(writeDone_.get(), bound) == WAIT_TIMEOUT) {
+    if (!finished && ::WaitForSingleObject(writeDone_.get(), bound) == WAIT_TIMEOUT) {
       ::CancelIoEx(handle_.get(), &overlapped);
       // The write refers to our stack until the system says it is over.
       ::GetOverlappedResult(handle_.get(), &overlapped, &written, TRUE);

@@ -8,10 +8,6 @@
 
 #include "platform/win/wide_text.h"
 
-#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
-#endif
-
 namespace platform::win {
 namespace {
 
@@ -52,12 +48,7 @@ std::wstring DialogFilter(std::string_view filter) {
   return result;
 }
 
-WinUserInterface::WinUserInterface() {
-  timer_ = UniqueHandle(::CreateWaitableTimerExW(
-      nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
-  if (!timer_)
-    timer_ = UniqueHandle(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
-}
+WinUserInterface::WinUserInterface() = default;
 
 WinUserInterface::~WinUserInterface() = default;
 
@@ -139,18 +130,12 @@ void WinUserInterface::WaitForEvents(std::chrono::microseconds timeout) {
   RunYieldHooks();
   if (quit_) return;
   if (timeout.count() > 0) {
-    // Relative due times are negative, in 100 ns units.
-    LARGE_INTEGER due{};
-    due.QuadPart = -static_cast<LONGLONG>(timeout.count()) * 10;
-    const HANDLE timer = timer_.get();
-    if (timer_ && ::SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-      ::MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      ::CancelWaitableTimer(timer);
-    } else {
-      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
-      ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(ms), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-    }
+    // A click ends the wait at once; otherwise it ends at the show's next
+    // moment, not on the next whole millisecond after it.
+    waiter_.WaitUntil(std::chrono::steady_clock::now() + timeout, [](HANDLE timer) {
+      return ::MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+             WAIT_OBJECT_0 + 1;
+    });
   }
   Pump();
 }

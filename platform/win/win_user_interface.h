@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/user_interface.h"
-#include "platform/win/win_handle.h"
+#include "platform/win/win_timing.h"
 
 namespace platform::win {
 
@@ -36,8 +36,8 @@ class WinUserInterface final : public UserInterface {
                                             const std::string& initialFolder,
                                             const std::string& fileName) override;
   void DoEvents() override;
-  // Sleeps on a high-resolution timer and the thread's message queue at
-  // once: a click ends the wait as soon as it arrives.
+  // Sleeps on a precise timer and the thread's message queue at once: a
+  // click ends the wait as soon as it arrives.
   void WaitForEvents(std::chrono::microseconds timeout) override;
   void SetHourglass(bool busy) override;
   bool Hourglass() const { return hourglass_; }
@@ -54,7 +54,7 @@ class WinUserInterface final : public UserInterface {
 
   HWND window_ = nullptr;
   HACCEL accelerators_ = nullptr;
-  UniqueHandle timer_;
+  PreciseWaiter waiter_;
   bool hourglass_ = false;
   bool quit_ = false;
   int exitCode_ = 0;

@@ -19,6 +19,7 @@
 #include "platform/log_file.h"
 #ifdef _WIN32
 #include "platform/win/line_output.h"
+#include "platform/win/win_timing.h"
 #else
 #include "platform/posix/line_output.h"
 #include "platform/posix/unique_fd.h"
@@ -187,15 +188,26 @@ class ConsoleUserInterface final : public platform::UserInterface {
 
   void Wait(std::chrono::microseconds timeout) {
     RunYieldHooks();
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
-    const DWORD waited = WaitForSingleObject(wake_, static_cast<DWORD>(ms));
-    if (waited != WAIT_OBJECT_0 || handled_ == InterlockedCompareExchange(&pending_, 0, 0)) return;
+    bool woken = false;
+    if (wake_ == nullptr) {
+      waiter_.SleepFor(timeout);
+    } else if (timeout.count() <= 0) {
+      woken = WaitForSingleObject(wake_, 0) == WAIT_OBJECT_0;
+    } else {
+      // The show's next moment, not the next whole millisecond after it.
+      woken = waiter_.WaitUntil(std::chrono::steady_clock::now() + timeout, [this](HANDLE timer) {
+        const HANDLE either[] = {wake_, timer};
+        return WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0;
+      });
+    }
+    if (!woken || handled_ == InterlockedCompareExchange(&pending_, 0, 0)) return;
     handled_ = InterlockedCompareExchange(&pending_, 0, 0);
     interrupted_ = true;
     if (onSignal) onSignal(static_cast<int>(InterlockedCompareExchange(&lastSignal_, 0, 0)));
   }
 
   HANDLE wake_;
+  platform::win::PreciseWaiter waiter_;
   volatile LONG pending_ = 0;
   volatile LONG lastSignal_ = 0;
   LONG handled_ = 0;
