@@ -25,6 +25,6 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$writer" /f >/dev/null 2>&1 
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$reader" /f >/dev/null 2>&1 3>&-
 wineserver -k 3>&- || true
 wineserver -w 3>&-
-wineserver -p 3>&-
+wineserver -p 3>&- >>"${GLIMMER_WINESERVER_LOG:-/dev/null}" 2>&1
 unplug=$(winepath -w "$dir/unplug" 3>&- 2>/dev/null)
 GLIMMER_COM_BRIDGE="5 6 $unplug" "$@" 3>&-
