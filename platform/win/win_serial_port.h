@@ -70,7 +70,6 @@ class WinSerialPort final : public SerialPort {
   std::string settings_ = "115200,N,8,1";
   std::string name_;
   UniqueHandle handle_;
-  UniqueHandle writeDone_;
   UniqueHandle claim_;  // the port's name, held while open
 };
 
