@@ -38,6 +38,9 @@ export XDG_RUNTIME_DIR="$WORK/pulse-run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 pulseaudio --start -n --exit-idle-time=-1 --load=module-native-protocol-unix \
   "--load=module-null-sink sink_name=glimmer_win_test" 2>/dev/null
+# A server left resident by an earlier run in this prefix would keep the
+# wait below waiting for good.
+wineserver -k 2>/dev/null || true
 "$WINE" wineboot -i >/dev/null 2>&1
 # A second server refuses to start (exit 2) while wineboot's lingers.
 wineserver -w
