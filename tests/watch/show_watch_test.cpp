@@ -252,7 +252,7 @@ TEST_F(ShowWatchTest, OnAThreadTheReadNeverHoldsAPollAndAStopEndsIt) {
   // when `untilStopped`.
   const auto reading = [this](std::latch& latch, bool untilStopped) {
     watch::ShowWatch::Hooks hooks = Hooks();
-    hooks.check = [this, &latch, untilStopped, plain = hooks.check] {
+    hooks.check = [&latch, untilStopped, plain = hooks.check] {
       watch::ShowWatch::CheckJob job = plain();
       job.read = [&latch, untilStopped](const std::function<bool()>& keepGoing) {
         latch.wait();
